@@ -1,0 +1,132 @@
+#include "app/command_line.h"
+
+#include "app/constants.h"
+
+#include <array>
+#include <cstdio>
+#include <iostream>
+
+namespace vak {
+
+namespace {
+
+constexpr std::array<CliModeInfo, 18> kModes = {{
+    {CliMode::FormatStdin, "--format-stdin", CliArgument::None, "",
+     "format standard input as a transcript and print it"},
+    {CliMode::PolishStdin, "--polish-stdin", CliArgument::None, "",
+     "format standard input, then rewrite it as an agent brief with a model"},
+    {CliMode::PolishTextStdin, "--polish-text-stdin", CliArgument::None, "",
+     "format standard input, then clean it up with a model"},
+    {CliMode::LocalMode, "--local-mode", CliArgument::Required, "MODE",
+     "format standard input, then render it in a writing mode without a model"},
+    {CliMode::LocalCommand, "--local-command", CliArgument::Required, "INSTRUCTION",
+     "apply a spoken editing instruction to standard input without a model"},
+    {CliMode::Devices, "--devices", CliArgument::None, "",
+     "list the audio input devices and the microphone preference"},
+    {CliMode::MicCheck, "--mic-check", CliArgument::Optional, "[PREFERENCE]",
+     "record three seconds and transcribe them"},
+    {CliMode::AvTest, "--av-test", CliArgument::None, "",
+     "capture two seconds from the default input and count buffers"},
+    {CliMode::TranscribeFile, "--transcribe-file", CliArgument::Required, "WAV",
+     "transcribe a 16 kHz mono WAV file and print the formatted text"},
+    {CliMode::CaptionSim, "--caption-sim", CliArgument::Required, "WAV",
+     "replay a WAV file through the live-caption engine"},
+    {CliMode::SpecSim, "--spec-sim", CliArgument::Required, "WAV",
+     "replay a WAV file through the chunk engine and time the speculative tail"},
+    {CliMode::ChunkSim, "--chunk-sim", CliArgument::Required, "WAV",
+     "replay a WAV file through the rolling chunk engine"},
+    {CliMode::SettingsDemo, "--settings-demo", CliArgument::None, "",
+     "show the settings window for 8 s"},
+    {CliMode::ExplainDemo, "--explain-demo", CliArgument::None, "",
+     "show the first-dictation explainer for 20 s"},
+    {CliMode::HudDemo, "--hud-demo", CliArgument::None, "",
+     "show the recording pill with simulated audio (VAK_DEMO_SECS, default 9 s)"},
+    {CliMode::ModeInfoDemo, "--mode-info-demo", CliArgument::None, "",
+     "show the mode explainer for 6 s"},
+    {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
+    {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
+}};
+
+constexpr std::string_view kEnvironmentHelp =
+    "Environment:\n"
+    "  HOME                    home folder; every user path follows it\n"
+    "  VAK_TMPDIR              folder for scratch files (default /tmp)\n"
+    "  VAK_TOOL_PATH           colon-separated folders searched first for outside tools\n"
+    "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
+    "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
+    "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
+    "  VAK_DEMO_SECS           length of --hud-demo in seconds\n"
+    "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
+
+const CliModeInfo* findMode(CliMode mode) {
+    for (const auto& info : kModes) {
+        if (info.mode == mode) return &info;
+    }
+    return nullptr;
+}
+
+int notYetAvailable(const CliInvocation& invocation) {
+    const CliModeInfo* info = findMode(invocation.mode);
+    std::cerr << APP_NAME << ": " << (info != nullptr ? info->flag : "this mode")
+              << " is not available in this build yet\n";
+    return 3;
+}
+
+} // namespace
+
+std::span<const CliModeInfo> cliModes() {
+    return kModes;
+}
+
+CliInvocation parseCommandLine(const std::vector<std::string>& args) {
+    CliInvocation invocation;
+    if (args.size() < 2) return invocation;
+    const std::string& flag = args[1];
+    for (const auto& info : kModes) {
+        if (info.flag != flag) continue;
+        if (info.argument == CliArgument::Required && args.size() < 3) return invocation;
+        invocation.mode = info.mode;
+        if (info.argument != CliArgument::None && args.size() >= 3) invocation.argument = args[2];
+        return invocation;
+    }
+    return invocation;
+}
+
+std::string helpText() {
+    std::string text;
+    text += std::string(APP_NAME) + " " + std::string(APP_VERSION) +
+            " — push-to-talk dictation daemon\n\n";
+    text += "Usage: " + std::string(APP_NAME) + " [MODE [ARGUMENT]]\n";
+    text += "Without a mode the dictation daemon starts.\n\nModes:\n";
+    for (const auto& info : kModes) {
+        std::string left = "  " + std::string(info.flag);
+        if (!info.argumentName.empty()) left += " " + std::string(info.argumentName);
+        if (left.size() < 34)
+            left.resize(34, ' ');
+        else
+            left += "  ";
+        text += left + std::string(info.summary) + "\n";
+    }
+    text += "\n";
+    text += kEnvironmentHelp;
+    return text;
+}
+
+int runCommandLine(const CliInvocation& invocation) {
+    switch (invocation.mode) {
+    case CliMode::Help:
+        std::cout << helpText();
+        return 0;
+    case CliMode::Version:
+        std::cout << APP_NAME << " " << APP_VERSION << "\n";
+        return 0;
+    case CliMode::Daemon:
+        std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
+                  << helpText();
+        return 2;
+    default:
+        return notYetAvailable(invocation);
+    }
+}
+
+} // namespace vak

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// Appends "[MM-dd HH:mm:ss] message\n" (local time) to the log file and writes the same bytes to
+// standard error. Safe from any thread; lines never interleave; never fails towards the caller
+// (an unwritable log file still leaves the line on standard error). The file is created 0600.
+void log(std::string_view message);
+
+// Where log() appends; set once while the process values are created. Until then, and when
+// empty, lines go to standard error only.
+void setLogPath(const std::string& path);
+
+// The complete line for `message` at `when`.
+std::string formatLogLine(std::time_t when, std::string_view message);
+
+} // namespace vak

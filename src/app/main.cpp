@@ -1,0 +1,34 @@
+#include "app/command_line.h"
+#include "app/process_values.h"
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A descriptor the process was started without must not be handed out again by open() as if it
+// were standard input, output or error.
+void ensureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1) {
+            const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened > 2) close(opened);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ensureStandardDescriptors();
+    // Writes to a child that has gone must fail with EPIPE instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> args(argv, argv + argc);
+    vak::initProcessValues(args);
+    return vak::runCommandLine(vak::parseCommandLine(args));
+}

@@ -1,0 +1,109 @@
+#include "app/process_values.h"
+
+#include "app/log.h"
+#include "base/files.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+ProcessValues buildValues(const std::vector<std::string>& args) {
+    ProcessValues v;
+    v.HOME = homeDirectory();
+    v.MODEL = v.HOME + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin";
+    v.VAD_MODEL = v.HOME + "/.whisper-models/ggml-silero-v5.1.2.bin";
+    v.WHISPER = _which("whisper-cli");
+    v.FFMPEG = _which("ffmpeg");
+    v.LOG = v.HOME + "/.dictation/vak.log";
+    setLogPath(v.LOG);
+    v.CONFIG_PATH = v.HOME + "/.dictation/config";
+    makeDirectories(v.dictationDir(), 0700); // a failure shows up later as failed writes
+    v.cfg = Config::load(v.CONFIG_PATH, v.HOME);
+    v.LEARNED_PATH = v.HOME + "/.dictation/learned-words.txt";
+    v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
+    v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
+    v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
+    v.SCRATCH_DIR = environmentValue("VAK_TMPDIR");
+    while (v.SCRATCH_DIR.size() > 1 && v.SCRATCH_DIR.back() == '/')
+        v.SCRATCH_DIR.pop_back();
+    if (v.SCRATCH_DIR.empty()) v.SCRATCH_DIR = "/tmp";
+    v.cliArgs = args;
+    return v;
+}
+
+std::once_flag initOnce;
+// Never destroyed: threads still running at exit may read it.
+std::atomic<const ProcessValues*> values{nullptr};
+
+} // namespace
+
+std::string ProcessValues::scratchPath(std::string_view name) const {
+    return SCRATCH_DIR + "/" + std::string(name);
+}
+
+std::string homeDirectory() {
+    std::string home = environmentValue("HOME");
+    if (!home.empty()) return home;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return "/";
+}
+
+const ProcessValues& initProcessValues(const std::vector<std::string>& args) {
+    std::call_once(initOnce, [&] { values.store(new ProcessValues(buildValues(args))); });
+    return *values.load();
+}
+
+const ProcessValues& processValues() {
+    const ProcessValues* current = values.load();
+    return current != nullptr ? *current : initProcessValues({});
+}
+
+std::string _which(std::string_view name) {
+    return _which(name, environmentValue("VAK_TOOL_PATH"));
+}
+
+std::string _which(std::string_view name, std::string_view toolPath) {
+    std::vector<std::string> folders;
+    std::size_t start = 0;
+    while (start <= toolPath.size()) {
+        const auto colon = toolPath.find(':', start);
+        const auto piece =
+            toolPath.substr(start, colon == std::string_view::npos ? colon : colon - start);
+        if (!piece.empty()) folders.emplace_back(piece);
+        if (colon == std::string_view::npos) break;
+        start = colon + 1;
+    }
+    for (const char* prefix :
+         {"/opt/homebrew/bin", "/usr/local/bin", "/usr/bin", "/opt/local/bin"}) {
+        folders.emplace_back(prefix);
+    }
+    for (auto& folder : folders) {
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        const std::string candidate = folder + "/" + std::string(name);
+        if (isExecutableFile(candidate)) return candidate;
+    }
+    return "/opt/homebrew/bin/" + std::string(name);
+}
+
+} // namespace vak

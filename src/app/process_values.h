@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/config.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+// Values every part of the program reads, created once at start in this order (later ones use
+// earlier ones) and never changed afterwards.
+struct ProcessValues {
+    std::string HOME;             // the user's home folder
+    std::string MODEL;            // local decode model
+    std::string VAD_MODEL;        // voice-activity model
+    std::string WHISPER;          // whisper-cli
+    std::string FFMPEG;           // ffmpeg
+    std::string LOG;              // ~/.dictation/vak.log
+    std::string CONFIG_PATH;      // ~/.dictation/config
+    Config cfg;                   // loaded once; later writes to the file apply at the next start
+    std::string LEARNED_PATH;     // ~/.dictation/learned-words.txt
+    std::string SNIPPETS_PATH;    // ~/.dictation/snippets
+    std::string FIRST_RUN_MARKER; // ~/.dictation/.explained
+    std::string HISTORY_PATH;     // ~/.dictation/history.enc
+    std::string SCRATCH_DIR;      // where every vak_… scratch file goes: $VAK_TMPDIR, else /tmp
+    std::vector<std::string> cliArgs; // the process arguments, [0] being the program path
+
+    std::string dictationDir() const { return HOME + "/.dictation"; }
+    // SCRATCH_DIR + "/" + name.
+    std::string scratchPath(std::string_view name) const;
+};
+
+// Builds the values from the environment (HOME, else the password database; VAK_TMPDIR;
+// VAK_TOOL_PATH), creates ~/.dictation and loads the configuration. Runs once; later calls
+// return the values of the first.
+const ProcessValues& initProcessValues(const std::vector<std::string>& args);
+// The values; initialises them with no arguments when nothing has yet.
+const ProcessValues& processValues();
+inline const Config& cfg() {
+    return processValues().cfg;
+}
+
+// Full path of an outside tool: the folders of $VAK_TOOL_PATH (colon-separated) first, then
+// /opt/homebrew/bin, /usr/local/bin, /usr/bin, /opt/local/bin; the first executable file wins.
+// When there is none, the /opt/homebrew/bin path (callers test whether it exists).
+std::string _which(std::string_view name);
+// The same with an explicit search list in front of the standard prefixes.
+std::string _which(std::string_view name, std::string_view toolPath);
+
+// The home folder: $HOME when set and not empty, else the password database.
+std::string homeDirectory();
+
+} // namespace vak

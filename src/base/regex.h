@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+// Regular expressions in ICU syntax over UTF-8 text. Patterns are compiled once and cached, so
+// fixed patterns cost nothing after their first use. `^` and `$` anchor to the whole text and `.`
+// does not match line breaks unless the pattern says otherwise with inline flags.
+enum class RegexFlags : unsigned { None = 0, CaseInsensitive = 1 };
+
+// Replaces every match of `pattern` in `text` by `tmpl`. In the template, "$n" inserts group n
+// (the longest run of digits that names an existing group; a group that did not take part inserts
+// nothing), and a backslash makes the next character literal. A pattern that does not compile
+// leaves the text unchanged.
+std::string regexReplace(std::string_view text, std::string_view pattern, std::string_view tmpl,
+                         RegexFlags flags = RegexFlags::None);
+
+// `literal` as a pattern matching exactly itself.
+std::string regexEscape(std::string_view literal);
+// `literal` as a template inserting exactly itself.
+std::string templateEscape(std::string_view literal);
+
+bool regexIsValid(std::string_view pattern, RegexFlags flags = RegexFlags::None);
+
+struct RegexMatch {
+    std::size_t begin = 0; // UTF-8 byte offsets of the whole match in the searched text
+    std::size_t end = 0;
+    // groups[0] is the whole match; a group that did not take part is absent.
+    std::vector<std::optional<std::string>> groups;
+
+    const std::string& text() const { return *groups.at(0); }
+    // Group i, or "" when it did not take part or does not exist.
+    std::string group(std::size_t i) const;
+};
+
+// True when the pattern matches anywhere in the text (false when it does not compile).
+bool regexSearch(std::string_view text, std::string_view pattern,
+                 RegexFlags flags = RegexFlags::None);
+// True when the pattern matches the whole text.
+bool regexFullMatch(std::string_view text, std::string_view pattern,
+                    RegexFlags flags = RegexFlags::None);
+std::optional<RegexMatch> regexFirstMatch(std::string_view text, std::string_view pattern,
+                                          RegexFlags flags = RegexFlags::None);
+std::vector<RegexMatch> regexAllMatches(std::string_view text, std::string_view pattern,
+                                        RegexFlags flags = RegexFlags::None);
+
+} // namespace vak

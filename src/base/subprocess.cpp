@@ -1,0 +1,353 @@
+#include "base/subprocess.h"
+
+#include "base/global_queues.h"
+#include "base/time_util.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vak {
+
+namespace {
+
+// A child that exits while we still write to its stdin must give us EPIPE, not end the process.
+void ignoreSigpipeOnce() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            std::signal(SIGPIPE, SIG_IGN);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// Moves a descriptor above the standard three so dup2 onto 0/1 really clears close-on-exec.
+bool liftAboveStandard(int& fd) {
+    if (fd > 2) return true;
+    const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (lifted < 0) return false;
+    ::close(fd);
+    fd = lifted;
+    return true;
+}
+
+bool makePipe(int fds[2]) {
+#ifdef __linux__
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+#else
+    if (pipe(fds) != 0) return false;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#endif
+    if (!liftAboveStandard(fds[0]) || !liftAboveStandard(fds[1])) {
+        closeFd(fds[0]);
+        closeFd(fds[1]);
+        return false;
+    }
+    return true;
+}
+
+ExitStatus decodeStatus(int raw) {
+    if (WIFSIGNALED(raw)) return ExitStatus{ExitStatus::Kind::Signaled, WTERMSIG(raw)};
+    return ExitStatus{ExitStatus::Kind::Exited, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+}
+
+void setError(std::string* error, const std::string& text) {
+    if (error != nullptr) *error = text;
+}
+
+} // namespace
+
+std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::string* error) {
+    ignoreSigpipeOnce();
+    if (options.argv.empty() || options.argv[0].empty()) {
+        setError(error, "no program given");
+        return nullptr;
+    }
+
+    int inPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1};
+    if ((options.pipeStdin && !makePipe(inPipe)) || (options.pipeStdout && !makePipe(outPipe))) {
+        setError(error, std::string("pipe: ") + std::strerror(errno));
+        closeFd(inPipe[0]);
+        closeFd(inPipe[1]);
+        return nullptr;
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.pipeStdin) {
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    if (options.pipeStdout) {
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t allSignals;
+    sigset_t noSignals;
+    sigfillset(&allSignals);
+    sigemptyset(&noSignals);
+    // The daemon ignores SIGPIPE and SIGUSR1/2; its children must not inherit that.
+    posix_spawnattr_setsigdefault(&attr, &allSignals);
+    posix_spawnattr_setsigmask(&attr, &noSignals);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<char*> argv;
+    argv.reserve(options.argv.size() + 1);
+    for (const auto& arg : options.argv)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    closeFd(inPipe[0]);
+    closeFd(outPipe[1]);
+    if (rc != 0) {
+        setError(error, options.argv[0] + ": " + std::strerror(rc));
+        closeFd(inPipe[1]);
+        closeFd(outPipe[0]);
+        return nullptr;
+    }
+
+    std::shared_ptr<Subprocess> child(new Subprocess());
+    child->pid_ = pid;
+    child->stdinFd_ = inPipe[1];
+    child->stdoutFd_ = outPipe[0];
+    return child;
+}
+
+Subprocess::~Subprocess() {
+    closeFd(stdinFd_);
+    closeFd(stdoutFd_);
+    std::lock_guard lock(mutex_);
+    if (!reaped_ && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        reapLocked();
+    }
+}
+
+bool Subprocess::writeStdin(std::string_view bytes) {
+    if (stdinFd_ < 0) return false;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(stdinFd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                pollfd pfd{stdinFd_, POLLOUT, 0};
+                ::poll(&pfd, 1, 100);
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void Subprocess::closeStdin() {
+    closeFd(stdinFd_);
+}
+
+std::string Subprocess::readStdoutToEnd() {
+    std::string out;
+    if (stdoutFd_ < 0) return out;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(stdoutFd_, buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{stdoutFd_, POLLIN, 0};
+            ::poll(&pfd, 1, 100);
+        } else {
+            break;
+        }
+    }
+    return out;
+}
+
+void Subprocess::reapLocked() {
+    int raw = 0;
+    pid_t got = -1;
+    do {
+        got = ::waitpid(pid_, &raw, 0);
+    } while (got < 0 && errno == EINTR);
+    status_ = got == pid_ ? decodeStatus(raw) : ExitStatus{ExitStatus::Kind::Exited, -1};
+    reaped_ = true;
+}
+
+ExitStatus Subprocess::wait() {
+    // Wait without reaping, then reap under the lock, so a concurrent signal never targets a
+    // process id the system has already handed to someone else.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    std::lock_guard lock(mutex_);
+    if (!reaped_) reapLocked();
+    return status_;
+}
+
+bool Subprocess::hasExited() {
+    {
+        std::lock_guard lock(mutex_);
+        if (reaped_) return true;
+    }
+    siginfo_t info{};
+    info.si_pid = 0;
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0) {
+        return errno == ECHILD;
+    }
+    return info.si_pid != 0;
+}
+
+std::optional<ExitStatus> Subprocess::tryWait() {
+    if (!hasExited()) return std::nullopt;
+    return wait();
+}
+
+void Subprocess::signal(int signo) {
+    std::lock_guard lock(mutex_);
+    if (!reaped_ && pid_ > 0) ::kill(pid_, signo);
+}
+
+void Subprocess::terminate() {
+    signal(SIGTERM);
+}
+void Subprocess::kill() {
+    signal(SIGKILL);
+}
+
+TimerHandle armWatchdog(std::weak_ptr<Subprocess> child, double terminateAfterSeconds,
+                        double killGraceSeconds) {
+    return armWatchdog(std::move(child), terminateAfterSeconds, killGraceSeconds,
+                       globalQueue(QoS::Default));
+}
+
+TimerHandle armWatchdog(std::weak_ptr<Subprocess> child, double terminateAfterSeconds,
+                        double killGraceSeconds, Executor& queue) {
+    return queue.after(terminateAfterSeconds, [child, killGraceSeconds, &queue] {
+        auto running = child.lock();
+        if (!running || running->hasExited()) return;
+        running->markStoppedByWatchdog();
+        running->terminate();
+        queue.after(killGraceSeconds, [child] {
+            auto stubborn = child.lock();
+            if (stubborn && !stubborn->hasExited()) stubborn->kill();
+        });
+    });
+}
+
+std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
+                                        const RunOptions& options, std::string* error) {
+    SpawnOptions spawnOptions;
+    spawnOptions.argv = argv;
+    spawnOptions.pipeStdin = options.input.has_value();
+    spawnOptions.pipeStdout = options.captureOutput;
+    auto child = Subprocess::spawn(spawnOptions, error);
+    if (!child) return std::nullopt;
+    TimerHandle watchdog = armWatchdog(child, options.timeoutSeconds, options.killGraceSeconds);
+
+    ProcessResult result;
+    std::string_view pending = options.input ? std::string_view(*options.input) : "";
+    int inFd = child->stdinFd();
+    const int outFd = child->stdoutFd();
+    for (int fd : {inFd, outFd}) {
+        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    if (inFd >= 0 && pending.empty()) {
+        child->closeStdin();
+        inFd = -1;
+    }
+
+    char buffer[65536];
+    bool outOpen = outFd >= 0;
+    // Reads what is there; false at end of file or on an error.
+    auto readSome = [&]() {
+        for (;;) {
+            const ssize_t n = ::read(outFd, buffer, sizeof buffer);
+            if (n > 0) {
+                const auto room = options.maxOutputBytes - result.output.size();
+                result.output.append(buffer, std::min(static_cast<std::size_t>(n), room));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            return n < 0 && errno == EAGAIN;
+        }
+    };
+    std::optional<SteadyClock::time_point> exitSeen;
+    while (inFd >= 0 || outOpen) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        int inIndex = -1;
+        int outIndex = -1;
+        if (inFd >= 0) {
+            fds[count] = pollfd{inFd, POLLOUT, 0};
+            inIndex = static_cast<int>(count++);
+        }
+        if (outOpen) {
+            fds[count] = pollfd{outFd, POLLIN, 0};
+            outIndex = static_cast<int>(count++);
+        }
+        const int ready = ::poll(fds, count, 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) {
+            // A grandchild may hold the pipes open after the child is gone: once the child has
+            // ended, stop at the first quiet moment or after a second at most.
+            if (child->hasExited()) {
+                if (!exitSeen) exitSeen = SteadyClock::now();
+                if (outOpen) readSome();
+                if (ready == 0 || secondsSince(*exitSeen) > 1.0) break;
+            }
+            continue;
+        }
+        if (inIndex >= 0 && fds[inIndex].revents != 0) {
+            const ssize_t n = ::write(inFd, pending.data(), pending.size());
+            if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
+                child->closeStdin();
+                inFd = -1;
+            }
+        }
+        if (outIndex >= 0 && fds[outIndex].revents != 0) outOpen = readSome();
+    }
+    child->closeStdin();
+
+    result.status = child->wait();
+    result.timedOut = child->stoppedByWatchdog();
+    watchdog.cancel();
+    return result;
+}
+
+} // namespace vak

@@ -1,0 +1,179 @@
+#include "base/unicode.h"
+
+#include "base/icu_util.h"
+
+#include <memory>
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace vak {
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length = static_cast<std::int32_t>(bytes.size());
+    if (static_cast<std::size_t>(length) != bytes.size()) return false;
+    std::int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::string sanitizeUtf8(std::string_view bytes) {
+    if (isValidUtf8(bytes)) return std::string(bytes);
+    return toUtf8(fromUtf8(bytes));
+}
+
+namespace {
+
+// Character break iterators are costly to create; each thread keeps its own.
+icu::BreakIterator* graphemeIterator() {
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) it.reset();
+        return it;
+    }();
+    return iterator.get();
+}
+
+template <typename Visit>
+void forEachGrapheme(std::string_view text, Visit visit) {
+    const icu::UnicodeString u = fromUtf8(text);
+    icu::BreakIterator* it = graphemeIterator();
+    if (it == nullptr) {
+        // Without ICU data each code point counts on its own.
+        for (std::int32_t i = 0; i < u.length(); i = u.moveIndex32(i, 1)) {
+            visit(u, i, u.moveIndex32(i, 1));
+        }
+        return;
+    }
+    it->setText(u);
+    std::int32_t start = it->first();
+    for (std::int32_t end = it->next(); end != icu::BreakIterator::DONE;
+         start = end, end = it->next()) {
+        visit(u, start, end);
+    }
+}
+
+} // namespace
+
+std::size_t graphemeCount(std::string_view text) {
+    std::size_t count = 0;
+    bool ascii = true;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '\r') {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) return text.size(); // the common case, without ICU
+    forEachGrapheme(text, [&](const icu::UnicodeString&, std::int32_t, std::int32_t) { ++count; });
+    return count;
+}
+
+std::vector<std::string> graphemes(std::string_view text) {
+    std::vector<std::string> out;
+    forEachGrapheme(text, [&](const icu::UnicodeString& u, std::int32_t start, std::int32_t end) {
+        out.push_back(toUtf8(u.tempSubStringBetween(start, end)));
+    });
+    return out;
+}
+
+std::string toUpper(std::string_view text) {
+    icu::UnicodeString u = fromUtf8(text);
+    u.toUpper(icu::Locale::getRoot());
+    return toUtf8(u);
+}
+
+std::string toLower(std::string_view text) {
+    icu::UnicodeString u = fromUtf8(text);
+    u.toLower(icu::Locale::getRoot());
+    return toUtf8(u);
+}
+
+std::u32string toUtf32(std::string_view text) {
+    std::u32string out;
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        out.push_back(c < 0 ? U'\uFFFD' : static_cast<char32_t>(c));
+    }
+    return out;
+}
+
+std::string fromCodePoint(char32_t cp) {
+    std::string out;
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+    return out;
+}
+
+std::string fromUtf32(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t cp : text)
+        out += fromCodePoint(cp);
+    return out;
+}
+
+bool isInClass(char32_t cp, CharClass charClass) {
+    if (cp == U' ' || cp == U'\t') return true;
+    if (charClass == CharClass::Blanks) return false;
+    const auto type = u_charType(static_cast<UChar32>(cp));
+    if (type == U_SPACE_SEPARATOR) return true;
+    if (charClass == CharClass::Whitespace) return false;
+    return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || type == U_LINE_SEPARATOR ||
+           type == U_PARAGRAPH_SEPARATOR;
+}
+
+namespace {
+
+template <typename Pred>
+std::string trimWhere(std::string_view text, Pred inSet) {
+    const std::u32string cps = toUtf32(text);
+    std::size_t begin = 0;
+    std::size_t end = cps.size();
+    while (begin < end && inSet(cps[begin]))
+        ++begin;
+    while (end > begin && inSet(cps[end - 1]))
+        --end;
+    if (begin == 0 && end == cps.size()) return std::string(text);
+    return fromUtf32(std::u32string_view(cps).substr(begin, end - begin));
+}
+
+} // namespace
+
+std::string trim(std::string_view text, CharClass charClass) {
+    return trimWhere(text, [charClass](char32_t cp) { return isInClass(cp, charClass); });
+}
+
+std::string trimChars(std::string_view text, std::u32string_view chars) {
+    return trimWhere(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; });
+}
+
+} // namespace vak

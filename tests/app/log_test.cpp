@@ -1,0 +1,104 @@
+#include "app/log.h"
+#include "app/process_values.h"
+#include "base/files.h"
+#include "base/regex.h"
+#include "support/temp_dir.h"
+
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::TempDir;
+
+// Points the log at a private file for one test, and stderr at a file too.
+class LogTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        setLogPath(logPath);
+        savedStderr = dup(STDERR_FILENO);
+        const int captured = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(captured, STDERR_FILENO);
+        close(captured);
+    }
+    void TearDown() override {
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr);
+        setLogPath(processValues().LOG);
+    }
+
+    TempDir dir;
+    std::string logPath = dir.file("vak.log");
+    std::string stderrPath = dir.file("stderr");
+    int savedStderr = -1;
+};
+
+TEST(LogLine, FormatIsBracketedLocalTimeThenMessage) {
+    std::tm when{};
+    when.tm_year = 2026 - 1900;
+    when.tm_mon = 2; // March
+    when.tm_mday = 7;
+    when.tm_hour = 9;
+    when.tm_min = 5;
+    when.tm_sec = 3;
+    when.tm_isdst = -1;
+    EXPECT_EQ(formatLogLine(std::mktime(&when), "✓ pasted"), "[03-07 09:05:03] ✓ pasted\n");
+}
+
+TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
+    log("▶ first");
+    log("· second");
+    const std::string written = readFixture(logPath);
+    EXPECT_EQ(written, readFixture(stderrPath));
+    EXPECT_TRUE(regexFullMatch(written, "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ▶ first\\n"
+                                        "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] · second\\n"));
+    EXPECT_EQ(filePermissions(logPath), 0600u);
+}
+
+TEST_F(LogTest, AnUnwritableLogStillReachesStderr) {
+    setLogPath(dir.file("missing-folder/vak.log"));
+    log("⚠️ still visible");
+    EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);
+}
+
+TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
+    constexpr int kThreads = 8;
+    constexpr int kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            // Long lines make a torn write likely if writes were split.
+            const std::string body(3000 + t * 100, static_cast<char>('a' + t));
+            for (int i = 0; i < kLines; ++i)
+                log("· t" + std::to_string(t) + " " + body);
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+
+    for (const auto& path : {logPath, stderrPath}) {
+        std::istringstream lines(readFixture(path));
+        std::string line;
+        std::map<int, int> perThread;
+        while (std::getline(lines, line)) {
+            auto match = regexFirstMatch(line, "^\\[[^\\]]+\\] · t(\\d) ([a-z]+)$");
+            ASSERT_TRUE(match) << "torn line in " << path;
+            const int t = std::stoi(match->group(1));
+            EXPECT_EQ(match->group(2), std::string(3000 + t * 100, static_cast<char>('a' + t)));
+            ++perThread[t];
+        }
+        ASSERT_EQ(perThread.size(), static_cast<std::size_t>(kThreads));
+        for (const auto& [t, count] : perThread)
+            EXPECT_EQ(count, kLines);
+    }
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,191 @@
+#include "base/global_queues.h"
+#include "base/main_queue.h"
+#include "base/serial_queue.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
+    SerialQueue queue("test.order");
+    std::vector<int> seen;
+    std::set<std::thread::id> threads;
+    for (int i = 0; i < 200; ++i) {
+        queue.async([&, i] {
+            seen.push_back(i);
+            threads.insert(std::this_thread::get_id());
+        });
+    }
+    queue.sync([] {});
+    ASSERT_EQ(seen.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+}
+
+TEST(SerialQueue, SyncFromOtherThreadsWaitsForTheWorkAndFromItselfRunsInline) {
+    SerialQueue queue("test.sync");
+    std::atomic<int> counter{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                int before = -1;
+                queue.sync([&] { before = counter++; });
+                EXPECT_GE(before, 0); // the work ran before sync returned
+            }
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    EXPECT_EQ(counter.load(), 200);
+
+    bool inner = false;
+    queue.sync([&] {
+        EXPECT_TRUE(queue.isCurrent());
+        queue.sync([&] { inner = true; }); // would deadlock if it queued behind itself
+    });
+    EXPECT_TRUE(inner);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(SerialQueue, SyncPassesTheTasksExceptionToTheCaller) {
+    SerialQueue queue("test.throw");
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+    // The queue survives a task that throws.
+    queue.async([] { throw std::runtime_error("ignored"); });
+    bool ran = false;
+    queue.sync([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST(SerialQueue, DelayedWorkFiresNoEarlierThanAsked) {
+    SerialQueue queue("test.after");
+    std::promise<Clock::time_point> fired;
+    const auto start = Clock::now();
+    queue.after(0.15, [&] { fired.set_value(Clock::now()); });
+    auto future = fired.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    const double elapsed = secondsBetween(start, future.get());
+    EXPECT_GE(elapsed, 0.15);
+    EXPECT_LT(elapsed, 1.0);
+}
+
+TEST(SerialQueue, RepeatingTimerKeepsItsScheduleWhenPassesAreSlow) {
+    SerialQueue queue("test.repeat");
+    std::mutex mutex;
+    std::vector<Clock::time_point> ticks;
+    const auto start = Clock::now();
+    TimerHandle timer = queue.repeating(0.1, [&] {
+        {
+            std::lock_guard lock(mutex);
+            ticks.push_back(Clock::now());
+        }
+        std::this_thread::sleep_for(40ms); // a slow pass must not push the next one back
+    });
+    std::this_thread::sleep_for(650ms);
+    timer.cancel();
+    std::lock_guard lock(mutex);
+    ASSERT_GE(ticks.size(), 5u);
+    // Tick k is due at (k + 1) × 100 ms after the start, however long each pass took.
+    const double fifth = secondsBetween(start, ticks[4]);
+    EXPECT_GE(fifth, 0.5);
+    EXPECT_LT(fifth, 0.63); // drifting from the end of each pass would give 0.66
+}
+
+TEST(SerialQueue, CancelledTimersNeverFireAgain) {
+    SerialQueue queue("test.cancel");
+    std::atomic<int> oneShot{0};
+    std::atomic<int> repeats{0};
+    TimerHandle single = queue.after(0.1, [&] { ++oneShot; });
+    TimerHandle repeating = queue.repeating(0.02, [&] { ++repeats; });
+    single.cancel();
+    std::this_thread::sleep_for(120ms);
+    repeating.cancel();
+    queue.sync([] {}); // any firing already under way has finished
+    const int atCancel = repeats.load();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(oneShot.load(), 0);
+    EXPECT_GT(atCancel, 0);
+    EXPECT_EQ(repeats.load(), atCancel);
+    EXPECT_TRUE(repeating.isCancelled());
+}
+
+TEST(SerialQueue, CanBeReleasedFromOneOfItsOwnTasks) {
+    auto queue = std::make_shared<SerialQueue>("test.release");
+    std::promise<void> done;
+    auto* raw = queue.get();
+    raw->async([&queue, &done] {
+        queue.reset(); // the last reference goes away on the queue's own thread
+        done.set_value();
+    });
+    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+}
+
+TEST(GlobalQueues, WorkBlockedOnLaterWorkOfTheSameQueueStillFinishes) {
+    // A decode race waits on its two engines, which run on the same queue as the waiter.
+    Executor& queue = globalQueue(QoS::UserInitiated);
+    std::promise<int> result;
+    queue.async([&] {
+        std::promise<int> a;
+        std::promise<int> b;
+        queue.async([&] { a.set_value(1); });
+        queue.async([&] { b.set_value(2); });
+        result.set_value(a.get_future().get() + b.get_future().get());
+    });
+    auto future = result.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(future.get(), 3);
+}
+
+TEST(GlobalQueues, DelayedWorkRunsUnlessCancelled) {
+    Executor& queue = globalQueue(QoS::Default);
+    std::atomic<bool> cancelledRan{false};
+    std::promise<void> fired;
+    queue.after(0.05, [&] { fired.set_value(); });
+    TimerHandle cancelled = queue.after(0.05, [&] { cancelledRan = true; });
+    cancelled.cancel();
+    EXPECT_EQ(fired.get_future().wait_for(5s), std::future_status::ready);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(cancelledRan.load());
+}
+
+TEST(RunLoopMainQueue, RunsPostedAndTimedWorkOnlyWhileDriven) {
+    RunLoopMainQueue loop;
+    std::vector<std::string> order;
+    const auto mainThread = std::this_thread::get_id();
+    loop.after(0.05, [&] { order.push_back("timer"); });
+    std::thread poster([&] { loop.post([&] { order.push_back("posted"); }); });
+    poster.join();
+    EXPECT_TRUE(order.empty()); // nothing runs until the main thread drives the loop
+    loop.runFor(0.2);
+    ASSERT_EQ(order, (std::vector<std::string>{"posted", "timer"}));
+
+    loop.post([&] {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        loop.stop();
+    });
+    loop.runUntilStopped();
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,121 @@
+#include "base/files.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::TempDir;
+using test::writeFixture;
+
+TEST(Files, TextReadsRefuseInvalidUtf8ButByteReadsDoNot) {
+    TempDir dir;
+    writeFixture(dir.file("good"), "caf\xc3\xa9 \xf0\x9f\x91\x8d");
+    writeFixture(dir.file("latin1"), "caf\xe9");
+    writeFixture(dir.file("truncated"), "ok \xf0\x9f\x91");
+    EXPECT_EQ(readTextFile(dir.file("good")), "caf\xc3\xa9 \xf0\x9f\x91\x8d");
+    EXPECT_FALSE(readTextFile(dir.file("latin1")));
+    EXPECT_FALSE(readTextFile(dir.file("truncated")));
+    EXPECT_EQ(readFileBytes(dir.file("latin1")), "caf\xe9");
+    EXPECT_FALSE(readFileBytes(dir.file("missing")));
+    EXPECT_FALSE(readFileBytes(dir.path())); // a folder is not a file
+}
+
+TEST(Files, AtomicWriteReplacesWholeFileWithPrivateModeAndLeavesNoScraps) {
+    TempDir dir;
+    const std::string path = dir.file("config");
+    writeFixture(path, "old content that is longer than the new one");
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    const mode_t oldMask = umask(0077);
+    EXPECT_TRUE(writeFileAtomic(path, "new", 0600));
+    umask(oldMask);
+    EXPECT_EQ(readFixture(path), "new");
+    EXPECT_EQ(filePermissions(path), 0600u);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+
+    EXPECT_FALSE(writeFileAtomic(dir.file("no/such/folder/file"), "x"));
+}
+
+TEST(Files, ConcurrentAtomicWritesNeverLeaveAMixedFile) {
+    TempDir dir;
+    const std::string path = dir.file("shared");
+    const std::string a(100000, 'a');
+    const std::string b(100000, 'b');
+    std::thread writerA([&] {
+        for (int i = 0; i < 30; ++i)
+            writeFileAtomic(path, a);
+    });
+    std::thread writerB([&] {
+        for (int i = 0; i < 30; ++i)
+            writeFileAtomic(path, b);
+    });
+    for (int i = 0; i < 60; ++i) {
+        const auto seen = readFileBytes(path);
+        if (seen) {
+            EXPECT_TRUE(*seen == a || *seen == b);
+        }
+    }
+    writerA.join();
+    writerB.join();
+}
+
+TEST(Files, AppendCreatesAPrivateFileAndKeepsWhatWasThere) {
+    TempDir dir;
+    const std::string path = dir.file("log");
+    EXPECT_TRUE(appendToFile(path, "one\n"));
+    EXPECT_TRUE(appendToFile(path, "two\n"));
+    EXPECT_EQ(readFixture(path), "one\ntwo\n");
+    EXPECT_EQ(filePermissions(path), 0600u);
+}
+
+TEST(Files, ScratchCreationNeverWritesThroughAPlantedLink) {
+    TempDir dir;
+    const std::string victim = dir.file("victim");
+    const std::string scratch = dir.file("vak_rec_1.wav");
+    writeFixture(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), scratch.c_str()), 0);
+
+    auto fd = createScratchFile(scratch);
+    ASSERT_TRUE(fd);
+    ASSERT_EQ(write(fd->get(), "RIFF", 4), 4);
+    fd->reset();
+
+    EXPECT_EQ(readFixture(victim), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(scratch));
+    EXPECT_EQ(readFixture(scratch), "RIFF");
+    EXPECT_EQ(filePermissions(scratch), 0600u);
+
+    // A stale file of an earlier run is replaced by an empty one.
+    auto again = createScratchFile(scratch);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(fileSize(scratch), 0);
+}
+
+TEST(Files, ScratchCreationFailsWhenTheEntryCannotBeRemoved) {
+    TempDir dir;
+    const std::string busy = dir.file("vak_chunk_1");
+    std::filesystem::create_directory(busy); // unlink cannot remove a folder
+    EXPECT_FALSE(createScratchFile(busy));
+}
+
+TEST(Files, MakeDirectoriesCreatesEveryLevel) {
+    TempDir dir;
+    const std::string deep = dir.file("a/b/c");
+    EXPECT_TRUE(makeDirectories(deep));
+    EXPECT_TRUE(std::filesystem::is_directory(deep));
+    EXPECT_TRUE(makeDirectories(deep)); // already there is fine
+    writeFixture(dir.file("plain"), "x");
+    EXPECT_FALSE(makeDirectories(dir.file("plain/sub")));
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,95 @@
+#include "base/regex.h"
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+TEST(RegexReplace, TemplateGroupsEscapesAndLiterals) {
+    EXPECT_EQ(regexReplace("john smith", "(\\w+) (\\w+)", "$2, $1"), "smith, john");
+    EXPECT_EQ(regexReplace("cost 5", "(\\d)", "\\$$1"), "cost $5");
+    EXPECT_EQ(regexReplace("a", "a", "\\\\"), "\\");
+    // An escaped template inserts "$1" itself, not group 1.
+    EXPECT_EQ(regexReplace("x", "(x)", templateEscape("$1 and \\n")), "$1 and \\n");
+    // A dollar sign not followed by a digit is just a dollar sign.
+    EXPECT_EQ(regexReplace("price", "price", "$ USD"), "$ USD");
+    // Digits after a group number stay literal once they would name a missing group.
+    EXPECT_EQ(regexReplace("ab", "(a)(b)", "$10"), "a0");
+    EXPECT_EQ(regexReplace("ab", "(a)(b)", "$9"), "");
+    // A group that did not take part inserts nothing.
+    EXPECT_EQ(regexReplace("b", "(a)?b", "[$1]"), "[]");
+}
+
+TEST(RegexReplace, InvalidPatternLeavesTextUnchanged) {
+    EXPECT_EQ(regexReplace("keep (me)", "(unclosed", "x"), "keep (me)");
+    EXPECT_EQ(regexReplace("keep", "*", "x"), "keep");
+    EXPECT_FALSE(regexIsValid("[a-"));
+    EXPECT_FALSE(regexSearch("anything", "(?<=a+)b")); // unbounded look-behind
+}
+
+TEST(RegexReplace, IcuSemanticsForFlagsBoundariesAndAnchors) {
+    EXPECT_EQ(regexReplace("Github and GITHUB", "(?i)\\bgithub\\b", "GitHub"), "GitHub and GitHub");
+    EXPECT_EQ(regexReplace("Dog dog", "dog", "cat", RegexFlags::CaseInsensitive), "cat cat");
+    EXPECT_EQ(regexReplace("scatter cat", "\\bcat\\b", "dog"), "scatter dog");
+    EXPECT_EQ(regexReplace("uh well uh", "^uh\\s*", ""), "well uh");
+    EXPECT_EQ(regexReplace("line one\nline two", "^line", "L"), "L one\nline two");
+    EXPECT_EQ(regexReplace("new paragraph", "(?<=new )paragraph", "P"), "new P");
+    EXPECT_EQ(regexReplace("a\nb", "a.b", "x"), "a\nb");
+}
+
+TEST(RegexReplace, EmptyMatchesAndNonAsciiText) {
+    EXPECT_EQ(regexReplace("abc", "x*", "-"), "-a-b-c-");
+    EXPECT_EQ(regexReplace("caf\xc3\xa9 \xf0\x9f\x91\x8d ok", "\\s+", "_"),
+              "caf\xc3\xa9_\xf0\x9f\x91\x8d_ok");
+    EXPECT_EQ(regexReplace("\xc3\x89T\xc3\x89", "(?i)\xc3\xa9t\xc3\xa9", "summer"), "summer");
+}
+
+TEST(RegexEscape, LiteralsMatchThemselvesOnly) {
+    const std::string tricky = "C++ (v2.0) [beta] ^$ | a*b? {3} \\d ok.";
+    EXPECT_TRUE(regexFullMatch(tricky, regexEscape(tricky)));
+    EXPECT_FALSE(regexSearch("C+ v2x0", regexEscape("C++ v2.0")));
+    EXPECT_EQ(regexReplace("use node.js now", regexEscape("node.js"), "Node.js"),
+              "use Node.js now");
+    EXPECT_FALSE(regexSearch("nodexjs", regexEscape("node.js")));
+}
+
+TEST(RegexMatch, GroupsAndByteOffsetsOverMultibyteText) {
+    const std::string text = "\xf0\x9f\x91\x8d caf\xc3\xa9 at 10:30 pm";
+    auto match = regexFirstMatch(text, "(\\d{1,2}):(\\d{2})\\s?(am|pm)?");
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->text(), "10:30 pm");
+    EXPECT_EQ(match->group(2), "30");
+    EXPECT_EQ(text.substr(match->begin, match->end - match->begin), "10:30 pm");
+
+    auto all = regexAllMatches("\xc3\xa9 a1 \xc3\xa9 b22 c", "([a-z])(\\d+)?");
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].group(2), "22");
+    EXPECT_FALSE(all[2].groups[2].has_value());
+    EXPECT_EQ(all[2].group(2), "");
+    EXPECT_EQ(all[2].begin, std::string("\xc3\xa9 a1 \xc3\xa9 b22 ").size());
+}
+
+TEST(RegexCache, ConcurrentUseOfSharedPatternsIsSafe) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                const std::string word = "w" + std::to_string((i + t) % 40);
+                if (regexReplace("say " + word + " twice", "\\b" + regexEscape(word) + "\\b",
+                                 "X") != "say X twice") {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+} // namespace
+} // namespace vak

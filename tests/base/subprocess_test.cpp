@@ -1,0 +1,154 @@
+#include "base/subprocess.h"
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace vak {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> child(std::initializer_list<std::string> args) {
+    std::vector<std::string> argv{VAK_TEST_CHILD};
+    argv.insert(argv.end(), args);
+    return argv;
+}
+
+bool isReaped(pid_t pid) {
+    // Once reaped, the id is no child of ours any more.
+    return waitpid(pid, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+TEST(Subprocess, ReportsExitCodesAndEndBySignalApart) {
+    auto ok = runProcess(child({"exit", "0"}), {});
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(ok->status.success());
+
+    auto failed = runProcess(child({"exit", "7"}), {});
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->status.exited());
+    EXPECT_EQ(failed->status.code, 7);
+    EXPECT_FALSE(failed->status.success());
+
+    auto killed = runProcess(child({"raise", std::to_string(SIGUSR1)}), {});
+    ASSERT_TRUE(killed);
+    EXPECT_TRUE(killed->status.signaled());
+    EXPECT_EQ(killed->status.code, SIGUSR1);
+    EXPECT_FALSE(killed->timedOut);
+}
+
+TEST(Subprocess, FeedsAndCapturesLargeStreamsWithoutDeadlock) {
+    // Far more than a pipe holds in both directions at once.
+    std::string input(3 << 20, '\0');
+    for (std::size_t i = 0; i < input.size(); ++i)
+        input[i] = static_cast<char>('a' + i % 26);
+    RunOptions options;
+    options.input = input;
+    options.timeoutSeconds = 20;
+    auto echoed = runProcess(child({"echo"}), options);
+    ASSERT_TRUE(echoed);
+    EXPECT_TRUE(echoed->status.success());
+    EXPECT_EQ(echoed->output.size(), input.size());
+    EXPECT_TRUE(echoed->output == input);
+}
+
+TEST(Subprocess, OutputBeyondTheCapIsDroppedNotBlocking) {
+    RunOptions options;
+    options.input = std::string(1 << 20, 'x');
+    options.maxOutputBytes = 1000;
+    auto echoed = runProcess(child({"echo"}), options);
+    ASSERT_TRUE(echoed);
+    EXPECT_TRUE(echoed->status.success());
+    EXPECT_EQ(echoed->output, std::string(1000, 'x'));
+}
+
+TEST(Subprocess, MissingProgramIsReportedNotSpawned) {
+    std::string error;
+    auto result = runProcess({"/nonexistent/whisper-cli", "-h"}, {}, &error);
+    EXPECT_FALSE(result);
+    EXPECT_NE(error.find("/nonexistent/whisper-cli"), std::string::npos);
+}
+
+TEST(Subprocess, WatchdogTerminatesAHungChild) {
+    RunOptions options;
+    options.timeoutSeconds = 0.3;
+    const auto start = Clock::now();
+    auto result = runProcess(child({"sleep", "30"}), options);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->timedOut);
+    EXPECT_TRUE(result->status.signaled());
+    EXPECT_EQ(result->status.code, SIGTERM);
+    EXPECT_LT(elapsed, 3.0);
+}
+
+TEST(Subprocess, WatchdogKillsAChildThatIgnoresTermination) {
+    SpawnOptions spawn;
+    spawn.argv = child({"stubborn", "30"});
+    auto process = Subprocess::spawn(spawn);
+    ASSERT_TRUE(process);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let it install its handler
+    const auto start = Clock::now();
+    TimerHandle watchdog = armWatchdog(process, 0.2, 0.5);
+    const ExitStatus status = process->wait();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_TRUE(status.signaled());
+    EXPECT_EQ(status.code, SIGKILL);
+    EXPECT_TRUE(process->stoppedByWatchdog());
+    EXPECT_GE(elapsed, 0.65); // terminate at 0.2 s was ignored; kill came 0.5 s later
+    EXPECT_LT(elapsed, 3.0);
+    EXPECT_TRUE(isReaped(process->pid()));
+    watchdog.cancel();
+}
+
+TEST(Subprocess, ReleasingARunningChildKillsAndReapsIt) {
+    SpawnOptions spawn;
+    spawn.argv = child({"sleep", "30"});
+    auto process = Subprocess::spawn(spawn);
+    ASSERT_TRUE(process);
+    const pid_t pid = process->pid();
+    TimerHandle watchdog = armWatchdog(process, 60);
+    process.reset(); // the watchdog holds it weakly and must not keep it alive
+    EXPECT_TRUE(isReaped(pid));
+    watchdog.cancel();
+}
+
+TEST(Subprocess, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
+    // The test process ignores SIGPIPE and holds descriptors of its own; neither may leak.
+    int stray[2];
+    ASSERT_EQ(pipe(stray), 0); // deliberately without close-on-exec
+    auto fds = runProcess(child({"fds"}), {});
+    auto sigpipe = runProcess(child({"sigpipe"}), {});
+    close(stray[0]);
+    close(stray[1]);
+    ASSERT_TRUE(fds);
+    EXPECT_EQ(fds->output, "");
+    ASSERT_TRUE(sigpipe);
+    EXPECT_EQ(sigpipe->output, "default");
+}
+
+TEST(Subprocess, ConcurrentWaitersAllSeeTheSameStatus) {
+    SpawnOptions spawn;
+    spawn.argv = child({"exit", "3"});
+    auto process = Subprocess::spawn(spawn);
+    ASSERT_TRUE(process);
+    std::vector<std::thread> waiters;
+    std::atomic<int> threes{0};
+    for (int i = 0; i < 4; ++i) {
+        waiters.emplace_back([&] {
+            if (process->wait().code == 3) ++threes;
+            process->terminate(); // harmless after the end
+        });
+    }
+    for (auto& t : waiters)
+        t.join();
+    EXPECT_EQ(threes.load(), 4);
+    EXPECT_TRUE(process->hasExited());
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vak::test {
+
+struct BinaryRun {
+    int exitCode = -1; // -1 when it ended by a signal or did not finish in time
+    std::string out;
+    std::string err;
+};
+
+struct BinaryOptions {
+    std::map<std::string, std::string> env; // set on top of the test's own environment
+    std::vector<std::string> unsetEnv;
+    std::string input;
+    double timeoutSeconds = 60;
+};
+
+// Runs a program with the given arguments, feeding `input` from a file and collecting its
+// standard output and error in files (so a chatty stderr cannot block it).
+BinaryRun runBinary(const std::string& program, const std::vector<std::string>& args,
+                    const BinaryOptions& options = {});
+
+// The vak-dictate binary under test.
+BinaryRun runVak(const std::vector<std::string>& args, const BinaryOptions& options = {});
+
+} // namespace vak::test

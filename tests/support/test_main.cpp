@@ -1,0 +1,23 @@
+// Every test program runs with a private HOME and scratch folder, so no test touches the real
+// ~/.dictation or /tmp files of the person running them.
+#include "app/process_values.h"
+#include "support/temp_dir.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    testing::InitGoogleTest(&argc, argv);
+    vak::test::TempDir home;
+    const std::string scratch = home.file("scratch");
+    std::filesystem::create_directories(scratch);
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("VAK_TMPDIR", scratch.c_str(), 1);
+    unsetenv("VAK_TOOL_PATH");
+    vak::initProcessValues({argc > 0 ? argv[0] : "test"});
+    return RUN_ALL_TESTS();
+}
