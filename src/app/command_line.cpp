@@ -99,7 +99,8 @@ std::string helpText() {
     text += "Usage: " + std::string(APP_NAME) + " [MODE [ARGUMENT]]\n";
     text += "Without a mode the dictation daemon starts.\n\nModes:\n";
     for (const auto& info : kModes) {
-        std::string left = "  " + std::string(info.flag);
+        std::string left = "  ";
+        left += info.flag;
         if (!info.argumentName.empty()) left += " " + std::string(info.argumentName);
         if (left.size() < 34)
             left.resize(34, ' ');
