@@ -1,0 +1,165 @@
+#include "audio/wav.h"
+
+#include "base/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+constexpr std::size_t kHeaderScanBytes = 8192;
+constexpr std::uint64_t kRmsMaxBytes = 10 * kBytesPerSecond;
+constexpr std::size_t kMinCutSearchBytes = 20480; // 0.64 s
+constexpr std::size_t kWindowSamples = 1280;      // 80 ms
+constexpr std::size_t kRunWindows = 4;            // 320 ms
+constexpr double kQuietFloor = 120.0;
+
+std::uint32_t readLe32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Reads up to `count` bytes at `offset`; fewer at the end of the file or on an error.
+std::vector<unsigned char> readAt(int fd, std::uint64_t offset, std::uint64_t count) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(count));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+// Sum of squared samples over `samples` 16-bit little-endian values starting at `p`.
+double sumOfSquares(const unsigned char* p, std::size_t samples) {
+    double sum = 0;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const auto s = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[2 * i]) |
+                                                 static_cast<std::uint16_t>(p[2 * i + 1]) << 8);
+        const double v = s;
+        sum += v * v;
+    }
+    return sum;
+}
+
+} // namespace
+
+std::string le16(std::uint16_t value) {
+    return {static_cast<char>(value & 0xff), static_cast<char>(value >> 8)};
+}
+
+std::string le32(std::uint32_t value) {
+    return {static_cast<char>(value & 0xff), static_cast<char>((value >> 8) & 0xff),
+            static_cast<char>((value >> 16) & 0xff), static_cast<char>(value >> 24)};
+}
+
+std::string wavHeader(std::uint32_t dataBytes) {
+    std::string h;
+    h.reserve(kWavHeaderBytes);
+    h += "RIFF";
+    h += le32(dataBytes + 36);
+    h += "WAVE";
+    h += "fmt ";
+    h += le32(16);
+    h += le16(1); // PCM
+    h += le16(1); // mono
+    h += le32(16000);
+    h += le32(static_cast<std::uint32_t>(kBytesPerSecond));
+    h += le16(2);  // block align
+    h += le16(16); // bits per sample
+    h += "data";
+    h += le32(dataBytes);
+    return h;
+}
+
+bool writeWav16kMono(std::string_view data, const std::string& path) {
+    if (data.size() > std::numeric_limits<std::uint32_t>::max() - 36) return false;
+    std::string file = wavHeader(static_cast<std::uint32_t>(data.size()));
+    file.append(data);
+    auto fd = createScratchFile(path);
+    return fd && writeAll(fd->get(), file);
+}
+
+std::optional<std::uint64_t> findWavDataOffset(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    const auto head = readAt(fd.get(), 0, kHeaderScanBytes);
+    const std::size_t n = head.size();
+    if (n < kWavHeaderBytes) return std::nullopt;
+    if (std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    std::uint64_t off = 12;
+    for (;;) {
+        if (off + 8 > n) return std::nullopt;
+        const unsigned char* chunk = head.data() + off;
+        const std::uint64_t size = readLe32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) return off + 8;
+        if (size > n) return std::nullopt;
+        off += 8 + size + (size & 1);
+    }
+}
+
+double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to) {
+    if (to <= from) return 0;
+    const auto bytes = readAt(fd, dataOff + from, std::min(to - from, kRmsMaxBytes));
+    const std::size_t samples = bytes.size() / 2;
+    if (samples == 0) return 0;
+    return std::sqrt(sumOfSquares(bytes.data(), samples) / static_cast<double>(samples));
+}
+
+std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                           std::uint64_t to, std::uint64_t lookback) {
+    if (to <= from) return std::nullopt;
+    const std::uint64_t span = std::min(to - from, lookback) & ~std::uint64_t{1};
+    const std::uint64_t start = to - span;
+    const auto bytes = readAt(fd, dataOff + start, span);
+    if (bytes.size() < kMinCutSearchBytes) return std::nullopt;
+
+    const std::size_t windows = bytes.size() / 2 / kWindowSamples;
+    if (windows < kRunWindows) return std::nullopt;
+    std::vector<double> rms(windows);
+    double total = 0;
+    for (std::size_t w = 0; w < windows; ++w) {
+        rms[w] = std::sqrt(sumOfSquares(bytes.data() + w * kWindowSamples * 2, kWindowSamples) /
+                           static_cast<double>(kWindowSamples));
+        total += rms[w];
+    }
+    const double mean = total / static_cast<double>(windows);
+
+    std::size_t quietest = 0;
+    double quietestAverage = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i + kRunWindows <= windows; ++i) {
+        double sum = 0;
+        for (std::size_t k = 0; k < kRunWindows; ++k)
+            sum += rms[i + k];
+        const double average = sum / kRunWindows;
+        if (average < quietestAverage) { // strict: ties keep the earliest run
+            quietestAverage = average;
+            quietest = i;
+        }
+    }
+    if (!(quietestAverage < std::max(mean * 0.25, kQuietFloor))) return std::nullopt;
+
+    const std::uint64_t cut = (start + (quietest + 2) * kWindowSamples * 2) & ~std::uint64_t{1};
+    if (from + kBytesPerSecond < cut && cut < to) return cut;
+    return std::nullopt;
+}
+
+} // namespace vak

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// Recordings are 16 kHz mono signed 16-bit little-endian PCM behind a 44-byte header; one
+// second is 32000 bytes. Offsets into the sample data ("data-relative") are kept even.
+inline constexpr std::uint64_t kWavHeaderBytes = 44;
+inline constexpr std::uint64_t kBytesPerSecond = 32000;
+
+std::string le16(std::uint16_t value);
+std::string le32(std::uint32_t value);
+
+// The 44-byte header for `dataBytes` bytes of samples; dataBytes + 36 must fit in 32 bits.
+std::string wavHeader(std::uint32_t dataBytes);
+
+// Header and samples in one write, replacing whatever is at `path` (the new file is private and
+// never written through a link). False when `data` is too long for a WAV file or the write
+// failed; callers may ignore it.
+bool writeWav16kMono(std::string_view data, const std::string& path);
+
+// File offset of the first sample byte: walks the chunks within the first 8192 bytes and trusts
+// no size field of the data chunk (a file being recorded still says 0 there).
+std::optional<std::uint64_t> findWavDataOffset(const std::string& path);
+
+// The measurements below read only the bytes they need, at explicit offsets, from a file that
+// may still be growing. `fd` is open for reading; `dataOff` is what findWavDataOffset returned.
+
+// RMS in raw sample units (full scale 32767) of the data-relative range [from, to), measured on
+// at most its first 10 seconds. 0 for an empty or inverted range or a short read.
+double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to);
+
+// A data-relative offset inside (from + 1 s, to) at the middle of the quietest 320 ms of the
+// last `lookback` bytes before `to`, where a recording can be split between words; nothing when
+// that stretch is not clearly quieter than the rest (or not shorter than the 120 floor).
+std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                           std::uint64_t to, std::uint64_t lookback);
+
+} // namespace vak

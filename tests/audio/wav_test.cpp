@@ -1,0 +1,178 @@
+#include "audio/wav.h"
+#include "base/files.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::TempDir;
+using test::writeFixture;
+
+// `seconds` of samples of constant magnitude `level` (alternating sign, so RMS = level).
+std::string samples(double seconds, int level) {
+    std::string bytes;
+    const auto count = static_cast<std::size_t>(seconds * 16000);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto s = static_cast<std::int16_t>(i % 2 == 0 ? level : -level);
+        bytes += le16(static_cast<std::uint16_t>(s));
+    }
+    return bytes;
+}
+
+class OpenWav {
+  public:
+    explicit OpenWav(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY)) {}
+    int fd() const { return fd_.get(); }
+
+  private:
+    UniqueFd fd_;
+};
+
+TEST(WavFormat, HeaderBytesAreTheCanonical44) {
+    const std::string h = wavHeader(32000);
+    const std::string expected = std::string("RIFF") + le32(32036) + "WAVE" + "fmt " +
+                                 std::string("\x10\0\0\0\x01\0\x01\0", 8) +
+                                 std::string("\x80\x3e\0\0\x00\x7d\0\0\x02\0\x10\0", 12) + "data" +
+                                 std::string("\x00\x7d\0\0", 4);
+    EXPECT_EQ(h, expected);
+    EXPECT_EQ(le16(0xBEEF), "\xEF\xBE");
+    EXPECT_EQ(le32(0x01020304), std::string("\x04\x03\x02\x01", 4));
+    EXPECT_EQ(wavHeader(0).substr(4, 4), le32(36));
+}
+
+TEST(WavFormat, WrittenFileIsPrivateReplacesTheOldOneAndReadsBack) {
+    TempDir dir;
+    const std::string path = dir.file("clip.wav");
+    writeFixture(path, std::string(100000, 'x'));
+    const std::string data = samples(0.5, 1000);
+    ASSERT_TRUE(writeWav16kMono(data, path));
+    EXPECT_EQ(readFixture(path), wavHeader(static_cast<std::uint32_t>(data.size())) + data);
+    EXPECT_EQ(filePermissions(path), 0600u);
+    EXPECT_EQ(findWavDataOffset(path), 44u);
+}
+
+TEST(WavFormat, DataOffsetWalksChunksAndRejectsForeignFiles) {
+    TempDir dir;
+    const std::string fmt = wavHeader(0).substr(12, 24); // "fmt " chunk
+    const std::string riff = std::string("RIFF") + le32(0) + "WAVE";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::optional<std::uint64_t> offset;
+    };
+    const std::vector<Case> cases = {
+        {"still recording (sizes 0)", wavHeader(0) + samples(0.1, 500), 44},
+        {"LIST chunk before data",
+         riff + fmt + "LIST" + le32(10) + std::string(10, 'i') + "data" + le32(0) + samples(0.1, 1),
+         36 + 18 + 8},
+        {"odd chunk skipped with its pad byte",
+         riff + fmt + "junk" + le32(3) + "abc" + std::string(1, '\0') + "data" + le32(0) +
+             samples(0.1, 1),
+         36 + 12 + 8},
+        {"43 bytes", wavHeader(0).substr(0, 43), std::nullopt},
+        {"not RIFF", "RIFX" + wavHeader(0).substr(4) + samples(0.1, 1), std::nullopt},
+        {"WAVE missing", "RIFF" + le32(0) + "AVI " + wavHeader(0).substr(12), std::nullopt},
+        {"chunk size beyond what was read",
+         riff + fmt + "LIST" + le32(100000) + std::string(9000, 'x'), std::nullopt},
+        {"data header beyond 8192 bytes",
+         riff + fmt + "pad " + le32(8144) + std::string(8144, 'p') + "data" + le32(0),
+         std::nullopt},
+        {"truncated in the chunk walk", riff + fmt + "LIST" + le32(2) + "ab", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("case.wav");
+        writeFixture(path, c.bytes);
+        EXPECT_EQ(findWavDataOffset(path), c.offset) << c.name;
+    }
+    EXPECT_EQ(findWavDataOffset(dir.file("missing.wav")), std::nullopt);
+}
+
+TEST(WavLevels, RmsMeasuresTheRangeAndOnlyItsFirstTenSeconds) {
+    TempDir dir;
+    const std::string path = dir.file("levels.wav");
+    // 10 s at 1000, then 10 s at 4000.
+    writeWav16kMono(samples(10, 1000) + samples(10, 4000), path);
+    OpenWav wav(path);
+    const auto s = [](double seconds) { return static_cast<std::uint64_t>(seconds * 32000); };
+    EXPECT_NEAR(rangeRMS(wav.fd(), 44, 0, s(20)), 1000, 1e-9); // only the first 10 s count
+    EXPECT_NEAR(rangeRMS(wav.fd(), 44, s(10), s(20)), 4000, 1e-9);
+    EXPECT_NEAR(rangeRMS(wav.fd(), 44, s(5), s(15)), std::sqrt((1000.0 * 1000 + 4000.0 * 4000) / 2),
+                1e-6);
+    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(3), s(3)), 0);
+    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(4), s(3)), 0);
+    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(30), s(31)), 0); // beyond the end: nothing read
+    // Full-scale negative samples square without overflow.
+    writeWav16kMono(std::string(2, '\0') + le16(0x8000), path);
+    OpenWav extreme(path);
+    EXPECT_NEAR(rangeRMS(extreme.fd(), 44, 0, 4), std::sqrt(32768.0 * 32768 / 2), 1e-6);
+}
+
+struct CutCase {
+    const char* name;
+    std::string audio;
+    std::uint64_t from;
+    std::uint64_t lookback;
+    std::optional<std::uint64_t> cut;
+};
+
+TEST(WavLevels, QuietCutPointFindsTheMiddleOfAClearPauseOnly) {
+    TempDir dir;
+    // 2.4 s speech, 0.48 s silence, 1 s speech: the quietest run starts in the pause; the cut is
+    // two 80 ms windows into it.
+    const std::string pause = samples(2.4, 3000) + samples(0.48, 0) + samples(1, 3000);
+    const std::uint64_t pauseStart = 76800;
+    // Quiet recording: "speech" at 300 with a pause at 100. A quarter of the mean is below 100,
+    // but the 120 floor still makes the pause count as quiet.
+    const std::string faint = samples(2.4, 300) + samples(0.48, 100) + samples(1, 300);
+    const std::vector<CutCase> cases = {
+        {"clear pause", pause, 0, 1000000, pauseStart + 2 * 2560},
+        {"windows counted from the start of the lookback", pause, 0, 1280 + 25 * 2560,
+         pauseStart + 2 * 2560},
+        {"steady speech", samples(5, 3000), 0, 1000000, std::nullopt},
+        {"under 0.64 s looked at", pause, 0, 20478, std::nullopt},
+        {"120 floor in a faint recording", faint, 0, 1000000, pauseStart + 2 * 2560},
+        {"pause within the first second after from", pause, pauseStart - 20000, 1000000,
+         std::nullopt},
+        {"pause right at the end", samples(2, 3000) + samples(0.32, 0), 0, 1000000,
+         64000 + 2 * 2560},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("cut.wav");
+        writeWav16kMono(c.audio, path);
+        OpenWav wav(path);
+        const std::uint64_t to = c.audio.size();
+        const auto cut = quietCutPoint(wav.fd(), 44, c.from, to, c.lookback);
+        EXPECT_EQ(cut, c.cut) << c.name;
+        if (cut) {
+            EXPECT_EQ(*cut % 2, 0u) << c.name;
+            EXPECT_GT(*cut, c.from + 32000) << c.name;
+            EXPECT_LT(*cut, to) << c.name;
+        }
+    }
+}
+
+TEST(WavLevels, QuietCutPointKeepsTheEarliestOfEqualPausesAndHandlesAGrowingFile) {
+    TempDir dir;
+    const std::string path = dir.file("growing.wav");
+    const std::string audio =
+        samples(2, 3000) + samples(0.4, 0) + samples(1, 3000) + samples(0.4, 0) + samples(1, 3000);
+    writeWav16kMono(audio, path);
+    OpenWav wav(path);
+    EXPECT_EQ(quietCutPoint(wav.fd(), 44, 0, audio.size(), 1000000), 2 * 32000 + 2 * 2560);
+    // A caller that believes more audio exists than was written yet: the short read is measured,
+    // and an empty read gives nothing.
+    EXPECT_EQ(quietCutPoint(wav.fd(), 44, audio.size(), audio.size() + 64000, 64000), std::nullopt);
+    EXPECT_EQ(quietCutPoint(wav.fd(), 44, 5000, 5000, 64000), std::nullopt);
+}
+
+} // namespace
+} // namespace vak
