@@ -3,6 +3,7 @@
 
 find_package(Threads REQUIRED)
 find_package(ICU 66 REQUIRED COMPONENTS uc i18n)
+find_package(nlohmann_json 3.9 REQUIRED)
 
 if(VAK_BUILD_TESTS)
     find_package(GTest REQUIRED)

@@ -17,12 +17,13 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev)
-DEB_RUNTIME=()
+DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev)
+# curl carries every request to the speech engines; ffmpeg conditions audio before decoding.
+DEB_RUNTIME=(curl ffmpeg)
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c)
-BREW_RUNTIME=()
+BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json)
+BREW_RUNTIME=(ffmpeg)
 BREW_TEST=(googletest google-benchmark clang-format)
 
 # Installs the Debian packages of the given lists that are not installed yet; quick when none is

@@ -72,6 +72,32 @@ void setError(std::string* error, const std::string& text) {
     if (error != nullptr) *error = text;
 }
 
+// Every child spawned, held weakly, so stopRunningChildren can reach the ones still alive.
+struct ChildRegistry {
+    std::mutex mutex;
+    std::vector<std::weak_ptr<Subprocess>> children;
+
+    void add(const std::shared_ptr<Subprocess>& child) {
+        std::lock_guard lock(mutex);
+        std::erase_if(children, [](const auto& weak) { return weak.expired(); });
+        children.push_back(child);
+    }
+    std::vector<std::shared_ptr<Subprocess>> alive() {
+        std::lock_guard lock(mutex);
+        std::vector<std::shared_ptr<Subprocess>> result;
+        for (const auto& weak : children) {
+            if (auto child = weak.lock()) result.push_back(std::move(child));
+        }
+        return result;
+    }
+};
+
+ChildRegistry& childRegistry() {
+    // Never destroyed: children may be spawned and released by threads running at exit.
+    static auto* registry = new ChildRegistry();
+    return *registry;
+}
+
 } // namespace
 
 std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::string* error) {
@@ -142,6 +168,7 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
     child->pid_ = pid;
     child->stdinFd_ = inPipe[1];
     child->stdoutFd_ = outPipe[0];
+    childRegistry().add(child);
     return child;
 }
 
@@ -267,6 +294,22 @@ TimerHandle armWatchdog(std::weak_ptr<Subprocess> child, double terminateAfterSe
             if (stubborn && !stubborn->hasExited()) stubborn->kill();
         });
     });
+}
+
+int stopRunningChildren(double killGraceSeconds) {
+    std::vector<std::shared_ptr<Subprocess>> running;
+    for (auto& child : childRegistry().alive()) {
+        if (!child->hasExited()) running.push_back(std::move(child));
+    }
+    for (const auto& child : running)
+        child->terminate();
+    const auto deadline = deadlineAfter(killGraceSeconds);
+    for (const auto& child : running) {
+        while (!child->hasExited() && SteadyClock::now() < deadline)
+            ::usleep(5000);
+        if (!child->hasExited()) child->kill();
+    }
+    return static_cast<int>(running.size());
 }
 
 std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,

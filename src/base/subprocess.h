@@ -105,6 +105,12 @@ struct RunOptions {
     std::size_t maxOutputBytes = 64u << 20;
 };
 
+// Stops every child this process started that is still running: SIGTERM, then SIGKILL for those
+// still there after `killGraceSeconds`. For a command-line run about to exit while abandoned work
+// (the losing engine of a decode race) still runs: its watchdog would end with the process, and
+// the child would live on unwatched. Returns how many children it had to stop.
+int stopRunningChildren(double killGraceSeconds);
+
 // Runs a program to completion under a watchdog. Nothing when it cannot be started.
 std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
                                         const RunOptions& options, std::string* error = nullptr);

@@ -150,5 +150,28 @@ TEST(Subprocess, ConcurrentWaitersAllSeeTheSameStatus) {
     EXPECT_TRUE(process->hasExited());
 }
 
+TEST(Subprocess, StoppingRunningChildrenReachesAbandonedOnesOnly) {
+    // A waiter on another thread owns the stubborn child, as a decode race's loser would.
+    std::optional<ProcessResult> stubborn;
+    std::thread owner([&] {
+        RunOptions options;
+        options.timeoutSeconds = 60;
+        stubborn = runProcess(child({"stubborn", "30"}), options);
+    });
+    auto finished = runProcess(child({"exit", "0"}), {});
+    ASSERT_TRUE(finished);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let it ignore SIGTERM first
+    const auto start = Clock::now();
+    EXPECT_EQ(stopRunningChildren(0.3), 1);
+    owner.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_TRUE(stubborn);
+    EXPECT_TRUE(stubborn->status.signaled());
+    EXPECT_EQ(stubborn->status.code, SIGKILL);
+    EXPECT_FALSE(stubborn->timedOut); // it was not the watchdog
+    EXPECT_LT(elapsed, 2.0);
+    EXPECT_EQ(stopRunningChildren(0.3), 0);
+}
+
 } // namespace
 } // namespace vak
