@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/cli_transcribe.h"
 #include "app/constants.h"
 
 #include <array>
@@ -121,6 +122,8 @@ int runCommandLine(const CliInvocation& invocation) {
     case CliMode::Version:
         std::cout << APP_NAME << " " << APP_VERSION << "\n";
         return 0;
+    case CliMode::TranscribeFile:
+        return runTranscribeFile(invocation.argument.value_or(""));
     case CliMode::Daemon:
         std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
                   << helpText();

@@ -65,7 +65,7 @@ TEST_F(Cli, AFlagMissingItsArgumentCountsAsUnknown) {
         EXPECT_NE(run.err.find("daemon"), std::string::npos) << flag;
     }
     // With its argument the same flag is recognised.
-    EXPECT_EQ(runVak({"--transcribe-file", "x.wav"}, options()).exitCode, 3);
+    EXPECT_EQ(runVak({"--caption-sim", "x.wav"}, options()).exitCode, 3);
     // --mic-check takes an optional argument.
     EXPECT_EQ(runVak({"--mic-check"}, options()).exitCode, 3);
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "transcribe/decode_settings.h"
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vak {
+
+// Which engines a decode may use. The chunk engine prefers the cloud for finished chunks and
+// keeps speculative tails local; everything else races both engines when it can.
+enum class DecodeRoute { Auto, CloudPreferred, LocalOnly };
+
+// Process-wide; written by the chunk engine around its decodes, read once by every decode.
+extern std::atomic<DecodeRoute> decodeRoute;
+
+struct DecodeLimits {
+    double cloudSeconds = 0; // clip × 1.5 + 15
+    double localSeconds = 0; // max(clip × 2 + 60, 60)
+};
+DecodeLimits decodeLimits(double durationSeconds);
+
+// The one way from a recording to raw transcript text (untrimmed), or nothing when no engine
+// produced any. `txtBase` is whisper-cli's output base; a stale txtBase + ".txt" is deleted
+// first. Conditions the audio, then routes by engine availability and decodeRoute: local only,
+// cloud first with local fall-back, or a race whose first non-empty answer wins (the loser runs
+// on to its own end). Blocks the calling thread; safe on several threads at once.
+std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase);
+std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase,
+                                      const DecodeSettings& settings);
+
+// The race itself, for any two engines.
+using EngineCall = std::function<std::optional<std::string>()>;
+struct RaceOutcome {
+    std::optional<std::string> text;    // the winning text: the first present, non-empty one
+    std::string winner;                 // "cloud" or "local"; empty without a winner
+    std::optional<double> cloudSeconds; // absent: that engine had not finished ("dnf")
+    std::optional<double> localSeconds;
+};
+// Runs both engines on the user-initiated global queue and waits for a winner: one wait of up
+// to `waitSeconds` for the first engine to finish, and when that brought no winner, one more.
+RaceOutcome raceEngines(EngineCall cloud, EngineCall local, double waitSeconds);
+// "⚡ decode race: cloud won (cloud 1.2s · local dnf)".
+std::string raceLogLine(const RaceOutcome& outcome);
+
+// Race engines still running (losers finish after their race has returned).
+int decodeEnginesRunning();
+// Waits up to `maxSeconds` for them; true when none is left.
+bool waitForDecodeEngines(double maxSeconds);
+
+} // namespace vak

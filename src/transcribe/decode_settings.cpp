@@ -1,0 +1,31 @@
+#include "transcribe/decode_settings.h"
+
+#include "app/constants.h"
+#include "app/process_values.h"
+#include "base/files.h"
+#include "transcribe/speech_tools.h"
+
+namespace vak {
+
+bool DecodeSettings::localAvailable() const {
+    return isRegularFile(whisperCli) && isRegularFile(model);
+}
+
+bool DecodeSettings::vadModelPresent() const {
+    return isRegularFile(vadModel);
+}
+
+DecodeSettings DecodeSettings::fromProcess() {
+    const ProcessValues& values = processValues();
+    DecodeSettings s;
+    s.whisperCli = values.WHISPER;
+    s.ffmpeg = values.FFMPEG;
+    s.model = values.MODEL;
+    s.vadModel = values.VAD_MODEL;
+    s.serverUrl = localServerUrl();
+    s.prompt = std::string(VOCAB_PROMPT);
+    s.config = values.cfg;
+    return s;
+}
+
+} // namespace vak

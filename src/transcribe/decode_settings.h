@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/config.h"
+
+#include <string>
+
+namespace vak {
+
+// Everything a decode reads: tool and model paths, endpoints and the settings of the
+// configuration that steer it. Built from the process-wide values for each decode; tests and
+// benchmarks build their own.
+struct DecodeSettings {
+    std::string whisperCli;             // WHISPER
+    std::string ffmpeg;                 // FFMPEG
+    std::string model;                  // MODEL, the decode model
+    std::string vadModel;               // VAD_MODEL
+    std::string curl = "/usr/bin/curl"; // the HTTP client of both engines
+    std::string serverUrl;              // the resident local server's /inference endpoint
+    std::string prompt;                 // vocabulary hint of every full decode
+    Config config;                      // PREPROCESS, CALL_MODE, SERVER, CLOUD, LANGUAGE, …
+    // Multiplies every time limit of a decode (engine limits, race waits, watchdog graces), so
+    // tests can run the real timing logic in a fraction of the time.
+    double timeScale = 1.0;
+
+    double scaled(double seconds) const { return seconds * timeScale; }
+
+    // Local decoding is possible: the whisper-cli executable and the decode model both exist.
+    // Checked on every decode, so a model downloaded while running is used at once.
+    bool localAvailable() const;
+    bool vadModelPresent() const;
+
+    // The values of this process: paths, the loaded configuration, VOCAB_PROMPT and the server
+    // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default).
+    static DecodeSettings fromProcess();
+};
+
+} // namespace vak

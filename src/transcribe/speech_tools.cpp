@@ -1,0 +1,162 @@
+#include "transcribe/speech_tools.h"
+
+#include "base/subprocess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace vak {
+
+std::string localServerUrl() {
+    static const std::string url = [] {
+        const char* over = std::getenv("VAK_WHISPER_SERVER_URL");
+        return over != nullptr && *over != '\0' ? std::string(over)
+                                                : std::string(kDefaultServerUrl);
+    }();
+    return url;
+}
+
+std::string_view platformName() {
+#ifdef __APPLE__
+    return "mac";
+#else
+    return "linux";
+#endif
+}
+
+std::string_view preprocessFilterChain(const Config& config) {
+    if (config.whisperMode) return "highpass=f=80,afftdn=nf=-20:tn=1,speechnorm=e=25:r=0.0002:l=1";
+    if (config.callMode)
+        return "highpass=f=80,afftdn=nf=-20:tn=1,dynaudnorm=f=150:g=21:p=0.95:m=20";
+    return "highpass=f=70,afftdn=nf=-25:tn=1,dynaudnorm=f=200:g=15:p=0.9:m=10";
+}
+
+std::string vadThresholdText(const Config& config) {
+    return formatDecimal(config.effectiveVadThreshold());
+}
+
+std::string curlMaxTime(double seconds) {
+    const double whole = std::trunc(seconds);
+    return std::to_string(static_cast<long long>(std::clamp(whole, 1.0, 1e9)));
+}
+
+std::string curlFileField(std::string_view name, std::string_view path) {
+    std::string field = std::string(name) + "=@";
+    if (path.find_first_of(";,\"\\") == std::string_view::npos) return field + std::string(path);
+    field += '"';
+    for (const char c : path) {
+        if (c == '"' || c == '\\') field += '\\';
+        field += c;
+    }
+    field += '"';
+    return field;
+}
+
+std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, const std::string& wav,
+                                             const std::string& txtBase) {
+    std::vector<std::string> args = {settings.whisperCli,
+                                     "-m",
+                                     settings.model,
+                                     "-f",
+                                     wav,
+                                     "-l",
+                                     settings.config.language,
+                                     "-nt",
+                                     "-otxt",
+                                     "-of",
+                                     txtBase,
+                                     "-mc",
+                                     "128",
+                                     "-et",
+                                     "2.8",
+                                     "-bs",
+                                     "5",
+                                     "-bo",
+                                     "5",
+                                     "-sns",
+                                     "--prompt",
+                                     settings.prompt,
+                                     "--carry-initial-prompt"};
+    if (settings.vadModelPresent()) {
+        args.insert(args.end(),
+                    {"--vad", "-vm", settings.vadModel, "-vt", vadThresholdText(settings.config)});
+    }
+    return args;
+}
+
+// Text fields go through --form-string: with -F a value starting with "@" or "<" would make
+// curl upload a local file, and ";type=" inside one would be taken as a parameter.
+std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
+                                                const std::string& wav, double timeoutSeconds) {
+    std::vector<std::string> args = {settings.curl,
+                                     "-s",
+                                     "--max-time",
+                                     curlMaxTime(timeoutSeconds),
+                                     "--url",
+                                     settings.serverUrl,
+                                     "-F",
+                                     curlFileField("file", wav),
+                                     "--form-string",
+                                     "response_format=json",
+                                     "--form-string",
+                                     "language=" + settings.config.language,
+                                     "--form-string",
+                                     "prompt=" + settings.prompt};
+    if (settings.vadModelPresent()) args.insert(args.end(), {"--form-string", "vad=true"});
+    return args;
+}
+
+std::vector<std::string> cloudRequestArguments(const DecodeSettings& settings,
+                                               const std::string& wav, double timeoutSeconds) {
+    return {settings.curl,
+            "-s",
+            "--max-time",
+            curlMaxTime(timeoutSeconds),
+            "--url",
+            settings.config.transcribeUrl,
+            "--form-string",
+            "platform=" + std::string(platformName()),
+            "-F",
+            curlFileField("file", wav),
+            "--form-string",
+            "language=" + settings.config.language,
+            "--form-string",
+            "prompt=" + settings.prompt};
+}
+
+// "file:" keeps a path with a colon from being read as a protocol, and one starting with "-"
+// from being read as an option.
+std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const std::string& input,
+                                         const std::string& output) {
+    return {settings.ffmpeg,
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-y",
+            "-i",
+            "file:" + input,
+            "-af",
+            std::string(preprocessFilterChain(settings.config)),
+            "-ar",
+            "16000",
+            "-ac",
+            "1",
+            "-c:a",
+            "pcm_s16le",
+            "file:" + output};
+}
+
+std::optional<std::string> curlRequest(const DecodeSettings& settings,
+                                       const std::vector<std::string>& arguments,
+                                       double timeoutSeconds) {
+    RunOptions options;
+    // curl keeps its own time limit; the watchdog only catches a curl that does not.
+    options.timeoutSeconds = std::stod(curlMaxTime(timeoutSeconds)) + settings.scaled(2) + 1;
+    options.killGraceSeconds = settings.scaled(2);
+    const auto result = runProcess(arguments, options);
+    if (!result || !result->status.success()) return std::nullopt;
+    return result->output;
+}
+
+} // namespace vak

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/config.h"
+#include "transcribe/decode_settings.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+// How the outside speech tools are called: whisper-cli, the resident whisper-server, the cloud
+// transcription service (both through curl) and ffmpeg. Argument lists only; no shell anywhere.
+
+inline constexpr std::string_view kDefaultServerUrl = "http://127.0.0.1:8977/inference";
+
+// The local server's endpoint: $VAK_WHISPER_SERVER_URL when set (tests), else the loopback
+// default. Read once.
+std::string localServerUrl();
+
+// The "platform" form field of cloud requests.
+std::string_view platformName();
+
+// ffmpeg filter chain for the mode: quiet voice, phone audio, or normal.
+std::string_view preprocessFilterChain(const Config& config);
+
+// The "-vt" value: the effective voice gate in shortest decimal form.
+std::string vadThresholdText(const Config& config);
+
+// curl's "--max-time" value: whole seconds, truncated, and at least 1 (0 would mean no limit).
+std::string curlMaxTime(double seconds);
+
+// A "-F" file field. The path is quoted when curl's form syntax would otherwise split it
+// (";" and "," start parameters and file lists).
+std::string curlFileField(std::string_view name, std::string_view path);
+
+std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, const std::string& wav,
+                                             const std::string& txtBase);
+std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
+                                                const std::string& wav, double timeoutSeconds);
+std::vector<std::string> cloudRequestArguments(const DecodeSettings& settings,
+                                               const std::string& wav, double timeoutSeconds);
+std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const std::string& input,
+                                         const std::string& output);
+
+// Runs curl with `arguments` (its --max-time taken from `timeoutSeconds`) under a backstop
+// watchdog. The response body when curl exits with status 0, else nothing.
+std::optional<std::string> curlRequest(const DecodeSettings& settings,
+                                       const std::vector<std::string>& arguments,
+                                       double timeoutSeconds);
+
+} // namespace vak

@@ -1,0 +1,177 @@
+#include "support/speech_fakes.h"
+
+#include "app/process_values.h"
+#include "audio/wav.h"
+#include "base/subprocess.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vak::test {
+
+namespace {
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    std::istringstream in(text);
+    while (std::getline(in, piece, separator))
+        pieces.push_back(piece);
+    return pieces;
+}
+
+} // namespace
+
+FakeWhisper::FakeWhisper() {
+    std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, path());
+}
+
+void FakeWhisper::setTranscript(const std::string& text) const {
+    writeFixture(dir_.file("transcript.txt"), text);
+}
+
+void FakeWhisper::setControl(const std::string& lines) const {
+    writeFixture(dir_.file("fake-whisper.conf"), lines + "\n");
+}
+
+std::vector<FakeWhisperCall> FakeWhisper::calls() const {
+    std::vector<FakeWhisperCall> calls;
+    if (!std::filesystem::exists(dir_.file("calls.log"))) return calls;
+    for (const auto& line : split(readFixture(dir_.file("calls.log")), '\n')) {
+        auto fields = split(line, '\x1f');
+        if (fields.size() < 2) continue;
+        FakeWhisperCall call;
+        call.pid = std::atoi(fields[0].c_str());
+        call.startMs = std::atoll(fields[1].c_str());
+        call.args.assign(fields.begin() + 2, fields.end());
+        calls.push_back(std::move(call));
+    }
+    return calls;
+}
+
+FakeSpeechServer::FakeSpeechServer() {
+    SpawnOptions options;
+    options.argv = {VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()};
+    options.pipeStdout = true;
+    process_ = Subprocess::spawn(options);
+    if (!process_) throw std::runtime_error("cannot start the fake speech server");
+    std::string line;
+    char c = 0;
+    pollfd pfd{process_->stdoutFd(), POLLIN, 0};
+    while (line.find('\n') == std::string::npos && ::poll(&pfd, 1, 5000) > 0 &&
+           ::read(process_->stdoutFd(), &c, 1) == 1) {
+        line += c;
+    }
+    if (line.rfind("PORT ", 0) != 0) throw std::runtime_error("fake speech server: " + line);
+    port_ = std::atoi(line.c_str() + 5);
+}
+
+FakeSpeechServer::~FakeSpeechServer() {
+    process_->kill();
+    process_->wait();
+}
+
+pid_t FakeSpeechServer::pid() const {
+    return process_->pid();
+}
+
+std::string FakeSpeechServer::url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+void FakeSpeechServer::answer(const std::string& route, const std::string& body,
+                              double delaySeconds, int status) const {
+    writeFixture(dir_.file(route + ".status"), std::to_string(status));
+    writeFixture(dir_.file(route + ".delay"), std::to_string(delaySeconds));
+    writeFixture(dir_.file(route + ".body"), body);
+}
+
+std::vector<nlohmann::json> FakeSpeechServer::requests() const {
+    std::vector<nlohmann::json> records;
+    if (!std::filesystem::exists(dir_.file("requests.log"))) return records;
+    for (const auto& line : split(readFixture(dir_.file("requests.log")), '\n')) {
+        if (!line.empty()) records.push_back(nlohmann::json::parse(line));
+    }
+    return records;
+}
+
+std::string deadUrl(std::string_view path) {
+    // Bind a port and close it again: nothing listens there for the rest of the test.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + std::string(path);
+}
+
+LogCapture::LogCapture() {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(processValues().LOG, error);
+    start_ = error ? 0 : static_cast<std::size_t>(size);
+}
+
+std::string LogCapture::text() const {
+    std::ifstream file(processValues().LOG, std::ios::binary);
+    std::ostringstream all;
+    all << file.rdbuf();
+    const std::string text = all.str();
+    return start_ < text.size() ? text.substr(start_) : std::string();
+}
+
+std::string toneWav(double seconds) {
+    std::string data;
+    const auto count = static_cast<std::size_t>(seconds * 16000);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double value = 8000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 16000);
+        data += le16(static_cast<std::uint16_t>(static_cast<std::int16_t>(value)));
+    }
+    return wavHeader(static_cast<std::uint32_t>(data.size())) + data;
+}
+
+std::vector<pid_t> childProcesses() {
+    std::vector<pid_t> children;
+    const pid_t self = ::getpid();
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return children;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // "pid (comm) state ppid …"; comm may hold blanks, so read after the last ')'.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == self && state != 'Z') children.push_back(pid);
+    }
+    ::closedir(proc);
+    return children;
+}
+
+std::set<int> openDescriptors() {
+    std::set<int> fds;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        fds.insert(std::atoi(entry.path().filename().c_str()));
+    return fds;
+}
+
+} // namespace vak::test

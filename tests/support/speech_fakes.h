@@ -1,0 +1,84 @@
+#pragma once
+
+#include "support/temp_dir.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sys/types.h>
+
+namespace vak {
+class Subprocess;
+}
+
+namespace vak::test {
+
+struct FakeWhisperCall {
+    pid_t pid = 0;
+    long long startMs = 0;         // wall clock, ms since the epoch
+    std::vector<std::string> args; // without the program path
+};
+
+// A tool folder holding "whisper-cli", a link to the fake, with its control files beside it.
+class FakeWhisper {
+  public:
+    FakeWhisper();
+    const std::string& dir() const { return dir_.path(); }
+    std::string path() const { return dir_.file("whisper-cli"); }
+
+    void setTranscript(const std::string& text) const;
+    // Lines for fake-whisper.conf, e.g. "mode=hang" or "delay=0.5".
+    void setControl(const std::string& lines) const;
+    std::vector<FakeWhisperCall> calls() const;
+
+  private:
+    TempDir dir_;
+};
+
+// The fake speech server on an ephemeral loopback port, stopped with the object.
+class FakeSpeechServer {
+  public:
+    FakeSpeechServer();
+    ~FakeSpeechServer();
+    FakeSpeechServer(const FakeSpeechServer&) = delete;
+    FakeSpeechServer& operator=(const FakeSpeechServer&) = delete;
+
+    int port() const { return port_; }
+    pid_t pid() const;
+    std::string url(std::string_view path) const;
+    // How "inference" or "transcribe" answers from now on.
+    void answer(const std::string& route, const std::string& body, double delaySeconds = 0,
+                int status = 200) const;
+    std::vector<nlohmann::json> requests() const;
+
+  private:
+    TempDir dir_;
+    std::shared_ptr<Subprocess> process_;
+    int port_ = 0;
+};
+
+// A loopback URL on which nothing listens.
+std::string deadUrl(std::string_view path);
+
+// The log lines written since construction.
+class LogCapture {
+  public:
+    LogCapture();
+    std::string text() const;
+
+  private:
+    std::size_t start_ = 0;
+};
+
+// A 16 kHz mono WAV of `seconds` of a 440 Hz tone.
+std::string toneWav(double seconds);
+
+// Live child processes of this process, and its open descriptors.
+std::vector<pid_t> childProcesses();
+std::set<int> openDescriptors();
+
+} // namespace vak::test

@@ -1,0 +1,227 @@
+#include "base/files.h"
+#include "base/regex.h"
+#include "base/time_util.h"
+#include "decode_fixture.h"
+#include "transcribe/decode_router.h"
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::LogCapture;
+using test::writeFixture;
+
+class DecodeRouting : public test::DecodeTest {
+  protected:
+    DecodeRouting() {
+        whisper.setTranscript("Local words.");
+        server.answer("inference", R"({"text":"Server words."})");
+        server.answer("transcribe", R"({"text":"Cloud words."})");
+        settings.config.useServer = false; // whisper-cli stands for the local path
+    }
+    std::optional<std::string> decode(const std::string& wav) {
+        return runWhisper(wav, work.file("out"), settings);
+    }
+};
+
+TEST(DecodeLimits, FollowTheClipLength) {
+    const auto tenSeconds = decodeLimits(320044 / 32000.0);
+    EXPECT_EQ(static_cast<int>(tenSeconds.cloudSeconds), 30);
+    EXPECT_EQ(static_cast<int>(tenSeconds.localSeconds), 80);
+    EXPECT_EQ(decodeLimits(0).cloudSeconds, 15);
+    EXPECT_EQ(decodeLimits(0).localSeconds, 60);
+}
+
+TEST_F(DecodeRouting, CloudOffUsesOnlyTheLocalPathWhateverTheRoute) {
+    settings.config.cloud = false;
+    const std::string wav = clip("a.wav", 1);
+    for (auto route : {DecodeRoute::Auto, DecodeRoute::CloudPreferred, DecodeRoute::LocalOnly}) {
+        decodeRoute.store(route);
+        EXPECT_EQ(decode(wav), "Local words.");
+    }
+    EXPECT_EQ(whisper.calls().size(), 3u);
+    EXPECT_EQ(requestsTo("/transcribe"), 0u);
+}
+
+TEST_F(DecodeRouting, WithoutALocalModelOnlyTheCloudIsAsked) {
+    removeFile(settings.model);
+    LogCapture log;
+    EXPECT_EQ(decode(clip("a.wav", 1)), "Cloud words.");
+    EXPECT_NE(log.text().find("☁ cloud engine decode"), std::string::npos);
+    EXPECT_TRUE(whisper.calls().empty());
+
+    // The log names the cloud's limit: 30 s for a 10-second clip, 15 s for an unreadable file.
+    settings.config.transcribeUrl = test::deadUrl("/transcribe");
+    EXPECT_EQ(decode(clip("ten.wav", 10)), std::nullopt);
+    EXPECT_EQ(decode(work.file("missing.wav")), std::nullopt);
+    EXPECT_NE(log.text().find("‼️ engine did not answer within 30s and there is no local model "
+                              "to fall back to"),
+              std::string::npos);
+    EXPECT_NE(
+        log.text().find("‼️ engine did not answer within 15s and there is no local model"),
+        std::string::npos);
+}
+
+TEST_F(DecodeRouting, NoEngineAtAllSaysSo) {
+    settings.config.cloud = false;
+    settings.whisperCli = work.file("no-whisper-cli");
+    LogCapture log;
+    EXPECT_EQ(decode(clip("a.wav", 1)), std::nullopt);
+    EXPECT_TRUE(regexSearch(log.text(), "‼️ no transcription engine available"));
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(DecodeRouting, ChunkDecodesAskTheCloudFirstAndFallBackWithoutARace) {
+    decodeRoute.store(DecodeRoute::CloudPreferred);
+    const std::string wav = clip("a.wav", 1);
+    EXPECT_EQ(decode(wav), "Cloud words.");
+    EXPECT_TRUE(whisper.calls().empty()); // no race: local never started
+
+    server.answer("transcribe", R"({"text":""})", 0.3);
+    LogCapture log;
+    EXPECT_EQ(decode(wav), "Local words.");
+    ASSERT_EQ(whisper.calls().size(), 1u);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    // Local began only after the cloud had answered.
+    EXPECT_GE(whisper.calls()[0].startMs, requests[1]["time_ms"].get<long long>() + 250);
+    EXPECT_NE(log.text().find("⚠️ cloud engine not answering — using local decode"),
+              std::string::npos);
+}
+
+TEST_F(DecodeRouting, SpeculativeDecodesStayLocal) {
+    decodeRoute.store(DecodeRoute::LocalOnly);
+    EXPECT_EQ(decode(clip("a.wav", 1)), "Local words.");
+    EXPECT_EQ(requestsTo("/transcribe"), 0u);
+}
+
+TEST_F(DecodeRouting, AStaleTranscriptIsNeverReadBack) {
+    settings.config.cloud = false;
+    writeFixture(work.file("out.txt"), "Words of an earlier decode.");
+    whisper.setControl("mode=silent");
+    EXPECT_EQ(decode(clip("a.wav", 1)), std::nullopt);
+    EXPECT_FALSE(pathExists(work.file("out.txt")));
+}
+
+TEST_F(DecodeRouting, TheConditionedCopyIsDecodedThenDeleted) {
+    settings.config.cloud = false;
+    settings.config.preprocess = true;
+    settings.ffmpeg = "/usr/bin/ffmpeg";
+    const std::string wav = clip("a.wav", 2);
+    for (bool callMode : {false, true}) {
+        settings.config.callMode = callMode;
+        LogCapture log;
+        EXPECT_EQ(decode(wav), "Local words.");
+        EXPECT_EQ(whisper.calls().back().args.at(3), wav + ".pp.wav");
+        EXPECT_FALSE(pathExists(wav + ".pp.wav"));
+        EXPECT_NE(log.text().find(callMode ? "♪ conditioned audio (call chain) before decode"
+                                           : "♪ conditioned audio (normal chain) before decode"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(DecodeRouting, RaceLocalEmptyFirstThenCloudText) {
+    settings.config.useServer = true; // the server answers at once, but with nothing
+    server.answer("inference", R"({"text":""})");
+    server.answer("transcribe", R"({"text":"Cloud words."})", 0.5);
+    LogCapture log;
+    EXPECT_EQ(decode(clip("a.wav", 1)), "Cloud words.");
+    EXPECT_TRUE(regexSearch(log.text(),
+                            R"(⚡ decode race: cloud won \(cloud 0\.[5-7]s · local 0\.[0-3]s\)\n)"))
+        << log.text();
+}
+
+TEST_F(DecodeRouting, RaceCloudWinsWhileLocalIsStillDecodingAndTheLoserRunsOn) {
+    settings.timeScale = 0.2; // cloud limit 3 s, local 12 s
+    server.answer("transcribe", R"({"text":"Cloud words."})", 1.2);
+    whisper.setControl("delay=2.5");
+    LogCapture log;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(decode(clip("a.wav", 1)), "Cloud words.");
+    const double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 1.2);
+    EXPECT_LT(elapsed, 2.0); // the cloud's time plus overhead, not the local decode's
+    EXPECT_TRUE(
+        regexSearch(log.text(), R"(⚡ decode race: cloud won \(cloud 1\.[23]s · local dnf\))"))
+        << log.text();
+    // The loser is not cancelled: it finishes its decode on its own.
+    EXPECT_GE(decodeEnginesRunning(), 1);
+    EXPECT_TRUE(waitForDecodeEngines(5));
+    EXPECT_EQ(readTextFile(work.file("out.txt")), "Local words.");
+}
+
+TEST_F(DecodeRouting, RaceBothFailingEndsOnceBothHaveFinished) {
+    settings.timeScale = 0.05; // local limit 3 s, kill 0.1 s after the polite stop
+    server.answer("transcribe", R"({"error":"overloaded"})", 0, 503);
+    whisper.setControl("mode=hang");
+    LogCapture log;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(decode(clip("a.wav", 1)), std::nullopt);
+    const double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 2.9);
+    EXPECT_LT(elapsed, 6.0); // two waits of localTimeout + 5 (scaled) at most
+    EXPECT_EQ(log.text().find("⚡"), std::string::npos);
+    EXPECT_NE(log.text().find("!! whisper watchdog: killed after 3s (clip 1s)"), std::string::npos);
+}
+
+TEST(DecodeRace, FirstUsefulAnswerWinsAndTimesShowWhoFinished) {
+    const auto sleeper = [](double seconds, std::optional<std::string> result) {
+        return [seconds, result] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            return result;
+        };
+    };
+    // Local fails first; the cloud's text comes later and wins.
+    auto outcome = raceEngines(sleeper(0.3, "cloud text"), sleeper(0, std::nullopt), 5);
+    EXPECT_EQ(outcome.text, "cloud text");
+    EXPECT_EQ(outcome.winner, "cloud");
+    ASSERT_TRUE(outcome.localSeconds && outcome.cloudSeconds);
+    EXPECT_LT(*outcome.localSeconds, *outcome.cloudSeconds);
+
+    // An empty answer never wins, however early.
+    outcome = raceEngines(sleeper(0, ""), sleeper(0.2, "local text"), 5);
+    EXPECT_EQ(outcome.winner, "local");
+    EXPECT_EQ(outcome.text, "local text");
+
+    // Neither finishes in time: two waits, then nothing, both still out.
+    const auto start = SteadyClock::now();
+    outcome = raceEngines(sleeper(1.5, "late"), sleeper(1.5, "late"), 0.3);
+    EXPECT_NEAR(secondsSince(start), 0.6, 0.25);
+    EXPECT_EQ(outcome.text, std::nullopt);
+    EXPECT_EQ(raceLogLine(outcome), "⚡ decode race:  won (cloud dnf · local dnf)");
+
+    RaceOutcome shown;
+    shown.winner = "cloud";
+    shown.cloudSeconds = 1.23;
+    EXPECT_EQ(raceLogLine(shown), "⚡ decode race: cloud won (cloud 1.2s · local dnf)");
+    EXPECT_TRUE(waitForDecodeEngines(5));
+}
+
+TEST_F(DecodeRouting, ConcurrentRacesLeakNoChildOrDescriptor) {
+    settings.config.useServer = true;
+    const std::string wav = clip("a.wav", 1);
+    decode(wav); // warm up: the global queue's threads and the log exist from here on
+    waitForDecodeEngines(10);
+    const auto before = test::openDescriptors();
+    std::vector<std::thread> callers;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 4; ++i) {
+        callers.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                if (runWhisper(wav, work.file("out" + std::to_string(i)), settings)) ++answered;
+            }
+        });
+    }
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_EQ(answered.load(), 12);
+    EXPECT_TRUE(waitForDecodeEngines(10));
+    EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()});
+    EXPECT_EQ(test::openDescriptors(), before);
+}
+
+} // namespace
+} // namespace vak
