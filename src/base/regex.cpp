@@ -34,8 +34,8 @@ class PatternCache {
         PatternPtr compiled = compile(pattern, flags);
         std::lock_guard lock(mutex_);
         if (patterns_.size() >= kMaxEntries) patterns_.clear();
-        patterns_.emplace(std::move(key), compiled);
-        return compiled;
+        // Another thread may have compiled the same pattern meanwhile; share its copy.
+        return patterns_.emplace(std::move(key), std::move(compiled)).first->second;
     }
 
   private:
@@ -62,14 +62,26 @@ PatternCache& patternCache() {
     return *cache;
 }
 
-std::unique_ptr<icu::RegexMatcher> matcherFor(const icu::UnicodeString& text,
-                                              std::string_view pattern, RegexFlags flags) {
-    PatternPtr compiled = patternCache().get(pattern, flags);
-    if (!compiled) return nullptr;
+// An ICU matcher points at its pattern without owning it, and the cache may drop the pattern
+// (cleared when full, or a duplicate compiled by a racing thread), so the matcher carries its own
+// reference. `pattern` is declared first so that it is released after the matcher.
+struct Matcher {
+    PatternPtr pattern;
+    std::unique_ptr<icu::RegexMatcher> matcher;
+
+    explicit operator bool() const { return matcher != nullptr; }
+    icu::RegexMatcher* operator->() const { return matcher.get(); }
+    icu::RegexMatcher& operator*() const { return *matcher; }
+};
+
+Matcher matcherFor(const icu::UnicodeString& text, std::string_view pattern, RegexFlags flags) {
+    Matcher result;
+    result.pattern = patternCache().get(pattern, flags);
+    if (!result.pattern) return result;
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(text, status));
-    if (U_FAILURE(status)) return nullptr;
-    return matcher;
+    result.matcher.reset(result.pattern->matcher(text, status));
+    if (U_FAILURE(status)) result.matcher.reset();
+    return result;
 }
 
 // Maps UTF-16 indices of a string, visited in increasing order, to UTF-8 byte offsets.
