@@ -14,6 +14,7 @@
 //   transcript.txt     what the "fixed" source answers ($VAK_FAKE_TRANSCRIPT wins)
 //   calls.log          one line per call: pid, start time in ms since the epoch, then the
 //                      arguments, separated by the 0x1f byte
+//   umask.txt          the file-creation mask it was started with, in octal
 #include "fake_whisper_sources.h"
 
 #include <cerrno>
@@ -168,6 +169,10 @@ void record(const std::string& dir, int argc, char** argv) {
         // Nothing to do: the record is a convenience for tests.
     }
     close(fd);
+
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::ofstream(dir + "/umask.txt") << std::oct << mask;
 }
 
 bool isWavFile(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,9 @@ void ensureStandardDescriptors() {
 
 int main(int argc, char** argv) {
     ensureStandardDescriptors();
+    // Everything this program and its tools create can hold the user's words (recordings,
+    // decoder transcripts in the scratch folder): private to the user, whoever creates it.
+    ::umask(077);
     // Writes to a child that has gone must fail with EPIPE instead of ending the process.
     std::signal(SIGPIPE, SIG_IGN);
 

@@ -22,9 +22,13 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
                                            const DecodeSettings& settings) {
     if (!settings.config.preprocess || !isRegularFile(settings.ffmpeg)) return std::nullopt;
     const std::string output = wav + ".pp.wav";
-    removeFile(output);
-    // Created here, private and not through a planted link; ffmpeg then writes into it.
-    createScratchFile(output);
+    // Created here, private and not through a planted link; ffmpeg then writes into it. When
+    // that is impossible (a folder we cannot write, a link we cannot remove) ffmpeg is not run:
+    // it would follow the link.
+    if (!createScratchFile(output)) {
+        log("⚠️ preprocess failed (cannot create " + output + ") — decoding raw clip");
+        return std::nullopt;
+    }
 
     RunOptions options;
     options.captureOutput = false;

@@ -59,6 +59,8 @@ TEST_F(TranscribeFile, PrintsTheFormattedTranscriptAndCleansUp) {
     EXPECT_EQ(args.at(9).rfind(home.file("scratch") + "/vak_clitest_", 0), 0u);
     EXPECT_TRUE(scratchIsEmpty());
     EXPECT_FALSE(pathExists(home.file("clip.wav.pp.wav")));
+    // The tools' output (the transcript file) is private to the user too.
+    EXPECT_EQ(test::readFixture(whisper.dir() + "/umask.txt"), "77");
 }
 
 TEST_F(TranscribeFile, WithNoEngineItSaysTranscriptionFailed) {

@@ -220,6 +220,16 @@ TEST_F(LocalDecode, ConditioningRejectsTinyOrFailedOutputAndLeavesNothing) {
     EXPECT_FALSE(pathExists(garbage + ".pp.wav"));
     EXPECT_TRUE(regexSearch(log.text(), R"(preprocess failed \(status [1-9]\d*, 0B\))"));
 
+    // Something in the copy's place that cannot be removed: ffmpeg is not started, and what is
+    // there stays untouched.
+    const std::string blocked = clip("blocked.wav", 1);
+    std::filesystem::create_directory(blocked + ".pp.wav");
+    writeFixture(blocked + ".pp.wav/keep", "keep");
+    EXPECT_EQ(preprocessAudio(blocked, 1, settings), std::nullopt);
+    EXPECT_NE(log.text().find("⚠️ preprocess failed (cannot create " + blocked + ".pp.wav)"),
+              std::string::npos);
+    EXPECT_EQ(test::readFixture(blocked + ".pp.wav/keep"), "keep");
+
     settings.config.preprocess = false;
     EXPECT_EQ(preprocessAudio(clip("a.wav", 1), 1, settings), std::nullopt);
     settings.config.preprocess = true;
