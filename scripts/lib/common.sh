@@ -18,7 +18,7 @@ as_root() {
 
 # Debian packages, by purpose.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev)
-DEB_RUNTIME=()
+DEB_RUNTIME=(wamerican) # /usr/share/dict/words: the ordinary words a sound-alike fix leaves alone
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c)

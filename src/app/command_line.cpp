@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/cli_text.h"
 #include "app/constants.h"
 
 #include <array>
@@ -121,6 +122,8 @@ int runCommandLine(const CliInvocation& invocation) {
     case CliMode::Version:
         std::cout << APP_NAME << " " << APP_VERSION << "\n";
         return 0;
+    case CliMode::FormatStdin:
+        return runFormatStdin(std::cin, std::cout);
     case CliMode::Daemon:
         std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
                   << helpText();
