@@ -357,8 +357,8 @@ std::string SoundAlikeCorrector::correct(std::string_view text,
                 const Word& canonical = entry.words[0];
                 // A half that already is a dictionary word is not a broken word: "a Vercel" stays.
                 if (!first.cleaned.empty() && !second.cleaned.empty() &&
-                    !spellings_.contains(first.lower) && !spellings_.contains(second.lower) &&
                     halvesSoundClose(first, second, canonical) &&
+                    !spellings_.contains(first.lower) && !spellings_.contains(second.lower) &&
                     !(context.common().contains(first.lower) &&
                       context.common().contains(second.lower))) {
                     const std::string halves = first.lower + " " + second.lower;
