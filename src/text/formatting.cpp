@@ -206,7 +206,9 @@ TranscriptSources TranscriptSources::standard() {
 
 std::string formatTranscript(std::string_view raw, const TranscriptSources& sources) {
     const FixedRules& rules = fixedRules();
-    std::string text = filterLines(raw);
+    // Decoders can cut a character in half; such bytes become U+FFFD here, once, so every stage
+    // sees and returns well-formed text.
+    std::string text = filterLines(sanitizeUtf8(raw));
     if (text.empty()) return text;
     text = rules.upperCaseTag.apply(text);
     text = rules.soundTag.apply(text);

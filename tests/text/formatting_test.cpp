@@ -58,6 +58,7 @@ TEST_F(Formatting, EngineMarkersAndHesitationsGo) {
         {"uh huh that works", "Uh huh that works."},
         {"the umbrella is here today", "The umbrella is here today."},
         {"hello\r\n[BLANK_AUDIO]\r\nworld", "Hello world"},
+        {"caf\xc3 is open \xf0\x9f\x91", "Caf\xef\xbf\xbd is open \xef\xbf\xbd"},
     });
 }
 
