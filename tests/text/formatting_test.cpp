@@ -1,8 +1,11 @@
 #include "app/process_values.h"
 #include "base/files.h"
+#include "base/regex.h"
+#include "base/unicode.h"
 #include "support/temp_dir.h"
 #include "text/formatting.h"
 #include "text/snippets.h"
+#include "text/spellings.h"
 
 #include <atomic>
 #include <fstream>
@@ -93,6 +96,25 @@ TEST_F(Formatting, BrandAndPlatformSpellings) {
         {"Npm is fine", "npm is fine"},
         {"my biosphere is intact", "My biosphere is intact."},
     });
+}
+
+TEST(SpellingTables, RowsCompileAndLeaveEveryCanonicalSpellingAlone) {
+    for (const SpellingRule& row : BRAND_SPELLINGS) {
+        EXPECT_TRUE(regexIsValid(row.pattern)) << row.pattern;
+        EXPECT_TRUE(row.pattern.starts_with("(?i)\\b") && row.pattern.ends_with("\\b"))
+            << row.pattern;
+        // Each row fixes its own name in any case, and no row touches another row's result.
+        EXPECT_EQ(regexReplace(toLower(row.replacement), row.pattern, row.replacement),
+                  row.replacement);
+        for (const SpellingRule& other : BRAND_SPELLINGS) {
+            if (&other == &row) continue;
+            EXPECT_EQ(regexReplace(row.replacement, other.pattern, other.replacement),
+                      row.replacement)
+                << other.pattern << " changes " << row.replacement;
+        }
+    }
+    for (const SpellingRule& row : PLATFORM_SPELLINGS)
+        EXPECT_TRUE(regexIsValid(row.pattern)) << row.pattern;
 }
 
 TEST_F(Formatting, SentenceCasingFollowsPeriodsAbbreviationsAndInitialisms) {
