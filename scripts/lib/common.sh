@@ -18,8 +18,9 @@ as_root() {
 
 # Debian packages, by purpose.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev)
-# curl carries every request to the speech engines; ffmpeg conditions audio before decoding.
-DEB_RUNTIME=(curl ffmpeg)
+# curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
+# /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
+DEB_RUNTIME=(curl ffmpeg wamerican)
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json)

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/cli_transcribe.h"
+#include "app/cli_text.h"
 #include "app/constants.h"
 
 #include <array>
@@ -124,6 +125,8 @@ int runCommandLine(const CliInvocation& invocation) {
         return 0;
     case CliMode::TranscribeFile:
         return runTranscribeFile(invocation.argument.value_or(""));
+    case CliMode::FormatStdin:
+        return runFormatStdin(std::cin, std::cout);
     case CliMode::Daemon:
         std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
                   << helpText();

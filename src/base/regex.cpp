@@ -16,6 +16,16 @@ namespace {
 
 using PatternPtr = std::shared_ptr<const icu::RegexPattern>;
 
+PatternPtr compile(std::string_view pattern, RegexFlags flags) {
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError parseError{};
+    const uint32_t icuFlags = flags == RegexFlags::CaseInsensitive ? UREGEX_CASE_INSENSITIVE : 0;
+    std::unique_ptr<icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(fromUtf8(pattern), icuFlags, parseError, status));
+    if (U_FAILURE(status)) return nullptr;
+    return PatternPtr(compiled.release());
+}
+
 // Compiled patterns by flags and source. Failures are cached too (as null), so a bad user
 // pattern is not recompiled on every call. The cache is cleared when it grows past its bound,
 // which only patterns built from user data can make it do.
@@ -40,17 +50,6 @@ class PatternCache {
 
   private:
     static constexpr std::size_t kMaxEntries = 4096;
-
-    static PatternPtr compile(std::string_view pattern, RegexFlags flags) {
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError parseError{};
-        const uint32_t icuFlags =
-            flags == RegexFlags::CaseInsensitive ? UREGEX_CASE_INSENSITIVE : 0;
-        std::unique_ptr<icu::RegexPattern> compiled(
-            icu::RegexPattern::compile(fromUtf8(pattern), icuFlags, parseError, status));
-        if (U_FAILURE(status)) return nullptr;
-        return PatternPtr(compiled.release());
-    }
 
     std::mutex mutex_;
     std::unordered_map<std::string, PatternPtr> patterns_;
@@ -172,19 +171,12 @@ std::vector<TemplatePart> parseTemplate(const icu::UnicodeString& tmpl, std::int
     return parts;
 }
 
-} // namespace
-
-std::string RegexMatch::group(std::size_t i) const {
-    if (i >= groups.size() || !groups[i]) return {};
-    return *groups[i];
-}
-
-std::string regexReplace(std::string_view text, std::string_view pattern, std::string_view tmpl,
-                         RegexFlags flags) {
+std::string replaceAll(const PatternPtr& compiled, std::string_view text, std::string_view tmpl) {
+    if (!compiled) return std::string(text);
     const icu::UnicodeString input = fromUtf8(text);
-    auto matcher = matcherFor(input, pattern, flags);
-    if (!matcher) return std::string(text);
     UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(input, status));
+    if (U_FAILURE(status) || !matcher) return std::string(text);
     if (!matcher->find(status) || U_FAILURE(status)) return std::string(text);
 
     const std::int32_t groupCount = matcher->groupCount();
@@ -210,6 +202,18 @@ std::string regexReplace(std::string_view text, std::string_view pattern, std::s
     return toUtf8(out);
 }
 
+} // namespace
+
+std::string RegexMatch::group(std::size_t i) const {
+    if (i >= groups.size() || !groups[i]) return {};
+    return *groups[i];
+}
+
+std::string regexReplace(std::string_view text, std::string_view pattern, std::string_view tmpl,
+                         RegexFlags flags) {
+    return replaceAll(patternCache().get(pattern, flags), text, tmpl);
+}
+
 std::string regexEscape(std::string_view literal) {
     std::string out;
     out.reserve(literal.size() * 2);
@@ -232,6 +236,20 @@ std::string templateEscape(std::string_view literal) {
         out.push_back(c);
     }
     return out;
+}
+
+Regex::Regex(std::string_view pattern, RegexFlags flags) : compiled_(compile(pattern, flags)) {}
+
+std::string Regex::replace(std::string_view text, std::string_view tmpl) const {
+    return replaceAll(compiled_, text, tmpl);
+}
+
+bool Regex::search(std::string_view text) const {
+    if (!compiled_) return false;
+    const icu::UnicodeString input = fromUtf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
+    return U_SUCCESS(status) && matcher && matcher->find(status) && U_SUCCESS(status);
 }
 
 bool regexIsValid(std::string_view pattern, RegexFlags flags) {

@@ -1,10 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unicode/uversion.h>
+
+U_NAMESPACE_BEGIN
+class RegexPattern;
+U_NAMESPACE_END
 
 namespace vak {
 
@@ -48,5 +55,23 @@ std::optional<RegexMatch> regexFirstMatch(std::string_view text, std::string_vie
                                           RegexFlags flags = RegexFlags::None);
 std::vector<RegexMatch> regexAllMatches(std::string_view text, std::string_view pattern,
                                         RegexFlags flags = RegexFlags::None);
+
+// A pattern compiled once and kept, for stages that run the same pattern on every call: no cache
+// look-up, no recompilation after the cache is cleared. Copies share the compiled pattern; safe to
+// use from several threads at once.
+class Regex {
+  public:
+    Regex() = default;
+    explicit Regex(std::string_view pattern, RegexFlags flags = RegexFlags::None);
+
+    // False when the pattern did not compile; such a Regex matches nothing.
+    bool valid() const { return compiled_ != nullptr; }
+    // regexReplace with this pattern.
+    std::string replace(std::string_view text, std::string_view tmpl) const;
+    bool search(std::string_view text) const;
+
+  private:
+    std::shared_ptr<const icu::RegexPattern> compiled_;
+};
 
 } // namespace vak

@@ -8,6 +8,7 @@
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 namespace vak {
@@ -63,28 +64,65 @@ void forEachGrapheme(std::string_view text, Visit visit) {
     }
 }
 
+// Text in which every byte is a character of its own: ASCII without CR (CR LF is one character).
+bool simpleAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '\r') return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::size_t graphemeCount(std::string_view text) {
     std::size_t count = 0;
-    bool ascii = true;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80 || c == '\r') {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) return text.size(); // the common case, without ICU
+    if (simpleAscii(text)) return text.size(); // the common case, without ICU
     forEachGrapheme(text, [&](const icu::UnicodeString&, std::int32_t, std::int32_t) { ++count; });
     return count;
 }
 
 std::vector<std::string> graphemes(std::string_view text) {
     std::vector<std::string> out;
+    if (simpleAscii(text)) {
+        out.reserve(text.size());
+        for (char c : text)
+            out.emplace_back(1, c);
+        return out;
+    }
     forEachGrapheme(text, [&](const icu::UnicodeString& u, std::int32_t start, std::int32_t end) {
         out.push_back(toUtf8(u.tempSubStringBetween(start, end)));
     });
     return out;
+}
+
+void graphemeBoundaries(std::string_view text, std::vector<std::size_t>& out) {
+    out.clear();
+    if (simpleAscii(text)) {
+        for (std::size_t i = 0; i <= text.size(); ++i)
+            out.push_back(i);
+        return;
+    }
+    icu::BreakIterator* it = graphemeIterator();
+    UErrorCode status = U_ZERO_ERROR;
+    UText utext = UTEXT_INITIALIZER;
+    // Iterating the UTF-8 bytes in place keeps this free of allocations; offsets are byte offsets.
+    utext_openUTF8(&utext, text.data(), static_cast<std::int64_t>(text.size()), &status);
+    if (it != nullptr && U_SUCCESS(status)) it->setText(&utext, status);
+    if (it == nullptr || U_FAILURE(status)) {
+        const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+        const auto length = static_cast<std::int32_t>(text.size());
+        for (std::int32_t i = 0; i < length;) {
+            out.push_back(static_cast<std::size_t>(i));
+            U8_FWD_1(s, i, length);
+        }
+        out.push_back(text.size());
+        utext_close(&utext);
+        return;
+    }
+    for (std::int32_t b = it->first(); b != icu::BreakIterator::DONE; b = it->next())
+        out.push_back(static_cast<std::size_t>(b));
+    // The iterator keeps a shallow clone that is not read again before its next setText.
+    utext_close(&utext);
 }
 
 std::string toUpper(std::string_view text) {
@@ -110,6 +148,23 @@ std::u32string toUtf32(std::string_view text) {
         out.push_back(c < 0 ? U'\uFFFD' : static_cast<char32_t>(c));
     }
     return out;
+}
+
+char32_t codePointBefore(std::string_view text, std::size_t end, std::size_t& start) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    // A code point is at most four bytes: find a lead byte within reach and decode forward.
+    std::size_t lead = end - 1;
+    while (lead > 0 && end - lead < 4 && (s[lead] & 0xC0) == 0x80)
+        --lead;
+    auto i = static_cast<std::int32_t>(lead);
+    UChar32 c = 0;
+    U8_NEXT(s, i, static_cast<std::int32_t>(end), c);
+    if (c >= 0 && static_cast<std::size_t>(i) == end) {
+        start = lead;
+        return static_cast<char32_t>(c);
+    }
+    start = end - 1;
+    return U'\uFFFD';
 }
 
 std::string fromCodePoint(char32_t cp) {
@@ -174,6 +229,28 @@ std::string trim(std::string_view text, CharClass charClass) {
 
 std::string trimChars(std::string_view text, std::u32string_view chars) {
     return trimWhere(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; });
+}
+
+std::string_view trimPunctuation(std::string_view text) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t begin = 0;
+    while (begin < length) {
+        std::int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(s, next, length, c);
+        if (c < 0 || !u_ispunct(c)) break;
+        begin = next;
+    }
+    auto end = static_cast<std::size_t>(length);
+    const auto first = static_cast<std::size_t>(begin);
+    while (end > first) {
+        std::size_t previous = end;
+        const char32_t c = codePointBefore(text, end, previous);
+        if (previous < first || c == U'\uFFFD' || !u_ispunct(static_cast<UChar32>(c))) break;
+        end = previous;
+    }
+    return text.substr(first, end - first);
 }
 
 } // namespace vak

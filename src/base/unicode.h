@@ -15,12 +15,18 @@ std::string sanitizeUtf8(std::string_view bytes);
 // each.
 std::size_t graphemeCount(std::string_view text);
 std::vector<std::string> graphemes(std::string_view text);
+// Byte offsets where user-perceived characters begin, followed by text.size(). Fills `out`, reusing
+// its capacity, so a caller that keeps the vector allocates nothing once it is big enough.
+void graphemeBoundaries(std::string_view text, std::vector<std::size_t>& out);
 
 // Locale-independent full case mapping ("ß" upper-cases to "SS").
 std::string toUpper(std::string_view text);
 std::string toLower(std::string_view text);
 
 std::u32string toUtf32(std::string_view text);
+// The code point that ends at byte offset `end` (> 0) of `text`; `start` is set to where it
+// begins. An ill-formed byte reads as U+FFFD on its own.
+char32_t codePointBefore(std::string_view text, std::size_t end, std::size_t& start);
 std::string fromUtf32(std::u32string_view text);
 std::string fromCodePoint(char32_t cp);
 
@@ -35,5 +41,8 @@ bool isInClass(char32_t cp, CharClass charClass);
 std::string trim(std::string_view text, CharClass charClass = CharClass::WhitespaceAndNewlines);
 // Trims any of the code points in `chars` from both ends.
 std::string trimChars(std::string_view text, std::u32string_view chars);
+// Trims punctuation (Unicode general category P: . , ! ? " ' ( ) - and the like) from both ends;
+// the result is a view into `text`. Symbols such as $ or + are not punctuation.
+std::string_view trimPunctuation(std::string_view text);
 
 } // namespace vak

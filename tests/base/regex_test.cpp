@@ -72,6 +72,24 @@ TEST(RegexMatch, GroupsAndByteOffsetsOverMultibyteText) {
     EXPECT_EQ(all[2].begin, std::string("\xc3\xa9 a1 \xc3\xa9 b22 ").size());
 }
 
+TEST(CompiledRegex, BehavesLikeRegexReplaceAndSurvivesBadPatterns) {
+    const Regex layout(R"((?i)([.!?])[ \t]*\bnew line\b[,.;:]*[ \t]*)");
+    ASSERT_TRUE(layout.valid());
+    EXPECT_EQ(layout.replace("One. New line, two", "$1\n"), "One.\ntwo");
+    EXPECT_EQ(layout.replace("nothing here", "$1\n"), "nothing here");
+    EXPECT_TRUE(layout.search("ok! new line"));
+    EXPECT_FALSE(layout.search("new line"));
+
+    const Regex broken("(unclosed");
+    EXPECT_FALSE(broken.valid());
+    EXPECT_EQ(broken.replace("keep (me)", "x"), "keep (me)");
+    EXPECT_FALSE(broken.search("(unclosed"));
+    EXPECT_FALSE(Regex().valid());
+
+    const Regex copy = layout; // copies share the compiled pattern
+    EXPECT_EQ(copy.replace("a? new line b", "$1\n"), "a?\nb");
+}
+
 TEST(RegexCache, ConcurrentUseOfSharedPatternsIsSafe) {
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};

@@ -24,6 +24,40 @@ TEST(Unicode, CountsUserPerceivedCharacters) {
     EXPECT_EQ(pieces[2], "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd");
 }
 
+TEST(Unicode, GraphemeBoundariesAreByteOffsetsEndingAtTheSize) {
+    std::vector<std::size_t> bounds{99, 98};
+    graphemeBoundaries("", bounds);
+    EXPECT_EQ(bounds, (std::vector<std::size_t>{0}));
+    graphemeBoundaries("ab", bounds);
+    EXPECT_EQ(bounds, (std::vector<std::size_t>{0, 1, 2}));
+    graphemeBoundaries("a\r\nb", bounds);
+    EXPECT_EQ(bounds, (std::vector<std::size_t>{0, 1, 3, 4}));
+    graphemeBoundaries("e\xcc\x81\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbdz", bounds);
+    EXPECT_EQ(bounds, (std::vector<std::size_t>{0, 3, 11, 12}));
+    EXPECT_EQ(graphemes("a\r\n"), (std::vector<std::string>{"a", "\r\n"}));
+}
+
+TEST(Unicode, PunctuationTrimsFromBothEndsOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"hello,", "hello"},
+        {"(\"quoted\")", "quoted"},
+        {"\xe2\x80\x9cit's\xe2\x80\x9d!", "it's"},
+        {"...", ""},
+        {"c++", "c++"}, // symbols are not punctuation
+        {"$5.", "$5"},
+        {"\xc2\xbfqu\xc3\xa9?", "qu\xc3\xa9"},
+        {"", ""},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(trimPunctuation(input), expected) << input;
+
+    std::size_t start = 0;
+    EXPECT_EQ(codePointBefore("a\xc3\xa9", 3, start), U'\u00e9');
+    EXPECT_EQ(start, 1u);
+    EXPECT_EQ(codePointBefore("a\xa9", 2, start), U'\uFFFD'); // a lone continuation byte
+    EXPECT_EQ(start, 1u);
+}
+
 TEST(Unicode, CaseMappingIsFullAndLocaleIndependent) {
     EXPECT_EQ(toUpper("stra\xc3\x9f"
                       "e"),

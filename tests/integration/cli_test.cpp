@@ -2,6 +2,8 @@
 #include "support/run_binary.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -51,10 +53,44 @@ TEST_F(Cli, VersionAndHelpAnswerWithoutStartingTheDaemon) {
 }
 
 TEST_F(Cli, ModesNotBuiltYetSayItInOneLineAndExit3) {
-    const auto run = runVak({"--format-stdin"}, options());
+    const auto run = runVak({"--hud-demo"}, options());
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "vak-dictate: --format-stdin is not available in this build yet\n");
+    EXPECT_EQ(run.err, "vak-dictate: --hud-demo is not available in this build yet\n");
+}
+
+TEST_F(Cli, FormatStdinPrintsTheFormattedTranscript) {
+    BinaryOptions o = options();
+    o.input = "okay so um I think we should go";
+    auto run = runVak({"--format-stdin"}, o);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "Okay so I think we should go.\n");
+
+    o.input = "[BLANK_AUDIO]\nGroceries: dash milk, dash eggs\n";
+    run = runVak({"--format-stdin"}, o);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "Groceries\n- Milk\n- Eggs\n");
+
+    for (const char* input : {"", "caf\xe9 is open now"}) {
+        o.input = input;
+        run = runVak({"--format-stdin"}, o);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, "\n");
+    }
+}
+
+TEST_F(Cli, FormatStdinUsesTheUsersDictionaryAndSnippets) {
+    std::filesystem::create_directories(home.file(".dictation"));
+    test::writeFixture(home.file(".dictation/learned-words.txt"), "Postgres\n");
+    test::writeFixture(home.file(".dictation/snippets"), "sig = Best,\\nSam\n");
+    BinaryOptions o = options();
+    o.input = "we use postgress daily snippet sig";
+    const auto run = runVak({"--format-stdin"}, o);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "We use Postgres daily Best,\nSam.\n");
+    EXPECT_NE(run.err.find("] \xe2\x89\x88 sound-alike corrected to Postgres\n"),
+              std::string::npos);
+    EXPECT_EQ(readFixture(home.file(".dictation/.variant-candidates")), "Postgres|postgress\n");
 }
 
 TEST_F(Cli, AFlagMissingItsArgumentCountsAsUnknown) {

@@ -1,0 +1,95 @@
+#include "text/collapse_repeats.h"
+
+#include "app/log.h"
+#include "base/unicode.h"
+
+#include <vector>
+
+namespace vak {
+
+namespace {
+
+std::vector<std::string_view> splitOnSpaces(std::string_view text) {
+    std::vector<std::string_view> words;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t space = text.find(' ', pos);
+        const std::size_t end = space == std::string_view::npos ? text.size() : space;
+        if (end > pos) words.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return words;
+}
+
+std::string comparable(std::string_view word) {
+    const std::string_view core = trimPunctuation(word);
+    for (char c : core) {
+        if (static_cast<unsigned char>(c) >= 0x80) return toLower(core);
+    }
+    std::string lowered(core);
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lowered;
+}
+
+// More copies than this in a row count as a loop, by phrase length.
+std::size_t copyLimit(std::size_t phraseWords) {
+    if (phraseWords == 1) return 5;
+    if (phraseWords == 2) return 4;
+    return 3;
+}
+
+} // namespace
+
+std::string collapseRepeats(std::string_view text) {
+    const std::vector<std::string_view> words = splitOnSpaces(text);
+    if (words.size() < 4) return std::string(text);
+
+    std::vector<std::string> keys;
+    keys.reserve(words.size());
+    for (std::string_view word : words)
+        keys.push_back(comparable(word));
+
+    auto sameGroup = [&](std::size_t a, std::size_t b, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (keys[a + k] != keys[b + k]) return false;
+        }
+        return true;
+    };
+
+    std::string out;
+    out.reserve(text.size());
+    auto emit = [&](std::string_view word) {
+        if (!out.empty()) out += ' ';
+        out += word;
+    };
+
+    bool collapsed = false;
+    const std::size_t count = words.size();
+    std::size_t i = 0;
+    while (i < count) {
+        std::size_t advance = 0;
+        for (std::size_t n = 1; n <= 6 && i + 2 * n <= count; ++n) {
+            std::size_t copies = 1;
+            while (i + (copies + 1) * n <= count && sameGroup(i, i + copies * n, n))
+                ++copies;
+            if (copies > copyLimit(n)) {
+                for (std::size_t k = 0; k < n; ++k)
+                    emit(words[i + k]);
+                advance = copies * n;
+                collapsed = true;
+                break;
+            }
+        }
+        if (advance == 0) {
+            emit(words[i]);
+            advance = 1;
+        }
+        i += advance;
+    }
+    if (collapsed) log("⚠️ collapsed a repetition loop in the transcript");
+    return out;
+}
+
+} // namespace vak

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+// One entry of the user's dictionary: the spelling to enforce and the forms the speech engine
+// has been heard to produce instead (kept as written).
+struct LearnedWord {
+    std::string canonical;
+    std::vector<std::string> variants;
+
+    bool operator==(const LearnedWord&) const = default;
+};
+
+// The dictionary file ("Canonical|variant,variant" lines) and the file of misheard forms seen
+// once ("Canonical|variant" lines).
+struct LearnedFiles {
+    std::string words;
+    std::string candidates;
+
+    // The process's files: ~/.dictation/learned-words.txt and ~/.dictation/.variant-candidates.
+    static LearnedFiles standard();
+};
+
+// Entries in file order. Blank lines and "#" comments are skipped; a line without "|" is an
+// entry without variants; empty variants are dropped. Windows line endings are accepted.
+std::vector<LearnedWord> parseLearnedWords(std::string_view content);
+// The dictionary at `path`, read afresh; empty when missing or not readable as UTF-8.
+std::vector<LearnedWord> loadLearnedWords(const std::string& path);
+std::vector<LearnedWord> loadLearnedWords();
+
+// Remembers that `variant` (lower case) was corrected to `canonical`. The first sighting adds a
+// candidate line; the second removes it and promotes the variant into the dictionary. Forms that
+// one dictionary line cannot hold (a line break or a comma inside) are not remembered. Failures
+// to write are ignored: the correction in the text stands regardless.
+void noteFuzzyVariant(std::string_view variant, std::string_view canonical,
+                      const LearnedFiles& files);
+void noteFuzzyVariant(std::string_view variant, std::string_view canonical);
+
+// Appends `variant` to the variants of the first dictionary line for `canonical`, unless it is
+// there already. Comments, blank lines and the final line break of the file survive.
+void promoteVariant(std::string_view variant, std::string_view canonical,
+                    const LearnedFiles& files);
+void promoteVariant(std::string_view variant, std::string_view canonical);
+
+} // namespace vak
