@@ -17,11 +17,12 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev)
+DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev libssl-dev libsecret-1-dev)
 DEB_RUNTIME=()
-DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
+# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service.
+DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c)
+BREW_BUILD=(cmake ninja pkg-config icu4c openssl@3)
 BREW_RUNTIME=()
 BREW_TEST=(googletest google-benchmark clang-format)
 
@@ -87,7 +88,7 @@ configure_build() {
     shift
     local extra=()
     if [ "$(uname -s)" = Darwin ]; then
-        extra+=("-DICU_ROOT=$(brew --prefix icu4c)")
+        extra+=("-DICU_ROOT=$(brew --prefix icu4c)" "-DOPENSSL_ROOT_DIR=$(brew --prefix openssl@3)")
     fi
     cmake -S "$ROOT_DIR" -B "$dir" -G Ninja "${extra[@]}" "$@" >/dev/null ||
         die "cmake could not configure $dir"
