@@ -62,14 +62,32 @@ PatternCache& patternCache() {
     return *cache;
 }
 
-std::unique_ptr<icu::RegexMatcher> matcherFor(const icu::UnicodeString& text,
-                                              std::string_view pattern, RegexFlags flags) {
+// A matcher together with the pattern it reads. The matcher keeps only a raw pointer to its
+// pattern, and the cache's copy can go while we match: a racing thread's duplicate loses the
+// insert, or a full cache is cleared by another thread.
+class BoundMatcher {
+  public:
+    BoundMatcher() = default;
+    BoundMatcher(PatternPtr pattern, std::unique_ptr<icu::RegexMatcher> matcher)
+        : pattern_(std::move(pattern)), matcher_(std::move(matcher)) {}
+
+    explicit operator bool() const { return matcher_ != nullptr; }
+    icu::RegexMatcher* operator->() const { return matcher_.get(); }
+    icu::RegexMatcher& operator*() const { return *matcher_; }
+
+  private:
+    PatternPtr pattern_; // declared first, so it outlives the matcher
+    std::unique_ptr<icu::RegexMatcher> matcher_;
+};
+
+BoundMatcher matcherFor(const icu::UnicodeString& text, std::string_view pattern,
+                        RegexFlags flags) {
     PatternPtr compiled = patternCache().get(pattern, flags);
-    if (!compiled) return nullptr;
+    if (!compiled) return {};
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(text, status));
-    if (U_FAILURE(status)) return nullptr;
-    return matcher;
+    if (U_FAILURE(status)) return {};
+    return BoundMatcher(std::move(compiled), std::move(matcher));
 }
 
 // Maps UTF-16 indices of a string, visited in increasing order, to UTF-8 byte offsets.
