@@ -5,6 +5,8 @@
 namespace vak {
 
 // Placeholder until the pipeline lands: trims the transcript and nothing more.
-std::string formatTranscript(std::string_view raw) { return trim(raw); }
+std::string formatTranscript(std::string_view raw) {
+    return trim(raw);
+}
 
 } // namespace vak
