@@ -4,6 +4,14 @@
 find_package(Threads REQUIRED)
 find_package(ICU 66 REQUIRED COMPONENTS uc i18n)
 find_package(nlohmann_json 3.9 REQUIRED)
+# AES-256-GCM, SHA-256, random bytes and Base64 for the encrypted history.
+find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    find_package(PkgConfig REQUIRED)
+    # The history key lives in the login keyring through the Secret Service.
+    pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1>=0.19)
+endif()
 
 if(VAK_BUILD_TESTS)
     find_package(GTest REQUIRED)

@@ -17,13 +17,14 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev)
+DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 DEB_RUNTIME=(curl ffmpeg wamerican)
-DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
+# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service.
+DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json)
+BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3)
 BREW_RUNTIME=(ffmpeg)
 BREW_TEST=(googletest google-benchmark clang-format)
 
@@ -89,7 +90,7 @@ configure_build() {
     shift
     local extra=()
     if [ "$(uname -s)" = Darwin ]; then
-        extra+=("-DICU_ROOT=$(brew --prefix icu4c)")
+        extra+=("-DICU_ROOT=$(brew --prefix icu4c)" "-DOPENSSL_ROOT_DIR=$(brew --prefix openssl@3)")
     fi
     cmake -S "$ROOT_DIR" -B "$dir" -G Ninja "${extra[@]}" "$@" >/dev/null ||
         die "cmake could not configure $dir"

@@ -45,6 +45,15 @@ void setLogPath(const std::string& path) {
     state.path = path;
 }
 
+bool editLogFile(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& edit) {
+    auto& state = logState();
+    std::lock_guard lock(state.mutex);
+    const auto replacement = edit(readFileBytes(path));
+    return replacement && writeFileAtomic(path, *replacement, 0600);
+}
+
 void log(std::string_view message) {
     const std::string line = formatLogLine(std::time(nullptr), message);
     auto& state = logState();

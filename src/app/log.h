@@ -1,6 +1,8 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,14 @@ void log(std::string_view message);
 // Where log() appends; set once while the process values are created. Until then, and when
 // empty, lines go to standard error only.
 void setLogPath(const std::string& path);
+
+// Replaces the file at `path` (normally the log itself) by what `edit` makes of its current
+// bytes, atomically and 0600, while log() is held off, so a line logged meanwhile by another
+// thread is neither lost with the old file nor torn. `edit` gets nothing when the file cannot be
+// read; it returns nothing to leave the file as it is, and must not log. True when replaced.
+bool editLogFile(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& edit);
 
 // The complete line for `message` at `when`.
 std::string formatLogLine(std::time_t when, std::string_view message);

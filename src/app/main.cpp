@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 #include "app/process_values.h"
+#if defined(__linux__)
+#include "platform/linux/secret_store_libsecret.h"
+#endif
 
 #include <csignal>
 #include <string>
@@ -34,5 +37,9 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args(argv, argv + argc);
     vak::initProcessValues(args);
+#if defined(__linux__)
+    // The history key lives in the login keyring; nothing connects to it until it is needed.
+    vak::setSecretStore(vak::makeLibsecretStore());
+#endif
     return vak::runCommandLine(vak::parseCommandLine(args));
 }

@@ -4,6 +4,7 @@
 #include "base/regex.h"
 #include "support/temp_dir.h"
 
+#include <atomic>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -17,6 +18,7 @@ namespace {
 
 using test::readFixture;
 using test::TempDir;
+using test::writeFixture;
 
 // Points the log at a private file for one test, and stderr at a file too.
 class LogTest : public testing::Test {
@@ -98,6 +100,47 @@ TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
         for (const auto& [t, count] : perThread)
             EXPECT_EQ(count, kLines);
     }
+}
+
+TEST_F(LogTest, EditingTheLogLosesNoLineLoggedMeanwhile) {
+    constexpr int kLines = 3000;
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int i = 0; i < kLines; ++i)
+            log("· n" + std::to_string(i));
+        writing = false;
+    });
+    int edits = 0;
+    while (writing || edits == 0) {
+        // Rewrites the file with what it holds: any line appended to the replaced file between
+        // the read and the rename would vanish.
+        editLogFile(logPath, [](const std::optional<std::string>& bytes) { return bytes; });
+        ++edits;
+    }
+    writer.join();
+
+    std::istringstream lines(readFixture(logPath));
+    std::string line;
+    int expected = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(line.substr(line.find("] ") + 2), "· n" + std::to_string(expected));
+        ++expected;
+    }
+    EXPECT_EQ(expected, kLines);
+    EXPECT_EQ(filePermissions(logPath), 0600u);
+}
+
+TEST_F(LogTest, EditThatDeclinesLeavesTheFileAsItIs) {
+    writeFixture(logPath, "kept\n");
+    bool sawNothing = false;
+    EXPECT_FALSE(editLogFile(dir.file("absent.log"), [&](const std::optional<std::string>& bytes) {
+        sawNothing = !bytes;
+        return std::optional<std::string>();
+    }));
+    EXPECT_TRUE(sawNothing);
+    EXPECT_FALSE(editLogFile(
+        logPath, [](const std::optional<std::string>&) { return std::optional<std::string>(); }));
+    EXPECT_EQ(readFixture(logPath), "kept\n");
 }
 
 } // namespace

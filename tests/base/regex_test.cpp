@@ -109,5 +109,31 @@ TEST(RegexCache, ConcurrentUseOfSharedPatternsIsSafe) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
+TEST(RegexCache, PatternsStayValidWhileAFullCacheIsCleared) {
+    // One thread pushes the cache past its bound again and again, so it is cleared while the
+    // others are in the middle of matching with patterns it held.
+    std::atomic<bool> churning{true};
+    std::thread churn([&] {
+        for (int i = 0; i < 12000; ++i)
+            regexSearch("x", "unique" + std::to_string(i));
+        churning = false;
+    });
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> matchers;
+    for (int t = 0; t < 3; ++t) {
+        matchers.emplace_back([&] {
+            while (churning) {
+                if (regexReplace("a long line of text to scan through", "\\bscan\\b", "read") !=
+                    "a long line of text to read through")
+                    ++wrong;
+            }
+        });
+    }
+    churn.join();
+    for (auto& t : matchers)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 } // namespace
 } // namespace vak

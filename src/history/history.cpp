@@ -1,0 +1,153 @@
+#include "history/history.h"
+
+#include "app/constants.h"
+#include "app/log.h"
+#include "app/process_values.h"
+#include "base/files.h"
+#include "platform/secret_store.h"
+
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+constexpr std::string_view kStoreRefused =
+    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+constexpr std::string_view kStoreUnreadable =
+    "⚠️ could not read the history key from the Keychain, so no history is being kept";
+
+std::int64_t currentUnixSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// True when the file at `fd` is empty or ends with a line break. When that cannot be told, a
+// record is better started on a fresh line: an empty line costs nothing, a glued one a record.
+bool endsAtLineStart(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (st.st_size == 0) return true;
+    char last = 0;
+    return ::pread(fd, &last, 1, st.st_size - 1) == 1 && last == '\n';
+}
+
+} // namespace
+
+std::string shortHash(std::string_view text) {
+    return sha256Hex(text).substr(0, 6);
+}
+
+std::size_t spaceSeparatedWordCount(std::string_view text) {
+    std::size_t count = 0;
+    bool inWord = false;
+    for (const char c : text) {
+        if (c == ' ') {
+            inWord = false;
+        } else if (!inWord) {
+            inWord = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::optional<AesKey> historyKey() {
+    const auto store = secretStore();
+    return historyKey(store.get());
+}
+
+std::optional<AesKey> historyKey(SecretStore* store) {
+    if (store == nullptr) {
+        log(kStoreRefused);
+        return std::nullopt;
+    }
+    SecretRead stored = store->read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
+    if (stored.status == SecretStatus::Found && stored.data.size() == kAesKeyBytes) {
+        AesKey key;
+        std::memcpy(key.bytes.data(), stored.data.data(), kAesKeyBytes);
+        OPENSSL_cleanse(stored.data.data(), stored.data.size());
+        return key;
+    }
+    if (!stored.data.empty()) OPENSSL_cleanse(stored.data.data(), stored.data.size());
+    if (stored.status == SecretStatus::Failed) {
+        // Replacing a key we merely could not read would orphan every record sealed under it.
+        log(kStoreUnreadable);
+        return std::nullopt;
+    }
+
+    auto key = randomAesKey();
+    if (!key) {
+        log(kStoreRefused);
+        return std::nullopt;
+    }
+    store->remove(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
+    const std::string_view bytes(reinterpret_cast<const char*>(key->bytes.data()),
+                                 key->bytes.size());
+    if (!store->write(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, bytes)) {
+        log(kStoreRefused);
+        return std::nullopt;
+    }
+    return key;
+}
+
+std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view text,
+                                             std::string_view tag, std::int64_t unixSeconds) {
+    std::string plaintext;
+    plaintext.reserve(tag.size() + 1 + text.size());
+    plaintext += tag;
+    plaintext += '\t';
+    plaintext += text;
+    const auto box = aesGcmSeal(key, plaintext);
+    OPENSSL_cleanse(plaintext.data(), plaintext.size());
+    if (!box) return std::nullopt;
+    return std::to_string(unixSeconds) + "\t" + base64Encode(*box) + "\n";
+}
+
+bool appendHistory(std::string_view text, std::string_view tag) {
+    const auto store = secretStore();
+    return appendHistory(processValues().HISTORY_PATH, store.get(), text, tag,
+                         currentUnixSeconds());
+}
+
+bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
+                   std::string_view tag, std::int64_t unixSeconds) {
+    const auto key = historyKey(store);
+    if (!key) return false;
+    auto line = sealHistoryRecord(*key, text, tag, unixSeconds);
+    if (!line) return false;
+
+    // File errors write no line of their own: the caller's log line goes out either way, just
+    // without claiming a saved record.
+    UniqueFd fd(::open(historyPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd.valid()) return false;
+    if (!endsAtLineStart(fd.get())) line->insert(0, "\n");
+    const bool written = writeAll(fd.get(), *line);
+    ::fchmod(fd.get(), 0600);
+    return written;
+}
+
+void logTranscript(std::string_view text, std::string_view tag) {
+    const auto store = secretStore();
+    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()});
+}
+
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings) {
+    std::string line = "✓";
+    line += tag;
+    line += " " + std::to_string(spaceSeparatedWordCount(text)) + " words · " + shortHash(text);
+    if (!settings.privacyMode &&
+        appendHistory(settings.historyPath, settings.store, text, tag, currentUnixSeconds())) {
+        line += " · saved to encrypted history";
+    }
+    log(line);
+}
+
+} // namespace vak

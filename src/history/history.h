@@ -1,0 +1,54 @@
+#pragma once
+
+#include "history/crypto.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+class SecretStore;
+
+// Fingerprint of a delivered text for the log: the first 6 hex digits of its SHA-256.
+std::string shortHash(std::string_view text);
+
+// Pieces of `text` between spaces, empty pieces not counted.
+std::size_t spaceSeparatedWordCount(std::string_view text);
+
+// The key that seals history records, from the secret store: the stored item when it holds
+// exactly 32 bytes; otherwise (no item, or one of the wrong length) a fresh random key replaces
+// it. Nothing, after one warning line, when the store has no usable answer or refuses the new
+// key. A store that cannot be read at all is never overwritten: its key may be fine.
+std::optional<AesKey> historyKey();
+std::optional<AesKey> historyKey(SecretStore* store);
+
+// One history line: whole seconds since 1970, a tab, the Base64 of the AES-256-GCM box (nonce,
+// ciphertext, tag) sealing tag + "\t" + text, and "\n". Nothing when sealing fails.
+std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view text,
+                                             std::string_view tag, std::int64_t unixSeconds);
+
+// Appends one sealed record to the history file (created 0600, kept 0600) and reports whether it
+// was written; without a key nothing is. A file whose last line was cut short
+// keeps that line to itself: the new record starts on a line of its own.
+bool appendHistory(std::string_view text, std::string_view tag);
+bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
+                   std::string_view tag, std::int64_t unixSeconds);
+
+// Where a delivered text is recorded.
+struct HistorySettings {
+    bool privacyMode = true;
+    std::string historyPath;
+    SecretStore* store = nullptr;
+};
+
+// The per-dictation log line ("✓" + tag + " " + words + " words · " + shortHash), and, with
+// privacy mode off, a sealed history record first; the line then ends in
+// " · saved to encrypted history" when the record was made. The text itself never reaches the
+// log. The first form uses the process's configuration, history file and secret store.
+void logTranscript(std::string_view text, std::string_view tag);
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings);
+
+} // namespace vak

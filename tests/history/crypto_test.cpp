@@ -1,0 +1,101 @@
+#include "history/crypto.h"
+#include "support/sealed_box.h"
+
+#include <set>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+std::string fromHex(std::string_view hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return bytes;
+}
+
+std::string toHex(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        hex += kHex[b >> 4];
+        hex += kHex[b & 15];
+    }
+    return hex;
+}
+
+template <class Array>
+Array arrayFromHex(std::string_view hex) {
+    const std::string bytes = fromHex(hex);
+    Array array{};
+    std::copy(bytes.begin(), bytes.end(), array.begin());
+    return array;
+}
+
+TEST(Base64, StandardAlphabetWithPadding) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foobar", "Zm9vYmFy"},
+        {std::string("\xfb\xff\xbf", 3), "+/+/"},
+        {"Many hands make light work.", "TWFueSBoYW5kcyBtYWtlIGxpZ2h0IHdvcmsu"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        const std::string encoded = base64Encode(bytes);
+        EXPECT_EQ(encoded, expected) << bytes;
+        EXPECT_EQ(encoded.find('\n'), std::string::npos);
+        EXPECT_EQ(test::base64Decode(encoded), bytes);
+    }
+}
+
+// Known answers from the published AES-GCM test vectors (256-bit keys, 96-bit nonces, no
+// associated data): the box must be nonce, then ciphertext, then tag.
+TEST(AesGcmSeal, MatchesPublishedVectors) {
+    struct Case {
+        std::string_view key, nonce, plain, cipherAndTag;
+    };
+    const Case cases[] = {
+        {"0000000000000000000000000000000000000000000000000000000000000000",
+         "000000000000000000000000", "", "530f8afbc74536b9a963b4f1c4cb738b"},
+        {"0000000000000000000000000000000000000000000000000000000000000000",
+         "000000000000000000000000", "00000000000000000000000000000000",
+         "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919"},
+        {"feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308",
+         "cafebabefacedbaddecaf888",
+         "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
+         "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255",
+         "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
+         "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad"
+         "b094dac5d93471bdec1a502270e3cc6c"},
+    };
+    for (const auto& c : cases) {
+        AesKey key;
+        key.bytes = arrayFromHex<decltype(key.bytes)>(c.key);
+        const auto nonce = arrayFromHex<std::array<unsigned char, kGcmNonceBytes>>(c.nonce);
+        const auto box = aesGcmSeal(key, nonce, fromHex(c.plain));
+        ASSERT_TRUE(box);
+        EXPECT_EQ(toHex(*box), std::string(c.nonce) + std::string(c.cipherAndTag));
+    }
+}
+
+TEST(AesGcmSeal, RandomNoncesNeverRepeatAndBoxesOpen) {
+    const auto key = randomAesKey();
+    ASSERT_TRUE(key);
+    const std::string rawKey(reinterpret_cast<const char*>(key->bytes.data()), kAesKeyBytes);
+    std::set<std::string> nonces;
+    for (int i = 0; i < 200; ++i) {
+        const auto box = aesGcmSeal(*key, "same text");
+        ASSERT_TRUE(box);
+        ASSERT_EQ(box->size(), kGcmNonceBytes + 9 + kGcmTagBytes);
+        nonces.insert(box->substr(0, kGcmNonceBytes));
+        EXPECT_EQ(test::openSealedBox(rawKey, *box), "same text");
+    }
+    EXPECT_EQ(nonces.size(), 200u);
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,201 @@
+#include "app/constants.h"
+#include "app/process_values.h"
+#include "base/files.h"
+#include "base/regex.h"
+#include "history/history.h"
+#include "platform/fake/fake_secret_store.h"
+#include "support/log_capture.h"
+#include "support/sealed_box.h"
+#include "support/temp_dir.h"
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::LogCapture;
+using test::readFixture;
+using test::TempDir;
+using test::writeFixture;
+
+constexpr std::string_view kWarning =
+    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+constexpr std::string_view kSaved = " · saved to encrypted history";
+
+TEST(ShortHash, FirstSixHexDigitsOfSha256) {
+    EXPECT_EQ(shortHash("abc"), "ba7816");
+    EXPECT_EQ(shortHash(""), "e3b0c4");
+    EXPECT_EQ(shortHash("héllo"), sha256Hex("héllo").substr(0, 6));
+}
+
+TEST(WordCount, PiecesBetweenSpacesOnly) {
+    const std::pair<std::string_view, std::size_t> cases[] = {
+        {"", 0},        {"   ", 0},     {"abc", 1},      {"one two three", 3},
+        {"  a  b ", 2}, {"a\nb\tc", 1}, {"ünï cödé", 2},
+    };
+    for (const auto& [text, words] : cases)
+        EXPECT_EQ(spaceSeparatedWordCount(text), words) << text;
+}
+
+class HistoryTest : public testing::Test {
+  protected:
+    std::string storedKey() const {
+        return store.get(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT).value_or("");
+    }
+    HistorySettings privacyOff() { return {false, historyPath, &store}; }
+
+    LogCapture logged;
+    TempDir dir;
+    std::string historyPath = dir.file("history.enc");
+    FakeSecretStore store;
+};
+
+TEST_F(HistoryTest, PrivacyModeLogsOnlyCountAndHashAndNeverTouchesStoreOrDisk) {
+    logTranscript("abc", " raw", {true, historyPath, &store});
+    logTranscript("my secret plan", " Professional", {true, historyPath, &store});
+    EXPECT_EQ(logged.messages(), (std::vector<std::string>{"✓ raw 1 words · ba7816",
+                                                           "✓ Professional 3 words · " +
+                                                               shortHash("my secret plan")}));
+    EXPECT_FALSE(pathExists(historyPath));
+    EXPECT_EQ(store.counts().reads + store.counts().writes, 0);
+}
+
+TEST_F(HistoryTest, FirstRecordCreatesKeyAndPrivateFileThatOpensToTagTabText) {
+    const auto before = std::time(nullptr);
+    logTranscript("meet me at the dock", " raw", privacyOff());
+
+    const std::string key = storedKey();
+    ASSERT_EQ(key.size(), 32u);
+    EXPECT_EQ(filePermissions(historyPath), 0600);
+    const std::string file = readFixture(historyPath);
+    ASSERT_TRUE(regexFullMatch(file, "\\d+\\t[A-Za-z0-9+/]+={0,2}\\n")) << file;
+    const long long stamp = std::stoll(file.substr(0, file.find('\t')));
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, std::time(nullptr));
+
+    const std::string plaintext = " raw\tmeet me at the dock";
+    const auto box =
+        test::base64Decode(file.substr(file.find('\t') + 1, file.size() - file.find('\t') - 2));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->size(), 12 + plaintext.size() + 16);
+    EXPECT_EQ(test::openHistoryLine(key, file), plaintext);
+
+    const auto messages = logged.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0],
+              "✓ raw 5 words · " + shortHash("meet me at the dock") + std::string(kSaved));
+    EXPECT_EQ(readFixture(logged.path()).find("dock"), std::string::npos);
+}
+
+TEST_F(HistoryTest, SameTextTwiceGivesDifferentRecordsUnderOneKey) {
+    logTranscript("again", " raw", privacyOff());
+    const std::string key = storedKey();
+    logTranscript("again", " raw", privacyOff());
+    EXPECT_EQ(storedKey(), key);
+    EXPECT_EQ(store.counts().writes, 1);
+
+    const std::string file = readFixture(historyPath);
+    const auto split = file.find('\n') + 1;
+    const std::string first = file.substr(0, split);
+    const std::string second = file.substr(split);
+    EXPECT_NE(first.substr(first.find('\t')), second.substr(second.find('\t')));
+    EXPECT_EQ(test::openHistoryLine(key, first), " raw\tagain");
+    EXPECT_EQ(test::openHistoryLine(key, second), " raw\tagain");
+}
+
+TEST_F(HistoryTest, AnyChangedBitFailsAuthentication) {
+    ASSERT_TRUE(appendHistory(historyPath, &store, "pay the invoice", " raw", 1700000000));
+    const std::string key = storedKey();
+    const std::string line = readFixture(historyPath);
+    const auto tab = line.find('\t');
+    const auto box = test::base64Decode(line.substr(tab + 1, line.size() - tab - 2));
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(test::openSealedBox(key, *box));
+    // A bit in the nonce, in the ciphertext and in the tag.
+    for (const std::size_t at : {std::size_t{3}, std::size_t{12 + 4}, box->size() - 1}) {
+        std::string damaged = *box;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+        EXPECT_FALSE(test::openSealedBox(key, damaged)) << "flipped byte " << at;
+    }
+}
+
+TEST_F(HistoryTest, ItemOfWrongLengthIsReplacedByFreshKey) {
+    for (const std::size_t length : {std::size_t{16}, std::size_t{0}, std::size_t{33}}) {
+        store.put(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, std::string(length, 'k'));
+        const auto key = historyKey(&store);
+        ASSERT_TRUE(key) << length;
+        const std::string stored = storedKey();
+        ASSERT_EQ(stored.size(), 32u);
+        EXPECT_EQ(stored, std::string(reinterpret_cast<const char*>(key->bytes.data()), 32));
+    }
+}
+
+TEST_F(HistoryTest, RefusingStoreWarnsOncePerRecordAndWritesNothing) {
+    store.setFailWrites(true);
+    logTranscript("first", " raw", privacyOff());
+    logTranscript("second", " raw", privacyOff());
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{
+                  std::string(kWarning), "✓ raw 1 words · " + shortHash("first"),
+                  std::string(kWarning), "✓ raw 1 words · " + shortHash("second")}));
+    EXPECT_FALSE(pathExists(historyPath));
+    // The next dictation tries again, and succeeds once the store accepts.
+    store.setFailWrites(false);
+    logTranscript("third", " raw", privacyOff());
+    EXPECT_EQ(logged.messages().back(),
+              "✓ raw 1 words · " + shortHash("third") + std::string(kSaved));
+}
+
+TEST_F(HistoryTest, UnreadableStoreKeepsItsKeyAndKeepsNoHistory) {
+    const std::string existing(32, 'K');
+    store.put(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, existing);
+    store.setFailReads(true);
+    logTranscript("words", " raw", privacyOff());
+    EXPECT_EQ(storedKey(), existing);
+    EXPECT_EQ(store.counts().writes + store.counts().removes, 0);
+    EXPECT_FALSE(pathExists(historyPath));
+    const auto messages = logged.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(
+        messages[0],
+        "⚠️ could not read the history key from the Keychain, so no history is being kept");
+    EXPECT_EQ(messages[1], "✓ raw 1 words · " + shortHash("words"));
+}
+
+TEST_F(HistoryTest, RecordAfterACutShortLastLineStartsOnItsOwnLine) {
+    writeFixture(historyPath, "1700000000\tQUJD");
+    ASSERT_TRUE(appendHistory(historyPath, &store, "after the crash", " raw", 1700000100));
+    const std::string file = readFixture(historyPath);
+    ASSERT_EQ(file.substr(0, 16), "1700000000\tQUJD\n");
+    EXPECT_EQ(test::openHistoryLine(storedKey(), file.substr(16)), " raw\tafter the crash");
+}
+
+TEST_F(HistoryTest, UnwritableFileIsNotReportedAsSaved) {
+    logTranscript("lost", " raw", {false, dir.file("missing-folder/history.enc"), &store});
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"✓ raw 1 words · " + shortHash("lost")}));
+}
+
+TEST_F(HistoryTest, ProcessWideCallsUseTheInstalledStoreAndTheHomeHistory) {
+    const std::string homeHistory = processValues().HISTORY_PATH;
+    removeFile(homeHistory);
+    EXPECT_FALSE(historyKey()); // nothing installed: refused, never a real keyring
+    EXPECT_EQ(logged.messages(), std::vector<std::string>{std::string(kWarning)});
+
+    auto installed = std::make_shared<FakeSecretStore>();
+    const std::string key(32, 'z');
+    installed->put(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, key);
+    setSecretStore(installed);
+    const bool appended = appendHistory("from the daemon", " raw");
+    setSecretStore(nullptr);
+    ASSERT_TRUE(appended);
+    EXPECT_EQ(test::openHistoryLine(key, readFixture(homeHistory)), " raw\tfrom the daemon");
+    removeFile(homeHistory);
+}
+
+} // namespace
+} // namespace vak
