@@ -17,11 +17,11 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev)
+DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev libsoxr-dev libpulse-dev)
 DEB_RUNTIME=()
-DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git)
+DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git pulseaudio pulseaudio-utils)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c)
+BREW_BUILD=(cmake ninja pkg-config icu4c libsoxr)
 BREW_RUNTIME=()
 BREW_TEST=(googletest google-benchmark clang-format)
 

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/cli_modes.h"
 #include "app/constants.h"
 
 #include <array>
@@ -121,6 +122,10 @@ int runCommandLine(const CliInvocation& invocation) {
     case CliMode::Version:
         std::cout << APP_NAME << " " << APP_VERSION << "\n";
         return 0;
+    case CliMode::Devices:
+        return runDevicesMode(invocation);
+    case CliMode::AvTest:
+        return runAvTestMode(invocation);
     case CliMode::Daemon:
         std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
                   << helpText();

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 #include "app/process_values.h"
+#include "platform/platform.h"
 
 #include <csignal>
 #include <string>
@@ -30,5 +31,6 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args(argv, argv + argc);
     vak::initProcessValues(args);
+    vak::installPlatformBackends();
     return vak::runCommandLine(vak::parseCommandLine(args));
 }
