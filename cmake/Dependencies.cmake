@@ -6,11 +6,15 @@ find_package(ICU 66 REQUIRED COMPONENTS uc i18n)
 find_package(nlohmann_json 3.9 REQUIRED)
 # AES-256-GCM, SHA-256, random bytes and Base64 for the encrypted history.
 find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
+find_package(PkgConfig REQUIRED)
+# Streaming resampler of the microphone path.
+pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    find_package(PkgConfig REQUIRED)
     # The history key lives in the login keyring through the Secret Service.
     pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1>=0.19)
+    # Microphones and capture through PulseAudio (or PipeWire's PulseAudio server).
+    pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 endif()
 
 if(VAK_BUILD_TESTS)

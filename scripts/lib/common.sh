@@ -17,14 +17,17 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev)
+DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
+           libsoxr-dev libpulse-dev)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 DEB_RUNTIME=(curl ffmpeg wamerican)
-# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service.
-DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring)
+# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
+# gives the capture tests a private sound server.
+DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
+          pulseaudio-utils)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3)
+BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr)
 BREW_RUNTIME=(ffmpeg)
 BREW_TEST=(googletest google-benchmark clang-format)
 

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/cli_audio.h"
 #include "app/cli_transcribe.h"
 #include "app/cli_text.h"
 #include "app/constants.h"
@@ -127,6 +128,12 @@ int runCommandLine(const CliInvocation& invocation) {
         return runTranscribeFile(invocation.argument.value_or(""));
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
+    case CliMode::Devices:
+        return runDevicesMode(invocation);
+    case CliMode::AvTest:
+        return runAvTestMode(invocation);
+    case CliMode::MicCheck:
+        return runMicCheckMode(invocation);
     case CliMode::Daemon:
         std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
                   << helpText();

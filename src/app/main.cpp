@@ -1,8 +1,6 @@
 #include "app/command_line.h"
 #include "app/process_values.h"
-#if defined(__linux__)
-#include "platform/linux/secret_store_libsecret.h"
-#endif
+#include "platform/platform.h"
 
 #include <csignal>
 #include <string>
@@ -37,9 +35,6 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args(argv, argv + argc);
     vak::initProcessValues(args);
-#if defined(__linux__)
-    // The history key lives in the login keyring; nothing connects to it until it is needed.
-    vak::setSecretStore(vak::makeLibsecretStore());
-#endif
+    vak::installPlatformBackends();
     return vak::runCommandLine(vak::parseCommandLine(args));
 }

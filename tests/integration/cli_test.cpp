@@ -102,8 +102,15 @@ TEST_F(Cli, AFlagMissingItsArgumentCountsAsUnknown) {
     }
     // With its argument the same flag is recognised.
     EXPECT_EQ(runVak({"--caption-sim", "x.wav"}, options()).exitCode, 3);
-    // --mic-check takes an optional argument.
-    EXPECT_EQ(runVak({"--mic-check"}, options()).exitCode, 3);
+    // --mic-check takes an optional argument; without a sound server it cannot record.
+    auto noSound = options();
+    noSound.env["PULSE_SERVER"] = "unix:" + home.file("no-such-socket");
+    for (const auto& args : {std::vector<std::string>{"--mic-check"},
+                             std::vector<std::string>{"--mic-check", "usb"}}) {
+        const auto run = runVak(args, noSound);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, "FAIL: capture could not start\n");
+    }
 }
 
 } // namespace

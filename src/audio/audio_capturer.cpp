@@ -1,0 +1,323 @@
+#include "audio/audio_capturer.h"
+
+#include "app/log.h"
+#include "audio/input_devices.h"
+#include "audio/sample_converter.h"
+#include "audio/wav.h"
+#include "base/main_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+// CoreAudio-style format flags, so diagnostic lines read the same on every platform.
+int formatFlags(SampleFormat format) {
+    constexpr int kIsFloat = 1;
+    constexpr int kIsSignedInteger = 4;
+    constexpr int kIsPacked = 8;
+    return (format == SampleFormat::Float32 ? kIsFloat : kIsSignedInteger) | kIsPacked;
+}
+
+std::string formatRate(double rate) {
+    std::ostringstream out;
+    out << rate;
+    std::string text = out.str();
+    if (text.find('.') == std::string::npos && text.find('e') == std::string::npos) text += ".0";
+    return text;
+}
+
+// The first channel of a buffer with more than two, as mono float at the same rate.
+AudioBuffer firstChannel(const AudioBuffer& buffer) {
+    AudioBuffer mono;
+    mono.format = SampleFormat::Float32;
+    mono.sampleRate = buffer.sampleRate;
+    mono.channels = 1;
+    const std::size_t frames = buffer.frames();
+    mono.bytes.resize(frames * 4);
+    for (std::size_t f = 0; f < frames; ++f) {
+        const std::uint8_t* at = buffer.bytes.data() + f * buffer.bytesPerFrame();
+        float value = 0;
+        if (buffer.format == SampleFormat::Float32) {
+            std::memcpy(&value, at, 4);
+        } else if (buffer.format == SampleFormat::Int32) {
+            std::int32_t s = 0;
+            std::memcpy(&s, at, 4);
+            value = static_cast<float>(static_cast<double>(s) / 2147483648.0);
+        } else {
+            std::int16_t s = 0;
+            std::memcpy(&s, at, 2);
+            value = static_cast<float>(s) / 32768.0f;
+        }
+        std::memcpy(mono.bytes.data() + f * 4, &value, 4);
+    }
+    return mono;
+}
+
+void putLe32(int fd, off_t offset, std::uint32_t value) {
+    const auto bytes = le32(value);
+    // A failed patch leaves sizes of 0, which every reader here copes with.
+    [[maybe_unused]] const auto written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+}
+
+} // namespace
+
+std::shared_ptr<AudioCapturer> AudioCapturer::create() {
+    return std::shared_ptr<AudioCapturer>(new AudioCapturer());
+}
+
+AudioCapturer::AudioCapturer()
+    : capDebug_([] {
+          const char* value = std::getenv("VAK_CAPDEBUG");
+          return value != nullptr && std::string_view(value) == "1";
+      }()) {}
+
+AudioCapturer::~AudioCapturer() {
+    if (stream_) stream_->stop();
+}
+
+void AudioCapturer::setOnLevel(std::function<void(float)> onLevel) {
+    std::lock_guard lock(shared_);
+    onLevel_ = std::move(onLevel);
+}
+
+std::string AudioCapturer::deviceName() const {
+    std::lock_guard lock(shared_);
+    return deviceName_;
+}
+
+bool AudioCapturer::start(const std::string& path, std::string_view preference,
+                          std::function<void(const std::string&)> onSwap,
+                          std::function<void()> onDead) {
+    onSwap_ = std::move(onSwap);
+    onDead_ = std::move(onDead);
+    path_ = path;
+    auto candidates = resolveAVDevices(preference);
+    if (candidates.empty()) {
+        if (auto fallback = audioBackend()->defaultInputDevice()) candidates.push_back(*fallback);
+    }
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (startSession(candidates[i], path)) {
+            leftover_.assign(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                             candidates.end());
+            armFlowCheck(false);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::string& path) {
+    // The file and its header come first, so the first buffers already have somewhere to go.
+    auto file = createScratchFile(path);
+    if (!file || !writeAll(file->get(), wavHeader(0))) return false;
+    const auto generation = ++generation_;
+    writer_.sync([&] {
+        fh_ = std::move(*file);
+        writerGeneration_ = generation;
+        dataBytes_ = 0;
+        framesSeen_ = 0;
+        peak_ = 0;
+    });
+    sampleQueue_.sync([&] { converter_.reset(); });
+    paused_.store(false);
+    {
+        std::lock_guard lock(shared_);
+        deviceName_ = device.name;
+    }
+
+    std::weak_ptr<AudioCapturer> weak = weak_from_this();
+    std::string error;
+    stream_ = audioBackend()->openCapture(
+        device, sampleQueue_,
+        [weak, generation](AudioBuffer buffer) {
+            auto self = weak.lock();
+            if (self && self->generation_.load() == generation)
+                self->onBuffer(std::move(buffer), generation);
+        },
+        &error);
+    if (!stream_) {
+        log("· AVCapture: cannot open " + device.name);
+    } else if (!stream_->isRunning()) {
+        log("· AVCapture: session failed to start on " + device.name);
+        stream_->stop();
+        stream_.reset();
+    }
+    if (!stream_) {
+        writer_.sync([&] { fh_.reset(); });
+        return false;
+    }
+    active_.store(true);
+    return true;
+}
+
+AudioCapturer::Result AudioCapturer::teardown(bool patch) {
+    if (stream_) {
+        stream_->stop();
+        stream_.reset();
+    }
+    // Buffers the device delivered before the stop still belong to this recording, and so does
+    // the tail the resampler holds back.
+    sampleQueue_.sync([this] {
+        if (!converter_) return;
+        auto tail = converter_->flush();
+        converter_.reset();
+        if (!tail.empty()) writeSamples(std::move(tail), peakOf(tail), generation_.load());
+    });
+    active_.store(false);
+    ++generation_; // buffers and checks of the old session are stale from here on
+    Result result;
+    const std::string device = deviceName();
+    writer_.sync([&] {
+        result.bytes = dataBytes_;
+        result.peak = peak_;
+        result.frames = framesSeen_;
+        result.device = device;
+        if (!fh_.valid()) return;
+        if (patch && dataBytes_ + 36 <= std::numeric_limits<std::uint32_t>::max()) {
+            putLe32(fh_.get(), 4, static_cast<std::uint32_t>(dataBytes_ + 36));
+            putLe32(fh_.get(), 40, static_cast<std::uint32_t>(dataBytes_));
+        }
+        fh_.reset();
+    });
+    return result;
+}
+
+AudioCapturer::Result AudioCapturer::stop() {
+    return teardown(true);
+}
+
+void AudioCapturer::armFlowCheck(bool finalCheck) {
+    std::weak_ptr<AudioCapturer> weak = weak_from_this();
+    const auto generation = generation_.load();
+    writer_.after(kFlowCheckSeconds, [weak, generation, finalCheck] {
+        auto self = weak.lock();
+        if (!self || self->generation_.load() != generation || !self->active_.load() ||
+            self->framesSeen_ != 0) {
+            return;
+        }
+        mainQueue().post([weak, generation, finalCheck] {
+            auto capturer = weak.lock();
+            if (!capturer || capturer->generation_.load() != generation) return;
+            if (finalCheck) {
+                if (capturer->onDead_) capturer->onDead_();
+            } else {
+                capturer->swapDevice();
+            }
+        });
+    });
+}
+
+void AudioCapturer::swapDevice() {
+    teardown(false);
+    auto candidates = leftover_.empty() ? resolveAVDevices("builtin") : leftover_;
+    leftover_.clear();
+    for (const auto& device : candidates) {
+        if (startSession(device, path_)) {
+            if (onSwap_) onSwap_(device.name);
+            armFlowCheck(true);
+            return;
+        }
+    }
+    if (onDead_) onDead_();
+}
+
+void AudioCapturer::diagnostic(int& counter, const std::string& line) {
+    if (!capDebug_ || counter >= 3) return;
+    ++counter;
+    log(line);
+}
+
+void AudioCapturer::onBuffer(AudioBuffer buffer, std::uint64_t generation) {
+    const std::size_t frames = buffer.frames();
+    if (capDebug_ && capCallbacks_ < 3) {
+        std::string line = "· capdebug cb: samples=" + std::to_string(frames) +
+                           " paused=" + (paused_.load() ? "true" : "false");
+        if (buffer.channels > 0 && buffer.sampleRate > 0) {
+            line += " rate=" + formatRate(buffer.sampleRate) +
+                    " ch=" + std::to_string(buffer.channels) +
+                    " bits=" + std::to_string(buffer.bytesPerSample() * 8) +
+                    " flags=" + std::to_string(formatFlags(buffer.format)) +
+                    " bytesPerFrame=" + std::to_string(buffer.bytesPerFrame());
+        } else {
+            line += " NO-FORMAT-DESC";
+        }
+        diagnostic(capCallbacks_, line);
+    }
+    if (paused_.load()) {
+        std::function<void(float)> onLevel;
+        {
+            std::lock_guard lock(shared_);
+            onLevel = onLevel_;
+        }
+        if (onLevel) mainQueue().post([onLevel] { onLevel(0); });
+        return;
+    }
+    if (buffer.channels < 1 || !(buffer.sampleRate > 0)) {
+        diagnostic(capFails_, "· capdebug: no format description");
+        return;
+    }
+    if (frames == 0) return;
+    if (buffer.channels > 2) {
+        ingest(firstChannel(buffer), generation);
+    } else {
+        ingest(buffer, generation);
+    }
+}
+
+void AudioCapturer::ingest(const AudioBuffer& buffer, std::uint64_t generation) {
+    if (buffer.frames() == 0 || !(buffer.sampleRate > 0)) return;
+    if (!converter_ || converter_->inputRate() != buffer.sampleRate ||
+        converter_->channels() != buffer.channels) {
+        // The old format's last few milliseconds are still in its resampler.
+        if (converter_) {
+            auto tail = converter_->flush();
+            if (!tail.empty()) writeSamples(std::move(tail), peakOf(tail), generation);
+        }
+        converter_ = std::make_unique<SampleConverter>(buffer.sampleRate, buffer.channels);
+    }
+    if (!converter_->valid()) {
+        converter_.reset();
+        return;
+    }
+    std::vector<std::int16_t> samples = converter_->convert(buffer);
+    if (samples.empty()) return;
+
+    const std::int16_t chunkPeak = peakOf(samples);
+    std::function<void(float)> onLevel;
+    {
+        std::lock_guard lock(shared_);
+        onLevel = onLevel_;
+    }
+    if (onLevel) {
+        const float level = levelForPeak(chunkPeak);
+        mainQueue().post([onLevel, level] { onLevel(level); });
+    }
+
+    writeSamples(std::move(samples), chunkPeak, generation);
+}
+
+void AudioCapturer::writeSamples(std::vector<std::int16_t> samples, std::int16_t chunkPeak,
+                                 std::uint64_t generation) {
+    std::weak_ptr<AudioCapturer> weak = weak_from_this();
+    writer_.async([weak, samples = std::move(samples), chunkPeak, generation] {
+        auto self = weak.lock();
+        // A buffer of a session that has since ended must not land in the next one's file.
+        if (!self || !self->fh_.valid() || self->writerGeneration_ != generation) return;
+        const std::string_view bytes(reinterpret_cast<const char*>(samples.data()),
+                                     samples.size() * sizeof(std::int16_t));
+        // Little-endian on every platform we build for; the file is little-endian PCM.
+        writeAll(self->fh_.get(), bytes);
+        self->dataBytes_ += bytes.size();
+        self->framesSeen_ += samples.size();
+        if (chunkPeak > self->peak_) self->peak_ = chunkPeak;
+    });
+}
+
+} // namespace vak

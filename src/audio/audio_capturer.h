@@ -1,0 +1,105 @@
+#pragma once
+
+#include "base/files.h"
+#include "base/serial_queue.h"
+#include "platform/audio_backend.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+class SampleConverter;
+
+// Records the microphone into a growing 16 kHz mono 16-bit WAV file that other engines may read
+// while it grows. Buffers arrive on the capture queue, are converted there, and are written on
+// the writer queue; the level goes to `onLevel` on the main queue. A device that opens but
+// delivers nothing for 1.3 s is swapped for the next candidate by itself.
+//
+// start, stop, pause and resume belong to the main thread.
+class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
+  public:
+    struct Result {
+        std::uint64_t bytes = 0;  // sample bytes after the header
+        std::int16_t peak = 0;    // largest absolute sample
+        std::uint64_t frames = 0; // 16 kHz frames
+        std::string device;       // name of the device recorded from
+    };
+
+    // Seconds a freshly started device may stay silent before it is swapped out.
+    static constexpr double kFlowCheckSeconds = 1.3;
+
+    static std::shared_ptr<AudioCapturer> create();
+    ~AudioCapturer();
+    AudioCapturer(const AudioCapturer&) = delete;
+    AudioCapturer& operator=(const AudioCapturer&) = delete;
+
+    // Starts recording into `path` (replaced) from the best device for `preference` (the
+    // INPUT_DEVICE setting). `onSwap(name)` follows an automatic switch to another device,
+    // `onDead()` the discovery that no device delivers; both run on the main queue.
+    bool start(const std::string& path, std::string_view preference,
+               std::function<void(const std::string&)> onSwap, std::function<void()> onDead);
+    // Stops, patches the header sizes and closes the file.
+    Result stop();
+
+    void pauseCapture() { paused_.store(true); }
+    void resumeCapture() { paused_.store(false); }
+    bool isPaused() const { return paused_.load(); }
+    bool isActive() const { return active_.load(); }
+
+    // Level sink (0…1), called on the main queue.
+    void setOnLevel(std::function<void(float)> onLevel);
+    std::string deviceName() const;
+
+  private:
+    AudioCapturer();
+    bool startSession(const AudioDeviceInfo& device, const std::string& path);
+    Result teardown(bool patch);
+    void armFlowCheck(bool finalCheck);
+    void swapDevice();
+
+    void onBuffer(AudioBuffer buffer, std::uint64_t generation);
+    void ingest(const AudioBuffer& buffer, std::uint64_t generation);
+    void writeSamples(std::vector<std::int16_t> samples, std::int16_t chunkPeak,
+                      std::uint64_t generation);
+    void diagnostic(int& counter, const std::string& line);
+
+    SerialQueue sampleQueue_{"vak.audio.capture"};
+    SerialQueue writer_{"vak.audio.writer"};
+
+    std::unique_ptr<AudioStream> stream_; // main thread
+    std::atomic<bool> active_{false};
+    std::atomic<bool> paused_{false};
+    std::atomic<std::uint64_t> generation_{0}; // tells a stale flow check from a current one
+
+    // Capture queue state.
+    std::unique_ptr<SampleConverter> converter_;
+    const bool capDebug_;
+    int capCallbacks_ = 0;
+    int capFails_ = 0;
+
+    // Writer queue state.
+    UniqueFd fh_;
+    std::uint64_t writerGeneration_ = 0; // the session fh_ belongs to
+    std::uint64_t dataBytes_ = 0;
+    std::uint64_t framesSeen_ = 0;
+    std::int16_t peak_ = 0;
+
+    // Main thread state.
+    std::string path_;
+    std::vector<AudioDeviceInfo> leftover_;
+    std::function<void(const std::string&)> onSwap_;
+    std::function<void()> onDead_;
+
+    mutable std::mutex shared_; // guards the two below, read from several queues
+    std::string deviceName_ = "?";
+    std::function<void(float)> onLevel_;
+};
+
+} // namespace vak

@@ -1,0 +1,75 @@
+#include "audio/input_devices.h"
+
+#include "base/unicode.h"
+
+#include <algorithm>
+
+namespace vak {
+
+namespace {
+
+InputDevice toInputDevice(const AudioDeviceInfo& device) {
+    return InputDevice{device.id, device.name, device.builtIn};
+}
+
+} // namespace
+
+std::vector<InputDevice> allInputDevices() {
+    std::vector<InputDevice> out;
+    for (const auto& device : audioBackend()->inputDevices()) {
+        if (device.inputChannels > 0) out.push_back(toInputDevice(device));
+    }
+    return out;
+}
+
+std::vector<AudioDeviceInfo> resolveCandidates(const std::vector<AudioDeviceInfo>& devices,
+                                               const std::optional<AudioDeviceInfo>& defaultDevice,
+                                               std::string_view preference) {
+    const std::string p = toLower(trim(preference));
+    std::vector<AudioDeviceInfo> list;
+    if (p == "builtin" || p == "built-in" || p.empty()) {
+        // the built-in microphone alone, appended below
+    } else if (p == "default" || p == "system") {
+        if (defaultDevice) {
+            for (const auto& device : devices) {
+                if (device.uniqueId == defaultDevice->uniqueId) {
+                    list.push_back(device);
+                    break;
+                }
+            }
+        }
+    } else {
+        for (const auto& device : devices) {
+            if (toLower(device.name).find(p) != std::string::npos) {
+                list.push_back(device);
+                break;
+            }
+        }
+    }
+    const auto builtIn = std::find_if(devices.begin(), devices.end(),
+                                      [](const AudioDeviceInfo& d) { return d.builtIn; });
+    if (builtIn != devices.end() &&
+        std::none_of(list.begin(), list.end(),
+                     [&](const AudioDeviceInfo& d) { return d.uniqueId == builtIn->uniqueId; })) {
+        list.push_back(*builtIn);
+    }
+    return list;
+}
+
+std::vector<AudioDeviceInfo> resolveAVDevices(std::string_view preference) {
+    const auto backend = audioBackend();
+    std::vector<AudioDeviceInfo> devices;
+    for (auto& device : backend->inputDevices()) {
+        if (device.inputChannels > 0) devices.push_back(std::move(device));
+    }
+    return resolveCandidates(devices, backend->defaultInputDevice(), preference);
+}
+
+std::vector<InputDevice> resolveInputCandidates(std::string_view preference) {
+    std::vector<InputDevice> out;
+    for (const auto& device : resolveAVDevices(preference))
+        out.push_back(toInputDevice(device));
+    return out;
+}
+
+} // namespace vak

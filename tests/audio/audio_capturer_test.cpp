@@ -1,0 +1,259 @@
+#include "app/process_values.h"
+#include "audio/audio_capturer.h"
+#include "audio/wav.h"
+#include "base/files.h"
+#include "base/main_queue.h"
+#include "platform/fake/fake_audio_backend.h"
+#include "support/temp_dir.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::TempDir;
+
+std::uint32_t u32At(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value =
+            (value << 8) | static_cast<unsigned char>(bytes[offset + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+std::vector<std::int16_t> samplesOf(const std::string& wav) {
+    std::vector<std::int16_t> out((wav.size() - 44) / 2);
+    std::memcpy(out.data(), wav.data() + 44, out.size() * 2);
+    return out;
+}
+
+AudioBuffer int16Buffer(std::vector<std::int16_t> samples, double rate = 16000) {
+    AudioBuffer buffer;
+    buffer.format = SampleFormat::Int16;
+    buffer.sampleRate = rate;
+    buffer.channels = 1;
+    buffer.bytes.resize(samples.size() * 2);
+    std::memcpy(buffer.bytes.data(), samples.data(), buffer.bytes.size());
+    return buffer;
+}
+
+AudioDeviceInfo deviceInfo(const std::string& id, const std::string& name, bool builtIn,
+                           int channels = 1) {
+    return AudioDeviceInfo{0, id, name, builtIn, channels};
+}
+
+class CapturerTest : public testing::Test {
+  protected:
+    void SetUp() override { installAudioBackend(fake); }
+    void TearDown() override { installAudioBackend(nullptr); }
+
+    // Runs the main queue (where levels, swaps and deaths are reported) for a while.
+    static void pump(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end)
+            defaultRunLoop().runFor(0.02);
+    }
+
+    // Delivers and waits until the capture and writer queues have handled it.
+    void deliver(const std::string& id, AudioBuffer buffer) {
+        ASSERT_TRUE(fake->deliver(id, std::move(buffer)));
+        pump(0.05);
+    }
+
+    std::shared_ptr<FakeAudioBackend> fake = std::make_shared<FakeAudioBackend>();
+    TempDir dir;
+    std::string path = dir.file("vak_rec_1.wav");
+};
+
+TEST_F(CapturerTest, ARecordingWithoutFramesIsAPatchedBareHeader) {
+    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    EXPECT_EQ(capturer->deviceName(), "Built-in Mic");
+    const auto result = capturer->stop();
+    EXPECT_EQ(result.bytes, 0u);
+    EXPECT_EQ(result.frames, 0u);
+    EXPECT_EQ(result.device, "Built-in Mic");
+    const std::string wav = readFixture(path);
+    ASSERT_EQ(wav.size(), 44u);
+    EXPECT_EQ(u32At(wav, 4), 36u);
+    EXPECT_EQ(u32At(wav, 40), 0u);
+    EXPECT_EQ(filePermissions(path), 0600u);
+}
+
+TEST_F(CapturerTest, WritesSamplesReportsPeaksAndLevels) {
+    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    std::vector<float> levels;
+    capturer->setOnLevel([&](float level) { levels.push_back(level); });
+    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    deliver("mic", int16Buffer(std::vector<std::int16_t>(160, 0)));
+    deliver("mic", int16Buffer({1000, -1000, 500}));
+    deliver("mic", int16Buffer({-32768, 7}));
+    // While recording the header still says 0: readers go by what is on disk.
+    EXPECT_EQ(u32At(readFixture(path), 40), 0u);
+    const auto result = capturer->stop();
+
+    ASSERT_EQ(levels.size(), 3u);
+    EXPECT_EQ(levels[0], 0.0f);
+    EXPECT_NEAR(levels[1], 0.563, 0.001);
+    EXPECT_EQ(levels[2], 1.0f);
+    EXPECT_EQ(result.frames, 165u);
+    EXPECT_EQ(result.bytes, 330u);
+    EXPECT_EQ(result.peak, 32767);
+    const std::string wav = readFixture(path);
+    EXPECT_EQ(u32At(wav, 4), 366u);
+    EXPECT_EQ(u32At(wav, 40), 330u);
+    const auto samples = samplesOf(wav);
+    ASSERT_EQ(samples.size(), 165u);
+    EXPECT_EQ(samples[160], 1000);
+    EXPECT_EQ(samples[163], -32768);
+}
+
+TEST_F(CapturerTest, PausedCaptureReportsSilenceAndWritesNothing) {
+    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    std::vector<float> levels;
+    capturer->setOnLevel([&](float level) { levels.push_back(level); });
+    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    capturer->pauseCapture();
+    EXPECT_TRUE(capturer->isPaused());
+    deliver("mic", int16Buffer(std::vector<std::int16_t>(320, 20000)));
+    deliver("mic", int16Buffer(std::vector<std::int16_t>(320, 20000)));
+    EXPECT_EQ(readFixture(path).size(), 44u);
+    capturer->resumeCapture();
+    deliver("mic", int16Buffer(std::vector<std::int16_t>(320, 20000)));
+    const auto result = capturer->stop();
+    EXPECT_EQ(levels, (std::vector<float>{0.0f, 0.0f, 1.0f}));
+    EXPECT_EQ(result.frames, 320u);
+}
+
+TEST_F(CapturerTest, MixedFormatsAndManyChannelsStillGiveClean16kMono) {
+    fake->setDevices({{deviceInfo("usb", "USB Interface", false, 4)}});
+    auto capturer = AudioCapturer::create();
+    ASSERT_TRUE(capturer->start(path, "usb interface", nullptr, nullptr));
+    // Four channels: channel 0 carries a quiet tone, the others are loud; only channel 0 counts.
+    AudioBuffer four = sineBuffer(SampleFormat::Float32, 48000, 4, 48000, 500, 0.25);
+    for (std::size_t f = 0; f < 48000; ++f) {
+        for (std::size_t c = 1; c < 4; ++c) {
+            const float loud = 0.9f;
+            std::memcpy(four.bytes.data() + (f * 4 + c) * 4, &loud, 4);
+        }
+    }
+    deliver("usb", std::move(four));
+    // The device changes format mid-recording: the converter must be rebuilt for it.
+    deliver("usb", sineBuffer(SampleFormat::Int16, 44100, 1, 44100, 500, 0.25));
+    const auto result = capturer->stop();
+    EXPECT_NEAR(static_cast<double>(result.frames), 32000.0, 4.0);
+    EXPECT_NEAR(result.peak, 0.25 * 32768, 400);
+}
+
+TEST_F(CapturerTest, ASilentDeviceIsSwappedForTheNextCandidate) {
+    FakeAudioBackend::Device silent{deviceInfo("usb", "USB Mic", false)};
+    FakeAudioBackend::Device working{deviceInfo("mic", "Built-in Mic", true)};
+    working.feed = [](std::size_t n) {
+        return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, 0.3, n * 320);
+    };
+    fake->setDevices({silent, working});
+    auto capturer = AudioCapturer::create();
+    std::vector<std::string> swaps;
+    int deaths = 0;
+    ASSERT_TRUE(capturer->start(
+        path, "usb", [&](const std::string& name) { swaps.push_back(name); }, [&] { ++deaths; }));
+    pump(1.0);
+    EXPECT_TRUE(swaps.empty());
+    pump(0.8);
+    EXPECT_EQ(swaps, std::vector<std::string>{"Built-in Mic"});
+    pump(1.6);
+    EXPECT_EQ(deaths, 0);
+    const auto result = capturer->stop();
+    EXPECT_GT(result.frames, 0u);
+    EXPECT_EQ(result.device, "Built-in Mic");
+    EXPECT_EQ(fake->openHistory(), (std::vector<std::string>{"usb", "mic"}));
+}
+
+TEST_F(CapturerTest, WhenEveryDeviceStaysSilentItReportsNoAudio) {
+    fake->setDevices(
+        {{deviceInfo("usb", "USB Mic", false)}, {deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    std::vector<std::string> swaps;
+    int deaths = 0;
+    // Only the built-in microphone is a candidate; the swap falls back to the built-in list.
+    ASSERT_TRUE(capturer->start(
+        path, "builtin", [&](const std::string& name) { swaps.push_back(name); },
+        [&] { ++deaths; }));
+    pump(1.6);
+    EXPECT_EQ(swaps, std::vector<std::string>{"Built-in Mic"});
+    EXPECT_EQ(deaths, 0);
+    pump(1.4);
+    EXPECT_EQ(deaths, 1);
+    capturer->stop();
+    pump(1.5);
+    EXPECT_EQ(deaths, 1);
+}
+
+TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
+    FakeAudioBackend::Device broken{deviceInfo("usb", "USB Mic", false)};
+    broken.failsToOpen = true;
+    fake->setDevices({broken, {deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    ASSERT_TRUE(capturer->start(path, "usb", nullptr, nullptr));
+    EXPECT_EQ(capturer->deviceName(), "Built-in Mic");
+    capturer->stop();
+
+    FakeAudioBackend::Device brokenToo{deviceInfo("mic", "Built-in Mic", true)};
+    brokenToo.failsToOpen = true;
+    fake->setDevices({broken, brokenToo});
+    auto other = AudioCapturer::create();
+    EXPECT_FALSE(other->start(path, "usb", nullptr, nullptr));
+}
+
+TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
+    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    auto capturer = AudioCapturer::create();
+    int deaths = 0;
+    std::vector<std::string> swaps;
+    ASSERT_TRUE(capturer->start(
+        path, "builtin", [&](const std::string& n) { swaps.push_back(n); }, [&] { ++deaths; }));
+    pump(0.8);
+    capturer->stop();
+    // A new session starts 0.8 s into the old one's silence window and gets audio at once.
+    ASSERT_TRUE(capturer->start(
+        path, "builtin", [&](const std::string& n) { swaps.push_back(n); }, [&] { ++deaths; }));
+    deliver("mic", int16Buffer(std::vector<std::int16_t>(160, 100)));
+    pump(1.0);
+    EXPECT_TRUE(swaps.empty());
+    EXPECT_EQ(deaths, 0);
+    EXPECT_EQ(capturer->stop().frames, 160u);
+}
+
+TEST_F(CapturerTest, DiagnosticsStopAfterThreeLines) {
+    setenv("VAK_CAPDEBUG", "1", 1);
+    auto capturer = AudioCapturer::create();
+    unsetenv("VAK_CAPDEBUG");
+    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    const std::string logPath = processValues().LOG;
+    const auto before = readFixture(logPath);
+    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    for (int i = 0; i < 5; ++i)
+        deliver("mic", sineBuffer(SampleFormat::Float32, 48000, 2, 480, 440, 0.2));
+    capturer->stop();
+    const std::string added = readFixture(logPath).substr(before.size());
+    const std::string line = "] · capdebug cb: samples=480 paused=false rate=48000.0 ch=2 bits=32 "
+                             "flags=9 bytesPerFrame=8\n";
+    std::size_t count = 0;
+    for (auto at = added.find(line); at != std::string::npos; at = added.find(line, at + 1))
+        ++count;
+    EXPECT_EQ(count, 3u);
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,173 @@
+// The capture path against a real PulseAudio server that the test starts itself.
+#include "audio/audio_capturer.h"
+#include "audio/input_devices.h"
+#include "base/main_queue.h"
+#include "base/serial_queue.h"
+#include "platform/linux/pulse_audio_backend.h"
+#include "support/pulse_server.h"
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::TempDir;
+
+// A rising tone (200 Hz to 3 kHz over the clip) at 0.4 of full scale, sampled at `rate`: it has
+// one clear alignment against itself, unlike a steady tone.
+std::vector<double> chirp(double rate, double seconds) {
+    std::vector<double> out(static_cast<std::size_t>(rate * seconds));
+    const double f0 = 200;
+    const double f1 = 3000;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double phase = 2 * M_PI * (f0 * t + (f1 - f0) * t * t / (2 * seconds));
+        out[i] = 0.4 * std::sin(phase);
+    }
+    return out;
+}
+
+// Best normalised cross-correlation of `recorded` against `reference`, over shifts near where the
+// recording first gets loud (the tone starts at once, so that is about where it begins).
+double bestCorrelation(const std::vector<std::int16_t>& recorded,
+                       const std::vector<double>& reference) {
+    long onset = 0;
+    while (onset < static_cast<long>(recorded.size()) &&
+           std::abs(recorded[static_cast<std::size_t>(onset)]) < 1000) {
+        ++onset;
+    }
+    double best = 0;
+    for (long lag = onset - 100; lag <= onset + 100; ++lag) {
+        double dot = 0;
+        double a2 = 0;
+        double b2 = 0;
+        for (std::size_t i = 0; i < reference.size(); ++i) {
+            const long j = static_cast<long>(i) + lag;
+            if (j < 0 || j >= static_cast<long>(recorded.size())) continue;
+            const double a = recorded[static_cast<std::size_t>(j)];
+            dot += a * reference[i];
+            a2 += a * a;
+            b2 += reference[i] * reference[i];
+        }
+        if (a2 > 0 && b2 > 0) best = std::max(best, dot / std::sqrt(a2 * b2));
+    }
+    return best;
+}
+
+class PulseAudioTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { server = new test::PulseServer(); }
+    static void TearDownTestSuite() {
+        installAudioBackend(nullptr);
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        if (!server->running()) GTEST_SKIP() << "no PulseAudio server here: " << server->why();
+        installAudioBackend(std::make_shared<PulseAudioBackend>());
+    }
+    static void pump(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end)
+            defaultRunLoop().runFor(0.02);
+    }
+
+    static test::PulseServer* server;
+    TempDir dir;
+};
+
+test::PulseServer* PulseAudioTest::server = nullptr;
+
+TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndKnowsTheDefault) {
+    const auto devices = audioBackend()->inputDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].uniqueId, "vak_pipe");
+    EXPECT_EQ(devices[0].name, "Test Pipe Mic");
+    EXPECT_FALSE(devices[0].builtIn);
+    EXPECT_EQ(devices[0].inputChannels, 1);
+    EXPECT_EQ(devices[1].uniqueId, "vak_silent");
+    EXPECT_TRUE(devices[1].builtIn);
+    const auto fallback = audioBackend()->defaultInputDevice();
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->uniqueId, "vak_pipe");
+    EXPECT_EQ(resolveInputCandidates("pipe"),
+              (std::vector<InputDevice>{{devices[0].id, "Test Pipe Mic", false},
+                                        {devices[1].id, "Test Builtin Mic", true}}));
+}
+
+TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
+    const double seconds = 2.0;
+    const auto source = chirp(48000, seconds);
+    std::vector<std::int16_t> pcm(source.size());
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<std::int16_t>(std::lround(source[i] * 32767));
+
+    auto capturer = AudioCapturer::create();
+    const std::string path = dir.file("vak_rec_7.wav");
+    ASSERT_TRUE(capturer->start(path, "test pipe", nullptr, nullptr));
+    EXPECT_EQ(capturer->deviceName(), "Test Pipe Mic");
+    server->feed(pcm);
+    server->waitFed();
+    pump(0.3);
+    const auto result = capturer->stop();
+
+    EXPECT_GT(result.frames, 30000u);
+    EXPECT_NEAR(result.peak, 0.4 * 32767, 0.05 * 32767);
+    const std::string wav = readFixture(path);
+    std::vector<std::int16_t> recorded((wav.size() - 44) / 2);
+    std::memcpy(recorded.data(), wav.data() + 44, recorded.size() * 2);
+    EXPECT_EQ(recorded.size(), result.frames);
+    EXPECT_GE(bestCorrelation(recorded, chirp(16000, seconds)), 0.99);
+}
+
+TEST_F(PulseAudioTest, ASourceThatNeverDeliversIsSwappedThenReportedDead) {
+    auto capturer = AudioCapturer::create();
+    std::vector<std::string> swaps;
+    int deaths = 0;
+    ASSERT_TRUE(capturer->start(
+        dir.file("vak_rec_8.wav"), "builtin",
+        [&](const std::string& name) { swaps.push_back(name); }, [&] { ++deaths; }));
+    pump(1.6);
+    EXPECT_EQ(swaps, std::vector<std::string>{"Test Builtin Mic"});
+    pump(1.4);
+    EXPECT_EQ(deaths, 1);
+    EXPECT_EQ(capturer->stop().frames, 0u);
+}
+
+TEST_F(PulseAudioTest, DevicesModeListsTheSourcesAndThePlan) {
+    test::BinaryOptions options;
+    options.env["HOME"] = dir.path();
+    options.env["PULSE_SERVER"] = server->serverAddress();
+    const auto run = test::runVak({"--devices"}, options);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto devices = audioBackend()->inputDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(run.out, "           id=" + std::to_string(devices[0].id) + "  Test Pipe Mic\n" +
+                           "[built-in] id=" + std::to_string(devices[1].id) +
+                           "  Test Builtin Mic\n"
+                           "→ preference \"builtin\" resolves to: Test Builtin Mic\n");
+}
+
+TEST_F(PulseAudioTest, AvTestCountsDeliveredFrames) {
+    test::BinaryOptions options;
+    options.env["HOME"] = dir.path();
+    options.env["PULSE_SERVER"] = server->serverAddress();
+    server->feed(std::vector<std::int16_t>(48000 * 3, 1000));
+    const auto run = test::runVak({"--av-test"}, options);
+    server->waitFed();
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("AVTEST device: Test Pipe Mic\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("AVTEST: session running=true — capturing 2s…\n"), std::string::npos);
+    EXPECT_NE(run.out.find("-> ✓ AVCaptureSession WORKS while AVAudioEngine is wedged"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace vak
