@@ -1,4 +1,5 @@
 #include "app/cli_audio.h"
+
 #include "app/process_values.h"
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
@@ -22,6 +23,12 @@ void runMainLoopFor(double seconds) {
     const auto start = SteadyClock::now();
     while (secondsSince(start) < seconds)
         defaultRunLoop().runFor(0.1);
+}
+
+std::string oneDecimal(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    return buffer;
 }
 
 } // namespace
@@ -87,15 +94,17 @@ int runMicCheckMode(const CliInvocation& invocation) {
     runMainLoopFor(3.0);
     const AudioCapturer::Result result = capturer->stop();
     std::cout << "device=" << result.device << "  frames=" << result.frames
-              << "  peak=" << result.peak << "/32767  captured="
-              << oneDecimal(static_cast<double>(result.frames) / 16000.0) << "s" << std::endl;
+              << "  peak=" << result.peak
+              << "/32767  captured=" << oneDecimal(static_cast<double>(result.frames) / 16000.0)
+              << "s" << std::endl;
     if (result.frames == 0) {
         std::cout << "RESULT: ✗ no audio frames — mic not delivering\n";
         return 2;
     }
     if (result.peak <= 79) {
-        std::cout << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
-                  << std::endl;
+        std::cout
+            << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
+            << std::endl;
     }
     const std::string textBase = values.scratchPath("vak_miccheck");
     const auto text = runWhisper(wav, textBase);

@@ -1,8 +1,8 @@
 #include "app/command_line.h"
 
 #include "app/cli_audio.h"
-#include "app/cli_transcribe.h"
 #include "app/cli_text.h"
+#include "app/cli_transcribe.h"
 #include "app/constants.h"
 
 #include <array>
