@@ -1,7 +1,5 @@
 #include "transcribe/speech_tools.h"
 
-#include "base/subprocess.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -34,11 +32,6 @@ std::string_view preprocessFilterChain(const Config& config) {
 
 std::string vadThresholdText(const Config& config) {
     return formatDecimal(config.effectiveVadThreshold());
-}
-
-std::string curlMaxTime(double seconds) {
-    const double whole = std::trunc(seconds);
-    return std::to_string(static_cast<long long>(std::clamp(whole, 1.0, 1e9)));
 }
 
 std::string curlFileField(std::string_view name, std::string_view path) {
@@ -150,13 +143,11 @@ std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const s
 std::optional<std::string> curlRequest(const DecodeSettings& settings,
                                        const std::vector<std::string>& arguments,
                                        double timeoutSeconds) {
-    RunOptions options;
-    // curl keeps its own time limit; the watchdog only catches a curl that does not.
-    options.timeoutSeconds = std::stod(curlMaxTime(timeoutSeconds)) + settings.scaled(2) + 1;
+    CurlOptions options;
+    options.maxTimeSeconds = timeoutSeconds;
+    options.backstopSeconds = settings.scaled(2) + 1;
     options.killGraceSeconds = settings.scaled(2);
-    const auto result = runProcess(arguments, options);
-    if (!result || !result->status.success()) return std::nullopt;
-    return result->output;
+    return runCurl(arguments, options);
 }
 
 } // namespace vak

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/config.h"
+#include "base/http.h"
 #include "transcribe/decode_settings.h"
 
 #include <optional>
@@ -27,9 +28,6 @@ std::string_view preprocessFilterChain(const Config& config);
 
 // The "-vt" value: the effective voice gate in shortest decimal form.
 std::string vadThresholdText(const Config& config);
-
-// curl's "--max-time" value: whole seconds, truncated, and at least 1 (0 would mean no limit).
-std::string curlMaxTime(double seconds);
 
 // A "-F" file field. The path is quoted when curl's form syntax would otherwise split it
 // (";" and "," start parameters and file lists).
