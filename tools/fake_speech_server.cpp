@@ -1,16 +1,20 @@
-// A stand-in for the resident whisper-server (/inference) and the cloud transcription service
-// (/transcribe) on the loopback address. It answers each request as its control folder says and
-// records what it received.
+// A stand-in for the speech and rewrite services on the loopback address: the resident
+// whisper-server (/inference), the cloud transcription service (/transcribe), the rewrite proxy
+// (/api/polish), the Anthropic Messages API (/v1/messages) and Groq's chat completions
+// (/openai/v1/chat/completions). It answers each request as its control folder says and records
+// what it received.
 //
 // Usage: vak-fake-speech-server --dir DIR [--port N]
 //   Port 0 (the default) takes a free port. Once listening it prints "PORT <n>" on a line of its
 //   own on standard output. Runs until terminated.
-// Control files, read again for every request (ROUTE is "inference" or "transcribe"):
+// Control files, read again for every request (ROUTE is "inference", "transcribe", "polish",
+// "messages" or "chat"):
 //   ROUTE.body    the response body; without it the answer is a 500 error
 //   ROUTE.status  HTTP status (default 200)
 //   ROUTE.delay   seconds to wait before answering (default 0)
 // Record: DIR/requests.log, one JSON object per line, written when the request has been read:
-//   {"path", "method", "fields": {name: value}, "files": {name: {"filename", "size", "wav"}},
+//   {"path", "method", "headers": {lower-case name: value}, "fields": {name: value},
+//    "files": {name: {"filename", "size", "wav"}}, "body" (the raw body, when not multipart),
 //    "time_ms"}
 #include <chrono>
 #include <csignal>
@@ -100,6 +104,25 @@ nlohmann::json parseMultipart(const std::string& body, const std::string& bounda
     return {{"fields", fields}, {"files", files}};
 }
 
+// The header lines after the request line; a repeated name keeps its last value.
+nlohmann::json parseHeaders(const std::string& head) {
+    nlohmann::json headers = nlohmann::json::object();
+    std::size_t start = head.find("\r\n");
+    while (start != std::string::npos) {
+        start += 2;
+        const auto end = head.find("\r\n", start);
+        const std::string line = head.substr(start, end == std::string::npos ? end : end - start);
+        const auto colon = line.find(':');
+        if (colon != std::string::npos) {
+            const auto value = line.find_first_not_of(' ', colon + 1);
+            headers[lower(line.substr(0, colon))] =
+                value == std::string::npos ? "" : line.substr(value);
+        }
+        start = end;
+    }
+    return headers;
+}
+
 void appendRecord(const nlohmann::json& record) {
     const std::string line =
         record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -148,6 +171,8 @@ void serve(int fd) {
         contentType = head.substr(at + 15, head.find("\r\n", at + 2) - at - 15);
 
     nlohmann::json record = parseMultipart(body, headerParameter(contentType, "boundary"));
+    if (lower(contentType).find("multipart/") == std::string::npos) record["body"] = body;
+    record["headers"] = parseHeaders(head);
     record["path"] = path;
     record["method"] = method;
     record["time_ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -158,6 +183,9 @@ void serve(int fd) {
     std::string route;
     if (path == "/inference") route = "inference";
     if (path == "/transcribe") route = "transcribe";
+    if (path == "/api/polish") route = "polish";
+    if (path == "/v1/messages") route = "messages";
+    if (path == "/openai/v1/chat/completions") route = "chat";
     int status = 404;
     std::string answer = "{\"error\":\"not found\"}";
     if (!route.empty()) {

@@ -1,0 +1,236 @@
+#include "base/time_util.h"
+#include "rewrite/providers.h"
+#include "rewrite_fixture.h"
+
+#include <algorithm>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace vak {
+namespace {
+
+using nlohmann::json;
+
+class Providers : public test::RewriteTest {};
+
+TEST_F(Providers, AnthropicGetsTheDocumentedRequestAndNoProcessShowsTheKey) {
+    settings.polishKey = "sk-ant-secret-5f1c\"quoted\\";
+    server.answer("messages", R"({"content":[{"type":"text","text":"Done."}]})", 0.4);
+    test::CommandLineWatch watch;
+    EXPECT_EQ(polishViaAPI("fix the login", 42.9, "Be brief.", settings), "Done.");
+    watch.stop();
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["method"], "POST");
+    EXPECT_EQ(requests[0]["path"], "/v1/messages");
+    EXPECT_EQ(requests[0]["headers"]["x-api-key"], settings.polishKey);
+    EXPECT_EQ(requests[0]["headers"]["anthropic-version"], "2023-06-01");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
+    const json expected = {
+        {"model", "claude-test-model"},
+        {"max_tokens", 16000},
+        {"messages", {{{"role", "user"}, {"content", "Be brief.\n\nTranscript:\nfix the login"}}}}};
+    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
+
+    EXPECT_TRUE(watch.commandsContaining("sk-ant-secret").empty());
+    const auto curls = watch.commandsContaining(settings.anthropicUrl);
+    ASSERT_EQ(curls.size(), 1u);
+    EXPECT_EQ(curls[0][0], "/usr/bin/curl");
+    EXPECT_EQ(test::argumentAfter(curls[0], "--max-time"), "42");
+}
+
+TEST_F(Providers, GroqGetsItsFixedModelAndTheKeyOnlyOnTheWire) {
+    settings.polishKey = "gsk_secret_7d2e";
+    settings.polishModel = "never-sent-to-groq";
+    server.answer("chat", R"({"choices":[{"message":{"role":"assistant","content":"Done."}}]})",
+                  0.4);
+    test::CommandLineWatch watch;
+    EXPECT_EQ(polishViaGroq("fix the login", 30, "Be brief.", settings), "Done.");
+    watch.stop();
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["path"], "/openai/v1/chat/completions");
+    EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer gsk_secret_7d2e");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
+    const json expected = {{"model", "llama-3.3-70b-versatile"},
+                           {"max_tokens", 8192},
+                           {"temperature", 0.2},
+                           {"messages",
+                            {{{"role", "system"}, {"content", "Be brief."}},
+                             {{"role", "user"}, {"content", "fix the login"}}}}};
+    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
+
+    EXPECT_TRUE(watch.commandsContaining("gsk_secret").empty());
+    const auto curls = watch.commandsContaining(settings.groqUrl);
+    ASSERT_EQ(curls.size(), 1u);
+    EXPECT_EQ(test::argumentAfter(curls[0], "--max-time"), "30");
+}
+
+TEST_F(Providers, AKeyThatWouldBreakTheHeaderIsNeverSent) {
+    settings.polishKey = "sk-ant-one\r\nx-injected: yes";
+    server.answer("messages", R"({"content":[{"text":"Done."}]})");
+    EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(Providers, TheProxyRunsOnlyWithACredentialAndSendsItInTheBody) {
+    server.answer("polish", R"({"text":"Proxied."})");
+    EXPECT_EQ(polishViaProxy("some words", 30, "summarize", settings), std::nullopt);
+    EXPECT_TRUE(server.requests().empty());
+
+    settings.proxyToken = "proxy-cred-91";
+    EXPECT_EQ(polishViaProxy("some words", 30, "command", settings), "Proxied.");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["path"], "/api/polish");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
+    const json expected = {{"mode", "command"}, {"text", "some words"}, {"token", "proxy-cred-91"}};
+    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
+}
+
+TEST_F(Providers, TheProxyLogsItsRefusalOnOneLine) {
+    settings.proxyToken = "proxy-cred-91";
+    test::LogCapture log;
+    server.answer("polish", R"({"error":"quota\nexceeded","text":"ignored"})");
+    EXPECT_EQ(polishViaProxy("some words", 30, "professional", settings), std::nullopt);
+    EXPECT_NE(log.text().find("· proxy rewrite unavailable (quota exceeded)\n"), std::string::npos)
+        << log.text();
+
+    for (const char* body :
+         {R"({"result":"no text field"})", R"(["text"])", "<html>502</html>", R"({"text":17})"}) {
+        server.answer("polish", body);
+        EXPECT_EQ(polishViaProxy("some words", 30, "professional", settings), std::nullopt) << body;
+    }
+    settings.proxyUrl = test::deadUrl("/api/polish");
+    EXPECT_EQ(polishViaProxy("some words", 30, "professional", settings), std::nullopt);
+}
+
+TEST_F(Providers, OnlyTheDocumentedAnswerShapesYieldText) {
+    settings.polishKey = "sk-ant-1";
+    const std::vector<std::pair<std::string, std::optional<std::string>>> anthropic = {
+        {R"({"content":[{"type":"text","text":" Spaced. "},{"text":"second"}]})", " Spaced. "},
+        {R"({"type":"error","error":{"type":"overloaded_error","message":"Overloaded"}})",
+         std::nullopt},
+        {R"({"content":[]})", std::nullopt},
+        {R"({"content":"Done."})", std::nullopt},
+        {R"({"content":[{"type":"tool_use"}]})", std::nullopt},
+        {R"({"content":["Done."]})", std::nullopt},
+        {R"([{"content":[{"text":"Done."}]}])", std::nullopt},
+        {"Internal Server Error", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [body, expected] : anthropic) {
+        server.answer("messages", body);
+        EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), expected) << body;
+    }
+
+    settings.polishKey = "gsk_1";
+    const std::vector<std::pair<std::string, std::optional<std::string>>> groq = {
+        {R"({"choices":[{"message":{"content":"Done."}},{"message":{"content":"x"}}]})", "Done."},
+        {R"({"error":{"message":"Invalid API Key"}})", std::nullopt},
+        {R"({"choices":[]})", std::nullopt},
+        {R"({"choices":[{"text":"Done."}]})", std::nullopt},
+        {R"({"choices":[{"message":{"content":null}}]})", std::nullopt},
+        {R"({"choices":{"message":{"content":"Done."}}})", std::nullopt},
+        {"not json", std::nullopt},
+    };
+    for (const auto& [body, expected] : groq) {
+        server.answer("chat", body);
+        EXPECT_EQ(polishViaGroq("text", 30, "Be brief.", settings), expected) << body;
+    }
+}
+
+TEST_F(Providers, AServerThatNeverAnswersIsAbandonedAtTheTimeLimit) {
+    settings.polishKey = "sk-ant-1";
+    server.answer("messages", R"({"content":[{"text":"Too late."}]})", 6);
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(polishViaAPI("text", 1.8, "Be brief.", settings), std::nullopt);
+    EXPECT_LT(secondsSince(start), 2.5);
+}
+
+TEST_F(Providers, TheClaudeToolGetsTheTextOnStandardInput) {
+    EXPECT_EQ(polishViaClaudeCLI("text", 30, "Be brief.", settings), std::nullopt); // not there
+
+    auto& tool = installClaude();
+    tool.answer("\n  Rewritten.  \n");
+    EXPECT_EQ(polishViaClaudeCLI("fix the login\n", 30, "Be brief.", settings),
+              "\n  Rewritten.  \n");
+    const auto calls = tool.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]["args"], json({"--model", "claude-test-model", "-p", "Be brief."}));
+    EXPECT_EQ(calls[0]["stdin"], "fix the login\n");
+    EXPECT_TRUE(calls[0]["valid"]);
+
+    tool.setControl("exit=1");
+    EXPECT_EQ(polishViaClaudeCLI("text", 30, "Be brief.", settings), std::nullopt);
+    tool.setControl("exit=0");
+    tool.answer("caf\xe9");
+    EXPECT_EQ(polishViaClaudeCLI("text", 30, "Be brief.", settings), std::nullopt);
+}
+
+TEST_F(Providers, AClaudeToolThatHangsIsStoppedAtTheTimeLimit) {
+    installClaude().setControl("mode=hang");
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(polishViaClaudeCLI("text", 1, "Be brief.", settings), std::nullopt);
+    const double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 0.9);
+    EXPECT_LT(elapsed, 2.5);
+    EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()}); // the tool is gone
+}
+
+TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
+    settings.polishKey = "sk-ant-1";
+    settings.proxyToken = "proxy-cred-91";
+    server.answer("messages", R"({"content":[{"text":"From the API."}]})", 0.8);
+    server.answer("polish", R"({"text":"From the proxy."})", 0.8);
+
+    std::optional<std::string> api;
+    std::optional<std::string> proxy;
+    std::thread first([&] { api = polishViaAPI("first", 30, "Be brief.", settings); });
+    std::thread second([&] { proxy = polishViaProxy("second", 30, "command", settings); });
+    std::vector<std::string> inFlight;
+    std::vector<mode_t> modes;
+    const auto start = SteadyClock::now();
+    while (inFlight.size() < 2 && secondsSince(start) < 5) {
+        inFlight = scratchFiles();
+        modes.clear();
+        for (const auto& name : inFlight) {
+            struct stat st {};
+            if (::stat((settings.scratchDir + "/" + name).c_str(), &st) == 0)
+                modes.push_back(st.st_mode & 0777);
+        }
+    }
+    first.join();
+    second.join();
+
+    EXPECT_EQ(api, "From the API.");
+    EXPECT_EQ(proxy, "From the proxy.");
+    ASSERT_EQ(inFlight.size(), 2u);
+    EXPECT_NE(inFlight[0], inFlight[1]);
+    EXPECT_EQ(modes, (std::vector<mode_t>{0600, 0600}));
+    // The bodies the server got are the two calls' own.
+    std::vector<std::string> texts;
+    for (const auto& request : server.requests()) {
+        const auto body = json::parse(request["body"].get<std::string>());
+        texts.push_back(body.contains("text") ? body["text"].get<std::string>()
+                                              : body["messages"][0]["content"].get<std::string>());
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"Be brief.\n\nTranscript:\nfirst", "second"}));
+}
+
+TEST_F(Providers, ABodyThatCannotBeWrittenMeansNoRequest) {
+    // A scratch folder that cannot take the body: the call fails without a request.
+    settings.polishKey = "sk-ant-1";
+    settings.scratchDir = home.file("missing-folder");
+    server.answer("messages", R"({"content":[{"text":"Done."}]})");
+    EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
+    EXPECT_TRUE(server.requests().empty());
+    settings.scratchDir = scratch.file("bodies");
+}
+
+} // namespace
+} // namespace vak

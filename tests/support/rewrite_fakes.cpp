@@ -1,0 +1,92 @@
+#include "support/rewrite_fakes.h"
+
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace vak::test {
+
+FakeClaude::FakeClaude(const std::string& home)
+    : dir_(home + "/.local/bin"), path_(dir_ + "/claude") {
+    std::filesystem::create_directories(dir_);
+    std::filesystem::create_symlink(VAK_FAKE_CLAUDE, path_);
+}
+
+void FakeClaude::answer(const std::string& bytes) const {
+    writeFixture(dir_ + "/fake-claude.answer", bytes);
+}
+
+void FakeClaude::setControl(const std::string& lines) const {
+    writeFixture(dir_ + "/fake-claude.conf", lines + "\n");
+}
+
+std::vector<nlohmann::json> FakeClaude::calls() const {
+    std::vector<nlohmann::json> calls;
+    std::ifstream file(dir_ + "/fake-claude.calls");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!line.empty()) calls.push_back(nlohmann::json::parse(line));
+    }
+    return calls;
+}
+
+CommandLineWatch::CommandLineWatch()
+    : thread_([this] {
+          while (running_.load()) {
+              scan();
+              std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+      }) {}
+
+CommandLineWatch::~CommandLineWatch() {
+    stop();
+}
+
+void CommandLineWatch::stop() {
+    running_.store(false);
+    if (thread_.joinable()) thread_.join();
+}
+
+void CommandLineWatch::scan() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+        std::string cmdline{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        if (cmdline.empty()) continue;
+        const std::lock_guard lock(mutex_);
+        seen_.insert(std::move(cmdline));
+    }
+}
+
+std::vector<std::vector<std::string>>
+CommandLineWatch::commandsContaining(std::string_view needle) const {
+    std::vector<std::vector<std::string>> found;
+    const std::lock_guard lock(mutex_);
+    for (const auto& cmdline : seen_) {
+        if (cmdline.find(needle) == std::string::npos) continue;
+        std::vector<std::string> args;
+        std::size_t start = 0;
+        while (start < cmdline.size()) {
+            auto end = cmdline.find('\0', start);
+            if (end == std::string::npos) end = cmdline.size();
+            args.push_back(cmdline.substr(start, end - start));
+            start = end + 1;
+        }
+        found.push_back(std::move(args));
+    }
+    return found;
+}
+
+std::string argumentAfter(const std::vector<std::string>& args, std::string_view option) {
+    const auto at = std::find(args.begin(), args.end(), option);
+    return at == args.end() || at + 1 == args.end() ? std::string() : *(at + 1);
+}
+
+} // namespace vak::test
