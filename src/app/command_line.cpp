@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/cli_audio.h"
+#include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
 #include "app/constants.h"
@@ -128,6 +129,10 @@ int runCommandLine(const CliInvocation& invocation) {
         return runTranscribeFile(invocation.argument.value_or(""));
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
+    case CliMode::PolishStdin:
+        return runPolishStdin(std::cin, std::cout, CliRewrite::ForAI);
+    case CliMode::PolishTextStdin:
+        return runPolishStdin(std::cin, std::cout, CliRewrite::ForText);
     case CliMode::Devices:
         return runDevicesMode(invocation);
     case CliMode::AvTest:

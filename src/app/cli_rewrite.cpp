@@ -1,0 +1,28 @@
+#include "app/cli_rewrite.h"
+
+#include "base/unicode.h"
+#include "rewrite/polish.h"
+#include "text/formatting.h"
+
+#include <iterator>
+#include <string>
+
+namespace vak {
+
+int runPolishStdin(std::istream& in, std::ostream& out, CliRewrite kind) {
+    std::string input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!isValidUtf8(input)) input.clear();
+    const std::string text = formatTranscript(input);
+    const auto rewrite = kind == CliRewrite::ForAI ? polishForAI(text) : polishForText(text);
+    if (!rewrite) {
+        out << (kind == CliRewrite::ForAI ? "POLISH FAILED" : "PRO POLISH FAILED")
+            << " — daemon would paste the raw transcript\n";
+        out.flush();
+        return 1;
+    }
+    out << *rewrite << "\n";
+    out.flush();
+    return 0;
+}
+
+} // namespace vak
