@@ -6,8 +6,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vak::test {
 
@@ -52,17 +55,27 @@ void CommandLineWatch::stop() {
     if (thread_.joinable()) thread_.join();
 }
 
+// POSIX reads: a process that ends while it is read makes the read fail, which a stream would
+// turn into an exception.
 void CommandLineWatch::scan() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename();
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string name = entry->d_name;
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        const int fd = ::open(("/proc/" + name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        std::string cmdline;
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            cmdline.append(buffer, static_cast<std::size_t>(n));
+        ::close(fd);
         if (cmdline.empty()) continue;
         const std::lock_guard lock(mutex_);
         seen_.insert(std::move(cmdline));
     }
+    ::closedir(proc);
 }
 
 std::vector<std::vector<std::string>>
