@@ -19,6 +19,8 @@ class LogCapture {
     LogCapture& operator=(const LogCapture&) = delete;
 
     const std::string& path() const { return path_; }
+    // Everything logged since the capture began, time stamps included.
+    std::string text() const { return readFixture(path_); }
 
     std::vector<std::string> messages() const {
         std::vector<std::string> result;

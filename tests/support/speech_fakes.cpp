@@ -119,20 +119,6 @@ std::string deadUrl(std::string_view path) {
     return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + std::string(path);
 }
 
-LogCapture::LogCapture() {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(processValues().LOG, error);
-    start_ = error ? 0 : static_cast<std::size_t>(size);
-}
-
-std::string LogCapture::text() const {
-    std::ifstream file(processValues().LOG, std::ios::binary);
-    std::ostringstream all;
-    all << file.rdbuf();
-    const std::string text = all.str();
-    return start_ < text.size() ? text.substr(start_) : std::string();
-}
-
 std::string toneWav(double seconds) {
     std::string data;
     const auto count = static_cast<std::size_t>(seconds * 16000);

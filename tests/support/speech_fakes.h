@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 #include <memory>
@@ -63,16 +64,6 @@ class FakeSpeechServer {
 
 // A loopback URL on which nothing listens.
 std::string deadUrl(std::string_view path);
-
-// The log lines written since construction.
-class LogCapture {
-  public:
-    LogCapture();
-    std::string text() const;
-
-  private:
-    std::size_t start_ = 0;
-};
 
 // A 16 kHz mono WAV of `seconds` of a 440 Hz tone.
 std::string toneWav(double seconds);
