@@ -5,6 +5,7 @@
 #include "base/time_util.h"
 #include "base/unicode.h"
 #include "platform/linux/key_translation.h"
+#include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/systemd_service_control.h"
 #include "platform/linux/terminal_apps.h"
 #include "platform/linux/tones.h"
@@ -105,6 +106,16 @@ TEST(KeyTranslation, KeyboardMapFindsKeycodesPreferringThePrimaryColumn) {
     EXPECT_EQ(map.primary(7), 0u);
     EXPECT_EQ(map.primary(200), 0u);
     EXPECT_EQ(map.keycodeFor(keysym::Escape), std::nullopt);
+}
+
+TEST(QtPasteboard, WithoutAnApplicationItIsEmptyAndIgnoresWrites) {
+    QtPasteboard board;
+    board.setText("words");
+    board.write({PasteboardItem{{{"text/plain", "more"}}}});
+    board.clear();
+    EXPECT_EQ(board.text(), std::nullopt);
+    EXPECT_TRUE(board.snapshot().empty());
+    EXPECT_EQ(board.changeCount(), 0);
 }
 
 TEST(TerminalApps, IdentifiersOfTerminalsAndOthers) {

@@ -270,6 +270,32 @@ TEST_F(DesktopX11, TextWeSetIsMarkedSoClipboardManagersSkipIt) {
               "secret");
 }
 
+TEST_F(DesktopX11, ASnapshotKeepsWhatFitsTheSizeCap) {
+    const std::string big(4000, 'x');
+    Target target({"--clipboard", "text/plain", "small", "--clipboard", "text/html", big,
+                   "--clipboard", "application/x-vak-test", "also small"});
+    ASSERT_TRUE(target.ready());
+    QtPasteboard::Limits limits;
+    limits.maxBytes = 1000;
+    QtPasteboard board(limits);
+    std::map<std::string, std::string> kept;
+    const PasteboardSnapshot capped = board.snapshot();
+    ASSERT_EQ(capped.size(), 1u);
+    for (const auto& [type, data] : capped[0].types)
+        kept[type] = data;
+    EXPECT_EQ(kept.count("text/html"), 0u);
+    EXPECT_EQ(kept["text/plain"], "small");
+    EXPECT_EQ(kept["application/x-vak-test"], "also small");
+    // Uncapped, the whole of it.
+    QtPasteboard whole;
+    std::size_t total = 0;
+    const PasteboardSnapshot all = whole.snapshot();
+    ASSERT_EQ(all.size(), 1u);
+    for (const auto& [type, data] : all[0].types)
+        total += data.size();
+    EXPECT_GE(total, big.size());
+}
+
 TEST_F(DesktopX11, CopyTakesTheSelectionOfTheFocusedWindow) {
     Target target({"--select", "selected words"});
     ASSERT_TRUE(target.ready());
