@@ -8,7 +8,7 @@ namespace vak {
 // Which application the user is working in: the one whose window is active.
 //
 // Implementations: the active X11 window's application id on Linux, the frontmost application's
-// bundle identifier on macOS, a settable fake for tests. Main thread only; bounded in time.
+// bundle identifier on macOS, a settable fake for tests. Main thread only.
 class FrontmostApp {
   public:
     FrontmostApp() = default;

@@ -22,9 +22,9 @@ using PasteboardSnapshot = std::vector<PasteboardItem>;
 
 // The system pasteboard that copy and paste go through (the CLIPBOARD selection on Linux).
 //
-// Main thread only: implementations talk to the interface toolkit, which lives there. Reads are
-// bounded in time and size, so an application that owns the pasteboard and answers slowly or
-// offers huge data costs a paste a moment, never a hang.
+// Main thread only: implementations talk to the interface toolkit, which lives there. Snapshots
+// are capped in size and stop reading after a time budget, so an application that owns the
+// pasteboard and answers slowly or offers huge data costs a paste a moment, not a long freeze.
 class Pasteboard {
   public:
     Pasteboard() = default;

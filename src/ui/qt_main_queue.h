@@ -11,8 +11,9 @@ namespace vak {
 // be called from any thread. Work posted from one thread runs in the order it was posted; timed
 // work runs at its deadline (precise timers) unless its handle was cancelled first.
 //
-// Once the queue is destroyed (on the event loop's thread) work still pending is dropped, and
-// later posts do nothing, so a background thread that outlives it cannot reach a dead object.
+// Destroying the queue (on the event loop's thread) drops the work still pending, and a post
+// racing with the destruction either lands before it (and is dropped) or finds the queue closed;
+// uninstall it from mainQueue() first, so no thread reaches the object afterwards.
 class QtMainQueue final : public MainQueue {
   public:
     QtMainQueue();
