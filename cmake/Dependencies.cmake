@@ -9,12 +9,18 @@ find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
 find_package(PkgConfig REQUIRED)
 # Streaming resampler of the microphone path.
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+# The main event loop, the clipboard and the interface.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # The history key lives in the login keyring through the Secret Service.
     pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1>=0.19)
     # Microphones and capture through PulseAudio (or PipeWire's PulseAudio server).
     pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+    # The key monitor (XInput2 raw events), synthetic keys (XTest) and window properties. xcb
+    # rather than Xlib: errors come back per request instead of through process-wide handlers
+    # that Qt also sets, and a lost display never ends the process.
+    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-xinput xcb-xtest)
 endif()
 
 if(VAK_BUILD_TESTS)

@@ -18,16 +18,18 @@ as_root() {
 
 # Debian packages, by purpose.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
-           libsoxr-dev libpulse-dev)
+           libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
-DEB_RUNTIME=(curl ffmpeg wamerican)
+# libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
+# xdg-utils opens files with the desktop's default application.
+DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
-# gives the capture tests a private sound server.
+# gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils)
+          pulseaudio-utils xvfb x11-utils)
 
-BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr)
+BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
 BREW_TEST=(googletest google-benchmark clang-format)
 

@@ -1,5 +1,7 @@
 #include "platform/linux/pulse_audio_backend.h"
 
+#include "platform/linux/pulse_connection.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -12,11 +14,6 @@ namespace vak {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Every request to the sound server gets this long before it counts as failed, so a wedged
-// server can never hang the caller.
-constexpr auto kRequestTimeout = std::chrono::seconds(3);
 // Small capture fragments: the first words must reach the file quickly.
 constexpr pa_usec_t kFragmentUsec = 20 * 1000;
 
@@ -56,77 +53,6 @@ pa_sample_format_t captureFormat(pa_sample_format_t native, SampleFormat* ours) 
 
 } // namespace
 
-// The connection to the server: one threaded main loop and context, reconnected on demand.
-struct PulseAudioBackend::Connection {
-    std::mutex mutex; // serialises (re)connection
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-
-    ~Connection() {
-        if (loop != nullptr) pa_threaded_mainloop_stop(loop);
-        if (context != nullptr) {
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-        }
-        if (loop != nullptr) pa_threaded_mainloop_free(loop);
-    }
-
-    void lock() { pa_threaded_mainloop_lock(loop); }
-    void unlock() { pa_threaded_mainloop_unlock(loop); }
-
-    // Waits, with the loop unlocked in between, until `done` holds or the time is up.
-    template <typename Done>
-    bool waitLocked(Done done) {
-        const auto deadline = Clock::now() + kRequestTimeout;
-        while (!done()) {
-            if (Clock::now() > deadline) return false;
-            unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            lock();
-        }
-        return true;
-    }
-
-    bool waitOperation(pa_operation* op) {
-        if (op == nullptr) return false;
-        const bool finished =
-            waitLocked([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-        if (!finished) pa_operation_cancel(op);
-        pa_operation_unref(op);
-        return finished;
-    }
-
-    // Returns with the loop locked and a ready context, or false (unlocked).
-    bool acquire() {
-        std::lock_guard guard(mutex);
-        if (loop == nullptr) {
-            loop = pa_threaded_mainloop_new();
-            if (loop == nullptr || pa_threaded_mainloop_start(loop) < 0) return false;
-        }
-        lock();
-        if (context != nullptr && pa_context_get_state(context) == PA_CONTEXT_READY) return true;
-        if (context != nullptr) {
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
-        }
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "vak-dictate");
-        // Never start a sound server of our own: no server means no microphone.
-        if (context == nullptr ||
-            pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            unlock();
-            return false;
-        }
-        const bool settled = waitLocked([this] {
-            const auto state = pa_context_get_state(context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
-        if (settled && pa_context_get_state(context) == PA_CONTEXT_READY) return true;
-        unlock();
-        return false;
-    }
-};
-
 namespace {
 
 struct SourceList {
@@ -154,7 +80,7 @@ void collectDefaultName(pa_context*, const pa_server_info* info, void* userdata)
 // A record stream. Buffers are copied off the server thread at once and handed to the queue.
 class PulseStream final : public AudioStream {
   public:
-    PulseStream(std::shared_ptr<PulseAudioBackend::Connection> connection, Executor& queue,
+    PulseStream(std::shared_ptr<PulseConnection> connection, Executor& queue,
                 BufferHandler onBuffer, SampleFormat format, double rate, int channels)
         : connection_(std::move(connection)), queue_(queue),
           onBuffer_(std::make_shared<BufferHandler>(std::move(onBuffer))), format_(format),
@@ -246,7 +172,7 @@ class PulseStream final : public AudioStream {
         });
     }
 
-    std::shared_ptr<PulseAudioBackend::Connection> connection_;
+    std::shared_ptr<PulseConnection> connection_;
     Executor& queue_;
     std::shared_ptr<BufferHandler> onBuffer_;
     SampleFormat format_;
@@ -258,7 +184,7 @@ class PulseStream final : public AudioStream {
 
 } // namespace
 
-PulseAudioBackend::PulseAudioBackend() : connection_(std::make_shared<Connection>()) {}
+PulseAudioBackend::PulseAudioBackend() : connection_(std::make_shared<PulseConnection>()) {}
 PulseAudioBackend::~PulseAudioBackend() = default;
 
 bool PulseAudioBackend::available() {

@@ -6,6 +6,8 @@
 
 namespace vak {
 
+struct PulseConnection;
+
 // Audio devices and capture through a PulseAudio server (PipeWire answers as one too). Sources
 // that monitor an output are left out; a source is the built-in microphone when its form factor
 // is "internal" or it sits on the pci or platform bus. The device id is the source index, the
@@ -21,10 +23,8 @@ class PulseAudioBackend final : public AudioBackend {
     std::unique_ptr<AudioStream> openCapture(const AudioDeviceInfo& device, Executor& queue,
                                              BufferHandler onBuffer, std::string* error) override;
 
-    struct Connection;
-
   private:
-    std::shared_ptr<Connection> connection_;
+    std::shared_ptr<PulseConnection> connection_;
 };
 
 } // namespace vak

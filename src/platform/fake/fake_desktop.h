@@ -1,0 +1,88 @@
+#pragma once
+
+// Recording stand-ins for the small desktop services: synthetic keys, the frontmost
+// application, sounds, the service control and the file opener.
+
+#include "platform/file_opener.h"
+#include "platform/frontmost_app.h"
+#include "platform/key_synth.h"
+#include "platform/service_control.h"
+#include "platform/sound_player.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vak {
+
+class FakeKeySynth final : public KeySynth {
+  public:
+    bool send(SyntheticShortcut shortcut, std::string_view appId) override {
+        sent.emplace_back(shortcut, std::string(appId));
+        if (onSend) onSend(shortcut);
+        return !fails;
+    }
+
+    std::vector<std::pair<SyntheticShortcut, std::string>> sent;
+    // Plays the receiving application (for instance, copying its selection on Copy).
+    std::function<void(SyntheticShortcut)> onSend;
+    bool fails = false;
+};
+
+class FakeFrontmostApp final : public FrontmostApp {
+  public:
+    std::string identifier() override { return id; }
+    std::string id;
+};
+
+class FakeSoundPlayer final : public SoundPlayer {
+  public:
+    void play(std::string_view name) override {
+        std::lock_guard lock(mutex_);
+        played_.emplace_back(name);
+    }
+    std::vector<std::string> played() const {
+        std::lock_guard lock(mutex_);
+        return played_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> played_;
+};
+
+class FakeServiceControl final : public ServiceControl {
+  public:
+    bool stopService() override {
+        ++stops;
+        return succeeds;
+    }
+    bool restartService() override {
+        ++restarts;
+        return succeeds;
+    }
+    int stops = 0;
+    int restarts = 0;
+    bool succeeds = true;
+};
+
+class FakeFileOpener final : public FileOpener {
+  public:
+    bool open(const std::string& path) override {
+        std::lock_guard lock(mutex_);
+        opened_.push_back(path);
+        return true;
+    }
+    std::vector<std::string> opened() const {
+        std::lock_guard lock(mutex_);
+        return opened_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> opened_;
+};
+
+} // namespace vak

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace vak {
+
+// What the global monitor saw another application receive.
+enum class InputEventKind {
+    FlagsChanged, // a modifier key went down or up; `flags` hold the state after the change
+    KeyDown,      // any other key went down
+    MouseDown,    // a mouse button was pressed
+    Scroll,       // the scroll wheel moved
+};
+
+// Modifier flags of an event: the device-independent masks below, plus the per-side device bits
+// of the trigger-key table (session/trigger_keys.h).
+inline constexpr std::uint64_t SHIFT_MASK = 0x20000;
+inline constexpr std::uint64_t CONTROL_MASK = 0x40000;
+inline constexpr std::uint64_t OPTION_MASK = 0x80000;
+inline constexpr std::uint64_t COMMAND_MASK = 0x100000;
+
+// The virtual key code of Escape.
+inline constexpr std::uint16_t ESCAPE_KEY_CODE = 53;
+// The code of a key that has no virtual code of its own (it can only count as other activity).
+inline constexpr std::uint16_t UNKNOWN_KEY_CODE = 0xFFFF;
+
+struct InputEvent {
+    InputEventKind kind = InputEventKind::KeyDown;
+    std::uint16_t keyCode = UNKNOWN_KEY_CODE; // for FlagsChanged and KeyDown
+    std::uint64_t flags = 0;                  // modifier flags after the event
+
+    bool operator==(const InputEvent&) const = default;
+};
+
+using InputEventHandler = std::function<void(const InputEvent&)>;
+
+// The system-wide key and mouse monitor, and the two questions about input access that go with
+// it. It watches without grabbing: other applications still get every event.
+//
+// Implementations: XInput2 raw events on Linux, a global event monitor on macOS, a scripted fake
+// for tests. Every call may come from any thread; events reach the handler on the main queue,
+// in the order they happened.
+class KeyMonitor {
+  public:
+    KeyMonitor() = default;
+    virtual ~KeyMonitor() = default;
+    KeyMonitor(const KeyMonitor&) = delete;
+    KeyMonitor& operator=(const KeyMonitor&) = delete;
+
+    // Whether the process may watch global input (the accessibility permission; on Linux a
+    // reachable X display with XInput2). `prompt` asks the platform to show its permission
+    // prompt when the answer is no, where there is one.
+    virtual bool isTrusted(bool prompt) = 0;
+    // Whether another program holds the keyboard exclusively (a password field's secure input,
+    // a keyboard grab), so the monitor may miss keys.
+    virtual bool secureInputActive() = 0;
+    // Starts delivering events to `handler`; false when the monitor cannot run. Once started it
+    // runs for the life of the monitor; a second call replaces the handler.
+    virtual bool start(InputEventHandler handler) = 0;
+};
+
+// The process's monitor. Until one is installed: never trusted, never starts.
+std::shared_ptr<KeyMonitor> keyMonitor();
+void installKeyMonitor(std::shared_ptr<KeyMonitor> monitor);
+
+} // namespace vak

@@ -1,0 +1,80 @@
+#include "platform/linux/key_translation.h"
+
+#include "platform/linux/xcb_connection.h"
+
+namespace vak {
+
+namespace {
+
+constexpr std::uint16_t kCapsLockCode = 57;
+
+} // namespace
+
+std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t sym) {
+    switch (sym) {
+    case keysym::Super_R:
+        return ModifierKeyInfo{54, 0x0010, COMMAND_MASK};
+    case keysym::Super_L:
+        return ModifierKeyInfo{55, 0x0008, COMMAND_MASK};
+    case keysym::Alt_R:
+    case keysym::ISO_Level3_Shift:
+        return ModifierKeyInfo{61, 0x0040, OPTION_MASK};
+    case keysym::Alt_L:
+        return ModifierKeyInfo{58, 0x0020, OPTION_MASK};
+    case keysym::Control_R:
+        return ModifierKeyInfo{62, 0x2000, CONTROL_MASK};
+    case keysym::Control_L:
+        return ModifierKeyInfo{59, 0x0001, CONTROL_MASK};
+    case keysym::Shift_R:
+        return ModifierKeyInfo{60, 0x0004, SHIFT_MASK};
+    case keysym::Shift_L:
+        return ModifierKeyInfo{56, 0x0002, SHIFT_MASK};
+    case keysym::Caps_Lock:
+        return ModifierKeyInfo{kCapsLockCode, 0, 0};
+    default:
+        return std::nullopt;
+    }
+}
+
+std::uint16_t virtualCodeForKeysym(std::uint32_t sym) {
+    return sym == keysym::Escape ? ESCAPE_KEY_CODE : UNKNOWN_KEY_CODE;
+}
+
+void KeyTranslator::setKeysyms(const std::array<std::uint32_t, 256>& keysyms) {
+    keysyms_ = keysyms;
+}
+
+void KeyTranslator::setHeld(std::uint8_t keycode, bool held) {
+    held_[keycode] = held;
+}
+
+std::uint64_t KeyTranslator::flags() const {
+    std::uint64_t flags = 0;
+    for (std::size_t code = 0; code < held_.size(); ++code) {
+        if (!held_[code]) continue;
+        if (const auto info = modifierForKeysym(keysyms_[code]))
+            flags |= info->deviceBit | info->mask;
+    }
+    return flags;
+}
+
+std::optional<InputEvent> KeyTranslator::press(std::uint8_t keycode) {
+    const auto info = modifierForKeysym(keysyms_[keycode]);
+    if (!info) {
+        return InputEvent{InputEventKind::KeyDown, virtualCodeForKeysym(keysyms_[keycode]),
+                          flags()};
+    }
+    // A modifier that repeats is still the same press.
+    if (held_[keycode]) return std::nullopt;
+    held_[keycode] = true;
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+}
+
+std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode) {
+    held_[keycode] = false;
+    const auto info = modifierForKeysym(keysyms_[keycode]);
+    if (!info) return std::nullopt;
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+}
+
+} // namespace vak

@@ -1,0 +1,128 @@
+#include "platform/linux/qt_pasteboard.h"
+
+#include "base/time_util.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+
+namespace vak {
+
+namespace {
+
+constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
+
+// Qt's clipboard, when this thread may use it.
+QClipboard* usableClipboard() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (app == nullptr || QThread::currentThread() != app->thread()) return nullptr;
+    return QGuiApplication::clipboard();
+}
+
+// Real MIME types and Qt's own hints; X11 targets (TARGETS, UTF8_STRING, …) start in upper
+// case, and Qt's image conversion is not data the owner offered.
+bool keepFormat(const QString& format) {
+    return !format.isEmpty() && format.at(0).isLower() &&
+           format != QLatin1String("application/x-qt-image");
+}
+
+} // namespace
+
+struct QtPasteboard::State {
+    Limits limits;
+    long changes = 0;
+    // Connected on first use, when the application exists.
+    QPointer<QClipboard> watched;
+    QMetaObject::Connection connection;
+
+    QClipboard* clipboard() {
+        QClipboard* board = usableClipboard();
+        if (board != nullptr && watched != board) {
+            QObject::disconnect(connection);
+            connection =
+                QObject::connect(board, &QClipboard::changed, [this](QClipboard::Mode mode) {
+                    if (mode == QClipboard::Clipboard) ++changes;
+                });
+            watched = board;
+        }
+        return board;
+    }
+};
+
+QtPasteboard::QtPasteboard() : QtPasteboard(Limits{}) {}
+
+QtPasteboard::QtPasteboard(Limits limits) : state_(std::make_unique<State>()) {
+    state_->limits = limits;
+}
+
+QtPasteboard::~QtPasteboard() {
+    QObject::disconnect(state_->connection);
+}
+
+long QtPasteboard::changeCount() {
+    state_->clipboard();
+    return state_->changes;
+}
+
+PasteboardSnapshot QtPasteboard::snapshot() {
+    QClipboard* board = state_->clipboard();
+    if (board == nullptr) return {};
+    const QMimeData* data = board->mimeData(QClipboard::Clipboard);
+    if (data == nullptr) return {};
+    const auto start = SteadyClock::now();
+    PasteboardItem item;
+    std::size_t total = 0;
+    for (const QString& format : data->formats()) {
+        if (!keepFormat(format)) continue;
+        if (secondsSince(start) > state_->limits.maxReadSeconds) break;
+        const QByteArray bytes = data->data(format);
+        const auto size = static_cast<std::size_t>(bytes.size());
+        if (total + size > state_->limits.maxBytes) continue;
+        total += size;
+        item.types.emplace_back(format.toStdString(), std::string(bytes.constData(), size));
+    }
+    if (item.types.empty()) return {};
+    return {std::move(item)};
+}
+
+std::optional<std::string> QtPasteboard::text() {
+    QClipboard* board = state_->clipboard();
+    if (board == nullptr) return std::nullopt;
+    const QMimeData* data = board->mimeData(QClipboard::Clipboard);
+    if (data == nullptr || !data->hasText()) return std::nullopt;
+    return data->text().toStdString();
+}
+
+void QtPasteboard::clear() {
+    if (QClipboard* board = state_->clipboard()) board->clear(QClipboard::Clipboard);
+}
+
+void QtPasteboard::setText(std::string_view text) {
+    QClipboard* board = state_->clipboard();
+    if (board == nullptr) return;
+    auto* data = new QMimeData();
+    data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    data->setData(QString::fromLatin1(kPasswordHint), QByteArrayLiteral("secret"));
+    board->setMimeData(data, QClipboard::Clipboard);
+}
+
+void QtPasteboard::write(const PasteboardSnapshot& snapshot) {
+    QClipboard* board = state_->clipboard();
+    if (board == nullptr) return;
+    // The X11 clipboard holds one item; a snapshot from here has at most one. Types that appear
+    // in several items keep their first data.
+    auto* data = new QMimeData();
+    for (const PasteboardItem& item : snapshot) {
+        for (const auto& [type, bytes] : item.types) {
+            const QString format = QString::fromStdString(type);
+            if (data->hasFormat(format)) continue;
+            data->setData(format, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        }
+    }
+    board->setMimeData(data, QClipboard::Clipboard);
+}
+
+} // namespace vak

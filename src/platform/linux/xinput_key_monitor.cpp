@@ -1,0 +1,214 @@
+#include "platform/linux/xinput_key_monitor.h"
+
+#include "app/log.h"
+#include "base/main_queue.h"
+#include "platform/linux/key_translation.h"
+#include "platform/linux/xcb_connection.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+
+namespace vak {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// XInput 2.2 is the first version that reports raw events to every client, even while another
+// one grabs the device.
+bool hasXInput22(XcbConnection& x) {
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(x.raw(), &xcb_input_id);
+    if (extension == nullptr || extension->present == 0) return false;
+    const std::unique_ptr<xcb_input_xi_query_version_reply_t, FreeDeleter> reply(
+        xcb_input_xi_query_version_reply(x.raw(), xcb_input_xi_query_version(x.raw(), 2, 2),
+                                         nullptr));
+    return reply &&
+           (reply->major_version > 2 || (reply->major_version == 2 && reply->minor_version >= 2));
+}
+
+bool selectRawEvents(XcbConnection& x) {
+    struct {
+        xcb_input_event_mask_t head;
+        std::uint32_t bits;
+    } mask{};
+    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    mask.head.mask_len = 1;
+    mask.bits = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
+                XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+    const auto cookie = xcb_input_xi_select_events_checked(x.raw(), x.root(), 1, &mask.head);
+    const std::unique_ptr<xcb_generic_error_t, FreeDeleter> error(
+        xcb_request_check(x.raw(), cookie));
+    return error == nullptr;
+}
+
+std::array<std::uint32_t, 256> primaryKeysyms(XcbConnection& x) {
+    std::array<std::uint32_t, 256> keysyms{};
+    if (const auto map = x.keyboardMap()) {
+        for (std::size_t code = 0; code < keysyms.size(); ++code) {
+            keysyms[code] = map->primary(static_cast<std::uint8_t>(code));
+        }
+    }
+    return keysyms;
+}
+
+} // namespace
+
+struct XInputKeyMonitor::Reader {
+    std::mutex mutex; // guards everything below but the thread's own connection
+    std::shared_ptr<const InputEventHandler> handler;
+    std::thread thread;
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopping{false};
+    int wakeFd = -1;
+    std::unique_ptr<XcbConnection> query; // for the trust and grab questions
+
+    ~Reader() {
+        stopping.store(true);
+        if (wakeFd >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
+        }
+        if (thread.joinable()) thread.join();
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
+
+    // The query connection, reopened when the last one failed. Called with the mutex held.
+    XcbConnection* queryConnection() {
+        if (query && !query->healthy()) query.reset();
+        if (!query) query = XcbConnection::open();
+        return query.get();
+    }
+
+    void deliver(const InputEvent& event) {
+        std::shared_ptr<const InputEventHandler> current;
+        {
+            std::lock_guard lock(mutex);
+            current = handler;
+        }
+        if (!current) return;
+        mainQueue().post([current, event] { (*current)(event); });
+    }
+
+    void handle(XcbConnection& x, KeyTranslator& keys, std::uint8_t xinputOpcode,
+                const xcb_generic_event_t* event) {
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY) {
+            keys.setKeysyms(primaryKeysyms(x));
+            return;
+        }
+        if (type != XCB_GE_GENERIC) return;
+        const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (generic->extension != xinputOpcode) return;
+        switch (generic->event_type) {
+        case XCB_INPUT_RAW_KEY_PRESS:
+        case XCB_INPUT_RAW_KEY_RELEASE: {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
+            if (raw->detail > 255) return;
+            const auto keycode = static_cast<std::uint8_t>(raw->detail);
+            const auto translated = generic->event_type == XCB_INPUT_RAW_KEY_PRESS
+                                        ? keys.press(keycode)
+                                        : keys.release(keycode);
+            if (translated) deliver(*translated);
+            return;
+        }
+        case XCB_INPUT_RAW_BUTTON_PRESS: {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
+            const bool wheel = raw->detail >= 4 && raw->detail <= 7;
+            deliver(InputEvent{wheel ? InputEventKind::Scroll : InputEventKind::MouseDown,
+                               UNKNOWN_KEY_CODE, keys.flags()});
+            return;
+        }
+        default:
+            return;
+        }
+    }
+
+    void run(std::unique_ptr<XcbConnection> x, KeyTranslator keys) {
+        const std::uint8_t opcode = xcb_get_extension_data(x->raw(), &xcb_input_id)->major_opcode;
+        pollfd fds[2] = {{xcb_get_file_descriptor(x->raw()), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        while (!stopping.load()) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(x->raw())) {
+                handle(*x, keys, opcode, event);
+                std::free(event);
+            }
+            if (!x->healthy()) {
+                log("⚠️ key monitor lost the X display — trigger key DISARMED");
+                break;
+            }
+            xcb_flush(x->raw());
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+        }
+        running.store(false);
+    }
+};
+
+XInputKeyMonitor::XInputKeyMonitor() : reader_(std::make_unique<Reader>()) {
+    reader_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+XInputKeyMonitor::~XInputKeyMonitor() = default;
+
+bool XInputKeyMonitor::isTrusted(bool /*prompt: there is nothing to prompt for on X11*/) {
+    std::lock_guard lock(reader_->mutex);
+    XcbConnection* x = reader_->queryConnection();
+    return x != nullptr && hasXInput22(*x);
+}
+
+bool XInputKeyMonitor::secureInputActive() {
+    std::lock_guard lock(reader_->mutex);
+    XcbConnection* x = reader_->queryConnection();
+    if (x == nullptr) return false;
+    // The protocol cannot tell who holds a grab; trying to take one can. A grab we get is
+    // released at once.
+    const std::unique_ptr<xcb_grab_keyboard_reply_t, FreeDeleter> reply(
+        xcb_grab_keyboard_reply(x->raw(),
+                                xcb_grab_keyboard(x->raw(), 0, x->root(), XCB_CURRENT_TIME,
+                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr));
+    if (!reply) return false;
+    if (reply->status == XCB_GRAB_STATUS_SUCCESS) {
+        xcb_ungrab_keyboard(x->raw(), XCB_CURRENT_TIME);
+        x->sync();
+        return false;
+    }
+    return reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED ||
+           reply->status == XCB_GRAB_STATUS_FROZEN;
+}
+
+bool XInputKeyMonitor::start(InputEventHandler handler) {
+    std::lock_guard lock(reader_->mutex);
+    reader_->handler = std::make_shared<const InputEventHandler>(std::move(handler));
+    if (reader_->running.load()) return true;
+    if (reader_->thread.joinable()) reader_->thread.join(); // a reader whose display went away
+    if (reader_->wakeFd < 0) return false;
+    std::string error;
+    auto x = XcbConnection::open(&error);
+    if (!x || !hasXInput22(*x) || !selectRawEvents(*x)) return false;
+    KeyTranslator keys;
+    keys.setKeysyms(primaryKeysyms(*x));
+    // Keys already down when we start count in the flags until they are released.
+    if (const auto held = x->heldKeys()) {
+        for (std::size_t code = 0; code < held->size(); ++code) {
+            if ((*held)[code]) keys.setHeld(static_cast<std::uint8_t>(code), true);
+        }
+    }
+    reader_->running.store(true);
+    reader_->thread = std::thread([reader = reader_.get(), x = std::move(x), keys]() mutable {
+        reader->run(std::move(x), keys);
+    });
+    return true;
+}
+
+} // namespace vak

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/key_monitor.h"
+
+#include <memory>
+
+namespace vak {
+
+// The global monitor on X11: XInput 2.2 raw key and button events from the root window, which
+// arrive whatever window has the focus and whoever grabs the keyboard, without taking anything
+// from other applications. Keys are translated to the virtual codes and flags of the trigger
+// table (key_translation.h); buttons 4–7 count as scrolling, the others as mouse presses.
+//
+// The monitor reads on its own X connection and thread and hands every event to the main queue.
+// When the display goes away it stops and logs once. Trust means: $DISPLAY reachable and
+// XInput 2.2 present; secure input means another client holds a keyboard grab.
+class XInputKeyMonitor final : public KeyMonitor {
+  public:
+    XInputKeyMonitor();
+    ~XInputKeyMonitor() override; // stops and joins the reading thread
+
+    bool isTrusted(bool prompt) override;
+    bool secureInputActive() override;
+    bool start(InputEventHandler handler) override;
+
+    struct Reader;
+
+  private:
+    std::unique_ptr<Reader> reader_;
+};
+
+} // namespace vak

@@ -1,0 +1,36 @@
+#include "platform/pasteboard.h"
+
+#include "platform/service_slot.h"
+
+namespace vak {
+
+namespace {
+
+// Stands in until a pasteboard is installed: always empty.
+class NoPasteboard final : public Pasteboard {
+  public:
+    long changeCount() override { return 0; }
+    PasteboardSnapshot snapshot() override { return {}; }
+    std::optional<std::string> text() override { return std::nullopt; }
+    void clear() override {}
+    void setText(std::string_view) override {}
+    void write(const PasteboardSnapshot&) override {}
+};
+
+ServiceSlot<Pasteboard>& slot() {
+    // Never destroyed: background threads may still ask for it while the process exits.
+    static auto* installed = new ServiceSlot<Pasteboard>(std::make_shared<NoPasteboard>());
+    return *installed;
+}
+
+} // namespace
+
+std::shared_ptr<Pasteboard> pasteboard() {
+    return slot().get();
+}
+
+void installPasteboard(std::shared_ptr<Pasteboard> service) {
+    slot().set(std::move(service));
+}
+
+} // namespace vak

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vak {
+
+// One item of the pasteboard: the data of every type it offered, in the order offered. Types
+// are MIME types on Linux ("text/plain", "text/html", …).
+struct PasteboardItem {
+    std::vector<std::pair<std::string, std::string>> types; // type → bytes
+
+    bool operator==(const PasteboardItem&) const = default;
+};
+
+// A deep copy of the pasteboard, independent of its later state. Empty when it held nothing.
+using PasteboardSnapshot = std::vector<PasteboardItem>;
+
+// The system pasteboard that copy and paste go through (the CLIPBOARD selection on Linux).
+//
+// Main thread only: implementations talk to the interface toolkit, which lives there. Snapshots
+// are capped in size and stop reading after a time budget, so an application that owns the
+// pasteboard and answers slowly or offers huge data costs a paste a moment, not a long freeze.
+class Pasteboard {
+  public:
+    Pasteboard() = default;
+    virtual ~Pasteboard() = default;
+    Pasteboard(const Pasteboard&) = delete;
+    Pasteboard& operator=(const Pasteboard&) = delete;
+
+    // A number that changes whenever anyone writes to the pasteboard, us included.
+    virtual long changeCount() = 0;
+    // Every item with every type whose data could be read.
+    virtual PasteboardSnapshot snapshot() = 0;
+    // The plain-text string, when the pasteboard has one.
+    virtual std::optional<std::string> text() = 0;
+    virtual void clear() = 0;
+    // Replaces the contents by `text` (UTF-8) as plain text, marked as transient so clipboard
+    // managers and history tools leave it out.
+    virtual void setText(std::string_view text) = 0;
+    // Replaces the contents by the items of `snapshot`.
+    virtual void write(const PasteboardSnapshot& snapshot) = 0;
+};
+
+// The process's pasteboard. Until one is installed: always empty, writes go nowhere.
+std::shared_ptr<Pasteboard> pasteboard();
+void installPasteboard(std::shared_ptr<Pasteboard> board);
+
+} // namespace vak

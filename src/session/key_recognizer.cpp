@@ -1,0 +1,141 @@
+#include "session/key_recognizer.h"
+
+#include "app/config.h"
+#include "app/constants.h"
+#include "app/log.h"
+#include "session/trigger_keys.h"
+
+#include <chrono>
+
+namespace vak {
+
+namespace {
+
+// Two producer-key taps closer than this toggle the session once.
+constexpr double kProducerDebounceSeconds = 1.5;
+
+double secondsSince1970() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool has(std::uint64_t flags, std::uint64_t mask) {
+    return (flags & mask) != 0;
+}
+
+} // namespace
+
+TriggerSettings TriggerSettings::fromConfig(const Config& config) {
+    return {config.hotkey, config.producerKey};
+}
+
+KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now)
+    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970) {}
+
+void KeyRecognizer::handle(const InputEvent& event) {
+    const bool flagsChanged = event.kind == InputEventKind::FlagsChanged;
+    if (flagsChanged && event.keyCode == settings_.hotkey) {
+        if (has(event.flags, triggerKey(settings_.hotkey).bit)) {
+            triggerKeyDown(event.flags);
+        } else {
+            triggerKeyUp();
+        }
+        return;
+    }
+    if (flagsChanged && settings_.watchesProducerKey() && event.keyCode == settings_.producerKey) {
+        if (has(event.flags, triggerKey(settings_.producerKey).bit)) {
+            producerKeyDown(event.flags);
+        } else {
+            producerKeyUp();
+        }
+        return;
+    }
+    if (event.kind == InputEventKind::KeyDown && event.keyCode == ESCAPE_KEY_CODE &&
+        actions_.isRecording()) {
+        // Escape is activity too: a trigger key held through it must not start a new recording
+        // when it is released after the cancel.
+        otherKeyActivity();
+        actions_.cancelRecording();
+        return;
+    }
+    otherKeyActivity();
+}
+
+void KeyRecognizer::otherKeyActivity() {
+    if (triggerDown_) {
+        soloCandidate_ = false;
+        cmdCandidate_ = false;
+    }
+    if (producerTriggerDown_) producerSolo_ = false;
+}
+
+void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
+    triggerDown_ = true;
+    if (producerTriggerDown_) producerSolo_ = false;
+    const bool plain = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK);
+    // Right Command with Left Command held is a chord, unless Left Command is the trigger.
+    const bool leftCommandFree = settings_.hotkey == 55 || !has(flags, LEFT_CMD_BIT);
+    if (plain && leftCommandFree) {
+        if (!has(flags, OPTION_MASK)) {
+            soloCandidate_ = true;
+            cmdCandidate_ = false;
+        } else {
+            soloCandidate_ = false;
+            cmdCandidate_ = !actions_.isRecording();
+        }
+    } else {
+        soloCandidate_ = false;
+        cmdCandidate_ = false;
+    }
+}
+
+void KeyRecognizer::triggerKeyUp() {
+    const bool wasCommand = cmdCandidate_;
+    const bool wasSolo = soloCandidate_;
+    triggerDown_ = false;
+    soloCandidate_ = false;
+    cmdCandidate_ = false;
+    if (wasCommand) {
+        actions_.startCommandMode();
+    } else if (wasSolo) {
+        if (keyMonitor()->secureInputActive()) {
+            log("· secure input active — keyboard-chord veto degraded, toggling anyway");
+        }
+        if (!actions_.isRecording()) {
+            actions_.startRecording();
+        } else {
+            actions_.stopAndTranscribe();
+        }
+    }
+}
+
+void KeyRecognizer::producerKeyDown(std::uint64_t flags) {
+    producerTriggerDown_ = true;
+    // Holding both keys vetoes both taps.
+    if (triggerDown_) {
+        soloCandidate_ = false;
+        cmdCandidate_ = false;
+    }
+    producerSolo_ = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK) &&
+                    !has(flags, OPTION_MASK) && !has(flags, triggerKey(settings_.hotkey).bit);
+}
+
+void KeyRecognizer::producerKeyUp() {
+    const bool wasSolo = producerSolo_;
+    producerSolo_ = false;
+    producerTriggerDown_ = false;
+    if (!wasSolo) return;
+    const double now = now_();
+    if (now - lastMicToggle_ <= kProducerDebounceSeconds) {
+        log("· session toggle debounced");
+        return;
+    }
+    lastMicToggle_ = now;
+    if (!actions_.producerSessionOn()) {
+        actions_.startProducerSession();
+    } else {
+        actions_.endProducerSession();
+    }
+}
+
+} // namespace vak

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/key_monitor.h"
+#include "session/key_recognizer.h"
+
+#include <memory>
+
+namespace vak {
+
+class MainQueue;
+
+// Installs the global key monitor once the process may watch input, polling every 3 s until
+// then, and logs each step. One instance lives for the process; its retry timer holds it
+// weakly. Main thread only.
+class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
+  public:
+    // `handler` gets every event once the monitor runs (normally KeyRecognizer::handle).
+    static std::shared_ptr<MonitorArming> create(TriggerSettings settings,
+                                                 InputEventHandler handler, MainQueue& queue);
+
+    // Asks whether input may be watched (showing the platform's prompt where there is one),
+    // logs the answer and returns it.
+    bool ensureAccessibility();
+    // Installs the monitor now when trusted, else logs once that the trigger is disarmed and
+    // tries again in 3 s, for as long as it takes.
+    void armWhenTrusted();
+    // Starts the monitor and logs which keys it listens to; false (logged) when it cannot run.
+    bool installMonitor();
+
+    bool armed() const { return armed_; }
+    bool axWaitLogged() const { return axWaitLogged_; }
+
+  private:
+    MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue);
+
+    TriggerSettings settings_;
+    InputEventHandler handler_;
+    MainQueue& queue_;
+    bool axWaitLogged_ = false;
+    bool armed_ = false;
+    bool startFailureLogged_ = false;
+};
+
+} // namespace vak

@@ -1,0 +1,223 @@
+#include "platform/fake/fake_key_monitor.h"
+#include "session/key_recognizer.h"
+#include "session/trigger_keys.h"
+#include "support/log_capture.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::LogCapture;
+
+class RecordingActions final : public KeyActions {
+  public:
+    bool isRecording() const override { return recording; }
+    void startRecording() override {
+        calls.push_back("start");
+        recording = true;
+    }
+    void stopAndTranscribe() override {
+        calls.push_back("stop");
+        recording = false;
+    }
+    void cancelRecording() override {
+        calls.push_back("cancel");
+        recording = false;
+    }
+    void startCommandMode() override { calls.push_back("command"); }
+    bool producerSessionOn() const override { return producerOn; }
+    void startProducerSession() override {
+        calls.push_back("producer on");
+        producerOn = true;
+    }
+    void endProducerSession() override {
+        calls.push_back("producer off");
+        producerOn = false;
+    }
+
+    bool recording = false;
+    bool producerOn = false;
+    std::vector<std::string> calls;
+};
+
+// Events as the monitor reports them: the flags are those after the change.
+InputEvent flags(std::uint16_t code, std::uint64_t after) {
+    return {InputEventKind::FlagsChanged, code, after};
+}
+InputEvent key(std::uint16_t code) {
+    return {InputEventKind::KeyDown, code, 0};
+}
+
+constexpr std::uint64_t kRightCmd = 0x10 | COMMAND_MASK;
+constexpr std::uint64_t kLeftCmd = 0x08 | COMMAND_MASK;
+constexpr std::uint64_t kLeftOption = 0x20 | OPTION_MASK;
+
+struct Recogniser : ::testing::Test {
+    void SetUp() override {
+        installKeyMonitor(monitor);
+        recogniser = std::make_unique<KeyRecognizer>(actions, TriggerSettings{54, 55},
+                                                     [this] { return now; });
+    }
+    void feed(std::initializer_list<InputEvent> events) {
+        for (const InputEvent& event : events)
+            recogniser->handle(event);
+    }
+    void tapTrigger() { feed({flags(54, kRightCmd), flags(54, 0)}); }
+    void tapProducer() { feed({flags(55, kLeftCmd), flags(55, 0)}); }
+
+    std::shared_ptr<FakeKeyMonitor> monitor = std::make_shared<FakeKeyMonitor>();
+    RecordingActions actions;
+    std::unique_ptr<KeyRecognizer> recogniser;
+    double now = 1'000'000;
+};
+
+TEST(TriggerKeys, LookUpByCodeFallsBackToRightCommand) {
+    EXPECT_EQ(triggerKey(61).name, "Right Option");
+    EXPECT_EQ(triggerKey(56).bit, 0x0002u);
+    EXPECT_EQ(triggerKey(62).bit, 0x2000u);
+    EXPECT_EQ(triggerKey(57), TRIGGER_KEYS.front());
+    EXPECT_EQ(triggerKey(0).name, "Right Command");
+    // Every row's bit is its own: a flag set by one key can never look like another.
+    for (const TriggerKey& a : TRIGGER_KEYS) {
+        EXPECT_EQ(std::count_if(TRIGGER_KEYS.begin(), TRIGGER_KEYS.end(),
+                                [&](const TriggerKey& b) { return (a.bit & b.bit) != 0; }),
+                  1)
+            << a.name;
+    }
+}
+
+TEST_F(Recogniser, SoloTapsToggleRecording) {
+    tapTrigger();
+    tapTrigger();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start", "stop"}));
+}
+
+TEST_F(Recogniser, ActivityDuringThePressVetoesTheTap) {
+    const std::vector<std::pair<const char*, InputEvent>> vetoes = {
+        {"letter", key(UNKNOWN_KEY_CODE)},
+        {"mouse press", {InputEventKind::MouseDown, UNKNOWN_KEY_CODE, kRightCmd}},
+        {"scroll", {InputEventKind::Scroll, UNKNOWN_KEY_CODE, kRightCmd}},
+        {"Escape while idle", key(ESCAPE_KEY_CODE)},
+        {"another modifier", flags(60, kRightCmd | 0x04 | SHIFT_MASK)},
+    };
+    for (const auto& [what, event] : vetoes) {
+        actions.calls.clear();
+        feed({flags(54, kRightCmd), event, flags(54, 0)});
+        EXPECT_TRUE(actions.calls.empty()) << what;
+        EXPECT_FALSE(recogniser->triggerDown()) << what;
+    }
+    // Activity before or after the press does not count against it.
+    feed({key(UNKNOWN_KEY_CODE), flags(54, kRightCmd), flags(54, 0), key(UNKNOWN_KEY_CODE)});
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start"}));
+}
+
+TEST_F(Recogniser, ModifiersHeldAtThePressDecideWhatItIs) {
+    struct Case {
+        const char* what;
+        std::uint16_t hotkey;
+        std::uint64_t downFlags;
+        bool recording;
+        const char* expected; // "" for nothing
+    };
+    const std::vector<Case> cases = {
+        {"Left Command held", 54, kRightCmd | kLeftCmd, false, ""},
+        {"Left Command is the trigger", 55, kLeftCmd, false, "start"},
+        {"Left Command trigger with Right Command held", 55, kLeftCmd | kRightCmd, false, "start"},
+        {"Shift held", 54, kRightCmd | 0x02 | SHIFT_MASK, false, ""},
+        {"Control held", 54, kRightCmd | 0x01 | CONTROL_MASK, false, ""},
+        {"Option held while idle", 54, kRightCmd | kLeftOption, false, "command"},
+        {"Option held while recording", 54, kRightCmd | kLeftOption, true, ""},
+        {"Option and Shift held", 54, kRightCmd | kLeftOption | SHIFT_MASK, false, ""},
+    };
+    for (const Case& c : cases) {
+        RecordingActions local;
+        local.recording = c.recording;
+        KeyRecognizer r(local, TriggerSettings{c.hotkey, 0});
+        const std::uint64_t own = triggerKey(c.hotkey).bit;
+        r.handle(flags(c.hotkey, c.downFlags));
+        r.handle(flags(c.hotkey, c.downFlags & ~own));
+        const std::vector<std::string> expected =
+            *c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{};
+        EXPECT_EQ(local.calls, expected) << c.what;
+    }
+}
+
+TEST_F(Recogniser, EscapeCancelsARecordingAndVetoesATapHeldThroughIt) {
+    actions.recording = true;
+    feed({key(ESCAPE_KEY_CODE)});
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"cancel"}));
+    // Trigger held, Escape, release: the recording is cancelled and no new one starts.
+    actions.calls.clear();
+    actions.recording = true;
+    feed({flags(54, kRightCmd), key(ESCAPE_KEY_CODE), flags(54, 0)});
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"cancel"}));
+}
+
+TEST_F(Recogniser, SecureInputIsLoggedAndTheTapStillToggles) {
+    LogCapture logs;
+    monitor->setSecureInput(true);
+    tapTrigger();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start"}));
+    EXPECT_EQ(logs.messages(),
+              (std::vector<std::string>{"· secure input active — keyboard-chord veto degraded, "
+                                        "toggling anyway"}));
+}
+
+TEST_F(Recogniser, ProducerKeyTogglesItsSessionOnSoloTapsWithADebounce) {
+    LogCapture logs;
+    tapProducer();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"producer on"}));
+    now += 1.2;
+    tapProducer();
+    EXPECT_EQ(actions.calls.size(), 1u);
+    EXPECT_EQ(logs.messages(), (std::vector<std::string>{"· session toggle debounced"}));
+    // The debounce counts from the last toggle, not from the ignored tap.
+    now += 0.4;
+    tapProducer();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"producer on", "producer off"}));
+    // With a modifier held it is no tap at all.
+    now += 5;
+    feed({flags(55, kLeftCmd | 0x04 | SHIFT_MASK), flags(55, 0x04 | SHIFT_MASK)});
+    feed({flags(55, kLeftCmd | kLeftOption), flags(55, kLeftOption)});
+    EXPECT_EQ(actions.calls.size(), 2u);
+}
+
+TEST_F(Recogniser, HoldingBothKeysVetoesBoth) {
+    // Trigger first, then the producer key.
+    feed({flags(54, kRightCmd), flags(55, kRightCmd | kLeftCmd), flags(55, kRightCmd),
+          flags(54, 0)});
+    // Producer key first, then the trigger.
+    feed({flags(55, kLeftCmd), flags(54, kLeftCmd | kRightCmd), flags(54, kLeftCmd), flags(55, 0)});
+    EXPECT_TRUE(actions.calls.empty());
+    EXPECT_FALSE(recogniser->producerTriggerDown());
+}
+
+TEST_F(Recogniser, AProducerKeyOfZeroOrEqualToTheTriggerIsNotWatched) {
+    for (const std::uint16_t producer : {std::uint16_t{0}, std::uint16_t{54}}) {
+        RecordingActions local;
+        KeyRecognizer r(local, TriggerSettings{54, producer});
+        EXPECT_FALSE(r.settings().watchesProducerKey());
+        // Left Command then counts as just another modifier, vetoing a held trigger.
+        r.handle(flags(54, kRightCmd));
+        r.handle(flags(55, kRightCmd | kLeftCmd));
+        r.handle(flags(55, kRightCmd));
+        r.handle(flags(54, 0));
+        r.handle(flags(55, kLeftCmd));
+        r.handle(flags(55, 0));
+        EXPECT_TRUE(local.calls.empty()) << producer;
+    }
+    // With producer = trigger, taps of that key are dictation taps.
+    RecordingActions local;
+    KeyRecognizer r(local, TriggerSettings{54, 54});
+    r.handle(flags(54, kRightCmd));
+    r.handle(flags(54, 0));
+    EXPECT_EQ(local.calls, (std::vector<std::string>{"start"}));
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,116 @@
+#include "platform/fake/fake_key_monitor.h"
+#include "session/monitor_arming.h"
+#include "support/log_capture.h"
+#include "support/manual_main_queue.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::LogCapture;
+using test::ManualMainQueue;
+
+const std::string kWaiting =
+    "⚠️ waiting for Accessibility — trigger key DISARMED until granted "
+    "(X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
+
+struct Arming : ::testing::Test {
+    void SetUp() override { installKeyMonitor(monitor); }
+
+    std::shared_ptr<MonitorArming> make(TriggerSettings settings = {54, 55}) {
+        return MonitorArming::create(
+            settings, [this](const InputEvent& event) { seen.push_back(event); }, queue);
+    }
+
+    std::shared_ptr<FakeKeyMonitor> monitor = std::make_shared<FakeKeyMonitor>();
+    ManualMainQueue queue;
+    std::vector<InputEvent> seen;
+    LogCapture logs;
+};
+
+TEST_F(Arming, ATrustedProcessArmsAtOnceAndEventsReachTheHandler) {
+    auto arming = make();
+    EXPECT_TRUE(arming->ensureAccessibility());
+    EXPECT_EQ(monitor->promptedQueries(), 1);
+    arming->armWhenTrusted();
+    EXPECT_TRUE(arming->armed());
+    EXPECT_EQ(queue.pending(), 0u);
+    const InputEvent tap{InputEventKind::FlagsChanged, 54, 0x10};
+    EXPECT_TRUE(monitor->deliver(tap));
+    EXPECT_EQ(seen, std::vector<InputEvent>{tap});
+    EXPECT_EQ(
+        logs.messages(),
+        (std::vector<std::string>{
+            "✓ Accessibility granted",
+            "✓ key monitor armed — Right Command = dictation, Left Command = producer talk"}));
+}
+
+TEST_F(Arming, AnUntrustedProcessPollsEveryThreeSecondsAndLogsTheWaitOnce) {
+    monitor->setTrusted(false);
+    auto arming = make();
+    EXPECT_FALSE(arming->ensureAccessibility());
+    arming->armWhenTrusted();
+    queue.advance(2.9);
+    EXPECT_EQ(monitor->starts(), 0);
+    queue.advance(9.0); // three more polls, still untrusted
+    EXPECT_FALSE(arming->armed());
+    monitor->setTrusted(true);
+    queue.advance(3.0);
+    EXPECT_TRUE(arming->armed());
+    EXPECT_EQ(monitor->starts(), 1);
+    EXPECT_EQ(queue.pending(), 0u); // the poll ends once armed
+    const auto lines = logs.messages();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind("⚠️ Accessibility NOT granted — ", 0), 0u);
+    EXPECT_EQ(lines[1], kWaiting);
+    EXPECT_EQ(lines[2],
+              "✓ key monitor armed — Right Command = dictation, Left Command = producer talk");
+}
+
+TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
+    monitor->setStartFails(true);
+    auto arming = make();
+    arming->armWhenTrusted();
+    queue.advance(7);
+    EXPECT_FALSE(arming->armed());
+    monitor->setStartFails(false);
+    queue.advance(3);
+    EXPECT_TRUE(arming->armed());
+    EXPECT_EQ(
+        logs.messages(),
+        (std::vector<std::string>{
+            "⚠️ key monitor could not start — trigger key DISARMED", kWaiting,
+            "✓ key monitor armed — Right Command = dictation, Left Command = producer talk"}));
+}
+
+TEST_F(Arming, TheArmedLineNamesTheProducerKeyOnlyWhenItIsWatched) {
+    const std::vector<std::pair<TriggerSettings, std::string>> cases = {
+        {{54, 0}, "✓ key monitor armed — Right Command = dictation"},
+        {{61, 61}, "✓ key monitor armed — Right Option = dictation"},
+        {{62, 56}, "✓ key monitor armed — Right Control = dictation, Left Shift = producer talk"},
+    };
+    for (const auto& [settings, line] : cases) {
+        LogCapture local;
+        EXPECT_TRUE(make(settings)->installMonitor());
+        EXPECT_EQ(local.messages(), std::vector<std::string>{line});
+    }
+}
+
+TEST_F(Arming, ThePollDoesNotKeepAReleasedArmingAlive) {
+    monitor->setTrusted(false);
+    auto arming = make();
+    arming->armWhenTrusted();
+    std::weak_ptr<MonitorArming> weak = arming;
+    arming.reset();
+    EXPECT_TRUE(weak.expired());
+    monitor->setTrusted(true);
+    queue.advance(10);
+    EXPECT_EQ(monitor->starts(), 0);
+}
+
+} // namespace
+} // namespace vak

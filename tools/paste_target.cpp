@@ -1,0 +1,113 @@
+// A window that records what it receives, for the desktop tests.
+//
+//   vak-paste-target --record FILE [--ready FILE] [--select TEXT] [--clipboard TYPE VALUE]...
+//       Shows a text field with the keyboard focus. Whenever its text changes (a paste, typed
+//       keys) the whole text is written to FILE. --select starts with TEXT in the field, all of
+//       it selected (for a synthetic copy). --clipboard takes the clipboard with the given
+//       formats. Once the window is up, has the focus and owns the clipboard, its X window id
+//       is written to the --ready FILE.
+//   vak-paste-target --dump-clipboard FILE
+//       Writes every format of the current clipboard to FILE, one "TYPE<TAB>HEX" line each,
+//       and exits.
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(bytes);
+    return file.commit();
+}
+
+int dumpClipboard(const QString& path) {
+    QByteArray out;
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard)) {
+        for (const QString& format : data->formats()) {
+            out += format.toUtf8() + '\t' + data->data(format).toHex() + '\n';
+        }
+    }
+    return writeAll(path, out) ? 0 : 1;
+}
+
+int usage() {
+    std::fputs("usage: vak-paste-target --record FILE [--ready FILE] [--select TEXT] "
+               "[--clipboard TYPE VALUE]... | --dump-clipboard FILE\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("paste-target");
+    const QStringList args = QApplication::arguments();
+    QString record;
+    QString ready;
+    QString selected;
+    bool select = false;
+    std::vector<std::pair<QString, QByteArray>> clipboard;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--dump-clipboard" && hasValue) return dumpClipboard(args[i + 1]);
+        if (arg == "--record" && hasValue) {
+            record = args[++i];
+        } else if (arg == "--ready" && hasValue) {
+            ready = args[++i];
+        } else if (arg == "--select" && hasValue) {
+            selected = args[++i];
+            select = true;
+        } else if (arg == "--clipboard" && i + 2 < args.size()) {
+            clipboard.emplace_back(args[i + 1], args[i + 2].toUtf8());
+            i += 2;
+        } else {
+            return usage();
+        }
+    }
+    if (record.isEmpty()) return usage();
+
+    QPlainTextEdit editor;
+    editor.setWindowTitle("paste target");
+    editor.resize(480, 240);
+    if (select) {
+        editor.setPlainText(selected);
+        editor.selectAll();
+    }
+    QObject::connect(&editor, &QPlainTextEdit::textChanged,
+                     [&] { writeAll(record, editor.toPlainText().toUtf8()); });
+    if (!clipboard.empty()) {
+        auto* data = new QMimeData();
+        for (const auto& [type, value] : clipboard)
+            data->setData(type, value);
+        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    }
+    editor.show();
+    editor.activateWindow();
+    editor.setFocus();
+
+    // Ready once the window has the keyboard focus; without a window manager, ask again until
+    // the server has mapped the window and given it the focus.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QGuiApplication::focusWindow() == editor.windowHandle()) {
+            poll.stop();
+            if (!ready.isEmpty()) writeAll(ready, QByteArray::number(editor.winId()) + "\n");
+            return;
+        }
+        editor.activateWindow();
+    });
+    poll.start(20);
+    return QApplication::exec();
+}
