@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vak {
+
+// The files and tools shared with the sibling producer process. Both files are JSON lines in
+// ~/.dictation/producer/: inbox.jsonl (we append session events) and outbox.jsonl (the producer
+// writes what it said and heard).
+
+std::string producerInboxPath();
+std::string producerOutboxPath();
+
+// Appends {"ts": now, "event": event} to the inbox. Nothing is written when the producer folder
+// does not exist.
+void producerInboxEvent(std::string_view event);
+void producerInboxEvent(const std::string& inboxPath, std::string_view event, double nowSeconds);
+
+// Starts a tool (a leading "~" is the home folder) and returns at once. The child is reaped in
+// the background and stopped if it runs longer than `timeLimitSeconds`; a failure to start is
+// ignored.
+void runTool(std::string_view path, const std::vector<std::string>& arguments,
+             double timeLimitSeconds = 30);
+// Starts ~/.local/bin/producer-wake from a background queue.
+void producerWake();
+
+// One line of the live panel, with the record's time.
+struct ProducerEntry {
+    double ts = 0;
+    std::string line;
+};
+
+// The records in the last 8192 bytes of a file, as panel lines: for the outbox "Durad Ave: " +
+// said; else "· " + event; else "Me: " + heard. Lines that are not JSON objects (a fragment
+// cut by the window, a line the producer is still writing) are skipped.
+std::vector<ProducerEntry> producerTail(const std::string& path, bool isOutbox);
+
+// The panel's text: the entries of both files since `sinceTs`, by time, the last 8 of them;
+// "🎛 listening — talk to me" when there are none.
+std::string producerPanelText(const std::string& inboxPath, const std::string& outboxPath,
+                              double sinceTs);
+
+// Seconds since 1970, with fractions.
+double unixNow();
+
+} // namespace vak

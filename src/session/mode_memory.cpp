@@ -1,0 +1,98 @@
+#include "session/mode_memory.h"
+
+#include "app/process_values.h"
+#include "base/files.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace vak {
+
+namespace {
+
+constexpr std::size_t kTrimAbove = 1000;
+constexpr std::size_t kKeepAfterTrim = 500;
+constexpr std::size_t kDecisionWindow = 200;
+constexpr int kMinimumPicks = 3;
+constexpr double kDominance = 0.6;
+
+std::vector<std::string_view> nonEmptyLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto newline = text.find('\n');
+        const auto line = text.substr(0, newline);
+        if (!line.empty()) lines.push_back(line);
+        if (newline == std::string_view::npos) break;
+        text.remove_prefix(newline + 1);
+    }
+    return lines;
+}
+
+} // namespace
+
+std::string modeUsagePath() {
+    return processValues().dictationDir() + "/mode-usage";
+}
+
+void recordModePick(std::string_view app, std::string_view mode) {
+    recordModePick(modeUsagePath(), app, mode);
+}
+
+void recordModePick(const std::string& path, std::string_view app, std::string_view mode) {
+    if (app.empty()) return;
+    // A tab or line break inside either field would make the line unreadable or forge others.
+    if (app.find_first_of("\t\r\n") != std::string_view::npos ||
+        mode.find_first_of("\t\r\n") != std::string_view::npos) {
+        return;
+    }
+    std::string line(app);
+    line += '\t';
+    line += mode;
+    line += '\n';
+    if (!appendToFile(path, line, 0600)) return;
+
+    const auto text = readTextFile(path);
+    if (!text) return;
+    const auto lines = nonEmptyLines(*text);
+    if (lines.size() <= kTrimAbove) return;
+    std::string kept;
+    for (std::size_t i = lines.size() - kKeepAfterTrim; i < lines.size(); ++i) {
+        kept += lines[i];
+        kept += '\n';
+    }
+    writeFileAtomic(path, kept, 0600);
+}
+
+std::optional<std::string> learnedModeFor(std::string_view app) {
+    return learnedModeFor(modeUsagePath(), app);
+}
+
+std::optional<std::string> learnedModeFor(const std::string& path, std::string_view app) {
+    if (app.empty()) return std::nullopt;
+    const auto text = readTextFile(path);
+    if (!text) return std::nullopt;
+    const auto lines = nonEmptyLines(*text);
+    const std::size_t first = lines.size() > kDecisionWindow ? lines.size() - kDecisionWindow : 0;
+
+    std::map<std::string, int> counts;
+    int total = 0;
+    for (std::size_t i = first; i < lines.size(); ++i) {
+        const auto line = lines[i];
+        const auto tab = line.find('\t');
+        if (tab == std::string_view::npos || line.find('\t', tab + 1) != std::string_view::npos) {
+            continue; // exactly two fields
+        }
+        if (line.substr(0, tab) != app) continue;
+        ++counts[std::string(line.substr(tab + 1))];
+        ++total;
+    }
+    if (total < kMinimumPicks) return std::nullopt;
+    const auto best =
+        std::max_element(counts.begin(), counts.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (best->second < kDominance * total) return std::nullopt;
+    return best->first;
+}
+
+} // namespace vak

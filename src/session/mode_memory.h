@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// Which writing mode the user picks in which application, learned from the picks on the
+// recording pill. The file holds one "app<TAB>mode" line per pick, oldest first.
+
+// Appends one pick; the file keeps its newest 500 lines once it passes 1,000. An empty app
+// records nothing.
+void recordModePick(std::string_view app, std::string_view mode);
+void recordModePick(const std::string& path, std::string_view app, std::string_view mode);
+
+// The mode's configuration name when one mode has at least 3 of this app's picks among the
+// newest 200 lines and at least 60 % of them; nothing otherwise.
+std::optional<std::string> learnedModeFor(std::string_view app);
+std::optional<std::string> learnedModeFor(const std::string& path, std::string_view app);
+
+// ~/.dictation/mode-usage
+std::string modeUsagePath();
+
+} // namespace vak
