@@ -128,6 +128,10 @@ int runCommandLine(const CliInvocation& invocation) {
         return runTranscribeFile(invocation.argument.value_or(""));
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
+    case CliMode::LocalMode:
+        return runLocalMode(invocation.argument.value_or(""), std::cin, std::cout);
+    case CliMode::LocalCommand:
+        return runLocalCommand(invocation.argument.value_or(""), std::cin, std::cout);
     case CliMode::Devices:
         return runDevicesMode(invocation);
     case CliMode::AvTest:
