@@ -35,8 +35,10 @@ constexpr std::array<BuiltInCue, 12> kBuiltInCues = {{
      2},
     {CueSection::context,
      R"(\b(?:error|stack trace|crash(?:es|ing)?|the bug|fails?|failing|broken)\b)", 3},
+    // A file name is looked for only from the start of its word: the same matches, but a long
+    // word is scanned once rather than once from each of its letters.
     {CueSection::context,
-     R"((?:\b(?:currently|right now|at the moment|today it)\b|[\w-]+\.(?:swift|ts|tsx|js|jsx|py|go|cs|rb|css|html|json|md)\b|/[\w./-]{3,}))",
+     R"((?:\b(?:currently|right now|at the moment|today it)\b|(?<![\w-])[\w-]+\.(?:swift|ts|tsx|js|jsx|py|go|cs|rb|css|html|json|md)\b|/[\w./-]{3,}))",
      2},
     {CueSection::goal,
      R"(^(?:please\s+)?(?:add|fix|build|make|create|update|change|remove|delete|implement|wire|write|move|rename|refactor|redesign|set up|hook up|clean up|deploy|ship|migrate|port|convert|integrate|optimize|speed up|install|configure|test|style|animate|publish|upgrade|swap|replace|extract|split|merge|connect|automate)\b)",
@@ -87,6 +89,21 @@ const Regex& leadingConnective() {
     return *connective;
 }
 
+using SectionScores = std::array<double, 4>; // by CueSection
+
+std::vector<SectionScores> scoreClauses(const std::vector<std::string>& clauses,
+                                        const std::vector<AgentCue>& cues) {
+    std::vector<SectionScores> scores(clauses.size(), SectionScores{});
+    for (std::size_t i = 0; i < clauses.size(); ++i) {
+        scores[i][static_cast<std::size_t>(CueSection::goal)] = i == 0 ? 2 : 0;
+        for (const AgentCue& cue : cues) {
+            if (cue.compiled.search(clauses[i]))
+                scores[i][static_cast<std::size_t>(cue.section)] += cue.weight;
+        }
+    }
+    return scores;
+}
+
 std::string dashedBlock(std::string_view heading, const std::vector<std::string>& items) {
     std::string block(heading);
     for (const std::string& item : items)
@@ -94,68 +111,12 @@ std::string dashedBlock(std::string_view heading, const std::vector<std::string>
     return block;
 }
 
-} // namespace
-
-AgentCue::AgentCue(CueSection section_, std::string pattern_, double weight_)
-    : section(section_), pattern(std::move(pattern_)), weight(weight_), compiled("(?i)" + pattern) {
-}
-
-AgentCue userCue(const ModeRule& rule) {
-    // Look-arounds rather than "\b", so that a phrase which begins or ends with a symbol ("c++",
-    // "#billing") still matches where it stands alone; for phrases of letters and digits the two
-    // are the same.
-    return AgentCue(rule.section, "(?<!\\w)" + regexEscape(rule.phrase) + "(?!\\w)", rule.weight);
-}
-
-std::vector<std::string> taskClauses(std::string_view text) {
-    std::vector<std::string> clauses;
-    for (const std::string& sentence : cleanedSentences(text)) {
-        std::size_t pos = 0;
-        while (pos <= sentence.size()) {
-            const std::size_t comma = std::min(sentence.find(", ", pos), sentence.size());
-            std::string piece =
-                trim(std::string_view(sentence).substr(pos, comma - pos), CharClass::Blanks);
-            pos = comma + 2;
-            if (const auto connective = leadingConnective().firstMatch(piece))
-                piece.erase(0, connective->end);
-            if (piece.empty()) continue;
-            if (hasAtLeastWords(piece, 3) || clauses.empty()) {
-                clauses.push_back(std::move(piece));
-            } else if (endsWithAnyOf(clauses.back(), ".?!")) {
-                // A short sentence after a finished one follows it as a sentence ("Thanks."),
-                // not after a comma ("Friday., Thanks.").
-                clauses.back() += " " + upperFirst(piece);
-            } else {
-                clauses.back() += ", " + piece;
-            }
-        }
-    }
-    return clauses;
-}
-
-std::vector<AgentCue> agentCueTable(const std::string& rulesPath) {
-    std::vector<AgentCue> cues = builtInCues();
-    std::vector<AgentCue> own = userCues(rulesPath);
-    cues.insert(cues.end(), std::make_move_iterator(own.begin()),
-                std::make_move_iterator(own.end()));
-    return cues;
-}
-
-std::vector<AgentCue> agentCueTable() {
-    return agentCueTable(modeRulesPath());
-}
-
-AgentBrief buildAgentBrief(const std::vector<std::string>& clauses,
-                           const std::vector<AgentCue>& cues, double threshold) {
+AgentBrief layoutBrief(const std::vector<std::string>& clauses,
+                       const std::vector<SectionScores>& scores, double threshold) {
     constexpr auto goal = static_cast<std::size_t>(CueSection::goal);
     std::array<std::vector<std::string>, 4> sections;
     for (std::size_t i = 0; i < clauses.size(); ++i) {
-        std::array<double, 4> score{};
-        score[goal] = i == 0 ? 2 : 0;
-        for (const AgentCue& cue : cues) {
-            if (cue.compiled.search(clauses[i]))
-                score[static_cast<std::size_t>(cue.section)] += cue.weight;
-        }
+        const SectionScores& score = scores[i];
         // Constraint, done, context: a later one wins only with a strictly higher score.
         auto best = static_cast<std::size_t>(CueSection::constraint);
         for (CueSection other : {CueSection::done, CueSection::context}) {
@@ -186,14 +147,83 @@ AgentBrief buildAgentBrief(const std::vector<std::string>& clauses,
     return {join(blocks, "\n\n"), quality};
 }
 
-std::string localAgentBrief(std::string_view text, const std::vector<AgentCue>& cues) {
-    const std::vector<std::string> clauses = taskClauses(text);
-    if (clauses.empty()) return localProfessional(text);
-    AgentBrief strict = buildAgentBrief(clauses, cues, 3);
-    AgentBrief loose = buildAgentBrief(clauses, cues, 2);
+} // namespace
+
+AgentCue::AgentCue(CueSection section_, std::string pattern_, double weight_)
+    : section(section_), pattern(std::move(pattern_)), weight(weight_), compiled("(?i)" + pattern) {
+}
+
+AgentCue userCue(const ModeRule& rule) {
+    // Look-arounds rather than "\b", so that a phrase which begins or ends with a symbol ("c++",
+    // "#billing") still matches where it stands alone; for phrases of letters and digits the two
+    // are the same.
+    return AgentCue(rule.section, "(?<!\\w)" + regexEscape(rule.phrase) + "(?!\\w)", rule.weight);
+}
+
+std::vector<std::string> taskClausesOf(const std::vector<std::string>& cleanedSentences) {
+    std::vector<std::string> clauses;
+    for (const std::string& sentence : cleanedSentences) {
+        std::size_t pos = 0;
+        while (pos <= sentence.size()) {
+            const std::size_t comma = std::min(sentence.find(", ", pos), sentence.size());
+            std::string piece =
+                trim(std::string_view(sentence).substr(pos, comma - pos), CharClass::Blanks);
+            pos = comma + 2;
+            if (const auto connective = leadingConnective().firstMatch(piece))
+                piece.erase(0, connective->end);
+            if (piece.empty()) continue;
+            if (hasAtLeastWords(piece, 3) || clauses.empty()) {
+                clauses.push_back(std::move(piece));
+            } else if (endsWithAnyOf(clauses.back(), ".?!")) {
+                // A short sentence after a finished one follows it as a sentence ("Thanks."),
+                // not after a comma ("Friday., Thanks.").
+                clauses.back() += " " + upperFirst(piece);
+            } else {
+                clauses.back() += ", " + piece;
+            }
+        }
+    }
+    return clauses;
+}
+
+std::vector<std::string> taskClauses(std::string_view text) {
+    return taskClausesOf(cleanedSentences(text));
+}
+
+std::vector<AgentCue> agentCueTable(const std::string& rulesPath) {
+    std::vector<AgentCue> cues = builtInCues();
+    std::vector<AgentCue> own = userCues(rulesPath);
+    cues.insert(cues.end(), std::make_move_iterator(own.begin()),
+                std::make_move_iterator(own.end()));
+    return cues;
+}
+
+std::vector<AgentCue> agentCueTable() {
+    return agentCueTable(modeRulesPath());
+}
+
+AgentBrief buildAgentBrief(const std::vector<std::string>& clauses,
+                           const std::vector<AgentCue>& cues, double threshold) {
+    return layoutBrief(clauses, scoreClauses(clauses, cues), threshold);
+}
+
+std::optional<std::string> agentBriefOf(const std::vector<std::string>& cleanedSentences,
+                                        const std::vector<AgentCue>& cues) {
+    const std::vector<std::string> clauses = taskClausesOf(cleanedSentences);
+    if (clauses.empty()) return std::nullopt;
+    // The scores do not depend on the threshold; only the layout does.
+    const std::vector<SectionScores> scores = scoreClauses(clauses, cues);
+    AgentBrief strict = layoutBrief(clauses, scores, 3);
+    AgentBrief loose = layoutBrief(clauses, scores, 2);
     AgentBrief& chosen = loose.quality > strict.quality ? loose : strict;
-    if (chosen.text.empty()) return localProfessional(text);
+    if (chosen.text.empty()) return std::nullopt;
     return std::move(chosen.text);
+}
+
+std::string localAgentBrief(std::string_view text, const std::vector<AgentCue>& cues) {
+    const std::vector<std::string> sentences = cleanedSentences(text);
+    if (auto brief = agentBriefOf(sentences, cues)) return std::move(*brief);
+    return localProfessional(text);
 }
 
 std::string localAgentBrief(std::string_view text) {

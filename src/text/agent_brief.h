@@ -3,6 +3,7 @@
 #include "base/regex.h"
 #include "text/mode_rules.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,8 @@ struct AgentBrief {
 // The task clauses of a request: its cleaned sentences cut at ", ", leading "and", "but",
 // "then" or "also" dropped, and pieces of one or two words joined to the clause before.
 std::vector<std::string> taskClauses(std::string_view text);
+// The same from sentences cleanedSentences has already made.
+std::vector<std::string> taskClausesOf(const std::vector<std::string>& cleanedSentences);
 
 // The built-in cues, then the user's from the mode-rules file (read on every call), each
 // user phrase matched literally as whole words.
@@ -43,8 +46,13 @@ AgentCue userCue(const ModeRule& rule);
 AgentBrief buildAgentBrief(const std::vector<std::string>& clauses,
                            const std::vector<AgentCue>& cues, double threshold);
 
-// The brief for a coding agent, built with thresholds 3 and 2 and the better one kept; the
-// professional text when there is nothing to brief.
+// The brief of sentences cleanedSentences has made, built with thresholds 3 and 2 and the better
+// one kept (threshold 3 on a tie); nothing when there is nothing to brief.
+std::optional<std::string> agentBriefOf(const std::vector<std::string>& cleanedSentences,
+                                        const std::vector<AgentCue>& cues);
+
+// The brief for a coding agent (agentBriefOf); the professional text when there is nothing to
+// brief.
 std::string localAgentBrief(std::string_view text);
 std::string localAgentBrief(std::string_view text, const std::vector<AgentCue>& cues);
 

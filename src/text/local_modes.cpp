@@ -121,10 +121,10 @@ void splitAt(std::string_view piece, std::string_view conjunction, std::vector<s
     out.emplace_back(rest);
 }
 
-// cleanedSentences, each split into its run-on parts.
-std::vector<std::string> renderedSentences(std::string_view text) {
+// Cleaned sentences, each split into its run-on parts.
+std::vector<std::string> renderedSentences(const std::vector<std::string>& cleaned) {
     std::vector<std::string> out;
-    for (const std::string& sentence : cleanedSentences(text)) {
+    for (const std::string& sentence : cleaned) {
         for (std::string& part : splitRunOns(sentence))
             out.push_back(std::move(part));
     }
@@ -203,9 +203,12 @@ SignoffSplit splitSignoff(std::vector<std::string> sentences) {
     return {std::move(sentences), std::move(signoff)};
 }
 
-std::string localProfessional(std::string_view text) {
+namespace {
+
+// The professional text of rendered sentences.
+std::string professionalOf(const std::vector<std::string>& rendered) {
     std::vector<std::string> sentences;
-    for (const std::string& part : renderedSentences(text)) {
+    for (const std::string& part : rendered) {
         const std::string sentence = sentenceCased(part);
         if (sentence.empty()) continue; // an empty piece would leave a doubled blank
         sentences.push_back(inferQuestion(sentence));
@@ -229,9 +232,9 @@ std::string localProfessional(std::string_view text) {
     return join(blocks, "\n\n");
 }
 
-std::string localSummarize(std::string_view text) {
+// The summary of rendered sentences.
+std::string summaryOf(const std::vector<std::string>& sentences) {
     const ModeRules& r = rules();
-    const std::vector<std::string> sentences = renderedSentences(text);
     const bool collect = sentences.size() >= 3;
 
     std::vector<std::string> blocks;
@@ -282,6 +285,16 @@ std::string localSummarize(std::string_view text) {
     return join(blocks, "\n\n");
 }
 
+} // namespace
+
+std::string localProfessional(std::string_view text) {
+    return professionalOf(renderedSentences(cleanedSentences(text)));
+}
+
+std::string localSummarize(std::string_view text) {
+    return summaryOf(renderedSentences(cleanedSentences(text)));
+}
+
 std::string localExpand(std::string_view text) {
     return expandFrom(text, localProfessional(text));
 }
@@ -307,10 +320,16 @@ std::string factGuardrail(std::string_view cleaned, std::string_view candidate) 
 std::string localModeTransform(std::string_view text, std::string_view mode) {
     if (mode != "professional" && mode != "summarize" && mode != "agent" && mode != "expand")
         return std::string(text);
-    std::string cleaned = localProfessional(text);
+    // Every mode starts from the same cleaned sentences; clean them once.
+    const std::vector<std::string> sentences = cleanedSentences(text);
+    const std::vector<std::string> rendered = renderedSentences(sentences);
+    std::string cleaned = professionalOf(rendered);
     if (mode == "professional") return cleaned;
-    if (mode == "summarize") return factGuardrail(cleaned, localSummarize(text));
-    if (mode == "agent") return factGuardrail(cleaned, localAgentBrief(text));
+    if (mode == "summarize") return factGuardrail(cleaned, summaryOf(rendered));
+    if (mode == "agent") {
+        const auto brief = agentBriefOf(sentences, agentCueTable());
+        return brief ? factGuardrail(cleaned, *brief) : cleaned;
+    }
     return factGuardrail(cleaned, expandFrom(text, cleaned));
 }
 

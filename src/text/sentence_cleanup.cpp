@@ -4,6 +4,7 @@
 #include "base/unicode.h"
 #include "text/words.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -209,12 +210,15 @@ std::vector<std::string> splitIntoSentences(std::string_view text) {
 std::string resolveSelfCorrections(std::string_view input) {
     const Regex& cue = rules().cue;
     std::string text(input);
+    // The text so far starts at `origin`; what lies before it was dropped. No cue begins at
+    // `origin` right after a dropped cue, so the dropped bytes never change a match.
+    std::size_t origin = 0;
     std::size_t from = 0;
     while (const auto match = cue.firstMatch(text, from)) {
-        const std::string_view before = std::string_view(text).substr(0, match->begin);
+        const std::string_view before =
+            std::string_view(text).substr(origin, match->begin - origin);
         const std::string_view after = std::string_view(text).substr(match->end);
-        const bool longCorrection = hasAtLeastWords(after, 4);
-        if (!longCorrection && hasAtLeastWords(after, 1)) {
+        if (!hasAtLeastWords(after, 4) && hasAtLeastWords(after, 1)) {
             // A short correction replaces as many words before the cue. It can only happen
             // within the text's last three words, so rebuilding the text here stays cheap.
             const std::vector<std::string_view> afterWords = splitWords(after);
@@ -222,29 +226,36 @@ std::string resolveSelfCorrections(std::string_view input) {
             words.resize(words.size() > afterWords.size() ? words.size() - afterWords.size() : 0);
             words.insert(words.end(), afterWords.begin(), afterWords.end());
             text = joinWords(words);
+            origin = 0;
             from = 0;
             continue;
         }
         const std::size_t comma = before.rfind(',');
         if (comma == std::string_view::npos) {
-            text = std::string(after);
-            from = 0;
+            // Nothing to go back to: the correction alone remains.
+            origin = match->end;
+            from = origin;
             continue;
         }
         // The clause after the last comma gives way to the correction.
-        text.replace(comma, match->end - comma, ", ");
-        from = searchRestart(text, comma);
+        const std::size_t at = origin + comma;
+        text.replace(at, match->end - at, ", ");
+        from = std::max(origin, searchRestart(text, at));
     }
-    return text;
+    return text.substr(origin);
 }
 
 std::string stripSpokenFiller(std::string_view input) {
     const CleanupRules& r = rules();
-    std::string text(input);
-    while (const auto opener = r.opener.firstMatch(text)) {
+    std::string_view rest = input;
+    while (const auto opener = r.opener.firstMatch(rest)) {
         if (opener->end == 0) break;
-        text.erase(0, opener->end);
+        rest.remove_prefix(opener->end);
     }
+    std::string text(rest);
+    // Runs of white space become one blank first: the rules allow white space before their
+    // words, and on a long run every position would otherwise rescan the rest of the run.
+    text = r.filler.back().apply(text);
     for (const Rule& rule : r.filler)
         text = rule.apply(text);
     return trim(text, CharClass::Blanks);

@@ -212,5 +212,18 @@ TEST(NumberGuard, TokensAndBothDirections) {
               "- We order 12 chairs.\n- We book the room for 40 people.\n- We send invites.");
 }
 
+TEST(LocalModes, HugeRunsOfBlanksOrOneEndlessWordAreReadOnce) {
+    // A rule that rescanned such a run from each of its positions would take minutes here.
+    const std::string blanks = "alpha" + std::string(200000, ' ') + "beta gamma delta";
+    EXPECT_EQ(localProfessional(blanks), "Alpha beta gamma delta.");
+    const std::string word = "fix the " + std::string(200000, 'a') + " importer. It fails.";
+    for (const char* mode : {"professional", "summarize", "agent", "expand"})
+        EXPECT_NE(localModeTransform(word, mode).find("importer"), std::string::npos) << mode;
+    std::string corrections = "go";
+    for (int i = 0; i < 5000; ++i)
+        corrections += " scratch that left right up down";
+    EXPECT_EQ(localProfessional(corrections), "Left right up down.");
+}
+
 } // namespace
 } // namespace vak

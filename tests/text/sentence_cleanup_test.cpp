@@ -84,6 +84,7 @@ TEST(ResolveSelfCorrections, ShortCorrectionsReplaceWordsLongOnesReplaceTheClaus
                    "breakfast at eight scratch that at ten for the whole team tomorrow",
                    "lunch at noon, seven and then drinks at nine, at ten for the whole team "
                    "tomorrow"},
+                  {"a scratch that b scratch that c d e f g", "c d e f g"},
                   {"nothing to correct here", "nothing to correct here"},
                   {"snowy wait nothing", "snowy wait nothing"}, // cue words inside other words
               });
