@@ -1,8 +1,6 @@
 #include "support/run_binary.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
 namespace vak {

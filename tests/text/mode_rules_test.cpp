@@ -3,7 +3,6 @@
 #include "support/temp_dir.h"
 #include "text/mode_rules.h"
 
-#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <string>
