@@ -70,11 +70,11 @@ const std::vector<AgentCue>& builtInCues() {
 // The user's cues, compiled again only when the file's content changes.
 std::vector<AgentCue> userCues(const std::string& rulesPath) {
     static std::mutex mutex;
-    static auto* lastContent = new std::string();
+    static auto* lastContent = new std::optional<std::string>();
     static auto* lastCues = new std::vector<AgentCue>();
     const std::string content = readFileBytes(rulesPath).value_or(std::string());
     std::lock_guard lock(mutex);
-    if (content != *lastContent || lastCues->empty()) {
+    if (content != *lastContent) {
         std::vector<AgentCue> cues;
         for (const ModeRule& rule : parseModeRules(content))
             cues.push_back(userCue(rule));
