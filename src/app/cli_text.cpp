@@ -2,18 +2,43 @@
 
 #include "base/unicode.h"
 #include "text/formatting.h"
+#include "text/local_command.h"
+#include "text/local_modes.h"
 
 #include <string>
 
 namespace vak {
 
-int runFormatStdin(std::istream& in, std::ostream& out) {
+namespace {
+
+// All of standard input; empty when it is not UTF-8.
+std::string readInput(std::istream& in) {
     std::string input;
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
         input.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (!isValidUtf8(input)) input.clear();
-    out << formatTranscript(input) << "\n";
+    return input;
+}
+
+} // namespace
+
+int runFormatStdin(std::istream& in, std::ostream& out) {
+    out << formatTranscript(readInput(in)) << "\n";
+    out.flush();
+    return 0;
+}
+
+int runLocalMode(std::string_view mode, std::istream& in, std::ostream& out) {
+    out << localModeTransform(formatTranscript(readInput(in)), mode) << "\n";
+    out.flush();
+    return 0;
+}
+
+int runLocalCommand(std::string_view instruction, std::istream& in, std::ostream& out) {
+    const auto edited = localCommandEdit(trim(readInput(in)), instruction);
+    if (!edited) return 1;
+    out << *edited << "\n";
     out.flush();
     return 0;
 }

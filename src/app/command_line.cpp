@@ -133,6 +133,10 @@ int runCommandLine(const CliInvocation& invocation) {
         return runPolishStdin(std::cin, std::cout, CliRewrite::ForAI);
     case CliMode::PolishTextStdin:
         return runPolishStdin(std::cin, std::cout, CliRewrite::ForText);
+    case CliMode::LocalMode:
+        return runLocalMode(invocation.argument.value_or(""), std::cin, std::cout);
+    case CliMode::LocalCommand:
+        return runLocalCommand(invocation.argument.value_or(""), std::cin, std::cout);
     case CliMode::Devices:
         return runDevicesMode(invocation);
     case CliMode::AvTest:

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include <unicode/regex.h>
+#include <unicode/utext.h>
 #include <unicode/utf16.h>
 
 namespace vak {
@@ -250,6 +251,77 @@ bool Regex::search(std::string_view text) const {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
     return U_SUCCESS(status) && matcher && matcher->find(status) && U_SUCCESS(status);
+}
+
+bool Regex::fullMatch(std::string_view text) const {
+    if (!compiled_) return false;
+    const icu::UnicodeString input = fromUtf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
+    return U_SUCCESS(status) && matcher && matcher->matches(status) && U_SUCCESS(status);
+}
+
+std::optional<RegexMatch> Regex::firstMatch(std::string_view text, std::size_t from) const {
+    if (!compiled_ || from > text.size()) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    // A UText reads the UTF-8 bytes where they are (ill-formed bytes read as U+FFFD), and its
+    // native indices are byte offsets, so nothing before `from` is converted or scanned.
+    std::unique_ptr<UText, decltype(&utext_close)> input(
+        utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status),
+        &utext_close);
+    if (U_FAILURE(status)) return std::nullopt;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(status));
+    if (U_FAILURE(status) || !matcher) return std::nullopt;
+    matcher->reset(input.get());
+    if (!matcher->find(static_cast<std::int64_t>(from), status) || U_FAILURE(status))
+        return std::nullopt;
+    RegexMatch match;
+    const std::int32_t groups = matcher->groupCount();
+    match.groups.reserve(static_cast<std::size_t>(groups) + 1);
+    for (std::int32_t g = 0; g <= groups; ++g) {
+        const std::int64_t start = matcher->start64(g, status);
+        const std::int64_t end = matcher->end64(g, status);
+        if (U_FAILURE(status) || start < 0) {
+            match.groups.emplace_back(std::nullopt);
+            status = U_ZERO_ERROR;
+            continue;
+        }
+        match.groups.emplace_back(std::string(
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start))));
+    }
+    match.begin = static_cast<std::size_t>(matcher->start64(status));
+    match.end = static_cast<std::size_t>(matcher->end64(status));
+    return match;
+}
+
+std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
+    std::vector<RegexMatch> matches;
+    if (!compiled_) return matches;
+    const icu::UnicodeString input = fromUtf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
+    if (U_FAILURE(status) || !matcher) return matches;
+    OffsetMapper offsets(input);
+    while (matcher->find(status) && U_SUCCESS(status))
+        matches.push_back(currentMatch(*matcher, offsets));
+    return matches;
+}
+
+std::string
+Regex::replaceEach(std::string_view text,
+                   const std::function<std::string(const RegexMatch&)>& replacement) const {
+    const std::vector<RegexMatch> matches = allMatches(text);
+    if (matches.empty()) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    std::size_t copied = 0;
+    for (const RegexMatch& match : matches) {
+        out.append(text, copied, match.begin - copied);
+        out += replacement(match);
+        copied = match.end;
+    }
+    out.append(text, copied);
+    return out;
 }
 
 bool regexIsValid(std::string_view pattern, RegexFlags flags) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +70,16 @@ class Regex {
     // regexReplace with this pattern.
     std::string replace(std::string_view text, std::string_view tmpl) const;
     bool search(std::string_view text) const;
+    // True when the pattern matches the whole text.
+    bool fullMatch(std::string_view text) const;
+    // The first match that starts at or after byte offset `from` (a character boundary). The
+    // UTF-8 text is searched in place: look-behinds and "\b" still see what lies before `from`,
+    // and a search costs only what it scans, so walking a long text match by match stays linear.
+    std::optional<RegexMatch> firstMatch(std::string_view text, std::size_t from = 0) const;
+    std::vector<RegexMatch> allMatches(std::string_view text) const;
+    // Replaces every match by what `replacement` makes of it, inserted literally.
+    std::string replaceEach(std::string_view text,
+                            const std::function<std::string(const RegexMatch&)>& replacement) const;
 
   private:
     std::shared_ptr<const icu::RegexPattern> compiled_;

@@ -137,6 +137,28 @@ std::string toLower(std::string_view text) {
     return toUtf8(u);
 }
 
+std::string upperFirst(std::string_view text) {
+    if (text.empty()) return {};
+    std::string out;
+    out.reserve(text.size() + 2);
+    const auto first = static_cast<unsigned char>(text[0]);
+    if (first < 0x80) {
+        out += first >= 'a' && first <= 'z' ? static_cast<char>(first - 'a' + 'A')
+                                            : static_cast<char>(first);
+        out += text.substr(1);
+        return out;
+    }
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::int32_t i = 0;
+    UChar32 c = 0;
+    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
+    const auto length = static_cast<std::size_t>(i);
+    // An ill-formed lead byte stays as it is.
+    out += c < 0 ? std::string(text.substr(0, length)) : toUpper(text.substr(0, length));
+    out += text.substr(length);
+    return out;
+}
+
 std::u32string toUtf32(std::string_view text) {
     std::u32string out;
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());

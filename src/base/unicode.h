@@ -22,6 +22,8 @@ void graphemeBoundaries(std::string_view text, std::vector<std::size_t>& out);
 // Locale-independent full case mapping ("ß" upper-cases to "SS").
 std::string toUpper(std::string_view text);
 std::string toLower(std::string_view text);
+// The text with its first character in upper case and the rest as it was.
+std::string upperFirst(std::string_view text);
 
 std::u32string toUtf32(std::string_view text);
 // The code point that ends at byte offset `end` (> 0) of `text`; `start` is set to where it

@@ -90,6 +90,43 @@ TEST(CompiledRegex, BehavesLikeRegexReplaceAndSurvivesBadPatterns) {
     EXPECT_EQ(copy.replace("a? new line b", "$1\n"), "a?\nb");
 }
 
+TEST(CompiledRegex, FirstMatchFromAnOffsetSeesTheTextBeforeIt) {
+    const std::string text = "\xc3\xa9t\xc3\xa9 no wait, snow wait no";
+    const Regex cue(R"((?i)\b(no|wait),?\s+(wait|no)\b)");
+    auto match = cue.firstMatch(text);
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->begin, 6u); // byte offsets in the UTF-8 text
+    EXPECT_EQ(match->text(), "no wait");
+    EXPECT_EQ(match->group(2), "wait");
+    // From inside "snow", "\b" still sees the "s" before the offset: no match at "now".
+    match = cue.firstMatch(text, text.find("now"));
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->text(), "wait no");
+    EXPECT_EQ(text.substr(match->begin, match->end - match->begin), "wait no");
+    EXPECT_FALSE(cue.firstMatch(text, match->end));
+    EXPECT_FALSE(cue.firstMatch(text, text.size() + 1));
+    // A look-behind reaches before the offset too.
+    const Regex afterDigit("(?<=\\d)x");
+    EXPECT_EQ(afterDigit.firstMatch("5x", 1)->begin, 1u);
+    EXPECT_FALSE(Regex("(").firstMatch("("));
+}
+
+TEST(CompiledRegex, AllMatchesFullMatchAndComputedReplacements) {
+    const Regex word("(?i)\\b(mon|tue)day\\b");
+    const auto all = word.allMatches("\xc3\xa9 MONDAY, tuesday, tueday");
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].begin, 3u);
+    EXPECT_EQ(all[1].group(1), "tue");
+    EXPECT_EQ(word.replaceEach("see you monday or TUEDAY",
+                               [](const RegexMatch& m) { return "[" + m.group(1) + "$1\\]"; }),
+              "see you [mon$1\\] or [TUE$1\\]");
+    EXPECT_EQ(word.replaceEach("nothing", [](const RegexMatch&) { return std::string("x"); }),
+              "nothing");
+    EXPECT_TRUE(Regex("(?i)hi [a-z]+").fullMatch("Hi Sarah"));
+    EXPECT_FALSE(Regex("(?i)hi [a-z]+").fullMatch("Hi Sarah."));
+    EXPECT_FALSE(Regex("(").fullMatch("("));
+}
+
 TEST(RegexCache, ConcurrentUseOfSharedPatternsIsSafe) {
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};

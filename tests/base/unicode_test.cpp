@@ -66,6 +66,19 @@ TEST(Unicode, CaseMappingIsFullAndLocaleIndependent) {
     EXPECT_EQ(toLower("I"), "i"); // not the Turkish dotless i
 }
 
+TEST(Unicode, UpperFirstChangesOnlyTheFirstCharacter) {
+    EXPECT_EQ(upperFirst("hello World"), "Hello World");
+    EXPECT_EQ(upperFirst("\xc3\xa9t\xc3\xa9"), "\xc3\x89t\xc3\xa9"); // été
+    EXPECT_EQ(upperFirst("\xc3\x9f x"), "SS x");                     // ß
+    EXPECT_EQ(upperFirst("e\xcc\x81"
+                         "cole"),
+              "E\xcc\x81"
+              "cole"); // e + combining acute
+    EXPECT_EQ(upperFirst("3 apples"), "3 apples");
+    EXPECT_EQ(upperFirst(""), "");
+    EXPECT_EQ(upperFirst("\xff abc"), "\xff abc"); // an ill-formed byte stays
+}
+
 TEST(Unicode, TrimsOnlyTheRequestedClass) {
     const std::string nbsp = "\xc2\xa0";
     const std::string lineSep = "\xe2\x80\xa8";

@@ -1,0 +1,332 @@
+#include "text/sentence_cleanup.h"
+
+#include "base/regex.h"
+#include "base/unicode.h"
+#include "text/words.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <unicode/numberformatter.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace vak {
+
+namespace {
+
+struct Rule {
+    Regex pattern;
+    std::string tmpl;
+    std::string apply(std::string_view text) const { return pattern.replace(text, tmpl); }
+};
+
+// The spoken forms of the contraction table, each one capture group of one pattern, so the
+// whole table is one pass; no replacement produces a form another row would match, so one pass
+// gives what applying the rows one after another gives.
+struct Contraction {
+    std::string_view spoken;
+    std::string_view written;
+};
+constexpr std::array<Contraction, 36> kContractions = {{
+    {"dont", "don't"},       {"cant", "can't"},         {"wont", "won't"},
+    {"didnt", "didn't"},     {"doesnt", "doesn't"},     {"isnt", "isn't"},
+    {"wasnt", "wasn't"},     {"couldnt", "couldn't"},   {"shouldnt", "shouldn't"},
+    {"wouldnt", "wouldn't"}, {"hasnt", "hasn't"},       {"havent", "haven't"},
+    {"thats", "that's"},     {"whats", "what's"},       {"heres", "here's"},
+    {"theres", "there's"},   {"youre", "you're"},       {"theyre", "they're"},
+    {"arent", "aren't"},     {"werent", "weren't"},     {"hadnt", "hadn't"},
+    {"youll", "you'll"},     {"theyll", "they'll"},     {"theyve", "they've"},
+    {"weve", "we've"},       {"youve", "you've"},       {"theyd", "they'd"},
+    {"whos", "who's"},       {"hows", "how's"},         {"wheres", "where's"},
+    {"couldve", "could've"}, {"shouldve", "should've"}, {"wouldve", "would've"},
+    {"itll", "it'll"},       {"thatll", "that'll"},     {"mustve", "must've"},
+}};
+// Case-sensitive rows after the others: lower-case "im", "ive" and "i" only.
+constexpr std::array<Contraction, 3> kPronounRows = {{{"im", "I'm"}, {"ive", "I've"}, {"i", "I"}}};
+
+std::string contractionPattern() {
+    std::string pattern = "\\b(?:(?i:";
+    for (std::size_t i = 0; i < kContractions.size(); ++i) {
+        if (i > 0) pattern += '|';
+        pattern += "(" + std::string(kContractions[i].spoken) + ")";
+    }
+    // "i" in "i.e." stays as it is; a sentence-ending "i." is still the pronoun.
+    pattern += ")|(im)|(ive)|(i)(?!\\.\\w))\\b";
+    return pattern;
+}
+
+std::string calendarPattern() {
+    std::string pattern = "(?i)\\b(?:";
+    for (std::size_t i = 0; i < CALENDAR_WORDS.size(); ++i) {
+        if (i > 0) pattern += '|';
+        pattern += "(" + std::string(CALENDAR_WORDS[i]) + ")";
+    }
+    return pattern + ")\\b";
+}
+
+// The first group of a match that took part, counted from 1; 0 when none did.
+std::size_t matchedGroup(const RegexMatch& match) {
+    for (std::size_t g = 1; g < match.groups.size(); ++g) {
+        if (match.groups[g]) return g;
+    }
+    return 0;
+}
+
+struct CleanupRules {
+    Regex cue{
+        R"((?i)\b(?:no,?\s+wait|wait,?\s+no|scratch that|actually,?\s+no|no,?\s+actually|i mean,)\b[,.]?\s*)"};
+    Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?\s+)"};
+    std::vector<Rule> filler = {
+        {Regex(R"((?i),\s*(?:like|you know|i mean|i guess)\s*,)"), ","},
+        {Regex(R"((?i)\b(?:you know|i guess|basically|literally)\s*,\s*)"), ""},
+        {Regex(
+             R"((?i),?\s*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)\s*([,.?!]|$))"),
+         "$1"},
+        // A whole run of the same word, so that "the the the" does not leave "the the".
+        {Regex(R"((?i)\b(the|a|an|to|of|in|on|at|and|but|or|we|i|it|is|was|for|with)(?:\s+\1\b)+)"),
+         "$1"},
+        {Regex(R"(\s{2,})"), " "},
+    };
+    Regex contractions{contractionPattern()};
+    // Not after a digit, comma or period: "1,500 dollars" must not become "1,$500".
+    Regex money{R"((?<![\d.,])\b(\d{1,9}) dollars\b)", RegexFlags::CaseInsensitive};
+    Rule percent{Regex(R"(\b(\d+(?:\.\d+)?) percent\b)"), "$1%"};
+    Regex clock{R"(\b(\d{1,2}(?::\d{2})?)\s?(am|pm)\b)", RegexFlags::CaseInsensitive};
+    Regex calendar{calendarPattern()};
+};
+
+const CleanupRules& rules() {
+    // Never destroyed: background rewrites may still run while the process exits.
+    static const CleanupRules* compiled = new CleanupRules();
+    return *compiled;
+}
+
+char32_t codePointAt(std::string_view text, std::size_t offset) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    auto i = static_cast<std::int32_t>(offset);
+    UChar32 c = 0;
+    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
+    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+// Where to search again after text was cut at `junction`: no cue lay wholly before the cut, so
+// a new one can only begin within the last few words before it.
+std::size_t searchRestart(std::string_view text, std::size_t junction) {
+    std::size_t pos = junction;
+    for (int word = 0; word < 3 && pos > 0; ++word) {
+        while (pos > 0 && text[pos - 1] == ' ')
+            --pos;
+        while (pos > 0 && text[pos - 1] != ' ')
+            --pos;
+    }
+    return pos;
+}
+
+// Grouped digits in a locale, with a formatter made once per locale name.
+std::optional<std::string> groupedNumber(std::int64_t value, const std::string& localeName) {
+    using icu::number::LocalizedNumberFormatter;
+    static std::mutex mutex;
+    static auto* formatters =
+        new std::map<std::string, std::shared_ptr<LocalizedNumberFormatter>>();
+    std::shared_ptr<LocalizedNumberFormatter> formatter;
+    {
+        std::lock_guard lock(mutex);
+        auto& slot = (*formatters)[localeName];
+        if (!slot) {
+            icu::Locale locale(localeName.c_str());
+            if (locale.isBogus()) locale = icu::Locale("en_US");
+            slot = std::make_shared<LocalizedNumberFormatter>(
+                icu::number::NumberFormatter::withLocale(locale).precision(
+                    icu::number::Precision::integer()));
+        }
+        formatter = slot;
+    }
+    // A LocalizedNumberFormatter is immutable and safe to share between threads.
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::number::FormattedNumber formatted = formatter->formatInt(value, status);
+    icu::UnicodeString digits = formatted.toString(status);
+    if (U_FAILURE(status)) return std::nullopt;
+    std::string out;
+    digits.toUTF8String(out);
+    return out;
+}
+
+} // namespace
+
+std::string numberLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        std::string name(value);
+        // "de_DE.UTF-8@euro" → "de_DE"
+        name = name.substr(0, name.find_first_of(".@"));
+        // The POSIX locale names no grouping of its own; treat it as none set.
+        if (name.empty() || name == "C" || name == "POSIX") break;
+        return name;
+    }
+    return "en_US";
+}
+
+std::vector<std::string> splitIntoSentences(std::string_view text) {
+    std::vector<std::string> sentences;
+    auto keep = [&](std::string_view sentence) {
+        // Line breaks go too: a selection that ends in one must not end its last sentence.
+        std::string trimmed = trimChars(sentence, U" \t\r\n");
+        if (!trimmed.empty()) sentences.push_back(std::move(trimmed));
+    };
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '.' && c != '?' && c != '!') continue;
+        const std::size_t next = i + 1;
+        bool ends = false;
+        if (next == text.size()) {
+            ends = true;
+        } else if (text[next] == ' ') {
+            const std::size_t k = text.find_first_not_of(' ', next);
+            if (k == std::string_view::npos) {
+                ends = true;
+            } else {
+                const char32_t first = codePointAt(text, k);
+                ends = u_isupper(static_cast<UChar32>(first)) ||
+                       u_isdigit(static_cast<UChar32>(first));
+            }
+        }
+        if (!ends) continue;
+        keep(text.substr(start, next - start));
+        start = next;
+    }
+    if (start < text.size()) keep(text.substr(start));
+    return sentences;
+}
+
+std::string resolveSelfCorrections(std::string_view input) {
+    const Regex& cue = rules().cue;
+    std::string text(input);
+    // The text so far starts at `origin`; what lies before it was dropped. No cue begins at
+    // `origin` right after a dropped cue, so the dropped bytes never change a match.
+    std::size_t origin = 0;
+    std::size_t from = 0;
+    while (const auto match = cue.firstMatch(text, from)) {
+        const std::string_view before =
+            std::string_view(text).substr(origin, match->begin - origin);
+        const std::string_view after = std::string_view(text).substr(match->end);
+        if (!hasAtLeastWords(after, 4) && hasAtLeastWords(after, 1)) {
+            // A short correction replaces as many words before the cue. It can only happen
+            // within the text's last three words, so rebuilding the text here stays cheap.
+            const std::vector<std::string_view> afterWords = splitWords(after);
+            std::vector<std::string_view> words = splitWords(before);
+            words.resize(words.size() > afterWords.size() ? words.size() - afterWords.size() : 0);
+            words.insert(words.end(), afterWords.begin(), afterWords.end());
+            text = joinWords(words);
+            origin = 0;
+            from = 0;
+            continue;
+        }
+        const std::size_t comma = before.rfind(',');
+        if (comma == std::string_view::npos) {
+            // Nothing to go back to: the correction alone remains.
+            origin = match->end;
+            from = origin;
+            continue;
+        }
+        // The clause after the last comma gives way to the correction.
+        const std::size_t at = origin + comma;
+        text.replace(at, match->end - at, ", ");
+        from = std::max(origin, searchRestart(text, at));
+    }
+    return text.substr(origin);
+}
+
+std::string stripSpokenFiller(std::string_view input) {
+    const CleanupRules& r = rules();
+    std::string_view rest = input;
+    while (const auto opener = r.opener.firstMatch(rest)) {
+        if (opener->end == 0) break;
+        rest.remove_prefix(opener->end);
+    }
+    std::string text(rest);
+    // Runs of white space become one blank first: the rules allow white space before their
+    // words, and on a long run every position would otherwise rescan the rest of the run.
+    text = r.filler.back().apply(text);
+    for (const Rule& rule : r.filler)
+        text = rule.apply(text);
+    return trim(text, CharClass::Blanks);
+}
+
+std::string fixContractions(std::string_view text) {
+    return rules().contractions.replaceEach(text, [](const RegexMatch& match) {
+        const std::size_t group = matchedGroup(match);
+        if (group == 0) return match.text();
+        if (group <= kContractions.size()) return std::string(kContractions[group - 1].written);
+        return std::string(kPronounRows[group - 1 - kContractions.size()].written);
+    });
+}
+
+std::string formatSpokenMoney(std::string_view text) {
+    const Regex& money = rules().money;
+    if (!money.search(text)) return std::string(text);
+    const std::string locale = numberLocaleName();
+    return money.replaceEach(text, [&](const RegexMatch& match) {
+        const std::string digits = match.group(1);
+        std::int64_t value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        // Digits of other scripts match \d but do not parse; such an amount stays as spoken.
+        if (error != std::errc() || end != digits.data() + digits.size()) return match.text();
+        const auto grouped = groupedNumber(value, locale);
+        return grouped ? "$" + *grouped : match.text();
+    });
+}
+
+std::string formatSpokenUnits(std::string_view text) {
+    const CleanupRules& r = rules();
+    std::string out = formatSpokenMoney(text);
+    out = r.percent.apply(out);
+    return r.clock.replaceEach(out, [](const RegexMatch& match) {
+        return match.group(1) + " " + toUpper(match.group(2));
+    });
+}
+
+std::string capitalizeCalendar(std::string_view text) {
+    return rules().calendar.replaceEach(text, [](const RegexMatch& match) {
+        const std::size_t group = matchedGroup(match);
+        if (group == 0) return match.text();
+        return upperFirst(CALENDAR_WORDS[group - 1]);
+    });
+}
+
+std::string sentenceCased(std::string_view text) {
+    std::string out = upperFirst(trim(text, CharClass::Blanks));
+    if (out.empty() || endsWithAnyOf(out, ".?!:")) return out;
+    // A trailing comma or semicolon gives way to the period rather than standing before it.
+    if (endsWithAnyOf(out, ",;"))
+        out.back() = '.';
+    else
+        out += '.';
+    return out;
+}
+
+std::vector<std::string> cleanedSentences(std::string_view text) {
+    // Bytes that are not UTF-8 read as U+FFFD, once, so every stage sees well-formed text.
+    const std::string input = isValidUtf8(text) ? std::string(text) : sanitizeUtf8(text);
+    std::vector<std::string> cleaned;
+    for (const std::string& sentence : splitIntoSentences(input)) {
+        std::string s = resolveSelfCorrections(sentence);
+        s = stripSpokenFiller(s);
+        s = fixContractions(s);
+        s = formatSpokenUnits(s);
+        s = capitalizeCalendar(s);
+        if (!s.empty()) cleaned.push_back(std::move(s));
+    }
+    return cleaned;
+}
+
+} // namespace vak
