@@ -374,6 +374,8 @@ void UIController::modeSettings() {
 
 void UIController::hudPickMode() {
     if (!panel_) return;
+    // A menu closed by this very click may still be finishing its own events.
+    if (modeMenu_) modeMenu_.release()->deleteLater();
     modeMenu_ = std::make_unique<QMenu>();
     QMenu* menu = modeMenu_.get();
     menu->setToolTipsVisible(true);
@@ -404,7 +406,9 @@ void UIController::hudPickMode() {
         // After the chosen item has run: picking the explainer keeps the pause going.
         mainQueue().post([alive = std::weak_ptr<bool>(alive_), this] {
             if (auto held = alive.lock(); !held || !*held) return;
-            if (modePauseActive_ && !(modeInfo_ && modeInfo_->isVisible())) resumeAfterModePause();
+            const bool stillOpen =
+                (modeInfo_ && modeInfo_->isVisible()) || (modeMenu_ && modeMenu_->isVisible());
+            if (modePauseActive_ && !stillOpen) resumeAfterModePause();
         });
     });
     // Opens upwards from the button's top-left corner, 6 points clear of it.
