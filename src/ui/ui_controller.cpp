@@ -314,6 +314,10 @@ void UIController::hideProducerPanel() {
     producerPanel().hide();
 }
 
+bool UIController::isCapturingHotkey() const {
+    return settings_ && settings_->isListening();
+}
+
 SettingsWindow& UIController::settingsWindow() {
     if (!settings_) settings_ = std::make_unique<SettingsWindow>(*this);
     return *settings_;

@@ -95,6 +95,10 @@ class UIController final : public SessionUi {
     void modeSettings();
     void endModePause();
 
+    // True while the settings window waits for the new trigger key: a tap of a trigger key
+    // then chooses the key and should not also start or stop a dictation.
+    bool isCapturingHotkey() const;
+
     // The shared panels, built on first use.
     SettingsWindow& settingsWindow();
     ModeInfoPanel& modeInfoPanel();

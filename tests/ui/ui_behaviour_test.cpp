@@ -368,6 +368,7 @@ TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
     settings.hotkeyClicked();
     EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Press any modifier key now");
     ASSERT_TRUE(settings.isListening());
+    EXPECT_TRUE(ui->isCapturingHotkey());
 
     const auto press = [&](Qt::Key key, std::uint32_t keysym) {
         QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, 0, keysym, 0);
@@ -379,6 +380,7 @@ TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
     EXPECT_EQ(settings.pendingHotkey(), 54);
     press(Qt::Key_AltGr, 0xffea); // Right Alt
     EXPECT_FALSE(settings.isListening());
+    EXPECT_FALSE(ui->isCapturingHotkey());
     EXPECT_FALSE(settings.hotkeyArmed());
     EXPECT_EQ(settings.pendingHotkey(), 61);
     EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Alt");
