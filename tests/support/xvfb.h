@@ -23,6 +23,8 @@ class Xvfb {
     const std::string& why() const { return why_; }
     // ":N"
     const std::string& display() const { return display_; }
+    // The server's process, for measuring what drawing costs it; -1 when none runs.
+    pid_t serverPid() const { return server_ ? server_->pid() : -1; }
 
   private:
     std::shared_ptr<Subprocess> server_;
