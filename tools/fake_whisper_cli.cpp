@@ -10,7 +10,10 @@
 //                                     ignore SIGTERM and sleep; end by SIGKILL
 //       delay=SECONDS                 sleep first (SIGTERM still ends it)
 //       exit=N                        exit status after writing
-//       source=NAME                   transcript source (fake_whisper_sources.h), "fixed"
+//       source=NAME                   transcript source (fake_whisper_sources.h): "fixed"
+//                                     (default) or "tones"
+//       keep_inputs=1                 copy each input to input-<pid>-<n>.wav (n from 0), so a
+//                                     test can see what was decoded after the caller deleted it
 //   transcript.txt     what the "fixed" source answers ($VAK_FAKE_TRANSCRIPT wins)
 //   calls.log          one line per call: pid, start time in ms since the epoch, then the
 //                      arguments, separated by the 0x1f byte
@@ -235,6 +238,15 @@ int main(int argc, char** argv) {
         const auto found = control.find(key);
         return found != control.end() ? found->second : std::string(fallback);
     };
+    if (setting("keep_inputs", "0") == "1") {
+        for (std::size_t n = 0; n < request.inputs.size(); ++n) {
+            std::ifstream in(request.inputs[n], std::ios::binary);
+            std::ofstream(dir + "/input-" + std::to_string(getpid()) + "-" + std::to_string(n) +
+                              ".wav",
+                          std::ios::binary)
+                << in.rdbuf();
+        }
+    }
     const std::string mode = setting("mode", "write");
     if (mode == "hang") {
         std::signal(SIGTERM, SIG_IGN);

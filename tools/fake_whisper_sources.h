@@ -29,7 +29,8 @@ class TranscriptSource {
 };
 
 // "fixed": $VAK_FAKE_TRANSCRIPT when set, else the file "transcript.txt" in the control folder,
-// else an empty transcript. Nothing for an unknown name.
+// else an empty transcript. "tones": the tone words heard in the input (tone_words.h). Nothing
+// for an unknown name.
 std::unique_ptr<TranscriptSource> makeTranscriptSource(std::string_view name);
 
 } // namespace fake

@@ -127,6 +127,12 @@ int runCommandLine(const CliInvocation& invocation) {
         return 0;
     case CliMode::TranscribeFile:
         return runTranscribeFile(invocation.argument.value_or(""));
+    case CliMode::CaptionSim:
+        return runCaptionSim(invocation.argument.value_or(""));
+    case CliMode::SpecSim:
+        return runSpecSim(invocation.argument.value_or(""));
+    case CliMode::ChunkSim:
+        return runChunkSim(invocation.argument.value_or(""));
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
     case CliMode::PolishStdin:

@@ -22,6 +22,9 @@ constexpr std::size_t kMinCutSearchBytes = 20480; // 0.64 s
 constexpr std::size_t kWindowSamples = 1280;      // 80 ms
 constexpr std::size_t kRunWindows = 4;            // 320 ms
 constexpr double kQuietFloor = 120.0;
+constexpr std::size_t kShortWindowSamples = 320; // 20 ms
+constexpr std::size_t kShortRunWindows = 3;      // 60 ms
+constexpr std::uint64_t kCopyBlockBytes = 1 << 20;
 
 std::uint32_t readLe32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -160,6 +163,64 @@ std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::u
     const std::uint64_t cut = (start + (quietest + 2) * kWindowSamples * 2) & ~std::uint64_t{1};
     if (from + kBytesPerSecond < cut && cut < to) return cut;
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                           std::uint64_t to, std::uint64_t lookback) {
+    if (to <= from) return std::nullopt;
+    const std::uint64_t span = std::min(to - from, lookback) & ~std::uint64_t{1};
+    const std::uint64_t start = to - span;
+    const auto bytes = readAt(fd, dataOff + start, span);
+    const std::size_t windows = bytes.size() / 2 / kShortWindowSamples;
+    if (windows < kShortRunWindows) return std::nullopt;
+    std::vector<double> energy(windows);
+    for (std::size_t w = 0; w < windows; ++w)
+        energy[w] = sumOfSquares(bytes.data() + w * kShortWindowSamples * 2, kShortWindowSamples);
+
+    std::optional<std::uint64_t> best;
+    double bestEnergy = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i + kShortRunWindows <= windows; ++i) {
+        double sum = 0;
+        for (std::size_t k = 0; k < kShortRunWindows; ++k)
+            sum += energy[i + k];
+        // The middle of the run, in whole samples.
+        const std::uint64_t point =
+            start + (i * kShortWindowSamples + kShortWindowSamples * kShortRunWindows / 2) * 2;
+        if (point <= from || point >= to) continue;
+        if (sum <= bestEnergy) { // ties keep the latest, so the piece before it is the longest
+            bestEnergy = sum;
+            best = point;
+        }
+    }
+    return best;
+}
+
+bool copyWavRange(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to,
+                  const std::string& path) {
+    const std::uint64_t wanted = to > from ? (to - from) & ~std::uint64_t{1} : 0;
+    if (wanted > std::numeric_limits<std::uint32_t>::max() - 36) return false;
+    auto out = createScratchFile(path);
+    if (!out) return false;
+    if (!writeAll(out->get(), wavHeader(static_cast<std::uint32_t>(wanted)))) return false;
+    std::uint64_t copied = 0;
+    while (copied < wanted) {
+        const std::uint64_t request = std::min(kCopyBlockBytes, wanted - copied);
+        const auto block = readAt(fd, dataOff + from + copied, request);
+        const std::size_t whole = block.size() & ~std::size_t{1};
+        if (whole > 0 &&
+            !writeAll(out->get(),
+                      std::string_view(reinterpret_cast<const char*>(block.data()), whole)))
+            return false;
+        copied += whole;
+        if (whole < request) break; // the recording ends here
+    }
+    if (copied < wanted) {
+        const std::string header = wavHeader(static_cast<std::uint32_t>(copied));
+        if (::pwrite(out->get(), header.data(), header.size(), 0) !=
+            static_cast<ssize_t>(header.size()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace vak

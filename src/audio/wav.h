@@ -40,4 +40,18 @@ double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t
 std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
                                            std::uint64_t to, std::uint64_t lookback);
 
+// The middle of the quietest 60 ms of the last `lookback` bytes before `to`, strictly inside
+// (from, to), the latest of equally quiet ones: where to split speech that never pauses, so the
+// split falls between two words rather than through one, or the quietest moment of a pause.
+// Nothing when no 60 ms of audio can be read there.
+std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                           std::uint64_t to, std::uint64_t lookback);
+
+// Writes the data-relative range [from, to) of the recording behind `fd` to `path` as a WAV
+// file of its own (a fresh private scratch file, copied in blocks, never all in memory). A
+// range the recording does not hold yet is cut to what is there, and the header says so.
+// False when nothing could be written.
+bool copyWavRange(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to,
+                  const std::string& path);
+
 } // namespace vak

@@ -80,6 +80,13 @@ std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, con
 
 // Text fields go through --form-string: with -F a value starting with "@" or "<" would make
 // curl upload a local file, and ";type=" inside one would be taken as a parameter.
+std::vector<std::string> captionCliArguments(const std::string& whisperCli,
+                                             const std::string& model, const std::string& wav,
+                                             const std::string& txtBase) {
+    return {whisperCli, "-m",  model,   "-f",  wav, "-l",  "en", "-nt",
+            "-otxt",    "-of", txtBase, "-bs", "1", "-bo", "1"};
+}
+
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
                                                 const std::string& wav, double timeoutSeconds) {
     std::vector<std::string> args = {settings.curl,

@@ -35,6 +35,10 @@ std::string curlFileField(std::string_view name, std::string_view path);
 
 std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, const std::string& wav,
                                              const std::string& txtBase);
+// The live-caption decode: the small English model, greedy search, no prompt and no voice gate.
+std::vector<std::string> captionCliArguments(const std::string& whisperCli,
+                                             const std::string& model, const std::string& wav,
+                                             const std::string& txtBase);
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
                                                 const std::string& wav, double timeoutSeconds);
 std::vector<std::string> cloudRequestArguments(const DecodeSettings& settings,

@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,70 @@ TEST(WavLevels, QuietCutPointKeepsTheEarliestOfEqualPausesAndHandlesAGrowingFile
     // and an empty read gives nothing.
     EXPECT_EQ(quietCutPoint(wav.fd(), 44, audio.size(), audio.size() + 64000, 64000), std::nullopt);
     EXPECT_EQ(quietCutPoint(wav.fd(), 44, 5000, 5000, 64000), std::nullopt);
+}
+
+TEST(WavLevels, QuietestPointSplitsSpeechThatNeverPausesBetweenTwoWords) {
+    TempDir dir;
+    const std::string path = dir.file("speech.wav");
+    // Words of 240 ms with 120 ms gaps at a low noise level; the gap after the 5th word is a
+    // little quieter than the others.
+    std::string audio;
+    for (int word = 0; word < 8; ++word)
+        audio += samples(0.24, 6000) + samples(0.12, word == 4 ? 20 : 40);
+    writeWav16kMono(audio, path);
+    OpenWav wav(path);
+    const std::uint64_t to = audio.size();
+    const std::uint64_t quietGap = 4 * (7680 + 3840) + 7680; // where the 5th word's gap starts
+    const auto point = quietestPoint(wav.fd(), 44, 0, to, to);
+    ASSERT_TRUE(point);
+    EXPECT_EQ(*point % 2, 0u);
+    // Its 60 ms lie wholly inside that gap.
+    EXPECT_GE(*point, quietGap + 960);
+    EXPECT_LE(*point, quietGap + 3840 - 960);
+
+    // Equal pauses: the latest wins. Bounds: strictly inside (from, to); nothing when under
+    // 60 ms can be read.
+    const std::string even = samples(1, 3000) + samples(0.2, 0) + samples(1, 3000) +
+                             samples(0.2, 0) + samples(0.5, 3000);
+    writeWav16kMono(even, path);
+    OpenWav evenWav(path);
+    const auto latest = quietestPoint(evenWav.fd(), 44, 0, even.size(), even.size());
+    ASSERT_TRUE(latest);
+    EXPECT_GT(*latest, 2.2 * 32000);
+    EXPECT_LT(*latest, 2.4 * 32000);
+    EXPECT_LT(*quietestPoint(evenWav.fd(), 44, 0, even.size(), 0.9 * 32000), even.size());
+    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, 0, 1900, 1900), std::nullopt);
+    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, even.size() - 100, even.size(), 64000), std::nullopt);
+    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, 10, 10, 64000), std::nullopt);
+}
+
+TEST(WavFormat, ARangeCopiedOutIsAWavOfItsOwnCutToWhatIsThere) {
+    TempDir dir;
+    std::string audio;
+    for (int i = 0; i < 32000; ++i)
+        audio += le16(static_cast<std::uint16_t>(i));
+    const std::string source = dir.file("source.wav");
+    writeWav16kMono(audio, source);
+    OpenWav wav(source);
+    const std::string clip = dir.file("clip.wav");
+    writeFixture(clip, "old contents");
+
+    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 1000, 21000, clip));
+    EXPECT_EQ(readFixture(clip), wavHeader(20000) + audio.substr(1000, 20000));
+    EXPECT_EQ(filePermissions(clip), 0600u);
+    // More than the recording holds yet: what is there, and a header that says so.
+    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 60000, 70000, clip));
+    EXPECT_EQ(readFixture(clip), wavHeader(4000) + audio.substr(60000));
+    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 500, 400, clip));
+    EXPECT_EQ(readFixture(clip), wavHeader(0));
+    // A link planted at the clip's name is replaced, not written through.
+    const std::string target = dir.file("target");
+    writeFixture(target, "keep");
+    std::filesystem::remove(clip);
+    std::filesystem::create_symlink(target, clip);
+    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 0, 100, clip));
+    EXPECT_EQ(readFixture(target), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(clip));
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+#include "transcribe/caption_engine.h"
+
+#include "app/process_values.h"
+#include "audio/wav.h"
+#include "base/files.h"
+#include "base/main_queue.h"
+#include "base/regex.h"
+#include "base/subprocess.h"
+#include "base/unicode.h"
+#include "transcribe/speech_tools.h"
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+// Where the samples are assumed to start when the header cannot be read yet.
+constexpr std::uint64_t kFallbackDataOffset = 4096;
+constexpr std::uint64_t kMaxWindowBytes = 10 * kBytesPerSecond;
+constexpr std::uint64_t kCommitLookbackBytes = 6 * kBytesPerSecond;
+constexpr std::uint64_t kForcedTailBytes = 2 * kBytesPerSecond;
+constexpr std::uint64_t kMinTailBytes = 19200; // 0.6 s: shorter live tails are not decoded
+
+std::string joined(const std::string& first, const std::string& second) {
+    if (first.empty()) return second;
+    if (second.empty()) return first;
+    return first + " " + second;
+}
+
+} // namespace
+
+CaptionSettings CaptionSettings::fromProcess() {
+    const ProcessValues& values = processValues();
+    CaptionSettings s;
+    s.liveCaptions = values.cfg.liveCaptions;
+    s.intervalSeconds = values.cfg.captionInterval;
+    s.windowSeconds = values.cfg.captionWindow;
+    s.model = values.cfg.captionModel;
+    s.whisperCli = values.WHISPER;
+    const std::string base = values.scratchPath("vak_caption_" + std::to_string(::getpid()));
+    s.tmpWav = base + ".wav";
+    s.tmpTxt = base;
+    return s;
+}
+
+std::uint64_t captionWindowBytes(double windowSeconds) {
+    if (windowSeconds > 10) return kMaxWindowBytes;
+    const double seconds = std::max(windowSeconds, 6.0);
+    return static_cast<std::uint64_t>(seconds * kBytesPerSecond) & ~std::uint64_t{1};
+}
+
+std::string cleanCaptionText(std::string_view raw) {
+    std::string text = regexReplace(raw, R"(\[[A-Z_ ]+\])", " ");
+    text = regexReplace(text, R"(\([^)]*\))", " ");
+    text = regexReplace(text, R"(\s+)", " ");
+    return trim(text);
+}
+
+std::shared_ptr<CaptionEngine> CaptionEngine::create(CaptionSettings settings) {
+    return std::shared_ptr<CaptionEngine>(new CaptionEngine(std::move(settings)));
+}
+
+CaptionEngine::CaptionEngine(CaptionSettings settings) : settings_(std::move(settings)) {}
+
+bool CaptionEngine::modelAvailable() const {
+    return isRegularFile(settings_.model);
+}
+
+void CaptionEngine::start(const std::string& wav) {
+    if (!settings_.liveCaptions || !modelAvailable()) return;
+    const int generation = ++generation_;
+    std::weak_ptr<CaptionEngine> weak = weak_from_this();
+    queue_.async([weak, generation, wav] {
+        const auto self = weak.lock();
+        if (!self || self->generation_.load() != generation) return; // stopped meanwhile
+        self->reset(wav);
+        const double interval = self->settings_.scaled(self->settings_.intervalSeconds);
+        self->timer_ = self->queue_.repeating(
+            interval,
+            [weak, generation] {
+                if (const auto engine = weak.lock()) engine->pass(generation);
+            },
+            interval);
+    });
+}
+
+void CaptionEngine::stop() {
+    // At once, so that a pass decoding right now publishes nothing when it returns.
+    ++generation_;
+    std::weak_ptr<CaptionEngine> weak = weak_from_this();
+    queue_.async([weak] {
+        if (const auto self = weak.lock()) {
+            self->timer_.cancel();
+            self->timer_ = {};
+        }
+    });
+}
+
+void CaptionEngine::setDisplay(Display display) {
+    std::weak_ptr<CaptionEngine> weak = weak_from_this();
+    queue_.async([weak, display = std::move(display)]() mutable {
+        if (const auto self = weak.lock()) self->display_ = std::move(display);
+    });
+}
+
+void CaptionEngine::simStart(const std::string& wav) {
+    ++generation_;
+    queue_.sync([this, &wav] { reset(wav); });
+}
+
+void CaptionEngine::simPass() {
+    const int generation = generation_.load();
+    queue_.sync([this, generation] { pass(generation); });
+}
+
+void CaptionEngine::reset(const std::string& wav) {
+    timer_.cancel();
+    timer_ = {};
+    wavPath_ = wav;
+    dataOffset_.reset();
+    committed_.clear();
+    committedByte_ = 0;
+}
+
+void CaptionEngine::pass(int generation) {
+    if (generation_.load() != generation) return;
+    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
+    const UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return;
+    const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    if (size <= *dataOffset_) return;
+    const std::uint64_t avail = (size - *dataOffset_) & ~std::uint64_t{1};
+    const std::uint64_t c = committedByte_;
+    if (c + kBytesPerSecond >= avail) return; // less than a second beyond the committed text
+
+    const std::uint64_t window = captionWindowBytes(settings_.windowSeconds);
+    const std::uint64_t tail = avail - c;
+    std::optional<std::uint64_t> cut;
+    if (tail > window) {
+        cut = quietCutPoint(fd.get(), *dataOffset_, c, avail, std::min(tail, kCommitLookbackBytes));
+        // Speech without a pause: once the tail is twice the window, commit all but the last
+        // two seconds anyway, so decodes stay short.
+        if (!cut && tail > 2 * window)
+            cut = std::max(avail - kForcedTailBytes, c + kBytesPerSecond);
+    }
+
+    std::string live;
+    if (!cut) {
+        const auto text = decodeRange(fd.get(), c, avail);
+        if (!text || generation_.load() != generation) return;
+        live = *text;
+    } else {
+        const auto text = decodeRange(fd.get(), c, *cut);
+        if (!text || generation_.load() != generation) return;
+        committed_ = joined(committed_, *text);
+        committedByte_ = *cut;
+        if (avail - *cut > kMinTailBytes) {
+            live = decodeRange(fd.get(), *cut, avail).value_or("");
+            if (generation_.load() != generation) return;
+        }
+    }
+    const std::string caption = joined(committed_, live);
+    if (!caption.empty() && display_) display_(caption);
+}
+
+std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from,
+                                                      std::uint64_t to) {
+    copyWavRange(fd, *dataOffset_, from, to, settings_.tmpWav);
+    const std::string txt = settings_.tmpTxt + ".txt";
+    removeFile(txt);
+    RunOptions options;
+    options.captureOutput = false;
+    options.timeoutSeconds = settings_.scaled(std::max(4 * settings_.intervalSeconds, 10.0));
+    options.killGraceSeconds = settings_.scaled(2);
+    const auto result = runProcess(captionCliArguments(settings_.whisperCli, settings_.model,
+                                                       settings_.tmpWav, settings_.tmpTxt),
+                                   options);
+    std::optional<std::string> text;
+    if (result && !result->status.signaled()) text = readTextFile(txt);
+    // The clip and its words are the user's; nothing of them stays behind between passes.
+    removeFile(settings_.tmpWav);
+    removeFile(txt);
+    if (!text) return std::nullopt;
+    return cleanCaptionText(*text);
+}
+
+CaptionEngine::Display onMainQueue(std::function<void(const std::string&)> sink) {
+    return [sink = std::move(sink)](const std::string& caption) {
+        if (sink) mainQueue().post([sink, caption] { sink(caption); });
+    };
+}
+
+} // namespace vak

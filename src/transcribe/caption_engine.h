@@ -1,0 +1,99 @@
+#pragma once
+
+#include "base/serial_queue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// What the caption engine reads: LIVE_CAPTIONS, CAPTION_INTERVAL, CAPTION_WINDOW, CAPTION_MODEL,
+// the whisper-cli path and its scratch files. Tests build their own.
+struct CaptionSettings {
+    bool liveCaptions = true;
+    double intervalSeconds = 2.0;
+    double windowSeconds = 10;
+    std::string model;      // CAPTION_MODEL
+    std::string whisperCli; // WHISPER
+    std::string tmpWav;     // the clip handed to the decoder
+    std::string tmpTxt;     // the decoder's output base (its text lands in tmpTxt + ".txt")
+    // Multiplies the timer interval and the decoder's time limits (fast tests).
+    double timeScale = 1.0;
+
+    double scaled(double seconds) const { return seconds * timeScale; }
+
+    // The process's settings; scratch files "vak_caption_<pid>" in the scratch folder.
+    static CaptionSettings fromProcess();
+};
+
+// Bytes of trailing audio one caption pass decodes before it commits: the window clamped to
+// 6…10 seconds, as whole samples.
+std::uint64_t captionWindowBytes(double windowSeconds);
+
+// A caption decoder's output made fit to show: bracketed tags ("[BLANK_AUDIO]") and
+// parenthesised sound descriptions out, white space collapsed and trimmed.
+std::string cleanCaptionText(std::string_view raw);
+
+// Running captions of a growing recording. Every interval it decodes the newest audio with the
+// small caption model and shows committed text plus a live tail: audio before a pause is
+// committed once and never decoded again, so each decode stays short however long the dictation
+// runs. Display only; the final transcript is decoded separately.
+//
+// All work runs on the engine's serial queue "vak.captions", so passes never overlap. stop()
+// takes effect at once: a pass already decoding publishes nothing afterwards.
+class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
+  public:
+    using Display = std::function<void(const std::string& caption)>;
+
+    static std::shared_ptr<CaptionEngine> create(CaptionSettings settings);
+    static std::shared_ptr<CaptionEngine> create() {
+        return create(CaptionSettings::fromProcess());
+    }
+    CaptionEngine(const CaptionEngine&) = delete;
+    CaptionEngine& operator=(const CaptionEngine&) = delete;
+
+    // The caption model file exists.
+    bool modelAvailable() const;
+
+    // Begins captioning the recording at `wav`; does nothing unless live captions are on and
+    // the model exists. Returns at once.
+    void start(const std::string& wav);
+    void stop();
+
+    // Where captions go; called on the engine's queue. Until one is set they go nowhere: the
+    // owner wires it to the pill through onMainQueue().
+    void setDisplay(Display display);
+
+    // Synchronous forms for replaying a file: reset for `wav` without a timer, and run one pass
+    // and wait for it.
+    void simStart(const std::string& wav);
+    void simPass();
+
+  private:
+    explicit CaptionEngine(CaptionSettings settings);
+    void reset(const std::string& wav);
+    void pass(int generation);
+    std::optional<std::string> decodeRange(int fd, std::uint64_t from, std::uint64_t to);
+
+    const CaptionSettings settings_;
+    SerialQueue queue_{"vak.captions"};
+    // Bumped by start and stop from any thread; read by passes after every decode.
+    std::atomic<int> generation_{0};
+    // Touched only on queue_.
+    TimerHandle timer_;
+    std::string wavPath_;
+    std::optional<std::uint64_t> dataOffset_;
+    std::string committed_;
+    std::uint64_t committedByte_ = 0;
+    Display display_;
+};
+
+// A display that hands each caption to `sink` on the main queue.
+CaptionEngine::Display onMainQueue(std::function<void(const std::string&)> sink);
+
+} // namespace vak

@@ -1,0 +1,360 @@
+#include "transcribe/chunk_engine.h"
+
+#include "app/log.h"
+#include "app/process_values.h"
+#include "audio/wav.h"
+#include "base/files.h"
+#include "base/time_util.h"
+#include "transcribe/decode_router.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace vak {
+
+namespace {
+
+// Where the samples are assumed to start when the header cannot be read yet.
+constexpr std::uint64_t kFallbackDataOffset = 4096;
+constexpr double kSpecPeriodSeconds = 2;
+constexpr std::uint64_t kCutLookbackBytes = 8 * kBytesPerSecond;
+constexpr std::uint64_t kRecentBytes = 51200;                 // 1.6 s: is the recording pausing?
+constexpr std::uint64_t kOverallBytes = 10 * kBytesPerSecond; // against the last 10 s
+constexpr std::uint64_t kNegligibleTailBytes = 6400;          // 0.2 s: nothing worth a decode
+constexpr std::uint64_t kSpecFreshBytes = 3 * kBytesPerSecond;
+constexpr double kSilentAfterSpecRms = 300;
+
+std::string wholeSeconds(std::uint64_t bytes) {
+    return std::to_string(bytes / kBytesPerSecond);
+}
+
+std::string oneDecimal(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
+    return buffer;
+}
+
+std::uint64_t evenBytes(double seconds) {
+    return static_cast<std::uint64_t>(std::max(seconds, 0.0) * kBytesPerSecond) & ~std::uint64_t{1};
+}
+
+std::string joinLines(const std::vector<std::string>& parts) {
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) text += '\n';
+        text += parts[i];
+    }
+    return text;
+}
+
+// Holds the process-wide decode route for one decode and puts it back to auto however the
+// decode ends.
+class RouteScope {
+  public:
+    explicit RouteScope(DecodeRoute route) { decodeRoute.store(route); }
+    ~RouteScope() { decodeRoute.store(DecodeRoute::Auto); }
+    RouteScope(const RouteScope&) = delete;
+    RouteScope& operator=(const RouteScope&) = delete;
+};
+
+} // namespace
+
+struct ChunkEngine::Recording {
+    UniqueFd fd;
+    std::uint64_t dataOffset = 0;
+    std::uint64_t avail = 0; // sample bytes on disk, even
+};
+
+ChunkSettings ChunkSettings::fromProcess() {
+    const ProcessValues& values = processValues();
+    ChunkSettings s;
+    s.chunkSeconds = values.cfg.chunkSeconds;
+    s.speculative = values.cfg.speculative;
+    s.scratchDir = values.SCRATCH_DIR;
+    return s;
+}
+
+std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings) {
+    return std::shared_ptr<ChunkEngine>(new ChunkEngine(std::move(settings)));
+}
+
+ChunkEngine::ChunkEngine(ChunkSettings settings)
+    : settings_(std::move(settings)),
+      transcribe_(
+          [](const std::string& wav, const std::string& base) { return runWhisper(wav, base); }) {}
+
+void ChunkEngine::start(const std::string& wav, int session) {
+    if (!enabled()) return;
+    std::weak_ptr<ChunkEngine> weak = weak_from_this();
+    queue_.async([weak, wav, session] {
+        const auto self = weak.lock();
+        if (!self) return;
+        const int generation = ++self->generation_;
+        self->reset(wav, session);
+        // Stale firings (after finish, cancel or a newer start) and firings after a failed
+        // chunk do nothing.
+        const auto current = [weak, generation]() -> std::shared_ptr<ChunkEngine> {
+            auto engine = weak.lock();
+            if (engine && engine->generation_ == generation && !engine->failed_) return engine;
+            return nullptr;
+        };
+        const double chunkPeriod = self->settings_.timeScale * self->settings_.chunkSeconds;
+        const double specPeriod = self->settings_.timeScale * kSpecPeriodSeconds;
+        self->timer_ = self->queue_.repeating(
+            chunkPeriod,
+            [current] {
+                if (const auto engine = current()) engine->cut();
+            },
+            chunkPeriod);
+        self->specTimer_ = self->queue_.repeating(
+            specPeriod,
+            [current] {
+                if (const auto engine = current()) engine->specPass();
+            },
+            specPeriod);
+    });
+}
+
+void ChunkEngine::finish(Completion completion) {
+    // Holds the engine until the completion has been called: it is called exactly once.
+    queue_.async([self = shared_from_this(), completion = std::move(completion)] {
+        ++self->generation_;
+        self->stopTimers();
+        auto text = self->finishText();
+        if (completion) completion(std::move(text));
+    });
+}
+
+void ChunkEngine::cancel() {
+    std::weak_ptr<ChunkEngine> weak = weak_from_this();
+    queue_.async([weak] {
+        if (const auto self = weak.lock()) {
+            ++self->generation_;
+            self->stopTimers();
+        }
+    });
+}
+
+void ChunkEngine::setTranscribe(Transcribe transcribe) {
+    std::weak_ptr<ChunkEngine> weak = weak_from_this();
+    queue_.async([weak, transcribe = std::move(transcribe)]() mutable {
+        if (const auto self = weak.lock()) self->transcribe_ = std::move(transcribe);
+    });
+}
+
+void ChunkEngine::setOnSpecTranscript(SpecListener listener) {
+    std::weak_ptr<ChunkEngine> weak = weak_from_this();
+    queue_.async([weak, listener = std::move(listener)]() mutable {
+        if (const auto self = weak.lock()) self->onSpecTranscript_ = std::move(listener);
+    });
+}
+
+void ChunkEngine::simStart(const std::string& wav, int session) {
+    queue_.sync([this, &wav, session] {
+        ++generation_;
+        reset(wav, session);
+    });
+}
+
+void ChunkEngine::simFire() {
+    if (!enabled()) return;
+    queue_.sync([this] {
+        if (!failed_) cut();
+    });
+}
+
+void ChunkEngine::simSpec() {
+    queue_.sync([this] {
+        if (!failed_) specPass();
+    });
+}
+
+void ChunkEngine::stopTimers() {
+    timer_.cancel();
+    timer_ = {};
+    specTimer_.cancel();
+    specTimer_ = {};
+}
+
+void ChunkEngine::reset(const std::string& wav, int session) {
+    stopTimers();
+    wavPath_ = wav;
+    sessionN_ = session;
+    dataOffset_.reset();
+    lastCutByte_ = 0;
+    texts_.clear();
+    chunkIndex_ = 0;
+    failed_ = false;
+    dropSpeculative();
+    specArmed_ = true;
+}
+
+void ChunkEngine::dropSpeculative() {
+    specTexts_.clear();
+    specFrom_ = specTo_ = specSeenTo_ = 0;
+}
+
+std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
+    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
+    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::nullopt;
+    const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    if (size <= *dataOffset_) return std::nullopt;
+    return Recording{std::move(fd), *dataOffset_, (size - *dataOffset_) & ~std::uint64_t{1}};
+}
+
+std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::uint64_t from,
+                                               std::uint64_t to, const std::string& name,
+                                               double& seconds) {
+    const std::string base =
+        settings_.scratchDir + "/vak_chunk_" + std::to_string(sessionN_) + "_" + name;
+    const std::string wav = base + ".wav";
+    copyWavRange(recording.fd.get(), recording.dataOffset, from, to, wav);
+    const auto start = SteadyClock::now();
+    std::optional<std::string> text;
+    try {
+        if (transcribe_) text = transcribe_(wav, base);
+    } catch (...) {
+        // A decoder that throws counts as one that failed.
+    }
+    seconds = secondsSince(start);
+    removeFile(wav);
+    removeFile(base + ".txt");
+    return text;
+}
+
+void ChunkEngine::cut() {
+    const auto recording = openRecording();
+    const std::uint64_t c = lastCutByte_;
+    if (!recording || recording->avail <= c) return;
+    const std::uint64_t avail = recording->avail;
+    const std::uint64_t pending = avail - c;
+    const std::uint64_t chunkBytes = evenBytes(settings_.chunkSeconds);
+    if (chunkBytes == 0 || pending * 4 < chunkBytes * 3) return;
+
+    auto point =
+        quietCutPoint(recording->fd.get(), recording->dataOffset, c, avail, kCutLookbackBytes);
+    if (!point) {
+        if (pending < 3 * chunkBytes) return; // a pause may still come
+        // Speech without a pause for three chunk lengths: cut anyway, between two words if the
+        // last seconds allow, never through the word being spoken right now.
+        point = quietestPoint(recording->fd.get(), recording->dataOffset, c + kBytesPerSecond,
+                              avail, kCutLookbackBytes)
+                    .value_or(avail);
+        log("· chunk " + std::to_string(chunkIndex_ + 1) + ": no pause in " +
+            wholeSeconds(pending) + "s — hard cut");
+    }
+
+    double seconds = 0;
+    std::optional<std::string> text;
+    {
+        const RouteScope route(DecodeRoute::CloudPreferred);
+        text = decode(*recording, c, *point, std::to_string(chunkIndex_), seconds);
+    }
+    if (!text) {
+        failed_ = true;
+        timer_.cancel();
+        timer_ = {};
+        log("⚠️ chunk decode failed — cache abandoned, will full-decode at stop");
+        return;
+    }
+    texts_.push_back(std::move(*text));
+    ++chunkIndex_;
+    lastCutByte_ = *point;
+    // The speculative tail covered audio that is now chunked; the pause the cut fell in may be
+    // pre-decoded afresh.
+    dropSpeculative();
+    specArmed_ = true;
+    log("· chunk " + std::to_string(chunkIndex_) + " cached · " + wholeSeconds(*point - c) +
+        "s → " + oneDecimal(seconds) + "s decode");
+}
+
+void ChunkEngine::specPass() {
+    if (!settings_.speculative) return;
+    const auto recording = openRecording();
+    const std::uint64_t c = lastCutByte_;
+    if (!recording || recording->avail <= c) return;
+    const std::uint64_t avail = recording->avail;
+    const std::uint64_t pending = avail - c;
+    if (pending < kBytesPerSecond) return;
+
+    const int fd = recording->fd.get();
+    const std::uint64_t recentBytes = std::min(pending, kRecentBytes) & ~std::uint64_t{1};
+    const std::uint64_t overallBytes = std::min(pending, kOverallBytes) & ~std::uint64_t{1};
+    const double recent = rangeRMS(fd, recording->dataOffset, avail - recentBytes, avail);
+    const double overall = rangeRMS(fd, recording->dataOffset, avail - overallBytes, avail);
+    if (!(recent < std::max(overall * 0.25, 120.0))) {
+        specArmed_ = true; // speech goes on; the next pause may be decoded again
+        return;
+    }
+    if (!specArmed_) return; // this pause is decoded already
+    specArmed_ = false;
+
+    // Only what the speculative tail does not cover yet, up to the quietest moment of the
+    // pause, so that a word beginning right now falls wholly after it.
+    const bool extending = !specTexts_.empty() && specFrom_ == c;
+    const std::uint64_t from = extending ? specTo_ : c;
+    const std::uint64_t to =
+        quietestPoint(fd, recording->dataOffset, from, avail, recentBytes).value_or(avail);
+    if (to <= from) return;
+
+    double seconds = 0;
+    std::optional<std::string> text;
+    {
+        const RouteScope route(DecodeRoute::LocalOnly);
+        text = decode(*recording, from, to, "spec", seconds);
+    }
+    if (!text) return; // not used; the pause stays disarmed until speech resumes
+    if (!extending) {
+        dropSpeculative();
+        specFrom_ = c;
+    }
+    specTexts_.push_back(std::move(*text));
+    specTo_ = to;
+    specSeenTo_ = avail;
+    log("· tail pre-decoded during pause · " + wholeSeconds(to - from) + "s → " +
+        oneDecimal(seconds) + "s");
+    if (onSpecTranscript_) onSpecTranscript_(prospectiveText());
+}
+
+std::string ChunkEngine::prospectiveText() const {
+    std::vector<std::string> parts = texts_;
+    parts.insert(parts.end(), specTexts_.begin(), specTexts_.end());
+    return joinLines(parts);
+}
+
+std::optional<std::string> ChunkEngine::finishText() {
+    if (failed_ || (texts_.empty() && specTexts_.empty())) return std::nullopt;
+    const auto recording = openRecording();
+    if (!recording) return std::nullopt;
+    const std::uint64_t c = lastCutByte_;
+    const std::uint64_t avail = recording->avail;
+    std::vector<std::string> parts = texts_;
+    if (avail <= c + kNegligibleTailBytes) return joinLines(parts);
+
+    std::uint64_t from = c;
+    if (!specTexts_.empty() && specFrom_ == c && avail >= specSeenTo_) {
+        parts.insert(parts.end(), specTexts_.begin(), specTexts_.end());
+        if (avail - specSeenTo_ <= kSpecFreshBytes &&
+            rangeRMS(recording->fd.get(), recording->dataOffset, specTo_, avail) <
+                kSilentAfterSpecRms) {
+            log("⚡ tail was pre-decoded — zero decode wait at stop");
+            return joinLines(parts);
+        }
+        from = specTo_; // only the words said after it are left
+    }
+
+    double seconds = 0;
+    auto text = decode(*recording, from, avail, "tail", seconds);
+    if (!text) return std::nullopt;
+    log("· tail decoded · " + wholeSeconds(avail - from) + "s → " + oneDecimal(seconds) + "s (" +
+        std::to_string(chunkIndex_) + (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
+    parts.push_back(std::move(*text));
+    return joinLines(parts);
+}
+
+} // namespace vak

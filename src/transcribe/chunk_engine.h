@@ -1,0 +1,116 @@
+#pragma once
+
+#include "base/serial_queue.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vak {
+
+// What the chunk engine reads: CHUNK_SECONDS, SPECULATIVE and the scratch folder. Tests build
+// their own.
+struct ChunkSettings {
+    double chunkSeconds = 30;
+    bool speculative = true;
+    std::string scratchDir = "/tmp";
+    // Multiplies the timer periods (fast tests); decodes are not affected.
+    double timeScale = 1.0;
+
+    // Below 20 seconds rolling transcription is off.
+    bool enabled() const { return chunkSeconds >= 20; }
+
+    static ChunkSettings fromProcess();
+};
+
+// Transcribes a recording while it is still being made, so a long dictation pastes seconds
+// after the stop. Every CHUNK_SECONDS it cuts the finished audio at a pause and decodes that
+// chunk (preferring the cloud engine); every 2 seconds it looks for a pause at the end of the
+// recording and, once per pause, decodes the audio not yet covered (locally) — the speculative
+// tail. At stop, finish() joins the chunk texts, the speculative tail and a decode of whatever
+// came after it; when the pause lasted to the stop, no decode is left at all.
+//
+// The speculative tail ends in the middle of the pause it was decoded in, so the words after it
+// never straddle its end; each later pause extends it with only the new audio.
+//
+// All work runs on the serial queue "vak.chunks": cuts, speculative passes and finish never
+// overlap, and a finish queued behind a running decode waits for it. A chunk decode that fails
+// abandons the whole cache for good (finish then reports nothing and the caller decodes the
+// whole recording).
+class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
+  public:
+    // The decoder: (clip WAV, text output base) → transcript. By default runWhisper, which
+    // reads the process-wide decode route this engine switches around each decode.
+    using Transcribe =
+        std::function<std::optional<std::string>(const std::string& wav, const std::string& base)>;
+    using SpecListener = std::function<void(const std::string& prospectiveText)>;
+    using Completion = std::function<void(std::optional<std::string> text)>;
+
+    static std::shared_ptr<ChunkEngine> create(ChunkSettings settings);
+    static std::shared_ptr<ChunkEngine> create() { return create(ChunkSettings::fromProcess()); }
+    ChunkEngine(const ChunkEngine&) = delete;
+    ChunkEngine& operator=(const ChunkEngine&) = delete;
+
+    bool enabled() const { return settings_.enabled(); }
+
+    // Starts on the growing recording `wav` of session `session`; nothing unless enabled.
+    void start(const std::string& wav, int session);
+    // Stops the timers and calls `completion` exactly once, on the engine's queue, with the
+    // transcript, or with nothing when the caller must decode the whole recording itself.
+    void finish(Completion completion);
+    // Stops the timers; no completion.
+    void cancel();
+
+    void setTranscribe(Transcribe transcribe);
+    // Told the prospective full text (chunks and speculative tail, one per line) after each
+    // speculative decode; called on the engine's queue.
+    void setOnSpecTranscript(SpecListener listener);
+
+    // Synchronous forms for replaying a file: reset without timers, run one cut (only when
+    // enabled), run one speculative pass; each waits for its work.
+    void simStart(const std::string& wav, int session);
+    void simFire();
+    void simSpec();
+
+  private:
+    struct Recording;
+
+    explicit ChunkEngine(ChunkSettings settings);
+    void reset(const std::string& wav, int session);
+    void stopTimers();
+    std::optional<Recording> openRecording();
+    void cut();
+    void specPass();
+    std::optional<std::string> finishText();
+    std::optional<std::string> decode(const Recording& recording, std::uint64_t from,
+                                      std::uint64_t to, const std::string& name, double& seconds);
+    std::string prospectiveText() const;
+    void dropSpeculative();
+
+    const ChunkSettings settings_;
+    SerialQueue queue_{"vak.chunks"};
+    // Everything below is touched only on queue_.
+    TimerHandle timer_;
+    TimerHandle specTimer_;
+    int generation_ = 0;
+    std::string wavPath_;
+    int sessionN_ = 0;
+    std::optional<std::uint64_t> dataOffset_;
+    std::uint64_t lastCutByte_ = 0;
+    std::vector<std::string> texts_;
+    int chunkIndex_ = 0;
+    bool failed_ = false;
+    // The speculative tail: one text per pause, together covering [specFrom_, specTo_).
+    std::vector<std::string> specTexts_;
+    std::uint64_t specFrom_ = 0;
+    std::uint64_t specTo_ = 0;
+    std::uint64_t specSeenTo_ = 0; // how far the recording reached at the last speculative decode
+    bool specArmed_ = true;
+    SpecListener onSpecTranscript_;
+    Transcribe transcribe_;
+};
+
+} // namespace vak

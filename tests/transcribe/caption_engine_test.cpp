@@ -1,0 +1,278 @@
+#include "base/files.h"
+#include "chunk_replay.h"
+#include "support/speech_fakes.h"
+#include "support/temp_dir.h"
+#include "tone_words.h"
+#include "transcribe/caption_engine.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::writeFixture;
+
+// `count` different words from `first` on.
+std::vector<std::size_t> words(std::size_t first, std::size_t count) {
+    std::vector<std::size_t> list;
+    for (std::size_t i = 0; i < count; ++i)
+        list.push_back((first + i) % tone::vocabulary().size());
+    return list;
+}
+
+template <typename Done>
+bool waitFor(Done done, double seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The caption engine over a recording that grows as the test says, decoding with the fake
+// whisper-cli, which hears the tone words and keeps a copy of every clip.
+class CaptionEngineTest : public testing::Test {
+  protected:
+    CaptionEngineTest() {
+        std::filesystem::create_directories(work.file("scratch"));
+        writeFixture(work.file("caption.bin"), "model");
+        whisper.setControl("source=tones\nkeep_inputs=1");
+        settings.model = work.file("caption.bin");
+        settings.whisperCli = whisper.path();
+        settings.tmpWav = work.file("scratch/vak_caption_1.wav");
+        settings.tmpTxt = work.file("scratch/vak_caption_1");
+    }
+
+    std::shared_ptr<CaptionEngine> makeEngine() {
+        auto engine = CaptionEngine::create(settings);
+        engine->setDisplay([this](const std::string& caption) {
+            std::lock_guard lock(mutex);
+            shown.push_back(caption);
+        });
+        return engine;
+    }
+    void record(tone::Dictation spoken) {
+        recording.reset();
+        dictation = std::move(spoken);
+        recording =
+            std::make_unique<replay::GrowingRecording>(work.file("rec.wav"), dictation.samples());
+    }
+    std::vector<std::string> captions() const {
+        std::lock_guard lock(mutex);
+        return shown;
+    }
+    // Seconds of audio in each clip the decoder was given, in order.
+    std::vector<double> clips() const {
+        std::vector<double> seconds;
+        for (const auto& call : whisper.calls()) {
+            const auto size =
+                fileSize(whisper.dir() + "/input-" + std::to_string(call.pid) + "-0.wav");
+            seconds.push_back(size ? static_cast<double>(*size - 44) / 32000 : -1);
+        }
+        return seconds;
+    }
+    // What the decoder hears in [from, to) seconds of the recording, as a caption.
+    std::string heard(double from, double to) const {
+        const auto first = static_cast<std::size_t>(from * tone::kSampleRate);
+        const auto end = static_cast<std::size_t>(to * tone::kSampleRate);
+        return cleanCaptionText(
+            tone::transcriptOf(std::span(dictation.samples()).subspan(first, end - first)));
+    }
+    bool scratchIsEmpty() const { return std::filesystem::is_empty(work.file("scratch")); }
+
+    test::TempDir work;
+    test::FakeWhisper whisper;
+    CaptionSettings settings;
+    tone::Dictation dictation;
+    std::unique_ptr<replay::GrowingRecording> recording;
+    mutable std::mutex mutex;
+    std::vector<std::string> shown;
+};
+
+TEST(CaptionText, TagsAndSoundDescriptionsAreDropped) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[BLANK_AUDIO]\n", ""},
+        {" (wind blowing) hello \n there [MUSIC PLAYING]\n", "hello there"},
+        {"[Music] stays, only capitals are tags", "[Music] stays, only capitals are tags"},
+        {"one (two) three (four", "one three (four"},
+        {"  \t\n", ""},
+    };
+    for (const auto& [raw, expected] : cases)
+        EXPECT_EQ(cleanCaptionText(raw), expected) << raw;
+}
+
+TEST(CaptionWindow, IsSixToTenSeconds) {
+    const std::pair<double, double> cases[] = {{2, 6},   {3, 6},     {6, 6},  {7.5, 7.5},
+                                               {10, 10}, {10.5, 10}, {30, 10}};
+    for (const auto& [window, seconds] : cases)
+        EXPECT_EQ(captionWindowBytes(window), static_cast<std::uint64_t>(seconds * 32000))
+            << window;
+}
+
+TEST_F(CaptionEngineTest, NothingStartsWithoutLiveCaptionsOrTheModel) {
+    settings.timeScale = 0.05; // passes would come every 0.1 s
+    record(tone::makeDictation({}));
+    recording->growTo(10);
+    for (const bool modelThere : {true, false}) {
+        settings.liveCaptions = !modelThere;
+        if (!modelThere) removeFile(settings.model);
+        const auto engine = makeEngine();
+        EXPECT_EQ(engine->modelAvailable(), modelThere);
+        engine->start(recording->path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        engine->stop();
+    }
+    EXPECT_TRUE(whisper.calls().empty());
+    EXPECT_TRUE(captions().empty());
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(CaptionEngineTest, TheFirstSecondDecodesNothing) {
+    tone::Dictation spoken;
+    spoken.say(words(0, 6));
+    record(std::move(spoken));
+    const auto engine = makeEngine();
+    engine->simStart(recording->path());
+    for (const double t : {0.5, 1.0}) {
+        recording->growTo(t);
+        engine->simPass();
+    }
+    EXPECT_TRUE(whisper.calls().empty());
+    recording->growTo(1.5);
+    engine->simPass();
+    EXPECT_EQ(clips(), std::vector<double>{1.5});
+    EXPECT_EQ(captions(), std::vector<std::string>{heard(0, 1.5)});
+    EXPECT_TRUE(scratchIsEmpty()); // the clip and the decoder's text are gone
+}
+
+TEST_F(CaptionEngineTest, TheWindowDecidesWhenTextBeforeAPauseIsCommitted) {
+    // Twelve words, a pause from 4.5 s to 5.6 s, fourteen more words.
+    tone::Dictation spoken;
+    spoken.silence(0.3);
+    spoken.say(words(0, 12));
+    spoken.silence(1.0);
+    spoken.say(words(12, 14));
+    spoken.silence(0.5);
+    record(std::move(spoken));
+    const std::string firstPhrase = heard(0, 4.6);
+
+    // A 3-second setting still means a 6-second window: at 7.5 s the text before the pause is
+    // committed and the rest decoded as the live tail.
+    settings.windowSeconds = 3;
+    auto engine = makeEngine();
+    engine->simStart(recording->path());
+    recording->growTo(7.5);
+    engine->simPass();
+    auto seen = clips();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_GT(seen[0], 4.5);
+    EXPECT_LT(seen[0], 5.6);
+    EXPECT_NEAR(seen[0] + seen[1], 7.5, 1e-9);
+    EXPECT_EQ(captions().back().rfind(firstPhrase + " ", 0), 0u) << captions().back();
+
+    // A 30-second setting means 10 seconds: 7.5 s is decoded whole, 10.3 s commits.
+    settings.windowSeconds = 30;
+    engine = makeEngine();
+    engine->simStart(recording->path());
+    engine->simPass();
+    seen = clips();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NEAR(seen[2], 7.5, 1e-9);
+    recording->growTo(10.3);
+    engine->simPass();
+    seen = clips();
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_GT(seen[3], 4.5);
+    EXPECT_LT(seen[3], 5.6);
+    EXPECT_EQ(captions().back(), firstPhrase + " " + heard(seen[3], 10.3));
+}
+
+TEST_F(CaptionEngineTest, AMonologueIsForcedToCommitAllButItsLastTwoSeconds) {
+    settings.windowSeconds = 6;
+    tone::DictationPlan plan;
+    plan.seconds = 17;
+    plan.pauses = false;
+    record(tone::makeDictation(plan));
+    const auto engine = makeEngine();
+    engine->simStart(recording->path());
+    for (double t = 2; t <= 16; t += 2) {
+        recording->growTo(t);
+        engine->simPass();
+    }
+    // The whole growing tail up to 12 s; at 14 s a cut 2 s before the end; then only the new
+    // audio after the committed point.
+    EXPECT_EQ(clips(), (std::vector<double>{2, 4, 6, 8, 10, 12, 12, 2, 4}));
+    const std::string committed = heard(0, 12);
+    ASSERT_EQ(captions().size(), 8u);
+    EXPECT_EQ(captions()[6], committed + " " + heard(12, 14));
+    EXPECT_EQ(captions()[7], committed + " " + heard(12, 16));
+}
+
+TEST_F(CaptionEngineTest, ABlankAudioTagShowsNoCaption) {
+    whisper.setControl("keep_inputs=1");
+    whisper.setTranscript("[BLANK_AUDIO]\n");
+    settings.windowSeconds = 6;
+    tone::Dictation silence;
+    silence.silence(15);
+    record(std::move(silence));
+    const auto engine = makeEngine();
+    engine->simStart(recording->path());
+    for (double t = 2; t <= 14; t += 2) {
+        recording->growTo(t);
+        engine->simPass();
+    }
+    EXPECT_GE(whisper.calls().size(), 7u);
+    EXPECT_TRUE(captions().empty());
+}
+
+TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesPublishesNothing) {
+    settings.timeScale = 0.1; // a pass every 0.2 s, decoder limit 1 s
+    tone::Dictation spoken;
+    spoken.say(words(0, 8));
+    record(std::move(spoken));
+    recording->growTo(3);
+    const auto engine = makeEngine();
+
+    // Running on its timer, the engine shows captions…
+    engine->start(recording->path());
+    ASSERT_TRUE(waitFor([&] { return !captions().empty(); }));
+    engine->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto callsBefore = whisper.calls().size();
+    const auto captionsBefore = captions().size();
+
+    // …but not the one whose decode was running when it was stopped.
+    whisper.setControl("source=tones\nkeep_inputs=1\ndelay=0.4");
+    engine->start(recording->path());
+    ASSERT_TRUE(waitFor([&] { return whisper.calls().size() > callsBefore; }));
+    engine->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(captions().size(), captionsBefore);
+    EXPECT_EQ(whisper.calls().size(), callsBefore + 1); // and no pass after it
+}
+
+TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndThePassSkipped) {
+    settings.timeScale = 0.05; // limit max(4 × 2, 10) × 0.05 = 0.5 s, then 0.1 s grace
+    whisper.setControl("mode=hang");
+    record(tone::makeDictation({}));
+    recording->growTo(3);
+    const auto engine = makeEngine();
+    engine->simStart(recording->path());
+    const auto start = std::chrono::steady_clock::now();
+    engine->simPass();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(captions().empty());
+    ASSERT_EQ(whisper.calls().size(), 1u);
+    EXPECT_NE(::kill(whisper.calls()[0].pid, 0), 0);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+} // namespace
+} // namespace vak

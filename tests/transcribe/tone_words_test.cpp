@@ -1,0 +1,76 @@
+// The tone-word speech the engine tests rely on: if it misheard, their word-for-word checks
+// would prove nothing.
+#include "support/temp_dir.h"
+#include "tone_words.h"
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+std::vector<std::string> heardIn(const tone::Dictation& dictation, std::size_t first,
+                                 std::size_t end) {
+    return tone::hear(std::span(dictation.samples()).subspan(first, end - first));
+}
+
+TEST(ToneWords, EveryWordIsHeardAndACutThroughOneShowsOnBothSides) {
+    tone::Dictation all;
+    all.silence(0.2);
+    std::vector<std::size_t> indices(tone::vocabulary().size());
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        indices[i] = i;
+    all.say(indices);
+    const auto heard = tone::hear(all.samples());
+    ASSERT_EQ(heard.size(), indices.size());
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        EXPECT_EQ(heard[i], tone::vocabulary()[i]);
+
+    // A cut in the gap after word 3 leaves whole words; one through word 3 marks both halves.
+    const auto& word3 = all.words()[3];
+    const std::size_t gap = word3.endSample + 800;
+    EXPECT_EQ(heardIn(all, 0, gap).back(), tone::vocabulary()[3]);
+    EXPECT_EQ(heardIn(all, gap, all.samples().size()).front(), tone::vocabulary()[4]);
+    const std::size_t middle = (word3.firstSample + word3.endSample) / 2;
+    EXPECT_EQ(heardIn(all, 0, middle).back(), std::string(tone::vocabulary()[3]) + "~");
+    EXPECT_EQ(heardIn(all, middle, all.samples().size()).front(),
+              std::string(tone::vocabulary()[3]) + "~");
+    EXPECT_EQ(tone::transcriptOf(std::span(all.samples()).first(3000)), "[BLANK_AUDIO]\n");
+}
+
+TEST(ToneWords, DictationsAreRepeatableAndHaveNaturalPauses) {
+    tone::DictationPlan plan;
+    plan.seconds = 60;
+    plan.seed = 42;
+    const auto a = tone::makeDictation(plan);
+    EXPECT_EQ(a.samples(), tone::makeDictation(plan).samples());
+    EXPECT_GE(a.seconds(), 60.0);
+    EXPECT_EQ(tone::hear(a.samples()), tone::wordsOf(a.text()));
+    double longestPause = 0;
+    for (std::size_t i = 1; i < a.words().size(); ++i) {
+        EXPECT_NE(a.words()[i].word, a.words()[i - 1].word);
+        longestPause = std::max(longestPause, static_cast<double>(a.words()[i].firstSample -
+                                                                  a.words()[i - 1].endSample) /
+                                                  tone::kSampleRate);
+    }
+    EXPECT_GE(longestPause, 3.0);
+    plan.pauses = false;
+    const auto monologue = tone::makeDictation(plan);
+    for (std::size_t i = 1; i < monologue.words().size(); ++i)
+        EXPECT_LT(monologue.words()[i].firstSample - monologue.words()[i - 1].endSample, 2000u);
+}
+
+TEST(ToneWords, FilesAndFormattedTextReadBack) {
+    test::TempDir dir;
+    tone::Dictation spoken;
+    spoken.say(std::vector<std::size_t>{5, 9});
+    test::writeFixture(dir.file("a.wav"), spoken.wavBytes());
+    EXPECT_EQ(tone::readWavSamples(dir.file("a.wav")), spoken.samples());
+    test::writeFixture(dir.file("b.wav"), "not a wav file at all, just text");
+    EXPECT_EQ(tone::readWavSamples(dir.file("b.wav")), std::nullopt);
+    EXPECT_EQ(tone::readWavSamples(dir.file("none.wav")), std::nullopt);
+    EXPECT_EQ(tone::wordsOf("[BLANK_AUDIO]\nApple river.\nStone~, garden"),
+              (std::vector<std::string>{"apple", "river", "stone~", "garden"}));
+}
+
+} // namespace
+} // namespace vak
