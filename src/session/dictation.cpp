@@ -80,11 +80,11 @@ DictationServices DictationServices::fromProcess() {
     };
     services.format = [](std::string_view raw) { return formatTranscript(raw); };
     services.commandEdit = [](std::string_view selection, std::string_view instruction) {
-        return commandEdit(selection, instruction, localCommandEdit);
+        return vak::commandEdit(selection, instruction, localCommandEdit);
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
     services.logTranscript = [](std::string_view text, std::string_view tag) {
-        logTranscript(text, tag);
+        vak::logTranscript(text, tag);
     };
     return services;
 }
