@@ -22,8 +22,10 @@ DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
-# xdg-utils opens files with the desktop's default application.
-DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils)
+# xdg-utils opens files with the desktop's default application. The interface's texts need a
+# font with its symbols (DejaVu) and one with its emoji (🎙 🎛).
+DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dejavu-core
+             fonts-noto-color-emoji)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio

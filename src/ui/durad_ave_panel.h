@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QTimer>
+#include <memory>
+#include <string>
+
+class QLabel;
+
+namespace vak {
+
+class FloatingPanel;
+
+// The live producer session's floating panel: the newest lines of the conversation files
+// (inbox and outbox) since the session began, refreshed every 0.8 s while shown.
+class DuradAvePanel {
+  public:
+    // The conversation files; the producer folder's inbox and outbox by default.
+    DuradAvePanel();
+    DuradAvePanel(std::string inboxPath, std::string outboxPath);
+    ~DuradAvePanel();
+    DuradAvePanel(const DuradAvePanel&) = delete;
+    DuradAvePanel& operator=(const DuradAvePanel&) = delete;
+
+    // Both take effect on the main queue, whichever thread calls them.
+    void show();
+    void hide();
+    // Reads the files again.
+    void refresh();
+
+    bool isVisible() const;
+    std::string bodyText() const;
+    FloatingPanel* panel() const { return panel_.get(); }
+
+  private:
+    void build();
+    void showNow();
+    void hideNow();
+
+    std::string inboxPath_;
+    std::string outboxPath_;
+    std::unique_ptr<FloatingPanel> panel_;
+    QLabel* body_ = nullptr;
+    std::string bodyText_;
+    QTimer timer_;
+    double sessionStartTs_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace vak

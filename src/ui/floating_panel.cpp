@@ -1,0 +1,72 @@
+#include "ui/floating_panel.h"
+
+#include "ui/pill_layout.h"
+#include "ui/x11_window_hints.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+namespace vak {
+
+FloatingPanel::FloatingPanel(QSize size, Look look)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus),
+      look_(look) {
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    setFocusPolicy(Qt::NoFocus);
+    resize(size);
+}
+
+void FloatingPanel::orderFront() {
+    markFloatingPanel(this);
+    clipCorners();
+    show();
+    raise();
+}
+
+void FloatingPanel::orderOut() {
+    hide();
+}
+
+void FloatingPanel::placeAtBottomCentre(int margin) {
+    const QScreen* screen = screenUnderPointer();
+    if (screen == nullptr) return;
+    move(pill::bottomCentre(screen->availableGeometry(), size(), margin));
+}
+
+void FloatingPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double inset = look_.borderWidth / 2;
+    const QRectF frame = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
+    painter.setPen(look_.borderWidth > 0 ? QPen(look_.border, look_.borderWidth) : Qt::NoPen);
+    painter.setBrush(look_.background);
+    painter.drawRoundedRect(frame, look_.radius, look_.radius);
+}
+
+void FloatingPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!mask().isEmpty()) clipCorners();
+}
+
+void FloatingPanel::clipCorners() {
+    if (compositingActive()) {
+        clearMask();
+        return;
+    }
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), look_.radius, look_.radius);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+QScreen* screenUnderPointer() {
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace vak

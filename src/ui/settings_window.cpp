@@ -1,0 +1,344 @@
+#include "ui/settings_window.h"
+
+#include "app/config.h"
+#include "app/log.h"
+#include "app/process_values.h"
+#include "audio/input_devices.h"
+#include "base/files.h"
+#include "base/main_queue.h"
+#include "platform/file_opener.h"
+#include "platform/service_control.h"
+#include "rewrite/deliver_mode.h"
+#include "session/session_ui.h"
+#include "session/trigger_keys.h"
+#include "ui/pill_layout.h"
+#include "ui/ui_controller.h"
+#include "ui/ui_style.h"
+#include "ui/ui_texts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#ifdef __linux__
+#include "platform/linux/key_translation.h"
+#endif
+
+namespace vak {
+
+namespace {
+
+constexpr int kWidth = 520;
+constexpr int kHeight = 470;
+constexpr double kRestartDelaySeconds = 0.6;
+
+QRect at(double x, double y, double w, double h) {
+    return ui::whole(pill::fromBottomLeft(QRectF(x, y, w, h), kHeight));
+}
+
+// The trigger-key code of a modifier key, by its keysym; nothing for any other key.
+std::optional<std::uint16_t> triggerCodeFor(std::uint32_t keysym) {
+#ifdef __linux__
+    const auto modifier = modifierForKeysym(keysym);
+    if (!modifier) return std::nullopt;
+    for (const TriggerKey& key : TRIGGER_KEYS) {
+        if (key.code == modifier->code) return key.code;
+    }
+#else
+    (void)keysym;
+#endif
+    return std::nullopt;
+}
+
+// The window, telling its owner when it closes.
+class Window final : public QWidget {
+  public:
+    explicit Window(std::function<void()> onClose) : onClose_(std::move(onClose)) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        QWidget::closeEvent(event);
+        if (onClose_) onClose_();
+    }
+
+  private:
+    std::function<void()> onClose_;
+};
+
+// Watches the application's key presses while the trigger key is being chosen; every event goes
+// on to its receiver unchanged.
+class HotkeyCapture final : public QObject {
+  public:
+    explicit HotkeyCapture(std::function<void(std::uint32_t)> onPress)
+        : onPress_(std::move(onPress)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat()) {
+                // Whatever the handler does (it may remove this monitor), the event goes on.
+                const auto onPress = onPress_;
+                onPress(key->nativeVirtualKey());
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void(std::uint32_t)> onPress_;
+};
+
+QPushButton* pushButton(QWidget* parent, std::string_view title, QRect frame) {
+    auto* button = new QPushButton(ui::qstr(title), parent);
+    button->setGeometry(frame);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(UIController& ui) : ui_(ui) {}
+
+SettingsWindow::~SettingsWindow() {
+    *alive_ = false;
+    stopListening();
+}
+
+const std::vector<std::pair<std::string, std::string>>& SettingsWindow::languages() {
+    static const std::vector<std::pair<std::string, std::string>> list = {
+        {"English", "en"},    {"Detect automatically", "auto"},
+        {"Spanish", "es"},    {"French", "fr"},
+        {"German", "de"},     {"Italian", "it"},
+        {"Portuguese", "pt"}, {"Dutch", "nl"},
+        {"Polish", "pl"},     {"Hindi", "hi"},
+        {"Japanese", "ja"},   {"Korean", "ko"},
+        {"Chinese", "zh"}};
+    return list;
+}
+
+void SettingsWindow::build() {
+    window_ = std::make_unique<Window>([this] { windowWillClose(); });
+    window_->setWindowTitle(ui::qstr(ui_text::SETTINGS_WINDOW_TITLE));
+    window_->resize(kWidth, kHeight);
+    auto* scroll = new QScrollArea(window_.get());
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    auto* content = new QWidget;
+    content->setFixedSize(kWidth, kHeight);
+
+    const QColor text = content->palette().color(QPalette::WindowText);
+    ui::label(content, ui::qstr(ui_text::SETTINGS_HEADING), ui::font(20, QFont::Bold), text,
+              at(24, 410, 300, 26));
+    const QFont sectionFont = ui::font(13, QFont::DemiBold);
+    for (const auto& [title, y] :
+         {std::pair<std::string_view, double>{ui_text::HOTKEY_SECTION, 294},
+          {ui_text::MIC_SECTION, 222},
+          {ui_text::LANGUAGE_SECTION, 150}}) {
+        const int fitting = QFontMetrics(sectionFont).horizontalAdvance(ui::qstr(title));
+        ui::label(content, ui::qstr(title), sectionFont, text,
+                  at(24, y, std::clamp(fitting + 4, 200, 460), 18));
+    }
+
+    hotkeyButton_ = pushButton(content, "", at(24, 266, 220, 26));
+    QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
+    QColor hintColour = text;
+    hintColour.setAlphaF(0.45f);
+    ui::label(content, ui::qstr(ui_text::HOTKEY_HINT), ui::font(11), hintColour,
+              at(252, 270, 250, 18));
+
+    micPopup_ = new QComboBox(content);
+    micPopup_->setGeometry(at(24, 194, 472, 26));
+
+    languagePopup_ = new QComboBox(content);
+    languagePopup_->setGeometry(at(24, 122, 220, 26));
+    for (const auto& [name, code] : languages())
+        languagePopup_->addItem(ui::qstr(name), ui::qstr(code));
+
+    whisperToggle_ = new QCheckBox(ui::qstr(ui_text::WHISPER_TOGGLE), content);
+    whisperToggle_->setGeometry(at(24, 82, 472, 20));
+
+    QObject::connect(pushButton(content, ui_text::ADVANCED_BUTTON, at(24, 36, 170, 26)),
+                     &QPushButton::clicked, content, [this] { openAdvanced(); });
+    QObject::connect(pushButton(content, ui_text::DICTIONARY_BUTTON, at(204, 36, 170, 26)),
+                     &QPushButton::clicked, content, [this] { openDictionary(); });
+    QPushButton* save = pushButton(content, ui_text::SAVE_BUTTON, at(396, 36, 100, 28));
+    QObject::connect(save, &QPushButton::clicked, content, [this] { saveClicked(); });
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        new QShortcut(QKeySequence(key), window_.get(), [this] { saveClicked(); });
+    }
+
+    // Between the check box and the buttons, so the message never covers them.
+    QColor statusColour = text;
+    statusColour.setAlphaF(0.7f);
+    statusLabel_ = ui::label(content, {}, ui::font(11), statusColour, at(24, 63, 472, 18));
+
+    styleField_ = new QLineEdit(content);
+    styleField_->hide();
+    modePopup_ = new QComboBox(content);
+    modePopup_->hide();
+    for (const char* title :
+         {"Summarize for an AI tool", "Clean it up professionally", "Leave my words alone",
+          "Write a brief for a coding agent", "Fill in the detail (AI Extend)"}) {
+        modePopup_->addItem(QString::fromUtf8(title));
+    }
+
+    scroll->setWidget(content);
+}
+
+void SettingsWindow::fillMicrophones() {
+    micPopup_->clear();
+    micPopup_->addItem(ui::qstr(ui_text::BUILT_IN_MIC));
+    for (const InputDevice& device : allInputDevices()) {
+        if (!device.builtIn) micPopup_->addItem(ui::qstr(device.name));
+    }
+}
+
+void SettingsWindow::show() {
+    if (!window_) build();
+    const Config& config = ui_.config();
+    pendingHotkey_ = config.hotkey;
+    styleField_->setText(ui::qstr(config.style));
+    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(pendingHotkey_)));
+    whisperToggle_->setChecked(config.whisperMode);
+
+    loadedDefaultMode_ = config.defaultMode;
+    const auto mode = std::find(SETTINGS_MODES.begin(), SETTINGS_MODES.end(), config.defaultMode);
+    modePopup_->setCurrentIndex(
+        mode == SETTINGS_MODES.end() ? 0 : static_cast<int>(mode - SETTINGS_MODES.begin()));
+
+    int language = languagePopup_->findData(ui::qstr(config.language));
+    if (language < 0 && !config.language.empty()) {
+        // A code the list does not name stays what it is rather than turning into another.
+        languagePopup_->addItem(ui::qstr(config.language), ui::qstr(config.language));
+        language = languagePopup_->count() - 1;
+    }
+    if (language >= 0) languagePopup_->setCurrentIndex(language);
+
+    fillMicrophones();
+    int mic = 0;
+    if (config.inputDevice != "builtin") {
+        mic = std::max(micPopup_->findText(ui::qstr(config.inputDevice), Qt::MatchExactly), 0);
+    }
+    micPopup_->setCurrentIndex(mic);
+    statusLabel_->clear();
+
+    SessionControl* session = ui_.session();
+    if (session && session->isRecording() && !session->isCapturePaused()) {
+        session->pauseCapture();
+        ui_.showPaused(true, ui_text::PAUSED_FOR_SETTINGS);
+        log("· recording paused while settings are open");
+    }
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void SettingsWindow::hotkeyClicked() {
+    if (!hotkeyArmed_) {
+        hotkeyArmed_ = true;
+        hotkeyButton_->setText(ui::qstr(ui_text::HOTKEY_ARMED));
+        return;
+    }
+    hotkeyButton_->setText(ui::qstr(ui_text::HOTKEY_LISTENING));
+    if (captureMonitor_) return;
+    captureMonitor_ = std::make_unique<HotkeyCapture>(
+        [alive = std::weak_ptr<bool>(alive_), this](std::uint32_t keysym) {
+            if (auto held = alive.lock(); held && *held) keyPressed(keysym);
+        });
+    QCoreApplication::instance()->installEventFilter(captureMonitor_.get());
+}
+
+bool SettingsWindow::keyPressed(std::uint32_t keysym) {
+    if (!captureMonitor_) return false;
+    const auto code = triggerCodeFor(keysym);
+    if (!code) return false; // letters and other keys leave it listening
+    pendingHotkey_ = *code;
+    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(*code)));
+    hotkeyArmed_ = false;
+    // Removed once the key event has been passed on.
+    QObject* monitor = captureMonitor_.release();
+    QCoreApplication::instance()->removeEventFilter(monitor);
+    monitor->deleteLater();
+    return true;
+}
+
+void SettingsWindow::stopListening() {
+    if (!captureMonitor_) return;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(captureMonitor_.get());
+    captureMonitor_.reset();
+}
+
+void SettingsWindow::saveClicked() {
+    if (!window_) return;
+    writeConfigValue("STYLE", ui::str(styleField_->text()));
+    writeConfigValue("HOTKEY", std::to_string(pendingHotkey_));
+    writeConfigValue("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
+    // The default mode is not in the window; one the list cannot show (such as "ask") is
+    // written back as it was instead of turning into the list's first entry.
+    const int modeIndex =
+        std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(SETTINGS_MODES.size()) - 1);
+    const bool listed = std::find(SETTINGS_MODES.begin(), SETTINGS_MODES.end(),
+                                  loadedDefaultMode_) != SETTINGS_MODES.end();
+    writeConfigValue("DEFAULT_MODE", listed || modeIndex != 0
+                                         ? SETTINGS_MODES[static_cast<std::size_t>(modeIndex)]
+                                         : std::string_view(loadedDefaultMode_));
+    writeConfigValue("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
+    writeConfigValue("INPUT_DEVICE", micPopup_->currentIndex() <= 0
+                                         ? "builtin"
+                                         : ui::str(micPopup_->currentText()));
+    statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
+    log("· settings saved from the settings window");
+
+    mainQueue().after(kRestartDelaySeconds, [alive = std::weak_ptr<bool>(alive_), this] {
+        if (serviceControl()->restartService()) return;
+        log("⚠️ could not restart — the new settings apply at the next start");
+        if (auto held = alive.lock(); held && *held && statusLabel_ != nullptr) {
+            statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
+        }
+    });
+}
+
+void SettingsWindow::openAdvanced() {
+    fileOpener()->open(processValues().CONFIG_PATH);
+}
+
+void SettingsWindow::openDictionary() {
+    const std::string& path = processValues().LEARNED_PATH;
+    if (!pathExists(path)) writeFileAtomic(path, ui_text::DICTIONARY_HEADER, 0600);
+    fileOpener()->open(path);
+}
+
+void SettingsWindow::windowWillClose() {
+    stopListening();
+    hotkeyArmed_ = false;
+    SessionControl* session = ui_.session();
+    if (session && session->isCapturePaused()) {
+        session->resumeCapture();
+        ui_.showPaused(false, {});
+        log("· recording resumed after settings closed");
+    }
+}
+
+} // namespace vak

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QObject;
+class QPushButton;
+class QWidget;
+
+namespace vak {
+
+class UIController;
+
+// The small preferences window: trigger key, microphone, language and whisper mode, with buttons
+// that open the configuration file and the learned-words file. Save writes the values into the
+// configuration file and restarts the program, which reads its configuration only at start. A
+// recording running while the window is open is paused. Built on first show; main thread.
+class SettingsWindow {
+  public:
+    explicit SettingsWindow(UIController& ui);
+    ~SettingsWindow();
+    SettingsWindow(const SettingsWindow&) = delete;
+    SettingsWindow& operator=(const SettingsWindow&) = delete;
+
+    // The languages offered: display name and code.
+    static const std::vector<std::pair<std::string, std::string>>& languages();
+
+    void show();
+    void hotkeyClicked();
+    void saveClicked();
+    void openAdvanced();
+    void openDictionary();
+    // The window is closing: stops listening for a key and resumes a paused recording.
+    void windowWillClose();
+
+    // A key pressed while listening for the trigger key, by its X keysym (the key monitor of
+    // the window calls it). True when it became the new trigger key.
+    bool keyPressed(std::uint32_t keysym);
+
+    bool isListening() const { return captureMonitor_ != nullptr; }
+    bool hotkeyArmed() const { return hotkeyArmed_; }
+    std::uint16_t pendingHotkey() const { return pendingHotkey_; }
+    QWidget* window() const { return window_.get(); }
+    QPushButton* hotkeyButton() const { return hotkeyButton_; }
+    QComboBox* micPopup() const { return micPopup_; }
+    QComboBox* languagePopup() const { return languagePopup_; }
+    QCheckBox* whisperToggle() const { return whisperToggle_; }
+    QLabel* statusLabel() const { return statusLabel_; }
+
+  private:
+    void build();
+    void fillMicrophones();
+    void stopListening();
+
+    UIController& ui_;
+    std::unique_ptr<QWidget> window_;
+    QPushButton* hotkeyButton_ = nullptr;
+    QComboBox* micPopup_ = nullptr;
+    QComboBox* languagePopup_ = nullptr;
+    QCheckBox* whisperToggle_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    // Filled and read by Save but not shown: the house style and the default mode are edited in
+    // the configuration file ("Advanced settings…").
+    QLineEdit* styleField_ = nullptr;
+    QComboBox* modePopup_ = nullptr;
+    std::string loadedDefaultMode_;
+
+    bool hotkeyArmed_ = false;
+    std::uint16_t pendingHotkey_ = 54;
+    std::unique_ptr<QObject> captureMonitor_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace vak

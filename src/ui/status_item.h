@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
+// time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
+// dictation, cancels, opens the settings and the log, and quits.
+class StatusItem {
+  public:
+    struct Actions {
+        std::function<void()> toggle;
+        std::function<void()> cancel;
+        std::function<void()> settings;
+        std::function<void()> openLog;
+        std::function<void()> quit;
+    };
+
+    explicit StatusItem(Actions actions);
+    StatusItem(const StatusItem&) = delete;
+    StatusItem& operator=(const StatusItem&) = delete;
+
+    // Shows the tray icon where the desktop has a tray; false when it has none.
+    bool show();
+
+    void setTitle(std::string_view title);
+    const std::string& title() const { return title_; }
+    void setToggleTitle(std::string_view title);
+
+    QMenu& menu() { return menu_; }
+    QAction* toggleItem() { return toggle_; }
+
+  private:
+    QMenu menu_;
+    QSystemTrayIcon tray_;
+    QAction* toggle_ = nullptr;
+    std::string title_;
+    int iconKind_ = -1;
+};
+
+} // namespace vak

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vak::ui_text {
+
+// The words the interface shows. Where a text points at a key or a place that only exists on a
+// Mac, the Linux build names the key the user actually presses there (the trigger codes keep
+// their meaning: 54 is Right Super on Linux, Right Command on macOS).
+
+#ifdef __APPLE__
+inline constexpr std::string_view TRIGGER_SHORT = "Right ⌘";
+inline constexpr std::string_view TRIGGER_LONG = "Right Command";
+inline constexpr std::string_view PRODUCER_SHORT = "Left ⌘";
+inline constexpr std::string_view THIS_COMPUTER = "your Mac";
+#else
+inline constexpr std::string_view TRIGGER_SHORT = "Right Super";
+inline constexpr std::string_view TRIGGER_LONG = "Right Super";
+inline constexpr std::string_view PRODUCER_SHORT = "Left Super";
+inline constexpr std::string_view THIS_COMPUTER = "your computer";
+#endif
+
+// The name of a trigger key (a code of TRIGGER_KEYS) as this platform's keyboard labels it:
+// "Right Command" is "Right Super" and "Left Option" is "Left Alt" on Linux.
+std::string triggerKeyName(std::uint16_t code);
+
+// Status menu.
+std::string startTitle(); // "Start Dictation (Right ⌘)"
+std::string stopTitle();  // "Stop & Transcribe (Right ⌘)"
+inline constexpr std::string_view CANCEL_TITLE = "Cancel Recording (discard)";
+inline constexpr std::string_view SETTINGS_TITLE = "Settings…";
+inline constexpr std::string_view LOG_TITLE = "Open Log";
+inline constexpr std::string_view QUIT_TITLE = "Quit vak-dictate";
+
+// Status titles.
+inline constexpr std::string_view IDLE_STATUS = "🎙";
+inline constexpr std::string_view BUSY_STATUS = "⏳";
+inline constexpr std::string_view RECORDING_STATUS = "🔴 "; // followed by the elapsed time
+inline constexpr std::string_view PAUSED_STATUS = "⏸";
+
+// Recording pill.
+inline constexpr std::string_view LISTENING = "Listening…";
+inline constexpr std::string_view RECORDING = "Recording.";
+inline constexpr std::string_view DONE_TITLE = "✓  Done";
+std::string doneTooltip();
+inline constexpr std::string_view CANCEL_BUTTON = "✕";
+inline constexpr std::string_view CANCEL_TOOLTIP =
+    "Throw this recording away. Always works, even when Escape does not.";
+inline constexpr std::string_view MODE_PREFIX = "◈  ";
+inline constexpr std::string_view MODE_BUTTON = "Mode";
+inline constexpr std::string_view MODE_TOOLTIP = "How this dictation gets written.";
+inline constexpr std::string_view SETTINGS_BUTTON = "⚙";
+inline constexpr std::string_view SETTINGS_TOOLTIP =
+    "Settings. Your recording pauses while this is open and picks up again when you close it.";
+std::string hint(); // "Tap Right ⌘ to finish, or press Done"
+inline constexpr std::string_view PAUSED_FOR_SETTINGS = "Paused while settings are open.";
+inline constexpr std::string_view PAUSED_FOR_MODE_MENU = "Paused while you pick a mode.";
+inline constexpr std::string_view PAUSED_FOR_EXPLAINER = "Paused while you read about the modes.";
+
+// Mode menu.
+inline constexpr std::string_view ASK_ITEM = "Ask me after I stop";
+inline constexpr std::string_view MODE_INFO_ITEM = "ⓘ What does each mode do?";
+
+// Mode explainer.
+inline constexpr std::string_view EXPLAINER_TITLE = "What each mode does";
+inline constexpr std::string_view EXPLAINER_ASK_TITLE = "Ask (nothing picked)";
+inline constexpr std::string_view EXPLAINER_DONE = "Done";
+
+// Choice panel.
+inline constexpr std::string_view SUMMARIZE_BUTTON = "Summarize";
+inline constexpr std::string_view PROFESSIONAL_BUTTON = "Professional";
+inline constexpr std::string_view KEEP_BUTTON = "Keep the Same";
+
+// First-run note.
+inline constexpr std::string_view FIRST_RUN_MESSAGE = "That is the whole thing";
+inline constexpr std::string_view FIRST_RUN_BUTTON = "Got it";
+std::string firstRunText();
+
+// Producer panel.
+std::string producerTitle(); // "🎛 DURAD AVE — live session · tap Left ⌘ to end"
+
+// Settings window.
+inline constexpr std::string_view SETTINGS_WINDOW_TITLE = "Brindle Settings";
+inline constexpr std::string_view SETTINGS_HEADING = "Brindle";
+inline constexpr std::string_view HOTKEY_SECTION = "Key that starts and stops dictation";
+inline constexpr std::string_view MIC_SECTION = "Microphone";
+inline constexpr std::string_view LANGUAGE_SECTION = "Language";
+inline constexpr std::string_view HOTKEY_HINT = "Click twice, then press the key you want.";
+inline constexpr std::string_view HOTKEY_ARMED = "Click once more to change";
+inline constexpr std::string_view HOTKEY_LISTENING = "Press any modifier key now";
+inline constexpr std::string_view BUILT_IN_MIC = "Built in microphone";
+inline constexpr std::string_view WHISPER_TOGGLE = "Whisper mode, for dictating quietly in public";
+inline constexpr std::string_view ADVANCED_BUTTON = "Advanced settings…";
+inline constexpr std::string_view DICTIONARY_BUTTON = "Words it gets wrong";
+inline constexpr std::string_view SAVE_BUTTON = "Save";
+inline constexpr std::string_view SAVED_STATUS = "Saved. Restarting Brindle.";
+inline constexpr std::string_view RESTART_FAILED_STATUS = "Saved. Restart Brindle to apply.";
+inline constexpr std::string_view DICTIONARY_HEADER =
+    "# One per line. Write Canonical|misheard,variants to fix a word.\n";
+
+} // namespace vak::ui_text

@@ -1,0 +1,531 @@
+// The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
+// they write and what they ask of the session.
+#include "app/process_values.h"
+#include "base/files.h"
+#include "platform/fake/fake_audio_backend.h"
+#include "platform/fake/fake_desktop.h"
+#include "producer/producer_link.h"
+#include "session/mode_memory.h"
+#include "support/log_capture.h"
+#include "support/manual_main_queue.h"
+#include "support/temp_dir.h"
+#include "ui/choice_panel.h"
+#include "ui/click_through_button.h"
+#include "ui/demos.h"
+#include "ui/durad_ave_panel.h"
+#include "ui/first_run_note.h"
+#include "ui/floating_panel.h"
+#include "ui/mode_info_panel.h"
+#include "ui/pill_layout.h"
+#include "ui/pill_panel.h"
+#include "ui/resize_edge_view.h"
+#include "ui/settings_window.h"
+#include "ui/status_item.h"
+#include "ui/ui_controller.h"
+#include "ui/waveform_view.h"
+#include "ui_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <algorithm>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::FakeSession;
+using test::LogCapture;
+using test::readFixture;
+using test::writeFixture;
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+struct Desktop {
+    std::shared_ptr<FakeFrontmostApp> frontmost = std::make_shared<FakeFrontmostApp>();
+    std::shared_ptr<FakeServiceControl> service = std::make_shared<FakeServiceControl>();
+    std::shared_ptr<FakeFileOpener> opener = std::make_shared<FakeFileOpener>();
+    std::shared_ptr<FakeAudioBackend> audio = std::make_shared<FakeAudioBackend>();
+};
+
+class Interface : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        test::application("vak_ui_widget_tests");
+        installMainQueue(&queue);
+        desktop.frontmost->id = "org.example.mail";
+        installFrontmostApp(desktop.frontmost);
+        installServiceControl(desktop.service);
+        installFileOpener(desktop.opener);
+        desktop.audio->setDevices({AudioDeviceInfo{1, "pci-0", "Laptop Mic", true, 1},
+                                   AudioDeviceInfo{2, "usb-1", "Webcam Mic", false, 1}});
+        installAudioBackend(desktop.audio);
+        // Every test starts from the default configuration file and no mode picks.
+        writeFixture(processValues().CONFIG_PATH, defaultConfigText(processValues().HOME));
+        removeFile(modeUsagePath());
+        config = Config::defaults(processValues().HOME);
+    }
+    void TearDown() override {
+        if (auto open = ChoicePanel::current()) open->resolve("keep");
+        installMainQueue(nullptr);
+    }
+
+    std::unique_ptr<UIController> controller() {
+        return std::make_unique<UIController>(
+            &session, UIController::Options{config, [this] { return clock; },
+                                            [this](int code) { exitCode = code; }});
+    }
+    std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
+
+    test::ManualMainQueue queue;
+    Desktop desktop;
+    FakeSession session;
+    LogCapture logs;
+    Config config;
+    double clock = 100;
+    std::optional<int> exitCode;
+};
+
+// ---- The pill and the status item
+
+TEST_F(Interface, ElapsedTimeLeavesOutAPauseAndTheStatusTitleFollowsTheState) {
+    auto ui = controller();
+    ui->setup();
+    EXPECT_EQ(ui->statusTitle(), "🎙");
+    ui->setBusy(1);
+    EXPECT_EQ(ui->statusTitle(), "⏳");
+    ui->setBusy(-3);
+    EXPECT_EQ(ui->statusTitle(), "🎙");
+    ui->setBusy(1); // the count stopped at zero
+    EXPECT_EQ(ui->statusTitle(), "⏳");
+
+    session.recording = true;
+    ui->recordingStarted();
+    EXPECT_TRUE(ui->panel()->isVisible());
+    EXPECT_TRUE(ui->waveform()->isRunning());
+    EXPECT_EQ(ui->statusTitle(), "🔴 0:00");
+    EXPECT_EQ(ui->toggleTitle(), "Stop & Transcribe (Right Super)");
+    EXPECT_EQ(ui->captionText(), "Recording."); // no caption model here
+    clock += 185;
+    ui->tick();
+    EXPECT_EQ(ui->elapsedText(), "3:05");
+    EXPECT_EQ(ui->statusTitle(), "🔴 3:05");
+
+    ui->showPaused(true, "Paused while settings are open.");
+    EXPECT_EQ(ui->statusTitle(), "⏸");
+    EXPECT_EQ(ui->captionText(), "Paused while settings are open.");
+    EXPECT_FALSE(ui->waveform()->isRunning());
+    clock += 10;
+    ui->tick();
+    EXPECT_EQ(ui->elapsedText(), "3:05");
+    EXPECT_EQ(ui->statusTitle(), "⏸");
+    ui->showPaused(false);
+    EXPECT_EQ(ui->elapsedText(), "3:05");
+    EXPECT_EQ(ui->captionText(), "Listening…");
+    EXPECT_TRUE(ui->waveform()->isRunning());
+    clock += 1;
+    ui->tick();
+    EXPECT_EQ(ui->elapsedText(), "3:06");
+    EXPECT_EQ(ui->statusTitle(), "🔴 3:06");
+
+    session.recording = false;
+    ui->recordingStopped();
+    EXPECT_FALSE(ui->panel()->isVisible());
+    EXPECT_EQ(ui->statusTitle(), "⏳"); // one job still running
+    ui->setBusy(-1);
+    EXPECT_EQ(ui->statusTitle(), "🎙");
+    EXPECT_EQ(ui->toggleTitle(), "Start Dictation (Right Super)");
+
+    // With a caption model the pill says it listens; long captions keep their newest part.
+    test::TempDir models;
+    writeFixture(models.file("caption.bin"), "model");
+    config.captionModel = models.file("caption.bin");
+    auto captioned = controller();
+    captioned->recordingStarted();
+    EXPECT_EQ(captioned->captionText(), "Listening…");
+    captioned->setCaption(std::string(1100, 'a') + std::string(300, 'b'));
+    EXPECT_EQ(captioned->captionText(), std::string(900, 'a') + std::string(300, 'b'));
+    captioned->setLevel(2.5f);
+    EXPECT_EQ(captioned->waveform()->model().held(), 1.0f);
+}
+
+TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsAsk) {
+    auto ui = controller();
+    ui->setup();
+    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Mode");
+    ui->hudModeChosen("Normal");
+    EXPECT_NE(configText().find("\nSELECTED_MODE=normal"), std::string::npos);
+    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n");
+    EXPECT_EQ(ui->selectedMode(), DeliverMode::raw);
+    EXPECT_TRUE(ui->modePickedThisRecording());
+    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Normal");
+    EXPECT_TRUE(contains(logs.messages(), "· HUD mode: Normal (remembered)"));
+
+    ui->hudModeChosen("Ask");
+    EXPECT_NE(configText().find("\nSELECTED_MODE=ask"), std::string::npos);
+    EXPECT_EQ(configText().find("SELECTED_MODE=normal"), std::string::npos);
+    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n"); // nothing recorded
+    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Mode");
+    ui->hudModeChosen("Fancy");
+    EXPECT_EQ(ui->selectedMode(), DeliverMode::ask);
+
+    // A new recording starts unpicked; the mode itself comes back at the next start.
+    ui->recordingStarted();
+    EXPECT_FALSE(ui->modePickedThisRecording());
+    config.selectedMode = "professional";
+    auto restarted = controller();
+    restarted->setup();
+    EXPECT_EQ(restarted->selectedMode(), DeliverMode::professional);
+    EXPECT_EQ(restarted->modeButton()->text().toStdString(), "◈  Professional");
+    EXPECT_TRUE(contains(logs.messages(), "· mode restored: Professional"));
+}
+
+TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone) {
+    auto ui = controller();
+    session.recording = true;
+    ui->recordingStarted();
+    ui->hudPickMode();
+    EXPECT_TRUE(session.paused);
+    EXPECT_EQ(ui->captionText(), "Paused while you pick a mode.");
+    QMenu* menu = ui->modeMenu();
+    ASSERT_NE(menu, nullptr);
+    std::vector<std::string> titles;
+    for (QAction* item : menu->actions())
+        titles.push_back(item->isSeparator() ? "—" : item->text().toStdString());
+    EXPECT_EQ(titles, (std::vector<std::string>{"Professional", "Summarize", "Normal", "AI Agent",
+                                                "AI Extend", "—", "Ask me after I stop", "—",
+                                                "ⓘ What does each mode do?"}));
+    EXPECT_TRUE(menu->actions()[6]->isChecked());
+    EXPECT_FALSE(menu->actions()[0]->isChecked());
+    EXPECT_EQ(menu->actions()[0]->toolTip().toStdString(), example(DeliverMode::professional));
+
+    menu->actions()[1]->trigger();
+    menu->hide();
+    EXPECT_TRUE(session.paused); // resumed on the next turn of the main queue
+    queue.advance(0);
+    EXPECT_FALSE(session.paused);
+    EXPECT_EQ(ui->selectedMode(), DeliverMode::summarize);
+    EXPECT_EQ(ui->captionText(), "Listening…");
+
+    // Reading about the modes keeps the pause until the explainer's Done.
+    ui->hudPickMode();
+    ui->modeMenu()->actions().back()->trigger();
+    ui->modeMenu()->hide();
+    queue.advance(0);
+    EXPECT_TRUE(session.paused);
+    EXPECT_TRUE(ui->modeInfoPanel().isVisible());
+    ui->modeInfoPanel().done();
+    EXPECT_FALSE(session.paused);
+    EXPECT_FALSE(ui->modeInfoPanel().isVisible());
+    EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume", "pause", "resume"}));
+    const auto lines = logs.messages();
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "· recording paused while the mode menu is open"),
+        2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "· recording resumed"), 2);
+    EXPECT_TRUE(contains(lines, "· mode explainer opened"));
+
+    // Nothing to pause when not recording.
+    session.recording = false;
+    ui->hudPickMode();
+    EXPECT_FALSE(session.paused);
+    EXPECT_FALSE(ui->modePauseActive());
+}
+
+TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
+    auto ui = controller();
+    ui->setup();
+    ui->finishButton()->click();
+    ui->cancelButton()->click();
+    EXPECT_TRUE(session.calls.empty()); // nothing recording
+    session.recording = true;
+    ui->finishButton()->click();
+    ui->cancelButton()->click();
+    ui->statusItem()->menu().actions()[0]->trigger();
+    ui->statusItem()->menu().actions()[1]->trigger();
+    EXPECT_EQ(session.calls, (std::vector<std::string>{"finish", "cancel", "toggle", "cancel"}));
+    const auto lines = logs.messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "· finish pressed on HUD — push to live"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "· cancel pressed on HUD"), 2);
+
+    ui->menuLog();
+    EXPECT_EQ(desktop.opener->opened(), std::vector<std::string>{processValues().LOG});
+    ui->menuQuit();
+    EXPECT_EQ(desktop.service->stops, 1);
+    queue.advance(1.9);
+    EXPECT_FALSE(exitCode);
+    queue.advance(0.2);
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
+    auto ui = controller();
+    ui->recordingStarted();
+    queue.advance(1); // our own placement is not the user's
+    PillPanel* pill = ui->panel();
+    const QRect start = pill->geometry();
+    EXPECT_EQ(start.size(), QSize(640, 196));
+    EXPECT_FALSE(ui->customHUDFrame());
+    std::vector<ResizeEdgeView*> grips; // no meta-object of their own: findChildren cannot tell
+    for (QObject* child : pill->children()) {
+        if (auto* grip = dynamic_cast<ResizeEdgeView*>(child)) grips.push_back(grip);
+    }
+    ASSERT_EQ(grips.size(), 8u);
+    ResizeEdgeView* left = grips[0];
+    ASSERT_EQ(left->edges(), pill::Left);
+
+    left->release(); // no drag began: nothing to report
+    EXPECT_TRUE(logs.messages().empty() || !logs.messages().back().starts_with("· pill resized"));
+    left->grab(start.topLeft() + QPoint(2, 50));
+    left->drag(start.topLeft() + QPoint(1002, 80));
+    left->release();
+    test::spinFor(0.05);
+    EXPECT_EQ(pill->geometry(), QRect(start.right() + 1 - 420, start.y(), 420, 196));
+    const auto lines = logs.messages();
+    EXPECT_TRUE(contains(lines, "· resize grip grabbed (1)"));
+    EXPECT_TRUE(contains(lines, "· pill resized to 420×196"));
+    EXPECT_EQ(ui->finishButton()->width(), 92); // laid out again for the new width
+    ASSERT_TRUE(ui->customHUDFrame());
+    EXPECT_EQ(*ui->customHUDFrame(), pill->geometry());
+
+    ui->recordingStopped();
+    ui->recordingStarted();
+    EXPECT_EQ(pill->geometry(), *ui->customHUDFrame());
+    const QRect frame = pill->geometry();
+    EXPECT_EQ(logs.messages().back(), "· pill frame " + std::to_string(frame.x()) + "," +
+                                          std::to_string(frame.y()) + " 420×196");
+}
+
+// ---- Choice panel
+
+TEST_F(Interface, AnUnansweredChoiceKeepsTheTranscriptAndIgnoresLateClicks) {
+    std::vector<std::string> ran;
+    std::string transcript = "one two  three ";
+    while (transcript.size() < 200)
+        transcript += "word ";
+    transcript.resize(200);
+    auto panel = ChoicePanel::show(
+        transcript, [&] { ran.push_back("summarize"); }, [&] { ran.push_back("professional"); },
+        [&] { ran.push_back("keep"); }, 30);
+    EXPECT_EQ(panel->noteText(), "keeps as spoken in 30s");
+    EXPECT_EQ(panel->headerText(), "Transcript ready · 40 words");
+    EXPECT_EQ(panel->previewText(), transcript.substr(0, 180));
+    EXPECT_TRUE(panel->panel()->isVisible());
+    EXPECT_EQ(ChoicePanel::current(), panel);
+    queue.advance(29.9);
+    EXPECT_TRUE(ran.empty());
+    queue.advance(0.2);
+    EXPECT_EQ(ran, std::vector<std::string>{"keep"});
+    EXPECT_TRUE(contains(logs.messages(), "· choice popup auto-kept raw — no answer in 30s"));
+    EXPECT_FALSE(panel->panel()->isVisible());
+    EXPECT_EQ(ChoicePanel::current(), nullptr);
+    panel->summarizeClicked();
+    panel->keepClicked();
+    EXPECT_EQ(ran, std::vector<std::string>{"keep"});
+}
+
+TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
+    std::vector<std::string> ran;
+    const auto actions = [&](const std::string& name) {
+        return std::array<ChoicePanel::Action, 3>{[&ran, name] { ran.push_back(name + ":S"); },
+                                                  [&ran, name] { ran.push_back(name + ":P"); },
+                                                  [&ran, name] { ran.push_back(name + ":K"); }};
+    };
+    auto a = actions("first");
+    auto first = ChoicePanel::show("first words", a[0], a[1], a[2], 7.9);
+    EXPECT_EQ(first->noteText(), "keeps as spoken in 7s");
+    auto b = actions("second");
+    auto second = ChoicePanel::show("second words", b[0], b[1], b[2], 30);
+    EXPECT_EQ(ran, std::vector<std::string>{"first:K"});
+    EXPECT_TRUE(contains(logs.messages(),
+                         "· choice popup auto-kept raw — superseded by a newer transcript"));
+    EXPECT_EQ(ChoicePanel::current(), second);
+    second->professionalClicked();
+    queue.advance(60); // neither timeout does anything now
+    first->summarizeClicked();
+    EXPECT_EQ(ran, (std::vector<std::string>{"first:K", "second:P"}));
+    EXPECT_TRUE(contains(logs.messages(), "· choice: professional"));
+}
+
+// ---- Settings window
+
+TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
+    auto ui = controller();
+    SettingsWindow& settings = ui->settingsWindow();
+    settings.show();
+    EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Super");
+    settings.hotkeyClicked();
+    EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Click once more to change");
+    EXPECT_FALSE(settings.isListening());
+    settings.hotkeyClicked();
+    EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Press any modifier key now");
+    ASSERT_TRUE(settings.isListening());
+
+    const auto press = [&](Qt::Key key, std::uint32_t keysym) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, 0, keysym, 0);
+        QCoreApplication::sendEvent(settings.hotkeyButton(), &event);
+    };
+    press(Qt::Key_A, 0x61);          // a letter
+    press(Qt::Key_CapsLock, 0xffe5); // a modifier that cannot be a trigger
+    EXPECT_TRUE(settings.isListening());
+    EXPECT_EQ(settings.pendingHotkey(), 54);
+    press(Qt::Key_AltGr, 0xffea); // Right Alt
+    EXPECT_FALSE(settings.isListening());
+    EXPECT_FALSE(settings.hotkeyArmed());
+    EXPECT_EQ(settings.pendingHotkey(), 61);
+    EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Alt");
+    press(Qt::Key_Shift, 0xffe1); // no longer listening
+    EXPECT_EQ(settings.pendingHotkey(), 61);
+    settings.window()->close();
+}
+
+TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
+    config.inputDevice = "USB Headset"; // unplugged since
+    config.language = "de";
+    config.defaultMode = "ask";
+    config.style = "Short sentences.";
+    config.whisperMode = true;
+    auto ui = controller();
+    SettingsWindow& settings = ui->settingsWindow();
+    settings.show();
+    QComboBox* mics = settings.micPopup();
+    ASSERT_EQ(mics->count(), 2);
+    EXPECT_EQ(mics->itemText(1).toStdString(), "Webcam Mic");
+    EXPECT_EQ(mics->currentIndex(), 0);
+    EXPECT_EQ(mics->currentText().toStdString(), "Built in microphone");
+    EXPECT_EQ(settings.languagePopup()->currentText().toStdString(), "German");
+    EXPECT_TRUE(settings.whisperToggle()->isChecked());
+
+    settings.saveClicked();
+    const std::string text = configText();
+    const auto at = [&](const std::string& line) { return text.find("\n" + line + "\n"); };
+    EXPECT_NE(at("WHISPER_MODE=1"), std::string::npos);
+    EXPECT_NE(at("DEFAULT_MODE=ask"), std::string::npos); // kept, though the list lacks it
+    EXPECT_NE(at("LANGUAGE=de"), std::string::npos);
+    EXPECT_NE(at("INPUT_DEVICE=builtin"), std::string::npos);
+    // Keys the file did not have are added at its end, in the order they were saved.
+    EXPECT_TRUE(text.ends_with("\nSTYLE=Short sentences.\nHOTKEY=54"));
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
+    EXPECT_TRUE(contains(logs.messages(), "· settings saved from the settings window"));
+    queue.advance(0.55);
+    EXPECT_EQ(desktop.service->restarts, 0);
+    queue.advance(0.1);
+    EXPECT_EQ(desktop.service->restarts, 1);
+
+    // A present device and a language the list does not name are saved as they are.
+    config.inputDevice = "Webcam Mic";
+    config.language = "sv";
+    auto other = controller();
+    other->settingsWindow().show();
+    EXPECT_EQ(other->settingsWindow().micPopup()->currentIndex(), 1);
+    other->settingsWindow().saveClicked();
+    EXPECT_NE(configText().find("\nINPUT_DEVICE=Webcam Mic\n"), std::string::npos);
+    EXPECT_NE(configText().find("\nLANGUAGE=sv\n"), std::string::npos);
+    desktop.service->succeeds = false;
+    queue.advance(1);
+    EXPECT_EQ(other->settingsWindow().statusLabel()->text().toStdString(),
+              "Saved. Restart Brindle to apply.");
+    settings.window()->close();
+    other->settingsWindow().window()->close();
+}
+
+TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
+    auto ui = controller();
+    session.recording = true;
+    ui->recordingStarted();
+    SettingsWindow& settings = ui->settingsWindow();
+    settings.show();
+    EXPECT_TRUE(session.paused);
+    EXPECT_EQ(ui->captionText(), "Paused while settings are open.");
+    EXPECT_EQ(ui->statusTitle(), "⏸");
+    settings.window()->close();
+    EXPECT_FALSE(session.paused);
+    EXPECT_EQ(ui->captionText(), "Listening…");
+    const auto lines = logs.messages();
+    EXPECT_TRUE(contains(lines, "· recording paused while settings are open"));
+    EXPECT_TRUE(contains(lines, "· recording resumed after settings closed"));
+
+    const std::string& words = processValues().LEARNED_PATH;
+    removeFile(words);
+    settings.openDictionary();
+    EXPECT_EQ(readFixture(words),
+              "# One per line. Write Canonical|misheard,variants to fix a word.\n");
+    writeFixture(words, "Kubernetes|cooper netties\n");
+    settings.openDictionary();
+    EXPECT_EQ(readFixture(words), "Kubernetes|cooper netties\n");
+    settings.openAdvanced();
+    EXPECT_EQ(desktop.opener->opened(),
+              (std::vector<std::string>{words, words, processValues().CONFIG_PATH}));
+}
+
+// ---- First-run note, producer panel, demos
+
+TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
+    const std::string& marker = processValues().FIRST_RUN_MARKER;
+    removeFile(marker);
+    const auto alerts = [] {
+        std::vector<QMessageBox*> found;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                found.push_back(box);
+        }
+        return found;
+    };
+    explainAfterFirstDictation();
+    EXPECT_TRUE(pathExists(marker));
+    queue.advance(1.1);
+    EXPECT_TRUE(alerts().empty());
+    queue.advance(0.2);
+    ASSERT_EQ(alerts().size(), 1u);
+    QMessageBox* box = alerts().front();
+    EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
+    EXPECT_TRUE(box->informativeText().startsWith("You tapped Right Super, said a sentence"));
+    EXPECT_EQ(box->informativeText().count('\n'), 8);
+    box->close();
+    test::spinFor(0.05);
+    explainAfterFirstDictation();
+    queue.advance(5);
+    EXPECT_TRUE(alerts().empty());
+}
+
+TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
+    test::TempDir dir;
+    const std::string outbox = dir.file("outbox.jsonl");
+    writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
+    DuradAvePanel panel(dir.file("inbox.jsonl"), outbox);
+    panel.show();
+    EXPECT_FALSE(panel.isVisible()); // on the main queue
+    queue.advance(0);
+    ASSERT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.bodyText(), "🎛 listening — talk to me");
+    writeFixture(outbox, "{\"ts\": " + std::to_string(unixNow()) + ", \"said\": \"hello\"}\n");
+    panel.refresh();
+    EXPECT_EQ(panel.bodyText(), "Durad Ave: hello");
+    panel.hide();
+    queue.advance(0);
+    EXPECT_FALSE(panel.isVisible());
+}
+
+TEST(Demos, FlagsAndTheHudDemosLength) {
+    EXPECT_EQ(demoFor("--hud-demo"), &runHudDemo);
+    EXPECT_EQ(demoFor("--settings-demo"), &runSettingsDemo);
+    EXPECT_EQ(demoFor("--explain-demo"), &runExplainDemo);
+    EXPECT_EQ(demoFor("--mode-info-demo"), &runModeInfoDemo);
+    EXPECT_EQ(demoFor("--hud"), std::nullopt);
+    EXPECT_EQ(hudDemoSeconds(nullptr), 9);
+    EXPECT_EQ(hudDemoSeconds("2.5"), 2.5);
+    EXPECT_EQ(hudDemoSeconds("soon"), 9);
+    EXPECT_EQ(hudDemoSeconds("-1"), 9);
+    EXPECT_EQ(HudDemo::sampleSentence().size(), 200u);
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,325 @@
+// The interface on a private Xvfb display: the floating panels leave the keyboard focus with
+// the application being dictated into, the pill's buttons act on the first click, the HUD demo
+// runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
+#include "app/process_values.h"
+#include "base/files.h"
+#include "base/subprocess.h"
+#include "platform/linux/xcb_connection.h"
+#include "producer/producer_link.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+#include "ui/choice_panel.h"
+#include "ui/click_through_button.h"
+#include "ui/demos.h"
+#include "ui/durad_ave_panel.h"
+#include "ui/first_run_note.h"
+#include "ui/floating_panel.h"
+#include "ui/mode_info_panel.h"
+#include "ui/pill_panel.h"
+#include "ui/qt_main_queue.h"
+#include "ui/settings_window.h"
+#include "ui/ui_controller.h"
+#include "ui/waveform_view.h"
+#include "ui_fixture.h"
+
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+namespace vak {
+namespace {
+
+using test::FakeSession;
+using test::readFixture;
+using test::spinFor;
+using test::spinUntil;
+using test::TempDir;
+
+// One display and one application for the program; under ctest each test is a program of its
+// own, so each gets a fresh display.
+class Display final : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        xvfb_ = std::make_unique<test::Xvfb>();
+        if (!xvfb_->running()) return;
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        test::application("vak_ui_x11_tests");
+        queue_ = std::make_unique<QtMainQueue>();
+        installMainQueue(queue_.get());
+    }
+    void TearDown() override {
+        if (auto open = ChoicePanel::current()) open->resolve("keep");
+        installMainQueue(nullptr);
+        queue_.reset();
+        xvfb_.reset();
+    }
+    test::Xvfb* xvfb() { return xvfb_.get(); }
+    static Display* instance;
+
+  private:
+    std::unique_ptr<test::Xvfb> xvfb_;
+    std::unique_ptr<QtMainQueue> queue_;
+};
+
+Display* Display::instance =
+    static_cast<Display*>(::testing::AddGlobalTestEnvironment(new Display)); // gtest owns it
+
+// The paste-target window from tools/, with the keyboard focus.
+class Target {
+  public:
+    Target() {
+        SpawnOptions options;
+        options.argv = {VAK_PASTE_TARGET, "--record", dir_.file("record"), "--ready",
+                        dir_.file("ready")};
+        process_ = Subprocess::spawn(options);
+        ready_ = process_ && spinUntil([&] { return !readFixture(dir_.file("ready")).empty(); });
+        if (ready_)
+            window_ = static_cast<std::uint32_t>(std::stoul(readFixture(dir_.file("ready"))));
+    }
+    ~Target() {
+        if (!process_) return;
+        process_->terminate();
+        auto watchdog = armWatchdog(process_, 5);
+        process_->wait();
+        watchdog.cancel();
+    }
+    bool ready() const { return ready_; }
+    std::uint32_t window() const { return window_; }
+    std::string received() const { return readFixture(dir_.file("record")); }
+
+  private:
+    TempDir dir_;
+    std::shared_ptr<Subprocess> process_;
+    bool ready_ = false;
+    std::uint32_t window_ = 0;
+};
+
+struct OnScreen : ::testing::Test {
+    void SetUp() override {
+        if (!Display::instance->xvfb()->running())
+            GTEST_SKIP() << "no private X display: " << Display::instance->xvfb()->why();
+        x = XcbConnection::open();
+        ASSERT_TRUE(x);
+    }
+
+    // The window holding the keyboard focus.
+    std::optional<std::uint32_t> focus() { return x->inputFocus(); }
+    void click(QPoint at) {
+        xcb_test_fake_input(x->raw(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, x->root(),
+                            static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()),
+                            0);
+        for (const std::uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
+            xcb_test_fake_input(x->raw(), type, 1, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
+        }
+        x->sync();
+    }
+    void type(std::uint32_t sym) {
+        const auto code = x->keyboardMap()->keycodeFor(sym).value_or(0);
+        for (const std::uint8_t kind : {XCB_KEY_PRESS, XCB_KEY_RELEASE}) {
+            xcb_test_fake_input(x->raw(), kind, code, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
+        }
+        x->sync();
+    }
+    bool viewable(QWidget* window) {
+        const auto id = static_cast<xcb_window_t>(window->winId());
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> reply(
+            xcb_get_window_attributes_reply(x->raw(), xcb_get_window_attributes(x->raw(), id),
+                                            nullptr),
+            &std::free);
+        return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    }
+
+    std::unique_ptr<XcbConnection> x;
+    FakeSession session;
+};
+
+TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) {
+    Target target;
+    ASSERT_TRUE(target.ready());
+    const auto before = focus();
+    ASSERT_TRUE(before);
+    ASSERT_EQ(*before, target.window());
+
+    UIController ui(&session);
+    session.recording = true;
+    ui.recordingStarted();
+    ASSERT_TRUE(spinUntil([&] { return viewable(ui.panel()); }));
+    spinFor(0.3);
+    EXPECT_EQ(focus(), before);
+    click(ui.finishButton()->mapToGlobal(ui.finishButton()->rect().center()));
+    EXPECT_TRUE(spinUntil([&] { return !session.calls.empty(); }, 5));
+    EXPECT_EQ(session.calls, std::vector<std::string>{"finish"});
+    ui.recordingStopped();
+
+    // The producer panel, any time; the choice panel after a stop (over the producer panel:
+    // both sit at the bottom of the screen).
+    ui.showProducerPanel();
+    spinFor(0.2);
+    auto chosen = std::make_shared<std::string>();
+    ui.presentChoice(
+        "a transcript waiting for a choice", [chosen] { *chosen = "summarize"; },
+        [chosen] { *chosen = "professional"; }, [chosen] { *chosen = "keep"; });
+    const auto choice = ChoicePanel::current();
+    ASSERT_TRUE(spinUntil([&] {
+        return viewable(choice->panel()) && ui.producerPanel().panel() != nullptr &&
+               viewable(ui.producerPanel().panel());
+    }));
+    spinFor(0.3);
+    EXPECT_EQ(focus(), before);
+    ClickThroughButton* professional = nullptr;
+    for (QObject* child : choice->panel()->children()) {
+        auto* button = dynamic_cast<ClickThroughButton*>(child);
+        if (button && button->text() == "Professional") professional = button;
+    }
+    ASSERT_NE(professional, nullptr);
+    click(professional->mapToGlobal(professional->rect().center()));
+    EXPECT_TRUE(spinUntil([&] { return !chosen->empty(); }, 5));
+    EXPECT_EQ(*chosen, "professional");
+    spinFor(0.2);
+    EXPECT_EQ(focus(), before);
+    // Typing still goes where it went.
+    type(0x61);
+    EXPECT_TRUE(spinUntil([&] { return target.received() == "a"; }, 5)) << target.received();
+    ui.hideProducerPanel();
+}
+
+// Puts a window's picture on a neutral backdrop, so its translucent corners show as they would
+// over a desktop.
+QImage onBackdrop(const QPixmap& picture) {
+    constexpr int kMargin = 24;
+    QImage image(picture.width() + 2 * kMargin, picture.height() + 2 * kMargin,
+                 QImage::Format_ARGB32);
+    image.fill(QColor(92, 104, 120));
+    QPainter painter(&image);
+    painter.drawPixmap(kMargin, kMargin, picture);
+    return image;
+}
+
+TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
+    const std::string folder = VAK_ARTIFACTS_DIR;
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> written;
+    const auto save = [&](QWidget* window, const std::string& name) {
+        spinFor(0.15);
+        const QPixmap picture = window->grab();
+        const std::string path = folder + "/" + name + ".png";
+        EXPECT_TRUE(onBackdrop(picture).save(QString::fromStdString(path))) << path;
+        written.push_back(path);
+        return picture.toImage();
+    };
+
+    Target target;
+    UIController ui(&session);
+    ui.setup();
+    ui.recordingStarted();
+    ui.setCaption("Listening…");
+    const QImage idle = save(ui.panel(), "pill-idle");
+    // The pill is dark and rounded: a corner shows through, the middle does not.
+    EXPECT_EQ(idle.pixelColor(1, 1).alpha(), 0);
+    const QColor middle = idle.pixelColor(idle.width() / 2, idle.height() / 2);
+    EXPECT_GT(middle.alpha(), 200);
+    EXPECT_LT(middle.lightness(), 60);
+    const QPoint doneAt = ui.finishButton()->geometry().center();
+    const QColor done = idle.pixelColor(doneAt.x() - 30, doneAt.y() - 12);
+    EXPECT_GT(done.green(), done.red() + 40); // the green Done button
+
+    ui.setSelectedMode(DeliverMode::professional);
+    ui.setCaption(std::string(HudDemo::sampleSentence()));
+    for (int frame = 0; frame < 20; ++frame) {
+        ui.setLevel(0.8f);
+        ui.waveform()->frame();
+    }
+    ui.waveform()->stop(); // the picture keeps the last frame's bars
+    for (int frame = 0; frame < 12; ++frame) {
+        ui.setLevel(0.9f);
+        ui.waveform()->frame();
+    }
+    const QImage captions = save(ui.panel(), "pill-captions");
+    EXPECT_NE(captions, idle);
+    // The whole screen: the pill over the application being dictated into.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const std::string path = folder + "/desktop.png";
+        EXPECT_TRUE(screen->grabWindow(0).save(QString::fromStdString(path)));
+        written.push_back(path);
+    }
+    ui.recordingStopped();
+
+    ui.presentChoice(
+        "so I think we should move the launch to next Thursday because the payments team still "
+        "needs two days for the refund flow and I want the docs to be ready before anyone sees it",
+        {}, {}, {});
+    save(ChoicePanel::current()->panel(), "choice-panel");
+
+    ui.modeInfoPanel().show();
+    save(ui.modeInfoPanel().panel(), "mode-explainer");
+    ui.modeInfoPanel().done();
+
+    makeDirectories(processValues().dictationDir() + "/producer");
+    const double now = unixNow();
+    producerInboxEvent(producerInboxPath(), "session-start", now);
+    test::writeFixture(
+        producerOutboxPath(),
+        "{\"ts\": " + std::to_string(now + 0.5) +
+            ", \"heard\": \"what is on the list for today\"}\n{\"ts\": " + std::to_string(now + 1) +
+            ", \"said\": \"Three things: the launch note, the refund flow, and "
+            "lunch with Priya at one.\"}\n");
+    ui.showProducerPanel();
+    ASSERT_TRUE(spinUntil([&] { return ui.producerPanel().isVisible(); }));
+    save(ui.producerPanel().panel(), "producer-panel");
+
+    ui.hideProducerPanel();
+    ChoicePanel::current()->resolve("keep");
+
+    ui.settingsWindow().show();
+    save(ui.settingsWindow().window(), "settings-window");
+    ui.settingsWindow().window()->close();
+
+    QMessageBox* alert = showFirstRunAlert();
+    save(alert, "first-run-alert");
+    alert->close();
+
+    for (const std::string& path : written) {
+        const auto size = fileSize(path);
+        EXPECT_TRUE(size && *size > 2000) << path;
+    }
+}
+
+TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
+    UIController ui(&session);
+    setenv("VAK_DEMO_SECS", "3.6", 1);
+    std::string caption;
+    double tallestBar = 0;
+    bool shown = false;
+    DeliverMode mode = DeliverMode::ask;
+    // Mid-sentence the bars move; after three seconds the professional mode is on.
+    QTimer::singleShot(2000, [&] {
+        shown = ui.panel()->isVisible();
+        for (double h : ui.waveform()->model().heights())
+            tallestBar = std::max(tallestBar, h);
+    });
+    QTimer::singleShot(3300, [&] {
+        caption = ui.captionText();
+        mode = ui.selectedMode();
+    });
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(runHudDemo(ui), 0);
+    const double took = secondsSince(start);
+    unsetenv("VAK_DEMO_SECS");
+    EXPECT_GE(took, 3.5);
+    EXPECT_LT(took, 6);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(std::string(HudDemo::sampleSentence()).starts_with(caption));
+    EXPECT_GT(caption.size(), 40u); // about fifteen words in 3.3 s
+    EXPECT_EQ(mode, DeliverMode::professional);
+    EXPECT_GT(tallestBar, 4.0);
+}
+
+} // namespace
+} // namespace vak
