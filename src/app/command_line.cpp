@@ -65,18 +65,14 @@ constexpr std::string_view kEnvironmentHelp =
 
 DaemonRunner daemonRunner = nullptr;
 
-const CliModeInfo* findMode(CliMode mode) {
-    for (const auto& info : kModes) {
-        if (info.mode == mode) return &info;
-    }
-    return nullptr;
-}
-
-
 } // namespace
 
 std::span<const CliModeInfo> cliModes() {
     return kModes;
+}
+
+void setDaemonRunner(DaemonRunner runner) {
+    daemonRunner = runner;
 }
 
 CliInvocation parseCommandLine(const std::vector<std::string>& args) {
@@ -157,6 +153,7 @@ int runCommandLine(const CliInvocation& invocation) {
         }
         return daemonRunner(processValues().cliArgs);
     }
+    return 2; // every mode is handled above
 }
 
 } // namespace vak

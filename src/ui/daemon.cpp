@@ -20,10 +20,10 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -68,7 +68,8 @@ bool installTestSignals() {
 struct QtArguments {
     explicit QtArguments(const std::vector<std::string>& args) : storage(args) {
         if (storage.empty()) storage.emplace_back("vak-dictate");
-        for (auto& arg : storage) pointers.push_back(arg.data());
+        for (auto& arg : storage)
+            pointers.push_back(arg.data());
         pointers.push_back(nullptr);
         count = static_cast<int>(storage.size());
     }
@@ -101,13 +102,15 @@ int runDaemon(const std::vector<std::string>& args) {
     // 1–3: which engines are here.
     const EngineCheck engines = EngineCheck::fromProcess(values);
     logEngineCheck(engines, values);
-    // 4: what crashed runs left behind.
+    // 4: what crashed runs left behind. The one-time purge of plain-text transcripts runs here
+    // too, before this start logs its own "✓" lines, which it would otherwise take for them.
     sweepScratch(values.SCRATCH_DIR, values.cfg.historyDays, std::time(nullptr));
+    purgeLegacyPlaintext();
 
     // 5: the session controller and the interface, which refer to each other.
     UIController ui(nullptr);
-    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
-                                       DictationServices::fromProcess());
+    auto dictation =
+        Dictation::create(ui, DictationSettings::fromProcess(), DictationServices::fromProcess());
     ui.setSession(dictation.get());
 
     int status = 0;
@@ -166,7 +169,6 @@ int runDaemon(const std::vector<std::string>& args) {
             facts.micPlan.push_back(device.name);
         }
         // 15.
-        purgeLegacyPlaintext();
         retentionSweep();
         // 16.
         facts.learnedCount = loadLearnedWords().size();
