@@ -7,6 +7,7 @@
 //   raise SIGNAL      end by the given signal number
 //   fds               print the open descriptors above 2, then exit
 //   sigpipe           report whether SIGPIPE is ignored ("ignored" / "default")
+//   env               print the environment, one entry a line
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -60,6 +63,11 @@ int main(int argc, char** argv) {
         for (int fd = 3; fd < 1024; ++fd) {
             if (fcntl(fd, F_GETFD) != -1) std::printf("%d\n", fd);
         }
+        return 0;
+    }
+    if (what == "env") {
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            std::printf("%s\n", *entry);
         return 0;
     }
     if (what == "sigpipe") {

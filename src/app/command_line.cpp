@@ -5,6 +5,7 @@
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
 #include "app/constants.h"
+#include "app/process_values.h"
 
 #include <array>
 #include <cstdio>
@@ -62,24 +63,16 @@ constexpr std::string_view kEnvironmentHelp =
     "  VAK_DEMO_SECS           length of --hud-demo in seconds\n"
     "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
 
-const CliModeInfo* findMode(CliMode mode) {
-    for (const auto& info : kModes) {
-        if (info.mode == mode) return &info;
-    }
-    return nullptr;
-}
-
-int notYetAvailable(const CliInvocation& invocation) {
-    const CliModeInfo* info = findMode(invocation.mode);
-    std::cerr << APP_NAME << ": " << (info != nullptr ? info->flag : "this mode")
-              << " is not available in this build yet\n";
-    return 3;
-}
+DaemonRunner daemonRunner = nullptr;
 
 } // namespace
 
 std::span<const CliModeInfo> cliModes() {
     return kModes;
+}
+
+void setDaemonRunner(DaemonRunner runner) {
+    daemonRunner = runner;
 }
 
 CliInvocation parseCommandLine(const std::vector<std::string>& args) {
@@ -150,12 +143,17 @@ int runCommandLine(const CliInvocation& invocation) {
     case CliMode::MicCheck:
         return runMicCheckMode(invocation);
     case CliMode::Daemon:
-        std::cerr << APP_NAME << ": the dictation daemon is not available in this build yet\n\n"
-                  << helpText();
-        return 2;
-    default:
-        return notYetAvailable(invocation);
+    case CliMode::SettingsDemo:
+    case CliMode::ExplainDemo:
+    case CliMode::HudDemo:
+    case CliMode::ModeInfoDemo:
+        if (daemonRunner == nullptr) {
+            std::cerr << APP_NAME << ": this build has no user interface\n";
+            return 2;
+        }
+        return daemonRunner(processValues().cliArgs);
     }
+    return 2; // every mode is handled above
 }
 
 } // namespace vak

@@ -52,6 +52,11 @@ struct CliInvocation {
 // is recognised only when one is there; otherwise the flag counts as unknown.
 CliInvocation parseCommandLine(const std::vector<std::string>& args);
 
+// What runs the daemon and the demo modes (they need the interface, which the core does not
+// link); given the process arguments, returns the exit status.
+using DaemonRunner = int (*)(const std::vector<std::string>& args);
+void setDaemonRunner(DaemonRunner runner);
+
 // Runs the mode and returns the process exit status.
 int runCommandLine(const CliInvocation& invocation);
 

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/process_values.h"
 #include "platform/platform.h"
+#include "ui/daemon.h"
 
 #include <csignal>
 #include <string>
@@ -36,5 +37,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
     vak::initProcessValues(args);
     vak::installPlatformBackends();
+    vak::setDaemonRunner(vak::runDaemon);
     return vak::runCommandLine(vak::parseCommandLine(args));
 }

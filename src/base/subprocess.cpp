@@ -151,8 +151,23 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
+    // The inherited environment with the caller's entries in place of same-named ones.
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view current(*entry);
+        const auto name = current.substr(0, current.find('=') + 1);
+        const bool replaced = std::any_of(
+            options.environment.begin(), options.environment.end(), [&](const std::string& e) {
+                return std::string_view(e).substr(0, name.size()) == name;
+            });
+        if (!replaced) envp.push_back(*entry);
+    }
+    for (const auto& entry : options.environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     closeFd(inPipe[0]);

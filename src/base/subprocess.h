@@ -29,6 +29,8 @@ struct SpawnOptions {
     std::vector<std::string> argv;
     bool pipeStdin = false;  // otherwise /dev/null
     bool pipeStdout = false; // otherwise /dev/null; stderr always goes to /dev/null
+    // "NAME=value" entries that replace or add to the inherited environment.
+    std::vector<std::string> environment;
 };
 
 // A child process started with posix_spawn. The child gets default signal dispositions, an

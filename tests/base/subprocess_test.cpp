@@ -131,6 +131,23 @@ TEST(Subprocess, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
     EXPECT_EQ(sigpipe->output, "default");
 }
 
+TEST(Subprocess, EnvironmentEntriesReplaceOrAddToTheInheritedOnes) {
+    setenv("VAK_TEST_INHERITED", "kept", 1);
+    setenv("VAK_TEST_REPLACED", "old", 1);
+    SpawnOptions spawn;
+    spawn.argv = child({"env"});
+    spawn.pipeStdout = true;
+    spawn.environment = {"VAK_TEST_REPLACED=new", "VAK_TEST_ADDED=yes"};
+    auto process = Subprocess::spawn(spawn);
+    ASSERT_TRUE(process);
+    const std::string out = process->readStdoutToEnd();
+    process->wait();
+    EXPECT_NE(out.find("VAK_TEST_INHERITED=kept\n"), std::string::npos);
+    EXPECT_NE(out.find("VAK_TEST_REPLACED=new\n"), std::string::npos);
+    EXPECT_EQ(out.find("VAK_TEST_REPLACED=old"), std::string::npos);
+    EXPECT_NE(out.find("VAK_TEST_ADDED=yes\n"), std::string::npos);
+}
+
 TEST(Subprocess, ConcurrentWaitersAllSeeTheSameStatus) {
     SpawnOptions spawn;
     spawn.argv = child({"exit", "3"});

@@ -1,0 +1,113 @@
+#include "app/daemon_startup.h"
+
+#include "app/config.h"
+#include "app/constants.h"
+#include "app/log.h"
+#include "app/process_values.h"
+#include "base/files.h"
+
+#include <cmath>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+const char* onOff(bool on) { return on ? "on" : "off"; }
+
+std::string whole(double value) { return std::to_string(static_cast<long long>(std::trunc(value))); }
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+} // namespace
+
+EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
+    EngineCheck check;
+    check.whisperFound = isExecutableFile(values.WHISPER);
+    check.modelFound = isRegularFile(values.MODEL);
+    check.vadModelFound = isRegularFile(values.VAD_MODEL);
+    check.ffmpegFound = isExecutableFile(values.FFMPEG);
+    check.captionModelFound = isRegularFile(values.cfg.captionModel);
+    return check;
+}
+
+bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (!check.localDecodeReady()) {
+        log(std::string("· local decode unavailable (whisper-cli: ") +
+            (check.whisperFound ? "found" : "missing") +
+            ", model: " + (check.modelFound ? "found" : "missing") +
+            ") — transcription runs on the Brindle engine");
+    }
+    if (!check.whisperFound) {
+        log("⚠️ whisper-cli not found in any Homebrew prefix — live captions and local fallback "
+            "are off");
+    }
+    if (!check.vadModelFound) {
+        log("⚠️ VAD model missing at " + values.VAD_MODEL +
+            " — running without VAD (worse silence handling)");
+    }
+    return check.localDecodeReady();
+}
+
+int sweepScratch(const std::string& dir, int historyDays, std::time_t now) {
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) return 0;
+    int removed = 0;
+    const double maxAge = std::max(historyDays, 0) * 86400.0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        const std::string path = dir + "/" + name;
+        bool remove = startsWith(name, "vak_rec_") || startsWith(name, "vak_caption") ||
+                      startsWith(name, "vak_chunk");
+        if (!remove && startsWith(name, "vak_failed_")) {
+            struct stat st {};
+            remove = ::lstat(path.c_str(), &st) == 0 &&
+                     std::difftime(now, st.st_mtime) >= maxAge;
+        }
+        if (remove && ::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(folder);
+    return removed;
+}
+
+std::string bannerLine(const Config& config, const BannerFacts& facts) {
+    std::string line = "▶ Brindle v" + std::string(APP_VERSION) +
+                       " (rolling chunks · speculative tail · local writing modes · encrypted "
+                       "history · no-click = " +
+                       config.defaultMode + ") up.";
+    line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
+    line += std::string(" · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
+                        "shows state · spec=") +
+            onOff(config.speculative);
+    line += " · polish=" + (config.polish ? "default-" + config.defaultMode + "@" +
+                                                config.polishModel + "[" + config.polishApps + "]"
+                                          : std::string("off"));
+    line += " · pro-apps=[" + config.proApps + "] · lang=" + config.language;
+    line += " · learned=" + std::to_string(facts.learnedCount) +
+            " · snippets=" + std::to_string(facts.snippetCount);
+    line += std::string(" · server=") + (config.useServer ? "on@8977" : "off");
+    line += " · chunk=" + (config.chunkSeconds >= 20 ? whole(config.chunkSeconds) + "s"
+                                                     : std::string("off"));
+    line += std::string(" · live captions=") +
+            onOff(config.liveCaptions && facts.engines.captionModelFound);
+    line += " · VAD=" + (facts.engines.vadModelFound
+                             ? "on@" + formatDecimal(config.effectiveVadThreshold())
+                             : std::string("off"));
+    line += std::string(" · preprocess=") + onOff(config.preprocess && facts.engines.ffmpegFound);
+    line += std::string(" · call-mode=") + (config.callMode ? "ON" : "off") +
+            " · whisper-mode=" + (config.whisperMode ? "ON" : "off");
+    std::string plan;
+    for (const auto& name : facts.micPlan) {
+        if (!plan.empty()) plan += " → ";
+        plan += name;
+    }
+    line += " · mic=" + config.inputDevice + " [" + (plan.empty() ? "system default" : plan) +
+            "] · max " + whole(config.maxRecordSeconds) + "s";
+    return line;
+}
+
+} // namespace vak

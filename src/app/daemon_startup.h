@@ -1,0 +1,45 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace vak {
+
+struct Config;
+struct ProcessValues;
+
+// What the daemon found at start, for its log lines and banner.
+struct EngineCheck {
+    bool whisperFound = false;
+    bool modelFound = false;
+    bool vadModelFound = false;
+    bool ffmpegFound = false;
+    bool captionModelFound = false;
+
+    bool localDecodeReady() const { return whisperFound && modelFound; }
+    static EngineCheck fromProcess(const ProcessValues& values);
+};
+
+// Logs what is missing (local decoding, whisper-cli, the VAD model) and returns whether local
+// decoding is ready.
+bool logEngineCheck(const EngineCheck& check, const ProcessValues& values);
+
+// Removes what crashed runs left in the scratch folder: every "vak_rec_", "vak_caption" and
+// "vak_chunk" entry, and recordings kept after a failed decode ("vak_failed_") once they are
+// older than `historyDays` days (all of them when it is 0). Other files are left alone; errors
+// are ignored. Returns how many entries went.
+int sweepScratch(const std::string& dir, int historyDays, std::time_t now);
+
+// Everything the banner line reports.
+struct BannerFacts {
+    EngineCheck engines;
+    std::size_t learnedCount = 0;
+    std::size_t snippetCount = 0;
+    std::vector<std::string> micPlan; // candidate device names in preference order
+};
+
+// The one "▶ …" line the daemon logs when it is up.
+std::string bannerLine(const Config& config, const BannerFacts& facts);
+
+} // namespace vak

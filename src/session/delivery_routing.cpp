@@ -1,0 +1,163 @@
+#include "session/delivery_routing.h"
+
+#include "app/config.h"
+#include "app/log.h"
+#include "base/main_queue.h"
+#include "base/regex.h"
+#include "base/time_util.h"
+#include "base/unicode.h"
+#include "text/local_modes.h"
+#include "text/words.h"
+
+#include <cstdio>
+
+namespace vak {
+
+namespace {
+
+std::string secondsText(double seconds, int decimals) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, seconds);
+    return buffer;
+}
+
+void commandBranch(const RouteRequest& request, const RouteServices& services) {
+    if (request.text.empty()) {
+        log("✕ command mode: empty instruction — selection left untouched");
+        services.finish("", "");
+        return;
+    }
+    services.background->async([request, services] {
+        const auto start = SteadyClock::now();
+        const auto edited = services.commandEdit(*request.commandSelection, request.text);
+        if (!edited) {
+            log("⚠️ command edit failed — nothing pasted, selection left untouched");
+            services.finish("", "");
+            return;
+        }
+        services.logTranscript(request.text, " cmd");
+        services.finish(*edited, " 🎯" + secondsText(secondsSince(start), 1) + "s edit");
+    });
+}
+
+void offerChoice(const RouteRequest& request, const RouteServices& services) {
+    services.main->post([request, services] {
+        log("? transcript ready (session " + std::to_string(request.session) +
+            ") — Summarize / Professional / Keep?");
+        const std::string text = request.text;
+        services.presentChoice(
+            text, [text, services] { deliverLocal(text, "summarize", services); },
+            [text, services] { deliverLocal(text, "professional", services); },
+            [text, services] { services.finish(text, ""); });
+    });
+}
+
+void askRules(const RouteRequest& request, const RouteSettings& settings,
+              const RouteServices& services) {
+    const auto minimum = static_cast<std::size_t>(std::max(settings.polishMinWords, 1));
+    const bool longEnough = hasAtLeastWords(request.text, minimum);
+    if (!request.isPolishApp && request.isProApp && longEnough) {
+        log("· auto-professional (" + request.bundle + ")");
+        deliverLocal(request.text, "professional", services);
+        return;
+    }
+    if (!settings.polish || !longEnough) {
+        services.finish(request.text, "");
+        return;
+    }
+    const std::string& mode = settings.defaultMode;
+    if (mode == "summarize" || mode == "professional") {
+        log("· default mode: " + mode);
+        deliverLocal(request.text, mode, services);
+    } else if (mode == "normal") {
+        services.finish(request.text, "");
+    } else if (mode == "agent") {
+        log("· default mode: agent brief");
+        deliverLocal(request.text, "agent", services);
+    } else if (mode == "expand") {
+        log("· default mode: extend");
+        deliverLocal(request.text, "expand", services);
+    } else if (!request.isPolishApp) {
+        services.finish(request.text, ""); // "ask" outside terminals and code tools
+    } else if (!request.wasInstant && settings.polishAsk) {
+        offerChoice(request, services);
+    } else {
+        deliverLocal(request.text, "summarize", services);
+    }
+}
+
+} // namespace
+
+RouteSettings RouteSettings::fromConfig(const Config& config) {
+    RouteSettings settings;
+    settings.polish = config.polish;
+    settings.polishMinWords = config.polishMinWords;
+    settings.defaultMode = config.defaultMode;
+    settings.polishAsk = config.polishAsk;
+    return settings;
+}
+
+bool bundleMatchesList(std::string_view bundle, std::string_view list) {
+    while (!list.empty()) {
+        const auto comma = list.find(',');
+        const std::string entry = toLower(trim(list.substr(0, comma), CharClass::Blanks));
+        if (!entry.empty() && bundle.find(entry) != std::string_view::npos) return true;
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+void deliverLocal(std::string text, std::string mode, const RouteServices& services) {
+    services.background->async([text = std::move(text), mode = std::move(mode), services] {
+        const auto start = SteadyClock::now();
+        services.logTranscript(text, " raw");
+        std::string out = localModeTransform(text, mode);
+        services.finish(std::move(out), " ⌁" + secondsText(secondsSince(start), 2) + "s " + mode);
+    });
+}
+
+void routeTranscript(RouteRequest request, const RouteSettings& settings,
+                     const RouteServices& services) {
+    if (request.commandSelection) {
+        commandBranch(request, services);
+        return;
+    }
+    if (auto verbatim = regexFirstMatch(request.text, "^(?i)verbatim[,.]?\\s*")) {
+        services.finish(request.text.substr(verbatim->end), "");
+        return;
+    }
+    if (request.text.empty()) {
+        services.finish("", "");
+        return;
+    }
+
+    DeliverMode mode = request.selectedMode;
+    if (!request.modePicked) {
+        if (const auto learned = services.learnedMode(request.bundle)) {
+            const DeliverMode usual = deliver_mode::fromConfig(*learned);
+            // A name that is no mode's (a hand-edited file) changes nothing.
+            if (configValue(usual) == *learned && usual != mode) {
+                log("· learned mode for " + request.bundle + ": " + std::string(label(usual)) +
+                    " (your usual pick here)");
+                mode = usual;
+            }
+        }
+    }
+    switch (mode) {
+    case DeliverMode::professional:
+    case DeliverMode::agent:
+    case DeliverMode::expand:
+    case DeliverMode::summarize:
+        deliverLocal(std::move(request.text), std::string(configValue(mode)), services);
+        return;
+    case DeliverMode::raw:
+        services.finish(std::move(request.text), "");
+        return;
+    case DeliverMode::ask:
+        break;
+    }
+    askRules(request, settings, services);
+}
+
+} // namespace vak

@@ -1,0 +1,391 @@
+#include "session/dictation.h"
+
+#include "app/log.h"
+#include "app/process_values.h"
+#include "base/files.h"
+#include "base/global_queues.h"
+#include "base/main_queue.h"
+#include "base/unicode.h"
+#include "history/history.h"
+#include "platform/audio_backend.h"
+#include "platform/sound_player.h"
+#include "producer/producer_link.h"
+#include "rewrite/command_edit.h"
+#include "session/mode_memory.h"
+#include "session/selection_copy.h"
+#include "text/formatting.h"
+#include "text/local_command.h"
+#include "transcribe/caption_engine.h"
+#include "transcribe/chunk_engine.h"
+#include "transcribe/decode_router.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace vak {
+
+namespace {
+
+// Where the user fixes microphone access. On Linux "access" is a running sound server.
+#ifdef __APPLE__
+constexpr const char* kMicNotAuthorized =
+    "⚠️ mic not authorized — requesting access; grant vak-dictate in System Settings ▸ Privacy & "
+    "Security ▸ Microphone, then tap Right ⌘ again";
+constexpr const char* kMicDenied =
+    "⚠️ Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
+    "Microphone";
+#else
+constexpr const char* kMicNotAuthorized =
+    "⚠️ mic not authorized — requesting access; start the sound server (PulseAudio or PipeWire) "
+    "▸ Input for vak-dictate, then tap Right ⌘ again";
+constexpr const char* kMicDenied =
+    "⚠️ Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
+    "vak-dictate";
+#endif
+
+std::string oneDecimal(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    return buffer;
+}
+
+} // namespace
+
+DictationSettings DictationSettings::fromProcess() {
+    const Config& config = cfg();
+    DictationSettings settings;
+    settings.inputDevice = config.inputDevice;
+    settings.maxRecordSeconds = config.maxRecordSeconds;
+    settings.polish = config.polish;
+    settings.polishApps = config.polishApps;
+    settings.proApps = config.proApps;
+    settings.keepLastClip = config.keepLastClip;
+    settings.historyDays = config.historyDays;
+    settings.scratchDir = processValues().SCRATCH_DIR;
+    settings.route = RouteSettings::fromConfig(config);
+    return settings;
+}
+
+DictationServices DictationServices::fromProcess() {
+    DictationServices services;
+    services.main = &mainQueue();
+    services.background = &globalQueue(QoS::UserInitiated);
+    services.capturer = AudioCapturer::create();
+    services.captions = CaptionEngine::create();
+    services.chunks = ChunkEngine::create();
+    services.desktop = TextInserter::Services::installed();
+    services.microphoneAvailable = [] { return audioBackend()->available(); };
+    services.decode = [](const std::string& wav, const std::string& base) {
+        return runWhisper(wav, base);
+    };
+    services.format = [](std::string_view raw) { return formatTranscript(raw); };
+    services.commandEdit = [](std::string_view selection, std::string_view instruction) {
+        return vak::commandEdit(selection, instruction, localCommandEdit);
+    };
+    services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
+    services.logTranscript = [](std::string_view text, std::string_view tag) {
+        vak::logTranscript(text, tag);
+    };
+    return services;
+}
+
+std::shared_ptr<Dictation> Dictation::create(SessionUi& ui, DictationSettings settings,
+                                             DictationServices services) {
+    std::shared_ptr<Dictation> dictation(
+        new Dictation(ui, std::move(settings), std::move(services)));
+    MainQueue* main = dictation->services_.main;
+    // Captions come from the caption engine's queue; the pill wants them on the main queue.
+    std::weak_ptr<Dictation> weak = dictation;
+    dictation->services_.captions->setDisplay([weak, main](const std::string& caption) {
+        main->post([weak, caption] {
+            if (auto self = weak.lock()) {
+                if (self->recording_) self->ui_.setCaption(caption);
+            }
+        });
+    });
+    dictation->services_.capturer->setOnLevel([weak](float level) {
+        if (auto self = weak.lock()) self->ui_.setLevel(level);
+    });
+    return dictation;
+}
+
+Dictation::Dictation(SessionUi& ui, DictationSettings settings, DictationServices services)
+    : ui_(ui), settings_(std::move(settings)), services_(std::move(services)),
+      inserter_(TextInserter::create(*services_.main, services_.desktop)) {}
+
+Dictation::~Dictation() { autoStop_.cancel(); }
+
+std::string Dictation::recordingPath(int n) const {
+    return settings_.scratchDir + "/vak_rec_" + std::to_string(n) + ".wav";
+}
+
+std::string Dictation::textBase(int n) const {
+    return settings_.scratchDir + "/vak_rec_" + std::to_string(n);
+}
+
+void Dictation::toggle() {
+    if (recording_) {
+        stopAndTranscribe();
+    } else {
+        startRecording();
+    }
+}
+
+void Dictation::finishInstantly() {
+    if (!recording_) return;
+    instantFinish_ = true;
+    stopAndTranscribe();
+}
+
+void Dictation::insert(const std::string& text) { inserter_->insert(text); }
+
+void Dictation::startRecording() {
+    if (recording_) return;
+    if (!services_.microphoneAvailable()) {
+        log(kMicNotAuthorized);
+        playSound("Basso");
+        // Asking again is all there is to requesting access here; the tap is not remembered.
+        auto available = services_.microphoneAvailable;
+        services_.background->async([available] {
+            log(available() ? "✓ Microphone granted — tap Right ⌘ to dictate" : kMicDenied);
+        });
+        return;
+    }
+
+    ++sessionN_;
+    const int n = sessionN_;
+    currentWav_ = recordingPath(n);
+    removeFile(currentWav_);
+
+    std::weak_ptr<Dictation> weak = weak_from_this();
+    const bool started = services_.capturer->start(
+        currentWav_, settings_.inputDevice,
+        [](const std::string& device) {
+            log("⚠️ first input produced no audio — switched to " + device);
+        },
+        [weak] {
+            log("‼️ no audio from any microphone — open System Settings ▸ Sound ▸ Input, pick a "
+                "working mic, and confirm vak-dictate has Microphone access");
+            playSound("Basso");
+            if (auto self = weak.lock()) self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
+        });
+    if (!started) {
+        removeFile(currentWav_);
+        playSound("Basso");
+        ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
+        log("‼️ AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ Input");
+        return;
+    }
+
+    recording_ = true;
+    log("● recording… (session " + std::to_string(n) +
+        ") · mic=" + services_.capturer->deviceName());
+    playSound("Tink");
+    ui_.recordingStarted();
+    services_.captions->start(currentWav_);
+    services_.chunks->start(currentWav_, n);
+    autoStop_.cancel();
+    const double limit = settings_.maxRecordSeconds;
+    autoStop_ = services_.main->after(limit, [weak, limit] {
+        auto self = weak.lock();
+        if (!self || !self->recording_) return;
+        log("⏱ auto-stop after " + std::to_string(static_cast<long long>(limit)) +
+            "s — mic was left on");
+        playSound("Submarine");
+        self->stopAndTranscribe();
+    });
+}
+
+void Dictation::stopAndTranscribe() {
+    if (!recording_) return;
+    recording_ = false;
+    const bool wasInstant = instantFinish_;
+    instantFinish_ = false;
+    autoStop_.cancel();
+
+    services_.captions->stop();
+    const AudioCapturer::Result result = services_.capturer->stop();
+    ui_.recordingStopped();
+
+    const int n = sessionN_;
+    const std::string wav = currentWav_;
+    const std::string session = std::to_string(n);
+    log("■ stopped, transcribing… (session " + session + ") · " +
+        oneDecimal(static_cast<double>(result.bytes) / 32000.0) + "s captured, peak " +
+        std::to_string(result.peak));
+    playSound("Pop");
+    if (result.frames == 0) {
+        log("⚠️ session " + session +
+            " captured 0 audio frames — mic/permission problem, not your speech");
+    } else if (result.peak < 80) {
+        log("⚠️ session " + session + " input was near-silent (peak " +
+            std::to_string(result.peak) + ") — were you speaking into " + result.device + "?");
+    }
+    ui_.setBusy(+1);
+
+    RouteRequest request;
+    request.session = n;
+    request.bundle =
+        services_.desktop.frontmost ? toLower(services_.desktop.frontmost->identifier()) : "";
+    if (settings_.polish) {
+        request.isPolishApp = bundleMatchesList(request.bundle, settings_.polishApps);
+        request.isProApp = bundleMatchesList(request.bundle, settings_.proApps);
+    }
+    request.selectedMode = ui_.selectedMode();
+    request.modePicked = ui_.modePickedThisRecording();
+    request.commandSelection = std::exchange(commandSelection_, std::nullopt);
+    request.wasInstant = wasInstant;
+    transcribeAndRoute(std::move(request), wav);
+}
+
+void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav) {
+    std::weak_ptr<Dictation> weak = weak_from_this();
+    const int n = request.session;
+    MainQueue* main = services_.main;
+    const auto decodeFailed = std::make_shared<std::atomic<bool>>(false);
+
+    RouteServices route;
+    route.finish = [weak, main, n, wav, decodeFailed](std::string text, std::string label) {
+        main->post([weak, n, wav, decodeFailed, text = std::move(text),
+                    label = std::move(label)]() mutable {
+            if (auto self = weak.lock()) {
+                self->finish(n, wav, std::move(text), std::move(label), decodeFailed->load());
+            }
+        });
+    };
+    route.presentChoice = [weak](const std::string& transcript, std::function<void()> summarize,
+                                 std::function<void()> professional, std::function<void()> keep) {
+        if (auto self = weak.lock()) {
+            self->ui_.presentChoice(transcript, std::move(summarize), std::move(professional),
+                                    std::move(keep));
+        } else if (keep) {
+            keep();
+        }
+    };
+    route.learnedMode = services_.learnedMode;
+    route.commandEdit = services_.commandEdit;
+    route.logTranscript = services_.logTranscript;
+    route.background = services_.background;
+    route.main = main;
+
+    const RouteSettings settings = settings_.route;
+    auto format = services_.format;
+    auto decode = services_.decode;
+    auto background = services_.background;
+    const std::string base = textBase(n);
+    services_.chunks->finish([request = std::move(request), settings, route, format, decode,
+                              background, wav, base,
+                              decodeFailed](std::optional<std::string> chunked) mutable {
+        if (chunked && !chunked->empty()) {
+            request.text = format(*chunked);
+            routeTranscript(std::move(request), settings, route);
+            return;
+        }
+        background->async([request = std::move(request), settings, route, format, decode, wav,
+                           base, decodeFailed]() mutable {
+            const auto raw = decode(wav, base);
+            if (!raw) decodeFailed->store(true);
+            request.text = raw ? format(*raw) : std::string();
+            routeTranscript(std::move(request), settings, route);
+        });
+    });
+}
+
+void Dictation::finish(int n, const std::string& wav, std::string text, std::string label,
+                       bool decodeFailed) {
+    if (!text.empty()) {
+        insert(text);
+        services_.logTranscript(text, label);
+        playSound("Glass");
+        ui_.explainAfterFirstDictation();
+    } else {
+        log("… empty transcription (session " + std::to_string(n) + ")");
+        playSound("Basso");
+    }
+    ui_.setBusy(-1);
+
+    if (text.empty() && decodeFailed) {
+        // Every engine failed: the words are still in the recording, so it is kept for a retry.
+        const std::string kept =
+            settings_.scratchDir + "/vak_failed_" + std::to_string(n) + ".wav";
+        if (std::rename(wav.c_str(), kept.c_str()) == 0) {
+            setPermissions(kept, 0600);
+            log("‼️ no engine could transcribe session " + std::to_string(n) +
+                " — recording kept at " + kept + " · retry: vak-dictate --transcribe-file " +
+                kept);
+        }
+    } else if (settings_.keepLastClip && lastSavedN_ < n) {
+        keepLastClip(n, wav);
+    }
+    removeFile(wav);
+    removeFile(textBase(n) + ".txt");
+}
+
+void Dictation::keepLastClip(int n, const std::string& wav) {
+    const std::string last = settings_.scratchDir + "/vak_last.wav";
+    removeFile(last);
+    if (std::rename(wav.c_str(), last.c_str()) == 0) setPermissions(last, 0600);
+    lastSavedN_ = n;
+}
+
+void Dictation::cancelRecording() {
+    if (!recording_) return;
+    recording_ = false;
+    instantFinish_ = false;
+    autoStop_.cancel();
+    services_.captions->stop();
+    services_.chunks->cancel();
+    services_.capturer->stop();
+    removeFile(currentWav_);
+    commandSelection_.reset();
+    ui_.recordingStopped();
+    log("✕ recording canceled — nothing transcribed");
+    playSound("Bottle");
+}
+
+void Dictation::startCommandMode() {
+    if (recording_) return;
+    std::weak_ptr<Dictation> weak = weak_from_this();
+    copySelection(*services_.main, services_.desktop,
+                  [weak](std::optional<std::string> selection) {
+                      auto self = weak.lock();
+                      if (!self || self->recording_) return;
+                      if (!selection) {
+                          log("✕ command mode: no text selected — highlight text, then "
+                              "Option+Right ⌘");
+                          playSound("Basso");
+                          return;
+                      }
+                      log("🎯 command mode: " + std::to_string(graphemeCount(*selection)) +
+                          " chars selected — speak the edit, tap Right ⌘ to apply");
+                      self->commandSelection_ = std::move(selection);
+                      self->startRecording();
+                      if (self->recording_) {
+                          self->ui_.setCaption("🎯 Speak the edit for the selected text…");
+                      } else {
+                          self->commandSelection_.reset();
+                      }
+                  });
+}
+
+void Dictation::startProducerSession() {
+    duradAveOn_ = true;
+    runTool("/usr/bin/pkill", {"-x", "say"});
+    producerInboxEvent("session-start");
+    ui_.showProducerPanel();
+    runTool("~/.local/bin/producer-ctl", {"ears-on"});
+    producerWake();
+    log("🎛 Durad Ave session ON");
+    playSound("Tink");
+}
+
+void Dictation::endProducerSession() {
+    duradAveOn_ = false;
+    runTool("~/.local/bin/producer-ctl", {"ears-off"});
+    producerInboxEvent("session-end");
+    ui_.hideProducerPanel();
+    log("🎛 Durad Ave session OFF");
+    playSound("Bottle");
+}
+
+} // namespace vak

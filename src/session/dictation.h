@@ -1,0 +1,125 @@
+#pragma once
+
+#include "audio/audio_capturer.h"
+#include "base/executor.h"
+#include "session/delivery_routing.h"
+#include "session/key_recognizer.h"
+#include "session/session_ui.h"
+#include "session/text_insertion.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vak {
+
+class CaptionEngine;
+class ChunkEngine;
+class MainQueue;
+
+// The settings the session controller reads.
+struct DictationSettings {
+    std::string inputDevice = "builtin";
+    double maxRecordSeconds = 2700;
+    bool polish = true;
+    std::string polishApps;
+    std::string proApps;
+    bool keepLastClip = false;
+    int historyDays = 7;
+    std::string scratchDir = "/tmp";
+    RouteSettings route;
+
+    static DictationSettings fromProcess();
+};
+
+// Everything the controller works with; the defaults are the process's own.
+struct DictationServices {
+    MainQueue* main = nullptr;
+    Executor* background = nullptr; // decodes, rewrites, command edits
+    std::shared_ptr<AudioCapturer> capturer;
+    std::shared_ptr<CaptionEngine> captions;
+    std::shared_ptr<ChunkEngine> chunks;
+    TextInserter::Services desktop;
+    // Whether the microphone may be used (on Linux: a sound server answers).
+    std::function<bool()> microphoneAvailable;
+    // The full decode of a recording: (WAV, text output base) → transcript; nothing when every
+    // engine failed.
+    std::function<std::optional<std::string>(const std::string& wav, const std::string& base)>
+        decode;
+    std::function<std::string(std::string_view raw)> format;
+    std::function<std::optional<std::string>(std::string_view selection,
+                                             std::string_view instruction)>
+        commandEdit;
+    std::function<std::optional<std::string>(std::string_view app)> learnedMode;
+    std::function<void(std::string_view text, std::string_view tag)> logTranscript;
+
+    static DictationServices fromProcess();
+};
+
+// The one session controller: turns taps into recording sessions, obtains and routes each
+// transcript, and pastes, records and cleans up at the end. Sessions are numbered; a new one
+// may start while earlier ones are still transcribing, each with its own files and values.
+//
+// Main thread only; background work holds the controller weakly and hops back to the main
+// queue before it touches the pasteboard or the interface.
+class Dictation final : public KeyActions,
+                        public SessionControl,
+                        public std::enable_shared_from_this<Dictation> {
+  public:
+    static std::shared_ptr<Dictation> create(SessionUi& ui, DictationSettings settings,
+                                             DictationServices services);
+    ~Dictation() override;
+    Dictation(const Dictation&) = delete;
+    Dictation& operator=(const Dictation&) = delete;
+
+    // KeyActions and SessionControl.
+    bool isRecording() const override { return recording_; }
+    void startRecording() override;
+    void stopAndTranscribe() override;
+    void cancelRecording() override;
+    void startCommandMode() override;
+    bool producerSessionOn() const override { return duradAveOn_; }
+    void startProducerSession() override;
+    void endProducerSession() override;
+    void toggle() override;
+    void finishInstantly() override;
+    void pauseCapture() override { services_.capturer->pauseCapture(); }
+    void resumeCapture() override { services_.capturer->resumeCapture(); }
+    bool isCapturePaused() const override { return services_.capturer->isPaused(); }
+
+    // Pastes `text` into the focused application (the SIGUSR2 check uses it directly).
+    void insert(const std::string& text);
+
+    int sessionN() const { return sessionN_; }
+    const std::string& currentWav() const { return currentWav_; }
+    AudioCapturer& capturer() { return *services_.capturer; }
+    // Path of session n's recording and of the decoder's text output base.
+    std::string recordingPath(int n) const;
+    std::string textBase(int n) const;
+
+  private:
+    Dictation(SessionUi& ui, DictationSettings settings, DictationServices services);
+
+    void transcribeAndRoute(RouteRequest request, const std::string& wav);
+    // The end of every delivery path, on the main queue.
+    void finish(int n, const std::string& wav, std::string text, std::string label,
+                bool decodeFailed);
+    void keepLastClip(int n, const std::string& wav);
+
+    SessionUi& ui_;
+    const DictationSettings settings_;
+    DictationServices services_;
+    std::shared_ptr<TextInserter> inserter_;
+
+    bool recording_ = false;
+    int sessionN_ = 0;
+    std::string currentWav_;
+    int lastSavedN_ = 0;
+    TimerHandle autoStop_;
+    std::optional<std::string> commandSelection_;
+    bool instantFinish_ = false;
+    bool duradAveOn_ = false;
+};
+
+} // namespace vak

@@ -1,0 +1,82 @@
+#include "app/config.h"
+#include "app/daemon_startup.h"
+#include "base/files.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace vak {
+namespace {
+
+using test::TempDir;
+using test::writeFixture;
+
+TEST(Banner, ReportsEveryFeatureInItsFixedOrder) {
+    Config config = Config::defaults("/home/ann");
+    BannerFacts facts;
+    facts.engines.vadModelFound = true;
+    facts.engines.ffmpegFound = true;
+    facts.engines.captionModelFound = true;
+    facts.learnedCount = 12;
+    facts.snippetCount = 3;
+    facts.micPlan = {"Built-in Audio Analog Stereo"};
+    EXPECT_EQ(bannerLine(config, facts),
+              "▶ Brindle v8.28 (rolling chunks · speculative tail · local writing modes · "
+              "encrypted history · no-click = summarize) up. · cloud=on@engine(race) · Right ⌘ "
+              "toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 shows state · spec=on · "
+              "polish=default-summarize@claude-sonnet-5[terminal,iterm,claude,code,cursor,warp] · "
+              "pro-apps=[mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord] · "
+              "lang=en · learned=12 · snippets=3 · server=on@8977 · chunk=30s · live "
+              "captions=on · VAD=on@0.3 · preprocess=on · call-mode=off · whisper-mode=off · "
+              "mic=builtin [Built-in Audio Analog Stereo] · max 2700s");
+
+    config.cloud = false;
+    config.polish = false;
+    config.chunkSeconds = 19;
+    config.callMode = true;
+    config.speculative = false;
+    config.useServer = false;
+    facts.engines = {};
+    facts.micPlan = {"USB Mic", "Built-in Mic"};
+    const std::string off = bannerLine(config, facts);
+    for (const char* piece :
+         {" · cloud=off(local) ·", "spec=off", " · polish=off ·", " · server=off ·",
+          " · chunk=off ·", " · live captions=off ·", " · VAD=off ·", " · preprocess=off ·",
+          " · call-mode=ON · whisper-mode=off", "[USB Mic → Built-in Mic]"}) {
+        EXPECT_NE(off.find(piece), std::string::npos) << piece;
+    }
+    facts.micPlan.clear();
+    EXPECT_NE(bannerLine(config, facts).find("mic=builtin [system default]"), std::string::npos);
+    facts.engines.vadModelFound = true;
+    EXPECT_NE(bannerLine(config, facts).find(" · VAD=on@0.2 ·"), std::string::npos);
+}
+
+TEST(ScratchSweep, RemovesLeftoversAndOldKeptRecordingsOnly) {
+    TempDir dir;
+    for (const char* name : {"vak_rec_3.wav", "vak_rec_3.txt", "vak_caption_99.wav",
+                             "vak_chunk_2_1.wav", "vak_failed_1.wav", "vak_failed_2.wav",
+                             "vak_last.wav", "other.txt", "vak_clitest_5.txt"}) {
+        writeFixture(dir.file(name), "x");
+    }
+    const std::time_t now = std::time(nullptr);
+    const utimbuf old{now - 9 * 86400, now - 9 * 86400};
+    ::utime(dir.file("vak_failed_1.wav").c_str(), &old);
+
+    EXPECT_EQ(sweepScratch(dir.path(), 7, now), 5);
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        left.insert(e.path().filename().string());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{"vak_failed_2.wav", "vak_last.wav", "other.txt",
+                                           "vak_clitest_5.txt"}));
+    EXPECT_EQ(sweepScratch(dir.path(), 0, now), 1); // 0 days keeps nothing
+    EXPECT_EQ(sweepScratch(dir.file("missing"), 7, now), 0);
+}
+
+} // namespace
+} // namespace vak

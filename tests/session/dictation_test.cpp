@@ -1,0 +1,322 @@
+#include "base/files.h"
+#include "base/global_queues.h"
+#include "base/regex.h"
+#include "base/main_queue.h"
+#include "platform/fake/fake_audio_backend.h"
+#include "platform/fake/fake_desktop.h"
+#include "platform/fake/fake_pasteboard.h"
+#include "session/dictation.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+#include "text/formatting.h"
+#include "transcribe/caption_engine.h"
+#include "transcribe/chunk_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace vak {
+namespace {
+
+using test::TempDir;
+
+class FakeUi final : public SessionUi {
+  public:
+    void recordingStarted() override { events.push_back("started"); }
+    void recordingStopped() override { events.push_back("stopped"); }
+    void setCaption(const std::string& text) override { captions.push_back(text); }
+    void setLevel(float) override {}
+    void setBusy(int delta) override { busy += delta; }
+    DeliverMode selectedMode() const override { return mode; }
+    bool modePickedThisRecording() const override { return false; }
+    void presentChoice(const std::string&, std::function<void()>, std::function<void()>,
+                       std::function<void()> onKeep) override {
+        onKeep();
+    }
+    void explainAfterFirstDictation() override { ++explained; }
+    void showProducerPanel() override { events.push_back("panel shown"); }
+    void hideProducerPanel() override { events.push_back("panel hidden"); }
+
+    std::vector<std::string> events;
+    std::vector<std::string> captions;
+    int busy = 0;
+    int explained = 0;
+    DeliverMode mode = DeliverMode::ask;
+};
+
+class DictationTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        installAudioBackend(audio);
+        installSoundPlayer(sounds);
+        FakeAudioBackend::Device mic(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
+        mic.feed = [this](std::size_t n) {
+            return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, amplitude.load(), n * 320);
+        };
+        audio->setDevices({mic});
+        settings.scratchDir = dir.path();
+        settings.maxRecordSeconds = 60;
+    }
+    void TearDown() override {
+        installAudioBackend(nullptr);
+        installSoundPlayer(nullptr);
+    }
+
+    std::shared_ptr<Dictation> make() {
+        DictationServices services;
+        services.main = &loop;
+        services.background = &globalQueue(QoS::UserInitiated);
+        services.capturer = AudioCapturer::create();
+        CaptionSettings captionSettings;
+        captionSettings.liveCaptions = false;
+        services.captions = CaptionEngine::create(captionSettings);
+        ChunkSettings chunkSettings;
+        chunkSettings.chunkSeconds = 0; // every stop decodes the whole recording
+        services.chunks = ChunkEngine::create(chunkSettings);
+        services.desktop.pasteboard = pasteboard;
+        services.desktop.keys = keys;
+        services.desktop.frontmost = frontmost;
+        services.microphoneAvailable = [this] { return micAvailable.load(); };
+        services.decode = [this](const std::string& wav, const std::string& base) {
+            double delay = 0;
+            std::optional<std::string> result;
+            {
+                std::lock_guard lock(mutex);
+                decodedWavs.push_back(wav);
+                decodedBases.push_back(base);
+                if (!decodeDelays.empty()) {
+                    delay = decodeDelays.front();
+                    decodeDelays.erase(decodeDelays.begin());
+                }
+                result = transcript;
+            }
+            std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+            return result;
+        };
+        services.format = [](std::string_view raw) { return formatTranscript(raw); };
+        services.commandEdit = [this](std::string_view selection, std::string_view instruction)
+            -> std::optional<std::string> {
+            edits.emplace_back(selection, instruction);
+            return std::string("EDITED");
+        };
+        services.learnedMode = [](std::string_view) { return std::nullopt; };
+        services.logTranscript = [this](std::string_view text, std::string_view tag) {
+            std::lock_guard lock(mutex);
+            recorded.emplace_back(text, tag);
+        };
+        return Dictation::create(ui, settings, std::move(services));
+    }
+
+    // Runs the main queue until `done` holds or `seconds` pass.
+    template <typename Done>
+    bool runUntil(Done done, double seconds = 5) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            loop.runFor(0.02);
+            defaultRunLoop().runFor(0.0);
+        }
+        return true;
+    }
+    void run(double seconds) {
+        runUntil([] { return false; }, seconds);
+    }
+    bool contains(const std::string& line) { return log.text().find(line) != std::string::npos; }
+
+    TempDir dir;
+    test::LogCapture log;
+    RunLoopMainQueue loop;
+    FakeUi ui;
+    DictationSettings settings;
+    std::shared_ptr<FakeAudioBackend> audio = std::make_shared<FakeAudioBackend>();
+    std::shared_ptr<FakeSoundPlayer> sounds = std::make_shared<FakeSoundPlayer>();
+    std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+    std::shared_ptr<FakeKeySynth> keys = std::make_shared<FakeKeySynth>();
+    std::shared_ptr<FakeFrontmostApp> frontmost = std::make_shared<FakeFrontmostApp>();
+    std::atomic<bool> micAvailable{true};
+    std::atomic<double> amplitude{0.3};
+    std::mutex mutex;
+    std::optional<std::string> transcript = "so um hello world";
+    std::vector<double> decodeDelays;
+    std::vector<std::string> decodedWavs;
+    std::vector<std::string> decodedBases;
+    std::vector<std::pair<std::string, std::string>> recorded;
+    std::vector<std::pair<std::string, std::string>> edits;
+};
+
+TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
+    auto dictation = make();
+    dictation->toggle();
+    ASSERT_TRUE(dictation->isRecording());
+    const std::string wav = dictation->currentWav();
+    EXPECT_EQ(wav, dir.file("vak_rec_1.wav"));
+    run(0.3);
+    dictation->toggle();
+    EXPECT_FALSE(dictation->isRecording());
+    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+
+    EXPECT_TRUE(contains("● recording… (session 1) · mic=Fake Mic"));
+    EXPECT_TRUE(regexSearch(log.text(), "■ stopped, transcribing… \\(session 1\\) · 0\\.\\ds "
+                                        "captured, peak \\d+"));
+    EXPECT_EQ(decodedBases, std::vector<std::string>{dir.file("vak_rec_1")});
+    EXPECT_EQ(pasteboard->text(), "So hello world"); // three words get no closing period
+    ASSERT_EQ(keys->sent.size(), 1u);
+    EXPECT_EQ(keys->sent[0].first, SyntheticShortcut::Paste);
+    EXPECT_EQ(recorded, (std::vector<std::pair<std::string, std::string>>{{"So hello world", ""}}));
+    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Glass"}));
+    EXPECT_EQ(ui.events, (std::vector<std::string>{"started", "stopped"}));
+    EXPECT_EQ(ui.explained, 1);
+    EXPECT_FALSE(pathExists(wav));
+}
+
+TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheRecording) {
+    audio->setDevices({FakeAudioBackend::Device(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1})});
+    transcript = "";
+    auto dictation = make();
+    dictation->startRecording();
+    dictation->stopAndTranscribe();
+    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && contains("… empty transcription"); }));
+    EXPECT_TRUE(contains("⚠️ session 1 captured 0 audio frames — mic/permission problem, not "
+                         "your speech"));
+    EXPECT_EQ(decodedWavs.size(), 1u);
+    EXPECT_EQ(sounds->played().back(), "Basso");
+    EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
+    EXPECT_FALSE(pathExists(dir.file("vak_failed_1.wav")));
+
+    // Every engine failed: the words are still in the audio, so it stays for a retry.
+    transcript.reset();
+    dictation->startRecording();
+    dictation->stopAndTranscribe();
+    ASSERT_TRUE(runUntil([&] { return contains("… empty transcription (session 2)"); }));
+    run(0.05);
+    const std::string kept = dir.file("vak_failed_2.wav");
+    EXPECT_TRUE(pathExists(kept));
+    EXPECT_EQ(filePermissions(kept), 0600u);
+    EXPECT_TRUE(contains("recording kept at " + kept + " · retry: vak-dictate --transcribe-file " +
+                         kept));
+}
+
+TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {
+    settings.maxRecordSeconds = 1;
+    auto dictation = make();
+    dictation->startRecording();
+    ASSERT_TRUE(runUntil([&] { return !dictation->isRecording(); }, 3));
+    EXPECT_TRUE(contains("⏱ auto-stop after 1s — mic was left on"));
+    EXPECT_EQ(sounds->played()[1], "Submarine");
+    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+
+    dictation->startRecording();
+    run(0.2);
+    dictation->stopAndTranscribe();
+    run(1.5);
+    EXPECT_EQ(log.text().find("⏱ auto-stop"), log.text().rfind("⏱ auto-stop"));
+}
+
+TEST_F(DictationTest, CancelDiscardsTheRecordingWithoutTranscribing) {
+    auto dictation = make();
+    dictation->startRecording();
+    run(0.1);
+    const std::string wav = dictation->currentWav();
+    dictation->cancelRecording();
+    EXPECT_FALSE(pathExists(wav));
+    EXPECT_TRUE(contains("✕ recording canceled — nothing transcribed"));
+    EXPECT_FALSE(contains("■ stopped"));
+    run(0.2);
+    EXPECT_TRUE(decodedWavs.empty());
+    EXPECT_EQ(sounds->played().back(), "Bottle");
+    dictation->cancelRecording(); // idle: nothing
+}
+
+TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
+    settings.keepLastClip = true;
+    decodeDelays = {0.6, 0.0}; // session 1 finishes after session 2
+    auto dictation = make();
+    dictation->startRecording();
+    run(0.25);
+    dictation->stopAndTranscribe();
+    amplitude = 0.05; // the second recording is quieter, so the two files differ
+    dictation->startRecording();
+    run(0.25);
+    dictation->stopAndTranscribe();
+    ASSERT_TRUE(runUntil([&] { return recorded.size() == 2 && ui.busy == 0; }));
+    run(0.05);
+    const std::string last = dir.file("vak_last.wav");
+    ASSERT_TRUE(pathExists(last));
+    EXPECT_EQ(filePermissions(last), 0600u);
+    const auto bytes = readFileBytes(last);
+    std::int16_t peak = 0;
+    for (std::size_t i = 44; i + 1 < bytes->size(); i += 2) {
+        std::int16_t s = 0;
+        std::memcpy(&s, bytes->data() + i, 2);
+        peak = std::max<std::int16_t>(peak, static_cast<std::int16_t>(std::abs(s)));
+    }
+    EXPECT_LT(peak, 0.1 * 32767); // session 2's quiet audio
+    EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
+    EXPECT_FALSE(pathExists(dir.file("vak_rec_2.wav")));
+}
+
+TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
+    micAvailable = false;
+    auto dictation = make();
+    dictation->startRecording();
+    EXPECT_FALSE(dictation->isRecording());
+    EXPECT_EQ(dictation->sessionN(), 0);
+    EXPECT_TRUE(contains("⚠️ mic not authorized"));
+    EXPECT_EQ(sounds->played(), std::vector<std::string>{"Basso"});
+
+    micAvailable = true;
+    FakeAudioBackend::Device broken(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
+    broken.failsToOpen = true;
+    audio->setDevices({broken});
+    dictation->startRecording();
+    EXPECT_FALSE(dictation->isRecording());
+    EXPECT_EQ(dictation->sessionN(), 1);
+    EXPECT_TRUE(contains("‼️ AVCapture couldn't start on any input"));
+    EXPECT_EQ(ui.captions.back(), "⚠️ couldn't start mic — check Sound ▸ Input");
+}
+
+TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
+    keys->onSend = [this](SyntheticShortcut shortcut) {
+        if (shortcut == SyntheticShortcut::Copy) {
+            pasteboard->copyFromOtherApp({plainTextItem("hello world")});
+        }
+    };
+    transcript = "make it all caps";
+    auto dictation = make();
+    dictation->startCommandMode();
+    ASSERT_TRUE(runUntil([&] { return dictation->isRecording(); }));
+    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right ⌘ to "
+                         "apply"));
+    EXPECT_EQ(ui.captions.back(), "🎯 Speak the edit for the selected text…");
+    run(0.1);
+    dictation->stopAndTranscribe();
+    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !edits.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return pasteboard->text() == std::optional<std::string>("EDITED"); }));
+    EXPECT_EQ(edits[0], (std::pair<std::string, std::string>{"hello world", "Make it all caps."}));
+
+    keys->onSend = nullptr; // nothing selected: the copy changes nothing
+    dictation->startCommandMode();
+    ASSERT_TRUE(runUntil([&] { return contains("✕ command mode: no text selected"); }));
+    EXPECT_FALSE(dictation->isRecording());
+}
+
+TEST_F(DictationTest, ProducerSessionsAnnounceThemselves) {
+    auto dictation = make();
+    dictation->startProducerSession();
+    EXPECT_TRUE(dictation->producerSessionOn());
+    dictation->endProducerSession();
+    EXPECT_FALSE(dictation->producerSessionOn());
+    EXPECT_EQ(ui.events, (std::vector<std::string>{"panel shown", "panel hidden"}));
+    EXPECT_TRUE(contains("🎛 Durad Ave session ON"));
+    EXPECT_TRUE(contains("🎛 Durad Ave session OFF"));
+    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Bottle"}));
+}
+
+} // namespace
+} // namespace vak
