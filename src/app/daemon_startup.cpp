@@ -7,6 +7,7 @@
 #include "base/files.h"
 
 #include <cmath>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,9 +16,13 @@ namespace vak {
 
 namespace {
 
-const char* onOff(bool on) { return on ? "on" : "off"; }
+const char* onOff(bool on) {
+    return on ? "on" : "off";
+}
 
-std::string whole(double value) { return std::to_string(static_cast<long long>(std::trunc(value))); }
+std::string whole(double value) {
+    return std::to_string(static_cast<long long>(std::trunc(value)));
+}
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -43,7 +48,8 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
             ") — transcription runs on the Brindle engine");
     }
     if (!check.whisperFound) {
-        log("⚠️ whisper-cli not found in any Homebrew prefix — live captions and local fallback "
+        log("⚠️ whisper-cli not found in any Homebrew prefix — live captions and local "
+            "fallback "
             "are off");
     }
     if (!check.vadModelFound) {
@@ -65,8 +71,7 @@ int sweepScratch(const std::string& dir, int historyDays, std::time_t now) {
                       startsWith(name, "vak_chunk");
         if (!remove && startsWith(name, "vak_failed_")) {
             struct stat st {};
-            remove = ::lstat(path.c_str(), &st) == 0 &&
-                     std::difftime(now, st.st_mtime) >= maxAge;
+            remove = ::lstat(path.c_str(), &st) == 0 && std::difftime(now, st.st_mtime) >= maxAge;
         }
         if (remove && ::unlink(path.c_str()) == 0) ++removed;
     }
@@ -80,8 +85,9 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        "history · no-click = " +
                        config.defaultMode + ") up.";
     line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
-    line += std::string(" · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
-                        "shows state · spec=") +
+    line += std::string(
+                " · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
+                "shows state · spec=") +
             onOff(config.speculative);
     line += " · polish=" + (config.polish ? "default-" + config.defaultMode + "@" +
                                                 config.polishModel + "[" + config.polishApps + "]"
@@ -90,8 +96,8 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
     line += " · learned=" + std::to_string(facts.learnedCount) +
             " · snippets=" + std::to_string(facts.snippetCount);
     line += std::string(" · server=") + (config.useServer ? "on@8977" : "off");
-    line += " · chunk=" + (config.chunkSeconds >= 20 ? whole(config.chunkSeconds) + "s"
-                                                     : std::string("off"));
+    line += " · chunk=" +
+            (config.chunkSeconds >= 20 ? whole(config.chunkSeconds) + "s" : std::string("off"));
     line += std::string(" · live captions=") +
             onOff(config.liveCaptions && facts.engines.captionModelFound);
     line += " · VAD=" + (facts.engines.vadModelFound

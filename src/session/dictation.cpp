@@ -28,15 +28,16 @@ namespace {
 
 // Where the user fixes microphone access. On Linux "access" is a running sound server.
 #ifdef __APPLE__
-constexpr const char* kMicNotAuthorized =
-    "⚠️ mic not authorized — requesting access; grant vak-dictate in System Settings ▸ Privacy & "
-    "Security ▸ Microphone, then tap Right ⌘ again";
+constexpr const char* kMicNotAuthorized = "⚠️ mic not authorized — requesting access; grant "
+                                          "vak-dictate in System Settings ▸ Privacy & "
+                                          "Security ▸ Microphone, then tap Right ⌘ again";
 constexpr const char* kMicDenied =
     "⚠️ Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
     "Microphone";
 #else
 constexpr const char* kMicNotAuthorized =
-    "⚠️ mic not authorized — requesting access; start the sound server (PulseAudio or PipeWire) "
+    "⚠️ mic not authorized — requesting access; start the "
+    "sound server (PulseAudio or PipeWire) "
     "▸ Input for vak-dictate, then tap Right ⌘ again";
 constexpr const char* kMicDenied =
     "⚠️ Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
@@ -113,7 +114,9 @@ Dictation::Dictation(SessionUi& ui, DictationSettings settings, DictationService
     : ui_(ui), settings_(std::move(settings)), services_(std::move(services)),
       inserter_(TextInserter::create(*services_.main, services_.desktop)) {}
 
-Dictation::~Dictation() { autoStop_.cancel(); }
+Dictation::~Dictation() {
+    autoStop_.cancel();
+}
 
 std::string Dictation::recordingPath(int n) const {
     return settings_.scratchDir + "/vak_rec_" + std::to_string(n) + ".wav";
@@ -137,7 +140,9 @@ void Dictation::finishInstantly() {
     stopAndTranscribe();
 }
 
-void Dictation::insert(const std::string& text) { inserter_->insert(text); }
+void Dictation::insert(const std::string& text) {
+    inserter_->insert(text);
+}
 
 void Dictation::startRecording() {
     if (recording_) return;
@@ -164,16 +169,20 @@ void Dictation::startRecording() {
             log("⚠️ first input produced no audio — switched to " + device);
         },
         [weak] {
-            log("‼️ no audio from any microphone — open System Settings ▸ Sound ▸ Input, pick a "
+            log("‼️ no audio from any microphone — open System Settings ▸ Sound ▸ Input, "
+                "pick "
+                "a "
                 "working mic, and confirm vak-dictate has Microphone access");
             playSound("Basso");
-            if (auto self = weak.lock()) self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
+            if (auto self = weak.lock())
+                self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
         });
     if (!started) {
         removeFile(currentWav_);
         playSound("Basso");
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
-        log("‼️ AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ Input");
+        log("‼️ AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
+            "Input");
         return;
     }
 
@@ -281,8 +290,8 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
             routeTranscript(std::move(request), settings, route);
             return;
         }
-        background->async([request = std::move(request), settings, route, format, decode, wav,
-                           base, decodeFailed]() mutable {
+        background->async([request = std::move(request), settings, route, format, decode, wav, base,
+                           decodeFailed]() mutable {
             const auto raw = decode(wav, base);
             if (!raw) decodeFailed->store(true);
             request.text = raw ? format(*raw) : std::string();
@@ -306,13 +315,11 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
 
     if (text.empty() && decodeFailed) {
         // Every engine failed: the words are still in the recording, so it is kept for a retry.
-        const std::string kept =
-            settings_.scratchDir + "/vak_failed_" + std::to_string(n) + ".wav";
+        const std::string kept = settings_.scratchDir + "/vak_failed_" + std::to_string(n) + ".wav";
         if (std::rename(wav.c_str(), kept.c_str()) == 0) {
             setPermissions(kept, 0600);
             log("‼️ no engine could transcribe session " + std::to_string(n) +
-                " — recording kept at " + kept + " · retry: vak-dictate --transcribe-file " +
-                kept);
+                " — recording kept at " + kept + " · retry: vak-dictate --transcribe-file " + kept);
         }
     } else if (settings_.keepLastClip && lastSavedN_ < n) {
         keepLastClip(n, wav);
@@ -346,26 +353,25 @@ void Dictation::cancelRecording() {
 void Dictation::startCommandMode() {
     if (recording_) return;
     std::weak_ptr<Dictation> weak = weak_from_this();
-    copySelection(*services_.main, services_.desktop,
-                  [weak](std::optional<std::string> selection) {
-                      auto self = weak.lock();
-                      if (!self || self->recording_) return;
-                      if (!selection) {
-                          log("✕ command mode: no text selected — highlight text, then "
-                              "Option+Right ⌘");
-                          playSound("Basso");
-                          return;
-                      }
-                      log("🎯 command mode: " + std::to_string(graphemeCount(*selection)) +
-                          " chars selected — speak the edit, tap Right ⌘ to apply");
-                      self->commandSelection_ = std::move(selection);
-                      self->startRecording();
-                      if (self->recording_) {
-                          self->ui_.setCaption("🎯 Speak the edit for the selected text…");
-                      } else {
-                          self->commandSelection_.reset();
-                      }
-                  });
+    copySelection(*services_.main, services_.desktop, [weak](std::optional<std::string> selection) {
+        auto self = weak.lock();
+        if (!self || self->recording_) return;
+        if (!selection) {
+            log("✕ command mode: no text selected — highlight text, then "
+                "Option+Right ⌘");
+            playSound("Basso");
+            return;
+        }
+        log("🎯 command mode: " + std::to_string(graphemeCount(*selection)) +
+            " chars selected — speak the edit, tap Right ⌘ to apply");
+        self->commandSelection_ = std::move(selection);
+        self->startRecording();
+        if (self->recording_) {
+            self->ui_.setCaption("🎯 Speak the edit for the selected text…");
+        } else {
+            self->commandSelection_.reset();
+        }
+    });
 }
 
 void Dictation::startProducerSession() {

@@ -127,7 +127,11 @@ int runDaemon(const std::vector<std::string>& args) {
         KeyRecognizer recognizer(*dictation, TriggerSettings::fromConfig(values.cfg));
         auto arming = MonitorArming::create(
             TriggerSettings::fromConfig(values.cfg),
-            [&recognizer](const InputEvent& event) { recognizer.handle(event); }, main);
+            [&recognizer, &ui](const InputEvent& event) {
+                // The settings window is taking a new trigger key: that press is not a tap.
+                if (!ui.isCapturingHotkey()) recognizer.handle(event);
+            },
+            main);
         arming->ensureAccessibility();
 
         // 10: the status item and the pill.

@@ -131,8 +131,10 @@ std::string PrivateSecretService::launch(const std::string& dbusDaemon,
         unsetenv(name);
 
     std::string error;
-    bus_ = Subprocess::spawn(
-        {{VAK_TETHERED, dbusDaemon, "--config-file=" + config, "--nofork", "--nosyslog"}}, &error);
+    SpawnOptions busOptions;
+    busOptions.argv = {VAK_TETHERED, dbusDaemon, "--config-file=" + config, "--nofork",
+                       "--nosyslog"};
+    bus_ = Subprocess::spawn(busOptions, &error);
     if (!bus_) return "could not start dbus-daemon: " + error;
     busWatchdog_ = armWatchdog(bus_, kDaemonLifetimeSeconds, 1);
 
@@ -142,9 +144,11 @@ std::string PrivateSecretService::launch(const std::string& dbusDaemon,
         }))
         return "the private D-Bus session did not come up";
 
-    keyring_ = Subprocess::spawn(
-        {{VAK_TETHERED, keyringDaemon, "--foreground", "--unlock", "--components=secrets"}, true},
-        &error);
+    SpawnOptions keyringOptions;
+    keyringOptions.argv = {VAK_TETHERED, keyringDaemon, "--foreground", "--unlock",
+                           "--components=secrets"};
+    keyringOptions.pipeStdin = true;
+    keyring_ = Subprocess::spawn(keyringOptions, &error);
     if (!keyring_) return "could not start gnome-keyring-daemon: " + error;
     keyringWatchdog_ = armWatchdog(keyring_, kDaemonLifetimeSeconds, 1);
     // The password creates and unlocks the login keyring; the daemon reads up to end of input.

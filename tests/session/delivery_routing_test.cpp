@@ -1,12 +1,12 @@
-#include "session/delivery_routing.h"
 #include "base/regex.h"
+#include "session/delivery_routing.h"
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
 #include "text/local_modes.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
+
+#include <gtest/gtest.h>
 
 namespace vak {
 namespace {
@@ -43,8 +43,8 @@ class Routing : public testing::Test {
             if (it == learned.end()) return std::nullopt;
             return it->second;
         };
-        s.commandEdit = [this](std::string_view selection, std::string_view instruction)
-            -> std::optional<std::string> {
+        s.commandEdit = [this](std::string_view selection,
+                               std::string_view instruction) -> std::optional<std::string> {
             edits.emplace_back(selection, instruction);
             return editResult;
         };
@@ -137,11 +137,11 @@ TEST_F(Routing, AskModeFollowsLengthAppListsAndDefaultMode) {
         std::string logLine;
         std::string labelEnd;
     };
-    for (const Case& c : {Case{"summarize", "· default mode: summarize", "s summarize"},
-                          Case{"professional", "· default mode: professional", "s professional"},
-                          Case{"agent", "· default mode: agent brief", "s agent"},
-                          Case{"expand", "· default mode: extend", "s expand"},
-                          Case{"normal", "", ""}}) {
+    for (const Case& c :
+         {Case{"summarize", "· default mode: summarize", "s summarize"},
+          Case{"professional", "· default mode: professional", "s professional"},
+          Case{"agent", "· default mode: agent brief", "s agent"},
+          Case{"expand", "· default mode: extend", "s expand"}, Case{"normal", "", ""}}) {
         finished.clear();
         settings.defaultMode = c.defaultMode;
         route(askIn("gedit"));
@@ -225,8 +225,9 @@ TEST_F(Routing, CommandSessionsEditTheSelection) {
     editResult.reset();
     route(request);
     EXPECT_EQ(finished[0].first, "");
-    EXPECT_NE(log.text().find("⚠️ command edit failed — nothing pasted, selection left untouched"),
-              std::string::npos);
+    EXPECT_NE(
+        log.text().find("⚠️ command edit failed — nothing pasted, selection left untouched"),
+        std::string::npos);
 
     finished.clear();
     request.text = "";

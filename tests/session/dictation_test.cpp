@@ -1,7 +1,7 @@
 #include "base/files.h"
 #include "base/global_queues.h"
-#include "base/regex.h"
 #include "base/main_queue.h"
+#include "base/regex.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
 #include "platform/fake/fake_pasteboard.h"
@@ -12,14 +12,14 @@
 #include "transcribe/caption_engine.h"
 #include "transcribe/chunk_engine.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace vak {
 namespace {
@@ -100,8 +100,8 @@ class DictationTest : public testing::Test {
             return result;
         };
         services.format = [](std::string_view raw) { return formatTranscript(raw); };
-        services.commandEdit = [this](std::string_view selection, std::string_view instruction)
-            -> std::optional<std::string> {
+        services.commandEdit = [this](std::string_view selection,
+                                      std::string_view instruction) -> std::optional<std::string> {
             edits.emplace_back(selection, instruction);
             return std::string("EDITED");
         };
@@ -198,8 +198,8 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     const std::string kept = dir.file("vak_failed_2.wav");
     EXPECT_TRUE(pathExists(kept));
     EXPECT_EQ(filePermissions(kept), 0600u);
-    EXPECT_TRUE(contains("recording kept at " + kept + " · retry: vak-dictate --transcribe-file " +
-                         kept));
+    EXPECT_TRUE(
+        contains("recording kept at " + kept + " · retry: vak-dictate --transcribe-file " + kept));
 }
 
 TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {
@@ -297,7 +297,8 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     run(0.1);
     dictation->stopAndTranscribe();
     ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !edits.empty(); }));
-    ASSERT_TRUE(runUntil([&] { return pasteboard->text() == std::optional<std::string>("EDITED"); }));
+    ASSERT_TRUE(
+        runUntil([&] { return pasteboard->text() == std::optional<std::string>("EDITED"); }));
     EXPECT_EQ(edits[0], (std::pair<std::string, std::string>{"hello world", "Make it all caps."}));
 
     keys->onSend = nullptr; // nothing selected: the copy changes nothing
