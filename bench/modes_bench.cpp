@@ -7,6 +7,7 @@
 #include "base/files.h"
 #include "text/formatting.h"
 #include "text/local_modes.h"
+#include "text/words.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -60,20 +61,6 @@ std::string withNumbers(const std::string& sentence, std::mt19937& random) {
     return out;
 }
 
-std::size_t words(const std::string& text) {
-    std::size_t count = 0;
-    bool inWord = false;
-    for (char c : text) {
-        if (c == ' ') {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            ++count;
-        }
-    }
-    return count;
-}
-
 struct TranscriptShape {
     std::size_t words = 300;
     std::size_t cues = 0;     // self-correction sentences spread evenly
@@ -98,7 +85,7 @@ std::string makeTranscript(const TranscriptShape& shape) {
         } else {
             sentence = withNumbers(kSentences[i++ % kSentences.size()], random);
         }
-        count += words(sentence);
+        count += vak::countWords(sentence);
         text += sentence;
         text += shape.sentenceEnds ? ". " : " ";
     }
@@ -140,8 +127,8 @@ std::string formatted(const Home& home, const TranscriptShape& shape) {
 void runMode(benchmark::State& state, const std::string& text, const char* mode) {
     for (auto _ : state)
         benchmark::DoNotOptimize(vak::localModeTransform(text, mode));
-    state.counters["words"] = static_cast<double>(words(text));
-    state.counters["per_word"] = benchmark::Counter(static_cast<double>(words(text)),
+    state.counters["words"] = static_cast<double>(vak::countWords(text));
+    state.counters["per_word"] = benchmark::Counter(static_cast<double>(vak::countWords(text)),
                                                     benchmark::Counter::kIsIterationInvariantRate |
                                                         benchmark::Counter::kInvert);
 }

@@ -85,4 +85,11 @@ class Regex {
     std::shared_ptr<const icu::RegexPattern> compiled_;
 };
 
+// A fixed pattern and its replacement template, compiled once: one stage of a rewrite table.
+struct RegexRule {
+    Regex pattern;
+    std::string tmpl;
+    std::string apply(std::string_view text) const { return pattern.replace(text, tmpl); }
+};
+
 } // namespace vak

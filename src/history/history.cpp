@@ -5,6 +5,7 @@
 #include "app/process_values.h"
 #include "base/files.h"
 #include "platform/secret_store.h"
+#include "text/words.h"
 
 #include <chrono>
 #include <cstring>
@@ -43,20 +44,6 @@ bool endsAtLineStart(int fd) {
 
 std::string shortHash(std::string_view text) {
     return sha256Hex(text).substr(0, 6);
-}
-
-std::size_t spaceSeparatedWordCount(std::string_view text) {
-    std::size_t count = 0;
-    bool inWord = false;
-    for (const char c : text) {
-        if (c == ' ') {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            ++count;
-        }
-    }
-    return count;
 }
 
 std::optional<AesKey> historyKey() {
@@ -142,7 +129,7 @@ void logTranscript(std::string_view text, std::string_view tag) {
 void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings) {
     std::string line = "✓";
     line += tag;
-    line += " " + std::to_string(spaceSeparatedWordCount(text)) + " words · " + shortHash(text);
+    line += " " + std::to_string(countWords(text)) + " words · " + shortHash(text);
     if (!settings.privacyMode &&
         appendHistory(settings.historyPath, settings.store, text, tag, currentUnixSeconds())) {
         line += " · saved to encrypted history";

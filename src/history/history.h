@@ -15,9 +15,6 @@ class SecretStore;
 // Fingerprint of a delivered text for the log: the first 6 hex digits of its SHA-256.
 std::string shortHash(std::string_view text);
 
-// Pieces of `text` between spaces, empty pieces not counted.
-std::size_t spaceSeparatedWordCount(std::string_view text);
-
 // The key that seals history records, from the secret store: the stored item when it holds
 // exactly 32 bytes; otherwise (no item, or one of the wrong length) a fresh random key replaces
 // it. Nothing, after one warning line, when the store has no usable answer or refuses the new

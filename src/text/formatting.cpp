@@ -24,24 +24,17 @@ namespace vak {
 
 namespace {
 
-// A pattern and its template, compiled once.
-struct Rule {
-    Regex pattern;
-    std::string tmpl;
-    std::string apply(std::string_view text) const { return pattern.replace(text, tmpl); }
-};
-
-std::vector<Rule>
+std::vector<RegexRule>
 compileRules(std::initializer_list<std::pair<std::string_view, std::string_view>> rules) {
-    std::vector<Rule> out;
+    std::vector<RegexRule> out;
     for (const auto& [pattern, tmpl] : rules)
         out.push_back({Regex(pattern), std::string(tmpl)});
     return out;
 }
 
 template <std::size_t N>
-std::vector<Rule> compileTable(const std::array<SpellingRule, N>& table) {
-    std::vector<Rule> out;
+std::vector<RegexRule> compileTable(const std::array<SpellingRule, N>& table) {
+    std::vector<RegexRule> out;
     for (const SpellingRule& row : table)
         out.push_back({Regex(row.pattern), std::string(row.replacement)});
     return out;
@@ -49,13 +42,14 @@ std::vector<Rule> compileTable(const std::array<SpellingRule, N>& table) {
 
 // The built-in patterns of every stage, compiled once per process.
 struct FixedRules {
-    Rule upperCaseTag{Regex(R"(\[[A-Z_ ]+\])"), " "};
-    Rule soundTag{Regex(R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause)[^)]*\))"), " "};
-    Rule hesitationBetweenCommas{
+    RegexRule upperCaseTag{Regex(R"(\[[A-Z_ ]+\])"), " "};
+    RegexRule soundTag{Regex(R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause)[^)]*\))"),
+                       " "};
+    RegexRule hesitationBetweenCommas{
         Regex(R"((?i),\s*\b(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]\s*)"), ", "};
-    Rule freeHesitation{
+    RegexRule freeHesitation{
         Regex(R"((?i)(?:^|(?<=[\s.]))(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]?(?=\s|$))"), " "};
-    std::vector<Rule> layout = compileRules({
+    std::vector<RegexRule> layout = compileRules({
         {R"((?i)([.!?])[ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "$1\n\n"},
         {R"((?i)[,;:][ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "\n\n"},
         {R"((?i)^[ \t]*new paragraph\b[,.;:]*[ \t]*)", "\n\n"},
@@ -67,15 +61,15 @@ struct FixedRules {
         {R"((?i)(?<=\n)[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
         {R"((?i)^[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
     });
-    std::vector<Rule> brands = compileTable(BRAND_SPELLINGS);
-    std::vector<Rule> spacing = compileRules({
+    std::vector<RegexRule> brands = compileTable(BRAND_SPELLINGS);
+    std::vector<RegexRule> spacing = compileRules({
         {R"([ \t]+)", " "},
         // A period that starts a word (".env", ".NET") keeps its blank.
         {R"( ([,!?;:]|\.(?!\w)))", "$1"},
         {R"( *\n *)", "\n"},
     });
-    std::vector<Rule> platforms = compileTable(PLATFORM_SPELLINGS);
-    Rule loneI{Regex(R"(\bi\b(?!\.))"), "I"};
+    std::vector<RegexRule> platforms = compileTable(PLATFORM_SPELLINGS);
+    RegexRule loneI{Regex(R"(\bi\b(?!\.))"), "I"};
 };
 
 const FixedRules& fixedRules() {
@@ -106,7 +100,7 @@ class ContentCache {
 
 // The learned words as the two stages use them.
 struct Dictionary {
-    std::vector<Rule> exact; // stage 11, one rule per entry
+    std::vector<RegexRule> exact; // stage 11, one rule per entry
     SoundAlikeCorrector soundAlike;
 
     explicit Dictionary(const std::vector<LearnedWord>& words) : soundAlike(words) {
@@ -167,8 +161,8 @@ std::string filterLines(std::string_view raw) {
     return out;
 }
 
-std::string applyAll(std::string text, const std::vector<Rule>& rules) {
-    for (const Rule& rule : rules)
+std::string applyAll(std::string text, const std::vector<RegexRule>& rules) {
+    for (const RegexRule& rule : rules)
         text = rule.apply(text);
     return text;
 }

@@ -21,12 +21,6 @@ namespace vak {
 
 namespace {
 
-struct Rule {
-    Regex pattern;
-    std::string tmpl;
-    std::string apply(std::string_view text) const { return pattern.replace(text, tmpl); }
-};
-
 // The spoken forms of the contraction table, each one capture group of one pattern, so the
 // whole table is one pass; no replacement produces a form another row would match, so one pass
 // gives what applying the rows one after another gives.
@@ -83,7 +77,7 @@ struct CleanupRules {
     Regex cue{
         R"((?i)\b(?:no,?\s+wait|wait,?\s+no|scratch that|actually,?\s+no|no,?\s+actually|i mean,)\b[,.]?\s*)"};
     Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?\s+)"};
-    std::vector<Rule> filler = {
+    std::vector<RegexRule> filler = {
         {Regex(R"((?i),\s*(?:like|you know|i mean|i guess)\s*,)"), ","},
         {Regex(R"((?i)\b(?:you know|i guess|basically|literally)\s*,\s*)"), ""},
         {Regex(
@@ -97,7 +91,7 @@ struct CleanupRules {
     Regex contractions{contractionPattern()};
     // Not after a digit, comma or period: "1,500 dollars" must not become "1,$500".
     Regex money{R"((?<![\d.,])\b(\d{1,9}) dollars\b)", RegexFlags::CaseInsensitive};
-    Rule percent{Regex(R"(\b(\d+(?:\.\d+)?) percent\b)"), "$1%"};
+    RegexRule percent{Regex(R"(\b(\d+(?:\.\d+)?) percent\b)"), "$1%"};
     Regex clock{R"(\b(\d{1,2}(?::\d{2})?)\s?(am|pm)\b)", RegexFlags::CaseInsensitive};
     Regex calendar{calendarPattern()};
 };
@@ -256,7 +250,7 @@ std::string stripSpokenFiller(std::string_view input) {
     // Runs of white space become one blank first: the rules allow white space before their
     // words, and on a long run every position would otherwise rescan the rest of the run.
     text = r.filler.back().apply(text);
-    for (const Rule& rule : r.filler)
+    for (const RegexRule& rule : r.filler)
         text = rule.apply(text);
     return trim(text, CharClass::Blanks);
 }

@@ -1,5 +1,7 @@
 #include "text/words.h"
 
+#include <limits>
+
 namespace vak {
 
 std::vector<std::string_view> splitWords(std::string_view text) {
@@ -15,7 +17,10 @@ std::vector<std::string_view> splitWords(std::string_view text) {
     return words;
 }
 
-std::size_t countWords(std::string_view text) {
+namespace {
+
+// Words counted up to `limit`, so a caller asking for n never reads past the n-th.
+std::size_t countWordsUpTo(std::string_view text, std::size_t limit) {
     std::size_t count = 0;
     bool inWord = false;
     for (char c : text) {
@@ -23,25 +28,20 @@ std::size_t countWords(std::string_view text) {
             inWord = false;
         } else if (!inWord) {
             inWord = true;
-            ++count;
+            if (++count >= limit) break;
         }
     }
     return count;
 }
 
+} // namespace
+
+std::size_t countWords(std::string_view text) {
+    return countWordsUpTo(text, std::numeric_limits<std::size_t>::max());
+}
+
 bool hasAtLeastWords(std::string_view text, std::size_t n) {
-    if (n == 0) return true;
-    std::size_t count = 0;
-    bool inWord = false;
-    for (char c : text) {
-        if (c == ' ') {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            if (++count >= n) return true;
-        }
-    }
-    return false;
+    return n == 0 || countWordsUpTo(text, n) >= n;
 }
 
 std::string joinWords(const std::vector<std::string_view>& words) {

@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "base/main_queue.h"
 #include "base/unicode.h"
+#include "text/words.h"
 #include "ui/click_through_button.h"
 #include "ui/floating_panel.h"
 #include "ui/pill_layout.h"
@@ -29,20 +30,6 @@ std::shared_ptr<ChoicePanel>& currentPanel() {
 
 QRect at(double x, double y, double w, double h) {
     return ui::whole(pill::fromBottomLeft(QRectF(x, y, w, h), kHeight));
-}
-
-std::size_t wordCount(const std::string& text) {
-    std::size_t words = 0;
-    bool inWord = false;
-    for (char c : text) {
-        if (c == ' ') {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            ++words;
-        }
-    }
-    return words;
 }
 
 std::string firstCharacters(const std::string& text, std::size_t count) {
@@ -86,7 +73,7 @@ void ChoicePanel::build(const std::string& transcript, double timeoutSeconds) {
     panel_ = new FloatingPanel(QSize(kWidth, kHeight),
                                FloatingPanel::Look{ui::grey(0.07, 0.92), 16, {}, 0});
     header_ = ui::label(
-        panel_, ui::qstr("Transcript ready · " + std::to_string(wordCount(transcript)) + " words"),
+        panel_, ui::qstr("Transcript ready · " + std::to_string(countWords(transcript)) + " words"),
         ui::font(13, QFont::DemiBold), ui::grey(0.85), at(18, 88, 340, 18));
     note_ = ui::label(panel_, ui::qstr("keeps as spoken in " + std::to_string(seconds) + "s"),
                       ui::font(11), ui::grey(1.0, 0.5), at(350, 89, 192, 16));

@@ -7,6 +7,7 @@
 #include "support/log_capture.h"
 #include "support/sealed_box.h"
 #include "support/temp_dir.h"
+#include "text/words.h"
 
 #include <chrono>
 #include <ctime>
@@ -38,7 +39,7 @@ TEST(WordCount, PiecesBetweenSpacesOnly) {
         {"  a  b ", 2}, {"a\nb\tc", 1}, {"ünï cödé", 2},
     };
     for (const auto& [text, words] : cases)
-        EXPECT_EQ(spaceSeparatedWordCount(text), words) << text;
+        EXPECT_EQ(countWords(text), words) << text;
 }
 
 class HistoryTest : public testing::Test {
