@@ -4,6 +4,7 @@
 // (Qt's offscreen platform when Xvfb is missing); the X server's own CPU time is reported apart.
 #include "app/process_values.h"
 #include "base/main_queue.h"
+#include "process_stats.h"
 #include "support/xvfb.h"
 #include "ui/qt_main_queue.h"
 #include "ui/ui_controller.h"
@@ -36,34 +37,6 @@ double processCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Another process's CPU seconds, from /proc/PID/stat (user + system).
-double otherCpuSeconds(pid_t pid) {
-    if (pid <= 0) return 0;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long user = 0;
-    unsigned long long system = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) user = std::stoull(field);
-        if (i == 15) system = std::stoull(field);
-    }
-    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
-}
-
 void runEventLoop(double seconds) {
     QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer,
                        [] { QCoreApplication::exit(0); });
@@ -74,15 +47,15 @@ void runEventLoop(double seconds) {
 void measure(benchmark::State& state, double seconds) {
     const pid_t server = display != nullptr ? display->serverPid() : -1;
     const double cpu = processCpuSeconds();
-    const double serverCpu = otherCpuSeconds(server);
+    const double serverCpu = vak::bench::cpuSeconds(server);
     QElapsedTimer wall;
     wall.start();
     runEventLoop(seconds);
     const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     state.SetIterationTime(elapsed);
     state.counters["cpu_%"] = (processCpuSeconds() - cpu) / elapsed * 100;
-    state.counters["xserver_cpu_%"] = (otherCpuSeconds(server) - serverCpu) / elapsed * 100;
-    state.counters["rss_MB"] = residentMegabytes();
+    state.counters["xserver_cpu_%"] = (vak::bench::cpuSeconds(server) - serverCpu) / elapsed * 100;
+    state.counters["rss_MB"] = vak::bench::residentMegabytes(getpid());
 }
 
 void BM_WaveformFrame(benchmark::State& state) {
