@@ -8,6 +8,7 @@
 #include "session/mode_memory.h"
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
+#include "support/qt_desktop.h"
 #include "support/temp_dir.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
@@ -59,7 +60,7 @@ class Interface : public ::testing::Test {
   protected:
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        test::application("vak_ui_widget_tests");
+        test::qtApplication();
         installMainQueue(&queue);
         desktop.frontmost->id = "org.example.mail";
         installFrontmostApp(desktop.frontmost);
@@ -287,7 +288,7 @@ TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
     left->grab(start.topLeft() + QPoint(2, 50));
     left->drag(start.topLeft() + QPoint(1002, 80));
     left->release();
-    test::spinFor(0.05);
+    test::settle(0.05);
     EXPECT_EQ(pill->geometry(), QRect(start.right() + 1 - 420, start.y(), 420, 196));
     const auto lines = logs.messages();
     EXPECT_TRUE(contains(lines, "· resize grip grabbed (1)"));
@@ -492,7 +493,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
     EXPECT_TRUE(box->informativeText().startsWith("You tapped Right Super, said a sentence"));
     EXPECT_EQ(box->informativeText().count('\n'), 8);
     box->close();
-    test::spinFor(0.05);
+    test::settle(0.05);
     explainAfterFirstDictation();
     queue.advance(5);
     EXPECT_TRUE(alerts().empty());
