@@ -48,21 +48,28 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     EXPECT_FALSE(board->holdsTransientText());
 }
 
-TEST_F(Insertion, AnEmptyPasteboardBeforeLeavesTheTextThere) {
-    auto inserter = make();
-    inserter->insert("hello");
-    queue.advance(5);
-    EXPECT_EQ(board->text(), "hello");
-}
-
-TEST_F(Insertion, ACopyAfterThePasteIsNotOverwritten) {
-    board->copyFromOtherApp({plainTextItem("before")});
-    auto inserter = make();
-    inserter->insert("hello");
-    queue.advance(1.0);
-    board->copyFromOtherApp({plainTextItem("copied meanwhile")});
-    queue.advance(1.0);
-    EXPECT_EQ(board->text(), "copied meanwhile");
+TEST_F(Insertion, TheRestoreStandsAsideWhenThereIsNothingToRestoreOrTheUserCopied) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> before;
+        bool copyMeanwhile, inserterGone;
+        std::string after;
+    };
+    for (const Case& c : {Case{"empty before", std::nullopt, false, false, "hello"},
+                          Case{"restored", "before", false, false, "before"},
+                          Case{"a copy after the paste", "before", true, false, "copied meanwhile"},
+                          Case{"inserter gone", "before", false, true, "hello"}}) {
+        SCOPED_TRACE(c.what);
+        board = std::make_shared<FakePasteboard>();
+        if (c.before) board->copyFromOtherApp({plainTextItem(*c.before)});
+        auto inserter = make();
+        inserter->insert("hello");
+        queue.advance(1.0);
+        if (c.copyMeanwhile) board->copyFromOtherApp({plainTextItem("copied meanwhile")});
+        if (c.inserterGone) inserter.reset();
+        queue.advance(1.0);
+        EXPECT_EQ(board->text(), c.after);
+    }
 }
 
 TEST_F(Insertion, QuickPastesRestoreTheContentsFromBeforeTheFirst) {
@@ -93,15 +100,6 @@ TEST_F(Insertion, TheTextFollowsTheReceivingApplicationsTypography) {
     inserter->insert("it's done...");
     EXPECT_EQ(board->text(), "it's done...");
     EXPECT_EQ(keys->sent.back().second, "org.gnome.terminal");
-}
-
-TEST_F(Insertion, AnInserterGoneBeforeTheRestoreLeavesThePasteboardAlone) {
-    board->copyFromOtherApp({plainTextItem("before")});
-    auto inserter = make();
-    inserter->insert("hello");
-    inserter.reset();
-    queue.advance(2);
-    EXPECT_EQ(board->text(), "hello");
 }
 
 } // namespace
