@@ -62,9 +62,7 @@ TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
     EXPECT_TRUE(regexFullMatch(written, "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ▶ first\\n"
                                         "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] · second\\n"));
     EXPECT_EQ(filePermissions(logPath), 0600u);
-}
-
-TEST_F(LogTest, AnUnwritableLogStillReachesStderr) {
+    // An unwritable log still reaches stderr.
     setLogPath(dir.file("missing-folder/vak.log"));
     log("⚠️ still visible");
     EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);
