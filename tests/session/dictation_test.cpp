@@ -96,8 +96,7 @@ class DictationTest : public testing::Test {
             std::optional<std::string> result;
             {
                 std::lock_guard lock(mutex);
-                decodedWavs.push_back(wav);
-                decodedBases.push_back(base);
+                decoded.emplace_back(wav, base);
                 if (!decodeDelays.empty()) {
                     delay = decodeDelays.front();
                     decodeDelays.erase(decodeDelays.begin());
@@ -138,8 +137,7 @@ class DictationTest : public testing::Test {
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
     std::vector<double> decodeDelays;
-    std::vector<std::string> decodedWavs;
-    std::vector<std::string> decodedBases;
+    std::vector<std::pair<std::string, std::string>> decoded; // wav, base name
     std::vector<std::pair<std::string, std::string>> recorded;
     std::vector<std::pair<std::string, std::string>> edits;
 };
@@ -158,7 +156,8 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     EXPECT_TRUE(contains("● recording… (session 1) · mic=Fake Mic"));
     EXPECT_TRUE(regexSearch(log.text(), "■ stopped, transcribing… \\(session 1\\) · 0\\.\\ds "
                                         "captured, peak \\d+"));
-    EXPECT_EQ(decodedBases, std::vector<std::string>{dir.file("vak_rec_1")});
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].second, dir.file("vak_rec_1"));
     EXPECT_EQ(pasteboard->text(), "So hello world"); // three words get no closing period
     ASSERT_EQ(keys->sent.size(), 1u);
     EXPECT_EQ(keys->sent[0].first, SyntheticShortcut::Paste);
@@ -178,7 +177,7 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && contains("… empty transcription"); }));
     EXPECT_TRUE(contains("⚠️ session 1 captured 0 audio frames — mic/permission problem, not "
                          "your speech"));
-    EXPECT_EQ(decodedWavs.size(), 1u);
+    EXPECT_EQ(decoded.size(), 1u);
     EXPECT_EQ(sounds->played().back(), "Basso");
     EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
     EXPECT_FALSE(pathExists(dir.file("vak_failed_1.wav")));
@@ -222,7 +221,7 @@ TEST_F(DictationTest, CancelDiscardsTheRecordingWithoutTranscribing) {
     EXPECT_TRUE(contains("✕ recording canceled — nothing transcribed"));
     EXPECT_FALSE(contains("■ stopped"));
     settle(0.2);
-    EXPECT_TRUE(decodedWavs.empty());
+    EXPECT_TRUE(decoded.empty());
     EXPECT_EQ(sounds->played().back(), "Bottle");
     dictation->cancelRecording(); // idle: nothing
 }

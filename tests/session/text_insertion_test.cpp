@@ -56,7 +56,6 @@ TEST_F(Insertion, TheRestoreStandsAsideWhenThereIsNothingToRestoreOrTheUserCopie
         std::string after;
     };
     for (const Case& c : {Case{"empty before", std::nullopt, false, false, "hello"},
-                          Case{"restored", "before", false, false, "before"},
                           Case{"a copy after the paste", "before", true, false, "copied meanwhile"},
                           Case{"inserter gone", "before", false, true, "hello"}}) {
         SCOPED_TRACE(c.what);
