@@ -1,5 +1,8 @@
+// The session's two trips through the pasteboard, against fakes: pasting text in with the user's
+// contents restored afterwards, and copying the focused application's selection out.
 #include "platform/fake/fake_desktop.h"
 #include "platform/fake/fake_pasteboard.h"
+#include "session/selection_copy.h"
 #include "session/text_insertion.h"
 #include "support/manual_main_queue.h"
 
@@ -7,8 +10,6 @@
 
 namespace vak {
 namespace {
-
-using test::ManualMainQueue;
 
 PasteboardSnapshot richContents() {
     return {
@@ -19,13 +20,16 @@ PasteboardSnapshot richContents() {
     };
 }
 
-struct Insertion : ::testing::Test {
-    std::shared_ptr<TextInserter> make() { return TextInserter::create(queue, {board, keys, app}); }
-
-    ManualMainQueue queue;
+// The desktop as the session sees it: a pasteboard, synthetic keys and the focused application.
+struct Desk : ::testing::Test {
+    test::ManualMainQueue queue;
     std::shared_ptr<FakePasteboard> board = std::make_shared<FakePasteboard>();
     std::shared_ptr<FakeKeySynth> keys = std::make_shared<FakeKeySynth>();
     std::shared_ptr<FakeFrontmostApp> app = std::make_shared<FakeFrontmostApp>();
+};
+
+struct Insertion : Desk {
+    std::shared_ptr<TextInserter> make() { return TextInserter::create(queue, {board, keys, app}); }
 };
 
 TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
@@ -99,6 +103,65 @@ TEST_F(Insertion, TheTextFollowsTheReceivingApplicationsTypography) {
     inserter->insert("it's done...");
     EXPECT_EQ(board->text(), "it's done...");
     EXPECT_EQ(keys->sent.back().second, "org.gnome.terminal");
+}
+
+struct SelectionCopy : Desk {
+    // The focused application: on Copy it puts `selected` on the pasteboard (unless it has
+    // nothing to copy).
+    void SetUp() override {
+        keys->onSend = [this](SyntheticShortcut shortcut) {
+            if (shortcut == SyntheticShortcut::Copy && selected) {
+                board->copyFromOtherApp({plainTextItem(*selected)});
+            }
+        };
+        app->id = "org.gnome.texteditor";
+    }
+
+    // Runs a copy and returns what `done` got, checking it came only after the wait.
+    std::optional<std::string> copy() {
+        bool answered = false;
+        std::optional<std::string> result;
+        copySelection(queue, {board, keys, app}, [&](std::optional<std::string> selection) {
+            answered = true;
+            result = std::move(selection);
+        });
+        queue.advance(SELECTION_COPY_WAIT_SECONDS - 0.01);
+        EXPECT_FALSE(answered) << "answered before the application had its time";
+        queue.advance(0.02);
+        EXPECT_TRUE(answered);
+        return result;
+    }
+
+    std::optional<std::string> selected;
+};
+
+TEST_F(SelectionCopy, ReturnsTheSelectionAsCopiedAndPutsThePasteboardBack) {
+    const PasteboardSnapshot user = {
+        PasteboardItem{{{"text/plain", "mine"}, {"text/html", "<b>mine</b>"}}}};
+    board->copyFromOtherApp(user);
+    selected = "  make this formal\n";
+    EXPECT_EQ(copy(), "  make this formal\n");
+    EXPECT_EQ(board->contents(), user);
+    ASSERT_EQ(keys->sent.size(), 1u);
+    EXPECT_EQ(keys->sent[0],
+              std::make_pair(SyntheticShortcut::Copy, std::string("org.gnome.texteditor")));
+    // With nothing on the pasteboard before, the copied text stays there.
+    board = std::make_shared<FakePasteboard>();
+    selected = "words";
+    EXPECT_EQ(copy(), "words");
+    EXPECT_EQ(board->text(), "words");
+}
+
+TEST_F(SelectionCopy, NothingSelectedOrOnlyBlanksIsNoSelection) {
+    board->copyFromOtherApp({plainTextItem("mine")});
+    // The application copies nothing: the pasteboard is left exactly as it was.
+    const long before = board->changeCount();
+    EXPECT_EQ(copy(), std::nullopt);
+    EXPECT_EQ(board->changeCount(), before);
+    // Blanks and line breaks only: no selection, and the user's contents come back.
+    selected = " \n\t ";
+    EXPECT_EQ(copy(), std::nullopt);
+    EXPECT_EQ(board->text(), "mine");
 }
 
 } // namespace
