@@ -23,85 +23,63 @@ Config loadText(const std::string& text) {
     return Config::load(dir.file("config"), kHome);
 }
 
+using C = const Config&;
 struct ParseCase {
     std::string line;
-    std::function<bool(const Config&)> holds;
+    std::function<bool(C)> holds;
     std::string what;
 };
 
 TEST(ConfigParse, ValueRulesAndClamps) {
     const std::vector<ParseCase> cases = {
-        {"VAD_THRESHOLD=1.7", [](const Config& c) { return c.vadThreshold == 1.0; },
-         "clamped to 1"},
-        {"VAD_THRESHOLD=-1", [](const Config& c) { return c.vadThreshold == 0.0; }, "clamped to 0"},
-        {"VAD_THRESHOLD=abc", [](const Config& c) { return c.vadThreshold == 0.3; }, "kept"},
-        {"VAD_THRESHOLD=nan", [](const Config& c) { return c.vadThreshold == 0.3; },
-         "NaN kept out"},
-        {"VAD_THRESHOLD=+0.25", [](const Config& c) { return c.vadThreshold == 0.25; },
-         "plus sign"},
-        {"VAD_THRESHOLD=0.4 # comment", [](const Config& c) { return c.vadThreshold == 0.3; },
-         "no trailing comments"},
-        {"CAPTION_WINDOW=1", [](const Config& c) { return c.captionWindow == 2; }, "window ≥ 2"},
-        {"CAPTION_WINDOW=45", [](const Config& c) { return c.captionWindow == 30; }, "window ≤ 30"},
-        {"CAPTION_INTERVAL=0.1", [](const Config& c) { return c.captionInterval == 0.5; },
-         "interval ≥ 0.5"},
-        {"MAX_RECORD_SECONDS=3", [](const Config& c) { return c.maxRecordSeconds == 10; },
-         "≥ 10 s"},
-        {"MAX_RECORD_SECONDS=inf", [](const Config& c) { return c.maxRecordSeconds == 2700; },
-         "no endless recording"},
-        {"MAX_RECORD_SECONDS=1e4", [](const Config& c) { return c.maxRecordSeconds == 10000; },
-         "exponent"},
-        {"CHUNK_SECONDS=900", [](const Config& c) { return c.chunkSeconds == 600; }, "chunk ≤ 600"},
-        {"POLISH_ASK_TIMEOUT=1", [](const Config& c) { return c.polishAskTimeout == 5; },
-         "timeout ≥ 5"},
-        {"POLISH_MIN_WORDS=0", [](const Config& c) { return c.polishMinWords == 1; },
-         "min words ≥ 1"},
-        {"POLISH_MIN_WORDS=7.9", [](const Config& c) { return c.polishMinWords == 7; },
-         "truncated"},
-        {"POLISH_MIN_WORDS=1e30", [](const Config& c) { return c.polishMinWords == 12; },
-         "beyond 64 bits kept"},
-        {"HISTORY_DAYS=1000", [](const Config& c) { return c.historyDays == 365; }, "days ≤ 365"},
-        {"HISTORY_DAYS=-3", [](const Config& c) { return c.historyDays == 0; }, "days ≥ 0"},
-        {"HISTORY_DAYS=-0.5", [](const Config& c) { return c.historyDays == 0; },
-         "truncated toward zero"},
-        {"LIVE_CAPTIONS=TRUE", [](const Config& c) { return c.liveCaptions; }, "TRUE"},
-        {"LIVE_CAPTIONS=yes", [](const Config& c) { return !c.liveCaptions; }, "yes is false"},
-        {"LIVE_CAPTIONS=", [](const Config& c) { return !c.liveCaptions; }, "empty is false"},
-        {"CALL_MODE=1", [](const Config& c) { return c.callMode; }, "1"},
-        {"DEFAULT_MODE=RAW", [](const Config& c) { return c.defaultMode == "normal"; },
-         "raw → normal"},
-        {"DEFAULT_MODE=fancy", [](const Config& c) { return c.defaultMode == "summarize"; },
-         "unknown kept"},
-        {"SELECTED_MODE=Agent", [](const Config& c) { return c.selectedMode == "agent"; },
-         "lower-cased"},
-        {"HOTKEY=57", [](const Config& c) { return c.hotkey == 54; }, "caps lock refused"},
-        {"HOTKEY=100", [](const Config& c) { return c.hotkey == 54; }, "not a modifier"},
-        {"HOTKEY=61", [](const Config& c) { return c.hotkey == 61; }, "right option"},
-        {"HOTKEY=+62", [](const Config& c) { return c.hotkey == 62; }, "plus sign"},
-        {"HOTKEY=61.0", [](const Config& c) { return c.hotkey == 54; }, "not an integer"},
-        {"HOTKEY=65597", [](const Config& c) { return c.hotkey == 54; }, "beyond 16 bits"},
-        {"PRODUCER_KEY=56", [](const Config& c) { return c.producerKey == 56; }, "left shift"},
-        {"INPUT_DEVICE=", [](const Config& c) { return c.inputDevice == "builtin"; }, "empty kept"},
-        {"PRO_APPS=", [](const Config& c) { return c.proApps.empty(); }, "empty allowed"},
-        {"STYLE=", [](const Config& c) { return c.style.empty(); }, "empty note"},
-        {"STYLE=a=b # c", [](const Config& c) { return c.style == "a=b # c"; },
-         "rest of line is the value"},
-        {"  LANGUAGE = DE  ", [](const Config& c) { return c.language == "de"; },
-         "trimmed, lower-cased"},
-        {"LANGUAGE=", [](const Config& c) { return c.language == "en"; }, "empty kept"},
-        {"CAPTION_MODEL=~/m/base.bin",
-         [](const Config& c) { return c.captionModel == kHome + "/m/base.bin"; }, "tilde"},
-        {"CAPTION_MODEL=/abs/~x", [](const Config& c) { return c.captionModel == "/abs/~x"; },
-         "inner tilde"},
-        {"POLISH_KEY=gsk_abc", [](const Config& c) { return c.polishKey == "gsk_abc"; }, "key"},
-        {"TRANSCRIBE_URL=",
-         [](const Config& c) { return c.transcribeUrl == DEFAULT_TRANSCRIBE_URL; },
-         "default URL kept"},
-        {"#VAD_THRESHOLD=0.1", [](const Config& c) { return c.vadThreshold == 0.3; }, "comment"},
-        {"VAD_THRESHOLD 0.1", [](const Config& c) { return c.vadThreshold == 0.3; }, "no ="},
-        {"vad_threshold=0.1", [](const Config& c) { return c.vadThreshold == 0.3; },
-         "keys are case-sensitive"},
-        {"VAD_THRESHOLD=0.5\r", [](const Config& c) { return c.vadThreshold == 0.5; }, "CRLF line"},
+        {"VAD_THRESHOLD=1.7", [](C c) { return c.vadThreshold == 1.0; }, "clamped to 1"},
+        {"VAD_THRESHOLD=-1", [](C c) { return c.vadThreshold == 0.0; }, "clamped to 0"},
+        {"VAD_THRESHOLD=abc", [](C c) { return c.vadThreshold == 0.3; }, "kept"},
+        {"VAD_THRESHOLD=nan", [](C c) { return c.vadThreshold == 0.3; }, "NaN kept out"},
+        {"VAD_THRESHOLD=+0.25", [](C c) { return c.vadThreshold == 0.25; }, "plus sign"},
+        {"VAD_THRESHOLD=0.4 # comment", [](C c) { return c.vadThreshold == 0.3; }, "no comments"},
+        {"CAPTION_WINDOW=1", [](C c) { return c.captionWindow == 2; }, "window ≥ 2"},
+        {"CAPTION_WINDOW=45", [](C c) { return c.captionWindow == 30; }, "window ≤ 30"},
+        {"CAPTION_INTERVAL=0.1", [](C c) { return c.captionInterval == 0.5; }, "interval ≥ 0.5"},
+        {"MAX_RECORD_SECONDS=3", [](C c) { return c.maxRecordSeconds == 10; }, "≥ 10 s"},
+        {"MAX_RECORD_SECONDS=inf", [](C c) { return c.maxRecordSeconds == 2700; }, "not endless"},
+        {"MAX_RECORD_SECONDS=1e4", [](C c) { return c.maxRecordSeconds == 10000; }, "exponent"},
+        {"CHUNK_SECONDS=900", [](C c) { return c.chunkSeconds == 600; }, "chunk ≤ 600"},
+        {"POLISH_ASK_TIMEOUT=1", [](C c) { return c.polishAskTimeout == 5; }, "timeout ≥ 5"},
+        {"POLISH_MIN_WORDS=0", [](C c) { return c.polishMinWords == 1; }, "min words ≥ 1"},
+        {"POLISH_MIN_WORDS=7.9", [](C c) { return c.polishMinWords == 7; }, "truncated"},
+        {"POLISH_MIN_WORDS=1e30", [](C c) { return c.polishMinWords == 12; }, "too big"},
+        {"HISTORY_DAYS=1000", [](C c) { return c.historyDays == 365; }, "days ≤ 365"},
+        {"HISTORY_DAYS=-3", [](C c) { return c.historyDays == 0; }, "days ≥ 0"},
+        {"HISTORY_DAYS=-0.5", [](C c) { return c.historyDays == 0; }, "truncated toward zero"},
+        {"LIVE_CAPTIONS=TRUE", [](C c) { return c.liveCaptions; }, "TRUE"},
+        {"LIVE_CAPTIONS=yes", [](C c) { return !c.liveCaptions; }, "yes is false"},
+        {"LIVE_CAPTIONS=", [](C c) { return !c.liveCaptions; }, "empty is false"},
+        {"CALL_MODE=1", [](C c) { return c.callMode; }, "1"},
+        {"DEFAULT_MODE=RAW", [](C c) { return c.defaultMode == "normal"; }, "raw → normal"},
+        {"DEFAULT_MODE=fancy", [](C c) { return c.defaultMode == "summarize"; }, "unknown kept"},
+        {"SELECTED_MODE=Agent", [](C c) { return c.selectedMode == "agent"; }, "lower-cased"},
+        {"HOTKEY=57", [](C c) { return c.hotkey == 54; }, "caps lock refused"},
+        {"HOTKEY=100", [](C c) { return c.hotkey == 54; }, "not a modifier"},
+        {"HOTKEY=61", [](C c) { return c.hotkey == 61; }, "right option"},
+        {"HOTKEY=+62", [](C c) { return c.hotkey == 62; }, "plus sign"},
+        {"HOTKEY=61.0", [](C c) { return c.hotkey == 54; }, "not an integer"},
+        {"HOTKEY=65597", [](C c) { return c.hotkey == 54; }, "beyond 16 bits"},
+        {"PRODUCER_KEY=56", [](C c) { return c.producerKey == 56; }, "left shift"},
+        {"INPUT_DEVICE=", [](C c) { return c.inputDevice == "builtin"; }, "empty kept"},
+        {"PRO_APPS=", [](C c) { return c.proApps.empty(); }, "empty allowed"},
+        {"STYLE=", [](C c) { return c.style.empty(); }, "empty note"},
+        {"STYLE=a=b # c", [](C c) { return c.style == "a=b # c"; }, "rest of line is the value"},
+        {"  LANGUAGE = DE  ", [](C c) { return c.language == "de"; }, "trimmed, lower-cased"},
+        {"LANGUAGE=", [](C c) { return c.language == "en"; }, "empty kept"},
+        {"CAPTION_MODEL=~/m/b", [](C c) { return c.captionModel == kHome + "/m/b"; }, "tilde"},
+        {"CAPTION_MODEL=/abs/~x", [](C c) { return c.captionModel == "/abs/~x"; }, "inner tilde"},
+        {"POLISH_KEY=gsk_abc", [](C c) { return c.polishKey == "gsk_abc"; }, "key"},
+        {"TRANSCRIBE_URL=", [](C c) { return c.transcribeUrl == DEFAULT_TRANSCRIBE_URL; }, "kept"},
+        {"#VAD_THRESHOLD=0.1", [](C c) { return c.vadThreshold == 0.3; }, "comment"},
+        {"VAD_THRESHOLD 0.1", [](C c) { return c.vadThreshold == 0.3; }, "no ="},
+        {"vad_threshold=0.1", [](C c) { return c.vadThreshold == 0.3; }, "keys are case-sensitive"},
+        {"VAD_THRESHOLD=0.5\r", [](C c) { return c.vadThreshold == 0.5; }, "CRLF line"},
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(c.holds(loadText(c.line + "\n"))) << c.line << " (" << c.what << ")";
@@ -282,10 +260,9 @@ TEST_F(WriteConfigValue, RefusesToWipeAFileItCannotRead) {
 }
 
 TEST(FormatDecimal, KeepsAFractionalPart) {
-    EXPECT_EQ(formatDecimal(0.3), "0.3");
-    EXPECT_EQ(formatDecimal(2.0), "2.0");
-    EXPECT_EQ(formatDecimal(0.15), "0.15");
-    EXPECT_EQ(formatDecimal(1), "1.0");
+    const std::pair<double, std::string> cases[] = {{0.3, "0.3"}, {2.0, "2.0"}, {0.15, "0.15"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(formatDecimal(value), text);
 }
 
 } // namespace

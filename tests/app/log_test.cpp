@@ -2,6 +2,7 @@
 #include "app/process_values.h"
 #include "base/files.h"
 #include "base/regex.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 #include <atomic>
@@ -24,7 +25,6 @@ using test::writeFixture;
 class LogTest : public testing::Test {
   protected:
     void SetUp() override {
-        setLogPath(logPath);
         savedStderr = dup(STDERR_FILENO);
         const int captured = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(captured, STDERR_FILENO);
@@ -33,11 +33,11 @@ class LogTest : public testing::Test {
     void TearDown() override {
         dup2(savedStderr, STDERR_FILENO);
         close(savedStderr);
-        setLogPath(processValues().LOG);
     }
 
     TempDir dir;
-    std::string logPath = dir.file("vak.log");
+    test::LogCapture capture;
+    std::string logPath = capture.path();
     std::string stderrPath = dir.file("stderr");
     int savedStderr = -1;
 };
@@ -62,9 +62,7 @@ TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
     EXPECT_TRUE(regexFullMatch(written, "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ▶ first\\n"
                                         "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] · second\\n"));
     EXPECT_EQ(filePermissions(logPath), 0600u);
-}
-
-TEST_F(LogTest, AnUnwritableLogStillReachesStderr) {
+    // An unwritable log still reaches stderr.
     setLogPath(dir.file("missing-folder/vak.log"));
     log("⚠️ still visible");
     EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);

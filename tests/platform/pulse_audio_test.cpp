@@ -1,15 +1,18 @@
-// The capture path against a real PulseAudio server that the test starts itself.
+// The capture path and the sounds against a real PulseAudio server that the test starts itself.
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
 #include "base/main_queue.h"
 #include "base/serial_queue.h"
+#include "base/time_util.h"
 #include "platform/linux/pulse_audio_backend.h"
+#include "platform/linux/pulse_sound_player.h"
 #include "support/pulse_server.h"
 #include "support/run_binary.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -79,6 +82,14 @@ class PulseAudioTest : public testing::Test {
             defaultRunLoop().runFor(0.02);
     }
 
+    // The built program's options: this server, a private home.
+    test::BinaryOptions options() const {
+        test::BinaryOptions o;
+        o.env["HOME"] = dir.path();
+        o.env["PULSE_SERVER"] = server->serverAddress();
+        return o;
+    }
+
     static test::PulseServer* server;
     TempDir dir;
 };
@@ -100,6 +111,13 @@ TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndKnowsTheDefault) {
     EXPECT_EQ(resolveInputCandidates("pipe"),
               (std::vector<InputDevice>{{devices[0].id, "Test Pipe Mic", false},
                                         {devices[1].id, "Test Builtin Mic", true}}));
+    // The "--devices" mode lists the same, and its plan.
+    const auto run = test::runVak({"--devices"}, options());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "           id=" + std::to_string(devices[0].id) + "  Test Pipe Mic\n" +
+                           "[built-in] id=" + std::to_string(devices[1].id) +
+                           "  Test Builtin Mic\n"
+                           "→ preference \"builtin\" resolves to: Test Builtin Mic\n");
 }
 
 TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
@@ -141,32 +159,38 @@ TEST_F(PulseAudioTest, ASourceThatNeverDeliversIsSwappedThenReportedDead) {
     EXPECT_EQ(capturer->stop().frames, 0u);
 }
 
-TEST_F(PulseAudioTest, DevicesModeListsTheSourcesAndThePlan) {
-    test::BinaryOptions options;
-    options.env["HOME"] = dir.path();
-    options.env["PULSE_SERVER"] = server->serverAddress();
-    const auto run = test::runVak({"--devices"}, options);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    const auto devices = audioBackend()->inputDevices();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(run.out, "           id=" + std::to_string(devices[0].id) + "  Test Pipe Mic\n" +
-                           "[built-in] id=" + std::to_string(devices[1].id) +
-                           "  Test Builtin Mic\n"
-                           "→ preference \"builtin\" resolves to: Test Builtin Mic\n");
-}
-
 TEST_F(PulseAudioTest, AvTestCountsDeliveredFrames) {
-    test::BinaryOptions options;
-    options.env["HOME"] = dir.path();
-    options.env["PULSE_SERVER"] = server->serverAddress();
     server->feed(std::vector<std::int16_t>(48000 * 3, 1000));
-    const auto run = test::runVak({"--av-test"}, options);
+    const auto run = test::runVak({"--av-test"}, options());
     server->waitFed();
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("AVTEST device: Test Pipe Mic\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("AVTEST: session running=true — capturing 2s…\n"), std::string::npos);
     EXPECT_NE(run.out.find("-> ✓ AVCaptureSession WORKS while AVAudioEngine is wedged"),
               std::string::npos);
+}
+
+TEST(PulseSounds, EveryNamedSoundPlaysOutWithoutTheCallerWaiting) {
+    test::PulseServer server;
+    if (!server.running()) GTEST_SKIP() << server.why();
+    PulseSoundPlayer player;
+    const auto start = SteadyClock::now();
+    for (const std::string_view name : SOUND_NAMES)
+        player.play(name);
+    player.play("NoSuchSound");
+    EXPECT_LT(secondsSince(start), 0.1);
+    // The six together last about two seconds if played one after another; they overlap.
+    EXPECT_TRUE(player.waitIdle(10));
+}
+
+TEST(PulseSounds, NoSoundServerMeansSilenceNotAHang) {
+    setenv("PULSE_SERVER", "unix:/nonexistent/vak-no-server", 1);
+    PulseSoundPlayer player;
+    const auto start = SteadyClock::now();
+    player.play("Glass");
+    player.play("Basso");
+    EXPECT_LT(secondsSince(start), 0.1);
+    EXPECT_TRUE(player.waitIdle(10));
 }
 
 } // namespace

@@ -30,38 +30,29 @@ constexpr double kDay = 86400;
 class LibsecretStoreTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        auto outcome = PrivateSecretService::start();
-        service_ = outcome.service.release();
-        canRun_ = outcome.canRun;
-        problem_ = new std::string(outcome.problem);
+        started = new PrivateSecretService::Outcome(PrivateSecretService::start());
     }
     static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
+        delete started;
+        started = nullptr;
     }
     void SetUp() override {
-        if (!canRun_) GTEST_SKIP() << *problem_;
-        ASSERT_NE(service_, nullptr) << *problem_;
+        if (!started->canRun) GTEST_SKIP() << started->problem;
+        ASSERT_NE(started->service, nullptr) << started->problem;
     }
+    static PrivateSecretService& service() { return *started->service; }
 
     // What any Secret Service client finds under this service and account.
     static std::vector<std::string> itemsWith(std::string_view service, std::string_view account) {
-        auto secrets = service_->secretsWith(
+        auto secrets = started->service->secretsWith(
             {{"service", std::string(service)}, {"account", std::string(account)}});
         EXPECT_TRUE(secrets) << "the keyring did not answer a search";
         return secrets.value_or(std::vector<std::string>{});
     }
 
-    static PrivateSecretService* service_;
-    static bool canRun_;
-    static std::string* problem_;
-
+    static inline PrivateSecretService::Outcome* started = nullptr;
     std::shared_ptr<SecretStore> store = makeLibsecretStore(10);
 };
-
-PrivateSecretService* LibsecretStoreTest::service_ = nullptr;
-bool LibsecretStoreTest::canRun_ = true;
-std::string* LibsecretStoreTest::problem_ = nullptr;
 
 TEST_F(LibsecretStoreTest, ReadWriteReplaceRemoveRawBytes) {
     const std::string service = "com.halden.vak-dictate.test";
@@ -141,11 +132,11 @@ TEST_F(LibsecretStoreTest, HistoryWithPrivacyOffSealsUnderTheKeyringKeyAndRetent
 TEST_F(LibsecretStoreTest, HungKeyringCostsTheTimeLimitNotTheDictation) {
     auto quick = makeLibsecretStore(1.0);
     ASSERT_TRUE(quick->write(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, std::string(32, 'k')));
-    ASSERT_EQ(::kill(service_->keyringPid(), SIGSTOP), 0);
+    ASSERT_EQ(::kill(service().keyringPid(), SIGSTOP), 0);
     struct Resume {
         pid_t pid;
         ~Resume() { ::kill(pid, SIGCONT); }
-    } resume{service_->keyringPid()};
+    } resume{service().keyringPid()};
 
     LogCapture logged;
     TempDir dir;
@@ -161,7 +152,7 @@ TEST_F(LibsecretStoreTest, HungKeyringCostsTheTimeLimitNotTheDictation) {
             "⚠️ could not read the history key from the Keychain, so no history is being kept",
             "✓ raw 1 words · " + shortHash("words")}));
 
-    ::kill(service_->keyringPid(), SIGCONT);
+    ::kill(service().keyringPid(), SIGCONT);
     const SecretRead after = quick->read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
     EXPECT_EQ(after.status, SecretStatus::Found);
     EXPECT_EQ(after.data, std::string(32, 'k'));

@@ -1,10 +1,9 @@
 #include "base/files.h"
 #include "producer/producer_link.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -78,10 +77,7 @@ TEST(ProducerTools, AToolRunsInTheBackgroundAndIsReaped) {
     TempDir dir;
     const std::string marker = dir.file("ran");
     runTool("/usr/bin/touch", {marker});
-    for (int i = 0; i < 200 && !pathExists(marker); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(pathExists(marker));
+    EXPECT_TRUE(test::waitUntil([&] { return pathExists(marker); }, 2));
     runTool("/nonexistent/producer-ctl", {"ears-on"}); // ignored
 }
 

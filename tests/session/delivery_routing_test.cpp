@@ -21,6 +21,8 @@ class InlineExecutor final : public Executor {
     }
 };
 
+using Delivery = std::pair<std::string, std::string>;
+
 const std::string kTwentyWords = "so um i think we should move the launch to friday because the "
                                  "payment provider still has not signed off on it";
 
@@ -60,6 +62,15 @@ class Routing : public testing::Test {
         routeTranscript(std::move(request), settings, services());
         main.advance(0);
     }
+    // Routes `request` and returns the one delivery it made: text and label.
+    Delivery delivered(RouteRequest request) {
+        finished.clear();
+        route(std::move(request));
+        EXPECT_EQ(finished.size(), 1u);
+        return finished.empty() ? Delivery{} : finished.back();
+    }
+    std::string label(RouteRequest request) { return delivered(std::move(request)).second; }
+    bool logged(const std::string& line) { return log.text().find(line) != std::string::npos; }
 
     static RouteRequest askIn(std::string bundle, std::string text = kTwentyWords) {
         RouteRequest r;
@@ -73,93 +84,72 @@ class Routing : public testing::Test {
     InlineExecutor background;
     test::ManualMainQueue main;
     test::LogCapture log;
-    std::vector<std::pair<std::string, std::string>> finished;
-    std::vector<std::pair<std::string, std::string>> recorded;
-    std::vector<std::pair<std::string, std::string>> edits;
+    std::vector<Delivery> finished;
+    std::vector<Delivery> recorded; // text, tag
+    std::vector<Delivery> edits;    // selection, instruction
     std::vector<std::string> choices;
     std::function<void()> onSummarize, onProfessional, onKeep;
     std::map<std::string, std::string> learned;
     std::optional<std::string> editResult;
 };
 
-TEST_F(Routing, VerbatimSkipsEveryRewriteAndIsRemoved) {
-    auto request = askIn("com.apple.mail", "Verbatim, ship it as is");
-    request.selectedMode = DeliverMode::professional;
-    route(request);
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_EQ(finished[0], (std::pair<std::string, std::string>{"ship it as is", ""}));
-    EXPECT_TRUE(recorded.empty());
-}
-
-TEST_F(Routing, ChosenModesRewriteLocallyAndLabelTheResult) {
+TEST_F(Routing, ChosenModesRewriteLocallyAndLabelTheResultUnlessVerbatim) {
     for (auto mode : {DeliverMode::professional, DeliverMode::summarize, DeliverMode::agent,
                       DeliverMode::expand}) {
-        finished.clear();
         auto request = askIn("org.gnome.terminal");
         request.selectedMode = mode;
-        route(request);
-        ASSERT_EQ(finished.size(), 1u) << configValue(mode);
-        EXPECT_EQ(finished[0].first, localModeTransform(kTwentyWords, configValue(mode)));
-        EXPECT_TRUE(regexFullMatch(finished[0].second,
-                                   " ⌁\\d+\\.\\d\\ds " + std::string(configValue(mode))));
+        const auto [text, label] = delivered(request);
+        EXPECT_EQ(text, localModeTransform(kTwentyWords, configValue(mode)));
+        EXPECT_TRUE(regexFullMatch(label, " ⌁\\d+\\.\\d\\ds " + std::string(configValue(mode))))
+            << label;
     }
-    EXPECT_EQ(recorded.back(), (std::pair<std::string, std::string>{kTwentyWords, " raw"}));
-
-    finished.clear();
+    EXPECT_EQ(recorded.back(), (Delivery{kTwentyWords, " raw"}));
     auto raw = askIn("org.gnome.terminal");
     raw.selectedMode = DeliverMode::raw;
-    route(raw);
-    EXPECT_EQ(finished[0], (std::pair<std::string, std::string>{kTwentyWords, ""}));
+    EXPECT_EQ(delivered(raw), (Delivery{kTwentyWords, ""}));
+
+    recorded.clear();
+    auto verbatim = askIn("com.apple.mail", "Verbatim, ship it as is");
+    verbatim.selectedMode = DeliverMode::professional;
+    EXPECT_EQ(delivered(verbatim), (Delivery{"ship it as is", ""}));
+    EXPECT_TRUE(recorded.empty());
 }
 
 TEST_F(Routing, AskModeFollowsLengthAppListsAndDefaultMode) {
     // Short transcripts are pasted as spoken everywhere.
-    for (const auto& app : {"com.whatsapp", "org.gnome.terminal", "gedit"}) {
-        finished.clear();
+    for (const std::string app : {"com.whatsapp", "org.gnome.terminal", "gedit"}) {
         auto request = askIn(app, "see you at five then");
-        request.isProApp = std::string(app) == "com.whatsapp";
-        request.isPolishApp = std::string(app) == "org.gnome.terminal";
-        route(request);
-        ASSERT_EQ(finished.size(), 1u);
-        EXPECT_EQ(finished[0].second, "") << app;
+        request.isProApp = app == "com.whatsapp";
+        request.isPolishApp = app == "org.gnome.terminal";
+        EXPECT_EQ(label(request), "") << app;
     }
-
     // A messaging application gets the professional mode by itself.
-    finished.clear();
     auto pro = askIn("com.whatsapp");
     pro.isProApp = true;
-    route(pro);
-    EXPECT_NE(log.text().find("· auto-professional (com.whatsapp)"), std::string::npos);
-    EXPECT_TRUE(finished[0].second.ends_with("s professional"));
+    EXPECT_TRUE(label(pro).ends_with("s professional"));
+    EXPECT_TRUE(logged("· auto-professional (com.whatsapp)"));
 
     struct Case {
-        std::string defaultMode;
-        std::string logLine;
-        std::string labelEnd;
+        std::string defaultMode, logLine, labelEnd;
     };
     for (const Case& c :
          {Case{"summarize", "· default mode: summarize", "s summarize"},
           Case{"professional", "· default mode: professional", "s professional"},
           Case{"agent", "· default mode: agent brief", "s agent"},
           Case{"expand", "· default mode: extend", "s expand"}, Case{"normal", "", ""}}) {
-        finished.clear();
         settings.defaultMode = c.defaultMode;
-        route(askIn("gedit"));
-        ASSERT_EQ(finished.size(), 1u);
+        const std::string got = label(askIn("gedit"));
         if (c.labelEnd.empty()) {
-            EXPECT_EQ(finished[0].second, "");
+            EXPECT_EQ(got, "");
         } else {
-            EXPECT_TRUE(finished[0].second.ends_with(c.labelEnd)) << c.defaultMode;
-            EXPECT_NE(log.text().find(c.logLine), std::string::npos) << c.defaultMode;
+            EXPECT_TRUE(got.ends_with(c.labelEnd)) << c.defaultMode;
+            EXPECT_TRUE(logged(c.logLine)) << c.defaultMode;
         }
     }
-
     // With POLISH off nothing is rewritten in the ask mode.
-    finished.clear();
     settings.polish = false;
     settings.defaultMode = "summarize";
-    route(askIn("gedit"));
-    EXPECT_EQ(finished[0].second, "");
+    EXPECT_EQ(label(askIn("gedit")), "");
 }
 
 TEST_F(Routing, AskDefaultOpensThePanelInCodeToolsOnlyAndNotAfterDone) {
@@ -169,22 +159,14 @@ TEST_F(Routing, AskDefaultOpensThePanelInCodeToolsOnlyAndNotAfterDone) {
     route(terminal);
     EXPECT_TRUE(finished.empty());
     ASSERT_EQ(choices, std::vector<std::string>{kTwentyWords});
-    EXPECT_NE(log.text().find("? transcript ready (session 4) — Summarize / Professional / Keep?"),
-              std::string::npos);
+    EXPECT_TRUE(logged("? transcript ready (session 4) — Summarize / Professional / Keep?"));
     onProfessional();
     ASSERT_EQ(finished.size(), 1u);
     EXPECT_TRUE(finished[0].second.ends_with("s professional"));
 
-    finished.clear();
-    auto instant = terminal;
-    instant.wasInstant = true;
-    route(instant);
-    EXPECT_EQ(choices.size(), 1u);
-    EXPECT_TRUE(finished[0].second.ends_with("s summarize"));
-
-    finished.clear();
-    route(askIn("gedit")); // not a code tool: as spoken
-    EXPECT_EQ(finished[0].second, "");
+    terminal.wasInstant = true;
+    EXPECT_TRUE(label(terminal).ends_with("s summarize"));
+    EXPECT_EQ(label(askIn("gedit")), ""); // not a code tool: as spoken
     EXPECT_EQ(choices.size(), 1u);
 }
 
@@ -192,49 +174,31 @@ TEST_F(Routing, TheUsualModeHereAppliesOnlyWhenNothingWasPicked) {
     learned["com.apple.mail"] = "professional";
     auto request = askIn("com.apple.mail");
     request.selectedMode = DeliverMode::summarize;
-    route(request);
-    EXPECT_TRUE(finished[0].second.ends_with("s professional"));
-    EXPECT_NE(log.text().find("· learned mode for com.apple.mail: Professional (your usual pick "
-                              "here)"),
-              std::string::npos);
-
-    finished.clear();
+    EXPECT_TRUE(label(request).ends_with("s professional"));
+    EXPECT_TRUE(logged("· learned mode for com.apple.mail: Professional (your usual pick here)"));
     request.modePicked = true;
-    route(request);
-    EXPECT_TRUE(finished[0].second.ends_with("s summarize"));
-
-    finished.clear();
+    EXPECT_TRUE(label(request).ends_with("s summarize"));
     learned["com.apple.mail"] = "fancy"; // a hand-edited file: not a mode
     request.modePicked = false;
-    route(request);
-    EXPECT_TRUE(finished[0].second.ends_with("s summarize"));
+    EXPECT_TRUE(label(request).ends_with("s summarize"));
 }
 
 TEST_F(Routing, CommandSessionsEditTheSelection) {
     auto request = askIn("gedit", "make it all caps");
     request.commandSelection = "hello world";
     editResult = "HELLO WORLD";
-    route(request);
-    ASSERT_EQ(edits.size(), 1u);
-    EXPECT_EQ(edits[0], (std::pair<std::string, std::string>{"hello world", "make it all caps"}));
-    EXPECT_EQ(finished[0].first, "HELLO WORLD");
-    EXPECT_TRUE(regexFullMatch(finished[0].second, " 🎯\\d+\\.\\ds edit"));
-    EXPECT_EQ(recorded[0], (std::pair<std::string, std::string>{"make it all caps", " cmd"}));
+    const auto [text, label] = delivered(request);
+    EXPECT_EQ(edits, (std::vector<Delivery>{{"hello world", "make it all caps"}}));
+    EXPECT_EQ(text, "HELLO WORLD");
+    EXPECT_TRUE(regexFullMatch(label, " 🎯\\d+\\.\\ds edit")) << label;
+    EXPECT_EQ(recorded[0], (Delivery{"make it all caps", " cmd"}));
 
-    finished.clear();
     editResult.reset();
-    route(request);
-    EXPECT_EQ(finished[0].first, "");
-    EXPECT_NE(
-        log.text().find("⚠️ command edit failed — nothing pasted, selection left untouched"),
-        std::string::npos);
-
-    finished.clear();
+    EXPECT_EQ(delivered(request).first, "");
+    EXPECT_TRUE(logged("⚠️ command edit failed — nothing pasted, selection left untouched"));
     request.text = "";
-    route(request);
-    EXPECT_EQ(finished[0].first, "");
-    EXPECT_NE(log.text().find("✕ command mode: empty instruction — selection left untouched"),
-              std::string::npos);
+    EXPECT_EQ(delivered(request).first, "");
+    EXPECT_TRUE(logged("✕ command mode: empty instruction — selection left untouched"));
     EXPECT_EQ(edits.size(), 2u);
 }
 

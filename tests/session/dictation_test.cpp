@@ -8,13 +8,13 @@
 #include "session/dictation.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "text/formatting.h"
 #include "transcribe/caption_engine.h"
 #include "transcribe/chunk_engine.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -24,7 +24,9 @@
 namespace vak {
 namespace {
 
+using test::settle;
 using test::TempDir;
+using test::waitUntil;
 
 class FakeUi final : public SessionUi {
   public:
@@ -62,8 +64,14 @@ class DictationTest : public testing::Test {
         audio->setDevices({mic});
         settings.scratchDir = dir.path();
         settings.maxRecordSeconds = 60;
+        // Waits drive the main queue and the run loop the capture path reports on.
+        test::eventPump() = [this] {
+            loop.runFor(0.02);
+            defaultRunLoop().runFor(0.0);
+        };
     }
     void TearDown() override {
+        test::eventPump() = nullptr;
         installAudioBackend(nullptr);
         installSoundPlayer(nullptr);
     }
@@ -88,8 +96,7 @@ class DictationTest : public testing::Test {
             std::optional<std::string> result;
             {
                 std::lock_guard lock(mutex);
-                decodedWavs.push_back(wav);
-                decodedBases.push_back(base);
+                decoded.emplace_back(wav, base);
                 if (!decodeDelays.empty()) {
                     delay = decodeDelays.front();
                     decodeDelays.erase(decodeDelays.begin());
@@ -113,20 +120,6 @@ class DictationTest : public testing::Test {
         return Dictation::create(ui, settings, std::move(services));
     }
 
-    // Runs the main queue until `done` holds or `seconds` pass.
-    template <typename Done>
-    bool runUntil(Done done, double seconds = 5) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            loop.runFor(0.02);
-            defaultRunLoop().runFor(0.0);
-        }
-        return true;
-    }
-    void run(double seconds) {
-        runUntil([] { return false; }, seconds);
-    }
     bool contains(const std::string& line) { return log.text().find(line) != std::string::npos; }
 
     TempDir dir;
@@ -144,8 +137,7 @@ class DictationTest : public testing::Test {
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
     std::vector<double> decodeDelays;
-    std::vector<std::string> decodedWavs;
-    std::vector<std::string> decodedBases;
+    std::vector<std::pair<std::string, std::string>> decoded; // wav, base name
     std::vector<std::pair<std::string, std::string>> recorded;
     std::vector<std::pair<std::string, std::string>> edits;
 };
@@ -156,15 +148,16 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     ASSERT_TRUE(dictation->isRecording());
     const std::string wav = dictation->currentWav();
     EXPECT_EQ(wav, dir.file("vak_rec_1.wav"));
-    run(0.3);
+    settle(0.3);
     dictation->toggle();
     EXPECT_FALSE(dictation->isRecording());
-    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
 
     EXPECT_TRUE(contains("● recording… (session 1) · mic=Fake Mic"));
     EXPECT_TRUE(regexSearch(log.text(), "■ stopped, transcribing… \\(session 1\\) · 0\\.\\ds "
                                         "captured, peak \\d+"));
-    EXPECT_EQ(decodedBases, std::vector<std::string>{dir.file("vak_rec_1")});
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].second, dir.file("vak_rec_1"));
     EXPECT_EQ(pasteboard->text(), "So hello world"); // three words get no closing period
     ASSERT_EQ(keys->sent.size(), 1u);
     EXPECT_EQ(keys->sent[0].first, SyntheticShortcut::Paste);
@@ -181,10 +174,10 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     auto dictation = make();
     dictation->startRecording();
     dictation->stopAndTranscribe();
-    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && contains("… empty transcription"); }));
+    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && contains("… empty transcription"); }));
     EXPECT_TRUE(contains("⚠️ session 1 captured 0 audio frames — mic/permission problem, not "
                          "your speech"));
-    EXPECT_EQ(decodedWavs.size(), 1u);
+    EXPECT_EQ(decoded.size(), 1u);
     EXPECT_EQ(sounds->played().back(), "Basso");
     EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
     EXPECT_FALSE(pathExists(dir.file("vak_failed_1.wav")));
@@ -193,8 +186,8 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     transcript.reset();
     dictation->startRecording();
     dictation->stopAndTranscribe();
-    ASSERT_TRUE(runUntil([&] { return contains("… empty transcription (session 2)"); }));
-    run(0.05);
+    ASSERT_TRUE(waitUntil([&] { return contains("… empty transcription (session 2)"); }));
+    settle(0.05);
     const std::string kept = dir.file("vak_failed_2.wav");
     EXPECT_TRUE(pathExists(kept));
     EXPECT_EQ(filePermissions(kept), 0600u);
@@ -206,29 +199,29 @@ TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {
     settings.maxRecordSeconds = 1;
     auto dictation = make();
     dictation->startRecording();
-    ASSERT_TRUE(runUntil([&] { return !dictation->isRecording(); }, 3));
+    ASSERT_TRUE(waitUntil([&] { return !dictation->isRecording(); }, 3));
     EXPECT_TRUE(contains("⏱ auto-stop after 1s — mic was left on"));
     EXPECT_EQ(sounds->played()[1], "Submarine");
-    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
 
     dictation->startRecording();
-    run(0.2);
+    settle(0.2);
     dictation->stopAndTranscribe();
-    run(1.5);
+    settle(1.5);
     EXPECT_EQ(log.text().find("⏱ auto-stop"), log.text().rfind("⏱ auto-stop"));
 }
 
 TEST_F(DictationTest, CancelDiscardsTheRecordingWithoutTranscribing) {
     auto dictation = make();
     dictation->startRecording();
-    run(0.1);
+    settle(0.1);
     const std::string wav = dictation->currentWav();
     dictation->cancelRecording();
     EXPECT_FALSE(pathExists(wav));
     EXPECT_TRUE(contains("✕ recording canceled — nothing transcribed"));
     EXPECT_FALSE(contains("■ stopped"));
-    run(0.2);
-    EXPECT_TRUE(decodedWavs.empty());
+    settle(0.2);
+    EXPECT_TRUE(decoded.empty());
     EXPECT_EQ(sounds->played().back(), "Bottle");
     dictation->cancelRecording(); // idle: nothing
 }
@@ -238,14 +231,14 @@ TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
     decodeDelays = {0.6, 0.0}; // session 1 finishes after session 2
     auto dictation = make();
     dictation->startRecording();
-    run(0.25);
+    settle(0.25);
     dictation->stopAndTranscribe();
     amplitude = 0.05; // the second recording is quieter, so the two files differ
     dictation->startRecording();
-    run(0.25);
+    settle(0.25);
     dictation->stopAndTranscribe();
-    ASSERT_TRUE(runUntil([&] { return recorded.size() == 2 && ui.busy == 0; }));
-    run(0.05);
+    ASSERT_TRUE(waitUntil([&] { return recorded.size() == 2 && ui.busy == 0; }));
+    settle(0.05);
     const std::string last = dir.file("vak_last.wav");
     ASSERT_TRUE(pathExists(last));
     EXPECT_EQ(filePermissions(last), 0600u);
@@ -290,20 +283,20 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     transcript = "make it all caps";
     auto dictation = make();
     dictation->startCommandMode();
-    ASSERT_TRUE(runUntil([&] { return dictation->isRecording(); }));
+    ASSERT_TRUE(waitUntil([&] { return dictation->isRecording(); }));
     EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right ⌘ to "
                          "apply"));
     EXPECT_EQ(ui.captions.back(), "🎯 Speak the edit for the selected text…");
-    run(0.1);
+    settle(0.1);
     dictation->stopAndTranscribe();
-    ASSERT_TRUE(runUntil([&] { return ui.busy == 0 && !edits.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !edits.empty(); }));
     ASSERT_TRUE(
-        runUntil([&] { return pasteboard->text() == std::optional<std::string>("EDITED"); }));
+        waitUntil([&] { return pasteboard->text() == std::optional<std::string>("EDITED"); }));
     EXPECT_EQ(edits[0], (std::pair<std::string, std::string>{"hello world", "Make it all caps."}));
 
     keys->onSend = nullptr; // nothing selected: the copy changes nothing
     dictation->startCommandMode();
-    ASSERT_TRUE(runUntil([&] { return contains("✕ command mode: no text selected"); }));
+    ASSERT_TRUE(waitUntil([&] { return contains("✕ command mode: no text selected"); }));
     EXPECT_FALSE(dictation->isRecording());
 }
 

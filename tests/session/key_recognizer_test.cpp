@@ -78,7 +78,6 @@ struct Recogniser : ::testing::Test {
 
 TEST(TriggerKeys, LookUpByCodeFallsBackToRightCommand) {
     EXPECT_EQ(triggerKey(61).name, "Right Option");
-    EXPECT_EQ(triggerKey(56).bit, 0x0002u);
     EXPECT_EQ(triggerKey(62).bit, 0x2000u);
     EXPECT_EQ(triggerKey(57), TRIGGER_KEYS.front());
     EXPECT_EQ(triggerKey(0).name, "Right Command");
@@ -91,13 +90,7 @@ TEST(TriggerKeys, LookUpByCodeFallsBackToRightCommand) {
     }
 }
 
-TEST_F(Recogniser, SoloTapsToggleRecording) {
-    tapTrigger();
-    tapTrigger();
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start", "stop"}));
-}
-
-TEST_F(Recogniser, ActivityDuringThePressVetoesTheTap) {
+TEST_F(Recogniser, SoloTapsToggleRecordingAndActivityDuringThePressVetoesThem) {
     const std::vector<std::pair<const char*, InputEvent>> vetoes = {
         {"letter", key(UNKNOWN_KEY_CODE)},
         {"mouse press", {InputEventKind::MouseDown, UNKNOWN_KEY_CODE, kRightCmd}},
@@ -113,7 +106,8 @@ TEST_F(Recogniser, ActivityDuringThePressVetoesTheTap) {
     }
     // Activity before or after the press does not count against it.
     feed({key(UNKNOWN_KEY_CODE), flags(54, kRightCmd), flags(54, 0), key(UNKNOWN_KEY_CODE)});
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start"}));
+    tapTrigger();
+    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start", "stop"}));
 }
 
 TEST_F(Recogniser, ModifiersHeldAtThePressDecideWhatItIs) {

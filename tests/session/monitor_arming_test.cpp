@@ -14,6 +14,8 @@ namespace {
 using test::LogCapture;
 using test::ManualMainQueue;
 
+const std::string kArmed =
+    "✓ key monitor armed — Right Command = dictation, Left Command = producer talk";
 const std::string kWaiting =
     "⚠️ waiting for Accessibility — trigger key DISARMED until granted "
     "(X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
@@ -42,11 +44,7 @@ TEST_F(Arming, ATrustedProcessArmsAtOnceAndEventsReachTheHandler) {
     const InputEvent tap{InputEventKind::FlagsChanged, 54, 0x10};
     EXPECT_TRUE(monitor->deliver(tap));
     EXPECT_EQ(seen, std::vector<InputEvent>{tap});
-    EXPECT_EQ(
-        logs.messages(),
-        (std::vector<std::string>{
-            "✓ Accessibility granted",
-            "✓ key monitor armed — Right Command = dictation, Left Command = producer talk"}));
+    EXPECT_EQ(logs.messages(), (std::vector<std::string>{"✓ Accessibility granted", kArmed}));
 }
 
 TEST_F(Arming, AnUntrustedProcessPollsEveryThreeSecondsAndLogsTheWaitOnce) {
@@ -67,8 +65,7 @@ TEST_F(Arming, AnUntrustedProcessPollsEveryThreeSecondsAndLogsTheWaitOnce) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].rfind("⚠️ Accessibility NOT granted — ", 0), 0u);
     EXPECT_EQ(lines[1], kWaiting);
-    EXPECT_EQ(lines[2],
-              "✓ key monitor armed — Right Command = dictation, Left Command = producer talk");
+    EXPECT_EQ(lines[2], kArmed);
 }
 
 TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
@@ -80,11 +77,9 @@ TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
     monitor->setStartFails(false);
     queue.advance(3);
     EXPECT_TRUE(arming->armed());
-    EXPECT_EQ(
-        logs.messages(),
-        (std::vector<std::string>{
-            "⚠️ key monitor could not start — trigger key DISARMED", kWaiting,
-            "✓ key monitor armed — Right Command = dictation, Left Command = producer talk"}));
+    EXPECT_EQ(logs.messages(), (std::vector<std::string>{
+                                   "⚠️ key monitor could not start — trigger key DISARMED",
+                                   kWaiting, kArmed}));
 }
 
 TEST_F(Arming, TheArmedLineNamesTheProducerKeyOnlyWhenItIsWatched) {

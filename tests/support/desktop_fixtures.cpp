@@ -21,6 +21,19 @@ void Hands::button(std::uint8_t number) {
     x_->sync();
 }
 
+void Hands::click(int x, int y) {
+    xcb_test_fake_input(x_->raw(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, x_->root(),
+                        static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
+    button(1);
+}
+
+void Hands::setProperty(std::uint32_t window, const char* name, std::uint32_t type,
+                        std::uint8_t format, const void* data, std::uint32_t count) {
+    xcb_change_property(x_->raw(), XCB_PROP_MODE_REPLACE, window, x_->atom(name), type, format,
+                        count, data);
+    x_->sync();
+}
+
 PasteTarget::PasteTarget(std::vector<std::string> extra) {
     SpawnOptions options;
     options.argv = {VAK_PASTE_TARGET, "--record", dir_.file("record"), "--ready",
@@ -39,21 +52,17 @@ PasteTarget::~PasteTarget() {
     watchdog.cancel();
 }
 
-std::map<std::string, std::string> clipboardFormats(const std::function<void()>& waitWhile) {
+std::map<std::string, std::string> clipboardFormats() {
     TempDir dir;
     SpawnOptions options;
     options.argv = {VAK_PASTE_TARGET, "--dump-clipboard", dir.file("dump")};
     auto dumper = Subprocess::spawn(options);
     if (!dumper) return {};
     auto watchdog = armWatchdog(dumper, 20);
-    waitUntil(
-        [&] {
-            if (waitWhile) waitWhile();
-            return dumper->hasExited();
-        },
-        25);
+    waitUntil([&] { return dumper->hasExited(); }, 25);
     dumper->wait();
     watchdog.cancel();
+    // One line per format: its name, a tab, its bytes in hex.
     std::map<std::string, std::string> formats;
     const std::string text = readFixture(dir.file("dump"));
     std::size_t start = 0;

@@ -3,41 +3,34 @@
 #include "base/subprocess.h"
 #include "platform/linux/xcb_connection.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vak::test {
 
-// Polls `done` every 10 ms until it holds or `seconds` pass; true when it held.
-template <typename Done>
-bool waitUntil(Done done, double seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-// The test's own hands on the display named by $DISPLAY: keys and buttons through XTest.
+// The test's own hands on the display named by $DISPLAY: keys, buttons and properties, as
+// another client would set them.
 class Hands {
   public:
     Hands();
     bool ready() const { return x_ && map_; }
+    XcbConnection& x() { return *x_; }
     void key(std::uint32_t sym, bool press);
     void tap(std::uint32_t sym) {
         key(sym, true);
         key(sym, false);
     }
     void button(std::uint8_t number);
+    // Moves the pointer to (x, y) on the root window and clicks the first button there.
+    void click(int x, int y);
+    void setProperty(std::uint32_t window, const char* name, std::uint32_t type,
+                     std::uint8_t format, const void* data, std::uint32_t count);
 
   private:
     std::unique_ptr<XcbConnection> x_;
@@ -63,8 +56,7 @@ class PasteTarget {
     std::uint32_t window_ = 0;
 };
 
-// The clipboard as another program sees it: format → bytes. `waitWhile` runs while the dump
-// is taken (a test that owns the clipboard must keep answering).
-std::map<std::string, std::string> clipboardFormats(const std::function<void()>& waitWhile = {});
+// The clipboard as another program sees it: format → bytes.
+std::map<std::string, std::string> clipboardFormats();
 
 } // namespace vak::test

@@ -1,5 +1,6 @@
 #include "support/pulse_server.h"
 
+#include "app/process_values.h"
 #include "base/files.h"
 #include "platform/linux/pulse_audio_backend.h"
 
@@ -13,21 +14,9 @@
 
 namespace vak::test {
 
-namespace {
-
-std::string findProgram(const char* name) {
-    for (const char* folder : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
-        const std::string path = std::string(folder) + name;
-        if (isExecutableFile(path)) return path;
-    }
-    return {};
-}
-
-} // namespace
-
 PulseServer::PulseServer() {
-    const std::string program = findProgram("pulseaudio");
-    if (program.empty()) {
+    const std::string program = _which("pulseaudio");
+    if (!isExecutableFile(program)) {
         why_ = "pulseaudio is not installed";
         return;
     }

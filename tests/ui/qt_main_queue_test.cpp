@@ -1,4 +1,4 @@
-#include "base/time_util.h"
+#include "support/wait.h"
 #include "ui/qt_main_queue.h"
 
 #include <QCoreApplication>
@@ -14,36 +14,24 @@
 namespace vak {
 namespace {
 
-// One application object for the whole program, as in the daemon.
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "vak_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
+using test::settle;
+using test::waitUntil;
 
-// Runs the event loop until `done` holds or `seconds` pass; true when it held.
-template <typename Done>
-bool spinUntil(Done done, double seconds = 5) {
-    const auto deadline = deadlineAfter(seconds);
-    while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void spinFor(double seconds) {
-    spinUntil([] { return false; }, seconds);
-}
-
+// One application object for the whole program, as in the daemon; waits run its loop.
 struct QtQueue : ::testing::Test {
-    void SetUp() override { app(); }
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "vak_ui_tests";
+        static char* argv[] = {name, nullptr};
+        static auto* app = new QCoreApplication(argc, argv);
+        test::eventPump() = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); };
+        (void)app;
+    }
 };
 
 TEST_F(QtQueue, PostedWorkRunsOnTheLoopThreadInOrderFromEveryThread) {
     QtMainQueue queue;
+    installMainQueue(&queue); // half the posters reach it as the process-wide main queue
     constexpr int kThreads = 4;
     constexpr int kEach = 300;
     std::vector<std::vector<int>> seen(kThreads);
@@ -53,8 +41,9 @@ TEST_F(QtQueue, PostedWorkRunsOnTheLoopThreadInOrderFromEveryThread) {
     std::vector<std::thread> posters;
     for (int t = 0; t < kThreads; ++t) {
         posters.emplace_back([&, t] {
+            MainQueue& target = t % 2 ? mainQueue() : queue;
             for (int i = 0; i < kEach; ++i) {
-                queue.post([&, t, i] {
+                target.post([&, t, i] {
                     if (QThread::currentThread() != loopThread) ++offThread;
                     seen[static_cast<std::size_t>(t)].push_back(i);
                     ++ran;
@@ -65,7 +54,8 @@ TEST_F(QtQueue, PostedWorkRunsOnTheLoopThreadInOrderFromEveryThread) {
     for (auto& poster : posters)
         poster.join();
     EXPECT_EQ(ran.load(), 0); // nothing runs until the loop does
-    ASSERT_TRUE(spinUntil([&] { return ran.load() == kThreads * kEach; }));
+    ASSERT_TRUE(waitUntil([&] { return ran.load() == kThreads * kEach; }, 5));
+    installMainQueue(nullptr);
     EXPECT_EQ(offThread.load(), 0);
     for (const auto& order : seen) {
         ASSERT_EQ(order.size(), static_cast<std::size_t>(kEach));
@@ -88,27 +78,35 @@ TEST_F(QtQueue, TimedWorkRunsAtItsDeadlineInDeadlineOrder) {
     queue.after(0.10, note("early"));
     queue.post(note("now"));
     queue.after(-1, note("negative"));
-    ASSERT_TRUE(spinUntil([&] { return order.size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return order.size() == 4; }, 5));
     EXPECT_EQ(order, (std::vector<std::string>{"now", "negative", "early", "late"}));
     EXPECT_GE(at["early"], 0.10);
     EXPECT_GE(at["late"], 0.30);
     EXPECT_LT(at["late"], 0.30 + 0.25);
 }
 
-TEST_F(QtQueue, CancelledWorkNeverRuns) {
+TEST_F(QtQueue, CancelledOrDroppedWorkNeverRuns) {
     QtMainQueue queue;
     bool ran = false;
     bool other = false;
     TimerHandle handle = queue.after(0.05, [&] { ran = true; });
     queue.after(0.1, [&] { other = true; });
     handle.cancel();
-    ASSERT_TRUE(spinUntil([&] { return other; }));
+    ASSERT_TRUE(waitUntil([&] { return other; }, 5));
     EXPECT_FALSE(ran);
     // Cancelling after the timer was started on the loop works too.
     TimerHandle started = queue.after(0.1, [&] { ran = true; });
-    spinFor(0.03);
+    settle(0.03);
     started.cancel();
-    spinFor(0.15);
+    settle(0.15);
+    EXPECT_FALSE(ran);
+    // Destroying a queue drops its pending work.
+    {
+        QtMainQueue doomed;
+        doomed.post([&] { ran = true; });
+        doomed.after(0.01, [&] { ran = true; });
+    }
+    settle(0.1);
     EXPECT_FALSE(ran);
 }
 
@@ -127,30 +125,10 @@ TEST_F(QtQueue, TimersFromOtherThreadsCountFromTheCall) {
     // The loop is busy for most of the delay; the timer still fires at 0.2 s, not 0.2 s after
     // the loop got to it.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ASSERT_TRUE(spinUntil([&] { return ran.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return ran.load(); }, 5));
     EXPECT_TRUE(onLoop.load());
     EXPECT_GE(secondsSince(start), 0.2);
     EXPECT_LT(secondsSince(start), 0.35);
-}
-
-TEST_F(QtQueue, DestroyingTheQueueDropsItsPendingWork) {
-    bool ran = false;
-    {
-        QtMainQueue queue;
-        queue.post([&] { ran = true; });
-        queue.after(0.01, [&] { ran = true; });
-    }
-    spinFor(0.1);
-    EXPECT_FALSE(ran);
-}
-
-TEST_F(QtQueue, InstalledItServesTheProcessWideMainQueue) {
-    QtMainQueue queue;
-    installMainQueue(&queue);
-    std::atomic<bool> ran{false};
-    std::thread([&] { mainQueue().post([&] { ran = true; }); }).join();
-    EXPECT_TRUE(spinUntil([&] { return ran.load(); }));
-    installMainQueue(nullptr);
 }
 
 TEST_F(QtQueue, AThrowingTaskDoesNotStopTheLoop) {
@@ -158,7 +136,7 @@ TEST_F(QtQueue, AThrowingTaskDoesNotStopTheLoop) {
     bool after = false;
     queue.post([] { throw std::runtime_error("boom"); });
     queue.post([&] { after = true; });
-    EXPECT_TRUE(spinUntil([&] { return after; }));
+    EXPECT_TRUE(waitUntil([&] { return after; }, 5));
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 #pragma once
 
-// Shared by the interface tests: a scripted session, and the event-loop helpers.
+// Shared by the interface tests: a scripted session.
 
-#include "base/time_util.h"
 #include "session/session_ui.h"
 
-#include <QApplication>
 #include <string>
 #include <vector>
 
@@ -32,32 +30,5 @@ class FakeSession final : public SessionControl {
     bool paused = false;
     std::vector<std::string> calls;
 };
-
-// One application object per test program (it is bound to its display).
-inline QApplication& application(const char* name) {
-    static int argc = 1;
-    static char program[64];
-    static char* argv[] = {program, nullptr};
-    static QApplication* app = [name] {
-        std::snprintf(program, sizeof program, "%s", name);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
-
-// Runs the event loop until `done` holds or `seconds` pass; true when it held.
-template <typename Done>
-bool spinUntil(Done done, double seconds = 10) {
-    const auto deadline = deadlineAfter(seconds);
-    while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-inline void spinFor(double seconds) {
-    spinUntil([] { return false; }, seconds);
-}
 
 } // namespace vak::test

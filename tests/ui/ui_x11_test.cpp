@@ -3,11 +3,9 @@
 // runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
 #include "app/process_values.h"
 #include "base/files.h"
-#include "base/subprocess.h"
-#include "platform/linux/xcb_connection.h"
 #include "producer/producer_link.h"
-#include "support/temp_dir.h"
-#include "support/xvfb.h"
+#include "support/desktop_fixtures.h"
+#include "support/qt_desktop.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -16,7 +14,6 @@
 #include "ui/floating_panel.h"
 #include "ui/mode_info_panel.h"
 #include "ui/pill_panel.h"
-#include "ui/qt_main_queue.h"
 #include "ui/settings_window.h"
 #include "ui/ui_controller.h"
 #include "ui/waveform_view.h"
@@ -31,117 +28,49 @@
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 namespace vak {
 namespace {
 
+[[maybe_unused]] const auto* const desktop =
+    ::testing::AddGlobalTestEnvironment(new test::QtDesktop); // gtest owns it
+
 using test::FakeSession;
-using test::readFixture;
-using test::spinFor;
-using test::spinUntil;
-using test::TempDir;
-
-// One display and one application for the program; under ctest each test is a program of its
-// own, so each gets a fresh display.
-class Display final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        xvfb_ = std::make_unique<test::Xvfb>();
-        if (!xvfb_->running()) return;
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        test::application("vak_ui_x11_tests");
-        queue_ = std::make_unique<QtMainQueue>();
-        installMainQueue(queue_.get());
-    }
-    void TearDown() override {
-        if (auto open = ChoicePanel::current()) open->resolve("keep");
-        installMainQueue(nullptr);
-        queue_.reset();
-        xvfb_.reset();
-    }
-    test::Xvfb* xvfb() { return xvfb_.get(); }
-    static Display* instance;
-
-  private:
-    std::unique_ptr<test::Xvfb> xvfb_;
-    std::unique_ptr<QtMainQueue> queue_;
-};
-
-Display* Display::instance =
-    static_cast<Display*>(::testing::AddGlobalTestEnvironment(new Display)); // gtest owns it
-
-// The paste-target window from tools/, with the keyboard focus.
-class Target {
-  public:
-    Target() {
-        SpawnOptions options;
-        options.argv = {VAK_PASTE_TARGET, "--record", dir_.file("record"), "--ready",
-                        dir_.file("ready")};
-        process_ = Subprocess::spawn(options);
-        ready_ = process_ && spinUntil([&] { return !readFixture(dir_.file("ready")).empty(); });
-        if (ready_)
-            window_ = static_cast<std::uint32_t>(std::stoul(readFixture(dir_.file("ready"))));
-    }
-    ~Target() {
-        if (!process_) return;
-        process_->terminate();
-        auto watchdog = armWatchdog(process_, 5);
-        process_->wait();
-        watchdog.cancel();
-    }
-    bool ready() const { return ready_; }
-    std::uint32_t window() const { return window_; }
-    std::string received() const { return readFixture(dir_.file("record")); }
-
-  private:
-    TempDir dir_;
-    std::shared_ptr<Subprocess> process_;
-    bool ready_ = false;
-    std::uint32_t window_ = 0;
-};
+using test::PasteTarget;
+using test::settle;
+using test::waitUntil;
 
 struct OnScreen : ::testing::Test {
     void SetUp() override {
-        if (!Display::instance->xvfb()->running())
-            GTEST_SKIP() << "no private X display: " << Display::instance->xvfb()->why();
-        x = XcbConnection::open();
-        ASSERT_TRUE(x);
+        if (const auto why = test::QtDesktop::missing(); !why.empty())
+            GTEST_SKIP() << "no private X display: " << why;
+        ASSERT_TRUE(hands.ready());
+    }
+    void TearDown() override {
+        if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
-    // The window holding the keyboard focus.
-    std::optional<std::uint32_t> focus() { return x->inputFocus(); }
-    void click(QPoint at) {
-        xcb_test_fake_input(x->raw(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, x->root(),
-                            static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()),
-                            0);
-        for (const std::uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
-            xcb_test_fake_input(x->raw(), type, 1, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
-        }
-        x->sync();
-    }
-    void type(std::uint32_t sym) {
-        const auto code = x->keyboardMap()->keycodeFor(sym).value_or(0);
-        for (const std::uint8_t kind : {XCB_KEY_PRESS, XCB_KEY_RELEASE}) {
-            xcb_test_fake_input(x->raw(), kind, code, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
-        }
-        x->sync();
+    std::optional<std::uint32_t> focus() { return hands.x().inputFocus(); }
+    void click(QWidget* widget) {
+        const QPoint at = widget->mapToGlobal(widget->rect().center());
+        hands.click(at.x(), at.y());
     }
     bool viewable(QWidget* window) {
+        XcbConnection& x = hands.x();
         const auto id = static_cast<xcb_window_t>(window->winId());
         std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> reply(
-            xcb_get_window_attributes_reply(x->raw(), xcb_get_window_attributes(x->raw(), id),
+            xcb_get_window_attributes_reply(x.raw(), xcb_get_window_attributes(x.raw(), id),
                                             nullptr),
             &std::free);
         return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
     }
 
-    std::unique_ptr<XcbConnection> x;
+    test::Hands hands;
     FakeSession session;
 };
 
 TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) {
-    Target target;
+    PasteTarget target;
     ASSERT_TRUE(target.ready());
     const auto before = focus();
     ASSERT_TRUE(before);
@@ -150,28 +79,28 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     UIController ui(&session);
     session.recording = true;
     ui.recordingStarted();
-    ASSERT_TRUE(spinUntil([&] { return viewable(ui.panel()); }));
-    spinFor(0.3);
+    ASSERT_TRUE(waitUntil([&] { return viewable(ui.panel()); }));
+    settle(0.3);
     EXPECT_EQ(focus(), before);
-    click(ui.finishButton()->mapToGlobal(ui.finishButton()->rect().center()));
-    EXPECT_TRUE(spinUntil([&] { return !session.calls.empty(); }, 5));
+    click(ui.finishButton());
+    EXPECT_TRUE(waitUntil([&] { return !session.calls.empty(); }, 5));
     EXPECT_EQ(session.calls, std::vector<std::string>{"finish"});
     ui.recordingStopped();
 
     // The producer panel, any time; the choice panel after a stop (over the producer panel:
     // both sit at the bottom of the screen).
     ui.showProducerPanel();
-    spinFor(0.2);
+    settle(0.2);
     auto chosen = std::make_shared<std::string>();
     ui.presentChoice(
         "a transcript waiting for a choice", [chosen] { *chosen = "summarize"; },
         [chosen] { *chosen = "professional"; }, [chosen] { *chosen = "keep"; });
     const auto choice = ChoicePanel::current();
-    ASSERT_TRUE(spinUntil([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return viewable(choice->panel()) && ui.producerPanel().panel() != nullptr &&
                viewable(ui.producerPanel().panel());
     }));
-    spinFor(0.3);
+    settle(0.3);
     EXPECT_EQ(focus(), before);
     ClickThroughButton* professional = nullptr;
     for (QObject* child : choice->panel()->children()) {
@@ -179,14 +108,14 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
         if (button && button->text() == "Professional") professional = button;
     }
     ASSERT_NE(professional, nullptr);
-    click(professional->mapToGlobal(professional->rect().center()));
-    EXPECT_TRUE(spinUntil([&] { return !chosen->empty(); }, 5));
+    click(professional);
+    EXPECT_TRUE(waitUntil([&] { return !chosen->empty(); }, 5));
     EXPECT_EQ(*chosen, "professional");
-    spinFor(0.2);
+    settle(0.2);
     EXPECT_EQ(focus(), before);
     // Typing still goes where it went.
-    type(0x61);
-    EXPECT_TRUE(spinUntil([&] { return target.received() == "a"; }, 5)) << target.received();
+    hands.tap(0x61);
+    EXPECT_TRUE(waitUntil([&] { return target.received() == "a"; }, 5)) << target.received();
     ui.hideProducerPanel();
 }
 
@@ -207,7 +136,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     std::filesystem::create_directories(folder);
     std::vector<std::string> written;
     const auto save = [&](QWidget* window, const std::string& name) {
-        spinFor(0.15);
+        settle(0.15);
         const QPixmap picture = window->grab();
         const std::string path = folder + "/" + name + ".png";
         EXPECT_TRUE(onBackdrop(picture).save(QString::fromStdString(path))) << path;
@@ -215,7 +144,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
         return picture.toImage();
     };
 
-    Target target;
+    PasteTarget target;
     UIController ui(&session);
     ui.setup();
     ui.recordingStarted();
@@ -271,7 +200,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
             ", \"said\": \"Three things: the launch note, the refund flow, and "
             "lunch with Priya at one.\"}\n");
     ui.showProducerPanel();
-    ASSERT_TRUE(spinUntil([&] { return ui.producerPanel().isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return ui.producerPanel().isVisible(); }));
     save(ui.producerPanel().panel(), "producer-panel");
 
     ui.hideProducerPanel();
@@ -297,17 +226,13 @@ TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
     std::string caption;
     double tallestBar = 0;
     bool shown = false;
-    DeliverMode mode = DeliverMode::ask;
-    // Mid-sentence the bars move; after three seconds the professional mode is on.
+    // Mid-sentence the bars move; three seconds in, the demo picks the professional mode.
     QTimer::singleShot(2000, [&] {
         shown = ui.panel()->isVisible();
         for (double h : ui.waveform()->model().heights())
             tallestBar = std::max(tallestBar, h);
     });
-    QTimer::singleShot(3300, [&] {
-        caption = ui.captionText();
-        mode = ui.selectedMode();
-    });
+    QTimer::singleShot(3300, [&] { caption = ui.captionText(); });
     const auto start = SteadyClock::now();
     EXPECT_EQ(runHudDemo(ui), 0);
     const double took = secondsSince(start);
@@ -317,7 +242,7 @@ TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
     EXPECT_TRUE(shown);
     EXPECT_TRUE(std::string(HudDemo::sampleSentence()).starts_with(caption));
     EXPECT_GT(caption.size(), 40u); // about fifteen words in 3.3 s
-    EXPECT_EQ(mode, DeliverMode::professional);
+    EXPECT_EQ(ui.selectedMode(), DeliverMode::professional);
     EXPECT_GT(tallestBar, 4.0);
 }
 
