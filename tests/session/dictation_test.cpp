@@ -90,7 +90,8 @@ class DictationTest : public testing::Test {
         services.desktop.pasteboard = pasteboard;
         services.desktop.keys = keys;
         services.desktop.frontmost = frontmost;
-        services.microphoneAvailable = [this] { return micAvailable.load(); };
+        // Shared, not captured through `this`: the access check may still run after the test.
+        services.microphoneAvailable = [available = micAvailable] { return available->load(); };
         services.decode = [this](const std::string& wav, const std::string& base) {
             double delay = 0;
             std::optional<std::string> result;
@@ -132,7 +133,7 @@ class DictationTest : public testing::Test {
     std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
     std::shared_ptr<FakeKeySynth> keys = std::make_shared<FakeKeySynth>();
     std::shared_ptr<FakeFrontmostApp> frontmost = std::make_shared<FakeFrontmostApp>();
-    std::atomic<bool> micAvailable{true};
+    std::shared_ptr<std::atomic<bool>> micAvailable = std::make_shared<std::atomic<bool>>(true);
     std::atomic<double> amplitude{0.3};
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
@@ -255,7 +256,7 @@ TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
 }
 
 TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
-    micAvailable = false;
+    *micAvailable = false;
     auto dictation = make();
     dictation->startRecording();
     EXPECT_FALSE(dictation->isRecording());
@@ -263,7 +264,7 @@ TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     EXPECT_TRUE(contains("⚠️ mic not authorized"));
     EXPECT_EQ(sounds->played(), std::vector<std::string>{"Basso"});
 
-    micAvailable = true;
+    *micAvailable = true;
     FakeAudioBackend::Device broken(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
     broken.failsToOpen = true;
     audio->setDevices({broken});
