@@ -151,13 +151,5 @@ TEST_F(AgentBriefTest, TheDefaultsSaveAndReadTheRulesInTheUsersFolder) {
     EXPECT_EQ(agentCueTable().size(), 12u);
 }
 
-TEST_F(AgentBriefTest, AgentModeKeepsNumbers) {
-    const std::string text = "Add retries to the upload, at most 3 attempts. Do not touch the "
-                             "v2.1 client.";
-    const std::string brief = localModeTransform(text, "agent");
-    EXPECT_EQ(brief, "Goal\nAdd retries to the upload. At most 3 attempts.\n\nConstraints\n- Do "
-                     "not touch the v2.1 client.");
-}
-
 } // namespace
 } // namespace vak
