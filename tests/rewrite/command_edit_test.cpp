@@ -36,17 +36,6 @@ TEST_F(CommandEdit, SendsSelectionAndInstructionWithItsOwnPromptAndNoHouseStyle)
     const auto groq = test::bodyOf(requests[1]);
     EXPECT_EQ(groq["messages"][0]["content"], COMMAND_INSTRUCTION);
     EXPECT_EQ(groq["messages"][1]["content"], prompt);
-
-    // Groq failing falls to the claude tool, with the same prompt and instruction.
-    server.answer("chat", R"({"error":{"message":"rate limited"}})");
-    auto& tool = installClaude();
-    tool.answer("  DEAR SAM\n");
-    EXPECT_EQ(commandEdit("Dear Sam", "all caps", localEditor("unused"), settings), "DEAR SAM");
-    ASSERT_EQ(tool.calls().size(), 1u);
-    EXPECT_EQ(tool.calls()[0]["args"],
-              json({"--model", "claude-test-model", "-p", COMMAND_INSTRUCTION}));
-    EXPECT_EQ(tool.calls()[0]["stdin"], prompt);
-    EXPECT_TRUE(localCalls.empty());
 }
 
 TEST_F(CommandEdit, LongSelectionsGetLongerTimeLimits) {

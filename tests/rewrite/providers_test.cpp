@@ -3,6 +3,7 @@
 #include "rewrite_fixture.h"
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -190,16 +191,14 @@ TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
     std::optional<std::string> proxy;
     std::thread first([&] { api = polishViaAPI("first", 30, "Be brief.", settings); });
     std::thread second([&] { proxy = polishViaProxy("second", 30, "command", settings); });
-    std::vector<std::string> inFlight;
-    std::vector<mode_t> modes;
-    const auto start = SteadyClock::now();
-    while (inFlight.size() < 2 && secondsSince(start) < 5) {
-        inFlight = scratchFiles();
-        modes.clear();
-        for (const auto& name : inFlight) {
+    // While both are in flight, each body sits in a private file of its own.
+    std::set<std::pair<std::string, mode_t>> inFlight;
+    for (const auto start = SteadyClock::now(); inFlight.size() < 2 && secondsSince(start) < 5;) {
+        inFlight.clear();
+        for (const auto& name : scratchFiles()) {
             struct stat st {};
             if (::stat((settings.scratchDir + "/" + name).c_str(), &st) == 0)
-                modes.push_back(st.st_mode & 0777);
+                inFlight.emplace(name, st.st_mode & 0777);
         }
     }
     first.join();
@@ -208,8 +207,8 @@ TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
     EXPECT_EQ(api, "From the API.");
     EXPECT_EQ(proxy, "From the proxy.");
     ASSERT_EQ(inFlight.size(), 2u);
-    EXPECT_NE(inFlight[0], inFlight[1]);
-    EXPECT_EQ(modes, (std::vector<mode_t>{0600, 0600}));
+    for (const auto& [name, mode] : inFlight)
+        EXPECT_EQ(mode, 0600u) << name;
     // The bodies the server got are the two calls' own.
     std::vector<std::string> texts;
     for (const auto& request : server.requests()) {
