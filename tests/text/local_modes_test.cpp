@@ -24,10 +24,7 @@ TEST(LocalModeTransform, PicksTheRendererByExactName) {
 }
 
 TEST(SplitRunOns, BothSidesNeedFourWords) {
-    EXPECT_EQ(splitRunOns("we shipped the new build this morning, and the crash reports dropped "
-                          "to zero overnight"),
-              (List{"we shipped the new build this morning",
-                    "the crash reports dropped to zero overnight"}));
+    // A single split shows in the professional rendering further down.
     EXPECT_EQ(splitRunOns("it works, and fast"), List{"it works, and fast"});
     EXPECT_EQ(splitRunOns("we tried the first approach twice, but it failed on the server, so we "
                           "rolled back the change tonight"),
