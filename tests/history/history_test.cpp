@@ -30,7 +30,6 @@ constexpr std::string_view kSaved = " · saved to encrypted history";
 TEST(ShortHash, FirstSixHexDigitsOfSha256) {
     EXPECT_EQ(shortHash("abc"), "ba7816");
     EXPECT_EQ(shortHash(""), "e3b0c4");
-    EXPECT_EQ(shortHash("héllo"), sha256Hex("héllo").substr(0, 6));
 }
 
 TEST(WordCount, PiecesBetweenSpacesOnly) {
@@ -84,44 +83,24 @@ TEST_F(HistoryTest, FirstRecordCreatesKeyAndPrivateFileThatOpensToTagTabText) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->size(), 12 + plaintext.size() + 16);
     EXPECT_EQ(test::openHistoryLine(key, file), plaintext);
-
-    const auto messages = logged.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0],
-              "✓ raw 5 words · " + shortHash("meet me at the dock") + std::string(kSaved));
-    EXPECT_EQ(readFixture(logged.path()).find("dock"), std::string::npos);
-}
-
-TEST_F(HistoryTest, SameTextTwiceGivesDifferentRecordsUnderOneKey) {
-    logTranscript("again", " raw", privacyOff());
-    const std::string key = storedKey();
-    logTranscript("again", " raw", privacyOff());
-    EXPECT_EQ(storedKey(), key);
-    EXPECT_EQ(store.counts().writes, 1);
-
-    const std::string file = readFixture(historyPath);
-    const auto split = file.find('\n') + 1;
-    const std::string first = file.substr(0, split);
-    const std::string second = file.substr(split);
-    EXPECT_NE(first.substr(first.find('\t')), second.substr(second.find('\t')));
-    EXPECT_EQ(test::openHistoryLine(key, first), " raw\tagain");
-    EXPECT_EQ(test::openHistoryLine(key, second), " raw\tagain");
-}
-
-TEST_F(HistoryTest, AnyChangedBitFailsAuthentication) {
-    ASSERT_TRUE(appendHistory(historyPath, &store, "pay the invoice", " raw", 1700000000));
-    const std::string key = storedKey();
-    const std::string line = readFixture(historyPath);
-    const auto tab = line.find('\t');
-    const auto box = test::base64Decode(line.substr(tab + 1, line.size() - tab - 2));
-    ASSERT_TRUE(box);
-    ASSERT_TRUE(test::openSealedBox(key, *box));
-    // A bit in the nonce, in the ciphertext and in the tag.
+    // A bit changed in the nonce, in the ciphertext or in the tag fails authentication.
     for (const std::size_t at : {std::size_t{3}, std::size_t{12 + 4}, box->size() - 1}) {
         std::string damaged = *box;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
         EXPECT_FALSE(test::openSealedBox(key, damaged)) << "flipped byte " << at;
     }
+    EXPECT_EQ(logged.messages(),
+              std::vector<std::string>{"✓ raw 5 words · " + shortHash("meet me at the dock") +
+                                       std::string(kSaved)});
+    EXPECT_EQ(readFixture(logged.path()).find("dock"), std::string::npos);
+
+    // The same text again: a second record under the same key, sealed differently.
+    logTranscript("meet me at the dock", " raw", privacyOff());
+    EXPECT_EQ(storedKey(), key);
+    EXPECT_EQ(store.counts().writes, 1);
+    const std::string second = readFixture(historyPath).substr(file.size());
+    EXPECT_NE(second.substr(second.find('\t')), file.substr(file.find('\t')));
+    EXPECT_EQ(test::openHistoryLine(key, second), plaintext);
 }
 
 TEST_F(HistoryTest, ItemOfWrongLengthIsReplacedByFreshKey) {
@@ -159,12 +138,11 @@ TEST_F(HistoryTest, UnreadableStoreKeepsItsKeyAndKeepsNoHistory) {
     EXPECT_EQ(storedKey(), existing);
     EXPECT_EQ(store.counts().writes + store.counts().removes, 0);
     EXPECT_FALSE(pathExists(historyPath));
-    const auto messages = logged.messages();
-    ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(
-        messages[0],
-        "⚠️ could not read the history key from the Keychain, so no history is being kept");
-    EXPECT_EQ(messages[1], "✓ raw 1 words · " + shortHash("words"));
+        logged.messages(),
+        (std::vector<std::string>{
+            "⚠️ could not read the history key from the Keychain, so no history is being kept",
+            "✓ raw 1 words · " + shortHash("words")}));
 }
 
 TEST_F(HistoryTest, RecordAfterACutShortLastLineStartsOnItsOwnLine) {

@@ -37,7 +37,7 @@ class LegacyPurgeTest : public testing::Test {
     std::string clipPath = dir.file("vak_last.wav");
 };
 
-TEST_F(LegacyPurgeTest, RemovesEveryLineThatHoldsTranscriptText) {
+TEST_F(LegacyPurgeTest, RemovesEveryLineThatHoldsTranscriptTextAndTheRetainedClip) {
     writeFixture(logged.path(), "[01-01 10:00:00] ▶ vak up\n"
                                 "[01-01 10:00:05] ✓ pasted: buy milk and eggs\n"
                                 "[01-01 10:00:06] ✓ raw 4 words · 1a2b3c\n"
@@ -48,6 +48,7 @@ TEST_F(LegacyPurgeTest, RemovesEveryLineThatHoldsTranscriptText) {
                                 "[01-01 10:00:10] · rawness: fine\n"
                                 "last line without break");
     ::chmod(logged.path().c_str(), 0644);
+    writeFixture(clipPath, "RIFF");
     purge();
     const std::string kept = "[01-01 10:00:00] ▶ vak up\n"
                              "\n"
@@ -57,16 +58,9 @@ TEST_F(LegacyPurgeTest, RemovesEveryLineThatHoldsTranscriptText) {
     // The report is appended after what was kept.
     EXPECT_EQ(readFixture(logged.path()).substr(0, kept.size()), kept);
     EXPECT_EQ(filePermissions(logged.path()), 0600);
-    EXPECT_EQ(purgeMessages(), std::vector<std::string>{purgeLine(4)});
-    EXPECT_TRUE(pathExists(markerPath));
-}
-
-TEST_F(LegacyPurgeTest, RetainedClipIsDeletedAndCounted) {
-    writeFixture(logged.path(), "[01-01 10:00:05] ✓ pasted: hello\n");
-    writeFixture(clipPath, "RIFF");
-    purge();
     EXPECT_FALSE(pathExists(clipPath));
-    EXPECT_EQ(purgeMessages(), std::vector<std::string>{purgeLine(2)});
+    EXPECT_EQ(purgeMessages(), std::vector<std::string>{purgeLine(5)});
+    EXPECT_TRUE(pathExists(markerPath));
 }
 
 TEST_F(LegacyPurgeTest, RunsOnceThenLeavesTheLogAlone) {

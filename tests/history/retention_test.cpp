@@ -51,37 +51,40 @@ class RetentionTest : public testing::Test {
     std::string historyPath = dir.file("history.enc");
 };
 
-TEST_F(RetentionTest, RemovesRecordsPastTheLimitAndKeepsNewerOnes) {
-    writeFixture(historyPath, record(10 * kDay, "b2xk") + record(3 * kDay, "bmV3"));
-    ::chmod(historyPath.c_str(), 0644);
-    sweep(7);
-    EXPECT_EQ(readFixture(historyPath), record(3 * kDay, "bmV3"));
-    EXPECT_EQ(filePermissions(historyPath), 0600);
-    EXPECT_EQ(sweepMessages(),
-              (std::vector<std::string>{"· retention: removed 1 history entries past 7 days"}));
-}
-
-TEST_F(RetentionTest, ARecordExactlyAtTheLimitStays) {
-    // now − 7 days is 1749395200.25; fractional times parse like whole ones.
-    writeFixture(historyPath, "1749395200.24\tb2xk\n1749395200.25\tZWRnZQ==\n+1749395201\tbmV3\n");
-    sweep(7);
-    EXPECT_EQ(readFixture(historyPath), "1749395200.25\tZWRnZQ==\n+1749395201\tbmV3\n");
-}
-
-TEST_F(RetentionTest, DamagedTimeFieldsAreRemovedAndCounted) {
-    const std::string good = record(kDay);
-    writeFixture(historyPath, "abc\tc2VhbGVk\n"
-                              "\tc2VhbGVk\n"
-                              "no tab at all\n"
-                              "inf\tc2VhbGVk\n"
-                              "nan\tc2VhbGVk\n"
-                              "1e999\tc2VhbGVk\n"
-                              " 1750000000\tc2VhbGVk\n" +
-                                  good + "\n\n");
-    sweep(7);
-    EXPECT_EQ(readFixture(historyPath), good);
-    EXPECT_EQ(sweepMessages(),
-              (std::vector<std::string>{"· retention: removed 7 history entries past 7 days"}));
+TEST_F(RetentionTest, RemovesRecordsPastTheLimitOrWithDamagedTimesAndKeepsTheRest) {
+    struct Case {
+        std::string before, after;
+        int removed;
+    };
+    const std::string recent = record(kDay);
+    const std::string partial = record(kDay).substr(0, 15); // time, tab, half a box
+    const Case cases[] = {
+        {record(10 * kDay, "b2xk") + record(3 * kDay, "bmV3"), record(3 * kDay, "bmV3"), 1},
+        // now − 7 days is 1749395200.25: a record exactly at the limit stays; fractional times
+        // parse like whole ones.
+        {"1749395200.24\tb2xk\n1749395200.25\tZWRnZQ==\n+1749395201\tbmV3\n",
+         "1749395200.25\tZWRnZQ==\n+1749395201\tbmV3\n", 1},
+        {"abc\tc2VhbGVk\n\tc2VhbGVk\nno tab at all\ninf\tc2VhbGVk\nnan\tc2VhbGVk\n1e999\tc2VhbGVk\n"
+         " 1750000000\tc2VhbGVk\n" +
+             recent + "\n\n",
+         recent, 7},
+        // A cut-short last record is kept, on a line of its own.
+        {record(30 * kDay) + record(2 * kDay) + partial, record(2 * kDay) + partial + "\n", 1},
+        // Damaged bytes in one record do not exempt the others.
+        {record(20 * kDay) + "\xff\xfe\tjunk\n" + recent, recent, 2},
+    };
+    std::vector<std::string> expectedLog;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        writeFixture(historyPath, c.before);
+        ::chmod(historyPath.c_str(), 0644);
+        sweep(7);
+        EXPECT_EQ(readFixture(historyPath), c.after);
+        EXPECT_EQ(filePermissions(historyPath), 0600);
+        expectedLog.push_back("· retention: removed " + std::to_string(c.removed) +
+                              " history entries past 7 days");
+        EXPECT_EQ(sweepMessages(), expectedLog);
+    }
 }
 
 TEST_F(RetentionTest, NothingPastTheLimitLeavesTheFileUntouchedAndSilent) {
@@ -93,19 +96,6 @@ TEST_F(RetentionTest, NothingPastTheLimitLeavesTheFileUntouchedAndSilent) {
     EXPECT_EQ(readFixture(historyPath), content);
     EXPECT_EQ(inode(historyPath), before);
     EXPECT_TRUE(sweepMessages().empty());
-}
-
-TEST_F(RetentionTest, CutShortLastRecordIsKeptOnALineOfItsOwn) {
-    const std::string partial = record(kDay).substr(0, 15); // time, tab, half a box
-    writeFixture(historyPath, record(30 * kDay) + record(2 * kDay) + partial);
-    sweep(7);
-    EXPECT_EQ(readFixture(historyPath), record(2 * kDay) + partial + "\n");
-}
-
-TEST_F(RetentionTest, DamagedBytesInOneRecordDoNotExemptTheOthers) {
-    writeFixture(historyPath, record(20 * kDay) + "\xff\xfe\tjunk\n" + record(kDay));
-    sweep(7);
-    EXPECT_EQ(readFixture(historyPath), record(kDay));
 }
 
 TEST_F(RetentionTest, ZeroDaysDeletesTheHistoryAndLeavesTheLogUncapped) {

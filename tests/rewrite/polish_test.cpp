@@ -2,19 +2,13 @@
 #include "rewrite/prompts.h"
 #include "rewrite_fixture.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vak {
 namespace {
 
 using nlohmann::json;
-
-std::string words(std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i)
-        text += (i == 0 ? "" : " ") + std::string("word");
-    return text;
-}
 
 std::string repeat(std::string_view piece, std::size_t count) {
     std::string text;
@@ -28,96 +22,62 @@ class Polish : public test::RewriteTest {
     const std::string transcript = "ship the fix today."; // 19 characters: floors of 11 and 9
 };
 
+TEST(Prompts, InstructionsKeepTheirTextAndTheHouseStyleIsAppendedOnlyWhenSet) {
+    EXPECT_EQ(POLISH_INSTRUCTION.size(), 1140u);
+    EXPECT_EQ(POLISH_TEXT_INSTRUCTION.size(), 1006u);
+    EXPECT_EQ(COMMAND_INSTRUCTION.size(), 546u);
+    EXPECT_EQ(std::count(POLISH_INSTRUCTION.begin(), POLISH_INSTRUCTION.end(), '\n'), 8);
+    EXPECT_EQ(std::count(POLISH_TEXT_INSTRUCTION.begin(), POLISH_TEXT_INSTRUCTION.end(), '\n'), 8);
+    EXPECT_EQ(std::count(COMMAND_INSTRUCTION.begin(), COMMAND_INSTRUCTION.end(), '\n'), 4);
+    EXPECT_EQ(contextSuffix(""), "");
+    EXPECT_EQ(contextSuffix("plain British English"),
+              "\nHouse style, always apply: plain British English. Keep this voice in every "
+              "sentence without mentioning it.");
+}
+
 TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
+    const std::string proxy = "/api/polish", anthropic = "/v1/messages";
+    const std::string groq = "/openai/v1/chat/completions";
+    const std::string byTool = "Rewritten: ship the fix today."; // the fake tool's own answer
     struct Case {
-        const char* name;
-        std::string proxyToken;
-        std::string key;
-        bool claudeInstalled;
-        std::string proxyAnswer;
-        std::string keyedAnswer;
+        std::string proxyToken, key;
+        bool toolInstalled, proxyAnswers, keyedAnswers;
         std::vector<std::string> expectedCalls;
         std::optional<std::string> expected;
     };
-    const std::string good = R"({"text":"From the proxy, long enough."})";
-    const std::string refused = R"({"error":"no credit"})";
-    const std::string anthropicGood = R"({"content":[{"text":"From Anthropic, long enough."}]})";
-    const std::string groqGood =
-        R"({"choices":[{"message":{"content":"From Groq, long enough."}}]})";
-    const std::string failed = R"({"type":"error"})";
     const std::vector<Case> cases = {
-        {"proxy answers",
-         "cred",
-         "gsk_1",
-         true,
-         good,
-         groqGood,
-         {"/api/polish"},
-         "From the proxy, long enough."},
-        {"proxy refuses, gsk_ key",
-         "cred",
-         "gsk_1",
-         true,
-         refused,
-         groqGood,
-         {"/api/polish", "/openai/v1/chat/completions"},
-         "From Groq, long enough."},
-        {"no proxy credential, other key",
-         "",
-         "sk-ant-1",
-         true,
-         good,
-         anthropicGood,
-         {"/v1/messages"},
-         "From Anthropic, long enough."},
-        {"no key", "", "", true, good, anthropicGood, {"claude"}, "Rewritten: ship the fix today."},
-        {"Anthropic fails",
-         "cred",
-         "sk-ant-1",
-         true,
-         refused,
-         failed,
-         {"/api/polish", "/v1/messages", "claude"},
-         "Rewritten: ship the fix today."},
-        {"Groq fails",
-         "",
-         "gsk_1",
-         true,
-         good,
-         failed,
-         {"/openai/v1/chat/completions", "claude"},
-         "Rewritten: ship the fix today."},
-        {"everything fails",
-         "cred",
-         "sk-ant-1",
-         false,
-         refused,
-         failed,
-         {"/api/polish", "/v1/messages"},
-         std::nullopt},
+        {"cred", "gsk_1", true, true, true, {proxy}, "By the proxy."},
+        {"cred", "gsk_1", true, false, true, {proxy, groq}, "From Groq now."},
+        {"", "sk-ant-1", true, true, true, {anthropic}, "By Anthropic."},
+        {"", "", true, true, true, {"claude"}, byTool},
+        {"cred", "sk-ant-1", true, false, false, {proxy, anthropic, "claude"}, byTool},
+        {"", "gsk_1", true, true, false, {groq, "claude"}, byTool},
+        {"cred", "sk-ant-1", false, false, false, {proxy, anthropic}, std::nullopt},
     };
-    for (const auto& c : cases) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i));
         test::FakeSpeechServer fresh;
-        RewriteSettings s = settings;
-        s.proxyUrl = fresh.url("/api/polish");
-        s.anthropicUrl = fresh.url("/v1/messages");
-        s.groqUrl = fresh.url("/openai/v1/chat/completions");
-        s.proxyToken = c.proxyToken;
-        s.polishKey = c.key;
         test::TempDir toolHome;
         std::unique_ptr<test::FakeClaude> tool;
-        if (c.claudeInstalled) tool = std::make_unique<test::FakeClaude>(toolHome.path());
+        if (c.toolInstalled) tool = std::make_unique<test::FakeClaude>(toolHome.path());
+        RewriteSettings s = settings;
+        s.proxyUrl = fresh.url(proxy);
+        s.anthropicUrl = fresh.url(anthropic);
+        s.groqUrl = fresh.url(groq);
         s.claudeTool = toolHome.file(".local/bin/claude");
-        fresh.answer("polish", c.proxyAnswer);
-        fresh.answer("messages", c.keyedAnswer);
-        fresh.answer("chat", c.keyedAnswer);
+        s.proxyToken = c.proxyToken;
+        s.polishKey = c.key;
+        const std::string failed = R"({"type":"error"})";
+        fresh.answer("polish", c.proxyAnswers ? R"({"text":"By the proxy."})" : R"({"error":"x"})");
+        fresh.answer("messages",
+                     c.keyedAnswers ? R"({"content":[{"text":"By Anthropic."}]})" : failed);
+        fresh.answer("chat", c.keyedAnswers
+                                 ? R"({"choices":[{"message":{"content":"From Groq now."}}]})"
+                                 : failed);
 
-        EXPECT_EQ(polishForAI(transcript, s), c.expected) << c.name;
-        std::vector<std::string> calls;
-        for (const auto& request : fresh.requests())
-            calls.push_back(request["path"]);
-        if (tool && !tool->calls().empty()) calls.emplace_back("claude");
-        EXPECT_EQ(calls, c.expectedCalls) << c.name;
+        EXPECT_EQ(polishForAI(transcript, s), c.expected);
+        EXPECT_EQ(test::providerCalls(fresh, tool.get()), c.expectedCalls);
     }
 }
 
@@ -132,17 +92,14 @@ TEST_F(Polish, EachRewriteSendsItsModeAndInstructionWithTheHouseStyle) {
     EXPECT_TRUE(polishForText(transcript, settings));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 4u);
-    const auto body = [&](std::size_t i) {
-        return json::parse(requests[i]["body"].get<std::string>());
-    };
+    const auto body = [&](std::size_t i) { return test::bodyOf(requests[i]); };
+    const std::string style = contextSuffix("plain words");
     EXPECT_EQ(body(0)["mode"], "summarize");
     EXPECT_EQ(body(0)["text"], transcript);
-    EXPECT_EQ(body(1)["messages"][0]["content"],
-              std::string(POLISH_INSTRUCTION) + contextSuffix("plain words"));
+    EXPECT_EQ(body(1)["messages"][0]["content"], std::string(POLISH_INSTRUCTION) + style);
     EXPECT_EQ(body(1)["messages"][1]["content"], transcript);
     EXPECT_EQ(body(2)["mode"], "professional");
-    EXPECT_EQ(body(3)["messages"][0]["content"],
-              std::string(POLISH_TEXT_INSTRUCTION) + contextSuffix("plain words"));
+    EXPECT_EQ(body(3)["messages"][0]["content"], std::string(POLISH_TEXT_INSTRUCTION) + style);
 
     // The claude tool gets the same instruction as its prompt.
     settings.polishKey.clear();
@@ -151,8 +108,7 @@ TEST_F(Polish, EachRewriteSendsItsModeAndInstructionWithTheHouseStyle) {
     tool.answer("A long enough answer.");
     EXPECT_TRUE(polishForText(transcript, settings));
     ASSERT_EQ(tool.calls().size(), 1u);
-    EXPECT_EQ(tool.calls()[0]["args"][3],
-              std::string(POLISH_TEXT_INSTRUCTION) + contextSuffix("plain words"));
+    EXPECT_EQ(tool.calls()[0]["args"][3], std::string(POLISH_TEXT_INSTRUCTION) + style);
     EXPECT_EQ(tool.calls()[0]["stdin"], transcript);
 }
 
@@ -171,15 +127,13 @@ TEST_F(Polish, TheTimeLimitGrowsWithTheWordCount) {
         {false, 200, "40"}, // 200 ÷ 5
     }};
     for (const auto& c : cases) {
-        const std::string text = words(c.words);
+        SCOPED_TRACE((c.forAI ? "for AI, " : "for text, ") + std::to_string(c.words) + " words");
+        const std::string text = repeat(" word", c.words).substr(1);
         server.answer("polish", json({{"text", text}}).dump(), 0.3);
         test::CommandLineWatch watch;
         EXPECT_EQ(c.forAI ? polishForAI(text, settings) : polishForText(text, settings), text);
         watch.stop();
-        const auto curls = watch.commandsContaining(settings.proxyUrl);
-        ASSERT_EQ(curls.size(), 1u) << c.words;
-        EXPECT_EQ(test::argumentAfter(curls[0], "--max-time"), c.maxTime)
-            << (c.forAI ? "for AI, " : "for text, ") << c.words << " words";
+        EXPECT_EQ(test::maxTimeFor(watch, settings.proxyUrl), c.maxTime);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "rewrite_fixture.h"
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -11,6 +12,8 @@ namespace vak {
 namespace {
 
 using nlohmann::json;
+using test::bodyOf;
+using test::maxTimeFor;
 
 class Providers : public test::RewriteTest {};
 
@@ -28,11 +31,12 @@ TEST_F(Providers, AnthropicGetsTheDocumentedRequestAndNoProcessShowsTheKey) {
     EXPECT_EQ(requests[0]["headers"]["x-api-key"], settings.polishKey);
     EXPECT_EQ(requests[0]["headers"]["anthropic-version"], "2023-06-01");
     EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
-    const json expected = {
-        {"model", "claude-test-model"},
-        {"max_tokens", 16000},
-        {"messages", {{{"role", "user"}, {"content", "Be brief.\n\nTranscript:\nfix the login"}}}}};
-    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
+    EXPECT_EQ(
+        bodyOf(requests[0]),
+        json({{"model", "claude-test-model"},
+              {"max_tokens", 16000},
+              {"messages",
+               {{{"role", "user"}, {"content", "Be brief.\n\nTranscript:\nfix the login"}}}}}));
 
     EXPECT_TRUE(watch.commandsContaining("sk-ant-secret").empty());
     const auto curls = watch.commandsContaining(settings.anthropicUrl);
@@ -55,28 +59,28 @@ TEST_F(Providers, GroqGetsItsFixedModelAndTheKeyOnlyOnTheWire) {
     EXPECT_EQ(requests[0]["path"], "/openai/v1/chat/completions");
     EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer gsk_secret_7d2e");
     EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
-    const json expected = {{"model", "llama-3.3-70b-versatile"},
-                           {"max_tokens", 8192},
-                           {"temperature", 0.2},
-                           {"messages",
-                            {{{"role", "system"}, {"content", "Be brief."}},
-                             {{"role", "user"}, {"content", "fix the login"}}}}};
-    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
-
+    EXPECT_EQ(bodyOf(requests[0]), json({{"model", "llama-3.3-70b-versatile"},
+                                         {"max_tokens", 8192},
+                                         {"temperature", 0.2},
+                                         {"messages",
+                                          {{{"role", "system"}, {"content", "Be brief."}},
+                                           {{"role", "user"}, {"content", "fix the login"}}}}}));
     EXPECT_TRUE(watch.commandsContaining("gsk_secret").empty());
-    const auto curls = watch.commandsContaining(settings.groqUrl);
-    ASSERT_EQ(curls.size(), 1u);
-    EXPECT_EQ(test::argumentAfter(curls[0], "--max-time"), "30");
+    EXPECT_EQ(maxTimeFor(watch, settings.groqUrl), "30");
 }
 
-TEST_F(Providers, AKeyThatWouldBreakTheHeaderIsNeverSent) {
-    settings.polishKey = "sk-ant-one\r\nx-injected: yes";
+TEST_F(Providers, AKeyThatWouldBreakTheHeaderOrABodyThatCannotBeWrittenSendsNothing) {
     server.answer("messages", R"({"content":[{"text":"Done."}]})");
+    settings.polishKey = "sk-ant-one\r\nx-injected: yes";
     EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
+    settings.polishKey = "sk-ant-1";
+    settings.scratchDir = home.file("missing-folder");
+    EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
+    settings.scratchDir = scratch.file("bodies");
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(Providers, TheProxyRunsOnlyWithACredentialAndSendsItInTheBody) {
+TEST_F(Providers, TheProxyNeedsACredentialSendsItInTheBodyAndLogsARefusalOnOneLine) {
     server.answer("polish", R"({"text":"Proxied."})");
     EXPECT_EQ(polishViaProxy("some words", 30, "summarize", settings), std::nullopt);
     EXPECT_TRUE(server.requests().empty());
@@ -87,18 +91,14 @@ TEST_F(Providers, TheProxyRunsOnlyWithACredentialAndSendsItInTheBody) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["path"], "/api/polish");
     EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
-    const json expected = {{"mode", "command"}, {"text", "some words"}, {"token", "proxy-cred-91"}};
-    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>()), expected);
-}
+    EXPECT_EQ(bodyOf(requests[0]),
+              json({{"mode", "command"}, {"text", "some words"}, {"token", "proxy-cred-91"}}));
 
-TEST_F(Providers, TheProxyLogsItsRefusalOnOneLine) {
-    settings.proxyToken = "proxy-cred-91";
     test::LogCapture log;
     server.answer("polish", R"({"error":"quota\nexceeded","text":"ignored"})");
     EXPECT_EQ(polishViaProxy("some words", 30, "professional", settings), std::nullopt);
     EXPECT_NE(log.text().find("· proxy rewrite unavailable (quota exceeded)\n"), std::string::npos)
         << log.text();
-
     for (const char* body :
          {R"({"result":"no text field"})", R"(["text"])", "<html>502</html>", R"({"text":17})"}) {
         server.answer("polish", body);
@@ -191,16 +191,14 @@ TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
     std::optional<std::string> proxy;
     std::thread first([&] { api = polishViaAPI("first", 30, "Be brief.", settings); });
     std::thread second([&] { proxy = polishViaProxy("second", 30, "command", settings); });
-    std::vector<std::string> inFlight;
-    std::vector<mode_t> modes;
-    const auto start = SteadyClock::now();
-    while (inFlight.size() < 2 && secondsSince(start) < 5) {
-        inFlight = scratchFiles();
-        modes.clear();
-        for (const auto& name : inFlight) {
+    // While both are in flight, each body sits in a private file of its own.
+    std::set<std::pair<std::string, mode_t>> inFlight;
+    for (const auto start = SteadyClock::now(); inFlight.size() < 2 && secondsSince(start) < 5;) {
+        inFlight.clear();
+        for (const auto& name : scratchFiles()) {
             struct stat st {};
             if (::stat((settings.scratchDir + "/" + name).c_str(), &st) == 0)
-                modes.push_back(st.st_mode & 0777);
+                inFlight.emplace(name, st.st_mode & 0777);
         }
     }
     first.join();
@@ -209,27 +207,17 @@ TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
     EXPECT_EQ(api, "From the API.");
     EXPECT_EQ(proxy, "From the proxy.");
     ASSERT_EQ(inFlight.size(), 2u);
-    EXPECT_NE(inFlight[0], inFlight[1]);
-    EXPECT_EQ(modes, (std::vector<mode_t>{0600, 0600}));
+    for (const auto& [name, mode] : inFlight)
+        EXPECT_EQ(mode, 0600u) << name;
     // The bodies the server got are the two calls' own.
     std::vector<std::string> texts;
     for (const auto& request : server.requests()) {
-        const auto body = json::parse(request["body"].get<std::string>());
+        const auto body = bodyOf(request);
         texts.push_back(body.contains("text") ? body["text"].get<std::string>()
                                               : body["messages"][0]["content"].get<std::string>());
     }
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"Be brief.\n\nTranscript:\nfirst", "second"}));
-}
-
-TEST_F(Providers, ABodyThatCannotBeWrittenMeansNoRequest) {
-    // A scratch folder that cannot take the body: the call fails without a request.
-    settings.polishKey = "sk-ant-1";
-    settings.scratchDir = home.file("missing-folder");
-    server.answer("messages", R"({"content":[{"text":"Done."}]})");
-    EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
-    EXPECT_TRUE(server.requests().empty());
-    settings.scratchDir = scratch.file("bodies");
 }
 
 } // namespace

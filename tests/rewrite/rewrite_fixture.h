@@ -14,6 +14,28 @@
 
 namespace vak::test {
 
+// The paths the server was asked for, in order, with "claude" for each call of the tool.
+inline std::vector<std::string> providerCalls(const FakeSpeechServer& server,
+                                              const FakeClaude* claude) {
+    std::vector<std::string> calls;
+    for (const auto& request : server.requests())
+        calls.push_back(request["path"]);
+    for (std::size_t i = 0; claude && i < claude->calls().size(); ++i)
+        calls.emplace_back("claude");
+    return calls;
+}
+
+// A recorded request's body, parsed.
+inline nlohmann::json bodyOf(const nlohmann::json& request) {
+    return nlohmann::json::parse(request["body"].get<std::string>());
+}
+
+// The "--max-time" argument of the one curl command seen for `url`; "" unless there was one.
+inline std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url) {
+    const auto curls = watch.commandsContaining(url);
+    return curls.size() == 1 ? argumentAfter(curls[0], "--max-time") : "";
+}
+
 // Settings pointing every provider at one fake server; no proxy credential, no key and no claude
 // tool unless a test adds them. Every test ends with the scratch folder empty: no request body
 // may outlive its call.
@@ -40,16 +62,8 @@ class RewriteTest : public testing::Test {
             names.push_back(entry.path().filename());
         return names;
     }
-    // The paths the server was asked for, in order, with "claude" for each call of the tool.
     std::vector<std::string> providerCalls() const {
-        std::vector<std::string> calls;
-        for (const auto& request : server.requests())
-            calls.push_back(request["path"]);
-        if (claude) {
-            for (std::size_t i = 0; i < claude->calls().size(); ++i)
-                calls.emplace_back("claude");
-        }
-        return calls;
+        return test::providerCalls(server, claude.get());
     }
 
     TempDir home;

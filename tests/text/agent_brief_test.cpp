@@ -2,6 +2,7 @@
 #include "support/temp_dir.h"
 #include "text/agent_brief.h"
 #include "text/local_modes.h"
+#include "text/mode_rules.h"
 
 #include <cstdio>
 #include <string>
@@ -120,11 +121,7 @@ TEST_F(AgentBriefTest, UserCuesFromTheModeRulesFile) {
     const std::vector<AgentCue> table =
         cues("# mine\nconstraint: staging database = 3\ndone: ship it\nbudget: x = 3\n"
              "context: c++ = 2\ngoal: 50% = faster\n");
-    ASSERT_EQ(table.size(), 12u + 4u);
-    EXPECT_EQ(table[12].section, CueSection::constraint);
-    EXPECT_DOUBLE_EQ(table[12].weight, 3);
-    EXPECT_DOUBLE_EQ(table[13].weight, 2);
-    EXPECT_EQ(table[15].section, CueSection::goal);
+    ASSERT_EQ(table.size(), 12u + 4u); // after the built-in cues
 
     // Any case, whole words only.
     const List clauses = {"Rebuild the cache", "point it at the Staging Database first",
@@ -143,22 +140,15 @@ TEST_F(AgentBriefTest, UserCuesFromTheModeRulesFile) {
     EXPECT_EQ(agentCueTable(dir.file("mode-rules")).size(), 12u);
 }
 
-TEST_F(AgentBriefTest, TheDefaultTableReadsTheFileInTheUsersFolder) {
-    const std::string path = processValues().dictationDir() + "/mode-rules";
-    writeFixture(path, "context: flux capacitor = 3\n");
-    EXPECT_EQ(agentCueTable().size(), 13u);
+TEST_F(AgentBriefTest, TheDefaultsSaveAndReadTheRulesInTheUsersFolder) {
+    EXPECT_EQ(modeRulesPath(), processValues().HOME + "/.dictation/mode-rules");
+    ASSERT_TRUE(saveCustomRules({{CueSection::context, "flux capacitor", 3}}));
+    EXPECT_EQ(loadCustomRules(),
+              (std::vector<ModeRule>{{CueSection::context, "flux capacitor", 3}}));
     EXPECT_EQ(localAgentBrief("Fix the time machine. The flux capacitor overheats."),
               "Goal\nFix the time machine.\n\nContext\n- The flux capacitor overheats.");
-    std::remove(path.c_str());
+    std::remove(modeRulesPath().c_str());
     EXPECT_EQ(agentCueTable().size(), 12u);
-}
-
-TEST_F(AgentBriefTest, AgentModeKeepsNumbers) {
-    const std::string text = "Add retries to the upload, at most 3 attempts. Do not touch the "
-                             "v2.1 client.";
-    const std::string brief = localModeTransform(text, "agent");
-    EXPECT_EQ(brief, "Goal\nAdd retries to the upload. At most 3 attempts.\n\nConstraints\n- Do "
-                     "not touch the v2.1 client.");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "text/formatting.h"
 #include "text/snippets.h"
 #include "text/spellings.h"
+#include "text_cases.h"
 
 #include <atomic>
 #include <fstream>
@@ -22,11 +23,6 @@ using test::readFixture;
 using test::TempDir;
 using test::writeFixture;
 
-struct Case {
-    const char* input;
-    const char* expected;
-};
-
 class Formatting : public testing::Test {
   protected:
     TranscriptSources sources() const {
@@ -35,9 +31,8 @@ class Formatting : public testing::Test {
                 &noCommonWords};
     }
     std::string format(std::string_view raw) const { return formatTranscript(raw, sources()); }
-    void expectAll(const std::vector<Case>& cases) const {
-        for (const Case& c : cases)
-            EXPECT_EQ(format(c.input), c.expected) << "input: " << c.input;
+    void expectAll(const std::vector<test::TextCase>& cases) const {
+        test::expectAll([this](const char* raw) { return format(raw); }, cases);
     }
 
     TempDir dir;
@@ -47,7 +42,6 @@ class Formatting : public testing::Test {
 TEST_F(Formatting, EngineMarkersAndHesitationsGo) {
     expectAll({
         {"", ""},
-        {"[BLANK_AUDIO]", ""},
         {"[BLANK_AUDIO]\n(wind blowing)\n  \n", ""},
         {"hello there\n[MUSIC PLAYING]\nhow are you", "Hello there how are you."},
         {"keep [this one] please now", "Keep [this one] please now."}, // not upper case
@@ -193,14 +187,13 @@ TEST(Snippets, FileLinesParseAsWritten) {
 }
 
 TEST_F(Formatting, EditsToTheFilesApplyToTheNextCall) {
-    writeFixture(dir.file("learned-words.txt"), "Anouk|a nook\n");
-    EXPECT_EQ(format("please ask a nook about it"), "Please ask Anouk about it.");
-    writeFixture(dir.file("learned-words.txt"), "Anuk|a nook\n");
-    EXPECT_EQ(format("please ask a nook about it"), "Please ask Anuk about it.");
-    writeFixture(dir.file("snippets"), "sig = One\n");
-    EXPECT_EQ(format("snippet sig"), "One");
-    writeFixture(dir.file("snippets"), "sig = Two\n");
-    EXPECT_EQ(format("snippet sig"), "Two");
+    // Versions of the same size: a cache keyed on size and modification time alone misses them.
+    for (const std::string name : {"Anouk", "Annik"}) {
+        writeFixture(dir.file("learned-words.txt"), name + "|a nook\n");
+        EXPECT_EQ(format("please ask a nook about it"), "Please ask " + name + " about it.");
+        writeFixture(dir.file("snippets"), "sig = " + name + "\n");
+        EXPECT_EQ(format("snippet sig"), name);
+    }
 }
 
 TEST_F(Formatting, LearnedSpellingsReplaceVariantsAndEnforceCapitals) {

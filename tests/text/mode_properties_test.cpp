@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,33 +19,21 @@ namespace {
 using test::readFixture;
 using test::TempDir;
 
-std::vector<std::string> corpus() {
-    const std::string text =
-        readFixture(std::string(VAK_SOURCE_DIR) + "/tests/text/corpus/transcripts.txt");
-    std::vector<std::string> transcripts;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = std::min(text.find('\n', pos), text.size());
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line[0] != '#') transcripts.push_back(line);
-    }
-    return transcripts;
-}
-
 class ModeProperties : public testing::Test {
   protected:
     void SetUp() override {
-        for (const std::string& raw : corpus()) {
-            TranscriptSources sources{{dir.file("learned-words.txt"), dir.file("candidates")},
-                                      dir.file("snippets"),
-                                      &noCommonWords};
-            formatted.push_back(formatTranscript(raw, sources));
+        std::istringstream corpus(
+            readFixture(std::string(VAK_SOURCE_DIR) + "/tests/text/corpus/transcripts.txt"));
+        const TranscriptSources sources{
+            {dir.file("learned-words.txt"), dir.file("candidates")}, dir.file("snippets"), &none};
+        for (std::string line; std::getline(corpus, line);) {
+            if (!line.empty() && line[0] != '#')
+                formatted.push_back(formatTranscript(line, sources));
         }
         ASSERT_GE(formatted.size(), 36u);
     }
     TempDir dir;
-    SystemWords noCommonWords;
+    SystemWords none;
     std::vector<std::string> formatted;
 };
 

@@ -1,4 +1,3 @@
-#include "app/process_values.h"
 #include "base/files.h"
 #include "support/temp_dir.h"
 #include "text/mode_rules.h"
@@ -21,6 +20,13 @@ using Rules = std::vector<ModeRule>;
 constexpr std::string_view kHeader =
     "# Your mode keywords. One per line: section: phrase = weight\n"
     "# Sections: goal, constraint, done, context. Managed from Settings.\n";
+
+std::size_t entriesIn(const std::string& folder) {
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++entries;
+    return entries;
+}
 
 TEST(ModeRulesFile, ReadsEveryWellFormedLine) {
     EXPECT_EQ(parseModeRules("constraint: staging database = 3\n"
@@ -81,11 +87,7 @@ TEST(ModeRulesFile, SavesTheHeaderAndWholeWeightsAtomicallyAndPrivately) {
     EXPECT_EQ(filePermissions(path), 0600u);
     EXPECT_EQ(loadCustomRules(path), (Rules{{CueSection::constraint, "staging database", 3},
                                             {CueSection::done, "tests pass", 2}}));
-    // Nothing but the file is left in the folder.
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.file("sub")))
-        ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(entriesIn(dir.file("sub")), 1u); // nothing but the file is left in the folder
     EXPECT_EQ(loadCustomRules(dir.file("missing")), Rules{});
 }
 
@@ -125,27 +127,8 @@ TEST(ModeRulesFile, AFailedSaveSaysSoAndLeavesNothingBehind) {
     std::filesystem::create_directory(path);
     EXPECT_FALSE(saveCustomRules({{CueSection::done, "new", 2}}, path));
     EXPECT_TRUE(std::filesystem::is_directory(path));
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
     EXPECT_EQ(loadCustomRules(path), Rules{});
-}
-
-TEST(ModeRulesFile, DefaultsToTheUsersFolder) {
-    EXPECT_EQ(modeRulesPath(), processValues().HOME + "/.dictation/mode-rules");
-    ASSERT_TRUE(saveCustomRules({{CueSection::goal, "ship the beta", 3}}));
-    EXPECT_EQ(loadCustomRules(), (Rules{{CueSection::goal, "ship the beta", 3}}));
-    std::remove(modeRulesPath().c_str());
-    EXPECT_EQ(loadCustomRules(), Rules{});
-}
-
-TEST(CueSections, NamesRoundTrip) {
-    for (CueSection section :
-         {CueSection::goal, CueSection::constraint, CueSection::done, CueSection::context})
-        EXPECT_EQ(sectionFromName(sectionName(section)), section);
-    EXPECT_FALSE(sectionFromName("Goal"));
-    EXPECT_FALSE(sectionFromName("constraints"));
 }
 
 } // namespace

@@ -5,27 +5,30 @@
 namespace vak {
 namespace {
 
-constexpr std::string_view kCodeApps = "terminal,iterm,claude,code,cursor,warp";
-
 TEST(SmartTypography, CurlsApostrophesAndEllipsesOutsideCodeTools) {
-    EXPECT_EQ(smartTypography("don't stop...", "com.apple.mail", kCodeApps),
-              "don\u2019t stop\u2026");
-    EXPECT_EQ(smartTypography("don't stop...", "com.apple.Terminal", kCodeApps), "don't stop...");
-    EXPECT_EQ(smartTypography("don't stop...", "com.microsoft.VSCode", kCodeApps), "don't stop...");
-    EXPECT_EQ(smartTypography("run `ls` don't...", "com.apple.mail", kCodeApps),
-              "run `ls` don't...");
-    // Only apostrophes between two ASCII letters curl; quotes around words stay straight.
-    EXPECT_EQ(smartTypography("'quoted' rock'n'roll 90's....", "", kCodeApps),
-              "'quoted' rock\u2019n\u2019roll 90's\u2026.");
+    struct Case {
+        const char *text, *app, *codeApps, *expected;
+    };
+    const char* codeApps = "terminal,iterm,claude,code,cursor,warp";
+    const Case cases[] = {
+        {"don't stop...", "com.apple.mail", codeApps, "don\u2019t stop\u2026"},
+        {"don't stop...", "com.apple.Terminal", codeApps, "don't stop..."},
+        {"don't stop...", "com.microsoft.VSCode", codeApps, "don't stop..."},
+        {"run `ls` don't...", "com.apple.mail", codeApps, "run `ls` don't..."},
+        // Only apostrophes between two ASCII letters curl; quotes around words stay straight.
+        {"'quoted' rock'n'roll 90's....", "", codeApps,
+         "'quoted' rock\u2019n\u2019roll 90's\u2026."},
+        // List entries are trimmed and match in any case; empty ones match nothing.
+        {"it's", "com.apple.Terminal", " Terminal , Warp", "it's"},
+        {"it's", "dev.warp.Warp-Stable", " Terminal , Warp", "it's"},
+        {"it's", "com.apple.mail", ",, ,", "it\u2019s"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(smartTypography(c.text, c.app, c.codeApps), c.expected)
+            << c.app << ": " << c.text;
     // The defaults of the configuration apply without an explicit list.
     EXPECT_EQ(smartTypography("it's", "com.googlecode.iterm2"), "it's");
     EXPECT_EQ(smartTypography("it's", "com.apple.mail"), "it\u2019s");
-}
-
-TEST(SmartTypography, ApplicationListEntriesAreTrimmedAndMatchInAnyCase) {
-    EXPECT_EQ(smartTypography("it's", "com.apple.Terminal", " Terminal , Warp"), "it's");
-    EXPECT_EQ(smartTypography("it's", "dev.warp.Warp-Stable", " Terminal , Warp"), "it's");
-    EXPECT_EQ(smartTypography("it's", "com.apple.mail", ",, ,"), "it\u2019s");
 }
 
 } // namespace
