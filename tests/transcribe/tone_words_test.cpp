@@ -37,7 +37,10 @@ TEST(ToneWords, EveryWordIsHeardAndACutThroughOneShowsOnBothSides) {
     EXPECT_EQ(tone::transcriptOf(std::span(all.samples()).first(3000)), "[BLANK_AUDIO]\n");
 }
 
-TEST(ToneWords, DictationsAreRepeatableAndHaveNaturalPauses) {
+// The engine tests count on these: exact figures need a repeatable dictation, the speculative
+// ones a pause of 3 s or more, the hard cut a monologue; and a wordsOf that lost words would let
+// every word-for-word comparison pass.
+TEST(ToneWords, DictationsAreRepeatableFilesReadBackAndTextSplitsIntoWords) {
     tone::DictationPlan plan;
     plan.seconds = 60;
     plan.seed = 42;
@@ -57,17 +60,12 @@ TEST(ToneWords, DictationsAreRepeatableAndHaveNaturalPauses) {
     const auto monologue = tone::makeDictation(plan);
     for (std::size_t i = 1; i < monologue.words().size(); ++i)
         EXPECT_LT(monologue.words()[i].firstSample - monologue.words()[i - 1].endSample, 2000u);
-}
 
-TEST(ToneWords, FilesAndFormattedTextReadBack) {
     test::TempDir dir;
-    tone::Dictation spoken;
-    spoken.say(std::vector<std::size_t>{5, 9});
-    test::writeFixture(dir.file("a.wav"), spoken.wavBytes());
-    EXPECT_EQ(tone::readWavSamples(dir.file("a.wav")), spoken.samples());
+    test::writeFixture(dir.file("a.wav"), a.wavBytes());
+    EXPECT_EQ(tone::readWavSamples(dir.file("a.wav")), a.samples());
     test::writeFixture(dir.file("b.wav"), "not a wav file at all, just text");
     EXPECT_EQ(tone::readWavSamples(dir.file("b.wav")), std::nullopt);
-    EXPECT_EQ(tone::readWavSamples(dir.file("none.wav")), std::nullopt);
     EXPECT_EQ(tone::wordsOf("[BLANK_AUDIO]\nApple river.\nStone~, garden"),
               (std::vector<std::string>{"apple", "river", "stone~", "garden"}));
 }
