@@ -8,29 +8,6 @@ namespace {
 
 using test::commandLine;
 
-// The gate per mode at 0.5 is pinned by the whisper-cli argument lists (local_decode_test).
-TEST(SpeechTools, VoiceGateIsOnlyEverLowered) {
-    struct Case {
-        double threshold;
-        bool whisperMode;
-        bool callMode;
-        const char* text;
-    };
-    const Case cases[] = {
-        {0.5, true, true, "0.15"}, // quiet voice wins over call mode
-        {0.1, false, true, "0.1"},
-        {0.1, true, false, "0.1"},
-        {1.0, false, false, "1.0"},
-    };
-    for (const auto& c : cases) {
-        Config config;
-        config.vadThreshold = c.threshold;
-        config.whisperMode = c.whisperMode;
-        config.callMode = c.callMode;
-        EXPECT_EQ(vadThresholdText(config), c.text) << c.threshold << c.whisperMode << c.callMode;
-    }
-}
-
 TEST(SpeechTools, FilterChainFollowsTheModeQuietVoiceFirst) {
     Config config;
     EXPECT_EQ(preprocessFilterChain(config),
