@@ -260,23 +260,6 @@ TEST_F(ChunkEngineTest, TheSpeculativeTailStandsAloneOnlyWhenNothingWasSaidAfter
     }
 }
 
-TEST_F(ChunkEngineTest, EachPauseExtendsTheSpeculativeTailWithOnlyTheNewWords) {
-    record(speech({{8, 3.5}, {8, 3.5}}));
-    std::vector<std::string> prospective;
-    engine().setOnSpecTranscript(
-        [&prospective](const std::string& text) { prospective.push_back(text); });
-    for (double t = 2; t <= 14; t += 2)
-        specAt(t);
-    ASSERT_EQ(decodeKinds(), (std::vector<std::string>{"spec", "spec"}));
-    const auto clips = decodes();
-    EXPECT_LT(clips[1].seconds, 8.0); // the second phrase and its pause, not both phrases
-    ASSERT_EQ(prospective.size(), 2u);
-    EXPECT_EQ(prospective[1], clips[0].text + "\n" + clips[1].text);
-
-    expectEveryWord(finishAtTheEnd());
-    EXPECT_EQ(decodes().size(), 2u); // zero wait: the stop decoded nothing
-}
-
 TEST_F(ChunkEngineTest, AFailedChunkAbandonsTheWholeCacheForGood) {
     record(natural(150, 3));
     decoder->failing.insert(1);
