@@ -7,10 +7,8 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include <gtest/gtest.h>
 
