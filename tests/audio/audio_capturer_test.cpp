@@ -7,10 +7,8 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -18,29 +16,15 @@ namespace vak {
 namespace {
 
 using test::readFixture;
-using test::TempDir;
 
 std::uint32_t u32At(const std::string& bytes, std::size_t offset) {
     std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value =
-            (value << 8) | static_cast<unsigned char>(bytes[offset + static_cast<std::size_t>(i)]);
-    }
+    std::memcpy(&value, bytes.data() + offset, 4); // little-endian, like the machines we run on
     return value;
 }
 
-std::vector<std::int16_t> samplesOf(const std::string& wav) {
-    std::vector<std::int16_t> out((wav.size() - 44) / 2);
-    std::memcpy(out.data(), wav.data() + 44, out.size() * 2);
-    return out;
-}
-
-AudioBuffer int16Buffer(std::vector<std::int16_t> samples, double rate = 16000) {
-    AudioBuffer buffer;
-    buffer.format = SampleFormat::Int16;
-    buffer.sampleRate = rate;
-    buffer.channels = 1;
-    buffer.bytes.resize(samples.size() * 2);
+AudioBuffer int16Buffer(std::vector<std::int16_t> samples) {
+    AudioBuffer buffer = silentBuffer(SampleFormat::Int16, 16000, 1, samples.size());
     std::memcpy(buffer.bytes.data(), samples.data(), buffer.bytes.size());
     return buffer;
 }
@@ -61,47 +45,50 @@ class CapturerTest : public testing::Test {
         while (std::chrono::steady_clock::now() < end)
             defaultRunLoop().runFor(0.02);
     }
-
     // Delivers and waits until the capture and writer queues have handled it.
     void deliver(const std::string& id, AudioBuffer buffer) {
         ASSERT_TRUE(fake->deliver(id, std::move(buffer)));
         pump(0.05);
     }
+    // Starts on `preference`, noting levels, swaps and deaths.
+    bool start(std::string_view preference) {
+        capturer->setOnLevel([this](float level) { levels.push_back(level); });
+        return capturer->start(
+            path, preference, [this](const std::string& name) { swaps.push_back(name); },
+            [this] { ++deaths; });
+    }
 
     std::shared_ptr<FakeAudioBackend> fake = std::make_shared<FakeAudioBackend>();
-    TempDir dir;
+    const AudioDeviceInfo builtIn = deviceInfo("mic", "Built-in Mic", true);
+    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create();
+    test::TempDir dir;
     std::string path = dir.file("vak_rec_1.wav");
+    std::vector<float> levels;
+    std::vector<std::string> swaps;
+    int deaths = 0;
 };
 
-TEST_F(CapturerTest, ARecordingWithoutFramesIsAPatchedBareHeader) {
-    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+TEST_F(CapturerTest, WritesAPrivateWavWhoseHeaderIsPatchedAtTheStop) {
+    fake->setDevices({builtIn});
+    ASSERT_TRUE(start("builtin"));
     EXPECT_EQ(capturer->deviceName(), "Built-in Mic");
-    const auto result = capturer->stop();
+    auto result = capturer->stop();
     EXPECT_EQ(result.bytes, 0u);
     EXPECT_EQ(result.frames, 0u);
     EXPECT_EQ(result.device, "Built-in Mic");
-    const std::string wav = readFixture(path);
+    std::string wav = readFixture(path);
     ASSERT_EQ(wav.size(), 44u);
     EXPECT_EQ(u32At(wav, 4), 36u);
     EXPECT_EQ(u32At(wav, 40), 0u);
     EXPECT_EQ(filePermissions(path), 0600u);
-}
 
-TEST_F(CapturerTest, WritesSamplesReportsPeaksAndLevels) {
-    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    std::vector<float> levels;
-    capturer->setOnLevel([&](float level) { levels.push_back(level); });
-    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    ASSERT_TRUE(start("builtin"));
     deliver("mic", int16Buffer(std::vector<std::int16_t>(160, 0)));
     deliver("mic", int16Buffer({1000, -1000, 500}));
     deliver("mic", int16Buffer({-32768, 7}));
     // While recording the header still says 0: readers go by what is on disk.
     EXPECT_EQ(u32At(readFixture(path), 40), 0u);
-    const auto result = capturer->stop();
-
+    result = capturer->stop();
     ASSERT_EQ(levels.size(), 3u);
     EXPECT_EQ(levels[0], 0.0f);
     EXPECT_NEAR(levels[1], 0.563, 0.001);
@@ -109,21 +96,16 @@ TEST_F(CapturerTest, WritesSamplesReportsPeaksAndLevels) {
     EXPECT_EQ(result.frames, 165u);
     EXPECT_EQ(result.bytes, 330u);
     EXPECT_EQ(result.peak, 32767);
-    const std::string wav = readFixture(path);
+    wav = readFixture(path);
+    ASSERT_EQ(wav.size(), 44u + 330);
     EXPECT_EQ(u32At(wav, 4), 366u);
     EXPECT_EQ(u32At(wav, 40), 330u);
-    const auto samples = samplesOf(wav);
-    ASSERT_EQ(samples.size(), 165u);
-    EXPECT_EQ(samples[160], 1000);
-    EXPECT_EQ(samples[163], -32768);
+    EXPECT_EQ(wav.substr(44 + 320), le16(1000) + le16(0xFC18) + le16(500) + le16(0x8000) + le16(7));
 }
 
 TEST_F(CapturerTest, PausedCaptureReportsSilenceAndWritesNothing) {
-    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    std::vector<float> levels;
-    capturer->setOnLevel([&](float level) { levels.push_back(level); });
-    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    fake->setDevices({builtIn});
+    ASSERT_TRUE(start("builtin"));
     capturer->pauseCapture();
     EXPECT_TRUE(capturer->isPaused());
     deliver("mic", int16Buffer(std::vector<std::int16_t>(320, 20000)));
@@ -131,22 +113,19 @@ TEST_F(CapturerTest, PausedCaptureReportsSilenceAndWritesNothing) {
     EXPECT_EQ(readFixture(path).size(), 44u);
     capturer->resumeCapture();
     deliver("mic", int16Buffer(std::vector<std::int16_t>(320, 20000)));
-    const auto result = capturer->stop();
+    EXPECT_EQ(capturer->stop().frames, 320u);
     EXPECT_EQ(levels, (std::vector<float>{0.0f, 0.0f, 1.0f}));
-    EXPECT_EQ(result.frames, 320u);
 }
 
 TEST_F(CapturerTest, MixedFormatsAndManyChannelsStillGiveClean16kMono) {
-    fake->setDevices({{deviceInfo("usb", "USB Interface", false, 4)}});
-    auto capturer = AudioCapturer::create();
-    ASSERT_TRUE(capturer->start(path, "usb interface", nullptr, nullptr));
+    fake->setDevices({deviceInfo("usb", "USB Interface", false, 4)});
+    ASSERT_TRUE(start("usb interface"));
     // Four channels: channel 0 carries a quiet tone, the others are loud; only channel 0 counts.
     AudioBuffer four = sineBuffer(SampleFormat::Float32, 48000, 4, 48000, 500, 0.25);
+    const float loud = 0.9f;
     for (std::size_t f = 0; f < 48000; ++f) {
-        for (std::size_t c = 1; c < 4; ++c) {
-            const float loud = 0.9f;
+        for (std::size_t c = 1; c < 4; ++c)
             std::memcpy(four.bytes.data() + (f * 4 + c) * 4, &loud, 4);
-        }
     }
     deliver("usb", std::move(four));
     // The device changes format mid-recording: the converter must be rebuilt for it.
@@ -157,17 +136,12 @@ TEST_F(CapturerTest, MixedFormatsAndManyChannelsStillGiveClean16kMono) {
 }
 
 TEST_F(CapturerTest, ASilentDeviceIsSwappedForTheNextCandidate) {
-    FakeAudioBackend::Device silent{deviceInfo("usb", "USB Mic", false)};
-    FakeAudioBackend::Device working{deviceInfo("mic", "Built-in Mic", true)};
+    FakeAudioBackend::Device working{builtIn};
     working.feed = [](std::size_t n) {
         return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, 0.3, n * 320);
     };
-    fake->setDevices({silent, working});
-    auto capturer = AudioCapturer::create();
-    std::vector<std::string> swaps;
-    int deaths = 0;
-    ASSERT_TRUE(capturer->start(
-        path, "usb", [&](const std::string& name) { swaps.push_back(name); }, [&] { ++deaths; }));
+    fake->setDevices({deviceInfo("usb", "USB Mic", false), working});
+    ASSERT_TRUE(start("usb"));
     pump(1.0);
     EXPECT_TRUE(swaps.empty());
     pump(0.8);
@@ -181,15 +155,9 @@ TEST_F(CapturerTest, ASilentDeviceIsSwappedForTheNextCandidate) {
 }
 
 TEST_F(CapturerTest, WhenEveryDeviceStaysSilentItReportsNoAudio) {
-    fake->setDevices(
-        {{deviceInfo("usb", "USB Mic", false)}, {deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    std::vector<std::string> swaps;
-    int deaths = 0;
+    fake->setDevices({deviceInfo("usb", "USB Mic", false), builtIn});
     // Only the built-in microphone is a candidate; the swap falls back to the built-in list.
-    ASSERT_TRUE(capturer->start(
-        path, "builtin", [&](const std::string& name) { swaps.push_back(name); },
-        [&] { ++deaths; }));
+    ASSERT_TRUE(start("builtin"));
     pump(1.6);
     EXPECT_EQ(swaps, std::vector<std::string>{"Built-in Mic"});
     EXPECT_EQ(deaths, 0);
@@ -203,31 +171,24 @@ TEST_F(CapturerTest, WhenEveryDeviceStaysSilentItReportsNoAudio) {
 TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     FakeAudioBackend::Device broken{deviceInfo("usb", "USB Mic", false)};
     broken.failsToOpen = true;
-    fake->setDevices({broken, {deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    ASSERT_TRUE(capturer->start(path, "usb", nullptr, nullptr));
+    fake->setDevices({broken, builtIn});
+    ASSERT_TRUE(start("usb"));
     EXPECT_EQ(capturer->deviceName(), "Built-in Mic");
     capturer->stop();
 
-    FakeAudioBackend::Device brokenToo{deviceInfo("mic", "Built-in Mic", true)};
+    FakeAudioBackend::Device brokenToo{builtIn};
     brokenToo.failsToOpen = true;
     fake->setDevices({broken, brokenToo});
-    auto other = AudioCapturer::create();
-    EXPECT_FALSE(other->start(path, "usb", nullptr, nullptr));
+    EXPECT_FALSE(AudioCapturer::create()->start(path, "usb", nullptr, nullptr));
 }
 
 TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
-    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
-    auto capturer = AudioCapturer::create();
-    int deaths = 0;
-    std::vector<std::string> swaps;
-    ASSERT_TRUE(capturer->start(
-        path, "builtin", [&](const std::string& n) { swaps.push_back(n); }, [&] { ++deaths; }));
+    fake->setDevices({builtIn});
+    ASSERT_TRUE(start("builtin"));
     pump(0.8);
     capturer->stop();
     // A new session starts 0.8 s into the old one's silence window and gets audio at once.
-    ASSERT_TRUE(capturer->start(
-        path, "builtin", [&](const std::string& n) { swaps.push_back(n); }, [&] { ++deaths; }));
+    ASSERT_TRUE(start("builtin"));
     deliver("mic", int16Buffer(std::vector<std::int16_t>(160, 100)));
     pump(1.0);
     EXPECT_TRUE(swaps.empty());
@@ -237,12 +198,12 @@ TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
 
 TEST_F(CapturerTest, DiagnosticsStopAfterThreeLines) {
     setenv("VAK_CAPDEBUG", "1", 1);
-    auto capturer = AudioCapturer::create();
+    capturer = AudioCapturer::create();
     unsetenv("VAK_CAPDEBUG");
-    fake->setDevices({{deviceInfo("mic", "Built-in Mic", true)}});
+    fake->setDevices({builtIn});
     const std::string logPath = processValues().LOG;
     const auto before = readFixture(logPath);
-    ASSERT_TRUE(capturer->start(path, "builtin", nullptr, nullptr));
+    ASSERT_TRUE(start("builtin"));
     for (int i = 0; i < 5; ++i)
         deliver("mic", sineBuffer(SampleFormat::Float32, 48000, 2, 480, 440, 0.2));
     capturer->stop();

@@ -29,28 +29,17 @@ std::string samples(double seconds, int level) {
     return bytes;
 }
 
-class OpenWav {
-  public:
-    explicit OpenWav(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY)) {}
-    int fd() const { return fd_.get(); }
-
-  private:
-    UniqueFd fd_;
-};
-
-TEST(WavFormat, HeaderBytesAreTheCanonical44) {
-    const std::string h = wavHeader(32000);
-    const std::string expected = std::string("RIFF") + le32(32036) + "WAVE" + "fmt " +
-                                 std::string("\x10\0\0\0\x01\0\x01\0", 8) +
-                                 std::string("\x80\x3e\0\0\x00\x7d\0\0\x02\0\x10\0", 12) + "data" +
-                                 std::string("\x00\x7d\0\0", 4);
-    EXPECT_EQ(h, expected);
-    EXPECT_EQ(le16(0xBEEF), "\xEF\xBE");
-    EXPECT_EQ(le32(0x01020304), std::string("\x04\x03\x02\x01", 4));
-    EXPECT_EQ(wavHeader(0).substr(4, 4), le32(36));
+UniqueFd openWav(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY));
 }
 
-TEST(WavFormat, WrittenFileIsPrivateReplacesTheOldOneAndReadsBack) {
+TEST(WavFormat, TheCanonical44ByteHeaderAndAPrivateFileThatReplacesTheOldOne) {
+    EXPECT_EQ(wavHeader(32000), std::string("RIFF\x24\x7d\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0"
+                                            "\x80\x3e\0\0\x00\x7d\0\0\x02\0\x10\0data\x00\x7d\0\0",
+                                            44));
+    EXPECT_EQ(wavHeader(0).substr(4, 4), std::string("\x24\0\0\0", 4));
+    EXPECT_EQ(le16(0xBEEF), "\xEF\xBE");
+
     TempDir dir;
     const std::string path = dir.file("clip.wav");
     writeFixture(path, std::string(100000, 'x'));
@@ -102,19 +91,19 @@ TEST(WavLevels, RmsMeasuresTheRangeAndOnlyItsFirstTenSeconds) {
     const std::string path = dir.file("levels.wav");
     // 10 s at 1000, then 10 s at 4000.
     writeWav16kMono(samples(10, 1000) + samples(10, 4000), path);
-    OpenWav wav(path);
+    const auto wav = openWav(path);
     const auto s = [](double seconds) { return static_cast<std::uint64_t>(seconds * 32000); };
-    EXPECT_NEAR(rangeRMS(wav.fd(), 44, 0, s(20)), 1000, 1e-9); // only the first 10 s count
-    EXPECT_NEAR(rangeRMS(wav.fd(), 44, s(10), s(20)), 4000, 1e-9);
-    EXPECT_NEAR(rangeRMS(wav.fd(), 44, s(5), s(15)), std::sqrt((1000.0 * 1000 + 4000.0 * 4000) / 2),
-                1e-6);
-    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(3), s(3)), 0);
-    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(4), s(3)), 0);
-    EXPECT_EQ(rangeRMS(wav.fd(), 44, s(30), s(31)), 0); // beyond the end: nothing read
+    EXPECT_NEAR(rangeRMS(wav.get(), 44, 0, s(20)), 1000, 1e-9); // only the first 10 s count
+    EXPECT_NEAR(rangeRMS(wav.get(), 44, s(10), s(20)), 4000, 1e-9);
+    EXPECT_NEAR(rangeRMS(wav.get(), 44, s(5), s(15)),
+                std::sqrt((1000.0 * 1000 + 4000.0 * 4000) / 2), 1e-6);
+    EXPECT_EQ(rangeRMS(wav.get(), 44, s(3), s(3)), 0);
+    EXPECT_EQ(rangeRMS(wav.get(), 44, s(4), s(3)), 0);
+    EXPECT_EQ(rangeRMS(wav.get(), 44, s(30), s(31)), 0); // beyond the end: nothing read
     // Full-scale negative samples square without overflow.
     writeWav16kMono(std::string(2, '\0') + le16(0x8000), path);
-    OpenWav extreme(path);
-    EXPECT_NEAR(rangeRMS(extreme.fd(), 44, 0, 4), std::sqrt(32768.0 * 32768 / 2), 1e-6);
+    const auto extreme = openWav(path);
+    EXPECT_NEAR(rangeRMS(extreme.get(), 44, 0, 4), std::sqrt(32768.0 * 32768 / 2), 1e-6);
 }
 
 struct CutCase {
@@ -145,13 +134,16 @@ TEST(WavLevels, QuietCutPointFindsTheMiddleOfAClearPauseOnly) {
          std::nullopt},
         {"pause right at the end", samples(2, 3000) + samples(0.32, 0), 0, 1000000,
          64000 + 2 * 2560},
+        {"earliest of equal pauses",
+         samples(2, 3000) + samples(0.4, 0) + samples(1, 3000) + samples(0.4, 0) + samples(1, 3000),
+         0, 1000000, 2 * 32000 + 2 * 2560},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file("cut.wav");
         writeWav16kMono(c.audio, path);
-        OpenWav wav(path);
+        const auto wav = openWav(path);
         const std::uint64_t to = c.audio.size();
-        const auto cut = quietCutPoint(wav.fd(), 44, c.from, to, c.lookback);
+        const auto cut = quietCutPoint(wav.get(), 44, c.from, to, c.lookback);
         EXPECT_EQ(cut, c.cut) << c.name;
         if (cut) {
             EXPECT_EQ(*cut % 2, 0u) << c.name;
@@ -159,20 +151,12 @@ TEST(WavLevels, QuietCutPointFindsTheMiddleOfAClearPauseOnly) {
             EXPECT_LT(*cut, to) << c.name;
         }
     }
-}
-
-TEST(WavLevels, QuietCutPointKeepsTheEarliestOfEqualPausesAndHandlesAGrowingFile) {
-    TempDir dir;
-    const std::string path = dir.file("growing.wav");
-    const std::string audio =
-        samples(2, 3000) + samples(0.4, 0) + samples(1, 3000) + samples(0.4, 0) + samples(1, 3000);
-    writeWav16kMono(audio, path);
-    OpenWav wav(path);
-    EXPECT_EQ(quietCutPoint(wav.fd(), 44, 0, audio.size(), 1000000), 2 * 32000 + 2 * 2560);
     // A caller that believes more audio exists than was written yet: the short read is measured,
     // and an empty read gives nothing.
-    EXPECT_EQ(quietCutPoint(wav.fd(), 44, audio.size(), audio.size() + 64000, 64000), std::nullopt);
-    EXPECT_EQ(quietCutPoint(wav.fd(), 44, 5000, 5000, 64000), std::nullopt);
+    const auto wav = openWav(dir.file("cut.wav"));
+    const std::uint64_t written = fileSize(dir.file("cut.wav")).value_or(0) - 44;
+    EXPECT_EQ(quietCutPoint(wav.get(), 44, written, written + 64000, 64000), std::nullopt);
+    EXPECT_EQ(quietCutPoint(wav.get(), 44, 5000, 5000, 64000), std::nullopt);
 }
 
 TEST(WavLevels, QuietestPointSplitsSpeechThatNeverPausesBetweenTwoWords) {
@@ -184,10 +168,10 @@ TEST(WavLevels, QuietestPointSplitsSpeechThatNeverPausesBetweenTwoWords) {
     for (int word = 0; word < 8; ++word)
         audio += samples(0.24, 6000) + samples(0.12, word == 4 ? 20 : 40);
     writeWav16kMono(audio, path);
-    OpenWav wav(path);
+    const auto wav = openWav(path);
     const std::uint64_t to = audio.size();
     const std::uint64_t quietGap = 4 * (7680 + 3840) + 7680; // where the 5th word's gap starts
-    const auto point = quietestPoint(wav.fd(), 44, 0, to, to);
+    const auto point = quietestPoint(wav.get(), 44, 0, to, to);
     ASSERT_TRUE(point);
     EXPECT_EQ(*point % 2, 0u);
     // Its 60 ms lie wholly inside that gap.
@@ -199,15 +183,16 @@ TEST(WavLevels, QuietestPointSplitsSpeechThatNeverPausesBetweenTwoWords) {
     const std::string even = samples(1, 3000) + samples(0.2, 0) + samples(1, 3000) +
                              samples(0.2, 0) + samples(0.5, 3000);
     writeWav16kMono(even, path);
-    OpenWav evenWav(path);
-    const auto latest = quietestPoint(evenWav.fd(), 44, 0, even.size(), even.size());
+    const auto evenWav = openWav(path);
+    const auto latest = quietestPoint(evenWav.get(), 44, 0, even.size(), even.size());
     ASSERT_TRUE(latest);
     EXPECT_GT(*latest, 2.2 * 32000);
     EXPECT_LT(*latest, 2.4 * 32000);
-    EXPECT_LT(*quietestPoint(evenWav.fd(), 44, 0, even.size(), 0.9 * 32000), even.size());
-    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, 0, 1900, 1900), std::nullopt);
-    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, even.size() - 100, even.size(), 64000), std::nullopt);
-    EXPECT_EQ(quietestPoint(evenWav.fd(), 44, 10, 10, 64000), std::nullopt);
+    EXPECT_LT(*quietestPoint(evenWav.get(), 44, 0, even.size(), 0.9 * 32000), even.size());
+    EXPECT_EQ(quietestPoint(evenWav.get(), 44, 0, 1900, 1900), std::nullopt);
+    EXPECT_EQ(quietestPoint(evenWav.get(), 44, even.size() - 100, even.size(), 64000),
+              std::nullopt);
+    EXPECT_EQ(quietestPoint(evenWav.get(), 44, 10, 10, 64000), std::nullopt);
 }
 
 TEST(WavFormat, ARangeCopiedOutIsAWavOfItsOwnCutToWhatIsThere) {
@@ -217,24 +202,24 @@ TEST(WavFormat, ARangeCopiedOutIsAWavOfItsOwnCutToWhatIsThere) {
         audio += le16(static_cast<std::uint16_t>(i));
     const std::string source = dir.file("source.wav");
     writeWav16kMono(audio, source);
-    OpenWav wav(source);
+    const auto wav = openWav(source);
     const std::string clip = dir.file("clip.wav");
     writeFixture(clip, "old contents");
 
-    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 1000, 21000, clip));
+    ASSERT_TRUE(copyWavRange(wav.get(), 44, 1000, 21000, clip));
     EXPECT_EQ(readFixture(clip), wavHeader(20000) + audio.substr(1000, 20000));
     EXPECT_EQ(filePermissions(clip), 0600u);
     // More than the recording holds yet: what is there, and a header that says so.
-    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 60000, 70000, clip));
+    ASSERT_TRUE(copyWavRange(wav.get(), 44, 60000, 70000, clip));
     EXPECT_EQ(readFixture(clip), wavHeader(4000) + audio.substr(60000));
-    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 500, 400, clip));
+    ASSERT_TRUE(copyWavRange(wav.get(), 44, 500, 400, clip));
     EXPECT_EQ(readFixture(clip), wavHeader(0));
     // A link planted at the clip's name is replaced, not written through.
     const std::string target = dir.file("target");
     writeFixture(target, "keep");
     std::filesystem::remove(clip);
     std::filesystem::create_symlink(target, clip);
-    ASSERT_TRUE(copyWavRange(wav.fd(), 44, 0, 100, clip));
+    ASSERT_TRUE(copyWavRange(wav.get(), 44, 0, 100, clip));
     EXPECT_EQ(readFixture(target), "keep");
     EXPECT_FALSE(std::filesystem::is_symlink(clip));
 }

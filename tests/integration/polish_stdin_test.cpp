@@ -1,10 +1,6 @@
+#include "binary_fixture.h"
 #include "rewrite/prompts.h"
 #include "support/rewrite_fakes.h"
-#include "support/run_binary.h"
-#include "support/speech_fakes.h"
-#include "support/temp_dir.h"
-
-#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,34 +9,21 @@ namespace vak {
 namespace {
 
 using nlohmann::json;
-using test::BinaryOptions;
 using test::runVak;
-using test::TempDir;
-using test::writeFixture;
 
-class PolishStdin : public testing::Test {
+// Both providers' endpoints on the fake server.
+class PolishStdin : public test::BinaryTest {
   protected:
-    PolishStdin() { std::filesystem::create_directories(home.file(".dictation")); }
-    ~PolishStdin() override {
-        // No request body is left behind by any run.
-        EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
-    }
+    ~PolishStdin() override { EXPECT_TRUE(scratchIsEmpty()); } // no request body left behind
 
-    BinaryOptions options(const std::string& input) const {
-        BinaryOptions o;
-        o.env["HOME"] = home.path();
-        o.env["VAK_TMPDIR"] = scratch.path();
+    test::BinaryOptions options(const std::string& input) const {
+        auto o = BinaryTest::options(input);
         o.env["VAK_ANTHROPIC_URL"] = server.url("/v1/messages");
         o.env["VAK_GROQ_URL"] = server.url("/openai/v1/chat/completions");
-        o.input = input;
         return o;
     }
-    void configure(const std::string& lines) const {
-        writeFixture(home.file(".dictation/config"), lines);
-    }
+    void configure(const std::string& lines) const { userFile("config", lines); }
 
-    TempDir home;
-    TempDir scratch;
     test::FakeSpeechServer server;
 };
 
@@ -64,7 +47,7 @@ TEST_F(PolishStdin, TheCleanUpRewriteComesBackFromTheEndpoint) {
 
 TEST_F(PolishStdin, TheProxyIsUsedWhenItsCredentialIsThere) {
     configure("POLISH_PROXY_URL=" + server.url("/api/polish") + "\n");
-    writeFixture(home.file(".dictation/proxy-token"), "  proxy-cli-cred\n");
+    userFile("proxy-token", "  proxy-cli-cred\n");
     ::chmod(home.file(".dictation/proxy-token").c_str(), 0644);
     server.answer("polish", R"({"text":"# Plan\n\n1. Ship the fix today."})");
     const auto run = runVak({"--polish-stdin"}, options("ship the fix today"));
@@ -98,7 +81,7 @@ TEST_F(PolishStdin, WithoutAKeyTheClaudeToolInHomeAnswers) {
 TEST_F(PolishStdin, WhenEveryProviderFailsItSaysSoAndExits1) {
     configure("POLISH_KEY=sk-ant-cli-test\nPOLISH_PROXY_URL=" + test::deadUrl("/api/polish") +
               "\n");
-    writeFixture(home.file(".dictation/proxy-token"), "proxy-cli-cred");
+    userFile("proxy-token", "proxy-cli-cred");
     server.answer("messages", R"({"type":"error","error":{"type":"authentication_error"}})");
     auto run = runVak({"--polish-text-stdin"}, options("okay so um I think we should go"));
     EXPECT_EQ(run.exitCode, 1);

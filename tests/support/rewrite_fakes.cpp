@@ -1,12 +1,11 @@
 #include "support/rewrite_fakes.h"
 
+#include "support/speech_fakes.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,13 +28,7 @@ void FakeClaude::setControl(const std::string& lines) const {
 }
 
 std::vector<nlohmann::json> FakeClaude::calls() const {
-    std::vector<nlohmann::json> calls;
-    std::ifstream file(dir_ + "/fake-claude.calls");
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty()) calls.push_back(nlohmann::json::parse(line));
-    }
-    return calls;
+    return readJsonLines(dir_ + "/fake-claude.calls");
 }
 
 CommandLineWatch::CommandLineWatch()
@@ -82,18 +75,8 @@ std::vector<std::vector<std::string>>
 CommandLineWatch::commandsContaining(std::string_view needle) const {
     std::vector<std::vector<std::string>> found;
     const std::lock_guard lock(mutex_);
-    for (const auto& cmdline : seen_) {
-        if (cmdline.find(needle) == std::string::npos) continue;
-        std::vector<std::string> args;
-        std::size_t start = 0;
-        while (start < cmdline.size()) {
-            auto end = cmdline.find('\0', start);
-            if (end == std::string::npos) end = cmdline.size();
-            args.push_back(cmdline.substr(start, end - start));
-            start = end + 1;
-        }
-        found.push_back(std::move(args));
-    }
+    for (const auto& cmdline : seen_)
+        if (cmdline.find(needle) != std::string::npos) found.push_back(splitText(cmdline, '\0'));
     return found;
 }
 

@@ -20,19 +20,6 @@
 
 namespace vak::test {
 
-namespace {
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    std::string piece;
-    std::istringstream in(text);
-    while (std::getline(in, piece, separator))
-        pieces.push_back(piece);
-    return pieces;
-}
-
-} // namespace
-
 FakeWhisper::FakeWhisper() {
     std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, path());
 }
@@ -47,9 +34,8 @@ void FakeWhisper::setControl(const std::string& lines) const {
 
 std::vector<FakeWhisperCall> FakeWhisper::calls() const {
     std::vector<FakeWhisperCall> calls;
-    if (!std::filesystem::exists(dir_.file("calls.log"))) return calls;
-    for (const auto& line : split(readFixture(dir_.file("calls.log")), '\n')) {
-        auto fields = split(line, '\x1f');
+    for (const auto& line : splitText(readFixture(dir_.file("calls.log")), '\n')) {
+        auto fields = splitText(line, '\x1f');
         if (fields.size() < 2) continue;
         FakeWhisperCall call;
         call.pid = std::atoi(fields[0].c_str());
@@ -98,12 +84,7 @@ void FakeSpeechServer::answer(const std::string& route, const std::string& body,
 }
 
 std::vector<nlohmann::json> FakeSpeechServer::requests() const {
-    std::vector<nlohmann::json> records;
-    if (!std::filesystem::exists(dir_.file("requests.log"))) return records;
-    for (const auto& line : split(readFixture(dir_.file("requests.log")), '\n')) {
-        if (!line.empty()) records.push_back(nlohmann::json::parse(line));
-    }
-    return records;
+    return readJsonLines(dir_.file("requests.log"));
 }
 
 std::string deadUrl(std::string_view path) {
@@ -158,6 +139,31 @@ std::set<int> openDescriptors() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         fds.insert(std::atoi(entry.path().filename().c_str()));
     return fds;
+}
+
+std::string commandLine(const std::vector<std::string>& args) {
+    std::string line;
+    for (const auto& arg : args) {
+        if (!line.empty()) line += ' ';
+        line += arg.find(' ') == std::string::npos ? arg : "'" + arg + "'";
+    }
+    return line;
+}
+
+std::vector<std::string> splitText(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    std::istringstream in(text);
+    while (std::getline(in, piece, separator))
+        pieces.push_back(piece);
+    return pieces;
+}
+
+std::vector<nlohmann::json> readJsonLines(const std::string& path) {
+    std::vector<nlohmann::json> values;
+    for (const auto& line : splitText(readFixture(path), '\n'))
+        if (!line.empty()) values.push_back(nlohmann::json::parse(line));
+    return values;
 }
 
 } // namespace vak::test

@@ -72,4 +72,14 @@ std::string toneWav(double seconds);
 std::vector<pid_t> childProcesses();
 std::set<int> openDescriptors();
 
+// An argument list as one line: arguments joined by blanks, those holding a blank in single
+// quotes. Exact, and far easier to read in a test than a column of strings.
+std::string commandLine(const std::vector<std::string>& args);
+
+// The pieces of `text` between `separator`s (an empty last piece dropped); the fakes' record
+// files are read with these.
+std::vector<std::string> splitText(const std::string& text, char separator);
+// One JSON value per non-empty line; nothing when the file does not exist.
+std::vector<nlohmann::json> readJsonLines(const std::string& path);
+
 } // namespace vak::test

@@ -2,6 +2,7 @@
 #include "base/regex.h"
 #include "base/time_util.h"
 #include "decode_fixture.h"
+#include "support/expect_contains.h"
 #include "transcribe/decode_router.h"
 
 #include <thread>
@@ -35,67 +36,72 @@ TEST(DecodeLimits, FollowTheClipLength) {
     EXPECT_EQ(decodeLimits(0).localSeconds, 60);
 }
 
-TEST_F(DecodeRouting, CloudOffUsesOnlyTheLocalPathWhateverTheRoute) {
-    settings.config.cloud = false;
+// Every branch but the race (below): which engines are asked, what comes back, what is logged.
+TEST_F(DecodeRouting, EachRouteAsksOnlyTheEnginesItShould) {
+    using enum DecodeRoute;
+    struct Case {
+        const char* name;
+        bool cloud;
+        bool localModel;
+        DecodeRoute route;
+        std::optional<std::string> text;
+        std::size_t localCalls;
+        std::size_t cloudCalls;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"cloud off", false, true, Auto, "Local words.", 1, 0, ""},
+        {"cloud off, chunk", false, true, CloudPreferred, "Local words.", 1, 0, ""},
+        {"cloud off, speculative", false, true, LocalOnly, "Local words.", 1, 0, ""},
+        {"speculative", true, true, LocalOnly, "Local words.", 1, 0, ""},
+        // No race: the local engine is not even started.
+        {"chunk", true, true, CloudPreferred, "Cloud words.", 0, 1, "☁ cloud engine decode"},
+        {"no local model", true, false, Auto, "Cloud words.", 0, 1, "☁ cloud engine decode"},
+        {"no engine", false, false, Auto, std::nullopt, 0, 0,
+         "‼️ no transcription engine available"},
+    };
     const std::string wav = clip("a.wav", 1);
-    for (auto route : {DecodeRoute::Auto, DecodeRoute::CloudPreferred, DecodeRoute::LocalOnly}) {
-        decodeRoute.store(route);
-        EXPECT_EQ(decode(wav), "Local words.");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.config.cloud = c.cloud;
+        settings.whisperCli = c.localModel ? whisper.path() : work.file("no-whisper-cli");
+        decodeRoute.store(c.route);
+        const auto localBefore = whisper.calls().size();
+        const auto cloudBefore = requestsTo("/transcribe");
+        const LogCapture log;
+        EXPECT_EQ(decode(wav), c.text);
+        EXPECT_EQ(whisper.calls().size() - localBefore, c.localCalls);
+        EXPECT_EQ(requestsTo("/transcribe") - cloudBefore, c.cloudCalls);
+        EXPECT_CONTAINS(log.text(), c.logged);
     }
-    EXPECT_EQ(whisper.calls().size(), 3u);
-    EXPECT_EQ(requestsTo("/transcribe"), 0u);
+    EXPECT_EQ(requestsTo("/inference"), 0u);
 }
 
-TEST_F(DecodeRouting, WithoutALocalModelOnlyTheCloudIsAsked) {
+TEST_F(DecodeRouting, WithoutALocalModelAFailingCloudIsReportedWithItsLimit) {
     removeFile(settings.model);
-    LogCapture log;
-    EXPECT_EQ(decode(clip("a.wav", 1)), "Cloud words.");
-    EXPECT_NE(log.text().find("☁ cloud engine decode"), std::string::npos);
-    EXPECT_TRUE(whisper.calls().empty());
-
-    // The log names the cloud's limit: 30 s for a 10-second clip, 15 s for an unreadable file.
     settings.config.transcribeUrl = test::deadUrl("/transcribe");
+    LogCapture log;
+    // 30 s for a 10-second clip, 15 s for an unreadable file.
     EXPECT_EQ(decode(clip("ten.wav", 10)), std::nullopt);
     EXPECT_EQ(decode(work.file("missing.wav")), std::nullopt);
-    EXPECT_NE(log.text().find("‼️ engine did not answer within 30s and there is no local model "
-                              "to fall back to"),
-              std::string::npos);
-    EXPECT_NE(
-        log.text().find("‼️ engine did not answer within 15s and there is no local model"),
-        std::string::npos);
+    EXPECT_CONTAINS(log.text(),
+                    "‼️ engine did not answer within 30s and there is no local model "
+                    "to fall back to");
+    EXPECT_CONTAINS(log.text(),
+                    "‼️ engine did not answer within 15s and there is no local model");
+    EXPECT_TRUE(whisper.calls().empty());
 }
 
-TEST_F(DecodeRouting, NoEngineAtAllSaysSo) {
-    settings.config.cloud = false;
-    settings.whisperCli = work.file("no-whisper-cli");
-    LogCapture log;
-    EXPECT_EQ(decode(clip("a.wav", 1)), std::nullopt);
-    EXPECT_TRUE(regexSearch(log.text(), "‼️ no transcription engine available"));
-    EXPECT_TRUE(server.requests().empty());
-}
-
-TEST_F(DecodeRouting, ChunkDecodesAskTheCloudFirstAndFallBackWithoutARace) {
+TEST_F(DecodeRouting, ChunkDecodesFallBackToLocalOnlyAfterTheCloudAnswered) {
     decodeRoute.store(DecodeRoute::CloudPreferred);
-    const std::string wav = clip("a.wav", 1);
-    EXPECT_EQ(decode(wav), "Cloud words.");
-    EXPECT_TRUE(whisper.calls().empty()); // no race: local never started
-
     server.answer("transcribe", R"({"text":""})", 0.3);
     LogCapture log;
-    EXPECT_EQ(decode(wav), "Local words.");
+    EXPECT_EQ(decode(clip("a.wav", 1)), "Local words.");
     ASSERT_EQ(whisper.calls().size(), 1u);
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    // Local began only after the cloud had answered.
-    EXPECT_GE(whisper.calls()[0].startMs, requests[1]["time_ms"].get<long long>() + 250);
-    EXPECT_NE(log.text().find("⚠️ cloud engine not answering — using local decode"),
-              std::string::npos);
-}
-
-TEST_F(DecodeRouting, SpeculativeDecodesStayLocal) {
-    decodeRoute.store(DecodeRoute::LocalOnly);
-    EXPECT_EQ(decode(clip("a.wav", 1)), "Local words.");
-    EXPECT_EQ(requestsTo("/transcribe"), 0u);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_GE(whisper.calls()[0].startMs, requests[0]["time_ms"].get<long long>() + 250);
+    EXPECT_CONTAINS(log.text(), "⚠️ cloud engine not answering — using local decode");
 }
 
 TEST_F(DecodeRouting, AStaleTranscriptIsNeverReadBack) {
@@ -117,9 +123,8 @@ TEST_F(DecodeRouting, TheConditionedCopyIsDecodedThenDeleted) {
         EXPECT_EQ(decode(wav), "Local words.");
         EXPECT_EQ(whisper.calls().back().args.at(3), wav + ".pp.wav");
         EXPECT_FALSE(pathExists(wav + ".pp.wav"));
-        EXPECT_NE(log.text().find(callMode ? "♪ conditioned audio (call chain) before decode"
-                                           : "♪ conditioned audio (normal chain) before decode"),
-                  std::string::npos);
+        EXPECT_CONTAINS(log.text(), callMode ? "♪ conditioned audio (call chain) before decode"
+                                             : "♪ conditioned audio (normal chain) before decode");
     }
 }
 
@@ -164,31 +169,18 @@ TEST_F(DecodeRouting, RaceBothFailingEndsOnceBothHaveFinished) {
     EXPECT_GE(elapsed, 2.9);
     EXPECT_LT(elapsed, 6.0); // two waits of localTimeout + 5 (scaled) at most
     EXPECT_EQ(log.text().find("⚡"), std::string::npos);
-    EXPECT_NE(log.text().find("!! whisper watchdog: killed after 3s (clip 1s)"), std::string::npos);
+    EXPECT_CONTAINS(log.text(), "!! whisper watchdog: killed after 3s (clip 1s)");
 }
 
-TEST(DecodeRace, FirstUsefulAnswerWinsAndTimesShowWhoFinished) {
-    const auto sleeper = [](double seconds, std::optional<std::string> result) {
-        return [seconds, result] {
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-            return result;
-        };
+// The router's races above show that an empty answer never wins.
+TEST(DecodeRace, NeitherEngineIsWaitedForTwiceAndTheLogLineRounds) {
+    const auto late = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return std::optional<std::string>("late");
     };
-    // Local fails first; the cloud's text comes later and wins.
-    auto outcome = raceEngines(sleeper(0.3, "cloud text"), sleeper(0, std::nullopt), 5);
-    EXPECT_EQ(outcome.text, "cloud text");
-    EXPECT_EQ(outcome.winner, "cloud");
-    ASSERT_TRUE(outcome.localSeconds && outcome.cloudSeconds);
-    EXPECT_LT(*outcome.localSeconds, *outcome.cloudSeconds);
-
-    // An empty answer never wins, however early.
-    outcome = raceEngines(sleeper(0, ""), sleeper(0.2, "local text"), 5);
-    EXPECT_EQ(outcome.winner, "local");
-    EXPECT_EQ(outcome.text, "local text");
-
     // Neither finishes in time: two waits, then nothing, both still out.
     const auto start = SteadyClock::now();
-    outcome = raceEngines(sleeper(1.5, "late"), sleeper(1.5, "late"), 0.3);
+    const auto outcome = raceEngines(late, late, 0.3);
     EXPECT_NEAR(secondsSince(start), 0.6, 0.25);
     EXPECT_EQ(outcome.text, std::nullopt);
     EXPECT_EQ(raceLogLine(outcome), "⚡ decode race:  won (cloud dnf · local dnf)");

@@ -3,6 +3,7 @@
 #include "base/regex.h"
 #include "base/time_util.h"
 #include "decode_fixture.h"
+#include "support/expect_contains.h"
 #include "transcribe/local_decode.h"
 
 #include <chrono>
@@ -16,70 +17,48 @@ namespace {
 using test::LogCapture;
 using test::writeFixture;
 
-class LocalDecode : public test::DecodeTest {};
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+class LocalDecode : public test::DecodeTest {
+  protected:
+    std::optional<std::string> local(const std::string& wav, double limit = 10, double clip = 1) {
+        return runWhisperLocalPath(wav, work.file("out"), limit, clip, settings);
+    }
+};
 
 TEST_F(LocalDecode, WhisperCliGetsTheExactArgumentsTheRealToolAccepts) {
     const std::string wav = clip("a.wav", 0.5);
-    const std::string base = work.file("out");
-    const std::vector<std::string> common = {"-m",
-                                             settings.model,
-                                             "-f",
-                                             wav,
-                                             "-l",
-                                             "de",
-                                             "-nt",
-                                             "-otxt",
-                                             "-of",
-                                             base,
-                                             "-mc",
-                                             "128",
-                                             "-et",
-                                             "2.8",
-                                             "-bs",
-                                             "5",
-                                             "-bo",
-                                             "5",
-                                             "-sns",
-                                             "--prompt",
-                                             settings.prompt,
-                                             "--carry-initial-prompt"};
-    struct Case {
-        bool whisperMode;
-        bool callMode;
-        bool vad;
-        std::vector<std::string> tail;
-    };
-    const std::vector<Case> cases = {
-        {false, false, false, {}},
-        {true, false, false, {}},
-        {false, true, false, {}},
-        {false, false, true, {"--vad", "-vm", settings.vadModel, "-vt", "0.5"}},
-        {true, false, true, {"--vad", "-vm", settings.vadModel, "-vt", "0.15"}},
-        {false, true, true, {"--vad", "-vm", settings.vadModel, "-vt", "0.2"}},
-    };
     whisper.setTranscript(" Guten Tag.\n");
     settings.config.useServer = false;
     settings.config.language = "de";
-    settings.config.vadThreshold = 0.5;
+    const std::string common = "-m " + settings.model + " -f " + wav + " -l de -nt -otxt -of " +
+                               work.file("out") + " -mc 128 -et 2.8 -bs 5 -bo 5 -sns --prompt '" +
+                               settings.prompt + "' --carry-initial-prompt";
+    const std::string vad = " --vad -vm " + settings.vadModel + " -vt ";
+    struct Case {
+        bool whisperMode;
+        bool callMode;
+        double threshold;
+        const char* gate; // nullptr: no VAD model
+    };
+    // The modes only ever lower the voice gate: to 0.15 for a quiet voice (also in a call), to
+    // 0.2 in a call.
+    const Case cases[] = {
+        {false, false, 0.5, nullptr}, {true, false, 0.5, nullptr}, {false, true, 0.5, nullptr},
+        {false, false, 0.5, "0.5"},   {true, false, 0.5, "0.15"},  {false, true, 0.5, "0.2"},
+        {true, true, 0.5, "0.15"},    {false, true, 0.1, "0.1"},   {true, false, 0.1, "0.1"},
+    };
     for (const auto& c : cases) {
+        settings.config.vadThreshold = c.threshold;
         settings.config.whisperMode = c.whisperMode;
         settings.config.callMode = c.callMode;
         removeFile(settings.vadModel);
-        if (c.vad) addVadModel();
-        removeFile(base + ".txt");
+        if (c.gate) addVadModel();
+        removeFile(work.file("out.txt"));
         // The fake rejects anything the real tool would, so a present, untrimmed text means the
         // list parsed.
-        EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 0.5, settings), " Guten Tag.\n");
-        auto expected = common;
-        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(local(wav), " Guten Tag.\n");
         ASSERT_FALSE(whisper.calls().empty());
-        EXPECT_EQ(whisper.calls().back().args, expected) << c.whisperMode << c.callMode << c.vad;
+        EXPECT_EQ(test::commandLine(whisper.calls().back().args),
+                  common + (c.gate ? vad + c.gate : ""));
     }
     EXPECT_EQ(requestsTo("/inference"), 0u); // the server was off throughout
 }
@@ -93,12 +72,11 @@ TEST_F(LocalDecode, ServerFormFieldsAndAnswers) {
     EXPECT_EQ(runWhisperViaServer(wav, 10, settings), " Bonjour.\n");
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
-    const nlohmann::json fields = {
+    nlohmann::json fields = {
         {"response_format", "json"}, {"language", "fr"}, {"prompt", settings.prompt}};
     EXPECT_EQ(requests[0]["fields"], fields);
-    auto withVad = fields;
-    withVad["vad"] = "true";
-    EXPECT_EQ(requests[1]["fields"], withVad);
+    fields["vad"] = "true";
+    EXPECT_EQ(requests[1]["fields"], fields);
     EXPECT_EQ(requests[0]["files"]["file"]["size"], 44 + 32000);
     EXPECT_EQ(requests[0]["files"]["file"]["filename"], "a.wav");
 
@@ -117,95 +95,76 @@ TEST_F(LocalDecode, ServerFormFieldsAndAnswers) {
     EXPECT_EQ(runWhisperViaServer(wav, 10, settings), std::nullopt);
 }
 
-TEST_F(LocalDecode, ServerFirstThenWhisperCliSoonAfterADeadServer) {
+TEST_F(LocalDecode, TheServerComesFirstUnlessOffOrInCallOrQuietVoiceMode) {
     const std::string wav = clip("a.wav", 1);
     whisper.setTranscript("From the tool.");
     server.answer("inference", R"({"text":"From the server."})");
-    EXPECT_EQ(runWhisperLocalPath(wav, work.file("out"), 10, 1, settings), "From the server.");
+    EXPECT_EQ(local(wav), "From the server.");
     EXPECT_TRUE(whisper.calls().empty());
-
-    settings.serverUrl = test::deadUrl("/inference");
-    LogCapture log;
-    const long long start = nowMs();
-    EXPECT_EQ(runWhisperLocalPath(wav, work.file("out"), 10, 1, settings), "From the tool.");
-    ASSERT_EQ(whisper.calls().size(), 1u);
-    EXPECT_LT(whisper.calls()[0].startMs - start, 1000); // a refused connection costs little
-    EXPECT_NE(log.text().find("⚠️ whisper-server not answering — falling back to whisper-cli "
-                              "(slower)"),
-              std::string::npos);
-}
-
-TEST_F(LocalDecode, ServerIsSkippedInCallModeQuietVoiceModeAndWhenOff) {
-    const std::string wav = clip("a.wav", 1);
-    whisper.setTranscript("Tool.");
-    server.answer("inference", R"({"text":"Server."})");
     for (int variant = 0; variant < 3; ++variant) {
         settings.config.callMode = variant == 0;
         settings.config.whisperMode = variant == 1;
         settings.config.useServer = variant != 2;
-        EXPECT_EQ(runWhisperLocalPath(wav, work.file("out"), 10, 1, settings), "Tool.");
+        EXPECT_EQ(local(wav), "From the tool.") << variant;
     }
-    EXPECT_EQ(requestsTo("/inference"), 0u);
+    EXPECT_EQ(requestsTo("/inference"), 1u);
+
+    // A server that is not there costs little before whisper-cli takes over.
+    settings.config.useServer = true;
+    settings.config.whisperMode = false;
+    settings.serverUrl = test::deadUrl("/inference");
+    LogCapture log;
+    const auto start = std::chrono::system_clock::now();
+    EXPECT_EQ(local(wav), "From the tool.");
+    ASSERT_EQ(whisper.calls().size(), 4u);
+    const auto started = std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(whisper.calls().back().startMs));
+    EXPECT_LT(started - start, std::chrono::seconds(1));
+    EXPECT_CONTAINS(log.text(),
+                    "⚠️ whisper-server not answering — falling back to whisper-cli (slower)");
 }
 
-TEST_F(LocalDecode, HungWhisperCliIsTerminatedThenKilledWithTheWatchdogLine) {
+TEST_F(LocalDecode, WhisperCliFailuresGiveNothingAndAHungOneIsKilled) {
     const std::string wav = clip("a.wav", 1);
     settings.config.useServer = false;
     settings.timeScale = 0.1; // the kill follows 0.2 s after the polite stop
     whisper.setControl("mode=hang");
     LogCapture log;
     const auto start = SteadyClock::now();
-    EXPECT_EQ(runWhisperLocalPath(wav, work.file("out"), 1.0, 7.9, settings), std::nullopt);
-    const double elapsed = secondsSince(start);
-    EXPECT_GE(elapsed, 1.15);
-    EXPECT_LT(elapsed, 3.0);
-    EXPECT_NE(log.text().find("!! whisper watchdog: killed after 1s (clip 7s)"), std::string::npos);
-    EXPECT_TRUE(test::childProcesses().size() == 1); // only the fake server is left
-}
-
-TEST_F(LocalDecode, WhisperCliFailuresGiveNothing) {
-    const std::string wav = clip("a.wav", 1);
-    const std::string base = work.file("out");
-    settings.config.useServer = false;
-    LogCapture log;
+    EXPECT_EQ(local(wav, 1.0, 7.9), std::nullopt);
+    EXPECT_GE(secondsSince(start), 1.15);
+    EXPECT_LT(secondsSince(start), 3.0);
+    EXPECT_CONTAINS(log.text(), "!! whisper watchdog: killed after 1s (clip 7s)");
+    EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()});
 
     whisper.setControl("mode=silent"); // exits 0 without writing a transcript
-    EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 1, settings), std::nullopt);
-
+    EXPECT_EQ(local(wav), std::nullopt);
     whisper.setControl("mode=crash");
-    EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 1, settings), std::nullopt);
-    EXPECT_NE(log.text().find("!! whisper-cli ended by signal 9 (clip 1s)"), std::string::npos);
-    EXPECT_EQ(log.text().find("watchdog"), std::string::npos);
+    EXPECT_EQ(local(wav), std::nullopt);
+    EXPECT_CONTAINS(log.text(), "!! whisper-cli ended by signal 9 (clip 1s)");
+    EXPECT_EQ(log.text().rfind("watchdog"), log.text().find("watchdog")); // a crash is no timeout
 
     whisper.setControl("mode=write");
     whisper.setTranscript("caf\xe9"); // not UTF-8
-    EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 1, settings), std::nullopt);
-
+    EXPECT_EQ(local(wav), std::nullopt);
     settings.whisperCli = work.file("missing-whisper-cli");
-    EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 1, settings), std::nullopt);
-    EXPECT_NE(log.text().find("!! whisper error: " + settings.whisperCli), std::string::npos);
+    EXPECT_EQ(local(wav), std::nullopt);
+    EXPECT_CONTAINS(log.text(), "!! whisper error: " + settings.whisperCli);
 }
 
-TEST_F(LocalDecode, EachFilterChainRunsOnTheRealFfmpeg) {
+// The normal and call chains run on the real ffmpeg in decode_router_test.
+TEST_F(LocalDecode, ConditioningGivesAPrivateCopyOrNothingAndLeavesNothing) {
     settings.config.preprocess = true;
+    settings.config.whisperMode = true;
     settings.ffmpeg = "/usr/bin/ffmpeg";
     // A colon in the name would be taken for a protocol without the "file:" prefix.
     const std::string wav = clip("take:1.wav", 2);
-    for (int mode = 0; mode < 3; ++mode) {
-        settings.config.callMode = mode == 1;
-        settings.config.whisperMode = mode == 2;
-        const auto out = preprocessAudio(wav, 2, settings);
-        ASSERT_EQ(out, wav + ".pp.wav") << mode;
-        EXPECT_EQ(findWavDataOffset(*out).has_value(), true);
-        EXPECT_GT(fileSize(*out).value_or(0), 60000); // about 2 s of 16 kHz mono
-        EXPECT_EQ(filePermissions(*out), 0600u);
-        removeFile(*out);
-    }
-}
+    const auto copy = preprocessAudio(wav, 2, settings);
+    ASSERT_EQ(copy, wav + ".pp.wav");
+    EXPECT_TRUE(findWavDataOffset(*copy).has_value());
+    EXPECT_GT(fileSize(*copy).value_or(0), 60000); // about 2 s of 16 kHz mono
+    EXPECT_EQ(filePermissions(*copy), 0600u);
 
-TEST_F(LocalDecode, ConditioningRejectsTinyOrFailedOutputAndLeavesNothing) {
-    settings.config.preprocess = true;
-    settings.ffmpeg = "/usr/bin/ffmpeg";
     LogCapture log;
     // 0.01 s of audio: ffmpeg succeeds, but 364 bytes are no usable recording.
     const std::string tiny = clip("tiny.wav", 0.01);
@@ -226,8 +185,7 @@ TEST_F(LocalDecode, ConditioningRejectsTinyOrFailedOutputAndLeavesNothing) {
     std::filesystem::create_directory(blocked + ".pp.wav");
     writeFixture(blocked + ".pp.wav/keep", "keep");
     EXPECT_EQ(preprocessAudio(blocked, 1, settings), std::nullopt);
-    EXPECT_NE(log.text().find("⚠️ preprocess failed (cannot create " + blocked + ".pp.wav)"),
-              std::string::npos);
+    EXPECT_CONTAINS(log.text(), "⚠️ preprocess failed (cannot create " + blocked + ".pp.wav)");
     EXPECT_EQ(test::readFixture(blocked + ".pp.wav/keep"), "keep");
 
     settings.config.preprocess = false;
