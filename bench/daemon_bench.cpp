@@ -51,6 +51,26 @@ struct Daemon {
     }
 };
 
+// A private display and sound server with the daemon running on them.
+struct Desk {
+    vak::test::Xvfb display;
+    vak::test::PulseServer pulse;
+    std::unique_ptr<Daemon> daemon;
+
+    bool ready(benchmark::State& state) {
+        if (!display.running() || !pulse.running()) {
+            state.SkipWithError("no private display or sound server");
+            return false;
+        }
+        daemon = std::make_unique<Daemon>(pulse.serverAddress(), display.display());
+        if (!daemon->process || !daemon->up()) {
+            state.SkipWithError("the daemon did not come up");
+            return false;
+        }
+        return true;
+    }
+};
+
 // Runs for `seconds` and reports the daemon's CPU as % of one core and its resident memory.
 void watch(benchmark::State& state, pid_t pid, double seconds) {
     const double before = vak::bench::cpuSeconds(pid);
@@ -64,35 +84,19 @@ void watch(benchmark::State& state, pid_t pid, double seconds) {
 }
 
 void BM_DaemonIdleOneMinute(benchmark::State& state) {
-    vak::test::Xvfb display;
-    vak::test::PulseServer pulse;
-    if (!display.running() || !pulse.running()) {
-        state.SkipWithError("no private display or sound server");
-        return;
-    }
-    Daemon daemon(pulse.serverAddress(), display.display());
-    if (!daemon.process || !daemon.up()) {
-        state.SkipWithError("the daemon did not come up");
-        return;
-    }
+    Desk desk;
+    if (!desk.ready(state)) return;
     std::this_thread::sleep_for(std::chrono::seconds(2)); // past the start-up work
     for (auto _ : state)
-        watch(state, daemon.process->pid(), 60);
+        watch(state, desk.daemon->process->pid(), 60);
 }
 BENCHMARK(BM_DaemonIdleOneMinute)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_DaemonRecordingTwentySeconds(benchmark::State& state) {
-    vak::test::Xvfb display;
-    vak::test::PulseServer pulse;
-    if (!display.running() || !pulse.running()) {
-        state.SkipWithError("no private display or sound server");
-        return;
-    }
-    Daemon daemon(pulse.serverAddress(), display.display());
-    if (!daemon.process || !daemon.up()) {
-        state.SkipWithError("the daemon did not come up");
-        return;
-    }
+    Desk desk;
+    if (!desk.ready(state)) return;
+    auto& daemon = *desk.daemon;
+    auto& pulse = desk.pulse;
     std::vector<std::int16_t> voice(48000 * 25);
     for (std::size_t i = 0; i < voice.size(); ++i) {
         voice[i] = static_cast<std::int16_t>(

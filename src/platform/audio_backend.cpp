@@ -1,6 +1,6 @@
 #include "platform/audio_backend.h"
 
-#include <mutex>
+#include "platform/service_slot.h"
 
 namespace vak {
 
@@ -19,21 +19,14 @@ class NoAudioBackend final : public AudioBackend {
     }
 };
 
-std::mutex backendMutex;
-// Never destroyed: capture threads may still reach it while the process exits.
-std::shared_ptr<AudioBackend>* installed = new std::shared_ptr<AudioBackend>();
-
 } // namespace
 
 std::shared_ptr<AudioBackend> audioBackend() {
-    std::lock_guard lock(backendMutex);
-    if (!*installed) *installed = std::make_shared<NoAudioBackend>();
-    return *installed;
+    return serviceSlot<AudioBackend, NoAudioBackend>().get();
 }
 
 void installAudioBackend(std::shared_ptr<AudioBackend> backend) {
-    std::lock_guard lock(backendMutex);
-    *installed = std::move(backend);
+    serviceSlot<AudioBackend, NoAudioBackend>().set(std::move(backend));
 }
 
 } // namespace vak

@@ -12,20 +12,14 @@ class NoFileOpener final : public FileOpener {
     bool open(const std::string&) override { return false; }
 };
 
-ServiceSlot<FileOpener>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<FileOpener>(std::make_shared<NoFileOpener>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<FileOpener> fileOpener() {
-    return slot().get();
+    return serviceSlot<FileOpener, NoFileOpener>().get();
 }
 
 void installFileOpener(std::shared_ptr<FileOpener> service) {
-    slot().set(std::move(service));
+    serviceSlot<FileOpener, NoFileOpener>().set(std::move(service));
 }
 
 } // namespace vak

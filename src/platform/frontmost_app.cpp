@@ -12,20 +12,14 @@ class NoFrontmostApp final : public FrontmostApp {
     std::string identifier() override { return {}; }
 };
 
-ServiceSlot<FrontmostApp>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<FrontmostApp>(std::make_shared<NoFrontmostApp>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<FrontmostApp> frontmostApp() {
-    return slot().get();
+    return serviceSlot<FrontmostApp, NoFrontmostApp>().get();
 }
 
 void installFrontmostApp(std::shared_ptr<FrontmostApp> service) {
-    slot().set(std::move(service));
+    serviceSlot<FrontmostApp, NoFrontmostApp>().set(std::move(service));
 }
 
 } // namespace vak

@@ -14,20 +14,14 @@ class NoKeyMonitor final : public KeyMonitor {
     bool start(InputEventHandler) override { return false; }
 };
 
-ServiceSlot<KeyMonitor>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<KeyMonitor>(std::make_shared<NoKeyMonitor>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<KeyMonitor> keyMonitor() {
-    return slot().get();
+    return serviceSlot<KeyMonitor, NoKeyMonitor>().get();
 }
 
 void installKeyMonitor(std::shared_ptr<KeyMonitor> service) {
-    slot().set(std::move(service));
+    serviceSlot<KeyMonitor, NoKeyMonitor>().set(std::move(service));
 }
 
 } // namespace vak

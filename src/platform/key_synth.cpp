@@ -12,20 +12,14 @@ class NoKeySynth final : public KeySynth {
     bool send(SyntheticShortcut, std::string_view) override { return false; }
 };
 
-ServiceSlot<KeySynth>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<KeySynth>(std::make_shared<NoKeySynth>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<KeySynth> keySynth() {
-    return slot().get();
+    return serviceSlot<KeySynth, NoKeySynth>().get();
 }
 
 void installKeySynth(std::shared_ptr<KeySynth> service) {
-    slot().set(std::move(service));
+    serviceSlot<KeySynth, NoKeySynth>().set(std::move(service));
 }
 
 } // namespace vak

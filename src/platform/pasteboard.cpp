@@ -17,20 +17,14 @@ class NoPasteboard final : public Pasteboard {
     void write(const PasteboardSnapshot&) override {}
 };
 
-ServiceSlot<Pasteboard>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<Pasteboard>(std::make_shared<NoPasteboard>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<Pasteboard> pasteboard() {
-    return slot().get();
+    return serviceSlot<Pasteboard, NoPasteboard>().get();
 }
 
 void installPasteboard(std::shared_ptr<Pasteboard> service) {
-    slot().set(std::move(service));
+    serviceSlot<Pasteboard, NoPasteboard>().set(std::move(service));
 }
 
 } // namespace vak

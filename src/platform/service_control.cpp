@@ -13,20 +13,14 @@ class NoServiceControl final : public ServiceControl {
     bool restartService() override { return false; }
 };
 
-ServiceSlot<ServiceControl>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<ServiceControl>(std::make_shared<NoServiceControl>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<ServiceControl> serviceControl() {
-    return slot().get();
+    return serviceSlot<ServiceControl, NoServiceControl>().get();
 }
 
 void installServiceControl(std::shared_ptr<ServiceControl> service) {
-    slot().set(std::move(service));
+    serviceSlot<ServiceControl, NoServiceControl>().set(std::move(service));
 }
 
 } // namespace vak

@@ -31,4 +31,12 @@ class ServiceSlot {
     std::shared_ptr<Service> installed_;
 };
 
+// The one slot of `Service`, with a `StandIn` until something is installed. Never destroyed:
+// background threads may still ask for the service while the process exits.
+template <typename Service, typename StandIn>
+ServiceSlot<Service>& serviceSlot() {
+    static auto* slot = new ServiceSlot<Service>(std::make_shared<StandIn>());
+    return *slot;
+}
+
 } // namespace vak

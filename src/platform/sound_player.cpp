@@ -12,20 +12,14 @@ class NoSoundPlayer final : public SoundPlayer {
     void play(std::string_view) override {}
 };
 
-ServiceSlot<SoundPlayer>& slot() {
-    // Never destroyed: background threads may still ask for it while the process exits.
-    static auto* installed = new ServiceSlot<SoundPlayer>(std::make_shared<NoSoundPlayer>());
-    return *installed;
-}
-
 } // namespace
 
 std::shared_ptr<SoundPlayer> soundPlayer() {
-    return slot().get();
+    return serviceSlot<SoundPlayer, NoSoundPlayer>().get();
 }
 
 void installSoundPlayer(std::shared_ptr<SoundPlayer> service) {
-    slot().set(std::move(service));
+    serviceSlot<SoundPlayer, NoSoundPlayer>().set(std::move(service));
 }
 
 } // namespace vak
