@@ -25,6 +25,11 @@ constexpr std::uint64_t kRecentBytes = 51200;                 // 1.6 s: is the r
 constexpr std::uint64_t kOverallBytes = 10 * kBytesPerSecond; // against the last 10 s
 constexpr std::uint64_t kNegligibleTailBytes = 6400;          // 0.2 s: nothing worth a decode
 constexpr std::uint64_t kSpecFreshBytes = 3 * kBytesPerSecond;
+// Speech not yet pre-decoded is pre-decoded up to its last short pause once it is this long, so
+// that neither the decode left at the stop nor one still running then takes much over a second.
+constexpr std::uint64_t kSpecStretchBytes = 5 * kBytesPerSecond;
+constexpr std::uint64_t kSpecMinPieceBytes = 3 * kBytesPerSecond; // each decode has its cost too
+constexpr std::uint64_t kSpecLatestPauseBytes = 2 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
 
 std::string wholeSeconds(std::uint64_t bytes) {
@@ -190,6 +195,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
     failed_ = false;
     dropSpeculative();
     specArmed_ = true;
+    stretchPreDecodes_ = true;
 }
 
 void ChunkEngine::dropSpeculative() {
@@ -249,28 +255,42 @@ void ChunkEngine::cut() {
             wholeSeconds(pending) + "s — hard cut");
     }
 
+    // What the speculative tail covers is decoded already: the chunk takes those texts and only
+    // the audio after them is decoded; when they reach the cut, the chunk ends where they end,
+    // in the pause they were decoded in, and nothing is decoded.
+    std::vector<std::string> parts;
+    std::uint64_t from = c;
+    if (!specTexts_.empty() && specFrom_ == c) {
+        parts = specTexts_;
+        from = specTo_;
+        if (*point <= specTo_) point = specTo_;
+    }
     double seconds = 0;
-    std::optional<std::string> text;
-    {
-        const RouteScope route(DecodeRoute::CloudPreferred);
-        text = decode(*recording, c, *point, std::to_string(chunkIndex_), seconds);
+    if (from < *point) {
+        std::optional<std::string> text;
+        {
+            const RouteScope route(DecodeRoute::CloudPreferred);
+            text = decode(*recording, from, *point, std::to_string(chunkIndex_), seconds);
+        }
+        if (!text) {
+            failed_ = true;
+            timer_.cancel();
+            timer_ = {};
+            log("⚠️ chunk decode failed — cache abandoned, will full-decode at stop");
+            return;
+        }
+        parts.push_back(std::move(*text));
+        // The pause the cut fell in may be pre-decoded afresh.
+        specArmed_ = true;
     }
-    if (!text) {
-        failed_ = true;
-        timer_.cancel();
-        timer_ = {};
-        log("⚠️ chunk decode failed — cache abandoned, will full-decode at stop");
-        return;
-    }
-    texts_.push_back(std::move(*text));
+    texts_.insert(texts_.end(), std::make_move_iterator(parts.begin()),
+                  std::make_move_iterator(parts.end()));
     ++chunkIndex_;
     lastCutByte_ = *point;
-    // The speculative tail covered audio that is now chunked; the pause the cut fell in may be
-    // pre-decoded afresh.
-    dropSpeculative();
-    specArmed_ = true;
+    dropSpeculative(); // now part of the chunk
     log("· chunk " + std::to_string(chunkIndex_) + " cached · " + wholeSeconds(*point - c) +
-        "s → " + oneDecimal(seconds) + "s decode");
+        "s → " + oneDecimal(seconds) + "s decode" +
+        (from == c ? "" : " (" + wholeSeconds(from - c) + "s pre-decoded)"));
 }
 
 void ChunkEngine::specPass() {
@@ -287,36 +307,64 @@ void ChunkEngine::specPass() {
     const std::uint64_t overallBytes = std::min(pending, kOverallBytes) & ~std::uint64_t{1};
     const double recent = rangeRMS(fd, recording->dataOffset, avail - recentBytes, avail);
     const double overall = rangeRMS(fd, recording->dataOffset, avail - overallBytes, avail);
-    if (!(recent < std::max(overall * 0.25, 120.0))) {
-        specArmed_ = true; // speech goes on; the next pause may be decoded again
-        return;
-    }
-    if (!specArmed_) return; // this pause is decoded already
-    specArmed_ = false;
-
-    // Only what the speculative tail does not cover yet, up to the quietest moment of the
-    // pause, so that a word beginning right now falls wholly after it.
+    // Only what the speculative tail does not cover yet is decoded.
     const bool extending = !specTexts_.empty() && specFrom_ == c;
     const std::uint64_t from = extending ? specTo_ : c;
-    const std::uint64_t to =
-        quietestPoint(fd, recording->dataOffset, from, avail, recentBytes).value_or(avail);
-    if (to <= from) return;
+    std::optional<std::uint64_t> to;
+    const double quiet = std::max(overall * 0.25, 120.0);
+    const bool pausing = recent < quiet;
+    if (pausing) {
+        if (!specArmed_) return; // this pause is decoded already
+        specArmed_ = false;
+        // Up to the quietest moment of the pause, so that a word beginning right now falls
+        // wholly after it.
+        to = quietestPoint(fd, recording->dataOffset, from, avail, recentBytes).value_or(avail);
+    } else {
+        specArmed_ = true; // speech goes on; the next pause may be decoded again
+        // A long stretch of speech is pre-decoded up to its last short pause between phrases,
+        // one piece at a time, so no long decode is ever left for the stop.
+        if (!stretchPreDecodes_ || avail < from + kSpecStretchBytes) return;
+        // The latest pause is best (it leaves the least for later); quietCutPoint cuts at least a
+        // second after where it may start looking.
+        const std::uint64_t lookFrom = from + kSpecMinPieceBytes - kBytesPerSecond;
+        to = quietCutPoint(fd, recording->dataOffset, lookFrom, avail,
+                           std::min(avail - lookFrom, kSpecLatestPauseBytes));
+        if (!to) {
+            to = quietCutPoint(fd, recording->dataOffset, lookFrom, avail,
+                               std::min(avail - lookFrom, kCutLookbackBytes));
+        }
+        if (!to) return;
+    }
+    if (*to <= from) return;
+    // The pause that follows a pre-decoded stretch holds nothing to hear: it is covered as it is,
+    // and the queue stays free for the stop.
+    if (pausing && extending && *to - from <= kOverallBytes &&
+        rangeRMS(fd, recording->dataOffset, from, *to) < std::min(quiet, kSilentAfterSpecRms)) {
+        specTo_ = *to;
+        specSeenTo_ = avail;
+        return;
+    }
 
     double seconds = 0;
     std::optional<std::string> text;
     {
         const RouteScope route(DecodeRoute::LocalOnly);
-        text = decode(*recording, from, to, "spec", seconds);
+        text = decode(*recording, from, *to, "spec", seconds);
     }
-    if (!text) return; // not used; the pause stays disarmed until speech resumes
+    if (!text) {
+        // Not used. A pause stays disarmed until speech resumes; a decoder that fails on a
+        // stretch of speech is not asked again every two seconds.
+        if (!pausing) stretchPreDecodes_ = false;
+        return;
+    }
     if (!extending) {
         dropSpeculative();
         specFrom_ = c;
     }
     specTexts_.push_back(std::move(*text));
-    specTo_ = to;
+    specTo_ = *to;
     specSeenTo_ = avail;
-    log("· tail pre-decoded during pause · " + wholeSeconds(to - from) + "s → " +
+    log("· tail pre-decoded during pause · " + wholeSeconds(*to - from) + "s → " +
         oneDecimal(seconds) + "s");
     if (onSpecTranscript_) onSpecTranscript_(prospectiveText());
 }

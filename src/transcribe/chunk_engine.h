@@ -34,7 +34,10 @@ struct ChunkSettings {
 // came after it; when the pause lasted to the stop, no decode is left at all.
 //
 // The speculative tail ends in the middle of the pause it was decoded in, so the words after it
-// never straddle its end; each later pause extends it with only the new audio.
+// never straddle its end; each later pause extends it with only the new audio, and so does every
+// short pause once 5 seconds of speech are not covered yet, so that the decode left at the stop
+// (or still running then) stays short. A chunk takes over the texts the tail holds for its audio
+// and decodes only what they do not cover.
 //
 // All work runs on the serial queue "vak.chunks": cuts, speculative passes and finish never
 // overlap, and a finish queued behind a running decode waits for it. A chunk decode that fails
@@ -109,6 +112,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     std::uint64_t specTo_ = 0;
     std::uint64_t specSeenTo_ = 0; // how far the recording reached at the last speculative decode
     bool specArmed_ = true;
+    bool stretchPreDecodes_ = true; // off after a failed pre-decode of a stretch of speech
     SpecListener onSpecTranscript_;
     Transcribe transcribe_;
 };
