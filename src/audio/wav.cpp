@@ -62,6 +62,19 @@ double sumOfSquares(const unsigned char* p, std::size_t samples) {
     return sum;
 }
 
+struct Lookback {
+    std::uint64_t start = 0; // data-relative offset of bytes[0]
+    std::vector<unsigned char> bytes;
+};
+
+// The last `lookback` bytes (an even count) of the data-relative range [from, to); the caller
+// has made sure that from < to.
+Lookback readLookback(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to,
+                      std::uint64_t lookback) {
+    const std::uint64_t span = std::min(to - from, lookback) & ~std::uint64_t{1};
+    return {to - span, readAt(fd, dataOff + to - span, span)};
+}
+
 } // namespace
 
 std::string le16(std::uint16_t value) {
@@ -130,9 +143,7 @@ double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t
 std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
                                            std::uint64_t to, std::uint64_t lookback) {
     if (to <= from) return std::nullopt;
-    const std::uint64_t span = std::min(to - from, lookback) & ~std::uint64_t{1};
-    const std::uint64_t start = to - span;
-    const auto bytes = readAt(fd, dataOff + start, span);
+    const auto [start, bytes] = readLookback(fd, dataOff, from, to, lookback);
     if (bytes.size() < kMinCutSearchBytes) return std::nullopt;
 
     const std::size_t windows = bytes.size() / 2 / kWindowSamples;
@@ -168,9 +179,7 @@ std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::u
 std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
                                            std::uint64_t to, std::uint64_t lookback) {
     if (to <= from) return std::nullopt;
-    const std::uint64_t span = std::min(to - from, lookback) & ~std::uint64_t{1};
-    const std::uint64_t start = to - span;
-    const auto bytes = readAt(fd, dataOff + start, span);
+    const auto [start, bytes] = readLookback(fd, dataOff, from, to, lookback);
     const std::size_t windows = bytes.size() / 2 / kShortWindowSamples;
     if (windows < kShortRunWindows) return std::nullopt;
     std::vector<double> energy(windows);
