@@ -238,31 +238,18 @@ TEST_F(ChunkEngineTest, LongSpeechIsPreDecodedAtItsShortPausesAndChunksReuseIt) 
     record(speech(phrases));
     const double end = dictation.seconds();
     ASSERT_GT(end, 38.0);
-    for (double t = 2; t < 30; t += 2)
+    for (double t = 2; t < end; t += 2) {
+        if (t == 30) fireAt(t);
         specAt(t);
-    auto clips = decodes();
-    ASSERT_GE(clips.size(), 4u);
-    for (const auto& clip : clips) {
-        EXPECT_EQ(clip.kind, "spec");
-        EXPECT_EQ(clip.route, DecodeRoute::LocalOnly);
-        EXPECT_LT(clip.seconds, 8.0);
-        EXPECT_EQ(clip.text.find('~'), std::string::npos) << "a word was cut: " << clip.text;
     }
-    fireAt(30);
-    clips = decodes();
-    EXPECT_CONTAINS(log.text(), "s pre-decoded)\n");
-    if (clips.back().kind == "chunk") {
-        EXPECT_EQ(clips.back().route, DecodeRoute::CloudPreferred);
-        EXPECT_LT(clips.back().seconds, 8.0); // only what the pre-decodes did not cover
-    }
-    for (double t = 32; t < end; t += 2)
-        specAt(t);
     expectEveryWord(finishAtTheEnd());
-    for (const auto& clip : decodes()) {
-        if (clip.kind == "tail") {
-            EXPECT_LT(clip.seconds, 8.0); // what was left for the stop
-        }
-    }
+    EXPECT_CONTAINS(log.text(), "s pre-decoded)\n"); // the chunk took the texts over
+    const auto kinds = decodeKinds();
+    EXPECT_GE(std::count(kinds.begin(), kinds.end(), "spec"), 5);
+    // No decode, before the stop or after it, grows long (routes and whole words: the route
+    // test above, whose dictation has such pauses too).
+    for (const auto& clip : decodes())
+        EXPECT_LT(clip.seconds, 8.0) << clip.kind;
     expectNoScratchLeft();
 }
 
