@@ -3,9 +3,9 @@
 // child processes (curl, whisper-cli), the race's hand-offs and the file work. Conditioning
 // with ffmpeg is off. The last case is the race as a user meets it when the local engine hangs:
 // the cloud answers after 1.2 s and nothing else may add to that.
-#include "app/log.h"
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/subprocess.h"
 #include "transcribe/decode_router.h"
 

@@ -3,8 +3,8 @@
 // with self-corrections (200 cues in 3,000 words), and on the same with no sentence ends at all,
 // where every cue falls into one long sentence. The agent mode reads a mode-rules file of 20
 // rules on every call, as it does in the daemon.
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 #include "text/formatting.h"
 #include "text/local_modes.h"
 #include "text/words.h"

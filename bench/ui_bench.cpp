@@ -2,8 +2,8 @@
 // the interface idle (status item, hidden pill, the half-second clock) and with the pill showing
 // and animating at 30 frames per second with captions arriving. Runs on a private Xvfb display
 // (Qt's offscreen platform when Xvfb is missing); the X server's own CPU time is reported apart.
-#include "app/process_values.h"
 #include "base/main_queue.h"
+#include "foundation/process_values.h"
 #include "process_stats.h"
 #include "support/xvfb.h"
 #include "ui/qt_main_queue.h"

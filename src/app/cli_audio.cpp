@@ -1,6 +1,5 @@
 #include "app/cli_audio.h"
 
-#include "app/process_values.h"
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
 #include "base/files.h"
@@ -8,6 +7,7 @@
 #include "base/serial_queue.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
+#include "foundation/process_values.h"
 #include "text/formatting.h"
 #include "transcribe/decode_router.h"
 

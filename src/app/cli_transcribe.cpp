@@ -1,10 +1,10 @@
 #include "app/cli_transcribe.h"
 
-#include "app/process_values.h"
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
+#include "foundation/process_values.h"
 #include "text/formatting.h"
 #include "transcribe/caption_engine.h"
 #include "transcribe/chunk_engine.h"

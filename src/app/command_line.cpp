@@ -4,8 +4,8 @@
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
-#include "app/constants.h"
-#include "app/process_values.h"
+#include "foundation/constants.h"
+#include "foundation/process_values.h"
 
 #include <array>
 #include <cstdio>

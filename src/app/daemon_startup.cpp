@@ -1,10 +1,10 @@
 #include "app/daemon_startup.h"
 
-#include "app/config.h"
-#include "app/constants.h"
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
+#include "foundation/config.h"
+#include "foundation/constants.h"
+#include "foundation/process_values.h"
 
 #include <cmath>
 
@@ -42,19 +42,20 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     if (!check.localDecodeReady()) {
-        log(std::string("· local decode unavailable (whisper-cli: ") +
-            (check.whisperFound ? "found" : "missing") +
-            ", model: " + (check.modelFound ? "found" : "missing") +
-            ") — transcription runs on the Brindle engine");
+        log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
+                                (check.whisperFound ? "found" : "missing") +
+                                ", model: " + (check.modelFound ? "found" : "missing") +
+                                ") — transcription runs on the Brindle engine");
     }
     if (!check.whisperFound) {
-        log("⚠️ whisper-cli not found in any Homebrew prefix — live captions and local "
+        log(LogLevel::warning,
+            "whisper-cli not found in any Homebrew prefix — live captions and local "
             "fallback "
             "are off");
     }
     if (!check.vadModelFound) {
-        log("⚠️ VAD model missing at " + values.VAD_MODEL +
-            " — running without VAD (worse silence handling)");
+        log(LogLevel::warning, "VAD model missing at " + values.VAD_MODEL +
+                                   " — running without VAD (worse silence handling)");
     }
     return check.localDecodeReady();
 }
@@ -80,7 +81,7 @@ int sweepScratch(const std::string& dir, int historyDays, std::time_t now) {
 }
 
 std::string bannerLine(const Config& config, const BannerFacts& facts) {
-    std::string line = "▶ Brindle v" + std::string(APP_VERSION) +
+    std::string line = "Brindle v" + std::string(APP_VERSION) +
                        " (rolling chunks · speculative tail · local writing modes · encrypted "
                        "history · no-click = " +
                        config.defaultMode + ") up.";

@@ -1,7 +1,7 @@
 #include "app/command_line.h"
-#include "app/process_values.h"
+#include "app/daemon.h"
+#include "foundation/process_values.h"
 #include "platform/platform.h"
-#include "ui/daemon.h"
 
 #include <csignal>
 #include <string>

@@ -1,9 +1,9 @@
 #include "audio/audio_capturer.h"
 
-#include "app/log.h"
 #include "audio/input_devices.h"
 #include "audio/sample_converter.h"
 #include "audio/wav.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 
 #include <cstdlib>
@@ -143,9 +143,9 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
         },
         &error);
     if (!stream_) {
-        log("· AVCapture: cannot open " + device.name);
+        log(LogLevel::info, "AVCapture: cannot open " + device.name);
     } else if (!stream_->isRunning()) {
-        log("· AVCapture: session failed to start on " + device.name);
+        log(LogLevel::info, "AVCapture: session failed to start on " + device.name);
         stream_->stop();
         stream_.reset();
     }
@@ -231,13 +231,13 @@ void AudioCapturer::swapDevice() {
 void AudioCapturer::diagnostic(int& counter, const std::string& line) {
     if (!capDebug_ || counter >= 3) return;
     ++counter;
-    log(line);
+    log(LogLevel::info, line);
 }
 
 void AudioCapturer::onBuffer(AudioBuffer buffer, std::uint64_t generation) {
     const std::size_t frames = buffer.frames();
     if (capDebug_ && capCallbacks_ < 3) {
-        std::string line = "· capdebug cb: samples=" + std::to_string(frames) +
+        std::string line = "capdebug cb: samples=" + std::to_string(frames) +
                            " paused=" + (paused_.load() ? "true" : "false");
         if (buffer.channels > 0 && buffer.sampleRate > 0) {
             line += " rate=" + formatRate(buffer.sampleRate) +
@@ -260,7 +260,7 @@ void AudioCapturer::onBuffer(AudioBuffer buffer, std::uint64_t generation) {
         return;
     }
     if (buffer.channels < 1 || !(buffer.sampleRate > 0)) {
-        diagnostic(capFails_, "· capdebug: no format description");
+        diagnostic(capFails_, "capdebug: no format description");
         return;
     }
     if (frames == 0) return;

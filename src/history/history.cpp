@@ -1,9 +1,9 @@
 #include "history/history.h"
 
-#include "app/constants.h"
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
+#include "foundation/constants.h"
+#include "foundation/process_values.h"
 #include "platform/secret_store.h"
 #include "text/words.h"
 
@@ -20,9 +20,9 @@ namespace vak {
 namespace {
 
 constexpr std::string_view kStoreRefused =
-    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+    "could not store the history key in the Keychain, so no history is being kept";
 constexpr std::string_view kStoreUnreadable =
-    "⚠️ could not read the history key from the Keychain, so no history is being kept";
+    "could not read the history key from the Keychain, so no history is being kept";
 
 std::int64_t currentUnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -53,7 +53,7 @@ std::optional<AesKey> historyKey() {
 
 std::optional<AesKey> historyKey(SecretStore* store) {
     if (store == nullptr) {
-        log(kStoreRefused);
+        log(LogLevel::warning, kStoreRefused);
         return std::nullopt;
     }
     SecretRead stored = store->read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
@@ -66,20 +66,20 @@ std::optional<AesKey> historyKey(SecretStore* store) {
     if (!stored.data.empty()) OPENSSL_cleanse(stored.data.data(), stored.data.size());
     if (stored.status == SecretStatus::Failed) {
         // Replacing a key we merely could not read would orphan every record sealed under it.
-        log(kStoreUnreadable);
+        log(LogLevel::warning, kStoreUnreadable);
         return std::nullopt;
     }
 
     auto key = randomAesKey();
     if (!key) {
-        log(kStoreRefused);
+        log(LogLevel::warning, kStoreRefused);
         return std::nullopt;
     }
     store->remove(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
     const std::string_view bytes(reinterpret_cast<const char*>(key->bytes.data()),
                                  key->bytes.size());
     if (!store->write(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, bytes)) {
-        log(kStoreRefused);
+        log(LogLevel::warning, kStoreRefused);
         return std::nullopt;
     }
     return key;
@@ -127,14 +127,14 @@ void logTranscript(std::string_view text, std::string_view tag) {
 }
 
 void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings) {
-    std::string line = "✓";
-    line += tag;
-    line += " " + std::to_string(countWords(text)) + " words · " + shortHash(text);
+    // A tag starts with its own blank (" raw", " 🎯1.2s edit").
+    std::string line = tag.empty() ? std::string() : std::string(tag.substr(1)) + " ";
+    line += std::to_string(countWords(text)) + " words · " + shortHash(text);
     if (!settings.privacyMode &&
         appendHistory(settings.historyPath, settings.store, text, tag, currentUnixSeconds())) {
         line += " · saved to encrypted history";
     }
-    log(line);
+    log(LogLevel::ok, line);
 }
 
 } // namespace vak

@@ -1,9 +1,9 @@
 #include "history/legacy_purge.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <array>
 #include <optional>
@@ -67,8 +67,8 @@ void purgeLegacyPlaintext(const LegacyPurgeFiles& files) {
     if (pathExists(files.retainedClipPath) && removeFile(files.retainedClipPath)) ++removed;
 
     writeFileAtomic(files.markerPath, "", 0600);
-    log("🔒 privacy migration: removed " + std::to_string(removed) +
-        " plaintext transcripts and retained clips from earlier versions");
+    log(LogLevel::privacy, "privacy migration: removed " + std::to_string(removed) +
+                               " plaintext transcripts and retained clips from earlier versions");
 }
 
 } // namespace vak

@@ -1,9 +1,9 @@
 #include "history/retention.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <charconv>
@@ -56,8 +56,8 @@ void pruneHistory(const std::string& historyPath, int historyDays, double nowSec
     const std::size_t removed = total - keptCount;
     if (removed == 0) return;
     writeFileAtomic(historyPath, kept, 0600);
-    log("· retention: removed " + std::to_string(removed) + " history entries past " +
-        std::to_string(historyDays) + " days");
+    log(LogLevel::info, "retention: removed " + std::to_string(removed) + " history entries past " +
+                            std::to_string(historyDays) + " days");
 }
 
 // The last kLogLinesKept lines of `text` when it has more than kLogLineLimit; a final line

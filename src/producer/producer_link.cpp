@@ -1,10 +1,10 @@
 #include "producer/producer_link.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "rewrite/command_edit.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/unicode.h"
 #include "rewrite/polish.h"
 #include "rewrite/prompts.h"
@@ -30,7 +30,7 @@ std::optional<std::string> commandEdit(std::string_view selection, std::string_v
                                       COMMAND_INSTRUCTION, settings);
     if (!result && localEditor) {
         result = localEditor(selection, instruction);
-        if (result) log("· command edit handled in code (no AI needed)");
+        if (result) log(LogLevel::info, "command edit handled in code (no AI needed)");
     }
     if (!result) return std::nullopt;
     return acceptedAnswer(*result, kRefusals);

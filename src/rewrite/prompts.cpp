@@ -1,6 +1,6 @@
 #include "rewrite/prompts.h"
 
-#include "app/process_values.h"
+#include "foundation/process_values.h"
 
 namespace vak {
 

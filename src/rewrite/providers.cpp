@@ -1,8 +1,8 @@
 #include "rewrite/providers.h"
 
-#include "app/log.h"
 #include "base/files.h"
 #include "base/http.h"
+#include "base/log.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
 
@@ -124,7 +124,7 @@ std::optional<std::string> polishViaProxy(std::string_view text, double timeoutS
     const auto object = parseObject(*answer);
     if (!object) return std::nullopt;
     if (const auto error = stringMember(*object, "error")) {
-        log("· proxy rewrite unavailable (" + oneLine(*error) + ")");
+        log(LogLevel::info, "proxy rewrite unavailable (" + oneLine(*error) + ")");
         return std::nullopt;
     }
     return stringMember(*object, "text");

@@ -1,9 +1,9 @@
 #include "rewrite/rewrite_settings.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <cstdlib>
 
@@ -26,7 +26,7 @@ std::string readProxyToken(const std::string& path) {
     if (!isRegularFile(path)) return {};
     if (const auto mode = filePermissions(path); mode && (*mode & 0077) != 0) {
         setPermissions(path, 0600);
-        log("⚠️ " + path + " was readable by other users — made private (0600)");
+        log(LogLevel::warning, "" + path + " was readable by other users — made private (0600)");
     }
     const auto text = readTextFile(path);
     return text ? trim(*text) : std::string();

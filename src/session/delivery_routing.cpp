@@ -1,11 +1,11 @@
 #include "session/delivery_routing.h"
 
-#include "app/config.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "base/regex.h"
 #include "base/time_util.h"
 #include "base/unicode.h"
+#include "foundation/config.h"
 #include "text/local_modes.h"
 #include "text/words.h"
 
@@ -23,7 +23,7 @@ std::string secondsText(double seconds, int decimals) {
 
 void commandBranch(const RouteRequest& request, const RouteServices& services) {
     if (request.text.empty()) {
-        log("✕ command mode: empty instruction — selection left untouched");
+        log(LogLevel::abandoned, "command mode: empty instruction — selection left untouched");
         services.finish("", "");
         return;
     }
@@ -31,7 +31,8 @@ void commandBranch(const RouteRequest& request, const RouteServices& services) {
         const auto start = SteadyClock::now();
         const auto edited = services.commandEdit(*request.commandSelection, request.text);
         if (!edited) {
-            log("⚠️ command edit failed — nothing pasted, selection left untouched");
+            log(LogLevel::warning,
+                "command edit failed — nothing pasted, selection left untouched");
             services.finish("", "");
             return;
         }
@@ -42,8 +43,8 @@ void commandBranch(const RouteRequest& request, const RouteServices& services) {
 
 void offerChoice(const RouteRequest& request, const RouteServices& services) {
     services.main->post([request, services] {
-        log("? transcript ready (session " + std::to_string(request.session) +
-            ") — Summarize / Professional / Keep?");
+        log(LogLevel::question, "transcript ready (session " + std::to_string(request.session) +
+                                    ") — Summarize / Professional / Keep?");
         const std::string text = request.text;
         services.presentChoice(
             text, [text, services] { deliverLocal(text, "summarize", services); },
@@ -57,7 +58,7 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
     const auto minimum = static_cast<std::size_t>(std::max(settings.polishMinWords, 1));
     const bool longEnough = hasAtLeastWords(request.text, minimum);
     if (!request.isPolishApp && request.isProApp && longEnough) {
-        log("· auto-professional (" + request.bundle + ")");
+        log(LogLevel::info, "auto-professional (" + request.bundle + ")");
         deliverLocal(request.text, "professional", services);
         return;
     }
@@ -67,15 +68,15 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
     }
     const std::string& mode = settings.defaultMode;
     if (mode == "summarize" || mode == "professional") {
-        log("· default mode: " + mode);
+        log(LogLevel::info, "default mode: " + mode);
         deliverLocal(request.text, mode, services);
     } else if (mode == "normal") {
         services.finish(request.text, "");
     } else if (mode == "agent") {
-        log("· default mode: agent brief");
+        log(LogLevel::info, "default mode: agent brief");
         deliverLocal(request.text, "agent", services);
     } else if (mode == "expand") {
-        log("· default mode: extend");
+        log(LogLevel::info, "default mode: extend");
         deliverLocal(request.text, "expand", services);
     } else if (!request.isPolishApp) {
         services.finish(request.text, ""); // "ask" outside terminals and code tools
@@ -138,8 +139,8 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
             const DeliverMode usual = deliver_mode::fromConfig(*learned);
             // A name that is no mode's (a hand-edited file) changes nothing.
             if (configValue(usual) == *learned && usual != mode) {
-                log("· learned mode for " + request.bundle + ": " + std::string(label(usual)) +
-                    " (your usual pick here)");
+                log(LogLevel::info, "learned mode for " + request.bundle + ": " +
+                                        std::string(label(usual)) + " (your usual pick here)");
                 mode = usual;
             }
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/executor.h"
-#include "rewrite/deliver_mode.h"
+#include "foundation/deliver_mode.h"
 
 #include <functional>
 #include <optional>

@@ -1,11 +1,11 @@
 #include "session/dictation.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/global_queues.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "history/history.h"
 #include "platform/audio_backend.h"
 #include "platform/sound_player.h"
@@ -28,19 +28,18 @@ namespace {
 
 // Where the user fixes microphone access. On Linux "access" is a running sound server.
 #ifdef __APPLE__
-constexpr const char* kMicNotAuthorized = "⚠️ mic not authorized — requesting access; grant "
+constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; grant "
                                           "vak-dictate in System Settings ▸ Privacy & "
                                           "Security ▸ Microphone, then tap Right ⌘ again";
 constexpr const char* kMicDenied =
-    "⚠️ Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
+    "Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
     "Microphone";
 #else
-constexpr const char* kMicNotAuthorized =
-    "⚠️ mic not authorized — requesting access; start the "
-    "sound server (PulseAudio or PipeWire) "
-    "▸ Input for vak-dictate, then tap Right ⌘ again";
+constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; start the "
+                                          "sound server (PulseAudio or PipeWire) "
+                                          "▸ Input for vak-dictate, then tap Right ⌘ again";
 constexpr const char* kMicDenied =
-    "⚠️ Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
+    "Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
     "vak-dictate";
 #endif
 
@@ -147,12 +146,16 @@ void Dictation::insert(const std::string& text) {
 void Dictation::startRecording() {
     if (recording_) return;
     if (!services_.microphoneAvailable()) {
-        log(kMicNotAuthorized);
+        log(LogLevel::warning, kMicNotAuthorized);
         playSound("Basso");
         // Asking again is all there is to requesting access here; the tap is not remembered.
         auto available = services_.microphoneAvailable;
         services_.background->async([available] {
-            log(available() ? "✓ Microphone granted — tap Right ⌘ to dictate" : kMicDenied);
+            if (available()) {
+                log(LogLevel::ok, "Microphone granted — tap Right ⌘ to dictate");
+            } else {
+                log(LogLevel::warning, kMicDenied);
+            }
         });
         return;
     }
@@ -166,10 +169,11 @@ void Dictation::startRecording() {
     const bool started = services_.capturer->start(
         currentWav_, settings_.inputDevice,
         [](const std::string& device) {
-            log("⚠️ first input produced no audio — switched to " + device);
+            log(LogLevel::warning, "first input produced no audio — switched to " + device);
         },
         [weak] {
-            log("‼️ no audio from any microphone — open System Settings ▸ Sound ▸ Input, "
+            log(LogLevel::serious,
+                "no audio from any microphone — open System Settings ▸ Sound ▸ Input, "
                 "pick "
                 "a "
                 "working mic, and confirm vak-dictate has Microphone access");
@@ -181,14 +185,15 @@ void Dictation::startRecording() {
         removeFile(currentWav_);
         playSound("Basso");
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
-        log("‼️ AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
+        log(LogLevel::serious,
+            "AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
             "Input");
         return;
     }
 
     recording_ = true;
-    log("● recording… (session " + std::to_string(n) +
-        ") · mic=" + services_.capturer->deviceName());
+    log(LogLevel::recording,
+        "recording… (session " + std::to_string(n) + ") · mic=" + services_.capturer->deviceName());
     playSound("Tink");
     ui_.recordingStarted();
     services_.captions->start(currentWav_);
@@ -198,8 +203,8 @@ void Dictation::startRecording() {
     autoStop_ = services_.main->after(limit, [weak, limit] {
         auto self = weak.lock();
         if (!self || !self->recording_) return;
-        log("⏱ auto-stop after " + std::to_string(static_cast<long long>(limit)) +
-            "s — mic was left on");
+        log(LogLevel::timer, "auto-stop after " + std::to_string(static_cast<long long>(limit)) +
+                                 "s — mic was left on");
         playSound("Submarine");
         self->stopAndTranscribe();
     });
@@ -219,16 +224,18 @@ void Dictation::stopAndTranscribe() {
     const int n = sessionN_;
     const std::string wav = currentWav_;
     const std::string session = std::to_string(n);
-    log("■ stopped, transcribing… (session " + session + ") · " +
-        oneDecimal(static_cast<double>(result.bytes) / 32000.0) + "s captured, peak " +
-        std::to_string(result.peak));
+    log(LogLevel::stopped, "stopped, transcribing… (session " + session + ") · " +
+                               oneDecimal(static_cast<double>(result.bytes) / 32000.0) +
+                               "s captured, peak " + std::to_string(result.peak));
     playSound("Pop");
     if (result.frames == 0) {
-        log("⚠️ session " + session +
-            " captured 0 audio frames — mic/permission problem, not your speech");
+        log(LogLevel::warning,
+            "session " + session +
+                " captured 0 audio frames — mic/permission problem, not your speech");
     } else if (result.peak < 80) {
-        log("⚠️ session " + session + " input was near-silent (peak " +
-            std::to_string(result.peak) + ") — were you speaking into " + result.device + "?");
+        log(LogLevel::warning, "session " + session + " input was near-silent (peak " +
+                                   std::to_string(result.peak) + ") — were you speaking into " +
+                                   result.device + "?");
     }
     ui_.setBusy(+1);
 
@@ -308,7 +315,7 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
         playSound("Glass");
         ui_.explainAfterFirstDictation();
     } else {
-        log("… empty transcription (session " + std::to_string(n) + ")");
+        log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
         playSound("Basso");
     }
     ui_.setBusy(-1);
@@ -318,8 +325,9 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
         const std::string kept = settings_.scratchDir + "/vak_failed_" + std::to_string(n) + ".wav";
         if (std::rename(wav.c_str(), kept.c_str()) == 0) {
             setPermissions(kept, 0600);
-            log("‼️ no engine could transcribe session " + std::to_string(n) +
-                " — recording kept at " + kept + " · retry: vak-dictate --transcribe-file " + kept);
+            log(LogLevel::serious, "no engine could transcribe session " + std::to_string(n) +
+                                       " — recording kept at " + kept +
+                                       " · retry: vak-dictate --transcribe-file " + kept);
         }
     } else if (settings_.keepLastClip && lastSavedN_ < n) {
         keepLastClip(n, wav);
@@ -346,7 +354,7 @@ void Dictation::cancelRecording() {
     removeFile(currentWav_);
     commandSelection_.reset();
     ui_.recordingStopped();
-    log("✕ recording canceled — nothing transcribed");
+    log(LogLevel::abandoned, "recording canceled — nothing transcribed");
     playSound("Bottle");
 }
 
@@ -357,13 +365,13 @@ void Dictation::startCommandMode() {
         auto self = weak.lock();
         if (!self || self->recording_) return;
         if (!selection) {
-            log("✕ command mode: no text selected — highlight text, then "
-                "Option+Right ⌘");
+            log(LogLevel::abandoned, "command mode: no text selected — highlight text, then "
+                                     "Option+Right ⌘");
             playSound("Basso");
             return;
         }
-        log("🎯 command mode: " + std::to_string(graphemeCount(*selection)) +
-            " chars selected — speak the edit, tap Right ⌘ to apply");
+        log(LogLevel::command, "command mode: " + std::to_string(graphemeCount(*selection)) +
+                                   " chars selected — speak the edit, tap Right ⌘ to apply");
         self->commandSelection_ = std::move(selection);
         self->startRecording();
         if (self->recording_) {
@@ -381,7 +389,7 @@ void Dictation::startProducerSession() {
     ui_.showProducerPanel();
     runTool("~/.local/bin/producer-ctl", {"ears-on"});
     producerWake();
-    log("🎛 Durad Ave session ON");
+    log(LogLevel::producer, "Durad Ave session ON");
     playSound("Tink");
 }
 
@@ -390,7 +398,7 @@ void Dictation::endProducerSession() {
     runTool("~/.local/bin/producer-ctl", {"ears-off"});
     producerInboxEvent("session-end");
     ui_.hideProducerPanel();
-    log("🎛 Durad Ave session OFF");
+    log(LogLevel::producer, "Durad Ave session OFF");
     playSound("Bottle");
 }
 

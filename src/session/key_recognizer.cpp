@@ -1,8 +1,8 @@
 #include "session/key_recognizer.h"
 
-#include "app/config.h"
-#include "app/constants.h"
-#include "app/log.h"
+#include "base/log.h"
+#include "foundation/config.h"
+#include "foundation/constants.h"
 #include "session/trigger_keys.h"
 
 #include <chrono>
@@ -99,7 +99,8 @@ void KeyRecognizer::triggerKeyUp() {
         actions_.startCommandMode();
     } else if (wasSolo) {
         if (keyMonitor()->secureInputActive()) {
-            log("· secure input active — keyboard-chord veto degraded, toggling anyway");
+            log(LogLevel::info,
+                "secure input active — keyboard-chord veto degraded, toggling anyway");
         }
         if (!actions_.isRecording()) {
             actions_.startRecording();
@@ -127,7 +128,7 @@ void KeyRecognizer::producerKeyUp() {
     if (!wasSolo) return;
     const double now = now_();
     if (now - lastMicToggle_ <= kProducerDebounceSeconds) {
-        log("· session toggle debounced");
+        log(LogLevel::info, "session toggle debounced");
         return;
     }
     lastMicToggle_ = now;

@@ -1,7 +1,7 @@
 #include "session/mode_memory.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <map>

@@ -1,6 +1,6 @@
 #include "session/monitor_arming.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "session/trigger_keys.h"
 
@@ -15,18 +15,16 @@ constexpr double kTrustPollSeconds = 3.0;
 // Where the user grants the permission: System Settings on macOS; on Linux there is nothing to
 // grant, but the program needs an X11 session it can reach.
 #ifdef __APPLE__
-constexpr const char* kNotGranted =
-    "⚠️ Accessibility NOT granted — System Settings ▸ Privacy & "
-    "Security ▸ Accessibility, enable 'vak-dictate', then "
-    "relaunch.";
-constexpr const char* kWaiting = "⚠️ waiting for Accessibility — trigger key DISARMED until "
+constexpr const char* kNotGranted = "Accessibility NOT granted — System Settings ▸ Privacy & "
+                                    "Security ▸ Accessibility, enable 'vak-dictate', then "
+                                    "relaunch.";
+constexpr const char* kWaiting = "waiting for Accessibility — trigger key DISARMED until "
                                  "granted (System Settings ▸ Privacy & Security ▸ Accessibility "
                                  "▸ vak-dictate)";
 #else
-constexpr const char* kNotGranted =
-    "⚠️ Accessibility NOT granted — X11 session ▸ DISPLAY ▸ "
-    "XInput2, start 'vak-dictate' inside it, then relaunch.";
-constexpr const char* kWaiting = "⚠️ waiting for Accessibility — trigger key DISARMED until "
+constexpr const char* kNotGranted = "Accessibility NOT granted — X11 session ▸ DISPLAY ▸ "
+                                    "XInput2, start 'vak-dictate' inside it, then relaunch.";
+constexpr const char* kWaiting = "waiting for Accessibility — trigger key DISARMED until "
                                  "granted (X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
 #endif
 
@@ -42,7 +40,11 @@ MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler
 
 bool MonitorArming::ensureAccessibility() {
     const bool trusted = keyMonitor()->isTrusted(true);
-    log(trusted ? "✓ Accessibility granted" : kNotGranted);
+    if (trusted) {
+        log(LogLevel::ok, "Accessibility granted");
+    } else {
+        log(LogLevel::warning, kNotGranted);
+    }
     return trusted;
 }
 
@@ -51,7 +53,7 @@ void MonitorArming::armWhenTrusted() {
     if (keyMonitor()->isTrusted(false) && installMonitor()) return;
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
-        log(kWaiting);
+        log(LogLevel::warning, kWaiting);
     }
     std::weak_ptr<MonitorArming> weak = weak_from_this();
     queue_.after(kTrustPollSeconds, [weak] {
@@ -63,17 +65,17 @@ bool MonitorArming::installMonitor() {
     if (!keyMonitor()->start(handler_)) {
         // Logged once: the poll comes back here every few seconds.
         if (!startFailureLogged_)
-            log("⚠️ key monitor could not start — trigger key DISARMED");
+            log(LogLevel::warning, "key monitor could not start — trigger key DISARMED");
         startFailureLogged_ = true;
         return false;
     }
     armed_ = true;
     std::string line =
-        "✓ key monitor armed — " + std::string(triggerKey(settings_.hotkey).name) + " = dictation";
+        "key monitor armed — " + std::string(triggerKey(settings_.hotkey).name) + " = dictation";
     if (settings_.watchesProducerKey()) {
         line += ", " + std::string(triggerKey(settings_.producerKey).name) + " = producer talk";
     }
-    log(line);
+    log(LogLevel::ok, line);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rewrite/deliver_mode.h"
+#include "foundation/deliver_mode.h"
 
 #include <functional>
 #include <string>

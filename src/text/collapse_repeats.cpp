@@ -1,6 +1,6 @@
 #include "text/collapse_repeats.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/unicode.h"
 
 #include <vector>
@@ -88,7 +88,7 @@ std::string collapseRepeats(std::string_view text) {
         }
         i += advance;
     }
-    if (collapsed) log("⚠️ collapsed a repetition loop in the transcript");
+    if (collapsed) log(LogLevel::warning, "collapsed a repetition loop in the transcript");
     return out;
 }
 

@@ -1,9 +1,9 @@
 #include "text/formatting.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/regex.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "text/collapse_repeats.h"
 #include "text/sentence_casing.h"
 #include "text/snippets.h"

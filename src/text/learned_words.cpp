@@ -1,9 +1,9 @@
 #include "text/learned_words.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <mutex>
@@ -79,7 +79,8 @@ void promoteLocked(std::string_view variant, std::string_view canonical,
         if (crlf) rewritten += '\r';
         line = std::move(rewritten);
         if (writeFileAtomic(files.words, joinLines(lines), 0600)) {
-            log("· dictionary taught itself a new spelling for " + std::string(canonical));
+            log(LogLevel::info,
+                "dictionary taught itself a new spelling for " + std::string(canonical));
         }
         return;
     }
@@ -141,7 +142,8 @@ void noteFuzzyVariant(std::string_view variant, std::string_view canonical,
         const auto content = readTextFile(files.candidates);
         if (!content) {
             // Rewriting it would lose whatever it holds; leave it for a person to look at.
-            log("⚠️ cannot read " + files.candidates + " as UTF-8 — spelling not remembered");
+            log(LogLevel::warning,
+                "cannot read " + files.candidates + " as UTF-8 — spelling not remembered");
             return;
         }
         for (std::string_view line : splitLines(*content)) {

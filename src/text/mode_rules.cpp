@@ -1,9 +1,9 @@
 #include "text/mode_rules.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <charconv>
 #include <cmath>
@@ -128,7 +128,7 @@ bool saveCustomRules(const std::vector<ModeRule>& rules, const std::string& path
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
     if (writeFileAtomic(path, modeRulesText(rules), 0600)) return true;
-    log("⚠️ could not save the mode rules to " + path);
+    log(LogLevel::warning, "could not save the mode rules to " + path);
     return false;
 }
 

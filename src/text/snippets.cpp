@@ -1,8 +1,8 @@
 #include "text/snippets.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 

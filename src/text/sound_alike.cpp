@@ -1,6 +1,6 @@
 #include "text/sound_alike.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/unicode.h"
 
 #include <algorithm>
@@ -346,7 +346,7 @@ std::string SoundAlikeCorrector::correct(std::string_view text,
                 std::string replacement = withTrail(entry.canonical, tokens[next + n - 1].raw);
                 next += n;
                 tokens[kept++] = makeToken(std::move(replacement));
-                log("≈ sound-alike corrected to " + entry.canonical);
+                log(LogLevel::soundAlike, "sound-alike corrected to " + entry.canonical);
                 remember(variant, entry.canonical);
                 continue;
             }
@@ -365,7 +365,8 @@ std::string SoundAlikeCorrector::correct(std::string_view text,
                     std::string replacement = withTrail(entry.canonical, second.raw);
                     next += 2;
                     tokens[kept++] = makeToken(std::move(replacement));
-                    log("≈ sound-alike corrected to " + entry.canonical + " (split word)");
+                    log(LogLevel::soundAlike,
+                        "sound-alike corrected to " + entry.canonical + " (split word)");
                     remember(halves, entry.canonical);
                     continue;
                 }

@@ -1,8 +1,8 @@
 #include "text/typography.h"
 
-#include "app/process_values.h"
 #include "base/regex.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 namespace vak {
 

@@ -1,12 +1,12 @@
 #include "transcribe/caption_engine.h"
 
-#include "app/process_values.h"
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/main_queue.h"
 #include "base/regex.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "transcribe/speech_tools.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 #include "transcribe/chunk_engine.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/time_util.h"
+#include "foundation/process_values.h"
 #include "transcribe/decode_router.h"
 
 #include <algorithm>
@@ -251,8 +251,8 @@ void ChunkEngine::cut() {
         point = quietestPoint(recording->fd.get(), recording->dataOffset, c + kBytesPerSecond,
                               avail, kCutLookbackBytes)
                     .value_or(avail);
-        log("· chunk " + std::to_string(chunkIndex_ + 1) + ": no pause in " +
-            wholeSeconds(pending) + "s — hard cut");
+        log(LogLevel::info, "chunk " + std::to_string(chunkIndex_ + 1) + ": no pause in " +
+                                wholeSeconds(pending) + "s — hard cut");
     }
 
     // What the speculative tail covers is decoded already: the chunk takes those texts and only
@@ -276,7 +276,8 @@ void ChunkEngine::cut() {
             failed_ = true;
             timer_.cancel();
             timer_ = {};
-            log("⚠️ chunk decode failed — cache abandoned, will full-decode at stop");
+            log(LogLevel::warning,
+                "chunk decode failed — cache abandoned, will full-decode at stop");
             return;
         }
         parts.push_back(std::move(*text));
@@ -288,9 +289,9 @@ void ChunkEngine::cut() {
     ++chunkIndex_;
     lastCutByte_ = *point;
     dropSpeculative(); // now part of the chunk
-    log("· chunk " + std::to_string(chunkIndex_) + " cached · " + wholeSeconds(*point - c) +
-        "s → " + oneDecimal(seconds) + "s decode" +
-        (from == c ? "" : " (" + wholeSeconds(from - c) + "s pre-decoded)"));
+    log(LogLevel::info, "chunk " + std::to_string(chunkIndex_) + " cached · " +
+                            wholeSeconds(*point - c) + "s → " + oneDecimal(seconds) + "s decode" +
+                            (from == c ? "" : " (" + wholeSeconds(from - c) + "s pre-decoded)"));
 }
 
 void ChunkEngine::specPass() {
@@ -364,8 +365,8 @@ void ChunkEngine::specPass() {
     specTexts_.push_back(std::move(*text));
     specTo_ = *to;
     specSeenTo_ = avail;
-    log("· tail pre-decoded during pause · " + wholeSeconds(*to - from) + "s → " +
-        oneDecimal(seconds) + "s");
+    log(LogLevel::info, "tail pre-decoded during pause · " + wholeSeconds(*to - from) + "s → " +
+                            oneDecimal(seconds) + "s");
     if (onSpecTranscript_) onSpecTranscript_(prospectiveText());
 }
 
@@ -390,7 +391,7 @@ std::optional<std::string> ChunkEngine::finishText() {
         if (avail - specSeenTo_ <= kSpecFreshBytes &&
             rangeRMS(recording->fd.get(), recording->dataOffset, specTo_, avail) <
                 kSilentAfterSpecRms) {
-            log("⚡ tail was pre-decoded — zero decode wait at stop");
+            log(LogLevel::fast, "tail was pre-decoded — zero decode wait at stop");
             return joinLines(parts);
         }
         from = specTo_; // only the words said after it are left
@@ -399,8 +400,9 @@ std::optional<std::string> ChunkEngine::finishText() {
     double seconds = 0;
     auto text = decode(*recording, from, avail, "tail", seconds);
     if (!text) return std::nullopt;
-    log("· tail decoded · " + wholeSeconds(avail - from) + "s → " + oneDecimal(seconds) + "s (" +
-        std::to_string(chunkIndex_) + (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
+    log(LogLevel::info, "tail decoded · " + wholeSeconds(avail - from) + "s → " +
+                            oneDecimal(seconds) + "s (" + std::to_string(chunkIndex_) +
+                            (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
     parts.push_back(std::move(*text));
     return joinLines(parts);
 }

@@ -1,8 +1,8 @@
 #include "transcribe/decode_router.h"
 
-#include "app/log.h"
 #include "base/files.h"
 #include "base/global_queues.h"
+#include "base/log.h"
 #include "base/time_util.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/local_decode.h"
@@ -107,10 +107,10 @@ std::optional<std::string> cloudThenLocal(const std::string& file, const std::st
                                           const DecodeLimits& limits, double duration,
                                           const DecodeSettings& settings) {
     if (auto text = runWhisperViaCloud(file, limits.cloudSeconds, settings)) {
-        log("☁ cloud engine decode");
+        log(LogLevel::cloud, "cloud engine decode");
         return text;
     }
-    log("⚠️ cloud engine not answering — using local decode");
+    log(LogLevel::warning, "cloud engine not answering — using local decode");
     return runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings);
 }
 
@@ -144,7 +144,7 @@ RaceOutcome raceEngines(EngineCall cloud, EngineCall local, double waitSeconds) 
 }
 
 std::string raceLogLine(const RaceOutcome& outcome) {
-    return "⚡ decode race: " + outcome.winner + " won (cloud " + raceTime(outcome.cloudSeconds) +
+    return "decode race: " + outcome.winner + " won (cloud " + raceTime(outcome.cloudSeconds) +
            " · local " + raceTime(outcome.localSeconds) + ")";
 }
 
@@ -175,8 +175,9 @@ std::optional<std::string> runWhisper(const std::string& wav, const std::string&
     const RemoveOnExit removeConditioned(conditioned);
     const std::string file = conditioned.value_or(wav);
     if (conditioned) {
-        log(settings.config.callMode ? "♪ conditioned audio (call chain) before decode"
-                                     : "♪ conditioned audio (normal chain) before decode");
+        log(LogLevel::audio, settings.config.callMode
+                                 ? "conditioned audio (call chain) before decode"
+                                 : "conditioned audio (normal chain) before decode");
     }
 
     const DecodeLimits base = decodeLimits(duration);
@@ -196,7 +197,7 @@ std::optional<std::string> runWhisper(const std::string& wav, const std::string&
                                                settings);
                 },
                 limits.localSeconds + settings.scaled(5));
-            if (outcome.text) log(raceLogLine(outcome));
+            if (outcome.text) log(LogLevel::fast, raceLogLine(outcome));
             return outcome.text;
         }
         if (cloud && route == DecodeRoute::CloudPreferred)
@@ -206,17 +207,18 @@ std::optional<std::string> runWhisper(const std::string& wav, const std::string&
 
     if (cloud) {
         if (auto text = runWhisperViaCloud(file, limits.cloudSeconds, settings)) {
-            log("☁ cloud engine decode");
+            log(LogLevel::cloud, "cloud engine decode");
             return text;
         }
-        log("‼️ engine did not answer within " + wholeSeconds(limits.cloudSeconds) +
-            "s and there is no local model to fall back to");
+        log(LogLevel::serious, "engine did not answer within " + wholeSeconds(limits.cloudSeconds) +
+                                   "s and there is no local model to fall back to");
         return std::nullopt;
     }
-    log("‼️ no transcription engine available: the cloud engine is off and local decoding "
+    log(LogLevel::serious,
+        "no transcription engine available: the cloud engine is off and local decoding "
         "needs "
         "whisper-cli and the model " +
-        settings.model);
+            settings.model);
     return std::nullopt;
 }
 

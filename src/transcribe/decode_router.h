@@ -42,7 +42,7 @@ struct RaceOutcome {
 // Runs both engines on the user-initiated global queue and waits for a winner: one wait of up
 // to `waitSeconds` for the first engine to finish, and when that brought no winner, one more.
 RaceOutcome raceEngines(EngineCall cloud, EngineCall local, double waitSeconds);
-// "⚡ decode race: cloud won (cloud 1.2s · local dnf)".
+// "decode race: cloud won (cloud 1.2s · local dnf)", logged as a fast path.
 std::string raceLogLine(const RaceOutcome& outcome);
 
 // Race engines still running (losers finish after their race has returned).

@@ -1,8 +1,8 @@
 #include "transcribe/decode_settings.h"
 
-#include "app/constants.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/constants.h"
+#include "foundation/process_values.h"
 #include "transcribe/speech_tools.h"
 
 namespace vak {

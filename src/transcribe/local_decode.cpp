@@ -1,8 +1,8 @@
 #include "transcribe/local_decode.h"
 
-#include "app/log.h"
 #include "base/files.h"
 #include "base/json.h"
+#include "base/log.h"
 #include "base/subprocess.h"
 #include "transcribe/speech_tools.h"
 
@@ -26,7 +26,8 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
     // that is impossible (a folder we cannot write, a link we cannot remove) ffmpeg is not run:
     // it would follow the link.
     if (!createScratchFile(output)) {
-        log("⚠️ preprocess failed (cannot create " + output + ") — decoding raw clip");
+        log(LogLevel::warning,
+            "preprocess failed (cannot create " + output + ") — decoding raw clip");
         return std::nullopt;
     }
 
@@ -38,14 +39,14 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
     std::string error;
     const auto result = runProcess(ffmpegArguments(settings, wav, output), options, &error);
     if (!result) {
-        log("!! ffmpeg preprocess error: " + error);
+        log(LogLevel::toolError, "ffmpeg preprocess error: " + error);
         removeFile(output);
         return std::nullopt;
     }
     const std::int64_t size = fileSize(output).value_or(0);
     if (!result->status.success() || size <= 1024) {
-        log("⚠️ preprocess failed (status " + std::to_string(result->status.code) + ", " +
-            std::to_string(size) + "B) — decoding raw clip");
+        log(LogLevel::warning, "preprocess failed (status " + std::to_string(result->status.code) +
+                                   ", " + std::to_string(size) + "B) — decoding raw clip");
         removeFile(output);
         return std::nullopt;
     }
@@ -67,7 +68,8 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     const Config& config = settings.config;
     if (config.useServer && !config.callMode && !config.whisperMode) {
         if (auto text = runWhisperViaServer(decodeWav, timeoutSeconds, settings)) return text;
-        log("⚠️ whisper-server not answering — falling back to whisper-cli (slower)");
+        log(LogLevel::warning,
+            "whisper-server not answering — falling back to whisper-cli (slower)");
     }
 
     RunOptions options;
@@ -78,16 +80,18 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     const auto result =
         runProcess(whisperCliArguments(settings, decodeWav, txtBase), options, &error);
     if (!result) {
-        log("!! whisper error: " + error);
+        log(LogLevel::toolError, "whisper error: " + error);
         return std::nullopt;
     }
     if (result->status.signaled()) {
         if (result->timedOut) {
-            log("!! whisper watchdog: killed after " + wholeSeconds(timeoutSeconds) + "s (clip " +
-                wholeSeconds(durationSeconds) + "s)");
+            log(LogLevel::toolError, "whisper watchdog: killed after " +
+                                         wholeSeconds(timeoutSeconds) + "s (clip " +
+                                         wholeSeconds(durationSeconds) + "s)");
         } else {
-            log("!! whisper-cli ended by signal " + std::to_string(result->status.code) +
-                " (clip " + wholeSeconds(durationSeconds) + "s)");
+            log(LogLevel::toolError, "whisper-cli ended by signal " +
+                                         std::to_string(result->status.code) + " (clip " +
+                                         wholeSeconds(durationSeconds) + "s)");
         }
         return std::nullopt;
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/config.h"
 #include "base/http.h"
+#include "foundation/config.h"
 #include "transcribe/decode_settings.h"
 
 #include <optional>

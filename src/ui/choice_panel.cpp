@@ -1,6 +1,6 @@
 #include "ui/choice_panel.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "base/unicode.h"
 #include "text/words.h"
@@ -116,7 +116,8 @@ void ChoicePanel::resolve(const std::string& choice, const std::optional<std::st
     timeoutWork_ = TimerHandle();
     if (panel_ != nullptr) panel_->orderOut();
     if (currentPanel().get() == this) currentPanel().reset();
-    log(automatic ? "· choice popup auto-kept raw — " + *automatic : "· choice: " + choice);
+    log(LogLevel::info,
+        automatic ? "choice popup auto-kept raw — " + *automatic : "choice: " + choice);
     Action picked = choice == "summarize"      ? std::move(onSummarize_)
                     : choice == "professional" ? std::move(onProfessional_)
                                                : std::move(onKeep_);

@@ -1,7 +1,7 @@
 #include "ui/demos.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 #include "ui/first_run_note.h"
 #include "ui/mode_info_panel.h"
 #include "ui/settings_window.h"

@@ -1,8 +1,8 @@
 #include "ui/first_run_note.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/main_queue.h"
+#include "foundation/process_values.h"
 #include "ui/ui_style.h"
 #include "ui/ui_texts.h"
 

@@ -1,6 +1,6 @@
 #include "ui/mode_info_panel.h"
 
-#include "rewrite/deliver_mode.h"
+#include "foundation/deliver_mode.h"
 #include "ui/click_through_button.h"
 #include "ui/floating_panel.h"
 #include "ui/pill_layout.h"

@@ -1,6 +1,6 @@
 #include "ui/resize_edge_view.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/pill_layout.h"
 
 #include <QMouseEvent>
@@ -20,7 +20,7 @@ ResizeEdgeView::ResizeEdgeView(int edges, QWidget* parent) : QWidget(parent), ed
 void ResizeEdgeView::grab(QPoint pointer) {
     dragStartFrame_ = window()->geometry();
     dragStartMouse_ = pointer;
-    log("· resize grip grabbed (" + std::to_string(edges_) + ")");
+    log(LogLevel::info, "resize grip grabbed (" + std::to_string(edges_) + ")");
 }
 
 void ResizeEdgeView::drag(QPoint pointer) {
@@ -34,7 +34,8 @@ void ResizeEdgeView::release() {
     dragStartFrame_.reset();
     dragStartMouse_.reset();
     const QSize size = window()->size();
-    log("· pill resized to " + std::to_string(size.width()) + "×" + std::to_string(size.height()));
+    log(LogLevel::info,
+        "pill resized to " + std::to_string(size.width()) + "×" + std::to_string(size.height()));
 }
 
 void ResizeEdgeView::mousePressEvent(QMouseEvent* event) {

@@ -1,14 +1,14 @@
 #include "ui/settings_window.h"
 
-#include "app/config.h"
-#include "app/log.h"
-#include "app/process_values.h"
 #include "audio/input_devices.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/main_queue.h"
+#include "foundation/config.h"
+#include "foundation/deliver_mode.h"
+#include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
-#include "rewrite/deliver_mode.h"
 #include "session/session_ui.h"
 #include "session/trigger_keys.h"
 #include "ui/pill_layout.h"
@@ -242,7 +242,7 @@ void SettingsWindow::show() {
     if (session && session->isRecording() && !session->isCapturePaused()) {
         session->pauseCapture();
         ui_.showPaused(true, ui_text::PAUSED_FOR_SETTINGS);
-        log("· recording paused while settings are open");
+        log(LogLevel::info, "recording paused while settings are open");
     }
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -309,11 +309,11 @@ void SettingsWindow::saveClicked() {
                                          ? "builtin"
                                          : ui::str(micPopup_->currentText()));
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
-    log("· settings saved from the settings window");
+    log(LogLevel::info, "settings saved from the settings window");
 
     mainQueue().after(kRestartDelaySeconds, [alive = std::weak_ptr<bool>(alive_), this] {
         if (serviceControl()->restartService()) return;
-        log("⚠️ could not restart — the new settings apply at the next start");
+        log(LogLevel::warning, "could not restart — the new settings apply at the next start");
         if (auto held = alive.lock(); held && *held && statusLabel_ != nullptr) {
             statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
         }
@@ -337,7 +337,7 @@ void SettingsWindow::windowWillClose() {
     if (session && session->isCapturePaused()) {
         session->resumeCapture();
         ui_.showPaused(false, {});
-        log("· recording resumed after settings closed");
+        log(LogLevel::info, "recording resumed after settings closed");
     }
 }
 

@@ -1,10 +1,10 @@
 #include "ui/ui_controller.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
 #include "platform/service_control.h"
@@ -70,14 +70,15 @@ void UIController::setup() {
         [this] { menuToggle(); }, [this] { menuCancel(); }, [this] { menuSettings(); },
         [this] { menuLog(); }, [this] { menuQuit(); }});
     if (!status_->show()) {
-        log("⚠️ no system tray on this desktop — the status menu is not shown (Quit with "
+        log(LogLevel::warning,
+            "no system tray on this desktop — the status menu is not shown (Quit with "
             "`systemctl --user stop vak-dictate`)");
     }
     buildPanel();
 
     selectedMode_ = deliver_mode::fromConfig(config_.selectedMode);
     if (selectedMode_ != DeliverMode::ask) {
-        log("· mode restored: " + std::string(label(selectedMode_)));
+        log(LogLevel::info, "mode restored: " + std::string(label(selectedMode_)));
     }
     refreshModeButton();
     layoutHUD();
@@ -225,8 +226,9 @@ void UIController::recordingStarted() {
     mainQueue().after(kOwnPlacementSeconds, [alive = std::weak_ptr<bool>(alive_), this] {
         if (auto held = alive.lock(); held && *held) suppressFrameTracking_ = false;
     });
-    log("· pill frame " + std::to_string(frame.x()) + "," + std::to_string(frame.y()) + " " +
-        std::to_string(frame.width()) + "×" + std::to_string(frame.height()));
+    log(LogLevel::info, "pill frame " + std::to_string(frame.x()) + "," +
+                            std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "×" +
+                            std::to_string(frame.height()));
 }
 
 void UIController::recordingStopped() {
@@ -363,12 +365,12 @@ void UIController::menuQuit() {
 // ---- Pill buttons
 
 void UIController::hudFinish() {
-    log("· finish pressed on HUD — push to live");
+    log(LogLevel::info, "finish pressed on HUD — push to live");
     if (session_ && session_->isRecording()) session_->finishInstantly();
 }
 
 void UIController::hudCancel() {
-    log("· cancel pressed on HUD");
+    log(LogLevel::info, "cancel pressed on HUD");
     if (session_ && session_->isRecording()) session_->cancelRecording();
 }
 
@@ -404,7 +406,7 @@ void UIController::hudPickMode() {
         session_->pauseCapture();
         modePauseActive_ = true;
         showPaused(true, ui_text::PAUSED_FOR_MODE_MENU);
-        log("· recording paused while the mode menu is open");
+        log(LogLevel::info, "recording paused while the mode menu is open");
     }
     QObject::connect(menu, &QMenu::aboutToHide, menu, [this] {
         // After the chosen item has run: picking the explainer keeps the pause going.
@@ -430,7 +432,7 @@ void UIController::hudModeChosen(const std::string& title) {
     if (*mode != DeliverMode::ask) {
         recordModePick(toLower(frontmostApp()->identifier()), configValue(*mode));
     }
-    log("· HUD mode: " + std::string(label(*mode)) + " (remembered)");
+    log(LogLevel::info, "HUD mode: " + std::string(label(*mode)) + " (remembered)");
 }
 
 void UIController::hudModeInfo() {
@@ -439,7 +441,7 @@ void UIController::hudModeInfo() {
         modePauseActive_ = true;
         showPaused(true, ui_text::PAUSED_FOR_EXPLAINER);
     }
-    log("· mode explainer opened");
+    log(LogLevel::info, "mode explainer opened");
     modeInfoPanel().show([alive = std::weak_ptr<bool>(alive_), this] {
         if (auto held = alive.lock(); held && *held && modePauseActive_) resumeAfterModePause();
     });
@@ -454,7 +456,7 @@ void UIController::resumeAfterModePause() {
     if (session_ && session_->isCapturePaused()) {
         session_->resumeCapture();
         showPaused(false, {});
-        log("· recording resumed");
+        log(LogLevel::info, "recording resumed");
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/config.h"
+#include "foundation/config.h"
 #include "session/session_ui.h"
 
 #include <QRect>

@@ -1,6 +1,6 @@
-#include "app/config.h"
 #include "app/daemon_startup.h"
 #include "base/files.h"
+#include "foundation/config.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -27,7 +27,7 @@ TEST(Banner, ReportsEveryFeatureInItsFixedOrder) {
     facts.micPlan = {"Built-in Audio Analog Stereo"};
     EXPECT_EQ(
         bannerLine(config, facts),
-        "▶ Brindle v8.28 (rolling chunks · speculative tail · local writing modes · "
+        "Brindle v8.28 (rolling chunks · speculative tail · local writing modes · "
         "encrypted history · no-click = summarize) up. · cloud=on@engine(race) · Right ⌘ "
         "toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 shows state · spec=on "
         "· "

@@ -1,8 +1,8 @@
-#include "app/process_values.h"
 #include "audio/audio_capturer.h"
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/main_queue.h"
+#include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // The command line's dispatch and its text modes, through the built binary.
-#include "app/config.h"
 #include "binary_fixture.h"
+#include "foundation/config.h"
 #include "support/expect_contains.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "platform/private_secret_service.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/time_util.h"
+#include "foundation/process_values.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The key store against a real Secret Service: a private D-Bus session with an unlocked
 // gnome-keyring, started here, so the user's own keyring is never involved.
-#include "app/config.h"
-#include "app/constants.h"
 #include "base/files.h"
+#include "foundation/config.h"
+#include "foundation/constants.h"
 #include "history/history.h"
 #include "history/retention.h"
 #include "platform/linux/secret_store_libsecret.h"

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "app/log.h"
-#include "app/process_values.h"
+#include "base/log.h"
+#include "foundation/process_values.h"
 #include "support/temp_dir.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,18 @@ class LogCapture {
             start = end + 1;
         }
         return result;
+    }
+
+    // Whether a line of `level` holding `words` was logged.
+    bool has(LogLevel level, std::string_view words) const {
+        const std::string prefix = std::string(logGlyph(level)) + " ";
+        for (const auto& message : messages()) {
+            if (message.rfind(prefix, 0) == 0 &&
+                message.find(words, prefix.size()) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
     }
 
   private:

@@ -1,7 +1,7 @@
 #include "support/pulse_server.h"
 
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 #include "platform/linux/pulse_audio_backend.h"
 
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "support/speech_fakes.h"
 
-#include "app/process_values.h"
 #include "audio/wav.h"
 #include "base/subprocess.h"
+#include "foundation/process_values.h"
 
 #include <cmath>
 #include <cstdlib>

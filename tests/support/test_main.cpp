@@ -1,6 +1,6 @@
 // Every test program runs with a private HOME and scratch folder, so no test touches the real
 // ~/.dictation or /tmp files of the person running them.
-#include "app/process_values.h"
+#include "foundation/process_values.h"
 #include "support/temp_dir.h"
 
 #include <csignal>

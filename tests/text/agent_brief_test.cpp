@@ -1,4 +1,4 @@
-#include "app/process_values.h"
+#include "foundation/process_values.h"
 #include "support/temp_dir.h"
 #include "text/agent_brief.h"
 #include "text/local_modes.h"

@@ -1,7 +1,7 @@
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/regex.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "support/temp_dir.h"
 #include "text/formatting.h"
 #include "text/snippets.h"

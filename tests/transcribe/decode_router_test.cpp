@@ -183,12 +183,12 @@ TEST(DecodeRace, NeitherEngineIsWaitedForTwiceAndTheLogLineRounds) {
     const auto outcome = raceEngines(late, late, 0.3);
     EXPECT_NEAR(secondsSince(start), 0.6, 0.25);
     EXPECT_EQ(outcome.text, std::nullopt);
-    EXPECT_EQ(raceLogLine(outcome), "⚡ decode race:  won (cloud dnf · local dnf)");
+    EXPECT_EQ(raceLogLine(outcome), "decode race:  won (cloud dnf · local dnf)");
 
     RaceOutcome shown;
     shown.winner = "cloud";
     shown.cloudSeconds = 1.23;
-    EXPECT_EQ(raceLogLine(shown), "⚡ decode race: cloud won (cloud 1.2s · local dnf)");
+    EXPECT_EQ(raceLogLine(shown), "decode race: cloud won (cloud 1.2s · local dnf)");
     EXPECT_TRUE(waitForDecodeEngines(5));
 }
 

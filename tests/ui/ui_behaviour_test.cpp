@@ -1,7 +1,7 @@
 // The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
 // they write and what they ask of the session.
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
 #include "producer/producer_link.h"

@@ -1,8 +1,8 @@
 // The interface on a private Xvfb display: the floating panels leave the keyboard focus with
 // the application being dictated into, the pill's buttons act on the first click, the HUD demo
 // runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
-#include "app/process_values.h"
 #include "base/files.h"
+#include "foundation/process_values.h"
 #include "producer/producer_link.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"

@@ -1,4 +1,4 @@
-#include "app/process_values.h"
+#include "foundation/process_values.h"
 #include "platform/linux/pulse_audio_backend.h"
 #include "platform/linux/pulse_sound_player.h"
 #include "platform/linux/qt_pasteboard.h"

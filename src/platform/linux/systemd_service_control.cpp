@@ -1,7 +1,7 @@
 #include "platform/linux/systemd_service_control.h"
 
-#include "app/log.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/subprocess.h"
 
 #include <cerrno>
@@ -75,8 +75,9 @@ bool SystemdServiceControl::runSystemctl(std::string_view verb) {
         {systemctl_, "--user", "--no-block", std::string(verb), std::string(SERVICE_UNIT)}, options,
         &error);
     if (!result || !result->status.success()) {
-        log("⚠️ systemctl " + std::string(verb) + " " + std::string(SERVICE_UNIT) + " failed" +
-            (result ? (result->timedOut ? " (timed out)" : "") : ": " + error));
+        log(LogLevel::warning,
+            "systemctl " + std::string(verb) + " " + std::string(SERVICE_UNIT) + " failed" +
+                (result ? (result->timedOut ? " (timed out)" : "") : ": " + error));
         return false;
     }
     return true;
@@ -122,7 +123,7 @@ void reexecSelf(const std::vector<std::string>& args) {
     ::execv("/proc/self/exe", argv.data());
     const int failure = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    log("⚠️ restart failed: " + std::string(std::strerror(failure)));
+    log(LogLevel::warning, "restart failed: " + std::string(std::strerror(failure)));
 }
 
 } // namespace vak

@@ -1,7 +1,7 @@
 #include "platform/linux/xdg_file_opener.h"
 
-#include "app/log.h"
 #include "base/global_queues.h"
+#include "base/log.h"
 #include "base/subprocess.h"
 
 namespace vak {
@@ -16,7 +16,7 @@ bool XdgFileOpener::open(const std::string& path) {
     std::string error;
     const auto child = Subprocess::spawn(options, &error);
     if (!child) {
-        log("⚠️ cannot open " + path + ": " + error);
+        log(LogLevel::warning, "cannot open " + path + ": " + error);
         return false;
     }
     const TimerHandle watchdog = armWatchdog(child, timeoutSeconds_);
@@ -24,8 +24,8 @@ bool XdgFileOpener::open(const std::string& path) {
         const ExitStatus status = child->wait();
         watchdog.cancel();
         if (!status.success() && !child->stoppedByWatchdog()) {
-            log("⚠️ xdg-open could not open " + path + " (status " +
-                std::to_string(status.code) + ")");
+            log(LogLevel::warning, "xdg-open could not open " + path + " (status " +
+                                       std::to_string(status.code) + ")");
         }
     });
     return true;

@@ -1,6 +1,6 @@
 #include "platform/linux/xinput_key_monitor.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xcb_connection.h"
@@ -144,7 +144,7 @@ struct XInputKeyMonitor::Reader {
                 std::free(event);
             }
             if (!x->healthy()) {
-                log("⚠️ key monitor lost the X display — trigger key DISARMED");
+                log(LogLevel::warning, "key monitor lost the X display — trigger key DISARMED");
                 break;
             }
             xcb_flush(x->raw());

@@ -1,5 +1,5 @@
-#include "app/config.h"
 #include "base/files.h"
+#include "foundation/config.h"
 #include "support/temp_dir.h"
 
 #include <functional>

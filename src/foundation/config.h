@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/constants.h"
+#include "foundation/constants.h"
 
 #include <cstdint>
 #include <span>

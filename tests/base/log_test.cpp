@@ -1,7 +1,7 @@
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/regex.h"
+#include "foundation/process_values.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -55,8 +55,8 @@ TEST(LogLine, FormatIsBracketedLocalTimeThenMessage) {
 }
 
 TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
-    log("▶ first");
-    log("· second");
+    log(LogLevel::banner, "first");
+    log(LogLevel::info, "second");
     const std::string written = readFixture(logPath);
     EXPECT_EQ(written, readFixture(stderrPath));
     EXPECT_TRUE(regexFullMatch(written, "\\[\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ▶ first\\n"
@@ -64,7 +64,7 @@ TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
     EXPECT_EQ(filePermissions(logPath), 0600u);
     // An unwritable log still reaches stderr.
     setLogPath(dir.file("missing-folder/vak.log"));
-    log("⚠️ still visible");
+    log(LogLevel::warning, "still visible");
     EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);
 }
 
@@ -77,7 +77,7 @@ TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
             // Long lines make a torn write likely if writes were split.
             const std::string body(3000 + t * 100, static_cast<char>('a' + t));
             for (int i = 0; i < kLines; ++i)
-                log("· t" + std::to_string(t) + " " + body);
+                log(LogLevel::info, "t" + std::to_string(t) + " " + body);
         });
     }
     for (auto& th : threads)
@@ -105,7 +105,7 @@ TEST_F(LogTest, EditingTheLogLosesNoLineLoggedMeanwhile) {
     std::atomic<bool> writing{true};
     std::thread writer([&] {
         for (int i = 0; i < kLines; ++i)
-            log("· n" + std::to_string(i));
+            log(LogLevel::info, "n" + std::to_string(i));
         writing = false;
     });
     int edits = 0;

@@ -1,9 +1,9 @@
-#include "app/config.h"
+#include "foundation/config.h"
 
-#include "app/log.h"
-#include "app/process_values.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <array>
@@ -330,8 +330,8 @@ Config Config::load(const std::string& path, std::string_view home) {
             // Never write over a file the user may still want: keep it beside the new one.
             const std::string aside = path + ".damaged";
             if (std::rename(path.c_str(), aside.c_str()) != 0) return config;
-            log("⚠️ config could not be read as UTF-8 text — kept it as " + aside +
-                " and wrote a fresh default file");
+            log(LogLevel::warning, "config could not be read as UTF-8 text — kept it as " + aside +
+                                       " and wrote a fresh default file");
         }
         writeFileAtomic(path, defaultConfigText(home), 0600);
         return config;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/config.h"
+#include "foundation/config.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
-#include "app/constants.h"
-#include "app/process_values.h"
 #include "base/files.h"
 #include "base/unicode.h"
+#include "foundation/constants.h"
+#include "foundation/process_values.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "app/process_values.h"
+#include "foundation/process_values.h"
 
-#include "app/log.h"
 #include "base/files.h"
+#include "base/log.h"
 
 #include <atomic>
 #include <cstdlib>

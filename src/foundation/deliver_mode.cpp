@@ -1,4 +1,4 @@
-#include "rewrite/deliver_mode.h"
+#include "foundation/deliver_mode.h"
 
 namespace vak {
 

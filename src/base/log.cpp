@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include "base/files.h"
 
@@ -14,6 +14,24 @@ namespace {
 struct LogState {
     std::mutex mutex;
     std::string path;
+};
+
+struct LevelGlyph {
+    LogLevel level;
+    std::string_view glyph;
+};
+
+constexpr LevelGlyph kGlyphs[] = {
+    {LogLevel::ok, "✓"},           {LogLevel::warning, "⚠️"},
+    {LogLevel::serious, "‼️"}, {LogLevel::toolError, "!!"},
+    {LogLevel::abandoned, "✕"},    {LogLevel::info, "·"},
+    {LogLevel::recording, "●"},    {LogLevel::stopped, "■"},
+    {LogLevel::timer, "⏱"},        {LogLevel::fast, "⚡"},
+    {LogLevel::cloud, "☁"},        {LogLevel::audio, "♪"},
+    {LogLevel::soundAlike, "≈"},   {LogLevel::command, "🎯"},
+    {LogLevel::banner, "▶"},       {LogLevel::testSignal, "⌨︎"},
+    {LogLevel::question, "?"},     {LogLevel::nothing, "…"},
+    {LogLevel::producer, "🎛"},  {LogLevel::privacy, "🔒"},
 };
 
 LogState& logState() {
@@ -54,7 +72,27 @@ bool editLogFile(
     return replacement && writeFileAtomic(path, *replacement, 0600);
 }
 
-void log(std::string_view message) {
+std::string_view logGlyph(LogLevel level) {
+    for (const auto& row : kGlyphs) {
+        if (row.level == level) return row.glyph;
+    }
+    return "·";
+}
+
+std::optional<LogLevel> logLevelOf(std::string_view message) {
+    for (const auto& row : kGlyphs) {
+        if (message.size() > row.glyph.size() && message.substr(0, row.glyph.size()) == row.glyph &&
+            message[row.glyph.size()] == ' ') {
+            return row.level;
+        }
+    }
+    return std::nullopt;
+}
+
+void log(LogLevel level, std::string_view words) {
+    std::string message(logGlyph(level));
+    message += ' ';
+    message += words;
     const std::string line = formatLogLine(std::time(nullptr), message);
     auto& state = logState();
     // One lock around both writes keeps lines whole in the file and on stderr alike.
