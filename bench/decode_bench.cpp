@@ -91,7 +91,7 @@ Fixture& fixture() {
 void decodeWith(benchmark::State& state, const vak::DecodeSettings& settings) {
     const std::string txtBase = fixture().dir + "/out";
     for (auto _ : state) {
-        if (!vak::runWhisper(fixture().wav, txtBase, settings)) state.SkipWithError("no text");
+        if (!vak::runWhisper({fixture().wav, txtBase}, settings)) state.SkipWithError("no text");
     }
     vak::waitForDecodeEngines(10); // losers still running, outside the timed loop
 }

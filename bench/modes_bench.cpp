@@ -124,7 +124,7 @@ std::string formatted(const Home& home, const TranscriptShape& shape) {
     return vak::formatTranscript(makeTranscript(shape), sources);
 }
 
-void runMode(benchmark::State& state, const std::string& text, const char* mode) {
+void runMode(benchmark::State& state, const std::string& text, vak::DeliverMode mode) {
     for (auto _ : state)
         benchmark::DoNotOptimize(vak::localModeTransform(text, mode));
     state.counters["words"] = static_cast<double>(vak::countWords(text));
@@ -150,9 +150,11 @@ int main(int argc, char** argv) {
     texts.reserve(std::size(inputs));
     for (const Input& input : inputs)
         texts.push_back(formatted(home, input.shape));
-    for (const char* mode : {"professional", "summarize", "agent", "expand"}) {
+    for (vak::DeliverMode mode : {vak::DeliverMode::professional, vak::DeliverMode::summarize,
+                                  vak::DeliverMode::agent, vak::DeliverMode::expand}) {
         for (std::size_t i = 0; i < std::size(inputs); ++i) {
-            const std::string name = std::string("BM_") + mode + "/" + inputs[i].name;
+            const std::string name =
+                "BM_" + std::string(vak::configValue(mode)) + "/" + inputs[i].name;
             const std::string* text = &texts[i];
             benchmark::RegisterBenchmark(name.c_str(), [text, mode](benchmark::State& state) {
                 runMode(state, *text, mode);

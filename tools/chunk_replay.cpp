@@ -62,30 +62,30 @@ void GrowingRecording::growTo(double seconds) {
 
 Result run(std::span<const std::int16_t> samples, const Options& options) {
     Result result;
-    GrowingRecording recording(options.scratchDir + "/vak_rec_replay.wav", samples);
+    const vak::ScratchFiles scratch(options.scratchDir);
+    GrowingRecording recording(scratch.path("vak_rec_replay.wav"), samples);
     if (!recording.valid()) return result;
 
     auto decoder = std::make_shared<DecoderLog>();
-    vak::ChunkSettings settings;
-    settings.chunkSeconds = options.chunkSeconds;
-    settings.speculative = options.speculative;
-    settings.scratchDir = options.scratchDir;
+    vak::Config config;
+    config.chunkSeconds = options.chunkSeconds;
+    config.speculative = options.speculative;
+    const auto settings = vak::ChunkSettings::from(config, scratch);
     auto engine = vak::ChunkEngine::create(settings);
-    engine->setTranscribe(
-        [decoder, cost = options.cost](const std::string& wav,
-                                       const std::string& base) -> std::optional<std::string> {
-            const auto start = vak::SteadyClock::now();
-            const auto clip = tone::readWavSamples(wav);
-            if (!clip) return std::nullopt;
-            const std::string text = tone::transcriptOf(*clip);
-            const double clipSeconds = static_cast<double>(clip->size()) / tone::kSampleRate;
-            std::lock_guard lock(decoder->mutex);
-            decoder->decodes.push_back({kindOf(base), vak::decodeRoute.load(), clipSeconds,
-                                        decoder->now + decoder->busy, cost.of(clipSeconds)});
-            decoder->busy += cost.of(clipSeconds);
-            decoder->realSpent += vak::secondsSince(start);
-            return text;
-        });
+    engine->setTranscribe([decoder, cost = options.cost](
+                              const vak::DecodeRequest& request) -> std::optional<std::string> {
+        const auto start = vak::SteadyClock::now();
+        const auto clip = tone::readWavSamples(request.wav);
+        if (!clip) return std::nullopt;
+        const std::string text = tone::transcriptOf(*clip);
+        const double clipSeconds = static_cast<double>(clip->size()) / tone::kSampleRate;
+        std::lock_guard lock(decoder->mutex);
+        decoder->decodes.push_back({kindOf(request.textBase), request.route, clipSeconds,
+                                    decoder->now + decoder->busy, cost.of(clipSeconds)});
+        decoder->busy += cost.of(clipSeconds);
+        decoder->realSpent += vak::secondsSince(start);
+        return text;
+    });
     engine->simStart(recording.path(), 1);
 
     const double audioSeconds = static_cast<double>(samples.size()) / tone::kSampleRate;

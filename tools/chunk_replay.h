@@ -62,7 +62,7 @@ struct Options {
 
 struct Decode {
     std::string kind;       // "chunk", "spec" or "tail"
-    vak::DecodeRoute route; // the process-wide route while it ran
+    vak::DecodeRoute route; // the route it asked for
     double clipSeconds = 0;
     double startedAt = 0; // virtual seconds
     double seconds = 0;   // modelled decode time

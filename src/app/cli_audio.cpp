@@ -19,10 +19,10 @@ namespace vak {
 namespace {
 
 // Drives the main queue in 0.1 s slices for `seconds`, as the capture callbacks need it.
-void runMainLoopFor(double seconds) {
+void runMainLoopFor(RunLoopMainQueue& loop, double seconds) {
     const auto start = SteadyClock::now();
     while (secondsSince(start) < seconds)
-        defaultRunLoop().runFor(0.1);
+        loop.runFor(0.1);
 }
 
 std::string oneDecimal(double value) {
@@ -66,7 +66,8 @@ int runAvTestMode(const CliInvocation&) {
     }
     std::cout << "AVTEST: session running=" << (stream->isRunning() ? "true" : "false")
               << " — capturing 2s…" << std::endl;
-    runMainLoopFor(2.0);
+    RunLoopMainQueue loop;
+    runMainLoopFor(loop, 2.0);
     stream->stop();
     queue.sync([] {});
     const auto frames = counter->frames.load();
@@ -80,8 +81,10 @@ int runAvTestMode(const CliInvocation&) {
 int runMicCheckMode(const CliInvocation& invocation) {
     const auto& values = processValues();
     const std::string preference = invocation.argument.value_or(cfg().inputDevice);
-    const std::string wav = values.scratchPath("vak_miccheck.wav");
-    auto capturer = AudioCapturer::create();
+    const std::string textBase = values.scratch.commandLineBase("miccheck");
+    const std::string wav = textBase + ".wav";
+    RunLoopMainQueue loop;
+    auto capturer = AudioCapturer::create(loop);
     const bool started = capturer->start(
         wav, preference,
         [](const std::string& name) { std::cerr << "· switched to " << name << std::endl; },
@@ -91,7 +94,7 @@ int runMicCheckMode(const CliInvocation& invocation) {
         return 1;
     }
     std::cerr << "recording 3s — say something…" << std::endl;
-    runMainLoopFor(3.0);
+    runMainLoopFor(loop, 3.0);
     const AudioCapturer::Result result = capturer->stop();
     std::cout << "device=" << result.device << "  frames=" << result.frames
               << "  peak=" << result.peak
@@ -106,8 +109,7 @@ int runMicCheckMode(const CliInvocation& invocation) {
             << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
             << std::endl;
     }
-    const std::string textBase = values.scratchPath("vak_miccheck");
-    const auto text = runWhisper(wav, textBase);
+    const auto text = runWhisper({wav, textBase, DecodeRoute::Auto});
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);

@@ -5,6 +5,7 @@
 #include "text/local_command.h"
 #include "text/local_modes.h"
 
+#include <iostream>
 #include <string>
 
 namespace vak {
@@ -29,8 +30,13 @@ int runFormatStdin(std::istream& in, std::ostream& out) {
     return 0;
 }
 
-int runLocalMode(std::string_view mode, std::istream& in, std::ostream& out) {
-    out << localModeTransform(formatTranscript(readInput(in)), mode) << "\n";
+int runLocalMode(std::string_view modeName, std::istream& in, std::ostream& out) {
+    const auto mode = deliver_mode::fromName(modeName);
+    if (!mode) {
+        std::cerr << "unknown writing mode '" << modeName << "' — printed as spoken\n";
+    }
+    out << localModeTransform(formatTranscript(readInput(in)), mode.value_or(DeliverMode::raw))
+        << "\n";
     out.flush();
     return 0;
 }

@@ -144,9 +144,8 @@ std::string fixed(double value, int decimals) {
 } // namespace
 
 int runTranscribeFile(const std::string& wav) {
-    const std::string txtBase =
-        processValues().scratchPath("vak_clitest_" + std::to_string(::getpid()));
-    const auto text = runWhisper(wav, txtBase);
+    const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
+    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
     stopLeftoverDecoders();
     // Deleted only now: the loser could otherwise write the transcript file after it was gone.
     removeFile(txtBase + ".txt");
@@ -166,7 +165,8 @@ int runCaptionSim(const std::string& wav) {
         std::cout << "CAPTION-SIM: caption model missing\n";
         return 1;
     }
-    ScratchRecording recording(processValues().scratchPath("vak_captionsim.wav"), source->bytes);
+    ScratchRecording recording(processValues().scratch.commandLineBase("captionsim") + ".wav",
+                               source->bytes);
     if (!recording.valid()) return cannotWrite(recording.path());
 
     int shown = 0;
@@ -184,7 +184,7 @@ int runSpecSim(const std::string& wav) {
     const auto source =
         openSourceAudio(wav, kSpecSimSilenceBeforeBytes + kSpecSimSilenceAfterBytes);
     if (!source) return cannotRead(wav);
-    ScratchRecording recording(processValues().scratchPath("vak_specsim.wav"),
+    ScratchRecording recording(processValues().scratch.commandLineBase("specsim") + ".wav",
                                source->bytes + kSpecSimSilenceBeforeBytes +
                                    kSpecSimSilenceAfterBytes);
     if (!recording.valid()) return cannotWrite(recording.path());
@@ -223,7 +223,8 @@ int runChunkSim(const std::string& wav) {
     if (!source) return cannotRead(wav);
     std::optional<std::string> text;
     {
-        ScratchRecording recording(processValues().scratchPath("vak_chunksim.wav"), source->bytes);
+        ScratchRecording recording(processValues().scratch.commandLineBase("chunksim") + ".wav",
+                                   source->bytes);
         if (!recording.valid()) return cannotWrite(recording.path());
         const auto engine = ChunkEngine::create();
         engine->simStart(recording.path(), 0);

@@ -56,13 +56,13 @@ int runDaemon(const std::vector<std::string>& args) {
     logEngineCheck(engines, values);
     // 4: what crashed runs left behind. The one-time purge of plain-text transcripts runs here
     // too, before this start logs its own "✓" lines, which it would otherwise take for them.
-    sweepScratch(values.SCRATCH_DIR, values.cfg.historyDays, std::time(nullptr));
+    values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
     purgeLegacyPlaintext();
 
     // 5: the session controller and the interface, which refer to each other.
     UIController ui(nullptr);
-    auto dictation =
-        Dictation::create(ui, DictationSettings::fromProcess(), DictationServices::fromProcess());
+    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
+                                       DictationServices::fromProcess(main));
     ui.setSession(dictation.get());
 
     int status = 0;

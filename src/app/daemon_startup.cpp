@@ -24,10 +24,6 @@ std::string whole(double value) {
     return std::to_string(static_cast<long long>(std::trunc(value)));
 }
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 } // namespace
 
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
@@ -60,39 +56,20 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     return check.localDecodeReady();
 }
 
-int sweepScratch(const std::string& dir, int historyDays, std::time_t now) {
-    DIR* folder = ::opendir(dir.c_str());
-    if (folder == nullptr) return 0;
-    int removed = 0;
-    const double maxAge = std::max(historyDays, 0) * 86400.0;
-    while (const dirent* entry = ::readdir(folder)) {
-        const std::string name = entry->d_name;
-        const std::string path = dir + "/" + name;
-        bool remove = startsWith(name, "vak_rec_") || startsWith(name, "vak_caption") ||
-                      startsWith(name, "vak_chunk");
-        if (!remove && startsWith(name, "vak_failed_")) {
-            struct stat st {};
-            remove = ::lstat(path.c_str(), &st) == 0 && std::difftime(now, st.st_mtime) >= maxAge;
-        }
-        if (remove && ::unlink(path.c_str()) == 0) ++removed;
-    }
-    ::closedir(folder);
-    return removed;
-}
-
 std::string bannerLine(const Config& config, const BannerFacts& facts) {
     std::string line = "Brindle v" + std::string(APP_VERSION) +
                        " (rolling chunks · speculative tail · local writing modes · encrypted "
                        "history · no-click = " +
-                       config.defaultMode + ") up.";
+                       std::string(configValue(config.defaultMode)) + ") up.";
     line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
     line += std::string(
                 " · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
                 "shows state · spec=") +
             onOff(config.speculative);
-    line += " · polish=" + (config.polish ? "default-" + config.defaultMode + "@" +
-                                                config.polishModel + "[" + config.polishApps + "]"
-                                          : std::string("off"));
+    line +=
+        " · polish=" + (config.polish ? "default-" + std::string(configValue(config.defaultMode)) +
+                                            "@" + config.polishModel + "[" + config.polishApps + "]"
+                                      : std::string("off"));
     line += " · pro-apps=[" + config.proApps + "] · lang=" + config.language;
     line += " · learned=" + std::to_string(facts.learnedCount) +
             " · snippets=" + std::to_string(facts.snippetCount);

@@ -25,12 +25,6 @@ struct EngineCheck {
 // decoding is ready.
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values);
 
-// Removes what crashed runs left in the scratch folder: every "vak_rec_", "vak_caption" and
-// "vak_chunk" entry, and recordings kept after a failed decode ("vak_failed_") once they are
-// older than `historyDays` days (all of them when it is 0). Other files are left alone; errors
-// are ignored. Returns how many entries went.
-int sweepScratch(const std::string& dir, int historyDays, std::time_t now);
-
 // Everything the banner line reports.
 struct BannerFacts {
     EngineCheck engines;

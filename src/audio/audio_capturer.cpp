@@ -68,12 +68,12 @@ void putLe32(int fd, off_t offset, std::uint32_t value) {
 
 } // namespace
 
-std::shared_ptr<AudioCapturer> AudioCapturer::create() {
-    return std::shared_ptr<AudioCapturer>(new AudioCapturer());
+std::shared_ptr<AudioCapturer> AudioCapturer::create(MainQueue& main) {
+    return std::shared_ptr<AudioCapturer>(new AudioCapturer(main));
 }
 
-AudioCapturer::AudioCapturer()
-    : capDebug_([] {
+AudioCapturer::AudioCapturer(MainQueue& main)
+    : main_(main), capDebug_([] {
           const char* value = std::getenv("VAK_CAPDEBUG");
           return value != nullptr && std::string_view(value) == "1";
       }()) {}
@@ -202,7 +202,7 @@ void AudioCapturer::armFlowCheck(bool finalCheck) {
             self->framesSeen_ != 0) {
             return;
         }
-        mainQueue().post([weak, generation, finalCheck] {
+        self->main_.post([weak, generation, finalCheck] {
             auto capturer = weak.lock();
             if (!capturer || capturer->generation_.load() != generation) return;
             if (finalCheck) {
@@ -256,7 +256,7 @@ void AudioCapturer::onBuffer(AudioBuffer buffer, std::uint64_t generation) {
             std::lock_guard lock(shared_);
             onLevel = onLevel_;
         }
-        if (onLevel) mainQueue().post([onLevel] { onLevel(0); });
+        if (onLevel) main_.post([onLevel] { onLevel(0); });
         return;
     }
     if (buffer.channels < 1 || !(buffer.sampleRate > 0)) {
@@ -297,7 +297,7 @@ void AudioCapturer::ingest(const AudioBuffer& buffer, std::uint64_t generation) 
     }
     if (onLevel) {
         const float level = levelForPeak(chunkPeak);
-        mainQueue().post([onLevel, level] { onLevel(level); });
+        main_.post([onLevel, level] { onLevel(level); });
     }
 
     writeSamples(std::move(samples), chunkPeak, generation);

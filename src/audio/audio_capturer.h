@@ -15,12 +15,13 @@
 
 namespace vak {
 
+class MainQueue;
 class SampleConverter;
 
 // Records the microphone into a growing 16 kHz mono 16-bit WAV file that other engines may read
 // while it grows. Buffers arrive on the capture queue, are converted there, and are written on
-// the writer queue; the level goes to `onLevel` on the main queue. A device that opens but
-// delivers nothing for 1.3 s is swapped for the next candidate by itself.
+// the writer queue; the level goes to `onLevel` on the main queue it was given. A device that opens
+// but delivers nothing for 1.3 s is swapped for the next candidate by itself.
 //
 // start, stop, pause and resume belong to the main thread.
 class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
@@ -35,7 +36,7 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     // Seconds a freshly started device may stay silent before it is swapped out.
     static constexpr double kFlowCheckSeconds = 1.3;
 
-    static std::shared_ptr<AudioCapturer> create();
+    static std::shared_ptr<AudioCapturer> create(MainQueue& main);
     ~AudioCapturer();
     AudioCapturer(const AudioCapturer&) = delete;
     AudioCapturer& operator=(const AudioCapturer&) = delete;
@@ -58,7 +59,7 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     std::string deviceName() const;
 
   private:
-    AudioCapturer();
+    explicit AudioCapturer(MainQueue& main);
     bool startSession(const AudioDeviceInfo& device, const std::string& path);
     Result teardown(bool patch);
     void armFlowCheck(bool finalCheck);
@@ -70,6 +71,7 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
                       std::uint64_t generation);
     void diagnostic(int& counter, const std::string& line);
 
+    MainQueue& main_;
     SerialQueue sampleQueue_{"vak.audio.capture"};
     SerialQueue writer_{"vak.audio.writer"};
 

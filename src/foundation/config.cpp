@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
 
 #include <algorithm>
 #include <array>
@@ -73,19 +74,8 @@ std::optional<std::uint16_t> parseKeyCode(std::string_view value) {
         return std::nullopt;
     }
     // Only the eight modifier keys can be trigger keys; Caps Lock (57) cannot.
-    constexpr std::array<unsigned, 8> modifiers = {54, 55, 56, 58, 59, 60, 61, 62};
-    for (unsigned code : modifiers) {
-        if (code == parsed) return static_cast<std::uint16_t>(parsed);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> parseModeName(std::string_view value) {
-    const std::string lowered = toLower(value);
-    if (lowered == "raw") return std::string("normal");
-    for (std::string_view mode :
-         {"summarize", "professional", "normal", "ask", "agent", "expand"}) {
-        if (lowered == mode) return lowered;
+    for (const TriggerKey& key : TRIGGER_KEYS) {
+        if (key.code == parsed) return key.code;
     }
     return std::nullopt;
 }
@@ -98,128 +88,74 @@ std::string expandTilde(std::string_view value, std::string_view home) {
     return std::string(value);
 }
 
-constexpr double kNoLimit = 1e300;
-
-enum class Rule {
-    Number,
-    Integer,
-    Boolean,
-    Text,
-    NonEmptyText,
-    LowerNonEmptyText,
-    Path,
-    Mode,
-    KeyCode
+// A row of config_keys.def as the loader uses it.
+struct KeyRow {
+    ConfigKey info;
+    SettingRule rule;
+    double low;
+    double high;
+    void (*set)(Config&, SettingValue&&);
 };
 
-using Field = std::variant<double Config::*, int Config::*, bool Config::*, std::string Config::*,
-                           std::uint16_t Config::*>;
-
-struct KeyRule {
-    std::string_view key;
-    Rule rule;
-    Field field;
-    double low = 0; // clamp range of numbers
-    double high = 0;
+const KeyRow kRows[] = {
+#define SETTING(rule, field, key, text, low, high, placement, comment, meaning)                    \
+    {{key, text, SettingPlacement::placement, comment, meaning},                                   \
+     SettingRule::rule,                                                                            \
+     low,                                                                                          \
+     high,                                                                                         \
+     [](Config& config, SettingValue&& value) {                                                    \
+         config.field = std::get<config_detail::Field<SettingRule::rule>>(std::move(value));       \
+     }},
+#include "foundation/config_keys.def"
+#undef SETTING
 };
 
-// In the field order of Config.
-const std::array<KeyRule, 33> kRules = {{
-    {"VAD_THRESHOLD", Rule::Number, &Config::vadThreshold, 0, 1},
-    {"MAX_RECORD_SECONDS", Rule::Number, &Config::maxRecordSeconds, 10, kNoLimit},
-    {"LIVE_CAPTIONS", Rule::Boolean, &Config::liveCaptions},
-    {"CAPTION_INTERVAL", Rule::Number, &Config::captionInterval, 0.5, kNoLimit},
-    {"CAPTION_WINDOW", Rule::Number, &Config::captionWindow, 2, 30},
-    {"CAPTION_MODEL", Rule::Path, &Config::captionModel},
-    {"INPUT_DEVICE", Rule::NonEmptyText, &Config::inputDevice},
-    {"PREPROCESS", Rule::Boolean, &Config::preprocess},
-    {"CALL_MODE", Rule::Boolean, &Config::callMode},
-    {"CHUNK_SECONDS", Rule::Number, &Config::chunkSeconds, 0, 600},
-    {"SPECULATIVE", Rule::Boolean, &Config::speculative},
-    {"SERVER", Rule::Boolean, &Config::useServer},
-    {"POLISH", Rule::Boolean, &Config::polish},
-    {"POLISH_APPS", Rule::NonEmptyText, &Config::polishApps},
-    {"POLISH_MIN_WORDS", Rule::Integer, &Config::polishMinWords, 1, 1e9},
-    {"POLISH_KEY", Rule::Text, &Config::polishKey},
-    {"POLISH_ASK", Rule::Boolean, &Config::polishAsk},
-    {"POLISH_ASK_TIMEOUT", Rule::Number, &Config::polishAskTimeout, 5, kNoLimit},
-    {"POLISH_MODEL", Rule::NonEmptyText, &Config::polishModel},
-    {"LANGUAGE", Rule::LowerNonEmptyText, &Config::language},
-    {"WHISPER_MODE", Rule::Boolean, &Config::whisperMode},
-    {"PRO_APPS", Rule::Text, &Config::proApps},
-    {"DEFAULT_MODE", Rule::Mode, &Config::defaultMode},
-    {"SELECTED_MODE", Rule::Mode, &Config::selectedMode},
-    {"POLISH_PROXY_URL", Rule::NonEmptyText, &Config::polishProxyUrl},
-    {"CLOUD", Rule::Boolean, &Config::cloud},
-    {"TRANSCRIBE_URL", Rule::NonEmptyText, &Config::transcribeUrl},
-    {"HOTKEY", Rule::KeyCode, &Config::hotkey},
-    {"PRODUCER_KEY", Rule::KeyCode, &Config::producerKey},
-    {"PRIVACY_MODE", Rule::Boolean, &Config::privacyMode},
-    {"HISTORY_DAYS", Rule::Integer, &Config::historyDays, 0, 365},
-    {"KEEP_LAST_CLIP", Rule::Boolean, &Config::keepLastClip},
-    {"STYLE", Rule::Text, &Config::style},
-}};
-
-// Sets one field by its rule; a value the rule refuses leaves the field as it was.
-void applyRule(Config& config, const KeyRule& r, std::string_view value, std::string_view home) {
-    switch (r.rule) {
-    case Rule::Number:
-        if (const auto number = parseNumber(value)) {
-            config.*std::get<double Config::*>(r.field) = std::clamp(*number, r.low, r.high);
-        }
-        break;
-    case Rule::Integer:
-        if (const auto number = parseTruncatedInteger(value)) {
-            const auto clamped = std::clamp(*number, static_cast<std::int64_t>(r.low),
-                                            static_cast<std::int64_t>(r.high));
-            config.*std::get<int Config::*>(r.field) = static_cast<int>(clamped);
-        }
-        break;
-    case Rule::Boolean:
-        config.*std::get<bool Config::*>(r.field) = parseBool(value);
-        break;
-    case Rule::Text:
-        config.*std::get<std::string Config::*>(r.field) = std::string(value);
-        break;
-    case Rule::NonEmptyText:
-        if (!value.empty()) config.*std::get<std::string Config::*>(r.field) = std::string(value);
-        break;
-    case Rule::LowerNonEmptyText:
-        if (!value.empty()) config.*std::get<std::string Config::*>(r.field) = toLower(value);
-        break;
-    case Rule::Path:
-        config.*std::get<std::string Config::*>(r.field) = expandTilde(value, home);
-        break;
-    case Rule::Mode:
-        if (auto mode = parseModeName(value)) {
-            config.*std::get<std::string Config::*>(r.field) = std::move(*mode);
-        }
-        break;
-    case Rule::KeyCode:
-        if (const auto code = parseKeyCode(value)) {
-            config.*std::get<std::uint16_t Config::*>(r.field) = *code;
-        }
-        break;
-    }
-}
-
-const std::array<std::string_view, 33> kKeys = [] {
-    std::array<std::string_view, 33> keys{};
-    for (std::size_t i = 0; i < kRules.size(); ++i)
-        keys[i] = kRules[i].key;
+const auto kKeys = [] {
+    std::array<ConfigKey, std::size(kRows)> keys{};
+    for (std::size_t i = 0; i < std::size(kRows); ++i)
+        keys[i] = kRows[i].info;
     return keys;
 }();
 
-std::string formatWhole(double value) {
-    char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, std::trunc(value),
-                                            std::chars_format::fixed, 0);
-    return error == std::errc() ? std::string(buffer, end) : std::string("0");
-}
-
 } // namespace
 
-std::span<const std::string_view> configKeys() {
+std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text, double low,
+                                        double high, std::string_view home) {
+    switch (rule) {
+    case SettingRule::Number:
+        if (const auto number = parseNumber(text)) return std::clamp(*number, low, high);
+        return std::nullopt;
+    case SettingRule::Integer:
+        if (const auto number = parseTruncatedInteger(text)) {
+            const auto clamped =
+                std::clamp(*number, static_cast<std::int64_t>(std::max(low, -9e18)),
+                           static_cast<std::int64_t>(std::min(high, 9e18)));
+            return static_cast<int>(std::clamp<std::int64_t>(clamped, INT32_MIN, INT32_MAX));
+        }
+        return std::nullopt;
+    case SettingRule::Boolean:
+        return parseBool(text);
+    case SettingRule::Text:
+        return std::string(text);
+    case SettingRule::NonEmptyText:
+        if (text.empty()) return std::nullopt;
+        return std::string(text);
+    case SettingRule::LowerNonEmptyText:
+        if (text.empty()) return std::nullopt;
+        return toLower(text);
+    case SettingRule::Path:
+        return expandTilde(text, home);
+    case SettingRule::Mode:
+        if (const auto mode = deliver_mode::fromName(text)) return *mode;
+        return std::nullopt;
+    case SettingRule::KeyCode:
+        if (const auto code = parseKeyCode(text)) return *code;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::span<const ConfigKey> configKeys() {
     return kKeys;
 }
 
@@ -234,16 +170,18 @@ std::string formatDecimal(double value) {
 
 Config Config::defaults(std::string_view home) {
     Config config;
-    config.captionModel = std::string(home) + "/.whisper-models/ggml-base.en-q5_1.bin";
+    for (const auto& row : kRows) {
+        if (row.rule == SettingRule::Path) config.apply(row.info.key, row.info.defaultText, home);
+    }
     return config;
 }
 
 void Config::apply(std::string_view key, std::string_view value, std::string_view home) {
-    for (const auto& rule : kRules) {
-        if (rule.key == key) {
-            applyRule(*this, rule, value, home);
-            return;
-        }
+    for (const auto& row : kRows) {
+        if (row.info.key != key) continue;
+        if (auto parsed = readSetting(row.rule, value, row.low, row.high, home))
+            row.set(*this, std::move(*parsed));
+        return;
     }
 }
 
@@ -254,65 +192,34 @@ double Config::effectiveVadThreshold() const {
 }
 
 std::string defaultConfigText(std::string_view home) {
-    const Config d = Config::defaults(home);
-    const std::vector<std::string> lines = {
-        "# vak-dictate runtime config — edit then run `vak restart` (no rebuild needed)",
-        "VAD_THRESHOLD=" + formatDecimal(d.vadThreshold),
-        "MAX_RECORD_SECONDS=" + formatWhole(d.maxRecordSeconds),
-        "LIVE_CAPTIONS=1",
-        "CAPTION_INTERVAL=" + formatDecimal(d.captionInterval),
-        "CAPTION_WINDOW=" + formatWhole(d.captionWindow),
-        "CAPTION_MODEL=" + d.captionModel,
-        "# builtin | default | <substring of a device name>",
-        "INPUT_DEVICE=builtin",
-        "# Pre-decode denoise + dynamic-normalize via ffmpeg (recovers quiet words)",
-        "PREPROCESS=1",
-        "# Phone/VoIP dictation: aggressive denoise + lower VAD gate. Toggle: `vak call`",
-        "CALL_MODE=0",
-        "# Rolling transcription: pre-transcribe finished audio every ~N seconds while",
-        "# still recording, so long dictations paste in seconds. <20 disables.",
-        "CHUNK_SECONDS=30",
-        "# Speculative tail: decode during the pause before the stop tap. 0 disables.",
-        "SPECULATIVE=1",
-        "# Resident whisper-server for near-instant pastes (auto-fallback to CLI). 0 disables.",
-        "SERVER=1",
-        "# AI prompt-polish: restructure dictation into a precise prompt when the",
-        "# frontmost app matches POLISH_APPS. Say \"verbatim\" first to skip once.",
-        "POLISH=1",
-        "POLISH_APPS=terminal,iterm,claude,code,cursor,warp",
-        "POLISH_MIN_WORDS=12",
-        "# Optional sk-ant key for the fast direct-API polish path (else `claude` CLI)",
-        "POLISH_KEY=",
-        "# Ask before polishing: Summarize / Keep-the-Same popup after each qualifying",
-        "# dictation. Unanswered panels paste the raw transcript after the timeout.",
-        "POLISH_ASK=1",
-        "POLISH_ASK_TIMEOUT=30",
-        "# Claude model for the Summarize rewrite (claude-haiku-4-5 = faster/lighter)",
-        "POLISH_MODEL=claude-sonnet-5",
-        "# Privacy mode: your words are never written to disk. 0 keeps an",
-        "# encrypted history instead, unlocked by a key held in your Keychain.",
-        "PRIVACY_MODE=1",
-        "# Anything retained is deleted after this many days. 0 keeps nothing.",
-        "HISTORY_DAYS=7",
-        "# Keep the audio of the last dictation on disk. Off by default.",
-        "KEEP_LAST_CLIP=0",
-        "# Decode language: en, es, ... or auto (captions stay English)",
-        "LANGUAGE=en",
-        "# Whisper mode: quiet-voice dictation (strong gain + low VAD gate). Toggle: vak whisper",
-        "WHISPER_MODE=0",
-        "# Auto-Professional apps (bundle-id substrings). Empty disables.",
-        "PRO_APPS=mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord",
-        "# What a stop with NO chip clicked delivers: summarize | professional |",
-        "# normal | ask (ask restores the old popup flow)",
-        "DEFAULT_MODE=summarize",
-        "# Remembered mode: whichever mode you last picked on the recording pill.",
-        "# Written automatically when you click one; survives restarts.",
-        "SELECTED_MODE=ask",
-    };
+    std::string text =
+        "# vak-dictate runtime config — edit then run `vak restart` (no rebuild needed)";
+    for (const auto& row : kRows) {
+        const ConfigKey& key = row.info;
+        if (key.placement != SettingPlacement::InDefaultFile) continue;
+        for (std::string_view rest = key.fileComment; !rest.empty();) {
+            const auto newline = rest.find('\n');
+            text += "\n# " + std::string(rest.substr(0, newline));
+            rest =
+                newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
+        }
+        text += "\n" + std::string(key.key) + "=";
+        text += row.rule == SettingRule::Path ? expandTilde(key.defaultText, home)
+                                              : std::string(key.defaultText);
+    }
+    return text;
+}
+
+std::string configHelpText() {
     std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) text += '\n';
-        text += lines[i];
+    for (const auto& key : kKeys) {
+        std::string line = "  " + std::string(key.key);
+        line.resize(std::max<std::size_t>(line.size() + 2, 24), ' ');
+        line += key.defaultText.empty() ? "(empty)" : std::string(key.defaultText);
+        text += line + "\n";
+        std::string meaning(key.meaning);
+        std::erase(meaning, '`');
+        text += "      " + meaning + "\n";
     }
     return text;
 }
@@ -401,10 +308,6 @@ bool writeConfigValue(const std::string& path, std::string_view key, std::string
     const bool written = writeFileAtomic(path, joined, 0600);
     setPermissions(path, 0600);
     return written;
-}
-
-bool writeConfigValue(std::string_view key, std::string_view value) {
-    return writeConfigValue(processValues().CONFIG_PATH, key, value);
 }
 
 } // namespace vak

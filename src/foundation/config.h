@@ -1,53 +1,92 @@
 #pragma once
 
-#include "foundation/constants.h"
+#include "foundation/deliver_mode.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace vak {
 
-// Everything tunable, from ~/.dictation/config (KEY=VALUE lines). Read once at start; a change
-// to the file takes effect at the next start.
-struct Config {
-    double vadThreshold = 0.3;           // VAD_THRESHOLD, 0…1
-    double maxRecordSeconds = 2700;      // MAX_RECORD_SECONDS, ≥ 10
-    bool liveCaptions = true;            // LIVE_CAPTIONS
-    double captionInterval = 2.0;        // CAPTION_INTERVAL, ≥ 0.5
-    double captionWindow = 10;           // CAPTION_WINDOW, 2…30
-    std::string captionModel;            // CAPTION_MODEL, "~" expanded
-    std::string inputDevice = "builtin"; // INPUT_DEVICE: builtin | default | name substring
-    bool preprocess = true;              // PREPROCESS
-    bool callMode = false;               // CALL_MODE
-    double chunkSeconds = 30;            // CHUNK_SECONDS, 0…600; below 20 chunking is off
-    bool speculative = true;             // SPECULATIVE
-    bool useServer = true;               // SERVER
-    bool polish = true;                  // POLISH
-    std::string polishApps = "terminal,iterm,claude,code,cursor,warp"; // POLISH_APPS
-    int polishMinWords = 12;                                           // POLISH_MIN_WORDS, ≥ 1
-    std::string polishKey;                                             // POLISH_KEY
-    bool polishAsk = true;                                             // POLISH_ASK
-    double polishAskTimeout = 30;                                      // POLISH_ASK_TIMEOUT, ≥ 5
-    std::string polishModel = "claude-sonnet-5";                       // POLISH_MODEL
-    std::string language = "en";                                       // LANGUAGE, lower-cased
-    bool whisperMode = false;                                          // WHISPER_MODE
-    std::string proApps =
-        "mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord"; // PRO_APPS
-    std::string defaultMode = "summarize"; // DEFAULT_MODE, a mode's configuration name
-    std::string selectedMode = "ask";      // SELECTED_MODE
-    std::string polishProxyUrl{DEFAULT_POLISH_PROXY_URL}; // POLISH_PROXY_URL
-    bool cloud = true;                                    // CLOUD
-    std::string transcribeUrl{DEFAULT_TRANSCRIBE_URL};    // TRANSCRIBE_URL
-    std::uint16_t hotkey = 54;                            // HOTKEY (Right Command)
-    std::uint16_t producerKey = 55;                       // PRODUCER_KEY (Left Command)
-    bool privacyMode = true;                              // PRIVACY_MODE
-    int historyDays = 7;                                  // HISTORY_DAYS, 0…365
-    bool keepLastClip = false;                            // KEEP_LAST_CLIP
-    std::string style;                                    // STYLE
+// How a configuration value is read; every rule also fixes the type of its field.
+enum class SettingRule {
+    Number,            // double: a decimal number, clamped to the row's range
+    Integer,           // int: a number truncated toward zero, clamped
+    Boolean,           // bool: "1" or "true" (any case); everything else is false
+    Text,              // string as written, empty allowed
+    NonEmptyText,      // string; empty keeps the previous value
+    LowerNonEmptyText, // string lower-cased; empty keeps the previous value
+    Path,              // string with a leading "~" expanded to the home folder
+    Mode,              // DeliverMode by name, any case, "raw" for normal
+    KeyCode,           // one of the eight modifier key codes
+};
 
-    // The built-in defaults; paths hang off `home`.
+enum class SettingPlacement { InDefaultFile, ByHand };
+
+// No upper (or lower) bound for a Number or Integer row.
+inline constexpr double kNoLimit = 1e300;
+
+// One parsed value, of the type its rule gives.
+using SettingValue = std::variant<double, int, bool, std::string, DeliverMode, std::uint16_t>;
+
+// Reads `text` by `rule`; nothing when the rule keeps the field as it was. A Path starting with
+// "~" is expanded with `home`.
+std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text, double low,
+                                        double high, std::string_view home);
+
+namespace config_detail {
+
+template <SettingRule R>
+struct FieldType {
+    using type = std::string;
+};
+template <>
+struct FieldType<SettingRule::Number> {
+    using type = double;
+};
+template <>
+struct FieldType<SettingRule::Integer> {
+    using type = int;
+};
+template <>
+struct FieldType<SettingRule::Boolean> {
+    using type = bool;
+};
+template <>
+struct FieldType<SettingRule::Mode> {
+    using type = DeliverMode;
+};
+template <>
+struct FieldType<SettingRule::KeyCode> {
+    using type = std::uint16_t;
+};
+template <SettingRule R>
+using Field = typename FieldType<R>::type;
+
+// A field's built-in value: its default text read by its rule (paths keep their "~").
+template <SettingRule R>
+Field<R> initial(std::string_view text, double low, double high) {
+    const auto value = readSetting(R, text, low, high, "~");
+    return value ? std::get<Field<R>>(*value) : Field<R>{};
+}
+
+} // namespace config_detail
+
+// Everything tunable, from ~/.dictation/config (KEY=VALUE lines), one field per row of
+// config_keys.def, in its order. Read once at start; a change to the file takes effect at the
+// next start. Config{} holds the built-in values with paths still starting "~/"; defaults(home)
+// expands them.
+struct Config {
+#define SETTING(rule, field, key, text, low, high, placement, comment, meaning)                    \
+    config_detail::Field<SettingRule::rule> field =                                                \
+        config_detail::initial<SettingRule::rule>(text, low, high);
+#include "foundation/config_keys.def"
+#undef SETTING
+
+    // The built-in defaults, paths expanded under `home`.
     static Config defaults(std::string_view home);
     // Reads the process's configuration file (see the overload) with the process's home.
     static Config load();
@@ -56,7 +95,7 @@ struct Config {
     // path + ".damaged" (so nothing of it is lost) before the default file takes its place.
     static Config load(const std::string& path, std::string_view home);
 
-    // Applies one KEY=VALUE pair with the key's parse rule; unknown keys and bad values change
+    // Applies one KEY=VALUE pair with the key's rule; unknown keys and bad values change
     // nothing.
     void apply(std::string_view key, std::string_view value, std::string_view home);
 
@@ -66,11 +105,23 @@ struct Config {
     bool operator==(const Config&) const = default;
 };
 
+// What the key table says of one key, for the default file, the help and the README.
+struct ConfigKey {
+    std::string_view key;
+    std::string_view defaultText; // as written in the file; paths start "~/"
+    SettingPlacement placement;
+    std::string_view fileComment; // lines separated by "\n"; empty: none
+    std::string_view meaning;
+};
+
+// Every key Config understands, in the table's order.
+std::span<const ConfigKey> configKeys();
+
 // The text of the commented default file.
 std::string defaultConfigText(std::string_view home);
 
-// Every key Config understands, in field order.
-std::span<const std::string_view> configKeys();
+// "  KEY                  default  meaning" lines for --help.
+std::string configHelpText();
 
 // Sets KEY=VALUE in the file at `path`: every line starting with "KEY=" is replaced, or the line
 // is appended; comments, blank lines and order survive. Line breaks in the value become blanks,
@@ -78,8 +129,6 @@ std::span<const std::string_view> configKeys();
 // "=" or a line break, and a file that exists but cannot be read as UTF-8, which it would
 // otherwise wipe. The file ends up 0600.
 bool writeConfigValue(const std::string& path, std::string_view key, std::string_view value);
-// The same on the process's configuration file.
-bool writeConfigValue(std::string_view key, std::string_view value);
 
 // Shortest decimal form that keeps a fractional part: 0.3 → "0.3", 2 → "2.0".
 std::string formatDecimal(double value);

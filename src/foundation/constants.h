@@ -14,12 +14,6 @@ inline constexpr std::string_view KEYCHAIN_ACCOUNT = "history-key";
 // Device-dependent flag bit of Left Command in modifier-flag events.
 inline constexpr unsigned LEFT_CMD_BIT = 8;
 
-// Built-in endpoints; the configuration file may point elsewhere.
-inline constexpr std::string_view DEFAULT_TRANSCRIBE_URL =
-    "https://speech.vak-dictate.app/transcribe";
-inline constexpr std::string_view DEFAULT_POLISH_PROXY_URL =
-    "https://rewrite.vak-dictate.app/api/polish";
-
 // Vocabulary hint handed to the speech engine as the initial prompt of every full decode: names
 // and terms it would otherwise spell wrong. Its length (277 characters) is fixed.
 inline constexpr std::string_view VOCAB_PROMPT =

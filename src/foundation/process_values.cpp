@@ -36,10 +36,7 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
-    v.SCRATCH_DIR = environmentValue("VAK_TMPDIR");
-    while (v.SCRATCH_DIR.size() > 1 && v.SCRATCH_DIR.back() == '/')
-        v.SCRATCH_DIR.pop_back();
-    if (v.SCRATCH_DIR.empty()) v.SCRATCH_DIR = "/tmp";
+    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
     v.cliArgs = args;
     return v;
 }
@@ -49,10 +46,6 @@ std::once_flag initOnce;
 std::atomic<const ProcessValues*> values{nullptr};
 
 } // namespace
-
-std::string ProcessValues::scratchPath(std::string_view name) const {
-    return SCRATCH_DIR + "/" + std::string(name);
-}
 
 std::string homeDirectory() {
     std::string home = environmentValue("HOME");

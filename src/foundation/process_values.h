@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/config.h"
+#include "foundation/scratch_files.h"
 
 #include <string>
 #include <string_view>
@@ -23,12 +24,10 @@ struct ProcessValues {
     std::string SNIPPETS_PATH;    // ~/.dictation/snippets
     std::string FIRST_RUN_MARKER; // ~/.dictation/.explained
     std::string HISTORY_PATH;     // ~/.dictation/history.enc
-    std::string SCRATCH_DIR;      // where every vak_… scratch file goes: $VAK_TMPDIR, else /tmp
+    ScratchFiles scratch;         // every vak_… scratch file: in $VAK_TMPDIR, else /tmp
     std::vector<std::string> cliArgs; // the process arguments, [0] being the program path
 
     std::string dictationDir() const { return HOME + "/.dictation"; }
-    // SCRATCH_DIR + "/" + name.
-    std::string scratchPath(std::string_view name) const;
 };
 
 // Builds the values from the environment (HOME, else the password database; VAK_TMPDIR;

@@ -27,8 +27,8 @@ bool holdsPlaintext(std::string_view line) {
 
 void purgeLegacyPlaintext() {
     const auto& values = processValues();
-    purgeLegacyPlaintext({values.LOG, values.dictationDir() + "/.privacy_migrated",
-                          values.scratchPath("vak_last.wav")});
+    purgeLegacyPlaintext(
+        {values.LOG, values.dictationDir() + "/.privacy_migrated", values.scratch.lastClip()});
 }
 
 void purgeLegacyPlaintext(const LegacyPurgeFiles& files) {

@@ -15,7 +15,7 @@ enum class InputEventKind {
 };
 
 // Modifier flags of an event: the device-independent masks below, plus the per-side device bits
-// of the trigger-key table (session/trigger_keys.h).
+// of the trigger-key table (foundation/trigger_keys.h).
 inline constexpr std::uint64_t SHIFT_MASK = 0x20000;
 inline constexpr std::uint64_t CONTROL_MASK = 0x40000;
 inline constexpr std::uint64_t OPTION_MASK = 0x80000;

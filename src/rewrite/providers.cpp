@@ -28,8 +28,7 @@ constexpr double kClaudeKillGraceSeconds = 2;
 class RequestBody {
   public:
     static std::optional<RequestBody> write(const RewriteSettings& settings,
-                                            std::string_view prefix, const json& body) {
-        static std::atomic<unsigned long> sequence{0};
+                                            std::string_view provider, const json& body) {
         std::string bytes;
         try {
             // Ill-formed UTF-8 from a pasted selection becomes U+FFFD rather than failing.
@@ -37,8 +36,7 @@ class RequestBody {
         } catch (const std::exception&) {
             return std::nullopt;
         }
-        RequestBody file(settings.scratchDir + "/" + std::string(prefix) +
-                         std::to_string(::getpid()) + "_" + std::to_string(++sequence) + ".json");
+        RequestBody file(settings.scratch.requestBody(provider));
         auto fd = createScratchFile(file.path_);
         if (!fd) {
             file.path_.clear(); // someone else's file may be in the way: never remove it
@@ -110,7 +108,7 @@ std::optional<std::string> polishViaProxy(std::string_view text, double timeoutS
                                           std::string_view mode, const RewriteSettings& settings) {
     if (settings.proxyToken.empty()) return std::nullopt;
     const json request = {{"mode", mode}, {"text", text}, {"token", settings.proxyToken}};
-    const auto body = RequestBody::write(settings, "vak_proxy_", request);
+    const auto body = RequestBody::write(settings, "proxy", request);
     if (!body) return std::nullopt;
     const std::vector<std::string> argv = {settings.curl, "-s",
                                            "--max-time",  curlMaxTime(timeoutSeconds),
@@ -139,7 +137,7 @@ std::optional<std::string> polishViaAPI(std::string_view text, double timeoutSec
         {"messages", json::array({{{"role", "user"},
                                    {"content", std::string(instruction) + "\n\nTranscript:\n" +
                                                    std::string(text)}}})}};
-    const auto body = RequestBody::write(settings, "vak_polish_", request);
+    const auto body = RequestBody::write(settings, "polish", request);
     if (!body) return std::nullopt;
     const auto answer = postWithKey(
         settings, settings.anthropicUrl, "x-api-key: " + settings.polishKey,
@@ -160,7 +158,7 @@ std::optional<std::string> polishViaGroq(std::string_view text, double timeoutSe
                           {"temperature", 0.2},
                           {"messages", json::array({{{"role", "system"}, {"content", instruction}},
                                                     {{"role", "user"}, {"content", text}}})}};
-    const auto body = RequestBody::write(settings, "vak_polish_", request);
+    const auto body = RequestBody::write(settings, "polish", request);
     if (!body) return std::nullopt;
     const auto answer =
         postWithKey(settings, settings.groqUrl, "Authorization: Bearer " + settings.polishKey,

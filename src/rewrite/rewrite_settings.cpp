@@ -43,7 +43,7 @@ RewriteSettings RewriteSettings::fromProcess() {
     settings.polishKey = values.cfg.polishKey;
     settings.polishModel = values.cfg.polishModel;
     settings.style = values.cfg.style;
-    settings.scratchDir = values.SCRATCH_DIR;
+    settings.scratch = values.scratch;
     return settings;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/scratch_files.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,7 +23,7 @@ struct RewriteSettings {
     std::string polishKey;    // POLISH_KEY: "gsk_…" is Groq's, any other Anthropic's
     std::string polishModel;  // POLISH_MODEL, for the Anthropic API and the claude tool
     std::string style;        // STYLE, the house-style note
-    std::string scratchDir;   // where request bodies are written
+    ScratchFiles scratch;     // where request bodies are written
 
     // The values of this process, with the proxy credential read afresh from its file.
     static RewriteSettings fromProcess();

@@ -21,6 +21,18 @@ std::string secondsText(double seconds, int decimals) {
     return buffer;
 }
 
+// How the log names the default mode taken.
+std::string_view defaultModeName(DeliverMode mode) {
+    switch (mode) {
+    case DeliverMode::agent:
+        return "agent brief";
+    case DeliverMode::expand:
+        return "extend";
+    default:
+        return configValue(mode);
+    }
+}
+
 void commandBranch(const RouteRequest& request, const RouteServices& services) {
     if (request.text.empty()) {
         log(LogLevel::abandoned, "command mode: empty instruction — selection left untouched");
@@ -47,8 +59,8 @@ void offerChoice(const RouteRequest& request, const RouteServices& services) {
                                     ") — Summarize / Professional / Keep?");
         const std::string text = request.text;
         services.presentChoice(
-            text, [text, services] { deliverLocal(text, "summarize", services); },
-            [text, services] { deliverLocal(text, "professional", services); },
+            text, [text, services] { deliverLocal(text, DeliverMode::summarize, services); },
+            [text, services] { deliverLocal(text, DeliverMode::professional, services); },
             [text, services] { services.finish(text, ""); });
     });
 }
@@ -59,31 +71,34 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
     const bool longEnough = hasAtLeastWords(request.text, minimum);
     if (!request.isPolishApp && request.isProApp && longEnough) {
         log(LogLevel::info, "auto-professional (" + request.bundle + ")");
-        deliverLocal(request.text, "professional", services);
+        deliverLocal(request.text, DeliverMode::professional, services);
         return;
     }
     if (!settings.polish || !longEnough) {
         services.finish(request.text, "");
         return;
     }
-    const std::string& mode = settings.defaultMode;
-    if (mode == "summarize" || mode == "professional") {
-        log(LogLevel::info, "default mode: " + mode);
-        deliverLocal(request.text, mode, services);
-    } else if (mode == "normal") {
+    const DeliverMode mode = settings.defaultMode;
+    switch (mode) {
+    case DeliverMode::raw:
         services.finish(request.text, "");
-    } else if (mode == "agent") {
-        log(LogLevel::info, "default mode: agent brief");
-        deliverLocal(request.text, "agent", services);
-    } else if (mode == "expand") {
-        log(LogLevel::info, "default mode: extend");
-        deliverLocal(request.text, "expand", services);
-    } else if (!request.isPolishApp) {
+        return;
+    case DeliverMode::summarize:
+    case DeliverMode::professional:
+    case DeliverMode::agent:
+    case DeliverMode::expand:
+        log(LogLevel::info, "default mode: " + std::string(defaultModeName(mode)));
+        deliverLocal(request.text, mode, services);
+        return;
+    case DeliverMode::ask:
+        break;
+    }
+    if (!request.isPolishApp) {
         services.finish(request.text, ""); // "ask" outside terminals and code tools
     } else if (!request.wasInstant && settings.polishAsk) {
         offerChoice(request, services);
     } else {
-        deliverLocal(request.text, "summarize", services);
+        deliverLocal(request.text, DeliverMode::summarize, services);
     }
 }
 
@@ -109,12 +124,13 @@ bool bundleMatchesList(std::string_view bundle, std::string_view list) {
     return false;
 }
 
-void deliverLocal(std::string text, std::string mode, const RouteServices& services) {
-    services.background->async([text = std::move(text), mode = std::move(mode), services] {
+void deliverLocal(std::string text, DeliverMode mode, const RouteServices& services) {
+    services.background->async([text = std::move(text), mode, services] {
         const auto start = SteadyClock::now();
         services.logTranscript(text, " raw");
         std::string out = localModeTransform(text, mode);
-        services.finish(std::move(out), " ⌁" + secondsText(secondsSince(start), 2) + "s " + mode);
+        services.finish(std::move(out), " ⌁" + secondsText(secondsSince(start), 2) + "s " +
+                                            std::string(configValue(mode)));
     });
 }
 
@@ -135,14 +151,10 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
 
     DeliverMode mode = request.selectedMode;
     if (!request.modePicked) {
-        if (const auto learned = services.learnedMode(request.bundle)) {
-            const DeliverMode usual = deliver_mode::fromConfig(*learned);
-            // A name that is no mode's (a hand-edited file) changes nothing.
-            if (configValue(usual) == *learned && usual != mode) {
-                log(LogLevel::info, "learned mode for " + request.bundle + ": " +
-                                        std::string(label(usual)) + " (your usual pick here)");
-                mode = usual;
-            }
+        if (const auto usual = services.learnedMode(request.bundle); usual && *usual != mode) {
+            log(LogLevel::info, "learned mode for " + request.bundle + ": " +
+                                    std::string(label(*usual)) + " (your usual pick here)");
+            mode = *usual;
         }
     }
     switch (mode) {
@@ -150,7 +162,7 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
     case DeliverMode::agent:
     case DeliverMode::expand:
     case DeliverMode::summarize:
-        deliverLocal(std::move(request.text), std::string(configValue(mode)), services);
+        deliverLocal(std::move(request.text), mode, services);
         return;
     case DeliverMode::raw:
         services.finish(std::move(request.text), "");

@@ -29,10 +29,10 @@ struct RouteRequest {
 
 // The settings routing reads.
 struct RouteSettings {
-    bool polish = true;
-    int polishMinWords = 12;
-    std::string defaultMode = "summarize";
-    bool polishAsk = true;
+    bool polish{};
+    int polishMinWords{};
+    DeliverMode defaultMode{};
+    bool polishAsk{};
 
     static RouteSettings fromConfig(const Config& config);
 };
@@ -45,7 +45,7 @@ struct RouteServices {
     std::function<void(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep)>
         presentChoice;
-    std::function<std::optional<std::string>(std::string_view app)> learnedMode;
+    std::function<std::optional<DeliverMode>(std::string_view app)> learnedMode;
     std::function<std::optional<std::string>(std::string_view selection,
                                              std::string_view instruction)>
         commandEdit;
@@ -63,7 +63,7 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
 
 // Rewrites `text` with the local transform of `mode` on the background queue and finishes with
 // it; the words as spoken are recorded first.
-void deliverLocal(std::string text, std::string mode, const RouteServices& services);
+void deliverLocal(std::string text, DeliverMode mode, const RouteServices& services);
 
 // Whether `bundle` contains one of the comma-separated application fragments of `list`
 // (lower-cased, blanks trimmed, empty entries skipped).

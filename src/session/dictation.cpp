@@ -51,8 +51,7 @@ std::string oneDecimal(double value) {
 
 } // namespace
 
-DictationSettings DictationSettings::fromProcess() {
-    const Config& config = cfg();
+DictationSettings DictationSettings::from(const Config& config, const ScratchFiles& scratch) {
     DictationSettings settings;
     settings.inputDevice = config.inputDevice;
     settings.maxRecordSeconds = config.maxRecordSeconds;
@@ -60,24 +59,42 @@ DictationSettings DictationSettings::fromProcess() {
     settings.polishApps = config.polishApps;
     settings.proApps = config.proApps;
     settings.keepLastClip = config.keepLastClip;
-    settings.historyDays = config.historyDays;
-    settings.scratchDir = processValues().SCRATCH_DIR;
+    settings.scratch = scratch;
     settings.route = RouteSettings::fromConfig(config);
     return settings;
 }
 
-DictationServices DictationServices::fromProcess() {
+DictationSettings DictationSettings::fromProcess() {
+    return from(cfg(), processValues().scratch);
+}
+
+ProducerTools ProducerTools::installed() {
+    ProducerTools tools;
+    tools.sessionStarted = [] {
+        runTool("/usr/bin/pkill", {"-x", "say"});
+        producerInboxEvent("session-start");
+        runTool("~/.local/bin/producer-ctl", {"ears-on"});
+        producerWake();
+    };
+    tools.sessionEnded = [] {
+        runTool("~/.local/bin/producer-ctl", {"ears-off"});
+        producerInboxEvent("session-end");
+    };
+    return tools;
+}
+
+DictationServices DictationServices::fromProcess(MainQueue& main) {
     DictationServices services;
-    services.main = &mainQueue();
+    services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.capturer = AudioCapturer::create();
+    services.capturer = AudioCapturer::create(main);
     services.captions = CaptionEngine::create();
     services.chunks = ChunkEngine::create();
     services.desktop = TextInserter::Services::installed();
+    services.sounds = soundPlayer();
+    services.producer = ProducerTools::installed();
     services.microphoneAvailable = [] { return audioBackend()->available(); };
-    services.decode = [](const std::string& wav, const std::string& base) {
-        return runWhisper(wav, base);
-    };
+    services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
     services.format = [](std::string_view raw) { return formatTranscript(raw); };
     services.commandEdit = [](std::string_view selection, std::string_view instruction) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
@@ -117,12 +134,8 @@ Dictation::~Dictation() {
     autoStop_.cancel();
 }
 
-std::string Dictation::recordingPath(int n) const {
-    return settings_.scratchDir + "/vak_rec_" + std::to_string(n) + ".wav";
-}
-
-std::string Dictation::textBase(int n) const {
-    return settings_.scratchDir + "/vak_rec_" + std::to_string(n);
+void Dictation::play(std::string_view sound) const {
+    if (services_.sounds) services_.sounds->play(sound);
 }
 
 void Dictation::toggle() {
@@ -147,7 +160,7 @@ void Dictation::startRecording() {
     if (recording_) return;
     if (!services_.microphoneAvailable()) {
         log(LogLevel::warning, kMicNotAuthorized);
-        playSound("Basso");
+        play("Basso");
         // Asking again is all there is to requesting access here; the tap is not remembered.
         auto available = services_.microphoneAvailable;
         services_.background->async([available] {
@@ -162,7 +175,7 @@ void Dictation::startRecording() {
 
     ++sessionN_;
     const int n = sessionN_;
-    currentWav_ = recordingPath(n);
+    currentWav_ = settings_.scratch.recording(n);
     removeFile(currentWav_);
 
     std::weak_ptr<Dictation> weak = weak_from_this();
@@ -177,13 +190,14 @@ void Dictation::startRecording() {
                 "pick "
                 "a "
                 "working mic, and confirm vak-dictate has Microphone access");
-            playSound("Basso");
-            if (auto self = weak.lock())
+            if (auto self = weak.lock()) {
+                self->play("Basso");
                 self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
+            }
         });
     if (!started) {
         removeFile(currentWav_);
-        playSound("Basso");
+        play("Basso");
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
         log(LogLevel::serious,
             "AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
@@ -194,7 +208,7 @@ void Dictation::startRecording() {
     recording_ = true;
     log(LogLevel::recording,
         "recording… (session " + std::to_string(n) + ") · mic=" + services_.capturer->deviceName());
-    playSound("Tink");
+    play("Tink");
     ui_.recordingStarted();
     services_.captions->start(currentWav_);
     services_.chunks->start(currentWav_, n);
@@ -205,7 +219,7 @@ void Dictation::startRecording() {
         if (!self || !self->recording_) return;
         log(LogLevel::timer, "auto-stop after " + std::to_string(static_cast<long long>(limit)) +
                                  "s — mic was left on");
-        playSound("Submarine");
+        self->play("Submarine");
         self->stopAndTranscribe();
     });
 }
@@ -227,7 +241,7 @@ void Dictation::stopAndTranscribe() {
     log(LogLevel::stopped, "stopped, transcribing… (session " + session + ") · " +
                                oneDecimal(static_cast<double>(result.bytes) / 32000.0) +
                                "s captured, peak " + std::to_string(result.peak));
-    playSound("Pop");
+    play("Pop");
     if (result.frames == 0) {
         log(LogLevel::warning,
             "session " + session +
@@ -288,7 +302,7 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     auto format = services_.format;
     auto decode = services_.decode;
     auto background = services_.background;
-    const std::string base = textBase(n);
+    const std::string base = settings_.scratch.recordingTextBase(n);
     services_.chunks->finish([request = std::move(request), settings, route, format, decode,
                               background, wav, base,
                               decodeFailed](std::optional<std::string> chunked) mutable {
@@ -299,7 +313,7 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
         }
         background->async([request = std::move(request), settings, route, format, decode, wav, base,
                            decodeFailed]() mutable {
-            const auto raw = decode(wav, base);
+            const auto raw = decode({wav, base, DecodeRoute::Auto});
             if (!raw) decodeFailed->store(true);
             request.text = raw ? format(*raw) : std::string();
             routeTranscript(std::move(request), settings, route);
@@ -312,17 +326,17 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
     if (!text.empty()) {
         insert(text);
         services_.logTranscript(text, label);
-        playSound("Glass");
+        play("Glass");
         ui_.explainAfterFirstDictation();
     } else {
         log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
-        playSound("Basso");
+        play("Basso");
     }
     ui_.setBusy(-1);
 
     if (text.empty() && decodeFailed) {
         // Every engine failed: the words are still in the recording, so it is kept for a retry.
-        const std::string kept = settings_.scratchDir + "/vak_failed_" + std::to_string(n) + ".wav";
+        const std::string kept = settings_.scratch.failedRecording(n);
         if (std::rename(wav.c_str(), kept.c_str()) == 0) {
             setPermissions(kept, 0600);
             log(LogLevel::serious, "no engine could transcribe session " + std::to_string(n) +
@@ -333,11 +347,11 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
         keepLastClip(n, wav);
     }
     removeFile(wav);
-    removeFile(textBase(n) + ".txt");
+    removeFile(settings_.scratch.recordingTextBase(n) + ".txt");
 }
 
 void Dictation::keepLastClip(int n, const std::string& wav) {
-    const std::string last = settings_.scratchDir + "/vak_last.wav";
+    const std::string last = settings_.scratch.lastClip();
     removeFile(last);
     if (std::rename(wav.c_str(), last.c_str()) == 0) setPermissions(last, 0600);
     lastSavedN_ = n;
@@ -355,7 +369,7 @@ void Dictation::cancelRecording() {
     commandSelection_.reset();
     ui_.recordingStopped();
     log(LogLevel::abandoned, "recording canceled — nothing transcribed");
-    playSound("Bottle");
+    play("Bottle");
 }
 
 void Dictation::startCommandMode() {
@@ -367,7 +381,7 @@ void Dictation::startCommandMode() {
         if (!selection) {
             log(LogLevel::abandoned, "command mode: no text selected — highlight text, then "
                                      "Option+Right ⌘");
-            playSound("Basso");
+            self->play("Basso");
             return;
         }
         log(LogLevel::command, "command mode: " + std::to_string(graphemeCount(*selection)) +
@@ -384,22 +398,18 @@ void Dictation::startCommandMode() {
 
 void Dictation::startProducerSession() {
     duradAveOn_ = true;
-    runTool("/usr/bin/pkill", {"-x", "say"});
-    producerInboxEvent("session-start");
+    if (services_.producer.sessionStarted) services_.producer.sessionStarted();
     ui_.showProducerPanel();
-    runTool("~/.local/bin/producer-ctl", {"ears-on"});
-    producerWake();
     log(LogLevel::producer, "Durad Ave session ON");
-    playSound("Tink");
+    play("Tink");
 }
 
 void Dictation::endProducerSession() {
     duradAveOn_ = false;
-    runTool("~/.local/bin/producer-ctl", {"ears-off"});
-    producerInboxEvent("session-end");
+    if (services_.producer.sessionEnded) services_.producer.sessionEnded();
     ui_.hideProducerPanel();
     log(LogLevel::producer, "Durad Ave session OFF");
-    playSound("Bottle");
+    play("Bottle");
 }
 
 } // namespace vak

@@ -2,10 +2,14 @@
 
 #include "audio/audio_capturer.h"
 #include "base/executor.h"
+#include "foundation/config.h"
+#include "foundation/scratch_files.h"
+#include "platform/sound_player.h"
 #include "session/delivery_routing.h"
 #include "session/key_recognizer.h"
 #include "session/session_ui.h"
 #include "session/text_insertion.h"
+#include "transcribe/decode_router.h"
 
 #include <functional>
 #include <memory>
@@ -20,20 +24,29 @@ class MainQueue;
 
 // The settings the session controller reads.
 struct DictationSettings {
-    std::string inputDevice = "builtin";
-    double maxRecordSeconds = 2700;
-    bool polish = true;
+    std::string inputDevice;
+    double maxRecordSeconds{};
+    bool polish{};
     std::string polishApps;
     std::string proApps;
-    bool keepLastClip = false;
-    int historyDays = 7;
-    std::string scratchDir = "/tmp";
+    bool keepLastClip{};
+    ScratchFiles scratch; // the sessions' recordings and decoder outputs
     RouteSettings route;
 
+    static DictationSettings from(const Config& config, const ScratchFiles& scratch);
     static DictationSettings fromProcess();
 };
 
-// Everything the controller works with; the defaults are the process's own.
+// What a producer session starts and stops besides the panel: the producer's own tools.
+struct ProducerTools {
+    std::function<void()> sessionStarted;
+    std::function<void()> sessionEnded;
+
+    // The sibling producer's tools in ~/.local/bin and its inbox.
+    static ProducerTools installed();
+};
+
+// Everything the controller works with.
 struct DictationServices {
     MainQueue* main = nullptr;
     Executor* background = nullptr; // decodes, rewrites, command edits
@@ -41,20 +54,21 @@ struct DictationServices {
     std::shared_ptr<CaptionEngine> captions;
     std::shared_ptr<ChunkEngine> chunks;
     TextInserter::Services desktop;
+    std::shared_ptr<SoundPlayer> sounds;
+    ProducerTools producer;
     // Whether the microphone may be used (on Linux: a sound server answers).
     std::function<bool()> microphoneAvailable;
-    // The full decode of a recording: (WAV, text output base) → transcript; nothing when every
-    // engine failed.
-    std::function<std::optional<std::string>(const std::string& wav, const std::string& base)>
-        decode;
+    // The full decode of a recording; nothing when every engine failed.
+    std::function<std::optional<std::string>(const DecodeRequest& request)> decode;
     std::function<std::string(std::string_view raw)> format;
     std::function<std::optional<std::string>(std::string_view selection,
                                              std::string_view instruction)>
         commandEdit;
-    std::function<std::optional<std::string>(std::string_view app)> learnedMode;
+    std::function<std::optional<DeliverMode>(std::string_view app)> learnedMode;
     std::function<void(std::string_view text, std::string_view tag)> logTranscript;
 
-    static DictationServices fromProcess();
+    // The process's engines, desktop services and tools, reporting on `main`.
+    static DictationServices fromProcess(MainQueue& main);
 };
 
 // The one session controller: turns taps into recording sessions, obtains and routes each
@@ -94,9 +108,6 @@ class Dictation final : public KeyActions,
     int sessionN() const { return sessionN_; }
     const std::string& currentWav() const { return currentWav_; }
     AudioCapturer& capturer() { return *services_.capturer; }
-    // Path of session n's recording and of the decoder's text output base.
-    std::string recordingPath(int n) const;
-    std::string textBase(int n) const;
 
   private:
     Dictation(SessionUi& ui, DictationSettings settings, DictationServices services);
@@ -106,6 +117,7 @@ class Dictation final : public KeyActions,
     void finish(int n, const std::string& wav, std::string text, std::string label,
                 bool decodeFailed);
     void keepLastClip(int n, const std::string& wav);
+    void play(std::string_view sound) const;
 
     SessionUi& ui_;
     const DictationSettings settings_;

@@ -3,7 +3,7 @@
 #include "base/log.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
-#include "session/trigger_keys.h"
+#include "foundation/trigger_keys.h"
 
 #include <chrono>
 

@@ -35,20 +35,17 @@ std::string modeUsagePath() {
     return processValues().dictationDir() + "/mode-usage";
 }
 
-void recordModePick(std::string_view app, std::string_view mode) {
+void recordModePick(std::string_view app, DeliverMode mode) {
     recordModePick(modeUsagePath(), app, mode);
 }
 
-void recordModePick(const std::string& path, std::string_view app, std::string_view mode) {
+void recordModePick(const std::string& path, std::string_view app, DeliverMode mode) {
     if (app.empty()) return;
-    // A tab or line break inside either field would make the line unreadable or forge others.
-    if (app.find_first_of("\t\r\n") != std::string_view::npos ||
-        mode.find_first_of("\t\r\n") != std::string_view::npos) {
-        return;
-    }
+    // A tab or line break inside the app would make the line unreadable or forge others.
+    if (app.find_first_of("\t\r\n") != std::string_view::npos) return;
     std::string line(app);
     line += '\t';
-    line += mode;
+    line += configValue(mode);
     line += '\n';
     if (!appendToFile(path, line, 0600)) return;
 
@@ -64,11 +61,11 @@ void recordModePick(const std::string& path, std::string_view app, std::string_v
     writeFileAtomic(path, kept, 0600);
 }
 
-std::optional<std::string> learnedModeFor(std::string_view app) {
+std::optional<DeliverMode> learnedModeFor(std::string_view app) {
     return learnedModeFor(modeUsagePath(), app);
 }
 
-std::optional<std::string> learnedModeFor(const std::string& path, std::string_view app) {
+std::optional<DeliverMode> learnedModeFor(const std::string& path, std::string_view app) {
     if (app.empty()) return std::nullopt;
     const auto text = readTextFile(path);
     if (!text) return std::nullopt;
@@ -92,7 +89,8 @@ std::optional<std::string> learnedModeFor(const std::string& path, std::string_v
         std::max_element(counts.begin(), counts.end(),
                          [](const auto& a, const auto& b) { return a.second < b.second; });
     if (best->second < kDominance * total) return std::nullopt;
-    return best->first;
+    // A name that is no mode's (a hand-edited file) means nothing.
+    return deliver_mode::fromConfigValue(best->first);
 }
 
 } // namespace vak

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/deliver_mode.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,13 +13,13 @@ namespace vak {
 
 // Appends one pick; the file keeps its newest 500 lines once it passes 1,000. An empty app
 // records nothing.
-void recordModePick(std::string_view app, std::string_view mode);
-void recordModePick(const std::string& path, std::string_view app, std::string_view mode);
+void recordModePick(std::string_view app, DeliverMode mode);
+void recordModePick(const std::string& path, std::string_view app, DeliverMode mode);
 
-// The mode's configuration name when one mode has at least 3 of this app's picks among the
-// newest 200 lines and at least 60 % of them; nothing otherwise.
-std::optional<std::string> learnedModeFor(std::string_view app);
-std::optional<std::string> learnedModeFor(const std::string& path, std::string_view app);
+// The mode with at least 3 of this app's picks among the newest 200 lines and at least 60 % of
+// them; nothing otherwise, or when the winning name is no mode's.
+std::optional<DeliverMode> learnedModeFor(std::string_view app);
+std::optional<DeliverMode> learnedModeFor(const std::string& path, std::string_view app);
 
 // ~/.dictation/mode-usage
 std::string modeUsagePath();

@@ -2,7 +2,7 @@
 
 #include "base/log.h"
 #include "base/main_queue.h"
-#include "session/trigger_keys.h"
+#include "foundation/trigger_keys.h"
 
 #include <string>
 

@@ -317,20 +317,36 @@ std::string factGuardrail(std::string_view cleaned, std::string_view candidate) 
     return std::string(candidate);
 }
 
-std::string localModeTransform(std::string_view text, std::string_view mode) {
-    if (mode != "professional" && mode != "summarize" && mode != "agent" && mode != "expand")
+std::string localModeTransform(std::string_view text, DeliverMode mode) {
+    switch (mode) {
+    case DeliverMode::ask:
+    case DeliverMode::raw:
         return std::string(text);
+    case DeliverMode::professional:
+    case DeliverMode::summarize:
+    case DeliverMode::agent:
+    case DeliverMode::expand:
+        break;
+    }
     // Every mode starts from the same cleaned sentences; clean them once.
     const std::vector<std::string> sentences = cleanedSentences(text);
     const std::vector<std::string> rendered = renderedSentences(sentences);
     std::string cleaned = professionalOf(rendered);
-    if (mode == "professional") return cleaned;
-    if (mode == "summarize") return factGuardrail(cleaned, summaryOf(rendered));
-    if (mode == "agent") {
+    switch (mode) {
+    case DeliverMode::ask:
+    case DeliverMode::raw:
+    case DeliverMode::professional:
+        return cleaned;
+    case DeliverMode::summarize:
+        return factGuardrail(cleaned, summaryOf(rendered));
+    case DeliverMode::agent: {
         const auto brief = agentBriefOf(sentences, agentCueTable());
         return brief ? factGuardrail(cleaned, *brief) : cleaned;
     }
-    return factGuardrail(cleaned, expandFrom(text, cleaned));
+    case DeliverMode::expand:
+        return factGuardrail(cleaned, expandFrom(text, cleaned));
+    }
+    return cleaned;
 }
 
 } // namespace vak

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/deliver_mode.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,11 +9,10 @@
 
 namespace vak {
 
-// The offline renderer of a writing mode, by its configuration name: "professional",
-// "summarize", "agent" or "expand". The summary, brief and expanded texts fall back to the
-// professional text when they would lose one of its numbers (factGuardrail). Any other name
-// (the plain and ask modes) returns the text unchanged.
-std::string localModeTransform(std::string_view text, std::string_view mode);
+// The offline renderer of every writing mode. The summary, brief and expanded texts fall back to
+// the professional text when they would lose one of its numbers (factGuardrail); the plain and
+// ask modes return the text unchanged.
+std::string localModeTransform(std::string_view text, DeliverMode mode);
 
 // A clean message: sentences tidied, run-ons split, questions marked, a spoken greeting and
 // sign-off on their own lines, the body in paragraphs of three sentences.

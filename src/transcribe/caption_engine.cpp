@@ -2,7 +2,6 @@
 
 #include "audio/wav.h"
 #include "base/files.h"
-#include "base/main_queue.h"
 #include "base/regex.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
@@ -34,18 +33,21 @@ std::string joined(const std::string& first, const std::string& second) {
 
 } // namespace
 
+CaptionSettings CaptionSettings::from(const Config& config, const std::string& whisperCli,
+                                      const ScratchFiles& scratch) {
+    CaptionSettings s;
+    s.liveCaptions = config.liveCaptions;
+    s.intervalSeconds = config.captionInterval;
+    s.windowSeconds = config.captionWindow;
+    s.model = config.captionModel;
+    s.whisperCli = whisperCli;
+    s.scratchBase = scratch.captionBase();
+    return s;
+}
+
 CaptionSettings CaptionSettings::fromProcess() {
     const ProcessValues& values = processValues();
-    CaptionSettings s;
-    s.liveCaptions = values.cfg.liveCaptions;
-    s.intervalSeconds = values.cfg.captionInterval;
-    s.windowSeconds = values.cfg.captionWindow;
-    s.model = values.cfg.captionModel;
-    s.whisperCli = values.WHISPER;
-    const std::string base = values.scratchPath("vak_caption_" + std::to_string(::getpid()));
-    s.tmpWav = base + ".wav";
-    s.tmpTxt = base;
-    return s;
+    return from(values.cfg, values.WHISPER, values.scratch);
 }
 
 std::uint64_t captionWindowBytes(double windowSeconds) {
@@ -171,29 +173,24 @@ void CaptionEngine::pass(int generation) {
 
 std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from,
                                                       std::uint64_t to) {
-    copyWavRange(fd, *dataOffset_, from, to, settings_.tmpWav);
-    const std::string txt = settings_.tmpTxt + ".txt";
+    const std::string wav = settings_.scratchBase + ".wav";
+    const std::string txt = settings_.scratchBase + ".txt";
+    copyWavRange(fd, *dataOffset_, from, to, wav);
     removeFile(txt);
     RunOptions options;
     options.captureOutput = false;
     options.timeoutSeconds = settings_.scaled(std::max(4 * settings_.intervalSeconds, 10.0));
     options.killGraceSeconds = settings_.scaled(2);
-    const auto result = runProcess(captionCliArguments(settings_.whisperCli, settings_.model,
-                                                       settings_.tmpWav, settings_.tmpTxt),
-                                   options);
+    const auto result = runProcess(
+        captionCliArguments(settings_.whisperCli, settings_.model, wav, settings_.scratchBase),
+        options);
     std::optional<std::string> text;
     if (result && !result->status.signaled()) text = readTextFile(txt);
     // The clip and its words are the user's; nothing of them stays behind between passes.
-    removeFile(settings_.tmpWav);
+    removeFile(wav);
     removeFile(txt);
     if (!text) return std::nullopt;
     return cleanCaptionText(*text);
-}
-
-CaptionEngine::Display onMainQueue(std::function<void(const std::string&)> sink) {
-    return [sink = std::move(sink)](const std::string& caption) {
-        if (sink) mainQueue().post([sink, caption] { sink(caption); });
-    };
 }
 
 } // namespace vak

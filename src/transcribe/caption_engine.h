@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/serial_queue.h"
+#include "foundation/config.h"
+#include "foundation/scratch_files.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,21 +15,21 @@
 namespace vak {
 
 // What the caption engine reads: LIVE_CAPTIONS, CAPTION_INTERVAL, CAPTION_WINDOW, CAPTION_MODEL,
-// the whisper-cli path and its scratch files. Tests build their own.
+// the whisper-cli path and its scratch files.
 struct CaptionSettings {
-    bool liveCaptions = true;
-    double intervalSeconds = 2.0;
-    double windowSeconds = 10;
-    std::string model;      // CAPTION_MODEL
-    std::string whisperCli; // WHISPER
-    std::string tmpWav;     // the clip handed to the decoder
-    std::string tmpTxt;     // the decoder's output base (its text lands in tmpTxt + ".txt")
+    bool liveCaptions{};
+    double intervalSeconds{};
+    double windowSeconds{};
+    std::string model;       // CAPTION_MODEL
+    std::string whisperCli;  // WHISPER
+    std::string scratchBase; // the decoder's clip is base + ".wav", its output base + ".txt"
     // Multiplies the timer interval and the decoder's time limits (fast tests).
     double timeScale = 1.0;
 
     double scaled(double seconds) const { return seconds * timeScale; }
 
-    // The process's settings; scratch files "vak_caption_<pid>" in the scratch folder.
+    static CaptionSettings from(const Config& config, const std::string& whisperCli,
+                                const ScratchFiles& scratch);
     static CaptionSettings fromProcess();
 };
 
@@ -66,7 +68,7 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     void stop();
 
     // Where captions go; called on the engine's queue. Until one is set they go nowhere: the
-    // owner wires it to the pill through onMainQueue().
+    // owner hops them to the main queue for the pill.
     void setDisplay(Display display);
 
     // Synchronous forms for replaying a file: reset for `wav` without a timer, and run one pass
@@ -92,8 +94,5 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     std::uint64_t committedByte_ = 0;
     Display display_;
 };
-
-// A display that hands each caption to `sink` on the main queue.
-CaptionEngine::Display onMainQueue(std::function<void(const std::string&)> sink);
 
 } // namespace vak

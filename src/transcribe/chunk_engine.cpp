@@ -55,16 +55,6 @@ std::string joinLines(const std::vector<std::string>& parts) {
     return text;
 }
 
-// Holds the process-wide decode route for one decode and puts it back to auto however the
-// decode ends.
-class RouteScope {
-  public:
-    explicit RouteScope(DecodeRoute route) { decodeRoute.store(route); }
-    ~RouteScope() { decodeRoute.store(DecodeRoute::Auto); }
-    RouteScope(const RouteScope&) = delete;
-    RouteScope& operator=(const RouteScope&) = delete;
-};
-
 } // namespace
 
 struct ChunkEngine::Recording {
@@ -73,13 +63,17 @@ struct ChunkEngine::Recording {
     std::uint64_t avail = 0; // sample bytes on disk, even
 };
 
+ChunkSettings ChunkSettings::from(const Config& config, const ScratchFiles& scratch) {
+    ChunkSettings s;
+    s.chunkSeconds = config.chunkSeconds;
+    s.speculative = config.speculative;
+    s.scratch = scratch;
+    return s;
+}
+
 ChunkSettings ChunkSettings::fromProcess() {
     const ProcessValues& values = processValues();
-    ChunkSettings s;
-    s.chunkSeconds = values.cfg.chunkSeconds;
-    s.speculative = values.cfg.speculative;
-    s.scratchDir = values.SCRATCH_DIR;
-    return s;
+    return from(values.cfg, values.scratch);
 }
 
 std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings) {
@@ -88,8 +82,7 @@ std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings) {
 
 ChunkEngine::ChunkEngine(ChunkSettings settings)
     : settings_(std::move(settings)),
-      transcribe_(
-          [](const std::string& wav, const std::string& base) { return runWhisper(wav, base); }) {}
+      transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
 
 void ChunkEngine::start(const std::string& wav, int session) {
     if (!enabled()) return;
@@ -215,15 +208,14 @@ std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
 
 std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::uint64_t from,
                                                std::uint64_t to, const std::string& name,
-                                               double& seconds) {
-    const std::string base =
-        settings_.scratchDir + "/vak_chunk_" + std::to_string(sessionN_) + "_" + name;
+                                               DecodeRoute route, double& seconds) {
+    const std::string base = settings_.scratch.chunkBase(sessionN_, name);
     const std::string wav = base + ".wav";
     copyWavRange(recording.fd.get(), recording.dataOffset, from, to, wav);
     const auto start = SteadyClock::now();
     std::optional<std::string> text;
     try {
-        if (transcribe_) text = transcribe_(wav, base);
+        if (transcribe_) text = transcribe_({wav, base, route});
     } catch (...) {
         // A decoder that throws counts as one that failed.
     }
@@ -267,11 +259,8 @@ void ChunkEngine::cut() {
     }
     double seconds = 0;
     if (from < *point) {
-        std::optional<std::string> text;
-        {
-            const RouteScope route(DecodeRoute::CloudPreferred);
-            text = decode(*recording, from, *point, std::to_string(chunkIndex_), seconds);
-        }
+        auto text = decode(*recording, from, *point, std::to_string(chunkIndex_),
+                           DecodeRoute::CloudPreferred, seconds);
         if (!text) {
             failed_ = true;
             timer_.cancel();
@@ -347,11 +336,7 @@ void ChunkEngine::specPass() {
     }
 
     double seconds = 0;
-    std::optional<std::string> text;
-    {
-        const RouteScope route(DecodeRoute::LocalOnly);
-        text = decode(*recording, from, *to, "spec", seconds);
-    }
+    auto text = decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds);
     if (!text) {
         // Not used. A pause stays disarmed until speech resumes; a decoder that fails on a
         // stretch of speech is not asked again every two seconds.
@@ -398,7 +383,7 @@ std::optional<std::string> ChunkEngine::finishText() {
     }
 
     double seconds = 0;
-    auto text = decode(*recording, from, avail, "tail", seconds);
+    auto text = decode(*recording, from, avail, "tail", DecodeRoute::Auto, seconds);
     if (!text) return std::nullopt;
     log(LogLevel::info, "tail decoded · " + wholeSeconds(avail - from) + "s → " +
                             oneDecimal(seconds) + "s (" + std::to_string(chunkIndex_) +

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "base/serial_queue.h"
+#include "foundation/config.h"
+#include "foundation/scratch_files.h"
+#include "transcribe/decode_router.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,18 +14,18 @@
 
 namespace vak {
 
-// What the chunk engine reads: CHUNK_SECONDS, SPECULATIVE and the scratch folder. Tests build
-// their own.
+// What the chunk engine reads: CHUNK_SECONDS, SPECULATIVE and where its clips go.
 struct ChunkSettings {
-    double chunkSeconds = 30;
-    bool speculative = true;
-    std::string scratchDir = "/tmp";
+    double chunkSeconds{};
+    bool speculative{};
+    ScratchFiles scratch;
     // Multiplies the timer periods (fast tests); decodes are not affected.
     double timeScale = 1.0;
 
     // Below 20 seconds rolling transcription is off.
     bool enabled() const { return chunkSeconds >= 20; }
 
+    static ChunkSettings from(const Config& config, const ScratchFiles& scratch);
     static ChunkSettings fromProcess();
 };
 
@@ -45,10 +48,9 @@ struct ChunkSettings {
 // whole recording).
 class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
   public:
-    // The decoder: (clip WAV, text output base) → transcript. By default runWhisper, which
-    // reads the process-wide decode route this engine switches around each decode.
-    using Transcribe =
-        std::function<std::optional<std::string>(const std::string& wav, const std::string& base)>;
+    // The decoder; by default runWhisper. Chunks ask for the cloud first, speculative pieces
+    // for the local engine only, the tail at the stop for either.
+    using Transcribe = std::function<std::optional<std::string>(const DecodeRequest& request)>;
     using SpecListener = std::function<void(const std::string& prospectiveText)>;
     using Completion = std::function<void(std::optional<std::string> text)>;
 
@@ -89,7 +91,8 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     void specPass();
     std::optional<std::string> finishText();
     std::optional<std::string> decode(const Recording& recording, std::uint64_t from,
-                                      std::uint64_t to, const std::string& name, double& seconds);
+                                      std::uint64_t to, const std::string& name, DecodeRoute route,
+                                      double& seconds);
     std::string prospectiveText() const;
     void dropSpeculative();
 

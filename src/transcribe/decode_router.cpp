@@ -15,8 +15,6 @@
 
 namespace vak {
 
-std::atomic<DecodeRoute> decodeRoute{DecodeRoute::Auto};
-
 namespace {
 
 // Counts race engine tasks from launch to the moment they are done with everything they hold.
@@ -161,12 +159,14 @@ bool waitForDecodeEngines(double maxSeconds) {
                                    [&] { return tracker.running == 0; });
 }
 
-std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase) {
-    return runWhisper(wav, txtBase, DecodeSettings::fromProcess());
+std::optional<std::string> runWhisper(const DecodeRequest& request) {
+    return runWhisper(request, DecodeSettings::fromProcess());
 }
 
-std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase,
+std::optional<std::string> runWhisper(const DecodeRequest& request,
                                       const DecodeSettings& settings) {
+    const std::string& wav = request.wav;
+    const std::string& txtBase = request.textBase;
     removeFile(txtBase + ".txt");
     const double duration =
         static_cast<double>(std::max<std::int64_t>(fileSize(wav).value_or(0), 0)) / 32000.0;
@@ -184,7 +184,7 @@ std::optional<std::string> runWhisper(const std::string& wav, const std::string&
     const DecodeLimits limits{settings.scaled(base.cloudSeconds),
                               settings.scaled(base.localSeconds)};
     const bool cloud = settings.config.cloud;
-    const DecodeRoute route = decodeRoute.load();
+    const DecodeRoute route = request.route;
 
     if (settings.localAvailable()) {
         if (cloud && route == DecodeRoute::Auto) {

@@ -13,8 +13,12 @@ namespace vak {
 // keeps speculative tails local; everything else races both engines when it can.
 enum class DecodeRoute { Auto, CloudPreferred, LocalOnly };
 
-// Process-wide; written by the chunk engine around its decodes, read once by every decode.
-extern std::atomic<DecodeRoute> decodeRoute;
+// One decode: the clip, whisper-cli's output base (it writes textBase + ".txt") and the route.
+struct DecodeRequest {
+    std::string wav;
+    std::string textBase;
+    DecodeRoute route = DecodeRoute::Auto;
+};
 
 struct DecodeLimits {
     double cloudSeconds = 0; // clip × 1.5 + 15
@@ -23,13 +27,12 @@ struct DecodeLimits {
 DecodeLimits decodeLimits(double durationSeconds);
 
 // The one way from a recording to raw transcript text (untrimmed), or nothing when no engine
-// produced any. `txtBase` is whisper-cli's output base; a stale txtBase + ".txt" is deleted
-// first. Conditions the audio, then routes by engine availability and decodeRoute: local only,
-// cloud first with local fall-back, or a race whose first non-empty answer wins (the loser runs
-// on to its own end). Blocks the calling thread; safe on several threads at once.
-std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase);
-std::optional<std::string> runWhisper(const std::string& wav, const std::string& txtBase,
-                                      const DecodeSettings& settings);
+// produced any. A stale textBase + ".txt" is deleted first. Conditions the audio, then routes by
+// engine availability and the request's route: local only, cloud first with local fall-back, or
+// a race whose first non-empty answer wins (the loser runs on to its own end). Blocks the
+// calling thread; safe on several threads at once. The first form uses the process's settings.
+std::optional<std::string> runWhisper(const DecodeRequest& request);
+std::optional<std::string> runWhisper(const DecodeRequest& request, const DecodeSettings& settings);
 
 // The race itself, for any two engines.
 using EngineCall = std::function<std::optional<std::string>()>;

@@ -25,6 +25,7 @@ DecodeSettings DecodeSettings::fromProcess() {
     s.serverUrl = localServerUrl();
     s.prompt = std::string(VOCAB_PROMPT);
     s.config = values.cfg;
+    s.scratch = values.scratch;
     return s;
 }
 

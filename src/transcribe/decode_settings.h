@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/config.h"
+#include "foundation/scratch_files.h"
 
 #include <string>
 
@@ -17,6 +18,7 @@ struct DecodeSettings {
     std::string curl = "/usr/bin/curl"; // the HTTP client of both engines
     std::string serverUrl;              // the resident local server's /inference endpoint
     std::string prompt;                 // vocabulary hint of every full decode
+    ScratchFiles scratch;               // where conditioned copies go
     Config config;                      // PREPROCESS, CALL_MODE, SERVER, CLOUD, LANGUAGE, …
     // Multiplies every time limit of a decode (engine limits, race waits, watchdog graces), so
     // tests can run the real timing logic in a fraction of the time.

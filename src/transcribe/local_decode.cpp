@@ -21,7 +21,8 @@ std::string wholeSeconds(double seconds) {
 std::optional<std::string> preprocessAudio(const std::string& wav, double durationSeconds,
                                            const DecodeSettings& settings) {
     if (!settings.config.preprocess || !isRegularFile(settings.ffmpeg)) return std::nullopt;
-    const std::string output = wav + ".pp.wav";
+    // In the scratch folder, never beside the input: that may be a file of the user's.
+    const std::string output = settings.scratch.conditionedCopy();
     // Created here, private and not through a planted link; ffmpeg then writes into it. When
     // that is impossible (a folder we cannot write, a link we cannot remove) ffmpeg is not run:
     // it would follow the link.

@@ -41,7 +41,7 @@ void ModeInfoPanel::build() {
     ui::makeOverlayScroll(scroll);
     scroll->setGeometry(at(24, 64, 572, 430));
     auto* document = new QWidget;
-    std::vector<DeliverMode> modes(deliver_mode::pickable.begin(), deliver_mode::pickable.end());
+    std::vector<DeliverMode> modes = deliver_mode::pickable();
     modes.push_back(DeliverMode::ask);
     int y = 4;
     for (DeliverMode mode : modes) {

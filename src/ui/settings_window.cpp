@@ -7,10 +7,10 @@
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
 #include "session/session_ui.h"
-#include "session/trigger_keys.h"
 #include "ui/pill_layout.h"
 #include "ui/ui_controller.h"
 #include "ui/ui_style.h"
@@ -192,11 +192,8 @@ void SettingsWindow::build() {
     styleField_->hide();
     modePopup_ = new QComboBox(content);
     modePopup_->hide();
-    for (const char* title :
-         {"Summarize for an AI tool", "Clean it up professionally", "Leave my words alone",
-          "Write a brief for a coding agent", "Fill in the detail (AI Extend)"}) {
-        modePopup_->addItem(QString::fromUtf8(title));
-    }
+    for (DeliverMode mode : deliver_mode::settingsModes())
+        modePopup_->addItem(ui::qstr(modeInfo(mode).settingsTitle));
 
     scroll->setWidget(content);
 }
@@ -218,9 +215,9 @@ void SettingsWindow::show() {
     whisperToggle_->setChecked(config.whisperMode);
 
     loadedDefaultMode_ = config.defaultMode;
-    const auto mode = std::find(SETTINGS_MODES.begin(), SETTINGS_MODES.end(), config.defaultMode);
-    modePopup_->setCurrentIndex(
-        mode == SETTINGS_MODES.end() ? 0 : static_cast<int>(mode - SETTINGS_MODES.begin()));
+    const auto modes = deliver_mode::settingsModes();
+    const auto mode = std::find(modes.begin(), modes.end(), config.defaultMode);
+    modePopup_->setCurrentIndex(mode == modes.end() ? 0 : static_cast<int>(mode - modes.begin()));
 
     int language = languagePopup_->findData(ui::qstr(config.language));
     if (language < 0 && !config.language.empty()) {
@@ -292,20 +289,20 @@ void SettingsWindow::stopListening() {
 
 void SettingsWindow::saveClicked() {
     if (!window_) return;
-    writeConfigValue("STYLE", ui::str(styleField_->text()));
-    writeConfigValue("HOTKEY", std::to_string(pendingHotkey_));
-    writeConfigValue("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
+    ui_.writeSetting("STYLE", ui::str(styleField_->text()));
+    ui_.writeSetting("HOTKEY", std::to_string(pendingHotkey_));
+    ui_.writeSetting("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
     // The default mode is not in the window; one the list cannot show (such as "ask") is
     // written back as it was instead of turning into the list's first entry.
+    const auto modes = deliver_mode::settingsModes();
     const int modeIndex =
-        std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(SETTINGS_MODES.size()) - 1);
-    const bool listed = std::find(SETTINGS_MODES.begin(), SETTINGS_MODES.end(),
-                                  loadedDefaultMode_) != SETTINGS_MODES.end();
-    writeConfigValue("DEFAULT_MODE", listed || modeIndex != 0
-                                         ? SETTINGS_MODES[static_cast<std::size_t>(modeIndex)]
-                                         : std::string_view(loadedDefaultMode_));
-    writeConfigValue("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
-    writeConfigValue("INPUT_DEVICE", micPopup_->currentIndex() <= 0
+        std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(modes.size()) - 1);
+    const bool listed = std::find(modes.begin(), modes.end(), loadedDefaultMode_) != modes.end();
+    ui_.writeSetting("DEFAULT_MODE", configValue(listed || modeIndex != 0
+                                                     ? modes[static_cast<std::size_t>(modeIndex)]
+                                                     : loadedDefaultMode_));
+    ui_.writeSetting("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
+    ui_.writeSetting("INPUT_DEVICE", micPopup_->currentIndex() <= 0
                                          ? "builtin"
                                          : ui::str(micPopup_->currentText()));
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));

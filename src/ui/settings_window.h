@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/deliver_mode.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -70,7 +72,7 @@ class SettingsWindow {
     // the configuration file ("Advanced settings…").
     QLineEdit* styleField_ = nullptr;
     QComboBox* modePopup_ = nullptr;
-    std::string loadedDefaultMode_;
+    DeliverMode loadedDefaultMode_{};
 
     bool hotkeyArmed_ = false;
     std::uint16_t pendingHotkey_ = 54;

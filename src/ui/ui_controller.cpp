@@ -56,7 +56,12 @@ UIController::UIController(SessionControl* session, Options options)
     : session_(session), config_(options.config ? *options.config : cfg()),
       now_(options.now ? std::move(options.now) : steadySeconds),
       exit_(options.exit ? std::move(options.exit)
-                         : [](int code) { QCoreApplication::exit(code); }) {}
+                         : [](int code) { QCoreApplication::exit(code); }),
+      writeConfig_(options.writeConfig
+                       ? std::move(options.writeConfig)
+                       : [](std::string_view key, std::string_view value) {
+                             return writeConfigValue(processValues().CONFIG_PATH, key, value);
+                         }) {}
 
 UIController::~UIController() {
     *alive_ = false;
@@ -76,7 +81,7 @@ void UIController::setup() {
     }
     buildPanel();
 
-    selectedMode_ = deliver_mode::fromConfig(config_.selectedMode);
+    selectedMode_ = config_.selectedMode;
     if (selectedMode_ != DeliverMode::ask) {
         log(LogLevel::info, "mode restored: " + std::string(label(selectedMode_)));
     }
@@ -394,7 +399,7 @@ void UIController::hudPickMode() {
         QObject::connect(item, &QAction::triggered, menu,
                          [this, name = std::string(label(mode))] { hudModeChosen(name); });
     };
-    for (DeliverMode mode : deliver_mode::pickable)
+    for (DeliverMode mode : deliver_mode::pickable())
         addMode(ui::qstr(label(mode)), mode);
     menu->addSeparator();
     addMode(ui::qstr(ui_text::ASK_ITEM), DeliverMode::ask);
@@ -427,10 +432,10 @@ void UIController::hudModeChosen(const std::string& title) {
     if (!mode) return;
     selectedMode_ = *mode;
     refreshModeButton();
-    writeConfigValue("SELECTED_MODE", configValue(*mode));
+    writeSetting("SELECTED_MODE", configValue(*mode));
     modePickedThisRecording_ = true;
     if (*mode != DeliverMode::ask) {
-        recordModePick(toLower(frontmostApp()->identifier()), configValue(*mode));
+        recordModePick(toLower(frontmostApp()->identifier()), *mode);
     }
     log(LogLevel::info, "HUD mode: " + std::string(label(*mode)) + " (remembered)");
 }

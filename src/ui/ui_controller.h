@@ -41,6 +41,8 @@ class UIController final : public SessionUi {
         std::function<double()> now;
         // Ends the process's event loop with a status (Quit). Default: QCoreApplication::exit.
         std::function<void(int)> exit;
+        // Sets one key of the configuration file. Default: the process's file.
+        std::function<bool(std::string_view key, std::string_view value)> writeConfig;
     };
 
     explicit UIController(SessionControl* session, Options options = {});
@@ -53,6 +55,10 @@ class UIController final : public SessionUi {
     void setSession(SessionControl* session) { session_ = session; }
     SessionControl* session() const { return session_; }
     const Config& config() const { return config_; }
+    // Sets one key of the configuration file (it applies at the next start).
+    bool writeSetting(std::string_view key, std::string_view value) {
+        return writeConfig_(key, value);
+    }
 
     // Builds the status item and the pill; once.
     void setup();
@@ -131,6 +137,7 @@ class UIController final : public SessionUi {
     Config config_;
     std::function<double()> now_;
     std::function<void(int)> exit_;
+    std::function<bool(std::string_view, std::string_view)> writeConfig_;
     // Lets queued work tell whether the controller still exists.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 

@@ -1,6 +1,6 @@
 #include "ui/ui_texts.h"
 
-#include "session/trigger_keys.h"
+#include "foundation/trigger_keys.h"
 
 namespace vak::ui_text {
 

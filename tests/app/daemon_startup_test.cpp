@@ -58,27 +58,5 @@ TEST(Banner, ReportsEveryFeatureInItsFixedOrder) {
     EXPECT_NE(bannerLine(config, facts).find(" · VAD=on@0.2 ·"), std::string::npos);
 }
 
-TEST(ScratchSweep, RemovesLeftoversAndOldKeptRecordingsOnly) {
-    TempDir dir;
-    for (const char* name : {"vak_rec_3.wav", "vak_rec_3.txt", "vak_caption_99.wav",
-                             "vak_chunk_2_1.wav", "vak_failed_1.wav", "vak_failed_2.wav",
-                             "vak_last.wav", "other.txt", "vak_clitest_5.txt"}) {
-        writeFixture(dir.file(name), "x");
-    }
-    const std::time_t now = std::time(nullptr);
-    const utimbuf old{now - 9 * 86400, now - 9 * 86400};
-    ::utime(dir.file("vak_failed_1.wav").c_str(), &old);
-
-    EXPECT_EQ(sweepScratch(dir.path(), 7, now), 5);
-    std::set<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-        left.insert(e.path().filename().string());
-    }
-    EXPECT_EQ(left, (std::set<std::string>{"vak_failed_2.wav", "vak_last.wav", "other.txt",
-                                           "vak_clitest_5.txt"}));
-    EXPECT_EQ(sweepScratch(dir.path(), 0, now), 1); // 0 days keeps nothing
-    EXPECT_EQ(sweepScratch(dir.file("missing"), 7, now), 0);
-}
-
 } // namespace
 } // namespace vak

@@ -40,10 +40,10 @@ class CapturerTest : public testing::Test {
     void TearDown() override { installAudioBackend(nullptr); }
 
     // Runs the main queue (where levels, swaps and deaths are reported) for a while.
-    static void pump(double seconds) {
+    void pump(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < end)
-            defaultRunLoop().runFor(0.02);
+            main.runFor(0.02);
     }
     // Delivers and waits until the capture and writer queues have handled it.
     void deliver(const std::string& id, AudioBuffer buffer) {
@@ -60,7 +60,8 @@ class CapturerTest : public testing::Test {
 
     std::shared_ptr<FakeAudioBackend> fake = std::make_shared<FakeAudioBackend>();
     const AudioDeviceInfo builtIn = deviceInfo("mic", "Built-in Mic", true);
-    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create();
+    RunLoopMainQueue main;
+    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create(main);
     test::TempDir dir;
     std::string path = dir.file("vak_rec_1.wav");
     std::vector<float> levels;
@@ -179,7 +180,7 @@ TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     FakeAudioBackend::Device brokenToo{builtIn};
     brokenToo.failsToOpen = true;
     fake->setDevices({broken, brokenToo});
-    EXPECT_FALSE(AudioCapturer::create()->start(path, "usb", nullptr, nullptr));
+    EXPECT_FALSE(AudioCapturer::create(main)->start(path, "usb", nullptr, nullptr));
 }
 
 TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
@@ -198,7 +199,7 @@ TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
 
 TEST_F(CapturerTest, DiagnosticsStopAfterThreeLines) {
     setenv("VAK_CAPDEBUG", "1", 1);
-    capturer = AudioCapturer::create();
+    capturer = AudioCapturer::create(main);
     unsetenv("VAK_CAPDEBUG");
     fake->setDevices({builtIn});
     const std::string logPath = processValues().LOG;

@@ -1,9 +1,13 @@
 #include "base/files.h"
+#include "base/regex.h"
 #include "foundation/config.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -56,9 +60,10 @@ TEST(ConfigParse, ValueRulesAndClamps) {
         {"LIVE_CAPTIONS=yes", [](C c) { return !c.liveCaptions; }, "yes is false"},
         {"LIVE_CAPTIONS=", [](C c) { return !c.liveCaptions; }, "empty is false"},
         {"CALL_MODE=1", [](C c) { return c.callMode; }, "1"},
-        {"DEFAULT_MODE=RAW", [](C c) { return c.defaultMode == "normal"; }, "raw → normal"},
-        {"DEFAULT_MODE=fancy", [](C c) { return c.defaultMode == "summarize"; }, "unknown kept"},
-        {"SELECTED_MODE=Agent", [](C c) { return c.selectedMode == "agent"; }, "lower-cased"},
+        {"DEFAULT_MODE=RAW", [](C c) { return c.defaultMode == DeliverMode::raw; }, "raw"},
+        {"DEFAULT_MODE=fancy", [](C c) { return c.defaultMode == DeliverMode::summarize; }, "kept"},
+        {"SELECTED_MODE=Agent", [](C c) { return c.selectedMode == DeliverMode::agent; },
+         "any case"},
         {"HOTKEY=57", [](C c) { return c.hotkey == 54; }, "caps lock refused"},
         {"HOTKEY=100", [](C c) { return c.hotkey == 54; }, "not a modifier"},
         {"HOTKEY=61", [](C c) { return c.hotkey == 61; }, "right option"},
@@ -75,7 +80,7 @@ TEST(ConfigParse, ValueRulesAndClamps) {
         {"CAPTION_MODEL=~/m/b", [](C c) { return c.captionModel == kHome + "/m/b"; }, "tilde"},
         {"CAPTION_MODEL=/abs/~x", [](C c) { return c.captionModel == "/abs/~x"; }, "inner tilde"},
         {"POLISH_KEY=gsk_abc", [](C c) { return c.polishKey == "gsk_abc"; }, "key"},
-        {"TRANSCRIBE_URL=", [](C c) { return c.transcribeUrl == DEFAULT_TRANSCRIBE_URL; }, "kept"},
+        {"TRANSCRIBE_URL=", [](C c) { return c.transcribeUrl == Config{}.transcribeUrl; }, "kept"},
         {"#VAD_THRESHOLD=0.1", [](C c) { return c.vadThreshold == 0.3; }, "comment"},
         {"VAD_THRESHOLD 0.1", [](C c) { return c.vadThreshold == 0.3; }, "no ="},
         {"vad_threshold=0.1", [](C c) { return c.vadThreshold == 0.3; }, "keys are case-sensitive"},
@@ -102,66 +107,47 @@ TEST(ConfigParse, EffectiveVadThresholdLowersTheGateForQuietAndCallModes) {
     EXPECT_DOUBLE_EQ(loadText("VAD_THRESHOLD=0.1\nWHISPER_MODE=1").effectiveVadThreshold(), 0.1);
 }
 
-TEST(ConfigLoad, MissingFileGetsTheDefaultTextByteForByte) {
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(ConfigLoad, AMissingFileGetsTheCommentedDefaultsOfEveryFileKeyInTableOrder) {
     TempDir dir;
     const std::string path = dir.file("config");
-    const Config c = Config::load(path, "/Users/ann");
-    EXPECT_EQ(c, Config::defaults("/Users/ann"));
-    const std::string expected =
-        "# vak-dictate runtime config — edit then run `vak restart` (no rebuild needed)\n"
-        "VAD_THRESHOLD=0.3\n"
-        "MAX_RECORD_SECONDS=2700\n"
-        "LIVE_CAPTIONS=1\n"
-        "CAPTION_INTERVAL=2.0\n"
-        "CAPTION_WINDOW=10\n"
-        "CAPTION_MODEL=/Users/ann/.whisper-models/ggml-base.en-q5_1.bin\n"
-        "# builtin | default | <substring of a device name>\n"
-        "INPUT_DEVICE=builtin\n"
-        "# Pre-decode denoise + dynamic-normalize via ffmpeg (recovers quiet words)\n"
-        "PREPROCESS=1\n"
-        "# Phone/VoIP dictation: aggressive denoise + lower VAD gate. Toggle: `vak call`\n"
-        "CALL_MODE=0\n"
-        "# Rolling transcription: pre-transcribe finished audio every ~N seconds while\n"
-        "# still recording, so long dictations paste in seconds. <20 disables.\n"
-        "CHUNK_SECONDS=30\n"
-        "# Speculative tail: decode during the pause before the stop tap. 0 disables.\n"
-        "SPECULATIVE=1\n"
-        "# Resident whisper-server for near-instant pastes (auto-fallback to CLI). 0 disables.\n"
-        "SERVER=1\n"
-        "# AI prompt-polish: restructure dictation into a precise prompt when the\n"
-        "# frontmost app matches POLISH_APPS. Say \"verbatim\" first to skip once.\n"
-        "POLISH=1\n"
-        "POLISH_APPS=terminal,iterm,claude,code,cursor,warp\n"
-        "POLISH_MIN_WORDS=12\n"
-        "# Optional sk-ant key for the fast direct-API polish path (else `claude` CLI)\n"
-        "POLISH_KEY=\n"
-        "# Ask before polishing: Summarize / Keep-the-Same popup after each qualifying\n"
-        "# dictation. Unanswered panels paste the raw transcript after the timeout.\n"
-        "POLISH_ASK=1\n"
-        "POLISH_ASK_TIMEOUT=30\n"
-        "# Claude model for the Summarize rewrite (claude-haiku-4-5 = faster/lighter)\n"
-        "POLISH_MODEL=claude-sonnet-5\n"
-        "# Privacy mode: your words are never written to disk. 0 keeps an\n"
-        "# encrypted history instead, unlocked by a key held in your Keychain.\n"
-        "PRIVACY_MODE=1\n"
-        "# Anything retained is deleted after this many days. 0 keeps nothing.\n"
-        "HISTORY_DAYS=7\n"
-        "# Keep the audio of the last dictation on disk. Off by default.\n"
-        "KEEP_LAST_CLIP=0\n"
-        "# Decode language: en, es, ... or auto (captions stay English)\n"
-        "LANGUAGE=en\n"
-        "# Whisper mode: quiet-voice dictation (strong gain + low VAD gate). Toggle: vak whisper\n"
-        "WHISPER_MODE=0\n"
-        "# Auto-Professional apps (bundle-id substrings). Empty disables.\n"
-        "PRO_APPS=mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord\n"
-        "# What a stop with NO chip clicked delivers: summarize | professional |\n"
-        "# normal | ask (ask restores the old popup flow)\n"
-        "DEFAULT_MODE=summarize\n"
-        "# Remembered mode: whichever mode you last picked on the recording pill.\n"
-        "# Written automatically when you click one; survives restarts.\n"
-        "SELECTED_MODE=ask";
-    EXPECT_EQ(readFixture(path), expected);
+    EXPECT_EQ(Config::load(path, "/Users/ann"), Config::defaults("/Users/ann"));
+    const std::string text = readFixture(path);
     EXPECT_EQ(filePermissions(path), 0600u);
+    EXPECT_NE(text.back(), '\n'); // nothing after the last key
+    const auto lines = linesOf(text);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(),
+              "# vak-dictate runtime config — edit then run `vak restart` (no rebuild needed)");
+
+    // Comment lines, then each key of the file in table order, its comment right above it.
+    std::vector<std::string> expected = {lines.front()};
+    for (const ConfigKey& key : configKeys()) {
+        if (key.placement != SettingPlacement::InDefaultFile) continue;
+        for (const auto& comment : linesOf(std::string(key.fileComment)))
+            expected.push_back("# " + comment);
+        expected.push_back(std::string(key.key) + "=" + std::string(key.defaultText));
+    }
+    const std::string expandedModel =
+        "CAPTION_MODEL=/Users/ann/.whisper-models/ggml-base.en-q5_1.bin";
+    for (auto& line : expected) {
+        if (line.starts_with("CAPTION_MODEL=")) line = expandedModel;
+    }
+    EXPECT_EQ(lines, expected);
+    // The written forms of the numbers, as the users' files have always had them.
+    for (const char* line :
+         {"VAD_THRESHOLD=0.3", "MAX_RECORD_SECONDS=2700", "LIVE_CAPTIONS=1", "CAPTION_INTERVAL=2.0",
+          "CAPTION_WINDOW=10", "POLISH_KEY=", "SELECTED_MODE=ask", expandedModel.c_str()}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+    EXPECT_EQ(text.find("HOTKEY="), std::string::npos); // keys set by hand stay out
     // Reading the written default file gives the defaults again.
     EXPECT_EQ(Config::load(path, "/Users/ann"), Config::defaults("/Users/ann"));
 }
@@ -184,26 +170,52 @@ TEST(ConfigLoad, DamagedFileIsKeptAsideNotOverwritten) {
 }
 
 TEST(ConfigKeys, EveryKeyIsKnownOnceAndSetsItsField) {
-    const auto keys = configKeys();
-    ASSERT_EQ(keys.size(), 33u);
-    std::set<std::string_view> unique(keys.begin(), keys.end());
-    EXPECT_EQ(unique.size(), 33u);
-    // A plausible non-default value for every key must change the record.
-    for (const auto key : keys) {
+    std::set<std::string_view> unique;
+    for (const ConfigKey& row : configKeys()) {
+        const std::string k(row.key);
+        EXPECT_TRUE(unique.insert(row.key).second) << k;
+        // A plausible non-default value for every key must change the record.
         Config changed = Config::defaults(kHome);
-        const std::string k(key);
         std::string value = "9";
+        if (row.defaultText == "1" || row.defaultText == "0")
+            value = row.defaultText == "1" ? "0" : "1";
         if (k == "DEFAULT_MODE" || k == "SELECTED_MODE") value = "expand";
         if (k == "HOTKEY" || k == "PRODUCER_KEY") value = "60";
-        if (k == "LIVE_CAPTIONS" || k == "PREPROCESS" || k == "SPECULATIVE" || k == "SERVER" ||
-            k == "POLISH" || k == "POLISH_ASK" || k == "CLOUD" || k == "PRIVACY_MODE") {
-            value = "0";
-        }
-        if (k == "CALL_MODE" || k == "WHISPER_MODE" || k == "KEEP_LAST_CLIP") value = "1";
         if (k == "VAD_THRESHOLD") value = "0.7";
-        changed.apply(key, value, kHome);
+        changed.apply(row.key, value, kHome);
         EXPECT_NE(changed, Config::defaults(kHome)) << k;
     }
+}
+
+// The README's configuration table is the user's reference: a row missing, left over or stale
+// (default or meaning) fails here.
+TEST(ConfigKeys, TheReadmeTableMatchesTheKeyTable) {
+    const std::string readme = readFixture(std::string(VAK_SOURCE_DIR) + "/README.md");
+    const auto start = readme.find("| key | default | meaning |");
+    ASSERT_NE(start, std::string::npos);
+    std::map<std::string, std::pair<std::string, std::string>> rows;
+    std::istringstream table(readme.substr(start));
+    std::string line;
+    std::getline(table, line); // header
+    std::getline(table, line); // rule
+    while (std::getline(table, line) && line.starts_with("| `")) {
+        const auto cells = regexFirstMatch(line, R"(^\| `([A-Z_]+)` \| (.*?) \| (.*) \|$)");
+        ASSERT_TRUE(cells) << line;
+        std::string shown = cells->group(2);
+        std::erase(shown, '`');
+        if (shown == "(empty)") shown.clear();
+        rows[cells->group(1)] = {shown, cells->group(3)};
+    }
+    for (const ConfigKey& key : configKeys()) {
+        const std::string k(key.key);
+        const auto row = rows.find(k);
+        ASSERT_NE(row, rows.end()) << "README has no row for " << k;
+        EXPECT_EQ(row->second.first, key.defaultText) << k;
+        EXPECT_EQ(row->second.second, key.meaning) << k;
+        rows.erase(row);
+    }
+    for (const auto& [key, _] : rows)
+        ADD_FAILURE() << "README lists " << key << ", which the program does not know";
 }
 
 class WriteConfigValue : public testing::Test {

@@ -1,6 +1,7 @@
 #include "foundation/deliver_mode.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,28 @@ TEST(DeliverMode, TagsConfigValuesAndLabelsLeadBackToTheirMode) {
         EXPECT_EQ(configValue(e.mode), e.configValue);
         EXPECT_EQ(label(e.mode), e.label);
         EXPECT_EQ(deliver_mode::fromLabel(e.label), e.mode);
-        EXPECT_EQ(deliver_mode::fromConfig(e.configValue), e.mode);
+        EXPECT_EQ(deliver_mode::fromName(e.configValue), e.mode);
+        if (e.mode != DeliverMode::ask) {
+            EXPECT_EQ(deliver_mode::fromConfigValue(e.configValue), e.mode);
+        }
     }
     EXPECT_EQ(deliver_mode::fromLabel("Raw"), std::nullopt);
     EXPECT_EQ(deliver_mode::fromLabel("Ask me after I stop"), std::nullopt);
-    // Configuration values compare exactly; anything else means ask.
-    for (const char* other : {"raw", "Summarize", "", "normal ", "polish"})
-        EXPECT_EQ(deliver_mode::fromConfig(other), DeliverMode::ask) << other;
+    // What the program wrote itself compares exactly; what a person wrote may use any case and
+    // "raw".
+    for (const char* other : {"raw", "Summarize", "", "normal ", "polish", "ask"})
+        EXPECT_EQ(deliver_mode::fromConfigValue(other), std::nullopt) << other;
+    EXPECT_EQ(deliver_mode::fromName("RAW"), DeliverMode::raw);
+    EXPECT_EQ(deliver_mode::fromName("Summarize"), DeliverMode::summarize);
+    EXPECT_EQ(deliver_mode::fromName("polish"), std::nullopt);
+}
+
+TEST(DeliverMode, ThePillAndTheSettingsWindowOfferTheirModesInTheirOrder) {
+    using M = DeliverMode;
+    EXPECT_EQ(deliver_mode::pickable(),
+              (std::vector{M::professional, M::summarize, M::raw, M::agent, M::expand}));
+    EXPECT_EQ(deliver_mode::settingsModes(),
+              (std::vector{M::summarize, M::professional, M::raw, M::agent, M::expand}));
 }
 
 TEST(DeliverMode, ExplanationsAsShownInTheMenus) {

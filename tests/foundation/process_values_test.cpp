@@ -49,8 +49,7 @@ TEST(ProcessValues, PathsHangOffTheHomeAndTheConfigurationIsWritten) {
     EXPECT_EQ(v.MODEL, home + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin");
     EXPECT_EQ(v.LOG, home + "/.dictation/vak.log");
     EXPECT_EQ(v.CONFIG_PATH, home + "/.dictation/config");
-    EXPECT_EQ(v.scratchPath("vak_rec_1.wav"),
-              std::string(std::getenv("VAK_TMPDIR")) + "/vak_rec_1.wav");
+    EXPECT_EQ(v.scratch.recording(1), std::string(std::getenv("VAK_TMPDIR")) + "/vak_rec_1.wav");
     EXPECT_TRUE(pathExists(v.CONFIG_PATH)); // written at start
     EXPECT_EQ(v.cfg, Config::defaults(home));
 }

@@ -76,11 +76,12 @@ class PulseAudioTest : public testing::Test {
         if (!server->running()) GTEST_SKIP() << "no PulseAudio server here: " << server->why();
         installAudioBackend(std::make_shared<PulseAudioBackend>());
     }
-    static void pump(double seconds) {
+    void pump(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < end)
-            defaultRunLoop().runFor(0.02);
+            main.runFor(0.02);
     }
+    RunLoopMainQueue main;
 
     // The built program's options: this server, a private home.
     test::BinaryOptions options() const {
@@ -127,7 +128,7 @@ TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
     for (std::size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<std::int16_t>(std::lround(source[i] * 32767));
 
-    auto capturer = AudioCapturer::create();
+    auto capturer = AudioCapturer::create(main);
     const std::string path = dir.file("vak_rec_7.wav");
     ASSERT_TRUE(capturer->start(path, "test pipe", nullptr, nullptr));
     EXPECT_EQ(capturer->deviceName(), "Test Pipe Mic");
@@ -146,7 +147,7 @@ TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
 }
 
 TEST_F(PulseAudioTest, ASourceThatNeverDeliversIsSwappedThenReportedDead) {
-    auto capturer = AudioCapturer::create();
+    auto capturer = AudioCapturer::create(main);
     std::vector<std::string> swaps;
     int deaths = 0;
     ASSERT_TRUE(capturer->start(

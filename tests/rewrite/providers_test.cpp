@@ -74,9 +74,9 @@ TEST_F(Providers, AKeyThatWouldBreakTheHeaderOrABodyThatCannotBeWrittenSendsNoth
     settings.polishKey = "sk-ant-one\r\nx-injected: yes";
     EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
     settings.polishKey = "sk-ant-1";
-    settings.scratchDir = home.file("missing-folder");
+    settings.scratch = ScratchFiles(home.file("missing-folder"));
     EXPECT_EQ(polishViaAPI("text", 30, "Be brief.", settings), std::nullopt);
-    settings.scratchDir = scratch.file("bodies");
+    settings.scratch = ScratchFiles(scratch.file("bodies"));
     EXPECT_TRUE(server.requests().empty());
 }
 
@@ -197,7 +197,7 @@ TEST_F(Providers, ConcurrentCallsWriteTheirBodiesToSeparatePrivateFiles) {
         inFlight.clear();
         for (const auto& name : scratchFiles()) {
             struct stat st {};
-            if (::stat((settings.scratchDir + "/" + name).c_str(), &st) == 0)
+            if (::stat(settings.scratch.path(name).c_str(), &st) == 0)
                 inFlight.emplace(name, st.st_mode & 0777);
         }
     }

@@ -48,7 +48,7 @@ class RewriteTest : public testing::Test {
         settings.groqUrl = server.url("/openai/v1/chat/completions");
         settings.claudeTool = home.file(".local/bin/claude");
         settings.polishModel = "claude-test-model";
-        settings.scratchDir = scratch.file("bodies");
+        settings.scratch = ScratchFiles(scratch.file("bodies"));
     }
     void TearDown() override { EXPECT_EQ(scratchFiles(), std::vector<std::string>{}); }
 
@@ -58,7 +58,7 @@ class RewriteTest : public testing::Test {
     }
     std::vector<std::string> scratchFiles() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(settings.scratchDir))
+        for (const auto& entry : std::filesystem::directory_iterator(settings.scratch.dir()))
             names.push_back(entry.path().filename());
         return names;
     }

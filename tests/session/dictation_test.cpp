@@ -56,48 +56,44 @@ class DictationTest : public testing::Test {
   protected:
     void SetUp() override {
         installAudioBackend(audio);
-        installSoundPlayer(sounds);
         FakeAudioBackend::Device mic(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
         mic.feed = [this](std::size_t n) {
             return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, amplitude.load(), n * 320);
         };
         audio->setDevices({mic});
-        settings.scratchDir = dir.path();
         settings.maxRecordSeconds = 60;
-        // Waits drive the main queue and the run loop the capture path reports on.
-        test::eventPump() = [this] {
-            loop.runFor(0.02);
-            defaultRunLoop().runFor(0.0);
-        };
+        // Waits drive the main queue, which the capture path reports on too.
+        test::eventPump() = [this] { loop.runFor(0.02); };
     }
     void TearDown() override {
         test::eventPump() = nullptr;
         installAudioBackend(nullptr);
-        installSoundPlayer(nullptr);
     }
 
     std::shared_ptr<Dictation> make() {
         DictationServices services;
         services.main = &loop;
         services.background = &globalQueue(QoS::UserInitiated);
-        services.capturer = AudioCapturer::create();
-        CaptionSettings captionSettings;
-        captionSettings.liveCaptions = false;
-        services.captions = CaptionEngine::create(captionSettings);
-        ChunkSettings chunkSettings;
-        chunkSettings.chunkSeconds = 0; // every stop decodes the whole recording
-        services.chunks = ChunkEngine::create(chunkSettings);
+        services.capturer = AudioCapturer::create(loop);
+        Config config;
+        config.liveCaptions = false;
+        config.chunkSeconds = 0; // every stop decodes the whole recording
+        services.captions = CaptionEngine::create(CaptionSettings::from(config, "", scratch()));
+        services.chunks = ChunkEngine::create(ChunkSettings::from(config, scratch()));
+        services.sounds = sounds;
+        services.producer = {[this] { producerCalls.push_back("started"); },
+                             [this] { producerCalls.push_back("ended"); }};
         services.desktop.pasteboard = pasteboard;
         services.desktop.keys = keys;
         services.desktop.frontmost = frontmost;
         // Shared, not captured through `this`: the access check may still run after the test.
         services.microphoneAvailable = [available = micAvailable] { return available->load(); };
-        services.decode = [this](const std::string& wav, const std::string& base) {
+        services.decode = [this](const DecodeRequest& request) {
             double delay = 0;
             std::optional<std::string> result;
             {
                 std::lock_guard lock(mutex);
-                decoded.emplace_back(wav, base);
+                decoded.emplace_back(request.wav, request.textBase);
                 if (!decodeDelays.empty()) {
                     delay = decodeDelays.front();
                     decodeDelays.erase(decodeDelays.begin());
@@ -123,11 +119,13 @@ class DictationTest : public testing::Test {
 
     bool contains(const std::string& line) { return log.text().find(line) != std::string::npos; }
 
+    ScratchFiles scratch() const { return ScratchFiles(dir.path()); }
+
     TempDir dir;
     test::LogCapture log;
     RunLoopMainQueue loop;
     FakeUi ui;
-    DictationSettings settings;
+    DictationSettings settings = DictationSettings::from(Config{}, scratch());
     std::shared_ptr<FakeAudioBackend> audio = std::make_shared<FakeAudioBackend>();
     std::shared_ptr<FakeSoundPlayer> sounds = std::make_shared<FakeSoundPlayer>();
     std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
@@ -141,6 +139,7 @@ class DictationTest : public testing::Test {
     std::vector<std::pair<std::string, std::string>> decoded; // wav, base name
     std::vector<std::pair<std::string, std::string>> recorded;
     std::vector<std::pair<std::string, std::string>> edits;
+    std::vector<std::string> producerCalls;
 };
 
 TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
@@ -308,6 +307,7 @@ TEST_F(DictationTest, ProducerSessionsAnnounceThemselves) {
     dictation->endProducerSession();
     EXPECT_FALSE(dictation->producerSessionOn());
     EXPECT_EQ(ui.events, (std::vector<std::string>{"panel shown", "panel hidden"}));
+    EXPECT_EQ(producerCalls, (std::vector<std::string>{"started", "ended"}));
     EXPECT_TRUE(contains("🎛 Durad Ave session ON"));
     EXPECT_TRUE(contains("🎛 Durad Ave session OFF"));
     EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Bottle"}));

@@ -1,6 +1,6 @@
+#include "foundation/trigger_keys.h"
 #include "platform/fake/fake_key_monitor.h"
 #include "session/key_recognizer.h"
-#include "session/trigger_keys.h"
 #include "support/log_capture.h"
 
 #include <algorithm>

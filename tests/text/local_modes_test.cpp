@@ -13,14 +13,14 @@ using List = std::vector<std::string>;
 
 using test::expectAll;
 
-TEST(LocalModeTransform, PicksTheRendererByExactName) {
+TEST(LocalModeTransform, ThePlainAndAskModesLeaveTheTextAsItIs) {
     const std::string text = "Hi sarah. Can you send the report by friday. Thanks.";
-    EXPECT_EQ(localModeTransform(text, "professional"),
+    EXPECT_EQ(localModeTransform(text, DeliverMode::professional),
               "Hi Sarah,\n\nCan you send the report by Friday?\n\nThanks.");
-    for (const char* other : {"normal", "raw", "ask", "Professional", "", "polish"})
-        EXPECT_EQ(localModeTransform(text, other), text) << other;
-    EXPECT_EQ(localModeTransform("", "professional"), "");
-    EXPECT_EQ(localModeTransform("", "summarize"), "");
+    for (DeliverMode other : {DeliverMode::raw, DeliverMode::ask})
+        EXPECT_EQ(localModeTransform(text, other), text) << configValue(other);
+    EXPECT_EQ(localModeTransform("", DeliverMode::professional), "");
+    EXPECT_EQ(localModeTransform("", DeliverMode::summarize), "");
 }
 
 TEST(SplitRunOns, BothSidesNeedFourWords) {
@@ -193,11 +193,11 @@ TEST(NumberGuard, TokensAndBothDirections) {
         "Step 3 is to install the package. Then run the tests. Finally deploy it to staging.";
     EXPECT_EQ(localSummarize(steps),
               "- Is to install the package.\n- Run the tests.\n- Deploy it to staging.");
-    EXPECT_EQ(localModeTransform(steps, "summarize"), localProfessional(steps));
+    EXPECT_EQ(localModeTransform(steps, DeliverMode::summarize), localProfessional(steps));
     // One that keeps every number is used.
     const std::string order = "First we order 12 chairs. Second we book the room for 40 people. "
                               "Finally we send invites.";
-    EXPECT_EQ(localModeTransform(order, "summarize"),
+    EXPECT_EQ(localModeTransform(order, DeliverMode::summarize),
               "- We order 12 chairs.\n- We book the room for 40 people.\n- We send invites.");
 }
 
@@ -206,8 +206,11 @@ TEST(LocalModes, HugeRunsOfBlanksOrOneEndlessWordAreReadOnce) {
     const std::string blanks = "alpha" + std::string(200000, ' ') + "beta gamma delta";
     EXPECT_EQ(localProfessional(blanks), "Alpha beta gamma delta.");
     const std::string word = "fix the " + std::string(200000, 'a') + " importer. It fails.";
-    for (const char* mode : {"professional", "summarize", "agent", "expand"})
-        EXPECT_NE(localModeTransform(word, mode).find("importer"), std::string::npos) << mode;
+    for (DeliverMode mode : {DeliverMode::professional, DeliverMode::summarize, DeliverMode::agent,
+                             DeliverMode::expand}) {
+        EXPECT_NE(localModeTransform(word, mode).find("importer"), std::string::npos)
+            << configValue(mode);
+    }
     std::string corrections = "go";
     for (int i = 0; i < 5000; ++i)
         corrections += " scratch that left right up down";

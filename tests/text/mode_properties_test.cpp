@@ -37,17 +37,18 @@ class ModeProperties : public testing::Test {
     std::vector<std::string> formatted;
 };
 
-constexpr const char* kModes[] = {"professional", "summarize", "agent", "expand"};
+constexpr DeliverMode kModes[] = {DeliverMode::professional, DeliverMode::summarize,
+                                  DeliverMode::agent, DeliverMode::expand};
 
 TEST_F(ModeProperties, NoModeDropsANumberTheProfessionalTextKeeps) {
     for (const std::string& text : formatted) {
         const std::vector<std::string> kept =
-            numberTokens(localModeTransform(text, "professional"));
-        for (const char* mode : {"summarize", "agent", "expand"}) {
+            numberTokens(localModeTransform(text, DeliverMode::professional));
+        for (DeliverMode mode : {DeliverMode::summarize, DeliverMode::agent, DeliverMode::expand}) {
             const std::vector<std::string> numbers = numberTokens(localModeTransform(text, mode));
             for (const std::string& number : kept) {
                 EXPECT_NE(std::find(numbers.begin(), numbers.end(), number), numbers.end())
-                    << mode << " lost " << number << " of: " << text;
+                    << configValue(mode) << " lost " << number << " of: " << text;
             }
         }
     }
@@ -55,9 +56,9 @@ TEST_F(ModeProperties, NoModeDropsANumberTheProfessionalTextKeeps) {
 
 TEST_F(ModeProperties, NoDoubledSpacesNoEmptyLinesAtTheEndsAndValidText) {
     for (const std::string& text : formatted) {
-        for (const char* mode : kModes) {
+        for (DeliverMode mode : kModes) {
             const std::string out = localModeTransform(text, mode);
-            SCOPED_TRACE(std::string(mode) + " of: " + text + "\n→ " + out);
+            SCOPED_TRACE(std::string(configValue(mode)) + " of: " + text + "\n→ " + out);
             EXPECT_FALSE(out.empty());
             EXPECT_EQ(out.find("  "), std::string::npos);
             EXPECT_NE(out.front(), '\n');
@@ -110,13 +111,13 @@ TEST_F(ModeProperties, SummaryAndBriefKeepEveryWordButTheirCues) {
         "switching", "gears",   "other",      "last",     "real",   "quick",   "wanted"};
     for (const std::string& text : formatted) {
         const std::set<std::string> kept = contentWords(localProfessional(text));
-        for (const char* mode : {"summarize", "agent"}) {
+        for (DeliverMode mode : {DeliverMode::summarize, DeliverMode::agent}) {
             const std::string out = localModeTransform(text, mode);
             const std::set<std::string> words = contentWords(out);
             for (const std::string& word : kept) {
                 if (cues.contains(word)) continue;
                 EXPECT_TRUE(words.contains(word))
-                    << mode << " lost '" << word << "' of: " << text << "\n→ " << out;
+                    << configValue(mode) << " lost '" << word << "' of: " << text << "\n→ " << out;
             }
         }
     }

@@ -45,9 +45,6 @@ class CaptionEngineTest : public testing::Test {
         writeFixture(work.file("caption.bin"), "model");
         whisper.setControl("source=tones\nkeep_inputs=1");
         settings.model = work.file("caption.bin");
-        settings.whisperCli = whisper.path();
-        settings.tmpWav = work.file("scratch/vak_caption_1.wav");
-        settings.tmpTxt = work.file("scratch/vak_caption_1");
     }
 
     std::shared_ptr<CaptionEngine> makeEngine() {
@@ -95,7 +92,8 @@ class CaptionEngineTest : public testing::Test {
 
     test::TempDir work;
     test::FakeWhisper whisper;
-    CaptionSettings settings;
+    CaptionSettings settings =
+        CaptionSettings::from(Config{}, whisper.path(), ScratchFiles(work.file("scratch")));
     tone::Dictation dictation;
     std::unique_ptr<replay::GrowingRecording> recording;
     std::shared_ptr<CaptionEngine> engine;

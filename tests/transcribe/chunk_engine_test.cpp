@@ -28,7 +28,7 @@ using test::LogCapture;
 struct HeardClip {
     std::string file;  // without the folder
     std::string kind;  // "chunk", "spec" or "tail", from the name
-    DecodeRoute route; // the process-wide route during the call
+    DecodeRoute route; // the route the engine asked for
     double seconds = 0;
     std::string text;
 };
@@ -36,10 +36,12 @@ struct HeardClip {
 // Hears the tone words of each clip in this process and notes every call; the chunk decodes
 // whose numbers (from 0) are in `failing` fail.
 struct ToneDecoder {
-    std::optional<std::string> operator()(const std::string& wav, const std::string& base) {
+    std::optional<std::string> operator()(const DecodeRequest& request) {
+        const std::string& wav = request.wav;
         const auto samples = tone::readWavSamples(wav);
-        HeardClip clip{wav.substr(wav.rfind('/') + 1), base.substr(base.rfind('_') + 1),
-                       decodeRoute.load(), 0, ""};
+        HeardClip clip{wav.substr(wav.rfind('/') + 1),
+                       request.textBase.substr(request.textBase.rfind('_') + 1), request.route, 0,
+                       ""};
         if (clip.kind != "spec" && clip.kind != "tail") clip.kind = "chunk";
         if (samples) {
             clip.seconds = static_cast<double>(samples->size()) / tone::kSampleRate;
@@ -83,16 +85,11 @@ tone::Dictation natural(double seconds, std::uint32_t seed) {
 // An engine over a recording that grows as the test says; passes run synchronously.
 class ChunkEngineTest : public testing::Test {
   protected:
-    ChunkEngineTest() { settings.scratchDir = scratch.path(); }
-    ~ChunkEngineTest() override { decodeRoute.store(DecodeRoute::Auto); }
-
     ChunkEngine& engine() {
         if (!engine_) {
             engine_ = ChunkEngine::create(settings);
             engine_->setTranscribe(
-                [decoder = decoder](const std::string& wav, const std::string& base) {
-                    return (*decoder)(wav, base);
-                });
+                [decoder = decoder](const DecodeRequest& request) { return (*decoder)(request); });
         }
         return *engine_;
     }
@@ -143,7 +140,7 @@ class ChunkEngineTest : public testing::Test {
     }
 
     test::TempDir scratch;
-    ChunkSettings settings;
+    ChunkSettings settings = ChunkSettings::from(Config{}, ScratchFiles(scratch.path()));
     std::shared_ptr<ToneDecoder> decoder = std::make_shared<ToneDecoder>();
     tone::Dictation dictation;
     std::unique_ptr<replay::GrowingRecording> recording;
@@ -154,7 +151,8 @@ class ChunkEngineTest : public testing::Test {
 };
 
 TEST_F(ChunkEngineTest, BelowTwentySecondsTheEngineIsOff) {
-    EXPECT_TRUE(ChunkSettings{20}.enabled());
+    settings.chunkSeconds = 20;
+    EXPECT_TRUE(settings.enabled());
     settings.chunkSeconds = 15;
     settings.timeScale = 0.01; // the timers would fire every 0.15 s and 0.02 s
     record(natural(40, 1));
@@ -219,7 +217,6 @@ TEST_F(ChunkEngineTest, ChunksAreCutInPausesAndEveryDecodeHasItsRoute) {
         EXPECT_TRUE(file == "vak_chunk_1_0.wav" || file == "vak_chunk_1_1.wav" ||
                     file == "vak_chunk_1_2.wav")
             << file;
-    EXPECT_EQ(decodeRoute.load(), DecodeRoute::Auto);
     // The listener heard the chunks so far and the speculative tail, one per line: the start of
     // the transcript.
     ASSERT_FALSE(prospective.empty());
@@ -259,7 +256,7 @@ TEST_F(ChunkEngineTest, APreDecoderThatFailsOnSpeechIsNotAskedAgainEveryTwoSecon
         phrases.push_back({6, 0.7});
     record(speech(phrases));
     int calls = 0;
-    engine().setTranscribe([&calls](const std::string&, const std::string&) {
+    engine().setTranscribe([&calls](const DecodeRequest&) {
         ++calls;
         return std::optional<std::string>();
     });

@@ -5,6 +5,7 @@
 #include "transcribe/decode_router.h"
 #include "transcribe/decode_settings.h"
 
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -26,16 +27,21 @@ class DecodeTest : public testing::Test {
         settings.config = Config::defaults(work.path());
         settings.config.transcribeUrl = server.url("/transcribe");
         settings.config.preprocess = false;
+        settings.scratch = ScratchFiles(work.path());
     }
-    ~DecodeTest() override {
-        decodeRoute.store(DecodeRoute::Auto);
-        waitForDecodeEngines(30);
-    }
+    ~DecodeTest() override { waitForDecodeEngines(30); }
 
     void addVadModel() const { writeFixture(settings.vadModel, "vad"); }
     std::string clip(const std::string& name, double seconds) const {
         writeFixture(work.file(name), toneWav(seconds));
         return work.file(name);
+    }
+    // Conditioned copies left in the scratch folder.
+    std::size_t conditionedCopiesLeft() const {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+            count += entry.path().filename().string().starts_with("vak_pp_") ? 1 : 0;
+        return count;
     }
     std::size_t requestsTo(const std::string& path) const {
         std::size_t count = 0;

@@ -23,8 +23,9 @@ class DecodeRouting : public test::DecodeTest {
         server.answer("transcribe", R"({"text":"Cloud words."})");
         settings.config.useServer = false; // whisper-cli stands for the local path
     }
-    std::optional<std::string> decode(const std::string& wav) {
-        return runWhisper(wav, work.file("out"), settings);
+    std::optional<std::string> decode(const std::string& wav,
+                                      DecodeRoute route = DecodeRoute::Auto) {
+        return runWhisper({wav, work.file("out"), route}, settings);
     }
 };
 
@@ -65,11 +66,10 @@ TEST_F(DecodeRouting, EachRouteAsksOnlyTheEnginesItShould) {
         SCOPED_TRACE(c.name);
         settings.config.cloud = c.cloud;
         settings.whisperCli = c.localModel ? whisper.path() : work.file("no-whisper-cli");
-        decodeRoute.store(c.route);
         const auto localBefore = whisper.calls().size();
         const auto cloudBefore = requestsTo("/transcribe");
         const LogCapture log;
-        EXPECT_EQ(decode(wav), c.text);
+        EXPECT_EQ(decode(wav, c.route), c.text);
         EXPECT_EQ(whisper.calls().size() - localBefore, c.localCalls);
         EXPECT_EQ(requestsTo("/transcribe") - cloudBefore, c.cloudCalls);
         EXPECT_CONTAINS(log.text(), c.logged);
@@ -93,15 +93,35 @@ TEST_F(DecodeRouting, WithoutALocalModelAFailingCloudIsReportedWithItsLimit) {
 }
 
 TEST_F(DecodeRouting, ChunkDecodesFallBackToLocalOnlyAfterTheCloudAnswered) {
-    decodeRoute.store(DecodeRoute::CloudPreferred);
     server.answer("transcribe", R"({"text":""})", 0.3);
     LogCapture log;
-    EXPECT_EQ(decode(clip("a.wav", 1)), "Local words.");
+    EXPECT_EQ(decode(clip("a.wav", 1), DecodeRoute::CloudPreferred), "Local words.");
     ASSERT_EQ(whisper.calls().size(), 1u);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_GE(whisper.calls()[0].startMs, requests[0]["time_ms"].get<long long>() + 250);
     EXPECT_CONTAINS(log.text(), "⚠️ cloud engine not answering — using local decode");
+}
+
+// A chunk decode waiting for the cloud must not turn a full decode running beside it into one
+// that skips the race.
+TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
+    server.answer("transcribe", R"({"text":"Cloud words."})", 0.6);
+    const std::string chunkClip = clip("chunk.wav", 1);
+    const std::string fullClip = clip("full.wav", 1);
+    LogCapture log;
+    std::optional<std::string> chunk;
+    std::thread chunkDecode([&] {
+        chunk = runWhisper({chunkClip, work.file("chunk"), DecodeRoute::CloudPreferred}, settings);
+    });
+    while (requestsTo("/transcribe") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(runWhisper({fullClip, work.file("full")}, settings), "Local words.");
+    chunkDecode.join();
+    EXPECT_EQ(chunk, "Cloud words.");
+    // The full decode raced (its local engine ran and won); the chunk never asked it.
+    ASSERT_EQ(whisper.calls().size(), 1u);
+    EXPECT_CONTAINS(log.text(), "⚡ decode race: local won");
 }
 
 TEST_F(DecodeRouting, AStaleTranscriptIsNeverReadBack) {
@@ -121,8 +141,8 @@ TEST_F(DecodeRouting, TheConditionedCopyIsDecodedThenDeleted) {
         settings.config.callMode = callMode;
         LogCapture log;
         EXPECT_EQ(decode(wav), "Local words.");
-        EXPECT_EQ(whisper.calls().back().args.at(3), wav + ".pp.wav");
-        EXPECT_FALSE(pathExists(wav + ".pp.wav"));
+        EXPECT_TRUE(whisper.calls().back().args.at(3).starts_with(work.file("vak_pp_")));
+        EXPECT_EQ(conditionedCopiesLeft(), 0u);
         EXPECT_CONTAINS(log.text(), callMode ? "♪ conditioned audio (call chain) before decode"
                                              : "♪ conditioned audio (normal chain) before decode");
     }
@@ -203,7 +223,7 @@ TEST_F(DecodeRouting, ConcurrentRacesLeakNoChildOrDescriptor) {
     for (int i = 0; i < 4; ++i) {
         callers.emplace_back([&, i] {
             for (int round = 0; round < 3; ++round) {
-                if (runWhisper(wav, work.file("out" + std::to_string(i)), settings)) ++answered;
+                if (runWhisper({wav, work.file("out" + std::to_string(i))}, settings)) ++answered;
             }
         });
     }

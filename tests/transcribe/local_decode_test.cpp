@@ -160,40 +160,39 @@ TEST_F(LocalDecode, ConditioningGivesAPrivateCopyOrNothingAndLeavesNothing) {
     // A colon in the name would be taken for a protocol without the "file:" prefix.
     const std::string wav = clip("take:1.wav", 2);
     const auto copy = preprocessAudio(wav, 2, settings);
-    ASSERT_EQ(copy, wav + ".pp.wav");
+    ASSERT_TRUE(copy && copy->starts_with(work.file("vak_pp_"))) << copy.value_or("nothing");
     EXPECT_TRUE(findWavDataOffset(*copy).has_value());
     EXPECT_GT(fileSize(*copy).value_or(0), 60000); // about 2 s of 16 kHz mono
     EXPECT_EQ(filePermissions(*copy), 0600u);
+    removeFile(*copy);
 
     LogCapture log;
     // 0.01 s of audio: ffmpeg succeeds, but 364 bytes are no usable recording.
     const std::string tiny = clip("tiny.wav", 0.01);
     EXPECT_EQ(preprocessAudio(tiny, 0, settings), std::nullopt);
-    EXPECT_FALSE(pathExists(tiny + ".pp.wav"));
+    EXPECT_EQ(conditionedCopiesLeft(), 0u);
     EXPECT_TRUE(regexSearch(
         log.text(), R"(⚠️ preprocess failed \(status 0, \d+B\) — decoding raw clip)"));
 
     const std::string garbage = work.file("garbage.wav");
     writeFixture(garbage, std::string(5000, 'x'));
     EXPECT_EQ(preprocessAudio(garbage, 0, settings), std::nullopt);
-    EXPECT_FALSE(pathExists(garbage + ".pp.wav"));
+    EXPECT_EQ(conditionedCopiesLeft(), 0u);
     EXPECT_TRUE(regexSearch(log.text(), R"(preprocess failed \(status [1-9]\d*, 0B\))"));
 
-    // Something in the copy's place that cannot be removed: ffmpeg is not started, and what is
-    // there stays untouched.
-    const std::string blocked = clip("blocked.wav", 1);
-    std::filesystem::create_directory(blocked + ".pp.wav");
-    writeFixture(blocked + ".pp.wav/keep", "keep");
-    EXPECT_EQ(preprocessAudio(blocked, 1, settings), std::nullopt);
-    EXPECT_CONTAINS(log.text(), "⚠️ preprocess failed (cannot create " + blocked + ".pp.wav)");
-    EXPECT_EQ(test::readFixture(blocked + ".pp.wav/keep"), "keep");
+    // No scratch folder to make the copy in: ffmpeg is not started.
+    settings.scratch = ScratchFiles(work.file("missing-folder"));
+    EXPECT_EQ(preprocessAudio(clip("blocked.wav", 1), 1, settings), std::nullopt);
+    EXPECT_CONTAINS(log.text(), "⚠️ preprocess failed (cannot create " +
+                                    work.file("missing-folder/vak_pp_"));
+    settings.scratch = ScratchFiles(work.path());
 
     settings.config.preprocess = false;
     EXPECT_EQ(preprocessAudio(clip("a.wav", 1), 1, settings), std::nullopt);
     settings.config.preprocess = true;
     settings.ffmpeg = work.file("no-ffmpeg");
     EXPECT_EQ(preprocessAudio(clip("a.wav", 1), 1, settings), std::nullopt);
-    EXPECT_FALSE(pathExists(work.file("a.wav.pp.wav")));
+    EXPECT_EQ(conditionedCopiesLeft(), 0u);
 }
 
 } // namespace

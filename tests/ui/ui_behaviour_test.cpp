@@ -77,8 +77,9 @@ class Interface : public ::testing::Test {
 
     std::unique_ptr<UIController> controller() {
         return std::make_unique<UIController>(
-            &session, UIController::Options{config, [this] { return clock; },
-                                            [this](int code) { exitCode = code; }});
+            &session,
+            UIController::Options{
+                config, [this] { return clock; }, [this](int code) { exitCode = code; }, {}});
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
     // How often `line` was logged.
@@ -177,7 +178,7 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     // A new recording starts unpicked; the mode itself comes back at the next start.
     ui->recordingStarted();
     EXPECT_FALSE(ui->modePickedThisRecording());
-    config.selectedMode = "professional";
+    config.selectedMode = DeliverMode::professional;
     auto restarted = controller();
     restarted->setup();
     EXPECT_EQ(restarted->selectedMode(), DeliverMode::professional);
@@ -383,7 +384,7 @@ TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
 TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     config.inputDevice = "USB Headset"; // unplugged since
     config.language = "de";
-    config.defaultMode = "ask";
+    config.defaultMode = DeliverMode::ask;
     config.style = "Short sentences.";
     config.whisperMode = true;
     auto ui = controller();

@@ -1,4 +1,4 @@
-#include "session/trigger_keys.h"
+#include "foundation/trigger_keys.h"
 
 namespace vak {
 

@@ -1,0 +1,103 @@
+#include "foundation/scratch_files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+constexpr std::string_view kRecording = "vak_rec_";
+constexpr std::string_view kFailed = "vak_failed_";
+constexpr std::string_view kChunk = "vak_chunk_";
+constexpr std::string_view kCaption = "vak_caption_";
+constexpr std::string_view kConditioned = "vak_pp_";
+
+// What a crashed run may have left: everything of a recording session (the replay modes'
+// clips, "vak_captionsim.wav" and "vak_chunksim.wav", share the prefixes).
+constexpr std::string_view kSwept[] = {kRecording, "vak_chunk", "vak_caption", kConditioned};
+
+std::string processTag() {
+    return std::to_string(::getpid());
+}
+
+std::string uniqueTag() {
+    static std::atomic<unsigned long> sequence{0};
+    return processTag() + "_" + std::to_string(++sequence);
+}
+
+} // namespace
+
+ScratchFiles::ScratchFiles(std::string dir) : dir_(std::move(dir)) {
+    while (dir_.size() > 1 && dir_.back() == '/')
+        dir_.pop_back();
+    if (dir_.empty()) dir_ = "/tmp";
+}
+
+std::string ScratchFiles::path(std::string_view name) const {
+    return dir_ + "/" + std::string(name);
+}
+
+std::string ScratchFiles::recording(int session) const {
+    return recordingTextBase(session) + ".wav";
+}
+
+std::string ScratchFiles::recordingTextBase(int session) const {
+    return path(std::string(kRecording) + std::to_string(session));
+}
+
+std::string ScratchFiles::failedRecording(int session) const {
+    return path(std::string(kFailed) + std::to_string(session) + ".wav");
+}
+
+std::string ScratchFiles::lastClip() const {
+    return path("vak_last.wav");
+}
+
+std::string ScratchFiles::chunkBase(int session, std::string_view piece) const {
+    return path(std::string(kChunk) + std::to_string(session) + "_" + std::string(piece));
+}
+
+std::string ScratchFiles::captionBase() const {
+    return path(std::string(kCaption) + processTag());
+}
+
+std::string ScratchFiles::conditionedCopy() const {
+    return path(std::string(kConditioned) + uniqueTag() + ".wav");
+}
+
+std::string ScratchFiles::requestBody(std::string_view provider) const {
+    return path("vak_" + std::string(provider) + "_" + uniqueTag() + ".json");
+}
+
+std::string ScratchFiles::commandLineBase(std::string_view mode, bool perProcess) const {
+    return path("vak_" + std::string(mode) + (perProcess ? "_" + processTag() : ""));
+}
+
+int ScratchFiles::sweep(int historyDays, std::time_t now) const {
+    DIR* folder = ::opendir(dir_.c_str());
+    if (folder == nullptr) return 0;
+    int removed = 0;
+    const double maxAge = std::max(historyDays, 0) * 86400.0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        const std::string file = path(name);
+        bool remove =
+            std::any_of(std::begin(kSwept), std::end(kSwept),
+                        [name](std::string_view prefix) { return name.starts_with(prefix); });
+        if (!remove && name.starts_with(kFailed)) {
+            struct stat st {};
+            remove = ::lstat(file.c_str(), &st) == 0 && std::difftime(now, st.st_mtime) >= maxAge;
+        }
+        if (remove && ::unlink(file.c_str()) == 0) ++removed;
+    }
+    ::closedir(folder);
+    return removed;
+}
+
+} // namespace vak

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// Every scratch file the program makes: one folder ($VAK_TMPDIR, else /tmp), the names built
+// here and nowhere else, and the sweep at start that removes what crashed runs left there.
+// Callers create the files with createScratchFile (never through a link) and remove them.
+class ScratchFiles {
+  public:
+    explicit ScratchFiles(std::string dir = "/tmp");
+
+    const std::string& dir() const { return dir_; }
+    // dir + "/" + name.
+    std::string path(std::string_view name) const;
+
+    // A session's recording, "vak_rec_N.wav", and the decoder output base of its full decode
+    // (whisper-cli writes base + ".txt").
+    std::string recording(int session) const;
+    std::string recordingTextBase(int session) const;
+    // A recording kept after every engine failed on it, "vak_failed_N.wav".
+    std::string failedRecording(int session) const;
+    // KEEP_LAST_CLIP's copy of the latest recording.
+    std::string lastClip() const;
+    // A piece of session N's recording cut out for a decode, as a base: base + ".wav" is the
+    // clip, base + ".txt" the decoder's output.
+    std::string chunkBase(int session, std::string_view piece) const;
+    // The caption engine's clip and output base, one per process.
+    std::string captionBase() const;
+    // The conditioned copy of a clip, unique per call.
+    std::string conditionedCopy() const;
+    // A rewrite request body for `provider` ("proxy", "polish"), unique per call.
+    std::string requestBody(std::string_view provider) const;
+    // The scratch base of a command-line mode ("clitest", "miccheck", "captionsim", …); with
+    // `perProcess` the process id is part of it.
+    std::string commandLineBase(std::string_view mode, bool perProcess = false) const;
+
+    // Removes the recordings, clips and outputs crashed runs left behind, and kept failed
+    // recordings once they are `historyDays` days old (all of them at 0). Other files are left
+    // alone; errors are ignored. Returns how many entries went.
+    int sweep(int historyDays, std::time_t now) const;
+
+  private:
+    std::string dir_;
+};
+
+} // namespace vak
