@@ -4,6 +4,7 @@
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
+#include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
 
@@ -107,6 +108,8 @@ std::string helpText() {
     }
     text += "\n";
     text += kEnvironmentHelp;
+    text += "\nSettings (~/.dictation/config, KEY=VALUE; read at start):\n";
+    text += configHelpText();
     return text;
 }
 

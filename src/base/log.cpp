@@ -79,16 +79,6 @@ std::string_view logGlyph(LogLevel level) {
     return "·";
 }
 
-std::optional<LogLevel> logLevelOf(std::string_view message) {
-    for (const auto& row : kGlyphs) {
-        if (message.size() > row.glyph.size() && message.substr(0, row.glyph.size()) == row.glyph &&
-            message[row.glyph.size()] == ' ') {
-            return row.level;
-        }
-    }
-    return std::nullopt;
-}
-
 void log(LogLevel level, std::string_view words) {
     std::string message(logGlyph(level));
     message += ' ';

@@ -35,8 +35,6 @@ enum class LogLevel {
 
 // The glyph a line of `level` starts with.
 std::string_view logGlyph(LogLevel level);
-// The level whose glyph starts `message` (followed by a blank); nothing for any other text.
-std::optional<LogLevel> logLevelOf(std::string_view message);
 
 // Appends "[MM-dd HH:mm:ss] " + glyph + " " + words + "\n" (local time) to the log file and
 // writes the same bytes to standard error. Safe from any thread; lines never interleave; never

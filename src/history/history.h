@@ -36,7 +36,7 @@ bool appendHistory(const std::string& historyPath, SecretStore* store, std::stri
 
 // Where a delivered text is recorded.
 struct HistorySettings {
-    bool privacyMode = true;
+    bool privacyMode{};
     std::string historyPath;
     SecretStore* store = nullptr;
 };

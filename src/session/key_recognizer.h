@@ -28,8 +28,8 @@ class KeyActions {
 
 // Which keys are watched: the trigger key, and the producer key unless it is 0 or the trigger.
 struct TriggerSettings {
-    std::uint16_t hotkey = 54;
-    std::uint16_t producerKey = 55;
+    std::uint16_t hotkey{};
+    std::uint16_t producerKey{};
 
     static TriggerSettings fromConfig(const Config& config);
     bool watchesProducerKey() const { return producerKey != 0 && producerKey != hotkey; }

@@ -1,5 +1,6 @@
 #include "platform/linux/key_translation.h"
 
+#include "foundation/trigger_keys.h"
 #include "platform/linux/xcb_connection.h"
 
 namespace vak {
@@ -8,27 +9,32 @@ namespace {
 
 constexpr std::uint16_t kCapsLockCode = 57;
 
+// A trigger key's code and its device bit, from the trigger-key table.
+ModifierKeyInfo triggerModifier(std::uint16_t code, std::uint64_t mask) {
+    return ModifierKeyInfo{code, triggerKey(code).bit, mask};
+}
+
 } // namespace
 
 std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t sym) {
     switch (sym) {
     case keysym::Super_R:
-        return ModifierKeyInfo{54, 0x0010, COMMAND_MASK};
+        return triggerModifier(54, COMMAND_MASK);
     case keysym::Super_L:
-        return ModifierKeyInfo{55, 0x0008, COMMAND_MASK};
+        return triggerModifier(55, COMMAND_MASK);
     case keysym::Alt_R:
     case keysym::ISO_Level3_Shift:
-        return ModifierKeyInfo{61, 0x0040, OPTION_MASK};
+        return triggerModifier(61, OPTION_MASK);
     case keysym::Alt_L:
-        return ModifierKeyInfo{58, 0x0020, OPTION_MASK};
+        return triggerModifier(58, OPTION_MASK);
     case keysym::Control_R:
-        return ModifierKeyInfo{62, 0x2000, CONTROL_MASK};
+        return triggerModifier(62, CONTROL_MASK);
     case keysym::Control_L:
-        return ModifierKeyInfo{59, 0x0001, CONTROL_MASK};
+        return triggerModifier(59, CONTROL_MASK);
     case keysym::Shift_R:
-        return ModifierKeyInfo{60, 0x0004, SHIFT_MASK};
+        return triggerModifier(60, SHIFT_MASK);
     case keysym::Shift_L:
-        return ModifierKeyInfo{56, 0x0002, SHIFT_MASK};
+        return triggerModifier(56, SHIFT_MASK);
     case keysym::Caps_Lock:
         return ModifierKeyInfo{kCapsLockCode, 0, 0};
     default:
