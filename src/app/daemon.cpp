@@ -33,105 +33,116 @@ constexpr const char* kMicNotGranted =
     "Microphone NOT granted — sound server (PulseAudio or PipeWire) ▸ Input.";
 #endif
 
+// The X11 session the key monitor, the synthetic keys and the window hints speak.
+bool haveDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        log(LogLevel::serious,
+            "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
+            "session");
+        return false;
+    }
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return true;
+}
+
+// The microphone answers when a sound server does; asked off the main thread.
+void reportMicrophone() {
+    globalQueue(QoS::Utility).async([] {
+        if (audioBackend()->available()) {
+            log(LogLevel::ok, "Microphone granted");
+        } else {
+            log(LogLevel::warning, kMicNotGranted);
+        }
+    });
+}
+
+void reportCaptionModel(const ProcessValues& values, const EngineCheck& engines) {
+    if (values.cfg.liveCaptions && !engines.captionModelFound) {
+        log(LogLevel::warning,
+            "caption model missing at " + values.cfg.captionModel +
+                " — live captions disabled (download it or set CAPTION_MODEL in " +
+                values.CONFIG_PATH + ")");
+    }
+}
+
+// SIGUSR1 toggles a dictation, SIGUSR2 pastes the check text: a setup can be tried without a
+// microphone or a key press.
+void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
+    const bool watching = desktop.watchTestSignals([&dictation](int signo) {
+        if (signo == SIGUSR1) {
+            log(LogLevel::testSignal, "simulated tap (SIGUSR1)");
+            dictation.toggle();
+        } else if (signo == SIGUSR2) {
+            log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
+            dictation.insert("VAK_TEST_INSERT_OK");
+        }
+    });
+    if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");
+}
+
+BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
+    BannerFacts facts;
+    facts.engines = engines;
+    for (const auto& device : resolveInputCandidates(values.cfg.inputDevice))
+        facts.micPlan.push_back(device.name);
+    facts.learnedCount = loadLearnedWords().size();
+    facts.snippetCount = loadSnippets().size();
+    return facts;
+}
+
+// Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
+// the banner. Returns the loop's exit status.
+int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
+                 const EngineCheck& engines) {
+    const auto& values = processValues();
+    reportMicrophone();
+
+    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg));
+    auto arming = MonitorArming::create(
+        TriggerSettings::fromConfig(values.cfg),
+        [&recognizer, &ui](const InputEvent& event) {
+            // The settings window is taking a new trigger key: that press is not a tap.
+            if (!ui.isCapturingHotkey()) recognizer.handle(event);
+        },
+        desktop.mainQueue());
+    arming->ensureAccessibility();
+
+    ui.setup();
+    reportCaptionModel(values, engines);
+    // The key monitor, now or once input may be watched.
+    arming->armWhenTrusted();
+    watchTestSignals(desktop, dictation);
+
+    retentionSweep();
+    log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
+    return desktop.run();
+}
+
 } // namespace
 
 int runDaemon(const std::vector<std::string>& args) {
     const auto& values = processValues();
     const std::optional<DemoRunner> demo = args.size() >= 2 ? demoFor(args[1]) : std::nullopt;
-
-    // The key monitor, the synthetic keys and the window hints all speak X11.
-    if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
-        log(LogLevel::serious,
-            "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
-            "session");
-        return 1;
-    }
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    if (!haveDisplay()) return 1;
 
     DesktopApp desktop(args);
-    MainQueue& main = desktop.mainQueue();
-
-    // 1–3: which engines are here.
     const EngineCheck engines = EngineCheck::fromProcess(values);
     logEngineCheck(engines, values);
-    // 4: what crashed runs left behind. The one-time purge of plain-text transcripts runs here
-    // too, before this start logs its own "✓" lines, which it would otherwise take for them.
+    // What crashed runs left behind. The one-time purge of plain-text transcripts runs here too,
+    // before this start logs its own "✓" lines, which it would otherwise take for them.
     values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
     purgeLegacyPlaintext();
 
-    // 5: the session controller and the interface, which refer to each other.
+    // The session controller and the interface, which refer to each other.
     UIController ui(nullptr);
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
-                                       DictationServices::fromProcess(main));
+                                       DictationServices::fromProcess(desktop.mainQueue()));
     ui.setSession(dictation.get());
 
-    int status = 0;
-    if (demo) {
-        // 6: a demo runs in place of the rest.
-        status = (*demo)(ui);
-    } else {
-        // 7: the microphone answers when a sound server does.
-        globalQueue(QoS::Utility).async([] {
-            if (audioBackend()->available()) {
-                log(LogLevel::ok, "Microphone granted");
-            } else {
-                log(LogLevel::warning, kMicNotGranted);
-            }
-        });
-
-        // 8: may we watch the keyboard?
-        KeyRecognizer recognizer(*dictation, TriggerSettings::fromConfig(values.cfg));
-        auto arming = MonitorArming::create(
-            TriggerSettings::fromConfig(values.cfg),
-            [&recognizer, &ui](const InputEvent& event) {
-                // The settings window is taking a new trigger key: that press is not a tap.
-                if (!ui.isCapturingHotkey()) recognizer.handle(event);
-            },
-            main);
-        arming->ensureAccessibility();
-
-        // 10: the status item and the pill.
-        ui.setup();
-
-        // 11.
-        if (values.cfg.liveCaptions && !engines.captionModelFound) {
-            log(LogLevel::warning,
-                "caption model missing at " + values.cfg.captionModel +
-                    " — live captions disabled (download it or set CAPTION_MODEL in " +
-                    values.CONFIG_PATH + ")");
-        }
-        // 12: the key monitor, now or once input may be watched.
-        arming->armWhenTrusted();
-
-        // 13: test signals.
-        const bool watching = desktop.watchTestSignals([&dictation](int signo) {
-            if (signo == SIGUSR1) {
-                log(LogLevel::testSignal, "simulated tap (SIGUSR1)");
-                dictation->toggle();
-            } else if (signo == SIGUSR2) {
-                log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
-                dictation->insert("VAK_TEST_INSERT_OK");
-            }
-        });
-        if (!watching)
-            log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");
-
-        // 14: the microphone plan, for the banner.
-        BannerFacts facts;
-        facts.engines = engines;
-        for (const auto& device : resolveInputCandidates(values.cfg.inputDevice)) {
-            facts.micPlan.push_back(device.name);
-        }
-        // 15.
-        retentionSweep();
-        // 16.
-        facts.learnedCount = loadLearnedWords().size();
-        facts.snippetCount = loadSnippets().size();
-        log(LogLevel::banner, bannerLine(values.cfg, facts));
-        // 17: for good, until Quit.
-        status = desktop.run();
-    }
-    return status;
+    // A demo runs in place of the rest.
+    if (demo) return (*demo)(ui);
+    return runUntilQuit(desktop, ui, *dictation, engines);
 }
 
 } // namespace vak
