@@ -109,10 +109,9 @@ QPushButton* pushButton(QWidget* parent, std::string_view title, QRect frame) {
 
 } // namespace
 
-SettingsWindow::SettingsWindow(UIController& ui) : ui_(ui) {}
+SettingsWindow::SettingsWindow(UIController& ui, MainQueue& main) : ui_(ui), main_(main) {}
 
 SettingsWindow::~SettingsWindow() {
-    *alive_ = false;
     stopListening();
 }
 
@@ -260,9 +259,7 @@ void SettingsWindow::hotkeyClicked() {
     hotkeyButton_->setText(ui::qstr(ui_text::HOTKEY_LISTENING));
     if (captureMonitor_) return;
     captureMonitor_ = std::make_unique<HotkeyCapture>(
-        [alive = std::weak_ptr<bool>(alive_), this](std::uint32_t keysym) {
-            if (auto held = alive.lock(); held && *held) keyPressed(keysym);
-        });
+        lifetime_.guard([this](std::uint32_t keysym) { keyPressed(keysym); }));
     QCoreApplication::instance()->installEventFilter(captureMonitor_.get());
 }
 
@@ -308,10 +305,10 @@ void SettingsWindow::saveClicked() {
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
     log(LogLevel::info, "settings saved from the settings window");
 
-    mainQueue().after(kRestartDelaySeconds, [alive = std::weak_ptr<bool>(alive_), this] {
+    main_.after(kRestartDelaySeconds, [alive = lifetime_.token(), this] {
         if (serviceControl()->restartService()) return;
         log(LogLevel::warning, "could not restart — the new settings apply at the next start");
-        if (auto held = alive.lock(); held && *held && statusLabel_ != nullptr) {
+        if (Lifetime::isAlive(alive) && statusLabel_ != nullptr) {
             statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
         }
     });

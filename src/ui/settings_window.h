@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/deliver_mode.h"
+#include "ui/lifetime.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,7 @@ class QWidget;
 
 namespace vak {
 
+class MainQueue;
 class UIController;
 
 // The small preferences window: trigger key, microphone, language and whisper mode, with buttons
@@ -26,7 +28,7 @@ class UIController;
 // recording running while the window is open is paused. Built on first show; main thread.
 class SettingsWindow {
   public:
-    explicit SettingsWindow(UIController& ui);
+    SettingsWindow(UIController& ui, MainQueue& main);
     ~SettingsWindow();
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
@@ -62,6 +64,7 @@ class SettingsWindow {
     void stopListening();
 
     UIController& ui_;
+    MainQueue& main_;
     std::unique_ptr<QWidget> window_;
     QPushButton* hotkeyButton_ = nullptr;
     QComboBox* micPopup_ = nullptr;
@@ -77,7 +80,7 @@ class SettingsWindow {
     bool hotkeyArmed_ = false;
     std::uint16_t pendingHotkey_ = 54;
     std::unique_ptr<QObject> captureMonitor_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 } // namespace vak

@@ -52,8 +52,8 @@ QColor modeButtonBackground(DeliverMode mode) {
 
 } // namespace
 
-UIController::UIController(SessionControl* session, Options options)
-    : session_(session), config_(options.config ? *options.config : cfg()),
+UIController::UIController(SessionControl* session, MainQueue& main, Options options)
+    : session_(session), main_(main), config_(options.config ? *options.config : cfg()),
       now_(options.now ? std::move(options.now) : steadySeconds),
       exit_(options.exit ? std::move(options.exit)
                          : [](int code) { QCoreApplication::exit(code); }),
@@ -63,9 +63,7 @@ UIController::UIController(SessionControl* session, Options options)
                              return writeConfigValue(processValues().CONFIG_PATH, key, value);
                          }) {}
 
-UIController::~UIController() {
-    *alive_ = false;
-}
+UIController::~UIController() = default;
 
 // ---- Building
 
@@ -228,9 +226,7 @@ void UIController::recordingStarted() {
     layoutHUD();
     panel_->orderFront();
     waveform_->start();
-    mainQueue().after(kOwnPlacementSeconds, [alive = std::weak_ptr<bool>(alive_), this] {
-        if (auto held = alive.lock(); held && *held) suppressFrameTracking_ = false;
-    });
+    main_.after(kOwnPlacementSeconds, lifetime_.guard([this] { suppressFrameTracking_ = false; }));
     log(LogLevel::info, "pill frame " + std::to_string(frame.x()) + "," +
                             std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "×" +
                             std::to_string(frame.height()));
@@ -305,12 +301,12 @@ void UIController::showPaused(bool paused, std::string_view message) {
 void UIController::presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                                  std::function<void()> onProfessional,
                                  std::function<void()> onKeep) {
-    ChoicePanel::show(transcript, std::move(onSummarize), std::move(onProfessional),
+    ChoicePanel::show(main_, transcript, std::move(onSummarize), std::move(onProfessional),
                       std::move(onKeep), config_.polishAskTimeout);
 }
 
 void UIController::explainAfterFirstDictation() {
-    vak::explainAfterFirstDictation();
+    vak::explainAfterFirstDictation(main_);
 }
 
 void UIController::showProducerPanel() {
@@ -326,7 +322,7 @@ bool UIController::isCapturingHotkey() const {
 }
 
 SettingsWindow& UIController::settingsWindow() {
-    if (!settings_) settings_ = std::make_unique<SettingsWindow>(*this);
+    if (!settings_) settings_ = std::make_unique<SettingsWindow>(*this, main_);
     return *settings_;
 }
 
@@ -336,7 +332,7 @@ ModeInfoPanel& UIController::modeInfoPanel() {
 }
 
 DuradAvePanel& UIController::producerPanel() {
-    if (!producer_) producer_ = std::make_unique<DuradAvePanel>();
+    if (!producer_) producer_ = std::make_unique<DuradAvePanel>(main_);
     return *producer_;
 }
 
@@ -362,9 +358,7 @@ void UIController::menuQuit() {
     // Taken out of the service first, so nothing starts the program again before the next
     // login; the exit follows whether or not that worked.
     serviceControl()->stopService();
-    mainQueue().after(kQuitDelaySeconds, [alive = std::weak_ptr<bool>(alive_), exit = exit_] {
-        if (auto held = alive.lock(); held && *held) exit(0);
-    });
+    main_.after(kQuitDelaySeconds, lifetime_.guard([this] { exit_(0); }));
 }
 
 // ---- Pill buttons
@@ -415,12 +409,11 @@ void UIController::hudPickMode() {
     }
     QObject::connect(menu, &QMenu::aboutToHide, menu, [this] {
         // After the chosen item has run: picking the explainer keeps the pause going.
-        mainQueue().post([alive = std::weak_ptr<bool>(alive_), this] {
-            if (auto held = alive.lock(); !held || !*held) return;
+        main_.post(lifetime_.guard([this] {
             const bool stillOpen =
                 (modeInfo_ && modeInfo_->isVisible()) || (modeMenu_ && modeMenu_->isVisible());
             if (modePauseActive_ && !stillOpen) resumeAfterModePause();
-        });
+        }));
     });
     // Opens upwards from the button's top-left corner, 6 points clear of it.
     const QSize menuSize = menu->sizeHint();
@@ -447,9 +440,9 @@ void UIController::hudModeInfo() {
         showPaused(true, ui_text::PAUSED_FOR_EXPLAINER);
     }
     log(LogLevel::info, "mode explainer opened");
-    modeInfoPanel().show([alive = std::weak_ptr<bool>(alive_), this] {
-        if (auto held = alive.lock(); held && *held && modePauseActive_) resumeAfterModePause();
-    });
+    modeInfoPanel().show(lifetime_.guard([this] {
+        if (modePauseActive_) resumeAfterModePause();
+    }));
 }
 
 void UIController::endModePause() {

@@ -2,6 +2,7 @@
 
 #include "foundation/config.h"
 #include "session/session_ui.h"
+#include "ui/lifetime.h"
 
 #include <QRect>
 #include <QTimer>
@@ -20,6 +21,7 @@ namespace vak {
 
 class ClickThroughButton;
 class DuradAvePanel;
+class MainQueue;
 class ModeInfoPanel;
 class PillPanel;
 class ResizeEdgeView;
@@ -31,7 +33,7 @@ class WaveformView;
 // pill that floats above every window while recording (elapsed time, level bars, captions, the
 // writing-mode button, Done, cancel and settings). It also owns the panels the session shows
 // (choice, first-run note, producer panel) and the settings window. Created once at start-up,
-// after the Qt application and the main queue; everything runs on the main thread.
+// after the Qt application; everything runs on the main thread and its delayed work on `main`.
 class UIController final : public SessionUi {
   public:
     struct Options {
@@ -45,7 +47,7 @@ class UIController final : public SessionUi {
         std::function<bool(std::string_view key, std::string_view value)> writeConfig;
     };
 
-    explicit UIController(SessionControl* session, Options options = {});
+    UIController(SessionControl* session, MainQueue& main, Options options = {});
     ~UIController() override;
     UIController(const UIController&) = delete;
     UIController& operator=(const UIController&) = delete;
@@ -134,12 +136,11 @@ class UIController final : public SessionUi {
     void resumeAfterModePause();
 
     SessionControl* session_;
+    MainQueue& main_;
     Config config_;
     std::function<double()> now_;
     std::function<void(int)> exit_;
     std::function<bool(std::string_view, std::string_view)> writeConfig_;
-    // Lets queued work tell whether the controller still exists.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     std::unique_ptr<StatusItem> status_;
     std::unique_ptr<PillPanel> panel_;
@@ -168,6 +169,7 @@ class UIController final : public SessionUi {
     std::unique_ptr<SettingsWindow> settings_;
     std::unique_ptr<ModeInfoPanel> modeInfo_;
     std::unique_ptr<DuradAvePanel> producer_;
+    Lifetime lifetime_;
 };
 
 } // namespace vak

@@ -57,7 +57,6 @@ class Interface : public ::testing::Test {
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         test::qtApplication();
-        installMainQueue(&queue);
         desktop.frontmost->id = "org.example.mail";
         installFrontmostApp(desktop.frontmost);
         installServiceControl(desktop.service);
@@ -72,12 +71,11 @@ class Interface : public ::testing::Test {
     }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
-        installMainQueue(nullptr);
     }
 
     std::unique_ptr<UIController> controller() {
         return std::make_unique<UIController>(
-            &session,
+            &session, queue,
             UIController::Options{
                 config, [this] { return clock; }, [this](int code) { exitCode = code; }, {}});
     }
@@ -306,8 +304,8 @@ TEST_F(Interface, AnUnansweredChoiceKeepsTheTranscriptAndIgnoresLateClicks) {
         transcript += "word ";
     transcript.resize(200);
     auto panel = ChoicePanel::show(
-        transcript, [&] { ran.push_back("summarize"); }, [&] { ran.push_back("professional"); },
-        [&] { ran.push_back("keep"); }, 30);
+        queue, transcript, [&] { ran.push_back("summarize"); },
+        [&] { ran.push_back("professional"); }, [&] { ran.push_back("keep"); }, 30);
     EXPECT_EQ(panel->noteText(), "keeps as spoken in 30s");
     EXPECT_EQ(panel->headerText(), "Transcript ready · 40 words");
     EXPECT_EQ(panel->previewText(), transcript.substr(0, 180));
@@ -333,10 +331,10 @@ TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
                                                   [&ran, name] { ran.push_back(name + ":K"); }};
     };
     auto a = actions("first");
-    auto first = ChoicePanel::show("first words", a[0], a[1], a[2], 7.9);
+    auto first = ChoicePanel::show(queue, "first words", a[0], a[1], a[2], 7.9);
     EXPECT_EQ(first->noteText(), "keeps as spoken in 7s");
     auto b = actions("second");
-    auto second = ChoicePanel::show("second words", b[0], b[1], b[2], 30);
+    auto second = ChoicePanel::show(queue, "second words", b[0], b[1], b[2], 30);
     EXPECT_EQ(ran, std::vector<std::string>{"first:K"});
     EXPECT_TRUE(logged("· choice popup auto-kept raw — superseded by a newer transcript"));
     EXPECT_EQ(ChoicePanel::current(), second);
@@ -472,7 +470,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
         }
         return found;
     };
-    explainAfterFirstDictation();
+    explainAfterFirstDictation(queue);
     EXPECT_TRUE(pathExists(marker));
     queue.advance(1.1);
     EXPECT_TRUE(alerts().empty());
@@ -484,7 +482,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
     EXPECT_EQ(box->informativeText().count('\n'), 8);
     box->close();
     test::settle(0.05);
-    explainAfterFirstDictation();
+    explainAfterFirstDictation(queue);
     queue.advance(5);
     EXPECT_TRUE(alerts().empty());
 }
@@ -493,7 +491,7 @@ TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
     test::TempDir dir;
     const std::string outbox = dir.file("outbox.jsonl");
     writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
-    DuradAvePanel panel(dir.file("inbox.jsonl"), outbox);
+    DuradAvePanel panel(queue, dir.file("inbox.jsonl"), outbox);
     panel.show();
     EXPECT_FALSE(panel.isVisible()); // on the main queue
     queue.advance(0);

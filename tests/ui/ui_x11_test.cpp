@@ -76,7 +76,7 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     ASSERT_TRUE(before);
     ASSERT_EQ(*before, target.window());
 
-    UIController ui(&session);
+    UIController ui(&session, test::QtDesktop::queue());
     session.recording = true;
     ui.recordingStarted();
     ASSERT_TRUE(waitUntil([&] { return viewable(ui.panel()); }));
@@ -145,7 +145,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     };
 
     PasteTarget target;
-    UIController ui(&session);
+    UIController ui(&session, test::QtDesktop::queue());
     ui.setup();
     ui.recordingStarted();
     ui.setCaption("Listening…");
@@ -221,7 +221,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
 }
 
 TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
-    UIController ui(&session);
+    UIController ui(&session, test::QtDesktop::queue());
     setenv("VAK_DEMO_SECS", "3.6", 1);
     std::string caption;
     double tallestBar = 0;
