@@ -60,7 +60,7 @@ int runDaemon(const std::vector<std::string>& args) {
     purgeLegacyPlaintext();
 
     // 5: the session controller and the interface, which refer to each other.
-    UIController ui(nullptr, main);
+    UIController ui(nullptr, main, values.cfg, UiServices::fromProcess());
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
                                        DictationServices::fromProcess(main));
     ui.setSession(dictation.get());

@@ -286,27 +286,28 @@ void SettingsWindow::stopListening() {
 
 void SettingsWindow::saveClicked() {
     if (!window_) return;
-    ui_.writeSetting("STYLE", ui::str(styleField_->text()));
-    ui_.writeSetting("HOTKEY", std::to_string(pendingHotkey_));
-    ui_.writeSetting("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
+    ui_.services().writeConfig("STYLE", ui::str(styleField_->text()));
+    ui_.services().writeConfig("HOTKEY", std::to_string(pendingHotkey_));
+    ui_.services().writeConfig("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
     // The default mode is not in the window; one the list cannot show (such as "ask") is
     // written back as it was instead of turning into the list's first entry.
     const auto modes = deliver_mode::settingsModes();
     const int modeIndex =
         std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(modes.size()) - 1);
     const bool listed = std::find(modes.begin(), modes.end(), loadedDefaultMode_) != modes.end();
-    ui_.writeSetting("DEFAULT_MODE", configValue(listed || modeIndex != 0
-                                                     ? modes[static_cast<std::size_t>(modeIndex)]
-                                                     : loadedDefaultMode_));
-    ui_.writeSetting("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
-    ui_.writeSetting("INPUT_DEVICE", micPopup_->currentIndex() <= 0
-                                         ? "builtin"
-                                         : ui::str(micPopup_->currentText()));
+    ui_.services().writeConfig("DEFAULT_MODE",
+                               configValue(listed || modeIndex != 0
+                                               ? modes[static_cast<std::size_t>(modeIndex)]
+                                               : loadedDefaultMode_));
+    ui_.services().writeConfig("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
+    ui_.services().writeConfig("INPUT_DEVICE", micPopup_->currentIndex() <= 0
+                                                   ? "builtin"
+                                                   : ui::str(micPopup_->currentText()));
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
     log(LogLevel::info, "settings saved from the settings window");
 
     main_.after(kRestartDelaySeconds, [alive = lifetime_.token(), this] {
-        if (serviceControl()->restartService()) return;
+        if (ui_.services().service->restartService()) return;
         log(LogLevel::warning, "could not restart — the new settings apply at the next start");
         if (Lifetime::isAlive(alive) && statusLabel_ != nullptr) {
             statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
@@ -315,13 +316,13 @@ void SettingsWindow::saveClicked() {
 }
 
 void SettingsWindow::openAdvanced() {
-    fileOpener()->open(processValues().CONFIG_PATH);
+    ui_.services().files->open(processValues().CONFIG_PATH);
 }
 
 void SettingsWindow::openDictionary() {
     const std::string& path = processValues().LEARNED_PATH;
     if (!pathExists(path)) writeFileAtomic(path, ui_text::DICTIONARY_HEADER, 0600);
-    fileOpener()->open(path);
+    ui_.services().files->open(path);
 }
 
 void SettingsWindow::windowWillClose() {

@@ -3,12 +3,9 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
-#include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
-#include "platform/frontmost_app.h"
 #include "platform/service_control.h"
-#include "session/mode_memory.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/durad_ave_panel.h"
@@ -24,13 +21,11 @@
 #include "ui/ui_texts.h"
 #include "ui/waveform_view.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <chrono>
 
 namespace vak {
 
@@ -41,27 +36,15 @@ constexpr double kQuitDelaySeconds = 2.0;
 // How long the window system may take to report our own placement of the pill back.
 constexpr double kOwnPlacementSeconds = 0.25;
 
-double steadySeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 QColor modeButtonBackground(DeliverMode mode) {
     return ui::grey(1.0, mode == DeliverMode::ask ? 0.14 : 0.3);
 }
 
 } // namespace
 
-UIController::UIController(SessionControl* session, MainQueue& main, Options options)
-    : session_(session), main_(main), config_(options.config ? *options.config : cfg()),
-      now_(options.now ? std::move(options.now) : steadySeconds),
-      exit_(options.exit ? std::move(options.exit)
-                         : [](int code) { QCoreApplication::exit(code); }),
-      writeConfig_(options.writeConfig
-                       ? std::move(options.writeConfig)
-                       : [](std::string_view key, std::string_view value) {
-                             return writeConfigValue(processValues().CONFIG_PATH, key, value);
-                         }) {}
+UIController::UIController(SessionControl* session, MainQueue& main, Config config,
+                           UiServices services)
+    : session_(session), main_(main), config_(std::move(config)), services_(std::move(services)) {}
 
 UIController::~UIController() = default;
 
@@ -198,7 +181,7 @@ void UIController::setSelectedMode(DeliverMode mode) {
 
 void UIController::recordingStarted() {
     setup();
-    recordStart_ = now_();
+    recordStart_ = services_.now();
     pausedAt_.reset();
     modePickedThisRecording_ = false;
     setStatusTitle(std::string(ui_text::RECORDING_STATUS) + "0:00");
@@ -269,7 +252,7 @@ void UIController::rememberFrame() {
 void UIController::tick() {
     if (!recordStart_ || !elapsedField_) return;
     if (!pausedAt_) {
-        const std::string text = pill::elapsedText(now_() - *recordStart_);
+        const std::string text = pill::elapsedText(services_.now() - *recordStart_);
         elapsedField_->setText(ui::qstr(text));
         setStatusTitle(std::string(ui_text::RECORDING_STATUS) + text);
     } else {
@@ -279,14 +262,15 @@ void UIController::tick() {
 
 void UIController::showPaused(bool paused, std::string_view message) {
     if (paused) {
-        if (!pausedAt_) pausedAt_ = now_(); // a second reason keeps the first pause's start
+        if (!pausedAt_)
+            pausedAt_ = services_.now(); // a second reason keeps the first pause's start
         if (waveform_) waveform_->stop();
         setCaption(std::string(message));
         setStatusTitle(ui_text::PAUSED_STATUS);
         return;
     }
     if (pausedAt_) {
-        if (recordStart_) *recordStart_ += now_() - *pausedAt_;
+        if (recordStart_) *recordStart_ += services_.now() - *pausedAt_;
         pausedAt_.reset();
     }
     if (recordStart_) {
@@ -351,14 +335,14 @@ void UIController::menuSettings() {
 }
 
 void UIController::menuLog() {
-    fileOpener()->open(processValues().LOG);
+    services_.files->open(processValues().LOG);
 }
 
 void UIController::menuQuit() {
     // Taken out of the service first, so nothing starts the program again before the next
     // login; the exit follows whether or not that worked.
-    serviceControl()->stopService();
-    main_.after(kQuitDelaySeconds, lifetime_.guard([this] { exit_(0); }));
+    services_.service->stopService();
+    main_.after(kQuitDelaySeconds, lifetime_.guard([this] { services_.exit(0); }));
 }
 
 // ---- Pill buttons
@@ -425,11 +409,8 @@ void UIController::hudModeChosen(const std::string& title) {
     if (!mode) return;
     selectedMode_ = *mode;
     refreshModeButton();
-    writeSetting("SELECTED_MODE", configValue(*mode));
     modePickedThisRecording_ = true;
-    if (*mode != DeliverMode::ask) {
-        recordModePick(toLower(frontmostApp()->identifier()), *mode);
-    }
+    rememberModePick(services_, *mode);
     log(LogLevel::info, "HUD mode: " + std::string(label(*mode)) + " (remembered)");
 }
 

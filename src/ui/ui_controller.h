@@ -3,6 +3,7 @@
 #include "foundation/config.h"
 #include "session/session_ui.h"
 #include "ui/lifetime.h"
+#include "ui/ui_services.h"
 
 #include <QRect>
 #include <QTimer>
@@ -36,18 +37,8 @@ class WaveformView;
 // after the Qt application; everything runs on the main thread and its delayed work on `main`.
 class UIController final : public SessionUi {
   public:
-    struct Options {
-        // The loaded configuration (a copy, so tests can vary it); cfg() when absent.
-        std::optional<Config> config;
-        // Seconds on a steady clock, for the elapsed time.
-        std::function<double()> now;
-        // Ends the process's event loop with a status (Quit). Default: QCoreApplication::exit.
-        std::function<void(int)> exit;
-        // Sets one key of the configuration file. Default: the process's file.
-        std::function<bool(std::string_view key, std::string_view value)> writeConfig;
-    };
-
-    UIController(SessionControl* session, MainQueue& main, Options options = {});
+    // `config` is the loaded configuration (a copy, so tests can vary it).
+    UIController(SessionControl* session, MainQueue& main, Config config, UiServices services);
     ~UIController() override;
     UIController(const UIController&) = delete;
     UIController& operator=(const UIController&) = delete;
@@ -57,10 +48,7 @@ class UIController final : public SessionUi {
     void setSession(SessionControl* session) { session_ = session; }
     SessionControl* session() const { return session_; }
     const Config& config() const { return config_; }
-    // Sets one key of the configuration file (it applies at the next start).
-    bool writeSetting(std::string_view key, std::string_view value) {
-        return writeConfig_(key, value);
-    }
+    const UiServices& services() const { return services_; }
 
     // Builds the status item and the pill; once.
     void setup();
@@ -138,9 +126,7 @@ class UIController final : public SessionUi {
     SessionControl* session_;
     MainQueue& main_;
     Config config_;
-    std::function<double()> now_;
-    std::function<void(int)> exit_;
-    std::function<bool(std::string_view, std::string_view)> writeConfig_;
+    UiServices services_;
 
     std::unique_ptr<StatusItem> status_;
     std::unique_ptr<PillPanel> panel_;

@@ -58,9 +58,6 @@ class Interface : public ::testing::Test {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         test::qtApplication();
         desktop.frontmost->id = "org.example.mail";
-        installFrontmostApp(desktop.frontmost);
-        installServiceControl(desktop.service);
-        installFileOpener(desktop.opener);
         desktop.audio->setDevices({AudioDeviceInfo{1, "pci-0", "Laptop Mic", true, 1},
                                    AudioDeviceInfo{2, "usb-1", "Webcam Mic", false, 1}});
         installAudioBackend(desktop.audio);
@@ -73,11 +70,15 @@ class Interface : public ::testing::Test {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
+    // The real configuration file and mode memory; a pretend desktop, service and clock.
     std::unique_ptr<UIController> controller() {
-        return std::make_unique<UIController>(
-            &session, queue,
-            UIController::Options{
-                config, [this] { return clock; }, [this](int code) { exitCode = code; }, {}});
+        UiServices services = UiServices::fromProcess();
+        services.frontmost = desktop.frontmost;
+        services.files = desktop.opener;
+        services.service = desktop.service;
+        services.exit = [this](int code) { exitCode = code; };
+        services.now = [this] { return clock; };
+        return std::make_unique<UIController>(&session, queue, config, std::move(services));
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
     // How often `line` was logged.

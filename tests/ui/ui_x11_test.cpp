@@ -50,6 +50,9 @@ struct OnScreen : ::testing::Test {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
+    UIController controller() {
+        return UIController(&session, test::QtDesktop::queue(), cfg(), UiServices::fromProcess());
+    }
     std::optional<std::uint32_t> focus() { return hands.x().inputFocus(); }
     void click(QWidget* widget) {
         const QPoint at = widget->mapToGlobal(widget->rect().center());
@@ -76,7 +79,7 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     ASSERT_TRUE(before);
     ASSERT_EQ(*before, target.window());
 
-    UIController ui(&session, test::QtDesktop::queue());
+    UIController ui = controller();
     session.recording = true;
     ui.recordingStarted();
     ASSERT_TRUE(waitUntil([&] { return viewable(ui.panel()); }));
@@ -145,7 +148,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     };
 
     PasteTarget target;
-    UIController ui(&session, test::QtDesktop::queue());
+    UIController ui = controller();
     ui.setup();
     ui.recordingStarted();
     ui.setCaption("Listening…");
@@ -221,7 +224,7 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
 }
 
 TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
-    UIController ui(&session, test::QtDesktop::queue());
+    UIController ui = controller();
     setenv("VAK_DEMO_SECS", "3.6", 1);
     std::string caption;
     double tallestBar = 0;
