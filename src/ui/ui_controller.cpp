@@ -21,8 +21,8 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
                            UiServices services)
     : session_([this](bool paused, std::string_view reason) { showPaused(paused, reason); }),
       main_(main), config_(std::move(config)), services_(std::move(services)),
-      status_(statusActions()), panels_(config_, main, services_, session_),
-      pill_(main, services_.now, pillActions()),
+      status_(statusActions()), pill_(main, services_.now, pillActions()),
+      panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
                 [this](DeliverMode mode) { pill_.showMode(mode); }) {
     session_.set(session);

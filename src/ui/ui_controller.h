@@ -75,9 +75,11 @@ class UIController final : public SessionUi {
     const UiServices services_;
     bool setUp_ = false;
 
+    // After the pill and the status item: the panels, which may show a pause on them, are
+    // destroyed first.
     StatusItem status_;
-    Panels panels_;
     RecordingPill pill_;
+    Panels panels_;
     ModeMenu modeMenu_;
     Lifetime lifetime_;
 };
