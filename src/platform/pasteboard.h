@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,13 @@ struct PasteboardItem {
 
 // A deep copy of the pasteboard, independent of its later state. Empty when it held nothing.
 using PasteboardSnapshot = std::vector<PasteboardItem>;
+
+// How much a snapshot reads at most: an owner that offers huge data or answers slowly gives a
+// partial snapshot rather than a frozen program.
+struct PasteboardLimits {
+    std::size_t maxBytes = 64u << 20; // all types together
+    double maxReadSeconds = 2.0;      // all reads together
+};
 
 // The system pasteboard that copy and paste go through (the CLIPBOARD selection on Linux).
 //

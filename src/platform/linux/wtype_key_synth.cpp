@@ -1,0 +1,46 @@
+#include "platform/linux/wtype_key_synth.h"
+
+#include "base/subprocess.h"
+
+namespace vak {
+
+namespace {
+
+constexpr double kTimeoutSeconds = 3.0;
+
+} // namespace
+
+std::vector<std::string> wtypeArguments(const ChordKeys& chord) {
+    std::vector<std::string> modifiers;
+    if (chord.control) modifiers.emplace_back("ctrl");
+    if (chord.shift) modifiers.emplace_back("shift");
+    std::vector<std::string> args;
+    for (const std::string& modifier : modifiers) {
+        args.emplace_back("-M");
+        args.push_back(modifier);
+    }
+    args.emplace_back("-k");
+    args.emplace_back(chord.key == ChordKeys::Key::V ? "v" : "c");
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
+        args.emplace_back("-m");
+        args.push_back(*it);
+    }
+    return args;
+}
+
+bool WtypeKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
+    return sendChord(chordFor(shortcut, appId));
+}
+
+bool WtypeKeySynth::sendChord(const ChordKeys& chord) {
+    std::vector<std::string> argv = {program_};
+    for (std::string& arg : wtypeArguments(chord))
+        argv.push_back(std::move(arg));
+    RunOptions options;
+    options.timeoutSeconds = kTimeoutSeconds;
+    options.captureOutput = false;
+    const auto result = runProcess(argv, options);
+    return result && result->status.success();
+}
+
+} // namespace vak

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/key_synth.h"
+#include "platform/linux/chord_keys.h"
+
+#include <string>
+#include <vector>
+
+namespace vak {
+
+// Synthetic shortcuts through the wlroots virtual-keyboard protocol, by running the `wtype`
+// tool (Debian's wtype). The tool brings its own keyboard map, so the letters are right in any
+// layout, and its keyboard has modifiers of its own, so keys the user still holds do not mix in.
+// Each shortcut runs it once, under a time limit.
+class WtypeKeySynth final : public KeySynth {
+  public:
+    explicit WtypeKeySynth(std::string program) : program_(std::move(program)) {}
+
+    bool send(SyntheticShortcut shortcut, std::string_view appId) override;
+    bool sendChord(const ChordKeys& chord);
+
+  private:
+    std::string program_;
+};
+
+// wtype's arguments for `chord`: "-M ctrl -M shift -k v -m shift -m ctrl".
+std::vector<std::string> wtypeArguments(const ChordKeys& chord);
+
+} // namespace vak
