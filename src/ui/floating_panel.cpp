@@ -1,6 +1,9 @@
 #include "ui/floating_panel.h"
 
+#include "platform/panel_placement.h"
 #include "ui/pill_layout.h"
+#include "ui/ui_style.h"
+#include "ui/ui_texts.h"
 #include "ui/x11_window_hints.h"
 
 #include <QCursor>
@@ -19,10 +22,12 @@ FloatingPanel::FloatingPanel(QSize size, Look look)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
     setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(ui::qstr(ui_text::PANEL_WINDOW_TITLE));
     resize(size);
 }
 
 void FloatingPanel::orderFront() {
+    panelPlacement()->prepare(ui::str(windowTitle()));
     markFloatingPanel(this);
     clipCorners();
     show();
