@@ -3,6 +3,7 @@
 // records what it receives. The test taps keys through XTest and signals the daemon like a user
 // and an automated check would.
 #include "base/files.h"
+#include "e2e/daemon_fixture.h"
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
 #include "support/xvfb.h"
@@ -35,17 +36,7 @@ class DaemonE2E : public testing::Test {
     void SetUp() override {
         if (!xvfb->running()) GTEST_SKIP() << "no private X display: " << xvfb->why();
         if (!pulse->running()) GTEST_SKIP() << "no private sound server: " << pulse->why();
-        std::filesystem::create_directories(home.file(".dictation"));
-        std::filesystem::create_directories(home.file(".whisper-models"));
-        std::filesystem::create_directories(home.file("tools"));
-        std::filesystem::create_directories(home.file("scratch"));
-        writeFixture(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"), "model");
-        // One engine only: the fake whisper-cli, answering whatever transcript.txt says.
-        std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home.file("tools/whisper-cli"));
-        writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\n");
-        writeFixture(home.file(".dictation/config"),
-                     "CLOUD=0\nSERVER=0\nPREPROCESS=0\nLIVE_CAPTIONS=0\nCHUNK_SECONDS=0\n"
-                     "INPUT_DEVICE=test pipe\n");
+        test::prepareDaemonHome(home.path());
     }
 
     void TearDown() override {
@@ -56,19 +47,13 @@ class DaemonE2E : public testing::Test {
         watchdog.cancel();
     }
 
-    void say(const std::string& transcript) {
-        writeFixture(home.file("tools/transcript.txt"), transcript);
-    }
+    void say(const std::string& transcript) { test::say(home.path(), transcript); }
 
     bool startDaemon() {
         SpawnOptions options;
         options.argv = {VAK_BINARY};
-        options.environment = {"HOME=" + home.path(),
-                               "VAK_TOOL_PATH=" + home.file("tools"),
-                               "VAK_TMPDIR=" + home.file("scratch"),
-                               "DISPLAY=" + xvfb->display(),
-                               "PULSE_SERVER=" + pulse->serverAddress(),
-                               "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+        options.environment = test::daemonEnvironment(home.path(), *pulse);
+        options.environment.push_back("DISPLAY=" + xvfb->display());
         daemon = Subprocess::spawn(options);
         return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
     }
@@ -78,16 +63,7 @@ class DaemonE2E : public testing::Test {
         return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
     }
 
-    // Half a second of a tone at the microphone, so the recording is not silent.
-    static void speak() {
-        std::vector<std::int16_t> tone(24000);
-        for (std::size_t i = 0; i < tone.size(); ++i) {
-            tone[i] = static_cast<std::int16_t>(
-                8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));
-        }
-        pulse->feed(tone);
-        pulse->waitFed();
-    }
+    static void speak() { test::speak(*pulse); }
 
     static test::Xvfb* xvfb;
     static test::PulseServer* pulse;
