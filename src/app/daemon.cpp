@@ -57,6 +57,10 @@ bool haveDisplay(const DesktopChoice& desktop) {
         return false;
     }
     if (!isSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland", 1);
+    log(LogLevel::info, "interface: Qt's " + std::string(std::getenv("QT_QPA_PLATFORM")) +
+                            " platform — " +
+                            (x11 ? "DISPLAY=" + std::string(std::getenv("DISPLAY"))
+                                 : std::string("no XWayland (DISPLAY unset)")));
     return true;
 }
 

@@ -19,7 +19,9 @@ namespace vak {
 class SwayIpc {
   public:
     static constexpr std::uint32_t RUN_COMMAND = 0;
+    static constexpr std::uint32_t GET_OUTPUTS = 3;
     static constexpr std::uint32_t GET_TREE = 4;
+    static constexpr std::uint32_t GET_SEATS = 101;
 
     explicit SwayIpc(std::string socketPath);
     ~SwayIpc();

@@ -22,9 +22,12 @@
 #include "platform/pasteboard.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace vak {
 
@@ -101,12 +104,26 @@ std::string chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
                 "no data control and no XWayland");
 }
 
-// sway's IPC, when this is sway and it answers.
+// sway's IPC, when this is sway and it answers: $SWAYSOCK, else (started by systemd, which
+// sway does not tell) the socket sway makes in the runtime folder, sway-ipc.UID.PID.sock.
 std::shared_ptr<SwayIpc> swayIpc() {
-    const char* socket = std::getenv("SWAYSOCK");
-    if (socket == nullptr || *socket == '\0') return nullptr;
-    auto ipc = std::make_shared<SwayIpc>(socket);
-    return ipc->request(SwayIpc::GET_TREE, {}) ? ipc : nullptr;
+    std::vector<std::string> candidates;
+    if (const char* socket = std::getenv("SWAYSOCK"); socket != nullptr && *socket != '\0') {
+        candidates.emplace_back(socket);
+    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr) {
+        const std::string prefix = "sway-ipc." + std::to_string(::getuid()) + ".";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
+            const std::string name = entry.path().filename();
+            if (name.rfind(prefix, 0) == 0 && entry.is_socket(error))
+                candidates.push_back(entry.path());
+        }
+    }
+    for (const std::string& socket : candidates) {
+        auto ipc = std::make_shared<SwayIpc>(socket);
+        if (ipc->request(SwayIpc::GET_TREE, {})) return ipc;
+    }
+    return nullptr;
 }
 
 std::string chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
@@ -114,7 +131,7 @@ std::string chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
     constexpr std::string_view service = "frontmost application";
     if (sway) {
         installFrontmostApp(std::make_shared<SwayFrontmostApp>(sway));
-        return line(service, "sway's IPC", "SWAYSOCK answers");
+        return line(service, "sway's IPC", "sway answers on its socket");
     }
     if (auto toplevels = ForeignToplevelApp::create(client)) {
         installFrontmostApp(toplevels);
