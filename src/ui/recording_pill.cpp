@@ -232,4 +232,8 @@ std::string RecordingPill::elapsedText() const {
     return ui::str(elapsedField_->text());
 }
 
+std::string RecordingPill::hintText() const {
+    return ui::str(hintField_->text());
+}
+
 } // namespace vak

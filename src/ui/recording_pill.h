@@ -70,6 +70,7 @@ class RecordingPill {
     ClickThroughButton* modeButton() const { return modeButton_; }
     std::string captionText() const;
     std::string elapsedText() const;
+    std::string hintText() const;
     // The frame the user last gave the pill.
     std::optional<QRect> customFrame() const { return customFrame_; }
 

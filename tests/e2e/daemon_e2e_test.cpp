@@ -39,13 +39,7 @@ class DaemonE2E : public testing::Test {
         test::prepareDaemonHome(home.path());
     }
 
-    void TearDown() override {
-        if (!daemon) return;
-        daemon->terminate();
-        auto watchdog = armWatchdog(daemon, 5);
-        daemon->wait();
-        watchdog.cancel();
-    }
+    void TearDown() override { test::stopDaemon(daemon); }
 
     void say(const std::string& transcript) { test::say(home.path(), transcript); }
 
@@ -58,9 +52,9 @@ class DaemonE2E : public testing::Test {
         return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
     }
 
-    std::string logText() const { return readFixture(home.file(".dictation/vak.log")); }
+    std::string logText() const { return test::daemonLog(home.path()); }
     bool waitForLog(const std::string& line, double seconds = 20) const {
-        return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
+        return test::waitForDaemonLog(home.path(), line, seconds);
     }
 
     static void speak() { test::speak(*pulse); }

@@ -3,8 +3,10 @@
 // What the end-to-end suites set up alike for the daemon: a home with the fake whisper-cli as
 // its only engine, and a microphone that hears half a second of tone.
 
+#include "base/subprocess.h"
 #include "support/pulse_server.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 #include <cmath>
 #include <filesystem>
@@ -48,6 +50,24 @@ inline void speak(PulseServer& pulse) {
     }
     pulse.feed(tone);
     pulse.waitFed();
+}
+
+// The daemon's log in `home`, and a wait for a line of it.
+inline std::string daemonLog(const std::string& home) {
+    return readFixture(home + "/.dictation/vak.log");
+}
+inline bool waitForDaemonLog(const std::string& home, const std::string& line,
+                             double seconds = 20) {
+    return waitUntil([&] { return daemonLog(home).find(line) != std::string::npos; }, seconds);
+}
+
+// Stops a daemon the test started, if it did: politely, then by force after five seconds.
+inline void stopDaemon(const std::shared_ptr<Subprocess>& daemon) {
+    if (!daemon) return;
+    daemon->terminate();
+    auto watchdog = armWatchdog(daemon, 5);
+    daemon->wait();
+    watchdog.cancel();
 }
 
 } // namespace vak::test

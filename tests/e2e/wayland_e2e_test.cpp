@@ -80,13 +80,7 @@ class WaylandDaemon : public testing::Test {
         ASSERT_TRUE(waitUntil([] { return sway->focusedApp() == "foot"; }));
     }
 
-    void TearDown() override {
-        if (!daemon) return;
-        daemon->terminate();
-        auto watchdog = armWatchdog(daemon, 5);
-        daemon->wait();
-        watchdog.cancel();
-    }
+    void TearDown() override { test::stopDaemon(daemon); }
 
     bool startDaemon() {
         SpawnOptions options;
@@ -94,9 +88,9 @@ class WaylandDaemon : public testing::Test {
         daemon = Subprocess::spawn(options);
         return daemon && waitForLog("▶ Brindle v8.28");
     }
-    std::string logText() const { return readFixture(home + "/.dictation/vak.log"); }
+    std::string logText() const { return test::daemonLog(home); }
     bool waitForLog(const std::string& line, double seconds = 20) const {
-        return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
+        return test::waitForDaemonLog(home, line, seconds);
     }
     // What another program reads of the clipboard.
     static std::string clipboard(const std::string& type) {

@@ -114,7 +114,7 @@ HeadlessSway::HeadlessSway() {
             }
             if (waylandDisplay.empty() || !pathExists(socket)) return false;
             if (!ipc_) ipc_ = std::make_unique<SwayIpc>(socket);
-            return ipc_->request(3 /* GET_OUTPUTS */, {}).has_value();
+            return ipc_->request(SwayIpc::GET_OUTPUTS, {}).has_value();
         },
         kStartSeconds);
     if (!up || sway_->hasExited()) {
@@ -141,7 +141,7 @@ HeadlessSway::HeadlessSway() {
         keyboard.argv = asUser({wtype, "-s", "3600000", "--", ""});
         keyboard_ = Subprocess::spawn(keyboard);
         waitUntil([&] {
-            const auto seats = ipc_->request(101 /* GET_SEATS */, {});
+            const auto seats = ipc_->request(SwayIpc::GET_SEATS, {});
             return seats && seats->find("\"capabilities\": 0") == std::string::npos &&
                    seats->find("\"capabilities\":0") == std::string::npos;
         });
