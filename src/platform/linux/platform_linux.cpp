@@ -42,17 +42,16 @@ void installPlatformBackends() {
 
 void startDesktopBackends() {
     const DesktopChoice choice = desktopChoice();
-    std::vector<std::string> lines;
     if (choice.backend == DesktopBackend::Wayland) {
-        lines = installWaylandDesktop(choice);
-    } else {
-        lines = {"key monitor: XInput2 raw events — " + choice.why,
-                 "synthetic paste and copy: XTest — " + choice.why,
-                 "clipboard: Qt's X11 clipboard — " + choice.why,
-                 "frontmost application: the window manager's active window — " + choice.why};
+        installWaylandDesktop(choice);
+        return;
     }
-    for (const std::string& line : lines)
-        log(LogLevel::info, line);
+    for (const char* service : {"key monitor: XInput2 raw events",
+                                "synthetic paste and copy: XTest", "clipboard: Qt's X11 clipboard",
+                                "frontmost application: the window manager's active "
+                                "window"}) {
+        log(LogLevel::info, std::string(service) + " — " + choice.why);
+    }
 }
 
 } // namespace vak

@@ -92,7 +92,6 @@ struct DataControlPasteboard::State {
     std::uint64_t generation = 0;
 
     std::atomic<long> changes{0};
-    std::atomic<bool> finished{false};
 
     static void onDataOffer(void* data, wl_proxy*, wl_proxy* offer);
     static void onSelection(void* data, wl_proxy*, wl_proxy* offer);
@@ -168,8 +167,8 @@ void DataControlPasteboard::State::onPrimarySelection(void* data, wl_proxy*, wl_
 }
 
 void DataControlPasteboard::State::onFinished(void* data, wl_proxy*) {
+    // The seat went away: the clipboard reads as empty and writes go nowhere from now on.
     auto* state = static_cast<State*>(data);
-    state->finished.store(true);
     state->dropOffer(state->current);
     state->current = nullptr;
     wl::destroy(state->device, wl::request::device_destroy);

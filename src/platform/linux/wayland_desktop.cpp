@@ -1,6 +1,7 @@
 #include "platform/linux/wayland_desktop.h"
 
 #include "base/files.h"
+#include "base/log.h"
 #include "foundation/process_values.h"
 #include "platform/desktop_backend.h"
 #include "platform/frontmost_app.h"
@@ -40,8 +41,12 @@ bool haveX11() {
     return display != nullptr && *display != '\0';
 }
 
-std::string line(std::string_view service, std::string_view backend, std::string_view why) {
-    return std::string(service) + ": " + std::string(backend) + " — " + std::string(why);
+// One line per service: which backend serves it and why; a warning when it serves only part of
+// what it should.
+void report(std::string_view service, std::string_view backend, std::string_view why,
+            bool partial = false) {
+    log(partial ? LogLevel::warning : LogLevel::info,
+        std::string(service) + ": " + std::string(backend) + " — " + std::string(why));
 }
 
 // The first of its synthesisers that can send: a virtual keyboard that becomes writable later
@@ -61,8 +66,8 @@ class FirstWorkingKeySynth final : public KeySynth {
     std::vector<std::shared_ptr<KeySynth>> candidates_;
 };
 
-std::string chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
-                           const std::shared_ptr<EvdevKeyMonitor>& monitor) {
+void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
+                    const std::shared_ptr<EvdevKeyMonitor>& monitor) {
     constexpr std::string_view service = "synthetic paste and copy";
     std::vector<std::shared_ptr<KeySynth>> candidates;
     const std::string wtype = _which("wtype");
@@ -77,31 +82,33 @@ std::string chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
     installKeySynth(std::make_shared<FirstWorkingKeySynth>(candidates));
 
     if (protocol && isExecutableFile(wtype))
-        return line(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+        return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
     const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
                                          : "the compositor has no virtual-keyboard protocol";
-    if (uinput->available()) return line(service, "kernel virtual keyboard (/dev/uinput)", noWtype);
+    if (uinput->available())
+        return report(service, "kernel virtual keyboard (/dev/uinput)", noWtype);
     const std::string neither = noWtype + "; " + uinput->why() + " (" + inputAccessHelp() + ")";
     if (haveX11())
-        return line(service, "XTest through XWayland, which reaches X11 windows only", neither);
-    return line(service, "none, nothing can be pasted", neither);
+        return report(service, "XTest through XWayland, which reaches X11 windows only", neither,
+                      true);
+    return report(service, "none, nothing can be pasted", neither, true);
 }
 
-std::string chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
+void chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
     constexpr std::string_view service = "clipboard";
     if (auto board = DataControlPasteboard::create(client)) {
         installPasteboard(board);
-        return line(service, "data control", "it serves a program without the keyboard focus");
+        return report(service, "data control", "it serves a program without the keyboard focus");
     }
     installPasteboard(std::make_shared<QtPasteboard>());
     if (haveX11()) {
-        return line(service, "Qt's X11 clipboard through XWayland",
-                    "the compositor offers no data control");
+        return report(service, "Qt's X11 clipboard through XWayland",
+                      "the compositor offers no data control");
     }
-    return line(service,
-                "Qt's Wayland clipboard, which the compositor may refuse a program "
-                "without the keyboard focus",
-                "no data control and no XWayland");
+    return report(service,
+                  "Qt's Wayland clipboard, which the compositor may refuse a program "
+                  "without the keyboard focus",
+                  "no data control and no XWayland", true);
 }
 
 // sway's IPC, when this is sway and it answers: $SWAYSOCK, else (started by systemd, which
@@ -126,59 +133,57 @@ std::shared_ptr<SwayIpc> swayIpc() {
     return nullptr;
 }
 
-std::string chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
-                            const std::shared_ptr<SwayIpc>& sway) {
+void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
+                     const std::shared_ptr<SwayIpc>& sway) {
     constexpr std::string_view service = "frontmost application";
     if (sway) {
         installFrontmostApp(std::make_shared<SwayFrontmostApp>(sway));
-        return line(service, "sway's IPC", "sway answers on its socket");
+        return report(service, "sway's IPC", "sway answers on its socket");
     }
     if (auto toplevels = ForeignToplevelApp::create(client)) {
         installFrontmostApp(toplevels);
-        return line(service, "foreign toplevel management", "the compositor offers it");
+        return report(service, "foreign toplevel management", "the compositor offers it");
     }
     const std::string why = "the compositor tells no program which window is active "
                             "(mode memory then uses no application)";
     if (haveX11()) {
         installFrontmostApp(std::make_shared<X11FrontmostApp>());
-        return line(service, "XWayland's active window, X11 windows only", why);
+        return report(service, "XWayland's active window, X11 windows only", why, true);
     }
-    return line(service, "unknown", why);
+    return report(service, "unknown", why, true);
 }
 
-std::string choosePlacement(const std::shared_ptr<SwayIpc>& sway) {
+void choosePlacement(const std::shared_ptr<SwayIpc>& sway) {
     constexpr std::string_view service = "floating panels";
     if (sway) {
         installPanelPlacement(std::make_shared<SwayPanelPlacement>(sway));
-        return line(service, "sway rules and moves through its IPC",
-                    "sway tiles, focuses and centres new windows whatever they ask for");
+        return report(service, "sway rules and moves through its IPC",
+                      "sway tiles, focuses and centres new windows whatever they ask for");
     }
     if (haveX11()) {
-        return line(service, "their own X11 hints through XWayland",
-                    "the window manager keeps them above the others, without the focus");
+        return report(service, "their own X11 hints through XWayland",
+                      "the window manager keeps them above the others, without the focus");
     }
-    return line(service, "placed by the compositor",
-                "Wayland lets no program place its windows or keep them above others");
+    return report(service, "placed by the compositor",
+                  "Wayland lets no program place its windows or keep them above others", true);
 }
 
 } // namespace
 
-std::vector<std::string> installWaylandDesktop(const DesktopChoice& choice) {
-    std::vector<std::string> lines;
+void installWaylandDesktop(const DesktopChoice& choice) {
     std::string error;
     const auto client = WaylandClient::connect(&error);
-    if (!client) lines.push_back("Wayland compositor: " + error);
+    if (!client) log(LogLevel::warning, "Wayland compositor: " + error);
 
     auto monitor =
         std::make_shared<EvdevKeyMonitor>(std::shared_ptr<InputDeviceSource>(makeDevInputSource()));
     installKeyMonitor(monitor);
-    lines.push_back(line("key monitor", "the keyboards under /dev/input", choice.why));
-    lines.push_back(chooseKeySynth(client, monitor));
-    lines.push_back(chooseClipboard(client));
+    report("key monitor", "the keyboards under /dev/input", choice.why);
+    chooseKeySynth(client, monitor);
+    chooseClipboard(client);
     const auto sway = swayIpc();
-    lines.push_back(chooseFrontmost(client, sway));
-    lines.push_back(choosePlacement(sway));
-    return lines;
+    chooseFrontmost(client, sway);
+    choosePlacement(sway);
 }
 
 } // namespace vak

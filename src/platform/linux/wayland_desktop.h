@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 namespace vak {
 
 struct DesktopChoice;
@@ -13,8 +10,9 @@ struct DesktopChoice;
 //   kernel virtual keyboard on /dev/uinput, else XTest through XWayland (X11 windows only);
 // - clipboard: data control, else Qt's clipboard (through XWayland when Qt runs there);
 // - frontmost application: sway's IPC, else foreign toplevel management, else XWayland's
-//   active window (X11 windows only), else unknown.
-// Returns one line per service: which backend serves it and why.
-std::vector<std::string> installWaylandDesktop(const DesktopChoice& choice);
+//   active window (X11 windows only), else unknown;
+// - floating panels: sway's rules through its IPC, else the windows' own hints.
+// Logs one line per service: which backend serves it and why.
+void installWaylandDesktop(const DesktopChoice& choice);
 
 } // namespace vak
