@@ -1,6 +1,6 @@
 // The Wayland backends' logic that needs no compositor and no device node: the backend choice,
-// the evdev reader on recorded event streams, device kinds, the virtual keyboard through the
-// layer that issues its calls, wtype's arguments and sway's tree.
+// the evdev reader on recorded event streams, device kinds, and the virtual keyboard through the
+// layer that issues its calls.
 #include "base/files.h"
 #include "base/main_queue.h"
 #include "platform/desktop_backend.h"
@@ -8,9 +8,7 @@
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
-#include "platform/linux/sway_ipc.h"
 #include "platform/linux/uinput_key_synth.h"
-#include "platform/linux/wtype_key_synth.h"
 #include "support/wait.h"
 
 #include <algorithm>
@@ -301,16 +299,15 @@ class EvdevMonitor : public testing::Test {
     std::vector<InputEvent> received;
 };
 
-TEST_F(EvdevMonitor, WithoutReadableKeyboardsItSaysWhatToDo) {
+TEST_F(EvdevMonitor, SaysWhatToDoThenReadsEveryKeyboardAndReleasesWhatAnUnpluggedOneHeld) {
+    // Keyboards it may not read: untrusted, and the words say how to change that.
     devices->denied = {"/dev/input/event3"};
     EXPECT_FALSE(monitor.isTrusted(true));
     const std::string help = monitor.accessHelp();
     EXPECT_NE(help.find("sudo usermod -aG input"), std::string::npos) << help;
     EXPECT_NE(help.find(INPUT_UDEV_RULE), std::string::npos) << help;
     EXPECT_FALSE(monitor.start([](const InputEvent&) {}));
-}
 
-TEST_F(EvdevMonitor, ReadsEveryKeyboardAndReleasesWhatAnUnpluggedOneHeld) {
     const int keyboard = devices->plugIn("event4");
     ASSERT_TRUE(monitor.isTrusted(false));
     EXPECT_EQ(monitor.accessHelp(), "");
@@ -334,22 +331,20 @@ TEST_F(EvdevMonitor, ReadsEveryKeyboardAndReleasesWhatAnUnpluggedOneHeld) {
 
 // ---- The virtual keyboard, through the layer that issues its calls
 
+// Records what the virtual keyboard writes; every device made shares it.
 struct UinputCalls {
     std::vector<Record> written;
     int created = 0;
     bool refuse = false;
 };
 
-class RecordingUinput final : public UinputDevice {
-  public:
-    explicit RecordingUinput(std::shared_ptr<UinputCalls> calls) : calls_(std::move(calls)) {}
+struct RecordingUinput final : UinputDevice {
+    explicit RecordingUinput(std::shared_ptr<UinputCalls> c) : calls(std::move(c)) {}
     bool write(std::uint16_t type, std::uint16_t code, std::int32_t value) override {
-        calls_->written.push_back({type, code, value});
+        calls->written.push_back({type, code, value});
         return true;
     }
-
-  private:
-    std::shared_ptr<UinputCalls> calls_;
+    std::shared_ptr<UinputCalls> calls;
 };
 
 class VirtualKeyboard : public testing::Test {
@@ -432,42 +427,6 @@ TEST(Uinput, WithoutTheDeviceNodeCreationFailsCleanly) {
     std::string error;
     EXPECT_EQ(createUinputKeyboard(&error), nullptr);
     EXPECT_FALSE(error.empty());
-}
-
-TEST(Wtype, ArgumentsHoldTheModifiersAroundTheKey) {
-    EXPECT_EQ(wtypeArguments({true, false, ChordKeys::Key::V}),
-              (std::vector<std::string>{"-M", "ctrl", "-k", "v", "-m", "ctrl"}));
-    EXPECT_EQ(wtypeArguments({true, true, ChordKeys::Key::C}),
-              (std::vector<std::string>{"-M", "ctrl", "-M", "shift", "-k", "c", "-m", "shift", "-m",
-                                        "ctrl"}));
-}
-
-// ---- sway's tree
-
-TEST(SwayTree, TheFocusedWindowsApplication) {
-    struct Case {
-        const char* name;
-        const char* tree;
-        const char* app;
-    };
-    // Trimmed from sway 1.7's replies.
-    const std::vector<Case> cases = {
-        {"native, tiled",
-         R"({"type":"root","nodes":[{"type":"workspace","nodes":[{"type":"con","focused":true,
-            "app_id":"org.gnome.TextEditor","shell":"xdg_shell"}],"floating_nodes":[]}]})",
-         "org.gnome.texteditor"},
-        {"XWayland, floating",
-         R"({"type":"root","nodes":[{"type":"workspace","nodes":[{"type":"con","focused":false,
-            "app_id":"foot"}],"floating_nodes":[{"type":"floating_con","focused":true,
-            "app_id":null,"shell":"xwayland","window_properties":{"class":"XTerm",
-            "instance":"xterm"}}]}]})",
-         "xterm"},
-        {"an empty workspace",
-         R"({"type":"root","nodes":[{"type":"workspace","focused":true,"nodes":[]}]})", ""},
-        {"not a tree", "[{\"success\":false}", ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(focusedApplication(c.tree), c.app) << c.name;
 }
 
 } // namespace

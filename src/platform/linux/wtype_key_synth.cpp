@@ -2,14 +2,15 @@
 
 #include "base/subprocess.h"
 
+#include <vector>
+
 namespace vak {
 
 namespace {
 
 constexpr double kTimeoutSeconds = 3.0;
 
-} // namespace
-
+// wtype's arguments for `chord`: "-M ctrl -M shift -k v -m shift -m ctrl".
 std::vector<std::string> wtypeArguments(const ChordKeys& chord) {
     std::vector<std::string> modifiers;
     if (chord.control) modifiers.emplace_back("ctrl");
@@ -27,6 +28,8 @@ std::vector<std::string> wtypeArguments(const ChordKeys& chord) {
     }
     return args;
 }
+
+} // namespace
 
 bool WtypeKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
     return sendChord(chordFor(shortcut, appId));

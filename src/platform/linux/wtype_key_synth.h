@@ -4,7 +4,6 @@
 #include "platform/linux/chord_keys.h"
 
 #include <string>
-#include <vector>
 
 namespace vak {
 
@@ -22,8 +21,5 @@ class WtypeKeySynth final : public KeySynth {
   private:
     std::string program_;
 };
-
-// wtype's arguments for `chord`: "-M ctrl -M shift -k v -m shift -m ctrl".
-std::vector<std::string> wtypeArguments(const ChordKeys& chord);
 
 } // namespace vak
