@@ -1,9 +1,12 @@
 #include "platform/linux/uinput_key_synth.h"
 
+#include "base/time_util.h"
 #include "platform/key_monitor.h"
 #include "platform/linux/evdev_devices.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -51,7 +54,10 @@ std::unique_ptr<UinputDevice> createUinputKeyboard(std::string* error) {
         if (error != nullptr) {
             *error = result == -ENOENT ? "/dev/uinput does not exist (the uinput module is not "
                                          "loaded)"
-                                       : "no permission to write /dev/uinput";
+                     : result == -EACCES || result == -EPERM
+                         ? "no permission to write /dev/uinput"
+                         : "/dev/uinput refused a virtual keyboard (" +
+                               std::string(std::strerror(-result)) + ")";
         }
         return nullptr;
     }
@@ -64,7 +70,10 @@ UinputKeySynth::UinputKeySynth(UinputFactory factory, std::function<std::uint64_
       sleep_(std::move(sleep)) {}
 
 bool UinputKeySynth::ensureDevice() {
-    if (!device_) device_ = factory_(&why_);
+    if (!device_) {
+        device_ = factory_(&why_);
+        createdAt_ = SteadyClock::now();
+    }
     return device_ != nullptr;
 }
 
@@ -81,7 +90,8 @@ bool UinputKeySynth::sendChord(const ChordKeys& chord) {
     std::lock_guard lock(mutex_);
     if (!ensureDevice()) return false;
     if (!settled_) {
-        sleep_(kSettleSeconds);
+        const double left = kSettleSeconds - secondsSince(createdAt_);
+        if (left > 0) sleep_(left);
         settled_ = true;
     }
     for (double waited = 0; waited < kModifierWaitSeconds && (heldModifiers_() & kModifierMasks);

@@ -3,6 +3,7 @@
 #include "platform/key_synth.h"
 #include "platform/linux/chord_keys.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,7 @@ class UinputKeySynth final : public KeySynth {
     std::function<std::uint64_t()> heldModifiers_;
     std::function<void(double)> sleep_;
     std::unique_ptr<UinputDevice> device_;
+    std::chrono::steady_clock::time_point createdAt_;
     bool settled_ = false; // the compositor has had its moment to find the device
     std::string why_;
 };
