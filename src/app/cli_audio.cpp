@@ -4,6 +4,7 @@
 #include "audio/input_devices.h"
 #include "base/files.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/serial_queue.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
@@ -11,7 +12,6 @@
 #include "text/formatting.h"
 #include "transcribe/decode_router.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace vak {
@@ -23,12 +23,6 @@ void runMainLoopFor(double seconds) {
     const auto start = SteadyClock::now();
     while (secondsSince(start) < seconds)
         defaultRunLoop().runFor(0.1);
-}
-
-std::string oneDecimal(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
 }
 
 } // namespace
@@ -94,9 +88,8 @@ int runMicCheckMode(const CliInvocation& invocation) {
     runMainLoopFor(3.0);
     const AudioCapturer::Result result = capturer->stop();
     std::cout << "device=" << result.device << "  frames=" << result.frames
-              << "  peak=" << result.peak
-              << "/32767  captured=" << oneDecimal(static_cast<double>(result.frames) / 16000.0)
-              << "s" << std::endl;
+              << "  peak=" << result.peak << "/32767  captured="
+              << fixedDecimals(static_cast<double>(result.frames) / 16000.0, 1) << "s" << std::endl;
     if (result.frames == 0) {
         std::cout << "RESULT: ✗ no audio frames — mic not delivering\n";
         return 2;

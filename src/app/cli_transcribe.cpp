@@ -2,6 +2,7 @@
 
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "foundation/process_values.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <future>
 #include <iostream>
 #include <limits>
@@ -135,12 +135,6 @@ void stopLeftoverDecoders() {
     waitForDecodeEngines(2.0);
 }
 
-std::string fixed(double value, int decimals) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 } // namespace
 
 int runTranscribeFile(const std::string& wav) {
@@ -208,8 +202,8 @@ int runSpecSim(const std::string& wav) {
         std::cout << "SPEC-SIM: no cache — fell back\n";
         return 2;
     }
-    std::cout << "SPEC-SIM: spec decode ran " << fixed(specLead, 1)
-              << "s BEFORE the tap; wait AFTER stop = " << fixed(waited, 2) << "s\n"
+    std::cout << "SPEC-SIM: spec decode ran " << fixedDecimals(specLead, 1)
+              << "s BEFORE the tap; wait AFTER stop = " << fixedDecimals(waited, 2) << "s\n"
               << formatTranscript(*text) << "\n";
     return 0;
 }

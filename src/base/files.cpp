@@ -95,6 +95,12 @@ std::optional<UniqueFd> createScratchFile(const std::string& path) {
     return fd;
 }
 
+std::string expandHome(std::string_view path, std::string_view home) {
+    if (path == "~") return std::string(home);
+    if (path.starts_with("~/")) return std::string(home) + std::string(path.substr(1));
+    return std::string(path);
+}
+
 bool pathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;

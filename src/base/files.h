@@ -59,6 +59,9 @@ std::optional<mode_t> filePermissions(const std::string& path);
 // Nothing when something (a planted link, another user's file) is still in the way.
 std::optional<UniqueFd> createScratchFile(const std::string& path);
 
+// "~" and a leading "~/" stand for `home`; any other path comes back as it is.
+std::string expandHome(std::string_view path, std::string_view home);
+
 bool pathExists(const std::string& path);    // without following a final link
 bool isRegularFile(const std::string& path); // following links
 bool isExecutableFile(const std::string& path);

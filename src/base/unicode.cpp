@@ -230,17 +230,29 @@ bool isInClass(char32_t cp, CharClass charClass) {
 
 namespace {
 
+// Walks in from both ends over code points in the set; the middle is never decoded or copied.
+// An ill-formed byte reads as U+FFFD.
 template <typename Pred>
 std::string trimWhere(std::string_view text, Pred inSet) {
-    const std::u32string cps = toUtf32(text);
-    std::size_t begin = 0;
-    std::size_t end = cps.size();
-    while (begin < end && inSet(cps[begin]))
-        ++begin;
-    while (end > begin && inSet(cps[end - 1]))
-        --end;
-    if (begin == 0 && end == cps.size()) return std::string(text);
-    return fromUtf32(std::u32string_view(cps).substr(begin, end - begin));
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t begin = 0;
+    while (begin < length) {
+        std::int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(s, next, length, c);
+        if (!inSet(c < 0 ? U'\uFFFD' : static_cast<char32_t>(c))) break;
+        begin = next;
+    }
+    const auto first = static_cast<std::size_t>(begin);
+    std::size_t end = text.size();
+    while (end > first) {
+        std::size_t previous = end;
+        const char32_t c = codePointBefore(text, end, previous);
+        if (previous < first || !inSet(c)) break;
+        end = previous;
+    }
+    return std::string(text.substr(first, end - first));
 }
 
 } // namespace

@@ -19,14 +19,6 @@ namespace vak {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool parseBool(std::string_view value) {
     return value == "1" || toLower(value) == "true";
 }
@@ -88,14 +80,6 @@ std::optional<std::string> parseModeName(std::string_view value) {
         if (lowered == mode) return lowered;
     }
     return std::nullopt;
-}
-
-std::string expandTilde(std::string_view value, std::string_view home) {
-    if (value == "~") return std::string(home);
-    if (value.size() >= 2 && value[0] == '~' && value[1] == '/') {
-        return std::string(home) + std::string(value.substr(1));
-    }
-    return std::string(value);
 }
 
 constexpr double kNoLimit = 1e300;
@@ -188,7 +172,7 @@ void applyRule(Config& config, const KeyRule& r, std::string_view value, std::st
         if (!value.empty()) config.*std::get<std::string Config::*>(r.field) = toLower(value);
         break;
     case Rule::Path:
-        config.*std::get<std::string Config::*>(r.field) = expandTilde(value, home);
+        config.*std::get<std::string Config::*>(r.field) = expandHome(value, home);
         break;
     case Rule::Mode:
         if (auto mode = parseModeName(value)) {
@@ -344,11 +328,13 @@ Config Config::load(const std::string& path, std::string_view home) {
         rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
         // A file saved with CRLF line ends must not carry "\r" into every value.
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        line = trimBlanks(line);
-        if (line.empty() || line.front() == '#') continue;
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        config.apply(trimBlanks(line.substr(0, eq)), trimBlanks(line.substr(eq + 1)), home);
+        const std::string entry = trim(line, CharClass::Blanks);
+        if (entry.empty() || entry.front() == '#') continue;
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string_view view = entry;
+        config.apply(trim(view.substr(0, eq), CharClass::Blanks),
+                     trim(view.substr(eq + 1), CharClass::Blanks), home);
     }
     return config;
 }

@@ -1,9 +1,11 @@
 #include "session/dictation.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "history/history.h"
@@ -19,7 +21,6 @@
 #include "transcribe/chunk_engine.h"
 #include "transcribe/decode_router.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace vak {
@@ -42,12 +43,6 @@ constexpr const char* kMicDenied =
     "Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
     "vak-dictate";
 #endif
-
-std::string oneDecimal(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
-}
 
 } // namespace
 
@@ -224,9 +219,10 @@ void Dictation::stopAndTranscribe() {
     const int n = sessionN_;
     const std::string wav = currentWav_;
     const std::string session = std::to_string(n);
-    log(LogLevel::stopped, "stopped, transcribing… (session " + session + ") · " +
-                               oneDecimal(static_cast<double>(result.bytes) / 32000.0) +
-                               "s captured, peak " + std::to_string(result.peak));
+    log(LogLevel::stopped,
+        "stopped, transcribing… (session " + session + ") · " +
+            fixedDecimals(static_cast<double>(result.bytes) / kBytesPerSecond, 1) +
+            "s captured, peak " + std::to_string(result.peak));
     playSound("Pop");
     if (result.frames == 0) {
         log(LogLevel::warning,
