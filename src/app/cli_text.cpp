@@ -24,13 +24,13 @@ std::string readInput(std::istream& in) {
 } // namespace
 
 int runFormatStdin(std::istream& in, std::ostream& out) {
-    out << formatTranscript(readInput(in)) << "\n";
+    out << formatAndLearn(readInput(in)) << "\n";
     out.flush();
     return 0;
 }
 
 int runLocalMode(std::string_view mode, std::istream& in, std::ostream& out) {
-    out << localModeTransform(formatTranscript(readInput(in)), mode) << "\n";
+    out << localModeTransform(formatAndLearn(readInput(in)), mode) << "\n";
     out.flush();
     return 0;
 }

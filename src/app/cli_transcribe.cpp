@@ -148,7 +148,7 @@ int runTranscribeFile(const std::string& wav) {
         std::cerr << "transcription failed\n";
         return 1;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << formatAndLearn(*text) << "\n";
     return 0;
 }
 
@@ -204,7 +204,7 @@ int runSpecSim(const std::string& wav) {
     }
     std::cout << "SPEC-SIM: spec decode ran " << fixedDecimals(specLead, 1)
               << "s BEFORE the tap; wait AFTER stop = " << fixedDecimals(waited, 2) << "s\n"
-              << formatTranscript(*text) << "\n";
+              << formatAndLearn(*text) << "\n";
     return 0;
 }
 
@@ -231,7 +231,7 @@ int runChunkSim(const std::string& wav) {
         std::cout << "CHUNK-SIM: no cache built (clip shorter than a chunk, or a decode failed)\n";
         return 2;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << formatAndLearn(*text) << "\n";
     return 0;
 }
 

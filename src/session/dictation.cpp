@@ -73,7 +73,7 @@ DictationServices DictationServices::fromProcess() {
     services.decode = [](const std::string& wav, const std::string& base) {
         return runWhisper(wav, base);
     };
-    services.format = [](std::string_view raw) { return formatTranscript(raw); };
+    services.format = [](std::string_view raw) { return formatAndLearn(raw); };
     services.commandEdit = [](std::string_view selection, std::string_view instruction) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
     };

@@ -198,12 +198,17 @@ TranscriptSources TranscriptSources::standard() {
     return {LearnedFiles::standard(), processValues().SNIPPETS_PATH, nullptr};
 }
 
-std::string formatTranscript(std::string_view raw, const TranscriptSources& sources) {
+const SystemWords& TranscriptSources::common() const {
+    return commonWords != nullptr ? *commonWords : SystemWords::common();
+}
+
+FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSources& sources) {
     const FixedRules& rules = fixedRules();
     // Decoders can cut a character in half; such bytes become U+FFFD here, once, so every stage
     // sees and returns well-formed text.
+    FormattedTranscript result;
     std::string text = filterLines(sanitizeUtf8(raw));
-    if (text.empty()) return text;
+    if (text.empty()) return result;
     text = rules.upperCaseTag.apply(text);
     text = rules.soundTag.apply(text);
     text = collapseRepeats(text);
@@ -214,7 +219,9 @@ std::string formatTranscript(std::string_view raw, const TranscriptSources& sour
 
     const auto dictionary = dictionaryFor(sources.learned.words);
     text = applyAll(std::move(text), dictionary->exact);
-    text = dictionary->soundAlike.correct(text, {sources.commonWords, sources.learned});
+    SoundAlikeResult corrected = dictionary->soundAlike.correct(text, sources.common());
+    text = std::move(corrected.text);
+    result.notes = std::move(corrected.notes);
     text = snippetsFor(sources.snippets)->apply(text);
 
     text = applyAll(std::move(text), rules.spacing);
@@ -222,11 +229,15 @@ std::string formatTranscript(std::string_view raw, const TranscriptSources& sour
     text = capitalizeSentences(text);
     text = applyAll(std::move(text), rules.platforms);
     text = rules.loneI.apply(text);
-    return closeSentence(std::move(text));
+    result.text = closeSentence(std::move(text));
+    return result;
 }
 
-std::string formatTranscript(std::string_view raw) {
-    return formatTranscript(raw, TranscriptSources::standard());
+std::string formatAndLearn(std::string_view raw) {
+    const TranscriptSources sources = TranscriptSources::standard();
+    FormattedTranscript formatted = formatTranscript(raw, sources);
+    recordVariantNotes(formatted.notes, sources.learned);
+    return std::move(formatted.text);
 }
 
 } // namespace vak

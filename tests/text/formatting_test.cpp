@@ -30,7 +30,7 @@ class Formatting : public testing::Test {
                 dir.file("snippets"),
                 &noCommonWords};
     }
-    std::string format(std::string_view raw) const { return formatTranscript(raw, sources()); }
+    std::string format(std::string_view raw) const { return formatTranscript(raw, sources()).text; }
     void expectAll(const std::vector<test::TextCase>& cases) const {
         test::expectAll([this](const char* raw) { return format(raw); }, cases);
     }

@@ -82,27 +82,27 @@ TEST_F(Dictionary, FilesThatCannotBeReadAreLeftAlone) {
 
     const std::string damaged = "Postgres|pg\xff\n";
     writeFixture(files.candidates, damaged);
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), damaged);
 }
 
 TEST_F(Dictionary, FirstSightingIsACandidateSecondIsAVariant) {
     writeFixture(files.words, "# words\nPostgres|pg sql\n\nKubernetes\n");
     writeFixture(files.candidates, "Kubernetes|kuber nets\r\n\n");
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "Kubernetes|kuber nets\nPostgres|postgress\n");
     EXPECT_EQ(readFixture(files.words), "# words\nPostgres|pg sql\n\nKubernetes\n");
     struct stat st {};
     ASSERT_EQ(stat(files.candidates.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "Kubernetes|kuber nets\n");
     EXPECT_EQ(readFixture(files.words), "# words\nPostgres|pg sql,postgress\n\nKubernetes\n");
     ASSERT_EQ(stat(files.words.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    noteFuzzyVariant("kuber nets", "Kubernetes", files);
+    recordVariantNotes({{"kuber nets", "Kubernetes"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "");
     EXPECT_EQ(readFixture(files.words),
               "# words\nPostgres|pg sql,postgress\n\nKubernetes|kuber nets\n");
@@ -111,8 +111,7 @@ TEST_F(Dictionary, FirstSightingIsACandidateSecondIsAVariant) {
 TEST_F(Dictionary, FormsThatWouldBreakALineAreNotRemembered) {
     writeFixture(files.words, "Postgres\n");
     for (const char* variant : {"post,gress", "post\ngress", "post\rgress", ""}) {
-        noteFuzzyVariant(variant, "Postgres", files);
-        noteFuzzyVariant(variant, "Postgres", files);
+        recordVariantNotes({{variant, "Postgres"}, {variant, "Postgres", 2}}, files);
     }
     EXPECT_FALSE(std::ifstream(files.candidates).good());
     EXPECT_EQ(readFixture(files.words), "Postgres\n");
@@ -127,8 +126,8 @@ TEST_F(Dictionary, ConcurrentCorrectionsLoseNoUpdate) {
         threads.emplace_back([this, t] {
             for (int round = 0; round < 2; ++round) {
                 for (int v = 0; v < kVariants; ++v)
-                    noteFuzzyVariant("v" + std::to_string(t) + "x" + std::to_string(v), "Postgres",
-                                     files);
+                    recordVariantNotes(
+                        {{"v" + std::to_string(t) + "x" + std::to_string(v), "Postgres"}}, files);
             }
         });
     }

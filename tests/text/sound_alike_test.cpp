@@ -70,7 +70,9 @@ class SoundAlike : public testing::Test {
     std::string correct(const std::string& dictionary, std::string_view text) {
         writeFixture(files.words, dictionary);
         const SoundAlikeCorrector corrector(loadLearnedWords(files.words));
-        return corrector.correct(text, SoundAlikeContext{&common, files});
+        SoundAlikeResult result = corrector.correct(text, common);
+        recordVariantNotes(result.notes, files);
+        return result.text;
     }
     test::LogCapture log;
     TempDir dir;
@@ -122,8 +124,7 @@ TEST_F(SoundAlike, TheSecondCorrectionTeachesTheDictionaryOnce) {
     const std::string dictionary = "# my words\n\nPostgres\n\n";
     EXPECT_EQ(correct(dictionary, "postgress is up"), "Postgres is up");
     EXPECT_EQ(readFixture(files.candidates), "Postgres|postgress\n");
-    const SoundAlikeCorrector corrector(loadLearnedWords(files.words));
-    EXPECT_EQ(corrector.correct("postgress is down", {&common, files}), "Postgres is down");
+    EXPECT_EQ(correct(readFixture(files.words), "postgress is down"), "Postgres is down");
     EXPECT_EQ(readFixture(files.words), "# my words\n\nPostgres|postgress\n\n");
     EXPECT_NE(log.text().find("· dictionary taught itself a new spelling for Postgres\n"),
               std::string::npos);
