@@ -189,6 +189,15 @@ char32_t codePointBefore(std::string_view text, std::size_t end, std::size_t& st
     return U'\uFFFD';
 }
 
+char32_t codePointAt(std::string_view text, std::size_t offset, std::size_t& next) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    auto i = static_cast<std::int32_t>(offset);
+    UChar32 c = 0;
+    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
+    next = static_cast<std::size_t>(i);
+    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
 std::string fromCodePoint(char32_t cp) {
     std::string out;
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;

@@ -56,6 +56,21 @@ std::string contractionPattern() {
     return pattern;
 }
 
+// Short words a speaker stutters ("the the"), in the order the stutter rule tries them.
+constexpr std::array<std::string_view, 18> kStutterWords = {
+    "the", "a",  "an", "to", "of", "in", "on",  "at",  "and",
+    "but", "or", "we", "i",  "it", "is", "was", "for", "with"};
+
+std::string stutterPattern() {
+    std::string pattern = "(?i)\\b(";
+    for (std::size_t i = 0; i < kStutterWords.size(); ++i) {
+        if (i > 0) pattern += '|';
+        pattern += kStutterWords[i];
+    }
+    // A whole run of the same word, so that "the the the" does not leave "the the".
+    return pattern + ")(?:\\s+\\1\\b)+";
+}
+
 std::string calendarPattern() {
     std::string pattern = "(?i)\\b(?:";
     for (std::size_t i = 0; i < CALENDAR_WORDS.size(); ++i) {
@@ -83,9 +98,9 @@ struct CleanupRules {
         {Regex(
              R"((?i),?\s*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)\s*([,.?!]|$))"),
          "$1"},
-        // A whole run of the same word, so that "the the the" does not leave "the the".
-        {Regex(R"((?i)\b(the|a|an|to|of|in|on|at|and|but|or|we|i|it|is|was|for|with)(?:\s+\1\b)+)"),
-         "$1"},
+        // The pattern keeps a backtracking frame per repeat; a run of some hundred thousand
+        // exhausts ICU's stack, and collapseStutters takes over.
+        {Regex(stutterPattern()), "$1", collapseStutters},
         {Regex(R"(\s{2,})"), " "},
     };
     Regex contractions{contractionPattern()};
@@ -100,14 +115,6 @@ const CleanupRules& rules() {
     // Never destroyed: background rewrites may still run while the process exits.
     static const CleanupRules* compiled = new CleanupRules();
     return *compiled;
-}
-
-char32_t codePointAt(std::string_view text, std::size_t offset) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
-    auto i = static_cast<std::int32_t>(offset);
-    UChar32 c = 0;
-    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
-    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }
 
 // Where to search again after text was cut at `junction`: no cue lay wholly before the cut, so
@@ -154,6 +161,94 @@ std::optional<std::string> groupedNumber(std::int64_t value, const std::string& 
 
 } // namespace
 
+namespace {
+
+// The byte length of `word` (ASCII letters) at `at`, matched with the patterns' case folding;
+// 0 when it is not there.
+std::size_t foldedWordAt(std::string_view text, std::size_t at, std::string_view word) {
+    std::size_t pos = at;
+    for (char letter : word) {
+        if (pos >= text.size()) return 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(text, pos, next)) != static_cast<char32_t>(letter)) return 0;
+        pos = next;
+    }
+    return pos - at;
+}
+
+// Whether `copy` (a word as written) appears at `at`, compared with the patterns' case folding.
+std::size_t foldedCopyAt(std::string_view text, std::size_t at, std::string_view copy) {
+    std::size_t pos = at;
+    for (std::size_t k = 0; k < copy.size();) {
+        if (pos >= text.size()) return 0;
+        std::size_t nextInCopy = 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(copy, k, nextInCopy)) !=
+            patternFold(codePointAt(text, pos, next)))
+            return 0;
+        k = nextInCopy;
+        pos = next;
+    }
+    return pos - at;
+}
+
+std::size_t skipPatternSpace(std::string_view text, std::size_t at) {
+    while (at < text.size()) {
+        std::size_t next = 0;
+        if (!isPatternSpace(codePointAt(text, at, next))) break;
+        at = next;
+    }
+    return at;
+}
+
+// Where the run of copies of the word at [start, end) ends, or `end` when no copy follows.
+std::size_t stutterRunEnd(std::string_view text, std::size_t start, std::size_t end) {
+    const std::string_view word = text.substr(start, end - start);
+    for (;;) {
+        const std::size_t copyStart = skipPatternSpace(text, end);
+        if (copyStart == end) return end;
+        const std::size_t length = foldedCopyAt(text, copyStart, word);
+        if (length == 0 || !isPatternWordBoundary(text, copyStart + length)) return end;
+        end = copyStart + length;
+    }
+}
+
+} // namespace
+
+std::string collapseStutters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t next = 0;
+        codePointAt(text, pos, next);
+        if (!isPatternWordBoundary(text, pos)) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        std::size_t runEnd = 0;
+        std::size_t wordEnd = 0;
+        for (std::string_view word : kStutterWords) {
+            const std::size_t length = foldedWordAt(text, pos, word);
+            if (length == 0) continue;
+            const std::size_t end = stutterRunEnd(text, pos, pos + length);
+            if (end == pos + length) continue; // no copy: the next word may still stutter
+            wordEnd = pos + length;
+            runEnd = end;
+            break;
+        }
+        if (runEnd == 0) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        out.append(text, pos, wordEnd - pos);
+        pos = runEnd;
+    }
+    return out;
+}
+
 std::string numberLocaleName() {
     for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
         const char* value = std::getenv(variable);
@@ -188,7 +283,8 @@ std::vector<std::string> splitIntoSentences(std::string_view text) {
             if (k == std::string_view::npos) {
                 ends = true;
             } else {
-                const char32_t first = codePointAt(text, k);
+                std::size_t afterFirst = 0;
+                const char32_t first = codePointAt(text, k, afterFirst);
                 ends = u_isupper(static_cast<UChar32>(first)) ||
                        u_isdigit(static_cast<UChar32>(first));
             }
