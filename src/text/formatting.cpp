@@ -43,8 +43,8 @@ std::vector<RegexRule> compileTable(const std::array<SpellingRule, N>& table) {
 // The built-in patterns of every stage, compiled once per process.
 struct FixedRules {
     RegexRule upperCaseTag{Regex(R"(\[[A-Z_ ]+\])"), " "};
-    RegexRule soundTag{Regex(R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause)[^)]*\))"),
-                       " "};
+    // Where a sound tag such as "(laughs)" or "(Applause loudly)" opens; it runs to the next ")".
+    Regex soundTagOpening{R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause))"};
     RegexRule hesitationBetweenCommas{
         Regex(R"((?i),\s*\b(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]\s*)"), ", "};
     RegexRule freeHesitation{
@@ -161,6 +161,25 @@ std::string filterLines(std::string_view raw) {
     return out;
 }
 
+// Stage 3: every sound tag becomes a blank. A tag ends at the first ")" after it; with none left
+// no later tag can end either, so text full of unclosed "(laugh" is still read once.
+std::string removeSoundTags(const std::string& text, const Regex& opening) {
+    std::string out;
+    std::size_t copied = 0;
+    auto tag = opening.firstMatch(text);
+    while (tag) {
+        const std::size_t close = text.find(')', tag->end);
+        if (close == std::string::npos) break;
+        out.append(text, copied, tag->begin - copied);
+        out += ' ';
+        copied = close + 1;
+        tag = opening.firstMatch(text, copied);
+    }
+    if (copied == 0) return text;
+    out.append(text, copied);
+    return out;
+}
+
 std::string applyAll(std::string text, const std::vector<RegexRule>& rules) {
     for (const RegexRule& rule : rules)
         text = rule.apply(text);
@@ -210,7 +229,7 @@ FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSourc
     std::string text = filterLines(sanitizeUtf8(raw));
     if (text.empty()) return result;
     text = rules.upperCaseTag.apply(text);
-    text = rules.soundTag.apply(text);
+    text = removeSoundTags(text, rules.soundTagOpening);
     text = collapseRepeats(text);
     text = rules.hesitationBetweenCommas.apply(text);
     text = rules.freeHesitation.apply(text);

@@ -48,6 +48,8 @@ TEST_F(Formatting, EngineMarkersAndHesitationsGo) {
         {"we [INAUDIBLE] should talk soon", "We should talk soon."},
         {"that was (laughs) really funny", "That was really funny."},
         {"that was (Applause loudly) really great", "That was really great."},
+        {"a (laugh b (sigh) c", "A c"}, // a tag ends at the first closing bracket
+        {"a (laughing b c d", "A (laughing b c d."},
         {"okay so um I think we should go", "Okay so I think we should go."},
         {"so, um, we start today", "So, we start today."},
         {"Um. so we go now okay", "So we go now okay."},
@@ -155,7 +157,8 @@ TEST_F(Formatting, SnippetsInsertTheirTextLiterally) {
                                        "sig = Best regards,\\nSam\n"
                                        "price = costs $1 or \\\\ two\n"
                                        "addr home = 9 Elm Road\n"
-                                       "a.b* = regex (metacharacters) [ok]\n");
+                                       "a.b* = regex (metacharacters) [ok]\n"
+                                       "outer = snippet sig, then snippet addr\n");
     expectAll({
         {"insert snippet addr.", "1 Main St\nSpringfield"},
         {"Snippet, sig.", "Best regards,\nSam"},
@@ -165,6 +168,8 @@ TEST_F(Formatting, SnippetsInsertTheirTextLiterally) {
         {"snippet addr home", "9 Elm Road"}, // the longer trigger wins over its prefix
         {"see snippet a.b* now", "See regex (metacharacters) [ok] now."},
         {"see snippet aXb* now", "See snippet aXb* now."},
+        // What a snippet inserts is not expanded again.
+        {"snippet outer", "Snippet sig, then snippet addr."},
     });
 }
 
@@ -258,6 +263,25 @@ TEST_F(Formatting, AdversarialInputStaysFastAndIntact) {
     EXPECT_EQ(format("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa! please ok now"),
               "Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa! Please ok now.");
     EXPECT_EQ(format("snippet (a+)+$ now"), "\\1 $0 now");
+
+    // Unclosed sound tags: each one used to scan on to the end of the text.
+    std::string unclosed;
+    for (int i = 0; i < 20000; ++i)
+        unclosed += "(laugh " + std::to_string(i) + " ";
+    const std::string kept = format(unclosed);
+    EXPECT_EQ(kept.substr(0, 17), "(Laugh 0 (laugh 1");
+    EXPECT_EQ(kept.size(), unclosed.size()); // the last blank gone, a period added
+
+    // Snippets naming shorter ones: expanded again, seven lines made 5 MB of 14 bytes.
+    std::string nested;
+    for (int level = 1; level <= 7; ++level) {
+        nested += std::string(static_cast<std::size_t>(level), 'k') + " =";
+        for (int copy = 0; copy < 10; ++copy)
+            nested += " snippet " + std::string(static_cast<std::size_t>(level - 1), 'k');
+        nested += "\n";
+    }
+    writeFixture(dir.file("snippets"), nested);
+    EXPECT_LT(format("snippet kkkkkkk").size(), 200u);
 }
 
 } // namespace
