@@ -72,7 +72,7 @@ std::vector<AgentCue> userCues(const std::string& rulesPath) {
     static std::mutex mutex;
     static auto* lastContent = new std::optional<std::string>();
     static auto* lastCues = new std::vector<AgentCue>();
-    const std::string content = readFileBytes(rulesPath).value_or(std::string());
+    const std::string content = readUserBytes(rulesPath).value_or(std::string());
     std::lock_guard lock(mutex);
     if (content != *lastContent) {
         std::vector<AgentCue> cues;

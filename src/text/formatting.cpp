@@ -119,7 +119,7 @@ struct Dictionary {
 };
 
 std::string fileContent(const std::string& path) {
-    return readTextFile(path).value_or(std::string());
+    return readUserText(path).value_or(std::string());
 }
 
 std::shared_ptr<const Dictionary> dictionaryFor(const std::string& path) {

@@ -91,7 +91,7 @@ bool addVariant(std::vector<std::string>& lines, std::string_view variant,
 // Promotes every note into the dictionary with one rewrite of the file.
 void promoteLocked(const std::vector<const VariantNote*>& notes, const LearnedFiles& files) {
     if (notes.empty()) return;
-    const auto content = readTextFile(files.words);
+    const auto content = readUserText(files.words);
     if (!content) return;
     std::vector<std::string> lines;
     for (std::string_view line : splitLines(*content))
@@ -100,7 +100,7 @@ void promoteLocked(const std::vector<const VariantNote*>& notes, const LearnedFi
     for (const VariantNote* note : notes) {
         if (addVariant(lines, note->variant, note->canonical)) taught.push_back(note->canonical);
     }
-    if (taught.empty() || !writeFileAtomic(files.words, joinLines(lines), 0600)) return;
+    if (taught.empty() || !saveUserFile(files.words, joinLines(lines))) return;
     for (std::string_view canonical : taught)
         log(LogLevel::info,
             "dictionary taught itself a new spelling for " + std::string(canonical));
@@ -118,11 +118,8 @@ bool rememberable(const VariantNote& note) {
 std::optional<std::vector<std::string>> readCandidates(const std::string& path) {
     std::vector<std::string> lines;
     if (!pathExists(path)) return lines;
-    const auto content = readTextFile(path);
-    if (!content) {
-        log(LogLevel::warning, "cannot read " + path + " as UTF-8 — spellings not remembered");
-        return std::nullopt;
-    }
+    const auto content = readUserText(path);
+    if (!content) return std::nullopt;
     for (std::string_view line : splitLines(*content)) {
         line = withoutCarriageReturn(line);
         if (!line.empty()) lines.emplace_back(line);
@@ -164,7 +161,7 @@ std::vector<LearnedWord> parseLearnedWords(std::string_view content) {
 }
 
 std::vector<LearnedWord> loadLearnedWords(const std::string& path) {
-    const auto content = readTextFile(path);
+    const auto content = readUserText(path);
     return content ? parseLearnedWords(*content) : std::vector<LearnedWord>{};
 }
 
@@ -204,8 +201,7 @@ void recordVariantNotes(const std::vector<VariantNote>& notes, const LearnedFile
     if (lines->size() > kMaxVariantCandidates)
         lines->erase(lines->begin(), lines->begin() + static_cast<std::ptrdiff_t>(
                                                           lines->size() - kMaxVariantCandidates));
-    writeFileAtomic(files.candidates, lines->empty() ? std::string() : joinLines(*lines) + "\n",
-                    0600);
+    saveUserFile(files.candidates, lines->empty() ? std::string() : joinLines(*lines) + "\n");
     promoteLocked(promoted, files);
 }
 

@@ -1,7 +1,6 @@
 #include "text/mode_rules.h"
 
 #include "base/files.h"
-#include "base/log.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 
@@ -104,7 +103,7 @@ std::vector<ModeRule> parseModeRules(std::string_view content) {
 }
 
 std::vector<ModeRule> loadCustomRules(const std::string& path) {
-    const auto bytes = readFileBytes(path);
+    const auto bytes = readUserBytes(path);
     return bytes ? parseModeRules(*bytes) : std::vector<ModeRule>{};
 }
 
@@ -126,9 +125,7 @@ std::string modeRulesText(const std::vector<ModeRule>& rules) {
 bool saveCustomRules(const std::vector<ModeRule>& rules, const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
-    if (writeFileAtomic(path, modeRulesText(rules), 0600)) return true;
-    log(LogLevel::warning, "could not save the mode rules to " + path);
-    return false;
+    return saveUserFile(path, modeRulesText(rules));
 }
 
 bool saveCustomRules(const std::vector<ModeRule>& rules) {

@@ -49,7 +49,7 @@ SnippetMap parseSnippets(std::string_view content) {
 }
 
 SnippetMap loadSnippets(const std::string& path) {
-    const auto content = readTextFile(path);
+    const auto content = readUserText(path);
     return content ? parseSnippets(*content) : SnippetMap{};
 }
 

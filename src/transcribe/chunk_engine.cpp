@@ -199,7 +199,7 @@ void ChunkEngine::dropSpeculative() {
 
 std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
     if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
-    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));

@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 #include "text/learned_words.h"
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -84,6 +85,21 @@ TEST_F(Dictionary, FilesThatCannotBeReadAreLeftAlone) {
     writeFixture(files.candidates, damaged);
     recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), damaged);
+
+    // A FIFO in place of a file neither blocks nor is replaced.
+    std::filesystem::remove(files.candidates);
+    ASSERT_EQ(::mkfifo(files.candidates.c_str(), 0600), 0);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
+    EXPECT_TRUE(std::filesystem::is_fifo(files.candidates));
+}
+
+TEST_F(Dictionary, ALinkedDictionaryStaysALinkAndItsTargetLearns) {
+    const std::string target = dir.file("dotfiles-words");
+    writeFixture(target, "Postgres\n");
+    std::filesystem::create_symlink(target, files.words);
+    recordVariantNotes({{"postgress", "Postgres", 2}}, files);
+    EXPECT_TRUE(std::filesystem::is_symlink(files.words));
+    EXPECT_EQ(readFixture(target), "Postgres|postgress\n");
 }
 
 TEST_F(Dictionary, FirstSightingIsACandidateSecondIsAVariant) {
