@@ -37,16 +37,20 @@ struct SourceAudio {
     std::uint64_t bytes = 0; // even
 };
 
+// The replayed file's samples; nothing when it is not a recording the replay can feed to an
+// engine as it is (16 kHz mono 16-bit), or not a regular file at all.
 std::optional<SourceAudio> openSourceAudio(const std::string& path, std::uint64_t headroom) {
-    const auto dataOffset = findWavDataOffset(path);
-    if (!dataOffset) return std::nullopt;
+    const auto layout = readWavLayout(path);
+    if (!layout || !layout->isRecordingFormat()) return std::nullopt;
+    auto fd = openRegularFile(path);
+    if (!fd) return std::nullopt;
     SourceAudio source;
-    source.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    source.fd = std::move(*fd);
     struct stat info {};
-    if (!source.fd.valid() || ::fstat(source.fd.get(), &info) != 0) return std::nullopt;
+    if (::fstat(source.fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
-    source.dataOffset = *dataOffset;
-    source.bytes = size > *dataOffset ? (size - *dataOffset) & ~std::uint64_t{1} : 0;
+    source.dataOffset = layout->dataOffset;
+    source.bytes = size > source.dataOffset ? (size - source.dataOffset) & ~std::uint64_t{1} : 0;
     // What one WAV header can describe, with room for what the replay appends.
     const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max() - 36 - headroom;
     source.bytes = std::min(source.bytes, limit & ~std::uint64_t{1});
@@ -138,6 +142,12 @@ void stopLeftoverDecoders() {
 } // namespace
 
 int runTranscribeFile(const std::string& wav) {
+    // Only a WAV file goes on to the engines: a folder, a FIFO or anything else is refused here.
+    std::string problem;
+    if (!readWavLayout(wav, &problem)) {
+        std::cerr << "cannot read " << wav << ": " << problem << "\n";
+        return 1;
+    }
     const std::string txtBase =
         processValues().scratchPath("vak_clitest_" + std::to_string(::getpid()));
     const auto text = runWhisper(wav, txtBase);
