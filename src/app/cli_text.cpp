@@ -11,14 +11,13 @@ namespace vak {
 
 namespace {
 
-// All of standard input; empty when it is not UTF-8.
+// All of standard input, bytes that are not UTF-8 read as U+FFFD, as a decoder's text is.
 std::string readInput(std::istream& in) {
     std::string input;
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
         input.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (!isValidUtf8(input)) input.clear();
-    return input;
+    return isValidUtf8(input) ? input : sanitizeUtf8(input);
 }
 
 } // namespace
