@@ -2,6 +2,7 @@
 #include "base/regex.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "text/formatting.h"
 #include "text/snippets.h"
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vak {
 namespace {
@@ -218,6 +220,15 @@ TEST_F(Formatting, LearnedSpellingsReplaceVariantsAndEnforceCapitals) {
         {"a fishing net or a dotnet file", "A fishing net or a dotnet file."},
     });
     EXPECT_FALSE(std::ifstream(dir.file(".variant-candidates")).good());
+}
+
+TEST_F(Formatting, AFifoInPlaceOfAUserFileNeitherBlocksNorIsTouched) {
+    test::LogCapture log;
+    for (const char* name : {"learned-words.txt", "snippets"})
+        ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0);
+    EXPECT_EQ(format("we use postgress, snippet sig"), "We use postgress, snippet sig.");
+    EXPECT_TRUE(log.has(LogLevel::warning, "snippets is a FIFO — not read, left as it is"));
+    EXPECT_TRUE(log.has(LogLevel::warning, "learned-words.txt is a FIFO"));
 }
 
 TEST_F(Formatting, ConcurrentCallsAgreeWhileTheFilesChange) {

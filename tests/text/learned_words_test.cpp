@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 #include "text/learned_words.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -122,6 +123,20 @@ TEST_F(Dictionary, FirstSightingIsACandidateSecondIsAVariant) {
     EXPECT_EQ(readFixture(files.candidates), "");
     EXPECT_EQ(readFixture(files.words),
               "# words\nPostgres|pg sql,postgress\n\nKubernetes|kuber nets\n");
+}
+
+TEST_F(Dictionary, TheCandidatesKeepOnlyTheNewestLines) {
+    writeFixture(files.words, "Postgres\n");
+    std::string old;
+    for (std::size_t i = 0; i < kMaxVariantCandidates + 100; ++i)
+        old += "Postgres|old" + std::to_string(i) + "\n";
+    writeFixture(files.candidates, old);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
+    const std::string kept = readFixture(files.candidates);
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'),
+              static_cast<std::ptrdiff_t>(kMaxVariantCandidates));
+    EXPECT_TRUE(kept.starts_with("Postgres|old101\n"));
+    EXPECT_TRUE(kept.ends_with("Postgres|postgress\n"));
 }
 
 TEST_F(Dictionary, FormsThatWouldBreakALineAreNotRemembered) {

@@ -147,6 +147,19 @@ TEST_F(SoundAlike, MetacharactersAndHugeInputsAreHarmless) {
     EXPECT_EQ(correct("Fast Track\nFast Truck\n", "fast truck or fast track"),
               "fast truck or fast track");
     EXPECT_EQ(readFixture(files.candidates), "");
+    // Many distinct near misses: each corrected, a bounded number noted and logged, and the
+    // files written once for the whole text.
+    std::string misses;
+    for (int i = 0; i < 26 * 8; ++i) {
+        std::string word = "postgres";
+        word[static_cast<std::size_t>(i % 8)] = static_cast<char>('a' + i / 8);
+        misses += word + " ";
+    }
+    const SoundAlikeCorrector postgres(parseLearnedWords("Postgres\n"));
+    const SoundAlikeResult result = postgres.correct(misses, common);
+    EXPECT_EQ(result.notes.size(), SoundAlikeCorrector::kMaxNotesPerText);
+    EXPECT_TRUE(log.has(LogLevel::soundAlike, "more sound-alike corrections"));
+
     std::string loop;
     for (int i = 0; i < 100000; ++i)
         loop += "kuber netes ";
