@@ -242,7 +242,7 @@ namespace {
 // Walks in from both ends over code points in the set; the middle is never decoded or copied.
 // An ill-formed byte reads as U+FFFD.
 template <typename Pred>
-std::string trimWhere(std::string_view text, Pred inSet) {
+std::string_view trimmedView(std::string_view text, Pred inSet) {
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t begin = 0;
@@ -261,39 +261,24 @@ std::string trimWhere(std::string_view text, Pred inSet) {
         if (previous < first || !inSet(c)) break;
         end = previous;
     }
-    return std::string(text.substr(first, end - first));
+    return text.substr(first, end - first);
 }
 
 } // namespace
 
 std::string trim(std::string_view text, CharClass charClass) {
-    return trimWhere(text, [charClass](char32_t cp) { return isInClass(cp, charClass); });
+    return std::string(
+        trimmedView(text, [charClass](char32_t cp) { return isInClass(cp, charClass); }));
 }
 
 std::string trimChars(std::string_view text, std::u32string_view chars) {
-    return trimWhere(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; });
+    return std::string(
+        trimmedView(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; }));
 }
 
 std::string_view trimPunctuation(std::string_view text) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t begin = 0;
-    while (begin < length) {
-        std::int32_t next = begin;
-        UChar32 c = 0;
-        U8_NEXT(s, next, length, c);
-        if (c < 0 || !u_ispunct(c)) break;
-        begin = next;
-    }
-    auto end = static_cast<std::size_t>(length);
-    const auto first = static_cast<std::size_t>(begin);
-    while (end > first) {
-        std::size_t previous = end;
-        const char32_t c = codePointBefore(text, end, previous);
-        if (previous < first || c == U'\uFFFD' || !u_ispunct(static_cast<UChar32>(c))) break;
-        end = previous;
-    }
-    return text.substr(first, end - first);
+    // U+FFFD is a symbol, so an ill-formed byte ends the punctuation too.
+    return trimmedView(text, [](char32_t cp) { return u_ispunct(static_cast<UChar32>(cp)) != 0; });
 }
 
 } // namespace vak
