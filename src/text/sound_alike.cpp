@@ -342,6 +342,8 @@ class SoundAlikeCorrector::Pass {
   private:
     static std::vector<Token> tokenize(std::string_view text) {
         std::vector<Token> tokens;
+        // One allocation: growing a list of a million tokens would move each several times.
+        tokens.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), ' ')) + 1);
         std::size_t pos = 0;
         for (;;) {
             const std::size_t space = text.find(' ', pos);
