@@ -18,7 +18,10 @@ U_NAMESPACE_END
 namespace vak {
 
 // Regular expressions in ICU syntax over UTF-8 text. Patterns are compiled once and cached, so
-// fixed patterns cost nothing after their first use. `^` and `$` anchor to the whole text and `.`
+// fixed patterns cost nothing after their first use. ICU runs a loop over a bracketed set ("[\s]+",
+// "[ \t]*") without keeping a backtracking frame per character, but not a loop over "\s", a
+// single character or a counted repeat: on a long run of blanks those exhaust its stack, so
+// fixed patterns write "[\s]+" and "[\s][\s]+". `^` and `$` anchor to the whole text and `.`
 // does not match line breaks unless the pattern says otherwise with inline flags.
 enum class RegexFlags : unsigned { None = 0, CaseInsensitive = 1 };
 

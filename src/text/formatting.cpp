@@ -46,9 +46,10 @@ struct FixedRules {
     // Where a sound tag such as "(laughs)" or "(Applause loudly)" opens; it runs to the next ")".
     Regex soundTagOpening{R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause))"};
     RegexRule hesitationBetweenCommas{
-        Regex(R"((?i),\s*\b(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]\s*)"), ", "};
+        Regex(R"((?i),[\s]*\b(?:um+|uhm+|erm+|mhm+|uh+(?![\s]+huh\b))\b[,.][\s]*)"), ", "};
     RegexRule freeHesitation{
-        Regex(R"((?i)(?:^|(?<=[\s.]))(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]?(?=\s|$))"), " "};
+        Regex(R"((?i)(?:^|(?<=[\s.]))(?:um+|uhm+|erm+|mhm+|uh+(?![\s]+huh\b))\b[,.]?(?=\s|$))"),
+        " "};
     std::vector<RegexRule> layout = compileRules({
         {R"((?i)([.!?])[ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "$1\n\n"},
         {R"((?i)[,;:][ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "\n\n"},
@@ -56,10 +57,10 @@ struct FixedRules {
         {R"((?i)([.!?])[ \t]*\bnew line\b[,.;:]*[ \t]*)", "$1\n"},
         {R"((?i)[,;:][ \t]*\bnew line\b[,.;:]*[ \t]*)", "\n"},
         {R"((?i)^[ \t]*new line\b[,.;:]*[ \t]*)", "\n"},
-        {R"((?i)([.!?])[ \t]*\b(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "$1\n- "},
-        {R"((?i)[,;:][ \t]*\b(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "\n- "},
-        {R"((?i)(?<=\n)[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
-        {R"((?i)^[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
+        {R"((?i)([.!?])[ \t]*\b(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "$1\n- "},
+        {R"((?i)[,;:][ \t]*\b(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "\n- "},
+        {R"((?i)(?<=\n)[ \t]*(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "- "},
+        {R"((?i)^[ \t]*(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "- "},
     });
     std::vector<RegexRule> brands = compileTable(BRAND_SPELLINGS);
     std::vector<RegexRule> spacing = compileRules({

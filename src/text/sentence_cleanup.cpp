@@ -68,7 +68,7 @@ std::string stutterPattern() {
         pattern += kStutterWords[i];
     }
     // A whole run of the same word, so that "the the the" does not leave "the the".
-    return pattern + ")(?:\\s+\\1\\b)+";
+    return pattern + ")(?:[\\s]+\\1\\b)+";
 }
 
 std::string calendarPattern() {
@@ -90,18 +90,18 @@ std::size_t matchedGroup(const RegexMatch& match) {
 
 struct CleanupRules {
     Regex cue{
-        R"((?i)\b(?:no,?\s+wait|wait,?\s+no|scratch that|actually,?\s+no|no,?\s+actually|i mean,)\b[,.]?\s*)"};
-    Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?\s+)"};
+        R"((?i)\b(?:no,?[\s]+wait|wait,?[\s]+no|scratch that|actually,?[\s]+no|no,?[\s]+actually|i mean,)\b[,.]?[\s]*)"};
+    Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?[\s]+)"};
     std::vector<RegexRule> filler = {
-        {Regex(R"((?i),\s*(?:like|you know|i mean|i guess)\s*,)"), ","},
-        {Regex(R"((?i)\b(?:you know|i guess|basically|literally)\s*,\s*)"), ""},
+        {Regex(R"((?i),[\s]*(?:like|you know|i mean|i guess)[\s]*,)"), ","},
+        {Regex(R"((?i)\b(?:you know|i guess|basically|literally)[\s]*,[\s]*)"), ""},
         {Regex(
-             R"((?i),?\s*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)\s*([,.?!]|$))"),
+             R"((?i),?[\s]*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)[\s]*([,.?!]|$))"),
          "$1"},
         // The pattern keeps a backtracking frame per repeat; a run of some hundred thousand
         // exhausts ICU's stack, and collapseStutters takes over.
         {Regex(stutterPattern()), "$1", collapseStutters},
-        {Regex(R"(\s{2,})"), " "},
+        {Regex(R"([\s][\s]+)"), " "},
     };
     Regex contractions{contractionPattern()};
     // Not after a digit, comma or period: "1,500 dollars" must not become "1,$500".

@@ -79,7 +79,7 @@ SnippetExpander::SnippetExpander(const SnippetMap& snippets) {
     }
     if (texts_.empty()) return;
     // Possessive blanks: a trigger never begins with one, so giving some back cannot help.
-    pattern_ = Regex("(?i)\\b(?:insert )?snippet[,]?\\s++(?:" + alternatives + ")(?!\\w)[,.]?");
+    pattern_ = Regex("(?i)\\b(?:insert )?snippet[,]?[\\s]++(?:" + alternatives + ")(?!\\w)[,.]?");
 }
 
 std::string SnippetExpander::apply(std::string_view text) const {

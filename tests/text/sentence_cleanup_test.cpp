@@ -135,6 +135,10 @@ TEST(StripSpokenFiller, StuttersCollapseTheSameWithoutThePattern) {
         run += " the";
     EXPECT_EQ(stripSpokenFiller(run + " plan"), "we the plan");
     EXPECT_TRUE(log.has(LogLevel::warning, "done without the pattern"));
+
+    // A megabyte of blanks is one loop for every other rule, never a frame per character.
+    EXPECT_EQ(stripSpokenFiller("well, " + std::string(1'000'000, ' ') + "x \t y"), "x y");
+    EXPECT_FALSE(log.has(LogLevel::warning, "gave up"));
 }
 
 TEST(FixContractions, TableRowsAndPronouns) {
