@@ -30,10 +30,12 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
              fonts-noto-color-emoji qt6-wayland wtype)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
+# clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
 # sway (headless, with xwayland) is the Wayland tests' compositor, foot their native window and
 # xterm their XWayland one, wl-clipboard the other program on the clipboard.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils xvfb x11-utils sway xwayland foot xterm wl-clipboard)
+          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev sway xwayland foot xterm
+          wl-clipboard)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
@@ -109,6 +111,37 @@ configure_build() {
 
 build() {
     cmake --build "$1" --parallel "$(jobs_count)" || die "build failed in $1"
+}
+
+# The fuzz targets of fuzz/, built with clang in build-fuzz/ (only they and the core they test).
+FUZZ_DIR="$ROOT_DIR/build-fuzz"
+build_fuzzers() {
+    CC=clang-14 CXX=clang++-14 configure_build "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVAK_BUILD_FUZZ=ON -DVAK_BUILD_TESTS=OFF -DVAK_BUILD_BENCH=OFF
+    cmake --build "$FUZZ_DIR" --parallel "$(jobs_count)" --target fuzzers ||
+        die "fuzz build failed in $FUZZ_DIR"
+}
+
+# The names of the built targets (vak_fuzz_NAME).
+fuzz_targets() {
+    local program
+    for program in "$FUZZ_DIR"/fuzz/vak_fuzz_*; do
+        [ -x "$program" ] && basename "$program" | sed 's/^vak_fuzz_//'
+    done
+}
+
+# run_fuzzer NAME SECONDS: fuzzes from the seeds in fuzz/corpus/NAME (read, never written) and
+# what earlier runs found in build-fuzz/corpus/NAME. Non-zero on a finding, whose input is kept
+# in build-fuzz/findings/.
+run_fuzzer() {
+    local name=$1 seconds=$2
+    mkdir -p "$FUZZ_DIR/corpus/$name" "$FUZZ_DIR/findings"
+    say "== fuzz $name (${seconds} s)"
+    # The stages log to standard error; the fuzzer's own report goes to a copy of it.
+    ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$FUZZ_DIR/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$FUZZ_DIR/findings/$name-" \
+        "$FUZZ_DIR/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name"
 }
 
 jobs_count() {

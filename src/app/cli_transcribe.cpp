@@ -2,6 +2,7 @@
 
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "foundation/process_values.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <future>
 #include <iostream>
 #include <limits>
@@ -37,16 +37,20 @@ struct SourceAudio {
     std::uint64_t bytes = 0; // even
 };
 
+// The replayed file's samples; nothing when it is not a recording the replay can feed to an
+// engine as it is (16 kHz mono 16-bit), or not a regular file at all.
 std::optional<SourceAudio> openSourceAudio(const std::string& path, std::uint64_t headroom) {
-    const auto dataOffset = findWavDataOffset(path);
-    if (!dataOffset) return std::nullopt;
+    const auto layout = readWavLayout(path);
+    if (!layout || !layout->isRecordingFormat()) return std::nullopt;
+    auto fd = openRegularFile(path);
+    if (!fd) return std::nullopt;
     SourceAudio source;
-    source.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    source.fd = std::move(*fd);
     struct stat info {};
-    if (!source.fd.valid() || ::fstat(source.fd.get(), &info) != 0) return std::nullopt;
+    if (::fstat(source.fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
-    source.dataOffset = *dataOffset;
-    source.bytes = size > *dataOffset ? (size - *dataOffset) & ~std::uint64_t{1} : 0;
+    source.dataOffset = layout->dataOffset;
+    source.bytes = size > source.dataOffset ? (size - source.dataOffset) & ~std::uint64_t{1} : 0;
     // What one WAV header can describe, with room for what the replay appends.
     const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max() - 36 - headroom;
     source.bytes = std::min(source.bytes, limit & ~std::uint64_t{1});
@@ -135,15 +139,15 @@ void stopLeftoverDecoders() {
     waitForDecodeEngines(2.0);
 }
 
-std::string fixed(double value, int decimals) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 } // namespace
 
 int runTranscribeFile(const std::string& wav) {
+    // Only a WAV file goes on to the engines: a folder, a FIFO or anything else is refused here.
+    std::string problem;
+    if (!readWavLayout(wav, &problem)) {
+        std::cerr << "cannot read " << wav << ": " << problem << "\n";
+        return 1;
+    }
     const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
     const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
     stopLeftoverDecoders();
@@ -153,7 +157,7 @@ int runTranscribeFile(const std::string& wav) {
         std::cerr << "transcription failed\n";
         return 1;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << formatAndLearn(*text) << "\n";
     return 0;
 }
 
@@ -208,9 +212,9 @@ int runSpecSim(const std::string& wav) {
         std::cout << "SPEC-SIM: no cache — fell back\n";
         return 2;
     }
-    std::cout << "SPEC-SIM: spec decode ran " << fixed(specLead, 1)
-              << "s BEFORE the tap; wait AFTER stop = " << fixed(waited, 2) << "s\n"
-              << formatTranscript(*text) << "\n";
+    std::cout << "SPEC-SIM: spec decode ran " << fixedDecimals(specLead, 1)
+              << "s BEFORE the tap; wait AFTER stop = " << fixedDecimals(waited, 2) << "s\n"
+              << formatAndLearn(*text) << "\n";
     return 0;
 }
 
@@ -238,7 +242,7 @@ int runChunkSim(const std::string& wav) {
         std::cout << "CHUNK-SIM: no cache built (clip shorter than a chunk, or a decode failed)\n";
         return 2;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << formatAndLearn(*text) << "\n";
     return 0;
 }
 

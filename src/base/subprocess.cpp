@@ -98,6 +98,91 @@ ChildRegistry& childRegistry() {
     return *registry;
 }
 
+// The child's standard streams: the pipes' ends where asked for, /dev/null everywhere else.
+class FileActions {
+  public:
+    FileActions(const SpawnOptions& options, int stdinRead, int stdoutWrite) {
+        posix_spawn_file_actions_init(&actions_);
+        if (options.pipeStdin) {
+            posix_spawn_file_actions_adddup2(&actions_, stdinRead, STDIN_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
+        if (options.pipeStdout) {
+            posix_spawn_file_actions_adddup2(&actions_, stdoutWrite, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+        // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+#endif
+    }
+    ~FileActions() {
+        posix_spawn_file_actions_destroy(&actions_);
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    const posix_spawn_file_actions_t* get() const {
+        return &actions_;
+    }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
+// The daemon ignores SIGPIPE and SIGUSR1/2 and may block signals; its children start with
+// every signal at its default and none blocked.
+class DefaultSignals {
+  public:
+    DefaultSignals() {
+        posix_spawnattr_init(&attr_);
+        sigset_t allSignals;
+        sigset_t noSignals;
+        sigfillset(&allSignals);
+        sigemptyset(&noSignals);
+        posix_spawnattr_setsigdefault(&attr_, &allSignals);
+        posix_spawnattr_setsigmask(&attr_, &noSignals);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    }
+    ~DefaultSignals() { posix_spawnattr_destroy(&attr_); }
+    DefaultSignals(const DefaultSignals&) = delete;
+    DefaultSignals& operator=(const DefaultSignals&) = delete;
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_;
+};
+
+// A null-terminated vector pointing into `strings`, as exec wants it.
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const auto& s : strings)
+        pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The inherited environment with `overrides` in place of same-named entries.
+std::vector<char*> environmentWith(const std::vector<std::string>& overrides) {
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view current(*entry);
+        const auto name = current.substr(0, current.find('=') + 1);
+        const bool replaced =
+            std::any_of(overrides.begin(), overrides.end(), [&](const std::string& e) {
+                return std::string_view(e).substr(0, name.size()) == name;
+            });
+        if (!replaced) envp.push_back(*entry);
+    }
+    for (const auto& entry : overrides)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    return envp;
+}
+
 } // namespace
 
 std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::string* error) {
@@ -116,60 +201,15 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
         return nullptr;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (options.pipeStdin) {
-        posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    }
-    if (options.pipeStdout) {
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#endif
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t allSignals;
-    sigset_t noSignals;
-    sigfillset(&allSignals);
-    sigemptyset(&noSignals);
-    // The daemon ignores SIGPIPE and SIGUSR1/2; its children must not inherit that.
-    posix_spawnattr_setsigdefault(&attr, &allSignals);
-    posix_spawnattr_setsigmask(&attr, &noSignals);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<char*> argv;
-    argv.reserve(options.argv.size() + 1);
-    for (const auto& arg : options.argv)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    // The inherited environment with the caller's entries in place of same-named ones.
-    std::vector<char*> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view current(*entry);
-        const auto name = current.substr(0, current.find('=') + 1);
-        const bool replaced = std::any_of(
-            options.environment.begin(), options.environment.end(), [&](const std::string& e) {
-                return std::string_view(e).substr(0, name.size()) == name;
-            });
-        if (!replaced) envp.push_back(*entry);
-    }
-    for (const auto& entry : options.environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    int rc = 0;
+    {
+        const FileActions actions(options, inPipe[0], outPipe[1]);
+        const DefaultSignals attributes;
+        const std::vector<char*> argv = pointersTo(options.argv);
+        const std::vector<char*> envp = environmentWith(options.environment);
+        rc = posix_spawn(&pid, argv[0], actions.get(), attributes.get(), argv.data(), envp.data());
+    }
     closeFd(inPipe[0]);
     closeFd(outPipe[1]);
     if (rc != 0) {

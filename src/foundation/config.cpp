@@ -20,14 +20,6 @@ namespace vak {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool parseBool(std::string_view value) {
     return value == "1" || toLower(value) == "true";
 }
@@ -78,14 +70,6 @@ std::optional<std::uint16_t> parseKeyCode(std::string_view value) {
         if (key.code == parsed) return key.code;
     }
     return std::nullopt;
-}
-
-std::string expandTilde(std::string_view value, std::string_view home) {
-    if (value == "~") return std::string(home);
-    if (value.size() >= 2 && value[0] == '~' && value[1] == '/') {
-        return std::string(home) + std::string(value.substr(1));
-    }
-    return std::string(value);
 }
 
 // A row of config_keys.def as the loader uses it.
@@ -144,7 +128,7 @@ std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text,
         if (text.empty()) return std::nullopt;
         return toLower(text);
     case SettingRule::Path:
-        return expandTilde(text, home);
+        return expandHome(text, home);
     case SettingRule::Mode:
         if (const auto mode = deliver_mode::fromName(text)) return *mode;
         return std::nullopt;
@@ -204,7 +188,7 @@ std::string defaultConfigText(std::string_view home) {
                 newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
         }
         text += "\n" + std::string(key.key) + "=";
-        text += row.rule == SettingRule::Path ? expandTilde(key.defaultText, home)
+        text += row.rule == SettingRule::Path ? expandHome(key.defaultText, home)
                                               : std::string(key.defaultText);
     }
     return text;
@@ -251,11 +235,13 @@ Config Config::load(const std::string& path, std::string_view home) {
         rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
         // A file saved with CRLF line ends must not carry "\r" into every value.
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        line = trimBlanks(line);
-        if (line.empty() || line.front() == '#') continue;
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        config.apply(trimBlanks(line.substr(0, eq)), trimBlanks(line.substr(eq + 1)), home);
+        const std::string entry = trim(line, CharClass::Blanks);
+        if (entry.empty() || entry.front() == '#') continue;
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string_view view = entry;
+        config.apply(trim(view.substr(0, eq), CharClass::Blanks),
+                     trim(view.substr(eq + 1), CharClass::Blanks), home);
     }
     return config;
 }

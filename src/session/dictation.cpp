@@ -1,9 +1,11 @@
 #include "session/dictation.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "history/history.h"
@@ -19,7 +21,6 @@
 #include "transcribe/chunk_engine.h"
 #include "transcribe/decode_router.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace vak {
@@ -42,12 +43,6 @@ constexpr const char* kMicDenied =
     "Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
     "vak-dictate";
 #endif
-
-std::string oneDecimal(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
-}
 
 } // namespace
 
@@ -95,7 +90,7 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
     services.producer = ProducerTools::installed();
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
-    services.format = [](std::string_view raw) { return formatTranscript(raw); };
+    services.format = [](std::string_view raw) { return formatAndLearn(raw); };
     services.commandEdit = [](std::string_view selection, std::string_view instruction) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
     };
@@ -238,9 +233,10 @@ void Dictation::stopAndTranscribe() {
     const int n = sessionN_;
     const std::string wav = currentWav_;
     const std::string session = std::to_string(n);
-    log(LogLevel::stopped, "stopped, transcribing… (session " + session + ") · " +
-                               oneDecimal(static_cast<double>(result.bytes) / 32000.0) +
-                               "s captured, peak " + std::to_string(result.peak));
+    log(LogLevel::stopped,
+        "stopped, transcribing… (session " + session + ") · " +
+            fixedDecimals(static_cast<double>(result.bytes) / kBytesPerSecond, 1) +
+            "s captured, peak " + std::to_string(result.peak));
     play("Pop");
     if (result.frames == 0) {
         log(LogLevel::warning,

@@ -132,7 +132,7 @@ void CaptionEngine::reset(const std::string& wav) {
 void CaptionEngine::pass(int generation) {
     if (generation_.load() != generation) return;
     if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
-    const UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
@@ -185,7 +185,7 @@ std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from
         captionCliArguments(settings_.whisperCli, settings_.model, wav, settings_.scratchBase),
         options);
     std::optional<std::string> text;
-    if (result && !result->status.signaled()) text = readTextFile(txt);
+    if (result && !result->status.signaled()) text = readTextFile(txt, nullptr, Links::refuse);
     // The clip and its words are the user's; nothing of them stays behind between passes.
     removeFile(wav);
     removeFile(txt);

@@ -3,12 +3,12 @@
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/time_util.h"
 #include "foundation/process_values.h"
 #include "transcribe/decode_router.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,12 +34,6 @@ constexpr double kSilentAfterSpecRms = 300;
 
 std::string wholeSeconds(std::uint64_t bytes) {
     return std::to_string(bytes / kBytesPerSecond);
-}
-
-std::string oneDecimal(double seconds) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
-    return buffer;
 }
 
 std::uint64_t evenBytes(double seconds) {
@@ -198,7 +192,7 @@ void ChunkEngine::dropSpeculative() {
 
 std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
     if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
-    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
@@ -279,7 +273,8 @@ void ChunkEngine::cut() {
     lastCutByte_ = *point;
     dropSpeculative(); // now part of the chunk
     log(LogLevel::info, "chunk " + std::to_string(chunkIndex_) + " cached · " +
-                            wholeSeconds(*point - c) + "s → " + oneDecimal(seconds) + "s decode" +
+                            wholeSeconds(*point - c) + "s → " + fixedDecimals(seconds, 1) +
+                            "s decode" +
                             (from == c ? "" : " (" + wholeSeconds(from - c) + "s pre-decoded)"));
 }
 
@@ -351,7 +346,7 @@ void ChunkEngine::specPass() {
     specTo_ = *to;
     specSeenTo_ = avail;
     log(LogLevel::info, "tail pre-decoded during pause · " + wholeSeconds(*to - from) + "s → " +
-                            oneDecimal(seconds) + "s");
+                            fixedDecimals(seconds, 1) + "s");
     if (onSpecTranscript_) onSpecTranscript_(prospectiveText());
 }
 
@@ -386,7 +381,7 @@ std::optional<std::string> ChunkEngine::finishText() {
     auto text = decode(*recording, from, avail, "tail", DecodeRoute::Auto, seconds);
     if (!text) return std::nullopt;
     log(LogLevel::info, "tail decoded · " + wholeSeconds(avail - from) + "s → " +
-                            oneDecimal(seconds) + "s (" + std::to_string(chunkIndex_) +
+                            fixedDecimals(seconds, 1) + "s (" + std::to_string(chunkIndex_) +
                             (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
     parts.push_back(std::move(*text));
     return joinLines(parts);

@@ -1,15 +1,16 @@
 #include "transcribe/decode_router.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/time_util.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/local_decode.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -78,9 +79,7 @@ void launchEngine(const std::shared_ptr<RaceState>& state, const char* name, Eng
 
 std::string raceTime(const std::optional<double>& seconds) {
     if (!seconds) return "dnf";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1fs", *seconds);
-    return buffer;
+    return fixedDecimals(*seconds, 1) + "s";
 }
 
 std::string wholeSeconds(double seconds) {
@@ -169,7 +168,7 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
     const std::string& txtBase = request.textBase;
     removeFile(txtBase + ".txt");
     const double duration =
-        static_cast<double>(std::max<std::int64_t>(fileSize(wav).value_or(0), 0)) / 32000.0;
+        static_cast<double>(std::max<std::int64_t>(fileSize(wav).value_or(0), 0)) / kBytesPerSecond;
 
     const auto conditioned = preprocessAudio(wav, duration, settings);
     const RemoveOnExit removeConditioned(conditioned);

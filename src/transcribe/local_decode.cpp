@@ -96,7 +96,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
         }
         return std::nullopt;
     }
-    return readTextFile(txtBase + ".txt");
+    return readTextFile(txtBase + ".txt", nullptr, Links::refuse);
 }
 
 } // namespace vak

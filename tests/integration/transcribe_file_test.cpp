@@ -4,8 +4,10 @@
 #include "support/expect_contains.h"
 
 #include <csignal>
+#include <filesystem>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vak {
 namespace {
@@ -52,6 +54,21 @@ TEST_F(TranscribeFile, WithNoEngineItSaysTranscriptionFailed) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(run.err.ends_with("transcription failed\n")) << run.err;
+}
+
+TEST_F(TranscribeFile, WhatIsNotAWavFileNeverReachesAnEngine) {
+    userFile("config", "CLOUD=0\n");
+    std::filesystem::create_directory(home.file("folder.wav"));
+    ASSERT_EQ(::mkfifo(home.file("fifo.wav").c_str(), 0600), 0);
+    test::writeFixture(home.file("notes.wav"), std::string(100, 'n'));
+    for (const auto& [name, why] : {std::pair{"folder.wav", "is a folder"},
+                                    {"fifo.wav", "is a FIFO"},
+                                    {"notes.wav", "is not a WAV file"}}) {
+        const auto run = runVak({"--transcribe-file", home.file(name)}, options());
+        EXPECT_EQ(run.exitCode, 1) << name;
+        EXPECT_EQ(run.err, "cannot read " + home.file(name) + ": " + why + "\n");
+    }
+    EXPECT_TRUE(whisper.calls().empty());
 }
 
 TEST_F(TranscribeFile, TheCloudWinsAndTheHungLocalDecoderDoesNotOutliveTheRun) {

@@ -1,3 +1,4 @@
+#include "base/files.h"
 #include "base/time_util.h"
 #include "rewrite/providers.h"
 #include "rewrite_fixture.h"
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 using nlohmann::json;
 using test::bodyOf;
 using test::maxTimeFor;
+using test::writeFixture;
 
 class Providers : public test::RewriteTest {};
 
@@ -106,6 +109,32 @@ TEST_F(Providers, TheProxyNeedsACredentialSendsItInTheBodyAndLogsARefusalOnOneLi
     }
     settings.proxyUrl = test::deadUrl("/api/polish");
     EXPECT_EQ(polishViaProxy("some words", 30, "professional", settings), std::nullopt);
+}
+
+TEST_F(Providers, AProxyTokenIsReadOnlyFromTheUsersOwnFileAndALinkedOneIsNeverChanged) {
+    const std::string path = proxyTokenPath(home.path());
+    std::filesystem::create_directories(home.file(".dictation"));
+    const std::string own = home.file("dotfiles-token");
+    const std::string foreign = home.file("foreign-token");
+    writeFixture(own, "own-cred\n");
+    writeFixture(foreign, "foreign-cred\n");
+    ::chmod(own.c_str(), 0644);
+    const bool foreignOwned = ::chown(foreign.c_str(), 65534, 65534) == 0 && ::geteuid() == 0;
+
+    std::filesystem::create_symlink(own, path);
+    EXPECT_EQ(readProxyToken(path), "own-cred");
+    // The target belongs to the dotfile manager's user: reported, never chmod-ed.
+    EXPECT_EQ(filePermissions(own), 0644u);
+
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(foreign, path);
+    if (foreignOwned) {
+        EXPECT_EQ(readProxyToken(path), "");
+    }
+
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(readProxyToken(path), ""); // and does not block
 }
 
 TEST_F(Providers, OnlyTheDocumentedAnswerShapesYieldText) {

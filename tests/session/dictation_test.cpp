@@ -103,7 +103,7 @@ class DictationTest : public testing::Test {
             std::this_thread::sleep_for(std::chrono::duration<double>(delay));
             return result;
         };
-        services.format = [](std::string_view raw) { return formatTranscript(raw); };
+        services.format = [](std::string_view raw) { return formatAndLearn(raw); };
         services.commandEdit = [this](std::string_view selection,
                                       std::string_view instruction) -> std::optional<std::string> {
             edits.emplace_back(selection, instruction);
