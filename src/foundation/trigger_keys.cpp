@@ -9,4 +9,12 @@ const TriggerKey& triggerKey(std::uint16_t code) {
     return TRIGGER_KEYS.front();
 }
 
+std::uint64_t flagsBesides(const TriggerKey& key, std::uint64_t flags) {
+    flags &= ~key.bit;
+    for (const TriggerKey& other : TRIGGER_KEYS) {
+        if (other.mask == key.mask && (flags & other.bit) != 0) return flags;
+    }
+    return flags & ~key.mask;
+}
+
 } // namespace vak

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/trigger_keys.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,13 +16,6 @@ enum class InputEventKind {
     Scroll,       // the scroll wheel moved
 };
 
-// Modifier flags of an event: the device-independent masks below, plus the per-side device bits
-// of the trigger-key table (foundation/trigger_keys.h).
-inline constexpr std::uint64_t SHIFT_MASK = 0x20000;
-inline constexpr std::uint64_t CONTROL_MASK = 0x40000;
-inline constexpr std::uint64_t OPTION_MASK = 0x80000;
-inline constexpr std::uint64_t COMMAND_MASK = 0x100000;
-
 // The virtual key code of Escape.
 inline constexpr std::uint16_t ESCAPE_KEY_CODE = 53;
 // The code of a key that has no virtual code of its own (it can only count as other activity).
@@ -29,7 +24,7 @@ inline constexpr std::uint16_t UNKNOWN_KEY_CODE = 0xFFFF;
 struct InputEvent {
     InputEventKind kind = InputEventKind::KeyDown;
     std::uint16_t keyCode = UNKNOWN_KEY_CODE; // for FlagsChanged and KeyDown
-    std::uint64_t flags = 0;                  // modifier flags after the event
+    std::uint64_t flags = 0; // modifier flags after the event (masks and bits of trigger_keys.h)
 
     bool operator==(const InputEvent&) const = default;
 };
