@@ -5,9 +5,11 @@
 #include "platform/linux/x11_frontmost_app.h"
 #include "platform/linux/xinput_key_monitor.h"
 #include "platform/linux/xtest_key_synth.h"
+#include "session/key_recognizer.h"
 #include "session/text_insertion.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
+#include "support/recording_key_actions.h"
 
 #include <cstdlib>
 
@@ -70,6 +72,71 @@ TEST_F(DesktopX11, TheKeyMonitorSeesModifierTapsKeysAndTheMouse) {
     waitUntil([&] { return events.size() >= expected.size(); }, 5);
     settle(0.1); // nothing more may come
     EXPECT_EQ(events, expected);
+}
+
+// The key a PC keyboard has for each trigger code.
+std::uint32_t keysymFor(std::uint16_t code) {
+    switch (code) {
+    case 54:
+        return keysym::Super_R;
+    case 55:
+        return keysym::Super_L;
+    case 61:
+        return keysym::Alt_R;
+    case 58:
+        return keysym::Alt_L;
+    case 62:
+        return keysym::Control_R;
+    case 59:
+        return keysym::Control_L;
+    case 60:
+        return keysym::Shift_R;
+    default:
+        return keysym::Shift_L;
+    }
+}
+
+TEST_F(DesktopX11, EveryTriggerKeyTappedOnTheDisplayTogglesChordsAndVetoes) {
+    KeyRecognizer* recogniser = nullptr;
+    ASSERT_TRUE(monitor.start([&](const InputEvent& event) {
+        events.push_back(event);
+        if (recogniser != nullptr) recogniser->handle(event);
+    }));
+    for (const TriggerKey& trigger : TRIGGER_KEYS) {
+        const std::uint32_t sym = keysymFor(trigger.code);
+        const std::uint32_t option = sym == keysym::Alt_L ? keysym::Alt_R : keysym::Alt_L;
+        const std::uint32_t shift = sym == keysym::Shift_L ? keysym::Shift_R : keysym::Shift_L;
+        test::RecordingKeyActions actions;
+        KeyRecognizer keys(actions, TriggerSettings{trigger.code, 0});
+        recogniser = &keys;
+        // Each press, with the number of events the monitor reports for it.
+        const auto run = [&](std::size_t count, const std::function<void()>& press) {
+            events.clear();
+            actions.calls.clear();
+            press();
+            waitUntil([&] { return events.size() >= count; }, 5);
+            return actions.calls;
+        };
+        using Calls = std::vector<std::string>;
+        EXPECT_EQ(run(2, [&] { hands.tap(sym); }), Calls{"start"}) << trigger.name;
+        EXPECT_EQ(run(2, [&] { hands.tap(sym); }), Calls{"stop"}) << trigger.name;
+        const auto chord = [&](std::uint32_t held) {
+            hands.key(held, true);
+            hands.tap(sym);
+            hands.key(held, false);
+        };
+        EXPECT_EQ(run(4, [&] { chord(option); }), Calls{"command"}) << trigger.name;
+        EXPECT_EQ(run(4, [&] { chord(shift); }), Calls{}) << trigger.name;
+        EXPECT_EQ(run(3,
+                      [&] {
+                          hands.key(sym, true);
+                          hands.tap(0x61 /* a */);
+                          hands.key(sym, false);
+                      }),
+                  Calls{})
+            << trigger.name;
+    }
+    recogniser = nullptr;
 }
 
 TEST_F(DesktopX11, SecureInputMeansAnotherClientGrabsTheKeyboard) {

@@ -2,6 +2,7 @@
 #include "platform/fake/fake_key_monitor.h"
 #include "session/key_recognizer.h"
 #include "support/log_capture.h"
+#include "support/recording_key_actions.h"
 
 #include <algorithm>
 #include <string>
@@ -14,36 +15,7 @@ namespace {
 
 using test::LogCapture;
 
-class RecordingActions final : public KeyActions {
-  public:
-    bool isRecording() const override { return recording; }
-    void startRecording() override {
-        calls.push_back("start");
-        recording = true;
-    }
-    void stopAndTranscribe() override {
-        calls.push_back("stop");
-        recording = false;
-    }
-    void cancelRecording() override {
-        calls.push_back("cancel");
-        recording = false;
-    }
-    void startCommandMode() override { calls.push_back("command"); }
-    bool producerSessionOn() const override { return producerOn; }
-    void startProducerSession() override {
-        calls.push_back("producer on");
-        producerOn = true;
-    }
-    void endProducerSession() override {
-        calls.push_back("producer off");
-        producerOn = false;
-    }
-
-    bool recording = false;
-    bool producerOn = false;
-    std::vector<std::string> calls;
-};
+using RecordingActions = test::RecordingKeyActions;
 
 // Events as the monitor reports them: the flags are those after the change.
 InputEvent flags(std::uint16_t code, std::uint64_t after) {
