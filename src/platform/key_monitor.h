@@ -48,8 +48,9 @@ class KeyMonitor {
     // reachable X display with XInput2). `prompt` asks the platform to show its permission
     // prompt when the answer is no, where there is one.
     virtual bool isTrusted(bool prompt) = 0;
-    // Whether another program holds the keyboard exclusively (a password field's secure input,
-    // a keyboard grab), so the monitor may miss keys.
+    // Whether another program holds the keyboard exclusively (a password field's secure input),
+    // so the monitor may miss keys. Asking must not disturb the focused application; where the
+    // platform cannot tell without doing so (X11), the answer is false.
     virtual bool secureInputActive() = 0;
     // Starts delivering events to `handler`; false when the monitor cannot run. Once started it
     // runs for the life of the monitor; a second call replaces the handler.

@@ -139,21 +139,33 @@ TEST_F(DesktopX11, EveryTriggerKeyTappedOnTheDisplayTogglesChordsAndVetoes) {
     recogniser = nullptr;
 }
 
-TEST_F(DesktopX11, SecureInputMeansAnotherClientGrabsTheKeyboard) {
-    EXPECT_FALSE(monitor.secureInputActive());
-    // Asking must not leave a grab behind: another client can still grab.
-    XcbConnection& x = hands.x();
-    std::unique_ptr<xcb_grab_keyboard_reply_t, decltype(&std::free)> grab(
-        xcb_grab_keyboard_reply(x.raw(),
-                                xcb_grab_keyboard(x.raw(), 0, x.root(), XCB_CURRENT_TIME,
-                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                nullptr),
-        &std::free);
-    ASSERT_TRUE(grab && grab->status == XCB_GRAB_STATUS_SUCCESS);
-    EXPECT_TRUE(monitor.secureInputActive());
-    xcb_ungrab_keyboard(x.raw(), XCB_CURRENT_TIME);
-    x.sync();
-    EXPECT_FALSE(monitor.secureInputActive());
+TEST_F(DesktopX11, ATapLeavesTheFocusedWindowsFocusAlone) {
+    PasteTarget target;
+    ASSERT_TRUE(target.ready());
+    // The recogniser asks the installed monitor about secure input at every tap.
+    auto shared = std::make_shared<XInputKeyMonitor>();
+    installKeyMonitor(shared);
+    test::RecordingKeyActions actions;
+    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    ASSERT_TRUE(shared->start([&](const InputEvent& event) { keys.handle(event); }));
+    const auto watcher = XcbConnection::open();
+    ASSERT_TRUE(watcher);
+    const std::uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
+    xcb_change_window_attributes(watcher->raw(), target.window(), XCB_CW_EVENT_MASK, &mask);
+    watcher->sync();
+    hands.tap(keysym::Super_R);
+    EXPECT_TRUE(waitUntil([&] { return !actions.calls.empty(); }, 5));
+    settle(0.2);
+    int focusEvents = 0;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(watcher->raw())) {
+        const int type = event->response_type & 0x7f;
+        if (type == XCB_FOCUS_IN || type == XCB_FOCUS_OUT) ++focusEvents;
+        std::free(event);
+    }
+    EXPECT_EQ(actions.calls, std::vector<std::string>{"start"});
+    // A keyboard grab would have sent it a focus-out and a focus-in.
+    EXPECT_EQ(focusEvents, 0);
+    installKeyMonitor(nullptr);
 }
 
 TEST_F(DesktopX11, InsertPastesIntoTheFocusedWindowAndRestoresRichClipboardContents) {
