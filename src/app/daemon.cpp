@@ -9,6 +9,7 @@
 #include "history/legacy_purge.h"
 #include "history/retention.h"
 #include "platform/audio_backend.h"
+#include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
 #include "session/monitor_arming.h"
@@ -30,7 +31,8 @@ constexpr const char* kMicNotGranted =
     "Microphone NOT granted — System Settings ▸ Privacy & Security ▸ Microphone.";
 #else
 constexpr const char* kMicNotGranted =
-    "Microphone NOT granted — sound server (PulseAudio or PipeWire) ▸ Input.";
+    "Microphone NOT granted — no sound server answers (start PipeWire or PulseAudio for this "
+    "session).";
 #endif
 
 // The X11 session the key monitor, the synthetic keys and the window hints speak.
@@ -98,9 +100,10 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const auto& values = processValues();
     reportMicrophone();
 
-    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg));
+    const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
+    KeyRecognizer recognizer(dictation, triggers);
     auto arming = MonitorArming::create(
-        TriggerSettings::fromConfig(values.cfg),
+        triggers,
         [&recognizer, &ui](const InputEvent& event) {
             // The settings window is taking a new trigger key: that press is not a tap.
             if (!ui.isCapturingHotkey()) recognizer.handle(event);

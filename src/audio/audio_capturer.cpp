@@ -17,6 +17,12 @@ namespace vak {
 
 namespace {
 
+#ifdef __APPLE__
+constexpr std::string_view kCaptureName = "AVCapture";
+#else
+constexpr std::string_view kCaptureName = "capture";
+#endif
+
 // CoreAudio-style format flags, so diagnostic lines read the same on every platform.
 int formatFlags(SampleFormat format) {
     constexpr int kIsFloat = 1;
@@ -143,9 +149,10 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
         },
         &error);
     if (!stream_) {
-        log(LogLevel::info, "AVCapture: cannot open " + device.name);
+        log(LogLevel::info, std::string(kCaptureName) + ": cannot open " + device.name);
     } else if (!stream_->isRunning()) {
-        log(LogLevel::info, "AVCapture: session failed to start on " + device.name);
+        log(LogLevel::info,
+            std::string(kCaptureName) + ": session failed to start on " + device.name);
         stream_->stop();
         stream_.reset();
     }

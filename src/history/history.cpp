@@ -19,10 +19,18 @@ namespace vak {
 
 namespace {
 
+#ifdef __APPLE__
 constexpr std::string_view kStoreRefused =
     "could not store the history key in the Keychain, so no history is being kept";
 constexpr std::string_view kStoreUnreadable =
     "could not read the history key from the Keychain, so no history is being kept";
+#else
+constexpr std::string_view kStoreRefused = "could not store the history key in the login keyring "
+                                           "(Secret Service), so no history is being kept";
+constexpr std::string_view kStoreUnreadable = "could not read the history key from the login "
+                                              "keyring (Secret Service), so no history is being "
+                                              "kept";
+#endif
 
 std::int64_t currentUnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(

@@ -6,6 +6,7 @@
 #include "base/main_queue.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
 #include "history/history.h"
 #include "platform/audio_backend.h"
 #include "platform/sound_player.h"
@@ -26,21 +27,30 @@ namespace vak {
 
 namespace {
 
-// Where the user fixes microphone access. On Linux "access" is a running sound server.
+// Where the user fixes microphone access and picks a working input. On Linux "access" is a
+// sound server answering for this session.
 #ifdef __APPLE__
-constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; grant "
-                                          "vak-dictate in System Settings ▸ Privacy & "
-                                          "Security ▸ Microphone, then tap Right ⌘ again";
+std::string micNotAuthorized(std::uint16_t hotkey) {
+    return "mic not authorized — requesting access; grant vak-dictate in System Settings ▸ "
+           "Privacy & Security ▸ Microphone, then tap " +
+           triggerKeyShortName(hotkey) + " again";
+}
 constexpr const char* kMicDenied =
     "Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
     "Microphone";
+constexpr const char* kSoundInput = "System Settings ▸ Sound ▸ Input";
+constexpr const char* kCaptureName = "AVCapture";
 #else
-constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; start the "
-                                          "sound server (PulseAudio or PipeWire) "
-                                          "▸ Input for vak-dictate, then tap Right ⌘ again";
+std::string micNotAuthorized(std::uint16_t hotkey) {
+    return "mic not authorized — no sound server answers; start PipeWire or PulseAudio for this "
+           "session, then tap " +
+           triggerKeyShortName(hotkey) + " again";
+}
 constexpr const char* kMicDenied =
-    "Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
-    "vak-dictate";
+    "Microphone DENIED — no sound server answers (start PipeWire or PulseAudio for this "
+    "session)";
+constexpr const char* kSoundInput = "Settings ▸ Sound ▸ Input (or pavucontrol ▸ Input Devices)";
+constexpr const char* kCaptureName = "capture";
 #endif
 
 std::string oneDecimal(double value) {
@@ -53,6 +63,7 @@ std::string oneDecimal(double value) {
 
 DictationSettings DictationSettings::from(const Config& config, const ScratchFiles& scratch) {
     DictationSettings settings;
+    settings.hotkey = config.hotkey;
     settings.inputDevice = config.inputDevice;
     settings.maxRecordSeconds = config.maxRecordSeconds;
     settings.polish = config.polish;
@@ -73,11 +84,11 @@ ProducerTools ProducerTools::installed() {
     tools.sessionStarted = [] {
         runTool("/usr/bin/pkill", {"-x", "say"});
         producerInboxEvent("session-start");
-        runTool("~/.local/bin/producer-ctl", {"ears-on"});
+        runTool(PRODUCER_CTL_TOOL, {"ears-on"});
         producerWake();
     };
     tools.sessionEnded = [] {
-        runTool("~/.local/bin/producer-ctl", {"ears-off"});
+        runTool(PRODUCER_CTL_TOOL, {"ears-off"});
         producerInboxEvent("session-end");
     };
     return tools;
@@ -159,13 +170,13 @@ void Dictation::insert(const std::string& text) {
 void Dictation::startRecording() {
     if (recording_) return;
     if (!services_.microphoneAvailable()) {
-        log(LogLevel::warning, kMicNotAuthorized);
+        log(LogLevel::warning, micNotAuthorized(settings_.hotkey));
         play("Basso");
         // Asking again is all there is to requesting access here; the tap is not remembered.
         auto available = services_.microphoneAvailable;
-        services_.background->async([available] {
+        services_.background->async([available, key = triggerKeyShortName(settings_.hotkey)] {
             if (available()) {
-                log(LogLevel::ok, "Microphone granted — tap Right ⌘ to dictate");
+                log(LogLevel::ok, "Microphone granted — tap " + key + " to dictate");
             } else {
                 log(LogLevel::warning, kMicDenied);
             }
@@ -185,11 +196,10 @@ void Dictation::startRecording() {
             log(LogLevel::warning, "first input produced no audio — switched to " + device);
         },
         [weak] {
-            log(LogLevel::serious,
-                "no audio from any microphone — open System Settings ▸ Sound ▸ Input, "
-                "pick "
-                "a "
-                "working mic, and confirm vak-dictate has Microphone access");
+            log(LogLevel::serious, std::string("no audio from any microphone — open ") +
+                                       kSoundInput +
+                                       ", pick a working mic, and confirm vak-dictate has "
+                                       "Microphone access");
             if (auto self = weak.lock()) {
                 self->play("Basso");
                 self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
@@ -200,8 +210,7 @@ void Dictation::startRecording() {
         play("Basso");
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
         log(LogLevel::serious,
-            "AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
-            "Input");
+            std::string(kCaptureName) + " couldn't start on any input — check " + kSoundInput);
         return;
     }
 
@@ -379,13 +388,14 @@ void Dictation::startCommandMode() {
         auto self = weak.lock();
         if (!self || self->recording_) return;
         if (!selection) {
-            log(LogLevel::abandoned, "command mode: no text selected — highlight text, then "
-                                     "Option+Right ⌘");
+            log(LogLevel::abandoned, "command mode: no text selected — highlight text, then " +
+                                         commandChordName(self->settings_.hotkey));
             self->play("Basso");
             return;
         }
         log(LogLevel::command, "command mode: " + std::to_string(graphemeCount(*selection)) +
-                                   " chars selected — speak the edit, tap Right ⌘ to apply");
+                                   " chars selected — speak the edit, tap " +
+                                   triggerKeyShortName(self->settings_.hotkey) + " to apply");
         self->commandSelection_ = std::move(selection);
         self->startRecording();
         if (self->recording_) {

@@ -24,6 +24,7 @@ class MainQueue;
 
 // The settings the session controller reads.
 struct DictationSettings {
+    std::uint16_t hotkey{}; // named in the hints the log gives
     std::string inputDevice;
     double maxRecordSeconds{};
     bool polish{};

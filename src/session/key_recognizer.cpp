@@ -25,8 +25,8 @@ bool has(std::uint64_t flags, std::uint64_t mask) {
 
 } // namespace
 
-TriggerSettings TriggerSettings::fromConfig(const Config& config) {
-    return {config.hotkey, config.producerKey};
+TriggerSettings TriggerSettings::fromConfig(const Config& config, bool producerToolsInstalled) {
+    return {config.hotkey, config.producerKey, producerToolsInstalled};
 }
 
 KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now)

@@ -23,8 +23,8 @@ using test::readFixture;
 using test::TempDir;
 using test::writeFixture;
 
-constexpr std::string_view kWarning =
-    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+constexpr std::string_view kWarning = "⚠️ could not store the history key in the login keyring "
+                                      "(Secret Service), so no history is being kept";
 constexpr std::string_view kSaved = " · saved to encrypted history";
 
 TEST(ShortHash, FirstSixHexDigitsOfSha256) {
@@ -138,11 +138,10 @@ TEST_F(HistoryTest, UnreadableStoreKeepsItsKeyAndKeepsNoHistory) {
     EXPECT_EQ(storedKey(), existing);
     EXPECT_EQ(store.counts().writes + store.counts().removes, 0);
     EXPECT_FALSE(pathExists(historyPath));
-    EXPECT_EQ(
-        logged.messages(),
-        (std::vector<std::string>{
-            "⚠️ could not read the history key from the Keychain, so no history is being kept",
-            "✓ raw 1 words · " + shortHash("words")}));
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"⚠️ could not read the history key from the login "
+                                        "keyring (Secret Service), so no history is being kept",
+                                        "✓ raw 1 words · " + shortHash("words")}));
 }
 
 TEST_F(HistoryTest, RecordAfterACutShortLastLineStartsOnItsOwnLine) {

@@ -270,7 +270,7 @@ TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     dictation->startRecording();
     EXPECT_FALSE(dictation->isRecording());
     EXPECT_EQ(dictation->sessionN(), 1);
-    EXPECT_TRUE(contains("‼️ AVCapture couldn't start on any input"));
+    EXPECT_TRUE(contains("‼️ capture couldn't start on any input"));
     EXPECT_EQ(ui.captions.back(), "⚠️ couldn't start mic — check Sound ▸ Input");
 }
 
@@ -284,7 +284,7 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     auto dictation = make();
     dictation->startCommandMode();
     ASSERT_TRUE(waitUntil([&] { return dictation->isRecording(); }));
-    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right ⌘ to "
+    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right Super to "
                          "apply"));
     EXPECT_EQ(ui.captions.back(), "🎯 Speak the edit for the selected text…");
     settle(0.1);
