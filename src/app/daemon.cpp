@@ -77,7 +77,8 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
             dictation.toggle();
         } else if (signo == SIGUSR2) {
             log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
-            dictation.insert("VAK_TEST_INSERT_OK");
+            if (const std::string caveat = dictation.insert("VAK_TEST_INSERT_OK"); !caveat.empty())
+                log(LogLevel::warning, caveat);
         }
     });
     if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");

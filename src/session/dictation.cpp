@@ -4,6 +4,7 @@
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/serial_queue.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "foundation/trigger_keys.h"
@@ -52,6 +53,19 @@ constexpr const char* kMicDenied =
 constexpr const char* kSoundInput = "Settings ▸ Sound ▸ Input (or pavucontrol ▸ Input Devices)";
 constexpr const char* kCaptureName = "capture";
 #endif
+
+// What the user is told when a text could not be typed into a window; empty when it was.
+std::string caveatFor(InsertOutcome outcome) {
+    switch (outcome) {
+    case InsertOutcome::Pasted:
+        return {};
+    case InsertOutcome::NothingFocused:
+        return "Nothing had the focus — your text is on the clipboard";
+    case InsertOutcome::KeysFailed:
+        return "The paste key could not be typed — your text is on the clipboard";
+    }
+    return {};
+}
 
 std::string oneDecimal(double value) {
     char buffer[32];
@@ -111,9 +125,9 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
-    services.logTranscript = [](std::string_view text, std::string_view tag) {
-        vak::logTranscript(text, tag);
-    };
+    services.logTranscript = [](std::string_view text, std::string_view tag,
+                                std::string_view caveat) { vak::logTranscript(text, tag, caveat); };
+    services.history = std::make_shared<SerialQueue>("vak.history");
     return services;
 }
 
@@ -163,8 +177,15 @@ void Dictation::finishInstantly() {
     stopAndTranscribe();
 }
 
-void Dictation::insert(const std::string& text) {
-    inserter_->insert(text);
+std::string Dictation::insert(const std::string& text) {
+    std::string caveat = caveatFor(inserter_->insert(text));
+    if (!caveat.empty()) ui_.showNotice(caveat);
+    return caveat;
+}
+
+void Dictation::record(const std::string& text, const std::string& tag, const std::string& caveat) {
+    services_.history->async(
+        [log = services_.logTranscript, text, tag, caveat] { log(text, tag, caveat); });
 }
 
 void Dictation::startRecording() {
@@ -303,7 +324,11 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     };
     route.learnedMode = services_.learnedMode;
     route.commandEdit = services_.commandEdit;
-    route.logTranscript = services_.logTranscript;
+    route.logTranscript = [history = services_.history, log = services_.logTranscript](
+                              std::string_view text, std::string_view tag) {
+        history->async(
+            [log, text = std::string(text), tag = std::string(tag)] { log(text, tag, {}); });
+    };
     route.background = services_.background;
     route.main = main;
 
@@ -333,10 +358,14 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
 void Dictation::finish(int n, const std::string& wav, std::string text, std::string label,
                        bool decodeFailed) {
     if (!text.empty()) {
-        insert(text);
-        services_.logTranscript(text, label);
-        play("Glass");
-        ui_.explainAfterFirstDictation();
+        const std::string caveat = insert(text);
+        record(text, label, caveat);
+        if (caveat.empty()) {
+            play("Glass");
+            ui_.explainAfterFirstDictation();
+        } else {
+            play("Basso");
+        }
     } else {
         log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
         play("Basso");

@@ -66,7 +66,11 @@ struct DictationServices {
                                              std::string_view instruction)>
         commandEdit;
     std::function<std::optional<DeliverMode>(std::string_view app)> learnedMode;
-    std::function<void(std::string_view text, std::string_view tag)> logTranscript;
+    // The per-dictation log line and history record (history.h); may wait for the secret store,
+    // so it runs on `history`, in the order of the calls.
+    std::function<void(std::string_view text, std::string_view tag, std::string_view caveat)>
+        logTranscript;
+    std::shared_ptr<Executor> history;
 
     // The process's engines, desktop services and tools, reporting on `main`.
     static DictationServices fromProcess(MainQueue& main);
@@ -103,8 +107,10 @@ class Dictation final : public KeyActions,
     void resumeCapture() override { services_.capturer->resumeCapture(); }
     bool isCapturePaused() const override { return services_.capturer->isPaused(); }
 
-    // Pastes `text` into the focused application (the SIGUSR2 check uses it directly).
-    void insert(const std::string& text);
+    // Pastes `text` into the focused application (the SIGUSR2 check uses it directly). When it
+    // could not be typed, says so in the log and on the pill, and returns what to put in the
+    // log line instead of "✓"; empty when it was pasted.
+    std::string insert(const std::string& text);
 
     int sessionN() const { return sessionN_; }
     const std::string& currentWav() const { return currentWav_; }
@@ -118,6 +124,8 @@ class Dictation final : public KeyActions,
     void finish(int n, const std::string& wav, std::string text, std::string label,
                 bool decodeFailed);
     void keepLastClip(int n, const std::string& wav);
+    // The log line and history record of a delivered text, off the main thread.
+    void record(const std::string& text, const std::string& tag, const std::string& caveat);
     void play(std::string_view sound) const;
 
     SessionUi& ui_;

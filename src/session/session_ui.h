@@ -34,6 +34,9 @@ class SessionUi {
                                std::function<void()> onKeep) = 0;
     // The one-time note after the first successful dictation.
     virtual void explainAfterFirstDictation() = 0;
+    // A short message for the user after the recording has ended (a text that could not be
+    // pasted and waits on the clipboard).
+    virtual void showNotice(const std::string& message) { (void)message; }
 
     // The producer link's live panel.
     virtual void showProducerPanel() = 0;

@@ -57,9 +57,12 @@ class HistoryTest : public testing::Test {
 TEST_F(HistoryTest, PrivacyModeLogsOnlyCountAndHashAndNeverTouchesStoreOrDisk) {
     logTranscript("abc", " raw", {true, historyPath, &store});
     logTranscript("my secret plan", " Professional", {true, historyPath, &store});
-    EXPECT_EQ(logged.messages(), (std::vector<std::string>{"✓ raw 1 words · ba7816",
-                                                           "✓ Professional 3 words · " +
-                                                               shortHash("my secret plan")}));
+    // A text left on the clipboard says so instead of "✓".
+    logTranscript("abc", "", {true, historyPath, &store}, "Nothing had the focus");
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"✓ raw 1 words · ba7816",
+                                        "✓ Professional 3 words · " + shortHash("my secret plan"),
+                                        "⚠️ Nothing had the focus · 1 words · ba7816"}));
     EXPECT_FALSE(pathExists(historyPath));
     EXPECT_EQ(store.counts().reads + store.counts().writes, 0);
 }
