@@ -1,5 +1,6 @@
 #include "app/daemon.h"
 
+#include "app/control_socket.h"
 #include "app/daemon_startup.h"
 #include "audio/input_devices.h"
 #include "base/global_queues.h"
@@ -84,6 +85,35 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
     if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");
 }
 
+// The running daemon's commands from outside (a desktop's keyboard shortcut calling
+// `vak-dictate --toggle`): where there is no tray, the only way to reach the menu's actions.
+std::unique_ptr<ControlSocket> listenForControl(DesktopApp& desktop, UIController& ui,
+                                                Dictation& dictation) {
+    std::string error;
+    auto socket = ControlSocket::listen(
+        processValues().CONTROL_SOCKET, desktop.mainQueue(),
+        [&ui, &dictation](ControlCommand command) {
+            log(LogLevel::info, "control: " + std::string(controlWord(command)));
+            switch (command) {
+            case ControlCommand::Toggle:
+                dictation.toggle();
+                return;
+            case ControlCommand::Cancel:
+                dictation.cancelRecording();
+                return;
+            case ControlCommand::Settings:
+                ui.openSettings();
+                return;
+            case ControlCommand::Quit:
+                ui.quit();
+                return;
+            }
+        },
+        &error);
+    if (!socket) log(LogLevel::warning, "no command-line control — " + error);
+    return socket;
+}
+
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
     BannerFacts facts;
     facts.engines = engines;
@@ -117,6 +147,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     // The key monitor, now or once input may be watched.
     arming->armWhenTrusted();
     watchTestSignals(desktop, dictation);
+    const auto control = listenForControl(desktop, ui, dictation);
 
     retentionSweep();
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));

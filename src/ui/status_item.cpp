@@ -81,6 +81,11 @@ QAction* item(QMenu& menu, std::string_view title, std::function<void()> action)
 } // namespace
 
 StatusItem::StatusItem(Actions actions) {
+    // A left click on the icon starts or stops a dictation; the menu is on the right button.
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
+                     [toggle = actions.toggle](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && toggle) toggle();
+                     });
     toggle_ = item(menu_, ui_text::startTitle(), std::move(actions.toggle));
     item(menu_, ui_text::CANCEL_TITLE, std::move(actions.cancel));
     menu_.addSeparator();

@@ -10,7 +10,8 @@ namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits. Main thread.
+// dictation, cancels, opens the settings and the log, and quits. A left click on the icon starts
+// or stops dictation too. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -40,6 +41,8 @@ class StatusItem {
     const std::string& title() const { return title_; }
     std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
+    // What the tray reports when the icon is clicked (for tests).
+    void activate(QSystemTrayIcon::ActivationReason reason) { emit tray_.activated(reason); }
 
   private:
     void setTitle(std::string_view title);

@@ -112,7 +112,7 @@ StatusItem::Actions UIController::statusActions() {
                 [this] {
                     if (session_.get() != nullptr) session_.get()->cancelRecording();
                 },
-            .settings = [this] { panels_.settings().show(); },
+            .settings = [this] { openSettings(); },
             .openLog = [this] { services_.files->open(processValues().LOG); },
             .quit = [this] { quit(); }};
 }
@@ -129,8 +129,12 @@ RecordingPill::Actions UIController::pillActions() {
                     if (session_.isRecording()) session_.get()->cancelRecording();
                 },
             .pickMode = [this] { modeMenu_.open(*pill_.modeButton()); },
-            .settings = [this] { panels_.settings().show(); },
+            .settings = [this] { openSettings(); },
             .elapsed = [this](std::string_view elapsed) { status_.showElapsed(elapsed); }};
+}
+
+void UIController::openSettings() {
+    panels_.settings().show();
 }
 
 void UIController::quit() {

@@ -58,6 +58,10 @@ class UIController final : public SessionUi {
     // then chooses the key and should not also start or stop a dictation.
     bool isCapturingHotkey() const;
 
+    // What the status menu's Settings… and Quit do (also reached from the command line).
+    void openSettings();
+    void quit();
+
     // The parts, for tests, demos and screenshots.
     StatusItem& statusItem() { return status_; }
     RecordingPill& pill() { return pill_; }
@@ -67,7 +71,6 @@ class UIController final : public SessionUi {
   private:
     StatusItem::Actions statusActions();
     RecordingPill::Actions pillActions();
-    void quit();
 
     SessionLink session_;
     MainQueue& main_;

@@ -250,7 +250,11 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     const QList<QAction*> menu = ui->statusItem().menu().actions();
     menu[0]->trigger();
     menu[1]->trigger();
-    EXPECT_EQ(session.calls, (std::vector<std::string>{"finish", "cancel", "toggle", "cancel"}));
+    // A left click on the tray icon toggles; the right button only opens the menu.
+    ui->statusItem().activate(QSystemTrayIcon::Trigger);
+    ui->statusItem().activate(QSystemTrayIcon::Context);
+    EXPECT_EQ(session.calls,
+              (std::vector<std::string>{"finish", "cancel", "toggle", "cancel", "toggle"}));
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
