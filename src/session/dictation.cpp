@@ -241,7 +241,8 @@ void Dictation::startRecording() {
     play("Tink");
     ui_.recordingStarted();
     services_.captions->start(currentWav_);
-    services_.chunks->start(currentWav_, n);
+    currentTrail_ = std::make_shared<DecodeTrail>();
+    services_.chunks->start(currentWav_, n, currentTrail_);
     autoStop_.cancel();
     const double limit = settings_.maxRecordSeconds;
     autoStop_ = services_.main->after(limit, [weak, limit] {
@@ -303,13 +304,15 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     const int n = request.session;
     MainQueue* main = services_.main;
     const auto decodeFailed = std::make_shared<std::atomic<bool>>(false);
+    const auto trail = currentTrail_ ? currentTrail_ : std::make_shared<DecodeTrail>();
 
     RouteServices route;
-    route.finish = [weak, main, n, wav, decodeFailed](std::string text, std::string label) {
-        main->post([weak, n, wav, decodeFailed, text = std::move(text),
+    route.finish = [weak, main, n, wav, decodeFailed, trail](std::string text, std::string label) {
+        main->post([weak, n, wav, decodeFailed, trail, text = std::move(text),
                     label = std::move(label)]() mutable {
             if (auto self = weak.lock()) {
-                self->finish(n, wav, std::move(text), std::move(label), decodeFailed->load());
+                self->finish(n, wav, std::move(text), std::move(label), decodeFailed->load(),
+                             *trail);
             }
         });
     };
@@ -338,16 +341,16 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     auto background = services_.background;
     const std::string base = settings_.scratch.recordingTextBase(n);
     services_.chunks->finish([request = std::move(request), settings, route, format, decode,
-                              background, wav, base,
-                              decodeFailed](std::optional<std::string> chunked) mutable {
+                              background, wav, base, decodeFailed,
+                              trail](std::optional<std::string> chunked) mutable {
         if (chunked && !chunked->empty()) {
             request.text = format(*chunked);
             routeTranscript(std::move(request), settings, route);
             return;
         }
         background->async([request = std::move(request), settings, route, format, decode, wav, base,
-                           decodeFailed]() mutable {
-            const auto raw = decode({wav, base, DecodeRoute::Auto});
+                           decodeFailed, trail]() mutable {
+            const auto raw = decode({wav, base, DecodeRoute::Auto, trail});
             if (!raw) decodeFailed->store(true);
             request.text = raw ? format(*raw) : std::string();
             routeTranscript(std::move(request), settings, route);
@@ -356,13 +359,15 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
 }
 
 void Dictation::finish(int n, const std::string& wav, std::string text, std::string label,
-                       bool decodeFailed) {
+                       bool decodeFailed, const DecodeTrail& trail) {
     if (!text.empty()) {
         const std::string caveat = insert(text);
         record(text, label, caveat);
         if (caveat.empty()) {
             play("Glass");
-            ui_.explainAfterFirstDictation();
+            // Any of its words through the cloud counts: the note must not promise otherwise.
+            ui_.explainAfterFirstDictation(trail.cloud.load() ? TranscribedOn::CloudEngine
+                                                              : TranscribedOn::ThisComputer);
         } else {
             play("Basso");
         }

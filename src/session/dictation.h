@@ -122,7 +122,7 @@ class Dictation final : public KeyActions,
     void transcribeAndRoute(RouteRequest request, const std::string& wav);
     // The end of every delivery path, on the main queue.
     void finish(int n, const std::string& wav, std::string text, std::string label,
-                bool decodeFailed);
+                bool decodeFailed, const DecodeTrail& trail);
     void keepLastClip(int n, const std::string& wav);
     // The log line and history record of a delivered text, off the main thread.
     void record(const std::string& text, const std::string& tag, const std::string& caveat);
@@ -136,6 +136,7 @@ class Dictation final : public KeyActions,
     bool recording_ = false;
     int sessionN_ = 0;
     std::string currentWav_;
+    std::shared_ptr<DecodeTrail> currentTrail_; // the engines that decode the latest session
     int lastSavedN_ = 0;
     TimerHandle autoStop_;
     std::optional<std::string> commandSelection_;

@@ -2,6 +2,7 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,8 @@ class StatusItem {
         std::function<void()> quit;
     };
 
-    explicit StatusItem(Actions actions);
+    // `hotkey` is named in the start and stop items.
+    StatusItem(Actions actions, std::uint16_t hotkey);
     StatusItem(const StatusItem&) = delete;
     StatusItem& operator=(const StatusItem&) = delete;
 
@@ -51,6 +53,7 @@ class StatusItem {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
+    std::uint16_t hotkey_ = 0;
     std::string title_;
     int iconKind_ = -1;
     bool recording_ = false;

@@ -21,7 +21,8 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
                            UiServices services)
     : session_([this](bool paused, std::string_view reason) { showPaused(paused, reason); }),
       main_(main), config_(std::move(config)), services_(std::move(services)),
-      status_(statusActions()), pill_(main, services_.now, pillActions()),
+      status_(statusActions(), config_.hotkey),
+      pill_(main, services_.now, pillActions(), config_.hotkey),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
                 [this](DeliverMode mode) { pill_.showMode(mode); }) {
@@ -85,8 +86,12 @@ void UIController::presentChoice(const std::string& transcript, std::function<vo
                           std::move(onKeep));
 }
 
-void UIController::explainAfterFirstDictation() {
-    panels_.explainAfterFirstDictation();
+void UIController::explainAfterFirstDictation(TranscribedOn where) {
+    panels_.explainAfterFirstDictation(where);
+}
+
+void UIController::showNotice(const std::string& message) {
+    panels_.showNotice(message);
 }
 
 void UIController::showProducerPanel() {

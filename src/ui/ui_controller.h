@@ -47,7 +47,8 @@ class UIController final : public SessionUi {
     bool modePickedThisRecording() const override { return modeMenu_.pickedThisRecording(); }
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep) override;
-    void explainAfterFirstDictation() override;
+    void explainAfterFirstDictation(TranscribedOn where) override;
+    void showNotice(const std::string& message) override;
     void showProducerPanel() override;
     void hideProducerPanel() override;
 

@@ -42,7 +42,10 @@ class FakeUi final : public SessionUi {
                        std::function<void()> onKeep) override {
         onKeep();
     }
-    void explainAfterFirstDictation() override { ++explained; }
+    void explainAfterFirstDictation(TranscribedOn where) override {
+        ++explained;
+        transcribedOn = where;
+    }
     void showNotice(const std::string& message) override { notices.push_back(message); }
     void showProducerPanel() override { events.push_back("panel shown"); }
     void hideProducerPanel() override { events.push_back("panel hidden"); }
@@ -52,6 +55,7 @@ class FakeUi final : public SessionUi {
     std::vector<std::string> notices;
     int busy = 0;
     int explained = 0;
+    std::optional<TranscribedOn> transcribedOn;
     DeliverMode mode = DeliverMode::ask;
 };
 
@@ -97,6 +101,7 @@ class DictationTest : public testing::Test {
             {
                 std::lock_guard lock(mutex);
                 decoded.emplace_back(request.wav, request.textBase);
+                if (decodedByCloud && request.trail) request.trail->cloud = true;
                 if (!decodeDelays.empty()) {
                     delay = decodeDelays.front();
                     decodeDelays.erase(decodeDelays.begin());
@@ -142,6 +147,7 @@ class DictationTest : public testing::Test {
     std::atomic<double> amplitude{0.3};
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
+    bool decodedByCloud = false;
     std::vector<double> decodeDelays;
     std::vector<std::pair<std::string, std::string>> decoded; // wav, base name
     std::vector<std::pair<std::string, std::string>> recorded;
@@ -177,7 +183,19 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Glass"}));
     EXPECT_EQ(ui.events, (std::vector<std::string>{"started", "stopped"}));
     EXPECT_EQ(ui.explained, 1);
+    EXPECT_EQ(ui.transcribedOn, TranscribedOn::ThisComputer);
     EXPECT_FALSE(pathExists(wav));
+
+    // Words the cloud engine decoded are said to be.
+    {
+        std::lock_guard lock(mutex);
+        decodedByCloud = true;
+    }
+    dictation->toggle();
+    settle(0.3);
+    dictation->toggle();
+    ASSERT_TRUE(waitUntil([&] { return ui.explained == 2; }));
+    EXPECT_EQ(ui.transcribedOn, TranscribedOn::CloudEngine);
 }
 
 TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheRecording) {

@@ -16,6 +16,7 @@
 #include "ui/pill_panel.h"
 #include "ui/settings_window.h"
 #include "ui/ui_controller.h"
+#include "ui/ui_texts.h"
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
@@ -213,7 +214,8 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     save(ui.panels().settings().window(), "settings-window");
     ui.panels().settings().window()->close();
 
-    QMessageBox* alert = showFirstRunAlert();
+    QMessageBox* alert =
+        showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
     save(alert, "first-run-alert");
     alert->close();
 
