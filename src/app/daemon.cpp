@@ -136,8 +136,9 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     auto arming = MonitorArming::create(
         triggers,
         [&recognizer, &ui](const InputEvent& event) {
-            // The settings window is taking a new trigger key: that press is not a tap.
-            if (!ui.isCapturingHotkey()) recognizer.handle(event);
+            // Keys that went to our own menu or window (Escape closing the mode menu, the key
+            // chosen in the settings window) are not global keys.
+            if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
         desktop.mainQueue());
     arming->ensureAccessibility();

@@ -25,8 +25,14 @@ struct InputEvent {
     InputEventKind kind = InputEventKind::KeyDown;
     std::uint16_t keyCode = UNKNOWN_KEY_CODE; // for FlagsChanged and KeyDown
     std::uint64_t flags = 0; // modifier flags after the event (masks and bits of trigger_keys.h)
+    // When it happened on the window system's clock (X server milliseconds); 0 when unknown.
+    // The same press reaches our own windows with the same time, which tells ours apart.
+    std::uint32_t time = 0;
 
-    bool operator==(const InputEvent&) const = default;
+    // What happened, whenever it did.
+    bool operator==(const InputEvent& other) const {
+        return kind == other.kind && keyCode == other.keyCode && flags == other.flags;
+    }
 };
 
 using InputEventHandler = std::function<void(const InputEvent&)>;

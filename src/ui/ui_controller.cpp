@@ -106,6 +106,10 @@ bool UIController::isCapturingHotkey() const {
     return panels_.settings().isListening();
 }
 
+bool UIController::ownsKeyEvent(const InputEvent& event) const {
+    return isCapturingHotkey() || ownKeys_.ours(event);
+}
+
 // ---- The menu items and the pill's buttons
 
 StatusItem::Actions UIController::statusActions() {

@@ -65,23 +65,23 @@ std::uint64_t KeyTranslator::flags() const {
     return flags;
 }
 
-std::optional<InputEvent> KeyTranslator::press(std::uint8_t keycode) {
+std::optional<InputEvent> KeyTranslator::press(std::uint8_t keycode, std::uint32_t time) {
     const auto info = modifierForKeysym(keysyms_[keycode]);
     if (!info) {
-        return InputEvent{InputEventKind::KeyDown, virtualCodeForKeysym(keysyms_[keycode]),
-                          flags()};
+        return InputEvent{InputEventKind::KeyDown, virtualCodeForKeysym(keysyms_[keycode]), flags(),
+                          time};
     }
     // A modifier that repeats is still the same press.
     if (held_[keycode]) return std::nullopt;
     held_[keycode] = true;
-    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags(), time};
 }
 
-std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode) {
+std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode, std::uint32_t time) {
     held_[keycode] = false;
     const auto info = modifierForKeysym(keysyms_[keycode]);
     if (!info) return std::nullopt;
-    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags(), time};
 }
 
 } // namespace vak

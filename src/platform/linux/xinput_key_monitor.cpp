@@ -118,8 +118,8 @@ struct XInputKeyMonitor::Reader {
             if (raw->detail > 255) return;
             const auto keycode = static_cast<std::uint8_t>(raw->detail);
             const auto translated = generic->event_type == XCB_INPUT_RAW_KEY_PRESS
-                                        ? keys.press(keycode)
-                                        : keys.release(keycode);
+                                        ? keys.press(keycode, raw->time)
+                                        : keys.release(keycode, raw->time);
             if (translated) deliver(*translated);
             return;
         }
@@ -127,7 +127,7 @@ struct XInputKeyMonitor::Reader {
             const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
             const bool wheel = raw->detail >= 4 && raw->detail <= 7;
             deliver(InputEvent{wheel ? InputEventKind::Scroll : InputEventKind::MouseDown,
-                               UNKNOWN_KEY_CODE, keys.flags()});
+                               UNKNOWN_KEY_CODE, keys.flags(), raw->time});
             return;
         }
         default:
