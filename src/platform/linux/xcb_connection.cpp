@@ -117,7 +117,8 @@ std::vector<std::uint32_t> XcbConnection::property32List(std::uint32_t window,
                                                          std::string_view name) {
     std::vector<std::uint32_t> values;
     const auto bytes = property(window, name, 4096);
-    if (!bytes) return values;
+    // An empty list (no clients yet) has no bytes to copy from.
+    if (!bytes || bytes->size() < 4) return values;
     values.resize(bytes->size() / 4);
     std::memcpy(values.data(), bytes->data(), values.size() * 4);
     return values;
