@@ -28,8 +28,12 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
              fonts-noto-color-emoji)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
+# The end-to-end suite runs a desktop on it: the openbox window manager, terminals of each family
+# (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt editor, and the CopyQ
+# clipboard manager.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils xvfb x11-utils)
+          pulseaudio-utils xvfb x11-utils openbox xterm rxvt-unicode sakura qterminal mousepad
+          featherpad copyq)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
