@@ -12,6 +12,8 @@
 //   ROUTE.body    the response body; without it the answer is a 500 error
 //   ROUTE.status  HTTP status (default 200)
 //   ROUTE.delay   seconds to wait before answering (default 0)
+//   ROUTE.if-FIELD.body, ROUTE.if-FIELD.status   the answer instead when the request has the
+//                 form field FIELD (as the real whisper-server fails vad=true without a VAD model)
 // Record: DIR/requests.log, one JSON object per line, written when the request has been read:
 //   {"path", "method", "headers": {lower-case name: value}, "fields": {name: value},
 //    "files": {name: {"filename", "size", "wav"}}, "body" (the raw body, when not multipart),
@@ -195,6 +197,15 @@ void serve(int fd) {
                 ? std::atoi(readFile(controlDir + "/" + route + ".status").value_or("200").c_str())
                 : 500;
         answer = configured.value_or("{\"error\":\"no answer configured\"}");
+        if (record.contains("fields")) {
+            for (const auto& [field, value] : record["fields"].items()) {
+                const std::string base = controlDir + "/" + route + ".if-" + field;
+                if (const auto special = readFile(base + ".body")) {
+                    answer = *special;
+                    status = std::atoi(readFile(base + ".status").value_or("200").c_str());
+                }
+            }
+        }
         const double delay =
             std::atof(readFile(controlDir + "/" + route + ".delay").value_or("0").c_str());
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));

@@ -83,6 +83,12 @@ void FakeSpeechServer::answer(const std::string& route, const std::string& body,
     writeFixture(dir_.file(route + ".body"), body);
 }
 
+void FakeSpeechServer::answerByField(const std::string& route, const std::string& field,
+                                     const std::string& body, int status) const {
+    writeFixture(dir_.file(route + ".if-" + field + ".status"), std::to_string(status));
+    writeFixture(dir_.file(route + ".if-" + field + ".body"), body);
+}
+
 std::vector<nlohmann::json> FakeSpeechServer::requests() const {
     return readJsonLines(dir_.file("requests.log"));
 }

@@ -54,6 +54,9 @@ class FakeSpeechServer {
     // How "inference" or "transcribe" answers from now on.
     void answer(const std::string& route, const std::string& body, double delaySeconds = 0,
                 int status = 200) const;
+    // How "inference" (or another route) answers a request holding the form field `field`.
+    void answerByField(const std::string& route, const std::string& field, const std::string& body,
+                       int status) const;
     std::vector<nlohmann::json> requests() const;
 
   private:
