@@ -65,6 +65,27 @@ class FakeSpeechServer {
     int port_ = 0;
 };
 
+// The model download site's stand-in (tools/model_host.cpp) serving the files of dir(), stopped
+// with the object. With `cutAfterBytes` the first download breaks off after that many bytes.
+class ModelHost {
+  public:
+    explicit ModelHost(long long cutAfterBytes = -1);
+    ~ModelHost();
+    ModelHost(const ModelHost&) = delete;
+    ModelHost& operator=(const ModelHost&) = delete;
+
+    const std::string& dir() const { return dir_.path(); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // "METHOD PATH RANGE" per request so far.
+    std::vector<std::string> requests() const;
+
+  private:
+    TempDir dir_;
+    TempDir logDir_;
+    std::shared_ptr<Subprocess> process_;
+    int port_ = 0;
+};
+
 // A loopback URL on which nothing listens.
 std::string deadUrl(std::string_view path);
 
