@@ -29,6 +29,7 @@ std::string whole(double value) {
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     EngineCheck check;
     check.whisperFound = isExecutableFile(values.WHISPER);
+    check.whisperServerFound = isExecutableFile(values.WHISPER_SERVER);
     check.modelFound = isRegularFile(values.MODEL);
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
@@ -37,6 +38,12 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 }
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (check.localDecodeReady()) {
+        log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
+                              (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
+                              " · model " + values.MODEL + " · VAD " +
+                              (check.vadModelFound ? values.VAD_MODEL : "missing"));
+    }
     if (!check.localDecodeReady()) {
         log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
                                 (check.whisperFound ? "found" : "missing") +
