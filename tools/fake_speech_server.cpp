@@ -18,6 +18,8 @@
 //   {"path", "method", "headers": {lower-case name: value}, "fields": {name: value},
 //    "files": {name: {"filename", "size", "wav"}}, "body" (the raw body, when not multipart),
 //    "time_ms"}
+#include "loopback_server.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -233,26 +235,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s --dir DIR [--port N]\n", argv[0]);
         return 64;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 64) != 0) {
-        std::perror("bind");
-        return 1;
-    }
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::printf("PORT %d\n", ntohs(address.sin_port));
-    std::fflush(stdout);
-    for (;;) {
-        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        std::thread(serve, client).detach();
-    }
+    return tools::serveOnLoopback(port, serve);
 }

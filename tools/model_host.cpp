@@ -5,6 +5,8 @@
 //   Port 0 (the default) takes a free port; once listening it prints "PORT <n>" on a line of its
 //   own. --cut-after drops the connection of the first GET after that many body bytes, as a
 //   broken download would. --log appends "METHOD PATH RANGE" per request. Runs until terminated.
+#include "loopback_server.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -126,25 +128,5 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 64;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 16) != 0) {
-        std::perror("bind");
-        return 1;
-    }
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::printf("PORT %d\n", ntohs(address.sin_port));
-    std::fflush(stdout);
-    for (;;) {
-        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0) std::thread(serve, client).detach();
-    }
+    return tools::serveOnLoopback(port, serve);
 }

@@ -29,14 +29,6 @@ std::vector<std::string_view> lines(std::string_view text) {
     return result;
 }
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool speaksOfFailure(std::string_view line) {
     const std::string lower = toLower(line);
     for (const char* word : {"error", "fail", "invalid", "unknown", "not found", "cannot"}) {
@@ -125,11 +117,11 @@ void reportMissingOptions(const std::string& tool, const std::vector<std::string
 }
 
 std::string failureCause(std::string_view errorTail) {
-    std::vector<std::string_view> before;
+    std::vector<std::string> before;
     for (const auto line : lines(errorTail)) {
-        const auto text = trimmed(line);
+        std::string text = trim(line);
         if (text.starts_with("usage:")) break; // the option list follows
-        if (!text.empty()) before.push_back(text);
+        if (!text.empty()) before.push_back(std::move(text));
     }
     if (before.empty()) return "no message";
     std::vector<std::string_view> picked;
@@ -140,7 +132,7 @@ std::string failureCause(std::string_view errorTail) {
         });
         if (!said) picked.push_back(*it);
     }
-    if (picked.empty()) return std::string(before.back());
+    if (picked.empty()) return before.back();
     std::string cause;
     for (auto it = picked.rbegin(); it != picked.rend(); ++it)
         cause += (cause.empty() ? "" : " · ") + std::string(*it);
