@@ -5,6 +5,9 @@
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "transcribe/decode_settings.h"
+#include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <cmath>
 
@@ -38,6 +41,12 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 }
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (check.whisperFound) {
+        // Its --help, read now: the options it lacks are named at start, not at the first decode.
+        std::vector<std::string> missing;
+        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        reportMissingOptions(values.WHISPER, missing);
+    }
     if (check.localDecodeReady()) {
         log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
                               (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
