@@ -12,10 +12,14 @@
 //   ROUTE.body    the response body; without it the answer is a 500 error
 //   ROUTE.status  HTTP status (default 200)
 //   ROUTE.delay   seconds to wait before answering (default 0)
+//   ROUTE.if-FIELD.body, ROUTE.if-FIELD.status   the answer instead when the request has the
+//                 form field FIELD (as the real whisper-server fails vad=true without a VAD model)
 // Record: DIR/requests.log, one JSON object per line, written when the request has been read:
 //   {"path", "method", "headers": {lower-case name: value}, "fields": {name: value},
 //    "files": {name: {"filename", "size", "wav"}}, "body" (the raw body, when not multipart),
 //    "time_ms"}
+#include "loopback_server.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -195,6 +199,15 @@ void serve(int fd) {
                 ? std::atoi(readFile(controlDir + "/" + route + ".status").value_or("200").c_str())
                 : 500;
         answer = configured.value_or("{\"error\":\"no answer configured\"}");
+        if (record.contains("fields")) {
+            for (const auto& [field, value] : record["fields"].items()) {
+                const std::string base = controlDir + "/" + route + ".if-" + field;
+                if (const auto special = readFile(base + ".body")) {
+                    answer = *special;
+                    status = std::atoi(readFile(base + ".status").value_or("200").c_str());
+                }
+            }
+        }
         const double delay =
             std::atof(readFile(controlDir + "/" + route + ".delay").value_or("0").c_str());
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
@@ -222,26 +235,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s --dir DIR [--port N]\n", argv[0]);
         return 64;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 64) != 0) {
-        std::perror("bind");
-        return 1;
-    }
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::printf("PORT %d\n", ntohs(address.sin_port));
-    std::fflush(stdout);
-    for (;;) {
-        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        std::thread(serve, client).detach();
-    }
+    return tools::serveOnLoopback(port, serve);
 }

@@ -17,8 +17,10 @@ as_root() {
 }
 
 # Debian packages, by purpose.
+# git, tar and a C++ compiler also build the speech engine (whisper.cpp) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
-           libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev)
+           libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
+           git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
@@ -137,6 +139,19 @@ run_fuzzer() {
         "$FUZZ_DIR/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$FUZZ_DIR/findings/$name-" \
         "$FUZZ_DIR/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name"
+}
+
+# The pinned whisper.cpp source: $VAK_WHISPER_SRC, else the tarball kept beside the project for
+# machines without internet. Prints nothing when there is none (the set-up then clones the tag).
+whisper_source() {
+    local candidate
+    for candidate in "${VAK_WHISPER_SRC:-}" "$ROOT_DIR/../shared/deps/whisper.cpp-v1.9.3.tar.gz" \
+        /work/shared/deps/whisper.cpp-v1.9.3.tar.gz; do
+        if [ -n "$candidate" ] && [ -e "$candidate" ]; then
+            printf '%s\n' "$candidate"
+            return 0
+        fi
+    done
 }
 
 jobs_count() {

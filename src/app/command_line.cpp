@@ -4,6 +4,7 @@
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
+#include "app/engine_setup.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
@@ -16,7 +17,7 @@ namespace vak {
 
 namespace {
 
-constexpr std::array<CliModeInfo, 18> kModes = {{
+constexpr std::array<CliModeInfo, 19> kModes = {{
     {CliMode::FormatStdin, "--format-stdin", CliArgument::None, "",
      "format standard input as a transcript and print it"},
     {CliMode::PolishStdin, "--polish-stdin", CliArgument::None, "",
@@ -41,6 +42,8 @@ constexpr std::array<CliModeInfo, 18> kModes = {{
      "replay a WAV file through the chunk engine and time the speculative tail"},
     {CliMode::ChunkSim, "--chunk-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the rolling chunk engine"},
+    {CliMode::SetupEngine, "--setup-engine", CliArgument::Optional, "[tools|models]",
+     "build or find whisper-cli and whisper-server and download the models"},
     {CliMode::SettingsDemo, "--settings-demo", CliArgument::None, "",
      "show the settings window for 8 s"},
     {CliMode::ExplainDemo, "--explain-demo", CliArgument::None, "",
@@ -58,6 +61,11 @@ constexpr std::string_view kEnvironmentHelp =
     "  HOME                    home folder; every user path follows it\n"
     "  VAK_TMPDIR              folder for scratch files (default /tmp)\n"
     "  VAK_TOOL_PATH           colon-separated folders searched first for outside tools\n"
+    "  VAK_ENGINE_DIR          where --setup-engine installs the speech tools\n"
+    "  VAK_WHISPER_SRC         whisper.cpp source folder or tarball for --setup-engine\n"
+    "  VAK_WHISPER_CMAKE_ARGS  extra CMake options of that build (e.g. -DGGML_VULKAN=ON)\n"
+    "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
+    "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
     "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
     "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
     "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
@@ -129,6 +137,8 @@ int runCommandLine(const CliInvocation& invocation) {
         return runSpecSim(invocation.argument.value_or(""));
     case CliMode::ChunkSim:
         return runChunkSim(invocation.argument.value_or(""));
+    case CliMode::SetupEngine:
+        return runSetupEngine(invocation.argument);
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
     case CliMode::PolishStdin:

@@ -21,6 +21,7 @@ enum class CliMode {
     CaptionSim,
     SpecSim,
     ChunkSim,
+    SetupEngine,
     SettingsDemo,
     ExplainDemo,
     HudDemo,

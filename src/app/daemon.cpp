@@ -1,6 +1,7 @@
 #include "app/daemon.h"
 
 #include "app/daemon_startup.h"
+#include "app/local_servers.h"
 #include "audio/input_devices.h"
 #include "base/global_queues.h"
 #include "base/log.h"
@@ -96,6 +97,8 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
                  const EngineCheck& engines) {
     const auto& values = processValues();
+    // Stopped when the daemon ends, after the event loop.
+    const LocalServers servers = startLocalServers(values);
     reportMicrophone();
 
     KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg));

@@ -5,6 +5,9 @@
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "transcribe/decode_settings.h"
+#include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <cmath>
 
@@ -29,6 +32,7 @@ std::string whole(double value) {
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     EngineCheck check;
     check.whisperFound = isExecutableFile(values.WHISPER);
+    check.whisperServerFound = isExecutableFile(values.WHISPER_SERVER);
     check.modelFound = isRegularFile(values.MODEL);
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
@@ -37,6 +41,18 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 }
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (check.whisperFound) {
+        // Its --help, read now: the options it lacks are named at start, not at the first decode.
+        std::vector<std::string> missing;
+        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        reportMissingOptions(values.WHISPER, missing);
+    }
+    if (check.localDecodeReady()) {
+        log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
+                              (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
+                              " · model " + values.MODEL + " · VAD " +
+                              (check.vadModelFound ? values.VAD_MODEL : "missing"));
+    }
     if (!check.localDecodeReady()) {
         log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
                                 (check.whisperFound ? "found" : "missing") +

@@ -135,6 +135,14 @@ std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text,
     case SettingRule::KeyCode:
         if (const auto code = parseKeyCode(text)) return *code;
         return std::nullopt;
+    case SettingRule::ModelName: {
+        const std::string name = toLower(text);
+        const bool plain =
+            !name.empty() && name.size() <= 64 && name.front() != '.' &&
+            name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789._-") == std::string::npos;
+        if (!plain) return std::nullopt;
+        return name;
+    }
     }
     return std::nullopt;
 }

@@ -22,6 +22,8 @@ enum class SettingRule {
     Path,              // string with a leading "~" expanded to the home folder
     Mode,              // DeliverMode by name, any case, "raw" for normal
     KeyCode,           // one of the eight modifier key codes
+    ModelName,         // string: a model's name ("base.en"), lower case; letters, digits, ".", "_",
+                       // "-" only, so it can never name a path; anything else keeps the value
 };
 
 enum class SettingPlacement { InDefaultFile, ByHand };

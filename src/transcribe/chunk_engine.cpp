@@ -31,6 +31,9 @@ constexpr std::uint64_t kSpecStretchBytes = 5 * kBytesPerSecond;
 constexpr std::uint64_t kSpecMinPieceBytes = 3 * kBytesPerSecond; // each decode has its cost too
 constexpr std::uint64_t kSpecLatestPauseBytes = 2 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
+// No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
+// clip. A sliver is left to the next piece, or joined to the one before it.
+constexpr std::uint64_t kMinPieceBytes = kBytesPerSecond;
 
 std::string wholeSeconds(std::uint64_t bytes) {
     return std::to_string(bytes / kBytesPerSecond);
@@ -187,6 +190,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
 
 void ChunkEngine::dropSpeculative() {
     specTexts_.clear();
+    specStarts_.clear();
     specFrom_ = specTo_ = specSeenTo_ = 0;
 }
 
@@ -249,7 +253,8 @@ void ChunkEngine::cut() {
     if (!specTexts_.empty() && specFrom_ == c) {
         parts = specTexts_;
         from = specTo_;
-        if (*point <= specTo_) point = specTo_;
+        // A sliver between the pre-decoded tail and the pause stays for the next chunk.
+        if (*point <= specTo_ || *point - specTo_ < kMinPieceBytes) point = specTo_;
     }
     double seconds = 0;
     if (from < *point) {
@@ -330,6 +335,7 @@ void ChunkEngine::specPass() {
         return;
     }
 
+    if (*to - from < kMinPieceBytes) return; // left to the next piece
     double seconds = 0;
     auto text = decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds);
     if (!text) {
@@ -342,6 +348,7 @@ void ChunkEngine::specPass() {
         dropSpeculative();
         specFrom_ = c;
     }
+    specStarts_.push_back(from);
     specTexts_.push_back(std::move(*text));
     specTo_ = *to;
     specSeenTo_ = avail;
@@ -375,6 +382,11 @@ std::optional<std::string> ChunkEngine::finishText() {
             return joinLines(parts);
         }
         from = specTo_; // only the words said after it are left
+        // Less than a second of them is decoded together with the last pre-decoded piece.
+        if (avail - from < kMinPieceBytes) {
+            from = specStarts_.back();
+            parts.pop_back();
+        }
     }
 
     double seconds = 0;

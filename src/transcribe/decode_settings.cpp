@@ -19,10 +19,13 @@ DecodeSettings DecodeSettings::fromProcess() {
     const ProcessValues& values = processValues();
     DecodeSettings s;
     s.whisperCli = values.WHISPER;
+    if (isExecutableFile(s.whisperCli)) s.cliOptions = toolOptions(s.whisperCli);
     s.ffmpeg = values.FFMPEG;
     s.model = values.MODEL;
     s.vadModel = values.VAD_MODEL;
     s.serverUrl = localServerUrl();
+    static const auto memory = std::make_shared<ServerMemory>();
+    s.server = memory;
     s.prompt = std::string(VOCAB_PROMPT);
     s.config = values.cfg;
     s.scratch = values.scratch;
