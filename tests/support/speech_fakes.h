@@ -54,6 +54,8 @@ class FakeSpeechServer {
     // How "inference" or "transcribe" answers from now on.
     void answer(const std::string& route, const std::string& body, double delaySeconds = 0,
                 int status = 200) const;
+    // Makes "route" stream bytes that are no answer for `seconds` (until answer() again).
+    void streamGarbage(const std::string& route, double seconds) const;
     std::vector<nlohmann::json> requests() const;
 
   private:
