@@ -29,6 +29,7 @@
 namespace {
 
 vak::test::Xvfb* display = nullptr;
+vak::MainQueue* queue = nullptr;
 
 double processCpuSeconds() {
     rusage usage{};
@@ -77,7 +78,7 @@ BENCHMARK(BM_WaveformFrame);
 
 void BM_InterfaceIdle(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr);
+        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
         ui.setup();
         runEventLoop(1); // settle
         measure(state, static_cast<double>(state.range(0)));
@@ -87,7 +88,7 @@ BENCHMARK(BM_InterfaceIdle)->Arg(60)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_PillAnimating(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr);
+        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
         ui.setup();
         ui.recordingStarted();
         // A microphone's level every 20 ms and a caption every 2 s, as in a dictation.
@@ -130,13 +131,12 @@ int main(int argc, char** argv) {
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    vak::QtMainQueue queue;
-    vak::installMainQueue(&queue);
+    vak::QtMainQueue main;
+    queue = &main;
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    vak::installMainQueue(nullptr);
     std::filesystem::remove_all(home);
     return 0;
 }

@@ -135,7 +135,7 @@ int runDaemon(const std::vector<std::string>& args) {
     purgeLegacyPlaintext();
 
     // The session controller and the interface, which refer to each other.
-    UIController ui(nullptr);
+    UIController ui(nullptr, desktop.mainQueue(), values.cfg, UiServices::fromProcess());
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
                                        DictationServices::fromProcess(desktop.mainQueue()));
     ui.setSession(dictation.get());

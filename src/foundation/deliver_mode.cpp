@@ -10,36 +10,10 @@ namespace vak {
 namespace {
 
 constexpr DeliverModeInfo kModes[] = {
-    {DeliverMode::ask, "ask", "Ask", "Asks you which mode to use after you stop.", 0, 0, ""},
-    {DeliverMode::summarize, "summarize", "Summarize",
-     "Restructures a long ramble into a clear, organized document.\n\n"
-     "You say: \"ok so the login thing, tokens expire after an hour but the refresh isn't "
-     "firing, and also we should log it\"\n\n"
-     "You get: a structured writeup with each point unpacked and the reasoning kept.",
-     2, 1, "Summarize for an AI tool"},
-    {DeliverMode::raw, "normal", "Normal",
-     "Pastes exactly what you said, cleaned of filler.\n\n"
-     "You say: \"um so the, the button is broken\"\n\n"
-     "You get: \"So the button is broken.\"",
-     3, 3, "Leave my words alone"},
-    {DeliverMode::professional, "professional", "Professional",
-     "Polished prose ready to send as a text or email.\n\n"
-     "You say: \"tell mike cant make it tuesday, maybe thursday, ask him\"\n\n"
-     "You get: \"Hi Mike, I can't make Tuesday. Would Thursday work for you?\"",
-     1, 2, "Clean it up professionally"},
-    {DeliverMode::agent, "agent", "AI Agent",
-     "Turns a rambling task description into a brief for a coding agent.\n\n"
-     "You say: \"fix the auth thing where the token expires and it doesn't refresh, don't touch "
-     "the session code\"\n\n"
-     "You get: Goal, Constraints, Done when, and Context sections, with no invented "
-     "requirements.",
-     4, 4, "Write a brief for a coding agent"},
-    {DeliverMode::expand, "expand", "AI Extend",
-     "Takes one short sentence and fills in the detail an AI needs.\n\n"
-     "You say: \"add rate limiting to the API\"\n\n"
-     "You get: the same request with edge cases, limits, and what done looks like spelled out. "
-     "Anything it can't infer is listed as an open question instead of guessed.",
-     5, 5, "Fill in the detail (AI Extend)"},
+#define MODE(id, tag, value, label, example, pill, settings, title)                                \
+    {DeliverMode::id, value, label, example, pill, settings, title},
+#include "foundation/deliver_modes.def"
+#undef MODE
 };
 
 const DeliverModeInfo* find(auto matches) {

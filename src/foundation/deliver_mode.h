@@ -12,30 +12,21 @@ namespace vak {
 // value is the mode's tag wherever a mode is kept in memory. Text naming a mode (the
 // configuration, the command line, the mode memory, a menu) is turned into this enum where it
 // enters; everything past that point works on the enum.
+// "ask" is decided at delivery; "raw" is pasted as spoken (stored as "normal").
 enum class DeliverMode : std::uint8_t {
-    ask = 0,          // decided at delivery
-    summarize = 1,    // a structured digest
-    raw = 2,          // pasted as spoken (stored as "normal")
-    professional = 3, // a clean message
-    agent = 4,        // a brief for a coding agent
-    expand = 5,       // the request with its open questions
+#define MODE(id, tag, value, label, example, pill, settings, title) id = tag,
+#include "foundation/deliver_modes.def"
+#undef MODE
 };
 
-// Everything known about one mode. Adding a mode is one row of the table in deliver_mode.cpp
-// plus its local renderer (text/local_modes.cpp, which the compiler makes handle every mode).
+// Everything known about one mode: a row of deliver_modes.def.
 struct DeliverModeInfo {
     DeliverMode mode;
-    // The name in the configuration file, the mode memory and the rewriting code.
     std::string_view configValue;
-    // The name shown in menus and the mode explainer.
     std::string_view label;
-    // What the mode does, for tooltips and the mode explainer; paragraphs separated by "\n\n".
     std::string_view example;
-    // Place on the recording pill's mode menu, from 1; 0: not offered there.
     int pillPosition;
-    // Place in the settings window's default-mode list, from 1; 0: not offered there.
     int settingsPosition;
-    // Its title in that list.
     std::string_view settingsTitle;
 };
 

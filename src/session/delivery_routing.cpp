@@ -79,19 +79,14 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
         return;
     }
     const DeliverMode mode = settings.defaultMode;
-    switch (mode) {
-    case DeliverMode::raw:
+    if (mode == DeliverMode::raw) {
         services.finish(request.text, "");
         return;
-    case DeliverMode::summarize:
-    case DeliverMode::professional:
-    case DeliverMode::agent:
-    case DeliverMode::expand:
+    }
+    if (mode != DeliverMode::ask) {
         log(LogLevel::info, "default mode: " + std::string(defaultModeName(mode)));
         deliverLocal(request.text, mode, services);
         return;
-    case DeliverMode::ask:
-        break;
     }
     if (!request.isPolishApp) {
         services.finish(request.text, ""); // "ask" outside terminals and code tools
@@ -157,20 +152,13 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
             mode = *usual;
         }
     }
-    switch (mode) {
-    case DeliverMode::professional:
-    case DeliverMode::agent:
-    case DeliverMode::expand:
-    case DeliverMode::summarize:
-        deliverLocal(std::move(request.text), mode, services);
-        return;
-    case DeliverMode::raw:
+    if (mode == DeliverMode::ask) {
+        askRules(request, settings, services);
+    } else if (mode == DeliverMode::raw) {
         services.finish(std::move(request.text), "");
-        return;
-    case DeliverMode::ask:
-        break;
+    } else {
+        deliverLocal(std::move(request.text), mode, services);
     }
-    askRules(request, settings, services);
 }
 
 } // namespace vak

@@ -42,16 +42,16 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
 
 } // namespace
 
-std::shared_ptr<ChoicePanel> ChoicePanel::show(const std::string& transcript, Action onSummarize,
-                                               Action onProfessional, Action onKeep,
-                                               double timeoutSeconds) {
+std::shared_ptr<ChoicePanel> ChoicePanel::show(MainQueue& main, const std::string& transcript,
+                                               Action onSummarize, Action onProfessional,
+                                               Action onKeep, double timeoutSeconds) {
     if (auto earlier = currentPanel()) {
         earlier->resolve("keep", std::string("superseded by a newer transcript"));
     }
     std::shared_ptr<ChoicePanel> panel(
         new ChoicePanel(std::move(onSummarize), std::move(onProfessional), std::move(onKeep)));
     currentPanel() = panel;
-    panel->build(transcript, timeoutSeconds);
+    panel->build(main, transcript, timeoutSeconds);
     return panel;
 }
 
@@ -68,7 +68,7 @@ ChoicePanel::~ChoicePanel() {
     if (panel_ != nullptr) panel_->deleteLater();
 }
 
-void ChoicePanel::build(const std::string& transcript, double timeoutSeconds) {
+void ChoicePanel::build(MainQueue& main, const std::string& transcript, double timeoutSeconds) {
     const long seconds = static_cast<long>(timeoutSeconds);
     panel_ = new FloatingPanel(QSize(kWidth, kHeight),
                                FloatingPanel::Look{ui::grey(0.07, 0.92), 16, {}, 0});
@@ -101,7 +101,7 @@ void ChoicePanel::build(const std::string& transcript, double timeoutSeconds) {
 
     panel_->placeAtBottomCentre(kBottomMargin);
     panel_->orderFront();
-    timeoutWork_ = mainQueue().after(timeoutSeconds, [weak, seconds] {
+    timeoutWork_ = main.after(timeoutSeconds, [weak, seconds] {
         if (auto self = weak.lock()) {
             self->resolve("keep", "no answer in " + std::to_string(seconds) + "s");
         }

@@ -12,6 +12,7 @@ class QLabel;
 namespace vak {
 
 class FloatingPanel;
+class MainQueue;
 
 // After an ask-mode stop: a floating panel offering Summarize, Professional or Keep the Same for
 // the transcript. Exactly one of its actions runs: the one clicked, or Keep when nobody answers
@@ -21,10 +22,10 @@ class ChoicePanel final : public std::enable_shared_from_this<ChoicePanel> {
     using Action = std::function<void()>;
 
     // Resolves the current panel, if any, as Keep ("superseded by a newer transcript"), then
-    // presents a new one that keeps the transcript as spoken after `timeoutSeconds`.
-    static std::shared_ptr<ChoicePanel> show(const std::string& transcript, Action onSummarize,
-                                             Action onProfessional, Action onKeep,
-                                             double timeoutSeconds);
+    // presents a new one that keeps the transcript as spoken after `timeoutSeconds` on `main`.
+    static std::shared_ptr<ChoicePanel> show(MainQueue& main, const std::string& transcript,
+                                             Action onSummarize, Action onProfessional,
+                                             Action onKeep, double timeoutSeconds);
     // The panel waiting for an answer, if any.
     static std::shared_ptr<ChoicePanel> current();
 
@@ -47,7 +48,7 @@ class ChoicePanel final : public std::enable_shared_from_this<ChoicePanel> {
 
   private:
     ChoicePanel(Action onSummarize, Action onProfessional, Action onKeep);
-    void build(const std::string& transcript, double timeoutSeconds);
+    void build(MainQueue& main, const std::string& transcript, double timeoutSeconds);
 
     FloatingPanel* panel_ = nullptr; // deleted later than the click that may resolve it
     QLabel* header_ = nullptr;

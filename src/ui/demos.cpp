@@ -2,9 +2,6 @@
 
 #include "base/files.h"
 #include "foundation/process_values.h"
-#include "ui/first_run_note.h"
-#include "ui/mode_info_panel.h"
-#include "ui/settings_window.h"
 #include "ui/ui_controller.h"
 
 #include <QApplication>
@@ -54,7 +51,7 @@ std::optional<DemoRunner> demoFor(std::string_view flag) {
 }
 
 int runSettingsDemo(UIController& ui) {
-    ui.settingsWindow().show();
+    ui.panels().settings().show();
     return runFor(8);
 }
 
@@ -65,7 +62,7 @@ int runExplainDemo(UIController& ui) {
 }
 
 int runModeInfoDemo(UIController& ui) {
-    ui.modeInfoPanel().show();
+    ui.panels().modeInfo().show();
     return runFor(6);
 }
 
@@ -113,7 +110,7 @@ HudDemo::HudDemo(UIController& ui, double seconds, std::function<void()> onDone)
 
     pickMode_.setSingleShot(true);
     QObject::connect(&pickMode_, &QTimer::timeout, &pickMode_,
-                     [this] { ui_.setSelectedMode(DeliverMode::professional); });
+                     [this] { ui_.modeMenu().select(DeliverMode::professional); });
     pickMode_.start(kPickModeMilliseconds);
 
     end_.setSingleShot(true);

@@ -28,28 +28,23 @@ QRect at(double x, double y, double w, double h) {
 
 } // namespace
 
-DuradAvePanel::DuradAvePanel() : DuradAvePanel(producerInboxPath(), producerOutboxPath()) {}
+DuradAvePanel::DuradAvePanel(MainQueue& main)
+    : DuradAvePanel(main, producerInboxPath(), producerOutboxPath()) {}
 
-DuradAvePanel::DuradAvePanel(std::string inboxPath, std::string outboxPath)
-    : inboxPath_(std::move(inboxPath)), outboxPath_(std::move(outboxPath)) {
+DuradAvePanel::DuradAvePanel(MainQueue& main, std::string inboxPath, std::string outboxPath)
+    : main_(main), inboxPath_(std::move(inboxPath)), outboxPath_(std::move(outboxPath)) {
     timer_.setInterval(kRefreshMilliseconds);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { refresh(); });
 }
 
-DuradAvePanel::~DuradAvePanel() {
-    *alive_ = false;
-}
+DuradAvePanel::~DuradAvePanel() = default;
 
 void DuradAvePanel::show() {
-    mainQueue().post([alive = std::weak_ptr<bool>(alive_), this] {
-        if (auto held = alive.lock(); held && *held) showNow();
-    });
+    main_.post(lifetime_.guard([this] { showNow(); }));
 }
 
 void DuradAvePanel::hide() {
-    mainQueue().post([alive = std::weak_ptr<bool>(alive_), this] {
-        if (auto held = alive.lock(); held && *held) hideNow();
-    });
+    main_.post(lifetime_.guard([this] { hideNow(); }));
 }
 
 void DuradAvePanel::build() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/lifetime.h"
+
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -9,14 +11,15 @@ class QLabel;
 namespace vak {
 
 class FloatingPanel;
+class MainQueue;
 
 // The live producer session's floating panel: the newest lines of the conversation files
 // (inbox and outbox) since the session began, refreshed every 0.8 s while shown.
 class DuradAvePanel {
   public:
     // The conversation files; the producer folder's inbox and outbox by default.
-    DuradAvePanel();
-    DuradAvePanel(std::string inboxPath, std::string outboxPath);
+    explicit DuradAvePanel(MainQueue& main);
+    DuradAvePanel(MainQueue& main, std::string inboxPath, std::string outboxPath);
     ~DuradAvePanel();
     DuradAvePanel(const DuradAvePanel&) = delete;
     DuradAvePanel& operator=(const DuradAvePanel&) = delete;
@@ -36,6 +39,7 @@ class DuradAvePanel {
     void showNow();
     void hideNow();
 
+    MainQueue& main_;
     std::string inboxPath_;
     std::string outboxPath_;
     std::unique_ptr<FloatingPanel> panel_;
@@ -43,7 +47,7 @@ class DuradAvePanel {
     std::string bodyText_;
     QTimer timer_;
     double sessionStartTs_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 } // namespace vak

@@ -16,11 +16,11 @@ constexpr double kDelaySeconds = 1.2;
 
 } // namespace
 
-void explainAfterFirstDictation() {
+void explainAfterFirstDictation(MainQueue& main) {
     const std::string& marker = processValues().FIRST_RUN_MARKER;
     if (pathExists(marker)) return;
     writeFileAtomic(marker, "", 0600);
-    mainQueue().after(kDelaySeconds, [] { showFirstRunAlert(); });
+    main.after(kDelaySeconds, [] { showFirstRunAlert(); });
 }
 
 QMessageBox* showFirstRunAlert() {

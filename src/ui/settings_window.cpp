@@ -10,9 +10,9 @@
 #include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
-#include "session/session_ui.h"
 #include "ui/pill_layout.h"
-#include "ui/ui_controller.h"
+#include "ui/session_link.h"
+#include "ui/ui_services.h"
 #include "ui/ui_style.h"
 #include "ui/ui_texts.h"
 
@@ -109,10 +109,11 @@ QPushButton* pushButton(QWidget* parent, std::string_view title, QRect frame) {
 
 } // namespace
 
-SettingsWindow::SettingsWindow(UIController& ui) : ui_(ui) {}
+SettingsWindow::SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
+                               SessionLink& session)
+    : config_(config), main_(main), services_(services), session_(session) {}
 
 SettingsWindow::~SettingsWindow() {
-    *alive_ = false;
     stopListening();
 }
 
@@ -208,37 +209,33 @@ void SettingsWindow::fillMicrophones() {
 
 void SettingsWindow::show() {
     if (!window_) build();
-    const Config& config = ui_.config();
-    pendingHotkey_ = config.hotkey;
-    styleField_->setText(ui::qstr(config.style));
+    pendingHotkey_ = config_.hotkey;
+    styleField_->setText(ui::qstr(config_.style));
     hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(pendingHotkey_)));
-    whisperToggle_->setChecked(config.whisperMode);
+    whisperToggle_->setChecked(config_.whisperMode);
 
-    loadedDefaultMode_ = config.defaultMode;
+    loadedDefaultMode_ = config_.defaultMode;
     const auto modes = deliver_mode::settingsModes();
-    const auto mode = std::find(modes.begin(), modes.end(), config.defaultMode);
+    const auto mode = std::find(modes.begin(), modes.end(), config_.defaultMode);
     modePopup_->setCurrentIndex(mode == modes.end() ? 0 : static_cast<int>(mode - modes.begin()));
 
-    int language = languagePopup_->findData(ui::qstr(config.language));
-    if (language < 0 && !config.language.empty()) {
+    int language = languagePopup_->findData(ui::qstr(config_.language));
+    if (language < 0 && !config_.language.empty()) {
         // A code the list does not name stays what it is rather than turning into another.
-        languagePopup_->addItem(ui::qstr(config.language), ui::qstr(config.language));
+        languagePopup_->addItem(ui::qstr(config_.language), ui::qstr(config_.language));
         language = languagePopup_->count() - 1;
     }
     if (language >= 0) languagePopup_->setCurrentIndex(language);
 
     fillMicrophones();
     int mic = 0;
-    if (config.inputDevice != "builtin") {
-        mic = std::max(micPopup_->findText(ui::qstr(config.inputDevice), Qt::MatchExactly), 0);
+    if (config_.inputDevice != "builtin") {
+        mic = std::max(micPopup_->findText(ui::qstr(config_.inputDevice), Qt::MatchExactly), 0);
     }
     micPopup_->setCurrentIndex(mic);
     statusLabel_->clear();
 
-    SessionControl* session = ui_.session();
-    if (session && session->isRecording() && !session->isCapturePaused()) {
-        session->pauseCapture();
-        ui_.showPaused(true, ui_text::PAUSED_FOR_SETTINGS);
+    if (session_.pause(ui_text::PAUSED_FOR_SETTINGS)) {
         log(LogLevel::info, "recording paused while settings are open");
     }
 
@@ -260,9 +257,7 @@ void SettingsWindow::hotkeyClicked() {
     hotkeyButton_->setText(ui::qstr(ui_text::HOTKEY_LISTENING));
     if (captureMonitor_) return;
     captureMonitor_ = std::make_unique<HotkeyCapture>(
-        [alive = std::weak_ptr<bool>(alive_), this](std::uint32_t keysym) {
-            if (auto held = alive.lock(); held && *held) keyPressed(keysym);
-        });
+        lifetime_.guard([this](std::uint32_t keysym) { keyPressed(keysym); }));
     QCoreApplication::instance()->installEventFilter(captureMonitor_.get());
 }
 
@@ -289,53 +284,50 @@ void SettingsWindow::stopListening() {
 
 void SettingsWindow::saveClicked() {
     if (!window_) return;
-    ui_.writeSetting("STYLE", ui::str(styleField_->text()));
-    ui_.writeSetting("HOTKEY", std::to_string(pendingHotkey_));
-    ui_.writeSetting("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
+    services_.writeConfig("STYLE", ui::str(styleField_->text()));
+    services_.writeConfig("HOTKEY", std::to_string(pendingHotkey_));
+    services_.writeConfig("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
     // The default mode is not in the window; one the list cannot show (such as "ask") is
     // written back as it was instead of turning into the list's first entry.
     const auto modes = deliver_mode::settingsModes();
     const int modeIndex =
         std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(modes.size()) - 1);
     const bool listed = std::find(modes.begin(), modes.end(), loadedDefaultMode_) != modes.end();
-    ui_.writeSetting("DEFAULT_MODE", configValue(listed || modeIndex != 0
-                                                     ? modes[static_cast<std::size_t>(modeIndex)]
-                                                     : loadedDefaultMode_));
-    ui_.writeSetting("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
-    ui_.writeSetting("INPUT_DEVICE", micPopup_->currentIndex() <= 0
-                                         ? "builtin"
-                                         : ui::str(micPopup_->currentText()));
+    services_.writeConfig("DEFAULT_MODE",
+                          configValue(listed || modeIndex != 0
+                                          ? modes[static_cast<std::size_t>(modeIndex)]
+                                          : loadedDefaultMode_));
+    services_.writeConfig("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
+    services_.writeConfig("INPUT_DEVICE", micPopup_->currentIndex() <= 0
+                                              ? "builtin"
+                                              : ui::str(micPopup_->currentText()));
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
     log(LogLevel::info, "settings saved from the settings window");
 
-    mainQueue().after(kRestartDelaySeconds, [alive = std::weak_ptr<bool>(alive_), this] {
-        if (serviceControl()->restartService()) return;
-        log(LogLevel::warning, "could not restart — the new settings apply at the next start");
-        if (auto held = alive.lock(); held && *held && statusLabel_ != nullptr) {
-            statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
-        }
-    });
+    main_.after(
+        kRestartDelaySeconds, [alive = lifetime_.token(), service = services_.service, this] {
+            if (service->restartService()) return;
+            log(LogLevel::warning, "could not restart — the new settings apply at the next start");
+            if (Lifetime::isAlive(alive) && statusLabel_ != nullptr) {
+                statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
+            }
+        });
 }
 
 void SettingsWindow::openAdvanced() {
-    fileOpener()->open(processValues().CONFIG_PATH);
+    services_.files->open(processValues().CONFIG_PATH);
 }
 
 void SettingsWindow::openDictionary() {
     const std::string& path = processValues().LEARNED_PATH;
     if (!pathExists(path)) writeFileAtomic(path, ui_text::DICTIONARY_HEADER, 0600);
-    fileOpener()->open(path);
+    services_.files->open(path);
 }
 
 void SettingsWindow::windowWillClose() {
     stopListening();
     hotkeyArmed_ = false;
-    SessionControl* session = ui_.session();
-    if (session && session->isCapturePaused()) {
-        session->resumeCapture();
-        ui_.showPaused(false, {});
-        log(LogLevel::info, "recording resumed after settings closed");
-    }
+    if (session_.resume()) log(LogLevel::info, "recording resumed after settings closed");
 }
 
 } // namespace vak

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/deliver_mode.h"
+#include "ui/lifetime.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,15 +19,20 @@ class QWidget;
 
 namespace vak {
 
-class UIController;
+struct Config;
+class MainQueue;
+class SessionLink;
+struct UiServices;
 
 // The small preferences window: trigger key, microphone, language and whisper mode, with buttons
 // that open the configuration file and the learned-words file. Save writes the values into the
 // configuration file and restarts the program, which reads its configuration only at start. A
-// recording running while the window is open is paused. Built on first show; main thread.
+// recording running while the window is open is paused. Built on first show; main thread, the
+// restart on `main`.
 class SettingsWindow {
   public:
-    explicit SettingsWindow(UIController& ui);
+    SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
+                   SessionLink& session);
     ~SettingsWindow();
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
@@ -61,7 +67,10 @@ class SettingsWindow {
     void fillMicrophones();
     void stopListening();
 
-    UIController& ui_;
+    const Config& config_;
+    MainQueue& main_;
+    const UiServices& services_;
+    SessionLink& session_;
     std::unique_ptr<QWidget> window_;
     QPushButton* hotkeyButton_ = nullptr;
     QComboBox* micPopup_ = nullptr;
@@ -77,7 +86,7 @@ class SettingsWindow {
     bool hotkeyArmed_ = false;
     std::uint16_t pendingHotkey_ = 54;
     std::unique_ptr<QObject> captureMonitor_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifetime lifetime_;
 };
 
 } // namespace vak

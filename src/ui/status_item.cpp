@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <algorithm>
 
 namespace vak {
 
@@ -108,8 +109,37 @@ void StatusItem::setTitle(std::string_view title) {
     }
 }
 
-void StatusItem::setToggleTitle(std::string_view title) {
-    toggle_->setText(ui::qstr(title));
+void StatusItem::recordingStarted() {
+    recording_ = true;
+    showElapsed("0:00");
+    toggle_->setText(ui::qstr(ui_text::stopTitle()));
+}
+
+void StatusItem::showElapsed(std::string_view elapsed) {
+    setTitle(std::string(ui_text::RECORDING_STATUS) + std::string(elapsed));
+}
+
+void StatusItem::showPaused() {
+    setTitle(ui_text::PAUSED_STATUS);
+}
+
+void StatusItem::recordingStopped() {
+    recording_ = false;
+    toggle_->setText(ui::qstr(ui_text::startTitle()));
+    showIdleOrBusy();
+}
+
+void StatusItem::setBusy(int delta) {
+    busyCount_ = std::max(busyCount_ + delta, 0);
+    if (!recording_) showIdleOrBusy();
+}
+
+void StatusItem::showIdleOrBusy() {
+    setTitle(busyCount_ >= 1 ? ui_text::BUSY_STATUS : ui_text::IDLE_STATUS);
+}
+
+std::string StatusItem::toggleTitle() const {
+    return ui::str(toggle_->text());
 }
 
 } // namespace vak

@@ -10,7 +10,7 @@ namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits.
+// dictation, cancels, opens the settings and the log, and quits. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -28,19 +28,30 @@ class StatusItem {
     // Shows the tray icon where the desktop has a tray; false when it has none.
     bool show();
 
-    void setTitle(std::string_view title);
-    const std::string& title() const { return title_; }
-    void setToggleTitle(std::string_view title);
+    // While recording the title shows the elapsed time, or ⏸ during a pause; afterwards ⏳ as
+    // long as background jobs run.
+    void recordingStarted();
+    void showElapsed(std::string_view elapsed);
+    void showPaused();
+    void recordingStopped();
+    // Background jobs in flight: count += delta, never below 0.
+    void setBusy(int delta);
 
+    const std::string& title() const { return title_; }
+    std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
-    QAction* toggleItem() { return toggle_; }
 
   private:
+    void setTitle(std::string_view title);
+    void showIdleOrBusy();
+
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
     std::string title_;
     int iconKind_ = -1;
+    bool recording_ = false;
+    int busyCount_ = 0;
 };
 
 } // namespace vak

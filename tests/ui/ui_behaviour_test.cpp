@@ -19,6 +19,7 @@
 #include "ui/mode_info_panel.h"
 #include "ui/pill_layout.h"
 #include "ui/pill_panel.h"
+#include "ui/recording_pill.h"
 #include "ui/resize_edge_view.h"
 #include "ui/settings_window.h"
 #include "ui/status_item.h"
@@ -57,11 +58,7 @@ class Interface : public ::testing::Test {
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         test::qtApplication();
-        installMainQueue(&queue);
         desktop.frontmost->id = "org.example.mail";
-        installFrontmostApp(desktop.frontmost);
-        installServiceControl(desktop.service);
-        installFileOpener(desktop.opener);
         desktop.audio->setDevices({AudioDeviceInfo{1, "pci-0", "Laptop Mic", true, 1},
                                    AudioDeviceInfo{2, "usb-1", "Webcam Mic", false, 1}});
         installAudioBackend(desktop.audio);
@@ -72,14 +69,17 @@ class Interface : public ::testing::Test {
     }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
-        installMainQueue(nullptr);
     }
 
+    // The real configuration file and mode memory; a pretend desktop, service and clock.
     std::unique_ptr<UIController> controller() {
-        return std::make_unique<UIController>(
-            &session,
-            UIController::Options{
-                config, [this] { return clock; }, [this](int code) { exitCode = code; }, {}});
+        UiServices services = UiServices::fromProcess();
+        services.frontmost = desktop.frontmost;
+        services.files = desktop.opener;
+        services.service = desktop.service;
+        services.exit = [this](int code) { exitCode = code; };
+        services.now = [this] { return clock; };
+        return std::make_unique<UIController>(&session, queue, config, std::move(services));
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
     // How often `line` was logged.
@@ -101,48 +101,50 @@ class Interface : public ::testing::Test {
 
 TEST_F(Interface, ElapsedTimeLeavesOutAPauseAndTheStatusTitleFollowsTheState) {
     auto ui = controller();
+    const StatusItem& status = ui->statusItem();
+    RecordingPill& pill = ui->pill();
     ui->setup();
-    EXPECT_EQ(ui->statusTitle(), "🎙");
+    EXPECT_EQ(status.title(), "🎙");
     ui->setBusy(1);
-    EXPECT_EQ(ui->statusTitle(), "⏳");
+    EXPECT_EQ(status.title(), "⏳");
     ui->setBusy(-3);
-    EXPECT_EQ(ui->statusTitle(), "🎙");
+    EXPECT_EQ(status.title(), "🎙");
     ui->setBusy(1); // the count stopped at zero
-    EXPECT_EQ(ui->statusTitle(), "⏳");
+    EXPECT_EQ(status.title(), "⏳");
 
     session.recording = true;
     ui->recordingStarted();
-    EXPECT_TRUE(ui->panel()->isVisible());
-    EXPECT_TRUE(ui->waveform()->isRunning());
-    EXPECT_EQ(ui->statusTitle(), "🔴 0:00");
-    EXPECT_EQ(ui->toggleTitle(), "Stop & Transcribe (Right Super)");
-    EXPECT_EQ(ui->captionText(), "Recording."); // no caption model here
+    EXPECT_TRUE(pill.panel()->isVisible());
+    EXPECT_TRUE(pill.waveform()->isRunning());
+    EXPECT_EQ(status.title(), "🔴 0:00");
+    EXPECT_EQ(status.toggleTitle(), "Stop & Transcribe (Right Super)");
+    EXPECT_EQ(pill.captionText(), "Recording."); // no caption model here
     clock += 185;
-    ui->tick();
-    EXPECT_EQ(ui->statusTitle(), "🔴 3:05");
+    pill.tick();
+    EXPECT_EQ(status.title(), "🔴 3:05");
 
     ui->showPaused(true, "Paused while settings are open.");
-    EXPECT_EQ(ui->statusTitle(), "⏸");
-    EXPECT_EQ(ui->captionText(), "Paused while settings are open.");
-    EXPECT_FALSE(ui->waveform()->isRunning());
+    EXPECT_EQ(status.title(), "⏸");
+    EXPECT_EQ(pill.captionText(), "Paused while settings are open.");
+    EXPECT_FALSE(pill.waveform()->isRunning());
     clock += 10;
-    ui->tick();
-    EXPECT_EQ(ui->elapsedText(), "3:05");
-    EXPECT_EQ(ui->statusTitle(), "⏸");
+    pill.tick();
+    EXPECT_EQ(pill.elapsedText(), "3:05");
+    EXPECT_EQ(status.title(), "⏸");
     ui->showPaused(false);
-    EXPECT_EQ(ui->captionText(), "Listening…");
-    EXPECT_TRUE(ui->waveform()->isRunning());
+    EXPECT_EQ(pill.captionText(), "Listening…");
+    EXPECT_TRUE(pill.waveform()->isRunning());
     clock += 1;
-    ui->tick();
-    EXPECT_EQ(ui->statusTitle(), "🔴 3:06");
+    pill.tick();
+    EXPECT_EQ(status.title(), "🔴 3:06");
 
     session.recording = false;
     ui->recordingStopped();
-    EXPECT_FALSE(ui->panel()->isVisible());
-    EXPECT_EQ(ui->statusTitle(), "⏳"); // one job still running
+    EXPECT_FALSE(pill.panel()->isVisible());
+    EXPECT_EQ(status.title(), "⏳"); // one job still running
     ui->setBusy(-1);
-    EXPECT_EQ(ui->statusTitle(), "🎙");
-    EXPECT_EQ(ui->toggleTitle(), "Start Dictation (Right Super)");
+    EXPECT_EQ(status.title(), "🎙");
+    EXPECT_EQ(status.toggleTitle(), "Start Dictation (Right Super)");
 
     // With a caption model the pill says it listens; long captions keep their newest part.
     test::TempDir models;
@@ -150,29 +152,29 @@ TEST_F(Interface, ElapsedTimeLeavesOutAPauseAndTheStatusTitleFollowsTheState) {
     config.captionModel = models.file("caption.bin");
     auto captioned = controller();
     captioned->recordingStarted();
-    EXPECT_EQ(captioned->captionText(), "Listening…");
+    EXPECT_EQ(captioned->pill().captionText(), "Listening…");
     captioned->setCaption(std::string(1100, 'a') + std::string(300, 'b'));
-    EXPECT_EQ(captioned->captionText(), std::string(900, 'a') + std::string(300, 'b'));
+    EXPECT_EQ(captioned->pill().captionText(), std::string(900, 'a') + std::string(300, 'b'));
 }
 
 TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsAsk) {
     auto ui = controller();
     ui->setup();
-    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Mode");
-    ui->hudModeChosen("Normal");
+    EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Mode");
+    ui->modeMenu().choose("Normal");
     EXPECT_NE(configText().find("\nSELECTED_MODE=normal"), std::string::npos);
     EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n");
     EXPECT_EQ(ui->selectedMode(), DeliverMode::raw);
     EXPECT_TRUE(ui->modePickedThisRecording());
-    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Normal");
+    EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Normal");
     EXPECT_TRUE(logged("· HUD mode: Normal (remembered)"));
 
-    ui->hudModeChosen("Ask");
+    ui->modeMenu().choose("Ask");
     EXPECT_NE(configText().find("\nSELECTED_MODE=ask"), std::string::npos);
     EXPECT_EQ(configText().find("SELECTED_MODE=normal"), std::string::npos);
     EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n"); // nothing recorded
-    EXPECT_EQ(ui->modeButton()->text().toStdString(), "◈  Mode");
-    ui->hudModeChosen("Fancy");
+    EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Mode");
+    ui->modeMenu().choose("Fancy");
     EXPECT_EQ(ui->selectedMode(), DeliverMode::ask);
 
     // A new recording starts unpicked; the mode itself comes back at the next start.
@@ -182,7 +184,7 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     auto restarted = controller();
     restarted->setup();
     EXPECT_EQ(restarted->selectedMode(), DeliverMode::professional);
-    EXPECT_EQ(restarted->modeButton()->text().toStdString(), "◈  Professional");
+    EXPECT_EQ(restarted->pill().modeButton()->text().toStdString(), "◈  Professional");
     EXPECT_TRUE(logged("· mode restored: Professional"));
 }
 
@@ -190,10 +192,10 @@ TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone
     auto ui = controller();
     session.recording = true;
     ui->recordingStarted();
-    ui->hudPickMode();
+    ui->pill().modeButton()->click();
     EXPECT_TRUE(session.paused);
-    EXPECT_EQ(ui->captionText(), "Paused while you pick a mode.");
-    QMenu* menu = ui->modeMenu();
+    EXPECT_EQ(ui->pill().captionText(), "Paused while you pick a mode.");
+    QMenu* menu = ui->modeMenu().menu();
     ASSERT_NE(menu, nullptr);
     std::vector<std::string> titles;
     for (QAction* item : menu->actions())
@@ -211,18 +213,18 @@ TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone
     queue.advance(0);
     EXPECT_FALSE(session.paused);
     EXPECT_EQ(ui->selectedMode(), DeliverMode::summarize);
-    EXPECT_EQ(ui->captionText(), "Listening…");
+    EXPECT_EQ(ui->pill().captionText(), "Listening…");
 
     // Reading about the modes keeps the pause until the explainer's Done.
-    ui->hudPickMode();
-    ui->modeMenu()->actions().back()->trigger();
-    ui->modeMenu()->hide();
+    ui->pill().modeButton()->click();
+    ui->modeMenu().menu()->actions().back()->trigger();
+    ui->modeMenu().menu()->hide();
     queue.advance(0);
     EXPECT_TRUE(session.paused);
-    EXPECT_TRUE(ui->modeInfoPanel().isVisible());
-    ui->modeInfoPanel().done();
+    EXPECT_TRUE(ui->panels().modeInfo().isVisible());
+    ui->panels().modeInfo().done();
     EXPECT_FALSE(session.paused);
-    EXPECT_FALSE(ui->modeInfoPanel().isVisible());
+    EXPECT_FALSE(ui->panels().modeInfo().isVisible());
     EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume", "pause", "resume"}));
     EXPECT_EQ(logged("· recording paused while the mode menu is open"), 2);
     EXPECT_EQ(logged("· recording resumed"), 2);
@@ -230,29 +232,31 @@ TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone
 
     // Nothing to pause when not recording.
     session.recording = false;
-    ui->hudPickMode();
+    ui->pill().modeButton()->click();
     EXPECT_FALSE(session.paused);
-    EXPECT_FALSE(ui->modePauseActive());
+    EXPECT_FALSE(ui->modeMenu().pauseActive());
 }
 
 TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     auto ui = controller();
     ui->setup();
-    ui->finishButton()->click();
-    ui->cancelButton()->click();
+    ui->pill().finishButton()->click();
+    ui->pill().cancelButton()->click();
     EXPECT_TRUE(session.calls.empty()); // nothing recording
     session.recording = true;
-    ui->finishButton()->click();
-    ui->cancelButton()->click();
-    ui->statusItem()->menu().actions()[0]->trigger();
-    ui->statusItem()->menu().actions()[1]->trigger();
+    ui->pill().finishButton()->click();
+    ui->pill().cancelButton()->click();
+    // Start/stop, cancel, a separator, settings, the log, quit.
+    const QList<QAction*> menu = ui->statusItem().menu().actions();
+    menu[0]->trigger();
+    menu[1]->trigger();
     EXPECT_EQ(session.calls, (std::vector<std::string>{"finish", "cancel", "toggle", "cancel"}));
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
-    ui->menuLog();
+    menu[4]->trigger();
     EXPECT_EQ(desktop.opener->opened(), std::vector<std::string>{processValues().LOG});
-    ui->menuQuit();
+    menu[5]->trigger();
     EXPECT_EQ(desktop.service->stops, 1);
     queue.advance(1.9);
     EXPECT_FALSE(exitCode);
@@ -264,10 +268,10 @@ TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
     auto ui = controller();
     ui->recordingStarted();
     queue.advance(1); // our own placement is not the user's
-    PillPanel* pill = ui->panel();
+    PillPanel* pill = ui->pill().panel();
     const QRect start = pill->geometry();
     EXPECT_EQ(start.size(), QSize(640, 196));
-    EXPECT_FALSE(ui->customHUDFrame());
+    EXPECT_FALSE(ui->pill().customFrame());
     std::vector<ResizeEdgeView*> grips; // no meta-object of their own: findChildren cannot tell
     for (QObject* child : pill->children()) {
         if (auto* grip = dynamic_cast<ResizeEdgeView*>(child)) grips.push_back(grip);
@@ -285,13 +289,13 @@ TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
     EXPECT_EQ(pill->geometry(), QRect(start.right() + 1 - 420, start.y(), 420, 196));
     EXPECT_TRUE(logged("· resize grip grabbed (1)"));
     EXPECT_TRUE(logged("· pill resized to 420×196"));
-    EXPECT_EQ(ui->finishButton()->width(), 92); // laid out again for the new width
-    ASSERT_TRUE(ui->customHUDFrame());
-    EXPECT_EQ(*ui->customHUDFrame(), pill->geometry());
+    EXPECT_EQ(ui->pill().finishButton()->width(), 92); // laid out again for the new width
+    ASSERT_TRUE(ui->pill().customFrame());
+    EXPECT_EQ(*ui->pill().customFrame(), pill->geometry());
 
     ui->recordingStopped();
     ui->recordingStarted();
-    EXPECT_EQ(pill->geometry(), *ui->customHUDFrame());
+    EXPECT_EQ(pill->geometry(), *ui->pill().customFrame());
     const QRect frame = pill->geometry();
     EXPECT_EQ(logs.messages().back(), "· pill frame " + std::to_string(frame.x()) + "," +
                                           std::to_string(frame.y()) + " 420×196");
@@ -306,8 +310,8 @@ TEST_F(Interface, AnUnansweredChoiceKeepsTheTranscriptAndIgnoresLateClicks) {
         transcript += "word ";
     transcript.resize(200);
     auto panel = ChoicePanel::show(
-        transcript, [&] { ran.push_back("summarize"); }, [&] { ran.push_back("professional"); },
-        [&] { ran.push_back("keep"); }, 30);
+        queue, transcript, [&] { ran.push_back("summarize"); },
+        [&] { ran.push_back("professional"); }, [&] { ran.push_back("keep"); }, 30);
     EXPECT_EQ(panel->noteText(), "keeps as spoken in 30s");
     EXPECT_EQ(panel->headerText(), "Transcript ready · 40 words");
     EXPECT_EQ(panel->previewText(), transcript.substr(0, 180));
@@ -333,10 +337,10 @@ TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
                                                   [&ran, name] { ran.push_back(name + ":K"); }};
     };
     auto a = actions("first");
-    auto first = ChoicePanel::show("first words", a[0], a[1], a[2], 7.9);
+    auto first = ChoicePanel::show(queue, "first words", a[0], a[1], a[2], 7.9);
     EXPECT_EQ(first->noteText(), "keeps as spoken in 7s");
     auto b = actions("second");
-    auto second = ChoicePanel::show("second words", b[0], b[1], b[2], 30);
+    auto second = ChoicePanel::show(queue, "second words", b[0], b[1], b[2], 30);
     EXPECT_EQ(ran, std::vector<std::string>{"first:K"});
     EXPECT_TRUE(logged("· choice popup auto-kept raw — superseded by a newer transcript"));
     EXPECT_EQ(ChoicePanel::current(), second);
@@ -351,7 +355,7 @@ TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
 
 TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
     auto ui = controller();
-    SettingsWindow& settings = ui->settingsWindow();
+    SettingsWindow& settings = ui->panels().settings();
     settings.show();
     EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Super");
     settings.hotkeyClicked();
@@ -388,7 +392,7 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     config.style = "Short sentences.";
     config.whisperMode = true;
     auto ui = controller();
-    SettingsWindow& settings = ui->settingsWindow();
+    SettingsWindow& settings = ui->panels().settings();
     settings.show();
     QComboBox* mics = settings.micPopup();
     ASSERT_EQ(mics->count(), 2);
@@ -418,31 +422,31 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     config.inputDevice = "Webcam Mic";
     config.language = "sv";
     auto other = controller();
-    other->settingsWindow().show();
-    EXPECT_EQ(other->settingsWindow().micPopup()->currentIndex(), 1);
-    other->settingsWindow().saveClicked();
+    other->panels().settings().show();
+    EXPECT_EQ(other->panels().settings().micPopup()->currentIndex(), 1);
+    other->panels().settings().saveClicked();
     EXPECT_NE(configText().find("\nINPUT_DEVICE=Webcam Mic\n"), std::string::npos);
     EXPECT_NE(configText().find("\nLANGUAGE=sv\n"), std::string::npos);
     desktop.service->succeeds = false;
     queue.advance(1);
-    EXPECT_EQ(other->settingsWindow().statusLabel()->text().toStdString(),
+    EXPECT_EQ(other->panels().settings().statusLabel()->text().toStdString(),
               "Saved. Restart Brindle to apply.");
     settings.window()->close();
-    other->settingsWindow().window()->close();
+    other->panels().settings().window()->close();
 }
 
 TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
     auto ui = controller();
     session.recording = true;
     ui->recordingStarted();
-    SettingsWindow& settings = ui->settingsWindow();
+    SettingsWindow& settings = ui->panels().settings();
     settings.show();
     EXPECT_TRUE(session.paused);
-    EXPECT_EQ(ui->captionText(), "Paused while settings are open.");
-    EXPECT_EQ(ui->statusTitle(), "⏸");
+    EXPECT_EQ(ui->pill().captionText(), "Paused while settings are open.");
+    EXPECT_EQ(ui->statusItem().title(), "⏸");
     settings.window()->close();
     EXPECT_FALSE(session.paused);
-    EXPECT_EQ(ui->captionText(), "Listening…");
+    EXPECT_EQ(ui->pill().captionText(), "Listening…");
     EXPECT_TRUE(logged("· recording paused while settings are open"));
     EXPECT_TRUE(logged("· recording resumed after settings closed"));
 
@@ -472,7 +476,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
         }
         return found;
     };
-    explainAfterFirstDictation();
+    explainAfterFirstDictation(queue);
     EXPECT_TRUE(pathExists(marker));
     queue.advance(1.1);
     EXPECT_TRUE(alerts().empty());
@@ -484,7 +488,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
     EXPECT_EQ(box->informativeText().count('\n'), 8);
     box->close();
     test::settle(0.05);
-    explainAfterFirstDictation();
+    explainAfterFirstDictation(queue);
     queue.advance(5);
     EXPECT_TRUE(alerts().empty());
 }
@@ -493,7 +497,7 @@ TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
     test::TempDir dir;
     const std::string outbox = dir.file("outbox.jsonl");
     writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
-    DuradAvePanel panel(dir.file("inbox.jsonl"), outbox);
+    DuradAvePanel panel(queue, dir.file("inbox.jsonl"), outbox);
     panel.show();
     EXPECT_FALSE(panel.isVisible()); // on the main queue
     queue.advance(0);

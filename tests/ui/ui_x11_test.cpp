@@ -50,6 +50,9 @@ struct OnScreen : ::testing::Test {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
+    UIController controller() {
+        return UIController(&session, test::QtDesktop::queue(), cfg(), UiServices::fromProcess());
+    }
     std::optional<std::uint32_t> focus() { return hands.x().inputFocus(); }
     void click(QWidget* widget) {
         const QPoint at = widget->mapToGlobal(widget->rect().center());
@@ -76,13 +79,13 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     ASSERT_TRUE(before);
     ASSERT_EQ(*before, target.window());
 
-    UIController ui(&session);
+    UIController ui = controller();
     session.recording = true;
     ui.recordingStarted();
-    ASSERT_TRUE(waitUntil([&] { return viewable(ui.panel()); }));
+    ASSERT_TRUE(waitUntil([&] { return viewable(ui.pill().panel()); }));
     settle(0.3);
     EXPECT_EQ(focus(), before);
-    click(ui.finishButton());
+    click(ui.pill().finishButton());
     EXPECT_TRUE(waitUntil([&] { return !session.calls.empty(); }, 5));
     EXPECT_EQ(session.calls, std::vector<std::string>{"finish"});
     ui.recordingStopped();
@@ -97,8 +100,8 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
         [chosen] { *chosen = "professional"; }, [chosen] { *chosen = "keep"; });
     const auto choice = ChoicePanel::current();
     ASSERT_TRUE(waitUntil([&] {
-        return viewable(choice->panel()) && ui.producerPanel().panel() != nullptr &&
-               viewable(ui.producerPanel().panel());
+        return viewable(choice->panel()) && ui.panels().producer().panel() != nullptr &&
+               viewable(ui.panels().producer().panel());
     }));
     settle(0.3);
     EXPECT_EQ(focus(), before);
@@ -145,32 +148,32 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     };
 
     PasteTarget target;
-    UIController ui(&session);
+    UIController ui = controller();
     ui.setup();
     ui.recordingStarted();
     ui.setCaption("Listening…");
-    const QImage idle = save(ui.panel(), "pill-idle");
+    const QImage idle = save(ui.pill().panel(), "pill-idle");
     // The pill is dark and rounded: a corner shows through, the middle does not.
     EXPECT_EQ(idle.pixelColor(1, 1).alpha(), 0);
     const QColor middle = idle.pixelColor(idle.width() / 2, idle.height() / 2);
     EXPECT_GT(middle.alpha(), 200);
     EXPECT_LT(middle.lightness(), 60);
-    const QPoint doneAt = ui.finishButton()->geometry().center();
+    const QPoint doneAt = ui.pill().finishButton()->geometry().center();
     const QColor done = idle.pixelColor(doneAt.x() - 30, doneAt.y() - 12);
     EXPECT_GT(done.green(), done.red() + 40); // the green Done button
 
-    ui.setSelectedMode(DeliverMode::professional);
+    ui.modeMenu().select(DeliverMode::professional);
     ui.setCaption(std::string(HudDemo::sampleSentence()));
     for (int frame = 0; frame < 20; ++frame) {
         ui.setLevel(0.8f);
-        ui.waveform()->frame();
+        ui.pill().waveform()->frame();
     }
-    ui.waveform()->stop(); // the picture keeps the last frame's bars
+    ui.pill().waveform()->stop(); // the picture keeps the last frame's bars
     for (int frame = 0; frame < 12; ++frame) {
         ui.setLevel(0.9f);
-        ui.waveform()->frame();
+        ui.pill().waveform()->frame();
     }
-    const QImage captions = save(ui.panel(), "pill-captions");
+    const QImage captions = save(ui.pill().panel(), "pill-captions");
     EXPECT_NE(captions, idle);
     // The whole screen: the pill over the application being dictated into.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -186,9 +189,9 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
         {}, {}, {});
     save(ChoicePanel::current()->panel(), "choice-panel");
 
-    ui.modeInfoPanel().show();
-    save(ui.modeInfoPanel().panel(), "mode-explainer");
-    ui.modeInfoPanel().done();
+    ui.panels().modeInfo().show();
+    save(ui.panels().modeInfo().panel(), "mode-explainer");
+    ui.panels().modeInfo().done();
 
     makeDirectories(processValues().dictationDir() + "/producer");
     const double now = unixNow();
@@ -200,15 +203,15 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
             ", \"said\": \"Three things: the launch note, the refund flow, and "
             "lunch with Priya at one.\"}\n");
     ui.showProducerPanel();
-    ASSERT_TRUE(waitUntil([&] { return ui.producerPanel().isVisible(); }));
-    save(ui.producerPanel().panel(), "producer-panel");
+    ASSERT_TRUE(waitUntil([&] { return ui.panels().producer().isVisible(); }));
+    save(ui.panels().producer().panel(), "producer-panel");
 
     ui.hideProducerPanel();
     ChoicePanel::current()->resolve("keep");
 
-    ui.settingsWindow().show();
-    save(ui.settingsWindow().window(), "settings-window");
-    ui.settingsWindow().window()->close();
+    ui.panels().settings().show();
+    save(ui.panels().settings().window(), "settings-window");
+    ui.panels().settings().window()->close();
 
     QMessageBox* alert = showFirstRunAlert();
     save(alert, "first-run-alert");
@@ -221,18 +224,18 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
 }
 
 TEST_F(OnScreen, TheHudDemoAnimatesThePillAndEndsOnTime) {
-    UIController ui(&session);
+    UIController ui = controller();
     setenv("VAK_DEMO_SECS", "3.6", 1);
     std::string caption;
     double tallestBar = 0;
     bool shown = false;
     // Mid-sentence the bars move; three seconds in, the demo picks the professional mode.
     QTimer::singleShot(2000, [&] {
-        shown = ui.panel()->isVisible();
-        for (double h : ui.waveform()->model().heights())
+        shown = ui.pill().panel()->isVisible();
+        for (double h : ui.pill().waveform()->model().heights())
             tallestBar = std::max(tallestBar, h);
     });
-    QTimer::singleShot(3300, [&] { caption = ui.captionText(); });
+    QTimer::singleShot(3300, [&] { caption = ui.pill().captionText(); });
     const auto start = SteadyClock::now();
     EXPECT_EQ(runHudDemo(ui), 0);
     const double took = secondsSince(start);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ui/durad_ave_panel.h"
+#include "ui/mode_info_panel.h"
+#include "ui/settings_window.h"
+
+#include <functional>
+#include <string>
+
+namespace vak {
+
+struct Config;
+class MainQueue;
+class SessionLink;
+struct UiServices;
+
+// The windows the interface opens besides the pill: the settings window, the mode explainer,
+// the producer panel, the choice panel after an ask-mode stop and the note after the first
+// dictation. Each is built when first shown. Main thread.
+class Panels {
+  public:
+    Panels(const Config& config, MainQueue& main, const UiServices& services, SessionLink& session);
+    Panels(const Panels&) = delete;
+    Panels& operator=(const Panels&) = delete;
+
+    SettingsWindow& settings() { return settings_; }
+    const SettingsWindow& settings() const { return settings_; }
+    ModeInfoPanel& modeInfo() { return modeInfo_; }
+    DuradAvePanel& producer() { return producer_; }
+
+    // Summarize / Professional / Keep for an ask-mode transcript; Keep after POLISH_ASK_TIMEOUT.
+    void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
+                       std::function<void()> onProfessional, std::function<void()> onKeep);
+    void explainAfterFirstDictation();
+
+  private:
+    const Config& config_;
+    MainQueue& main_;
+    SettingsWindow settings_;
+    ModeInfoPanel modeInfo_;
+    DuradAvePanel producer_;
+};
+
+} // namespace vak

@@ -1,0 +1,42 @@
+#include "ui/ui_services.h"
+
+#include "base/unicode.h"
+#include "foundation/config.h"
+#include "foundation/process_values.h"
+#include "platform/file_opener.h"
+#include "platform/frontmost_app.h"
+#include "platform/service_control.h"
+#include "session/mode_memory.h"
+
+#include <QCoreApplication>
+#include <chrono>
+
+namespace vak {
+
+UiServices UiServices::fromProcess() {
+    UiServices services;
+    services.writeConfig = [](std::string_view key, std::string_view value) {
+        return writeConfigValue(processValues().CONFIG_PATH, key, value);
+    };
+    services.recordModePick = [](std::string_view app, DeliverMode mode) {
+        vak::recordModePick(app, mode);
+    };
+    services.frontmost = frontmostApp();
+    services.files = fileOpener();
+    services.service = serviceControl();
+    services.exit = [](int status) { QCoreApplication::exit(status); };
+    services.now = [] {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+    return services;
+}
+
+void rememberModePick(const UiServices& services, DeliverMode mode) {
+    services.writeConfig("SELECTED_MODE", configValue(mode));
+    if (mode != DeliverMode::ask) {
+        services.recordModePick(toLower(services.frontmost->identifier()), mode);
+    }
+}
+
+} // namespace vak

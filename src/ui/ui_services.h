@@ -1,0 +1,42 @@
+#pragma once
+
+#include "foundation/deliver_mode.h"
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace vak {
+
+class FileOpener;
+class FrontmostApp;
+class ServiceControl;
+
+// Everything the interface reaches outside itself: the configuration file and the mode memory
+// it writes to, the desktop it asks, the service it stops and restarts, the event loop it ends
+// and the clock it reads. The running program's come from fromProcess(); tests put in their own.
+struct UiServices {
+    // Sets one key of the configuration file (it applies at the next start).
+    std::function<bool(std::string_view key, std::string_view value)> writeConfig;
+    // Remembers that `mode` was picked on the pill while `app` was in front.
+    std::function<void(std::string_view app, DeliverMode mode)> recordModePick;
+    std::shared_ptr<FrontmostApp> frontmost;
+    // Opens the log, the configuration file and the learned words.
+    std::shared_ptr<FileOpener> files;
+    // Taken down by Quit, restarted after the settings are saved.
+    std::shared_ptr<ServiceControl> service;
+    // Ends the event loop with a status (Quit).
+    std::function<void(int status)> exit;
+    // Seconds on a steady clock, for the elapsed time.
+    std::function<double()> now;
+
+    // The process's configuration file and mode memory, its installed platform services, the Qt
+    // event loop and the steady clock.
+    static UiServices fromProcess();
+};
+
+// A mode picked on the pill: it becomes SELECTED_MODE and, unless it is "ask", counts for the
+// application in front.
+void rememberModePick(const UiServices& services, DeliverMode mode);
+
+} // namespace vak
