@@ -98,7 +98,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const auto& values = processValues();
     reportMicrophone();
 
-    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg));
+    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg), {},
+                             &desktop.mainQueue());
     auto arming = MonitorArming::create(
         TriggerSettings::fromConfig(values.cfg),
         [&recognizer, &ui](const InputEvent& event) {

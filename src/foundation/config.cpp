@@ -151,6 +151,9 @@ std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text,
     case SettingRule::KeyCode:
         if (const auto code = parseKeyCode(text)) return *code;
         return std::nullopt;
+    case SettingRule::TalkMode:
+        if (const auto mode = talkModeFromName(text)) return *mode;
+        return std::nullopt;
     }
     return std::nullopt;
 }
