@@ -54,6 +54,35 @@ TEST_F(TranscribeFile, WithNoEngineItSaysTranscriptionFailed) {
     EXPECT_TRUE(run.err.ends_with("transcription failed\n")) << run.err;
 }
 
+TEST_F(TranscribeFile, RetryFailedDecodesEveryKeptRecordingAgainAndKeepsThem) {
+    auto run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "no failed recordings are kept in " + scratch.path() + "\n");
+
+    const std::string kept[] = {scratch.file("vak_failed_3.wav"),
+                                scratch.file("vak_failed_3-2.wav")};
+    for (const auto& file : kept)
+        test::writeFixture(file, test::toneWav(2));
+    userFile("config", "CLOUD=0\n");
+    run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const auto& file : kept) {
+        EXPECT_CONTAINS(run.out, file + " (");
+        EXPECT_TRUE(std::filesystem::exists(file));
+    }
+    EXPECT_CONTAINS(run.out, ", 2.0 s)\nHello world.\n");
+    EXPECT_EQ(whisper.calls().size(), 2u);
+
+    whisper.setControl("mode=silent"); // no transcript: failed again
+    run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_CONTAINS(run.out, "transcription failed again — the recording stays for another try");
+    // And the history mode, with privacy mode on, says how to turn it on.
+    run = runVak({"--history"}, options());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_CONTAINS(run.out, "History is off");
+}
+
 // Both cloud protocols: the Brindle engine's, and with a key the OpenAI one.
 TEST_F(TranscribeFile, TheCloudWinsAndTheHungLocalDecoderDoesNotOutliveTheRun) {
     test::FakeSpeechServer server;
