@@ -18,9 +18,9 @@ struct TalkModeName {
 
 // Every talk mode, in the order the settings window lists them.
 inline constexpr std::array<TalkModeName, 3> TALK_MODES = {{
-    {TalkMode::Auto, "auto", "Tap to toggle, or hold while you speak"},
-    {TalkMode::Tap, "tap", "Tap to start, tap again to stop"},
-    {TalkMode::Hold, "hold", "Hold the key while you speak"},
+    {TalkMode::Auto, "auto", "Tap to toggle, or hold to talk"},
+    {TalkMode::Tap, "tap", "Tap to start and to stop"},
+    {TalkMode::Hold, "hold", "Hold while you speak"},
 }};
 
 // The mode of a configuration name, in any letter case.
