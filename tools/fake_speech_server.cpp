@@ -1,7 +1,9 @@
 // A stand-in for the speech and rewrite services on the loopback address: the resident
 // whisper-server (/inference), the cloud transcription service (/transcribe), the rewrite proxy
-// (/api/polish), the Anthropic Messages API (/v1/messages) and Groq's chat completions
-// (/openai/v1/chat/completions). It answers each request as its control folder says and records
+// (/api/polish), the Anthropic Messages API (/v1/messages), Groq's chat completions
+// (/openai/v1/chat/completions), and a server of the OpenAI protocol: chat completions
+// (/v1/chat/completions, as local model servers offer) and audio transcriptions
+// (/v1/audio/transcriptions). It answers each request as its control folder says and records
 // what it received.
 //
 // Usage: vak-fake-speech-server --dir DIR [--port N]
@@ -139,6 +141,21 @@ void appendRecord(const nlohmann::json& record) {
     close(fd);
 }
 
+// A server gone wrong: a 200 whose body is control bytes and broken UTF-8, a piece every 20 ms,
+// until `seconds` have passed or the client hangs up.
+void streamGarbage(int fd, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    bool open = sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
+                            "Connection: close\r\n\r\n");
+    for (unsigned piece = 0; open && std::chrono::steady_clock::now() < end; ++piece) {
+        open = sendAll(fd, "data: \x01\xff\xfe{\"choices\":[" + std::to_string(piece) +
+                               std::string("\0\n", 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    shutdown(fd, SHUT_WR);
+    close(fd);
+}
+
 void serve(int fd) {
     std::string request;
     char buffer[65536];
@@ -190,6 +207,8 @@ void serve(int fd) {
     if (path == "/api/polish") route = "polish";
     if (path == "/v1/messages") route = "messages";
     if (path == "/openai/v1/chat/completions") route = "chat";
+    if (path == "/v1/chat/completions") route = "completions";
+    if (path == "/v1/audio/transcriptions") route = "transcriptions";
     int status = 404;
     std::string answer = "{\"error\":\"not found\"}";
     if (!route.empty()) {
@@ -211,6 +230,10 @@ void serve(int fd) {
         const double delay =
             std::atof(readFile(controlDir + "/" + route + ".delay").value_or("0").c_str());
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        if (const auto garbage = readFile(controlDir + "/" + route + ".garbage")) {
+            streamGarbage(fd, std::atof(garbage->c_str()));
+            return;
+        }
     }
     sendAll(fd, "HTTP/1.1 " + std::to_string(status) +
                     " Fake\r\nContent-Type: application/json\r\n"

@@ -31,8 +31,11 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
+# The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
+# desktop entries (desktop-file-utils) and AppStream data (appstream).
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev)
+          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
+          appstream)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/cli_audio.h"
+#include "app/cli_history.h"
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
@@ -17,7 +18,7 @@ namespace vak {
 
 namespace {
 
-constexpr std::array<CliModeInfo, 19> kModes = {{
+constexpr auto kModes = std::to_array<CliModeInfo>({
     {CliMode::FormatStdin, "--format-stdin", CliArgument::None, "",
      "format standard input as a transcript and print it"},
     {CliMode::PolishStdin, "--polish-stdin", CliArgument::None, "",
@@ -36,6 +37,10 @@ constexpr std::array<CliModeInfo, 19> kModes = {{
      "capture two seconds from the default input and count buffers"},
     {CliMode::TranscribeFile, "--transcribe-file", CliArgument::Required, "WAV",
      "transcribe a 16 kHz mono WAV file and print the formatted text"},
+    {CliMode::RetryFailed, "--retry-failed", CliArgument::None, "",
+     "transcribe again the recordings kept after a failed decode and print their text"},
+    {CliMode::History, "--history", CliArgument::Optional, "[N]",
+     "print the last N (10) dictations of the encrypted history, with PRIVACY_MODE=0"},
     {CliMode::CaptionSim, "--caption-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the live-caption engine"},
     {CliMode::SpecSim, "--spec-sim", CliArgument::Required, "WAV",
@@ -54,7 +59,7 @@ constexpr std::array<CliModeInfo, 19> kModes = {{
      "show the mode explainer for 6 s"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
-}};
+});
 
 constexpr std::string_view kEnvironmentHelp =
     "Environment:\n"
@@ -131,6 +136,10 @@ int runCommandLine(const CliInvocation& invocation) {
         return 0;
     case CliMode::TranscribeFile:
         return runTranscribeFile(invocation.argument.value_or(""));
+    case CliMode::RetryFailed:
+        return runRetryFailed();
+    case CliMode::History:
+        return runHistoryMode(invocation.argument);
     case CliMode::CaptionSim:
         return runCaptionSim(invocation.argument.value_or(""));
     case CliMode::SpecSim:

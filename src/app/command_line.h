@@ -18,6 +18,8 @@ enum class CliMode {
     MicCheck,
     AvTest,
     TranscribeFile,
+    RetryFailed,
+    History,
     CaptionSim,
     SpecSim,
     ChunkSim,

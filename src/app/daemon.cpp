@@ -101,7 +101,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const LocalServers servers = startLocalServers(values);
     reportMicrophone();
 
-    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg));
+    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg), {},
+                             &desktop.mainQueue());
     auto arming = MonitorArming::create(
         TriggerSettings::fromConfig(values.cfg),
         [&recognizer, &ui](const InputEvent& event) {

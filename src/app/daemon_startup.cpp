@@ -5,6 +5,7 @@
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "transcribe/cloud_client.h"
 #include "transcribe/decode_settings.h"
 #include "transcribe/speech_tools.h"
 #include "transcribe/tool_report.h"
@@ -54,10 +55,14 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
                               (check.vadModelFound ? values.VAD_MODEL : "missing"));
     }
     if (!check.localDecodeReady()) {
-        log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
-                                (check.whisperFound ? "found" : "missing") +
-                                ", model: " + (check.modelFound ? "found" : "missing") +
-                                ") — transcription runs on the Brindle engine");
+        log(LogLevel::info,
+            std::string("local decode unavailable (whisper-cli: ") +
+                (check.whisperFound ? "found" : "missing") +
+                ", model: " + (check.modelFound ? "found" : "missing") + ") — " +
+                (values.cfg.cloud
+                     ? "transcription runs on the cloud engine " + cloudEngineSummary(values.cfg)
+                     : std::string("and the cloud engine is off (CLOUD=0): "
+                                   "nothing can be transcribed")));
     }
     if (!check.whisperFound) {
         log(LogLevel::warning,
@@ -77,7 +82,7 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        " (rolling chunks · speculative tail · local writing modes · encrypted "
                        "history · no-click = " +
                        std::string(configValue(config.defaultMode)) + ") up.";
-    line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
+    line += " · cloud=" + (config.cloud ? cloudEngineSummary(config) + "(race)" : "off(local)");
     line += std::string(
                 " · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
                 "shows state · spec=") +

@@ -143,6 +143,9 @@ std::optional<SettingValue> readSetting(SettingRule rule, std::string_view text,
         if (!plain) return std::nullopt;
         return name;
     }
+    case SettingRule::TalkMode:
+        if (const auto mode = talkModeFromName(text)) return *mode;
+        return std::nullopt;
     }
     return std::nullopt;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/deliver_mode.h"
+#include "foundation/talk_mode.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,7 @@ enum class SettingRule {
     KeyCode,           // one of the eight modifier key codes
     ModelName,         // string: a model's name ("base.en"), lower case; letters, digits, ".", "_",
                        // "-" only, so it can never name a path; anything else keeps the value
+    TalkMode,          // TalkMode by name, any case
 };
 
 enum class SettingPlacement { InDefaultFile, ByHand };
@@ -32,7 +34,8 @@ enum class SettingPlacement { InDefaultFile, ByHand };
 inline constexpr double kNoLimit = 1e300;
 
 // One parsed value, of the type its rule gives.
-using SettingValue = std::variant<double, int, bool, std::string, DeliverMode, std::uint16_t>;
+using SettingValue =
+    std::variant<double, int, bool, std::string, DeliverMode, std::uint16_t, TalkMode>;
 
 // Reads `text` by `rule`; nothing when the rule keeps the field as it was. A Path starting with
 // "~" is expanded with `home`.
@@ -64,6 +67,10 @@ struct FieldType<SettingRule::Mode> {
 template <>
 struct FieldType<SettingRule::KeyCode> {
     using type = std::uint16_t;
+};
+template <>
+struct FieldType<SettingRule::TalkMode> {
+    using type = TalkMode;
 };
 template <SettingRule R>
 using Field = typename FieldType<R>::type;

@@ -332,12 +332,11 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
 
     if (text.empty() && decodeFailed) {
         // Every engine failed: the words are still in the recording, so it is kept for a retry.
-        const std::string kept = settings_.scratch.failedRecording(n);
-        if (std::rename(wav.c_str(), kept.c_str()) == 0) {
-            setPermissions(kept, 0600);
+        if (const auto kept = settings_.scratch.keepFailedRecording(wav, n)) {
             log(LogLevel::serious, "no engine could transcribe session " + std::to_string(n) +
-                                       " — recording kept at " + kept +
-                                       " · retry: vak-dictate --transcribe-file " + kept);
+                                       " — recording kept at " + *kept +
+                                       " · retry: status menu ▸ Failed recordings, or "
+                                       "vak-dictate --retry-failed");
         }
     } else if (settings_.keepLastClip && lastSavedN_ < n) {
         keepLastClip(n, wav);

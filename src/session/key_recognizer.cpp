@@ -26,11 +26,13 @@ bool has(std::uint64_t flags, std::uint64_t mask) {
 } // namespace
 
 TriggerSettings TriggerSettings::fromConfig(const Config& config) {
-    return {config.hotkey, config.producerKey};
+    return {config.hotkey, config.producerKey, config.talkMode, config.holdSeconds};
 }
 
-KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now)
-    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970) {}
+KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now,
+                             MainQueue* main)
+    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970),
+      hold_(actions, main, settings.talkMode, settings.holdSeconds) {}
 
 void KeyRecognizer::handle(const InputEvent& event) {
     const bool flagsChanged = event.kind == InputEventKind::FlagsChanged;
@@ -55,7 +57,8 @@ void KeyRecognizer::handle(const InputEvent& event) {
         // Escape is activity too: a trigger key held through it must not start a new recording
         // when it is released after the cancel.
         otherKeyActivity();
-        actions_.cancelRecording();
+        // A hold's recording is already gone with the veto.
+        if (actions_.isRecording()) actions_.cancelRecording();
         return;
     }
     otherKeyActivity();
@@ -65,6 +68,7 @@ void KeyRecognizer::otherKeyActivity() {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
     if (producerTriggerDown_) producerSolo_ = false;
 }
@@ -87,6 +91,7 @@ void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
     }
+    if (soloCandidate_) hold_.pressed();
 }
 
 void KeyRecognizer::triggerKeyUp() {
@@ -97,7 +102,7 @@ void KeyRecognizer::triggerKeyUp() {
     cmdCandidate_ = false;
     if (wasCommand) {
         actions_.startCommandMode();
-    } else if (wasSolo) {
+    } else if (wasSolo && !hold_.released()) {
         if (keyMonitor()->secureInputActive()) {
             log(LogLevel::info,
                 "secure input active — keyboard-chord veto degraded, toggling anyway");
@@ -116,6 +121,7 @@ void KeyRecognizer::producerKeyDown(std::uint64_t flags) {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
     producerSolo_ = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK) &&
                     !has(flags, OPTION_MASK) && !has(flags, triggerKey(settings_.hotkey).bit);

@@ -186,7 +186,10 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
     const DecodeRoute route = request.route;
 
     if (settings.localAvailable()) {
-        if (cloud && route == DecodeRoute::Auto) {
+        // A cloud engine that could not be reached a moment ago is left out while the local one
+        // can do the work.
+        const bool askCloud = cloudWorthAsking(settings);
+        if (askCloud && route == DecodeRoute::Auto) {
             const RaceOutcome outcome = raceEngines(
                 [file, limits, settings] {
                     return runWhisperViaCloud(file, limits.cloudSeconds, settings);
@@ -199,7 +202,7 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
             if (outcome.text) log(LogLevel::fast, raceLogLine(outcome));
             return outcome.text;
         }
-        if (cloud && route == DecodeRoute::CloudPreferred)
+        if (askCloud && route == DecodeRoute::CloudPreferred)
             return cloudThenLocal(file, txtBase, limits, duration, settings);
         return runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings);
     }

@@ -3,6 +3,7 @@
 #include "base/files.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "transcribe/cloud_client.h"
 #include "transcribe/speech_tools.h"
 
 namespace vak {
@@ -29,6 +30,7 @@ DecodeSettings DecodeSettings::fromProcess() {
     s.prompt = std::string(VOCAB_PROMPT);
     s.config = values.cfg;
     s.scratch = values.scratch;
+    s.cloudReachability = processCloudReachability();
     return s;
 }
 

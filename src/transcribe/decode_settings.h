@@ -17,6 +17,8 @@ struct ServerMemory {
     std::atomic<bool> lacksVad{false};
 };
 
+class CloudReachability;
+
 // Everything a decode reads: tool and model paths, endpoints and the settings of the
 // configuration that steer it. Built from the process-wide values for each decode; tests and
 // benchmarks build their own.
@@ -33,6 +35,9 @@ struct DecodeSettings {
     std::string prompt;   // vocabulary hint of every full decode
     ScratchFiles scratch; // where conditioned copies go
     Config config;        // PREPROCESS, CALL_MODE, SERVER, CLOUD, LANGUAGE, …
+    // Whether the cloud engine could be reached lately, shared by every decode of the process;
+    // none: always ask it.
+    std::shared_ptr<CloudReachability> cloudReachability;
     // Multiplies every time limit of a decode (engine limits, race waits, watchdog graces), so
     // tests can run the real timing logic in a fraction of the time.
     double timeScale = 1.0;

@@ -64,6 +64,9 @@ TEST(ConfigParse, ValueRulesAndClamps) {
         {"DEFAULT_MODE=fancy", [](C c) { return c.defaultMode == DeliverMode::summarize; }, "kept"},
         {"SELECTED_MODE=Agent", [](C c) { return c.selectedMode == DeliverMode::agent; },
          "any case"},
+        {"TALK_MODE=HOLD", [](C c) { return c.talkMode == TalkMode::Hold; }, "any case"},
+        {"TALK_MODE=push", [](C c) { return c.talkMode == TalkMode::Auto; }, "unknown kept"},
+        {"HOLD_SECONDS=0", [](C c) { return c.holdSeconds == 0.1; }, "hold ≥ 0.1"},
         {"HOTKEY=57", [](C c) { return c.hotkey == 54; }, "caps lock refused"},
         {"HOTKEY=100", [](C c) { return c.hotkey == 54; }, "not a modifier"},
         {"HOTKEY=61", [](C c) { return c.hotkey == 61; }, "right option"},
@@ -185,7 +188,8 @@ TEST(ConfigKeys, EveryKeyIsKnownOnceAndSetsItsField) {
             value = row.defaultText == "1" ? "0" : "1";
         if (k == "DEFAULT_MODE" || k == "SELECTED_MODE") value = "expand";
         if (k == "HOTKEY" || k == "PRODUCER_KEY") value = "60";
-        if (k == "VAD_THRESHOLD") value = "0.7";
+        if (k == "VAD_THRESHOLD" || k == "HOLD_SECONDS") value = "0.7";
+        if (k == "TALK_MODE") value = "hold";
         changed.apply(row.key, value, kHome);
         EXPECT_NE(changed, Config::defaults(kHome)) << k;
     }

@@ -107,6 +107,12 @@ void FakeSpeechServer::answer(const std::string& route, const std::string& body,
     writeFixture(dir_.file(route + ".status"), std::to_string(status));
     writeFixture(dir_.file(route + ".delay"), std::to_string(delaySeconds));
     writeFixture(dir_.file(route + ".body"), body);
+    std::filesystem::remove(dir_.file(route + ".garbage"));
+}
+
+void FakeSpeechServer::streamGarbage(const std::string& route, double seconds) const {
+    answer(route, "{}");
+    writeFixture(dir_.file(route + ".garbage"), std::to_string(seconds));
 }
 
 void FakeSpeechServer::answerByField(const std::string& route, const std::string& field,

@@ -57,6 +57,8 @@ class FakeSpeechServer {
     // How "inference" (or another route) answers a request holding the form field `field`.
     void answerByField(const std::string& route, const std::string& field, const std::string& body,
                        int status) const;
+    // Makes "route" stream bytes that are no answer for `seconds` (until answer() again).
+    void streamGarbage(const std::string& route, double seconds) const;
     std::vector<nlohmann::json> requests() const;
 
   private:
