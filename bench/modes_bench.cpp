@@ -121,7 +121,7 @@ std::string formatted(const Home& home, const TranscriptShape& shape) {
         {home.file("learned"), home.file("candidates")}, home.file("snippets"), nullptr};
     static const vak::SystemWords none;
     sources.commonWords = &none;
-    return vak::formatTranscript(makeTranscript(shape), sources);
+    return vak::formatTranscript(makeTranscript(shape), sources).text;
 }
 
 void runMode(benchmark::State& state, const std::string& text, vak::DeliverMode mode) {

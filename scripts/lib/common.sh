@@ -17,8 +17,10 @@ as_root() {
 }
 
 # Debian packages, by purpose.
+# git, tar and a C++ compiler also build the speech engine (whisper.cpp) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
-           libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev)
+           libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
+           git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
@@ -28,12 +30,15 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
              fonts-noto-color-emoji)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
-# The end-to-end suite runs a desktop on it: the openbox window manager, terminals of each family
-# (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt editor, and the CopyQ
-# clipboard manager.
+# clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
+# The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
+# desktop entries (desktop-file-utils) and AppStream data (appstream).
+# The end-to-end suite runs a desktop on the private display: the openbox window manager,
+# terminals of each family (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt
+# editor, and the CopyQ clipboard manager.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils xvfb x11-utils openbox xterm rxvt-unicode sakura qterminal mousepad
-          featherpad copyq)
+          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
+          appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
@@ -109,6 +114,50 @@ configure_build() {
 
 build() {
     cmake --build "$1" --parallel "$(jobs_count)" || die "build failed in $1"
+}
+
+# The fuzz targets of fuzz/, built with clang in build-fuzz/ (only they and the core they test).
+FUZZ_DIR="$ROOT_DIR/build-fuzz"
+build_fuzzers() {
+    CC=clang-14 CXX=clang++-14 configure_build "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVAK_BUILD_FUZZ=ON -DVAK_BUILD_TESTS=OFF -DVAK_BUILD_BENCH=OFF
+    cmake --build "$FUZZ_DIR" --parallel "$(jobs_count)" --target fuzzers ||
+        die "fuzz build failed in $FUZZ_DIR"
+}
+
+# The names of the built targets (vak_fuzz_NAME).
+fuzz_targets() {
+    local program
+    for program in "$FUZZ_DIR"/fuzz/vak_fuzz_*; do
+        [ -x "$program" ] && basename "$program" | sed 's/^vak_fuzz_//'
+    done
+}
+
+# run_fuzzer NAME SECONDS: fuzzes from the seeds in fuzz/corpus/NAME (read, never written) and
+# what earlier runs found in build-fuzz/corpus/NAME. Non-zero on a finding, whose input is kept
+# in build-fuzz/findings/.
+run_fuzzer() {
+    local name=$1 seconds=$2
+    mkdir -p "$FUZZ_DIR/corpus/$name" "$FUZZ_DIR/findings"
+    say "== fuzz $name (${seconds} s)"
+    # The stages log to standard error; the fuzzer's own report goes to a copy of it.
+    ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$FUZZ_DIR/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$FUZZ_DIR/findings/$name-" \
+        "$FUZZ_DIR/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name"
+}
+
+# The pinned whisper.cpp source: $VAK_WHISPER_SRC, else the tarball kept beside the project for
+# machines without internet. Prints nothing when there is none (the set-up then clones the tag).
+whisper_source() {
+    local candidate
+    for candidate in "${VAK_WHISPER_SRC:-}" "$ROOT_DIR/../shared/deps/whisper.cpp-v1.9.3.tar.gz" \
+        /work/shared/deps/whisper.cpp-v1.9.3.tar.gz; do
+        if [ -n "$candidate" ] && [ -e "$candidate" ]; then
+            printf '%s\n' "$candidate"
+            return 0
+        fi
+    done
 }
 
 jobs_count() {

@@ -4,6 +4,7 @@
 #include "audio/input_devices.h"
 #include "base/files.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/serial_queue.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
@@ -11,7 +12,6 @@
 #include "text/formatting.h"
 #include "transcribe/decode_router.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace vak {
@@ -23,12 +23,6 @@ void runMainLoopFor(RunLoopMainQueue& loop, double seconds) {
     const auto start = SteadyClock::now();
     while (secondsSince(start) < seconds)
         loop.runFor(0.1);
-}
-
-std::string oneDecimal(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
 }
 
 } // namespace
@@ -97,9 +91,8 @@ int runMicCheckMode(const CliInvocation& invocation) {
     runMainLoopFor(loop, 3.0);
     const AudioCapturer::Result result = capturer->stop();
     std::cout << "device=" << result.device << "  frames=" << result.frames
-              << "  peak=" << result.peak
-              << "/32767  captured=" << oneDecimal(static_cast<double>(result.frames) / 16000.0)
-              << "s" << std::endl;
+              << "  peak=" << result.peak << "/32767  captured="
+              << fixedDecimals(static_cast<double>(result.frames) / 16000.0, 1) << "s" << std::endl;
     if (result.frames == 0) {
         std::cout << "RESULT: ✗ no audio frames — mic not delivering\n";
         return 2;
@@ -113,7 +106,7 @@ int runMicCheckMode(const CliInvocation& invocation) {
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);
-    if (text) std::cout << "transcript: " << formatTranscript(*text) << "\n";
+    if (text) std::cout << "transcript: " << formatAndLearn(*text) << "\n";
     removeFile(textBase + ".txt");
     std::cout << "RESULT: ✓ capture path works\n";
     return 0;

@@ -12,7 +12,7 @@ namespace vak {
 int runPolishStdin(std::istream& in, std::ostream& out, CliRewrite kind) {
     std::string input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (!isValidUtf8(input)) input.clear();
-    const std::string text = formatTranscript(input);
+    const std::string text = formatAndLearn(input);
     const auto rewrite = kind == CliRewrite::ForAI ? polishForAI(text) : polishForText(text);
     if (!rewrite) {
         out << (kind == CliRewrite::ForAI ? "POLISH FAILED" : "PRO POLISH FAILED")

@@ -12,20 +12,19 @@ namespace vak {
 
 namespace {
 
-// All of standard input; empty when it is not UTF-8.
+// All of standard input, bytes that are not UTF-8 read as U+FFFD, as a decoder's text is.
 std::string readInput(std::istream& in) {
     std::string input;
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
         input.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (!isValidUtf8(input)) input.clear();
-    return input;
+    return isValidUtf8(input) ? input : sanitizeUtf8(input);
 }
 
 } // namespace
 
 int runFormatStdin(std::istream& in, std::ostream& out) {
-    out << formatTranscript(readInput(in)) << "\n";
+    out << formatAndLearn(readInput(in)) << "\n";
     out.flush();
     return 0;
 }
@@ -35,7 +34,7 @@ int runLocalMode(std::string_view modeName, std::istream& in, std::ostream& out)
     if (!mode) {
         std::cerr << "unknown writing mode '" << modeName << "' — printed as spoken\n";
     }
-    out << localModeTransform(formatTranscript(readInput(in)), mode.value_or(DeliverMode::raw))
+    out << localModeTransform(formatAndLearn(readInput(in)), mode.value_or(DeliverMode::raw))
         << "\n";
     out.flush();
     return 0;

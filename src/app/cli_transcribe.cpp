@@ -2,6 +2,7 @@
 
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "foundation/process_values.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <future>
 #include <iostream>
 #include <limits>
@@ -37,16 +37,20 @@ struct SourceAudio {
     std::uint64_t bytes = 0; // even
 };
 
+// The replayed file's samples; nothing when it is not a recording the replay can feed to an
+// engine as it is (16 kHz mono 16-bit), or not a regular file at all.
 std::optional<SourceAudio> openSourceAudio(const std::string& path, std::uint64_t headroom) {
-    const auto dataOffset = findWavDataOffset(path);
-    if (!dataOffset) return std::nullopt;
+    const auto layout = readWavLayout(path);
+    if (!layout || !layout->isRecordingFormat()) return std::nullopt;
+    auto fd = openRegularFile(path);
+    if (!fd) return std::nullopt;
     SourceAudio source;
-    source.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    source.fd = std::move(*fd);
     struct stat info {};
-    if (!source.fd.valid() || ::fstat(source.fd.get(), &info) != 0) return std::nullopt;
+    if (::fstat(source.fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
-    source.dataOffset = *dataOffset;
-    source.bytes = size > *dataOffset ? (size - *dataOffset) & ~std::uint64_t{1} : 0;
+    source.dataOffset = layout->dataOffset;
+    source.bytes = size > source.dataOffset ? (size - source.dataOffset) & ~std::uint64_t{1} : 0;
     // What one WAV header can describe, with room for what the replay appends.
     const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max() - 36 - headroom;
     source.bytes = std::min(source.bytes, limit & ~std::uint64_t{1});
@@ -141,20 +145,54 @@ std::string fixed(double value, int decimals) {
     return buffer;
 }
 
-} // namespace
-
-int runTranscribeFile(const std::string& wav) {
+// One decode of a file through the normal routing, formatted; nothing when no engine gave text.
+std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
     const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
     const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
     stopLeftoverDecoders();
     // Deleted only now: the loser could otherwise write the transcript file after it was gone.
     removeFile(txtBase + ".txt");
+    if (!text) return std::nullopt;
+    return formatAndLearn(*text);
+}
+
+} // namespace
+
+int runTranscribeFile(const std::string& wav) {
+    // Only a WAV file goes on to the engines: a folder, a FIFO or anything else is refused here.
+    std::string problem;
+    if (!readWavLayout(wav, &problem)) {
+        std::cerr << "cannot read " << wav << ": " << problem << "\n";
+        return 1;
+    }
+    const auto text = transcribeForCommandLine(wav);
     if (!text) {
         std::cerr << "transcription failed\n";
         return 1;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << *text << "\n";
     return 0;
+}
+
+int runRetryFailed() {
+    const ScratchFiles& scratch = processValues().scratch;
+    const auto kept = scratch.failedRecordings();
+    if (kept.empty()) {
+        std::cout << "no failed recordings are kept in " << scratch.dir() << "\n";
+        return 0;
+    }
+    int failed = 0;
+    for (const KeptRecording& recording : kept) {
+        std::cout << recording.path << " (" << localMinuteText(recording.modified) << ", "
+                  << fixed(recording.seconds, 1) << " s)\n";
+        if (const auto text = transcribeForCommandLine(recording.path)) {
+            std::cout << *text << "\n";
+        } else {
+            std::cout << "transcription failed again — the recording stays for another try\n";
+            ++failed;
+        }
+    }
+    return failed == 0 ? 0 : 1;
 }
 
 int runCaptionSim(const std::string& wav) {
@@ -208,9 +246,9 @@ int runSpecSim(const std::string& wav) {
         std::cout << "SPEC-SIM: no cache — fell back\n";
         return 2;
     }
-    std::cout << "SPEC-SIM: spec decode ran " << fixed(specLead, 1)
-              << "s BEFORE the tap; wait AFTER stop = " << fixed(waited, 2) << "s\n"
-              << formatTranscript(*text) << "\n";
+    std::cout << "SPEC-SIM: spec decode ran " << fixedDecimals(specLead, 1)
+              << "s BEFORE the tap; wait AFTER stop = " << fixedDecimals(waited, 2) << "s\n"
+              << formatAndLearn(*text) << "\n";
     return 0;
 }
 
@@ -238,7 +276,7 @@ int runChunkSim(const std::string& wav) {
         std::cout << "CHUNK-SIM: no cache built (clip shorter than a chunk, or a decode failed)\n";
         return 2;
     }
-    std::cout << formatTranscript(*text) << "\n";
+    std::cout << formatAndLearn(*text) << "\n";
     return 0;
 }
 

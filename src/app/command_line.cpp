@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
 #include "app/cli_audio.h"
+#include "app/cli_history.h"
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
 #include "app/control_socket.h"
+#include "app/engine_setup.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
@@ -17,7 +19,7 @@ namespace vak {
 
 namespace {
 
-constexpr std::array<CliModeInfo, 22> kModes = {{
+constexpr auto kModes = std::to_array<CliModeInfo>({
     {CliMode::FormatStdin, "--format-stdin", CliArgument::None, "",
      "format standard input as a transcript and print it"},
     {CliMode::PolishStdin, "--polish-stdin", CliArgument::None, "",
@@ -36,12 +38,18 @@ constexpr std::array<CliModeInfo, 22> kModes = {{
      "capture two seconds from the default input and count buffers"},
     {CliMode::TranscribeFile, "--transcribe-file", CliArgument::Required, "WAV",
      "transcribe a 16 kHz mono WAV file and print the formatted text"},
+    {CliMode::RetryFailed, "--retry-failed", CliArgument::None, "",
+     "transcribe again the recordings kept after a failed decode and print their text"},
+    {CliMode::History, "--history", CliArgument::Optional, "[N]",
+     "print the last N (10) dictations of the encrypted history, with PRIVACY_MODE=0"},
     {CliMode::CaptionSim, "--caption-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the live-caption engine"},
     {CliMode::SpecSim, "--spec-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the chunk engine and time the speculative tail"},
     {CliMode::ChunkSim, "--chunk-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the rolling chunk engine"},
+    {CliMode::SetupEngine, "--setup-engine", CliArgument::Optional, "[tools|models]",
+     "build or find whisper-cli and whisper-server and download the models"},
     {CliMode::SettingsDemo, "--settings-demo", CliArgument::None, "",
      "show the settings window for 8 s"},
     {CliMode::ExplainDemo, "--explain-demo", CliArgument::None, "",
@@ -59,13 +67,18 @@ constexpr std::array<CliModeInfo, 22> kModes = {{
     {CliMode::Quit, "--quit", CliArgument::None, "", "quit the running daemon"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
-}};
+});
 
 constexpr std::string_view kEnvironmentHelp =
     "Environment:\n"
     "  HOME                    home folder; every user path follows it\n"
     "  VAK_TMPDIR              folder for scratch files (default /tmp)\n"
     "  VAK_TOOL_PATH           colon-separated folders searched first for outside tools\n"
+    "  VAK_ENGINE_DIR          where --setup-engine installs the speech tools\n"
+    "  VAK_WHISPER_SRC         whisper.cpp source folder or tarball for --setup-engine\n"
+    "  VAK_WHISPER_CMAKE_ARGS  extra CMake options of that build (e.g. -DGGML_VULKAN=ON)\n"
+    "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
+    "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
     "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
     "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
     "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
@@ -138,12 +151,18 @@ int runCommandLine(const CliInvocation& invocation) {
         return 0;
     case CliMode::TranscribeFile:
         return runTranscribeFile(invocation.argument.value_or(""));
+    case CliMode::RetryFailed:
+        return runRetryFailed();
+    case CliMode::History:
+        return runHistoryMode(invocation.argument);
     case CliMode::CaptionSim:
         return runCaptionSim(invocation.argument.value_or(""));
     case CliMode::SpecSim:
         return runSpecSim(invocation.argument.value_or(""));
     case CliMode::ChunkSim:
         return runChunkSim(invocation.argument.value_or(""));
+    case CliMode::SetupEngine:
+        return runSetupEngine(invocation.argument);
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
     case CliMode::PolishStdin:

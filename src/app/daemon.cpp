@@ -2,6 +2,7 @@
 
 #include "app/control_socket.h"
 #include "app/daemon_startup.h"
+#include "app/local_servers.h"
 #include "audio/input_devices.h"
 #include "base/global_queues.h"
 #include "base/log.h"
@@ -129,10 +130,12 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
                  const EngineCheck& engines) {
     const auto& values = processValues();
+    // Stopped when the daemon ends, after the event loop.
+    const LocalServers servers = startLocalServers(values);
     reportMicrophone();
 
     const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
-    KeyRecognizer recognizer(dictation, triggers);
+    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
     auto arming = MonitorArming::create(
         triggers,
         [&recognizer, &ui](const InputEvent& event) {

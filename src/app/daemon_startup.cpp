@@ -6,6 +6,10 @@
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
 #include "foundation/trigger_keys.h"
+#include "transcribe/cloud_client.h"
+#include "transcribe/decode_settings.h"
+#include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <cmath>
 
@@ -39,6 +43,7 @@ std::string whole(double value) {
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     EngineCheck check;
     check.whisperFound = isExecutableFile(values.WHISPER);
+    check.whisperServerFound = isExecutableFile(values.WHISPER_SERVER);
     check.modelFound = isRegularFile(values.MODEL);
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
@@ -47,11 +52,27 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 }
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (check.whisperFound) {
+        // Its --help, read now: the options it lacks are named at start, not at the first decode.
+        std::vector<std::string> missing;
+        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        reportMissingOptions(values.WHISPER, missing);
+    }
+    if (check.localDecodeReady()) {
+        log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
+                              (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
+                              " · model " + values.MODEL + " · VAD " +
+                              (check.vadModelFound ? values.VAD_MODEL : "missing"));
+    }
     if (!check.localDecodeReady()) {
-        log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
-                                (check.whisperFound ? "found" : "missing") +
-                                ", model: " + (check.modelFound ? "found" : "missing") +
-                                ") — transcription runs on the Brindle engine");
+        log(LogLevel::info,
+            std::string("local decode unavailable (whisper-cli: ") +
+                (check.whisperFound ? "found" : "missing") +
+                ", model: " + (check.modelFound ? "found" : "missing") + ") — " +
+                (values.cfg.cloud
+                     ? "transcription runs on the cloud engine " + cloudEngineSummary(values.cfg)
+                     : std::string("and the cloud engine is off (CLOUD=0): "
+                                   "nothing can be transcribed")));
     }
     if (!check.whisperFound) {
         log(LogLevel::warning,
@@ -69,7 +90,7 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        " (rolling chunks · speculative tail · local writing modes · encrypted "
                        "history · no-click = " +
                        std::string(configValue(config.defaultMode)) + ") up.";
-    line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
+    line += " · cloud=" + (config.cloud ? cloudEngineSummary(config) + "(race)" : "off(local)");
     line += " · " + triggerKeyShortName(config.hotkey) + " toggles · " +
             commandChordName(config.hotkey) + " edits selection · " + kStatusPlace +
             " 🎙/🔴 shows state · spec=" + onOff(config.speculative);

@@ -113,23 +113,71 @@ bool writeWav16kMono(std::string_view data, const std::string& path) {
     return fd && writeAll(fd->get(), file);
 }
 
-std::optional<std::uint64_t> findWavDataOffset(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return std::nullopt;
-    const auto head = readAt(fd.get(), 0, kHeaderScanBytes);
-    const std::size_t n = head.size();
-    if (n < kWavHeaderBytes) return std::nullopt;
-    if (std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+bool WavLayout::isRecordingFormat() const {
+    return format == 1 && channels == 1 && sampleRate == 16000 && bitsPerSample == 16;
+}
+
+namespace {
+
+std::uint16_t readLe16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+// The sample format of a "fmt " chunk's body, when it describes one the samples can be read in.
+std::optional<WavLayout> sampleFormat(const unsigned char* body, std::uint64_t size) {
+    if (size < 16) return std::nullopt;
+    WavLayout layout;
+    layout.format = readLe16(body);
+    layout.channels = readLe16(body + 2);
+    layout.sampleRate = readLe32(body + 4);
+    const std::uint32_t byteRate = readLe32(body + 8);
+    const std::uint16_t blockAlign = readLe16(body + 12);
+    layout.bitsPerSample = readLe16(body + 14);
+    const bool known = layout.format == 1 || layout.format == 3 || layout.format == 0xFFFE;
+    const std::uint32_t frameBytes = layout.channels * ((layout.bitsPerSample + 7U) / 8U);
+    if (!known || layout.channels == 0 || layout.sampleRate == 0 || layout.bitsPerSample == 0 ||
+        layout.bitsPerSample > 64 || blockAlign != frameBytes ||
+        byteRate != static_cast<std::uint64_t>(layout.sampleRate) * blockAlign)
         return std::nullopt;
+    return layout;
+}
+
+} // namespace
+
+std::optional<WavLayout> readWavLayout(const std::string& path, std::string* problem) {
+    auto fail = [problem](std::string why) -> std::optional<WavLayout> {
+        if (problem != nullptr) *problem = std::move(why);
+        return std::nullopt;
+    };
+    std::string opened;
+    const auto fd = openRegularFile(path, &opened);
+    if (!fd) return fail(opened.empty() ? "does not exist" : opened);
+    const auto head = readAt(fd->get(), 0, kHeaderScanBytes);
+    const std::size_t n = head.size();
+    if (n < kWavHeaderBytes || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+        return fail("is not a WAV file");
+    std::optional<WavLayout> layout;
     std::uint64_t off = 12;
     for (;;) {
-        if (off + 8 > n) return std::nullopt;
+        if (off + 8 > n) return fail("has no sample data within its first 8192 bytes");
         const unsigned char* chunk = head.data() + off;
         const std::uint64_t size = readLe32(chunk + 4);
-        if (std::memcmp(chunk, "data", 4) == 0) return off + 8;
-        if (size > n) return std::nullopt;
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            if (!layout) return fail("has no valid sample format before its data");
+            layout->dataOffset = off + 8;
+            return layout;
+        }
+        if (size > n || off + 8 + size > n) return fail("has a chunk that runs past its header");
+        if (std::memcmp(chunk, "fmt ", 4) == 0) layout = sampleFormat(chunk + 8, size);
         off += 8 + size + (size & 1);
     }
+}
+
+std::optional<std::uint64_t> findWavDataOffset(const std::string& path) {
+    const auto layout = readWavLayout(path);
+    if (!layout) return std::nullopt;
+    return layout->dataOffset;
 }
 
 double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to) {

@@ -23,8 +23,24 @@ std::string wavHeader(std::uint32_t dataBytes);
 // failed; callers may ignore it.
 bool writeWav16kMono(std::string_view data, const std::string& path);
 
-// File offset of the first sample byte: walks the chunks within the first 8192 bytes and trusts
-// no size field of the data chunk (a file being recorded still says 0 there).
+// What the program needs to know of a WAV file: where its samples start and how they are coded.
+struct WavLayout {
+    std::uint64_t dataOffset = 0; // file offset of the first sample byte
+    std::uint16_t format = 0;     // 1 PCM, 3 floating point, 0xFFFE extensible
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint16_t bitsPerSample = 0;
+
+    bool isRecordingFormat() const; // 16 kHz mono 16-bit PCM
+};
+
+// Walks the chunks within the first 8192 bytes: a "RIFF"/"WAVE" header, then a well-formed
+// "fmt " chunk (a sample format of PCM or floating point, its sizes agreeing with one another)
+// before the "data" chunk, whose size field is never trusted (a file being recorded still says
+// 0 there). Nothing when the file is not such a WAV file; `problem` then says why ("is a FIFO",
+// "is not a WAV file", "has no sample format before its data"…). Never blocks on a FIFO.
+std::optional<WavLayout> readWavLayout(const std::string& path, std::string* problem = nullptr);
+// readWavLayout's data offset.
 std::optional<std::uint64_t> findWavDataOffset(const std::string& path);
 
 // The measurements below read only the bytes they need, at explicit offsets, from a file that

@@ -1,10 +1,13 @@
 #include "base/files.h"
 
+#include "base/log.h"
 #include "base/unicode.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,30 +20,165 @@ void UniqueFd::reset() {
     fd_ = -1;
 }
 
-std::optional<std::string> readFileBytes(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return std::nullopt;
+namespace {
+
+std::string kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISLNK(mode)) return "a link";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a file";
+}
+
+void say(std::string* problem, std::string text) {
+    if (problem != nullptr) *problem = std::move(text);
+}
+
+// The part of `path` before its last "/", or "." when it has none.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+std::optional<UniqueFd> openRegularFile(const std::string& path, std::string* problem,
+                                        Links links) {
+    say(problem, "");
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::refuse ? O_NOFOLLOW : 0);
+    UniqueFd fd(::open(path.c_str(), flags));
+    if (!fd.valid()) {
+        if (errno == ELOOP && links == Links::refuse)
+            say(problem, "is a link");
+        else if (errno != ENOENT)
+            say(problem, std::string("cannot be opened: ") + std::strerror(errno));
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::fstat(fd.get(), &st) != 0) {
+        say(problem, std::string("cannot be examined: ") + std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        say(problem, "is " + kindOf(st.st_mode));
+        return std::nullopt;
+    }
+    return fd;
+}
+
+std::optional<std::string> readAll(int fd, std::string* problem) {
+    struct stat st {};
     std::string bytes;
-    if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             bytes.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0) {
             return bytes;
         } else if (errno != EINTR) {
+            say(problem, std::string("cannot be read: ") + std::strerror(errno));
             return std::nullopt;
         }
     }
 }
 
-std::optional<std::string> readTextFile(const std::string& path) {
-    auto bytes = readFileBytes(path);
-    if (!bytes || !isValidUtf8(*bytes)) return std::nullopt;
+std::optional<std::string> readFileBytes(const std::string& path, std::string* problem,
+                                         Links links) {
+    const auto fd = openRegularFile(path, problem, links);
+    if (!fd) return std::nullopt;
+    return readAll(fd->get(), problem);
+}
+
+std::optional<std::string> readTextFile(const std::string& path, std::string* problem,
+                                        Links links) {
+    auto bytes = readFileBytes(path, problem, links);
+    if (!bytes) return std::nullopt;
+    if (!isValidUtf8(*bytes)) {
+        say(problem, "is not UTF-8 text");
+        return std::nullopt;
+    }
     return bytes;
+}
+
+std::optional<std::string> describePath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return kindOf(st.st_mode);
+}
+
+bool replaceUserFile(const std::string& path, std::string_view bytes, std::string* problem) {
+    say(problem, "");
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            say(problem, std::string("cannot be examined: ") + std::strerror(errno));
+            return false;
+        }
+        return writeFileAtomic(path, bytes, 0600);
+    }
+    if (S_ISREG(st.st_mode)) return writeFileAtomic(path, bytes, 0600);
+    if (!S_ISLNK(st.st_mode)) {
+        say(problem, "is " + kindOf(st.st_mode) + ", not a file: left as it is");
+        return false;
+    }
+    // A link: follow it only to a regular file of this user's, and replace that file.
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        say(problem, "is a link to nothing that exists: left as it is");
+        return false;
+    }
+    const std::string target(resolved);
+    std::free(resolved);
+    struct stat targetInfo {};
+    if (::stat(target.c_str(), &targetInfo) != 0 || !S_ISREG(targetInfo.st_mode) ||
+        targetInfo.st_uid != ::geteuid()) {
+        say(problem,
+            "is a link to " + target + ", which is not a file of this user's: left as it is");
+        return false;
+    }
+    if (::access(folderOf(target).c_str(), W_OK) != 0) {
+        say(problem, "is a link to " + target + ", whose folder cannot be written");
+        return false;
+    }
+    return writeFileAtomic(target, bytes, 0600);
+}
+
+namespace {
+
+template <typename Read>
+std::optional<std::string> readOrSay(const std::string& path, Read read) {
+    std::string problem;
+    auto bytes = read(path, &problem, Links::follow);
+    if (!bytes && !problem.empty())
+        log(LogLevel::warning, path + " " + problem + " — not read, left as it is");
+    return bytes;
+}
+
+} // namespace
+
+std::optional<std::string> readUserBytes(const std::string& path) {
+    return readOrSay(path, [](const std::string& p, std::string* why, Links links) {
+        return readFileBytes(p, why, links);
+    });
+}
+
+std::optional<std::string> readUserText(const std::string& path) {
+    return readOrSay(path, [](const std::string& p, std::string* why, Links links) {
+        return readTextFile(p, why, links);
+    });
+}
+
+bool saveUserFile(const std::string& path, std::string_view bytes) {
+    std::string problem;
+    if (replaceUserFile(path, bytes, &problem)) return true;
+    log(LogLevel::warning,
+        path + " not updated: " + (problem.empty() ? "the write failed" : problem));
+    return false;
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -93,6 +231,12 @@ std::optional<UniqueFd> createScratchFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid()) return std::nullopt;
     return fd;
+}
+
+std::string expandHome(std::string_view path, std::string_view home) {
+    if (path == "~") return std::string(home);
+    if (path.starts_with("~/")) return std::string(home) + std::string(path.substr(1));
+    return std::string(path);
 }
 
 bool pathExists(const std::string& path) {

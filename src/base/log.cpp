@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -14,6 +15,7 @@ namespace {
 struct LogState {
     std::mutex mutex;
     std::string path;
+    bool refusalReported = false; // once per process: the path holds something else
 };
 
 struct LevelGlyph {
@@ -61,6 +63,7 @@ void setLogPath(const std::string& path) {
     auto& state = logState();
     std::lock_guard lock(state.mutex);
     state.path = path;
+    state.refusalReported = false;
 }
 
 bool editLogFile(
@@ -68,7 +71,8 @@ bool editLogFile(
     const std::function<std::optional<std::string>(const std::optional<std::string>&)>& edit) {
     auto& state = logState();
     std::lock_guard lock(state.mutex);
-    const auto replacement = edit(readFileBytes(path));
+    // Never through a link: the log is not a way to read, or write, another file.
+    const auto replacement = edit(readFileBytes(path, nullptr, Links::refuse));
     return replacement && writeFileAtomic(path, *replacement, 0600);
 }
 
@@ -88,8 +92,23 @@ void log(LogLevel level, std::string_view words) {
     // One lock around both writes keeps lines whole in the file and on stderr alike.
     std::lock_guard lock(state.mutex);
     if (!state.path.empty()) {
-        UniqueFd fd(::open(state.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-        if (fd.valid()) writeAll(fd.get(), line);
+        // Never through a link (it would send every line to its target), and never blocking on
+        // a FIFO or writing into anything but a regular file.
+        UniqueFd fd(::open(state.path.c_str(),
+                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                           0600));
+        struct stat st {};
+        if (fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            writeAll(fd.get(), line);
+        } else if (!state.refusalReported && pathExists(state.path)) {
+            state.refusalReported = true;
+            writeAll(STDERR_FILENO,
+                     formatLogLine(std::time(nullptr),
+                                   std::string(logGlyph(LogLevel::warning)) + " " + state.path +
+                                       " is " + describePath(state.path).value_or("in the way") +
+                                       ", not a log file: lines go to standard "
+                                       "error only"));
+        }
     }
     writeAll(STDERR_FILENO, line);
 }

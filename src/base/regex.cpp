@@ -1,6 +1,8 @@
 #include "base/regex.h"
 
 #include "base/icu_util.h"
+#include "base/log.h"
+#include "base/unicode.h"
 
 #include <memory>
 #include <mutex>
@@ -8,8 +10,10 @@
 #include <variant>
 
 #include <unicode/regex.h>
+#include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/utf16.h>
+#include <unicode/utf8.h>
 
 namespace vak {
 
@@ -62,69 +66,88 @@ PatternCache& patternCache() {
     return *cache;
 }
 
-// An ICU matcher points at its pattern without owning it, and the cache may drop the pattern
-// (cleared when full, or a duplicate compiled by a racing thread), so the matcher carries its own
-// reference. `pattern` is declared first so that it is released after the matcher.
-struct Matcher {
-    PatternPtr pattern;
-    std::unique_ptr<icu::RegexMatcher> matcher;
-
-    explicit operator bool() const { return matcher != nullptr; }
-    icu::RegexMatcher* operator->() const { return matcher.get(); }
-    icu::RegexMatcher& operator*() const { return *matcher; }
-};
-
-Matcher matcherFor(const icu::UnicodeString& text, std::string_view pattern, RegexFlags flags) {
-    Matcher result;
-    result.pattern = patternCache().get(pattern, flags);
-    if (!result.pattern) return result;
-    UErrorCode status = U_ZERO_ERROR;
-    result.matcher.reset(result.pattern->matcher(text, status));
-    if (U_FAILURE(status)) result.matcher.reset();
-    return result;
-}
-
-// Maps UTF-16 indices of a string, visited in increasing order, to UTF-8 byte offsets.
-class OffsetMapper {
+// A search over UTF-8 text where it lies: a UText reads the bytes in place (ill-formed bytes
+// read as U+FFFD) and its native indices are byte offsets, so offsets and groups always refer
+// to the text as given, and nothing before the starting offset is converted or scanned.
+class Utf8Search {
   public:
-    explicit OffsetMapper(const icu::UnicodeString& text) : text_(text) {}
-    std::size_t toUtf8(std::int32_t index16) {
-        if (index16 < index16_) {
-            index16_ = 0;
-            index8_ = 0;
+    Utf8Search(const PatternPtr& pattern, std::string_view text)
+        : pattern_(pattern), text_(text),
+          input_(utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()),
+                                &status_),
+                 &utext_close) {
+        if (!pattern_ || U_FAILURE(status_)) return;
+        matcher_.reset(pattern_->matcher(status_));
+        if (U_FAILURE(status_) || !matcher_) {
+            matcher_.reset();
+            return;
         }
-        while (index16_ < index16 && index16_ < text_.length()) {
-            const UChar32 c = text_.char32At(index16_);
-            index8_ += static_cast<std::size_t>(U8_LENGTH(c));
-            index16_ += U16_LENGTH(c);
+        matcher_->reset(input_.get());
+    }
+
+    // The first match at or after byte offset `from` (a character boundary), then each next
+    // one; false at the end, and when ICU gave up (gaveUp() then says so).
+    bool find(std::size_t from) {
+        if (!matcher_ || from > text_.size()) return false;
+        return matcher_->find(static_cast<std::int64_t>(from), status_) && U_SUCCESS(status_);
+    }
+    bool findNext() { return matcher_ && matcher_->find(status_) && U_SUCCESS(status_); }
+    bool matchesWhole() { return matcher_ && matcher_->matches(status_) && U_SUCCESS(status_); }
+
+    // ICU ran out of its backtracking stack (or time): "no match" would be a guess.
+    bool gaveUp() const { return matcher_ && U_FAILURE(status_); }
+    UErrorCode status() const { return status_; }
+
+    RegexMatch current() {
+        RegexMatch match;
+        UErrorCode status = U_ZERO_ERROR;
+        const std::int32_t groups = matcher_->groupCount();
+        match.groups.reserve(static_cast<std::size_t>(groups) + 1);
+        for (std::int32_t g = 0; g <= groups; ++g) {
+            const std::int64_t start = matcher_->start64(g, status);
+            const std::int64_t end = matcher_->end64(g, status);
+            if (U_FAILURE(status) || start < 0) {
+                match.groups.emplace_back(std::nullopt);
+                status = U_ZERO_ERROR;
+                continue;
+            }
+            match.groups.emplace_back(std::string(text_.substr(
+                static_cast<std::size_t>(start), static_cast<std::size_t>(end - start))));
         }
-        return index8_;
+        match.begin = static_cast<std::size_t>(matcher_->start64(status));
+        match.end = static_cast<std::size_t>(matcher_->end64(status));
+        return match;
     }
 
   private:
-    const icu::UnicodeString& text_;
-    std::int32_t index16_ = 0;
-    std::size_t index8_ = 0;
+    // The matcher points at its pattern without owning it, and the cache may drop the pattern
+    // (cleared when full, or a duplicate compiled by a racing thread): hold a reference, declared
+    // first so that it is released after the matcher.
+    PatternPtr pattern_;
+    std::string_view text_;
+    UErrorCode status_ = U_ZERO_ERROR;
+    std::unique_ptr<UText, decltype(&utext_close)> input_;
+    std::unique_ptr<icu::RegexMatcher> matcher_;
 };
 
-RegexMatch currentMatch(icu::RegexMatcher& matcher, OffsetMapper& offsets) {
-    RegexMatch match;
-    UErrorCode status = U_ZERO_ERROR;
-    const std::int32_t groups = matcher.groupCount();
-    match.groups.reserve(static_cast<std::size_t>(groups) + 1);
-    for (std::int32_t g = 0; g <= groups; ++g) {
-        const std::int32_t start = matcher.start(g, status);
-        if (U_FAILURE(status) || start < 0) {
-            match.groups.emplace_back(std::nullopt);
-            status = U_ZERO_ERROR;
-            continue;
-        }
-        match.groups.emplace_back(toUtf8(matcher.group(g, status)));
-    }
-    status = U_ZERO_ERROR;
-    match.begin = offsets.toUtf8(matcher.start(status));
-    match.end = offsets.toUtf8(matcher.end(status));
-    return match;
+// One line for a search or replacement that ICU abandoned part way through.
+void reportGaveUp(const icu::RegexPattern& pattern, std::size_t bytes, UErrorCode status,
+                  std::string_view consequence) {
+    std::string source = toUtf8(pattern.pattern());
+    if (source.size() > 60) source = source.substr(0, 57) + "...";
+    log(LogLevel::warning, "text pattern " + source + " gave up on " + std::to_string(bytes) +
+                               " bytes (" + u_errorName(status) + ") — " +
+                               std::string(consequence));
+}
+
+std::vector<RegexMatch> allMatchesOf(const PatternPtr& pattern, std::string_view text) {
+    std::vector<RegexMatch> matches;
+    Utf8Search search(pattern, text);
+    for (bool found = search.find(0); found; found = search.findNext())
+        matches.push_back(search.current());
+    if (search.gaveUp())
+        reportGaveUp(*pattern, text.size(), search.status(), "later matches were not seen");
+    return matches;
 }
 
 // A parsed replacement template: literal runs and group references.
@@ -172,13 +195,22 @@ std::vector<TemplatePart> parseTemplate(const icu::UnicodeString& tmpl, std::int
     return parts;
 }
 
-std::string replaceAll(const PatternPtr& compiled, std::string_view text, std::string_view tmpl) {
+// Every match replaced by the template, in UTF-16 as ICU works fastest; nothing when ICU gave
+// up part way through.
+std::optional<std::string> replaceAll(const PatternPtr& compiled, std::string_view text,
+                                      std::string_view tmpl, UErrorCode& failure) {
     if (!compiled) return std::string(text);
     const icu::UnicodeString input = fromUtf8(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(input, status));
     if (U_FAILURE(status) || !matcher) return std::string(text);
-    if (!matcher->find(status) || U_FAILURE(status)) return std::string(text);
+    if (!matcher->find(status)) {
+        if (U_FAILURE(status)) {
+            failure = status;
+            return std::nullopt;
+        }
+        return std::string(text);
+    }
 
     const std::int32_t groupCount = matcher->groupCount();
     const auto parts = parseTemplate(fromUtf8(tmpl), groupCount);
@@ -198,9 +230,21 @@ std::string replaceAll(const PatternPtr& compiled, std::string_view text, std::s
             if (gs >= 0) out.append(input, gs, matcher->end(g, status) - gs);
         }
         copied = matcher->end(status);
-    } while (matcher->find(status) && U_SUCCESS(status));
+    } while (matcher->find(status));
+    if (U_FAILURE(status)) {
+        failure = status;
+        return std::nullopt;
+    }
     out.append(input, copied, input.length() - copied);
     return toUtf8(out);
+}
+
+std::string replaceOrKeep(const PatternPtr& compiled, std::string_view text,
+                          std::string_view tmpl) {
+    UErrorCode failure = U_ZERO_ERROR;
+    if (auto replaced = replaceAll(compiled, text, tmpl, failure)) return std::move(*replaced);
+    reportGaveUp(*compiled, text.size(), failure, "text left as it was");
+    return std::string(text);
 }
 
 } // namespace
@@ -212,7 +256,7 @@ std::string RegexMatch::group(std::size_t i) const {
 
 std::string regexReplace(std::string_view text, std::string_view pattern, std::string_view tmpl,
                          RegexFlags flags) {
-    return replaceAll(patternCache().get(pattern, flags), text, tmpl);
+    return replaceOrKeep(patternCache().get(pattern, flags), text, tmpl);
 }
 
 std::string regexEscape(std::string_view literal) {
@@ -241,70 +285,45 @@ std::string templateEscape(std::string_view literal) {
 
 Regex::Regex(std::string_view pattern, RegexFlags flags) : compiled_(compile(pattern, flags)) {}
 
+Regex Regex::cached(std::string_view pattern, RegexFlags flags) {
+    return Regex(patternCache().get(pattern, flags));
+}
+
 std::string Regex::replace(std::string_view text, std::string_view tmpl) const {
-    return replaceAll(compiled_, text, tmpl);
+    return replaceOrKeep(compiled_, text, tmpl);
+}
+
+std::optional<std::string> Regex::tryReplace(std::string_view text, std::string_view tmpl) const {
+    UErrorCode failure = U_ZERO_ERROR;
+    return replaceAll(compiled_, text, tmpl, failure);
 }
 
 bool Regex::search(std::string_view text) const {
-    if (!compiled_) return false;
-    const icu::UnicodeString input = fromUtf8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
-    return U_SUCCESS(status) && matcher && matcher->find(status) && U_SUCCESS(status);
+    Utf8Search search(compiled_, text);
+    if (search.find(0)) return true;
+    if (search.gaveUp())
+        reportGaveUp(*compiled_, text.size(), search.status(), "taken as no match");
+    return false;
 }
 
 bool Regex::fullMatch(std::string_view text) const {
-    if (!compiled_) return false;
-    const icu::UnicodeString input = fromUtf8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
-    return U_SUCCESS(status) && matcher && matcher->matches(status) && U_SUCCESS(status);
+    Utf8Search search(compiled_, text);
+    if (search.matchesWhole()) return true;
+    if (search.gaveUp())
+        reportGaveUp(*compiled_, text.size(), search.status(), "taken as no match");
+    return false;
 }
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text, std::size_t from) const {
-    if (!compiled_ || from > text.size()) return std::nullopt;
-    UErrorCode status = U_ZERO_ERROR;
-    // A UText reads the UTF-8 bytes where they are (ill-formed bytes read as U+FFFD), and its
-    // native indices are byte offsets, so nothing before `from` is converted or scanned.
-    std::unique_ptr<UText, decltype(&utext_close)> input(
-        utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status),
-        &utext_close);
-    if (U_FAILURE(status)) return std::nullopt;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(status));
-    if (U_FAILURE(status) || !matcher) return std::nullopt;
-    matcher->reset(input.get());
-    if (!matcher->find(static_cast<std::int64_t>(from), status) || U_FAILURE(status))
-        return std::nullopt;
-    RegexMatch match;
-    const std::int32_t groups = matcher->groupCount();
-    match.groups.reserve(static_cast<std::size_t>(groups) + 1);
-    for (std::int32_t g = 0; g <= groups; ++g) {
-        const std::int64_t start = matcher->start64(g, status);
-        const std::int64_t end = matcher->end64(g, status);
-        if (U_FAILURE(status) || start < 0) {
-            match.groups.emplace_back(std::nullopt);
-            status = U_ZERO_ERROR;
-            continue;
-        }
-        match.groups.emplace_back(std::string(
-            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start))));
-    }
-    match.begin = static_cast<std::size_t>(matcher->start64(status));
-    match.end = static_cast<std::size_t>(matcher->end64(status));
-    return match;
+    Utf8Search search(compiled_, text);
+    if (search.find(from)) return search.current();
+    if (search.gaveUp())
+        reportGaveUp(*compiled_, text.size(), search.status(), "taken as no match");
+    return std::nullopt;
 }
 
 std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
-    std::vector<RegexMatch> matches;
-    if (!compiled_) return matches;
-    const icu::UnicodeString input = fromUtf8(text);
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
-    if (U_FAILURE(status) || !matcher) return matches;
-    OffsetMapper offsets(input);
-    while (matcher->find(status) && U_SUCCESS(status))
-        matches.push_back(currentMatch(*matcher, offsets));
-    return matches;
+    return allMatchesOf(compiled_, text);
 }
 
 std::string
@@ -324,46 +343,80 @@ Regex::replaceEach(std::string_view text,
     return out;
 }
 
+std::string RegexRule::apply(std::string_view text) const {
+    if (fallback == nullptr) return pattern.replace(text, tmpl);
+    if (auto replaced = pattern.tryReplace(text, tmpl)) return std::move(*replaced);
+    log(LogLevel::warning, "a text rule ran out of its pattern's limits on " +
+                               std::to_string(text.size()) + " bytes — done without the pattern");
+    return fallback(text);
+}
+
 bool regexIsValid(std::string_view pattern, RegexFlags flags) {
     return patternCache().get(pattern, flags) != nullptr;
 }
 
 bool regexSearch(std::string_view text, std::string_view pattern, RegexFlags flags) {
-    const icu::UnicodeString input = fromUtf8(text);
-    auto matcher = matcherFor(input, pattern, flags);
-    UErrorCode status = U_ZERO_ERROR;
-    return matcher && matcher->find(status) && U_SUCCESS(status);
+    return Regex::cached(pattern, flags).search(text);
 }
 
 bool regexFullMatch(std::string_view text, std::string_view pattern, RegexFlags flags) {
-    const icu::UnicodeString input = fromUtf8(text);
-    auto matcher = matcherFor(input, pattern, flags);
-    UErrorCode status = U_ZERO_ERROR;
-    return matcher && matcher->matches(status) && U_SUCCESS(status);
+    return Regex::cached(pattern, flags).fullMatch(text);
 }
 
 std::optional<RegexMatch> regexFirstMatch(std::string_view text, std::string_view pattern,
                                           RegexFlags flags) {
-    const icu::UnicodeString input = fromUtf8(text);
-    auto matcher = matcherFor(input, pattern, flags);
-    UErrorCode status = U_ZERO_ERROR;
-    if (!matcher || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
-    OffsetMapper offsets(input);
-    return currentMatch(*matcher, offsets);
+    return Regex::cached(pattern, flags).firstMatch(text);
 }
 
 std::vector<RegexMatch> regexAllMatches(std::string_view text, std::string_view pattern,
                                         RegexFlags flags) {
-    std::vector<RegexMatch> matches;
-    const icu::UnicodeString input = fromUtf8(text);
-    auto matcher = matcherFor(input, pattern, flags);
-    if (!matcher) return matches;
-    OffsetMapper offsets(input);
-    UErrorCode status = U_ZERO_ERROR;
-    while (matcher->find(status) && U_SUCCESS(status)) {
-        matches.push_back(currentMatch(*matcher, offsets));
+    return Regex::cached(pattern, flags).allMatches(text);
+}
+
+bool isPatternSpace(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0;
+}
+
+bool isPatternWordChar(char32_t c) {
+    const auto cp = static_cast<UChar32>(c);
+    return u_hasBinaryProperty(cp, UCHAR_ALPHABETIC) ||
+           (U_GET_GC_MASK(cp) & (U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK)) != 0 || c == 0x200C ||
+           c == 0x200D;
+}
+
+namespace {
+
+// Combining marks and format characters go with the character before them.
+bool attaches(char32_t c) {
+    const auto cp = static_cast<UChar32>(c);
+    return u_hasBinaryProperty(cp, UCHAR_GRAPHEME_EXTEND) || u_charType(cp) == U_FORMAT_CHAR;
+}
+
+} // namespace
+
+bool isPatternWordBoundary(std::string_view text, std::size_t offset) {
+    bool here = false;
+    if (offset < text.size()) {
+        std::size_t next = 0;
+        const char32_t c = codePointAt(text, offset, next);
+        if (attaches(c)) return false;
+        here = isPatternWordChar(c);
     }
-    return matches;
+    bool before = false;
+    for (std::size_t end = offset; end > 0;) {
+        std::size_t start = end;
+        const char32_t c = codePointBefore(text, end, start);
+        if (!attaches(c)) {
+            before = isPatternWordChar(c);
+            break;
+        }
+        end = start;
+    }
+    return here != before;
+}
+
+char32_t patternFold(char32_t c) {
+    return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
 } // namespace vak

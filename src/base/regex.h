@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <unicode/uversion.h>
@@ -17,7 +18,10 @@ U_NAMESPACE_END
 namespace vak {
 
 // Regular expressions in ICU syntax over UTF-8 text. Patterns are compiled once and cached, so
-// fixed patterns cost nothing after their first use. `^` and `$` anchor to the whole text and `.`
+// fixed patterns cost nothing after their first use. ICU runs a loop over a bracketed set ("[\s]+",
+// "[ \t]*") without keeping a backtracking frame per character, but not a loop over "\s", a
+// single character or a counted repeat: on a long run of blanks those exhaust its stack, so
+// fixed patterns write "[\s]+" and "[\s][\s]+". `^` and `$` anchor to the whole text and `.`
 // does not match line breaks unless the pattern says otherwise with inline flags.
 enum class RegexFlags : unsigned { None = 0, CaseInsensitive = 1 };
 
@@ -67,8 +71,15 @@ class Regex {
 
     // False when the pattern did not compile; such a Regex matches nothing.
     bool valid() const { return compiled_ != nullptr; }
-    // regexReplace with this pattern.
+    // The pattern cached by source and flags (see regexReplace), compiled on first use.
+    static Regex cached(std::string_view pattern, RegexFlags flags = RegexFlags::None);
+
+    // regexReplace with this pattern. When ICU gives up part way through (its backtracking
+    // stack or time limit ran out) the text comes back unchanged and one line is logged; the
+    // searches below log the same and report no match.
     std::string replace(std::string_view text, std::string_view tmpl) const;
+    // The same, but nothing when ICU gave up, so the caller can do the work another way.
+    std::optional<std::string> tryReplace(std::string_view text, std::string_view tmpl) const;
     bool search(std::string_view text) const;
     // True when the pattern matches the whole text.
     bool fullMatch(std::string_view text) const;
@@ -82,14 +93,31 @@ class Regex {
                             const std::function<std::string(const RegexMatch&)>& replacement) const;
 
   private:
+    explicit Regex(std::shared_ptr<const icu::RegexPattern> compiled)
+        : compiled_(std::move(compiled)) {}
     std::shared_ptr<const icu::RegexPattern> compiled_;
 };
 
 // A fixed pattern and its replacement template, compiled once: one stage of a rewrite table.
+// A rule whose pattern can exhaust ICU's backtracking stack on long input carries a `fallback`
+// doing the same work without the pattern; apply() switches to it, with one log line, when ICU
+// gives up.
 struct RegexRule {
     Regex pattern;
     std::string tmpl;
-    std::string apply(std::string_view text) const { return pattern.replace(text, tmpl); }
+    std::string (*fallback)(std::string_view text) = nullptr;
+
+    std::string apply(std::string_view text) const;
 };
+
+// The patterns' own character rules, for stages that do the same work without a pattern:
+// "\s" (Unicode White_Space), "\w" (letters, marks, digits, connectors, ZWJ and ZWNJ), "\b"
+// (a change between \w and not, combining marks and format characters belonging to the
+// character before them), and the simple case folding of "(?i)". An ill-formed byte reads as
+// U+FFFD.
+bool isPatternSpace(char32_t c);
+bool isPatternWordChar(char32_t c);
+bool isPatternWordBoundary(std::string_view text, std::size_t offset);
+char32_t patternFold(char32_t c);
 
 } // namespace vak

@@ -98,6 +98,95 @@ ChildRegistry& childRegistry() {
     return *registry;
 }
 
+// The child's standard streams: the pipes' ends where asked for, /dev/null everywhere else.
+class FileActions {
+  public:
+    FileActions(const SpawnOptions& options, int stdinRead, int stdoutWrite, int stderrWrite) {
+        posix_spawn_file_actions_init(&actions_);
+        if (options.pipeStdin) {
+            posix_spawn_file_actions_adddup2(&actions_, stdinRead, STDIN_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
+        if (options.pipeStdout) {
+            posix_spawn_file_actions_adddup2(&actions_, stdoutWrite, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+        if (options.pipeStderr) {
+            posix_spawn_file_actions_adddup2(&actions_, stderrWrite, STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+        // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+#endif
+    }
+    ~FileActions() {
+        posix_spawn_file_actions_destroy(&actions_);
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    const posix_spawn_file_actions_t* get() const {
+        return &actions_;
+    }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
+// The daemon ignores SIGPIPE and SIGUSR1/2 and may block signals; its children start with
+// every signal at its default and none blocked.
+class DefaultSignals {
+  public:
+    DefaultSignals() {
+        posix_spawnattr_init(&attr_);
+        sigset_t allSignals;
+        sigset_t noSignals;
+        sigfillset(&allSignals);
+        sigemptyset(&noSignals);
+        posix_spawnattr_setsigdefault(&attr_, &allSignals);
+        posix_spawnattr_setsigmask(&attr_, &noSignals);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    }
+    ~DefaultSignals() { posix_spawnattr_destroy(&attr_); }
+    DefaultSignals(const DefaultSignals&) = delete;
+    DefaultSignals& operator=(const DefaultSignals&) = delete;
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_;
+};
+
+// A null-terminated vector pointing into `strings`, as exec wants it.
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const auto& s : strings)
+        pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The inherited environment with `overrides` in place of same-named entries.
+std::vector<char*> environmentWith(const std::vector<std::string>& overrides) {
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view current(*entry);
+        const auto name = current.substr(0, current.find('=') + 1);
+        const bool replaced =
+            std::any_of(overrides.begin(), overrides.end(), [&](const std::string& e) {
+                return std::string_view(e).substr(0, name.size()) == name;
+            });
+        if (!replaced) envp.push_back(*entry);
+    }
+    for (const auto& entry : overrides)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    return envp;
+}
+
 } // namespace
 
 std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::string* error) {
@@ -109,73 +198,32 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
 
     int inPipe[2] = {-1, -1};
     int outPipe[2] = {-1, -1};
-    if ((options.pipeStdin && !makePipe(inPipe)) || (options.pipeStdout && !makePipe(outPipe))) {
+    int errPipe[2] = {-1, -1};
+    if ((options.pipeStdin && !makePipe(inPipe)) || (options.pipeStdout && !makePipe(outPipe)) ||
+        (options.pipeStderr && !makePipe(errPipe))) {
         setError(error, std::string("pipe: ") + std::strerror(errno));
-        closeFd(inPipe[0]);
-        closeFd(inPipe[1]);
+        for (int* fd : {&inPipe[0], &inPipe[1], &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]})
+            closeFd(*fd);
         return nullptr;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (options.pipeStdin) {
-        posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    }
-    if (options.pipeStdout) {
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#endif
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t allSignals;
-    sigset_t noSignals;
-    sigfillset(&allSignals);
-    sigemptyset(&noSignals);
-    // The daemon ignores SIGPIPE and SIGUSR1/2; its children must not inherit that.
-    posix_spawnattr_setsigdefault(&attr, &allSignals);
-    posix_spawnattr_setsigmask(&attr, &noSignals);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<char*> argv;
-    argv.reserve(options.argv.size() + 1);
-    for (const auto& arg : options.argv)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    // The inherited environment with the caller's entries in place of same-named ones.
-    std::vector<char*> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view current(*entry);
-        const auto name = current.substr(0, current.find('=') + 1);
-        const bool replaced = std::any_of(
-            options.environment.begin(), options.environment.end(), [&](const std::string& e) {
-                return std::string_view(e).substr(0, name.size()) == name;
-            });
-        if (!replaced) envp.push_back(*entry);
-    }
-    for (const auto& entry : options.environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    int rc = 0;
+    {
+        const FileActions actions(options, inPipe[0], outPipe[1], errPipe[1]);
+        const DefaultSignals attributes;
+        const std::vector<char*> argv = pointersTo(options.argv);
+        const std::vector<char*> envp = environmentWith(options.environment);
+        rc = posix_spawn(&pid, argv[0], actions.get(), attributes.get(), argv.data(), envp.data());
+    }
     closeFd(inPipe[0]);
     closeFd(outPipe[1]);
+    closeFd(errPipe[1]);
     if (rc != 0) {
         setError(error, options.argv[0] + ": " + std::strerror(rc));
         closeFd(inPipe[1]);
         closeFd(outPipe[0]);
+        closeFd(errPipe[0]);
         return nullptr;
     }
 
@@ -183,6 +231,7 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
     child->pid_ = pid;
     child->stdinFd_ = inPipe[1];
     child->stdoutFd_ = outPipe[0];
+    child->stderrFd_ = errPipe[0];
     childRegistry().add(child);
     return child;
 }
@@ -190,6 +239,7 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
 Subprocess::~Subprocess() {
     closeFd(stdinFd_);
     closeFd(stdoutFd_);
+    closeFd(stderrFd_);
     std::lock_guard lock(mutex_);
     if (!reaped_ && pid_ > 0) {
         ::kill(pid_, SIGKILL);
@@ -333,6 +383,7 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     spawnOptions.argv = argv;
     spawnOptions.pipeStdin = options.input.has_value();
     spawnOptions.pipeStdout = options.captureOutput;
+    spawnOptions.pipeStderr = options.errorTailBytes > 0;
     auto child = Subprocess::spawn(spawnOptions, error);
     if (!child) return std::nullopt;
     TimerHandle watchdog = armWatchdog(child, options.timeoutSeconds, options.killGraceSeconds);
@@ -340,8 +391,7 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     ProcessResult result;
     std::string_view pending = options.input ? std::string_view(*options.input) : "";
     int inFd = child->stdinFd();
-    const int outFd = child->stdoutFd();
-    for (int fd : {inFd, outFd}) {
+    for (int fd : {inFd, child->stdoutFd(), child->stderrFd()}) {
         if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     if (inFd >= 0 && pending.empty()) {
@@ -349,34 +399,54 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
         inFd = -1;
     }
 
+    // The two streams read: standard output up to its limit, standard error's last bytes.
+    struct Reader {
+        int fd;
+        bool open;
+        std::string* sink;
+        std::size_t limit;
+        bool keepTail;
+    };
+    Reader readers[2] = {
+        {child->stdoutFd(), child->stdoutFd() >= 0, &result.output, options.maxOutputBytes, false},
+        {child->stderrFd(), child->stderrFd() >= 0, &result.errorTail, options.errorTailBytes,
+         true},
+    };
     char buffer[65536];
-    bool outOpen = outFd >= 0;
     // Reads what is there; false at end of file or on an error.
-    auto readSome = [&]() {
+    auto readSome = [&buffer](Reader& reader) {
         for (;;) {
-            const ssize_t n = ::read(outFd, buffer, sizeof buffer);
+            const ssize_t n = ::read(reader.fd, buffer, sizeof buffer);
             if (n > 0) {
-                const auto room = options.maxOutputBytes - result.output.size();
-                result.output.append(buffer, std::min(static_cast<std::size_t>(n), room));
+                const auto size = static_cast<std::size_t>(n);
+                if (reader.keepTail) {
+                    reader.sink->append(buffer, size);
+                    if (reader.sink->size() > 2 * reader.limit)
+                        reader.sink->erase(0, reader.sink->size() - reader.limit);
+                } else {
+                    const auto room = reader.limit - reader.sink->size();
+                    reader.sink->append(buffer, std::min(size, room));
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             return n < 0 && errno == EAGAIN;
         }
     };
+    const auto anyOpen = [&readers] { return readers[0].open || readers[1].open; };
     std::optional<SteadyClock::time_point> exitSeen;
-    while (inFd >= 0 || outOpen) {
-        pollfd fds[2];
+    while (inFd >= 0 || anyOpen()) {
+        pollfd fds[3];
         nfds_t count = 0;
-        int inIndex = -1;
-        int outIndex = -1;
+        int index[3] = {-1, -1, -1}; // stdin, stdout, stderr
         if (inFd >= 0) {
             fds[count] = pollfd{inFd, POLLOUT, 0};
-            inIndex = static_cast<int>(count++);
+            index[0] = static_cast<int>(count++);
         }
-        if (outOpen) {
-            fds[count] = pollfd{outFd, POLLIN, 0};
-            outIndex = static_cast<int>(count++);
+        for (int r = 0; r < 2; ++r) {
+            if (!readers[r].open) continue;
+            fds[count] = pollfd{readers[r].fd, POLLIN, 0};
+            index[r + 1] = static_cast<int>(count++);
         }
         const int ready = ::poll(fds, count, 100);
         if (ready < 0 && errno != EINTR) break;
@@ -385,12 +455,14 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
             // ended, stop at the first quiet moment or after a second at most.
             if (child->hasExited()) {
                 if (!exitSeen) exitSeen = SteadyClock::now();
-                if (outOpen) readSome();
+                for (auto& reader : readers) {
+                    if (reader.open) readSome(reader);
+                }
                 if (ready == 0 || secondsSince(*exitSeen) > 1.0) break;
             }
             continue;
         }
-        if (inIndex >= 0 && fds[inIndex].revents != 0) {
+        if (index[0] >= 0 && fds[index[0]].revents != 0) {
             const ssize_t n = ::write(inFd, pending.data(), pending.size());
             if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
             if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
@@ -398,9 +470,14 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
                 inFd = -1;
             }
         }
-        if (outIndex >= 0 && fds[outIndex].revents != 0) outOpen = readSome();
+        for (int r = 0; r < 2; ++r) {
+            if (index[r + 1] >= 0 && fds[index[r + 1]].revents != 0)
+                readers[r].open = readSome(readers[r]);
+        }
     }
     child->closeStdin();
+    if (result.errorTail.size() > options.errorTailBytes)
+        result.errorTail.erase(0, result.errorTail.size() - options.errorTailBytes);
 
     result.status = child->wait();
     result.timedOut = child->stoppedByWatchdog();

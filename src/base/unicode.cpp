@@ -189,6 +189,15 @@ char32_t codePointBefore(std::string_view text, std::size_t end, std::size_t& st
     return U'\uFFFD';
 }
 
+char32_t codePointAt(std::string_view text, std::size_t offset, std::size_t& next) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    auto i = static_cast<std::int32_t>(offset);
+    UChar32 c = 0;
+    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
+    next = static_cast<std::size_t>(i);
+    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
 std::string fromCodePoint(char32_t cp) {
     std::string out;
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
@@ -230,30 +239,10 @@ bool isInClass(char32_t cp, CharClass charClass) {
 
 namespace {
 
+// Walks in from both ends over code points in the set; the middle is never decoded or copied.
+// An ill-formed byte reads as U+FFFD.
 template <typename Pred>
-std::string trimWhere(std::string_view text, Pred inSet) {
-    const std::u32string cps = toUtf32(text);
-    std::size_t begin = 0;
-    std::size_t end = cps.size();
-    while (begin < end && inSet(cps[begin]))
-        ++begin;
-    while (end > begin && inSet(cps[end - 1]))
-        --end;
-    if (begin == 0 && end == cps.size()) return std::string(text);
-    return fromUtf32(std::u32string_view(cps).substr(begin, end - begin));
-}
-
-} // namespace
-
-std::string trim(std::string_view text, CharClass charClass) {
-    return trimWhere(text, [charClass](char32_t cp) { return isInClass(cp, charClass); });
-}
-
-std::string trimChars(std::string_view text, std::u32string_view chars) {
-    return trimWhere(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; });
-}
-
-std::string_view trimPunctuation(std::string_view text) {
+std::string_view trimmedView(std::string_view text, Pred inSet) {
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t begin = 0;
@@ -261,18 +250,35 @@ std::string_view trimPunctuation(std::string_view text) {
         std::int32_t next = begin;
         UChar32 c = 0;
         U8_NEXT(s, next, length, c);
-        if (c < 0 || !u_ispunct(c)) break;
+        if (!inSet(c < 0 ? U'\uFFFD' : static_cast<char32_t>(c))) break;
         begin = next;
     }
-    auto end = static_cast<std::size_t>(length);
     const auto first = static_cast<std::size_t>(begin);
+    std::size_t end = text.size();
     while (end > first) {
         std::size_t previous = end;
         const char32_t c = codePointBefore(text, end, previous);
-        if (previous < first || c == U'\uFFFD' || !u_ispunct(static_cast<UChar32>(c))) break;
+        if (previous < first || !inSet(c)) break;
         end = previous;
     }
     return text.substr(first, end - first);
+}
+
+} // namespace
+
+std::string trim(std::string_view text, CharClass charClass) {
+    return std::string(
+        trimmedView(text, [charClass](char32_t cp) { return isInClass(cp, charClass); }));
+}
+
+std::string trimChars(std::string_view text, std::u32string_view chars) {
+    return std::string(
+        trimmedView(text, [chars](char32_t cp) { return chars.find(cp) != chars.npos; }));
+}
+
+std::string_view trimPunctuation(std::string_view text) {
+    // U+FFFD is a symbol, so an ill-formed byte ends the punctuation too.
+    return trimmedView(text, [](char32_t cp) { return u_ispunct(static_cast<UChar32>(cp)) != 0; });
 }
 
 } // namespace vak

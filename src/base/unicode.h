@@ -29,6 +29,9 @@ std::u32string toUtf32(std::string_view text);
 // The code point that ends at byte offset `end` (> 0) of `text`; `start` is set to where it
 // begins. An ill-formed byte reads as U+FFFD on its own.
 char32_t codePointBefore(std::string_view text, std::size_t end, std::size_t& start);
+// The code point that begins at byte offset `offset` (< text.size()); `next` is set to where the
+// following one begins. An ill-formed byte reads as U+FFFD on its own.
+char32_t codePointAt(std::string_view text, std::size_t offset, std::size_t& next);
 std::string fromUtf32(std::u32string_view text);
 std::string fromCodePoint(char32_t cp);
 

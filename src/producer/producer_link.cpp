@@ -20,14 +20,6 @@ namespace {
 constexpr std::size_t kTailBytes = 8192;
 constexpr std::size_t kPanelLines = 8;
 
-std::string expandHome(std::string_view path) {
-    if (path == "~") return processValues().HOME;
-    if (path.size() >= 2 && path[0] == '~' && path[1] == '/') {
-        return processValues().HOME + std::string(path.substr(1));
-    }
-    return std::string(path);
-}
-
 } // namespace
 
 double unixNow() {
@@ -61,7 +53,7 @@ void producerInboxEvent(const std::string& inboxPath, std::string_view event, do
 void runTool(std::string_view path, const std::vector<std::string>& arguments,
              double timeLimitSeconds) {
     SpawnOptions options;
-    options.argv.push_back(expandHome(path));
+    options.argv.push_back(expandHome(path, processValues().HOME));
     options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
     auto child = Subprocess::spawn(options);
     if (!child) return;
@@ -74,7 +66,7 @@ void runTool(std::string_view path, const std::vector<std::string>& arguments,
 }
 
 bool producerToolsInstalled() {
-    return isExecutableFile(expandHome(PRODUCER_CTL_TOOL));
+    return isExecutableFile(expandHome(PRODUCER_CTL_TOOL, processValues().HOME));
 }
 
 void producerWake() {

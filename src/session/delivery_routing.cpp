@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/regex.h"
 #include "base/time_util.h"
 #include "base/unicode.h"
@@ -9,17 +10,9 @@
 #include "text/local_modes.h"
 #include "text/words.h"
 
-#include <cstdio>
-
 namespace vak {
 
 namespace {
-
-std::string secondsText(double seconds, int decimals) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, seconds);
-    return buffer;
-}
 
 // How the log names the default mode taken.
 std::string_view defaultModeName(DeliverMode mode) {
@@ -49,7 +42,7 @@ void commandBranch(const RouteRequest& request, const RouteServices& services) {
             return;
         }
         services.logTranscript(request.text, " cmd");
-        services.finish(*edited, " 🎯" + secondsText(secondsSince(start), 1) + "s edit");
+        services.finish(*edited, " 🎯" + fixedDecimals(secondsSince(start), 1) + "s edit");
     });
 }
 
@@ -124,7 +117,7 @@ void deliverLocal(std::string text, DeliverMode mode, const RouteServices& servi
         const auto start = SteadyClock::now();
         services.logTranscript(text, " raw");
         std::string out = localModeTransform(text, mode);
-        services.finish(std::move(out), " ⌁" + secondsText(secondsSince(start), 2) + "s " +
+        services.finish(std::move(out), " ⌁" + fixedDecimals(secondsSince(start), 2) + "s " +
                                             std::string(configValue(mode)));
     });
 }

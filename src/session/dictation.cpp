@@ -1,9 +1,11 @@
 #include "session/dictation.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/numbers.h"
 #include "base/serial_queue.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
@@ -21,7 +23,6 @@
 #include "transcribe/chunk_engine.h"
 #include "transcribe/decode_router.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace vak {
@@ -65,12 +66,6 @@ std::string caveatFor(InsertOutcome outcome) {
         return "The paste key could not be typed — your text is on the clipboard";
     }
     return {};
-}
-
-std::string oneDecimal(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
 }
 
 } // namespace
@@ -120,7 +115,7 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
     services.producer = ProducerTools::installed();
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
-    services.format = [](std::string_view raw) { return formatTranscript(raw); };
+    services.format = [](std::string_view raw) { return formatAndLearn(raw); };
     services.commandEdit = [](std::string_view selection, std::string_view instruction) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
     };
@@ -269,9 +264,10 @@ void Dictation::stopAndTranscribe() {
     const int n = sessionN_;
     const std::string wav = currentWav_;
     const std::string session = std::to_string(n);
-    log(LogLevel::stopped, "stopped, transcribing… (session " + session + ") · " +
-                               oneDecimal(static_cast<double>(result.bytes) / 32000.0) +
-                               "s captured, peak " + std::to_string(result.peak));
+    log(LogLevel::stopped,
+        "stopped, transcribing… (session " + session + ") · " +
+            fixedDecimals(static_cast<double>(result.bytes) / kBytesPerSecond, 1) +
+            "s captured, peak " + std::to_string(result.peak));
     play("Pop");
     if (result.frames == 0) {
         log(LogLevel::warning,
@@ -379,12 +375,11 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
 
     if (text.empty() && decodeFailed) {
         // Every engine failed: the words are still in the recording, so it is kept for a retry.
-        const std::string kept = settings_.scratch.failedRecording(n);
-        if (std::rename(wav.c_str(), kept.c_str()) == 0) {
-            setPermissions(kept, 0600);
+        if (const auto kept = settings_.scratch.keepFailedRecording(wav, n)) {
             log(LogLevel::serious, "no engine could transcribe session " + std::to_string(n) +
-                                       " — recording kept at " + kept +
-                                       " · retry: vak-dictate --transcribe-file " + kept);
+                                       " — recording kept at " + *kept +
+                                       " · retry: status menu ▸ Failed recordings, or "
+                                       "vak-dictate --retry-failed");
         }
     } else if (settings_.keepLastClip && lastSavedN_ < n) {
         keepLastClip(n, wav);

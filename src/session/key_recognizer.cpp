@@ -26,11 +26,14 @@ bool has(std::uint64_t flags, std::uint64_t mask) {
 } // namespace
 
 TriggerSettings TriggerSettings::fromConfig(const Config& config, bool producerToolsInstalled) {
-    return {config.hotkey, config.producerKey, producerToolsInstalled};
+    return {config.hotkey, config.producerKey, config.talkMode, config.holdSeconds,
+            producerToolsInstalled};
 }
 
-KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now)
-    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970) {}
+KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now,
+                             MainQueue* main)
+    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970),
+      hold_(actions, main, settings.talkMode, settings.holdSeconds) {}
 
 void KeyRecognizer::handle(const InputEvent& event) {
     const bool flagsChanged = event.kind == InputEventKind::FlagsChanged;
@@ -55,7 +58,8 @@ void KeyRecognizer::handle(const InputEvent& event) {
         // Escape is activity too: a trigger key held through it must not start a new recording
         // when it is released after the cancel.
         otherKeyActivity();
-        actions_.cancelRecording();
+        // A hold's recording is already gone with the veto.
+        if (actions_.isRecording()) actions_.cancelRecording();
         return;
     }
     otherKeyActivity();
@@ -65,6 +69,7 @@ void KeyRecognizer::otherKeyActivity() {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
     if (producerTriggerDown_) producerSolo_ = false;
 }
@@ -89,6 +94,7 @@ void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
     }
+    if (soloCandidate_) hold_.pressed();
 }
 
 void KeyRecognizer::triggerKeyUp() {
@@ -99,7 +105,7 @@ void KeyRecognizer::triggerKeyUp() {
     cmdCandidate_ = false;
     if (wasCommand) {
         actions_.startCommandMode();
-    } else if (wasSolo) {
+    } else if (wasSolo && !hold_.released()) {
         if (keyMonitor()->secureInputActive()) {
             log(LogLevel::info,
                 "secure input active — keyboard-chord veto degraded, toggling anyway");
@@ -118,6 +124,7 @@ void KeyRecognizer::producerKeyDown(std::uint64_t flags) {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
     const std::uint64_t others = flagsBesides(triggerKey(settings_.producerKey), flags);
     producerSolo_ = !has(others, SHIFT_MASK) && !has(others, CONTROL_MASK) &&

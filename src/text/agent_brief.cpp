@@ -41,7 +41,7 @@ constexpr std::array<BuiltInCue, 12> kBuiltInCues = {{
      R"((?:\b(?:currently|right now|at the moment|today it)\b|(?<![\w-])[\w-]+\.(?:swift|ts|tsx|js|jsx|py|go|cs|rb|css|html|json|md)\b|/[\w./-]{3,}))",
      2},
     {CueSection::goal,
-     R"(^(?:please\s+)?(?:add|fix|build|make|create|update|change|remove|delete|implement|wire|write|move|rename|refactor|redesign|set up|hook up|clean up|deploy|ship|migrate|port|convert|integrate|optimize|speed up|install|configure|test|style|animate|publish|upgrade|swap|replace|extract|split|merge|connect|automate)\b)",
+     R"(^(?:please[\s]+)?(?:add|fix|build|make|create|update|change|remove|delete|implement|wire|write|move|rename|refactor|redesign|set up|hook up|clean up|deploy|ship|migrate|port|convert|integrate|optimize|speed up|install|configure|test|style|animate|publish|upgrade|swap|replace|extract|split|merge|connect|automate)\b)",
      3},
     {CueSection::goal,
      R"(\b(?:i (?:want|need) (?:you )?to|can you|we need to|the goal is|i'?m trying to)\b)", 3},
@@ -72,7 +72,7 @@ std::vector<AgentCue> userCues(const std::string& rulesPath) {
     static std::mutex mutex;
     static auto* lastContent = new std::optional<std::string>();
     static auto* lastCues = new std::vector<AgentCue>();
-    const std::string content = readFileBytes(rulesPath).value_or(std::string());
+    const std::string content = readUserBytes(rulesPath).value_or(std::string());
     std::lock_guard lock(mutex);
     if (content != *lastContent) {
         std::vector<AgentCue> cues;
@@ -85,7 +85,7 @@ std::vector<AgentCue> userCues(const std::string& rulesPath) {
 }
 
 const Regex& leadingConnective() {
-    static const auto* connective = new Regex(R"((?i)^(?:and|but|then|also)\s+)");
+    static const auto* connective = new Regex(R"((?i)^(?:and|but|then|also)[\s]+)");
     return *connective;
 }
 

@@ -43,12 +43,13 @@ std::vector<RegexRule> compileTable(const std::array<SpellingRule, N>& table) {
 // The built-in patterns of every stage, compiled once per process.
 struct FixedRules {
     RegexRule upperCaseTag{Regex(R"(\[[A-Z_ ]+\])"), " "};
-    RegexRule soundTag{Regex(R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause)[^)]*\))"),
-                       " "};
+    // Where a sound tag such as "(laughs)" or "(Applause loudly)" opens; it runs to the next ")".
+    Regex soundTagOpening{R"((?i)\((?:laugh|sigh|music|noise|silence|cough|applause))"};
     RegexRule hesitationBetweenCommas{
-        Regex(R"((?i),\s*\b(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]\s*)"), ", "};
+        Regex(R"((?i),[\s]*\b(?:um+|uhm+|erm+|mhm+|uh+(?![\s]+huh\b))\b[,.][\s]*)"), ", "};
     RegexRule freeHesitation{
-        Regex(R"((?i)(?:^|(?<=[\s.]))(?:um+|uhm+|erm+|mhm+|uh+(?!\s+huh\b))\b[,.]?(?=\s|$))"), " "};
+        Regex(R"((?i)(?:^|(?<=[\s.]))(?:um+|uhm+|erm+|mhm+|uh+(?![\s]+huh\b))\b[,.]?(?=\s|$))"),
+        " "};
     std::vector<RegexRule> layout = compileRules({
         {R"((?i)([.!?])[ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "$1\n\n"},
         {R"((?i)[,;:][ \t]*\bnew paragraph\b[,.;:]*[ \t]*)", "\n\n"},
@@ -56,10 +57,10 @@ struct FixedRules {
         {R"((?i)([.!?])[ \t]*\bnew line\b[,.;:]*[ \t]*)", "$1\n"},
         {R"((?i)[,;:][ \t]*\bnew line\b[,.;:]*[ \t]*)", "\n"},
         {R"((?i)^[ \t]*new line\b[,.;:]*[ \t]*)", "\n"},
-        {R"((?i)([.!?])[ \t]*\b(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "$1\n- "},
-        {R"((?i)[,;:][ \t]*\b(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "\n- "},
-        {R"((?i)(?<=\n)[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
-        {R"((?i)^[ \t]*(?:dash|bullet(?:\s+point)?)\b[,.;:]*[ \t]+)", "- "},
+        {R"((?i)([.!?])[ \t]*\b(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "$1\n- "},
+        {R"((?i)[,;:][ \t]*\b(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "\n- "},
+        {R"((?i)(?<=\n)[ \t]*(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "- "},
+        {R"((?i)^[ \t]*(?:dash|bullet(?:[\s]+point)?)\b[,.;:]*[ \t]+)", "- "},
     });
     std::vector<RegexRule> brands = compileTable(BRAND_SPELLINGS);
     std::vector<RegexRule> spacing = compileRules({
@@ -119,7 +120,7 @@ struct Dictionary {
 };
 
 std::string fileContent(const std::string& path) {
-    return readTextFile(path).value_or(std::string());
+    return readUserText(path).value_or(std::string());
 }
 
 std::shared_ptr<const Dictionary> dictionaryFor(const std::string& path) {
@@ -161,6 +162,25 @@ std::string filterLines(std::string_view raw) {
     return out;
 }
 
+// Stage 3: every sound tag becomes a blank. A tag ends at the first ")" after it; with none left
+// no later tag can end either, so text full of unclosed "(laugh" is still read once.
+std::string removeSoundTags(const std::string& text, const Regex& opening) {
+    std::string out;
+    std::size_t copied = 0;
+    auto tag = opening.firstMatch(text);
+    while (tag) {
+        const std::size_t close = text.find(')', tag->end);
+        if (close == std::string::npos) break;
+        out.append(text, copied, tag->begin - copied);
+        out += ' ';
+        copied = close + 1;
+        tag = opening.firstMatch(text, copied);
+    }
+    if (copied == 0) return text;
+    out.append(text, copied);
+    return out;
+}
+
 std::string applyAll(std::string text, const std::vector<RegexRule>& rules) {
     for (const RegexRule& rule : rules)
         text = rule.apply(text);
@@ -198,14 +218,19 @@ TranscriptSources TranscriptSources::standard() {
     return {LearnedFiles::standard(), processValues().SNIPPETS_PATH, nullptr};
 }
 
-std::string formatTranscript(std::string_view raw, const TranscriptSources& sources) {
+const SystemWords& TranscriptSources::common() const {
+    return commonWords != nullptr ? *commonWords : SystemWords::common();
+}
+
+FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSources& sources) {
     const FixedRules& rules = fixedRules();
     // Decoders can cut a character in half; such bytes become U+FFFD here, once, so every stage
     // sees and returns well-formed text.
+    FormattedTranscript result;
     std::string text = filterLines(sanitizeUtf8(raw));
-    if (text.empty()) return text;
+    if (text.empty()) return result;
     text = rules.upperCaseTag.apply(text);
-    text = rules.soundTag.apply(text);
+    text = removeSoundTags(text, rules.soundTagOpening);
     text = collapseRepeats(text);
     text = rules.hesitationBetweenCommas.apply(text);
     text = rules.freeHesitation.apply(text);
@@ -214,7 +239,9 @@ std::string formatTranscript(std::string_view raw, const TranscriptSources& sour
 
     const auto dictionary = dictionaryFor(sources.learned.words);
     text = applyAll(std::move(text), dictionary->exact);
-    text = dictionary->soundAlike.correct(text, {sources.commonWords, sources.learned});
+    SoundAlikeResult corrected = dictionary->soundAlike.correct(text, sources.common());
+    text = std::move(corrected.text);
+    result.notes = std::move(corrected.notes);
     text = snippetsFor(sources.snippets)->apply(text);
 
     text = applyAll(std::move(text), rules.spacing);
@@ -222,11 +249,15 @@ std::string formatTranscript(std::string_view raw, const TranscriptSources& sour
     text = capitalizeSentences(text);
     text = applyAll(std::move(text), rules.platforms);
     text = rules.loneI.apply(text);
-    return closeSentence(std::move(text));
+    result.text = closeSentence(std::move(text));
+    return result;
 }
 
-std::string formatTranscript(std::string_view raw) {
-    return formatTranscript(raw, TranscriptSources::standard());
+std::string formatAndLearn(std::string_view raw) {
+    const TranscriptSources sources = TranscriptSources::standard();
+    FormattedTranscript formatted = formatTranscript(raw, sources);
+    recordVariantNotes(formatted.notes, sources.learned);
+    return std::move(formatted.text);
 }
 
 } // namespace vak

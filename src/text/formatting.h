@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
@@ -16,12 +17,24 @@ struct TranscriptSources {
 
     // The process's files under ~/.dictation.
     static TranscriptSources standard();
+    const SystemWords& common() const;
+};
+
+// A formatted transcript and the misheard forms its sound-alike stage corrected, which
+// recordVariantNotes turns into candidates and learned variants.
+struct FormattedTranscript {
+    std::string text;
+    std::vector<VariantNote> notes;
 };
 
 // The formatting pipeline every transcript passes before delivery: engine markers, hesitations
 // and repetition loops out; spoken layout commands, brand spellings, learned words and snippets
-// in; spacing, sentence casing and a closing period. Never fails; empty in, empty out.
-std::string formatTranscript(std::string_view raw);
-std::string formatTranscript(std::string_view raw, const TranscriptSources& sources);
+// in; spacing, sentence casing and a closing period. Never fails; empty in, empty out. Reads the
+// user's files and writes none.
+FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSources& sources);
+
+// formatTranscript with the process's files, then recordVariantNotes: how the daemon and the
+// command-line modes format, so the dictionary keeps teaching itself.
+std::string formatAndLearn(std::string_view raw);
 
 } // namespace vak

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
+#include <unordered_set>
 
 namespace vak {
 
@@ -47,14 +49,25 @@ std::string joinLines(const std::vector<std::string>& lines) {
     return out;
 }
 
-void promoteLocked(std::string_view variant, std::string_view canonical,
-                   const LearnedFiles& files) {
-    const auto content = readTextFile(files.words);
-    if (!content) return;
-    std::vector<std::string> lines;
-    for (std::string_view line : splitLines(*content))
-        lines.emplace_back(line);
+// Whether one of the comma-separated variants of `existing`, trimmed and lower-cased, is
+// `variant`.
+bool listsVariant(std::string_view existing, std::string_view variant) {
+    std::size_t pos = 0;
+    while (pos <= existing.size()) {
+        const std::size_t comma = existing.find(',', pos);
+        const std::size_t end = comma == std::string_view::npos ? existing.size() : comma;
+        if (toLower(trim(existing.substr(pos, end - pos), CharClass::Blanks)) == variant)
+            return true;
+        if (comma == std::string_view::npos) break;
+        pos = comma + 1;
+    }
+    return false;
+}
 
+// Adds `variant` to the first line of `lines` for `canonical`; false when there is none or
+// the variant is listed already.
+bool addVariant(std::vector<std::string>& lines, std::string_view variant,
+                std::string_view canonical) {
     for (std::string& line : lines) {
         const std::string_view body = withoutCarriageReturn(line);
         const bool crlf = body.size() != line.size();
@@ -64,26 +77,54 @@ void promoteLocked(std::string_view variant, std::string_view canonical,
 
         const std::string_view existing =
             bar == std::string_view::npos ? std::string_view() : body.substr(bar + 1);
-        std::size_t pos = 0;
-        while (pos <= existing.size()) {
-            const std::size_t comma = existing.find(',', pos);
-            const std::size_t end = comma == std::string_view::npos ? existing.size() : comma;
-            if (toLower(trim(existing.substr(pos, end - pos), CharClass::Blanks)) == variant)
-                return;
-            if (comma == std::string_view::npos) break;
-            pos = comma + 1;
-        }
+        if (listsVariant(existing, variant)) return false;
         std::string rewritten = std::string(canonical) + "|";
         rewritten += existing.empty() ? std::string(variant)
                                       : std::string(existing) + "," + std::string(variant);
         if (crlf) rewritten += '\r';
         line = std::move(rewritten);
-        if (writeFileAtomic(files.words, joinLines(lines), 0600)) {
-            log(LogLevel::info,
-                "dictionary taught itself a new spelling for " + std::string(canonical));
-        }
-        return;
+        return true;
     }
+    return false;
+}
+
+// Promotes every note into the dictionary with one rewrite of the file.
+void promoteLocked(const std::vector<const VariantNote*>& notes, const LearnedFiles& files) {
+    if (notes.empty()) return;
+    const auto content = readUserText(files.words);
+    if (!content) return;
+    std::vector<std::string> lines;
+    for (std::string_view line : splitLines(*content))
+        lines.emplace_back(line);
+    std::vector<std::string_view> taught;
+    for (const VariantNote* note : notes) {
+        if (addVariant(lines, note->variant, note->canonical)) taught.push_back(note->canonical);
+    }
+    if (taught.empty() || !saveUserFile(files.words, joinLines(lines))) return;
+    for (std::string_view canonical : taught)
+        log(LogLevel::info,
+            "dictionary taught itself a new spelling for " + std::string(canonical));
+}
+
+// A form that fits on a dictionary line: no line break or comma would split it.
+bool rememberable(const VariantNote& note) {
+    return !note.variant.empty() && !note.canonical.empty() &&
+           note.variant.find_first_of("\n\r,") == std::string::npos &&
+           note.canonical.find_first_of("\n\r") == std::string::npos;
+}
+
+// The candidate lines, or nothing when the file is there but cannot be read (rewriting it
+// would lose whatever it holds).
+std::optional<std::vector<std::string>> readCandidates(const std::string& path) {
+    std::vector<std::string> lines;
+    if (!pathExists(path)) return lines;
+    const auto content = readUserText(path);
+    if (!content) return std::nullopt;
+    for (std::string_view line : splitLines(*content)) {
+        line = withoutCarriageReturn(line);
+        if (!line.empty()) lines.emplace_back(line);
+    }
+    return lines;
 }
 
 } // namespace
@@ -120,7 +161,7 @@ std::vector<LearnedWord> parseLearnedWords(std::string_view content) {
 }
 
 std::vector<LearnedWord> loadLearnedWords(const std::string& path) {
-    const auto content = readTextFile(path);
+    const auto content = readUserText(path);
     return content ? parseLearnedWords(*content) : std::vector<LearnedWord>{};
 }
 
@@ -128,53 +169,47 @@ std::vector<LearnedWord> loadLearnedWords() {
     return loadLearnedWords(processValues().LEARNED_PATH);
 }
 
-void noteFuzzyVariant(std::string_view variant, std::string_view canonical,
-                      const LearnedFiles& files) {
-    // A line break or comma in the form would split the dictionary line it ends up on.
-    if (variant.empty() || canonical.empty() ||
-        variant.find_first_of("\n\r,") != std::string_view::npos ||
-        canonical.find_first_of("\n\r") != std::string_view::npos) {
-        return;
+void recordVariantNotes(const std::vector<VariantNote>& notes, const LearnedFiles& files) {
+    std::vector<const VariantNote*> wanted;
+    for (const VariantNote& note : notes) {
+        if (rememberable(note)) wanted.push_back(&note);
     }
+    if (wanted.empty()) return;
     std::lock_guard lock(dictionaryMutex());
-    std::vector<std::string> lines;
-    if (pathExists(files.candidates)) {
-        const auto content = readTextFile(files.candidates);
-        if (!content) {
-            // Rewriting it would lose whatever it holds; leave it for a person to look at.
-            log(LogLevel::warning,
-                "cannot read " + files.candidates + " as UTF-8 — spelling not remembered");
-            return;
-        }
-        for (std::string_view line : splitLines(*content)) {
-            line = withoutCarriageReturn(line);
-            if (!line.empty()) lines.emplace_back(line);
-        }
-    }
-    const std::string entry = std::string(canonical) + "|" + std::string(variant);
-    if (std::find(lines.begin(), lines.end(), entry) == lines.end()) {
-        lines.push_back(entry);
-        writeFileAtomic(files.candidates, joinLines(lines) + "\n", 0600);
-        return;
-    }
-    std::erase(lines, entry);
-    writeFileAtomic(files.candidates, lines.empty() ? std::string() : joinLines(lines) + "\n",
-                    0600);
-    promoteLocked(variant, canonical, files);
-}
+    auto lines = readCandidates(files.candidates);
+    if (!lines) return;
 
-void noteFuzzyVariant(std::string_view variant, std::string_view canonical) {
-    noteFuzzyVariant(variant, canonical, LearnedFiles::standard());
+    std::unordered_set<std::string> present(lines->begin(), lines->end());
+    std::unordered_set<std::string> leaving;
+    std::vector<const VariantNote*> promoted;
+    std::vector<std::string> added;
+    for (const VariantNote* note : wanted) {
+        std::string entry = note->canonical + "|" + note->variant;
+        if (leaving.contains(entry)) continue;
+        if (present.contains(entry) || note->sightings >= 2) {
+            promoted.push_back(note);
+            leaving.insert(std::move(entry));
+        } else {
+            present.insert(entry);
+            added.push_back(std::move(entry));
+        }
+    }
+    std::erase_if(*lines, [&](const std::string& line) { return leaving.contains(line); });
+    std::erase_if(added, [&](const std::string& line) { return leaving.contains(line); });
+    lines->insert(lines->end(), added.begin(), added.end());
+    // The oldest candidates give way: a form heard once long ago is the least likely to return.
+    if (lines->size() > kMaxVariantCandidates)
+        lines->erase(lines->begin(), lines->begin() + static_cast<std::ptrdiff_t>(
+                                                          lines->size() - kMaxVariantCandidates));
+    saveUserFile(files.candidates, lines->empty() ? std::string() : joinLines(*lines) + "\n");
+    promoteLocked(promoted, files);
 }
 
 void promoteVariant(std::string_view variant, std::string_view canonical,
                     const LearnedFiles& files) {
+    const VariantNote note{std::string(variant), std::string(canonical), 2};
     std::lock_guard lock(dictionaryMutex());
-    promoteLocked(variant, canonical, files);
-}
-
-void promoteVariant(std::string_view variant, std::string_view canonical) {
-    promoteVariant(variant, canonical, LearnedFiles::standard());
+    promoteLocked({&note}, files);
 }
 
 } // namespace vak

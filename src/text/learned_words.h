@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,18 +33,28 @@ std::vector<LearnedWord> parseLearnedWords(std::string_view content);
 std::vector<LearnedWord> loadLearnedWords(const std::string& path);
 std::vector<LearnedWord> loadLearnedWords();
 
-// Remembers that `variant` (lower case) was corrected to `canonical`. The first sighting adds a
-// candidate line; the second removes it and promotes the variant into the dictionary. Forms that
-// one dictionary line cannot hold (a line break or a comma inside) are not remembered. Failures
-// to write are ignored: the correction in the text stands regardless.
-void noteFuzzyVariant(std::string_view variant, std::string_view canonical,
-                      const LearnedFiles& files);
-void noteFuzzyVariant(std::string_view variant, std::string_view canonical);
+// A misheard form the sound-alike stage corrected, seen once or (at most counted) twice in one
+// transcript.
+struct VariantNote {
+    std::string variant; // lower case, as heard
+    std::string canonical;
+    int sightings = 1;
+
+    bool operator==(const VariantNote&) const = default;
+};
+
+// Remembers what one transcript's corrections taught, reading and writing each file at most
+// once. A form not seen before becomes a candidate line; a form already a candidate, or seen
+// twice in this transcript, leaves the candidates and is promoted into the dictionary. Forms
+// that one dictionary line cannot hold (a line break or a comma inside) are not remembered. The
+// candidates file keeps its newest kMaxVariantCandidates lines. Failures to write are ignored:
+// the corrections in the text stand regardless.
+void recordVariantNotes(const std::vector<VariantNote>& notes, const LearnedFiles& files);
+inline constexpr std::size_t kMaxVariantCandidates = 500;
 
 // Appends `variant` to the variants of the first dictionary line for `canonical`, unless it is
 // there already. Comments, blank lines and the final line break of the file survive.
 void promoteVariant(std::string_view variant, std::string_view canonical,
                     const LearnedFiles& files);
-void promoteVariant(std::string_view variant, std::string_view canonical);
 
 } // namespace vak

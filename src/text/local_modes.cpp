@@ -49,9 +49,9 @@ struct ModeRules {
         R"((?i)^(?:thanks|thank you|thanks so much|thanks a lot|cheers|best|talk soon|see you (?:then|soon|tomorrow)|appreciate it)[.,!]?$)"};
 
     Regex listItem{
-        R"((?i)^(?:first(?:ly)?|second(?:ly)?|third(?:ly)?|then|next|also|finally|lastly|on top of that|(?:number|point|step) \w+)[,]?\s+)"};
+        R"((?i)^(?:first(?:ly)?|second(?:ly)?|third(?:ly)?|then|next|also|finally|lastly|on top of that|(?:number|point|step) \w+)[,]?[\s]+)"};
     Regex topicShift{
-        R"((?i)^(?:anyway|separately|one more thing|oh and|on another note|switching gears|next thing|the other thing|last thing|by the way|real quick|also wanted to)[,]?\s+)"};
+        R"((?i)^(?:anyway|separately|one more thing|oh and|on another note|switching gears|next thing|the other thing|last thing|by the way|real quick|also wanted to)[,]?[\s]+)"};
     Regex action{
         R"((?i)\b(?:need(?:s)? to|have to|remember to|don'?t forget|make sure to|todo|to-do)\b)"};
     Regex decision{

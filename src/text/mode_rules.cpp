@@ -1,7 +1,6 @@
 #include "text/mode_rules.h"
 
 #include "base/files.h"
-#include "base/log.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 
@@ -17,13 +16,8 @@ constexpr std::string_view kHeader =
     "# Your mode keywords. One per line: section: phrase = weight\n"
     "# Sections: goal, constraint, done, context. Managed from Settings.\n";
 
-std::string_view trimBlanks(std::string_view text) {
-    // A carriage return belongs to a Windows line ending, not to the value.
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
+// What surrounds a value: blanks, and the carriage return of a Windows line ending.
+constexpr std::u32string_view kBlanksAndCr = U" \t\r";
 
 // A plain decimal number ("3", "2.5", "-1", "+4", "1e2"); not "inf", "nan" or hexadecimal,
 // which would make every score meaningless.
@@ -52,7 +46,7 @@ std::string phraseForFile(std::string_view phrase) {
     for (char& c : clean) {
         if (c == '\n' || c == '\r') c = ' ';
     }
-    return std::string(trimBlanks(clean));
+    return trimChars(clean, kBlanksAndCr);
 }
 
 } // namespace
@@ -79,22 +73,26 @@ std::vector<ModeRule> parseModeRules(std::string_view content) {
     while (pos <= text.size()) {
         const std::size_t newline = text.find('\n', pos);
         const std::size_t end = newline == std::string::npos ? text.size() : newline;
-        const std::string_view line = trimBlanks(std::string_view(text).substr(pos, end - pos));
+        const std::string entry =
+            trimChars(std::string_view(text).substr(pos, end - pos), kBlanksAndCr);
+        const std::string_view line = entry;
         pos = end + 1;
         if (line.empty() || line.front() == '#') continue;
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const auto section = sectionFromName(toLower(trimBlanks(line.substr(0, colon))));
+        const auto section =
+            sectionFromName(toLower(trimChars(line.substr(0, colon), kBlanksAndCr)));
         if (!section) continue;
 
         ModeRule rule{*section, {}, 2};
-        const std::string_view rest = trimBlanks(line.substr(colon + 1));
+        const std::string afterColon = trimChars(line.substr(colon + 1), kBlanksAndCr);
+        const std::string_view rest = afterColon;
         const std::size_t equals = rest.rfind('=');
         const auto weight = equals == std::string_view::npos
                                 ? std::nullopt
-                                : parseWeight(trimBlanks(rest.substr(equals + 1)));
+                                : parseWeight(trimChars(rest.substr(equals + 1), kBlanksAndCr));
         if (weight) {
-            rule.phrase = trimBlanks(rest.substr(0, equals));
+            rule.phrase = trimChars(rest.substr(0, equals), kBlanksAndCr);
             rule.weight = *weight;
         } else {
             rule.phrase = rest;
@@ -105,7 +103,7 @@ std::vector<ModeRule> parseModeRules(std::string_view content) {
 }
 
 std::vector<ModeRule> loadCustomRules(const std::string& path) {
-    const auto bytes = readFileBytes(path);
+    const auto bytes = readUserBytes(path);
     return bytes ? parseModeRules(*bytes) : std::vector<ModeRule>{};
 }
 
@@ -127,9 +125,7 @@ std::string modeRulesText(const std::vector<ModeRule>& rules) {
 bool saveCustomRules(const std::vector<ModeRule>& rules, const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
-    if (writeFileAtomic(path, modeRulesText(rules), 0600)) return true;
-    log(LogLevel::warning, "could not save the mode rules to " + path);
-    return false;
+    return saveUserFile(path, modeRulesText(rules));
 }
 
 bool saveCustomRules(const std::vector<ModeRule>& rules) {

@@ -56,6 +56,21 @@ std::string contractionPattern() {
     return pattern;
 }
 
+// Short words a speaker stutters ("the the"), in the order the stutter rule tries them.
+constexpr std::array<std::string_view, 18> kStutterWords = {
+    "the", "a",  "an", "to", "of", "in", "on",  "at",  "and",
+    "but", "or", "we", "i",  "it", "is", "was", "for", "with"};
+
+std::string stutterPattern() {
+    std::string pattern = "(?i)\\b(";
+    for (std::size_t i = 0; i < kStutterWords.size(); ++i) {
+        if (i > 0) pattern += '|';
+        pattern += kStutterWords[i];
+    }
+    // A whole run of the same word, so that "the the the" does not leave "the the".
+    return pattern + ")(?:[\\s]+\\1\\b)+";
+}
+
 std::string calendarPattern() {
     std::string pattern = "(?i)\\b(?:";
     for (std::size_t i = 0; i < CALENDAR_WORDS.size(); ++i) {
@@ -75,18 +90,18 @@ std::size_t matchedGroup(const RegexMatch& match) {
 
 struct CleanupRules {
     Regex cue{
-        R"((?i)\b(?:no,?\s+wait|wait,?\s+no|scratch that|actually,?\s+no|no,?\s+actually|i mean,)\b[,.]?\s*)"};
-    Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?\s+)"};
+        R"((?i)\b(?:no,?[\s]+wait|wait,?[\s]+no|scratch that|actually,?[\s]+no|no,?[\s]+actually|i mean,)\b[,.]?[\s]*)"};
+    Regex opener{R"((?i)^(?:ok(?:ay)?|so|yeah|alright|well|anyway|um|uh)[,]?[\s]+)"};
     std::vector<RegexRule> filler = {
-        {Regex(R"((?i),\s*(?:like|you know|i mean|i guess)\s*,)"), ","},
-        {Regex(R"((?i)\b(?:you know|i guess|basically|literally)\s*,\s*)"), ""},
+        {Regex(R"((?i),[\s]*(?:like|you know|i mean|i guess)[\s]*,)"), ","},
+        {Regex(R"((?i)\b(?:you know|i guess|basically|literally)[\s]*,[\s]*)"), ""},
         {Regex(
-             R"((?i),?\s*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)\s*([,.?!]|$))"),
+             R"((?i),?[\s]*(?:you know what i mean|if that makes sense|or whatever|and stuff(?: like that)?|and everything)[\s]*([,.?!]|$))"),
          "$1"},
-        // A whole run of the same word, so that "the the the" does not leave "the the".
-        {Regex(R"((?i)\b(the|a|an|to|of|in|on|at|and|but|or|we|i|it|is|was|for|with)(?:\s+\1\b)+)"),
-         "$1"},
-        {Regex(R"(\s{2,})"), " "},
+        // The pattern keeps a backtracking frame per repeat; a run of some hundred thousand
+        // exhausts ICU's stack, and collapseStutters takes over.
+        {Regex(stutterPattern()), "$1", collapseStutters},
+        {Regex(R"([\s][\s]+)"), " "},
     };
     Regex contractions{contractionPattern()};
     // Not after a digit, comma or period: "1,500 dollars" must not become "1,$500".
@@ -102,26 +117,85 @@ const CleanupRules& rules() {
     return *compiled;
 }
 
-char32_t codePointAt(std::string_view text, std::size_t offset) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
-    auto i = static_cast<std::int32_t>(offset);
-    UChar32 c = 0;
-    U8_NEXT(s, i, static_cast<std::int32_t>(text.size()), c);
-    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
-}
+// A text being corrected cue by cue without moving what is still to be read: `settled_` (final
+// unless a later cue cuts back into it), then the live part, buffer_[start_, end). A cut writes
+// the last few bytes before its comma and the new ", " just in front of the text after the cue,
+// in the room that the removed clause and cue leave, so each cut costs what it removes.
+class CorrectedText {
+  public:
+    explicit CorrectedText(std::string_view input) { reset(input); }
 
-// Where to search again after text was cut at `junction`: no cue lay wholly before the cut, so
-// a new one can only begin within the last few words before it.
-std::size_t searchRestart(std::string_view text, std::size_t junction) {
-    std::size_t pos = junction;
-    for (int word = 0; word < 3 && pos > 0; ++word) {
-        while (pos > 0 && text[pos - 1] == ' ')
-            --pos;
-        while (pos > 0 && text[pos - 1] != ' ')
-            --pos;
+    std::string_view live() const { return std::string_view(buffer_).substr(start_); }
+    std::string whole() const { return settled_ + std::string(live()); }
+    std::string beforeLive(std::size_t end) const {
+        return settled_ + std::string(live().substr(0, end));
     }
-    return pos;
-}
+
+    void reset(std::string_view text) {
+        settled_.clear();
+        buffer_.assign(kRoom, ' ');
+        buffer_.append(text);
+        start_ = kRoom;
+    }
+
+    // Only what follows the cue remains.
+    void dropThrough(std::size_t cueEnd) {
+        settled_.clear();
+        start_ += cueEnd;
+    }
+
+    // The clause after the last comma before the cue, and the cue, give way to ", ". Returns the
+    // live offset from which a new cue may begin, or nothing when there is no comma to go back
+    // to. Such a cue reads past the new comma (the text up to it is as it was, and held none),
+    // so it begins with one of its first words just before the comma: well within kLookBack.
+    std::optional<std::size_t> cutAtLastComma(std::size_t cueBegin, std::size_t cueEnd) {
+        const std::string_view text = live();
+        std::string tail;
+        const std::size_t comma = text.substr(0, cueBegin).rfind(',');
+        if (comma != std::string_view::npos) {
+            std::size_t keep = comma > kTail ? charStart(text, comma - kTail) : 0;
+            settled_.append(text.substr(0, keep));
+            tail.assign(text.substr(keep, comma - keep));
+        } else {
+            const std::size_t settledComma = settled_.rfind(',');
+            if (settledComma == std::string::npos) return std::nullopt;
+            settled_.resize(settledComma);
+        }
+        // Enough of the text before the comma stays live for a cue (and "\b") to see.
+        if (tail.size() < kTail && !settled_.empty()) {
+            const std::size_t from = charStart(
+                settled_, settled_.size() - std::min(settled_.size(), kTail - tail.size()));
+            tail.insert(0, settled_, from);
+            settled_.resize(from);
+        }
+        tail += ", ";
+        std::size_t at = start_ + cueEnd;
+        if (at < tail.size()) { // no room left in front: make some
+            buffer_ = std::string(kRoom + tail.size(), ' ') + std::string(text.substr(cueEnd));
+            at = kRoom + tail.size();
+        }
+        start_ = at - tail.size();
+        buffer_.replace(start_, tail.size(), tail);
+        const std::size_t newComma = tail.size() - 2;
+        return newComma > kLookBack ? charStart(live(), newComma - kLookBack) : 0;
+    }
+
+  private:
+    static constexpr std::size_t kRoom = 64;
+    static constexpr std::size_t kTail = 32;
+    static constexpr std::size_t kLookBack = 16;
+
+    // The start of the character holding byte `offset`.
+    static std::size_t charStart(std::string_view text, std::size_t offset) {
+        while (offset > 0 && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
+            --offset;
+        return offset;
+    }
+
+    std::string settled_;
+    std::string buffer_;
+    std::size_t start_ = 0;
+};
 
 // Grouped digits in a locale, with a formatter made once per locale name.
 std::optional<std::string> groupedNumber(std::int64_t value, const std::string& localeName) {
@@ -153,6 +227,94 @@ std::optional<std::string> groupedNumber(std::int64_t value, const std::string& 
 }
 
 } // namespace
+
+namespace {
+
+// The byte length of `word` (ASCII letters) at `at`, matched with the patterns' case folding;
+// 0 when it is not there.
+std::size_t foldedWordAt(std::string_view text, std::size_t at, std::string_view word) {
+    std::size_t pos = at;
+    for (char letter : word) {
+        if (pos >= text.size()) return 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(text, pos, next)) != static_cast<char32_t>(letter)) return 0;
+        pos = next;
+    }
+    return pos - at;
+}
+
+// Whether `copy` (a word as written) appears at `at`, compared with the patterns' case folding.
+std::size_t foldedCopyAt(std::string_view text, std::size_t at, std::string_view copy) {
+    std::size_t pos = at;
+    for (std::size_t k = 0; k < copy.size();) {
+        if (pos >= text.size()) return 0;
+        std::size_t nextInCopy = 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(copy, k, nextInCopy)) !=
+            patternFold(codePointAt(text, pos, next)))
+            return 0;
+        k = nextInCopy;
+        pos = next;
+    }
+    return pos - at;
+}
+
+std::size_t skipPatternSpace(std::string_view text, std::size_t at) {
+    while (at < text.size()) {
+        std::size_t next = 0;
+        if (!isPatternSpace(codePointAt(text, at, next))) break;
+        at = next;
+    }
+    return at;
+}
+
+// Where the run of copies of the word at [start, end) ends, or `end` when no copy follows.
+std::size_t stutterRunEnd(std::string_view text, std::size_t start, std::size_t end) {
+    const std::string_view word = text.substr(start, end - start);
+    for (;;) {
+        const std::size_t copyStart = skipPatternSpace(text, end);
+        if (copyStart == end) return end;
+        const std::size_t length = foldedCopyAt(text, copyStart, word);
+        if (length == 0 || !isPatternWordBoundary(text, copyStart + length)) return end;
+        end = copyStart + length;
+    }
+}
+
+} // namespace
+
+std::string collapseStutters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t next = 0;
+        codePointAt(text, pos, next);
+        if (!isPatternWordBoundary(text, pos)) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        std::size_t runEnd = 0;
+        std::size_t wordEnd = 0;
+        for (std::string_view word : kStutterWords) {
+            const std::size_t length = foldedWordAt(text, pos, word);
+            if (length == 0) continue;
+            const std::size_t end = stutterRunEnd(text, pos, pos + length);
+            if (end == pos + length) continue; // no copy: the next word may still stutter
+            wordEnd = pos + length;
+            runEnd = end;
+            break;
+        }
+        if (runEnd == 0) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        out.append(text, pos, wordEnd - pos);
+        pos = runEnd;
+    }
+    return out;
+}
 
 std::string numberLocaleName() {
     for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
@@ -188,7 +350,8 @@ std::vector<std::string> splitIntoSentences(std::string_view text) {
             if (k == std::string_view::npos) {
                 ends = true;
             } else {
-                const char32_t first = codePointAt(text, k);
+                std::size_t afterFirst = 0;
+                const char32_t first = codePointAt(text, k, afterFirst);
                 ends = u_isupper(static_cast<UChar32>(first)) ||
                        u_isdigit(static_cast<UChar32>(first));
             }
@@ -203,40 +366,32 @@ std::vector<std::string> splitIntoSentences(std::string_view text) {
 
 std::string resolveSelfCorrections(std::string_view input) {
     const Regex& cue = rules().cue;
-    std::string text(input);
-    // The text so far starts at `origin`; what lies before it was dropped. No cue begins at
-    // `origin` right after a dropped cue, so the dropped bytes never change a match.
-    std::size_t origin = 0;
+    CorrectedText text(input);
     std::size_t from = 0;
-    while (const auto match = cue.firstMatch(text, from)) {
-        const std::string_view before =
-            std::string_view(text).substr(origin, match->begin - origin);
-        const std::string_view after = std::string_view(text).substr(match->end);
+    while (const auto match = cue.firstMatch(text.live(), from)) {
+        const std::string_view after = text.live().substr(match->end);
         if (!hasAtLeastWords(after, 4) && hasAtLeastWords(after, 1)) {
             // A short correction replaces as many words before the cue. It can only happen
-            // within the text's last three words, so rebuilding the text here stays cheap.
+            // within the text's last three words, a few times at most, so rebuilding the text
+            // (single-spaced, as the words are joined) and searching it again stays cheap.
+            const std::string before = text.beforeLive(match->begin);
             const std::vector<std::string_view> afterWords = splitWords(after);
             std::vector<std::string_view> words = splitWords(before);
             words.resize(words.size() > afterWords.size() ? words.size() - afterWords.size() : 0);
             words.insert(words.end(), afterWords.begin(), afterWords.end());
-            text = joinWords(words);
-            origin = 0;
+            text.reset(joinWords(words));
             from = 0;
             continue;
         }
-        const std::size_t comma = before.rfind(',');
-        if (comma == std::string_view::npos) {
+        if (const auto restart = text.cutAtLastComma(match->begin, match->end)) {
+            from = *restart;
+        } else {
             // Nothing to go back to: the correction alone remains.
-            origin = match->end;
-            from = origin;
-            continue;
+            text.dropThrough(match->end);
+            from = 0;
         }
-        // The clause after the last comma gives way to the correction.
-        const std::size_t at = origin + comma;
-        text.replace(at, match->end - at, ", ");
-        from = std::max(origin, searchRestart(text, at));
     }
-    return text.substr(origin);
+    return text.whole();
 }
 
 std::string stripSpokenFiller(std::string_view input) {

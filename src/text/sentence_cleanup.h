@@ -35,6 +35,11 @@ std::string resolveSelfCorrections(std::string_view text);
 // hedges ("if that makes sense"), stuttered short words ("the the") and runs of white space.
 std::string stripSpokenFiller(std::string_view text);
 
+// "the the the plan" → "the plan": a run of one short word, in any case, becomes its first copy.
+// The filler stage's own rule does this with a pattern; this is the same without one, for runs
+// too long for the pattern.
+std::string collapseStutters(std::string_view text);
+
 // "dont" → "don't", "im" → "I'm" and the like. A capitalised spoken form comes out in lower case
 // (except the pronoun I); sentenceCased restores a sentence's first capital.
 std::string fixContractions(std::string_view text);

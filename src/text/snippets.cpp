@@ -49,7 +49,7 @@ SnippetMap parseSnippets(std::string_view content) {
 }
 
 SnippetMap loadSnippets(const std::string& path) {
-    const auto content = readTextFile(path);
+    const auto content = readUserText(path);
     return content ? parseSnippets(*content) : SnippetMap{};
 }
 
@@ -65,24 +65,33 @@ SnippetExpander::SnippetExpander(const SnippetMap& snippets) {
     // Longest first; the map's order breaks ties, so the order never depends on chance.
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    rules_.reserve(ordered.size());
+    // One pattern for all triggers, each its own group, tried longest first: the text is read
+    // once and what a snippet inserts is never read again, so a trigger inside a snippet's text
+    // stays as written. "(?!\w)" rather than "\b" after the trigger: the same for triggers
+    // ending in a letter or digit, and it lets "c++" or "sig!" end before a blank.
+    std::string alternatives;
     for (const auto& [length, entry] : ordered) {
-        // "(?!\w)" rather than "\b" after the trigger: the same for triggers ending in a letter or
-        // digit, and it lets "c++" or "sig!" end before a blank instead of never matching there.
-        const std::string pattern =
-            "(?i)\\b(?:insert )?snippet[,]?\\s+" + regexEscape(entry->first) + "(?!\\w)[,.]?";
-        rules_.emplace_back(Regex(pattern), templateEscape(entry->second));
+        const std::string trigger = trim(entry->first);
+        if (trigger.empty()) continue;
+        if (!alternatives.empty()) alternatives += '|';
+        alternatives += "(" + regexEscape(trigger) + ")";
+        texts_.push_back(entry->second);
     }
+    if (texts_.empty()) return;
+    // Possessive blanks: a trigger never begins with one, so giving some back cannot help.
+    pattern_ = Regex("(?i)\\b(?:insert )?snippet[,]?[\\s]++(?:" + alternatives + ")(?!\\w)[,.]?");
 }
 
 std::string SnippetExpander::apply(std::string_view text) const {
     // Every rule needs the word "snippet"; one search spares the rest when it is not there.
     static const Regex cue("(?i)snippet");
-    if (rules_.empty() || !cue.search(text)) return std::string(text);
-    std::string out(text);
-    for (const auto& [pattern, tmpl] : rules_)
-        out = pattern.replace(out, tmpl);
-    return out;
+    if (texts_.empty() || !cue.search(text)) return std::string(text);
+    return pattern_.replaceEach(text, [this](const RegexMatch& match) {
+        for (std::size_t g = 1; g < match.groups.size(); ++g) {
+            if (match.groups[g]) return texts_[g - 1];
+        }
+        return match.text();
+    });
 }
 
 } // namespace vak

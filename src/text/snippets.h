@@ -23,16 +23,18 @@ SnippetMap loadSnippets(const std::string& path);
 SnippetMap loadSnippets();
 
 // Replaces "snippet TRIGGER" (also "insert snippet TRIGGER" and "snippet, TRIGGER") by the
-// trigger's text, inserted literally. Longer triggers are tried first, so a trigger that begins
-// another one never takes its place.
+// trigger's text, inserted literally and once: a trigger named inside an inserted text stays as
+// it is. Longer triggers are tried first, so a trigger that begins another one never takes its
+// place.
 class SnippetExpander {
   public:
     explicit SnippetExpander(const SnippetMap& snippets);
     std::string apply(std::string_view text) const;
-    std::size_t size() const { return rules_.size(); }
+    std::size_t size() const { return texts_.size(); }
 
   private:
-    std::vector<std::pair<Regex, std::string>> rules_; // pattern, escaped template
+    Regex pattern_;                  // one group per trigger, longest first
+    std::vector<std::string> texts_; // the text of each group's trigger
 };
 
 } // namespace vak

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <map>
+#include <optional>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -282,114 +283,156 @@ SoundAlikeCorrector::SoundAlikeCorrector(const std::vector<LearnedWord>& words) 
     }
 }
 
-std::string SoundAlikeCorrector::correct(std::string_view text,
-                                         const SoundAlikeContext& context) const {
-    if (entries_.empty()) return std::string(text);
+// One pass over one text: the tokens as the entries so far have left them, and the forms
+// corrected on the way.
+class SoundAlikeCorrector::Pass {
+  public:
+    Pass(const SoundAlikeCorrector& corrector, std::string_view text, const SystemWords& common)
+        : corrector_(corrector), common_(common), tokens_(tokenize(text)) {}
 
-    std::vector<Token> tokens;
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t space = text.find(' ', pos);
-        const std::size_t end = space == std::string_view::npos ? text.size() : space;
-        tokens.push_back(makeToken(std::string(text.substr(pos, end - pos))));
-        if (space == std::string_view::npos) break;
-        pos = end + 1;
-    }
-
-    // A form seen twice is promoted; noting it again in the same text would only rewrite the
-    // files once more per repetition.
-    std::map<std::pair<std::string, std::string>, int> sightings;
-    auto remember = [&](const std::string& variant, const std::string& canonical) {
-        if (++sightings[{variant, canonical}] <= 2)
-            noteFuzzyVariant(variant, canonical, context.files);
-    };
-
-    for (const Entry& entry : entries_) {
+    // Corrects the tokens against one entry in a single forward pass. A replacement shrinks
+    // the list, so tokens are compacted as we go: [0, kept) is the new list, [next, size) what
+    // is still to be visited.
+    void correctEntry(const Entry& entry) {
         const std::size_t n = entry.words.size();
-        if (n > tokens.size()) continue;
-        // One forward pass; a replacement shrinks the list, so tokens are compacted as we go:
-        // [0, kept) is the new list, [next, size) what is still to be visited.
+        if (n > tokens_.size()) return;
         std::size_t kept = 0;
         std::size_t next = 0;
-        auto keepNext = [&] {
-            if (kept != next) tokens[kept] = std::move(tokens[next]);
+        auto replace = [&](std::size_t count, const std::string& canonical, std::string variant,
+                           bool split) {
+            std::string replacement = withTrail(canonical, tokens_[next + count - 1].raw);
+            next += count;
+            tokens_[kept++] = makeToken(std::move(replacement));
+            remember(std::move(variant), canonical, split);
+        };
+        while (tokens_.size() - next >= n) {
+            if (auto variant = windowVariant(next, entry)) {
+                replace(n, entry.canonical, std::move(*variant), false);
+            } else if (auto halves = splitVariant(next, entry)) {
+                replace(2, entry.canonical, std::move(*halves), true);
+            } else {
+                if (kept != next) tokens_[kept] = std::move(tokens_[next]);
+                ++kept;
+                ++next;
+            }
+        }
+        while (next < tokens_.size()) {
+            if (kept != next) tokens_[kept] = std::move(tokens_[next]);
             ++kept;
             ++next;
-        };
-
-        while (tokens.size() - next >= n) {
-            bool alreadyRight = true;
-            for (std::size_t k = 0; k < n && alreadyRight; ++k)
-                alreadyRight = tokens[next + k].lower == entry.words[k].bareLower;
-            if (alreadyRight) {
-                keepNext();
-                continue;
-            }
-
-            bool match = true;
-            for (std::size_t k = 0; k < n && match; ++k) {
-                const Token& token = tokens[next + k];
-                match = !token.cleaned.empty() &&
-                        soundsClose(token.cleaned, token.lower, token.shape, entry.words[k]);
-            }
-            // A real word is never replaced by a one-word entry.
-            if (match && n == 1 && context.common().contains(tokens[next].lower)) match = false;
-            std::string variant;
-            if (match) {
-                for (std::size_t k = 0; k < n; ++k) {
-                    if (k > 0) variant += ' ';
-                    variant += tokens[next + k].lower;
-                }
-                match = !spellings_.contains(variant);
-            }
-            if (match) {
-                std::string replacement = withTrail(entry.canonical, tokens[next + n - 1].raw);
-                next += n;
-                tokens[kept++] = makeToken(std::move(replacement));
-                log(LogLevel::soundAlike, "sound-alike corrected to " + entry.canonical);
-                remember(variant, entry.canonical);
-                continue;
-            }
-
-            if (n == 1 && next + 1 < tokens.size()) {
-                const Token& first = tokens[next];
-                const Token& second = tokens[next + 1];
-                const Word& canonical = entry.words[0];
-                // A half that already is a dictionary word is not a broken word: "a Vercel" stays.
-                if (!first.cleaned.empty() && !second.cleaned.empty() &&
-                    halvesSoundClose(first, second, canonical) &&
-                    !spellings_.contains(first.lower) && !spellings_.contains(second.lower) &&
-                    !(context.common().contains(first.lower) &&
-                      context.common().contains(second.lower))) {
-                    const std::string halves = first.lower + " " + second.lower;
-                    std::string replacement = withTrail(entry.canonical, second.raw);
-                    next += 2;
-                    tokens[kept++] = makeToken(std::move(replacement));
-                    log(LogLevel::soundAlike,
-                        "sound-alike corrected to " + entry.canonical + " (split word)");
-                    remember(halves, entry.canonical);
-                    continue;
-                }
-            }
-            keepNext();
         }
-        while (next < tokens.size())
-            keepNext();
-        tokens.resize(kept);
+        tokens_.resize(kept);
     }
 
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (i > 0) out += ' ';
-        out += tokens[i].raw;
+    SoundAlikeResult finish(std::size_t reserve) {
+        if (unnoted_ > 0) {
+            log(LogLevel::soundAlike,
+                "… and " + std::to_string(unnoted_) + " more sound-alike corrections");
+        }
+        SoundAlikeResult result;
+        result.text.reserve(reserve);
+        for (std::size_t i = 0; i < tokens_.size(); ++i) {
+            if (i > 0) result.text += ' ';
+            result.text += tokens_[i].raw;
+        }
+        result.notes = std::move(notes_);
+        return result;
     }
-    return out;
-}
 
-std::string fuzzyLearnedPass(std::string_view text) {
-    const SoundAlikeCorrector corrector(loadLearnedWords());
-    return corrector.correct(text, SoundAlikeContext{nullptr, LearnedFiles::standard()});
+  private:
+    static std::vector<Token> tokenize(std::string_view text) {
+        std::vector<Token> tokens;
+        // One allocation: growing a list of a million tokens would move each several times.
+        tokens.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), ' ')) + 1);
+        std::size_t pos = 0;
+        for (;;) {
+            const std::size_t space = text.find(' ', pos);
+            const std::size_t end = space == std::string_view::npos ? text.size() : space;
+            tokens.push_back(makeToken(std::string(text.substr(pos, end - pos))));
+            if (space == std::string_view::npos) return tokens;
+            pos = end + 1;
+        }
+    }
+
+    bool alreadyRight(std::size_t at, const Entry& entry) const {
+        for (std::size_t k = 0; k < entry.words.size(); ++k) {
+            if (tokens_[at + k].lower != entry.words[k].bareLower) return false;
+        }
+        return true;
+    }
+
+    // The misheard form when the tokens from `at` sound like the entry word by word; nothing
+    // when they are the entry already, a real word a one-word entry must not replace, or what
+    // another entry spells.
+    std::optional<std::string> windowVariant(std::size_t at, const Entry& entry) const {
+        const std::size_t n = entry.words.size();
+        if (alreadyRight(at, entry)) return std::nullopt;
+        for (std::size_t k = 0; k < n; ++k) {
+            const Token& token = tokens_[at + k];
+            if (token.cleaned.empty() ||
+                !soundsClose(token.cleaned, token.lower, token.shape, entry.words[k]))
+                return std::nullopt;
+        }
+        if (n == 1 && common_.contains(tokens_[at].lower)) return std::nullopt;
+        std::string variant;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (k > 0) variant += ' ';
+            variant += tokens_[at + k].lower;
+        }
+        if (corrector_.spellings_.contains(variant)) return std::nullopt;
+        return variant;
+    }
+
+    // "kuber netes" for "Kubernetes": the form when the token at `at` and the next one written
+    // together sound like a one-word entry. A half that already is a dictionary word is not a
+    // broken word ("a Vercel" stays), nor are two real words.
+    std::optional<std::string> splitVariant(std::size_t at, const Entry& entry) const {
+        if (entry.words.size() != 1 || at + 1 >= tokens_.size()) return std::nullopt;
+        const Token& first = tokens_[at];
+        const Token& second = tokens_[at + 1];
+        if (first.lower == entry.words[0].bareLower) return std::nullopt; // right as it is
+        if (first.cleaned.empty() || second.cleaned.empty() ||
+            !halvesSoundClose(first, second, entry.words[0]) ||
+            corrector_.spellings_.contains(first.lower) ||
+            corrector_.spellings_.contains(second.lower) ||
+            (common_.contains(first.lower) && common_.contains(second.lower)))
+            return std::nullopt;
+        return first.lower + " " + second.lower;
+    }
+
+    // Logs a form the first time this text corrects it and notes it; a form seen twice is
+    // promoted, so further sightings change nothing.
+    void remember(std::string variant, const std::string& canonical, bool split) {
+        auto key = std::make_pair(std::move(variant), canonical);
+        if (const auto it = seen_.find(key); it != seen_.end()) {
+            notes_[it->second].sightings = 2;
+            return;
+        }
+        if (notes_.size() >= kMaxNotesPerText) {
+            ++unnoted_;
+            return;
+        }
+        log(LogLevel::soundAlike,
+            "sound-alike corrected to " + canonical + (split ? " (split word)" : ""));
+        seen_.emplace(key, notes_.size());
+        notes_.push_back({std::move(key.first), canonical, 1});
+    }
+
+    const SoundAlikeCorrector& corrector_;
+    const SystemWords& common_;
+    std::vector<Token> tokens_;
+    std::map<std::pair<std::string, std::string>, std::size_t> seen_; // into notes_
+    std::vector<VariantNote> notes_;
+    std::size_t unnoted_ = 0;
+};
+
+SoundAlikeResult SoundAlikeCorrector::correct(std::string_view text,
+                                              const SystemWords& common) const {
+    if (entries_.empty()) return {std::string(text), {}};
+    Pass pass(*this, text, common);
+    for (const Entry& entry : entries_)
+        pass.correctEntry(entry);
+    return pass.finish(text.size());
 }
 
 } // namespace vak

@@ -22,14 +22,10 @@ std::size_t editDistance(std::string_view a, std::string_view b);
 // Equal ignoring case, one edit apart, or two edits apart with the same Soundex key.
 bool wordsSoundClose(std::string_view a, std::string_view b);
 
-// What a sound-alike pass consults besides the dictionary.
-struct SoundAlikeContext {
-    const SystemWords* commonWords = nullptr; // null: the system's list, loaded when first needed
-    LearnedFiles files;                       // where corrections are remembered
-
-    const SystemWords& common() const {
-        return commonWords != nullptr ? *commonWords : SystemWords::common();
-    }
+// A sound-alike pass's text and the misheard forms it corrected, for recordVariantNotes.
+struct SoundAlikeResult {
+    std::string text;
+    std::vector<VariantNote> notes;
 };
 
 // The dictionary prepared once for matching: canonical spellings split into words, lower-cased,
@@ -40,8 +36,10 @@ class SoundAlikeCorrector {
 
     // Replaces words and phrases that sound like a canonical spelling, and words split in two
     // whose halves together do, keeping the trailing punctuation of what they replace. Real words
-    // are never replaced by one-word entries. Logs and remembers every correction.
-    std::string correct(std::string_view text, const SoundAlikeContext& context) const;
+    // (in `common`) are never replaced by one-word entries. Logs each distinct correction and
+    // notes it (at most kMaxNotesPerText of them); writes nothing.
+    SoundAlikeResult correct(std::string_view text, const SystemWords& common) const;
+    static constexpr std::size_t kMaxNotesPerText = 64;
     bool empty() const { return entries_.empty(); }
 
     // A word's length in user-perceived characters and the set of characters it holds (hashed
@@ -67,14 +65,12 @@ class SoundAlikeCorrector {
     };
 
   private:
+    class Pass;
     std::vector<Entry> entries_;
     // Every canonical spelling and each of its words, lower case without surrounding
     // punctuation: what the dictionary itself spells is never turned into another entry ("C++"
     // stays when "C#" is in the dictionary too).
     std::unordered_set<std::string> spellings_;
 };
-
-// The sound-alike pass with the process's dictionary and word list.
-std::string fuzzyLearnedPass(std::string_view text);
 
 } // namespace vak

@@ -3,12 +3,12 @@
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/time_util.h"
 #include "foundation/process_values.h"
 #include "transcribe/decode_router.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,15 +31,12 @@ constexpr std::uint64_t kSpecStretchBytes = 5 * kBytesPerSecond;
 constexpr std::uint64_t kSpecMinPieceBytes = 3 * kBytesPerSecond; // each decode has its cost too
 constexpr std::uint64_t kSpecLatestPauseBytes = 2 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
+// No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
+// clip. A sliver is left to the next piece, or joined to the one before it.
+constexpr std::uint64_t kMinPieceBytes = kBytesPerSecond;
 
 std::string wholeSeconds(std::uint64_t bytes) {
     return std::to_string(bytes / kBytesPerSecond);
-}
-
-std::string oneDecimal(double seconds) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
-    return buffer;
 }
 
 std::uint64_t evenBytes(double seconds) {
@@ -195,12 +192,13 @@ void ChunkEngine::reset(const std::string& wav, int session) {
 
 void ChunkEngine::dropSpeculative() {
     specTexts_.clear();
+    specStarts_.clear();
     specFrom_ = specTo_ = specSeenTo_ = 0;
 }
 
 std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
     if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
-    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
@@ -257,7 +255,8 @@ void ChunkEngine::cut() {
     if (!specTexts_.empty() && specFrom_ == c) {
         parts = specTexts_;
         from = specTo_;
-        if (*point <= specTo_) point = specTo_;
+        // A sliver between the pre-decoded tail and the pause stays for the next chunk.
+        if (*point <= specTo_ || *point - specTo_ < kMinPieceBytes) point = specTo_;
     }
     double seconds = 0;
     if (from < *point) {
@@ -281,7 +280,8 @@ void ChunkEngine::cut() {
     lastCutByte_ = *point;
     dropSpeculative(); // now part of the chunk
     log(LogLevel::info, "chunk " + std::to_string(chunkIndex_) + " cached · " +
-                            wholeSeconds(*point - c) + "s → " + oneDecimal(seconds) + "s decode" +
+                            wholeSeconds(*point - c) + "s → " + fixedDecimals(seconds, 1) +
+                            "s decode" +
                             (from == c ? "" : " (" + wholeSeconds(from - c) + "s pre-decoded)"));
 }
 
@@ -337,6 +337,7 @@ void ChunkEngine::specPass() {
         return;
     }
 
+    if (*to - from < kMinPieceBytes) return; // left to the next piece
     double seconds = 0;
     auto text = decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds);
     if (!text) {
@@ -349,11 +350,12 @@ void ChunkEngine::specPass() {
         dropSpeculative();
         specFrom_ = c;
     }
+    specStarts_.push_back(from);
     specTexts_.push_back(std::move(*text));
     specTo_ = *to;
     specSeenTo_ = avail;
     log(LogLevel::info, "tail pre-decoded during pause · " + wholeSeconds(*to - from) + "s → " +
-                            oneDecimal(seconds) + "s");
+                            fixedDecimals(seconds, 1) + "s");
     if (onSpecTranscript_) onSpecTranscript_(prospectiveText());
 }
 
@@ -382,13 +384,18 @@ std::optional<std::string> ChunkEngine::finishText() {
             return joinLines(parts);
         }
         from = specTo_; // only the words said after it are left
+        // Less than a second of them is decoded together with the last pre-decoded piece.
+        if (avail - from < kMinPieceBytes) {
+            from = specStarts_.back();
+            parts.pop_back();
+        }
     }
 
     double seconds = 0;
     auto text = decode(*recording, from, avail, "tail", DecodeRoute::Auto, seconds);
     if (!text) return std::nullopt;
     log(LogLevel::info, "tail decoded · " + wholeSeconds(avail - from) + "s → " +
-                            oneDecimal(seconds) + "s (" + std::to_string(chunkIndex_) +
+                            fixedDecimals(seconds, 1) + "s (" + std::to_string(chunkIndex_) +
                             (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
     parts.push_back(std::move(*text));
     return joinLines(parts);

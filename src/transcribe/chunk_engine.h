@@ -113,6 +113,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     bool failed_ = false;
     // The speculative tail: one text per pause, together covering [specFrom_, specTo_).
     std::vector<std::string> specTexts_;
+    std::vector<std::uint64_t> specStarts_; // where each of them begins
     std::uint64_t specFrom_ = 0;
     std::uint64_t specTo_ = 0;
     std::uint64_t specSeenTo_ = 0; // how far the recording reached at the last speculative decode

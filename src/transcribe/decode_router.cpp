@@ -1,15 +1,16 @@
 #include "transcribe/decode_router.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/time_util.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/local_decode.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -78,9 +79,7 @@ void launchEngine(const std::shared_ptr<RaceState>& state, const char* name, Eng
 
 std::string raceTime(const std::optional<double>& seconds) {
     if (!seconds) return "dnf";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1fs", *seconds);
-    return buffer;
+    return fixedDecimals(*seconds, 1) + "s";
 }
 
 std::string wholeSeconds(double seconds) {
@@ -179,7 +178,7 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
     const std::string& txtBase = request.textBase;
     removeFile(txtBase + ".txt");
     const double duration =
-        static_cast<double>(std::max<std::int64_t>(fileSize(wav).value_or(0), 0)) / 32000.0;
+        static_cast<double>(std::max<std::int64_t>(fileSize(wav).value_or(0), 0)) / kBytesPerSecond;
 
     const auto conditioned = preprocessAudio(wav, duration, settings);
     const RemoveOnExit removeConditioned(conditioned);
@@ -197,7 +196,10 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
     const DecodeRoute route = request.route;
 
     if (settings.localAvailable()) {
-        if (cloud && route == DecodeRoute::Auto) {
+        // A cloud engine that could not be reached a moment ago is left out while the local one
+        // can do the work.
+        const bool askCloud = cloudWorthAsking(settings);
+        if (askCloud && route == DecodeRoute::Auto) {
             const RaceOutcome outcome = raceEngines(
                 [file, limits, settings] {
                     return runWhisperViaCloud(file, limits.cloudSeconds, settings);
@@ -210,7 +212,7 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
             if (outcome.text) log(LogLevel::fast, raceLogLine(outcome));
             return noted(request, outcome.text, outcome.winner == "cloud");
         }
-        if (cloud && route == DecodeRoute::CloudPreferred)
+        if (askCloud && route == DecodeRoute::CloudPreferred)
             return cloudThenLocal(request, file, limits, duration, settings);
         return noted(request,
                      runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings),

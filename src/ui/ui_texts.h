@@ -84,6 +84,7 @@ inline constexpr std::string_view SETTINGS_HEADING = "Brindle";
 inline constexpr std::string_view HOTKEY_SECTION = "Key that starts and stops dictation";
 inline constexpr std::string_view MIC_SECTION = "Microphone";
 inline constexpr std::string_view LANGUAGE_SECTION = "Language";
+inline constexpr std::string_view TALK_MODE_SECTION = "How the key talks";
 inline constexpr std::string_view HOTKEY_HINT = "Click twice, then press the key you want.";
 inline constexpr std::string_view HOTKEY_ARMED = "Click once more to change";
 inline constexpr std::string_view HOTKEY_LISTENING = "Press any modifier key now";

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -77,6 +78,14 @@ TEST(WavFormat, DataOffsetWalksChunksAndRejectsForeignFiles) {
          riff + fmt + "pad " + le32(8144) + std::string(8144, 'p') + "data" + le32(0),
          std::nullopt},
         {"truncated in the chunk walk", riff + fmt + "LIST" + le32(2) + "ab", std::nullopt},
+        {"no fmt chunk", riff + "data" + le32(0) + samples(0.1, 1), std::nullopt},
+        {"fmt after the data", riff + "data" + le32(0) + fmt, std::nullopt},
+        {"fmt too short", riff + "fmt " + le32(8) + fmt.substr(8, 8) + "data" + le32(0),
+         std::nullopt},
+        {"fmt sizes disagree (block align of stereo)",
+         riff + fmt.substr(0, 20) + le16(4) + fmt.substr(22) + "data" + le32(0), std::nullopt},
+        {"fmt of an unknown coding",
+         riff + fmt.substr(0, 8) + le16(0x55) + fmt.substr(10) + "data" + le32(0), std::nullopt},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file("case.wav");
@@ -84,6 +93,19 @@ TEST(WavFormat, DataOffsetWalksChunksAndRejectsForeignFiles) {
         EXPECT_EQ(findWavDataOffset(path), c.offset) << c.name;
     }
     EXPECT_EQ(findWavDataOffset(dir.file("missing.wav")), std::nullopt);
+
+    // What is refused says why, and a FIFO never blocks the reader.
+    std::string problem;
+    ASSERT_EQ(::mkfifo(dir.file("fifo.wav").c_str(), 0600), 0);
+    EXPECT_FALSE(readWavLayout(dir.file("fifo.wav"), &problem));
+    EXPECT_EQ(problem, "is a FIFO");
+    writeFixture(dir.file("notes.wav"), "these are notes, not audio, and long enough to walk");
+    EXPECT_FALSE(readWavLayout(dir.file("notes.wav"), &problem));
+    EXPECT_EQ(problem, "is not a WAV file");
+    writeWav16kMono(samples(0.1, 1), dir.file("rec.wav"));
+    const auto layout = readWavLayout(dir.file("rec.wav"));
+    ASSERT_TRUE(layout);
+    EXPECT_TRUE(layout->isRecordingFormat());
 }
 
 TEST(WavLevels, RmsMeasuresTheRangeAndOnlyItsFirstTenSeconds) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -101,6 +102,67 @@ TEST(Files, ScratchCreationNeverWritesThroughAPlantedLink) {
     // An entry that cannot be removed (a folder) is no scratch file.
     std::filesystem::create_directory(dir.file("vak_chunk_1"));
     EXPECT_FALSE(createScratchFile(dir.file("vak_chunk_1")));
+}
+
+// What can stand at one of the user's paths, and what reading and replacing it do there.
+TEST(Files, UserFilesAreReplacedOnlyWhereThatIsTheUsersOwnFile) {
+    TempDir dir;
+    const std::string own = dir.file("dotfiles/learned-words.txt");
+    const std::string foreign = dir.file("foreign");
+    std::filesystem::create_directory(dir.file("dotfiles"));
+    std::filesystem::create_directory(dir.file("folder"));
+    writeFixture(own, "mine\n");
+    writeFixture(foreign, "theirs\n");
+    // Run as root here; another user's file is one handed to "nobody".
+    const bool foreignOwned = ::chown(foreign.c_str(), 65534, 65534) == 0 && ::geteuid() == 0;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const auto& [link, target] : {std::pair{"to-own", own},
+                                       {"to-foreign", foreign},
+                                       {"to-folder", dir.file("folder")},
+                                       {"dangling", dir.file("nothing")}})
+        ASSERT_EQ(::symlink(target.c_str(), dir.file(link).c_str()), 0);
+
+    struct Case {
+        const char* name;
+        bool replaced;
+        const char* problem; // part of what replaceUserFile says
+    };
+    const Case cases[] = {
+        {"to-own", true, ""},
+        {"to-foreign", !foreignOwned, foreignOwned ? "not a file of this user's" : ""},
+        {"to-folder", false, "not a file of this user's"},
+        {"dangling", false, "a link to nothing that exists"},
+        {"fifo", false, "is a FIFO, not a file"},
+        {"folder", false, "is a folder, not a file"},
+        {"new", true, ""},
+    };
+    for (const Case& c : cases) {
+        std::string problem;
+        EXPECT_EQ(replaceUserFile(dir.file(c.name), "new\n", &problem), c.replaced) << c.name;
+        EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name << ": " << problem;
+        EXPECT_EQ(c.replaced, problem.empty()) << c.name;
+    }
+    // The dotfile manager's link is still a link, and its target has the change, privately.
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("to-own")));
+    EXPECT_EQ(readFixture(own), "new\n");
+    EXPECT_EQ(filePermissions(own), 0600u);
+    EXPECT_EQ(readFixture(dir.file("new")), "new\n");
+    if (foreignOwned) {
+        EXPECT_EQ(readFixture(foreign), "theirs\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo")));
+
+    // Reading follows any link, never blocks on a FIFO and says what stood in the way.
+    std::string problem;
+    EXPECT_EQ(readFileBytes(dir.file("to-foreign")), readFixture(foreign));
+    EXPECT_FALSE(readFileBytes(dir.file("fifo"), &problem));
+    EXPECT_EQ(problem, "is a FIFO");
+    EXPECT_FALSE(readTextFile(dir.file("folder"), &problem));
+    EXPECT_EQ(problem, "is a folder");
+    EXPECT_FALSE(readFileBytes(dir.file("to-own"), &problem, Links::refuse));
+    EXPECT_EQ(problem, "is a link");
+    EXPECT_FALSE(readFileBytes(dir.file("missing"), &problem));
+    EXPECT_EQ(problem, "");
 }
 
 TEST(Files, MakeDirectoriesCreatesEveryLevel) {

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -66,6 +67,33 @@ TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
     setLogPath(dir.file("missing-folder/vak.log"));
     log(LogLevel::warning, "still visible");
     EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);
+}
+
+TEST_F(LogTest, ALinkOrFifoAtTheLogPathIsNeverWrittenThrough) {
+    const std::string victim = dir.file("victim");
+    writeFixture(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), dir.file("linked.log").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    for (const char* name : {"linked.log", "fifo.log"}) {
+        setLogPath(dir.file(name));
+        log(LogLevel::info, "one");
+        log(LogLevel::info, "two");
+    }
+    EXPECT_EQ(readFixture(victim), "precious");
+    const std::string err = readFixture(stderrPath);
+    EXPECT_NE(err.find("linked.log is a link, not a log file: lines go to standard error only"),
+              std::string::npos);
+    EXPECT_NE(err.find("fifo.log is a FIFO, not a log file"), std::string::npos);
+    EXPECT_EQ(err.find("fifo.log is a FIFO", err.find("fifo.log is a FIFO") + 1),
+              std::string::npos);
+    EXPECT_NE(err.find("] · two\n"), std::string::npos);
+    // Editing does not read through it either.
+    bool sawBytes = true;
+    editLogFile(dir.file("linked.log"), [&](const std::optional<std::string>& bytes) {
+        sawBytes = bytes.has_value();
+        return std::optional<std::string>();
+    });
+    EXPECT_FALSE(sawBytes);
 }
 
 TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {

@@ -1,4 +1,5 @@
 #include "base/regex.h"
+#include "support/log_capture.h"
 
 #include <thread>
 #include <vector>
@@ -125,6 +126,39 @@ TEST(CompiledRegex, AllMatchesFullMatchAndComputedReplacements) {
     EXPECT_TRUE(Regex("(?i)hi [a-z]+").fullMatch("Hi Sarah"));
     EXPECT_FALSE(Regex("(?i)hi [a-z]+").fullMatch("Hi Sarah."));
     EXPECT_FALSE(Regex("(").fullMatch("("));
+}
+
+TEST(CompiledRegex, OffsetsReferToTheBytesAsGivenWhateverTheyAre) {
+    // Ill-formed bytes read as U+FFFD but keep their own width: every later offset stays put.
+    const Regex word("\\w+");
+    for (const std::string text : {"caf\xe9 au lait", "\xff\xfe ok \xc3 x \xf0\x9f\x91 end",
+                                   "\xc3\xa9t\xc3\xa9 \xed\xa0\x80 last", "no bad bytes"}) {
+        const auto matches = word.allMatches(text);
+        ASSERT_FALSE(matches.empty()) << text;
+        for (const RegexMatch& m : matches)
+            EXPECT_EQ(text.substr(m.begin, m.end - m.begin), m.text()) << text;
+        EXPECT_EQ(matches.back().text(), text.substr(text.rfind(' ') + 1));
+        EXPECT_EQ(word.replaceEach(text, [](const RegexMatch& m) { return m.text(); }), text);
+        EXPECT_EQ(regexAllMatches(text, "\\w+").size(), matches.size());
+    }
+}
+
+TEST(CompiledRegex, GivingUpIsReportedAndARuleFallsBack) {
+    // One backtracking frame per repeat: far past ICU's stack.
+    std::string run;
+    for (int i = 0; i < 400000; ++i)
+        run += "ab ";
+    const Regex repeats("(ab)(?:\\s+\\1)+");
+    test::LogCapture log;
+    EXPECT_FALSE(repeats.tryReplace(run, "$1"));
+    EXPECT_EQ(repeats.replace(run, "$1"), run);
+    EXPECT_TRUE(log.has(LogLevel::warning, "gave up on 1200000 bytes (U_REGEX_STACK_OVERFLOW)"));
+    EXPECT_FALSE(repeats.search(run));
+
+    const RegexRule rule{repeats, "$1", [](std::string_view) { return std::string("done"); }};
+    EXPECT_EQ(rule.apply(run), "done");
+    EXPECT_EQ(rule.apply("ab ab"), "ab");
+    EXPECT_TRUE(log.has(LogLevel::warning, "done without the pattern"));
 }
 
 TEST(RegexCache, PatternsStayValidWhileAFullCacheIsCleared) {

@@ -161,6 +161,46 @@ TEST_F(HistoryTest, UnwritableFileIsNotReportedAsSaved) {
               (std::vector<std::string>{"✓ raw 1 words · " + shortHash("lost")}));
 }
 
+TEST_F(HistoryTest, ReadingBackOpensTheLastRecordsAndSkipsDamagedOnesWithoutWriting) {
+    // Nothing stored yet: no key is made just to read, and nothing opens.
+    writeFixture(historyPath, "1700000000\tQUJD\n");
+    const auto keyless = readHistory(historyPath, &store, 10);
+    EXPECT_TRUE(keyless.keyMissing);
+    EXPECT_EQ(keyless.skipped, 1u);
+    EXPECT_EQ(store.counts().writes, 0);
+
+    removeFile(historyPath);
+    ASSERT_TRUE(appendHistory(historyPath, &store, "first words", " raw", 1700000001));
+    const std::string first = readFixture(historyPath);
+    std::string flipped = first; // one Base64 digit changed: still Base64, no longer authentic
+    flipped[first.find('\t') + 5] = flipped[first.find('\t') + 5] == 'A' ? 'B' : 'A';
+    const std::string otherKey =
+        *sealHistoryRecord(*randomAesKey(), "sealed elsewhere", " raw", 1700000002);
+    ASSERT_TRUE(appendHistory(historyPath, &store, "second\nline", " Professional", 1700000003));
+    const std::string second = readFixture(historyPath).substr(first.size());
+    writeFixture(historyPath, first + flipped + "not a record\n" + otherKey + "17000\t!!!!\n" +
+                                  second + "1700000004\tQUJD");
+    const std::string before = readFixture(historyPath);
+
+    const auto all = readHistory(historyPath, &store, 100);
+    ASSERT_EQ(all.records.size(), 2u);
+    EXPECT_EQ(all.records[0].unixSeconds, 1700000001);
+    EXPECT_EQ(all.records[0].tag, " raw");
+    EXPECT_EQ(all.records[0].text, "first words");
+    EXPECT_EQ(all.records[1].tag, " Professional");
+    EXPECT_EQ(all.records[1].text, "second\nline");
+    EXPECT_EQ(all.skipped, 5u);
+    EXPECT_FALSE(all.keyMissing);
+    // Only the last N lines are read.
+    const auto last = readHistory(historyPath, &store, 2);
+    ASSERT_EQ(last.records.size(), 1u);
+    EXPECT_EQ(last.records[0].text, "second\nline");
+    EXPECT_EQ(last.skipped, 1u);
+    EXPECT_EQ(readFixture(historyPath), before);
+    EXPECT_EQ(store.counts().writes, 1);
+    EXPECT_TRUE(readHistory(dir.file("none.enc"), &store, 10).records.empty());
+}
+
 TEST_F(HistoryTest, ProcessWideCallsUseTheInstalledStoreAndTheHomeHistory) {
     const std::string homeHistory = processValues().HISTORY_PATH;
     removeFile(homeHistory);

@@ -66,7 +66,8 @@ TEST_F(Cli, FormatStdinPrintsTheFormattedTranscript) {
         {"okay so um I think we should go", "Okay so I think we should go.\n"},
         {"[BLANK_AUDIO]\nGroceries: dash milk, dash eggs\n", "Groceries\n- Milk\n- Eggs\n"},
         {"", "\n"},
-        {"caf\xe9 is open now", "\n"}, // not UTF-8: nothing to format
+        // A byte that is not UTF-8 is repaired, not the whole input dropped.
+        {"caf\xe9 is open now", "Caf\xef\xbf\xbd is open now.\n"},
     };
     for (const auto& [input, expected] : cases) {
         const auto run = runVak({"--format-stdin"}, options(input));
@@ -106,7 +107,7 @@ TEST_F(Cli, LocalModesRenderTheFormattedInput) {
     }
     run = runVak({"--local-mode", "professional"}, options("caf\xe9 is open"));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "\n");
+    EXPECT_EQ(run.out, "Caf\xef\xbf\xbd is open.\n");
 
     auto german = options("we owe them 1500 dollars for the chairs");
     german.env["LC_ALL"] = "de_DE.UTF-8";
@@ -129,9 +130,9 @@ TEST_F(Cli, LocalCommandEditsTheTrimmedSelectionOrSaysNothing) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "HELLO WORLD\n");
 
-    run = runVak({"--local-command", "Lower Case"}, options("  \n Hello World \n\n"));
+    run = runVak({"--local-command", "Lower Case"}, options("  \n Hello World\xff \n\n"));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "hello world\n");
+    EXPECT_EQ(run.out, "hello world\xef\xbf\xbd\n");
 
     for (const char* instruction : {"translate to french", "uppercased", ""}) {
         run = runVak({"--local-command", instruction}, options("hello world"));

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <utime.h>
 
 namespace vak {
 namespace {
@@ -111,7 +112,7 @@ class DictationTest : public testing::Test {
             std::this_thread::sleep_for(std::chrono::duration<double>(delay));
             return result;
         };
-        services.format = [](std::string_view raw) { return formatTranscript(raw); };
+        services.format = [](std::string_view raw) { return formatAndLearn(raw); };
         services.commandEdit = [this](std::string_view selection,
                                       std::string_view instruction) -> std::optional<std::string> {
             edits.emplace_back(selection, instruction);
@@ -212,17 +213,28 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
     EXPECT_FALSE(pathExists(dir.file("vak_failed_1.wav")));
 
-    // Every engine failed: the words are still in the audio, so it stays for a retry.
+    // Every engine failed: the words are still in the audio, so it stays for a retry, beside
+    // (never over) the one an earlier run kept for its own session 2.
+    test::writeFixture(dir.file("vak_failed_2.wav"), "an earlier run's words");
+    const std::time_t hourAgo = std::time(nullptr) - 3600;
+    const utimbuf earlier{hourAgo, hourAgo};
+    ::utime(dir.file("vak_failed_2.wav").c_str(), &earlier);
     transcript.reset();
     dictation->startRecording();
     dictation->stopAndTranscribe();
     ASSERT_TRUE(waitUntil([&] { return contains("… empty transcription (session 2)"); }));
     settle(0.05);
-    const std::string kept = dir.file("vak_failed_2.wav");
+    const std::string kept = dir.file("vak_failed_2-2.wav");
     EXPECT_TRUE(pathExists(kept));
     EXPECT_EQ(filePermissions(kept), 0600u);
-    EXPECT_TRUE(
-        contains("recording kept at " + kept + " · retry: vak-dictate --transcribe-file " + kept));
+    EXPECT_EQ(test::readFixture(dir.file("vak_failed_2.wav")), "an earlier run's words");
+    EXPECT_TRUE(contains("recording kept at " + kept +
+                         " · retry: status menu ▸ Failed recordings, or vak-dictate "
+                         "--retry-failed"));
+    const auto listed = ScratchFiles(dir.path()).failedRecordings();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].path, kept); // newest first
+    EXPECT_EQ(listed[1].modified, hourAgo);
 }
 
 TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {

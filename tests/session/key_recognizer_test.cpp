@@ -2,10 +2,12 @@
 #include "platform/fake/fake_key_monitor.h"
 #include "session/key_recognizer.h"
 #include "support/log_capture.h"
+#include "support/manual_main_queue.h"
 #include "support/recording_key_actions.h"
 
 #include <algorithm>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -200,6 +202,62 @@ TEST_F(Recogniser, HoldingBothKeysVetoesBoth) {
     feed({flags(55, kLeftCmd), flags(54, kLeftCmd | kRightCmd), flags(54, kLeftCmd), flags(55, 0)});
     EXPECT_TRUE(actions.calls.empty());
     EXPECT_FALSE(recogniser->producerTriggerDown());
+}
+
+TEST_F(Recogniser, APressHeldPastTheThresholdRecordsUntilTheRelease) {
+    using Step = std::variant<InputEvent, double>; // an event, or seconds passing
+    const InputEvent down = flags(54, kRightCmd), up = flags(54, 0);
+    const InputEvent letter = key(UNKNOWN_KEY_CODE), escape = key(ESCAPE_KEY_CODE);
+    struct Case {
+        const char* what;
+        TalkMode mode;
+        bool recording;
+        std::vector<Step> steps;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases = {
+        {"short press toggles", TalkMode::Auto, false, {down, 0.34, up}, {"start"}},
+        {"held press records while held",
+         TalkMode::Auto,
+         false,
+         {down, 0.35, up},
+         {"start", "stop"}},
+        {"chord during the hold drops it",
+         TalkMode::Auto,
+         false,
+         {down, 0.5, letter, 1.0, up},
+         {"start", "cancel"}},
+        {"chord before the threshold", TalkMode::Auto, false, {down, 0.1, letter, 1.0, up}, {}},
+        {"Escape during the hold",
+         TalkMode::Auto,
+         false,
+         {down, 0.5, escape, up},
+         {"start", "cancel"}},
+        {"held while recording stops", TalkMode::Auto, true, {down, 1.0, up}, {"stop"}},
+        {"command chord is no hold",
+         TalkMode::Auto,
+         false,
+         {flags(54, kRightCmd | kLeftOption), 1.0, flags(54, kLeftOption)},
+         {"command"}},
+        {"tap mode never holds", TalkMode::Tap, false, {down, 1.0, up}, {"start"}},
+        {"hold mode ignores taps", TalkMode::Hold, false, {down, 0.2, up}, {}},
+        {"hold mode holds", TalkMode::Hold, false, {down, 0.4, up}, {"start", "stop"}},
+    };
+    for (const Case& c : cases) {
+        test::ManualMainQueue main;
+        RecordingActions local;
+        local.recording = c.recording;
+        KeyRecognizer r(local, TriggerSettings{54, 55, c.mode, 0.35}, {}, &main);
+        for (const Step& step : c.steps) {
+            if (const auto* event = std::get_if<InputEvent>(&step)) {
+                r.handle(*event);
+            } else {
+                main.advance(std::get<double>(step));
+            }
+        }
+        main.advance(5);
+        EXPECT_EQ(local.calls, c.calls) << c.what;
+    }
 }
 
 TEST_F(Recogniser, AProducerKeyOfZeroOrEqualToTheTriggerIsNotWatched) {

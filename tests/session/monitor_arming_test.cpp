@@ -94,7 +94,7 @@ TEST_F(Arming, TheArmedLinesNameTheWatchedKeysAndTheLauncherKey) {
         {{54, 55},
          {"✓ key monitor armed — Right Super = dictation, Left Super = producer talk",
           "⚠️ PRODUCER_KEY" + launcher}},
-        {{54, 55, false},
+        {{.hotkey = 54, .producerKey = 55, .producerToolsInstalled = false},
          {"✓ key monitor armed — Right Super = dictation",
           "· producer key not watched — the producer tools are not installed "
           "(~/.local/bin/producer-ctl)"}},

@@ -2,6 +2,7 @@
 #include "base/regex.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "text/formatting.h"
 #include "text/snippets.h"
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vak {
 namespace {
@@ -30,7 +32,7 @@ class Formatting : public testing::Test {
                 dir.file("snippets"),
                 &noCommonWords};
     }
-    std::string format(std::string_view raw) const { return formatTranscript(raw, sources()); }
+    std::string format(std::string_view raw) const { return formatTranscript(raw, sources()).text; }
     void expectAll(const std::vector<test::TextCase>& cases) const {
         test::expectAll([this](const char* raw) { return format(raw); }, cases);
     }
@@ -48,6 +50,8 @@ TEST_F(Formatting, EngineMarkersAndHesitationsGo) {
         {"we [INAUDIBLE] should talk soon", "We should talk soon."},
         {"that was (laughs) really funny", "That was really funny."},
         {"that was (Applause loudly) really great", "That was really great."},
+        {"a (laugh b (sigh) c", "A c"}, // a tag ends at the first closing bracket
+        {"a (laughing b c d", "A (laughing b c d."},
         {"okay so um I think we should go", "Okay so I think we should go."},
         {"so, um, we start today", "So, we start today."},
         {"Um. so we go now okay", "So we go now okay."},
@@ -155,7 +159,8 @@ TEST_F(Formatting, SnippetsInsertTheirTextLiterally) {
                                        "sig = Best regards,\\nSam\n"
                                        "price = costs $1 or \\\\ two\n"
                                        "addr home = 9 Elm Road\n"
-                                       "a.b* = regex (metacharacters) [ok]\n");
+                                       "a.b* = regex (metacharacters) [ok]\n"
+                                       "outer = snippet sig, then snippet addr\n");
     expectAll({
         {"insert snippet addr.", "1 Main St\nSpringfield"},
         {"Snippet, sig.", "Best regards,\nSam"},
@@ -165,6 +170,8 @@ TEST_F(Formatting, SnippetsInsertTheirTextLiterally) {
         {"snippet addr home", "9 Elm Road"}, // the longer trigger wins over its prefix
         {"see snippet a.b* now", "See regex (metacharacters) [ok] now."},
         {"see snippet aXb* now", "See snippet aXb* now."},
+        // What a snippet inserts is not expanded again.
+        {"snippet outer", "Snippet sig, then snippet addr."},
     });
 }
 
@@ -215,6 +222,15 @@ TEST_F(Formatting, LearnedSpellingsReplaceVariantsAndEnforceCapitals) {
     EXPECT_FALSE(std::ifstream(dir.file(".variant-candidates")).good());
 }
 
+TEST_F(Formatting, AFifoInPlaceOfAUserFileNeitherBlocksNorIsTouched) {
+    test::LogCapture log;
+    for (const char* name : {"learned-words.txt", "snippets"})
+        ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0);
+    EXPECT_EQ(format("we use postgress, snippet sig"), "We use postgress, snippet sig.");
+    EXPECT_TRUE(log.has(LogLevel::warning, "snippets is a FIFO — not read, left as it is"));
+    EXPECT_TRUE(log.has(LogLevel::warning, "learned-words.txt is a FIFO"));
+}
+
 TEST_F(Formatting, ConcurrentCallsAgreeWhileTheFilesChange) {
     writeFixture(dir.file("learned-words.txt"), "Kubernetes|kuber nets\n");
     writeFixture(dir.file("snippets"), "sig = Sam\n");
@@ -258,6 +274,25 @@ TEST_F(Formatting, AdversarialInputStaysFastAndIntact) {
     EXPECT_EQ(format("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa! please ok now"),
               "Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa! Please ok now.");
     EXPECT_EQ(format("snippet (a+)+$ now"), "\\1 $0 now");
+
+    // Unclosed sound tags: each one used to scan on to the end of the text.
+    std::string unclosed;
+    for (int i = 0; i < 20000; ++i)
+        unclosed += "(laugh " + std::to_string(i) + " ";
+    const std::string kept = format(unclosed);
+    EXPECT_EQ(kept.substr(0, 17), "(Laugh 0 (laugh 1");
+    EXPECT_EQ(kept.size(), unclosed.size()); // the last blank gone, a period added
+
+    // Snippets naming shorter ones: expanded again, seven lines made 5 MB of 14 bytes.
+    std::string nested;
+    for (int level = 1; level <= 7; ++level) {
+        nested += std::string(static_cast<std::size_t>(level), 'k') + " =";
+        for (int copy = 0; copy < 10; ++copy)
+            nested += " snippet " + std::string(static_cast<std::size_t>(level - 1), 'k');
+        nested += "\n";
+    }
+    writeFixture(dir.file("snippets"), nested);
+    EXPECT_LT(format("snippet kkkkkkk").size(), 200u);
 }
 
 } // namespace

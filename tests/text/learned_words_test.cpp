@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 #include "text/learned_words.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -82,37 +84,65 @@ TEST_F(Dictionary, FilesThatCannotBeReadAreLeftAlone) {
 
     const std::string damaged = "Postgres|pg\xff\n";
     writeFixture(files.candidates, damaged);
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), damaged);
+
+    // A FIFO in place of a file neither blocks nor is replaced.
+    std::filesystem::remove(files.candidates);
+    ASSERT_EQ(::mkfifo(files.candidates.c_str(), 0600), 0);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
+    EXPECT_TRUE(std::filesystem::is_fifo(files.candidates));
+}
+
+TEST_F(Dictionary, ALinkedDictionaryStaysALinkAndItsTargetLearns) {
+    const std::string target = dir.file("dotfiles-words");
+    writeFixture(target, "Postgres\n");
+    std::filesystem::create_symlink(target, files.words);
+    recordVariantNotes({{"postgress", "Postgres", 2}}, files);
+    EXPECT_TRUE(std::filesystem::is_symlink(files.words));
+    EXPECT_EQ(readFixture(target), "Postgres|postgress\n");
 }
 
 TEST_F(Dictionary, FirstSightingIsACandidateSecondIsAVariant) {
     writeFixture(files.words, "# words\nPostgres|pg sql\n\nKubernetes\n");
     writeFixture(files.candidates, "Kubernetes|kuber nets\r\n\n");
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "Kubernetes|kuber nets\nPostgres|postgress\n");
     EXPECT_EQ(readFixture(files.words), "# words\nPostgres|pg sql\n\nKubernetes\n");
     struct stat st {};
     ASSERT_EQ(stat(files.candidates.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    noteFuzzyVariant("postgress", "Postgres", files);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "Kubernetes|kuber nets\n");
     EXPECT_EQ(readFixture(files.words), "# words\nPostgres|pg sql,postgress\n\nKubernetes\n");
     ASSERT_EQ(stat(files.words.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    noteFuzzyVariant("kuber nets", "Kubernetes", files);
+    recordVariantNotes({{"kuber nets", "Kubernetes"}}, files);
     EXPECT_EQ(readFixture(files.candidates), "");
     EXPECT_EQ(readFixture(files.words),
               "# words\nPostgres|pg sql,postgress\n\nKubernetes|kuber nets\n");
 }
 
+TEST_F(Dictionary, TheCandidatesKeepOnlyTheNewestLines) {
+    writeFixture(files.words, "Postgres\n");
+    std::string old;
+    for (std::size_t i = 0; i < kMaxVariantCandidates + 100; ++i)
+        old += "Postgres|old" + std::to_string(i) + "\n";
+    writeFixture(files.candidates, old);
+    recordVariantNotes({{"postgress", "Postgres"}}, files);
+    const std::string kept = readFixture(files.candidates);
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'),
+              static_cast<std::ptrdiff_t>(kMaxVariantCandidates));
+    EXPECT_TRUE(kept.starts_with("Postgres|old101\n"));
+    EXPECT_TRUE(kept.ends_with("Postgres|postgress\n"));
+}
+
 TEST_F(Dictionary, FormsThatWouldBreakALineAreNotRemembered) {
     writeFixture(files.words, "Postgres\n");
     for (const char* variant : {"post,gress", "post\ngress", "post\rgress", ""}) {
-        noteFuzzyVariant(variant, "Postgres", files);
-        noteFuzzyVariant(variant, "Postgres", files);
+        recordVariantNotes({{variant, "Postgres"}, {variant, "Postgres", 2}}, files);
     }
     EXPECT_FALSE(std::ifstream(files.candidates).good());
     EXPECT_EQ(readFixture(files.words), "Postgres\n");
@@ -127,8 +157,8 @@ TEST_F(Dictionary, ConcurrentCorrectionsLoseNoUpdate) {
         threads.emplace_back([this, t] {
             for (int round = 0; round < 2; ++round) {
                 for (int v = 0; v < kVariants; ++v)
-                    noteFuzzyVariant("v" + std::to_string(t) + "x" + std::to_string(v), "Postgres",
-                                     files);
+                    recordVariantNotes(
+                        {{"v" + std::to_string(t) + "x" + std::to_string(v), "Postgres"}}, files);
             }
         });
     }

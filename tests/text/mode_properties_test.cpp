@@ -28,7 +28,7 @@ class ModeProperties : public testing::Test {
             {dir.file("learned-words.txt"), dir.file("candidates")}, dir.file("snippets"), &none};
         for (std::string line; std::getline(corpus, line);) {
             if (!line.empty() && line[0] != '#')
-                formatted.push_back(formatTranscript(line, sources));
+                formatted.push_back(formatTranscript(line, sources).text);
         }
         ASSERT_GE(formatted.size(), 36u);
     }

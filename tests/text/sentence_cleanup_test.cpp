@@ -1,3 +1,4 @@
+#include "support/log_capture.h"
 #include "text/sentence_cleanup.h"
 #include "text_cases.h"
 
@@ -84,13 +85,14 @@ TEST(ResolveSelfCorrections, ManyCuesInOneLongRunMatchResolvingOneAtATime) {
     for (int i = 0; i < 60; ++i)
         text += "item " + std::to_string(i) + " goes in the box, ";
     std::string input = text;
-    for (int i = 0; i < 40; ++i)
+    // A megabyte of them: resolving each by moving the rest of the text was quadratic.
+    for (int i = 0; i < 20000; ++i)
         input += "we pick red no wait blue for the cover of part " + std::to_string(i) + " ";
     input += "done";
     const std::string out = resolveSelfCorrections(input);
     // Every cue replaced the clause after the last comma, so only the text up to the last
     // comma and the final correction survive.
-    EXPECT_EQ(out, text.substr(0, text.size() - 2) + ", blue for the cover of part 39 done");
+    EXPECT_EQ(out, text.substr(0, text.size() - 2) + ", blue for the cover of part 19999 done");
 }
 
 TEST(StripSpokenFiller, OpenersFillersHedgesAndStutters) {
@@ -109,6 +111,34 @@ TEST(StripSpokenFiller, OpenersFillersHedgesAndStutters) {
                   {"So.", "So."}, // an opener needs something after it
                   {"  ", ""},
               });
+}
+
+TEST(StripSpokenFiller, StuttersCollapseTheSameWithoutThePattern) {
+    // Rows with no other filler, so the stage and the pattern-free rule must agree on each.
+    const std::vector<test::TextCase> rows = {
+        {"The THE the plan", "The plan"},
+        {"an an apple and and a a pear", "an apple and a pear"},
+        {"it it's in in\tin\nin here", "it's in here"},
+        {"then the the theme", "then the theme"},
+        {"is i\xc5\xbf fine", "is fine"},               // long s folds to s, as "(?i)" has it
+        {"the the\xcc\x81 end", "the the\xcc\x81 end"}, // a combining mark extends the word
+        {"withwith with with", "withwith with"},
+    };
+    expectAll(stripSpokenFiller, rows);
+    expectAll(collapseStutters, rows);
+
+    // Past a few hundred thousand repeats the pattern exhausts ICU's stack; the stage still
+    // collapses the run and says it did it the other way.
+    test::LogCapture log;
+    std::string run = "we";
+    for (int i = 0; i < 400000; ++i)
+        run += " the";
+    EXPECT_EQ(stripSpokenFiller(run + " plan"), "we the plan");
+    EXPECT_TRUE(log.has(LogLevel::warning, "done without the pattern"));
+
+    // A megabyte of blanks is one loop for every other rule, never a frame per character.
+    EXPECT_EQ(stripSpokenFiller("well, " + std::string(1'000'000, ' ') + "x \t y"), "x y");
+    EXPECT_FALSE(log.has(LogLevel::warning, "gave up"));
 }
 
 TEST(FixContractions, TableRowsAndPronouns) {

@@ -70,7 +70,9 @@ class SoundAlike : public testing::Test {
     std::string correct(const std::string& dictionary, std::string_view text) {
         writeFixture(files.words, dictionary);
         const SoundAlikeCorrector corrector(loadLearnedWords(files.words));
-        return corrector.correct(text, SoundAlikeContext{&common, files});
+        SoundAlikeResult result = corrector.correct(text, common);
+        recordVariantNotes(result.notes, files);
+        return result.text;
     }
     test::LogCapture log;
     TempDir dir;
@@ -122,8 +124,7 @@ TEST_F(SoundAlike, TheSecondCorrectionTeachesTheDictionaryOnce) {
     const std::string dictionary = "# my words\n\nPostgres\n\n";
     EXPECT_EQ(correct(dictionary, "postgress is up"), "Postgres is up");
     EXPECT_EQ(readFixture(files.candidates), "Postgres|postgress\n");
-    const SoundAlikeCorrector corrector(loadLearnedWords(files.words));
-    EXPECT_EQ(corrector.correct("postgress is down", {&common, files}), "Postgres is down");
+    EXPECT_EQ(correct(readFixture(files.words), "postgress is down"), "Postgres is down");
     EXPECT_EQ(readFixture(files.words), "# my words\n\nPostgres|postgress\n\n");
     EXPECT_NE(log.text().find("· dictionary taught itself a new spelling for Postgres\n"),
               std::string::npos);
@@ -146,6 +147,19 @@ TEST_F(SoundAlike, MetacharactersAndHugeInputsAreHarmless) {
     EXPECT_EQ(correct("Fast Track\nFast Truck\n", "fast truck or fast track"),
               "fast truck or fast track");
     EXPECT_EQ(readFixture(files.candidates), "");
+    // Many distinct near misses: each corrected, a bounded number noted and logged, and the
+    // files written once for the whole text.
+    std::string misses;
+    for (int i = 0; i < 26 * 8; ++i) {
+        std::string word = "postgres";
+        word[static_cast<std::size_t>(i % 8)] = static_cast<char>('a' + i / 8);
+        misses += word + " ";
+    }
+    const SoundAlikeCorrector postgres(parseLearnedWords("Postgres\n"));
+    const SoundAlikeResult result = postgres.correct(misses, common);
+    EXPECT_EQ(result.notes.size(), SoundAlikeCorrector::kMaxNotesPerText);
+    EXPECT_TRUE(log.has(LogLevel::soundAlike, "more sound-alike corrections"));
+
     std::string loop;
     for (int i = 0; i < 100000; ++i)
         loop += "kuber netes ";

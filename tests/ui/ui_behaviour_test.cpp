@@ -412,6 +412,7 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     config.defaultMode = DeliverMode::ask;
     config.style = "Short sentences.";
     config.whisperMode = true;
+    config.talkMode = TalkMode::Hold;
     auto ui = controller();
     SettingsWindow& settings = ui->panels().settings();
     settings.show();
@@ -422,6 +423,8 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     EXPECT_EQ(mics->currentText().toStdString(), "Built in microphone");
     EXPECT_EQ(settings.languagePopup()->currentText().toStdString(), "German");
     EXPECT_TRUE(settings.whisperToggle()->isChecked());
+    EXPECT_EQ(settings.talkModePopup()->currentText().toStdString(), "Hold while you speak");
+    settings.talkModePopup()->setCurrentIndex(1);
 
     settings.saveClicked();
     const std::string text = configText();
@@ -431,7 +434,7 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     EXPECT_NE(at("LANGUAGE=de"), std::string::npos);
     EXPECT_NE(at("INPUT_DEVICE=builtin"), std::string::npos);
     // Keys the file did not have are added at its end, in the order they were saved.
-    EXPECT_TRUE(text.ends_with("\nSTYLE=Short sentences.\nHOTKEY=54"));
+    EXPECT_TRUE(text.ends_with("\nSTYLE=Short sentences.\nHOTKEY=54\nTALK_MODE=tap")) << text;
     EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
     EXPECT_TRUE(logged("· settings saved from the settings window"));
     queue.advance(0.55);

@@ -1,0 +1,11 @@
+// The local agent mode on any formatted transcript.
+#include "base/unicode.h"
+#include "fuzz_support.h"
+#include "text/agent_brief.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace vak::fuzz;
+    const std::string text = vak::sanitizeUtf8(bytesOf(data, size));
+    require(vak::isValidUtf8(vak::localAgentBrief(text)), "well-formed text");
+    return 0;
+}
