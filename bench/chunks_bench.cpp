@@ -1,22 +1,16 @@
-// The wait between the stop tap and the transcript of a long dictation, with rolling chunks and
-// the speculative tail, against one decode of the whole recording.
+// The wait between the stop tap and the transcript of a long dictation with rolling chunks and
+// the speculative tail, the decoder calls they make and how busy they keep the decoder, with a
+// decoder whose cost has whisper's shape (tools/chunk_replay.h: a model load per call on the
+// whisper-cli path, an encoder pass per started 30-second window, a cost per word).
 //
 // Dictations of 1, 5 and 20 minutes of tone words with natural pauses replay through the chunk
-// engine on the daemon's timer schedule (tools/chunk_replay.h): audio at real speed, the chunk
-// timer every 30 s, the pause check every 2 s, and a decoder that takes 0.3 s + 0.15 s per second
-// of clip and keeps the engine's queue busy meanwhile. Decode time is modelled, not slept, so a
-// 20-minute dictation replays in seconds; the engine's own work at the stop is measured for real.
-// Every replay must give back exactly the words spoken.
-//
-// Scenarios, each over several seeds (different words, pauses and tick alignments):
-//   after_pause  the dictation ends with a 3 s pause, five more words and the stop 0.3 s later:
-//                the last pause was less than 3 s before the stop;
-//   zero_wait    the same, then silence; the stop comes 0.5 s after the pre-decode of that
-//                silence has finished;
-//   busy         the stop comes 1 s after the longest decode of the dictation began (the worst
-//                moment: that decode has to end first).
-// The time reported per iteration is the wait after the stop; full_decode_s is what a single
-// decode of the same recording would take. VAK_BENCH_DETAIL=1 lists every decode of every run.
+// engine on the daemon's timer schedule in virtual time (audio at real speed, the chunk timer
+// every 30 s, the pause check every 2 s, one serial queue: a tick that falls into a decode runs
+// late). Every replay must give back exactly the words spoken. For an encoder pass of 0.5, 2 and
+// 5 s, on the server path and on the whisper-cli path:
+//   after_pause  the dictation ends with a 3 s pause, five more words and the stop 0.3 s later;
+//   busy         the stop comes 1 s after the longest decode of the dictation began.
+// Prints one table row per case. VAK_BENCH_DETAIL=1 lists every decode of every run.
 #include "chunk_replay.h"
 #include "tone_words.h"
 
@@ -24,40 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-enum class Scenario { AfterPause, ZeroWait, Busy };
-
-const char* nameOf(Scenario scenario) {
-    switch (scenario) {
-    case Scenario::AfterPause:
-        return "after_pause";
-    case Scenario::ZeroWait:
-        return "zero_wait";
-    case Scenario::Busy:
-        return "busy";
-    }
-    return "";
-}
-
-struct Figures {
-    std::vector<double> waits;
-    double fullDecode = 0;
-};
-
-// (minutes, scenario) → the waits of every seed, for the table printed at the end.
-std::map<std::pair<int, Scenario>, Figures>& table() {
-    static std::map<std::pair<int, Scenario>, Figures> figures;
-    return figures;
-}
 
 std::string scratchDir() {
     static const std::string dir = [] {
@@ -67,7 +34,7 @@ std::string scratchDir() {
     return dir;
 }
 
-tone::Dictation dictation(int minutes, std::uint32_t seed, Scenario scenario, double& lastWordEnd) {
+tone::Dictation dictation(int minutes, std::uint32_t seed) {
     tone::DictationPlan plan;
     plan.seconds = minutes * 60.0 - 8;
     plan.seed = seed;
@@ -77,127 +44,108 @@ tone::Dictation dictation(int minutes, std::uint32_t seed, Scenario scenario, do
     for (std::size_t i = 0; i < 5; ++i)
         words.push_back((seed + 3 * i) % tone::vocabulary().size());
     spoken.say(words);
-    lastWordEnd = spoken.seconds();
-    // Long enough for work still running at the last word to end before the stop.
-    spoken.silence(scenario == Scenario::ZeroWait ? 20.0 : 0.3);
+    spoken.silence(0.3);
     return spoken;
 }
 
-void BM_StopWait(benchmark::State& state, int minutes, Scenario scenario) {
-    replay::Options options;
-    options.scratchDir = scratchDir();
-    const replay::DecoderCost cost = options.cost;
-    Figures& figures = table()[{minutes, scenario}];
-    std::uint32_t seed = 1;
-    for (auto _ : state) {
-        double lastWordEnd = 0;
-        const auto spoken = dictation(minutes, seed++, scenario, lastWordEnd);
-        auto run = options;
-        if (scenario == Scenario::ZeroWait) run.stopAfterSpeculativeFrom = lastWordEnd;
-        if (scenario == Scenario::Busy) {
-            // Find where the longest decode began, then stop 1 s later.
-            const auto full = replay::run(spoken.samples(), run);
-            const replay::Decode* longest = nullptr;
-            for (const auto& decode : full.decodes) {
-                if (decode.kind != "tail" && (!longest || decode.seconds > longest->seconds))
-                    longest = &decode;
-            }
-            if (longest) run.stopAt = longest->startedAt + 1.0;
-        }
-        const auto result = replay::run(spoken.samples(), run);
-        if (!result.text) {
-            state.SkipWithError("no transcript");
-            break;
-        }
-        // The stop cuts the busy dictation short: compare with what was said by then.
-        auto expected =
-            tone::hear(std::span(spoken.samples())
-                           .first(static_cast<std::size_t>(result.stopAt * tone::kSampleRate)));
-        if (tone::wordsOf(*result.text) != expected) {
-            state.SkipWithError("the transcript differs from the words spoken");
-            break;
-        }
-        if (std::getenv("VAK_BENCH_DETAIL") != nullptr) {
-            std::printf("%d min %s seed %u: stop at %.1f s, waited %.2f s (queue %.2f + decode "
-                        "%.2f + own %.3f)\n",
-                        minutes, nameOf(scenario), seed - 1, result.stopAt, result.wait(),
-                        result.queueWait, result.finishDecode, result.finishReal);
-            for (const auto& decode : result.decodes) {
-                std::printf("    %-5s at %7.1f s, %5.1f s of audio, %.2f s\n", decode.kind.c_str(),
-                            decode.startedAt, decode.clipSeconds, decode.seconds);
-            }
-        }
-        state.SetIterationTime(result.wait());
-        figures.waits.push_back(result.wait());
-        figures.fullDecode = cost.of(result.stopAt);
-    }
-    if (!figures.waits.empty()) {
-        state.counters["max_wait_s"] =
-            *std::max_element(figures.waits.begin(), figures.waits.end());
-        state.counters["full_decode_s"] = figures.fullDecode;
-    }
+struct Figures {
+    std::vector<double> afterPause;
+    std::vector<double> worst; // both scenarios
+    double calls = 0;          // decoder calls of the full dictations
+    double busy = 0;           // their modelled decode seconds
+    double audio = 0;          // their length
+};
+
+bool sameWords(const replay::Result& result, const tone::Dictation& spoken) {
+    const auto heard =
+        tone::hear(std::span(spoken.samples())
+                       .first(static_cast<std::size_t>(result.stopAt * tone::kSampleRate)));
+    return result.text && tone::wordsOf(*result.text) == heard;
 }
 
-void registerAll() {
-    for (const int minutes : {1, 5, 20}) {
-        for (const auto scenario : {Scenario::AfterPause, Scenario::ZeroWait, Scenario::Busy}) {
-            benchmark::RegisterBenchmark(
-                ("BM_StopWait/" + std::to_string(minutes) + "min/" + nameOf(scenario)).c_str(),
-                [minutes, scenario](benchmark::State& state) {
-                    BM_StopWait(state, minutes, scenario);
-                })
-                ->Iterations(minutes == 20 ? 3 : 6)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
+void detail(const replay::Result& result, const char* what) {
+    if (std::getenv("VAK_BENCH_DETAIL") == nullptr) return;
+    std::printf("  %s: stop at %.1f s, waited %.2f s (queue %.2f + decode %.2f)\n", what,
+                result.stopAt, result.wait(), result.queueWait, result.finishDecode);
+    for (const auto& d : result.decodes)
+        std::printf("    %-5s at %7.1f s, %5.1f s of audio, %.2f s\n", d.kind.c_str(), d.startedAt,
+                    d.clipSeconds, d.seconds);
+}
+
+std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, int seeds) {
+    Figures figures;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        const auto spoken = dictation(minutes, static_cast<std::uint32_t>(seed));
+        replay::Options options;
+        options.scratchDir = scratchDir();
+        options.cost = cost;
+        const auto full = replay::run(spoken.samples(), options);
+        if (!sameWords(full, spoken)) return std::nullopt;
+        detail(full, "after_pause");
+        figures.afterPause.push_back(full.wait());
+        figures.worst.push_back(full.wait());
+        for (const auto& d : full.decodes)
+            figures.busy += d.seconds;
+        figures.calls += static_cast<double>(full.decodes.size());
+        figures.audio += full.stopAt;
+
+        const replay::Decode* longest = nullptr;
+        for (const auto& d : full.decodes) {
+            if (d.kind != "tail" && (!longest || d.seconds > longest->seconds)) longest = &d;
         }
+        if (!longest) continue;
+        options.stopAt = longest->startedAt + 1.0;
+        const auto busy = replay::run(spoken.samples(), options);
+        if (!sameWords(busy, spoken)) return std::nullopt;
+        detail(busy, "busy");
+        figures.worst.push_back(busy.wait());
     }
+    return figures;
 }
 
-std::string seconds(double value) {
-    char buffer[32];
-    if (value < 0.001) {
-        std::snprintf(buffer, sizeof buffer, "%.0f µs", value * 1e6);
-    } else if (value < 0.1) {
-        std::snprintf(buffer, sizeof buffer, "%.0f ms", value * 1000);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%.2f s", value);
-    }
-    return buffer;
-}
-
-std::string medianAndMax(std::vector<double> waits) {
-    if (waits.empty()) return "—";
-    std::sort(waits.begin(), waits.end());
-    return seconds(waits[waits.size() / 2]) + " / " + seconds(waits.back());
-}
-
-void printTable() {
-    std::printf("\n| dictation | wait with chunks: last pause < 3 s before the stop | "
-                "wait with chunks: zero-wait stop | wait with chunks: stop 1 s into the longest "
-                "decode | wait with a full decode |\n|---|---|---|---|---|\n");
-    for (const int minutes : {1, 5, 20}) {
-        const auto& afterPause = table()[{minutes, Scenario::AfterPause}];
-        std::printf("| %d min | %s | %s | %s | %s |\n", minutes,
-                    medianAndMax(afterPause.waits).c_str(),
-                    medianAndMax(table()[{minutes, Scenario::ZeroWait}].waits).c_str(),
-                    medianAndMax(table()[{minutes, Scenario::Busy}].waits).c_str(),
-                    seconds(afterPause.fullDecode).c_str());
-    }
-    std::printf("\n(median / worst of the seeds)\n");
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    // The engine logs a line per chunk; keep them out of the figures' output.
+int main() {
+    // The engine logs a line per decode; keep them out of the table.
     const int null = ::open("/dev/null", O_WRONLY);
+    const int out = ::dup(STDERR_FILENO);
     ::dup2(null, STDERR_FILENO);
     ::close(null);
-    registerAll();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printTable();
+    std::printf("| path | encoder pass | dictation | wait after stop: median (last pause < 3 s) "
+                "| worst (also: stop 1 s into the longest decode) | decoder calls per minute "
+                "| decoder busy, share of the recording | full decode |\n"
+                "|---|---|---|---|---|---|---|---|\n");
+    bool allSame = true;
+    for (const bool cli : {false, true}) {
+        for (const double encoder : {0.5, 2.0, 5.0}) {
+            const auto cost = replay::DecoderCost::whisper(encoder, cli);
+            for (const int minutes : {1, 5, 20}) {
+                const auto figures = measure(minutes, cost, minutes == 20 ? 2 : 4);
+                if (!figures) {
+                    allSame = false;
+                    std::printf("| %s | %.1f s | %d min | words lost or doubled | | | | |\n",
+                                cli ? "whisper-cli" : "server", encoder, minutes);
+                    continue;
+                }
+                const double audio = figures->audio;
+                // A full decode of the dictation: one encoder pass per window, 2.5 words a second.
+                const double full = cost.of(audio / (minutes == 20 ? 2 : 4),
+                                            static_cast<std::size_t>(minutes * 60 * 2.5));
+                std::printf(
+                    "| %s | %.1f s | %d min | %.2f s | %.2f s | %.1f | %.0f %% | %.1f s |\n",
+                    cli ? "whisper-cli" : "server", encoder, minutes, median(figures->afterPause),
+                    *std::max_element(figures->worst.begin(), figures->worst.end()),
+                    figures->calls / (audio / 60), 100 * figures->busy / audio, full);
+                std::fflush(stdout);
+            }
+        }
+    }
+    ::dup2(out, STDERR_FILENO);
     std::filesystem::remove_all(scratchDir());
-    return 0;
+    return allSame ? 0 : 1;
 }

@@ -35,6 +35,15 @@ std::string kindOf(const std::string& base) {
 
 } // namespace
 
+double DecoderCost::of(double clipSeconds, std::size_t words) const {
+    const double windows = std::max(1.0, std::ceil(clipSeconds / 30.0 - 1e-9));
+    return loadSeconds + encoderSeconds * windows + perWordSeconds * static_cast<double>(words);
+}
+
+DecoderCost DecoderCost::whisper(double encoderSeconds, bool viaCli) {
+    return {viaCli ? encoderSeconds * 0.5 : 0.0, encoderSeconds, encoderSeconds / 50};
+}
+
 GrowingRecording::GrowingRecording(std::string path, std::span<const std::int16_t> samples)
     : path_(std::move(path)), samples_(samples) {
     if (auto fd = vak::createScratchFile(path_)) {
@@ -79,10 +88,11 @@ Result run(std::span<const std::int16_t> samples, const Options& options) {
         if (!clip) return std::nullopt;
         const std::string text = tone::transcriptOf(*clip);
         const double clipSeconds = static_cast<double>(clip->size()) / tone::kSampleRate;
+        const double seconds = cost.of(clipSeconds, tone::wordsOf(text).size());
         std::lock_guard lock(decoder->mutex);
         decoder->decodes.push_back({kindOf(request.textBase), request.route, clipSeconds,
-                                    decoder->now + decoder->busy, cost.of(clipSeconds)});
-        decoder->busy += cost.of(clipSeconds);
+                                    decoder->now + decoder->busy, seconds});
+        decoder->busy += seconds;
         decoder->realSpent += vak::secondsSince(start);
         return text;
     });

@@ -5,7 +5,8 @@
 // every 2 s on the engine's one serial queue, and every decode keeps that queue busy for as long
 // as a modelled decoder would take (fixed + per-second cost of the clip), so a tick that falls
 // into a decode runs late, as on the real queue. The decoder hears the tone words of the clip
-// (tone_words.h) at once, so a 20-minute dictation replays in seconds. At the stop the engine's
+// (tone_words.h) at once, so a 20-minute dictation replays in seconds. Its cost has whisper's
+// shape (DecoderCost). At the stop the engine's
 // real finish() runs; its wait is the modelled decode time plus the real time it took.
 
 #include "base/files.h"
@@ -41,10 +42,20 @@ class GrowingRecording {
     std::size_t written_ = 0;
 };
 
+// What one decode costs, shaped like whisper's: a model load per call on the whisper-cli path
+// (none on the resident server), one encoder pass for every 30-second window the clip starts
+// (whisper pads every clip to a whole window, so 3 s cost what 30 s cost), and the decoder's
+// steps, a cost per word.
 struct DecoderCost {
-    double fixedSeconds = 0.3;
-    double perClipSecond = 0.15;
-    double of(double clipSeconds) const { return fixedSeconds + perClipSecond * clipSeconds; }
+    double loadSeconds = 0;
+    double encoderSeconds = 2;
+    double perWordSeconds = 0.04;
+
+    double of(double clipSeconds, std::size_t words) const;
+    // The model behind the figures: an encoder pass of `encoderSeconds`; per word a fiftieth of
+    // it (a beam of 5 over the model's decoder); on the whisper-cli path a load of half an
+    // encoder pass (the file read from the page cache, the context built).
+    static DecoderCost whisper(double encoderSeconds, bool viaCli);
 };
 
 struct Options {

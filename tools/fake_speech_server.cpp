@@ -1,7 +1,9 @@
 // A stand-in for the speech and rewrite services on the loopback address: the resident
 // whisper-server (/inference), the cloud transcription service (/transcribe), the rewrite proxy
-// (/api/polish), the Anthropic Messages API (/v1/messages) and Groq's chat completions
-// (/openai/v1/chat/completions). It answers each request as its control folder says and records
+// (/api/polish), the Anthropic Messages API (/v1/messages), Groq's chat completions
+// (/openai/v1/chat/completions), and a server of the OpenAI protocol: chat completions
+// (/v1/chat/completions, as local model servers offer) and audio transcriptions
+// (/v1/audio/transcriptions). It answers each request as its control folder says and records
 // what it received.
 //
 // Usage: vak-fake-speech-server --dir DIR [--port N]
@@ -12,10 +14,14 @@
 //   ROUTE.body    the response body; without it the answer is a 500 error
 //   ROUTE.status  HTTP status (default 200)
 //   ROUTE.delay   seconds to wait before answering (default 0)
+//   ROUTE.if-FIELD.body, ROUTE.if-FIELD.status   the answer instead when the request has the
+//                 form field FIELD (as the real whisper-server fails vad=true without a VAD model)
 // Record: DIR/requests.log, one JSON object per line, written when the request has been read:
 //   {"path", "method", "headers": {lower-case name: value}, "fields": {name: value},
 //    "files": {name: {"filename", "size", "wav"}}, "body" (the raw body, when not multipart),
 //    "time_ms"}
+#include "loopback_server.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -135,6 +141,21 @@ void appendRecord(const nlohmann::json& record) {
     close(fd);
 }
 
+// A server gone wrong: a 200 whose body is control bytes and broken UTF-8, a piece every 20 ms,
+// until `seconds` have passed or the client hangs up.
+void streamGarbage(int fd, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    bool open = sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
+                            "Connection: close\r\n\r\n");
+    for (unsigned piece = 0; open && std::chrono::steady_clock::now() < end; ++piece) {
+        open = sendAll(fd, "data: \x01\xff\xfe{\"choices\":[" + std::to_string(piece) +
+                               std::string("\0\n", 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    shutdown(fd, SHUT_WR);
+    close(fd);
+}
+
 void serve(int fd) {
     std::string request;
     char buffer[65536];
@@ -186,6 +207,8 @@ void serve(int fd) {
     if (path == "/api/polish") route = "polish";
     if (path == "/v1/messages") route = "messages";
     if (path == "/openai/v1/chat/completions") route = "chat";
+    if (path == "/v1/chat/completions") route = "completions";
+    if (path == "/v1/audio/transcriptions") route = "transcriptions";
     int status = 404;
     std::string answer = "{\"error\":\"not found\"}";
     if (!route.empty()) {
@@ -195,9 +218,22 @@ void serve(int fd) {
                 ? std::atoi(readFile(controlDir + "/" + route + ".status").value_or("200").c_str())
                 : 500;
         answer = configured.value_or("{\"error\":\"no answer configured\"}");
+        if (record.contains("fields")) {
+            for (const auto& [field, value] : record["fields"].items()) {
+                const std::string base = controlDir + "/" + route + ".if-" + field;
+                if (const auto special = readFile(base + ".body")) {
+                    answer = *special;
+                    status = std::atoi(readFile(base + ".status").value_or("200").c_str());
+                }
+            }
+        }
         const double delay =
             std::atof(readFile(controlDir + "/" + route + ".delay").value_or("0").c_str());
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        if (const auto garbage = readFile(controlDir + "/" + route + ".garbage")) {
+            streamGarbage(fd, std::atof(garbage->c_str()));
+            return;
+        }
     }
     sendAll(fd, "HTTP/1.1 " + std::to_string(status) +
                     " Fake\r\nContent-Type: application/json\r\n"
@@ -222,26 +258,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s --dir DIR [--port N]\n", argv[0]);
         return 64;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 64) != 0) {
-        std::perror("bind");
-        return 1;
-    }
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::printf("PORT %d\n", ntohs(address.sin_port));
-    std::fflush(stdout);
-    for (;;) {
-        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        std::thread(serve, client).detach();
-    }
+    return tools::serveOnLoopback(port, serve);
 }

@@ -1,7 +1,9 @@
-// A stand-in for whisper.cpp's whisper-cli. It parses the real tool's options strictly (an
-// unknown option, a missing value or a malformed number is an error, as in the real tool),
-// checks the model and input files, records every call and then behaves as its control folder
-// says.
+// A stand-in for whisper.cpp's whisper-cli (release 1.9.3). It parses the real tool's options and
+// fails as the real one does: an unknown option, a missing value or an unknown language print
+// "error: …" (and the usage) on standard error and exit 0 without writing any text; a malformed
+// number aborts (the real tool's std::stoi throws); no existing input exits 2, a missing model 3;
+// an input that is not audio is skipped with an error line. --help prints the option list on
+// standard error. It records every call and then behaves as its control folder says.
 //
 // Control folder: $VAK_FAKE_WHISPER_DIR, else the folder this program was started from (so a
 // link named "whisper-cli" in a test's tool folder keeps its files beside it).
@@ -15,7 +17,8 @@
 //       keep_inputs=1                 copy each input to input-<pid>-<n>.wav (n from 0), so a
 //                                     test can see what was decoded after the caller deleted it
 //   transcript.txt     what the "fixed" source answers ($VAK_FAKE_TRANSCRIPT wins)
-//   calls.log          one line per call: pid, start time in ms since the epoch, then the
+//   calls.log          one line per call (but a lone --help or --version): pid, start time in ms
+//   since the epoch, then the
 //                      arguments, separated by the 0x1f byte
 //   umask.txt          the file-creation mask it was started with, in octal
 #include "fake_whisper_sources.h"
@@ -112,6 +115,38 @@ const Option kOptions[] = {
     {"-vo", "--vad-samples-overlap", Value::Float},
 };
 
+// The language codes whisper.cpp knows.
+const char* const kLanguages[] = {
+    "en", "zh", "de", "es",  "ru", "ko", "fr", "ja", "pt", "tr",  "pl", "ca", "nl", "ar", "sv",
+    "it", "id", "hi", "fi",  "vi", "he", "uk", "el", "ms", "cs",  "ro", "da", "hu", "ta", "no",
+    "th", "ur", "hr", "bg",  "lt", "la", "mi", "ml", "cy", "sk",  "te", "fa", "lv", "bn", "sr",
+    "az", "sl", "kn", "et",  "mk", "br", "eu", "is", "hy", "ne",  "mn", "bs", "kk", "sq", "sw",
+    "gl", "mr", "pa", "si",  "km", "sn", "yo", "so", "af", "oc",  "ka", "be", "tg", "sd", "gu",
+    "am", "yi", "lo", "uz",  "fo", "ht", "ps", "tk", "nn", "mt",  "sa", "lb", "my", "bo", "tl",
+    "mg", "as", "tt", "haw", "ln", "ha", "ba", "jw", "su", "yue",
+};
+
+bool knownLanguage(const std::string& language) {
+    if (language == "auto") return true;
+    for (const char* code : kLanguages) {
+        if (language == code) return true;
+    }
+    return false;
+}
+
+// The option list in the real tool's layout: spellings, then the "[default]" column.
+void printUsage(const char* argv0) {
+    std::fprintf(stderr, "\nusage: %s [options] file0 file1 ...\n\noptions:\n", argv0);
+    for (const auto& option : kOptions) {
+        std::string names = option.shortName != nullptr ? std::string(option.shortName) + "," : "";
+        names.resize(12, ' ');
+        names += option.longName;
+        if (option.value != Value::None) names += " N";
+        names.resize(36, ' ');
+        std::fprintf(stderr, "  %s[       ]\n", names.c_str());
+    }
+}
+
 const Option* findOption(const std::string& arg) {
     for (const auto& option : kOptions) {
         if ((option.shortName != nullptr && arg == option.shortName) || arg == option.longName)
@@ -132,9 +167,11 @@ bool validNumber(const std::string& text, Value kind) {
     return errno == 0 && end != nullptr && *end == '\0';
 }
 
-int fail(const std::string& message) {
+// What the real tool does after most mistakes: says so, prints the usage and exits 0.
+int refuse(const char* argv0, const std::string& message) {
     std::fprintf(stderr, "error: %s\n", message.c_str());
-    return 2;
+    printUsage(argv0);
+    return 0;
 }
 
 std::string controlFolder(const char* argv0) {
@@ -194,30 +231,48 @@ void sleepSeconds(double seconds) {
 
 int main(int argc, char** argv) {
     const std::string dir = controlFolder(argv[0]);
-    record(dir, argc, argv);
+    // Asking for the help or the version is no decode; tests count decodes.
+    const bool query =
+        argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                      std::strcmp(argv[1], "--version") == 0);
+    if (!query) record(dir, argc, argv);
 
     fake::DecodeRequest request;
     request.controlDir = dir;
     request.argv.assign(argv, argv + argc);
     std::string outputBase;
     bool outputTxt = false;
+    request.language = "en";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-" || arg[0] != '-') { // bare arguments are input files in the real tool
             request.inputs.push_back(arg);
             continue;
         }
+        if (arg == "--version") {
+            std::printf("whisper.cpp version: 1.9.3 (test double)\n");
+            return 0;
+        }
         const Option* option = findOption(arg);
-        if (option == nullptr) return fail("unknown argument: " + arg);
+        if (option == nullptr) return refuse(argv[0], "unknown argument: " + arg);
         if (option->value == Value::None) {
             if (std::strcmp(option->longName, "--output-txt") == 0) outputTxt = true;
-            if (std::strcmp(option->longName, "--help") == 0) return 0;
+            if (std::strcmp(option->longName, "--help") == 0) {
+                printUsage(argv[0]);
+                return 0;
+            }
             continue;
         }
-        if (i + 1 >= argc) return fail("missing value for " + arg);
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "error: argument %s requires value\n", arg.c_str());
+            return 0;
+        }
         const std::string value = argv[++i];
-        if (option->value != Value::Text && !validNumber(value, option->value))
-            return fail("invalid value for " + arg + ": " + value);
+        if (option->value != Value::Text && !validNumber(value, option->value)) {
+            std::fprintf(stderr, "terminate called after throwing an instance of "
+                                 "'std::invalid_argument'\n  what():  stoi\n");
+            std::abort();
+        }
         const std::string name = option->longName;
         if (name == "--model") request.model = value;
         if (name == "--file") request.inputs.push_back(value);
@@ -226,12 +281,36 @@ int main(int argc, char** argv) {
         if (name == "--output-file") outputBase = value;
     }
     if (request.model.empty()) request.model = "models/ggml-base.en.bin";
-    struct stat st {};
-    if (stat(request.model.c_str(), &st) != 0) return fail("failed to load model " + request.model);
-    if (request.inputs.empty()) return fail("no input files specified");
-    for (const auto& input : request.inputs) {
-        if (!isWavFile(input)) return fail("failed to read audio file " + input);
+    std::erase_if(request.inputs, [](const std::string& input) {
+        struct stat st {};
+        if (input == "-" || stat(input.c_str(), &st) == 0) return false;
+        std::fprintf(stderr, "error: input file not found '%s'\n", input.c_str());
+        return true;
+    });
+    if (request.inputs.empty()) {
+        std::fprintf(stderr, "error: no input files specified\n");
+        printUsage(argv[0]);
+        return 2;
     }
+    if (!knownLanguage(request.language)) {
+        std::fprintf(stderr, "whisper_lang_id: unknown language '%s'\n", request.language.c_str());
+        return refuse(argv[0], "unknown language '" + request.language + "'");
+    }
+    struct stat st {};
+    if (stat(request.model.c_str(), &st) != 0) {
+        std::fprintf(stderr,
+                     "whisper_init_from_file_with_params_no_state: failed to open '%s'\n"
+                     "error: failed to initialize whisper context\n",
+                     request.model.c_str());
+        return 3;
+    }
+    // The real tool skips an input it cannot read as audio, with an error line.
+    std::erase_if(request.inputs, [](const std::string& input) {
+        if (isWavFile(input)) return false;
+        std::fprintf(stderr, "error: failed to read audio file '%s'\n", input.c_str());
+        return true;
+    });
+    if (request.inputs.empty()) return 0;
 
     const auto control = readControl(dir);
     const auto setting = [&](const char* key, const char* fallback) {
@@ -258,7 +337,10 @@ int main(int argc, char** argv) {
     if (mode == "silent") return 0;
 
     auto source = fake::makeTranscriptSource(setting("source", "fixed"));
-    if (!source) return fail("unknown transcript source");
+    if (!source) {
+        std::fprintf(stderr, "fake whisper-cli: unknown transcript source\n");
+        return 2;
+    }
     const auto text = source->transcribe(request);
     if (text && outputTxt) {
         if (outputBase.empty()) outputBase = request.inputs.back();

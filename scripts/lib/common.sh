@@ -17,9 +17,10 @@ as_root() {
 }
 
 # Debian packages, by purpose.
+# git, tar and a C++ compiler also build the speech engine (whisper.cpp) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
            libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
-           libevdev-dev libwayland-dev)
+           libevdev-dev libwayland-dev git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
@@ -31,11 +32,17 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
-# sway (headless, with xwayland) is the Wayland tests' compositor, foot their native window and
-# xterm their XWayland one, wl-clipboard the other program on the clipboard.
+# The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
+# desktop entries (desktop-file-utils) and AppStream data (appstream).
+# The X11 end-to-end suite runs a desktop on the private display: the openbox window manager,
+# terminals of each family (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt
+# editor, and the CopyQ clipboard manager. sway (headless, with xwayland) is the Wayland tests'
+# compositor, foot their native window and xterm their XWayland one, wl-clipboard the other
+# program on the clipboard.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
-          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev sway xwayland foot xterm
-          wl-clipboard)
+          pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
+          appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
+          xwayland foot wl-clipboard)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
@@ -142,6 +149,19 @@ run_fuzzer() {
         "$FUZZ_DIR/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$FUZZ_DIR/findings/$name-" \
         "$FUZZ_DIR/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name"
+}
+
+# The pinned whisper.cpp source: $VAK_WHISPER_SRC, else the tarball kept beside the project for
+# machines without internet. Prints nothing when there is none (the set-up then clones the tag).
+whisper_source() {
+    local candidate
+    for candidate in "${VAK_WHISPER_SRC:-}" "$ROOT_DIR/../shared/deps/whisper.cpp-v1.9.3.tar.gz" \
+        /work/shared/deps/whisper.cpp-v1.9.3.tar.gz; do
+        if [ -n "$candidate" ] && [ -e "$candidate" ]; then
+            printf '%s\n' "$candidate"
+            return 0
+        fi
+    done
 }
 
 jobs_count() {

@@ -139,6 +139,23 @@ void stopLeftoverDecoders() {
     waitForDecodeEngines(2.0);
 }
 
+std::string fixed(double value, int decimals) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+// One decode of a file through the normal routing, formatted; nothing when no engine gave text.
+std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
+    const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
+    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
+    stopLeftoverDecoders();
+    // Deleted only now: the loser could otherwise write the transcript file after it was gone.
+    removeFile(txtBase + ".txt");
+    if (!text) return std::nullopt;
+    return formatAndLearn(*text);
+}
+
 } // namespace
 
 int runTranscribeFile(const std::string& wav) {
@@ -148,17 +165,34 @@ int runTranscribeFile(const std::string& wav) {
         std::cerr << "cannot read " << wav << ": " << problem << "\n";
         return 1;
     }
-    const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
-    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
-    stopLeftoverDecoders();
-    // Deleted only now: the loser could otherwise write the transcript file after it was gone.
-    removeFile(txtBase + ".txt");
+    const auto text = transcribeForCommandLine(wav);
     if (!text) {
         std::cerr << "transcription failed\n";
         return 1;
     }
-    std::cout << formatAndLearn(*text) << "\n";
+    std::cout << *text << "\n";
     return 0;
+}
+
+int runRetryFailed() {
+    const ScratchFiles& scratch = processValues().scratch;
+    const auto kept = scratch.failedRecordings();
+    if (kept.empty()) {
+        std::cout << "no failed recordings are kept in " << scratch.dir() << "\n";
+        return 0;
+    }
+    int failed = 0;
+    for (const KeptRecording& recording : kept) {
+        std::cout << recording.path << " (" << localMinuteText(recording.modified) << ", "
+                  << fixed(recording.seconds, 1) << " s)\n";
+        if (const auto text = transcribeForCommandLine(recording.path)) {
+            std::cout << *text << "\n";
+        } else {
+            std::cout << "transcription failed again — the recording stays for another try\n";
+            ++failed;
+        }
+    }
+    return failed == 0 ? 0 : 1;
 }
 
 int runCaptionSim(const std::string& wav) {

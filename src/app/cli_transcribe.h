@@ -9,6 +9,12 @@ namespace vak {
 // no engine produced text.
 int runTranscribeFile(const std::string& wav);
 
+// "--retry-failed": decodes every recording kept after a failed decode again, newest first,
+// through the normal routing, and prints each one's name, time and length, then its formatted
+// text or that it failed again. The recordings stay where they are (the status menu or the
+// retention sweep removes them). 0 when every retry gave text (or none was kept), else 1.
+int runRetryFailed();
+
 // The replays below copy WAV's audio piece by piece into a scratch recording that grows as a
 // live one would, and drive an engine's synchronous passes over it. A file whose audio cannot be
 // located or read makes them write "cannot read WAV" to standard error and return 1.

@@ -1,9 +1,12 @@
 #include "app/command_line.h"
 
 #include "app/cli_audio.h"
+#include "app/cli_history.h"
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
+#include "app/control_socket.h"
+#include "app/engine_setup.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
@@ -16,7 +19,7 @@ namespace vak {
 
 namespace {
 
-constexpr std::array<CliModeInfo, 18> kModes = {{
+constexpr auto kModes = std::to_array<CliModeInfo>({
     {CliMode::FormatStdin, "--format-stdin", CliArgument::None, "",
      "format standard input as a transcript and print it"},
     {CliMode::PolishStdin, "--polish-stdin", CliArgument::None, "",
@@ -35,12 +38,18 @@ constexpr std::array<CliModeInfo, 18> kModes = {{
      "capture two seconds from the default input and count buffers"},
     {CliMode::TranscribeFile, "--transcribe-file", CliArgument::Required, "WAV",
      "transcribe a 16 kHz mono WAV file and print the formatted text"},
+    {CliMode::RetryFailed, "--retry-failed", CliArgument::None, "",
+     "transcribe again the recordings kept after a failed decode and print their text"},
+    {CliMode::History, "--history", CliArgument::Optional, "[N]",
+     "print the last N (10) dictations of the encrypted history, with PRIVACY_MODE=0"},
     {CliMode::CaptionSim, "--caption-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the live-caption engine"},
     {CliMode::SpecSim, "--spec-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the chunk engine and time the speculative tail"},
     {CliMode::ChunkSim, "--chunk-sim", CliArgument::Required, "WAV",
      "replay a WAV file through the rolling chunk engine"},
+    {CliMode::SetupEngine, "--setup-engine", CliArgument::Optional, "[tools|models]",
+     "build or find whisper-cli and whisper-server and download the models"},
     {CliMode::SettingsDemo, "--settings-demo", CliArgument::None, "",
      "show the settings window for 8 s"},
     {CliMode::ExplainDemo, "--explain-demo", CliArgument::None, "",
@@ -49,15 +58,27 @@ constexpr std::array<CliModeInfo, 18> kModes = {{
      "show the recording pill with simulated audio (VAK_DEMO_SECS, default 9 s)"},
     {CliMode::ModeInfoDemo, "--mode-info-demo", CliArgument::None, "",
      "show the mode explainer for 6 s"},
+    {CliMode::Toggle, "--toggle", CliArgument::None, "",
+     "start or stop a dictation in the running daemon (for a keyboard shortcut)"},
+    {CliMode::Cancel, "--cancel", CliArgument::None, "",
+     "throw the running daemon's recording away"},
+    {CliMode::Settings, "--settings", CliArgument::None, "",
+     "open the running daemon's settings window"},
+    {CliMode::Quit, "--quit", CliArgument::None, "", "quit the running daemon"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
-}};
+});
 
 constexpr std::string_view kEnvironmentHelp =
     "Environment:\n"
     "  HOME                    home folder; every user path follows it\n"
     "  VAK_TMPDIR              folder for scratch files (default /tmp)\n"
     "  VAK_TOOL_PATH           colon-separated folders searched first for outside tools\n"
+    "  VAK_ENGINE_DIR          where --setup-engine installs the speech tools\n"
+    "  VAK_WHISPER_SRC         whisper.cpp source folder or tarball for --setup-engine\n"
+    "  VAK_WHISPER_CMAKE_ARGS  extra CMake options of that build (e.g. -DGGML_VULKAN=ON)\n"
+    "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
+    "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
     "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
     "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
     "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
@@ -65,6 +86,13 @@ constexpr std::string_view kEnvironmentHelp =
     "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
 
 DaemonRunner daemonRunner = nullptr;
+
+std::string_view flagOf(CliMode mode) {
+    for (const auto& info : kModes) {
+        if (info.mode == mode) return info.flag;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -123,12 +151,18 @@ int runCommandLine(const CliInvocation& invocation) {
         return 0;
     case CliMode::TranscribeFile:
         return runTranscribeFile(invocation.argument.value_or(""));
+    case CliMode::RetryFailed:
+        return runRetryFailed();
+    case CliMode::History:
+        return runHistoryMode(invocation.argument);
     case CliMode::CaptionSim:
         return runCaptionSim(invocation.argument.value_or(""));
     case CliMode::SpecSim:
         return runSpecSim(invocation.argument.value_or(""));
     case CliMode::ChunkSim:
         return runChunkSim(invocation.argument.value_or(""));
+    case CliMode::SetupEngine:
+        return runSetupEngine(invocation.argument);
     case CliMode::FormatStdin:
         return runFormatStdin(std::cin, std::cout);
     case CliMode::PolishStdin:
@@ -145,6 +179,13 @@ int runCommandLine(const CliInvocation& invocation) {
         return runAvTestMode(invocation);
     case CliMode::MicCheck:
         return runMicCheckMode(invocation);
+    case CliMode::Toggle:
+    case CliMode::Cancel:
+    case CliMode::Settings:
+    case CliMode::Quit:
+        // The flag is the command's word: "--toggle" sends "toggle".
+        return sendControlCommand(processValues().CONTROL_SOCKET,
+                                  *controlCommandFor(flagOf(invocation.mode).substr(2)), std::cerr);
     case CliMode::Daemon:
     case CliMode::SettingsDemo:
     case CliMode::ExplainDemo:

@@ -5,6 +5,11 @@
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
+#include "transcribe/cloud_client.h"
+#include "transcribe/decode_settings.h"
+#include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <cmath>
 
@@ -20,6 +25,15 @@ const char* onOff(bool on) {
     return on ? "on" : "off";
 }
 
+#ifdef __APPLE__
+constexpr const char* kWhisperMissing = "whisper-cli not found in any Homebrew prefix";
+constexpr const char* kStatusPlace = "menu-bar";
+#else
+constexpr const char* kWhisperMissing =
+    "whisper-cli not found (VAK_TOOL_PATH, /usr/local/bin, /usr/bin)";
+constexpr const char* kStatusPlace = "tray";
+#endif
+
 std::string whole(double value) {
     return std::to_string(static_cast<long long>(std::trunc(value)));
 }
@@ -29,6 +43,7 @@ std::string whole(double value) {
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     EngineCheck check;
     check.whisperFound = isExecutableFile(values.WHISPER);
+    check.whisperServerFound = isExecutableFile(values.WHISPER_SERVER);
     check.modelFound = isRegularFile(values.MODEL);
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
@@ -37,17 +52,31 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
 }
 
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
+    if (check.whisperFound) {
+        // Its --help, read now: the options it lacks are named at start, not at the first decode.
+        std::vector<std::string> missing;
+        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        reportMissingOptions(values.WHISPER, missing);
+    }
+    if (check.localDecodeReady()) {
+        log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
+                              (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
+                              " · model " + values.MODEL + " · VAD " +
+                              (check.vadModelFound ? values.VAD_MODEL : "missing"));
+    }
     if (!check.localDecodeReady()) {
-        log(LogLevel::info, std::string("local decode unavailable (whisper-cli: ") +
-                                (check.whisperFound ? "found" : "missing") +
-                                ", model: " + (check.modelFound ? "found" : "missing") +
-                                ") — transcription runs on the Brindle engine");
+        log(LogLevel::info,
+            std::string("local decode unavailable (whisper-cli: ") +
+                (check.whisperFound ? "found" : "missing") +
+                ", model: " + (check.modelFound ? "found" : "missing") + ") — " +
+                (values.cfg.cloud
+                     ? "transcription runs on the cloud engine " + cloudEngineSummary(values.cfg)
+                     : std::string("and the cloud engine is off (CLOUD=0): "
+                                   "nothing can be transcribed")));
     }
     if (!check.whisperFound) {
         log(LogLevel::warning,
-            "whisper-cli not found in any Homebrew prefix — live captions and local "
-            "fallback "
-            "are off");
+            std::string(kWhisperMissing) + " — live captions and local fallback are off");
     }
     if (!check.vadModelFound) {
         log(LogLevel::warning, "VAD model missing at " + values.VAD_MODEL +
@@ -61,11 +90,10 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        " (rolling chunks · speculative tail · local writing modes · encrypted "
                        "history · no-click = " +
                        std::string(configValue(config.defaultMode)) + ") up.";
-    line += std::string(" · cloud=") + (config.cloud ? "on@engine(race)" : "off(local)");
-    line += std::string(
-                " · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
-                "shows state · spec=") +
-            onOff(config.speculative);
+    line += " · cloud=" + (config.cloud ? cloudEngineSummary(config) + "(race)" : "off(local)");
+    line += " · " + triggerKeyShortName(config.hotkey) + " toggles · " +
+            commandChordName(config.hotkey) + " edits selection · " + kStatusPlace +
+            " 🎙/🔴 shows state · spec=" + onOff(config.speculative);
     line +=
         " · polish=" + (config.polish ? "default-" + std::string(configValue(config.defaultMode)) +
                                             "@" + config.polishModel + "[" + config.polishApps + "]"

@@ -12,6 +12,7 @@ struct ProcessValues;
 // What the daemon found at start, for its log lines and banner.
 struct EngineCheck {
     bool whisperFound = false;
+    bool whisperServerFound = false;
     bool modelFound = false;
     bool vadModelFound = false;
     bool ffmpegFound = false;
@@ -21,8 +22,8 @@ struct EngineCheck {
     static EngineCheck fromProcess(const ProcessValues& values);
 };
 
-// Logs what is missing (local decoding, whisper-cli, the VAD model) and returns whether local
-// decoding is ready.
+// Logs the local engine found (tools and models by path) or what is missing (local decoding,
+// whisper-cli, the VAD model), and returns whether local decoding is ready.
 bool logEngineCheck(const EngineCheck& check, const ProcessValues& values);
 
 // Everything the banner line reports.

@@ -1,7 +1,5 @@
 #include "base/http.h"
 
-#include "base/subprocess.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -12,16 +10,21 @@ std::string curlMaxTime(double seconds) {
     return std::to_string(static_cast<long long>(std::clamp(whole, 1.0, 1e9)));
 }
 
-std::optional<std::string> runCurl(const std::vector<std::string>& argv,
-                                   const CurlOptions& options) {
+std::optional<ProcessResult> runCurlProcess(const std::vector<std::string>& argv,
+                                            const CurlOptions& options) {
     RunOptions run;
     // curl keeps its own time limit; the watchdog only catches a curl that does not.
     run.timeoutSeconds = std::stod(curlMaxTime(options.maxTimeSeconds)) + options.backstopSeconds;
     run.killGraceSeconds = options.killGraceSeconds;
     run.input = options.stdinConfig;
-    const auto result = runProcess(argv, run);
+    return runProcess(argv, run);
+}
+
+std::optional<std::string> runCurl(const std::vector<std::string>& argv,
+                                   const CurlOptions& options) {
+    auto result = runCurlProcess(argv, options);
     if (!result || !result->status.success()) return std::nullopt;
-    return result->output;
+    return std::move(result->output);
 }
 
 std::optional<std::string> curlConfigHeaderLine(std::string_view header) {

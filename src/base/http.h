@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/subprocess.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +31,11 @@ struct CurlOptions {
 // nothing (not started, failed, timed out).
 std::optional<std::string> runCurl(const std::vector<std::string>& argv,
                                    const CurlOptions& options);
+// The same run with what became of curl: its exit status (non-zero when the server could not be
+// reached or did not answer in time) and whether the backstop had to stop it. Nothing when curl
+// could not be started.
+std::optional<ProcessResult> runCurlProcess(const std::vector<std::string>& argv,
+                                            const CurlOptions& options);
 
 // One line of a curl configuration that adds `header` to the request, quoted so that curl reads
 // back exactly those bytes. Nothing for a header holding a line break or another control

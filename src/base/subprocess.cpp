@@ -101,7 +101,7 @@ ChildRegistry& childRegistry() {
 // The child's standard streams: the pipes' ends where asked for, /dev/null everywhere else.
 class FileActions {
   public:
-    FileActions(const SpawnOptions& options, int stdinRead, int stdoutWrite) {
+    FileActions(const SpawnOptions& options, int stdinRead, int stdoutWrite, int stderrWrite) {
         posix_spawn_file_actions_init(&actions_);
         if (options.pipeStdin) {
             posix_spawn_file_actions_adddup2(&actions_, stdinRead, STDIN_FILENO);
@@ -113,7 +113,11 @@ class FileActions {
         } else {
             posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         }
-        posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (options.pipeStderr) {
+            posix_spawn_file_actions_adddup2(&actions_, stderrWrite, STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
         // Descriptors opened elsewhere without close-on-exec must not leak into the child either.
         posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
@@ -194,17 +198,19 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
 
     int inPipe[2] = {-1, -1};
     int outPipe[2] = {-1, -1};
-    if ((options.pipeStdin && !makePipe(inPipe)) || (options.pipeStdout && !makePipe(outPipe))) {
+    int errPipe[2] = {-1, -1};
+    if ((options.pipeStdin && !makePipe(inPipe)) || (options.pipeStdout && !makePipe(outPipe)) ||
+        (options.pipeStderr && !makePipe(errPipe))) {
         setError(error, std::string("pipe: ") + std::strerror(errno));
-        closeFd(inPipe[0]);
-        closeFd(inPipe[1]);
+        for (int* fd : {&inPipe[0], &inPipe[1], &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]})
+            closeFd(*fd);
         return nullptr;
     }
 
     pid_t pid = -1;
     int rc = 0;
     {
-        const FileActions actions(options, inPipe[0], outPipe[1]);
+        const FileActions actions(options, inPipe[0], outPipe[1], errPipe[1]);
         const DefaultSignals attributes;
         const std::vector<char*> argv = pointersTo(options.argv);
         const std::vector<char*> envp = environmentWith(options.environment);
@@ -212,10 +218,12 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
     }
     closeFd(inPipe[0]);
     closeFd(outPipe[1]);
+    closeFd(errPipe[1]);
     if (rc != 0) {
         setError(error, options.argv[0] + ": " + std::strerror(rc));
         closeFd(inPipe[1]);
         closeFd(outPipe[0]);
+        closeFd(errPipe[0]);
         return nullptr;
     }
 
@@ -223,6 +231,7 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
     child->pid_ = pid;
     child->stdinFd_ = inPipe[1];
     child->stdoutFd_ = outPipe[0];
+    child->stderrFd_ = errPipe[0];
     childRegistry().add(child);
     return child;
 }
@@ -230,6 +239,7 @@ std::shared_ptr<Subprocess> Subprocess::spawn(const SpawnOptions& options, std::
 Subprocess::~Subprocess() {
     closeFd(stdinFd_);
     closeFd(stdoutFd_);
+    closeFd(stderrFd_);
     std::lock_guard lock(mutex_);
     if (!reaped_ && pid_ > 0) {
         ::kill(pid_, SIGKILL);
@@ -373,6 +383,7 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     spawnOptions.argv = argv;
     spawnOptions.pipeStdin = options.input.has_value();
     spawnOptions.pipeStdout = options.captureOutput;
+    spawnOptions.pipeStderr = options.errorTailBytes > 0;
     auto child = Subprocess::spawn(spawnOptions, error);
     if (!child) return std::nullopt;
     TimerHandle watchdog = armWatchdog(child, options.timeoutSeconds, options.killGraceSeconds);
@@ -380,8 +391,7 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     ProcessResult result;
     std::string_view pending = options.input ? std::string_view(*options.input) : "";
     int inFd = child->stdinFd();
-    const int outFd = child->stdoutFd();
-    for (int fd : {inFd, outFd}) {
+    for (int fd : {inFd, child->stdoutFd(), child->stderrFd()}) {
         if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     if (inFd >= 0 && pending.empty()) {
@@ -389,34 +399,54 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
         inFd = -1;
     }
 
+    // The two streams read: standard output up to its limit, standard error's last bytes.
+    struct Reader {
+        int fd;
+        bool open;
+        std::string* sink;
+        std::size_t limit;
+        bool keepTail;
+    };
+    Reader readers[2] = {
+        {child->stdoutFd(), child->stdoutFd() >= 0, &result.output, options.maxOutputBytes, false},
+        {child->stderrFd(), child->stderrFd() >= 0, &result.errorTail, options.errorTailBytes,
+         true},
+    };
     char buffer[65536];
-    bool outOpen = outFd >= 0;
     // Reads what is there; false at end of file or on an error.
-    auto readSome = [&]() {
+    auto readSome = [&buffer](Reader& reader) {
         for (;;) {
-            const ssize_t n = ::read(outFd, buffer, sizeof buffer);
+            const ssize_t n = ::read(reader.fd, buffer, sizeof buffer);
             if (n > 0) {
-                const auto room = options.maxOutputBytes - result.output.size();
-                result.output.append(buffer, std::min(static_cast<std::size_t>(n), room));
+                const auto size = static_cast<std::size_t>(n);
+                if (reader.keepTail) {
+                    reader.sink->append(buffer, size);
+                    if (reader.sink->size() > 2 * reader.limit)
+                        reader.sink->erase(0, reader.sink->size() - reader.limit);
+                } else {
+                    const auto room = reader.limit - reader.sink->size();
+                    reader.sink->append(buffer, std::min(size, room));
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             return n < 0 && errno == EAGAIN;
         }
     };
+    const auto anyOpen = [&readers] { return readers[0].open || readers[1].open; };
     std::optional<SteadyClock::time_point> exitSeen;
-    while (inFd >= 0 || outOpen) {
-        pollfd fds[2];
+    while (inFd >= 0 || anyOpen()) {
+        pollfd fds[3];
         nfds_t count = 0;
-        int inIndex = -1;
-        int outIndex = -1;
+        int index[3] = {-1, -1, -1}; // stdin, stdout, stderr
         if (inFd >= 0) {
             fds[count] = pollfd{inFd, POLLOUT, 0};
-            inIndex = static_cast<int>(count++);
+            index[0] = static_cast<int>(count++);
         }
-        if (outOpen) {
-            fds[count] = pollfd{outFd, POLLIN, 0};
-            outIndex = static_cast<int>(count++);
+        for (int r = 0; r < 2; ++r) {
+            if (!readers[r].open) continue;
+            fds[count] = pollfd{readers[r].fd, POLLIN, 0};
+            index[r + 1] = static_cast<int>(count++);
         }
         const int ready = ::poll(fds, count, 100);
         if (ready < 0 && errno != EINTR) break;
@@ -425,12 +455,14 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
             // ended, stop at the first quiet moment or after a second at most.
             if (child->hasExited()) {
                 if (!exitSeen) exitSeen = SteadyClock::now();
-                if (outOpen) readSome();
+                for (auto& reader : readers) {
+                    if (reader.open) readSome(reader);
+                }
                 if (ready == 0 || secondsSince(*exitSeen) > 1.0) break;
             }
             continue;
         }
-        if (inIndex >= 0 && fds[inIndex].revents != 0) {
+        if (index[0] >= 0 && fds[index[0]].revents != 0) {
             const ssize_t n = ::write(inFd, pending.data(), pending.size());
             if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
             if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
@@ -438,9 +470,14 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
                 inFd = -1;
             }
         }
-        if (outIndex >= 0 && fds[outIndex].revents != 0) outOpen = readSome();
+        for (int r = 0; r < 2; ++r) {
+            if (index[r + 1] >= 0 && fds[index[r + 1]].revents != 0)
+                readers[r].open = readSome(readers[r]);
+        }
     }
     child->closeStdin();
+    if (result.errorTail.size() > options.errorTailBytes)
+        result.errorTail.erase(0, result.errorTail.size() - options.errorTailBytes);
 
     result.status = child->wait();
     result.timedOut = child->stoppedByWatchdog();

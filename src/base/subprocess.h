@@ -28,7 +28,8 @@ struct SpawnOptions {
     // argv[0] is the program's path; there is no search of PATH and no shell.
     std::vector<std::string> argv;
     bool pipeStdin = false;  // otherwise /dev/null
-    bool pipeStdout = false; // otherwise /dev/null; stderr always goes to /dev/null
+    bool pipeStdout = false; // otherwise /dev/null
+    bool pipeStderr = false; // otherwise /dev/null
     // "NAME=value" entries that replace or add to the inherited environment.
     std::vector<std::string> environment;
 };
@@ -57,6 +58,7 @@ class Subprocess {
     std::string readStdoutToEnd();
     int stdinFd() const { return stdinFd_; }
     int stdoutFd() const { return stdoutFd_; }
+    int stderrFd() const { return stderrFd_; }
 
     ExitStatus wait();
     std::optional<ExitStatus> tryWait();
@@ -78,6 +80,7 @@ class Subprocess {
     pid_t pid_ = -1;
     int stdinFd_ = -1;
     int stdoutFd_ = -1;
+    int stderrFd_ = -1;
     std::mutex mutex_;
     bool reaped_ = false;
     ExitStatus status_;
@@ -95,6 +98,7 @@ TimerHandle armWatchdog(std::weak_ptr<Subprocess> child, double terminateAfterSe
 struct ProcessResult {
     ExitStatus status;
     std::string output;    // standard output, when captured
+    std::string errorTail; // the end of standard error, when kept
     bool timedOut = false; // the watchdog had to stop the child
 };
 
@@ -105,6 +109,9 @@ struct RunOptions {
     bool captureOutput = true;
     // Largest output kept; the rest is read and dropped so the child never blocks on a full pipe.
     std::size_t maxOutputBytes = 64u << 20;
+    // Bytes of standard error kept (the last ones, where a tool says why it failed); 0 sends it
+    // to /dev/null.
+    std::size_t errorTailBytes = 0;
 };
 
 // Stops every child this process started that is still running: SIGTERM, then SIGKILL for those

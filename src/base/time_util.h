@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
+#include <string>
 
 namespace vak {
 
@@ -22,6 +24,15 @@ inline SteadyClock::time_point deadlineAfter(double seconds) {
 
 inline double secondsSince(SteadyClock::time_point start) {
     return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+// `when` in local time as "YYYY-MM-DD HH:MM", how the history and the kept recordings are listed.
+inline std::string localMinuteText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return std::string(text, n);
 }
 
 } // namespace vak

@@ -23,19 +23,25 @@ std::string environmentValue(const char* name) {
 ProcessValues buildValues(const std::vector<std::string>& args) {
     ProcessValues v;
     v.HOME = homeDirectory();
-    v.MODEL = v.HOME + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin";
-    v.VAD_MODEL = v.HOME + "/.whisper-models/ggml-silero-v5.1.2.bin";
-    v.WHISPER = _which("whisper-cli");
-    v.FFMPEG = _which("ffmpeg");
     v.LOG = v.HOME + "/.dictation/vak.log";
     setLogPath(v.LOG);
     v.CONFIG_PATH = v.HOME + "/.dictation/config";
     makeDirectories(v.dictationDir(), 0700); // a failure shows up later as failed writes
+    // Before the model paths: DECODE_MODEL names the decode model.
     v.cfg = Config::load(v.CONFIG_PATH, v.HOME);
+    v.MODEL = modelPath(v.HOME, v.cfg.decodeModel);
+    v.VAD_MODEL = modelPath(v.HOME, kVadModelName);
+    v.ENGINE_DIR = engineDirectory(v.HOME);
+    v.WHISPER = _which("whisper-cli");
+    v.WHISPER_SERVER = _which("whisper-server");
+    v.FFMPEG = _which("ffmpeg");
     v.LEARNED_PATH = v.HOME + "/.dictation/learned-words.txt";
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
+    const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
+    v.CONTROL_SOCKET =
+        (runtime.starts_with('/') ? runtime : v.dictationDir()) + "/vak-dictate.sock";
     v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
     v.cliArgs = args;
     return v;
@@ -71,8 +77,23 @@ const ProcessValues& processValues() {
     return current != nullptr ? *current : initProcessValues({});
 }
 
+std::string modelsDirectory(std::string_view home) {
+    return std::string(home) + "/.whisper-models";
+}
+
+std::string modelPath(std::string_view home, std::string_view name) {
+    return modelsDirectory(home) + "/ggml-" + std::string(name) + ".bin";
+}
+
+std::string engineDirectory(std::string_view home) {
+    const std::string over = environmentValue("VAK_ENGINE_DIR");
+    return over.empty() ? std::string(home) + "/.local/share/vak-dictate/engine" : over;
+}
+
 std::string _which(std::string_view name) {
-    return _which(name, environmentValue("VAK_TOOL_PATH"));
+    // The speech tools that --setup-engine installs come right after the caller's own folders.
+    return _which(name, environmentValue("VAK_TOOL_PATH") + ":" + engineDirectory(homeDirectory()) +
+                            "/bin");
 }
 
 std::string _which(std::string_view name, std::string_view toolPath) {

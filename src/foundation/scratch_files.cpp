@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 
 #include <dirent.h>
@@ -51,8 +52,44 @@ std::string ScratchFiles::recordingTextBase(int session) const {
     return path(std::string(kRecording) + std::to_string(session));
 }
 
-std::string ScratchFiles::failedRecording(int session) const {
-    return path(std::string(kFailed) + std::to_string(session) + ".wav");
+std::string ScratchFiles::failedRecording(int session, int copy) const {
+    return path(std::string(kFailed) + std::to_string(session) +
+                (copy > 1 ? "-" + std::to_string(copy) : "") + ".wav");
+}
+
+std::optional<std::string> ScratchFiles::keepFailedRecording(const std::string& wav,
+                                                             int session) const {
+    // link() refuses a name that is taken, where rename() would silently replace it.
+    for (int copy = 1; copy <= 1000; ++copy) {
+        const std::string kept = failedRecording(session, copy);
+        if (::link(wav.c_str(), kept.c_str()) == 0) {
+            ::unlink(wav.c_str());
+            ::chmod(kept.c_str(), 0600);
+            return kept;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::vector<KeptRecording> ScratchFiles::failedRecordings() const {
+    std::vector<KeptRecording> kept;
+    DIR* folder = ::opendir(dir_.c_str());
+    if (folder == nullptr) return kept;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(kFailed) || !name.ends_with(".wav")) continue;
+        struct stat st {};
+        const std::string file = path(name);
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        kept.push_back({file, st.st_mtime,
+                        static_cast<double>(std::max<off_t>(st.st_size - 44, 0)) / 32000.0});
+    }
+    ::closedir(folder);
+    std::sort(kept.begin(), kept.end(), [](const KeptRecording& a, const KeptRecording& b) {
+        return a.modified != b.modified ? a.modified > b.modified : a.path > b.path;
+    });
+    return kept;
 }
 
 std::string ScratchFiles::lastClip() const {

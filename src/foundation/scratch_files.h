@@ -1,10 +1,19 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
+
+// A recording kept after every engine failed on it.
+struct KeptRecording {
+    std::string path;
+    std::time_t modified = 0;
+    double seconds = 0; // of audio, from the file's size
+};
 
 // Every scratch file the program makes: one folder ($VAK_TMPDIR, else /tmp), the names built
 // here and nowhere else, and the sweep at start that removes what crashed runs left there.
@@ -21,8 +30,14 @@ class ScratchFiles {
     // (whisper-cli writes base + ".txt").
     std::string recording(int session) const;
     std::string recordingTextBase(int session) const;
-    // A recording kept after every engine failed on it, "vak_failed_N.wav".
-    std::string failedRecording(int session) const;
+    // A recording kept after every engine failed on it, "vak_failed_N.wav"; later copies of the
+    // same session number (from other runs) "vak_failed_N-2.wav", "vak_failed_N-3.wav", ….
+    std::string failedRecording(int session, int copy = 1) const;
+    // Moves session N's recording `wav` to the first failed-recording name that is free (never
+    // over an earlier run's), 0600. Its path, or nothing when it could not be moved.
+    std::optional<std::string> keepFailedRecording(const std::string& wav, int session) const;
+    // The kept recordings there now, newest first.
+    std::vector<KeptRecording> failedRecordings() const;
     // KEEP_LAST_CLIP's copy of the latest recording.
     std::string lastClip() const;
     // A piece of session N's recording cut out for a decode, as a base: base + ".wav" is the

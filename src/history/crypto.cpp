@@ -1,6 +1,7 @@
 #include "history/crypto.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <memory>
 
@@ -104,6 +105,61 @@ std::string base64Encode(std::string_view bytes) {
     }
     encoded.resize(produced);
     return encoded;
+}
+
+std::optional<std::string> aesGcmOpen(const AesKey& key, std::string_view box) {
+    if (box.size() < kGcmNonceBytes + kGcmTagBytes ||
+        box.size() > static_cast<std::size_t>(INT_MAX) - 64)
+        return std::nullopt;
+    std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter> context(EVP_CIPHER_CTX_new());
+    if (!context) return std::nullopt;
+    const unsigned char* bytes = asBytes(box);
+    if (EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), bytes) != 1)
+        return std::nullopt;
+    const std::size_t length = box.size() - kGcmNonceBytes - kGcmTagBytes;
+    std::string plain(length, '\0');
+    auto* out = reinterpret_cast<unsigned char*>(plain.data());
+    int written = 0;
+    if (length > 0 && EVP_DecryptUpdate(context.get(), out, &written, bytes + kGcmNonceBytes,
+                                        static_cast<int>(length)) != 1)
+        return std::nullopt;
+    std::array<unsigned char, kGcmTagBytes> tag{};
+    std::copy(bytes + kGcmNonceBytes + length, bytes + box.size(), tag.begin());
+    int finalWritten = 0;
+    if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kGcmTagBytes),
+                            tag.data()) != 1 ||
+        EVP_DecryptFinal_ex(context.get(), out + written, &finalWritten) != 1) {
+        OPENSSL_cleanse(plain.data(), plain.size());
+        return std::nullopt;
+    }
+    return plain;
+}
+
+std::optional<std::string> base64Decode(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool padding =
+            c == '=' && i + 2 >= text.size() && (i + 1 == text.size() || text.back() == '=');
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && !padding)
+            return std::nullopt;
+    }
+    std::string bytes(text.size() / 4 * 3, '\0');
+    std::size_t produced = 0;
+    constexpr std::size_t kPiece = 4 * (1u << 20);
+    for (std::size_t offset = 0; offset < text.size(); offset += kPiece) {
+        const std::size_t length = std::min(kPiece, text.size() - offset);
+        const int n =
+            EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()) + produced,
+                            asBytes(text.substr(offset, length)), static_cast<int>(length));
+        if (n < 0) return std::nullopt;
+        produced += static_cast<std::size_t>(n);
+    }
+    // EVP_DecodeBlock counts the padding as zero bytes.
+    produced -= static_cast<std::size_t>(
+        std::count(text.end() - std::min<std::size_t>(text.size(), 2), text.end(), '='));
+    bytes.resize(produced);
+    return bytes;
 }
 
 } // namespace vak

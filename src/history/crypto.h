@@ -37,7 +37,13 @@ std::optional<std::string> aesGcmSeal(const AesKey& key,
                                       const std::array<unsigned char, kGcmNonceBytes>& nonce,
                                       std::string_view plaintext);
 
-// Standard Base64 with padding and no line breaks.
+// Opens a box sealed by aesGcmSeal; nothing when it is too short or fails authentication (a
+// changed byte anywhere, another key).
+std::optional<std::string> aesGcmOpen(const AesKey& key, std::string_view box);
+
+// Standard Base64 with padding and no line breaks, and back; decoding gives nothing for text
+// that is not exactly that.
 std::string base64Encode(std::string_view bytes);
+std::optional<std::string> base64Decode(std::string_view text);
 
 } // namespace vak

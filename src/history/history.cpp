@@ -7,6 +7,7 @@
 #include "platform/secret_store.h"
 #include "text/words.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstring>
 
@@ -19,10 +20,18 @@ namespace vak {
 
 namespace {
 
+#ifdef __APPLE__
 constexpr std::string_view kStoreRefused =
     "could not store the history key in the Keychain, so no history is being kept";
 constexpr std::string_view kStoreUnreadable =
     "could not read the history key from the Keychain, so no history is being kept";
+#else
+constexpr std::string_view kStoreRefused = "could not store the history key in the login keyring "
+                                           "(Secret Service), so no history is being kept";
+constexpr std::string_view kStoreUnreadable = "could not read the history key from the login "
+                                              "keyring (Secret Service), so no history is being "
+                                              "kept";
+#endif
 
 std::int64_t currentUnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -51,20 +60,83 @@ std::optional<AesKey> historyKey() {
     return historyKey(store.get());
 }
 
+namespace {
+
+// The stored key when the item holds exactly 32 bytes; the read's status either way.
+std::optional<AesKey> storedKey(SecretStore& store, SecretStatus& status) {
+    SecretRead stored = store.read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
+    status = stored.status;
+    std::optional<AesKey> key;
+    if (stored.status == SecretStatus::Found && stored.data.size() == kAesKeyBytes) {
+        key.emplace();
+        std::memcpy(key->bytes.data(), stored.data.data(), kAesKeyBytes);
+    }
+    if (!stored.data.empty()) OPENSSL_cleanse(stored.data.data(), stored.data.size());
+    return key;
+}
+
+// "TIME\tBASE64" opened under `key`: the time, the tag and the text.
+std::optional<HistoryRecord> openRecord(const AesKey& key, std::string_view line) {
+    const auto tab = line.find('\t');
+    if (tab == std::string_view::npos) return std::nullopt;
+    HistoryRecord record;
+    const auto time = line.substr(0, tab);
+    const auto [end, error] =
+        std::from_chars(time.data(), time.data() + time.size(), record.unixSeconds);
+    if (error != std::errc() || end != time.data() + time.size()) return std::nullopt;
+    const auto box = base64Decode(line.substr(tab + 1));
+    if (!box) return std::nullopt;
+    auto plain = aesGcmOpen(key, *box);
+    if (!plain) return std::nullopt;
+    const auto split = plain->find('\t');
+    if (split != std::string::npos) {
+        record.tag = plain->substr(0, split);
+        record.text = plain->substr(split + 1);
+    }
+    OPENSSL_cleanse(plain->data(), plain->size());
+    if (split == std::string::npos) return std::nullopt;
+    return record;
+}
+
+} // namespace
+
+HistoryReading readHistory(const std::string& historyPath, SecretStore* store, std::size_t count) {
+    HistoryReading reading;
+    const auto bytes = readFileBytes(historyPath);
+    if (!bytes) return reading;
+    std::vector<std::string_view> lines;
+    for (std::string_view rest = *bytes; !rest.empty();) {
+        const auto newline = rest.find('\n');
+        const auto line = rest.substr(0, newline);
+        rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
+        if (!line.empty()) lines.push_back(line);
+    }
+    if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<long>(count));
+    SecretStatus status = SecretStatus::Failed;
+    const auto key = store != nullptr ? storedKey(*store, status) : std::nullopt;
+    if (!key) {
+        reading.keyMissing = true;
+        reading.skipped = lines.size();
+        return reading;
+    }
+    for (const auto line : lines) {
+        if (auto record = openRecord(*key, line)) {
+            reading.records.push_back(std::move(*record));
+        } else {
+            ++reading.skipped;
+        }
+    }
+    return reading;
+}
+
 std::optional<AesKey> historyKey(SecretStore* store) {
     if (store == nullptr) {
         log(LogLevel::warning, kStoreRefused);
         return std::nullopt;
     }
-    SecretRead stored = store->read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
-    if (stored.status == SecretStatus::Found && stored.data.size() == kAesKeyBytes) {
-        AesKey key;
-        std::memcpy(key.bytes.data(), stored.data.data(), kAesKeyBytes);
-        OPENSSL_cleanse(stored.data.data(), stored.data.size());
-        return key;
-    }
-    if (!stored.data.empty()) OPENSSL_cleanse(stored.data.data(), stored.data.size());
-    if (stored.status == SecretStatus::Failed) {
+    SecretStatus status = SecretStatus::Failed;
+    if (auto key = storedKey(*store, status)) return key;
+    if (status == SecretStatus::Failed) {
         // Replacing a key we merely could not read would orphan every record sealed under it.
         log(LogLevel::warning, kStoreUnreadable);
         return std::nullopt;
@@ -121,20 +193,23 @@ bool appendHistory(const std::string& historyPath, SecretStore* store, std::stri
     return written;
 }
 
-void logTranscript(std::string_view text, std::string_view tag) {
+void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat) {
     const auto store = secretStore();
-    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()});
+    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()},
+                  caveat);
 }
 
-void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings) {
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,
+                   std::string_view caveat) {
+    std::string line = caveat.empty() ? std::string() : std::string(caveat) + " · ";
     // A tag starts with its own blank (" raw", " 🎯1.2s edit").
-    std::string line = tag.empty() ? std::string() : std::string(tag.substr(1)) + " ";
+    if (!tag.empty()) line += std::string(tag.substr(1)) + " ";
     line += std::to_string(countWords(text)) + " words · " + shortHash(text);
     if (!settings.privacyMode &&
         appendHistory(settings.historyPath, settings.store, text, tag, currentUnixSeconds())) {
         line += " · saved to encrypted history";
     }
-    log(LogLevel::ok, line);
+    log(caveat.empty() ? LogLevel::ok : LogLevel::warning, line);
 }
 
 } // namespace vak

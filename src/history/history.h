@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
@@ -34,6 +35,29 @@ bool appendHistory(std::string_view text, std::string_view tag);
 bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
                    std::string_view tag, std::int64_t unixSeconds);
 
+// What every reader of the history says while privacy mode keeps none.
+inline constexpr std::string_view HISTORY_OFF_TEXT =
+    "History is off: privacy mode keeps your words off the disk. To keep an encrypted history, "
+    "set PRIVACY_MODE=0 in ~/.dictation/config and restart vak-dictate.";
+
+// One record read back.
+struct HistoryRecord {
+    std::int64_t unixSeconds = 0;
+    std::string tag;
+    std::string text;
+};
+
+struct HistoryReading {
+    std::vector<HistoryRecord> records; // oldest first
+    std::size_t skipped = 0;            // damaged, tampered with, or sealed under another key
+    bool keyMissing = false;            // the store holds no usable key: nothing can be opened
+};
+
+// The last `count` records of the history file, opened in memory only; the file is never
+// written and no key is ever made. A record that does not open is skipped and counted, never
+// fatal. A missing file reads as no records.
+HistoryReading readHistory(const std::string& historyPath, SecretStore* store, std::size_t count);
+
 // Where a delivered text is recorded.
 struct HistorySettings {
     bool privacyMode{};
@@ -43,9 +67,13 @@ struct HistorySettings {
 
 // The per-dictation log line ("✓" + tag + " " + words + " words · " + shortHash), and, with
 // privacy mode off, a sealed history record first; the line then ends in
-// " · saved to encrypted history" when the record was made. The text itself never reaches the
-// log. The first form uses the process's configuration, history file and secret store.
-void logTranscript(std::string_view text, std::string_view tag);
-void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings);
+// " · saved to encrypted history" when the record was made. A text that did not reach its
+// window has a `caveat` saying where it is instead: the line is then a warning starting with it.
+// The text itself never reaches the log. The first form uses the process's configuration,
+// history file and secret store; both may wait for the secret store (keep them off the main
+// thread).
+void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat = {});
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,
+                   std::string_view caveat = {});
 
 } // namespace vak

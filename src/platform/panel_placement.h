@@ -24,6 +24,10 @@ class PanelPlacement {
     // system does not have that window yet (the caller tries again a moment later); true once
     // moved, or when the window's own placement stands.
     virtual bool place(std::string_view title, int x, int y) = 0;
+    // Whether the window manager keeps our panels, by these rules. When not, a panel stays out
+    // of its care altogether (override-redirect on X11), so it shows even above a full-screen
+    // window, which window managers stack above every window they manage.
+    virtual bool windowManagerKeepsPanels() const { return false; }
 };
 
 // The process's placement. Until one is installed: the windows' own hints.

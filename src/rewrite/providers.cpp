@@ -75,22 +75,56 @@ std::optional<std::string> stringMember(const json& object, const char* key) {
     return member->get<std::string>();
 }
 
-// A POST of `body` with the key's header handed to curl on its standard input.
-std::optional<std::string> postWithKey(const RewriteSettings& settings, const std::string& url,
-                                       std::string_view keyHeader,
-                                       const std::vector<std::string>& plainHeaders,
-                                       const RequestBody& body, double timeoutSeconds) {
-    const auto secret = curlConfigHeaderLine(keyHeader);
-    if (!secret) return std::nullopt; // a key with a line break cannot be sent as one header
+// A POST of `body`. A key's header goes to curl on its standard input, never on its argument
+// list; without one there is none.
+std::optional<std::string> postJson(const RewriteSettings& settings, const std::string& url,
+                                    std::optional<std::string> keyHeader,
+                                    const std::vector<std::string>& plainHeaders,
+                                    const RequestBody& body, double timeoutSeconds) {
     std::vector<std::string> argv = {settings.curl, "-s", "--max-time", curlMaxTime(timeoutSeconds),
-                                     "--url",       url,  "--config",   "-"};
+                                     "--url",       url};
+    CurlOptions options;
+    options.maxTimeSeconds = timeoutSeconds;
+    if (keyHeader) {
+        options.stdinConfig = curlConfigHeaderLine(*keyHeader);
+        // A key with a line break cannot be sent as one header.
+        if (!options.stdinConfig) return std::nullopt;
+        argv.insert(argv.end(), {"--config", "-"});
+    }
     for (const auto& header : plainHeaders)
         argv.insert(argv.end(), {"-H", header});
     argv.insert(argv.end(), {"-d", body.curlData()});
-    CurlOptions options;
-    options.maxTimeSeconds = timeoutSeconds;
-    options.stdinConfig = *secret;
     return runCurl(argv, options);
+}
+
+// A chat-completions conversation: the instruction as the system message, the text as the user's.
+json chatMessages(std::string_view instruction, std::string_view text) {
+    return json::array(
+        {{{"role", "system"}, {"content", instruction}}, {{"role", "user"}, {"content", text}}});
+}
+
+// choices[0].message.content of a chat-completions answer.
+std::optional<std::string> chatCompletionText(const std::string& answer) {
+    const auto object = parseObject(answer);
+    if (!object) return std::nullopt;
+    const auto choices = object->find("choices");
+    if (choices == object->end() || !choices->is_array() || choices->empty()) return std::nullopt;
+    const json& first = choices->front();
+    if (!first.is_object()) return std::nullopt;
+    const auto message = first.find("message");
+    if (message == first.end()) return std::nullopt;
+    return stringMember(*message, "content");
+}
+
+// Reasoning models served locally open their answer with what they thought; only what follows
+// is the rewrite. An answer cut off while still thinking has none.
+std::optional<std::string> withoutThinking(std::string text) {
+    const auto start = text.find_first_not_of(" \t\r\n");
+    constexpr std::string_view kOpen = "<think>", kClose = "</think>";
+    if (start == std::string::npos || text.compare(start, kOpen.size(), kOpen) != 0) return text;
+    const auto end = text.find(kClose, start);
+    if (end == std::string::npos) return std::nullopt;
+    return text.substr(end + kClose.size());
 }
 
 // Remote text in a log line: one line, and not a novel.
@@ -110,14 +144,8 @@ std::optional<std::string> polishViaProxy(std::string_view text, double timeoutS
     const json request = {{"mode", mode}, {"text", text}, {"token", settings.proxyToken}};
     const auto body = RequestBody::write(settings, "proxy", request);
     if (!body) return std::nullopt;
-    const std::vector<std::string> argv = {settings.curl, "-s",
-                                           "--max-time",  curlMaxTime(timeoutSeconds),
-                                           "--url",       settings.proxyUrl,
-                                           "-H",          "content-type: application/json",
-                                           "-d",          body->curlData()};
-    CurlOptions options;
-    options.maxTimeSeconds = timeoutSeconds;
-    const auto answer = runCurl(argv, options);
+    const auto answer = postJson(settings, settings.proxyUrl, std::nullopt,
+                                 {"content-type: application/json"}, *body, timeoutSeconds);
     if (!answer) return std::nullopt;
     const auto object = parseObject(*answer);
     if (!object) return std::nullopt;
@@ -139,7 +167,7 @@ std::optional<std::string> polishViaAPI(std::string_view text, double timeoutSec
                                                    std::string(text)}}})}};
     const auto body = RequestBody::write(settings, "polish", request);
     if (!body) return std::nullopt;
-    const auto answer = postWithKey(
+    const auto answer = postJson(
         settings, settings.anthropicUrl, "x-api-key: " + settings.polishKey,
         {"anthropic-version: 2023-06-01", "content-type: application/json"}, *body, timeoutSeconds);
     if (!answer) return std::nullopt;
@@ -156,23 +184,32 @@ std::optional<std::string> polishViaGroq(std::string_view text, double timeoutSe
     const json request = {{"model", kGroqModel},
                           {"max_tokens", 8192},
                           {"temperature", 0.2},
-                          {"messages", json::array({{{"role", "system"}, {"content", instruction}},
-                                                    {{"role", "user"}, {"content", text}}})}};
+                          {"messages", chatMessages(instruction, text)}};
     const auto body = RequestBody::write(settings, "polish", request);
     if (!body) return std::nullopt;
     const auto answer =
-        postWithKey(settings, settings.groqUrl, "Authorization: Bearer " + settings.polishKey,
-                    {"content-type: application/json"}, *body, timeoutSeconds);
+        postJson(settings, settings.groqUrl, "Authorization: Bearer " + settings.polishKey,
+                 {"content-type: application/json"}, *body, timeoutSeconds);
     if (!answer) return std::nullopt;
-    const auto object = parseObject(*answer);
-    if (!object) return std::nullopt;
-    const auto choices = object->find("choices");
-    if (choices == object->end() || !choices->is_array() || choices->empty()) return std::nullopt;
-    const json& first = choices->front();
-    if (!first.is_object()) return std::nullopt;
-    const auto message = first.find("message");
-    if (message == first.end()) return std::nullopt;
-    return stringMember(*message, "content");
+    return chatCompletionText(*answer);
+}
+
+std::optional<std::string> polishViaLocalModel(std::string_view text, double timeoutSeconds,
+                                               std::string_view instruction,
+                                               const RewriteSettings& settings) {
+    if (settings.localUrl.empty()) return std::nullopt;
+    json request = {
+        {"messages", chatMessages(instruction, text)}, {"temperature", 0.2}, {"stream", false}};
+    if (!settings.localModel.empty()) request["model"] = settings.localModel;
+    const auto body = RequestBody::write(settings, "local", request);
+    if (!body) return std::nullopt;
+    std::optional<std::string> keyHeader;
+    if (!settings.localKey.empty()) keyHeader = "Authorization: Bearer " + settings.localKey;
+    const auto answer = postJson(settings, settings.localUrl, keyHeader,
+                                 {"content-type: application/json"}, *body, timeoutSeconds);
+    if (!answer) return std::nullopt;
+    auto content = chatCompletionText(*answer);
+    return content ? withoutThinking(std::move(*content)) : std::nullopt;
 }
 
 std::optional<std::string> polishViaClaudeCLI(std::string_view text, double timeoutSeconds,
@@ -194,6 +231,8 @@ std::optional<std::string> polishViaClaudeCLI(std::string_view text, double time
 std::optional<std::string> rewriteViaProviders(std::string_view text, double timeoutSeconds,
                                                std::string_view mode, std::string_view instruction,
                                                const RewriteSettings& settings) {
+    if (auto result = polishViaLocalModel(text, timeoutSeconds, instruction, settings))
+        return result;
     if (auto result = polishViaProxy(text, timeoutSeconds, mode, settings)) return result;
     const std::string& key = settings.polishKey;
     if (key.starts_with("gsk_")) {

@@ -29,15 +29,22 @@ std::optional<std::string> polishViaGroq(std::string_view text, double timeoutSe
                                          std::string_view instruction,
                                          const RewriteSettings& settings);
 
+// A local model server speaking OpenAI chat completions (POLISH_OPENAI_URL), with
+// POLISH_OPENAI_MODEL and, when set, the bearer key POLISH_OPENAI_KEY; nothing at once when no
+// server is configured. A reasoning model's leading <think>…</think> is not part of the text.
+std::optional<std::string> polishViaLocalModel(std::string_view text, double timeoutSeconds,
+                                               std::string_view instruction,
+                                               const RewriteSettings& settings);
+
 // The claude command-line tool at ~/.local/bin/claude: the text on its standard input, its
 // standard output (untrimmed) when it exits 0 with valid UTF-8.
 std::optional<std::string> polishViaClaudeCLI(std::string_view text, double timeoutSeconds,
                                               std::string_view instruction,
                                               const RewriteSettings& settings);
 
-// The chain every model rewrite runs: the proxy with `mode`; then, by POLISH_KEY, Groq ("gsk_…")
-// or Anthropic (any other key); then, when no keyed provider was asked or it gave nothing, the
-// claude tool. The first text wins; nothing when all fail.
+// The chain every model rewrite runs: the local model server; the proxy with `mode`; then, by
+// POLISH_KEY, Groq ("gsk_…") or Anthropic (any other key); then, when no keyed provider was asked
+// or it gave nothing, the claude tool. The first text wins; nothing when all fail.
 std::optional<std::string> rewriteViaProviders(std::string_view text, double timeoutSeconds,
                                                std::string_view mode, std::string_view instruction,
                                                const RewriteSettings& settings);

@@ -62,6 +62,9 @@ RewriteSettings RewriteSettings::fromProcess() {
     settings.claudeTool = values.HOME + "/.local/bin/claude";
     settings.polishKey = values.cfg.polishKey;
     settings.polishModel = values.cfg.polishModel;
+    settings.localUrl = values.cfg.polishOpenaiUrl;
+    settings.localModel = values.cfg.polishOpenaiModel;
+    settings.localKey = values.cfg.polishOpenaiKey;
     settings.style = values.cfg.style;
     settings.scratch = values.scratch;
     return settings;

@@ -22,6 +22,9 @@ struct RewriteSettings {
     std::string claudeTool;   // HOME + "/.local/bin/claude"
     std::string polishKey;    // POLISH_KEY: "gsk_…" is Groq's, any other Anthropic's
     std::string polishModel;  // POLISH_MODEL, for the Anthropic API and the claude tool
+    std::string localUrl;     // POLISH_OPENAI_URL, a local model server; empty leaves it out
+    std::string localModel;   // POLISH_OPENAI_MODEL; empty sends no model
+    std::string localKey;     // POLISH_OPENAI_KEY; empty sends no key
     std::string style;        // STYLE, the house-style note
     ScratchFiles scratch;     // where request bodies are written
 

@@ -25,12 +25,15 @@ bool has(std::uint64_t flags, std::uint64_t mask) {
 
 } // namespace
 
-TriggerSettings TriggerSettings::fromConfig(const Config& config) {
-    return {config.hotkey, config.producerKey};
+TriggerSettings TriggerSettings::fromConfig(const Config& config, bool producerToolsInstalled) {
+    return {config.hotkey, config.producerKey, config.talkMode, config.holdSeconds,
+            producerToolsInstalled};
 }
 
-KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now)
-    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970) {}
+KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now,
+                             MainQueue* main)
+    : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970),
+      hold_(actions, main, settings.talkMode, settings.holdSeconds) {}
 
 void KeyRecognizer::handle(const InputEvent& event) {
     const bool flagsChanged = event.kind == InputEventKind::FlagsChanged;
@@ -55,7 +58,8 @@ void KeyRecognizer::handle(const InputEvent& event) {
         // Escape is activity too: a trigger key held through it must not start a new recording
         // when it is released after the cancel.
         otherKeyActivity();
-        actions_.cancelRecording();
+        // A hold's recording is already gone with the veto.
+        if (actions_.isRecording()) actions_.cancelRecording();
         return;
     }
     otherKeyActivity();
@@ -65,6 +69,7 @@ void KeyRecognizer::otherKeyActivity() {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
     if (producerTriggerDown_) producerSolo_ = false;
 }
@@ -72,11 +77,13 @@ void KeyRecognizer::otherKeyActivity() {
 void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
     triggerDown_ = true;
     if (producerTriggerDown_) producerSolo_ = false;
-    const bool plain = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK);
-    // Right Command with Left Command held is a chord, unless Left Command is the trigger.
-    const bool leftCommandFree = settings_.hotkey == 55 || !has(flags, LEFT_CMD_BIT);
+    // The trigger's own modifier is not "another key held": a Shift or Option trigger taps too.
+    const std::uint64_t others = flagsBesides(triggerKey(settings_.hotkey), flags);
+    const bool plain = !has(others, SHIFT_MASK) && !has(others, CONTROL_MASK);
+    // With Left Command held it is a chord (a Left Command trigger's own bit is not in `others`).
+    const bool leftCommandFree = !has(others, LEFT_CMD_BIT);
     if (plain && leftCommandFree) {
-        if (!has(flags, OPTION_MASK)) {
+        if (!has(others, OPTION_MASK)) {
             soloCandidate_ = true;
             cmdCandidate_ = false;
         } else {
@@ -87,6 +94,7 @@ void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
     }
+    if (soloCandidate_) hold_.pressed();
 }
 
 void KeyRecognizer::triggerKeyUp() {
@@ -97,7 +105,7 @@ void KeyRecognizer::triggerKeyUp() {
     cmdCandidate_ = false;
     if (wasCommand) {
         actions_.startCommandMode();
-    } else if (wasSolo) {
+    } else if (wasSolo && !hold_.released()) {
         if (keyMonitor()->secureInputActive()) {
             log(LogLevel::info,
                 "secure input active — keyboard-chord veto degraded, toggling anyway");
@@ -116,9 +124,11 @@ void KeyRecognizer::producerKeyDown(std::uint64_t flags) {
     if (triggerDown_) {
         soloCandidate_ = false;
         cmdCandidate_ = false;
+        hold_.vetoed();
     }
-    producerSolo_ = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK) &&
-                    !has(flags, OPTION_MASK) && !has(flags, triggerKey(settings_.hotkey).bit);
+    const std::uint64_t others = flagsBesides(triggerKey(settings_.producerKey), flags);
+    producerSolo_ = !has(others, SHIFT_MASK) && !has(others, CONTROL_MASK) &&
+                    !has(others, OPTION_MASK) && !has(others, triggerKey(settings_.hotkey).bit);
 }
 
 void KeyRecognizer::producerKeyUp() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/key_monitor.h"
+#include "session/hold_to_talk.h"
 
 #include <cstdint>
 #include <functional>
@@ -8,6 +9,7 @@
 namespace vak {
 
 struct Config;
+class MainQueue;
 
 // What a recognised tap does. The session controller implements it; every call comes on the
 // main thread.
@@ -26,13 +28,19 @@ class KeyActions {
     virtual void endProducerSession() = 0;
 };
 
-// Which keys are watched: the trigger key, and the producer key unless it is 0 or the trigger.
+// Which keys are watched: the trigger key, and the producer key unless it is 0 or the trigger,
+// or the producer's tools are not installed (a tap would then start a session of nobody); and
+// how the trigger key talks.
 struct TriggerSettings {
     std::uint16_t hotkey{};
     std::uint16_t producerKey{};
+    TalkMode talkMode{};
+    double holdSeconds{};
+    bool producerToolsInstalled = true;
 
-    static TriggerSettings fromConfig(const Config& config);
-    bool watchesProducerKey() const { return producerKey != 0 && producerKey != hotkey; }
+    static TriggerSettings fromConfig(const Config& config, bool producerToolsInstalled);
+    bool producerKeySet() const { return producerKey != 0 && producerKey != hotkey; }
+    bool watchesProducerKey() const { return producerKeySet() && producerToolsInstalled; }
 };
 
 // Turns the global monitor's events into taps. A press of the trigger key counts only when it
@@ -46,7 +54,9 @@ class KeyRecognizer {
     // Seconds since 1970, for the producer-key debounce.
     using WallClock = std::function<double()>;
 
-    KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now = {});
+    // `main` runs the hold timer; without it every press is a tap.
+    KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now = {},
+                  MainQueue* main = nullptr);
     KeyRecognizer(const KeyRecognizer&) = delete;
     KeyRecognizer& operator=(const KeyRecognizer&) = delete;
 
@@ -77,6 +87,7 @@ class KeyRecognizer {
     bool producerTriggerDown_ = false;
     bool producerSolo_ = false;
     double lastMicToggle_ = 0;
+    HoldToTalk hold_;
 };
 
 } // namespace vak

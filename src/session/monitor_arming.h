@@ -3,9 +3,11 @@
 #include "platform/key_monitor.h"
 #include "session/key_recognizer.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vak {
 
@@ -26,7 +28,8 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     // Installs the monitor now when trusted, else logs once that the trigger is disarmed and
     // tries again in 3 s, for as long as it takes.
     void armWhenTrusted();
-    // Starts the monitor and logs which keys it listens to; false (logged) when it cannot run.
+    // Starts the monitor and logs which keys it listens to, and when a key is one the desktop
+    // also uses (its launcher key); false (logged) when it cannot run.
     bool installMonitor();
 
     // Told, once, that the trigger key waits for the permission, with what the user does about
@@ -41,6 +44,7 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
 
   private:
     MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue);
+    static void warnAboutLauncherKey(std::string_view setting, std::uint16_t code);
 
     TriggerSettings settings_;
     InputEventHandler handler_;

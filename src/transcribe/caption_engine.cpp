@@ -2,11 +2,13 @@
 
 #include "audio/wav.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/regex.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <algorithm>
 
@@ -127,6 +129,8 @@ void CaptionEngine::reset(const std::string& wav) {
     dataOffset_.reset();
     committed_.clear();
     committedByte_ = 0;
+    overran_ = false;
+    failureLogged_ = false;
 }
 
 void CaptionEngine::pass(int generation) {
@@ -138,6 +142,18 @@ void CaptionEngine::pass(int generation) {
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     if (size <= *dataOffset_) return;
     const std::uint64_t avail = (size - *dataOffset_) & ~std::uint64_t{1};
+    // After a pass that ran out of time, the next one decodes no more than the window: a longer
+    // stretch would overrun again, and the captions would freeze for the rest of the recording.
+    if (overran_) {
+        overran_ = false;
+        const std::uint64_t keep =
+            static_cast<std::uint64_t>(settings_.windowSeconds * kBytesPerSecond) &
+            ~std::uint64_t{1};
+        if (avail > committedByte_ + keep) {
+            committed_ = joined(committed_, "…");
+            committedByte_ = avail - keep;
+        }
+    }
     const std::uint64_t c = committedByte_;
     if (c + kBytesPerSecond >= avail) return; // less than a second beyond the committed text
 
@@ -181,11 +197,27 @@ std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from
     options.captureOutput = false;
     options.timeoutSeconds = settings_.scaled(std::max(4 * settings_.intervalSeconds, 10.0));
     options.killGraceSeconds = settings_.scaled(2);
+    options.errorTailBytes = kToolErrorTailBytes;
     const auto result = runProcess(
         captionCliArguments(settings_.whisperCli, settings_.model, wav, settings_.scratchBase),
         options);
     std::optional<std::string> text;
-    if (result && !result->status.signaled()) text = readTextFile(txt, nullptr, Links::refuse);
+    if (result && !result->status.signaled() && result->status.success())
+        text = readTextFile(txt, nullptr, Links::refuse);
+    if (result && result->timedOut) overran_ = true;
+    // Once per recording: a caption decoder that fails fails every two seconds.
+    if (!text && !failureLogged_) {
+        failureLogged_ = true;
+        const auto seconds = std::to_string(static_cast<long long>(options.timeoutSeconds));
+        log(LogLevel::warning,
+            !result ? std::string("caption pass: whisper-cli could not start")
+            : result->timedOut
+                ? "caption pass killed after " + seconds +
+                      "s — the next one decodes only the last CAPTION_WINDOW"
+                : "caption pass: whisper-cli " +
+                      std::string(result->status.signaled() ? "signal " : "exit ") +
+                      std::to_string(result->status.code) + ": " + failureCause(result->errorTail));
+    }
     // The clip and its words are the user's; nothing of them stays behind between passes.
     removeFile(wav);
     removeFile(txt);

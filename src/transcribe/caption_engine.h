@@ -92,6 +92,8 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     std::optional<std::uint64_t> dataOffset_;
     std::string committed_;
     std::uint64_t committedByte_ = 0;
+    bool overran_ = false;       // the last decode ran out of time
+    bool failureLogged_ = false; // a failing decoder is logged once per recording
     Display display_;
 };
 

@@ -31,6 +31,9 @@ constexpr std::uint64_t kSpecStretchBytes = 5 * kBytesPerSecond;
 constexpr std::uint64_t kSpecMinPieceBytes = 3 * kBytesPerSecond; // each decode has its cost too
 constexpr std::uint64_t kSpecLatestPauseBytes = 2 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
+// No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
+// clip. A sliver is left to the next piece, or joined to the one before it.
+constexpr std::uint64_t kMinPieceBytes = kBytesPerSecond;
 
 std::string wholeSeconds(std::uint64_t bytes) {
     return std::to_string(bytes / kBytesPerSecond);
@@ -78,14 +81,15 @@ ChunkEngine::ChunkEngine(ChunkSettings settings)
     : settings_(std::move(settings)),
       transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
 
-void ChunkEngine::start(const std::string& wav, int session) {
+void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail) {
     if (!enabled()) return;
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_.async([weak, wav, session] {
+    queue_.async([weak, wav, session, trail = std::move(trail)] {
         const auto self = weak.lock();
         if (!self) return;
         const int generation = ++self->generation_;
         self->reset(wav, session);
+        self->trail_ = trail;
         // Stale firings (after finish, cancel or a newer start) and firings after a failed
         // chunk do nothing.
         const auto current = [weak, generation]() -> std::shared_ptr<ChunkEngine> {
@@ -175,6 +179,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
     stopTimers();
     wavPath_ = wav;
     sessionN_ = session;
+    trail_.reset();
     dataOffset_.reset();
     lastCutByte_ = 0;
     texts_.clear();
@@ -187,6 +192,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
 
 void ChunkEngine::dropSpeculative() {
     specTexts_.clear();
+    specStarts_.clear();
     specFrom_ = specTo_ = specSeenTo_ = 0;
 }
 
@@ -209,7 +215,7 @@ std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::
     const auto start = SteadyClock::now();
     std::optional<std::string> text;
     try {
-        if (transcribe_) text = transcribe_({wav, base, route});
+        if (transcribe_) text = transcribe_({wav, base, route, trail_});
     } catch (...) {
         // A decoder that throws counts as one that failed.
     }
@@ -249,7 +255,8 @@ void ChunkEngine::cut() {
     if (!specTexts_.empty() && specFrom_ == c) {
         parts = specTexts_;
         from = specTo_;
-        if (*point <= specTo_) point = specTo_;
+        // A sliver between the pre-decoded tail and the pause stays for the next chunk.
+        if (*point <= specTo_ || *point - specTo_ < kMinPieceBytes) point = specTo_;
     }
     double seconds = 0;
     if (from < *point) {
@@ -330,6 +337,7 @@ void ChunkEngine::specPass() {
         return;
     }
 
+    if (*to - from < kMinPieceBytes) return; // left to the next piece
     double seconds = 0;
     auto text = decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds);
     if (!text) {
@@ -342,6 +350,7 @@ void ChunkEngine::specPass() {
         dropSpeculative();
         specFrom_ = c;
     }
+    specStarts_.push_back(from);
     specTexts_.push_back(std::move(*text));
     specTo_ = *to;
     specSeenTo_ = avail;
@@ -375,6 +384,11 @@ std::optional<std::string> ChunkEngine::finishText() {
             return joinLines(parts);
         }
         from = specTo_; // only the words said after it are left
+        // Less than a second of them is decoded together with the last pre-decoded piece.
+        if (avail - from < kMinPieceBytes) {
+            from = specStarts_.back();
+            parts.pop_back();
+        }
     }
 
     double seconds = 0;

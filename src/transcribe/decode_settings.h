@@ -2,24 +2,42 @@
 
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
+#include "transcribe/tool_report.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace vak {
+
+// What decodes have learnt about the resident server, shared by every decode of the process.
+struct ServerMemory {
+    // It answered a request with the voice gate by failing and one without it by decoding: it
+    // was started without a VAD model, so requests leave the gate out.
+    std::atomic<bool> lacksVad{false};
+};
+
+class CloudReachability;
 
 // Everything a decode reads: tool and model paths, endpoints and the settings of the
 // configuration that steer it. Built from the process-wide values for each decode; tests and
 // benchmarks build their own.
 struct DecodeSettings {
-    std::string whisperCli;             // WHISPER
+    std::string whisperCli; // WHISPER
+    // The options that whisper-cli has, from its --help; none known: every option is passed.
+    std::shared_ptr<const ToolOptions> cliOptions;
     std::string ffmpeg;                 // FFMPEG
     std::string model;                  // MODEL, the decode model
     std::string vadModel;               // VAD_MODEL
     std::string curl = "/usr/bin/curl"; // the HTTP client of both engines
     std::string serverUrl;              // the resident local server's /inference endpoint
-    std::string prompt;                 // vocabulary hint of every full decode
-    ScratchFiles scratch;               // where conditioned copies go
-    Config config;                      // PREPROCESS, CALL_MODE, SERVER, CLOUD, LANGUAGE, …
+    std::shared_ptr<ServerMemory> server = std::make_shared<ServerMemory>();
+    std::string prompt;   // vocabulary hint of every full decode
+    ScratchFiles scratch; // where conditioned copies go
+    Config config;        // PREPROCESS, CALL_MODE, SERVER, CLOUD, LANGUAGE, …
+    // Whether the cloud engine could be reached lately, shared by every decode of the process;
+    // none: always ask it.
+    std::shared_ptr<CloudReachability> cloudReachability;
     // Multiplies every time limit of a decode (engine limits, race waits, watchdog graces), so
     // tests can run the real timing logic in a fraction of the time.
     double timeScale = 1.0;

@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/subprocess.h"
 #include "transcribe/speech_tools.h"
+#include "transcribe/tool_report.h"
 
 #include <algorithm>
 
@@ -14,6 +15,36 @@ namespace {
 
 std::string wholeSeconds(double seconds) {
     return std::to_string(static_cast<long long>(seconds));
+}
+
+struct ServerReply {
+    std::optional<std::string> text;
+    std::string status;  // the HTTP status; empty when curl failed
+    std::string message; // an error reply's "error", else its first line
+
+    ServerAnswer answer() const {
+        if (text) return {text, ""};
+        if (status.empty()) return {std::nullopt, "not answering"};
+        return {std::nullopt, "answered HTTP " + status + " (" +
+                                  (message.empty() ? std::string("no message") : message) + ")"};
+    }
+};
+
+ServerReply askServer(const DecodeSettings& settings, const std::string& wav, double timeoutSeconds,
+                      bool withVad) {
+    const auto reply = curlRequest(
+        settings, serverRequestArguments(settings, wav, timeoutSeconds, withVad), timeoutSeconds);
+    ServerReply result;
+    if (!reply) return result;
+    const auto split = reply->rfind('\n');
+    const std::string body = split == std::string::npos ? "" : reply->substr(0, split);
+    result.status = reply->substr(split == std::string::npos ? 0 : split + 1);
+    if (result.status == "200") result.text = jsonStringMember(body, "text");
+    if (!result.text) {
+        const std::string message = jsonStringMember(body, "error").value_or(body);
+        result.message = message.substr(0, std::min<std::size_t>(message.find('\n'), 200));
+    }
+    return result;
 }
 
 } // namespace
@@ -54,12 +85,21 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
     return output;
 }
 
-std::optional<std::string> runWhisperViaServer(const std::string& wav, double timeoutSeconds,
-                                               const DecodeSettings& settings) {
-    const auto body = curlRequest(settings, serverRequestArguments(settings, wav, timeoutSeconds),
-                                  timeoutSeconds);
-    if (!body) return std::nullopt;
-    return jsonStringMember(*body, "text");
+ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
+                                 const DecodeSettings& settings) {
+    const bool withVad = settings.vadModelPresent() && !settings.server->lacksVad.load();
+    const auto reply = askServer(settings, wav, timeoutSeconds, withVad);
+    if (reply.text || !withVad || reply.status != "500" ||
+        reply.message != "failed to process audio")
+        return reply.answer();
+    const auto again = askServer(settings, wav, timeoutSeconds, false);
+    if (again.text && !settings.server->lacksVad.exchange(true)) {
+        log(LogLevel::warning, "whisper-server has no VAD model (with VAD on it answered HTTP 500 "
+                               "\"failed to process audio\") — decoding there without VAD from "
+                               "now on; start it with -vm " +
+                                   settings.vadModel);
+    }
+    return again.text ? again.answer() : reply.answer();
 }
 
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
@@ -68,35 +108,48 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const DecodeSettings& settings) {
     const Config& config = settings.config;
     if (config.useServer && !config.callMode && !config.whisperMode) {
-        if (auto text = runWhisperViaServer(decodeWav, timeoutSeconds, settings)) return text;
+        auto answer = runWhisperViaServer(decodeWav, timeoutSeconds, settings);
+        if (answer.text) return answer.text;
         log(LogLevel::warning,
-            "whisper-server not answering — falling back to whisper-cli (slower)");
+            "whisper-server " + answer.problem + " — falling back to whisper-cli (slower)");
     }
 
     RunOptions options;
     options.captureOutput = false;
     options.timeoutSeconds = timeoutSeconds;
     options.killGraceSeconds = settings.scaled(2);
+    options.errorTailBytes = kToolErrorTailBytes;
+    std::vector<std::string> missing;
+    const auto arguments = whisperCliArguments(settings, decodeWav, txtBase, &missing);
+    reportMissingOptions(settings.whisperCli, missing);
     std::string error;
-    const auto result =
-        runProcess(whisperCliArguments(settings, decodeWav, txtBase), options, &error);
+    const auto result = runProcess(arguments, options, &error);
     if (!result) {
         log(LogLevel::toolError, "whisper error: " + error);
         return std::nullopt;
     }
+    const std::string clip = " (clip " + wholeSeconds(durationSeconds) + "s)";
     if (result->status.signaled()) {
         if (result->timedOut) {
-            log(LogLevel::toolError, "whisper watchdog: killed after " +
-                                         wholeSeconds(timeoutSeconds) + "s (clip " +
-                                         wholeSeconds(durationSeconds) + "s)");
+            log(LogLevel::toolError,
+                "whisper watchdog: killed after " + wholeSeconds(timeoutSeconds) + "s" + clip);
         } else {
             log(LogLevel::toolError, "whisper-cli ended by signal " +
-                                         std::to_string(result->status.code) + " (clip " +
-                                         wholeSeconds(durationSeconds) + "s)");
+                                         std::to_string(result->status.code) + clip + ": " +
+                                         failureCause(result->errorTail));
         }
         return std::nullopt;
     }
-    return readTextFile(txtBase + ".txt", nullptr, Links::refuse);
+    // whisper-cli exits 0 after an unknown option or language and writes no text; a status other
+    // than 0 means it did not finish its work, whatever it wrote.
+    auto text = readTextFile(txtBase + ".txt", nullptr, Links::refuse);
+    if (!text || !result->status.success()) {
+        log(LogLevel::toolError, "whisper-cli exit " + std::to_string(result->status.code) +
+                                     (text ? "" : ", no output") + ": " +
+                                     failureCause(result->errorTail));
+        return std::nullopt;
+    }
+    return text;
 }
 
 } // namespace vak

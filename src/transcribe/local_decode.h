@@ -24,9 +24,17 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                double durationSeconds,
                                                const DecodeSettings& settings);
 
-// The resident server's transcript ("text" of its JSON answer, possibly empty), or nothing when
-// it is not there, too slow or answers something else. Logs nothing.
-std::optional<std::string> runWhisperViaServer(const std::string& wav, double timeoutSeconds,
-                                               const DecodeSettings& settings);
+// What the resident server made of one request.
+struct ServerAnswer {
+    std::optional<std::string> text; // "text" of its JSON answer, possibly empty
+    // Without text: why. "not answering" (not there, or too slow), else its status and message.
+    std::string problem;
+};
+
+// The resident server's transcript. A server started without a VAD model fails every request
+// that asks for the voice gate: the request is then made once more without it, and when that
+// decodes, the server's lack is remembered (and logged once) for every later request.
+ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
+                                 const DecodeSettings& settings);
 
 } // namespace vak

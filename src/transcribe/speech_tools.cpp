@@ -1,5 +1,7 @@
 #include "transcribe/speech_tools.h"
 
+#include "transcribe/tool_report.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -47,35 +49,26 @@ std::string curlFileField(std::string_view name, std::string_view path) {
 }
 
 std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, const std::string& wav,
-                                             const std::string& txtBase) {
-    std::vector<std::string> args = {settings.whisperCli,
-                                     "-m",
-                                     settings.model,
-                                     "-f",
-                                     wav,
-                                     "-l",
-                                     settings.config.language,
-                                     "-nt",
-                                     "-otxt",
-                                     "-of",
-                                     txtBase,
-                                     "-mc",
-                                     "128",
-                                     "-et",
-                                     "2.8",
-                                     "-bs",
-                                     "5",
-                                     "-bo",
-                                     "5",
-                                     "-sns",
-                                     "--prompt",
-                                     settings.prompt,
-                                     "--carry-initial-prompt"};
+                                             const std::string& txtBase,
+                                             std::vector<std::string>* missing) {
+    std::vector<OptionGroup> groups = {{"-m", {settings.model}},
+                                       {"-f", {wav}},
+                                       {"-l", {settings.config.language}},
+                                       {"-nt", {}},
+                                       {"-otxt", {}},
+                                       {"-of", {txtBase}},
+                                       {"-mc", {"128"}},
+                                       {"-et", {"2.8"}},
+                                       {"-bs", {"5"}},
+                                       {"-bo", {"5"}},
+                                       {"-sns", {}},
+                                       {"--prompt", {settings.prompt}},
+                                       {"--carry-initial-prompt", {}}};
     if (settings.vadModelPresent()) {
-        args.insert(args.end(),
-                    {"--vad", "-vm", settings.vadModel, "-vt", vadThresholdText(settings.config)});
+        groups.push_back(
+            {"--vad", {"-vm", settings.vadModel, "-vt", vadThresholdText(settings.config)}});
     }
-    return args;
+    return argumentsFor(settings.whisperCli, groups, settings.cliOptions.get(), missing);
 }
 
 // Text fields go through --form-string: with -F a value starting with "@" or "<" would make
@@ -88,22 +81,31 @@ std::vector<std::string> captionCliArguments(const std::string& whisperCli,
 }
 
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
-                                                const std::string& wav, double timeoutSeconds) {
-    std::vector<std::string> args = {settings.curl,
-                                     "-s",
-                                     "--max-time",
-                                     curlMaxTime(timeoutSeconds),
-                                     "--url",
-                                     settings.serverUrl,
-                                     "-F",
-                                     curlFileField("file", wav),
-                                     "--form-string",
-                                     "response_format=json",
-                                     "--form-string",
-                                     "language=" + settings.config.language,
-                                     "--form-string",
-                                     "prompt=" + settings.prompt};
-    if (settings.vadModelPresent()) args.insert(args.end(), {"--form-string", "vad=true"});
+                                                const std::string& wav, double timeoutSeconds,
+                                                bool withVad) {
+    std::vector<std::string> args = {
+        settings.curl, "-s", "--max-time", curlMaxTime(timeoutSeconds), "--url", settings.serverUrl,
+        // The status follows the body on a line of its own
+        // (curl turns the backslash-n into a line break).
+        "--write-out", "\\n%{http_code}", "-F", curlFileField("file", wav)};
+    // The decode whisper-cli makes: the server resets every field to its own start-up values
+    // (greedy search among them) for each request that does not send it.
+    std::vector<std::string> fields = {"response_format=json",
+                                       "language=" + settings.config.language,
+                                       "prompt=" + settings.prompt,
+                                       "carry_initial_prompt=true",
+                                       "no_timestamps=true",
+                                       "max_context=128",
+                                       "entropy_thold=2.8",
+                                       "beam_size=5",
+                                       "best_of=5",
+                                       "suppress_nst=true"};
+    if (withVad) {
+        fields.push_back("vad=true");
+        fields.push_back("vad_threshold=" + vadThresholdText(settings.config));
+    }
+    for (auto& field : fields)
+        args.insert(args.end(), {"--form-string", std::move(field)});
     return args;
 }
 

@@ -33,14 +33,18 @@ std::string vadThresholdText(const Config& config);
 // (";" and "," start parameters and file lists).
 std::string curlFileField(std::string_view name, std::string_view path);
 
+// Options this whisper-cli lacks (by its --help) are left out and named in `missing`.
 std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, const std::string& wav,
-                                             const std::string& txtBase);
+                                             const std::string& txtBase,
+                                             std::vector<std::string>* missing = nullptr);
 // The live-caption decode: the small English model, greedy search, no prompt and no voice gate.
 std::vector<std::string> captionCliArguments(const std::string& whisperCli,
                                              const std::string& model, const std::string& wav,
                                              const std::string& txtBase);
+// The server request: the fields of whisper-cli's decode; with `withVad` the voice gate too.
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
-                                                const std::string& wav, double timeoutSeconds);
+                                                const std::string& wav, double timeoutSeconds,
+                                                bool withVad);
 std::vector<std::string> cloudRequestArguments(const DecodeSettings& settings,
                                                const std::string& wav, double timeoutSeconds);
 std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const std::string& input,

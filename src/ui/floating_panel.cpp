@@ -18,6 +18,12 @@ FloatingPanel::FloatingPanel(QSize size, Look look)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
       look_(look) {
+    // Outside the window manager's care (override-redirect on X11) unless its rules keep our
+    // panels (sway): a window manager stacks the focused full-screen window above every window it
+    // manages, whatever its type or state, but never above this one; and it never gives this one
+    // the focus.
+    if (!panelPlacement()->windowManagerKeepsPanels())
+        setWindowFlag(Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);

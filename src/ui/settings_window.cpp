@@ -7,6 +7,7 @@
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/process_values.h"
+#include "foundation/talk_mode.h"
 #include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
@@ -155,6 +156,8 @@ void SettingsWindow::build() {
         ui::label(content, ui::qstr(title), sectionFont, text,
                   at(24, y, std::clamp(fitting + 4, 200, 460), 18));
     }
+    ui::label(content, ui::qstr(ui_text::TALK_MODE_SECTION), sectionFont, text,
+              at(264, 150, 232, 18));
 
     hotkeyButton_ = pushButton(content, "", at(24, 266, 220, 26));
     QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
@@ -170,6 +173,11 @@ void SettingsWindow::build() {
     languagePopup_->setGeometry(at(24, 122, 220, 26));
     for (const auto& [name, code] : languages())
         languagePopup_->addItem(ui::qstr(name), ui::qstr(code));
+
+    talkModePopup_ = new QComboBox(content);
+    talkModePopup_->setGeometry(at(264, 122, 232, 26));
+    for (const TalkModeName& row : TALK_MODES)
+        talkModePopup_->addItem(ui::qstr(row.label), ui::qstr(row.name));
 
     whisperToggle_ = new QCheckBox(ui::qstr(ui_text::WHISPER_TOGGLE), content);
     whisperToggle_->setGeometry(at(24, 82, 472, 20));
@@ -211,8 +219,10 @@ void SettingsWindow::show() {
     if (!window_) build();
     pendingHotkey_ = config_.hotkey;
     styleField_->setText(ui::qstr(config_.style));
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(pendingHotkey_)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(pendingHotkey_)));
     whisperToggle_->setChecked(config_.whisperMode);
+    talkModePopup_->setCurrentIndex(
+        std::max(talkModePopup_->findData(ui::qstr(talkModeName(config_.talkMode))), 0));
 
     loadedDefaultMode_ = config_.defaultMode;
     const auto modes = deliver_mode::settingsModes();
@@ -266,7 +276,7 @@ bool SettingsWindow::keyPressed(std::uint32_t keysym) {
     const auto code = triggerCodeFor(keysym);
     if (!code) return false; // letters and other keys leave it listening
     pendingHotkey_ = *code;
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(*code)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(*code)));
     hotkeyArmed_ = false;
     // Removed once the key event has been passed on.
     QObject* monitor = captureMonitor_.release();
@@ -298,6 +308,7 @@ void SettingsWindow::saveClicked() {
                                           ? modes[static_cast<std::size_t>(modeIndex)]
                                           : loadedDefaultMode_));
     services_.writeConfig("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
+    services_.writeConfig("TALK_MODE", ui::str(talkModePopup_->currentData().toString()));
     services_.writeConfig("INPUT_DEVICE", micPopup_->currentIndex() <= 0
                                               ? "builtin"
                                               : ui::str(micPopup_->currentText()));

@@ -59,6 +59,7 @@ class SettingsWindow {
     QPushButton* hotkeyButton() const { return hotkeyButton_; }
     QComboBox* micPopup() const { return micPopup_; }
     QComboBox* languagePopup() const { return languagePopup_; }
+    QComboBox* talkModePopup() const { return talkModePopup_; }
     QCheckBox* whisperToggle() const { return whisperToggle_; }
     QLabel* statusLabel() const { return statusLabel_; }
 
@@ -75,6 +76,7 @@ class SettingsWindow {
     QPushButton* hotkeyButton_ = nullptr;
     QComboBox* micPopup_ = nullptr;
     QComboBox* languagePopup_ = nullptr;
+    QComboBox* talkModePopup_ = nullptr;
     QCheckBox* whisperToggle_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     // Filled and read by Save but not shown: the house style and the default mode are edited in

@@ -2,6 +2,7 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,7 +11,8 @@ namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits. Main thread.
+// dictation, cancels, opens the settings and the log, and quits. A left click on the icon starts
+// or stops dictation too. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -21,7 +23,8 @@ class StatusItem {
         std::function<void()> quit;
     };
 
-    explicit StatusItem(Actions actions);
+    // `hotkey` is named in the start and stop items.
+    StatusItem(Actions actions, std::uint16_t hotkey);
     StatusItem(const StatusItem&) = delete;
     StatusItem& operator=(const StatusItem&) = delete;
 
@@ -40,6 +43,8 @@ class StatusItem {
     const std::string& title() const { return title_; }
     std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
+    // What the tray reports when the icon is clicked (for tests).
+    void activate(QSystemTrayIcon::ActivationReason reason) { emit tray_.activated(reason); }
 
   private:
     void setTitle(std::string_view title);
@@ -48,6 +53,7 @@ class StatusItem {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
+    std::uint16_t hotkey_ = 0;
     std::string title_;
     int iconKind_ = -1;
     bool recording_ = false;

@@ -1,34 +1,27 @@
 #pragma once
 
+#include "session/session_ui.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vak::ui_text {
 
-// The words the interface shows. Where a text points at a key or a place that only exists on a
-// Mac, the Linux build names the key the user actually presses there (the trigger codes keep
-// their meaning: 54 is Right Super on Linux, Right Command on macOS).
+// The words the interface shows. Texts that name a key take its code (HOTKEY, PRODUCER_KEY) and
+// name it as this platform's keyboard labels it (foundation/trigger_keys.h): "Right ⌘" on a
+// Mac, "Right Super" on Linux. Where a text points at a place that only exists on a Mac, the
+// Linux build names what the user has there.
 
 #ifdef __APPLE__
-inline constexpr std::string_view TRIGGER_SHORT = "Right ⌘";
-inline constexpr std::string_view TRIGGER_LONG = "Right Command";
-inline constexpr std::string_view PRODUCER_SHORT = "Left ⌘";
 inline constexpr std::string_view THIS_COMPUTER = "your Mac";
 #else
-inline constexpr std::string_view TRIGGER_SHORT = "Right Super";
-inline constexpr std::string_view TRIGGER_LONG = "Right Super";
-inline constexpr std::string_view PRODUCER_SHORT = "Left Super";
 inline constexpr std::string_view THIS_COMPUTER = "your computer";
 #endif
 
-// The name of a trigger key (a code of TRIGGER_KEYS) as this platform's keyboard labels it:
-// "Right Command" is "Right Super" and "Left Option" is "Left Alt" on Linux.
-std::string triggerKeyName(std::uint16_t code);
-
 // Status menu.
-std::string startTitle(); // "Start Dictation (Right ⌘)"
-std::string stopTitle();  // "Stop & Transcribe (Right ⌘)"
+std::string startTitle(std::uint16_t hotkey); // "Start Dictation (Right ⌘)"
+std::string stopTitle(std::uint16_t hotkey);  // "Stop & Transcribe (Right ⌘)"
 inline constexpr std::string_view CANCEL_TITLE = "Cancel Recording (discard)";
 inline constexpr std::string_view SETTINGS_TITLE = "Settings…";
 inline constexpr std::string_view LOG_TITLE = "Open Log";
@@ -44,7 +37,7 @@ inline constexpr std::string_view PAUSED_STATUS = "⏸";
 inline constexpr std::string_view LISTENING = "Listening…";
 inline constexpr std::string_view RECORDING = "Recording.";
 inline constexpr std::string_view DONE_TITLE = "✓  Done";
-std::string doneTooltip();
+std::string doneTooltip(std::uint16_t hotkey);
 inline constexpr std::string_view CANCEL_BUTTON = "✕";
 inline constexpr std::string_view CANCEL_TOOLTIP =
     "Throw this recording away. Always works, even when Escape does not.";
@@ -54,7 +47,7 @@ inline constexpr std::string_view MODE_TOOLTIP = "How this dictation gets writte
 inline constexpr std::string_view SETTINGS_BUTTON = "⚙";
 inline constexpr std::string_view SETTINGS_TOOLTIP =
     "Settings. Your recording pauses while this is open and picks up again when you close it.";
-std::string hint(); // "Tap Right ⌘ to finish, or press Done"
+std::string hint(std::uint16_t hotkey); // "Tap Right ⌘ to finish, or press Done"
 // The hint while the trigger key cannot be watched, and the caption's opening words then.
 inline constexpr std::string_view DISARMED_HINT = "The trigger key is off: press Done to finish";
 inline constexpr std::string_view DISARMED_CAPTION = "Trigger key off — ";
@@ -83,10 +76,14 @@ inline constexpr std::string_view KEEP_BUTTON = "Keep the Same";
 // First-run note.
 inline constexpr std::string_view FIRST_RUN_MESSAGE = "That is the whole thing";
 inline constexpr std::string_view FIRST_RUN_BUTTON = "Got it";
-std::string firstRunText();
+// Says where the words were transcribed (on this computer, or by the cloud engine) and whether
+// the history keeps them (privacy mode off).
+std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool historyKept);
+// When a dictation could not be pasted (the words wait on the clipboard), for a few seconds.
+inline constexpr double NOTICE_SECONDS = 5.0;
 
 // Producer panel.
-std::string producerTitle(); // "🎛 DURAD AVE — live session · tap Left ⌘ to end"
+std::string producerTitle(std::uint16_t producerKey); // "… · tap Left ⌘ to end"
 
 // Settings window.
 inline constexpr std::string_view SETTINGS_WINDOW_TITLE = "Brindle Settings";
@@ -94,6 +91,7 @@ inline constexpr std::string_view SETTINGS_HEADING = "Brindle";
 inline constexpr std::string_view HOTKEY_SECTION = "Key that starts and stops dictation";
 inline constexpr std::string_view MIC_SECTION = "Microphone";
 inline constexpr std::string_view LANGUAGE_SECTION = "Language";
+inline constexpr std::string_view TALK_MODE_SECTION = "How the key talks";
 inline constexpr std::string_view HOTKEY_HINT = "Click twice, then press the key you want.";
 inline constexpr std::string_view HOTKEY_ARMED = "Click once more to change";
 inline constexpr std::string_view HOTKEY_LISTENING = "Press any modifier key now";

@@ -22,6 +22,8 @@ inline void prepareDaemonHome(const std::string& home) {
     for (const char* dir : {".dictation", ".whisper-models", "tools", "scratch"})
         std::filesystem::create_directories(home + "/" + dir);
     writeFixture(home + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin", "model");
+    // Not the first dictation: no note comes to the front to take the focus.
+    writeFixture(home + "/.dictation/.explained", "");
     std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home + "/tools/whisper-cli");
     writeFixture(home + "/tools/fake-whisper.conf", "mode=write\n");
     writeFixture(home + "/.dictation/config",

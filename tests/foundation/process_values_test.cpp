@@ -47,6 +47,12 @@ TEST(ProcessValues, PathsHangOffTheHomeAndTheConfigurationIsWritten) {
     const std::string home = std::getenv("HOME");
     EXPECT_EQ(v.HOME, home);
     EXPECT_EQ(v.MODEL, home + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_EQ(v.VAD_MODEL, home + "/.whisper-models/ggml-silero-v5.1.2.bin");
+    // The engine folder --setup-engine fills is searched after VAK_TOOL_PATH.
+    EXPECT_EQ(v.ENGINE_DIR, home + "/.local/share/vak-dictate/engine");
+    makeDirectories(v.ENGINE_DIR + "/bin");
+    makeTool(v.ENGINE_DIR + "/bin/vak-engine-probe");
+    EXPECT_EQ(_which("vak-engine-probe"), v.ENGINE_DIR + "/bin/vak-engine-probe");
     EXPECT_EQ(v.LOG, home + "/.dictation/vak.log");
     EXPECT_EQ(v.CONFIG_PATH, home + "/.dictation/config");
     EXPECT_EQ(v.scratch.recording(1), std::string(std::getenv("VAK_TMPDIR")) + "/vak_rec_1.wav");

@@ -30,12 +30,15 @@ TEST(Base64, StandardAlphabetWithPadding) {
         EXPECT_EQ(encoded, expected) << bytes;
         EXPECT_EQ(encoded.find('\n'), std::string::npos);
         EXPECT_EQ(test::base64Decode(encoded), bytes);
+        EXPECT_EQ(base64Decode(encoded), bytes);
     }
+    for (const char* damaged : {"Zg=", "Z===", "Zg=a", "Zm=v", "Zm9v\n", "Zm-v", "Zm9v===="})
+        EXPECT_EQ(base64Decode(damaged), std::nullopt) << damaged;
 }
 
 // Known answers from the published AES-GCM test vectors (256-bit keys, 96-bit nonces, no
-// associated data): the box must be nonce, then ciphertext, then tag. Random nonces and opening
-// the boxes are covered by the history tests.
+// associated data): the box must be nonce, then ciphertext, then tag, and opens back. Random
+// nonces and damaged boxes are covered by the history tests.
 TEST(AesGcmSeal, MatchesPublishedVectors) {
     struct Case {
         std::string_view key, nonce, plain, cipherAndTag;
@@ -59,9 +62,10 @@ TEST(AesGcmSeal, MatchesPublishedVectors) {
         std::array<unsigned char, kGcmNonceBytes> nonce{};
         std::ranges::copy(fromHex(c.key), key.bytes.begin());
         std::ranges::copy(fromHex(c.nonce), nonce.begin());
-        EXPECT_EQ(aesGcmSeal(key, nonce, fromHex(c.plain)),
-                  fromHex(std::string(c.nonce) + std::string(c.cipherAndTag)))
-            << c.cipherAndTag;
+        const std::string box = fromHex(std::string(c.nonce) + std::string(c.cipherAndTag));
+        EXPECT_EQ(aesGcmSeal(key, nonce, fromHex(c.plain)), box) << c.cipherAndTag;
+        EXPECT_EQ(aesGcmOpen(key, box), fromHex(c.plain)) << c.cipherAndTag;
+        EXPECT_EQ(aesGcmOpen(key, box.substr(0, 27)), std::nullopt); // shorter than nonce + tag
     }
 }
 

@@ -23,8 +23,8 @@ using test::readFixture;
 using test::TempDir;
 using test::writeFixture;
 
-constexpr std::string_view kWarning =
-    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+constexpr std::string_view kWarning = "⚠️ could not store the history key in the login keyring "
+                                      "(Secret Service), so no history is being kept";
 constexpr std::string_view kSaved = " · saved to encrypted history";
 
 TEST(ShortHash, FirstSixHexDigitsOfSha256) {
@@ -57,9 +57,12 @@ class HistoryTest : public testing::Test {
 TEST_F(HistoryTest, PrivacyModeLogsOnlyCountAndHashAndNeverTouchesStoreOrDisk) {
     logTranscript("abc", " raw", {true, historyPath, &store});
     logTranscript("my secret plan", " Professional", {true, historyPath, &store});
-    EXPECT_EQ(logged.messages(), (std::vector<std::string>{"✓ raw 1 words · ba7816",
-                                                           "✓ Professional 3 words · " +
-                                                               shortHash("my secret plan")}));
+    // A text left on the clipboard says so instead of "✓".
+    logTranscript("abc", "", {true, historyPath, &store}, "Nothing had the focus");
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"✓ raw 1 words · ba7816",
+                                        "✓ Professional 3 words · " + shortHash("my secret plan"),
+                                        "⚠️ Nothing had the focus · 1 words · ba7816"}));
     EXPECT_FALSE(pathExists(historyPath));
     EXPECT_EQ(store.counts().reads + store.counts().writes, 0);
 }
@@ -138,11 +141,10 @@ TEST_F(HistoryTest, UnreadableStoreKeepsItsKeyAndKeepsNoHistory) {
     EXPECT_EQ(storedKey(), existing);
     EXPECT_EQ(store.counts().writes + store.counts().removes, 0);
     EXPECT_FALSE(pathExists(historyPath));
-    EXPECT_EQ(
-        logged.messages(),
-        (std::vector<std::string>{
-            "⚠️ could not read the history key from the Keychain, so no history is being kept",
-            "✓ raw 1 words · " + shortHash("words")}));
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"⚠️ could not read the history key from the login "
+                                        "keyring (Secret Service), so no history is being kept",
+                                        "✓ raw 1 words · " + shortHash("words")}));
 }
 
 TEST_F(HistoryTest, RecordAfterACutShortLastLineStartsOnItsOwnLine) {
@@ -157,6 +159,46 @@ TEST_F(HistoryTest, UnwritableFileIsNotReportedAsSaved) {
     logTranscript("lost", " raw", {false, dir.file("missing-folder/history.enc"), &store});
     EXPECT_EQ(logged.messages(),
               (std::vector<std::string>{"✓ raw 1 words · " + shortHash("lost")}));
+}
+
+TEST_F(HistoryTest, ReadingBackOpensTheLastRecordsAndSkipsDamagedOnesWithoutWriting) {
+    // Nothing stored yet: no key is made just to read, and nothing opens.
+    writeFixture(historyPath, "1700000000\tQUJD\n");
+    const auto keyless = readHistory(historyPath, &store, 10);
+    EXPECT_TRUE(keyless.keyMissing);
+    EXPECT_EQ(keyless.skipped, 1u);
+    EXPECT_EQ(store.counts().writes, 0);
+
+    removeFile(historyPath);
+    ASSERT_TRUE(appendHistory(historyPath, &store, "first words", " raw", 1700000001));
+    const std::string first = readFixture(historyPath);
+    std::string flipped = first; // one Base64 digit changed: still Base64, no longer authentic
+    flipped[first.find('\t') + 5] = flipped[first.find('\t') + 5] == 'A' ? 'B' : 'A';
+    const std::string otherKey =
+        *sealHistoryRecord(*randomAesKey(), "sealed elsewhere", " raw", 1700000002);
+    ASSERT_TRUE(appendHistory(historyPath, &store, "second\nline", " Professional", 1700000003));
+    const std::string second = readFixture(historyPath).substr(first.size());
+    writeFixture(historyPath, first + flipped + "not a record\n" + otherKey + "17000\t!!!!\n" +
+                                  second + "1700000004\tQUJD");
+    const std::string before = readFixture(historyPath);
+
+    const auto all = readHistory(historyPath, &store, 100);
+    ASSERT_EQ(all.records.size(), 2u);
+    EXPECT_EQ(all.records[0].unixSeconds, 1700000001);
+    EXPECT_EQ(all.records[0].tag, " raw");
+    EXPECT_EQ(all.records[0].text, "first words");
+    EXPECT_EQ(all.records[1].tag, " Professional");
+    EXPECT_EQ(all.records[1].text, "second\nline");
+    EXPECT_EQ(all.skipped, 5u);
+    EXPECT_FALSE(all.keyMissing);
+    // Only the last N lines are read.
+    const auto last = readHistory(historyPath, &store, 2);
+    ASSERT_EQ(last.records.size(), 1u);
+    EXPECT_EQ(last.records[0].text, "second\nline");
+    EXPECT_EQ(last.skipped, 1u);
+    EXPECT_EQ(readFixture(historyPath), before);
+    EXPECT_EQ(store.counts().writes, 1);
+    EXPECT_TRUE(readHistory(dir.file("none.enc"), &store, 10).records.empty());
 }
 
 TEST_F(HistoryTest, ProcessWideCallsUseTheInstalledStoreAndTheHomeHistory) {

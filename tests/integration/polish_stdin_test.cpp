@@ -80,8 +80,10 @@ TEST_F(PolishStdin, WithoutAKeyTheClaudeToolInHomeAnswers) {
 
 TEST_F(PolishStdin, WhenEveryProviderFailsItSaysSoAndExits1) {
     configure("POLISH_KEY=sk-ant-cli-test\nPOLISH_PROXY_URL=" + test::deadUrl("/api/polish") +
-              "\n");
+              "\nPOLISH_OPENAI_URL=" + server.url("/v1/chat/completions") +
+              "\nPOLISH_OPENAI_MODEL=llama3.2\nPOLISH_OPENAI_KEY=ollama-cli-key\n");
     userFile("proxy-token", "proxy-cli-cred");
+    server.answer("completions", R"({"error":{"message":"model \"llama3.2\" not found"}})");
     server.answer("messages", R"({"type":"error","error":{"type":"authentication_error"}})");
     auto run = runVak({"--polish-text-stdin"}, options("okay so um I think we should go"));
     EXPECT_EQ(run.exitCode, 1);
@@ -90,12 +92,17 @@ TEST_F(PolishStdin, WhenEveryProviderFailsItSaysSoAndExits1) {
     run = runVak({"--polish-stdin"}, options("okay so um I think we should go"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "POLISH FAILED — daemon would paste the raw transcript\n");
-    EXPECT_EQ(server.requests().size(), 2u);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0]["path"], "/v1/chat/completions"); // the local model first
+    EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer ollama-cli-key");
+    EXPECT_EQ(json::parse(requests[0]["body"].get<std::string>())["model"], "llama3.2");
+    EXPECT_EQ(requests[1]["path"], "/v1/messages");
 
     // Nothing to rewrite is a failure too, without asking anyone.
     run = runVak({"--polish-stdin"}, options("caf\xe9 not UTF-8"));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests().size(), 4u);
 }
 
 } // namespace

@@ -71,21 +71,62 @@ TEST_F(TranscribeFile, WhatIsNotAWavFileNeverReachesAnEngine) {
     EXPECT_TRUE(whisper.calls().empty());
 }
 
+TEST_F(TranscribeFile, RetryFailedDecodesEveryKeptRecordingAgainAndKeepsThem) {
+    auto run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "no failed recordings are kept in " + scratch.path() + "\n");
+
+    const std::string kept[] = {scratch.file("vak_failed_3.wav"),
+                                scratch.file("vak_failed_3-2.wav")};
+    for (const auto& file : kept)
+        test::writeFixture(file, test::toneWav(2));
+    userFile("config", "CLOUD=0\n");
+    run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const auto& file : kept) {
+        EXPECT_CONTAINS(run.out, file + " (");
+        EXPECT_TRUE(std::filesystem::exists(file));
+    }
+    EXPECT_CONTAINS(run.out, ", 2.0 s)\nHello world.\n");
+    EXPECT_EQ(whisper.calls().size(), 2u);
+
+    whisper.setControl("mode=silent"); // no transcript: failed again
+    run = runVak({"--retry-failed"}, options());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_CONTAINS(run.out, "transcription failed again — the recording stays for another try");
+    // And the history mode, with privacy mode on, says how to turn it on.
+    run = runVak({"--history"}, options());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_CONTAINS(run.out, "History is off");
+}
+
+// Both cloud protocols: the Brindle engine's, and with a key the OpenAI one.
 TEST_F(TranscribeFile, TheCloudWinsAndTheHungLocalDecoderDoesNotOutliveTheRun) {
     test::FakeSpeechServer server;
     server.answer("transcribe", R"({"text":"Hello from the cloud."})", 0.3);
+    server.answer("transcriptions", R"({"text":"Hello from the cloud."})", 0.3);
     whisper.setControl("mode=hang");
-    const auto start = SteadyClock::now();
-    const auto run =
-        transcribe("SERVER=0\nPREPROCESS=0\nTRANSCRIBE_URL=" + server.url("/transcribe") + "\n");
-    EXPECT_LT(secondsSince(start), 5.0); // not the local engine's 64 s
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "Hello from the cloud.\n");
-    EXPECT_CONTAINS(run.err, "⚡ decode race: cloud won (cloud 0.");
-    ASSERT_EQ(whisper.calls().size(), 1u);
-    // The hung whisper-cli ignored SIGTERM; it must still be gone, not orphaned.
-    EXPECT_NE(::kill(whisper.calls()[0].pid, 0), 0);
-    EXPECT_TRUE(scratchIsEmpty());
+    const std::string shared = "SERVER=0\nPREPROCESS=0\nTRANSCRIBE_URL=";
+    for (const std::string& config :
+         {shared + server.url("/transcribe"),
+          shared + server.url("/v1/audio/transcriptions") + "\nTRANSCRIBE_KEY=gsk_cli"}) {
+        SCOPED_TRACE(config);
+        const auto calls = whisper.calls().size();
+        const auto start = SteadyClock::now();
+        const auto run = transcribe(config + "\n");
+        EXPECT_LT(secondsSince(start), 5.0); // not the local engine's 64 s
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "Hello from the cloud.\n");
+        EXPECT_CONTAINS(run.err, "⚡ decode race: cloud won (cloud 0.");
+        ASSERT_EQ(whisper.calls().size(), calls + 1);
+        // The hung whisper-cli ignored SIGTERM; it must still be gone, not orphaned.
+        EXPECT_NE(::kill(whisper.calls().back().pid, 0), 0);
+        EXPECT_TRUE(scratchIsEmpty());
+    }
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1]["headers"]["authorization"], "Bearer gsk_cli");
+    EXPECT_EQ(requests[1]["fields"]["model"], "whisper-1");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
 #include "platform/linux/uinput_key_synth.h"
+#include "platform/paste_style.h"
 #include "support/wait.h"
 
 #include <algorithm>
@@ -383,7 +384,7 @@ class VirtualKeyboard : public testing::Test {
 };
 
 TEST_F(VirtualKeyboard, TypesTheShortcutOfTheApplicationWithOneDevice) {
-    ASSERT_TRUE(synth.send(SyntheticShortcut::Paste, "foot"));
+    ASSERT_TRUE(synth.send(pasteStyleFor("foot").paste));
     EXPECT_EQ(keys(), (std::vector<std::pair<std::uint16_t, std::int32_t>>{{KEY_LEFTCTRL, 1},
                                                                            {KEY_LEFTSHIFT, 1},
                                                                            {KEY_V, 1},
@@ -393,7 +394,7 @@ TEST_F(VirtualKeyboard, TypesTheShortcutOfTheApplicationWithOneDevice) {
     // The compositor is given its moment to find the new keyboard, once.
     EXPECT_NEAR(slept, 0.3, 0.05);
     calls->written.clear();
-    ASSERT_TRUE(synth.send(SyntheticShortcut::Copy, "org.gnome.texteditor"));
+    ASSERT_TRUE(synth.send(*pasteStyleFor("org.gnome.texteditor").copy));
     EXPECT_EQ(keys(), (std::vector<std::pair<std::uint16_t, std::int32_t>>{
                           {KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}}));
     EXPECT_EQ(calls->created, 1);
@@ -402,14 +403,14 @@ TEST_F(VirtualKeyboard, TypesTheShortcutOfTheApplicationWithOneDevice) {
 
 TEST_F(VirtualKeyboard, WaitsForTheUsersModifiersButNotForever) {
     held = {OPTION_MASK | 0x0020, OPTION_MASK | 0x0020, 0};
-    ASSERT_TRUE(synth.send(SyntheticShortcut::Copy, ""));
+    ASSERT_TRUE(synth.send(*STANDARD_PASTE_STYLE.copy));
     EXPECT_EQ(looks, 3u);
     EXPECT_NEAR(slept, 0.3 + 2 * 0.01, 0.05); // the settling, then two waits for Alt
     EXPECT_EQ(keys().size(), 4u);
 
     held = {OPTION_MASK | 0x0020}; // never let go
     slept = 0;
-    ASSERT_TRUE(synth.send(SyntheticShortcut::Copy, ""));
+    ASSERT_TRUE(synth.send(*STANDARD_PASTE_STYLE.copy));
     EXPECT_NEAR(slept, 0.5, 0.011);
     EXPECT_EQ(keys().size(), 8u);
 }
@@ -418,7 +419,7 @@ TEST_F(VirtualKeyboard, WithoutUinputNothingIsSentAndTheReasonKept) {
     calls->refuse = true;
     EXPECT_FALSE(synth.available());
     EXPECT_EQ(synth.why(), "no permission to write /dev/uinput");
-    EXPECT_FALSE(synth.send(SyntheticShortcut::Paste, ""));
+    EXPECT_FALSE(synth.send(STANDARD_PASTE_STYLE.paste));
     EXPECT_TRUE(calls->written.empty());
 }
 

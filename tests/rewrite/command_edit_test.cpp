@@ -23,6 +23,8 @@ TEST_F(CommandEdit, SendsSelectionAndInstructionWithItsOwnPromptAndNoHouseStyle)
     settings.proxyToken = "cred";
     settings.polishKey = "gsk_1";
     settings.style = "pirate voice";
+    settings.localUrl = server.url("/v1/chat/completions");
+    server.answer("completions", R"({"error":{"message":"model not loaded"}})");
     server.answer("polish", R"({"error":"down"})");
     server.answer("chat", R"({"choices":[{"message":{"content":"DEAR SAM"}}]})");
     EXPECT_EQ(commandEdit("Dear Sam", "all caps", localEditor("unused"), settings), "DEAR SAM");
@@ -30,12 +32,15 @@ TEST_F(CommandEdit, SendsSelectionAndInstructionWithItsOwnPromptAndNoHouseStyle)
 
     const std::string prompt = "SELECTED TEXT:\nDear Sam\n\nINSTRUCTION:\nall caps";
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(test::bodyOf(requests[0]),
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(test::bodyOf(requests[1]),
               json({{"mode", "command"}, {"text", prompt}, {"token", "cred"}}));
-    const auto groq = test::bodyOf(requests[1]);
-    EXPECT_EQ(groq["messages"][0]["content"], COMMAND_INSTRUCTION);
-    EXPECT_EQ(groq["messages"][1]["content"], prompt);
+    // The local model server is asked first, with the same conversation as Groq.
+    for (const std::size_t chat : {std::size_t{0}, std::size_t{2}}) {
+        const auto body = test::bodyOf(requests[chat]);
+        EXPECT_EQ(body["messages"][0]["content"], COMMAND_INSTRUCTION) << chat;
+        EXPECT_EQ(body["messages"][1]["content"], prompt) << chat;
+    }
 }
 
 TEST_F(CommandEdit, LongSelectionsGetLongerTimeLimits) {

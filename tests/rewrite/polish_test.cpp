@@ -37,13 +37,14 @@ TEST(Prompts, InstructionsKeepTheirTextAndTheHouseStyleIsAppendedOnlyWhenSet) {
 
 TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
     const std::string proxy = "/api/polish", anthropic = "/v1/messages";
-    const std::string groq = "/openai/v1/chat/completions";
+    const std::string groq = "/openai/v1/chat/completions", local = "/v1/chat/completions";
     const std::string byTool = "Rewritten: ship the fix today."; // the fake tool's own answer
     struct Case {
         std::string proxyToken, key;
         bool toolInstalled, proxyAnswers, keyedAnswers;
         std::vector<std::string> expectedCalls;
         std::optional<std::string> expected;
+        std::optional<bool> localAnswers = std::nullopt; // absent: no local model server
     };
     const std::vector<Case> cases = {
         {"cred", "gsk_1", true, true, true, {proxy}, "By the proxy."},
@@ -53,6 +54,9 @@ TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
         {"cred", "sk-ant-1", true, false, false, {proxy, anthropic, "claude"}, byTool},
         {"", "gsk_1", true, true, false, {groq, "claude"}, byTool},
         {"cred", "sk-ant-1", false, false, false, {proxy, anthropic}, std::nullopt},
+        {"cred", "gsk_1", true, true, true, {local}, "From the local model.", true},
+        {"", "", true, true, true, {local, "claude"}, byTool, false},
+        {"cred", "", true, true, true, {local, proxy}, "By the proxy.", false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -68,8 +72,13 @@ TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
         s.claudeTool = toolHome.file(".local/bin/claude");
         s.proxyToken = c.proxyToken;
         s.polishKey = c.key;
+        if (c.localAnswers) s.localUrl = fresh.url(local);
         const std::string failed = R"({"type":"error"})";
         fresh.answer("polish", c.proxyAnswers ? R"({"text":"By the proxy."})" : R"({"error":"x"})");
+        fresh.answer("completions",
+                     c.localAnswers.value_or(false)
+                         ? R"({"choices":[{"message":{"content":"From the local model."}}]})"
+                         : failed);
         fresh.answer("messages",
                      c.keyedAnswers ? R"({"content":[{"text":"By Anthropic."}]})" : failed);
         fresh.answer("chat", c.keyedAnswers

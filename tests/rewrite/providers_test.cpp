@@ -72,6 +72,76 @@ TEST_F(Providers, GroqGetsItsFixedModelAndTheKeyOnlyOnTheWire) {
     EXPECT_EQ(maxTimeFor(watch, settings.groqUrl), "30");
 }
 
+TEST_F(Providers, ALocalModelServerGetsAChatRequestWithItsKeyOnlyOnTheWire) {
+    settings.localUrl = server.url("/v1/chat/completions");
+    settings.localModel = "qwen2.5:7b";
+    settings.localKey = "local-secret-3e9a";
+    server.answer("completions", R"({"choices":[{"message":{"content":"Done."}}]})", 0.4);
+    test::CommandLineWatch watch;
+    EXPECT_EQ(polishViaLocalModel("fix the login", 44.5, "Be brief.", settings), "Done.");
+    watch.stop();
+    EXPECT_TRUE(watch.commandsContaining("local-secret").empty());
+    EXPECT_EQ(maxTimeFor(watch, settings.localUrl), "44");
+
+    // Without a key or a model neither is sent: llama-server and vLLM serve one model unasked.
+    settings.localKey.clear();
+    settings.localModel.clear();
+    EXPECT_EQ(polishViaLocalModel("fix the login", 30, "Be brief.", settings), "Done.");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer local-secret-3e9a");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
+    const json messages = {{{"role", "system"}, {"content", "Be brief."}},
+                           {{"role", "user"}, {"content", "fix the login"}}};
+    EXPECT_EQ(bodyOf(requests[0]), json({{"model", "qwen2.5:7b"},
+                                         {"messages", messages},
+                                         {"temperature", 0.2},
+                                         {"stream", false}}));
+    EXPECT_FALSE(requests[1]["headers"].contains("authorization"));
+    EXPECT_EQ(bodyOf(requests[1]),
+              json({{"messages", messages}, {"temperature", 0.2}, {"stream", false}}));
+
+    settings.localUrl.clear(); // not configured: no request at all
+    EXPECT_EQ(polishViaLocalModel("fix the login", 30, "Be brief.", settings), std::nullopt);
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(Providers, ALocalModelThatFailsHangsOrStreamsGarbageYieldsNothingInTime) {
+    settings.localUrl = server.url("/v1/chat/completions");
+    const std::vector<std::pair<std::string, std::optional<std::string>>> answers = {
+        {R"({"choices":[{"message":{"content":"<think>\nshorter?\n</think>\n\nDone."}}]})",
+         "\n\nDone."},
+        {R"({"choices":[{"message":{"content":"Done <think>aloud</think>."}}]})",
+         "Done <think>aloud</think>."},
+        {R"({"choices":[{"message":{"content":"<think>\nstill thinking when cut off"}}]})",
+         std::nullopt},
+        {R"({"error":{"message":"model 'llama3' not found, try pulling it first"}})", std::nullopt},
+        {R"({"object":"chat.completion.chunk","choices":[{"delta":{"content":"Do"}}]})",
+         std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [body, expected] : answers) {
+        server.answer("completions", body);
+        EXPECT_EQ(polishViaLocalModel("text", 30, "Be brief.", settings), expected) << body;
+    }
+    server.streamGarbage("completions", 0.3);
+    EXPECT_EQ(polishViaLocalModel("text", 30, "Be brief.", settings), std::nullopt);
+
+    // A server that never answers, or never stops streaming, is abandoned at the time limit.
+    for (const bool hang : {true, false}) {
+        if (hang) {
+            server.answer("completions", R"({"choices":[{"message":{"content":"Late."}}]})", 6);
+        } else {
+            server.streamGarbage("completions", 6);
+        }
+        const auto start = SteadyClock::now();
+        EXPECT_EQ(polishViaLocalModel("text", 1.8, "Be brief.", settings), std::nullopt);
+        EXPECT_LT(secondsSince(start), 2.5) << (hang ? "hang" : "garbage");
+    }
+    settings.localUrl = test::deadUrl("/v1/chat/completions");
+    EXPECT_EQ(polishViaLocalModel("text", 30, "Be brief.", settings), std::nullopt);
+}
+
 TEST_F(Providers, AKeyThatWouldBreakTheHeaderOrABodyThatCannotBeWrittenSendsNothing) {
     server.answer("messages", R"({"content":[{"text":"Done."}]})");
     settings.polishKey = "sk-ant-one\r\nx-injected: yes";

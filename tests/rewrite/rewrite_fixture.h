@@ -30,12 +30,6 @@ inline nlohmann::json bodyOf(const nlohmann::json& request) {
     return nlohmann::json::parse(request["body"].get<std::string>());
 }
 
-// The "--max-time" argument of the one curl command seen for `url`; "" unless there was one.
-inline std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url) {
-    const auto curls = watch.commandsContaining(url);
-    return curls.size() == 1 ? argumentAfter(curls[0], "--max-time") : "";
-}
-
 // Settings pointing every provider at one fake server; no proxy credential, no key and no claude
 // tool unless a test adds them. Every test ends with the scratch folder empty: no request body
 // may outlive its call.

@@ -2,9 +2,12 @@
 #include "platform/fake/fake_key_monitor.h"
 #include "session/key_recognizer.h"
 #include "support/log_capture.h"
+#include "support/manual_main_queue.h"
+#include "support/recording_key_actions.h"
 
 #include <algorithm>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,36 +17,7 @@ namespace {
 
 using test::LogCapture;
 
-class RecordingActions final : public KeyActions {
-  public:
-    bool isRecording() const override { return recording; }
-    void startRecording() override {
-        calls.push_back("start");
-        recording = true;
-    }
-    void stopAndTranscribe() override {
-        calls.push_back("stop");
-        recording = false;
-    }
-    void cancelRecording() override {
-        calls.push_back("cancel");
-        recording = false;
-    }
-    void startCommandMode() override { calls.push_back("command"); }
-    bool producerSessionOn() const override { return producerOn; }
-    void startProducerSession() override {
-        calls.push_back("producer on");
-        producerOn = true;
-    }
-    void endProducerSession() override {
-        calls.push_back("producer off");
-        producerOn = false;
-    }
-
-    bool recording = false;
-    bool producerOn = false;
-    std::vector<std::string> calls;
-};
+using RecordingActions = test::RecordingKeyActions;
 
 // Events as the monitor reports them: the flags are those after the change.
 InputEvent flags(std::uint16_t code, std::uint64_t after) {
@@ -141,6 +115,45 @@ TEST_F(Recogniser, ModifiersHeldAtThePressDecideWhatItIs) {
     }
 }
 
+// The held flags of `key` pressed alone.
+std::uint64_t alone(const TriggerKey& key) {
+    return key.bit | key.mask;
+}
+// A key of the modifier family `mask` that is not `trigger`.
+const TriggerKey& otherOf(std::uint64_t mask, const TriggerKey& trigger) {
+    return *std::find_if(TRIGGER_KEYS.begin(), TRIGGER_KEYS.end(), [&](const TriggerKey& k) {
+        return k.mask == mask && k.code != trigger.code;
+    });
+}
+
+TEST_F(Recogniser, EveryTriggerKeyTapsChordsAndVetoesAlike) {
+    for (const TriggerKey& trigger : TRIGGER_KEYS) {
+        const auto run = [&](std::uint64_t held, bool withLetter = false) {
+            RecordingActions local;
+            KeyRecognizer r(local, TriggerSettings{trigger.code, 0});
+            r.handle(flags(trigger.code, held | alone(trigger)));
+            if (withLetter) r.handle(key(UNKNOWN_KEY_CODE));
+            r.handle(flags(trigger.code, held));
+            return local.calls;
+        };
+        using Calls = std::vector<std::string>;
+        EXPECT_EQ(run(0), Calls{"start"}) << trigger.name;
+        EXPECT_EQ(run(0, true), Calls{}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(OPTION_MASK, trigger))), Calls{"command"}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(SHIFT_MASK, trigger))), Calls{}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(CONTROL_MASK, trigger))), Calls{}) << trigger.name;
+    }
+    // The same for the producer key: its own modifier does not spoil its tap.
+    for (const TriggerKey& producer : TRIGGER_KEYS) {
+        if (producer.code == 54) continue;
+        RecordingActions local;
+        KeyRecognizer r(local, TriggerSettings{54, producer.code});
+        r.handle(flags(producer.code, alone(producer)));
+        r.handle(flags(producer.code, 0));
+        EXPECT_EQ(local.calls, std::vector<std::string>{"producer on"}) << producer.name;
+    }
+}
+
 TEST_F(Recogniser, EscapeCancelsARecordingAndVetoesATapHeldThroughIt) {
     actions.recording = true;
     feed({key(ESCAPE_KEY_CODE)});
@@ -189,6 +202,62 @@ TEST_F(Recogniser, HoldingBothKeysVetoesBoth) {
     feed({flags(55, kLeftCmd), flags(54, kLeftCmd | kRightCmd), flags(54, kLeftCmd), flags(55, 0)});
     EXPECT_TRUE(actions.calls.empty());
     EXPECT_FALSE(recogniser->producerTriggerDown());
+}
+
+TEST_F(Recogniser, APressHeldPastTheThresholdRecordsUntilTheRelease) {
+    using Step = std::variant<InputEvent, double>; // an event, or seconds passing
+    const InputEvent down = flags(54, kRightCmd), up = flags(54, 0);
+    const InputEvent letter = key(UNKNOWN_KEY_CODE), escape = key(ESCAPE_KEY_CODE);
+    struct Case {
+        const char* what;
+        TalkMode mode;
+        bool recording;
+        std::vector<Step> steps;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases = {
+        {"short press toggles", TalkMode::Auto, false, {down, 0.34, up}, {"start"}},
+        {"held press records while held",
+         TalkMode::Auto,
+         false,
+         {down, 0.35, up},
+         {"start", "stop"}},
+        {"chord during the hold drops it",
+         TalkMode::Auto,
+         false,
+         {down, 0.5, letter, 1.0, up},
+         {"start", "cancel"}},
+        {"chord before the threshold", TalkMode::Auto, false, {down, 0.1, letter, 1.0, up}, {}},
+        {"Escape during the hold",
+         TalkMode::Auto,
+         false,
+         {down, 0.5, escape, up},
+         {"start", "cancel"}},
+        {"held while recording stops", TalkMode::Auto, true, {down, 1.0, up}, {"stop"}},
+        {"command chord is no hold",
+         TalkMode::Auto,
+         false,
+         {flags(54, kRightCmd | kLeftOption), 1.0, flags(54, kLeftOption)},
+         {"command"}},
+        {"tap mode never holds", TalkMode::Tap, false, {down, 1.0, up}, {"start"}},
+        {"hold mode ignores taps", TalkMode::Hold, false, {down, 0.2, up}, {}},
+        {"hold mode holds", TalkMode::Hold, false, {down, 0.4, up}, {"start", "stop"}},
+    };
+    for (const Case& c : cases) {
+        test::ManualMainQueue main;
+        RecordingActions local;
+        local.recording = c.recording;
+        KeyRecognizer r(local, TriggerSettings{54, 55, c.mode, 0.35}, {}, &main);
+        for (const Step& step : c.steps) {
+            if (const auto* event = std::get_if<InputEvent>(&step)) {
+                r.handle(*event);
+            } else {
+                main.advance(std::get<double>(step));
+            }
+        }
+        main.advance(5);
+        EXPECT_EQ(local.calls, c.calls) << c.what;
+    }
 }
 
 TEST_F(Recogniser, AProducerKeyOfZeroOrEqualToTheTriggerIsNotWatched) {

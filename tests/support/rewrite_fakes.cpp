@@ -85,4 +85,9 @@ std::string argumentAfter(const std::vector<std::string>& args, std::string_view
     return at == args.end() || at + 1 == args.end() ? std::string() : *(at + 1);
 }
 
+std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url) {
+    const auto curls = watch.commandsContaining(url);
+    return curls.size() == 1 ? argumentAfter(curls[0], "--max-time") : "";
+}
+
 } // namespace vak::test

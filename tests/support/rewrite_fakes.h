@@ -56,4 +56,7 @@ class CommandLineWatch {
 // The argument that follows `option` in `args`, or "" when there is none.
 std::string argumentAfter(const std::vector<std::string>& args, std::string_view option);
 
+// The "--max-time" argument of the one curl command seen for `url`; "" unless there was one.
+std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url);
+
 } // namespace vak::test

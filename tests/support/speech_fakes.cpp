@@ -46,21 +46,47 @@ std::vector<FakeWhisperCall> FakeWhisper::calls() const {
     return calls;
 }
 
-FakeSpeechServer::FakeSpeechServer() {
+namespace {
+
+// Starts a loopback server that announces "PORT <n>" on its first line; returns the port.
+int startAnnouncingServer(const std::vector<std::string>& argv,
+                          std::shared_ptr<Subprocess>& process) {
     SpawnOptions options;
-    options.argv = {VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()};
+    options.argv = argv;
     options.pipeStdout = true;
-    process_ = Subprocess::spawn(options);
-    if (!process_) throw std::runtime_error("cannot start the fake speech server");
+    process = Subprocess::spawn(options);
+    if (!process) throw std::runtime_error("cannot start " + argv[0]);
     std::string line;
     char c = 0;
-    pollfd pfd{process_->stdoutFd(), POLLIN, 0};
+    pollfd pfd{process->stdoutFd(), POLLIN, 0};
     while (line.find('\n') == std::string::npos && ::poll(&pfd, 1, 5000) > 0 &&
-           ::read(process_->stdoutFd(), &c, 1) == 1) {
+           ::read(process->stdoutFd(), &c, 1) == 1) {
         line += c;
     }
-    if (line.rfind("PORT ", 0) != 0) throw std::runtime_error("fake speech server: " + line);
-    port_ = std::atoi(line.c_str() + 5);
+    if (line.rfind("PORT ", 0) != 0) throw std::runtime_error(argv[0] + ": " + line);
+    return std::atoi(line.c_str() + 5);
+}
+
+} // namespace
+
+FakeSpeechServer::FakeSpeechServer() {
+    port_ = startAnnouncingServer({VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()}, process_);
+}
+
+ModelHost::ModelHost(long long cutAfterBytes) {
+    port_ = startAnnouncingServer({VAK_MODEL_HOST, "--dir", dir_.path(), "--cut-after",
+                                   std::to_string(cutAfterBytes), "--log",
+                                   logDir_.file("requests.log")},
+                                  process_);
+}
+
+ModelHost::~ModelHost() {
+    process_->kill();
+    process_->wait();
+}
+
+std::vector<std::string> ModelHost::requests() const {
+    return splitText(readFixture(logDir_.file("requests.log")), '\n');
 }
 
 FakeSpeechServer::~FakeSpeechServer() {
@@ -81,6 +107,18 @@ void FakeSpeechServer::answer(const std::string& route, const std::string& body,
     writeFixture(dir_.file(route + ".status"), std::to_string(status));
     writeFixture(dir_.file(route + ".delay"), std::to_string(delaySeconds));
     writeFixture(dir_.file(route + ".body"), body);
+    std::filesystem::remove(dir_.file(route + ".garbage"));
+}
+
+void FakeSpeechServer::streamGarbage(const std::string& route, double seconds) const {
+    answer(route, "{}");
+    writeFixture(dir_.file(route + ".garbage"), std::to_string(seconds));
+}
+
+void FakeSpeechServer::answerByField(const std::string& route, const std::string& field,
+                                     const std::string& body, int status) const {
+    writeFixture(dir_.file(route + ".if-" + field + ".status"), std::to_string(status));
+    writeFixture(dir_.file(route + ".if-" + field + ".body"), body);
 }
 
 std::vector<nlohmann::json> FakeSpeechServer::requests() const {

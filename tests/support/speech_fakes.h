@@ -54,10 +54,36 @@ class FakeSpeechServer {
     // How "inference" or "transcribe" answers from now on.
     void answer(const std::string& route, const std::string& body, double delaySeconds = 0,
                 int status = 200) const;
+    // How "inference" (or another route) answers a request holding the form field `field`.
+    void answerByField(const std::string& route, const std::string& field, const std::string& body,
+                       int status) const;
+    // Makes "route" stream bytes that are no answer for `seconds` (until answer() again).
+    void streamGarbage(const std::string& route, double seconds) const;
     std::vector<nlohmann::json> requests() const;
 
   private:
     TempDir dir_;
+    std::shared_ptr<Subprocess> process_;
+    int port_ = 0;
+};
+
+// The model download site's stand-in (tools/model_host.cpp) serving the files of dir(), stopped
+// with the object. With `cutAfterBytes` the first download breaks off after that many bytes.
+class ModelHost {
+  public:
+    explicit ModelHost(long long cutAfterBytes = -1);
+    ~ModelHost();
+    ModelHost(const ModelHost&) = delete;
+    ModelHost& operator=(const ModelHost&) = delete;
+
+    const std::string& dir() const { return dir_.path(); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // "METHOD PATH RANGE" per request so far.
+    std::vector<std::string> requests() const;
+
+  private:
+    TempDir dir_;
+    TempDir logDir_;
     std::shared_ptr<Subprocess> process_;
     int port_ = 0;
 };

@@ -241,18 +241,34 @@ TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesPublishesNothing) {
     EXPECT_EQ(whisper.calls().size(), callsBefore + 1); // and no pass after it
 }
 
-TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndThePassSkipped) {
+TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndTheNextPassDecodesOnlyTheWindow) {
     settings.timeScale = 0.05; // limit max(4 × 2, 10) × 0.05 = 0.5 s, then 0.1 s grace
-    whisper.setControl("mode=hang");
-    record(tone::makeDictation({}));
+    whisper.setControl("mode=hang\nkeep_inputs=1");
+    tone::DictationPlan plan;
+    plan.seconds = 60;
+    record(tone::makeDictation(plan));
     simStart();
     const auto start = std::chrono::steady_clock::now();
+    test::LogCapture log;
     passAt(3);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(captions().empty());
     ASSERT_EQ(whisper.calls().size(), 1u);
     EXPECT_NE(::kill(whisper.calls()[0].pid, 0), 0);
     EXPECT_TRUE(scratchIsEmpty());
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"⚠️ caption pass killed after 0s — the "
+                                       "next one decodes only the last "
+                                       "CAPTION_WINDOW"});
+
+    // Forty seconds later the decoder is well again: the pass decodes the last 10 s only, not the
+    // 40 s that would overrun again, and the captions go on.
+    whisper.setControl("source=tones\nkeep_inputs=1");
+    passAt(43);
+    ASSERT_EQ(clips().size(), 2u);
+    EXPECT_NEAR(clips()[1], 10, 0.01);
+    ASSERT_EQ(captions().size(), 1u);
+    EXPECT_EQ(captions()[0], "… " + heard(33, 43));
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 #include "base/time_util.h"
 #include "decode_fixture.h"
 #include "support/expect_contains.h"
+#include "transcribe/cloud_client.h"
 #include "transcribe/decode_router.h"
 
+#include <algorithm>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -69,7 +71,11 @@ TEST_F(DecodeRouting, EachRouteAsksOnlyTheEnginesItShould) {
         const auto localBefore = whisper.calls().size();
         const auto cloudBefore = requestsTo("/transcribe");
         const LogCapture log;
-        EXPECT_EQ(decode(wav, c.route), c.text);
+        const auto trail = std::make_shared<DecodeTrail>();
+        EXPECT_EQ(runWhisper({wav, work.file("out"), c.route, trail}, settings), c.text);
+        // The engine whose text came back is the one noted.
+        EXPECT_EQ(trail->cloud.load(), c.text == "Cloud words.");
+        EXPECT_EQ(trail->local.load(), c.text == "Local words.");
         EXPECT_EQ(whisper.calls().size() - localBefore, c.localCalls);
         EXPECT_EQ(requestsTo("/transcribe") - cloudBefore, c.cloudCalls);
         EXPECT_CONTAINS(log.text(), c.logged);
@@ -103,6 +109,55 @@ TEST_F(DecodeRouting, ChunkDecodesFallBackToLocalOnlyAfterTheCloudAnswered) {
     EXPECT_CONTAINS(log.text(), "⚠️ cloud engine not answering — using local decode");
 }
 
+TEST_F(DecodeRouting, AnUnreachableEngineIsLeftOutForAMinuteWhereALocalOneCanStandIn) {
+    double now = 1000;
+    settings.cloudReachability = std::make_shared<CloudReachability>([&now] { return now; });
+    const std::string live = server.url("/transcribe");
+    const std::string dead = test::deadUrl("/transcribe");
+    const std::string wav = clip("a.wav", 1);
+    LogCapture log;
+    const auto pauses = [&log] {
+        const auto messages = log.messages();
+        return std::count_if(messages.begin(), messages.end(), [](const std::string& line) {
+            return line.starts_with("☁ cloud engine at 127.0.0.1:") &&
+                   line.ends_with(" could not be reached — left out for a minute wherever local "
+                                  "decoding can stand in");
+        });
+    };
+    settings.config.transcribeUrl = dead;
+    EXPECT_EQ(decode(wav), "Local words.");
+    ASSERT_TRUE(waitForDecodeEngines(10)); // the cloud's failure may come after the local's win
+
+    // For the next minute no decode asks it, though it would answer now.
+    settings.config.transcribeUrl = live;
+    now += 59;
+    EXPECT_EQ(decode(wav), "Local words.");
+    EXPECT_EQ(decode(wav, DecodeRoute::CloudPreferred), "Local words.");
+    EXPECT_EQ(requestsTo("/transcribe"), 0u);
+    EXPECT_EQ(log.text().find("cloud engine not answering"), std::string::npos);
+    now += 1;
+    EXPECT_EQ(decode(wav, DecodeRoute::CloudPreferred), "Cloud words.");
+
+    // Without a local engine a pause changes nothing: the cloud is the only one to ask.
+    settings.config.transcribeUrl = dead;
+    EXPECT_EQ(decode(wav, DecodeRoute::CloudPreferred), "Local words.");
+    settings.config.transcribeUrl = live;
+    settings.whisperCli = work.file("no-whisper-cli");
+    EXPECT_EQ(decode(wav), "Cloud words.");
+    EXPECT_EQ(requestsTo("/transcribe"), 2u);
+    EXPECT_EQ(pauses(), 2) << log.text();
+
+    // A service of the user's own key is asked every time.
+    settings.whisperCli = whisper.path();
+    settings.config.transcribeKey = "sk-1";
+    settings.config.transcribeUrl = test::deadUrl("/v1/audio/transcriptions");
+    EXPECT_EQ(decode(wav, DecodeRoute::CloudPreferred), "Local words.");
+    settings.config.transcribeUrl = server.url("/v1/audio/transcriptions");
+    server.answer("transcriptions", R"({"text":"Service words."})");
+    EXPECT_EQ(decode(wav, DecodeRoute::CloudPreferred), "Service words.");
+    EXPECT_EQ(pauses(), 2);
+}
+
 // A chunk decode waiting for the cloud must not turn a full decode running beside it into one
 // that skips the race.
 TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
@@ -116,7 +171,10 @@ TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
     });
     while (requestsTo("/transcribe") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(runWhisper({fullClip, work.file("full")}, settings), "Local words.");
+    const auto trail = std::make_shared<DecodeTrail>();
+    EXPECT_EQ(runWhisper({fullClip, work.file("full"), DecodeRoute::Auto, trail}, settings),
+              "Local words.");
+    EXPECT_TRUE(trail->local.load() && !trail->cloud.load()); // the race's winner
     chunkDecode.join();
     EXPECT_EQ(chunk, "Cloud words.");
     // The full decode raced (its local engine ran and won); the chunk never asked it.

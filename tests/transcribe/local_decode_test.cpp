@@ -5,6 +5,7 @@
 #include "decode_fixture.h"
 #include "support/expect_contains.h"
 #include "transcribe/local_decode.h"
+#include "transcribe/tool_report.h"
 
 #include <chrono>
 #include <filesystem>
@@ -67,32 +68,75 @@ TEST_F(LocalDecode, ServerFormFieldsAndAnswers) {
     const std::string wav = clip("a.wav", 1);
     settings.config.language = "fr";
     server.answer("inference", R"({"text":" Bonjour.\n"})");
-    EXPECT_EQ(runWhisperViaServer(wav, 10, settings), " Bonjour.\n");
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).text, " Bonjour.\n");
     addVadModel();
-    EXPECT_EQ(runWhisperViaServer(wav, 10, settings), " Bonjour.\n");
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).text, " Bonjour.\n");
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
+    // The same decode as whisper-cli's, which the server would otherwise make greedy.
     nlohmann::json fields = {
-        {"response_format", "json"}, {"language", "fr"}, {"prompt", settings.prompt}};
+        {"response_format", "json"},      {"language", "fr"},        {"prompt", settings.prompt},
+        {"carry_initial_prompt", "true"}, {"no_timestamps", "true"}, {"max_context", "128"},
+        {"entropy_thold", "2.8"},         {"beam_size", "5"},        {"best_of", "5"},
+        {"suppress_nst", "true"}};
     EXPECT_EQ(requests[0]["fields"], fields);
     fields["vad"] = "true";
+    fields["vad_threshold"] = "0.3";
     EXPECT_EQ(requests[1]["fields"], fields);
     EXPECT_EQ(requests[0]["files"]["file"]["size"], 44 + 32000);
     EXPECT_EQ(requests[0]["files"]["file"]["filename"], "a.wav");
 
-    // Its empty text is an answer; anything that is not an object with a string "text" is not.
-    const std::vector<std::pair<std::string, std::optional<std::string>>> answers = {
-        {R"({"text":""})", ""},
-        {R"([{"text":"x"}])", std::nullopt},
-        {R"({"error":"model not loaded"})", std::nullopt},
-        {"Internal Server Error", std::nullopt},
+    // Its empty text is an answer; anything that is not an object with a string "text" is not,
+    // and says why.
+    struct Answer {
+        const char* body;
+        int status;
+        std::optional<std::string> text;
+        const char* problem;
     };
-    for (const auto& [body, expected] : answers) {
-        server.answer("inference", body);
-        EXPECT_EQ(runWhisperViaServer(wav, 10, settings), expected) << body;
+    const Answer answers[] = {
+        {R"({"text":""})", 200, "", ""},
+        {R"([{"text":"x"}])", 200, std::nullopt, R"(answered HTTP 200 ([{"text":"x"}]))"},
+        {R"({"error":"model not loaded"})", 503, std::nullopt,
+         "answered HTTP 503 (model not loaded)"},
+        {"Invalid request", 400, std::nullopt, "answered HTTP 400 (Invalid request)"},
+    };
+    for (const auto& a : answers) {
+        server.answer("inference", a.body, 0, a.status);
+        const auto answer = runWhisperViaServer(wav, 10, settings);
+        EXPECT_EQ(answer.text, a.text) << a.body;
+        EXPECT_EQ(answer.problem, a.problem);
     }
     settings.serverUrl = test::deadUrl("/inference");
-    EXPECT_EQ(runWhisperViaServer(wav, 10, settings), std::nullopt);
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).problem, "not answering");
+}
+
+TEST_F(LocalDecode, AServerWithoutAVadModelIsAskedAgainWithoutTheGateAndThatIsRemembered) {
+    const std::string wav = clip("a.wav", 1);
+    addVadModel();
+    // What the real server answers to vad=true when it was started without -vm.
+    server.answer("inference", R"({"error":"failed to process audio"})", 0, 500);
+    LogCapture log;
+    // A server that fails without the gate as well is not marked: it has another problem.
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).problem,
+              "answered HTTP 500 (failed to process audio)");
+    EXPECT_FALSE(settings.server->lacksVad.load());
+    EXPECT_EQ(requestsTo("/inference"), 2u);
+
+    server.answer("inference", R"({"text":"Gated."})", 0, 200);
+    // The fake answers by the request: with the gate it fails, without it decodes.
+    server.answerByField("inference", "vad", R"({"error":"failed to process audio"})", 500);
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).text, "Gated.");
+    EXPECT_EQ(runWhisperViaServer(wav, 10, settings).text, "Gated.");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 5u); // 2 + (with, without) + without
+    EXPECT_FALSE(requests[4]["fields"].contains("vad"));
+    EXPECT_TRUE(settings.server->lacksVad.load());
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"⚠️ whisper-server has no VAD model (with VAD on it "
+                                       "answered HTTP 500 \"failed to process audio\") — decoding "
+                                       "there without VAD from now on; start it with -vm " +
+                                       settings.vadModel});
 }
 
 TEST_F(LocalDecode, TheServerComesFirstUnlessOffOrInCallOrQuietVoiceMode) {
@@ -137,8 +181,6 @@ TEST_F(LocalDecode, WhisperCliFailuresGiveNothingAndAHungOneIsKilled) {
     EXPECT_CONTAINS(log.text(), "!! whisper watchdog: killed after 1s (clip 7s)");
     EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()});
 
-    whisper.setControl("mode=silent"); // exits 0 without writing a transcript
-    EXPECT_EQ(local(wav), std::nullopt);
     whisper.setControl("mode=crash");
     EXPECT_EQ(local(wav), std::nullopt);
     EXPECT_CONTAINS(log.text(), "!! whisper-cli ended by signal 9 (clip 1s)");
@@ -150,6 +192,67 @@ TEST_F(LocalDecode, WhisperCliFailuresGiveNothingAndAHungOneIsKilled) {
     settings.whisperCli = work.file("missing-whisper-cli");
     EXPECT_EQ(local(wav), std::nullopt);
     EXPECT_CONTAINS(log.text(), "!! whisper error: " + settings.whisperCli);
+}
+
+TEST_F(LocalDecode, AWhisperCliThatWroteNoTextIsLoggedWithItsStatusAndWhy) {
+    const std::string wav = clip("a.wav", 1);
+    settings.config.useServer = false;
+    whisper.setTranscript("Words.");
+    struct Case {
+        const char* control;
+        std::string language;
+        bool removeModel;
+        std::string line;
+    };
+    const Case cases[] = {
+        // The real tool exits 0 after these two, and prints its usage after the error.
+        {"", "en-us", false, "!! whisper-cli exit 0, no output: error: unknown language 'en-us'"},
+        {"mode=silent", "en", false, "!! whisper-cli exit 0, no output: no message"},
+        {"", "en", true,
+         "!! whisper-cli exit 3, no output: whisper_init_from_file_with_params_no_state: failed to "
+         "open '" +
+             settings.model + "' · error: failed to initialize whisper context"},
+        // Text, but a status that says the run did not end well.
+        {"exit=4", "en", false, "!! whisper-cli exit 4: no message"},
+    };
+    for (const auto& c : cases) {
+        whisper.setControl(c.control);
+        settings.config.language = c.language;
+        if (c.removeModel) removeFile(settings.model);
+        removeFile(work.file("out.txt"));
+        LogCapture log;
+        EXPECT_EQ(local(wav), std::nullopt) << c.line;
+        EXPECT_EQ(log.messages(), std::vector<std::string>{c.line});
+        writeFixture(settings.model, "model");
+    }
+}
+
+TEST_F(LocalDecode, AnOlderWhisperCliGetsOnlyTheOptionsItHasAndTheLogSaysWhichLack) {
+    const std::string wav = clip("a.wav", 1);
+    settings.config.useServer = false;
+    addVadModel();
+    whisper.setTranscript("Words.");
+    // The fake's help lists what the real tool's does.
+    const auto full = toolOptions(whisper.path());
+    ASSERT_TRUE(full);
+    for (const char* option : {"-m", "-mc", "-sns", "--carry-initial-prompt", "--vad", "-vm"})
+        EXPECT_TRUE(full->contains(option)) << option;
+    auto older = std::make_shared<ToolOptions>(*full);
+    older->erase("--carry-initial-prompt");
+    older->erase("--vad");
+    settings.cliOptions = older;
+    LogCapture log;
+    EXPECT_EQ(local(wav), "Words.");
+    EXPECT_EQ(local(wav), "Words.");
+    const std::string args = test::commandLine(whisper.calls().back().args);
+    EXPECT_TRUE(args.ends_with("-sns --prompt '" + settings.prompt + "'")) << args;
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"⚠️ " + settings.whisperCli +
+                                       " has no --carry-initial-prompt, --vad — running it without "
+                                       "those options (whisper.cpp v1.9.3 has them: vak-dictate "
+                                       "--setup-engine builds it)"});
+    // A help that lists no model option is no help to judge by.
+    EXPECT_EQ(parseToolHelp("Usage: whisper [flags]\n  --frobnicate\n"), nullptr);
 }
 
 // The normal and call chains run on the real ffmpeg in decode_router_test.

@@ -40,10 +40,14 @@ TEST(SpeechTools, RequestArgumentListsInOrder) {
               "/usr/bin/curl -s --max-time 29 --url https://speech.example/transcribe "
               "--form-string platform=linux -F file=@/tmp/a.wav --form-string language=en "
               "--form-string 'prompt=Names: Kubernetes.'");
-    EXPECT_EQ(commandLine(serverRequestArguments(s, "/tmp/a.wav", 60)),
+    EXPECT_EQ(commandLine(serverRequestArguments(s, "/tmp/a.wav", 60, true)),
               "/usr/bin/curl -s --max-time 60 --url http://127.0.0.1:8977/inference "
-              "-F file=@/tmp/a.wav --form-string response_format=json --form-string language=en "
-              "--form-string 'prompt=Names: Kubernetes.'");
+              "--write-out \\n%{http_code} -F file=@/tmp/a.wav --form-string response_format=json "
+              "--form-string language=en --form-string 'prompt=Names: Kubernetes.' "
+              "--form-string carry_initial_prompt=true --form-string no_timestamps=true "
+              "--form-string max_context=128 --form-string entropy_thold=2.8 "
+              "--form-string beam_size=5 --form-string best_of=5 --form-string suppress_nst=true "
+              "--form-string vad=true --form-string vad_threshold=0.3");
     s.config.callMode = true;
     EXPECT_EQ(commandLine(ffmpegArguments(s, "/tmp/a.wav", "/tmp/a.wav.pp.wav")),
               "/tools/ffmpeg -hide_banner -loglevel error -y -i file:/tmp/a.wav "

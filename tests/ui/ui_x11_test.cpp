@@ -3,9 +3,12 @@
 // runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
 #include "base/files.h"
 #include "foundation/process_values.h"
+#include "platform/linux/xinput_key_monitor.h"
 #include "producer/producer_link.h"
+#include "session/key_recognizer.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
+#include "support/recording_key_actions.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -16,6 +19,7 @@
 #include "ui/pill_panel.h"
 #include "ui/settings_window.h"
 #include "ui/ui_controller.h"
+#include "ui/ui_texts.h"
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
@@ -134,6 +138,37 @@ QImage onBackdrop(const QPixmap& picture) {
     return image;
 }
 
+TEST_F(OnScreen, KeysThatGoToOurOwnMenuAreNotGlobalKeys) {
+    PasteTarget target;
+    ASSERT_TRUE(target.ready());
+    UIController ui = controller();
+    session.recording = true;
+    ui.recordingStarted();
+    // The global monitor, as the daemon wires it: what went to us never reaches the recogniser.
+    test::RecordingKeyActions actions;
+    actions.recording = true;
+    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    XInputKeyMonitor monitor;
+    ASSERT_TRUE(monitor.start([&](const InputEvent& event) {
+        if (!ui.ownsKeyEvent(event)) keys.handle(event);
+    }));
+    ui.modeMenu().open(*ui.pill().modeButton());
+    ASSERT_TRUE(waitUntil([&] { return ui.modeMenu().menu()->isVisible(); }));
+    settle(0.2);
+    // Escape closes the menu, and the recording goes on.
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !ui.modeMenu().menu()->isVisible(); }, 5));
+    settle(0.3);
+    EXPECT_TRUE(actions.calls.empty());
+    EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume"}));
+    // The next Escape goes to the window being dictated into: it cancels.
+    ASSERT_TRUE(waitUntil([&] { return focus() == target.window(); }));
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !actions.calls.empty(); }, 5));
+    EXPECT_EQ(actions.calls, std::vector<std::string>{"cancel"});
+    ui.recordingStopped();
+}
+
 TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     const std::string folder = VAK_ARTIFACTS_DIR;
     std::filesystem::create_directories(folder);
@@ -213,7 +248,8 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     save(ui.panels().settings().window(), "settings-window");
     ui.panels().settings().window()->close();
 
-    QMessageBox* alert = showFirstRunAlert();
+    QMessageBox* alert =
+        showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
     save(alert, "first-run-alert");
     alert->close();
 

@@ -32,6 +32,7 @@ void installPlatformBackends() {
     if (desktopChoice().backend == DesktopBackend::X11) {
         installKeyMonitor(std::make_shared<XInputKeyMonitor>());
         installPasteboard(std::make_shared<QtPasteboard>());
+        installPrimarySelection(std::make_shared<QtPasteboard>(QtPasteboard::Selection::Primary));
         installKeySynth(std::make_shared<XTestKeySynth>());
         installFrontmostApp(std::make_shared<X11FrontmostApp>());
     }

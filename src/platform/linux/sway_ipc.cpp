@@ -134,22 +134,28 @@ bool SwayIpc::command(std::string_view commands) {
     return true;
 }
 
-std::string focusedApplication(std::string_view treeJson) {
+FocusedApp focusedWindow(std::string_view treeJson) {
     const auto tree = nlohmann::json::parse(treeJson, nullptr, false);
     const nlohmann::json* focused = findFocused(tree, 0);
     if (focused == nullptr) return {};
+    const std::string type = stringAt(*focused, "type");
+    if (type == "workspace" || type == "output" || type == "root") return {false, {}};
     std::string id = stringAt(*focused, "app_id");
     if (id.empty()) {
         const auto properties = focused->find("window_properties");
         if (properties != focused->end() && properties->is_object())
             id = stringAt(*properties, "class");
     }
-    return toLower(id);
+    return {true, toLower(id)};
 }
 
-std::string SwayFrontmostApp::identifier() {
+std::string focusedApplication(std::string_view treeJson) {
+    return focusedWindow(treeJson).identifier;
+}
+
+FocusedApp SwayFrontmostApp::focused() {
     const auto tree = ipc_->request(SwayIpc::GET_TREE, {});
-    return tree ? focusedApplication(*tree) : std::string();
+    return tree ? focusedWindow(*tree) : FocusedApp{};
 }
 
 SwayPanelPlacement::SwayPanelPlacement(std::shared_ptr<SwayIpc> ipc) : ipc_(std::move(ipc)) {}

@@ -44,12 +44,15 @@ class SwayIpc {
 // XWayland window's class, lower-cased; empty when no window has the focus (an empty
 // workspace) or the reply is not a tree.
 std::string focusedApplication(std::string_view treeJson);
+// The same, and whether any window has the focus: not when sway's focus is on a workspace (an
+// empty one, or every window closed); a reply that is no tree tells nothing, so then yes.
+FocusedApp focusedWindow(std::string_view treeJson);
 
 // The active application on sway, asked of its tree at each call (a fraction of a millisecond).
 class SwayFrontmostApp final : public FrontmostApp {
   public:
     explicit SwayFrontmostApp(std::shared_ptr<SwayIpc> ipc) : ipc_(std::move(ipc)) {}
-    std::string identifier() override;
+    FocusedApp focused() override;
 
   private:
     std::shared_ptr<SwayIpc> ipc_;
@@ -66,6 +69,7 @@ class SwayPanelPlacement final : public PanelPlacement {
 
     void prepare(std::string_view title) override;
     bool place(std::string_view title, int x, int y) override;
+    bool windowManagerKeepsPanels() const override { return true; }
 
   private:
     std::string criteria(std::string_view title) const;

@@ -24,7 +24,8 @@ constexpr double kModifierPollSeconds = 0.01;
 
 constexpr std::uint64_t kModifierMasks = SHIFT_MASK | CONTROL_MASK | OPTION_MASK | COMMAND_MASK;
 
-constexpr std::array<unsigned, 5> kKeys = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_V, KEY_C};
+constexpr std::array<unsigned, 6> kKeys = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_LEFTALT,
+                                           KEY_V,        KEY_C,         KEY_INSERT};
 
 class LibevdevUinput final : public UinputDevice {
   public:
@@ -82,11 +83,7 @@ bool UinputKeySynth::available() {
     return ensureDevice();
 }
 
-bool UinputKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
-    return sendChord(chordFor(shortcut, appId));
-}
-
-bool UinputKeySynth::sendChord(const ChordKeys& chord) {
+bool UinputKeySynth::send(const KeyChord& chord) {
     std::lock_guard lock(mutex_);
     if (!ensureDevice()) return false;
     if (!settled_) {
@@ -101,7 +98,10 @@ bool UinputKeySynth::sendChord(const ChordKeys& chord) {
     std::vector<std::uint16_t> keys;
     if (chord.control) keys.push_back(KEY_LEFTCTRL);
     if (chord.shift) keys.push_back(KEY_LEFTSHIFT);
-    keys.push_back(chord.key == ChordKeys::Key::V ? KEY_V : KEY_C);
+    if (chord.alt) keys.push_back(KEY_LEFTALT);
+    keys.push_back(chord.key == ChordKey::V   ? KEY_V
+                   : chord.key == ChordKey::C ? KEY_C
+                                              : KEY_INSERT);
     // Each change is its own report, as a real keyboard sends it: down in order, up in reverse.
     bool ok = true;
     const auto key = [&](std::uint16_t code, std::int32_t value) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/key_synth.h"
-#include "platform/linux/chord_keys.h"
 
 #include <chrono>
 #include <cstdint>
@@ -45,8 +44,7 @@ class UinputKeySynth final : public KeySynth {
     bool available();
     const std::string& why() const { return why_; }
 
-    bool send(SyntheticShortcut shortcut, std::string_view appId) override;
-    bool sendChord(const ChordKeys& chord);
+    bool send(const KeyChord& chord) override;
 
   private:
     bool ensureDevice();

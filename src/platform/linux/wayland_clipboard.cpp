@@ -27,8 +27,6 @@ constexpr double kCallSeconds = 2.0;
 // The types text is offered under, most specific first: what Wayland and X11 programs ask for.
 constexpr std::array<std::string_view, 5> kTextTypes = {"text/plain;charset=utf-8", "text/plain",
                                                         "UTF8_STRING", "TEXT", "STRING"};
-// Marks our own transient text, so clipboard managers and history tools leave it out.
-constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
 
 // X11 selection protocol targets that a bridged X11 owner may list; they are not data.
 bool isProtocolTarget(std::string_view type) {
@@ -325,7 +323,10 @@ void DataControlPasteboard::setText(std::string_view text) {
     const auto bytes = std::make_shared<const std::string>(text);
     for (const std::string_view type : kTextTypes)
         payload.emplace_back(std::string(type), bytes);
-    payload.emplace_back(std::string(kPasswordHint), std::make_shared<const std::string>("secret"));
+    // Marks our own transient text, so clipboard managers and history tools leave it out.
+    for (const ClipboardMarker& marker : TRANSIENT_MARKERS)
+        payload.emplace_back(std::string(marker.type),
+                             std::make_shared<const std::string>(marker.value));
     client_->runAndSync(
         [state = state_, payload = std::move(payload)]() mutable {
             state->select(std::move(payload));

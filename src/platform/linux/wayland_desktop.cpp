@@ -55,9 +55,9 @@ class FirstWorkingKeySynth final : public KeySynth {
   public:
     explicit FirstWorkingKeySynth(std::vector<std::shared_ptr<KeySynth>> candidates)
         : candidates_(std::move(candidates)) {}
-    bool send(SyntheticShortcut shortcut, std::string_view appId) override {
+    bool send(const KeyChord& chord) override {
         for (const auto& candidate : candidates_) {
-            if (candidate->send(shortcut, appId)) return true;
+            if (candidate->send(chord)) return true;
         }
         return false;
     }
@@ -96,6 +96,10 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
 
 void chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
     constexpr std::string_view service = "clipboard";
+    // The terminals that paste the selected text (xterm, rxvt) are X11 programs: their PRIMARY
+    // is XWayland's.
+    if (haveX11())
+        installPrimarySelection(std::make_shared<QtPasteboard>(QtPasteboard::Selection::Primary));
     if (auto board = DataControlPasteboard::create(client)) {
         installPasteboard(board);
         return report(service, "data control", "it serves a program without the keyboard focus");

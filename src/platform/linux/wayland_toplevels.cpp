@@ -145,9 +145,9 @@ ForeignToplevelApp::~ForeignToplevelApp() {
         kCallSeconds);
 }
 
-std::string ForeignToplevelApp::identifier() {
+FocusedApp ForeignToplevelApp::focused() {
     std::lock_guard lock(state_->mutex);
-    return state_->activeApp;
+    return {true, state_->activeApp};
 }
 
 } // namespace vak

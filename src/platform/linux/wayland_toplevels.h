@@ -17,7 +17,8 @@ class ForeignToplevelApp final : public FrontmostApp {
     static std::shared_ptr<ForeignToplevelApp> create(std::shared_ptr<WaylandClient> client);
     ~ForeignToplevelApp() override;
 
-    std::string identifier() override;
+    // Which window is active is known; whether none is, is not told apart from not knowing.
+    FocusedApp focused() override;
 
     struct State;
 

@@ -10,18 +10,32 @@ namespace {
 
 constexpr double kTimeoutSeconds = 3.0;
 
+// The key's XKB name, as wtype's -k takes it.
+const char* keyName(ChordKey key) {
+    switch (key) {
+    case ChordKey::V:
+        return "v";
+    case ChordKey::C:
+        return "c";
+    case ChordKey::Insert:
+        return "Insert";
+    }
+    return "v";
+}
+
 // wtype's arguments for `chord`: "-M ctrl -M shift -k v -m shift -m ctrl".
-std::vector<std::string> wtypeArguments(const ChordKeys& chord) {
+std::vector<std::string> wtypeArguments(const KeyChord& chord) {
     std::vector<std::string> modifiers;
     if (chord.control) modifiers.emplace_back("ctrl");
     if (chord.shift) modifiers.emplace_back("shift");
+    if (chord.alt) modifiers.emplace_back("alt");
     std::vector<std::string> args;
     for (const std::string& modifier : modifiers) {
         args.emplace_back("-M");
         args.push_back(modifier);
     }
     args.emplace_back("-k");
-    args.emplace_back(chord.key == ChordKeys::Key::V ? "v" : "c");
+    args.emplace_back(keyName(chord.key));
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
         args.emplace_back("-m");
         args.push_back(*it);
@@ -31,11 +45,7 @@ std::vector<std::string> wtypeArguments(const ChordKeys& chord) {
 
 } // namespace
 
-bool WtypeKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
-    return sendChord(chordFor(shortcut, appId));
-}
-
-bool WtypeKeySynth::sendChord(const ChordKeys& chord) {
+bool WtypeKeySynth::send(const KeyChord& chord) {
     std::vector<std::string> argv = {program_};
     for (std::string& arg : wtypeArguments(chord))
         argv.push_back(std::move(arg));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/key_synth.h"
-#include "platform/linux/chord_keys.h"
 
 #include <string>
 
@@ -15,8 +14,7 @@ class WtypeKeySynth final : public KeySynth {
   public:
     explicit WtypeKeySynth(std::string program) : program_(std::move(program)) {}
 
-    bool send(SyntheticShortcut shortcut, std::string_view appId) override;
-    bool sendChord(const ChordKeys& chord);
+    bool send(const KeyChord& chord) override;
 
   private:
     std::string program_;

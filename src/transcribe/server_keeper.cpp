@@ -1,0 +1,205 @@
+#include "transcribe/server_keeper.h"
+
+#include "base/files.h"
+#include "base/log.h"
+#include "base/subprocess.h"
+#include "base/time_util.h"
+#include "transcribe/tool_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+// How long a server must have run for its next death to count as a new one (the pause starts
+// short again).
+constexpr double kSteadySeconds = 60;
+constexpr double kStopGraceSeconds = 5;
+
+std::string oneDecimal(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
+    return buffer;
+}
+
+} // namespace
+
+std::vector<std::string> serverArguments(const ServerKeeperSettings& settings) {
+    std::vector<std::string> args = {settings.tool,
+                                     "-m",
+                                     settings.model,
+                                     "--host",
+                                     "127.0.0.1",
+                                     "--port",
+                                     std::to_string(settings.port),
+                                     "-t",
+                                     std::to_string(settings.threads)};
+    if (!settings.vadModel.empty()) {
+        const auto options = toolOptions(settings.tool);
+        if (!options || options->contains("-vm"))
+            args.insert(args.end(), {"-vm", settings.vadModel});
+    }
+    return args;
+}
+
+int serverThreads() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return static_cast<int>(std::clamp<long>(cores - 1, 1, 8));
+}
+
+bool serverAnswers(const std::string& curl, int port) {
+    RunOptions run;
+    run.timeoutSeconds = 4;
+    const auto result =
+        runProcess({curl, "-s", "-o", "/dev/null", "--write-out", "%{http_code}", "--max-time", "2",
+                    "--url", "http://127.0.0.1:" + std::to_string(port) + "/health"},
+                   run);
+    return result && result->status.success() && result->output == "200";
+}
+
+std::unique_ptr<ServerKeeper> ServerKeeper::start(ServerKeeperSettings settings) {
+    const std::string where = "127.0.0.1:" + std::to_string(settings.port);
+    if (serverAnswers(settings.curl, settings.port)) {
+        log(LogLevel::info,
+            settings.name + " already answering on " + where + " — using it as it is");
+        return nullptr;
+    }
+    if (!isExecutableFile(settings.tool) || !isRegularFile(settings.model)) {
+        log(LogLevel::warning,
+            settings.name + " not started: " +
+                (isExecutableFile(settings.tool) ? "no model at " + settings.model
+                                                 : "no whisper-server found"));
+        return nullptr;
+    }
+    std::unique_ptr<ServerKeeper> keeper(new ServerKeeper(std::move(settings)));
+    keeper->thread_ = std::thread([raw = keeper.get()] { raw->run(); });
+    return keeper;
+}
+
+ServerKeeper::ServerKeeper(ServerKeeperSettings settings) : settings_(std::move(settings)) {}
+
+ServerKeeper::~ServerKeeper() {
+    std::shared_ptr<Subprocess> child;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        child = child_;
+    }
+    wake_.notify_all();
+    // A request in flight is finished first; one that takes too long is not waited for.
+    if (child) {
+        child->terminate();
+        const auto deadline = deadlineAfter(kStopGraceSeconds);
+        while (!child->hasExited() && SteadyClock::now() < deadline)
+            ::usleep(20000);
+        child->kill();
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+int ServerKeeper::pid() const {
+    std::lock_guard lock(mutex_);
+    return pid_;
+}
+
+bool ServerKeeper::pause(double seconds) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
+    return !stopping_;
+}
+
+void ServerKeeper::run() {
+    const std::string where = "127.0.0.1:" + std::to_string(settings_.port);
+    double pauseSeconds = settings_.firstPauseSeconds;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+        }
+        SpawnOptions options;
+        options.argv = serverArguments(settings_);
+        options.pipeStderr = true;
+        std::string error;
+        auto child = Subprocess::spawn(options, &error);
+        if (!child) {
+            log(LogLevel::toolError, settings_.name + " could not start: " + error);
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            child_ = child;
+            pid_ = child->pid();
+            if (stopping_) child->terminate();
+        }
+        const auto started = SteadyClock::now();
+        // The model loads before the port opens: connections are refused until then.
+        bool ready = false;
+        while (!child->hasExited() && secondsSince(started) < settings_.readySeconds) {
+            if (serverAnswers(settings_.curl, settings_.port)) {
+                ready = true;
+                break;
+            }
+            if (!pause(0.1)) break;
+        }
+        if (ready) {
+            log(LogLevel::ok, settings_.name + " started (pid " + std::to_string(child->pid()) +
+                                  ", " + settings_.model +
+                                  (settings_.vadModel.empty() ? ", no VAD" : ", VAD") + ", " +
+                                  std::to_string(settings_.threads) + " threads) on " + where +
+                                  " in " + oneDecimal(secondsSince(started)) + " s");
+        }
+        // Its standard error until it ends: the last lines tell why it did.
+        std::string tail;
+        const int fd = child->stderrFd();
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        char buffer[4096];
+        for (;;) {
+            pollfd pfd{fd, POLLIN, 0};
+            ::poll(&pfd, 1, 500);
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                tail.append(buffer, static_cast<std::size_t>(n));
+                if (tail.size() > 2 * kToolErrorTailBytes)
+                    tail.erase(0, tail.size() - kToolErrorTailBytes);
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                break;
+            }
+            if (!ready && secondsSince(started) >= settings_.readySeconds) {
+                log(LogLevel::toolError, settings_.name + " did not answer within " +
+                                             oneDecimal(settings_.readySeconds) +
+                                             " s — stopping it");
+                child->terminate();
+                ready = true; // said once
+            }
+        }
+        const ExitStatus status = child->wait();
+        {
+            std::lock_guard lock(mutex_);
+            child_.reset();
+            pid_ = 0;
+            if (stopping_) return;
+        }
+        if (secondsSince(started) > kSteadySeconds) pauseSeconds = settings_.firstPauseSeconds;
+        log(LogLevel::warning, settings_.name + " ended (" +
+                                   (status.signaled() ? "signal " : "exit ") +
+                                   std::to_string(status.code) + ": " + failureCause(tail) +
+                                   ") — starting it again in " + oneDecimal(pauseSeconds) + " s");
+        if (!pause(pauseSeconds)) return;
+        pauseSeconds = std::min(pauseSeconds * 2, settings_.longestPauseSeconds);
+        // Someone may have started one meanwhile (it would share the port with ours).
+        if (serverAnswers(settings_.curl, settings_.port)) {
+            log(LogLevel::info, settings_.name + " answering on " + where +
+                                    " again, started elsewhere — using it as it is");
+            return;
+        }
+    }
+}
+
+} // namespace vak

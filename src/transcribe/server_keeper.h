@@ -1,0 +1,66 @@
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vak {
+
+class Subprocess;
+
+// Keeps a whisper-server of the daemon's own running: started (argument list, loopback only)
+// when nothing answers on its port, watched, restarted with a growing pause when it dies, and
+// stopped with the keeper. A server that someone else started is used as it is and left alone.
+
+struct ServerKeeperSettings {
+    std::string name = "whisper-server"; // in the log
+    std::string tool;                    // the whisper-server executable
+    std::string model;
+    std::string vadModel; // empty: none
+    int port = 8977;
+    int threads = 1;
+    std::string curl = "/usr/bin/curl";
+    double readySeconds = 180; // a model of gigabytes takes a while to load
+    double firstPauseSeconds = 1;
+    double longestPauseSeconds = 60;
+};
+
+// The argument list that starts the server.
+std::vector<std::string> serverArguments(const ServerKeeperSettings& settings);
+
+// Threads for a server: all cores but one, at most 8, at least 1, so the desktop stays usable.
+int serverThreads();
+
+// Whether something answers GET /health on the loopback port with 200.
+bool serverAnswers(const std::string& curl, int port);
+
+class ServerKeeper {
+  public:
+    // Nothing when a server already answers on the port (it is used as it is) or the tool or
+    // model is missing; both are logged. Otherwise the server starts in the background.
+    static std::unique_ptr<ServerKeeper> start(ServerKeeperSettings settings);
+    ~ServerKeeper(); // stops the server: SIGTERM, then SIGKILL after 5 s
+    ServerKeeper(const ServerKeeper&) = delete;
+    ServerKeeper& operator=(const ServerKeeper&) = delete;
+
+    // The server process now running (0 when none), for tests.
+    int pid() const;
+
+  private:
+    explicit ServerKeeper(ServerKeeperSettings settings);
+    void run();
+    bool pause(double seconds); // false when stopping
+
+    const ServerKeeperSettings settings_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    int pid_ = 0;
+    std::shared_ptr<Subprocess> child_;
+    std::thread thread_;
+};
+
+} // namespace vak

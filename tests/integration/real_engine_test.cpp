@@ -1,0 +1,221 @@
+// The program against the real whisper.cpp: whisper-cli and whisper-server built from the pinned
+// source by ./scripts/test, with whisper.cpp's own test models (the real file format, no trained
+// weights: they decode to empty text), its real VAD model and its jfk.wav. What is checked is
+// that every path runs without falling back and what the log says; words come from the fakes.
+#include "audio/wav.h"
+#include "base/files.h"
+#include "base/subprocess.h"
+#include "binary_fixture.h"
+#include "support/expect_contains.h"
+#include "support/wait.h"
+#include "transcribe/server_keeper.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::runVak;
+using test::writeFixture;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+int freePort() {
+    const std::string url = test::deadUrl("");
+    return std::atoi(url.c_str() + url.rfind(':') + 1);
+}
+
+class RealEngine : public test::BinaryTest {
+  protected:
+    void SetUp() override {
+        bin = environment("VAK_REAL_WHISPER_BIN");
+        data = environment("VAK_REAL_WHISPER_DATA");
+        if (bin.empty() || !isExecutableFile(bin + "/whisper-cli")) {
+            const std::string why = environment("VAK_REAL_ENGINE_SKIP");
+            GTEST_SKIP() << "no real whisper.cpp build: "
+                         << (why.empty() ? "run ./scripts/test, which builds it from the pinned "
+                                           "source into the build folder"
+                                         : why);
+        }
+        models = home.file(".whisper-models");
+        std::filesystem::create_directories(models);
+        copy("models/for-tests-ggml-tiny.en.bin", "ggml-large-v3-turbo-q5_0.bin");
+        copy("models/for-tests-ggml-base.en.bin", "ggml-base.en-q5_1.bin");
+        copy("models/for-tests-silero-v6.2.0-ggml.bin", "ggml-silero-v5.1.2.bin");
+        // The first three seconds of jfk.wav: with beam search, a model without weights
+        // decodes every window to its token limit, which takes a while on a small machine.
+        const std::string sample = test::readFixture(data + "/samples/jfk.wav");
+        const auto offset = findWavDataOffset(data + "/samples/jfk.wav").value_or(44);
+        writeFixture(jfk, wavHeader(3 * 32000) + sample.substr(offset, 3 * 32000));
+    }
+    void TearDown() override {
+        if (server) {
+            server->terminate();
+            server->wait();
+        }
+    }
+    void copy(const std::string& from, const std::string& to) const {
+        std::filesystem::copy_file(data + "/" + from, models + "/" + to,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    test::BinaryOptions options(const std::string& tools = "") const {
+        auto o = BinaryTest::options();
+        o.env["VAK_TOOL_PATH"] = tools.empty() ? bin : tools;
+        o.env["VAK_WHISPER_SERVER_URL"] = serverUrl;
+        o.timeoutSeconds = 280;
+        return o;
+    }
+    test::BinaryRun transcribe(const std::string& config, const std::string& tools = "") const {
+        userFile("config", "CLOUD=0\n" + config);
+        return runVak({"--transcribe-file", jfk}, options(tools));
+    }
+    // A whisper-server started by hand, as a user would; with or without a VAD model.
+    void startServer(bool withVad) {
+        const int port = freePort();
+        SpawnOptions spawn;
+        spawn.argv = {bin + "/whisper-server",
+                      "-m",
+                      models + "/ggml-large-v3-turbo-q5_0.bin",
+                      "--host",
+                      "127.0.0.1",
+                      "--port",
+                      std::to_string(port),
+                      "-t",
+                      "2"};
+        if (withVad)
+            spawn.argv.insert(spawn.argv.end(), {"-vm", models + "/ggml-silero-v5.1.2.bin"});
+        server = Subprocess::spawn(spawn);
+        ASSERT_TRUE(server);
+        ASSERT_TRUE(test::waitUntil([&] { return serverAnswers("/usr/bin/curl", port); }, 60));
+        serverUrl = "http://127.0.0.1:" + std::to_string(port) + "/inference";
+    }
+
+    std::string bin;
+    std::string data;
+    std::string models;
+    std::string jfk = home.file("jfk3.wav");
+    std::string serverUrl = test::deadUrl("/inference");
+    std::shared_ptr<Subprocess> server;
+};
+
+// Each configuration's decode: the test model hears nothing, so an empty transcript, but a
+// transcript, with nothing falling back and no option missing. Without the VAD model: on this
+// machine whisper.cpp's VAD pass did not finish within minutes under load (even on silence), and
+// a model without weights decodes speech to its token limit, so the clip is short.
+void expectDecodes(const test::BinaryRun& run) {
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "\n");
+    EXPECT_EQ(run.err.find("falling back"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("!!"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(" has no "), std::string::npos) << run.err;
+}
+
+TEST_F(RealEngine, EveryConfigurationDecodesWithWhisperCli) {
+    removeFile(models + "/ggml-silero-v5.1.2.bin");
+    for (const char* config :
+         {"", "WHISPER_MODE=1\nPREPROCESS=0\n", "CALL_MODE=1\nPREPROCESS=0\n"}) {
+        SCOPED_TRACE(config);
+        expectDecodes(transcribe(std::string("SERVER=0\n") + config));
+    }
+}
+
+TEST_F(RealEngine, TheServerDecodesWithWhisperClisSettings) {
+    removeFile(models + "/ggml-silero-v5.1.2.bin");
+    startServer(false);
+    for (const char* config : {"", "LANGUAGE=de\nPREPROCESS=0\n"}) {
+        SCOPED_TRACE(config);
+        expectDecodes(transcribe(std::string("SERVER=1\n") + config));
+    }
+}
+
+TEST_F(RealEngine, ABadLanguageAndADamagedModelAreLoggedWithTheirCause) {
+    const auto language = transcribe("SERVER=0\nPREPROCESS=0\nLANGUAGE=en-us\n");
+    EXPECT_EQ(language.exitCode, 1);
+    EXPECT_CONTAINS(language.err,
+                    "!! whisper-cli exit 0, no output: error: unknown language 'en-us'\n");
+
+    const std::string model = models + "/ggml-large-v3-turbo-q5_0.bin";
+    std::string bytes = test::readFixture(model);
+    bytes.replace(0, 4, "JUNK");
+    writeFixture(model, bytes);
+    const auto damaged = transcribe("SERVER=0\nPREPROCESS=0\n");
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_CONTAINS(damaged.err, "!! whisper-cli exit 3, no output: whisper_model_load: invalid "
+                                 "model data (bad magic)");
+}
+
+TEST_F(RealEngine, AnOlderWhisperCliWithoutAnOptionStillDecodes) {
+    // As a release without --carry-initial-prompt behaves: its help lacks it, and it refuses it
+    // the way whisper-cli refuses any unknown option.
+    const test::TempDir tools;
+    const std::string wrapper = tools.file("whisper-cli");
+    writeFixture(wrapper, "#!/bin/sh\n"
+                          "if [ \"$1\" = --help ]; then\n"
+                          "  \"" +
+                              bin +
+                              "/whisper-cli\" --help 2>&1 | grep -v -- --carry-initial-prompt >&2\n"
+                              "  exit 0\n"
+                              "fi\n"
+                              "for a in \"$@\"; do\n"
+                              "  [ \"$a\" = --carry-initial-prompt ] && { echo \"error: unknown "
+                              "argument: $a\" >&2; exit 0; }\n"
+                              "done\n"
+                              "exec \"" +
+                              bin + "/whisper-cli\" \"$@\"\n");
+    setPermissions(wrapper, 0755);
+    removeFile(models + "/ggml-silero-v5.1.2.bin"); // see above: speech without the gate
+    const auto run = transcribe("SERVER=0\nPREPROCESS=0\n", tools.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_CONTAINS(run.err, "⚠️ " + wrapper +
+                                 " has no --carry-initial-prompt — running it without "
+                                 "that option (whisper.cpp v1.9.3 has them");
+}
+
+TEST_F(RealEngine, AServerStartedWithoutAVadModelIsUsedWithoutTheGate) {
+    startServer(false);
+    const auto run = transcribe("SERVER=1\nPREPROCESS=0\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_CONTAINS(run.err,
+                    "⚠️ whisper-server has no VAD model (with VAD on it answered HTTP 500 "
+                    "\"failed to process audio\")");
+    EXPECT_EQ(run.err.find("falling back"), std::string::npos) << run.err;
+}
+
+TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillAndStopsWithItsKeeper) {
+    ServerKeeperSettings settings;
+    settings.tool = bin + "/whisper-server";
+    settings.model = models + "/ggml-large-v3-turbo-q5_0.bin";
+    settings.vadModel = models + "/ggml-silero-v5.1.2.bin";
+    settings.port = freePort();
+    settings.firstPauseSeconds = 0.2;
+    const int port = settings.port;
+    auto keeper = ServerKeeper::start(settings);
+    ASSERT_TRUE(keeper);
+    ASSERT_TRUE(test::waitUntil([&] { return serverAnswers("/usr/bin/curl", port); }, 60));
+    const int first = keeper->pid();
+    ASSERT_GT(first, 0);
+    // Another keeper finds it answering and leaves it alone.
+    EXPECT_FALSE(ServerKeeper::start(settings));
+
+    ::kill(first, SIGKILL);
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            return keeper->pid() != 0 && keeper->pid() != first &&
+                   serverAnswers("/usr/bin/curl", port);
+        },
+        60));
+    const int second = keeper->pid();
+    keeper.reset();
+    EXPECT_FALSE(serverAnswers("/usr/bin/curl", port));
+    EXPECT_NE(::kill(second, 0), 0); // gone, not orphaned
+}
+
+} // namespace
+} // namespace vak

@@ -1,0 +1,85 @@
+#include "base/file_digest.h"
+#include "base/files.h"
+#include "binary_fixture.h"
+#include "support/expect_contains.h"
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using test::runVak;
+using test::writeFixture;
+
+// `--setup-engine models` against the download site's stand-in, which breaks the first transfer
+// off after 100 kB.
+class SetupEngine : public test::BinaryTest {
+  protected:
+    SetupEngine() {
+        userFile("config", "DECODE_MODEL=tiny.en\nLIVE_CAPTIONS=0\n");
+        std::string model = "lmgg";
+        for (std::size_t i = 0; model.size() < 300000; ++i)
+            model += static_cast<char>((i * 31 + i / 97) & 0xff);
+        writeFixture(host.dir() + "/ggml-tiny.en.bin", model);
+        writeFixture(host.dir() + "/ggml-silero-v5.1.2.bin", "lmgg silero");
+        sums(fileDigestHex(host.dir() + "/ggml-tiny.en.bin", Digest::Sha1).value_or(""));
+    }
+    void sums(const std::string& sha1) const {
+        writeFixture(home.file("sums"), sha1 + "  ggml-tiny.en.bin\n");
+    }
+    test::BinaryRun setup(const std::string& base = "") const {
+        auto o = options();
+        o.env["VAK_MODEL_BASE_URL"] = base.empty() ? host.url() : base;
+        o.env["VAK_MODEL_SHA1SUMS"] = home.file("sums");
+        return runVak({"--setup-engine", "models"}, o);
+    }
+    std::string model(const std::string& name) const {
+        return home.file(".whisper-models/ggml-" + name + ".bin");
+    }
+
+    test::ModelHost host{100000};
+};
+
+TEST_F(SetupEngine, ABrokenDownloadIsResumedByTheNextRunAndAWrongOneRemoved) {
+    const auto first = setup();
+    EXPECT_EQ(first.exitCode, 1);
+    EXPECT_CONTAINS(first.err, "✕ the download of tiny.en broke off (");
+    EXPECT_CONTAINS(first.err, "the part received is kept: run the set-up again to resume it\n");
+    EXPECT_TRUE(isRegularFile(model("silero-v5.1.2")));
+    EXPECT_CONTAINS(first.out, "(no checksum is published for it: its size and file format are "
+                               "checked)\n");
+
+    const auto second = setup();
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_CONTAINS(second.out, "✓ " + model("tiny.en") + " (resumed)\n");
+    EXPECT_CONTAINS(second.out, "✓ " + model("silero-v5.1.2") + "\n");
+    // Nothing left to do: nothing is asked of the host.
+    const auto requests = host.requests().size();
+    EXPECT_EQ(setup().exitCode, 0);
+    EXPECT_EQ(host.requests().size(), requests);
+
+    removeFile(model("tiny.en"));
+    sums(std::string(40, '0'));
+    const auto wrong = setup();
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_CONTAINS(wrong.err, "✕ the download of tiny.en is not the published file (SHA-1 ");
+    EXPECT_FALSE(pathExists(model("tiny.en")));
+    EXPECT_FALSE(pathExists(model("tiny.en") + ".part"));
+}
+
+TEST_F(SetupEngine, OfflineOrAModelItCannotFetchItSaysWhatToDo) {
+    const auto offline = setup(test::deadUrl(""));
+    EXPECT_EQ(offline.exitCode, 1);
+    EXPECT_CONTAINS(offline.err, "✕ cannot reach " + test::deadUrl("").substr(0, 17));
+    EXPECT_CONTAINS(offline.err, "— offline? Put ggml-tiny.en.bin into " +
+                                     home.file(".whisper-models") +
+                                     "/ by hand, or set VAK_MODEL_BASE_URL to a mirror");
+    userFile("config", "DECODE_MODEL=my-own\nLIVE_CAPTIONS=0\n");
+    const auto unknown = setup();
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_CONTAINS(unknown.err, model("my-own") + " is missing, and it is not a model the set-up "
+                                                   "can download");
+}
+
+} // namespace
+} // namespace vak

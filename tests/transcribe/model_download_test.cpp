@@ -1,0 +1,117 @@
+#include "base/file_digest.h"
+#include "base/files.h"
+#include "support/speech_fakes.h"
+#include "support/temp_dir.h"
+#include "transcribe/model_catalog.h"
+#include "transcribe/model_download.h"
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using Outcome = DownloadResult::Outcome;
+using test::writeFixture;
+
+// A model-shaped file (ggml header, then bytes that do not repeat) on the host's stand-in.
+class ModelDownload : public testing::Test {
+  protected:
+    void publish(test::ModelHost& host, const std::string& name, std::size_t bytes,
+                 const char* magic = "lmgg") {
+        std::string body = magic;
+        for (std::size_t i = 0; body.size() < bytes; ++i)
+            body += static_cast<char>((i * 7919 + i / 251) & 0xff);
+        writeFixture(host.dir() + "/" + name, body);
+        sha1 = fileDigestHex(host.dir() + "/" + name, Digest::Sha1).value_or("");
+    }
+
+    test::TempDir models;
+    std::string target = models.file("ggml-tiny.en.bin");
+    std::string sha1;
+};
+
+TEST_F(ModelDownload, ABrokenDownloadResumesWhereItStoppedAndIsCheckedBeforeItIsInPlace) {
+    test::ModelHost host(100000);
+    publish(host, "ggml-tiny.en.bin", 300000);
+    const std::string url = host.url() + "/ggml-tiny.en.bin";
+    std::vector<DownloadProgress> seen;
+    const auto first = downloadFile(url, target, {sha1, ""},
+                                    [&](const DownloadProgress& p) { seen.push_back(p); });
+    EXPECT_EQ(first.outcome, Outcome::Interrupted) << first.detail;
+    EXPECT_FALSE(pathExists(target));
+    EXPECT_EQ(fileSize(target + ".part"), 100000); // kept for the next try
+
+    const auto second = downloadFile(url, target, {sha1, ""}, nullptr);
+    EXPECT_TRUE(second.ok()) << second.detail;
+    EXPECT_TRUE(second.resumed);
+    EXPECT_FALSE(pathExists(target + ".part"));
+    EXPECT_EQ(fileDigestHex(target, Digest::Sha1), sha1);
+    // Only the missing bytes were asked for the second time.
+    const auto requests = host.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3], "GET /ggml-tiny.en.bin bytes=100000-");
+    for (const auto& p : seen)
+        EXPECT_EQ(p.total, 300000);
+}
+
+TEST_F(ModelDownload, WhatIsNotTheModelIsRemovedAndTheReasonGiven) {
+    test::ModelHost host;
+    struct Case {
+        const char* magic;
+        bool wrongSha1;
+        const char* file;
+        Outcome outcome;
+        const char* detailStart;
+    };
+    const Case cases[] = {
+        {"lmgg", true, "ggml-tiny.en.bin", Outcome::Mismatch, "SHA-1 "},
+        {"<htm", false, "ggml-tiny.en.bin", Outcome::Mismatch, "not a model file"},
+        {"lmgg", false, "ggml-other.bin", Outcome::Refused, "HTTP 404"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.detailStart);
+        publish(host, c.file, 5000, c.magic);
+        const std::string want = c.wrongSha1 ? std::string(40, '0') : sha1;
+        const auto got = downloadFile(host.url() + "/ggml-tiny.en.bin", target, {want, ""}, {});
+        removeFile(host.dir() + "/" + c.file);
+        EXPECT_EQ(got.outcome, c.outcome);
+        EXPECT_EQ(got.detail.rfind(c.detailStart, 0), 0u) << got.detail;
+        EXPECT_FALSE(pathExists(target));
+        EXPECT_FALSE(pathExists(target + ".part"));
+    }
+    const auto offline = downloadFile(test::deadUrl("/ggml-tiny.en.bin"), target, {}, {});
+    EXPECT_EQ(offline.outcome, Outcome::Unreachable);
+    EXPECT_NE(offline.detail.find("onnect"), std::string::npos) << offline.detail;
+}
+
+TEST(ModelCatalog, NamesAddressesAndChecksums) {
+    EXPECT_EQ(modelNameOfFile("/h/.whisper-models/ggml-base.en-q5_1.bin"), "base.en-q5_1");
+    EXPECT_EQ(modelNameOfFile("/h/m/base.bin"), std::nullopt);
+    EXPECT_EQ(modelNameOfFile("ggml-.bin"), std::nullopt);
+    const auto turbo = findModel("large-v3-turbo-q5_0");
+    ASSERT_TRUE(turbo);
+    EXPECT_EQ(expectedFile(*turbo).sha1, "e050f7970618a659205450ad97eb95a18d69c9ee");
+    EXPECT_EQ(modelUrl(*turbo), "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/"
+                                "ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_EQ(modelUrl(*findModel("silero-v5.1.2")),
+              "https://huggingface.co/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin");
+    EXPECT_FALSE(findModel("../etc"));
+
+    test::TempDir dir;
+    writeFixture(dir.file("sums"), std::string(40, 'a') + "  ggml-large-v3-turbo-q5_0.bin\n");
+    ::setenv("VAK_MODEL_BASE_URL", "http://127.0.0.1:9/models/", 1);
+    ::setenv("VAK_MODEL_SHA1SUMS", dir.file("sums").c_str(), 1);
+    EXPECT_EQ(modelUrl(*turbo), "http://127.0.0.1:9/models/ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_EQ(expectedFile(*turbo).sha1, std::string(40, 'a'));
+    EXPECT_EQ(expectedFile(*findModel("base.en")).sha1, findModel("base.en")->sha1);
+    ::unsetenv("VAK_MODEL_BASE_URL");
+    ::unsetenv("VAK_MODEL_SHA1SUMS");
+
+    DownloadProgress p{300 << 20, 600 << 20, 10 << 20, 30};
+    EXPECT_EQ(progressBarText(p, 10), "[#####-----]  300.0 / 600.0 MiB  10.0 MiB/s  0:30 left");
+}
+
+} // namespace
+} // namespace vak
