@@ -162,6 +162,14 @@ std::optional<std::string> runWhisper(const DecodeRequest& request) {
     return runWhisper(request, DecodeSettings::fromProcess());
 }
 
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice) {
+    return [choice = std::move(choice)](const DecodeRequest& request) {
+        DecodeSettings settings = DecodeSettings::fromProcess();
+        settings.model = choice->path();
+        return runWhisper(request, settings);
+    };
+}
+
 std::optional<std::string> runWhisper(const DecodeRequest& request,
                                       const DecodeSettings& settings) {
     const std::string& wav = request.wav;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,10 @@ DecodeLimits decodeLimits(double durationSeconds);
 // calling thread; safe on several threads at once. The first form uses the process's settings.
 std::optional<std::string> runWhisper(const DecodeRequest& request);
 std::optional<std::string> runWhisper(const DecodeRequest& request, const DecodeSettings& settings);
+
+// runWhisper with the process's settings but the model `choice` holds as each decode starts.
+using Decoder = std::function<std::optional<std::string>(const DecodeRequest& request)>;
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice);
 
 // The race itself, for any two engines.
 using EngineCall = std::function<std::optional<std::string>()>;

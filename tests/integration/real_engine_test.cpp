@@ -188,7 +188,7 @@ TEST_F(RealEngine, AServerStartedWithoutAVadModelIsUsedWithoutTheGate) {
     EXPECT_EQ(run.err.find("falling back"), std::string::npos) << run.err;
 }
 
-TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillAndStopsWithItsKeeper) {
+TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillSwitchesModelsAndStopsWithItsKeeper) {
     ServerKeeperSettings settings;
     settings.tool = bin + "/whisper-server";
     settings.model = models + "/ggml-large-v3-turbo-q5_0.bin";
@@ -212,9 +212,24 @@ TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillAndStopsWithItsKeeper)
         },
         60));
     const int second = keeper->pid();
+
+    // Another model picked: the server is started again at once, with it.
+    const std::string other = models + "/ggml-base.en-q5_1.bin";
+    keeper->useModel(other);
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            return keeper->pid() != 0 && keeper->pid() != second &&
+                   serverAnswers("/usr/bin/curl", port);
+        },
+        60));
+    const int third = keeper->pid();
+    EXPECT_NE(test::readFixture("/proc/" + std::to_string(third) + "/cmdline").find(other),
+              std::string::npos);
+    EXPECT_NE(::kill(second, 0), 0);
+
     keeper.reset();
     EXPECT_FALSE(serverAnswers("/usr/bin/curl", port));
-    EXPECT_NE(::kill(second, 0), 0); // gone, not orphaned
+    EXPECT_NE(::kill(third, 0), 0); // gone, not orphaned
 }
 
 } // namespace
