@@ -162,12 +162,14 @@ std::optional<std::string> runWhisper(const DecodeRequest& request) {
     return runWhisper(request, DecodeSettings::fromProcess());
 }
 
-Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice) {
-    return [choice = std::move(choice)](const DecodeRequest& request) {
-        DecodeSettings settings = DecodeSettings::fromProcess();
-        settings.model = choice->path();
-        return runWhisper(request, settings);
-    };
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
+                    std::function<DecodeSettings()> settings) {
+    return
+        [choice = std::move(choice), settings = std::move(settings)](const DecodeRequest& request) {
+            DecodeSettings now = settings();
+            now.model = choice->path();
+            return runWhisper(request, now);
+        };
 }
 
 std::optional<std::string> runWhisper(const DecodeRequest& request,
