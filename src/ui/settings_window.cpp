@@ -44,7 +44,7 @@ namespace vak {
 namespace {
 
 constexpr int kWidth = 520;
-constexpr int kHeight = 520;
+constexpr int kHeight = 500;
 constexpr double kRestartDelaySeconds = 0.6;
 
 QRect at(double x, double y, double w, double h) {
@@ -152,9 +152,9 @@ void SettingsWindow::build() {
 
     const QColor text = content->palette().color(QPalette::WindowText);
     ui::label(content, ui::qstr(ui_text::SETTINGS_HEADING), ui::font(20, QFont::Bold), text,
-              at(24, 460, 300, 26));
+              at(24, 440, 300, 26));
     const QFont sectionFont = ui::font(13, QFont::DemiBold);
-    for (const auto& [title, y] : {std::pair<std::string_view, double>{ui_text::MODEL_SECTION, 426},
+    for (const auto& [title, y] : {std::pair<std::string_view, double>{ui_text::MODEL_SECTION, 406},
                                    {ui_text::HOTKEY_SECTION, 294},
                                    {ui_text::MIC_SECTION, 222},
                                    {ui_text::LANGUAGE_SECTION, 150}}) {
@@ -166,16 +166,16 @@ void SettingsWindow::build() {
               at(264, 150, 232, 18));
 
     modelPopup_ = new QComboBox(content);
-    modelPopup_->setGeometry(at(24, 396, 472, 26));
+    modelPopup_->setGeometry(at(24, 376, 472, 26));
     QObject::connect(modelPopup_, &QComboBox::activated, content,
                      [this](int index) { modelPicked(index); });
     modelProgress_ = new QProgressBar(content);
-    modelProgress_->setGeometry(at(24, 378, 472, 12));
+    modelProgress_->setGeometry(at(24, 358, 472, 12));
     modelProgress_->setTextVisible(false);
     modelProgress_->hide();
     QColor noteColour = text;
     noteColour.setAlphaF(0.7f);
-    modelStatus_ = ui::label(content, {}, ui::font(11), noteColour, at(24, 356, 472, 18));
+    modelStatus_ = ui::label(content, {}, ui::font(11), noteColour, at(24, 336, 472, 18));
     installer_ = std::make_unique<ModelInstaller>(processValues().HOME);
 
     hotkeyButton_ = pushButton(content, "", at(24, 266, 220, 26));
@@ -373,6 +373,7 @@ std::optional<std::string> SettingsWindow::downloadingModel() const {
 
 void SettingsWindow::modelPicked(int index) {
     if (!window_ || index < 0 || index >= modelPopup_->count()) return;
+    modelPopup_->setCurrentIndex(index); // as a click leaves it
     const std::string name = ui::str(modelPopup_->itemData(index).toString());
     if (installer_->downloading() == name) return;
     for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_)) {
