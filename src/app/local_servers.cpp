@@ -36,6 +36,16 @@ void LocalServers::start(const ProcessValues& values) {
         decodeSettings_ = settings;
         decode_ = ServerKeeper::start(std::move(settings));
     }
+    const auto captionPort = loopbackPort(captionServerUrl());
+    if (values.cfg.liveCaptions && captionPort && isRegularFile(values.cfg.captionModel)) {
+        ServerKeeperSettings settings;
+        settings.name = "caption whisper-server";
+        settings.tool = values.WHISPER_SERVER;
+        settings.model = values.cfg.captionModel;
+        settings.port = *captionPort;
+        settings.threads = captionServerThreads();
+        captions_ = ServerKeeper::start(std::move(settings));
+    }
 }
 
 void LocalServers::useDecodeModel(const std::string& model) {

@@ -10,13 +10,14 @@ namespace vak {
 
 struct ProcessValues;
 
-// The resident server the daemon keeps for itself while it runs, with the decode model. Main
-// thread.
+// The resident servers the daemon keeps for itself while it runs: one with the decode model,
+// one with the caption model (so a caption pass loads no model). Main thread.
 class LocalServers {
   public:
     LocalServers() = default;
     // With SERVER on and the servers' addresses on the loopback, starts whisper-server with the
-    // decode model (and the VAD model when it is there), unless one answers there already.
+    // decode model (and the VAD model when it is there), and with live captions on a second one
+    // with the caption model, unless one answers there already.
     void start(const ProcessValues& values);
 
     // Decodes use `model` from now on: the decode server of our own is restarted with it, or
@@ -27,6 +28,7 @@ class LocalServers {
   private:
     std::optional<ServerKeeperSettings> decodeSettings_; // none: no decode server of ours
     std::unique_ptr<ServerKeeper> decode_;
+    std::unique_ptr<ServerKeeper> captions_;
 };
 
 } // namespace vak

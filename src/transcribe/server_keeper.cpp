@@ -54,6 +54,11 @@ int serverThreads() {
     return static_cast<int>(std::clamp<long>(cores - 1, 1, 8));
 }
 
+int captionServerThreads() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return static_cast<int>(std::clamp<long>(cores, 1, 4));
+}
+
 bool serverAnswers(const std::string& curl, int port) {
     RunOptions run;
     run.timeoutSeconds = 4;

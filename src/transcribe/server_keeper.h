@@ -33,6 +33,9 @@ std::vector<std::string> serverArguments(const ServerKeeperSettings& settings);
 
 // Threads for a server: all cores but one, at most 8, at least 1, so the desktop stays usable.
 int serverThreads();
+// Threads for the caption server: what whisper-cli takes by itself (all cores, up to 4). With
+// fewer, a pass on two cores took longer than the whisper-cli run it replaces.
+int captionServerThreads();
 
 // Whether something answers GET /health on the loopback port with 200.
 bool serverAnswers(const std::string& curl, int port);

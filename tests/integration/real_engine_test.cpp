@@ -7,7 +7,9 @@
 #include "base/subprocess.h"
 #include "binary_fixture.h"
 #include "support/expect_contains.h"
+#include "support/log_capture.h"
 #include "support/wait.h"
+#include "transcribe/caption_engine.h"
 #include "transcribe/server_keeper.h"
 
 #include <csignal>
@@ -69,6 +71,7 @@ class RealEngine : public test::BinaryTest {
         auto o = BinaryTest::options();
         o.env["VAK_TOOL_PATH"] = tools.empty() ? bin : tools;
         o.env["VAK_WHISPER_SERVER_URL"] = serverUrl;
+        o.env["VAK_CAPTION_SERVER_URL"] = test::deadUrl("/inference");
         o.timeoutSeconds = 280;
         return o;
     }
@@ -230,6 +233,38 @@ TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillSwitchesModelsAndStops
     keeper.reset();
     EXPECT_FALSE(serverAnswers("/usr/bin/curl", port));
     EXPECT_NE(::kill(third, 0), 0); // gone, not orphaned
+}
+
+TEST_F(RealEngine, ACaptionPassIsDecodedByTheCaptionServer) {
+    ServerKeeperSettings captionServer;
+    captionServer.name = "caption whisper-server";
+    captionServer.tool = bin + "/whisper-server";
+    captionServer.model = models + "/ggml-base.en-q5_1.bin";
+    captionServer.port = freePort();
+    captionServer.threads = captionServerThreads();
+    const auto keeper = ServerKeeper::start(captionServer);
+    ASSERT_TRUE(keeper);
+    ASSERT_TRUE(
+        test::waitUntil([&] { return serverAnswers("/usr/bin/curl", captionServer.port); }, 60));
+
+    CaptionSettings settings;
+    settings.liveCaptions = true;
+    settings.intervalSeconds = 2;
+    settings.windowSeconds = 10;
+    settings.model = captionServer.model;
+    settings.serverUrl = "http://127.0.0.1:" + std::to_string(captionServer.port) + "/inference";
+    settings.whisperCli = home.file("no-whisper-cli"); // standing in could only fail, and say so
+    settings.scratchBase = home.file("caption");
+    const auto engine = CaptionEngine::create(settings);
+    engine->simStart(jfk);
+    const test::LogCapture log;
+    engine->simPass();
+    // The real server takes the caption decode's fields and answers with text (empty: the test
+    // model knows no words).
+    for (const std::string& line : log.messages()) {
+        EXPECT_EQ(line.find("caption pass"), std::string::npos) << line;
+        EXPECT_EQ(line.find("caption server "), std::string::npos) << line;
+    }
 }
 
 } // namespace
