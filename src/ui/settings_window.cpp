@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -65,19 +64,30 @@ std::optional<std::uint16_t> triggerCodeFor(std::uint32_t keysym) {
     return std::nullopt;
 }
 
-// The window, telling its owner when it closes.
+// The window, telling its owner when it closes and when Return reaches it. Return reaches it
+// only when no control took it: the one that picks an entry in an open list never saves (and
+// restarts the program) as well, which a shortcut would.
 class Window final : public QWidget {
   public:
-    explicit Window(std::function<void()> onClose) : onClose_(std::move(onClose)) {}
+    Window(std::function<void()> onClose, std::function<void()> onReturn)
+        : onClose_(std::move(onClose)), onReturn_(std::move(onReturn)) {}
 
   protected:
     void closeEvent(QCloseEvent* event) override {
         QWidget::closeEvent(event);
         if (onClose_) onClose_();
     }
+    void keyPressEvent(QKeyEvent* event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onReturn_) {
+            onReturn_();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
 
   private:
     std::function<void()> onClose_;
+    std::function<void()> onReturn_;
 };
 
 // Watches the application's key presses while the trigger key is being chosen; every event goes
@@ -137,7 +147,7 @@ const std::vector<std::pair<std::string, std::string>>& SettingsWindow::language
 }
 
 void SettingsWindow::build() {
-    window_ = std::make_unique<Window>([this] { windowWillClose(); });
+    window_ = std::make_unique<Window>([this] { windowWillClose(); }, [this] { saveClicked(); });
     window_->setWindowTitle(ui::qstr(ui_text::SETTINGS_WINDOW_TITLE));
     window_->resize(kWidth, kHeight);
     auto* scroll = new QScrollArea(window_.get());
@@ -207,9 +217,6 @@ void SettingsWindow::build() {
                      &QPushButton::clicked, content, [this] { openDictionary(); });
     QPushButton* save = pushButton(content, ui_text::SAVE_BUTTON, at(396, 36, 100, 28));
     QObject::connect(save, &QPushButton::clicked, content, [this] { saveClicked(); });
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        new QShortcut(QKeySequence(key), window_.get(), [this] { saveClicked(); });
-    }
 
     // Between the check box and the buttons, so the message never covers them.
     QColor statusColour = text;
