@@ -30,6 +30,7 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -414,7 +415,18 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     EXPECT_EQ(settings.talkModePopup()->currentText().toStdString(), "Hold while you speak");
     settings.talkModePopup()->setCurrentIndex(1);
 
-    settings.saveClicked();
+    // Return that picks an entry of an open list only picks it; Return elsewhere saves.
+    const auto pressReturn = [](QWidget* to) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &press);
+    };
+    settings.languagePopup()->showPopup();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    pressReturn(settings.languagePopup()->view());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(settings.statusLabel()->text().isEmpty());
+    pressReturn(settings.whisperToggle());
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
     const std::string text = configText();
     const auto at = [&](const std::string& line) { return text.find("\n" + line + "\n"); };
     EXPECT_NE(at("WHISPER_MODE=1"), std::string::npos);
