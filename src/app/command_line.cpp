@@ -80,6 +80,7 @@ constexpr std::string_view kEnvironmentHelp =
     "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
     "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
     "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
+    "  VAK_CAPTION_SERVER_URL  live captions' server (default http://127.0.0.1:8978/inference)\n"
     "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
     "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
     "  VAK_DEMO_SECS           length of --hud-demo in seconds\n"

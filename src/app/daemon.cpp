@@ -19,6 +19,8 @@
 #include "session/monitor_arming.h"
 #include "text/learned_words.h"
 #include "text/snippets.h"
+#include "transcribe/chunk_engine.h"
+#include "transcribe/decode_router.h"
 #include "ui/demos.h"
 #include "ui/desktop_app.h"
 #include "ui/ui_controller.h"
@@ -146,10 +148,9 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines) {
+                 const EngineCheck& engines, LocalServers& servers) {
     const auto& values = processValues();
-    // Stopped when the daemon ends, after the event loop.
-    const LocalServers servers = startLocalServers(values);
+    servers.start(values);
     reportMicrophone();
 
     const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
@@ -194,15 +195,29 @@ int runDaemon(const std::vector<std::string>& args) {
     values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
     purgeLegacyPlaintext();
 
+    // Stopped when the daemon ends, after the event loop and the interface.
+    LocalServers servers;
+    // The model the settings window picks is used from the next decode on.
+    const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
+    UiServices uiServices = UiServices::fromProcess();
+    uiServices.useDecodeModel = [&servers, decodeModel](const std::string& name) {
+        const std::string path = modelPath(processValues().HOME, name);
+        decodeModel->set(path);
+        servers.useDecodeModel(path);
+        log(LogLevel::ok, "decode model now " + path + ", from the next decode");
+    };
+
     // The session controller and the interface, which refer to each other.
-    UIController ui(nullptr, desktop.mainQueue(), values.cfg, UiServices::fromProcess());
-    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
-                                       DictationServices::fromProcess(desktop.mainQueue()));
+    UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
+    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
+    services.decode = decoderWith(decodeModel);
+    services.chunks->setTranscribe(decoderWith(decodeModel));
+    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));
     ui.setSession(dictation.get());
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines);
+    return runUntilQuit(desktop, ui, *dictation, engines, servers);
 }
 
 } // namespace vak

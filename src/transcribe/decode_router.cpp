@@ -172,6 +172,16 @@ std::optional<std::string> runWhisper(const DecodeRequest& request) {
     return runWhisper(request, DecodeSettings::fromProcess());
 }
 
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
+                    std::function<DecodeSettings()> settings) {
+    return
+        [choice = std::move(choice), settings = std::move(settings)](const DecodeRequest& request) {
+            DecodeSettings now = settings();
+            now.model = choice->path();
+            return runWhisper(request, now);
+        };
+}
+
 std::optional<std::string> runWhisper(const DecodeRequest& request,
                                       const DecodeSettings& settings) {
     const std::string& wav = request.wav;

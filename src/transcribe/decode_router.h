@@ -44,6 +44,12 @@ DecodeLimits decodeLimits(double durationSeconds);
 std::optional<std::string> runWhisper(const DecodeRequest& request);
 std::optional<std::string> runWhisper(const DecodeRequest& request, const DecodeSettings& settings);
 
+// runWhisper with the settings `settings` makes (the process's by default) but the model
+// `choice` holds, both as each decode starts.
+using Decoder = std::function<std::optional<std::string>(const DecodeRequest& request)>;
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
+                    std::function<DecodeSettings()> settings = DecodeSettings::fromProcess);
+
 // The race itself, for any two engines.
 using EngineCall = std::function<std::optional<std::string>()>;
 struct RaceOutcome {

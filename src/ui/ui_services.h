@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace vak {
@@ -18,6 +19,9 @@ class ServiceControl;
 struct UiServices {
     // Sets one key of the configuration file (it applies at the next start).
     std::function<bool(std::string_view key, std::string_view value)> writeConfig;
+    // Switches the running daemon's decodes to the model `name` (its file is in place); unset
+    // where nothing decodes (demos): DECODE_MODEL then applies at the next start.
+    std::function<void(const std::string& name)> useDecodeModel;
     // Remembers that `mode` was picked on the pill while `app` was in front.
     std::function<void(std::string_view app, DeliverMode mode)> recordModePick;
     std::shared_ptr<FrontmostApp> frontmost;

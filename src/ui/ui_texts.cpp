@@ -47,4 +47,25 @@ std::string producerTitle(std::uint16_t producerKey) {
     return "🎛 DURAD AVE — live session · tap " + triggerKeyShortName(producerKey) + " to end";
 }
 
+std::string modelItem(std::string_view name, std::optional<std::int64_t> mebibytes,
+                      bool installed) {
+    std::string item(name);
+    if (installed) return item + " — installed";
+    if (!mebibytes) return item + " — not installed";
+    return item + " — " + std::to_string(*mebibytes) + " MiB download";
+}
+
+std::string modelDownloading(std::string_view name, std::string_view progress) {
+    return "Downloading " + std::string(name) + ":  " + std::string(progress);
+}
+
+std::string modelInUse(std::string_view name) {
+    return "Dictations are decoded with " + std::string(name) + " from now on.";
+}
+
+std::string modelNotDownloadable(std::string_view name) {
+    return std::string(name) + " is not a model it can download: put ggml-" + std::string(name) +
+           ".bin into ~/.whisper-models yourself.";
+}
+
 } // namespace vak::ui_text

@@ -3,6 +3,7 @@
 #include "session/session_ui.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -104,5 +105,13 @@ inline constexpr std::string_view SAVED_STATUS = "Saved. Restarting Brindle.";
 inline constexpr std::string_view RESTART_FAILED_STATUS = "Saved. Restart Brindle to apply.";
 inline constexpr std::string_view DICTIONARY_HEADER =
     "# One per line. Write Canonical|misheard,variants to fix a word.\n";
+inline constexpr std::string_view MODEL_SECTION = "Speech model on this computer";
+inline constexpr std::string_view MODEL_HINT =
+    "Smaller models write sooner; one not installed yet downloads when you pick it.";
+// A row of the model list: "small.en — 466 MiB download", "base.en — installed".
+std::string modelItem(std::string_view name, std::optional<std::int64_t> mebibytes, bool installed);
+std::string modelDownloading(std::string_view name, std::string_view progress);
+std::string modelInUse(std::string_view name);
+std::string modelNotDownloadable(std::string_view name);
 
 } // namespace vak::ui_text

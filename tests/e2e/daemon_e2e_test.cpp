@@ -141,6 +141,12 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     EXPECT_EQ(target.received(), "VAK_TEST_INSERT_OKHello from the daemon test.");
     EXPECT_EQ(logText().find("■ stopped, transcribing… (session 2)"), std::string::npos);
     EXPECT_FALSE(pathExists(home.file("scratch/vak_rec_2.wav")));
+
+    // Ended by a signal (a logout, a kill) it quits as Quit does, so what it started ends too.
+    daemon->terminate();
+    EXPECT_TRUE(daemon->wait().success());
+    EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
+    daemon.reset();
 }
 
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {

@@ -192,11 +192,12 @@ TEST(ServiceControl, UnderSystemdStopAndRestartGoThroughSystemctl) {
 }
 
 TEST(ServiceControl, OutsideSystemdARestartReexecutesTheProgramCleanly) {
-    // The helper leaves SIGUSR1 blocked and pending and a descriptor open, then restarts.
+    // The helper leaves SIGUSR1 blocked and pending, a descriptor open and a child running,
+    // then restarts.
     const auto result = runProcess({VAK_TEST_REEXEC, "FIRST"}, RunOptions{});
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->status.success());
-    EXPECT_EQ(result->output, "restarted fd=closed usr1=unblocked\n");
+    EXPECT_EQ(result->output, "restarted fd=closed usr1=unblocked child=gone\n");
     // Not a service: stopping has nothing to do and is no failure.
     SystemdServiceControl control({"x"}, std::string("0::/user.slice/session-2.scope\n"));
     EXPECT_FALSE(control.underSystemd());

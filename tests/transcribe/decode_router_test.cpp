@@ -182,6 +182,22 @@ TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
     EXPECT_CONTAINS(log.text(), "⚡ decode race: local won");
 }
 
+TEST_F(DecodeRouting, ADecoderTakesTheModelPickedMeanwhileFromItsNextDecode) {
+    settings.config.cloud = false;
+    writeFixture(work.file("other.bin"), "model");
+    const auto choice = std::make_shared<DecodeModelChoice>(settings.model);
+    const Decoder decode = decoderWith(choice, [this] { return settings; });
+    const std::string wav = clip("a.wav", 1);
+    EXPECT_EQ(decode({wav, work.file("one")}), "Local words.");
+    choice->set(work.file("other.bin"));
+    EXPECT_EQ(decode({wav, work.file("two")}), "Local words.");
+    const auto calls = whisper.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& [call, model] :
+         {std::pair{calls[0], settings.model}, std::pair{calls[1], work.file("other.bin")}})
+        EXPECT_EQ(call.args.at(1), model);
+}
+
 TEST_F(DecodeRouting, AStaleTranscriptIsNeverReadBack) {
     settings.config.cloud = false;
     writeFixture(work.file("out.txt"), "Words of an earlier decode.");

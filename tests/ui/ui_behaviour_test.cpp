@@ -10,7 +10,9 @@
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
 #include "support/qt_desktop.h"
+#include "support/speech_fakes.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -20,6 +22,7 @@
 #include "ui/mode_info_panel.h"
 #include "ui/pill_layout.h"
 #include "ui/pill_panel.h"
+#include "ui/qt_main_queue.h"
 #include "ui/recording_pill.h"
 #include "ui/resize_edge_view.h"
 #include "ui/settings_window.h"
@@ -28,14 +31,17 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -72,15 +78,18 @@ class Interface : public ::testing::Test {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
-    // The real configuration file and mode memory; a pretend desktop, service and clock.
-    std::unique_ptr<UIController> controller() {
+    // The real configuration file and mode memory; a pretend desktop, service and clock, and the
+    // test's queue unless another is given.
+    std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
         UiServices services = UiServices::fromProcess();
         services.frontmost = desktop.frontmost;
         services.files = desktop.opener;
         services.service = desktop.service;
         services.exit = [this](int code) { exitCode = code; };
         services.now = [this] { return clock; };
-        return std::make_unique<UIController>(&session, queue, config, std::move(services));
+        services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
+        return std::make_unique<UIController>(&session, main != nullptr ? *main : queue, config,
+                                              std::move(services));
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
     // How often `line` was logged.
@@ -96,6 +105,7 @@ class Interface : public ::testing::Test {
     Config config;
     double clock = 100;
     std::optional<int> exitCode;
+    std::vector<std::string> usedModels; // what the daemon was told to decode with
 };
 
 // ---- The pill and the status item
@@ -463,7 +473,18 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     EXPECT_EQ(settings.talkModePopup()->currentText().toStdString(), "Hold while you speak");
     settings.talkModePopup()->setCurrentIndex(1);
 
-    settings.saveClicked();
+    // Return that picks an entry of an open list only picks it; Return elsewhere saves.
+    const auto pressReturn = [](QWidget* to) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &press);
+    };
+    settings.languagePopup()->showPopup();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    pressReturn(settings.languagePopup()->view());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(settings.statusLabel()->text().isEmpty());
+    pressReturn(settings.whisperToggle());
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
     const std::string text = configText();
     const auto at = [&](const std::string& line) { return text.find("\n" + line + "\n"); };
     EXPECT_NE(at("WHISPER_MODE=1"), std::string::npos);
@@ -522,6 +543,81 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
     settings.openAdvanced();
     EXPECT_EQ(desktop.opener->opened(),
               (std::vector<std::string>{words, words, processValues().CONFIG_PATH}));
+}
+
+TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
+    // A slow host: every download takes a few seconds.
+    test::ModelHost host(-1, 400000);
+    const std::string sums = processValues().HOME + "/model-sums";
+    writeFixture(sums, host.publish("ggml-base.en.bin", 800000) + "  ggml-base.en.bin\n" +
+                           std::string(40, '0') + "  ggml-small.en.bin\n");
+    host.publish("ggml-small.en.bin", 100000);
+    host.publish("ggml-medium.en.bin", 4000000);
+    setenv("VAK_MODEL_BASE_URL", host.url().c_str(), 1);
+    setenv("VAK_MODEL_SHA1SUMS", sums.c_str(), 1);
+    const std::string models = modelsDirectory(processValues().HOME);
+    std::filesystem::remove_all(models);
+    makeDirectories(models);
+    writeFixture(modelPath(processValues().HOME, "tiny.en"), "lmgg");
+
+    // The download reports from its own thread: a queue that takes posts from there.
+    QtMainQueue main;
+    auto ui = controller(&main);
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    QComboBox* list = settings.modelPopup();
+    const auto row = [&](const char* name) { return list->findData(QString(name)); };
+    const auto item = [&](const char* name) { return list->itemText(row(name)).toStdString(); };
+    const auto status = [&] { return settings.modelStatus()->text().toStdString(); };
+    EXPECT_EQ(list->currentText().toStdString(), "large-v3-turbo-q5_0 — 547 MiB download");
+    EXPECT_EQ(item("tiny.en"), "tiny.en — installed");
+    EXPECT_EQ(item("base.en"), "base.en — 142 MiB download");
+
+    // An installed model is saved and used at once.
+    settings.modelPicked(row("tiny.en"));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=tiny.en\n"), std::string::npos);
+    EXPECT_EQ(usedModels, std::vector<std::string>{"tiny.en"});
+    EXPECT_EQ(status(), "Dictations are decoded with tiny.en from now on.");
+
+    // One that is not there is downloaded first, its progress shown as it goes.
+    settings.modelPicked(row("base.en"));
+    EXPECT_EQ(settings.downloadingModel(), "base.en");
+    EXPECT_TRUE(settings.modelProgress()->isVisible());
+    ASSERT_TRUE(test::waitUntil([&] { return settings.modelProgress()->value() > 0; }));
+    EXPECT_TRUE(status().starts_with("Downloading base.en:  0.")) << status();
+    EXPECT_NE(status().find(" / 0.8 MiB  0."), std::string::npos) << status();
+    EXPECT_TRUE(status().ends_with(" left")) << status();
+    EXPECT_EQ(usedModels.size(), 1u); // not before it is in place
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.modelProgress()->isVisible(); }));
+    EXPECT_EQ(usedModels, (std::vector<std::string>{"tiny.en", "base.en"}));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+    EXPECT_EQ(status(), "base.en downloaded. Dictations are decoded with base.en from now on.");
+    EXPECT_EQ(item("base.en"), "base.en — installed");
+
+    // A file that is not the published one is removed, the reason shown, the model kept.
+    settings.modelPicked(row("small.en"));
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.modelProgress()->isVisible(); }));
+    EXPECT_TRUE(status().starts_with("The download of small.en is not the published file (SHA-1 "))
+        << status();
+    EXPECT_TRUE(status().ends_with(" is published). It was removed.")) << status();
+    EXPECT_FALSE(pathExists(modelPath(processValues().HOME, "small.en") + ".part"));
+    EXPECT_EQ(list->currentText().toStdString(), "base.en — installed");
+    EXPECT_EQ(usedModels.size(), 2u);
+    EXPECT_TRUE(logged("⚠️ model download from the settings window: " + status()));
+
+    // Closing the window stops a download; what arrived stays for the next try.
+    const std::string medium = modelPath(processValues().HOME, "medium.en");
+    settings.modelPicked(row("medium.en"));
+    ASSERT_TRUE(test::waitUntil([&] { return fileSize(medium + ".part").value_or(0) > 0; }));
+    settings.window()->close();
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.downloadingModel(); }, 5));
+    EXPECT_GT(fileSize(medium + ".part").value_or(0), 0);
+    EXPECT_FALSE(pathExists(medium));
+    EXPECT_TRUE(logged("· the download of medium.en stops with the settings window (the part "
+                       "received is kept)"));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+    unsetenv("VAK_MODEL_BASE_URL");
+    unsetenv("VAK_MODEL_SHA1SUMS");
 }
 
 // ---- First-run note, producer panel, demos

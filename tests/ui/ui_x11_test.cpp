@@ -9,6 +9,7 @@
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
 #include "support/recording_key_actions.h"
+#include "support/speech_fakes.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -23,9 +24,11 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QComboBox>
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <cstdlib>
 #include <filesystem>
@@ -244,9 +247,21 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     ui.hideProducerPanel();
     ChoicePanel::current()->resolve("keep");
 
-    ui.panels().settings().show();
-    save(ui.panels().settings().window(), "settings-window");
-    ui.panels().settings().window()->close();
+    SettingsWindow& settings = ui.panels().settings();
+    settings.show();
+    save(settings.window(), "settings-window");
+    // A model downloading from a slow host, its progress shown; closing the window stops it.
+    {
+        test::ModelHost host(-1, 300000);
+        host.publish("ggml-small.en.bin", 3000000);
+        setenv("VAK_MODEL_BASE_URL", host.url().c_str(), 1);
+        settings.modelPicked(settings.modelPopup()->findData(QString("small.en")));
+        EXPECT_TRUE(waitUntil([&] { return settings.modelProgress()->value() > 200; }));
+        save(settings.window(), "settings-model-download");
+        settings.window()->close();
+        EXPECT_TRUE(waitUntil([&] { return !settings.downloadingModel(); }));
+        unsetenv("VAK_MODEL_BASE_URL");
+    }
 
     QMessageBox* alert =
         showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
