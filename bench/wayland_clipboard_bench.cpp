@@ -2,12 +2,17 @@
 // against wl-clipboard's tools (one process per type read, one payload per restore), both on a
 // private headless sway while a foot terminal holds the focus. The user's clipboard is rich:
 // HTML, plain text and a 1 MB image, each with its own bytes, offered by another program.
+// Qt's own clipboard, natively and through XWayland, is tried the way the daemon would use it:
+// from a program that never has the keyboard focus.
+#include "base/files.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "platform/linux/wayland_client.h"
 #include "platform/linux/wayland_clipboard.h"
 #include "support/headless_sway.h"
 #include "support/wait.h"
+
+#include <filesystem>
 
 #include <benchmark/benchmark.h>
 
@@ -127,6 +132,68 @@ void BM_WlCopySetTextAndRestore(benchmark::State& state) {
     state.counters["types_kept"] = typesKept();
 }
 BENCHMARK(BM_WlCopySetTextAndRestore)->Unit(benchmark::kMillisecond);
+
+// Qt's clipboard in a program without the keyboard focus (the daemon's case: its trigger key
+// comes from /dev/input, so it never gets a key or a click): whether wl-paste, another program,
+// sees its text within kQtWaitSeconds, on Qt's Wayland platform (0) and on XWayland (1).
+constexpr double kQtWaitSeconds = 3.0;
+
+// Whether an X11 program (the paste target, reading on XWayland) sees `text` on the clipboard:
+// that Qt did take it there, whatever reaches the Wayland side.
+bool x11ProgramsSee(const std::string& text, const std::string& dump) {
+    const auto read = session().run(
+        {"/usr/bin/env", "QT_QPA_PLATFORM=xcb", VAK_PASTE_TARGET, "--dump-clipboard", dump});
+    std::string hex;
+    for (const unsigned char c : text) {
+        constexpr const char* digits = "0123456789abcdef";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return read && read->status.success() &&
+           vak::readTextFile(dump).value_or("").find("text/plain\t" + hex) != std::string::npos;
+}
+
+void BM_QtClipboardWithoutFocus(benchmark::State& state) {
+    if (skipWithoutSession(state)) return;
+    const char* platform = state.range(0) == 0 ? "wayland" : "xcb";
+    const std::string ready = session().userFolder(std::string("qt-") + platform) + "/ready";
+    int seen = 0;
+    int seenOnX11 = 0;
+    int runs = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        const std::string text = "qt text " + std::to_string(++runs);
+        std::filesystem::remove(ready);
+        vak::SpawnOptions options;
+        options.argv = session().asUser(
+            {VAK_PASTE_TARGET, "--hidden", "--ready", ready, "--clipboard", "text/plain", text},
+            {std::string("QT_QPA_PLATFORM=") + platform});
+        const auto owner = vak::Subprocess::spawn(options);
+        if (!owner || !vak::test::waitUntil([&] { return vak::pathExists(ready); }, 10)) {
+            state.SkipWithError("the Qt program did not start");
+            return;
+        }
+        const auto start = vak::SteadyClock::now();
+        if (state.range(0) == 1 && x11ProgramsSee(text, ready + ".dump")) ++seenOnX11;
+        if (vak::test::waitUntil(
+                [&] {
+                    const auto read = session().run({"/usr/bin/wl-paste", "--no-newline"});
+                    return read && read->status.success() && read->output == text;
+                },
+                kQtWaitSeconds)) {
+            ++seen;
+            seconds += vak::secondsSince(start);
+        }
+        owner->terminate();
+        owner->wait();
+    }
+    state.SetLabel(platform);
+    state.counters["seen"] = seen;
+    state.counters["runs"] = runs;
+    state.counters["seconds_to_seen"] = seen > 0 ? seconds / seen : 0;
+    if (state.range(0) == 1) state.counters["seen_on_x11"] = seenOnX11;
+}
+BENCHMARK(BM_QtClipboardWithoutFocus)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
