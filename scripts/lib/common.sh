@@ -38,11 +38,11 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # terminals of each family (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt
 # editor, and the CopyQ clipboard manager. sway (headless, with xwayland) is the Wayland tests'
 # compositor, foot their native window and xterm their XWayland one, wl-clipboard the other
-# program on the clipboard.
+# program on the clipboard; xhost (x11-xserver-utils) opens XWayland to the tests run as root.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
-          xwayland foot wl-clipboard)
+          xwayland foot wl-clipboard x11-xserver-utils)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)

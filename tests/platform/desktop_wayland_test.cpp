@@ -5,6 +5,7 @@
 #include "platform/linux/wayland_client.h"
 #include "platform/linux/wayland_clipboard.h"
 #include "platform/linux/wayland_toplevels.h"
+#include "platform/linux/x11_frontmost_app.h"
 #include "support/headless_sway.h"
 #include "support/wait.h"
 
@@ -116,23 +117,29 @@ TEST_F(WaylandDesktop, TheFrontmostApplicationNativeXWaylandOrNone) {
     auto swayApp = SwayFrontmostApp(std::make_shared<SwayIpc>(std::getenv("SWAYSOCK")));
     auto toplevels = ForeignToplevelApp::create(client);
     ASSERT_TRUE(toplevels);
+    XWaylandFrontmostApp xwayland; // what GNOME and KDE leave: X11 windows only
     const std::vector<std::pair<const char*, FrontmostApp*>> backends = {
-        {"sway's IPC", &swayApp}, {"foreign toplevel", toplevels.get()}};
-    const auto expectEverywhere = [&](const std::string& app) {
-        for (const auto& [name, backend] : backends) {
-            EXPECT_TRUE(test::waitUntil([&] { return backend->identifier() == app; }, 5))
-                << name << " reads " << backend->identifier() << ", not " << app;
+        {"sway's IPC", &swayApp}, {"foreign toplevel", toplevels.get()}, {"XWayland", &xwayland}};
+    // What each backend reads, in that order; XWayland never says that nothing has the focus,
+    // as a native window may have it.
+    const auto expect = [&](const std::vector<std::string>& apps) {
+        for (std::size_t i = 0; i < backends.size(); ++i) {
+            const auto& [name, backend] = backends[i];
+            EXPECT_TRUE(test::waitUntil([&] { return backend->identifier() == apps[i]; }, 5))
+                << name << " reads " << backend->identifier() << ", not " << apps[i];
         }
+        EXPECT_TRUE(xwayland.focused().anyWindow);
     };
-    expectEverywhere("foot");
+    expect({"foot", "foot", ""});
 
     ASSERT_TRUE(sway->exec("xterm -class VakXTerm"));
     ASSERT_TRUE(test::waitUntil([] { return sway->focusedApp() == "vakxterm"; }, 20));
-    expectEverywhere("vakxterm");
+    expect({"vakxterm", "vakxterm", "vakxterm"});
 
-    // An empty workspace: no window is active.
+    // An empty workspace: no window is active, which sway tells.
     ASSERT_TRUE(sway->ipc().command("workspace 2"));
-    expectEverywhere("");
+    expect({"", "", ""});
+    EXPECT_FALSE(swayApp.focused().anyWindow);
     ASSERT_TRUE(sway->ipc().command("workspace 1"));
     ASSERT_TRUE(sway->ipc().command("[class=\"VakXTerm\"] kill"));
 }

@@ -131,8 +131,12 @@ HeadlessSway::HeadlessSway() {
         display = readTextFile(displayFile).value_or("");
         return display.find('\n') != std::string::npos;
     });
-    if (!display.empty())
+    if (!display.empty()) {
         environment_.push_back("DISPLAY=" + display.substr(0, display.find('\n')));
+        // XWayland lets in its own user only; the tests, as root, read it too.
+        const std::string xhost = program("xhost");
+        if (dropPrivileges_ && !xhost.empty()) run({xhost, "+si:localuser:root"});
+    }
 
     SpawnOptions keyboard;
     const std::string wtype = program("wtype");

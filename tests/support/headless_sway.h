@@ -20,8 +20,9 @@ namespace vak::test {
 // real desktop always has one: without it, a client may miss the first key of a tool that adds
 // the only keyboard). sway refuses to run as root, so when the tests run as root the session
 // runs as the unprivileged user "vaktest", created the first time; otherwise as the user
-// running the tests. While it runs, this process's WAYLAND_DISPLAY, XDG_RUNTIME_DIR and SWAYSOCK
-// point at it. Everything started in the session is stopped at the end.
+// running the tests. While it runs, this process's WAYLAND_DISPLAY, XDG_RUNTIME_DIR, SWAYSOCK and
+// DISPLAY (XWayland's, open to root too) point at it. Everything started in the session is
+// stopped at the end.
 class HeadlessSway {
   public:
     HeadlessSway();

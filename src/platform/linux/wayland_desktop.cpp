@@ -151,7 +151,7 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
     const std::string why = "the compositor tells no program which window is active "
                             "(mode memory then uses no application)";
     if (haveX11()) {
-        installFrontmostApp(std::make_shared<X11FrontmostApp>());
+        installFrontmostApp(std::make_shared<XWaylandFrontmostApp>());
         return report(service, "XWayland's active window, X11 windows only", why, true);
     }
     return report(service, "unknown", why, true);

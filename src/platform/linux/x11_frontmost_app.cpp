@@ -87,4 +87,10 @@ FocusedApp X11FrontmostApp::focused() {
     return {};
 }
 
+FocusedApp XWaylandFrontmostApp::focused() {
+    FocusedApp app = x11_.focused();
+    app.anyWindow = true;
+    return app;
+}
+
 } // namespace vak

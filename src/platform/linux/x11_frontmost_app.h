@@ -32,4 +32,15 @@ class X11FrontmostApp final : public FrontmostApp {
     std::unique_ptr<XcbConnection> x_; // opened on first use, again after a failure
 };
 
+// The active application in a Wayland session where only XWayland tells it: an X11 window's as
+// above; with no X11 window active a native Wayland window may well have the focus, so the
+// paste still goes out, to an application that is unknown.
+class XWaylandFrontmostApp final : public FrontmostApp {
+  public:
+    FocusedApp focused() override;
+
+  private:
+    X11FrontmostApp x11_;
+};
+
 } // namespace vak
