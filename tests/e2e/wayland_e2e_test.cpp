@@ -1,7 +1,8 @@
 // The daemon end to end on Wayland: a private headless sway with a foot terminal (a native
 // Wayland window) holding the focus, the daemon and foot run as the session's unprivileged user,
 // a private PulseAudio server as the microphone and the fake whisper-cli as the engine. The
-// test signals the daemon as an automated check would and reads what foot received.
+// test signals the daemon as an automated check would (and stops a recording from the command
+// line, as a user without the trigger key would) and reads what foot received.
 #include "e2e/daemon_fixture.h"
 #include "platform/linux/wayland_client.h"
 #include "platform/linux/wayland_clipboard.h"
@@ -129,7 +130,7 @@ TEST_F(WaylandDaemon, PastesAndDictatesIntoANativeWindowOnceAndGivesTheClipboard
     ASSERT_TRUE(waitUntil([] { return clipboard("text/html") == "<i>earlier</i>"; }, 8));
     EXPECT_EQ(clipboard("text/plain"), "earlier");
 
-    // SIGUSR1 twice with speech between: a dictation. The pill floats at the bottom centre of
+    // SIGUSR1, speech, then --toggle: a dictation. The pill floats at the bottom centre of
     // the screen without taking the focus from foot.
     ::kill(daemon->pid(), SIGUSR1);
     ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
@@ -143,7 +144,12 @@ TEST_F(WaylandDaemon, PastesAndDictatesIntoANativeWindowOnceAndGivesTheClipboard
     })) << pillNode(sway->tree())["rect"].dump();
     EXPECT_EQ(sway->focusedApp(), "foot");
     test::speak(*pulse);
-    ::kill(daemon->pid(), SIGUSR1);
+    // The trigger key is off (no /dev/input here), and the command line still stops it.
+    RunOptions control;
+    control.timeoutSeconds = 10;
+    const auto toggled = runProcess(
+        sway->asUser({VAK_BINARY, "--toggle"}, test::daemonEnvironment(home, *pulse)), control);
+    ASSERT_TRUE(toggled && toggled->status.success()) << (toggled ? toggled->output : "");
     const std::string dictated = bracketed("Hello from the daemon test.");
     ASSERT_TRUE(waitUntil([&] { return readFixture(record).find(dictated) != std::string::npos; }))
         << readFixture(record) << logText();
