@@ -13,6 +13,7 @@
 #include "support/wait.h"
 
 #include <filesystem>
+#include <memory>
 
 #include <benchmark/benchmark.h>
 
@@ -20,15 +21,22 @@ namespace {
 
 using vak::PasteboardSnapshot;
 
+// The session, started on first use and ended by main(): what it started must not outlive the
+// benchmark.
+std::unique_ptr<vak::test::HeadlessSway>& sessionSlot() {
+    static std::unique_ptr<vak::test::HeadlessSway> sway;
+    return sway;
+}
+
 vak::test::HeadlessSway& session() {
-    static auto* sway = [] {
-        auto* started = new vak::test::HeadlessSway();
-        if (started->running()) {
-            started->exec("foot");
-            vak::test::waitUntil([&] { return started->focusedApp() == "foot"; });
+    auto& sway = sessionSlot();
+    if (!sway) {
+        sway = std::make_unique<vak::test::HeadlessSway>();
+        if (sway->running()) {
+            sway->exec("foot");
+            vak::test::waitUntil([&] { return sway->focusedApp() == "foot"; });
         }
-        return started;
-    }();
+    }
     return *sway;
 }
 
@@ -197,4 +205,11 @@ BENCHMARK(BM_QtClipboardWithoutFocus)->Arg(0)->Arg(1)->Iterations(3)->Unit(bench
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    sessionSlot().reset();
+    return 0;
+}
