@@ -83,7 +83,7 @@ QAction* item(QMenu& menu, std::string_view title, std::function<void()> action)
 StatusItem::StatusItem(Actions actions) {
     toggle_ = item(menu_, ui_text::startTitle(), std::move(actions.toggle));
     item(menu_, ui_text::CANCEL_TITLE, std::move(actions.cancel));
-    menu_.addSeparator();
+    settingsSeparator_ = menu_.addSeparator();
     item(menu_, ui_text::SETTINGS_TITLE, std::move(actions.settings))
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     item(menu_, ui_text::LOG_TITLE, std::move(actions.openLog));
@@ -132,6 +132,20 @@ void StatusItem::recordingStopped() {
 void StatusItem::setBusy(int delta) {
     busyCount_ = std::max(busyCount_ + delta, 0);
     if (!recording_) showIdleOrBusy();
+}
+
+void StatusItem::addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen) {
+    menu_.insertSeparator(settingsSeparator_);
+    for (QMenu* submenu : submenus)
+        menu_.insertMenu(settingsSeparator_, submenu);
+    QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [onOpen = std::move(onOpen)] {
+        if (onOpen) onOpen();
+    });
+}
+
+void StatusItem::notify(std::string_view title, std::string_view message) {
+    lastNotice_ = std::string(title) + ": " + std::string(message);
+    if (tray_.isVisible()) tray_.showMessage(ui::qstr(title), ui::qstr(message));
 }
 
 void StatusItem::showIdleOrBusy() {

@@ -5,12 +5,14 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits. Main thread.
+// dictation, cancels, offers what can be got back (a section of submenus), opens the settings
+// and the log, and quits. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -37,6 +39,13 @@ class StatusItem {
     // Background jobs in flight: count += delta, never below 0.
     void setBusy(int delta);
 
+    // Puts `submenus` in a section of their own after the recording items; `onOpen` runs each
+    // time the menu is about to show.
+    void addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen);
+    // A desktop notification from the tray icon (where the tray shows one).
+    void notify(std::string_view title, std::string_view message);
+    const std::string& lastNotice() const { return lastNotice_; }
+
     const std::string& title() const { return title_; }
     std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
@@ -48,7 +57,9 @@ class StatusItem {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
+    QAction* settingsSeparator_ = nullptr;
     std::string title_;
+    std::string lastNotice_;
     int iconKind_ = -1;
     bool recording_ = false;
     int busyCount_ = 0;

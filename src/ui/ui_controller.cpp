@@ -24,8 +24,13 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
       status_(statusActions()), pill_(main, services_.now, pillActions()),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
-                [this](DeliverMode mode) { pill_.showMode(mode); }) {
+                [this](DeliverMode mode) { pill_.showMode(mode); }),
+      recall_(config_, main, services_,
+              {.busy = [this](int delta) { status_.setBusy(delta); },
+               .notify = [this](std::string_view title,
+                                std::string_view message) { status_.notify(title, message); }}) {
     session_.set(session);
+    status_.addSection({recall_.recent(), recall_.failed()}, [this] { recall_.refresh(); });
 }
 
 UIController::~UIController() = default;

@@ -5,6 +5,7 @@
 #include "ui/lifetime.h"
 #include "ui/mode_menu.h"
 #include "ui/panels.h"
+#include "ui/recall_menus.h"
 #include "ui/recording_pill.h"
 #include "ui/session_link.h"
 #include "ui/status_item.h"
@@ -63,6 +64,7 @@ class UIController final : public SessionUi {
     RecordingPill& pill() { return pill_; }
     ModeMenu& modeMenu() { return modeMenu_; }
     Panels& panels() { return panels_; }
+    RecallMenus& recall() { return recall_; }
 
   private:
     StatusItem::Actions statusActions();
@@ -81,6 +83,7 @@ class UIController final : public SessionUi {
     RecordingPill pill_;
     Panels panels_;
     ModeMenu modeMenu_;
+    RecallMenus recall_;
     Lifetime lifetime_;
 };
 

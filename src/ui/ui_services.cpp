@@ -1,12 +1,16 @@
 #include "ui/ui_services.h"
 
+#include "base/global_queues.h"
 #include "base/unicode.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
+#include "platform/pasteboard.h"
+#include "platform/secret_store.h"
 #include "platform/service_control.h"
 #include "session/mode_memory.h"
+#include "session/recall.h"
 
 #include <QCoreApplication>
 #include <chrono>
@@ -28,6 +32,15 @@ UiServices UiServices::fromProcess() {
     services.now = [] {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+    services.pasteboard = vak::pasteboard();
+    services.background = &globalQueue(QoS::UserInitiated);
+    services.readHistory = [](std::size_t count) {
+        const auto store = secretStore();
+        return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
+    };
+    services.retryRecording = [](const std::string& wav) {
+        return retryKeptRecording(wav, processValues().scratch.retryTextBase());
     };
     return services;
 }

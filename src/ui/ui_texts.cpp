@@ -25,6 +25,15 @@ std::string stopTitle() {
     return "Stop & Transcribe (" + std::string(TRIGGER_SHORT) + ")";
 }
 
+std::string retriedMessage(std::string_view when) {
+    return "The recording of " + std::string(when) + " is on the clipboard as text.";
+}
+
+std::string retryFailedMessage(std::string_view when) {
+    return "No engine could transcribe the recording of " + std::string(when) +
+           " this time either; it stays for another try.";
+}
+
 std::string doneTooltip() {
     return "Finish and paste. The " + std::string(TRIGGER_LONG) + " key does the same thing.";
 }

@@ -34,6 +34,20 @@ inline constexpr std::string_view SETTINGS_TITLE = "Settings…";
 inline constexpr std::string_view LOG_TITLE = "Open Log";
 inline constexpr std::string_view QUIT_TITLE = "Quit vak-dictate";
 
+// Status menu: what the user can get back.
+inline constexpr std::string_view RECENT_MENU = "Recent dictations";
+inline constexpr std::string_view OPENING_HISTORY = "Opening the history…";
+inline constexpr std::string_view FAILED_MENU = "Failed recordings";
+inline constexpr std::string_view NO_FAILED_RECORDINGS = "None kept";
+inline constexpr std::string_view RETRY_ITEM = "Retry";
+inline constexpr std::string_view RETRYING_SUFFIX = " — retrying…";
+inline constexpr std::string_view DELETE_ITEM = "Delete";
+inline constexpr std::string_view RETRIED_TITLE = "Recording transcribed";
+inline constexpr std::string_view RETRY_FAILED_TITLE = "Still no transcript";
+// The notice after a retry of the recording made at `when` ("YYYY-MM-DD HH:MM").
+std::string retriedMessage(std::string_view when);
+std::string retryFailedMessage(std::string_view when);
+
 // Status titles.
 inline constexpr std::string_view IDLE_STATUS = "🎙";
 inline constexpr std::string_view BUSY_STATUS = "⏳";

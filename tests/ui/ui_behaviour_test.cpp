@@ -246,7 +246,8 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     session.recording = true;
     ui->pill().finishButton()->click();
     ui->pill().cancelButton()->click();
-    // Start/stop, cancel, a separator, settings, the log, quit.
+    // Start/stop, cancel, a separator, the recent dictations and failed recordings, a separator,
+    // settings, the log, quit.
     const QList<QAction*> menu = ui->statusItem().menu().actions();
     menu[0]->trigger();
     menu[1]->trigger();
@@ -254,9 +255,11 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
-    menu[4]->trigger();
+    ASSERT_EQ(menu.size(), 9);
+    EXPECT_EQ(menu[3]->menu(), ui->recall().recent());
+    menu[7]->trigger();
     EXPECT_EQ(desktop.opener->opened(), std::vector<std::string>{processValues().LOG});
-    menu[5]->trigger();
+    menu[8]->trigger();
     EXPECT_EQ(desktop.service->stops, 1);
     queue.advance(1.9);
     EXPECT_FALSE(exitCode);

@@ -1,9 +1,15 @@
 // The interface on a private Xvfb display: the floating panels leave the keyboard focus with
-// the application being dictated into, the pill's buttons act on the first click, the HUD demo
+// the application being dictated into, the pill's buttons act on the first click, the status
+// menu gives dictations and failed recordings back through the real clipboard, the HUD demo
 // runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
 #include "base/files.h"
+#include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "history/history.h"
+#include "platform/fake/fake_secret_store.h"
+#include "platform/linux/qt_pasteboard.h"
 #include "producer/producer_link.h"
+#include "session/recall.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
 #include "ui/choice_panel.h"
@@ -16,15 +22,19 @@
 #include "ui/pill_panel.h"
 #include "ui/settings_window.h"
 #include "ui/ui_controller.h"
+#include "ui/ui_texts.h"
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -46,13 +56,48 @@ struct OnScreen : ::testing::Test {
             GTEST_SKIP() << "no private X display: " << why;
         ASSERT_TRUE(hands.ready());
     }
+    UIController controller(const Config& config = cfg()) {
+        UiServices services = UiServices::fromProcess();
+        services.pasteboard = std::make_shared<QtPasteboard>();
+        services.retryRecording = [this](const std::string& wav) { return retry(wav); };
+        return UIController(&session, test::QtDesktop::queue(), config, std::move(services));
+    }
+    // A retry with scripted engines, which give `answer` (when off the main thread).
+    std::optional<std::string> retry(const std::string& wav) {
+        const auto decode = [this](const DecodeRequest&) -> std::optional<std::string> {
+            if (std::this_thread::get_id() == mainThread) return "decoded on the main thread";
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return answer;
+        };
+        return retryKeptRecording(wav, processValues().scratch.retryTextBase(), decode,
+                                  [](std::string_view raw) { return trim(raw); });
+    }
+    // `records` dictations sealed as the real history seals them, under a keyring that then
+    // takes its time, as a Secret Service may.
+    void keepHistory(int records) {
+        setSecretStore(keyring);
+        for (int i = 1; i <= records; ++i)
+            appendHistory(processValues().HISTORY_PATH, keyring.get(),
+                          "note " + std::to_string(i) + " & more", " raw", 1700000000 + 60 * i);
+        keyring->setReadDelay(0.4);
+    }
+    // A two-second recording that every engine failed on.
+    KeptRecording keepFailed(int number) {
+        test::writeFixture(processValues().scratch.failedRecording(number),
+                           std::string(44 + 64000, '\0'));
+        return processValues().scratch.failedRecordings().front();
+    }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
+        setSecretStore(nullptr);
+        removeFile(processValues().HISTORY_PATH);
+        for (const KeptRecording& recording : processValues().scratch.failedRecordings())
+            removeFile(recording.path);
     }
 
-    UIController controller() {
-        return UIController(&session, test::QtDesktop::queue(), cfg(), UiServices::fromProcess());
-    }
+    std::shared_ptr<FakeSecretStore> keyring = std::make_shared<FakeSecretStore>();
+    std::optional<std::string> answer;
+    const std::thread::id mainThread = std::this_thread::get_id();
     std::optional<std::uint32_t> focus() { return hands.x().inputFocus(); }
     void click(QWidget* widget) {
         const QPoint at = widget->mapToGlobal(widget->rect().center());
@@ -120,6 +165,105 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     hands.tap(0x61);
     EXPECT_TRUE(waitUntil([&] { return target.received() == "a"; }, 5)) << target.received();
     ui.hideProducerPanel();
+}
+
+// The titles of a menu's items ("" for a separator) and the item titled `title`.
+std::vector<std::string> titles(QMenu* menu) {
+    std::vector<std::string> all;
+    for (QAction* action : menu->actions())
+        all.push_back(action->text().toStdString());
+    return all;
+}
+QAction* itemOf(QMenu* menu, std::string_view title) {
+    for (QAction* action : menu->actions())
+        if (action->text().toStdString() == title) return action;
+    ADD_FAILURE() << "no item " << title;
+    return nullptr;
+}
+
+TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAPasteWould) {
+    keepHistory(12);
+    test::writeFixture(processValues().HISTORY_PATH,
+                       test::readFixture(processValues().HISTORY_PATH) + "1700000999\tdamaged\n");
+    Config config = cfg();
+    config.privacyMode = false;
+    UIController ui = controller(config);
+    QMenu* recent = ui.recall().recent();
+    const auto start = SteadyClock::now();
+    emit ui.statusItem().menu().aboutToShow();
+    EXPECT_LT(secondsSince(start), 0.3); // the keyring's wait is not the menu's
+    EXPECT_EQ(titles(recent), std::vector<std::string>{"Opening the history…"});
+    ASSERT_TRUE(waitUntil([&] { return titles(recent).size() > 1; }));
+
+    // The newest ten, newest first (the tenth newest is the damaged one), then the count.
+    const auto shown = titles(recent);
+    ASSERT_EQ(shown.size(), 11u);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(shown[i], localMinuteText(1700000000 + 60 * (12 - i)) + "  note " +
+                                std::to_string(12 - i) + " && more");
+    EXPECT_EQ(shown[10], "1 record could not be opened (damaged, or sealed under another key)");
+
+    // What the clipboard offers, without X11's own targets (TARGETS, TIMESTAMP, …).
+    const auto offered = [] {
+        auto formats = test::clipboardFormats();
+        std::erase_if(formats, [](const auto& format) {
+            return std::isupper(static_cast<unsigned char>(format.first[0])) != 0;
+        });
+        return formats;
+    };
+    recent->actions()[1]->trigger();
+    const auto copied = offered();
+    EXPECT_EQ(copied.at("text/plain"), "note 11 & more");
+    EXPECT_EQ(copied.at("x-kde-passwordManagerHint"), "secret");
+    QtPasteboard().setText("note 11 & more"); // what a dictation's paste puts there
+    EXPECT_EQ(offered(), copied);
+
+    // With privacy mode on the menu says so, as --history does, and the keyring is not asked.
+    const int reads = keyring->counts().reads;
+    config.privacyMode = true;
+    UIController quiet = controller(config);
+    emit quiet.statusItem().menu().aboutToShow();
+    settle(0.6);
+    EXPECT_EQ(keyring->counts().reads, reads);
+    std::string said;
+    for (const auto& line : titles(quiet.recall().recent()))
+        said += (said.empty() ? "" : " ") + line;
+    EXPECT_EQ(said, HISTORY_OFF_TEXT);
+}
+
+TEST_F(OnScreen, AFailedRecordingIsRetriedOffTheMainThreadUntilItGivesTextAndDeletedOnRequest) {
+    const KeptRecording kept = keepFailed(7);
+    EXPECT_EQ(keptRecordingTitle(kept), localMinuteText(kept.modified) + ", 2.0 s");
+    UIController ui = controller();
+    emit ui.statusItem().menu().aboutToShow();
+    QMenu* failed = ui.recall().failed();
+    const std::string title = keptRecordingTitle(kept);
+    const auto retry = [&] {
+        const std::string before = ui.statusItem().lastNotice();
+        itemOf(itemOf(failed, title)->menu(), "Retry")->trigger();
+        EXPECT_EQ(titles(failed), std::vector<std::string>{title + " — retrying…"});
+        EXPECT_EQ(ui.statusItem().title(), "⏳");
+        EXPECT_TRUE(waitUntil([&] { return ui.statusItem().lastNotice() != before; }));
+        EXPECT_EQ(ui.statusItem().title(), "🎙");
+        EXPECT_TRUE(isRegularFile(kept.path)); // kept either way, as --retry-failed keeps it
+    };
+
+    retry(); // no engine answers
+    EXPECT_EQ(ui.statusItem().lastNotice(),
+              "Still no transcript: " +
+                  ui_text::retryFailedMessage(localMinuteText(kept.modified)));
+    answer = "  Hello again.  ";
+    QtPasteboard().setText("earlier words");
+    retry();
+    EXPECT_EQ(ui.statusItem().lastNotice(),
+              "Recording transcribed: " + ui_text::retriedMessage(localMinuteText(kept.modified)));
+    const auto copied = test::clipboardFormats();
+    EXPECT_EQ(copied.at("text/plain"), "Hello again.");
+    EXPECT_EQ(copied.at("x-kde-passwordManagerHint"), "secret");
+
+    itemOf(itemOf(failed, title)->menu(), "Delete")->trigger();
+    EXPECT_FALSE(pathExists(kept.path));
+    EXPECT_EQ(titles(failed), std::vector<std::string>{"None kept"});
 }
 
 // Puts a window's picture on a neutral backdrop, so its translucent corners show as they would
@@ -209,9 +353,53 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     ui.hideProducerPanel();
     ChoicePanel::current()->resolve("keep");
 
-    ui.panels().settings().show();
-    save(ui.panels().settings().window(), "settings-window");
-    ui.panels().settings().window()->close();
+    SettingsWindow& settings = ui.panels().settings();
+    settings.show();
+    save(settings.window(), "settings-window");
+    settings.window()->close();
+
+    // The status menu with the dictations and the failed recordings it gives back.
+    setSecretStore(keyring);
+    const auto hoursAgo = [now](double hours) {
+        return static_cast<std::int64_t>(now - hours * 3600);
+    };
+    for (const auto& [text, when] :
+         {std::pair<std::string, std::int64_t>{"Thanks, I will send the signed copy tomorrow.",
+                                               hoursAgo(26)},
+          {"Can we move the review to Thursday at ten? The payments team needs two more days "
+           "for the refund flow.",
+           hoursAgo(3)},
+          {"Remind me to book the train for the offsite.", hoursAgo(0.2)}})
+        appendHistory(processValues().HISTORY_PATH, keyring.get(), text, " raw", when);
+    keepFailed(4);
+    Config historyOn = cfg();
+    historyOn.privacyMode = false;
+    UIController withHistory = controller(historyOn);
+    QMenu& menu = withHistory.statusItem().menu();
+    QMenu* recent = withHistory.recall().recent();
+    QMenu* failed = withHistory.recall().failed();
+    menu.popup(QPoint(40, 40));
+    ASSERT_TRUE(waitUntil([&] { return titles(recent).size() > 1; }));
+    // The open menus as the screen shows them.
+    const auto saveOpen = [&](const std::string& name, std::initializer_list<QMenu*> menus) {
+        settle(0.3);
+        QRect area;
+        for (QMenu* open : menus) {
+            EXPECT_TRUE(open->isVisible()) << name;
+            area |= open->geometry();
+        }
+        const std::string path = folder + "/" + name + ".png";
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+            0, area.x() - 12, area.y() - 12, area.width() + 24, area.height() + 24);
+        EXPECT_TRUE(shot.save(QString::fromStdString(path))) << path;
+        written.push_back(path);
+    };
+    menu.setActiveAction(recent->menuAction());
+    saveOpen("status-menu-recent", {&menu, recent});
+    menu.setActiveAction(failed->menuAction());
+    failed->setActiveAction(failed->actions().at(0));
+    saveOpen("status-menu-failed", {&menu, failed, failed->actions().at(0)->menu()});
+    menu.hide();
 
     QMessageBox* alert = showFirstRunAlert();
     save(alert, "first-run-alert");
