@@ -26,9 +26,10 @@ struct UiServices;
 
 // The small preferences window: trigger key, microphone, language and whisper mode, with buttons
 // that open the configuration file and the learned-words file. Save writes the values into the
-// configuration file and restarts the program, which reads its configuration only at start. A
-// recording running while the window is open is paused. Built on first show; main thread, the
-// restart on `main`.
+// configuration file and restarts the program, which reads its configuration only at start.
+// "Start at login" needs no restart: it writes or removes the user's autostart entry when it is
+// switched, and shows whether that entry is on each time the window opens. A recording running
+// while the window is open is paused. Built on first show; main thread, the restart on `main`.
 class SettingsWindow {
   public:
     SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
@@ -45,6 +46,8 @@ class SettingsWindow {
     void saveClicked();
     void openAdvanced();
     void openDictionary();
+    // "Start at login" switched: the autostart entry is written or removed at once.
+    void loginToggled(bool on);
     // The window is closing: stops listening for a key and resumes a paused recording.
     void windowWillClose();
 
@@ -61,6 +64,7 @@ class SettingsWindow {
     QComboBox* languagePopup() const { return languagePopup_; }
     QComboBox* talkModePopup() const { return talkModePopup_; }
     QCheckBox* whisperToggle() const { return whisperToggle_; }
+    QCheckBox* loginToggle() const { return loginToggle_; }
     QLabel* statusLabel() const { return statusLabel_; }
 
   private:
@@ -78,6 +82,7 @@ class SettingsWindow {
     QComboBox* languagePopup_ = nullptr;
     QComboBox* talkModePopup_ = nullptr;
     QCheckBox* whisperToggle_ = nullptr;
+    QCheckBox* loginToggle_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     // Filled and read by Save but not shown: the house style and the default mode are edited in
     // the configuration file ("Advanced settings…").

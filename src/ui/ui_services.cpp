@@ -2,6 +2,7 @@
 
 #include "base/global_queues.h"
 #include "base/unicode.h"
+#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstdlib>
 
 namespace vak {
 
@@ -42,6 +44,9 @@ UiServices UiServices::fromProcess() {
     services.retryRecording = [](const std::string& wav) {
         return retryKeptRecording(wav, processValues().scratch.retryTextBase());
     };
+    const ProcessValues& values = processValues();
+    services.autostartEntry = autostartEntryPath(values.HOME, std::getenv("XDG_CONFIG_HOME"));
+    services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     return services;
 }
 

@@ -45,6 +45,10 @@ struct UiServices {
     std::function<HistoryReading(std::size_t count)> readHistory;
     // A recording kept after a failed decode, decoded again and formatted. Blocks.
     std::function<std::optional<std::string>(const std::string& wav)> retryRecording;
+    // The user's autostart entry that "Start at login" writes and removes, and the program it
+    // starts.
+    std::string autostartEntry;
+    std::string program;
 
     // The process's configuration file, mode memory, history and engines, its installed platform
     // services, the Qt event loop and the steady clock.

@@ -1,6 +1,7 @@
 // The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
 // they write and what they ask of the session.
 #include "base/files.h"
+#include "foundation/autostart.h"
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
@@ -37,6 +38,7 @@
 #include <cstdlib>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -467,6 +469,38 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
     settings.openAdvanced();
     EXPECT_EQ(desktop.opener->opened(),
               (std::vector<std::string>{words, words, processValues().CONFIG_PATH}));
+}
+
+TEST_F(Interface, StartAtLoginSwitchesTheUserEntryAtOnceAndShowsItWhenTheWindowOpens) {
+    const std::string entry = autostartEntryPath(processValues().HOME, nullptr);
+    removeFile(entry);
+    auto ui = controller();
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_TRUE(autostartEnabled(entry));
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
+              "It starts when you log in from now on.");
+    EXPECT_EQ(desktop.service->restarts, 0); // nothing to restart for
+    settings.window()->close();
+    settings.show();
+    EXPECT_TRUE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_FALSE(pathExists(entry));
+
+    // An entry of the user's that hides itself shows as off; one that cannot be written is said
+    // so, and the switch shows what is there.
+    writeFixture(entry, "[Desktop Entry]\nType=Application\nExec=vak-dictate\nHidden=true\n");
+    settings.show();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    removeFile(entry);
+    makeDirectories(entry);
+    settings.loginToggle()->click();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
+    ::rmdir(entry.c_str());
+    settings.window()->close();
 }
 
 // ---- First-run note, producer panel, demos

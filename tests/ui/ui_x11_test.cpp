@@ -26,6 +26,7 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QCheckBox>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
@@ -356,6 +357,9 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     SettingsWindow& settings = ui.panels().settings();
     settings.show();
     save(settings.window(), "settings-window");
+    settings.loginToggle()->click(); // on, with the line that says so
+    save(settings.window(), "settings-start-at-login");
+    settings.loginToggle()->click();
     settings.window()->close();
 
     // The status menu with the dictations and the failed recordings it gives back.
