@@ -33,9 +33,12 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
 # The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
 # desktop entries (desktop-file-utils) and AppStream data (appstream).
+# The end-to-end suite runs a desktop on the private display: the openbox window manager,
+# terminals of each family (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt
+# editor, and the CopyQ clipboard manager.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
-          appstream)
+          appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)

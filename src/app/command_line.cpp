@@ -5,6 +5,7 @@
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
+#include "app/control_socket.h"
 #include "app/engine_setup.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
@@ -57,6 +58,13 @@ constexpr auto kModes = std::to_array<CliModeInfo>({
      "show the recording pill with simulated audio (VAK_DEMO_SECS, default 9 s)"},
     {CliMode::ModeInfoDemo, "--mode-info-demo", CliArgument::None, "",
      "show the mode explainer for 6 s"},
+    {CliMode::Toggle, "--toggle", CliArgument::None, "",
+     "start or stop a dictation in the running daemon (for a keyboard shortcut)"},
+    {CliMode::Cancel, "--cancel", CliArgument::None, "",
+     "throw the running daemon's recording away"},
+    {CliMode::Settings, "--settings", CliArgument::None, "",
+     "open the running daemon's settings window"},
+    {CliMode::Quit, "--quit", CliArgument::None, "", "quit the running daemon"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
 });
@@ -78,6 +86,13 @@ constexpr std::string_view kEnvironmentHelp =
     "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
 
 DaemonRunner daemonRunner = nullptr;
+
+std::string_view flagOf(CliMode mode) {
+    for (const auto& info : kModes) {
+        if (info.mode == mode) return info.flag;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -164,6 +179,13 @@ int runCommandLine(const CliInvocation& invocation) {
         return runAvTestMode(invocation);
     case CliMode::MicCheck:
         return runMicCheckMode(invocation);
+    case CliMode::Toggle:
+    case CliMode::Cancel:
+    case CliMode::Settings:
+    case CliMode::Quit:
+        // The flag is the command's word: "--toggle" sends "toggle".
+        return sendControlCommand(processValues().CONTROL_SOCKET,
+                                  *controlCommandFor(flagOf(invocation.mode).substr(2)), std::cerr);
     case CliMode::Daemon:
     case CliMode::SettingsDemo:
     case CliMode::ExplainDemo:

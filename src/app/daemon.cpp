@@ -1,5 +1,6 @@
 #include "app/daemon.h"
 
+#include "app/control_socket.h"
 #include "app/daemon_startup.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
@@ -10,6 +11,7 @@
 #include "history/legacy_purge.h"
 #include "history/retention.h"
 #include "platform/audio_backend.h"
+#include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
 #include "session/monitor_arming.h"
@@ -31,7 +33,8 @@ constexpr const char* kMicNotGranted =
     "Microphone NOT granted — System Settings ▸ Privacy & Security ▸ Microphone.";
 #else
 constexpr const char* kMicNotGranted =
-    "Microphone NOT granted — sound server (PulseAudio or PipeWire) ▸ Input.";
+    "Microphone NOT granted — no sound server answers (start PipeWire or PulseAudio for this "
+    "session).";
 #endif
 
 // The X11 session the key monitor, the synthetic keys and the window hints speak.
@@ -76,10 +79,40 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
             dictation.toggle();
         } else if (signo == SIGUSR2) {
             log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
-            dictation.insert("VAK_TEST_INSERT_OK");
+            if (const std::string caveat = dictation.insert("VAK_TEST_INSERT_OK"); !caveat.empty())
+                log(LogLevel::warning, caveat);
         }
     });
     if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");
+}
+
+// The running daemon's commands from outside (a desktop's keyboard shortcut calling
+// `vak-dictate --toggle`): where there is no tray, the only way to reach the menu's actions.
+std::unique_ptr<ControlSocket> listenForControl(DesktopApp& desktop, UIController& ui,
+                                                Dictation& dictation) {
+    std::string error;
+    auto socket = ControlSocket::listen(
+        processValues().CONTROL_SOCKET, desktop.mainQueue(),
+        [&ui, &dictation](ControlCommand command) {
+            log(LogLevel::info, "control: " + std::string(controlWord(command)));
+            switch (command) {
+            case ControlCommand::Toggle:
+                dictation.toggle();
+                return;
+            case ControlCommand::Cancel:
+                dictation.cancelRecording();
+                return;
+            case ControlCommand::Settings:
+                ui.openSettings();
+                return;
+            case ControlCommand::Quit:
+                ui.quit();
+                return;
+            }
+        },
+        &error);
+    if (!socket) log(LogLevel::warning, "no command-line control — " + error);
+    return socket;
 }
 
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
@@ -101,13 +134,14 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const LocalServers servers = startLocalServers(values);
     reportMicrophone();
 
-    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg), {},
-                             &desktop.mainQueue());
+    const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
+    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
     auto arming = MonitorArming::create(
-        TriggerSettings::fromConfig(values.cfg),
+        triggers,
         [&recognizer, &ui](const InputEvent& event) {
-            // The settings window is taking a new trigger key: that press is not a tap.
-            if (!ui.isCapturingHotkey()) recognizer.handle(event);
+            // Keys that went to our own menu or window (Escape closing the mode menu, the key
+            // chosen in the settings window) are not global keys.
+            if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
         desktop.mainQueue());
     arming->ensureAccessibility();
@@ -117,6 +151,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     // The key monitor, now or once input may be watched.
     arming->armWhenTrusted();
     watchTestSignals(desktop, dictation);
+    const auto control = listenForControl(desktop, ui, dictation);
 
     retentionSweep();
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));

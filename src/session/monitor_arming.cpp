@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/main_queue.h"
 #include "foundation/trigger_keys.h"
+#include "producer/producer_link.h"
 
 #include <string>
 
@@ -70,13 +71,26 @@ bool MonitorArming::installMonitor() {
         return false;
     }
     armed_ = true;
-    std::string line =
-        "key monitor armed — " + std::string(triggerKey(settings_.hotkey).name) + " = dictation";
+    std::string line = "key monitor armed — " + triggerKeyName(settings_.hotkey) + " = dictation";
     if (settings_.watchesProducerKey()) {
-        line += ", " + std::string(triggerKey(settings_.producerKey).name) + " = producer talk";
+        line += ", " + triggerKeyName(settings_.producerKey) + " = producer talk";
     }
     log(LogLevel::ok, line);
+    if (settings_.producerKeySet() && !settings_.producerToolsInstalled) {
+        log(LogLevel::info, "producer key not watched — the producer tools are not installed (" +
+                                std::string(PRODUCER_CTL_TOOL) + ")");
+    }
+    warnAboutLauncherKey("HOTKEY", settings_.hotkey);
+    if (settings_.watchesProducerKey()) warnAboutLauncherKey("PRODUCER_KEY", settings_.producerKey);
     return true;
+}
+
+void MonitorArming::warnAboutLauncherKey(std::string_view setting, std::uint16_t code) {
+    if (code == 0 || code != DESKTOP_LAUNCHER_KEY) return;
+    log(LogLevel::warning, std::string(setting) + " " + std::to_string(code) + " (" +
+                               triggerKeyName(code) +
+                               ") is the key most desktops open their launcher with — each tap "
+                               "may open it too; another key can be set in the settings window");
 }
 
 } // namespace vak

@@ -3,7 +3,9 @@
 #include "platform/key_monitor.h"
 #include "session/key_recognizer.h"
 
+#include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace vak {
 
@@ -24,7 +26,8 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     // Installs the monitor now when trusted, else logs once that the trigger is disarmed and
     // tries again in 3 s, for as long as it takes.
     void armWhenTrusted();
-    // Starts the monitor and logs which keys it listens to; false (logged) when it cannot run.
+    // Starts the monitor and logs which keys it listens to, and when a key is one the desktop
+    // also uses (its launcher key); false (logged) when it cannot run.
     bool installMonitor();
 
     bool armed() const { return armed_; }
@@ -32,6 +35,7 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
 
   private:
     MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue);
+    static void warnAboutLauncherKey(std::string_view setting, std::uint16_t code);
 
     TriggerSettings settings_;
     InputEventHandler handler_;

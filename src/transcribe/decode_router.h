@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,11 +14,20 @@ namespace vak {
 // keeps speculative tails local; everything else races both engines when it can.
 enum class DecodeRoute { Auto, CloudPreferred, LocalOnly };
 
-// One decode: the clip, whisper-cli's output base (it writes textBase + ".txt") and the route.
+// Which engines produced the text of a recording's decodes (its whole-file decode, or its
+// chunks): runWhisper notes the engine whose text it returns. Safe from any thread.
+struct DecodeTrail {
+    std::atomic<bool> cloud{false};
+    std::atomic<bool> local{false};
+};
+
+// One decode: the clip, whisper-cli's output base (it writes textBase + ".txt"), the route, and
+// where to note the engine that answered (optional).
 struct DecodeRequest {
     std::string wav;
     std::string textBase;
     DecodeRoute route = DecodeRoute::Auto;
+    std::shared_ptr<DecodeTrail> trail = nullptr;
 };
 
 struct DecodeLimits {

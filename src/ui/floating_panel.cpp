@@ -12,8 +12,11 @@
 namespace vak {
 
 FloatingPanel::FloatingPanel(QSize size, Look look)
+    // Outside the window manager's care (override-redirect on X11): a window manager stacks
+    // the focused full-screen window above every window it manages, whatever its type or state,
+    // but never above this one; and it never gives this one the focus.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus),
+                           Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint),
       look_(look) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);

@@ -118,10 +118,9 @@ void RecallMenus::retry(const KeptRecording& recording) {
         const std::string when = localMinuteText(recording.modified);
         if (text) {
             services_.pasteboard->setText(*text);
-            if (feedback_.notify)
-                feedback_.notify(ui_text::RETRIED_TITLE, ui_text::retriedMessage(when));
+            if (feedback_.notify) feedback_.notify(ui_text::retriedMessage(when));
         } else if (feedback_.notify) {
-            feedback_.notify(ui_text::RETRY_FAILED_TITLE, ui_text::retryFailedMessage(when));
+            feedback_.notify(ui_text::retryFailedMessage(when));
         }
         fillFailed();
     });

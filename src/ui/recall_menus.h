@@ -8,7 +8,6 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <string_view>
 
 namespace vak {
 
@@ -25,7 +24,7 @@ class RecallMenus {
   public:
     struct Feedback {
         std::function<void(int delta)> busy; // a retry runs (+1) or has ended (-1)
-        std::function<void(std::string_view title, std::string_view message)> notify;
+        std::function<void(const std::string& message)> notify; // how a retry went
     };
 
     RecallMenus(const Config& config, MainQueue& main, const UiServices& services,

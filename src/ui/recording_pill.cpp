@@ -30,8 +30,9 @@ QColor modeButtonBackground(DeliverMode mode) {
 
 } // namespace
 
-RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actions actions)
-    : main_(main), now_(std::move(now)), actions_(std::move(actions)) {
+RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
+                             std::uint16_t hotkey)
+    : main_(main), now_(std::move(now)), actions_(std::move(actions)), hotkey_(hotkey) {
     build();
     clock_.setInterval(kTickMilliseconds);
     QObject::connect(&clock_, &QTimer::timeout, &clock_, [this] { tick(); });
@@ -65,7 +66,7 @@ void RecordingPill::build() {
         });
         return view;
     };
-    finishButton_ = button(ui_text::DONE_TITLE, ui_text::doneTooltip(),
+    finishButton_ = button(ui_text::DONE_TITLE, ui_text::doneTooltip(hotkey_),
                            QColor::fromRgbF(0.13f, 0.55f, 0.28f, 0.95f), 15, actions_.finish);
     cancelButton_ = button(ui_text::CANCEL_BUTTON, ui_text::CANCEL_TOOLTIP,
                            QColor::fromRgbF(0.62f, 0.16f, 0.16f, 0.95f), 13, actions_.cancel);
@@ -86,7 +87,7 @@ void RecordingPill::build() {
     captionField_->setAutoFillBackground(false); // setWidget turns it on
 
     hintField_ =
-        ui::label(content, ui::qstr(ui_text::hint()), ui::font(11), ui::grey(1.0, 0.55), {});
+        ui::label(content, ui::qstr(ui_text::hint(hotkey_)), ui::font(11), ui::grey(1.0, 0.55), {});
     hintField_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     for (std::size_t i = 0; i < pill::kGripEdges.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +40,9 @@ class RecordingPill {
         std::function<void(std::string_view elapsed)> elapsed;
     };
 
-    RecordingPill(MainQueue& main, std::function<double()> now, Actions actions);
+    // `hotkey` is named in the hint and the Done button's tooltip.
+    RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
+                  std::uint16_t hotkey);
     ~RecordingPill();
     RecordingPill(const RecordingPill&) = delete;
     RecordingPill& operator=(const RecordingPill&) = delete;
@@ -78,6 +81,7 @@ class RecordingPill {
     MainQueue& main_;
     std::function<double()> now_;
     Actions actions_;
+    std::uint16_t hotkey_;
 
     std::unique_ptr<PillPanel> panel_;
     QScrollArea* captionScroll_ = nullptr;

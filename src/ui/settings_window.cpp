@@ -226,7 +226,7 @@ void SettingsWindow::show() {
     if (!window_) build();
     pendingHotkey_ = config_.hotkey;
     styleField_->setText(ui::qstr(config_.style));
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(pendingHotkey_)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(pendingHotkey_)));
     whisperToggle_->setChecked(config_.whisperMode);
     {
         // What the entry says now, which is not a switch of the user's.
@@ -288,7 +288,7 @@ bool SettingsWindow::keyPressed(std::uint32_t keysym) {
     const auto code = triggerCodeFor(keysym);
     if (!code) return false; // letters and other keys leave it listening
     pendingHotkey_ = *code;
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(*code)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(*code)));
     hotkeyArmed_ = false;
     // Removed once the key event has been passed on.
     QObject* monitor = captureMonitor_.release();

@@ -80,8 +80,13 @@ QAction* item(QMenu& menu, std::string_view title, std::function<void()> action)
 
 } // namespace
 
-StatusItem::StatusItem(Actions actions) {
-    toggle_ = item(menu_, ui_text::startTitle(), std::move(actions.toggle));
+StatusItem::StatusItem(Actions actions, std::uint16_t hotkey) : hotkey_(hotkey) {
+    // A left click on the icon starts or stops a dictation; the menu is on the right button.
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
+                     [toggle = actions.toggle](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && toggle) toggle();
+                     });
+    toggle_ = item(menu_, ui_text::startTitle(hotkey_), std::move(actions.toggle));
     item(menu_, ui_text::CANCEL_TITLE, std::move(actions.cancel));
     settingsSeparator_ = menu_.addSeparator();
     item(menu_, ui_text::SETTINGS_TITLE, std::move(actions.settings))
@@ -112,7 +117,7 @@ void StatusItem::setTitle(std::string_view title) {
 void StatusItem::recordingStarted() {
     recording_ = true;
     showElapsed("0:00");
-    toggle_->setText(ui::qstr(ui_text::stopTitle()));
+    toggle_->setText(ui::qstr(ui_text::stopTitle(hotkey_)));
 }
 
 void StatusItem::showElapsed(std::string_view elapsed) {
@@ -125,7 +130,7 @@ void StatusItem::showPaused() {
 
 void StatusItem::recordingStopped() {
     recording_ = false;
-    toggle_->setText(ui::qstr(ui_text::startTitle()));
+    toggle_->setText(ui::qstr(ui_text::startTitle(hotkey_)));
     showIdleOrBusy();
 }
 
@@ -141,11 +146,6 @@ void StatusItem::addSection(const std::vector<QMenu*>& submenus, std::function<v
     QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [onOpen = std::move(onOpen)] {
         if (onOpen) onOpen();
     });
-}
-
-void StatusItem::notify(std::string_view title, std::string_view message) {
-    lastNotice_ = std::string(title) + ": " + std::string(message);
-    if (tray_.isVisible()) tray_.showMessage(ui::qstr(title), ui::qstr(message));
 }
 
 void StatusItem::showIdleOrBusy() {

@@ -4,6 +4,7 @@
 #include "session/session_ui.h"
 #include "ui/lifetime.h"
 #include "ui/mode_menu.h"
+#include "ui/own_keys.h"
 #include "ui/panels.h"
 #include "ui/recall_menus.h"
 #include "ui/recording_pill.h"
@@ -48,7 +49,8 @@ class UIController final : public SessionUi {
     bool modePickedThisRecording() const override { return modeMenu_.pickedThisRecording(); }
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep) override;
-    void explainAfterFirstDictation() override;
+    void explainAfterFirstDictation(TranscribedOn where) override;
+    void showNotice(const std::string& message) override;
     void showProducerPanel() override;
     void hideProducerPanel() override;
 
@@ -58,6 +60,13 @@ class UIController final : public SessionUi {
     // True while the settings window waits for the new trigger key: a tap of a trigger key
     // then chooses the key and should not also start or stop a dictation.
     bool isCapturingHotkey() const;
+    // Whether the global monitor's `event` went to a window or menu of ours (which is not a
+    // tap, a chord or an Escape for the recogniser).
+    bool ownsKeyEvent(const InputEvent& event) const;
+
+    // What the status menu's Settings… and Quit do (also reached from the command line).
+    void openSettings();
+    void quit();
 
     // The parts, for tests, demos and screenshots.
     StatusItem& statusItem() { return status_; }
@@ -69,7 +78,6 @@ class UIController final : public SessionUi {
   private:
     StatusItem::Actions statusActions();
     RecordingPill::Actions pillActions();
-    void quit();
 
     SessionLink session_;
     MainQueue& main_;
@@ -83,6 +91,7 @@ class UIController final : public SessionUi {
     RecordingPill pill_;
     Panels panels_;
     ModeMenu modeMenu_;
+    OwnKeys ownKeys_;
     RecallMenus recall_;
     Lifetime lifetime_;
 };

@@ -1,34 +1,27 @@
 #pragma once
 
+#include "session/session_ui.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vak::ui_text {
 
-// The words the interface shows. Where a text points at a key or a place that only exists on a
-// Mac, the Linux build names the key the user actually presses there (the trigger codes keep
-// their meaning: 54 is Right Super on Linux, Right Command on macOS).
+// The words the interface shows. Texts that name a key take its code (HOTKEY, PRODUCER_KEY) and
+// name it as this platform's keyboard labels it (foundation/trigger_keys.h): "Right ⌘" on a
+// Mac, "Right Super" on Linux. Where a text points at a place that only exists on a Mac, the
+// Linux build names what the user has there.
 
 #ifdef __APPLE__
-inline constexpr std::string_view TRIGGER_SHORT = "Right ⌘";
-inline constexpr std::string_view TRIGGER_LONG = "Right Command";
-inline constexpr std::string_view PRODUCER_SHORT = "Left ⌘";
 inline constexpr std::string_view THIS_COMPUTER = "your Mac";
 #else
-inline constexpr std::string_view TRIGGER_SHORT = "Right Super";
-inline constexpr std::string_view TRIGGER_LONG = "Right Super";
-inline constexpr std::string_view PRODUCER_SHORT = "Left Super";
 inline constexpr std::string_view THIS_COMPUTER = "your computer";
 #endif
 
-// The name of a trigger key (a code of TRIGGER_KEYS) as this platform's keyboard labels it:
-// "Right Command" is "Right Super" and "Left Option" is "Left Alt" on Linux.
-std::string triggerKeyName(std::uint16_t code);
-
 // Status menu.
-std::string startTitle(); // "Start Dictation (Right ⌘)"
-std::string stopTitle();  // "Stop & Transcribe (Right ⌘)"
+std::string startTitle(std::uint16_t hotkey); // "Start Dictation (Right ⌘)"
+std::string stopTitle(std::uint16_t hotkey);  // "Stop & Transcribe (Right ⌘)"
 inline constexpr std::string_view CANCEL_TITLE = "Cancel Recording (discard)";
 inline constexpr std::string_view SETTINGS_TITLE = "Settings…";
 inline constexpr std::string_view LOG_TITLE = "Open Log";
@@ -42,8 +35,6 @@ inline constexpr std::string_view NO_FAILED_RECORDINGS = "None kept";
 inline constexpr std::string_view RETRY_ITEM = "Retry";
 inline constexpr std::string_view RETRYING_SUFFIX = " — retrying…";
 inline constexpr std::string_view DELETE_ITEM = "Delete";
-inline constexpr std::string_view RETRIED_TITLE = "Recording transcribed";
-inline constexpr std::string_view RETRY_FAILED_TITLE = "Still no transcript";
 // The notice after a retry of the recording made at `when` ("YYYY-MM-DD HH:MM").
 std::string retriedMessage(std::string_view when);
 std::string retryFailedMessage(std::string_view when);
@@ -58,7 +49,7 @@ inline constexpr std::string_view PAUSED_STATUS = "⏸";
 inline constexpr std::string_view LISTENING = "Listening…";
 inline constexpr std::string_view RECORDING = "Recording.";
 inline constexpr std::string_view DONE_TITLE = "✓  Done";
-std::string doneTooltip();
+std::string doneTooltip(std::uint16_t hotkey);
 inline constexpr std::string_view CANCEL_BUTTON = "✕";
 inline constexpr std::string_view CANCEL_TOOLTIP =
     "Throw this recording away. Always works, even when Escape does not.";
@@ -68,7 +59,7 @@ inline constexpr std::string_view MODE_TOOLTIP = "How this dictation gets writte
 inline constexpr std::string_view SETTINGS_BUTTON = "⚙";
 inline constexpr std::string_view SETTINGS_TOOLTIP =
     "Settings. Your recording pauses while this is open and picks up again when you close it.";
-std::string hint(); // "Tap Right ⌘ to finish, or press Done"
+std::string hint(std::uint16_t hotkey); // "Tap Right ⌘ to finish, or press Done"
 inline constexpr std::string_view PAUSED_FOR_SETTINGS = "Paused while settings are open.";
 inline constexpr std::string_view PAUSED_FOR_MODE_MENU = "Paused while you pick a mode.";
 inline constexpr std::string_view PAUSED_FOR_EXPLAINER = "Paused while you read about the modes.";
@@ -90,10 +81,14 @@ inline constexpr std::string_view KEEP_BUTTON = "Keep the Same";
 // First-run note.
 inline constexpr std::string_view FIRST_RUN_MESSAGE = "That is the whole thing";
 inline constexpr std::string_view FIRST_RUN_BUTTON = "Got it";
-std::string firstRunText();
+// Says where the words were transcribed (on this computer, or by the cloud engine) and whether
+// the history keeps them (privacy mode off).
+std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool historyKept);
+// When a dictation could not be pasted (the words wait on the clipboard), for a few seconds.
+inline constexpr double NOTICE_SECONDS = 5.0;
 
 // Producer panel.
-std::string producerTitle(); // "🎛 DURAD AVE — live session · tap Left ⌘ to end"
+std::string producerTitle(std::uint16_t producerKey); // "… · tap Left ⌘ to end"
 
 // Settings window.
 inline constexpr std::string_view SETTINGS_WINDOW_TITLE = "Brindle Settings";

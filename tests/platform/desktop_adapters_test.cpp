@@ -1,4 +1,4 @@
-// The Linux desktop adapters' logic that needs no display: key translation, terminal detection,
+// The Linux desktop adapters' logic that needs no display: key translation,
 // window-class parsing, the feedback tones, the service control and the file opener.
 #include "base/files.h"
 #include "base/subprocess.h"
@@ -7,7 +7,6 @@
 #include "platform/linux/key_translation.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/systemd_service_control.h"
-#include "platform/linux/terminal_apps.h"
 #include "platform/linux/tones.h"
 #include "platform/linux/x11_frontmost_app.h"
 #include "platform/linux/xcb_connection.h"
@@ -116,15 +115,6 @@ TEST(QtPasteboard, WithoutAnApplicationItIsEmptyAndIgnoresWrites) {
     EXPECT_EQ(board.text(), std::nullopt);
     EXPECT_TRUE(board.snapshot().empty());
     EXPECT_EQ(board.changeCount(), 0);
-}
-
-TEST(TerminalApps, IdentifiersOfTerminalsAndOthers) {
-    for (const char* id : {"org.gnome.terminal", "konsole", "kitty", "com.mitchellh.ghostty"})
-        EXPECT_TRUE(isTerminalApp(id)) << id;
-    for (const char* id : {"", "firefox", "terminal-notes", "org.example.terminalish", "kittybox"})
-        EXPECT_FALSE(isTerminalApp(id)) << id;
-    for (const std::string_view id : terminalApps())
-        EXPECT_EQ(std::string(id), toLower(id)) << "identifiers are compared lower-cased";
 }
 
 TEST(FrontmostApp, ClassPartOfWmClass) {

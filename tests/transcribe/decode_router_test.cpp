@@ -71,7 +71,11 @@ TEST_F(DecodeRouting, EachRouteAsksOnlyTheEnginesItShould) {
         const auto localBefore = whisper.calls().size();
         const auto cloudBefore = requestsTo("/transcribe");
         const LogCapture log;
-        EXPECT_EQ(decode(wav, c.route), c.text);
+        const auto trail = std::make_shared<DecodeTrail>();
+        EXPECT_EQ(runWhisper({wav, work.file("out"), c.route, trail}, settings), c.text);
+        // The engine whose text came back is the one noted.
+        EXPECT_EQ(trail->cloud.load(), c.text == "Cloud words.");
+        EXPECT_EQ(trail->local.load(), c.text == "Local words.");
         EXPECT_EQ(whisper.calls().size() - localBefore, c.localCalls);
         EXPECT_EQ(requestsTo("/transcribe") - cloudBefore, c.cloudCalls);
         EXPECT_CONTAINS(log.text(), c.logged);
@@ -167,7 +171,10 @@ TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
     });
     while (requestsTo("/transcribe") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(runWhisper({fullClip, work.file("full")}, settings), "Local words.");
+    const auto trail = std::make_shared<DecodeTrail>();
+    EXPECT_EQ(runWhisper({fullClip, work.file("full"), DecodeRoute::Auto, trail}, settings),
+              "Local words.");
+    EXPECT_TRUE(trail->local.load() && !trail->cloud.load()); // the race's winner
     chunkDecode.join();
     EXPECT_EQ(chunk, "Cloud words.");
     // The full decode raced (its local engine ran and won); the chunk never asked it.

@@ -253,7 +253,11 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     const QList<QAction*> menu = ui->statusItem().menu().actions();
     menu[0]->trigger();
     menu[1]->trigger();
-    EXPECT_EQ(session.calls, (std::vector<std::string>{"finish", "cancel", "toggle", "cancel"}));
+    // A left click on the tray icon toggles; the right button only opens the menu.
+    ui->statusItem().activate(QSystemTrayIcon::Trigger);
+    ui->statusItem().activate(QSystemTrayIcon::Context);
+    EXPECT_EQ(session.calls,
+              (std::vector<std::string>{"finish", "cancel", "toggle", "cancel", "toggle"}));
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
@@ -267,6 +271,23 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     EXPECT_FALSE(exitCode);
     queue.advance(0.2);
     EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(Interface, TextsNameTheConfiguredKeyAndANoticeFloatsForAWhile) {
+    config.hotkey = 62;
+    auto ui = controller();
+    ui->setup();
+    EXPECT_EQ(ui->statusItem().toggleTitle(), "Start Dictation (Right Control)");
+    EXPECT_EQ(ui->pill().finishButton()->toolTip().toStdString(),
+              "Finish and paste. The Right Control key does the same thing.");
+    const std::string notice = "Nothing had the focus — your text is on the clipboard";
+    ui->showNotice(notice);
+    EXPECT_TRUE(ui->panels().notice().isVisible());
+    EXPECT_EQ(ui->panels().notice().text(), notice);
+    queue.advance(4.9);
+    EXPECT_TRUE(ui->panels().notice().isVisible());
+    queue.advance(0.2);
+    EXPECT_FALSE(ui->panels().notice().isVisible());
 }
 
 TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
@@ -505,9 +526,8 @@ TEST_F(Interface, StartAtLoginSwitchesTheUserEntryAtOnceAndShowsItWhenTheWindowO
 
 // ---- First-run note, producer panel, demos
 
-TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
+TEST_F(Interface, TheFirstRunNoteAppearsOnceAndSaysWhereTheWordsWent) {
     const std::string& marker = processValues().FIRST_RUN_MARKER;
-    removeFile(marker);
     const auto alerts = [] {
         std::vector<QMessageBox*> found;
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -516,28 +536,49 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
         }
         return found;
     };
-    explainAfterFirstDictation(queue);
-    EXPECT_TRUE(pathExists(marker));
-    queue.advance(1.1);
-    EXPECT_TRUE(alerts().empty());
-    queue.advance(0.2);
-    ASSERT_EQ(alerts().size(), 1u);
-    QMessageBox* box = alerts().front();
-    EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
-    EXPECT_TRUE(box->informativeText().startsWith("You tapped Right Super, said a sentence"));
-    EXPECT_EQ(box->informativeText().count('\n'), 8);
-    box->close();
-    test::settle(0.05);
-    explainAfterFirstDictation(queue);
-    queue.advance(5);
-    EXPECT_TRUE(alerts().empty());
+    struct Case {
+        std::uint16_t hotkey;
+        TranscribedOn where;
+        bool privacyMode;
+        const char* start;
+        const char* transcribed;
+        const char* end;
+    };
+    for (const Case& c :
+         {Case{54, TranscribedOn::ThisComputer, true, "You tapped Right Super, said a sentence",
+               "written down right here on your computer", ", and nothing was saved."},
+          Case{60, TranscribedOn::CloudEngine, false, "You tapped Right Shift, said a sentence",
+               "written down by the cloud engine", "kept in your encrypted history."}}) {
+        removeFile(marker);
+        config.hotkey = c.hotkey;
+        config.privacyMode = c.privacyMode;
+        auto ui = controller();
+        ui->explainAfterFirstDictation(c.where);
+        EXPECT_TRUE(pathExists(marker));
+        queue.advance(1.1);
+        EXPECT_TRUE(alerts().empty());
+        queue.advance(0.2);
+        ASSERT_EQ(alerts().size(), 1u);
+        QMessageBox* box = alerts().front();
+        EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
+        const std::string text = box->informativeText().toStdString();
+        EXPECT_TRUE(text.starts_with(c.start)) << text;
+        EXPECT_NE(text.find(c.transcribed), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(c.end)) << text;
+        EXPECT_EQ(box->informativeText().count('\n'), 8);
+        box->close();
+        test::settle(0.05);
+        ui->explainAfterFirstDictation(c.where);
+        queue.advance(5);
+        EXPECT_TRUE(alerts().empty());
+    }
 }
 
 TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
     test::TempDir dir;
     const std::string outbox = dir.file("outbox.jsonl");
     writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
-    DuradAvePanel panel(queue, dir.file("inbox.jsonl"), outbox);
+    DuradAvePanel panel(queue, 55, dir.file("inbox.jsonl"), outbox);
     panel.show();
     EXPECT_FALSE(panel.isVisible()); // on the main queue
     queue.advance(0);

@@ -8,10 +8,13 @@
 #include "history/history.h"
 #include "platform/fake/fake_secret_store.h"
 #include "platform/linux/qt_pasteboard.h"
+#include "platform/linux/xinput_key_monitor.h"
 #include "producer/producer_link.h"
+#include "session/key_recognizer.h"
 #include "session/recall.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
+#include "support/recording_key_actions.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -32,7 +35,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -182,6 +184,15 @@ QAction* itemOf(QMenu* menu, std::string_view title) {
     return nullptr;
 }
 
+// The clipboard, as another program sees it, holds `text` with the marks our pastes carry for
+// clipboard managers to leave it out.
+void expectOnClipboard(const std::string& text) {
+    auto formats = test::clipboardFormats();
+    EXPECT_EQ(formats["text/plain"], text);
+    for (const ClipboardMarker& marker : TRANSIENT_MARKERS)
+        EXPECT_EQ(formats[std::string(marker.type)], marker.value) << marker.type;
+}
+
 TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAPasteWould) {
     keepHistory(12);
     test::writeFixture(processValues().HISTORY_PATH,
@@ -204,20 +215,8 @@ TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAP
                                 std::to_string(12 - i) + " && more");
     EXPECT_EQ(shown[10], "1 record could not be opened (damaged, or sealed under another key)");
 
-    // What the clipboard offers, without X11's own targets (TARGETS, TIMESTAMP, …).
-    const auto offered = [] {
-        auto formats = test::clipboardFormats();
-        std::erase_if(formats, [](const auto& format) {
-            return std::isupper(static_cast<unsigned char>(format.first[0])) != 0;
-        });
-        return formats;
-    };
     recent->actions()[1]->trigger();
-    const auto copied = offered();
-    EXPECT_EQ(copied.at("text/plain"), "note 11 & more");
-    EXPECT_EQ(copied.at("x-kde-passwordManagerHint"), "secret");
-    QtPasteboard().setText("note 11 & more"); // what a dictation's paste puts there
-    EXPECT_EQ(offered(), copied);
+    expectOnClipboard("note 11 & more");
 
     // With privacy mode on the menu says so, as --history does, and the keyring is not asked.
     const int reads = keyring->counts().reads;
@@ -240,27 +239,23 @@ TEST_F(OnScreen, AFailedRecordingIsRetriedOffTheMainThreadUntilItGivesTextAndDel
     QMenu* failed = ui.recall().failed();
     const std::string title = keptRecordingTitle(kept);
     const auto retry = [&] {
-        const std::string before = ui.statusItem().lastNotice();
+        const std::string before = ui.panels().notice().text();
         itemOf(itemOf(failed, title)->menu(), "Retry")->trigger();
         EXPECT_EQ(titles(failed), std::vector<std::string>{title + " — retrying…"});
         EXPECT_EQ(ui.statusItem().title(), "⏳");
-        EXPECT_TRUE(waitUntil([&] { return ui.statusItem().lastNotice() != before; }));
+        EXPECT_TRUE(waitUntil([&] { return ui.panels().notice().text() != before; }));
         EXPECT_EQ(ui.statusItem().title(), "🎙");
         EXPECT_TRUE(isRegularFile(kept.path)); // kept either way, as --retry-failed keeps it
     };
 
     retry(); // no engine answers
-    EXPECT_EQ(ui.statusItem().lastNotice(),
-              "Still no transcript: " +
-                  ui_text::retryFailedMessage(localMinuteText(kept.modified)));
+    EXPECT_EQ(ui.panels().notice().text(),
+              ui_text::retryFailedMessage(localMinuteText(kept.modified)));
     answer = "  Hello again.  ";
     QtPasteboard().setText("earlier words");
     retry();
-    EXPECT_EQ(ui.statusItem().lastNotice(),
-              "Recording transcribed: " + ui_text::retriedMessage(localMinuteText(kept.modified)));
-    const auto copied = test::clipboardFormats();
-    EXPECT_EQ(copied.at("text/plain"), "Hello again.");
-    EXPECT_EQ(copied.at("x-kde-passwordManagerHint"), "secret");
+    EXPECT_EQ(ui.panels().notice().text(), ui_text::retriedMessage(localMinuteText(kept.modified)));
+    expectOnClipboard("Hello again.");
 
     itemOf(itemOf(failed, title)->menu(), "Delete")->trigger();
     EXPECT_FALSE(pathExists(kept.path));
@@ -277,6 +272,37 @@ QImage onBackdrop(const QPixmap& picture) {
     QPainter painter(&image);
     painter.drawPixmap(kMargin, kMargin, picture);
     return image;
+}
+
+TEST_F(OnScreen, KeysThatGoToOurOwnMenuAreNotGlobalKeys) {
+    PasteTarget target;
+    ASSERT_TRUE(target.ready());
+    UIController ui = controller();
+    session.recording = true;
+    ui.recordingStarted();
+    // The global monitor, as the daemon wires it: what went to us never reaches the recogniser.
+    test::RecordingKeyActions actions;
+    actions.recording = true;
+    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    XInputKeyMonitor monitor;
+    ASSERT_TRUE(monitor.start([&](const InputEvent& event) {
+        if (!ui.ownsKeyEvent(event)) keys.handle(event);
+    }));
+    ui.modeMenu().open(*ui.pill().modeButton());
+    ASSERT_TRUE(waitUntil([&] { return ui.modeMenu().menu()->isVisible(); }));
+    settle(0.2);
+    // Escape closes the menu, and the recording goes on.
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !ui.modeMenu().menu()->isVisible(); }, 5));
+    settle(0.3);
+    EXPECT_TRUE(actions.calls.empty());
+    EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume"}));
+    // The next Escape goes to the window being dictated into: it cancels.
+    ASSERT_TRUE(waitUntil([&] { return focus() == target.window(); }));
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !actions.calls.empty(); }, 5));
+    EXPECT_EQ(actions.calls, std::vector<std::string>{"cancel"});
+    ui.recordingStopped();
 }
 
 TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
@@ -405,7 +431,8 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     saveOpen("status-menu-failed", {&menu, failed, failed->actions().at(0)->menu()});
     menu.hide();
 
-    QMessageBox* alert = showFirstRunAlert();
+    QMessageBox* alert =
+        showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
     save(alert, "first-run-alert");
     alert->close();
 

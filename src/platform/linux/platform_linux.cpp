@@ -20,6 +20,7 @@ void installPlatformBackends() {
     // command-line modes that never use them never touch either.
     installKeyMonitor(std::make_shared<XInputKeyMonitor>());
     installPasteboard(std::make_shared<QtPasteboard>());
+    installPrimarySelection(std::make_shared<QtPasteboard>(QtPasteboard::Selection::Primary));
     installKeySynth(std::make_shared<XTestKeySynth>());
     installFrontmostApp(std::make_shared<X11FrontmostApp>());
     installSoundPlayer(std::make_shared<PulseSoundPlayer>());
