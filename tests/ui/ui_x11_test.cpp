@@ -75,13 +75,13 @@ struct OnScreen : ::testing::Test {
         return retryKeptRecording(wav, processValues().scratch.retryTextBase(), decode,
                                   [](std::string_view raw) { return trim(raw); });
     }
-    // `records` dictations sealed as the real history seals them, under a keyring that then
-    // takes its time, as a Secret Service may.
-    void keepHistory(int records) {
+    // Dictations sealed as the real history seals them, `step` seconds apart from `first`, under
+    // a keyring that then takes its time, as a Secret Service may.
+    void keepHistory(const std::vector<std::string>& texts, double first, double step) {
         setSecretStore(keyring);
-        for (int i = 1; i <= records; ++i)
-            appendHistory(processValues().HISTORY_PATH, keyring.get(),
-                          "note " + std::to_string(i) + " & more", " raw", 1700000000 + 60 * i);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            appendHistory(processValues().HISTORY_PATH, keyring.get(), texts[i], " raw",
+                          static_cast<std::int64_t>(first + step * static_cast<double>(i)));
         keyring->setReadDelay(0.4);
     }
     // A two-second recording that every engine failed on.
@@ -194,7 +194,10 @@ void expectOnClipboard(const std::string& text) {
 }
 
 TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAPasteWould) {
-    keepHistory(12);
+    std::vector<std::string> notes;
+    for (int i = 1; i <= 12; ++i)
+        notes.push_back("note " + std::to_string(i) + " & more");
+    keepHistory(notes, 1700000060, 60);
     test::writeFixture(processValues().HISTORY_PATH,
                        test::readFixture(processValues().HISTORY_PATH) + "1700000999\tdamaged\n");
     Config config = cfg();
@@ -233,7 +236,6 @@ TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAP
 
 TEST_F(OnScreen, AFailedRecordingIsRetriedOffTheMainThreadUntilItGivesTextAndDeletedOnRequest) {
     const KeptRecording kept = keepFailed(7);
-    EXPECT_EQ(keptRecordingTitle(kept), localMinuteText(kept.modified) + ", 2.0 s");
     UIController ui = controller();
     emit ui.statusItem().menu().aboutToShow();
     QMenu* failed = ui.recall().failed();
@@ -389,18 +391,11 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     settings.window()->close();
 
     // The status menu with the dictations and the failed recordings it gives back.
-    setSecretStore(keyring);
-    const auto hoursAgo = [now](double hours) {
-        return static_cast<std::int64_t>(now - hours * 3600);
-    };
-    for (const auto& [text, when] :
-         {std::pair<std::string, std::int64_t>{"Thanks, I will send the signed copy tomorrow.",
-                                               hoursAgo(26)},
-          {"Can we move the review to Thursday at ten? The payments team needs two more days "
-           "for the refund flow.",
-           hoursAgo(3)},
-          {"Remind me to book the train for the offsite.", hoursAgo(0.2)}})
-        appendHistory(processValues().HISTORY_PATH, keyring.get(), text, " raw", when);
+    keepHistory({"Thanks, I will send the signed copy tomorrow.",
+                 "Can we move the review to Thursday at ten? The payments team needs two more "
+                 "days for the refund flow.",
+                 "Remind me to book the train for the offsite."},
+                now - 9 * 3600, 4 * 3600);
     keepFailed(4);
     Config historyOn = cfg();
     historyOn.privacyMode = false;
