@@ -11,6 +11,8 @@
 #include "history/legacy_purge.h"
 #include "history/retention.h"
 #include "platform/audio_backend.h"
+#include "platform/desktop_backend.h"
+#include "platform/platform.h"
 #include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
@@ -37,16 +39,32 @@ constexpr const char* kMicNotGranted =
     "session).";
 #endif
 
-// The X11 session the key monitor, the synthetic keys and the window hints speak.
-bool haveDisplay() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// A desktop session to show the interface in. The interface runs on X11 (under Wayland through
+// XWayland, where the window manager keeps the pill above other windows and out of the focus)
+// and natively on Wayland only without XWayland.
+bool haveDisplay(const DesktopChoice& desktop) {
+    const bool x11 = isSet("DISPLAY");
+    if (desktop.backend == DesktopBackend::X11 && !x11) {
         log(LogLevel::serious,
             "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
             "session");
         return false;
     }
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    if (!x11 && !isSet("WAYLAND_DISPLAY")) {
+        log(LogLevel::serious, "no display (neither WAYLAND_DISPLAY nor DISPLAY is set) — start "
+                               "vak-dictate inside the desktop session");
+        return false;
+    }
+    if (!isSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland", 1);
+    log(LogLevel::info, "interface: Qt's " + std::string(std::getenv("QT_QPA_PLATFORM")) +
+                            " platform — " +
+                            (x11 ? "DISPLAY=" + std::string(std::getenv("DISPLAY"))
+                                 : std::string("no XWayland (DISPLAY unset)")));
     return true;
 }
 
@@ -144,6 +162,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
             if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
         desktop.mainQueue());
+    // Until the trigger key works, the pill says why and what to do.
+    arming->setOnDisarmed([&ui](const std::string& help) { ui.setTriggerNotice(help); });
     arming->ensureAccessibility();
 
     ui.setup();
@@ -163,7 +183,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 int runDaemon(const std::vector<std::string>& args) {
     const auto& values = processValues();
     const std::optional<DemoRunner> demo = args.size() >= 2 ? demoFor(args[1]) : std::nullopt;
-    if (!haveDisplay()) return 1;
+    if (!haveDisplay(chooseDesktopBackend(DesktopSession::current(values.cfg)))) return 1;
+    startDesktopBackends();
 
     DesktopApp desktop(args);
     const EngineCheck engines = EngineCheck::fromProcess(values);

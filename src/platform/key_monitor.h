@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace vak {
 
@@ -61,6 +62,9 @@ class KeyMonitor {
     // Starts delivering events to `handler`; false when the monitor cannot run. Once started it
     // runs for the life of the monitor; a second call replaces the handler.
     virtual bool start(InputEventHandler handler) = 0;
+    // What the user does so that input may be watched, when the platform's standing words do not
+    // say it (a group to join, a rule to install); empty otherwise. Asked after isTrusted().
+    virtual std::string accessHelp() { return {}; }
 };
 
 // The process's monitor. Until one is installed: never trusted, never starts.

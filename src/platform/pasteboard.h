@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,13 @@ struct PasteboardItem {
 
 // A deep copy of the pasteboard, independent of its later state. Empty when it held nothing.
 using PasteboardSnapshot = std::vector<PasteboardItem>;
+
+// How much a snapshot reads at most: an owner that offers huge data or answers slowly gives a
+// partial snapshot rather than a frozen program.
+struct PasteboardLimits {
+    std::size_t maxBytes = 64u << 20; // all types together
+    double maxReadSeconds = 2.0;      // all reads together
+};
 
 // What tells clipboard managers and history tools to leave a copy out of their history: a MIME
 // type with this value among the copy's types. KDE's Klipper (and the Wayland history tools that

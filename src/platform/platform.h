@@ -8,4 +8,11 @@ namespace vak {
 // nothing connects to the display or a server until it is used.
 void installPlatformBackends();
 
+// Installs the desktop services (key monitor, synthetic keys, clipboard, frontmost application)
+// that depend on what the session's desktop offers — the Wayland ones look at the compositor
+// first (desktop_backend.h says which protocol serves) — and logs one line per service: which
+// backend serves it and why. Called once by the daemon at start; the command-line modes, which
+// use none of them, never reach the desktop.
+void startDesktopBackends();
+
 } // namespace vak

@@ -40,9 +40,12 @@ MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler
     : settings_(settings), handler_(std::move(handler)), queue_(queue) {}
 
 bool MonitorArming::ensureAccessibility() {
-    const bool trusted = keyMonitor()->isTrusted(true);
+    const auto monitor = keyMonitor();
+    const bool trusted = monitor->isTrusted(true);
     if (trusted) {
         log(LogLevel::ok, "Accessibility granted");
+    } else if (const std::string help = monitor->accessHelp(); !help.empty()) {
+        log(LogLevel::warning, "Accessibility NOT granted — " + help);
     } else {
         log(LogLevel::warning, kNotGranted);
     }
@@ -51,10 +54,16 @@ bool MonitorArming::ensureAccessibility() {
 
 void MonitorArming::armWhenTrusted() {
     if (armed_) return;
-    if (keyMonitor()->isTrusted(false) && installMonitor()) return;
+    const auto monitor = keyMonitor();
+    if (monitor->isTrusted(false) && installMonitor()) return;
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
-        log(LogLevel::warning, kWaiting);
+        const std::string help = monitor->accessHelp();
+        log(LogLevel::warning,
+            help.empty()
+                ? std::string(kWaiting)
+                : "waiting for Accessibility — trigger key DISARMED until granted (" + help + ")");
+        if (onDisarmed_) onDisarmed_(help);
     }
     std::weak_ptr<MonitorArming> weak = weak_from_this();
     queue_.after(kTrustPollSeconds, [weak] {
@@ -71,6 +80,7 @@ bool MonitorArming::installMonitor() {
         return false;
     }
     armed_ = true;
+    if (axWaitLogged_ && onDisarmed_) onDisarmed_({});
     std::string line = "key monitor armed — " + triggerKeyName(settings_.hotkey) + " = dictation";
     if (settings_.watchesProducerKey()) {
         line += ", " + triggerKeyName(settings_.producerKey) + " = producer talk";

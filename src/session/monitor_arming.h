@@ -4,7 +4,9 @@
 #include "session/key_recognizer.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace vak {
@@ -30,6 +32,13 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     // also uses (its launcher key); false (logged) when it cannot run.
     bool installMonitor();
 
+    // Told, once, that the trigger key waits for the permission, with what the user does about
+    // it (empty where the platform's standing words say it), and told again with an empty text
+    // once the monitor is armed after all.
+    void setOnDisarmed(std::function<void(const std::string& help)> onDisarmed) {
+        onDisarmed_ = std::move(onDisarmed);
+    }
+
     bool armed() const { return armed_; }
     bool axWaitLogged() const { return axWaitLogged_; }
 
@@ -43,6 +52,7 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     bool axWaitLogged_ = false;
     bool armed_ = false;
     bool startFailureLogged_ = false;
+    std::function<void(const std::string&)> onDisarmed_;
 };
 
 } // namespace vak

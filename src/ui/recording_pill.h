@@ -62,6 +62,8 @@ class RecordingPill {
     // start. Resuming starts both again with the pause left out of the time.
     void pause(std::string_view reason);
     void resume();
+    // The line under the captions: how to finish; `text` in its place while not empty.
+    void setHint(std::string_view text);
 
     // What is on screen, for tests, demos and screenshots.
     PillPanel* panel() const { return panel_.get(); }
@@ -71,12 +73,16 @@ class RecordingPill {
     ClickThroughButton* modeButton() const { return modeButton_; }
     std::string captionText() const;
     std::string elapsedText() const;
+    std::string hintText() const;
     // The frame the user last gave the pill.
     std::optional<QRect> customFrame() const { return customFrame_; }
 
   private:
     void build();
     void rememberFrame();
+    // Asks the window system to put the shown pill at `frame`'s corner, again and again for a
+    // moment while it does not know the window yet.
+    void keepPlaced(QRect frame, int attempts);
 
     MainQueue& main_;
     std::function<double()> now_;

@@ -54,7 +54,16 @@ void UIController::recordingStarted() {
     modeMenu_.recordingStarted();
     status_.recordingStarted();
     const bool captions = config_.liveCaptions && isRegularFile(config_.captionModel);
-    pill_.show(captions ? ui_text::LISTENING : ui_text::RECORDING);
+    if (triggerNotice_.empty()) {
+        pill_.show(captions ? ui_text::LISTENING : ui_text::RECORDING);
+    } else {
+        pill_.show(std::string(ui_text::DISARMED_CAPTION) + triggerNotice_);
+    }
+}
+
+void UIController::setTriggerNotice(std::string notice) {
+    triggerNotice_ = std::move(notice);
+    pill_.setHint(triggerNotice_.empty() ? std::string_view() : ui_text::DISARMED_HINT);
 }
 
 void UIController::recordingStopped() {

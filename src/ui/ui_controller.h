@@ -57,6 +57,9 @@ class UIController final : public SessionUi {
     // Pauses (with the reason shown as the caption) or resumes the pill's clock and bars; the
     // status item shows the pause.
     void showPaused(bool paused, std::string_view reason = {});
+    // Why the trigger key cannot be watched and what the user does about it, shown on the pill
+    // at every start of a recording until it is cleared (empty).
+    void setTriggerNotice(std::string notice);
     // True while the settings window waits for the new trigger key: a tap of a trigger key
     // then chooses the key and should not also start or stop a dictation.
     bool isCapturingHotkey() const;
@@ -84,6 +87,7 @@ class UIController final : public SessionUi {
     const Config config_;
     const UiServices services_;
     bool setUp_ = false;
+    std::string triggerNotice_;
 
     // After the pill and the status item: the panels, which may show a pause on them, are
     // destroyed first.

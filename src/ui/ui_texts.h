@@ -60,6 +60,13 @@ inline constexpr std::string_view SETTINGS_BUTTON = "⚙";
 inline constexpr std::string_view SETTINGS_TOOLTIP =
     "Settings. Your recording pauses while this is open and picks up again when you close it.";
 std::string hint(std::uint16_t hotkey); // "Tap Right ⌘ to finish, or press Done"
+// The hint while the trigger key cannot be watched, and the caption's opening words then.
+inline constexpr std::string_view DISARMED_HINT = "The trigger key is off: press Done to finish";
+inline constexpr std::string_view DISARMED_CAPTION = "Trigger key off — ";
+// The window titles of the pill and of the other floating panels, by which window managers
+// that need rules for them (sway) find them.
+inline constexpr std::string_view PILL_WINDOW_TITLE = "vak-dictate pill";
+inline constexpr std::string_view PANEL_WINDOW_TITLE = "vak-dictate panel";
 inline constexpr std::string_view PAUSED_FOR_SETTINGS = "Paused while settings are open.";
 inline constexpr std::string_view PAUSED_FOR_MODE_MENU = "Paused while you pick a mode.";
 inline constexpr std::string_view PAUSED_FOR_EXPLAINER = "Paused while you read about the modes.";

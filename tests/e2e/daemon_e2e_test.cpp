@@ -4,6 +4,7 @@
 // paste-target window that records what it receives. The test taps keys through XTest and
 // signals the daemon like a user and an automated check would.
 #include "base/files.h"
+#include "e2e/daemon_fixture.h"
 #include "session/text_insertion.h"
 #include "support/desktop_apps.h"
 #include "support/desktop_fixtures.h"
@@ -45,49 +46,25 @@ class DaemonE2E : public testing::Test {
         if (!pulse->running()) GTEST_SKIP() << "no private sound server: " << pulse->why();
         if (!windowManager->running())
             GTEST_SKIP() << "no window manager: " << windowManager->why();
-        std::filesystem::create_directories(home.file(".dictation"));
-        std::filesystem::create_directories(home.file(".whisper-models"));
-        std::filesystem::create_directories(home.file("tools"));
-        std::filesystem::create_directories(home.file("scratch"));
-        writeFixture(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"), "model");
-        // Not the first dictation: no note comes to the front to take the focus.
-        writeFixture(home.file(".dictation/.explained"), "");
-        // One engine only: the fake whisper-cli, answering whatever transcript.txt says.
-        std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home.file("tools/whisper-cli"));
-        writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\n");
-        writeFixture(home.file(".dictation/config"),
-                     "CLOUD=0\nSERVER=0\nPREPROCESS=0\nLIVE_CAPTIONS=0\nCHUNK_SECONDS=0\n"
-                     "INPUT_DEVICE=test pipe\n");
+        test::prepareDaemonHome(home.path());
     }
 
-    void TearDown() override {
-        if (!daemon) return;
-        daemon->terminate();
-        auto watchdog = armWatchdog(daemon, 5);
-        daemon->wait();
-        watchdog.cancel();
-    }
+    void TearDown() override { test::stopDaemon(daemon); }
 
-    void say(const std::string& transcript) {
-        writeFixture(home.file("tools/transcript.txt"), transcript);
-    }
+    void say(const std::string& transcript) { test::say(home.path(), transcript); }
 
     bool startDaemon() {
         SpawnOptions options;
         options.argv = {VAK_BINARY};
-        options.environment = {"HOME=" + home.path(),
-                               "VAK_TOOL_PATH=" + home.file("tools"),
-                               "VAK_TMPDIR=" + home.file("scratch"),
-                               "DISPLAY=" + xvfb->display(),
-                               "PULSE_SERVER=" + pulse->serverAddress(),
-                               "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+        options.environment = test::daemonEnvironment(home.path(), *pulse);
+        options.environment.push_back("DISPLAY=" + xvfb->display());
         daemon = Subprocess::spawn(options);
         return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
     }
 
-    std::string logText() const { return readFixture(home.file(".dictation/vak.log")); }
+    std::string logText() const { return test::daemonLog(home.path()); }
     bool waitForLog(const std::string& line, double seconds = 20) const {
-        return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
+        return test::waitForDaemonLog(home.path(), line, seconds);
     }
 
     // A real application or terminal must be there (./scripts/test installs them); one that is
@@ -114,16 +91,7 @@ class DaemonE2E : public testing::Test {
             EXPECT_FALSE(kept(text)) << testing::PrintToString(history);
     }
 
-    // Half a second of a tone at the microphone, so the recording is not silent.
-    static void speak() {
-        std::vector<std::int16_t> tone(24000);
-        for (std::size_t i = 0; i < tone.size(); ++i) {
-            tone[i] = static_cast<std::int16_t>(
-                8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));
-        }
-        pulse->feed(tone);
-        pulse->waitFed();
-    }
+    static void speak() { test::speak(*pulse); }
 
     static test::Xvfb* xvfb;
     static test::PulseServer* pulse;

@@ -82,6 +82,29 @@ TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
                                    kWaiting, kArmed}));
 }
 
+TEST_F(Arming, AMonitorsOwnWordsSayWhatToDoAndTheNoticeEndsWhenArmed) {
+    monitor->setTrusted(false);
+    monitor->setAccessHelp("join the input group");
+    auto arming = make();
+    std::vector<std::string> notices;
+    arming->setOnDisarmed([&](const std::string& help) { notices.push_back(help); });
+    EXPECT_FALSE(arming->ensureAccessibility());
+    arming->armWhenTrusted();
+    queue.advance(6);
+    EXPECT_EQ(notices, std::vector<std::string>{"join the input group"});
+    monitor->setTrusted(true);
+    queue.advance(3);
+    EXPECT_TRUE(arming->armed());
+    EXPECT_EQ(notices, (std::vector<std::string>{"join the input group", ""}));
+    EXPECT_EQ(
+        logs.messages(),
+        (std::vector<std::string>{
+            "⚠️ Accessibility NOT granted — join the input group",
+            "⚠️ waiting for Accessibility — trigger key DISARMED until granted (join the "
+            "input group)",
+            kArmed}));
+}
+
 TEST_F(Arming, TheArmedLinesNameTheWatchedKeysAndTheLauncherKey) {
     using Lines = std::vector<std::string>;
     const std::string launcher = " 55 (Left Super) is the key most desktops open their launcher "

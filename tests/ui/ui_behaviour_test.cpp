@@ -5,6 +5,7 @@
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
+#include "platform/panel_placement.h"
 #include "producer/producer_link.h"
 #include "session/mode_memory.h"
 #include "support/log_capture.h"
@@ -157,6 +158,42 @@ TEST_F(Interface, ElapsedTimeLeavesOutAPauseAndTheStatusTitleFollowsTheState) {
     EXPECT_EQ(captioned->pill().captionText(), "Listening…");
     captioned->setCaption(std::string(1100, 'a') + std::string(300, 'b'));
     EXPECT_EQ(captioned->pill().captionText(), std::string(900, 'a') + std::string(300, 'b'));
+}
+
+// A window system that knows the pill's window only from its third look on (sway maps it late).
+class LatePlacement final : public PanelPlacement {
+  public:
+    void prepare(std::string_view title) override { prepared.emplace_back(title); }
+    bool place(std::string_view, int x, int y) override {
+        asked.emplace_back(x, y);
+        return asked.size() >= 3;
+    }
+    std::vector<std::string> prepared;
+    std::vector<std::pair<int, int>> asked;
+};
+
+TEST_F(Interface, ThePillSaysTheTriggerKeyIsOffAndAsksToBePlacedUntilItIs) {
+    auto placement = std::make_shared<LatePlacement>();
+    installPanelPlacement(placement);
+    auto ui = controller();
+    RecordingPill& pill = ui->pill();
+    ui->setTriggerNotice("join the input group");
+    session.recording = true;
+    ui->recordingStarted();
+    EXPECT_EQ(pill.captionText(), "Trigger key off — join the input group");
+    EXPECT_EQ(pill.hintText(), "The trigger key is off: press Done to finish");
+    EXPECT_EQ(placement->prepared, std::vector<std::string>{"vak-dictate pill"});
+    queue.advance(2);
+    const QPoint corner = pill.panel()->geometry().topLeft();
+    EXPECT_EQ(placement->asked,
+              (std::vector<std::pair<int, int>>(3, std::pair(corner.x(), corner.y()))));
+
+    ui->recordingStopped();
+    ui->setTriggerNotice({});
+    ui->recordingStarted();
+    EXPECT_EQ(pill.captionText(), "Recording.");
+    EXPECT_EQ(pill.hintText(), "Tap Right Super to finish, or press Done");
+    installPanelPlacement(nullptr);
 }
 
 TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsAsk) {
