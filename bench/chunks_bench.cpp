@@ -90,7 +90,9 @@ std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, int
 
         const vak::SimDecode* longest = nullptr;
         for (const auto& d : full.decodes) {
-            if (d.kind != "tail" && (!longest || d.seconds > longest->seconds)) longest = &d;
+            // The first of equally long ones (the clock's nanoseconds make ties uneven).
+            if (d.kind != "tail" && (!longest || d.seconds > longest->seconds + 1e-6))
+                longest = &d;
         }
         if (!longest) continue;
         options.stop.stopAt = longest->startedAt + 1.0;
