@@ -56,17 +56,16 @@ struct Figures {
     double audio = 0;          // their length
 };
 
-bool sameWords(const replay::Result& result, const tone::Dictation& spoken) {
+bool sameWords(const vak::ChunkSimResult& result, const tone::Dictation& spoken) {
     const auto heard =
         tone::hear(std::span(spoken.samples())
                        .first(static_cast<std::size_t>(result.stopAt * tone::kSampleRate)));
     return result.text && tone::wordsOf(*result.text) == heard;
 }
 
-void detail(const replay::Result& result, const char* what) {
+void detail(const vak::ChunkSimResult& result, const char* what) {
     if (std::getenv("VAK_BENCH_DETAIL") == nullptr) return;
-    std::printf("  %s: stop at %.1f s, waited %.2f s (queue %.2f + decode %.2f)\n", what,
-                result.stopAt, result.wait(), result.queueWait, result.finishDecode);
+    std::printf("  %s: stop at %.1f s, waited %.2f s\n", what, result.stopAt, result.wait());
     for (const auto& d : result.decodes)
         std::printf("    %-5s at %7.1f s, %5.1f s of audio, %.2f s\n", d.kind.c_str(), d.startedAt,
                     d.clipSeconds, d.seconds);
@@ -89,12 +88,13 @@ std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, int
         figures.calls += static_cast<double>(full.decodes.size());
         figures.audio += full.stopAt;
 
-        const replay::Decode* longest = nullptr;
+        const vak::SimDecode* longest = nullptr;
         for (const auto& d : full.decodes) {
-            if (d.kind != "tail" && (!longest || d.seconds > longest->seconds)) longest = &d;
+            // The first of equally long ones (the clock's nanoseconds make ties uneven).
+            if (d.kind != "tail" && (!longest || d.seconds > longest->seconds + 1e-6)) longest = &d;
         }
         if (!longest) continue;
-        options.stopAt = longest->startedAt + 1.0;
+        options.stop.stopAt = longest->startedAt + 1.0;
         const auto busy = replay::run(spoken.samples(), options);
         if (!sameWords(busy, spoken)) return std::nullopt;
         detail(busy, "busy");

@@ -1,16 +1,12 @@
 #pragma once
 
-// Replays a recording through the chunk engine as the daemon would run it, in virtual time: the
-// audio grows at real speed, the chunk timer fires every CHUNK_SECONDS and the speculative timer
-// every 2 s on the engine's one serial queue, and every decode keeps that queue busy for as long
-// as a modelled decoder would take (fixed + per-second cost of the clip), so a tick that falls
-// into a decode runs late, as on the real queue. The decoder hears the tone words of the clip
-// (tone_words.h) at once, so a 20-minute dictation replays in seconds. Its cost has whisper's
-// shape (DecoderCost). At the stop the engine's
-// real finish() runs; its wait is the modelled decode time plus the real time it took.
+// Replays a tone-word recording through the chunk engine as the daemon runs it
+// (vak::simulateChunks: the engine's own timers on a virtual clock), with a decoder that hears
+// the tone words of each clip (tone_words.h) at once and takes the time whisper would
+// (DecoderCost), so a 20-minute dictation replays in seconds.
 
 #include "base/files.h"
-#include "transcribe/decode_router.h"
+#include "transcribe/chunk_sim.h"
 
 #include <cstdint>
 #include <limits>
@@ -63,32 +59,9 @@ struct Options {
     bool speculative = true;
     DecoderCost cost;
     std::string scratchDir; // the growing recording and the engine's clips
-    // The stop, in seconds of audio (at most the audio's length).
-    double stopAt = std::numeric_limits<double>::infinity();
-    // Stop `stopDelay` seconds after the first speculative decode that starts at or after this
-    // time has finished, if that comes before stopAt.
-    std::optional<double> stopAfterSpeculativeFrom;
-    double stopDelay = 0.5;
+    vak::ChunkSimOptions stop;
 };
 
-struct Decode {
-    std::string kind;       // "chunk", "spec" or "tail"
-    vak::DecodeRoute route; // the route it asked for
-    double clipSeconds = 0;
-    double startedAt = 0; // virtual seconds
-    double seconds = 0;   // modelled decode time
-};
-
-struct Result {
-    std::optional<std::string> text; // what finish() delivered
-    double stopAt = 0;
-    double queueWait = 0;    // the stop waited for work already running (modelled)
-    double finishDecode = 0; // decodes finish() itself made (modelled)
-    double finishReal = 0;   // real time of finish() besides its decodes
-    std::vector<Decode> decodes;
-    double wait() const { return queueWait + finishDecode + finishReal; }
-};
-
-Result run(std::span<const std::int16_t> samples, const Options& options);
+vak::ChunkSimResult run(std::span<const std::int16_t> samples, const Options& options);
 
 } // namespace replay

@@ -44,9 +44,15 @@ DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyri
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
           xwayland foot wl-clipboard x11-xserver-utils)
 
+# The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
+# pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its
+# helpers. Only ./scripts/bench installs them.
+DEB_BENCH=(espeak-ng pocketsphinx pocketsphinx-en-us sox python3)
+
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)
 BREW_TEST=(googletest google-benchmark clang-format)
+BREW_BENCH=() # pocketsphinx 0.8 is not in Homebrew: the speech benchmark runs on Debian
 
 # Installs the Debian packages of the given lists that are not installed yet; quick when none is
 # missing, so both scripts can call it every time.
@@ -75,7 +81,7 @@ install_brew() {
     brew install "${missing[@]}"
 }
 
-# install_deps build|runtime|test ...
+# install_deps build|runtime|test|bench ...
 install_deps() {
     local lists=() kind
     case "$(uname -s)" in
@@ -86,6 +92,7 @@ install_deps() {
                     build) lists+=("${DEB_BUILD[@]}") ;;
                     runtime) lists+=("${DEB_RUNTIME[@]}") ;;
                     test) lists+=("${DEB_TEST[@]}") ;;
+                    bench) lists+=("${DEB_BENCH[@]}") ;;
                 esac
             done
             install_debian "${lists[@]}"
@@ -96,6 +103,7 @@ install_deps() {
                     build) lists+=("${BREW_BUILD[@]}") ;;
                     runtime) lists+=("${BREW_RUNTIME[@]}") ;;
                     test) lists+=("${BREW_TEST[@]}") ;;
+                    bench) lists+=("${BREW_BENCH[@]}") ;;
                 esac
             done
             install_brew "${lists[@]}"

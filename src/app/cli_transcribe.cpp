@@ -5,15 +5,17 @@
 #include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
+#include "base/virtual_queue.h"
 #include "foundation/process_values.h"
+#include "session/recall.h"
 #include "text/formatting.h"
 #include "transcribe/caption_engine.h"
 #include "transcribe/chunk_engine.h"
+#include "transcribe/chunk_sim.h"
 #include "transcribe/decode_router.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <future>
 #include <iostream>
 #include <limits>
 #include <vector>
@@ -26,8 +28,6 @@ namespace vak {
 
 namespace {
 
-constexpr std::uint64_t kSpecSimSilenceBeforeBytes = 80000; // 2.5 s
-constexpr std::uint64_t kSpecSimSilenceAfterBytes = 16000;  // 0.5 s
 constexpr std::uint64_t kCopyBlockBytes = 1 << 20;
 
 // The audio of a replayed file: where its samples start and how many bytes of them there are.
@@ -35,11 +35,15 @@ struct SourceAudio {
     UniqueFd fd;
     std::uint64_t dataOffset = 0;
     std::uint64_t bytes = 0; // even
+
+    double seconds() const {
+        return static_cast<double>(bytes) / static_cast<double>(kBytesPerSecond);
+    }
 };
 
 // The replayed file's samples; nothing when it is not a recording the replay can feed to an
 // engine as it is (16 kHz mono 16-bit), or not a regular file at all.
-std::optional<SourceAudio> openSourceAudio(const std::string& path, std::uint64_t headroom) {
+std::optional<SourceAudio> openSourceAudio(const std::string& path) {
     const auto layout = readWavLayout(path);
     if (!layout || !layout->isRecordingFormat()) return std::nullopt;
     auto fd = openRegularFile(path);
@@ -51,8 +55,8 @@ std::optional<SourceAudio> openSourceAudio(const std::string& path, std::uint64_
     const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     source.dataOffset = layout->dataOffset;
     source.bytes = size > source.dataOffset ? (size - source.dataOffset) & ~std::uint64_t{1} : 0;
-    // What one WAV header can describe, with room for what the replay appends.
-    const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max() - 36 - headroom;
+    // What one WAV header can describe.
+    const std::uint64_t limit = std::numeric_limits<std::uint32_t>::max() - 36;
     source.bytes = std::min(source.bytes, limit & ~std::uint64_t{1});
     return source;
 }
@@ -79,29 +83,30 @@ class ScratchRecording {
     bool valid() const { return fd_.valid(); }
     const std::string& path() const { return path_; }
 
-    // Appends [from, from + count) of the source's samples.
-    bool append(const SourceAudio& source, std::uint64_t from, std::uint64_t count) {
+    // The file holds the source's audio up to `seconds` (never less than it holds already).
+    bool growTo(const SourceAudio& source, double seconds) {
+        const auto target =
+            std::min(static_cast<std::uint64_t>(std::max(seconds, 0.0) * kBytesPerSecond) &
+                         ~std::uint64_t{1},
+                     source.bytes);
         std::vector<char> block;
-        while (count > 0) {
-            block.resize(static_cast<std::size_t>(std::min(count, kCopyBlockBytes)));
+        while (written_ < target) {
+            block.resize(static_cast<std::size_t>(std::min(target - written_, kCopyBlockBytes)));
             const ssize_t n = ::pread(source.fd.get(), block.data(), block.size(),
-                                      static_cast<off_t>(source.dataOffset + from));
+                                      static_cast<off_t>(source.dataOffset + written_));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
             if (!writeAll(fd_.get(), std::string_view(block.data(), static_cast<std::size_t>(n))))
                 return false;
-            from += static_cast<std::uint64_t>(n);
-            count -= static_cast<std::uint64_t>(n);
+            written_ += static_cast<std::uint64_t>(n);
         }
         return true;
-    }
-    bool appendSilence(std::uint64_t count) {
-        return writeAll(fd_.get(), std::string(static_cast<std::size_t>(count), '\0'));
     }
 
   private:
     std::string path_;
     UniqueFd fd_;
+    std::uint64_t written_ = 0;
 };
 
 int cannotWrite(const std::string& path) {
@@ -109,40 +114,11 @@ int cannotWrite(const std::string& path) {
     return 1;
 }
 
-std::uint64_t pieceBytes(double seconds) {
-    return std::max<std::uint64_t>(
-        static_cast<std::uint64_t>(seconds * kBytesPerSecond) & ~std::uint64_t{1}, 2);
-}
-
-// Appends the whole source in pieces, running `afterPiece` after each.
-template <typename Pass>
-bool replayPieces(ScratchRecording& recording, const SourceAudio& source, std::uint64_t piece,
-                  Pass afterPiece) {
-    for (std::uint64_t at = 0; at < source.bytes; at += piece) {
-        if (!recording.append(source, at, std::min(piece, source.bytes - at))) return false;
-        afterPiece();
-    }
-    return true;
-}
-
-std::optional<std::string> finishAndWait(ChunkEngine& engine) {
-    std::promise<std::optional<std::string>> result;
-    auto text = result.get_future();
-    engine.finish([&result](std::optional<std::string> value) { result.set_value(value); });
-    return text.get();
-}
-
 // A race's loser may still be decoding. This process is about to exit, taking the loser's
 // watchdog with it, so it is stopped now rather than left to hang unwatched.
 void stopLeftoverDecoders() {
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);
-}
-
-std::string fixed(double value, int decimals) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
 }
 
 // One decode of a file through the normal routing, formatted; nothing when no engine gave text.
@@ -183,9 +159,13 @@ int runRetryFailed() {
     }
     int failed = 0;
     for (const KeptRecording& recording : kept) {
-        std::cout << recording.path << " (" << localMinuteText(recording.modified) << ", "
-                  << fixed(recording.seconds, 1) << " s)\n";
-        if (const auto text = transcribeForCommandLine(recording.path)) {
+        std::cout << recording.path << " (" << keptRecordingTitle(recording) << ")\n";
+        const std::string textBase = scratch.retryTextBase();
+        const auto text = retryKeptRecording(recording.path, textBase);
+        stopLeftoverDecoders();
+        // Once more: the loser could otherwise write the transcript file after it was gone.
+        removeFile(textBase + ".txt");
+        if (text) {
             std::cout << *text << "\n";
         } else {
             std::cout << "transcription failed again — the recording stays for another try\n";
@@ -196,9 +176,13 @@ int runRetryFailed() {
 }
 
 int runCaptionSim(const std::string& wav) {
-    const auto source = openSourceAudio(wav, 0);
+    const auto source = openSourceAudio(wav);
     if (!source) return cannotRead(wav);
-    const auto engine = CaptionEngine::create();
+    // The engine's own timer on a virtual clock; each pass takes its real time on it.
+    const auto queue = std::make_shared<VirtualQueue>(true);
+    CaptionSettings settings = CaptionSettings::fromProcess();
+    settings.liveCaptions = true; // a replay of them is asked for
+    const auto engine = CaptionEngine::create(settings, queue);
     if (!engine->modelAvailable()) {
         std::cout << "CAPTION-SIM: caption model missing\n";
         return 1;
@@ -211,73 +195,76 @@ int runCaptionSim(const std::string& wav) {
     engine->setDisplay([&shown](const std::string& caption) {
         std::cout << "[" << ++shown << "] " << caption << std::endl;
     });
-    engine->simStart(recording.path());
-    if (!replayPieces(recording, *source, pieceBytes(cfg().captionInterval),
-                      [&engine] { engine->simPass(); }))
-        return cannotRead(wav);
+    engine->start(recording.path());
+    bool readable = true;
+    while (const auto next = queue->nextStart()) {
+        if (*next > source->seconds()) break;
+        readable = readable && recording.growTo(*source, *next);
+        queue->runNext();
+    }
+    engine->stop();
+    while (queue->runNext()) {
+    }
+    return readable ? 0 : cannotRead(wav);
+}
+
+namespace {
+
+// The chunk engine over the file as the daemon runs it (vak::simulateChunks), each decode taking
+// its real time on the virtual clock, and the stop at the file's end: prints what the stop
+// waited and what the decoder did, then the transcript.
+int replayThroughChunks(const std::string& wav, bool speculative, const std::string& label,
+                        const std::string& scratchName) {
+    ChunkSettings settings = ChunkSettings::fromProcess();
+    if (!settings.enabled()) {
+        std::cout << label << ": chunking disabled (CHUNK_SECONDS < 20)\n";
+        return 1;
+    }
+    settings.speculative = speculative;
+    const auto source = openSourceAudio(wav);
+    if (!source) return cannotRead(wav);
+    ChunkSimResult result;
+    bool readFailed = false;
+    {
+        ScratchRecording recording(processValues().scratch.commandLineBase(scratchName) + ".wav",
+                                   source->bytes);
+        if (!recording.valid()) return cannotWrite(recording.path());
+        result = simulateChunks(
+            settings, recording.path(), source->seconds(),
+            [&](double seconds) {
+                if (!recording.growTo(*source, seconds)) readFailed = true;
+            },
+            [](const DecodeRequest& request) { return runWhisper(request); },
+            std::make_shared<VirtualQueue>(true));
+        stopLeftoverDecoders();
+    }
+    if (readFailed) return cannotRead(wav);
+    if (!result.text) {
+        std::cout << label
+                  << (speculative ? ": no cache — fell back\n"
+                                  : ": no cache built (clip shorter than a chunk, or a decode "
+                                    "failed)\n");
+        return 2;
+    }
+    const double busy = result.busySeconds();
+    std::cout << label << ": wait after stop = " << fixedDecimals(result.wait(), 2) << "s; "
+              << result.decodes.size() << " decoder calls (" << result.count("chunk") << " chunks, "
+              << result.count("spec") << " pre-decoded, " << result.count("tail")
+              << " at the stop), decoder busy " << fixedDecimals(busy, 1) << "s of "
+              << fixedDecimals(result.stopAt, 1) << "s ("
+              << fixedDecimals(100 * busy / std::max(result.stopAt, 0.1), 0) << " %)\n"
+              << formatAndLearn(*result.text) << "\n";
     return 0;
 }
 
+} // namespace
+
 int runSpecSim(const std::string& wav) {
-    const auto source =
-        openSourceAudio(wav, kSpecSimSilenceBeforeBytes + kSpecSimSilenceAfterBytes);
-    if (!source) return cannotRead(wav);
-    ScratchRecording recording(processValues().scratch.commandLineBase("specsim") + ".wav",
-                               source->bytes + kSpecSimSilenceBeforeBytes +
-                                   kSpecSimSilenceAfterBytes);
-    if (!recording.valid()) return cannotWrite(recording.path());
-
-    const auto engine = ChunkEngine::create();
-    engine->simStart(recording.path(), 0);
-    if (!replayPieces(recording, *source, pieceBytes(std::max(cfg().chunkSeconds, 20.0)),
-                      [&engine] { engine->simFire(); }))
-        return cannotRead(wav);
-    if (!recording.appendSilence(kSpecSimSilenceBeforeBytes)) return cannotWrite(recording.path());
-    const auto specStart = SteadyClock::now();
-    engine->simSpec();
-    if (!recording.appendSilence(kSpecSimSilenceAfterBytes)) return cannotWrite(recording.path());
-    const auto stop = SteadyClock::now();
-    const auto text = finishAndWait(*engine);
-    const double waited = secondsSince(stop);
-    const double specLead = std::chrono::duration<double>(stop - specStart).count();
-    stopLeftoverDecoders();
-
-    if (!text) {
-        std::cout << "SPEC-SIM: no cache — fell back\n";
-        return 2;
-    }
-    std::cout << "SPEC-SIM: spec decode ran " << fixedDecimals(specLead, 1)
-              << "s BEFORE the tap; wait AFTER stop = " << fixedDecimals(waited, 2) << "s\n"
-              << formatAndLearn(*text) << "\n";
-    return 0;
+    return replayThroughChunks(wav, true, "SPEC-SIM", "specsim");
 }
 
 int runChunkSim(const std::string& wav) {
-    if (!ChunkSettings::fromProcess().enabled()) {
-        std::cout << "CHUNK-SIM: chunking disabled (CHUNK_SECONDS < 20)\n";
-        return 1;
-    }
-    const auto source = openSourceAudio(wav, 0);
-    if (!source) return cannotRead(wav);
-    std::optional<std::string> text;
-    {
-        ScratchRecording recording(processValues().scratch.commandLineBase("chunksim") + ".wav",
-                                   source->bytes);
-        if (!recording.valid()) return cannotWrite(recording.path());
-        const auto engine = ChunkEngine::create();
-        engine->simStart(recording.path(), 0);
-        if (!replayPieces(recording, *source, pieceBytes(cfg().chunkSeconds),
-                          [&engine] { engine->simFire(); }))
-            return cannotRead(wav);
-        text = finishAndWait(*engine);
-        stopLeftoverDecoders();
-    }
-    if (!text) {
-        std::cout << "CHUNK-SIM: no cache built (clip shorter than a chunk, or a decode failed)\n";
-        return 2;
-    }
-    std::cout << formatAndLearn(*text) << "\n";
-    return 0;
+    return replayThroughChunks(wav, false, "CHUNK-SIM", "chunksim");
 }
 
 } // namespace vak

@@ -15,21 +15,21 @@ int runTranscribeFile(const std::string& wav);
 // retention sweep removes them). 0 when every retry gave text (or none was kept), else 1.
 int runRetryFailed();
 
-// The replays below copy WAV's audio piece by piece into a scratch recording that grows as a
-// live one would, and drive an engine's synchronous passes over it. A file whose audio cannot be
-// located or read makes them write "cannot read WAV" to standard error and return 1.
+// The replays below run an engine with the daemon's own timers on a virtual clock: the file's
+// audio is copied into a scratch recording as the clock moves, and every decode takes its real
+// time on it, so a pass that falls into a decode runs late and the stop waits for what a user
+// would wait for, while the replay itself takes no longer than its decodes. A file whose audio
+// cannot be located or read makes them write "cannot read WAV" to standard error and return 1.
 
-// "--caption-sim WAV": one caption pass per CAPTION_INTERVAL of audio; prints each caption shown
-// as "[n] caption". 1 when the caption model is missing.
+// "--caption-sim WAV": a caption pass every CAPTION_INTERVAL; prints each caption shown as
+// "[n] caption". 1 when the caption model is missing.
 int runCaptionSim(const std::string& wav);
 
-// "--spec-sim WAV": the chunk engine over the audio, then 2.5 s of silence, a speculative pass,
-// 0.5 s more and the stop; prints how long the speculative decode ran before the stop and how
-// long the stop waited, then the formatted transcript (0), or that there was no cache (2).
-int runSpecSim(const std::string& wav);
-
-// "--chunk-sim WAV": the chunk engine over the audio, one cut per CHUNK_SECONDS, then the stop;
-// prints the formatted transcript (0), or that no cache was built (2); 1 when chunking is off.
+// "--chunk-sim WAV" and "--spec-sim WAV": the chunk engine over the audio with the stop at its
+// end, rolling chunks only (chunk-sim) or with the speculative tail too (spec-sim). Prints the
+// wait after the stop, the decoder calls and the decoder's busy time, then the formatted
+// transcript (0), or that no cache was built (2); 1 when chunking is off (CHUNK_SECONDS < 20).
 int runChunkSim(const std::string& wav);
+int runSpecSim(const std::string& wav);
 
 } // namespace vak

@@ -72,4 +72,8 @@ bool SerialQueue::isCurrent() const {
     return currentQueueState == state_.get();
 }
 
+double SerialQueue::now() const {
+    return std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count();
+}
+
 } // namespace vak

@@ -15,15 +15,42 @@ void runTaskGuarded(const Task& task) {
     }
 }
 
-TimerHandle TaskHeap::push(Clock::time_point at, Task task, Clock::duration repeat) {
+TimerHandle TaskSchedule::push(Clock::time_point at, Task task, Clock::duration repeat) {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    items_.push(Item{at, nextSeq_++, std::make_shared<Task>(std::move(task)), repeat, cancelled});
+    return TimerHandle(cancelled);
+}
+
+std::optional<TaskSchedule::Clock::time_point> TaskSchedule::nextAt() {
+    while (!items_.empty() && items_.top().cancelled->load())
+        items_.pop();
+    if (items_.empty()) return std::nullopt;
+    return items_.top().at;
+}
+
+std::optional<TaskSchedule::Due> TaskSchedule::popDue(Clock::time_point now) {
+    const auto at = nextAt();
+    if (!at || *at > now) return std::nullopt;
+    Item item = items_.top();
+    items_.pop();
+    if (item.repeat > Clock::duration::zero()) {
+        // Re-arm from the scheduled time, skipping ticks already missed.
+        auto next = item.at + item.repeat;
+        while (next <= now)
+            next += item.repeat;
+        items_.push(Item{next, nextSeq_++, item.task, item.repeat, item.cancelled});
+    }
+    return Due{item.task, item.cancelled};
+}
+
+TimerHandle TaskHeap::push(Clock::time_point at, Task task, Clock::duration repeat) {
+    TimerHandle handle;
     {
         std::lock_guard lock(mutex_);
-        items_.push(
-            Item{at, nextSeq_++, std::make_shared<Task>(std::move(task)), repeat, cancelled});
+        handle = schedule_.push(at, std::move(task), repeat);
     }
     wake_.notify_one();
-    return TimerHandle(cancelled);
+    return handle;
 }
 
 bool TaskHeap::runUntil(Clock::time_point deadline) {
@@ -31,25 +58,15 @@ bool TaskHeap::runUntil(Clock::time_point deadline) {
     for (;;) {
         if (stopped_) return false;
         const auto now = Clock::now();
-        if (!items_.empty() && items_.top().at <= now) {
-            Item item = items_.top();
-            items_.pop();
-            if (item.cancelled->load()) continue;
-            if (item.repeat > Clock::duration::zero()) {
-                // Re-arm from the scheduled time, skipping ticks already missed.
-                auto next = item.at + item.repeat;
-                while (next <= now)
-                    next += item.repeat;
-                items_.push(Item{next, nextSeq_++, item.task, item.repeat, item.cancelled});
-            }
+        if (const auto due = schedule_.popDue(now)) {
             lock.unlock();
-            if (!item.cancelled->load()) runTaskGuarded(*item.task);
+            if (!due->cancelled->load()) runTaskGuarded(*due->task);
             lock.lock();
             continue;
         }
         if (now >= deadline) return true;
         auto wakeAt = deadline;
-        if (!items_.empty() && items_.top().at < wakeAt) wakeAt = items_.top().at;
+        if (const auto next = schedule_.nextAt(); next && *next < wakeAt) wakeAt = *next;
         if (wakeAt == Clock::time_point::max()) {
             wake_.wait(lock);
         } else {

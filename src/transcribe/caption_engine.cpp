@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/regex.h"
+#include "base/serial_queue.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
@@ -67,11 +68,14 @@ std::string cleanCaptionText(std::string_view raw) {
     return trim(text);
 }
 
-std::shared_ptr<CaptionEngine> CaptionEngine::create(CaptionSettings settings) {
-    return std::shared_ptr<CaptionEngine>(new CaptionEngine(std::move(settings)));
+std::shared_ptr<CaptionEngine> CaptionEngine::create(CaptionSettings settings,
+                                                     std::shared_ptr<TimedQueue> queue) {
+    if (!queue) queue = std::make_shared<SerialQueue>("vak.captions");
+    return std::shared_ptr<CaptionEngine>(new CaptionEngine(std::move(settings), std::move(queue)));
 }
 
-CaptionEngine::CaptionEngine(CaptionSettings settings) : settings_(std::move(settings)) {}
+CaptionEngine::CaptionEngine(CaptionSettings settings, std::shared_ptr<TimedQueue> queue)
+    : settings_(std::move(settings)), queue_(std::move(queue)) {}
 
 bool CaptionEngine::modelAvailable() const {
     return isRegularFile(settings_.model);
@@ -81,12 +85,12 @@ void CaptionEngine::start(const std::string& wav) {
     if (!settings_.liveCaptions || !modelAvailable()) return;
     const int generation = ++generation_;
     std::weak_ptr<CaptionEngine> weak = weak_from_this();
-    queue_.async([weak, generation, wav] {
+    queue_->async([weak, generation, wav] {
         const auto self = weak.lock();
         if (!self || self->generation_.load() != generation) return; // stopped meanwhile
         self->reset(wav);
         const double interval = self->settings_.scaled(self->settings_.intervalSeconds);
-        self->timer_ = self->queue_.repeating(
+        self->timer_ = self->queue_->repeating(
             interval,
             [weak, generation] {
                 if (const auto engine = weak.lock()) engine->pass(generation);
@@ -99,7 +103,7 @@ void CaptionEngine::stop() {
     // At once, so that a pass decoding right now publishes nothing when it returns.
     ++generation_;
     std::weak_ptr<CaptionEngine> weak = weak_from_this();
-    queue_.async([weak] {
+    queue_->async([weak] {
         if (const auto self = weak.lock()) {
             self->timer_.cancel();
             self->timer_ = {};
@@ -109,19 +113,19 @@ void CaptionEngine::stop() {
 
 void CaptionEngine::setDisplay(Display display) {
     std::weak_ptr<CaptionEngine> weak = weak_from_this();
-    queue_.async([weak, display = std::move(display)]() mutable {
+    queue_->async([weak, display = std::move(display)]() mutable {
         if (const auto self = weak.lock()) self->display_ = std::move(display);
     });
 }
 
 void CaptionEngine::simStart(const std::string& wav) {
     ++generation_;
-    queue_.sync([this, &wav] { reset(wav); });
+    queue_->sync([this, &wav] { reset(wav); });
 }
 
 void CaptionEngine::simPass() {
     const int generation = generation_.load();
-    queue_.sync([this, generation] { pass(generation); });
+    queue_->sync([this, generation] { pass(generation); });
 }
 
 void CaptionEngine::reset(const std::string& wav) {

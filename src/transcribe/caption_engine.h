@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/serial_queue.h"
+#include "base/timed_queue.h"
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
 
@@ -52,13 +52,16 @@ std::string cleanCaptionText(std::string_view raw);
 // runs. Display only; the final transcript is decoded separately. Decodes go to the caption
 // server when one answers, else to a whisper-cli run.
 //
-// All work runs on the engine's serial queue "vak.captions", so passes never overlap. stop()
+// All work runs on one serial queue ("vak.captions" in the daemon; a replay's virtual clock), so
+// passes never overlap. stop()
 // takes effect at once: a pass already decoding publishes nothing afterwards.
 class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
   public:
     using Display = std::function<void(const std::string& caption)>;
 
-    static std::shared_ptr<CaptionEngine> create(CaptionSettings settings);
+    // Runs on `queue`, or on a serial queue of its own when none is given.
+    static std::shared_ptr<CaptionEngine> create(CaptionSettings settings,
+                                                 std::shared_ptr<TimedQueue> queue = nullptr);
     static std::shared_ptr<CaptionEngine> create() {
         return create(CaptionSettings::fromProcess());
     }
@@ -83,7 +86,7 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     void simPass();
 
   private:
-    explicit CaptionEngine(CaptionSettings settings);
+    CaptionEngine(CaptionSettings settings, std::shared_ptr<TimedQueue> queue);
     void reset(const std::string& wav);
     void pass(int generation);
     std::optional<std::string> decodeRange(int fd, std::uint64_t from, std::uint64_t to);
@@ -95,7 +98,7 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     void logOnce(const std::string& line); // a failing decoder is logged once per recording
 
     const CaptionSettings settings_;
-    SerialQueue queue_{"vak.captions"};
+    const std::shared_ptr<TimedQueue> queue_;
     // Bumped by start and stop from any thread; read by passes after every decode.
     std::atomic<int> generation_{0};
     // Touched only on queue_.

@@ -4,7 +4,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/numbers.h"
-#include "base/time_util.h"
+#include "base/serial_queue.h"
 #include "foundation/process_values.h"
 #include "transcribe/decode_router.h"
 
@@ -73,18 +73,20 @@ ChunkSettings ChunkSettings::fromProcess() {
     return from(values.cfg, values.scratch);
 }
 
-std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings) {
-    return std::shared_ptr<ChunkEngine>(new ChunkEngine(std::move(settings)));
+std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings,
+                                                 std::shared_ptr<TimedQueue> queue) {
+    if (!queue) queue = std::make_shared<SerialQueue>("vak.chunks");
+    return std::shared_ptr<ChunkEngine>(new ChunkEngine(std::move(settings), std::move(queue)));
 }
 
-ChunkEngine::ChunkEngine(ChunkSettings settings)
-    : settings_(std::move(settings)),
+ChunkEngine::ChunkEngine(ChunkSettings settings, std::shared_ptr<TimedQueue> queue)
+    : settings_(std::move(settings)), queue_(std::move(queue)),
       transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
 
 void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail) {
     if (!enabled()) return;
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_.async([weak, wav, session, trail = std::move(trail)] {
+    queue_->async([weak, wav, session, trail = std::move(trail)] {
         const auto self = weak.lock();
         if (!self) return;
         const int generation = ++self->generation_;
@@ -99,13 +101,13 @@ void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<Dec
         };
         const double chunkPeriod = self->settings_.timeScale * self->settings_.chunkSeconds;
         const double specPeriod = self->settings_.timeScale * kSpecPeriodSeconds;
-        self->timer_ = self->queue_.repeating(
+        self->timer_ = self->queue_->repeating(
             chunkPeriod,
             [current] {
                 if (const auto engine = current()) engine->cut();
             },
             chunkPeriod);
-        self->specTimer_ = self->queue_.repeating(
+        self->specTimer_ = self->queue_->repeating(
             specPeriod,
             [current] {
                 if (const auto engine = current()) engine->specPass();
@@ -116,7 +118,7 @@ void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<Dec
 
 void ChunkEngine::finish(Completion completion) {
     // Holds the engine until the completion has been called: it is called exactly once.
-    queue_.async([self = shared_from_this(), completion = std::move(completion)] {
+    queue_->async([self = shared_from_this(), completion = std::move(completion)] {
         ++self->generation_;
         self->stopTimers();
         auto text = self->finishText();
@@ -126,7 +128,7 @@ void ChunkEngine::finish(Completion completion) {
 
 void ChunkEngine::cancel() {
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_.async([weak] {
+    queue_->async([weak] {
         if (const auto self = weak.lock()) {
             ++self->generation_;
             self->stopTimers();
@@ -136,20 +138,20 @@ void ChunkEngine::cancel() {
 
 void ChunkEngine::setTranscribe(Transcribe transcribe) {
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_.async([weak, transcribe = std::move(transcribe)]() mutable {
+    queue_->async([weak, transcribe = std::move(transcribe)]() mutable {
         if (const auto self = weak.lock()) self->transcribe_ = std::move(transcribe);
     });
 }
 
 void ChunkEngine::setOnSpecTranscript(SpecListener listener) {
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_.async([weak, listener = std::move(listener)]() mutable {
+    queue_->async([weak, listener = std::move(listener)]() mutable {
         if (const auto self = weak.lock()) self->onSpecTranscript_ = std::move(listener);
     });
 }
 
 void ChunkEngine::simStart(const std::string& wav, int session) {
-    queue_.sync([this, &wav, session] {
+    queue_->sync([this, &wav, session] {
         ++generation_;
         reset(wav, session);
     });
@@ -157,13 +159,13 @@ void ChunkEngine::simStart(const std::string& wav, int session) {
 
 void ChunkEngine::simFire() {
     if (!enabled()) return;
-    queue_.sync([this] {
+    queue_->sync([this] {
         if (!failed_) cut();
     });
 }
 
 void ChunkEngine::simSpec() {
-    queue_.sync([this] {
+    queue_->sync([this] {
         if (!failed_) specPass();
     });
 }
@@ -212,14 +214,15 @@ std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::
     const std::string base = settings_.scratch.chunkBase(sessionN_, name);
     const std::string wav = base + ".wav";
     copyWavRange(recording.fd.get(), recording.dataOffset, from, to, wav);
-    const auto start = SteadyClock::now();
+    // On the queue's clock: a replay's decoder may take modelled time.
+    const double start = queue_->now();
     std::optional<std::string> text;
     try {
         if (transcribe_) text = transcribe_({wav, base, route, trail_});
     } catch (...) {
         // A decoder that throws counts as one that failed.
     }
-    seconds = secondsSince(start);
+    seconds = queue_->now() - start;
     removeFile(wav);
     removeFile(base + ".txt");
     return text;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/serial_queue.h"
+#include "base/timed_queue.h"
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
 #include "transcribe/decode_router.h"
@@ -42,8 +42,9 @@ struct ChunkSettings {
 // (or still running then) stays short. A chunk takes over the texts the tail holds for its audio
 // and decodes only what they do not cover.
 //
-// All work runs on the serial queue "vak.chunks": cuts, speculative passes and finish never
-// overlap, and a finish queued behind a running decode waits for it. A chunk decode that fails
+// All work runs on one serial queue ("vak.chunks" in the daemon; a replay's virtual clock): cuts,
+// speculative passes and finish never overlap, and a finish queued behind a running decode waits
+// for it. A chunk decode that fails
 // abandons the whole cache for good (finish then reports nothing and the caller decodes the
 // whole recording).
 class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
@@ -54,7 +55,9 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     using SpecListener = std::function<void(const std::string& prospectiveText)>;
     using Completion = std::function<void(std::optional<std::string> text)>;
 
-    static std::shared_ptr<ChunkEngine> create(ChunkSettings settings);
+    // Runs on `queue`, or on a serial queue of its own when none is given.
+    static std::shared_ptr<ChunkEngine> create(ChunkSettings settings,
+                                               std::shared_ptr<TimedQueue> queue = nullptr);
     static std::shared_ptr<ChunkEngine> create() { return create(ChunkSettings::fromProcess()); }
     ChunkEngine(const ChunkEngine&) = delete;
     ChunkEngine& operator=(const ChunkEngine&) = delete;
@@ -84,7 +87,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
   private:
     struct Recording;
 
-    explicit ChunkEngine(ChunkSettings settings);
+    ChunkEngine(ChunkSettings settings, std::shared_ptr<TimedQueue> queue);
     void reset(const std::string& wav, int session);
     void stopTimers();
     std::optional<Recording> openRecording();
@@ -98,7 +101,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     void dropSpeculative();
 
     const ChunkSettings settings_;
-    SerialQueue queue_{"vak.chunks"};
+    const std::shared_ptr<TimedQueue> queue_;
     // Everything below is touched only on queue_.
     TimerHandle timer_;
     TimerHandle specTimer_;

@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/process_values.h"
@@ -31,6 +32,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -211,6 +214,11 @@ void SettingsWindow::build() {
     whisperToggle_ = new QCheckBox(ui::qstr(ui_text::WHISPER_TOGGLE), content);
     whisperToggle_->setGeometry(at(24, 82, 472, 20));
 
+    loginToggle_ = new QCheckBox(ui::qstr(ui_text::LOGIN_TOGGLE), content);
+    loginToggle_->setGeometry(at(24, 356, 472, 20));
+    QObject::connect(loginToggle_, &QCheckBox::toggled, content,
+                     [this](bool on) { loginToggled(on); });
+
     QObject::connect(pushButton(content, ui_text::ADVANCED_BUTTON, at(24, 36, 170, 26)),
                      &QPushButton::clicked, content, [this] { openAdvanced(); });
     QObject::connect(pushButton(content, ui_text::DICTIONARY_BUTTON, at(204, 36, 170, 26)),
@@ -260,6 +268,11 @@ void SettingsWindow::show() {
     styleField_->setText(ui::qstr(config_.style));
     hotkeyButton_->setText(ui::qstr(triggerKeyName(pendingHotkey_)));
     whisperToggle_->setChecked(config_.whisperMode);
+    {
+        // What the entry says now, which is not a switch of the user's.
+        const QSignalBlocker quiet(loginToggle_);
+        loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+    }
     talkModePopup_->setCurrentIndex(
         std::max(talkModePopup_->findData(ui::qstr(talkModeName(config_.talkMode))), 0));
 
@@ -362,6 +375,21 @@ void SettingsWindow::saveClicked() {
                 statusLabel_->setText(ui::qstr(ui_text::RESTART_FAILED_STATUS));
             }
         });
+}
+
+void SettingsWindow::loginToggled(bool on) {
+    std::string problem;
+    if (setAutostart(services_.autostartEntry, on, services_.program, &problem)) {
+        statusLabel_->setText(ui::qstr(on ? ui_text::LOGIN_ON_STATUS : ui_text::LOGIN_OFF_STATUS));
+        log(LogLevel::info,
+            std::string(on ? "start at login on: wrote " : "start at login off: removed ") +
+                services_.autostartEntry);
+        return;
+    }
+    log(LogLevel::warning, services_.autostartEntry + " " + problem);
+    statusLabel_->setText(ui::qstr(std::string(ui_text::LOGIN_FAILED_STATUS) + problem));
+    const QSignalBlocker quiet(loginToggle_);
+    loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
 }
 
 void SettingsWindow::openAdvanced() {

@@ -32,11 +32,13 @@ struct UiServices;
 // The small preferences window: the decode model, trigger key, microphone, language and whisper
 // mode, with buttons that open the configuration file and the learned-words file. Save writes
 // the values into the configuration file and restarts the program, which reads its
-// configuration only at start. The decode model is the exception: a model picked is saved and
+// configuration only at start. Two controls need no restart: a decode model picked is saved and
 // used from the next decode at once, and one not installed is downloaded first, with its
 // progress in the window (stopped when the window closes; the part received is kept for the
-// next try). A recording running while the window is open is paused. Built on first show; main
-// thread, the restart and the download's reports on `main`.
+// next try); "Start at login" writes or removes the user's autostart entry when it is switched,
+// and shows whether that entry is on each time the window opens. A recording running while the
+// window is open is paused. Built on first show; main thread, the restart and the download's
+// reports on `main`.
 class SettingsWindow {
   public:
     SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
@@ -55,6 +57,8 @@ class SettingsWindow {
     void openDictionary();
     // The model list's entry `index` was picked.
     void modelPicked(int index);
+    // "Start at login" switched: the autostart entry is written or removed at once.
+    void loginToggled(bool on);
     // The window is closing: stops listening for a key and resumes a paused recording.
     void windowWillClose();
 
@@ -71,6 +75,7 @@ class SettingsWindow {
     QComboBox* languagePopup() const { return languagePopup_; }
     QComboBox* talkModePopup() const { return talkModePopup_; }
     QCheckBox* whisperToggle() const { return whisperToggle_; }
+    QCheckBox* loginToggle() const { return loginToggle_; }
     QLabel* statusLabel() const { return statusLabel_; }
     QComboBox* modelPopup() const { return modelPopup_; }
     QProgressBar* modelProgress() const { return modelProgress_; }
@@ -98,6 +103,7 @@ class SettingsWindow {
     QComboBox* languagePopup_ = nullptr;
     QComboBox* talkModePopup_ = nullptr;
     QCheckBox* whisperToggle_ = nullptr;
+    QCheckBox* loginToggle_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QComboBox* modelPopup_ = nullptr;
     QProgressBar* modelProgress_ = nullptr;

@@ -88,7 +88,7 @@ StatusItem::StatusItem(Actions actions, std::uint16_t hotkey) : hotkey_(hotkey) 
                      });
     toggle_ = item(menu_, ui_text::startTitle(hotkey_), std::move(actions.toggle));
     item(menu_, ui_text::CANCEL_TITLE, std::move(actions.cancel));
-    menu_.addSeparator();
+    settingsSeparator_ = menu_.addSeparator();
     item(menu_, ui_text::SETTINGS_TITLE, std::move(actions.settings))
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     item(menu_, ui_text::LOG_TITLE, std::move(actions.openLog));
@@ -137,6 +137,15 @@ void StatusItem::recordingStopped() {
 void StatusItem::setBusy(int delta) {
     busyCount_ = std::max(busyCount_ + delta, 0);
     if (!recording_) showIdleOrBusy();
+}
+
+void StatusItem::addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen) {
+    menu_.insertSeparator(settingsSeparator_);
+    for (QMenu* submenu : submenus)
+        menu_.insertMenu(settingsSeparator_, submenu);
+    QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [onOpen = std::move(onOpen)] {
+        if (onOpen) onOpen();
+    });
 }
 
 void StatusItem::showIdleOrBusy() {

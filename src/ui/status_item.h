@@ -6,13 +6,14 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits. A left click on the icon starts
-// or stops dictation too. Main thread.
+// dictation, cancels, offers what can be got back (a section of submenus), opens the settings
+// and the log, and quits. A left click on the icon starts or stops dictation too. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -40,6 +41,10 @@ class StatusItem {
     // Background jobs in flight: count += delta, never below 0.
     void setBusy(int delta);
 
+    // Puts `submenus` in a section of their own after the recording items; `onOpen` runs each
+    // time the menu is about to show.
+    void addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen);
+
     const std::string& title() const { return title_; }
     std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
@@ -53,6 +58,7 @@ class StatusItem {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
+    QAction* settingsSeparator_ = nullptr;
     std::uint16_t hotkey_ = 0;
     std::string title_;
     int iconKind_ = -1;

@@ -25,8 +25,12 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
       pill_(main, services_.now, pillActions(), config_.hotkey),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
-                [this](DeliverMode mode) { pill_.showMode(mode); }) {
+                [this](DeliverMode mode) { pill_.showMode(mode); }),
+      recall_(config_, main, services_,
+              {.busy = [this](int delta) { status_.setBusy(delta); },
+               .notify = [this](const std::string& message) { panels_.showNotice(message); }}) {
     session_.set(session);
+    status_.addSection({recall_.recent(), recall_.failed()}, [this] { recall_.refresh(); });
 }
 
 UIController::~UIController() = default;

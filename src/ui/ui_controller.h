@@ -6,6 +6,7 @@
 #include "ui/mode_menu.h"
 #include "ui/own_keys.h"
 #include "ui/panels.h"
+#include "ui/recall_menus.h"
 #include "ui/recording_pill.h"
 #include "ui/session_link.h"
 #include "ui/status_item.h"
@@ -75,6 +76,7 @@ class UIController final : public SessionUi {
     RecordingPill& pill() { return pill_; }
     ModeMenu& modeMenu() { return modeMenu_; }
     Panels& panels() { return panels_; }
+    RecallMenus& recall() { return recall_; }
 
   private:
     StatusItem::Actions statusActions();
@@ -94,6 +96,7 @@ class UIController final : public SessionUi {
     Panels panels_;
     ModeMenu modeMenu_;
     OwnKeys ownKeys_;
+    RecallMenus recall_;
     Lifetime lifetime_;
 };
 

@@ -16,6 +16,15 @@ std::string doneTooltip(std::uint16_t hotkey) {
     return "Finish and paste. The " + triggerKeyName(hotkey) + " key does the same thing.";
 }
 
+std::string retriedMessage(std::string_view when) {
+    return "The recording of " + std::string(when) + " is on the clipboard as text.";
+}
+
+std::string retryFailedMessage(std::string_view when) {
+    return "No engine could transcribe the recording of " + std::string(when) +
+           " this time either; it stays for another try.";
+}
+
 std::string hint(std::uint16_t hotkey) {
     return "Tap " + triggerKeyShortName(hotkey) + " to finish, or press Done";
 }

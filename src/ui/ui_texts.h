@@ -28,6 +28,18 @@ inline constexpr std::string_view SETTINGS_TITLE = "Settings…";
 inline constexpr std::string_view LOG_TITLE = "Open Log";
 inline constexpr std::string_view QUIT_TITLE = "Quit vak-dictate";
 
+// Status menu: what the user can get back.
+inline constexpr std::string_view RECENT_MENU = "Recent dictations";
+inline constexpr std::string_view OPENING_HISTORY = "Opening the history…";
+inline constexpr std::string_view FAILED_MENU = "Failed recordings";
+inline constexpr std::string_view NO_FAILED_RECORDINGS = "None kept";
+inline constexpr std::string_view RETRY_ITEM = "Retry";
+inline constexpr std::string_view RETRYING_SUFFIX = " — retrying…";
+inline constexpr std::string_view DELETE_ITEM = "Delete";
+// The notice after a retry of the recording made at `when` ("YYYY-MM-DD HH:MM").
+std::string retriedMessage(std::string_view when);
+std::string retryFailedMessage(std::string_view when);
+
 // Status titles.
 inline constexpr std::string_view IDLE_STATUS = "🎙";
 inline constexpr std::string_view BUSY_STATUS = "⏳";
@@ -98,6 +110,10 @@ inline constexpr std::string_view HOTKEY_ARMED = "Click once more to change";
 inline constexpr std::string_view HOTKEY_LISTENING = "Press any modifier key now";
 inline constexpr std::string_view BUILT_IN_MIC = "Built in microphone";
 inline constexpr std::string_view WHISPER_TOGGLE = "Whisper mode, for dictating quietly in public";
+inline constexpr std::string_view LOGIN_TOGGLE = "Start at login";
+inline constexpr std::string_view LOGIN_ON_STATUS = "It starts when you log in from now on.";
+inline constexpr std::string_view LOGIN_OFF_STATUS = "It no longer starts when you log in.";
+inline constexpr std::string_view LOGIN_FAILED_STATUS = "Could not change the login start: ";
 inline constexpr std::string_view ADVANCED_BUTTON = "Advanced settings…";
 inline constexpr std::string_view DICTIONARY_BUTTON = "Words it gets wrong";
 inline constexpr std::string_view SAVE_BUTTON = "Save";

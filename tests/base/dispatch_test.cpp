@@ -1,6 +1,7 @@
 #include "base/global_queues.h"
 #include "base/main_queue.h"
 #include "base/serial_queue.h"
+#include "base/virtual_queue.h"
 
 #include <atomic>
 #include <chrono>
@@ -185,6 +186,40 @@ TEST(RunLoopMainQueue, RunsPostedAndTimedWorkOnlyWhileDriven) {
         loop.stop();
     });
     loop.runUntilStopped();
+}
+
+// The replays' clock keeps the serial queue's timing rules: work posted now runs before a tick
+// due with it, a slow task delays the next tick (run once, late) and the others it covered are
+// skipped, a cancelled timer never fires, and only the declared time (or, when counted, the
+// real time) moves the clock.
+TEST(VirtualQueue, TimersRunAsOnTheSerialQueueOnlyInVirtualTime) {
+    VirtualQueue queue(false);
+    std::vector<std::string> ran;
+    const auto note = [&](const std::string& what) {
+        ran.push_back(what + "@" + std::to_string(queue.now()));
+    };
+    const TimerHandle tick = queue.repeating(2, [&] {
+        note("tick");
+        if (ran.size() == 2) queue.elapse(5.5); // the first tick runs until 7.5 s
+    });
+    const TimerHandle never = queue.after(1, [&] { note("never"); });
+    never.cancel();
+    queue.after(7, [&] { note("late"); });
+    queue.async([&] { note("now"); });
+    const auto start = Clock::now();
+    EXPECT_EQ(queue.nextStart(), 0.0);
+    while (queue.nextStart() && *queue.nextStart() < 12)
+        queue.runNext();
+    EXPECT_LT(secondsBetween(start, Clock::now()), 0.5);
+    EXPECT_EQ(ran, (std::vector<std::string>{"now@0.000000", "tick@2.000000", "tick@7.500000",
+                                             "late@7.500000", "tick@8.000000", "tick@10.000000"}));
+    tick.cancel();
+    EXPECT_FALSE(queue.runNext());
+
+    VirtualQueue counted(true);
+    counted.async([] { std::this_thread::sleep_for(50ms); });
+    counted.runNext();
+    EXPECT_GE(counted.now(), 0.05);
 }
 
 } // namespace

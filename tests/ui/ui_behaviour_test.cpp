@@ -1,6 +1,7 @@
 // The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
 // they write and what they ask of the session.
 #include "base/files.h"
+#include "foundation/autostart.h"
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
@@ -44,6 +45,7 @@
 #include <filesystem>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -293,7 +295,8 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     session.recording = true;
     ui->pill().finishButton()->click();
     ui->pill().cancelButton()->click();
-    // Start/stop, cancel, a separator, settings, the log, quit.
+    // Start/stop, cancel, a separator, the recent dictations and failed recordings, a separator,
+    // settings, the log, quit.
     const QList<QAction*> menu = ui->statusItem().menu().actions();
     menu[0]->trigger();
     menu[1]->trigger();
@@ -305,9 +308,11 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
-    menu[4]->trigger();
+    ASSERT_EQ(menu.size(), 9);
+    EXPECT_EQ(menu[3]->menu(), ui->recall().recent());
+    menu[7]->trigger();
     EXPECT_EQ(desktop.opener->opened(), std::vector<std::string>{processValues().LOG});
-    menu[5]->trigger();
+    menu[8]->trigger();
     EXPECT_EQ(desktop.service->stops, 1);
     queue.advance(1.9);
     EXPECT_FALSE(exitCode);
@@ -618,6 +623,33 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
     unsetenv("VAK_MODEL_BASE_URL");
     unsetenv("VAK_MODEL_SHA1SUMS");
+}
+
+TEST_F(Interface, StartAtLoginSwitchesTheUserEntryAtOnceAndShowsItWhenTheWindowOpens) {
+    const std::string entry = autostartEntryPath(processValues().HOME, nullptr);
+    removeFile(entry);
+    auto ui = controller();
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_TRUE(autostartEnabled(entry));
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
+              "It starts when you log in from now on.");
+    EXPECT_EQ(desktop.service->restarts, 0); // nothing to restart for
+    settings.window()->close();
+    settings.show();
+    EXPECT_TRUE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_FALSE(pathExists(entry));
+
+    // An entry that cannot be written is said so, and the switch shows what is there.
+    makeDirectories(entry);
+    settings.loginToggle()->click();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
+    ::rmdir(entry.c_str());
+    settings.window()->close();
 }
 
 // ---- First-run note, producer panel, demos
