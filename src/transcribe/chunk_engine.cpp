@@ -29,8 +29,8 @@ constexpr std::uint64_t kSpecFreshBytes = 3 * kBytesPerSecond;
 // that the decode left at the stop holds at most this much speech. Pieces are long because
 // whisper's encoder costs as much for 3 s as for 30 s, and a piece cut short hears fewer of the
 // words around it: its words are recognised worse.
-constexpr std::uint64_t kSpecStretchBytes = 16 * kBytesPerSecond;
-constexpr std::uint64_t kSpecMinPieceBytes = 8 * kBytesPerSecond;
+constexpr std::uint64_t kSpecStretchBytes = 12 * kBytesPerSecond;
+constexpr std::uint64_t kSpecMinPieceBytes = 6 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
 // No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
 // clip. A sliver is left to the next piece, or joined to the one before it.

@@ -38,7 +38,7 @@ struct ChunkSettings {
 //
 // The speculative tail ends in the middle of the pause it was decoded in, so the words after it
 // never straddle its end; each later pause extends it with only the new audio, and so does the
-// longest pause of a stretch of 16 seconds of speech not covered yet, so that the decode left at
+// longest pause of a stretch of 12 seconds of speech not covered yet, so that the decode left at
 // the stop stays short. Pieces are long rather than many: whisper pays a whole encoder pass for
 // every piece, and hears a short one worse. A chunk takes over the texts the tail holds for its
 // audio and ends where they end, unless a long stretch is left after them.
