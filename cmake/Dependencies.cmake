@@ -21,6 +21,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # rather than Xlib: errors come back per request instead of through process-wide handlers
     # that Qt also sets, and a lost display never ends the process.
     pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-xinput xcb-xtest)
+    # Wayland sessions: the keyboards under /dev/input and a virtual keyboard on /dev/uinput
+    # (libevdev), the clipboard and the active window from the compositor (libwayland-client).
+    pkg_check_modules(EVDEV REQUIRED IMPORTED_TARGET libevdev)
+    pkg_check_modules(WAYLAND REQUIRED IMPORTED_TARGET wayland-client)
 endif()
 
 if(VAK_BUILD_TESTS)

@@ -1,13 +1,16 @@
 // A stand-in for the model download site on the loopback address: serves the files of a folder
 // over HTTP/1.1 with HEAD, GET and byte ranges ("Range: bytes=N-"), as the real host does.
 //
-// Usage: vak-model-host --dir DIR [--port N] [--cut-after BYTES] [--log FILE]
+// Usage: vak-model-host --dir DIR [--port N] [--cut-after BYTES] [--rate BYTES] [--log FILE]
 //   Port 0 (the default) takes a free port; once listening it prints "PORT <n>" on a line of its
 //   own. --cut-after drops the connection of the first GET after that many body bytes, as a
-//   broken download would. --log appends "METHOD PATH RANGE" per request. Runs until terminated.
+//   broken download would. --rate sends at most that many body bytes a second, as a slow line
+//   does. --log appends "METHOD PATH RANGE" per request. Runs until terminated.
 #include "loopback_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,7 @@ namespace {
 std::string folder;
 std::string logPath;
 long long cutAfter = -1;
+long long rate = 0; // body bytes a second; 0: as fast as it goes
 std::atomic<bool> cutDone{false};
 
 bool sendAll(int fd, const char* data, std::size_t size) {
@@ -103,8 +107,11 @@ void serve(int fd) {
     std::ifstream in(file, std::ios::binary);
     in.seekg(from);
     char buffer[65536];
+    // Slow: a tenth of a second's worth at a time.
+    const long long piece = rate > 0 ? std::max(1LL, rate / 10) : sizeof buffer;
     while (limit > 0 && in) {
-        in.read(buffer, std::min<long long>(limit, sizeof buffer));
+        if (rate > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        in.read(buffer, std::min<long long>({limit, piece, sizeof buffer}));
         const auto got = in.gcount();
         if (got <= 0 || !sendAll(fd, buffer, static_cast<std::size_t>(got))) break;
         limit -= got;
@@ -121,10 +128,13 @@ int main(int argc, char** argv) {
         if (option == "--dir") folder = argv[i + 1];
         if (option == "--port") port = std::atoi(argv[i + 1]);
         if (option == "--cut-after") cutAfter = std::atoll(argv[i + 1]);
+        if (option == "--rate") rate = std::atoll(argv[i + 1]);
         if (option == "--log") logPath = argv[i + 1];
     }
     if (folder.empty()) {
-        std::fprintf(stderr, "usage: %s --dir DIR [--port N] [--cut-after BYTES] [--log FILE]\n",
+        std::fprintf(stderr,
+                     "usage: %s --dir DIR [--port N] [--cut-after BYTES] [--rate BYTES] [--log "
+                     "FILE]\n",
                      argv[0]);
         return 64;
     }

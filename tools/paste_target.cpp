@@ -1,14 +1,18 @@
 // A window that records what it receives, for the desktop tests.
 //
 //   vak-paste-target --record FILE [--ready FILE] [--select TEXT] [--clipboard TYPE VALUE]...
+//                    [--primary TEXT]
 //       Shows a text field with the keyboard focus. Whenever its text changes (a paste, typed
 //       keys) the whole text is written to FILE. --select starts with TEXT in the field, all of
 //       it selected (for a synthetic copy). --clipboard takes the clipboard with the given
-//       formats. Once the window is up, has the focus and owns the clipboard, its X window id
-//       is written to the --ready FILE.
-//   vak-paste-target --dump-clipboard FILE
-//       Writes every format of the current clipboard to FILE, one "TYPE<TAB>HEX" line each,
-//       and exits.
+//       formats, --primary the PRIMARY selection with TEXT. Once the window is up, has the focus
+//       and owns the clipboard, its X window id is written to the --ready FILE.
+//   vak-paste-target --hidden --ready FILE [--clipboard TYPE VALUE]... [--primary TEXT]
+//       Owns the selections without a window (a user's copy in another program); "0" is
+//       written to the --ready FILE.
+//   vak-paste-target --dump-clipboard FILE | --dump-primary FILE
+//       Writes every format of the current clipboard (or PRIMARY selection) to FILE, one
+//       "TYPE<TAB>HEX" line each, and exits.
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -18,6 +22,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +35,9 @@ bool writeAll(const QString& path, const QByteArray& bytes) {
     return file.commit();
 }
 
-int dumpClipboard(const QString& path) {
+int dumpClipboard(const QString& path, QClipboard::Mode mode) {
     QByteArray out;
-    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard)) {
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode)) {
         for (const QString& format : data->formats()) {
             out += format.toUtf8() + '\t' + data->data(format).toHex() + '\n';
         }
@@ -42,7 +47,8 @@ int dumpClipboard(const QString& path) {
 
 int usage() {
     std::fputs("usage: vak-paste-target --record FILE [--ready FILE] [--select TEXT] "
-               "[--clipboard TYPE VALUE]... | --dump-clipboard FILE\n",
+               "[--clipboard TYPE VALUE]... [--primary TEXT] | --hidden --ready FILE ... | "
+               "--dump-clipboard FILE | --dump-primary FILE\n",
                stderr);
     return 2;
 }
@@ -57,12 +63,21 @@ int main(int argc, char** argv) {
     QString ready;
     QString selected;
     bool select = false;
+    bool hidden = false;
+    std::optional<QString> primary;
     std::vector<std::pair<QString, QByteArray>> clipboard;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (arg == "--dump-clipboard" && hasValue) return dumpClipboard(args[i + 1]);
-        if (arg == "--record" && hasValue) {
+        if (arg == "--dump-clipboard" && hasValue)
+            return dumpClipboard(args[i + 1], QClipboard::Clipboard);
+        if (arg == "--dump-primary" && hasValue)
+            return dumpClipboard(args[i + 1], QClipboard::Selection);
+        if (arg == "--hidden") {
+            hidden = true;
+        } else if (arg == "--primary" && hasValue) {
+            primary = args[++i];
+        } else if (arg == "--record" && hasValue) {
             record = args[++i];
         } else if (arg == "--ready" && hasValue) {
             ready = args[++i];
@@ -76,7 +91,19 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (record.isEmpty()) return usage();
+    if (record.isEmpty() && !(hidden && !ready.isEmpty())) return usage();
+
+    if (!clipboard.empty()) {
+        auto* data = new QMimeData();
+        for (const auto& [type, value] : clipboard)
+            data->setData(type, value);
+        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    }
+    if (primary) QGuiApplication::clipboard()->setText(*primary, QClipboard::Selection);
+    if (hidden) {
+        writeAll(ready, "0\n");
+        return QApplication::exec();
+    }
 
     QPlainTextEdit editor;
     editor.setWindowTitle("paste target");
@@ -87,12 +114,6 @@ int main(int argc, char** argv) {
     }
     QObject::connect(&editor, &QPlainTextEdit::textChanged,
                      [&] { writeAll(record, editor.toPlainText().toUtf8()); });
-    if (!clipboard.empty()) {
-        auto* data = new QMimeData();
-        for (const auto& [type, value] : clipboard)
-            data->setData(type, value);
-        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
-    }
     editor.show();
     editor.activateWindow();
     editor.setFocus();

@@ -20,22 +20,29 @@ as_root() {
 # git, tar and a C++ compiler also build the speech engine (whisper.cpp) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
            libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
-           git tar)
+           libevdev-dev libwayland-dev git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
 # xdg-utils opens files with the desktop's default application. The interface's texts need a
-# font with its symbols (DejaVu) and one with its emoji (🎙 🎛).
+# font with its symbols (DejaVu) and one with its emoji (🎙 🎛). On Wayland, qt6-wayland carries
+# the interface where there is no XWayland, and wtype types the paste on wlroots compositors.
 DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dejavu-core
-             fonts-noto-color-emoji)
+             fonts-noto-color-emoji qt6-wayland wtype)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
 # The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
 # desktop entries (desktop-file-utils) and AppStream data (appstream).
+# The X11 end-to-end suite runs a desktop on the private display: the openbox window manager,
+# terminals of each family (xterm, rxvt-unicode, sakura for VTE, qterminal for Qt), a GTK and a Qt
+# editor, and the CopyQ clipboard manager. sway (headless, with xwayland) is the Wayland tests'
+# compositor, foot their native window and xterm their XWayland one, wl-clipboard the other
+# program on the clipboard.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
-          appstream)
+          appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
+          xwayland foot wl-clipboard)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its

@@ -4,6 +4,7 @@
 #include "foundation/process_values.h"
 #include "history/history.h"
 #include "platform/secret_store.h"
+#include "session/recall.h"
 
 #include <charconv>
 #include <iostream>
@@ -38,19 +39,14 @@ int runHistoryMode(const std::optional<std::string>& count, std::ostream& out, s
     }
     const HistoryReading reading = readHistory(settings.historyPath, settings.store, *n);
     if (reading.keyMissing && reading.skipped > 0) {
-        err << "the keyring holds no history key, so none of the " << reading.skipped
-            << " records can be opened\n";
+        err << historyKeyMissingText(reading.skipped) << "\n";
         return 1;
     }
-    if (reading.records.empty() && reading.skipped == 0)
-        out << "no dictations in the history yet\n";
+    if (reading.records.empty() && reading.skipped == 0) out << NO_DICTATIONS_TEXT << "\n";
     for (const auto& record : reading.records)
         out << localMinuteText(static_cast<std::time_t>(record.unixSeconds)) << "  " << record.text
             << "\n";
-    if (reading.skipped > 0) {
-        err << reading.skipped << (reading.skipped == 1 ? " record" : " records")
-            << " could not be opened (damaged, or sealed under another key) and were skipped\n";
-    }
+    if (reading.skipped > 0) err << unopenedRecordsText(reading.skipped) << ", skipped\n";
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "base/time_util.h"
 #include "base/virtual_queue.h"
 #include "foundation/process_values.h"
+#include "session/recall.h"
 #include "text/formatting.h"
 #include "transcribe/caption_engine.h"
 #include "transcribe/chunk_engine.h"
@@ -120,12 +121,6 @@ void stopLeftoverDecoders() {
     waitForDecodeEngines(2.0);
 }
 
-std::string fixed(double value, int decimals) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 // One decode of a file through the normal routing, formatted; nothing when no engine gave text.
 std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
     const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
@@ -164,9 +159,13 @@ int runRetryFailed() {
     }
     int failed = 0;
     for (const KeptRecording& recording : kept) {
-        std::cout << recording.path << " (" << localMinuteText(recording.modified) << ", "
-                  << fixed(recording.seconds, 1) << " s)\n";
-        if (const auto text = transcribeForCommandLine(recording.path)) {
+        std::cout << recording.path << " (" << keptRecordingTitle(recording) << ")\n";
+        const std::string textBase = scratch.retryTextBase();
+        const auto text = retryKeptRecording(recording.path, textBase);
+        stopLeftoverDecoders();
+        // Once more: the loser could otherwise write the transcript file after it was gone.
+        removeFile(textBase + ".txt");
+        if (text) {
             std::cout << *text << "\n";
         } else {
             std::cout << "transcription failed again — the recording stays for another try\n";

@@ -5,6 +5,7 @@
 #include "app/cli_rewrite.h"
 #include "app/cli_text.h"
 #include "app/cli_transcribe.h"
+#include "app/control_socket.h"
 #include "app/engine_setup.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
@@ -57,6 +58,13 @@ constexpr auto kModes = std::to_array<CliModeInfo>({
      "show the recording pill with simulated audio (VAK_DEMO_SECS, default 9 s)"},
     {CliMode::ModeInfoDemo, "--mode-info-demo", CliArgument::None, "",
      "show the mode explainer for 6 s"},
+    {CliMode::Toggle, "--toggle", CliArgument::None, "",
+     "start or stop a dictation in the running daemon (for a keyboard shortcut)"},
+    {CliMode::Cancel, "--cancel", CliArgument::None, "",
+     "throw the running daemon's recording away"},
+    {CliMode::Settings, "--settings", CliArgument::None, "",
+     "open the running daemon's settings window"},
+    {CliMode::Quit, "--quit", CliArgument::None, "", "quit the running daemon"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
 });
@@ -72,12 +80,20 @@ constexpr std::string_view kEnvironmentHelp =
     "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
     "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
     "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
+    "  VAK_CAPTION_SERVER_URL  live captions' server (default http://127.0.0.1:8978/inference)\n"
     "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
     "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
     "  VAK_DEMO_SECS           length of --hud-demo in seconds\n"
     "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
 
 DaemonRunner daemonRunner = nullptr;
+
+std::string_view flagOf(CliMode mode) {
+    for (const auto& info : kModes) {
+        if (info.mode == mode) return info.flag;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -164,6 +180,13 @@ int runCommandLine(const CliInvocation& invocation) {
         return runAvTestMode(invocation);
     case CliMode::MicCheck:
         return runMicCheckMode(invocation);
+    case CliMode::Toggle:
+    case CliMode::Cancel:
+    case CliMode::Settings:
+    case CliMode::Quit:
+        // The flag is the command's word: "--toggle" sends "toggle".
+        return sendControlCommand(processValues().CONTROL_SOCKET,
+                                  *controlCommandFor(flagOf(invocation.mode).substr(2)), std::cerr);
     case CliMode::Daemon:
     case CliMode::SettingsDemo:
     case CliMode::ExplainDemo:

@@ -28,6 +28,10 @@ enum class CliMode {
     ExplainDemo,
     HudDemo,
     ModeInfoDemo,
+    Toggle,
+    Cancel,
+    Settings,
+    Quit,
     Help,
     Version,
     Daemon, // no mode flag (or an unknown one)

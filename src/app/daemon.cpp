@@ -1,5 +1,6 @@
 #include "app/daemon.h"
 
+#include "app/control_socket.h"
 #include "app/daemon_startup.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
@@ -10,11 +11,16 @@
 #include "history/legacy_purge.h"
 #include "history/retention.h"
 #include "platform/audio_backend.h"
+#include "platform/desktop_backend.h"
+#include "platform/platform.h"
+#include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
 #include "session/monitor_arming.h"
 #include "text/learned_words.h"
 #include "text/snippets.h"
+#include "transcribe/chunk_engine.h"
+#include "transcribe/decode_router.h"
 #include "ui/demos.h"
 #include "ui/desktop_app.h"
 #include "ui/ui_controller.h"
@@ -31,19 +37,36 @@ constexpr const char* kMicNotGranted =
     "Microphone NOT granted — System Settings ▸ Privacy & Security ▸ Microphone.";
 #else
 constexpr const char* kMicNotGranted =
-    "Microphone NOT granted — sound server (PulseAudio or PipeWire) ▸ Input.";
+    "Microphone NOT granted — no sound server answers (start PipeWire or PulseAudio for this "
+    "session).";
 #endif
 
-// The X11 session the key monitor, the synthetic keys and the window hints speak.
-bool haveDisplay() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// A desktop session to show the interface in. The interface runs on X11 (under Wayland through
+// XWayland, where the window manager keeps the pill above other windows and out of the focus)
+// and natively on Wayland only without XWayland.
+bool haveDisplay(const DesktopChoice& desktop) {
+    const bool x11 = isSet("DISPLAY");
+    if (desktop.backend == DesktopBackend::X11 && !x11) {
         log(LogLevel::serious,
             "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
             "session");
         return false;
     }
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    if (!x11 && !isSet("WAYLAND_DISPLAY")) {
+        log(LogLevel::serious, "no display (neither WAYLAND_DISPLAY nor DISPLAY is set) — start "
+                               "vak-dictate inside the desktop session");
+        return false;
+    }
+    if (!isSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland", 1);
+    log(LogLevel::info, "interface: Qt's " + std::string(std::getenv("QT_QPA_PLATFORM")) +
+                            " platform — " +
+                            (x11 ? "DISPLAY=" + std::string(std::getenv("DISPLAY"))
+                                 : std::string("no XWayland (DISPLAY unset)")));
     return true;
 }
 
@@ -76,10 +99,40 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
             dictation.toggle();
         } else if (signo == SIGUSR2) {
             log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
-            dictation.insert("VAK_TEST_INSERT_OK");
+            if (const std::string caveat = dictation.insert("VAK_TEST_INSERT_OK"); !caveat.empty())
+                log(LogLevel::warning, caveat);
         }
     });
     if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");
+}
+
+// The running daemon's commands from outside (a desktop's keyboard shortcut calling
+// `vak-dictate --toggle`): where there is no tray, the only way to reach the menu's actions.
+std::unique_ptr<ControlSocket> listenForControl(DesktopApp& desktop, UIController& ui,
+                                                Dictation& dictation) {
+    std::string error;
+    auto socket = ControlSocket::listen(
+        processValues().CONTROL_SOCKET, desktop.mainQueue(),
+        [&ui, &dictation](ControlCommand command) {
+            log(LogLevel::info, "control: " + std::string(controlWord(command)));
+            switch (command) {
+            case ControlCommand::Toggle:
+                dictation.toggle();
+                return;
+            case ControlCommand::Cancel:
+                dictation.cancelRecording();
+                return;
+            case ControlCommand::Settings:
+                ui.openSettings();
+                return;
+            case ControlCommand::Quit:
+                ui.quit();
+                return;
+            }
+        },
+        &error);
+    if (!socket) log(LogLevel::warning, "no command-line control — " + error);
+    return socket;
 }
 
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
@@ -95,21 +148,23 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines) {
+                 const EngineCheck& engines, LocalServers& servers) {
     const auto& values = processValues();
-    // Stopped when the daemon ends, after the event loop.
-    const LocalServers servers = startLocalServers(values);
+    servers.start(values);
     reportMicrophone();
 
-    KeyRecognizer recognizer(dictation, TriggerSettings::fromConfig(values.cfg), {},
-                             &desktop.mainQueue());
+    const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
+    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
     auto arming = MonitorArming::create(
-        TriggerSettings::fromConfig(values.cfg),
+        triggers,
         [&recognizer, &ui](const InputEvent& event) {
-            // The settings window is taking a new trigger key: that press is not a tap.
-            if (!ui.isCapturingHotkey()) recognizer.handle(event);
+            // Keys that went to our own menu or window (Escape closing the mode menu, the key
+            // chosen in the settings window) are not global keys.
+            if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
         desktop.mainQueue());
+    // Until the trigger key works, the pill says why and what to do.
+    arming->setOnDisarmed([&ui](const std::string& help) { ui.setTriggerNotice(help); });
     arming->ensureAccessibility();
 
     ui.setup();
@@ -117,6 +172,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     // The key monitor, now or once input may be watched.
     arming->armWhenTrusted();
     watchTestSignals(desktop, dictation);
+    const auto control = listenForControl(desktop, ui, dictation);
 
     retentionSweep();
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
@@ -128,7 +184,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 int runDaemon(const std::vector<std::string>& args) {
     const auto& values = processValues();
     const std::optional<DemoRunner> demo = args.size() >= 2 ? demoFor(args[1]) : std::nullopt;
-    if (!haveDisplay()) return 1;
+    if (!haveDisplay(chooseDesktopBackend(DesktopSession::current(values.cfg)))) return 1;
+    startDesktopBackends();
 
     DesktopApp desktop(args);
     const EngineCheck engines = EngineCheck::fromProcess(values);
@@ -138,15 +195,29 @@ int runDaemon(const std::vector<std::string>& args) {
     values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
     purgeLegacyPlaintext();
 
+    // Stopped when the daemon ends, after the event loop and the interface.
+    LocalServers servers;
+    // The model the settings window picks is used from the next decode on.
+    const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
+    UiServices uiServices = UiServices::fromProcess();
+    uiServices.useDecodeModel = [&servers, decodeModel](const std::string& name) {
+        const std::string path = modelPath(processValues().HOME, name);
+        decodeModel->set(path);
+        servers.useDecodeModel(path);
+        log(LogLevel::ok, "decode model now " + path + ", from the next decode");
+    };
+
     // The session controller and the interface, which refer to each other.
-    UIController ui(nullptr, desktop.mainQueue(), values.cfg, UiServices::fromProcess());
-    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(),
-                                       DictationServices::fromProcess(desktop.mainQueue()));
+    UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
+    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
+    services.decode = decoderWith(decodeModel);
+    services.chunks->setTranscribe(decoderWith(decodeModel));
+    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));
     ui.setSession(dictation.get());
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines);
+    return runUntilQuit(desktop, ui, *dictation, engines, servers);
 }
 
 } // namespace vak

@@ -5,6 +5,7 @@
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/decode_settings.h"
 #include "transcribe/speech_tools.h"
@@ -23,6 +24,15 @@ namespace {
 const char* onOff(bool on) {
     return on ? "on" : "off";
 }
+
+#ifdef __APPLE__
+constexpr const char* kWhisperMissing = "whisper-cli not found in any Homebrew prefix";
+constexpr const char* kStatusPlace = "menu-bar";
+#else
+constexpr const char* kWhisperMissing =
+    "whisper-cli not found (VAK_TOOL_PATH, /usr/local/bin, /usr/bin)";
+constexpr const char* kStatusPlace = "tray";
+#endif
 
 std::string whole(double value) {
     return std::to_string(static_cast<long long>(std::trunc(value)));
@@ -66,9 +76,7 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     }
     if (!check.whisperFound) {
         log(LogLevel::warning,
-            "whisper-cli not found in any Homebrew prefix — live captions and local "
-            "fallback "
-            "are off");
+            std::string(kWhisperMissing) + " — live captions and local fallback are off");
     }
     if (!check.vadModelFound) {
         log(LogLevel::warning, "VAD model missing at " + values.VAD_MODEL +
@@ -83,10 +91,9 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        "history · no-click = " +
                        std::string(configValue(config.defaultMode)) + ") up.";
     line += " · cloud=" + (config.cloud ? cloudEngineSummary(config) + "(race)" : "off(local)");
-    line += std::string(
-                " · Right ⌘ toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 "
-                "shows state · spec=") +
-            onOff(config.speculative);
+    line += " · " + triggerKeyShortName(config.hotkey) + " toggles · " +
+            commandChordName(config.hotkey) + " edits selection · " + kStatusPlace +
+            " 🎙/🔴 shows state · spec=" + onOff(config.speculative);
     line +=
         " · polish=" + (config.polish ? "default-" + std::string(configValue(config.defaultMode)) +
                                             "@" + config.polishModel + "[" + config.polishApps + "]"

@@ -257,6 +257,7 @@ bool fetchModel(const std::string& path) {
         return false;
     case Outcome::Refused:
     case Outcome::Failed:
+    case Outcome::Cancelled: // nothing here cancels
         break;
     }
     std::cerr << "✕ cannot download " << url << " (" << result.detail << ")\n";

@@ -24,19 +24,40 @@ std::optional<int> loopbackPort(const std::string& url) {
 
 } // namespace
 
-LocalServers startLocalServers(const ProcessValues& values) {
-    LocalServers servers;
-    if (!values.cfg.useServer) return servers;
-    const auto port = loopbackPort(localServerUrl());
-    if (!port) return servers;
-    ServerKeeperSettings settings;
-    settings.tool = values.WHISPER_SERVER;
-    settings.model = values.MODEL;
-    if (isRegularFile(values.VAD_MODEL)) settings.vadModel = values.VAD_MODEL;
-    settings.port = *port;
-    settings.threads = serverThreads();
-    servers.decode = ServerKeeper::start(std::move(settings));
-    return servers;
+void LocalServers::start(const ProcessValues& values) {
+    if (!values.cfg.useServer) return;
+    if (const auto port = loopbackPort(localServerUrl())) {
+        ServerKeeperSettings settings;
+        settings.tool = values.WHISPER_SERVER;
+        settings.model = values.MODEL;
+        if (isRegularFile(values.VAD_MODEL)) settings.vadModel = values.VAD_MODEL;
+        settings.port = *port;
+        settings.threads = serverThreads();
+        decodeSettings_ = settings;
+        decode_ = ServerKeeper::start(std::move(settings));
+    }
+    const auto captionPort = loopbackPort(captionServerUrl());
+    if (values.cfg.liveCaptions && captionPort && isRegularFile(values.cfg.captionModel)) {
+        ServerKeeperSettings settings;
+        settings.name = "caption whisper-server";
+        settings.tool = values.WHISPER_SERVER;
+        settings.model = values.cfg.captionModel;
+        settings.port = *captionPort;
+        settings.threads = captionServerThreads();
+        captions_ = ServerKeeper::start(std::move(settings));
+    }
+}
+
+void LocalServers::useDecodeModel(const std::string& model) {
+    if (!decodeSettings_) return;
+    decodeSettings_->model = model;
+    if (decode_) {
+        decode_->useModel(model);
+        return;
+    }
+    // Not ours: nothing answered and the model was missing, or someone else's answers (it is
+    // then used as it is, and start says so).
+    decode_ = ServerKeeper::start(*decodeSettings_);
 }
 
 } // namespace vak

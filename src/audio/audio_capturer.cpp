@@ -17,6 +17,12 @@ namespace vak {
 
 namespace {
 
+#ifdef __APPLE__
+constexpr std::string_view kCaptureName = "AVCapture";
+#else
+constexpr std::string_view kCaptureName = "capture";
+#endif
+
 // CoreAudio-style format flags, so diagnostic lines read the same on every platform.
 int formatFlags(SampleFormat format) {
     constexpr int kIsFloat = 1;
@@ -98,6 +104,7 @@ bool AudioCapturer::start(const std::string& path, std::string_view preference,
     onSwap_ = std::move(onSwap);
     onDead_ = std::move(onDead);
     path_ = path;
+    swapped_ = false;
     auto candidates = resolveAVDevices(preference);
     if (candidates.empty()) {
         if (auto fallback = audioBackend()->defaultInputDevice()) candidates.push_back(*fallback);
@@ -106,7 +113,7 @@ bool AudioCapturer::start(const std::string& path, std::string_view preference,
         if (startSession(candidates[i], path)) {
             leftover_.assign(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                              candidates.end());
-            armFlowCheck(false);
+            armFlowCheck();
             return true;
         }
     }
@@ -143,9 +150,10 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
         },
         &error);
     if (!stream_) {
-        log(LogLevel::info, "AVCapture: cannot open " + device.name);
+        log(LogLevel::info, std::string(kCaptureName) + ": cannot open " + device.name);
     } else if (!stream_->isRunning()) {
-        log(LogLevel::info, "AVCapture: session failed to start on " + device.name);
+        log(LogLevel::info,
+            std::string(kCaptureName) + ": session failed to start on " + device.name);
         stream_->stop();
         stream_.reset();
     }
@@ -193,35 +201,44 @@ AudioCapturer::Result AudioCapturer::stop() {
     return teardown(true);
 }
 
-void AudioCapturer::armFlowCheck(bool finalCheck) {
+void AudioCapturer::armFlowCheck() {
     std::weak_ptr<AudioCapturer> weak = weak_from_this();
     const auto generation = generation_.load();
-    writer_.after(kFlowCheckSeconds, [weak, generation, finalCheck] {
+    writer_.after(kFlowCheckSeconds, [weak, generation] {
         auto self = weak.lock();
-        if (!self || self->generation_.load() != generation || !self->active_.load() ||
-            self->framesSeen_ != 0) {
+        if (!self || self->generation_.load() != generation || !self->active_.load()) return;
+        // A pause keeps buffers out of the file: judge the device once it records again.
+        if (self->paused_.load()) {
+            self->armFlowCheck();
             return;
         }
-        self->main_.post([weak, generation, finalCheck] {
+        // Frames of nothing but silence are no better than no frames.
+        if (self->framesSeen_ != 0 && self->peak_ >= kSilentPeak) return;
+        self->main_.post([weak, generation] {
             auto capturer = weak.lock();
             if (!capturer || capturer->generation_.load() != generation) return;
-            if (finalCheck) {
-                if (capturer->onDead_) capturer->onDead_();
-            } else {
-                capturer->swapDevice();
-            }
+            capturer->swapDevice();
         });
     });
 }
 
 void AudioCapturer::swapDevice() {
+    std::vector<AudioDeviceInfo> candidates;
+    candidates.swap(leftover_);
+    // A preference of one device: the built-in ones are worth a try after it.
+    if (candidates.empty() && !swapped_) candidates = resolveAVDevices("builtin");
+    swapped_ = true;
+    if (candidates.empty()) {
+        if (onDead_) onDead_();
+        return;
+    }
     teardown(false);
-    auto candidates = leftover_.empty() ? resolveAVDevices("builtin") : leftover_;
-    leftover_.clear();
-    for (const auto& device : candidates) {
-        if (startSession(device, path_)) {
-            if (onSwap_) onSwap_(device.name);
-            armFlowCheck(true);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (startSession(candidates[i], path_)) {
+            leftover_.assign(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                             candidates.end());
+            if (onSwap_) onSwap_(candidates[i].name);
+            armFlowCheck();
             return;
         }
     }

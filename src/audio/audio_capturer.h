@@ -21,7 +21,7 @@ class SampleConverter;
 // Records the microphone into a growing 16 kHz mono 16-bit WAV file that other engines may read
 // while it grows. Buffers arrive on the capture queue, are converted there, and are written on
 // the writer queue; the level goes to `onLevel` on the main queue it was given. A device that opens
-// but delivers nothing for 1.3 s is swapped for the next candidate by itself.
+// but delivers nothing, or only silence, for 1.3 s is swapped for the next candidate by itself.
 //
 // start, stop, pause and resume belong to the main thread.
 class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
@@ -35,6 +35,10 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
 
     // Seconds a freshly started device may stay silent before it is swapped out.
     static constexpr double kFlowCheckSeconds = 1.3;
+    // A device whose loudest sample in that time stays below this (about -66 dBFS) delivers
+    // silence, not a room: an unplugged line input, a muted microphone. A working microphone's
+    // own noise is louder even in a quiet room.
+    static constexpr std::int16_t kSilentPeak = 16;
 
     static std::shared_ptr<AudioCapturer> create(MainQueue& main);
     ~AudioCapturer();
@@ -43,7 +47,8 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
 
     // Starts recording into `path` (replaced) from the best device for `preference` (the
     // INPUT_DEVICE setting). `onSwap(name)` follows an automatic switch to another device,
-    // `onDead()` the discovery that no device delivers; both run on the main queue.
+    // `onDead()` the discovery that no device delivers sound (the last one keeps recording);
+    // both run on the main queue.
     bool start(const std::string& path, std::string_view preference,
                std::function<void(const std::string&)> onSwap, std::function<void()> onDead);
     // Stops, patches the header sizes and closes the file.
@@ -62,7 +67,8 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     explicit AudioCapturer(MainQueue& main);
     bool startSession(const AudioDeviceInfo& device, const std::string& path);
     Result teardown(bool patch);
-    void armFlowCheck(bool finalCheck);
+    void armFlowCheck();
+    // Moves on to the next candidate after a device that delivered nothing or only silence.
     void swapDevice();
 
     void onBuffer(AudioBuffer buffer, std::uint64_t generation);
@@ -95,7 +101,8 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
 
     // Main thread state.
     std::string path_;
-    std::vector<AudioDeviceInfo> leftover_;
+    std::vector<AudioDeviceInfo> leftover_; // the candidates not tried yet
+    bool swapped_ = false;                  // this recording has left its first device
     std::function<void(const std::string&)> onSwap_;
     std::function<void()> onDead_;
 

@@ -22,13 +22,43 @@ std::vector<InputDevice> allInputDevices() {
     return out;
 }
 
+std::vector<AudioDeviceInfo>
+builtInCandidates(const std::vector<AudioDeviceInfo>& devices,
+                  const std::optional<AudioDeviceInfo>& defaultDevice) {
+    std::vector<AudioDeviceInfo> ranked;
+    const auto add = [&ranked](const AudioDeviceInfo& device) {
+        if (std::none_of(ranked.begin(), ranked.end(),
+                         [&](const AudioDeviceInfo& d) { return d.uniqueId == device.uniqueId; })) {
+            ranked.push_back(device);
+        }
+    };
+    const AudioDeviceInfo* chosenDefault = nullptr;
+    if (defaultDevice) {
+        for (const auto& device : devices) {
+            if (device.uniqueId == defaultDevice->uniqueId && device.builtIn)
+                chosenDefault = &device;
+        }
+    }
+    // The default first when it is a built-in microphone: the user (or the desktop) picked it.
+    if (chosenDefault != nullptr && chosenDefault->microphone) add(*chosenDefault);
+    for (const auto& device : devices) {
+        if (device.builtIn && device.microphone) add(device);
+    }
+    // Then line inputs, which deliver sound only when something is plugged in.
+    if (chosenDefault != nullptr) add(*chosenDefault);
+    for (const auto& device : devices) {
+        if (device.builtIn) add(device);
+    }
+    return ranked;
+}
+
 std::vector<AudioDeviceInfo> resolveCandidates(const std::vector<AudioDeviceInfo>& devices,
                                                const std::optional<AudioDeviceInfo>& defaultDevice,
                                                std::string_view preference) {
     const std::string p = toLower(trim(preference));
     std::vector<AudioDeviceInfo> list;
     if (p == "builtin" || p == "built-in" || p.empty()) {
-        // the built-in microphone alone, appended below
+        // the built-in devices alone, appended below
     } else if (p == "default" || p == "system") {
         if (defaultDevice) {
             for (const auto& device : devices) {
@@ -46,12 +76,11 @@ std::vector<AudioDeviceInfo> resolveCandidates(const std::vector<AudioDeviceInfo
             }
         }
     }
-    const auto builtIn = std::find_if(devices.begin(), devices.end(),
-                                      [](const AudioDeviceInfo& d) { return d.builtIn; });
-    if (builtIn != devices.end() &&
-        std::none_of(list.begin(), list.end(),
-                     [&](const AudioDeviceInfo& d) { return d.uniqueId == builtIn->uniqueId; })) {
-        list.push_back(*builtIn);
+    for (const auto& device : builtInCandidates(devices, defaultDevice)) {
+        if (std::none_of(list.begin(), list.end(),
+                         [&](const AudioDeviceInfo& d) { return d.uniqueId == device.uniqueId; })) {
+            list.push_back(device);
+        }
     }
     return list;
 }

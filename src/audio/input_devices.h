@@ -23,12 +23,19 @@ struct InputDevice {
 std::vector<InputDevice> allInputDevices();
 
 // The devices to try for an INPUT_DEVICE preference, in order: "builtin" (or "built-in", or
-// empty) the built-in microphone only; "default" or "system" the system default, then the
-// built-in one; anything else the first device whose name contains it (case-insensitive), then
-// the built-in one. A device is never listed twice.
+// empty) the built-in devices only (builtInCandidates); "default" or "system" the system
+// default, then the built-in ones; anything else the first device whose name contains it
+// (case-insensitive), then the built-in ones. A device is never listed twice. The capturer
+// moves down the list while a device delivers nothing or only silence.
 std::vector<InputDevice> resolveInputCandidates(std::string_view preference);
 // The same list as capture devices.
 std::vector<AudioDeviceInfo> resolveAVDevices(std::string_view preference);
+
+// The machine's own inputs, the likeliest to carry the user's voice first: the default device
+// when it is a built-in microphone, the other built-in microphones, then the built-in line
+// inputs (the default among them first).
+std::vector<AudioDeviceInfo> builtInCandidates(const std::vector<AudioDeviceInfo>& devices,
+                                               const std::optional<AudioDeviceInfo>& defaultDevice);
 
 // The rule behind both, on a given device list and default device.
 std::vector<AudioDeviceInfo> resolveCandidates(const std::vector<AudioDeviceInfo>& devices,

@@ -434,8 +434,21 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
         }
     };
     const auto anyOpen = [&readers] { return readers[0].open || readers[1].open; };
+    // Once cancelled: SIGTERM at once, SIGKILL after the grace.
+    std::optional<SteadyClock::time_point> cancelSeen;
+    const auto checkCancel = [&] {
+        if (options.cancel == nullptr || !options.cancel->load()) return;
+        if (!cancelSeen) {
+            cancelSeen = SteadyClock::now();
+            result.cancelled = true;
+            child->terminate();
+        } else if (secondsSince(*cancelSeen) > options.killGraceSeconds) {
+            child->kill();
+        }
+    };
     std::optional<SteadyClock::time_point> exitSeen;
     while (inFd >= 0 || anyOpen()) {
+        checkCancel();
         pollfd fds[3];
         nfds_t count = 0;
         int index[3] = {-1, -1, -1}; // stdin, stdout, stderr
@@ -479,6 +492,11 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     if (result.errorTail.size() > options.errorTailBytes)
         result.errorTail.erase(0, result.errorTail.size() - options.errorTailBytes);
 
+    // Without pipes to watch, the wait itself looks at the flag.
+    while (options.cancel != nullptr && !child->hasExited()) {
+        checkCancel();
+        ::usleep(20000);
+    }
     result.status = child->wait();
     result.timedOut = child->stoppedByWatchdog();
     watchdog.cancel();

@@ -97,9 +97,10 @@ TimerHandle armWatchdog(std::weak_ptr<Subprocess> child, double terminateAfterSe
 
 struct ProcessResult {
     ExitStatus status;
-    std::string output;    // standard output, when captured
-    std::string errorTail; // the end of standard error, when kept
-    bool timedOut = false; // the watchdog had to stop the child
+    std::string output;     // standard output, when captured
+    std::string errorTail;  // the end of standard error, when kept
+    bool timedOut = false;  // the watchdog had to stop the child
+    bool cancelled = false; // stopped because RunOptions::cancel was set
 };
 
 struct RunOptions {
@@ -112,6 +113,9 @@ struct RunOptions {
     // Bytes of standard error kept (the last ones, where a tool says why it failed); 0 sends it
     // to /dev/null.
     std::size_t errorTailBytes = 0;
+    // Set from another thread to stop the child early (politely, then by force after the
+    // grace), as when the person waiting for it has gone. Looked at every tenth of a second.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Stops every child this process started that is still running: SIGTERM, then SIGKILL for those

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include <optional>
 #include <variant>
 #include <vector>
+
+#include <unistd.h>
 
 namespace vak {
 
@@ -224,41 +227,96 @@ Config Config::load() {
     return load(values.CONFIG_PATH, values.HOME);
 }
 
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// One line of the file as loading reads it: blanks around the key and the value, and a "\r" of
+// a file saved with CRLF line ends, do not count; comments and lines without "=" hold nothing.
+struct Entry {
+    std::string key;
+    std::string value;
+};
+
+std::optional<Entry> entryOf(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string entry = trim(line, CharClass::Blanks);
+    if (entry.empty() || entry.front() == '#') return std::nullopt;
+    const auto eq = entry.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    const std::string_view view = entry;
+    return Entry{trim(view.substr(0, eq), CharClass::Blanks),
+                 trim(view.substr(eq + 1), CharClass::Blanks)};
+}
+
+std::vector<std::string_view> linesOf(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (;;) {
+        const auto newline = text.find('\n');
+        lines.push_back(text.substr(0, newline));
+        if (newline == std::string_view::npos) return lines;
+        text.remove_prefix(newline + 1);
+    }
+}
+
+// Moves a damaged file out of the way under a name no earlier copy holds: path.damaged, then
+// path.damaged-2, -3, … Nothing when no such name could be taken.
+std::optional<std::string> keepAside(const std::string& path) {
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = path + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
+        // link() refuses an existing name, so no copy is ever replaced; a link at `path` is
+        // itself kept aside, its target untouched.
+        if (::link(path.c_str(), aside.c_str()) == 0) {
+            if (::unlink(path.c_str()) == 0) return aside;
+            ::unlink(aside.c_str());
+            return std::nullopt;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 Config Config::load(const std::string& path, std::string_view home) {
     Config config = defaults(home);
-    const auto text = readTextFile(path);
-    if (!text) {
-        if (pathExists(path)) {
-            // Never write over a file the user may still want: keep it beside the new one.
-            const std::string aside = path + ".damaged";
-            if (std::rename(path.c_str(), aside.c_str()) != 0) return config;
-            log(LogLevel::warning, "config could not be read as UTF-8 text — kept it as " + aside +
+    std::string problem;
+    const auto bytes = readFileBytes(path, &problem);
+    if (!bytes && !problem.empty()) {
+        // A file we cannot open (permissions, a FIFO, a folder) is the user's to mend: it is
+        // neither replaced nor moved.
+        log(LogLevel::warning,
+            "config " + path + " " + problem + " — not read, left as it is; the defaults apply");
+        return config;
+    }
+    if (bytes && !isValidUtf8(*bytes)) {
+        if (const auto aside = keepAside(path)) {
+            log(LogLevel::warning, "config could not be read as UTF-8 text — kept it as " + *aside +
                                        " and wrote a fresh default file");
+        } else {
+            log(LogLevel::warning, "config " + path +
+                                       " could not be read as UTF-8 text and could not be kept "
+                                       "aside — left as it is; the defaults apply");
+            return config;
         }
-        writeFileAtomic(path, defaultConfigText(home), 0600);
+    }
+    if (!bytes || !isValidUtf8(*bytes)) {
+        saveUserFile(path, defaultConfigText(home));
         return config;
     }
 
-    std::string_view rest = *text;
-    while (!rest.empty()) {
-        const auto newline = rest.find('\n');
-        std::string_view line = rest.substr(0, newline);
-        rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
-        // A file saved with CRLF line ends must not carry "\r" into every value.
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const std::string entry = trim(line, CharClass::Blanks);
-        if (entry.empty() || entry.front() == '#') continue;
-        const auto eq = entry.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string_view view = entry;
-        config.apply(trim(view.substr(0, eq), CharClass::Blanks),
-                     trim(view.substr(eq + 1), CharClass::Blanks), home);
+    std::string_view text = *bytes;
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    for (const std::string_view line : linesOf(text)) {
+        if (const auto entry = entryOf(line)) config.apply(entry->key, entry->value, home);
     }
     return config;
 }
 
 bool writeConfigValue(const std::string& path, std::string_view key, std::string_view value) {
-    if (key.empty() || key.find_first_of("=\n\r") != std::string_view::npos) return false;
+    if (key.empty() || key.find_first_of("=\n\r") != std::string_view::npos ||
+        trim(key, CharClass::Blanks) != key)
+        return false;
 
     std::string safeValue;
     safeValue.reserve(value.size());
@@ -271,40 +329,44 @@ bool writeConfigValue(const std::string& path, std::string_view key, std::string
         }
     }
 
-    std::string text;
-    if (auto existing = readTextFile(path)) {
-        text = std::move(*existing);
-    } else if (pathExists(path)) {
+    std::string problem;
+    const auto existing = readFileBytes(path, &problem);
+    if (!existing && !problem.empty()) {
+        log(LogLevel::warning, "config " + path + " " + problem + " — " + std::string(key) +
+                                   " not saved, the file left as it is");
         return false;
     }
+    // A file that is not UTF-8 text would be wiped by the rewrite.
+    if (existing && !isValidUtf8(*existing)) return false;
 
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        const auto newline = text.find('\n', start);
-        lines.push_back(text.substr(start, newline - start));
-        if (newline == std::string::npos) break;
-        start = newline + 1;
+    std::string_view text = existing ? std::string_view(*existing) : std::string_view();
+    std::string joined;
+    if (text.starts_with(kByteOrderMark)) {
+        joined += kByteOrderMark;
+        text.remove_prefix(kByteOrderMark.size());
     }
-    const std::string prefix = std::string(key) + "=";
-    const std::string replacement = prefix + safeValue;
+    // Every line loading would read as this key gets the value, so the last one, which wins,
+    // holds it; a CRLF file keeps its line ends.
+    const std::string replacement = std::string(key) + "=" + safeValue;
     bool replaced = false;
-    for (auto& line : lines) {
-        if (line.compare(0, prefix.size(), prefix) == 0) {
-            line = replacement;
+    bool first = true;
+    for (const std::string_view line : linesOf(text)) {
+        if (!first) joined += '\n';
+        first = false;
+        const auto entry = entryOf(line);
+        if (entry && entry->key == key) {
+            joined += replacement;
+            if (line.ends_with('\r')) joined += '\r';
             replaced = true;
+        } else {
+            joined += line;
         }
     }
-    if (!replaced) lines.push_back(replacement);
-
-    std::string joined;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) joined += '\n';
-        joined += lines[i];
+    if (!replaced) {
+        if (!joined.empty() && !joined.ends_with('\n') && joined != kByteOrderMark) joined += '\n';
+        joined += replacement;
     }
-    const bool written = writeFileAtomic(path, joined, 0600);
-    setPermissions(path, 0600);
-    return written;
+    return saveUserFile(path, joined);
 }
 
 } // namespace vak

@@ -99,9 +99,11 @@ struct Config {
     static Config defaults(std::string_view home);
     // Reads the process's configuration file (see the overload) with the process's home.
     static Config load();
-    // Reads `path`. A missing file is replaced by the commented default file and the defaults
-    // are returned. A file that exists but cannot be read as UTF-8 is moved aside to
-    // path + ".damaged" (so nothing of it is lost) before the default file takes its place.
+    // Reads `path` (a leading byte-order mark ignored). A missing file is replaced by the
+    // commented default file and the defaults are returned. A file that is not UTF-8 text is kept
+    // aside under a name no earlier copy holds (path + ".damaged", ".damaged-2", …) before the
+    // default file takes its place; one that cannot be opened at all (permissions, a FIFO, a
+    // folder) is left as it is, with one log line, and the defaults apply.
     static Config load(const std::string& path, std::string_view home);
 
     // Applies one KEY=VALUE pair with the key's rule; unknown keys and bad values change
@@ -132,11 +134,13 @@ std::string defaultConfigText(std::string_view home);
 // "  KEY                  default  meaning" lines for --help.
 std::string configHelpText();
 
-// Sets KEY=VALUE in the file at `path`: every line starting with "KEY=" is replaced, or the line
-// is appended; comments, blank lines and order survive. Line breaks in the value become blanks,
-// so a value can never add or change another key. Refuses (false) a key that is empty or holds
-// "=" or a line break, and a file that exists but cannot be read as UTF-8, which it would
-// otherwise wipe. The file ends up 0600.
+// Sets KEY=VALUE in the file at `path`: every line that loading reads as KEY (blanks around it
+// allowed) is replaced, or the line is appended; comments, blank lines, order, CRLF line ends and
+// a byte-order mark survive. Line breaks in the value become blanks, so a value can never add or
+// change another key. Refuses (false) a key that is empty or holds "=", a line break or outer
+// blanks, and a file that exists but cannot be read as UTF-8, which it would otherwise wipe. The
+// file is replaced as the user's files are (a dotfile link stays a link; one to what is not the
+// user's regular file is never written, with one log line); it ends up 0600.
 bool writeConfigValue(const std::string& path, std::string_view key, std::string_view value);
 
 // Shortest decimal form that keeps a fractional part: 0.3 → "0.3", 2 → "2.0".

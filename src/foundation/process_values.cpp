@@ -39,6 +39,9 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
+    const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
+    v.CONTROL_SOCKET =
+        (runtime.starts_with('/') ? runtime : v.dictationDir()) + "/vak-dictate.sock";
     v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
     v.cliArgs = args;
     return v;

@@ -26,7 +26,10 @@ struct ProcessValues {
     std::string SNIPPETS_PATH;    // ~/.dictation/snippets
     std::string FIRST_RUN_MARKER; // ~/.dictation/.explained
     std::string HISTORY_PATH;     // ~/.dictation/history.enc
-    ScratchFiles scratch;         // every vak_… scratch file: in $VAK_TMPDIR, else /tmp
+    // Where the running daemon takes commands (--toggle, --quit…): $XDG_RUNTIME_DIR when set
+    // (the user's own folder for this login), else ~/.dictation.
+    std::string CONTROL_SOCKET;       // …/vak-dictate.sock
+    ScratchFiles scratch;             // every vak_… scratch file: in $VAK_TMPDIR, else /tmp
     std::vector<std::string> cliArgs; // the process arguments, [0] being the program path
 
     std::string dictationDir() const { return HOME + "/.dictation"; }

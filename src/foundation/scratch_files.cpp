@@ -18,10 +18,12 @@ constexpr std::string_view kFailed = "vak_failed_";
 constexpr std::string_view kChunk = "vak_chunk_";
 constexpr std::string_view kCaption = "vak_caption_";
 constexpr std::string_view kConditioned = "vak_pp_";
+constexpr std::string_view kRetry = "vak_retry_";
 
 // What a crashed run may have left: everything of a recording session (the replay modes'
-// clips, "vak_captionsim.wav" and "vak_chunksim.wav", share the prefixes).
-constexpr std::string_view kSwept[] = {kRecording, "vak_chunk", "vak_caption", kConditioned};
+// clips, "vak_captionsim.wav" and "vak_chunksim.wav", share the prefixes) and of a retry.
+constexpr std::string_view kSwept[] = {kRecording, "vak_chunk", "vak_caption", kConditioned,
+                                       kRetry};
 
 std::string processTag() {
     return std::to_string(::getpid());
@@ -90,6 +92,10 @@ std::vector<KeptRecording> ScratchFiles::failedRecordings() const {
         return a.modified != b.modified ? a.modified > b.modified : a.path > b.path;
     });
     return kept;
+}
+
+std::string ScratchFiles::retryTextBase() const {
+    return path(std::string(kRetry) + uniqueTag());
 }
 
 std::string ScratchFiles::lastClip() const {

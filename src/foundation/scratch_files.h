@@ -38,6 +38,8 @@ class ScratchFiles {
     std::optional<std::string> keepFailedRecording(const std::string& wav, int session) const;
     // The kept recordings there now, newest first.
     std::vector<KeptRecording> failedRecordings() const;
+    // The decoder output base of one more try at a kept recording, unique per call.
+    std::string retryTextBase() const;
     // KEEP_LAST_CLIP's copy of the latest recording.
     std::string lastClip() const;
     // A piece of session N's recording cut out for a decode, as a base: base + ".wav" is the

@@ -20,10 +20,18 @@ namespace vak {
 
 namespace {
 
+#ifdef __APPLE__
 constexpr std::string_view kStoreRefused =
     "could not store the history key in the Keychain, so no history is being kept";
 constexpr std::string_view kStoreUnreadable =
     "could not read the history key from the Keychain, so no history is being kept";
+#else
+constexpr std::string_view kStoreRefused = "could not store the history key in the login keyring "
+                                           "(Secret Service), so no history is being kept";
+constexpr std::string_view kStoreUnreadable = "could not read the history key from the login "
+                                              "keyring (Secret Service), so no history is being "
+                                              "kept";
+#endif
 
 std::int64_t currentUnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -185,20 +193,23 @@ bool appendHistory(const std::string& historyPath, SecretStore* store, std::stri
     return written;
 }
 
-void logTranscript(std::string_view text, std::string_view tag) {
+void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat) {
     const auto store = secretStore();
-    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()});
+    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()},
+                  caveat);
 }
 
-void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings) {
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,
+                   std::string_view caveat) {
+    std::string line = caveat.empty() ? std::string() : std::string(caveat) + " · ";
     // A tag starts with its own blank (" raw", " 🎯1.2s edit").
-    std::string line = tag.empty() ? std::string() : std::string(tag.substr(1)) + " ";
+    if (!tag.empty()) line += std::string(tag.substr(1)) + " ";
     line += std::to_string(countWords(text)) + " words · " + shortHash(text);
     if (!settings.privacyMode &&
         appendHistory(settings.historyPath, settings.store, text, tag, currentUnixSeconds())) {
         line += " · saved to encrypted history";
     }
-    log(LogLevel::ok, line);
+    log(caveat.empty() ? LogLevel::ok : LogLevel::warning, line);
 }
 
 } // namespace vak

@@ -67,9 +67,13 @@ struct HistorySettings {
 
 // The per-dictation log line ("✓" + tag + " " + words + " words · " + shortHash), and, with
 // privacy mode off, a sealed history record first; the line then ends in
-// " · saved to encrypted history" when the record was made. The text itself never reaches the
-// log. The first form uses the process's configuration, history file and secret store.
-void logTranscript(std::string_view text, std::string_view tag);
-void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings);
+// " · saved to encrypted history" when the record was made. A text that did not reach its
+// window has a `caveat` saying where it is instead: the line is then a warning starting with it.
+// The text itself never reaches the log. The first form uses the process's configuration,
+// history file and secret store; both may wait for the secret store (keep them off the main
+// thread).
+void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat = {});
+void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,
+                   std::string_view caveat = {});
 
 } // namespace vak

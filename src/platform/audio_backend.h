@@ -16,8 +16,10 @@ struct AudioDeviceInfo {
     std::uint32_t id = 0; // the system's index for the device
     std::string uniqueId; // stable name, survives re-plugging
     std::string name;     // localized name shown to the user
-    bool builtIn = false; // the machine's own microphone
+    bool builtIn = false; // part of the machine (its own microphone, or its line input)
     int inputChannels = 0;
+    // Says it is a microphone (its form factor, name or selected port), not a line input.
+    bool microphone = false;
 
     bool operator==(const AudioDeviceInfo&) const = default;
 };

@@ -6,10 +6,11 @@ namespace vak {
 
 namespace {
 
-// Stands in until a query is installed: no application is known.
+// Stands in until a query is installed: no application is known (and so nothing is said
+// against a window having the focus).
 class NoFrontmostApp final : public FrontmostApp {
   public:
-    std::string identifier() override { return {}; }
+    FocusedApp focused() override { return {}; }
 };
 
 } // namespace

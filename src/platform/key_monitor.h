@@ -1,8 +1,11 @@
 #pragma once
 
+#include "foundation/trigger_keys.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace vak {
 
@@ -14,13 +17,6 @@ enum class InputEventKind {
     Scroll,       // the scroll wheel moved
 };
 
-// Modifier flags of an event: the device-independent masks below, plus the per-side device bits
-// of the trigger-key table (foundation/trigger_keys.h).
-inline constexpr std::uint64_t SHIFT_MASK = 0x20000;
-inline constexpr std::uint64_t CONTROL_MASK = 0x40000;
-inline constexpr std::uint64_t OPTION_MASK = 0x80000;
-inline constexpr std::uint64_t COMMAND_MASK = 0x100000;
-
 // The virtual key code of Escape.
 inline constexpr std::uint16_t ESCAPE_KEY_CODE = 53;
 // The code of a key that has no virtual code of its own (it can only count as other activity).
@@ -29,9 +25,15 @@ inline constexpr std::uint16_t UNKNOWN_KEY_CODE = 0xFFFF;
 struct InputEvent {
     InputEventKind kind = InputEventKind::KeyDown;
     std::uint16_t keyCode = UNKNOWN_KEY_CODE; // for FlagsChanged and KeyDown
-    std::uint64_t flags = 0;                  // modifier flags after the event
+    std::uint64_t flags = 0; // modifier flags after the event (masks and bits of trigger_keys.h)
+    // When it happened on the window system's clock (X server milliseconds); 0 when unknown.
+    // The same press reaches our own windows with the same time, which tells ours apart.
+    std::uint32_t time = 0;
 
-    bool operator==(const InputEvent&) const = default;
+    // What happened, whenever it did.
+    bool operator==(const InputEvent& other) const {
+        return kind == other.kind && keyCode == other.keyCode && flags == other.flags;
+    }
 };
 
 using InputEventHandler = std::function<void(const InputEvent&)>;
@@ -53,12 +55,16 @@ class KeyMonitor {
     // reachable X display with XInput2). `prompt` asks the platform to show its permission
     // prompt when the answer is no, where there is one.
     virtual bool isTrusted(bool prompt) = 0;
-    // Whether another program holds the keyboard exclusively (a password field's secure input,
-    // a keyboard grab), so the monitor may miss keys.
+    // Whether another program holds the keyboard exclusively (a password field's secure input),
+    // so the monitor may miss keys. Asking must not disturb the focused application; where the
+    // platform cannot tell without doing so (X11), the answer is false.
     virtual bool secureInputActive() = 0;
     // Starts delivering events to `handler`; false when the monitor cannot run. Once started it
     // runs for the life of the monitor; a second call replaces the handler.
     virtual bool start(InputEventHandler handler) = 0;
+    // What the user does so that input may be watched, when the platform's standing words do not
+    // say it (a group to join, a rule to install); empty otherwise. Asked after isTrusted().
+    virtual std::string accessHelp() { return {}; }
 };
 
 // The process's monitor. Until one is installed: never trusted, never starts.

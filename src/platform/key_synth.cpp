@@ -9,7 +9,7 @@ namespace {
 // Stands in until a synthesiser is installed: nothing is typed.
 class NoKeySynth final : public KeySynth {
   public:
-    bool send(SyntheticShortcut, std::string_view) override { return false; }
+    bool send(const KeyChord&) override { return false; }
 };
 
 } // namespace

@@ -1,19 +1,26 @@
 #pragma once
 
 #include <memory>
-#include <string_view>
 
 namespace vak {
 
-// The two shortcuts the program types into other applications.
-enum class SyntheticShortcut {
-    Paste, // Command-V; Ctrl+V on Linux, Ctrl+Shift+V in a terminal
-    Copy,  // Command-C; Ctrl+C on Linux, Ctrl+Shift+C in a terminal
+// The keys of the shortcuts the program types into other applications.
+enum class ChordKey { V, C, Insert };
+
+// One shortcut: the modifiers held around one key press (the left-hand modifier keys).
+struct KeyChord {
+    bool control = false;
+    bool shift = false;
+    bool alt = false;
+    ChordKey key = ChordKey::V;
+
+    bool operator==(const KeyChord&) const = default;
 };
 
 // Synthetic key presses, delivered to whatever window has the keyboard focus as if typed.
 // Modifier keys the user happens to hold are lifted for the shortcut and put back after it, so
-// a shortcut sent while Option is still down is not read as a different chord.
+// a shortcut sent while Option is still down is not read as a different chord. Which chord an
+// application takes is the caller's business (paste_style.h).
 //
 // Implementations: XTest on Linux, posted keyboard events on macOS, a recording fake for tests.
 // Main thread only.
@@ -24,10 +31,8 @@ class KeySynth {
     KeySynth(const KeySynth&) = delete;
     KeySynth& operator=(const KeySynth&) = delete;
 
-    // Sends the shortcut to the focused application, whose identifier (FrontmostApp) is
-    // `appId`, empty when unknown; it picks the terminal form where the platform has one.
-    // False when nothing could be sent.
-    virtual bool send(SyntheticShortcut shortcut, std::string_view appId) = 0;
+    // Types `chord` into the focused window. False when nothing could be sent.
+    virtual bool send(const KeyChord& chord) = 0;
 };
 
 // The process's key synthesiser. Until one is installed: sends nothing, returns false.

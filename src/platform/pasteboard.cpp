@@ -27,4 +27,20 @@ void installPasteboard(std::shared_ptr<Pasteboard> service) {
     serviceSlot<Pasteboard, NoPasteboard>().set(std::move(service));
 }
 
+namespace {
+// A slot of its own: the same interface, a second service. Never destroyed, like the others.
+ServiceSlot<Pasteboard>& primarySlot() {
+    static auto* slot = new ServiceSlot<Pasteboard>(std::make_shared<NoPasteboard>());
+    return *slot;
+}
+} // namespace
+
+std::shared_ptr<Pasteboard> primarySelection() {
+    return primarySlot().get();
+}
+
+void installPrimarySelection(std::shared_ptr<Pasteboard> service) {
+    primarySlot().set(std::move(service));
+}
+
 } // namespace vak

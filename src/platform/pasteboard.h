@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +22,29 @@ struct PasteboardItem {
 // A deep copy of the pasteboard, independent of its later state. Empty when it held nothing.
 using PasteboardSnapshot = std::vector<PasteboardItem>;
 
-// The system pasteboard that copy and paste go through (the CLIPBOARD selection on Linux).
+// How much a snapshot reads at most: an owner that offers huge data or answers slowly gives a
+// partial snapshot rather than a frozen program.
+struct PasteboardLimits {
+    std::size_t maxBytes = 64u << 20; // all types together
+    double maxReadSeconds = 2.0;      // all reads together
+};
+
+// What tells clipboard managers and history tools to leave a copy out of their history: a MIME
+// type with this value among the copy's types. KDE's Klipper (and the Wayland history tools that
+// follow it) honour the first, CopyQ the second (only the value "1"); the GTK clipboard
+// managers of Debian 12 (xfce4-clipman, parcellite, clipit, diodon, gpaste) honour none.
+struct ClipboardMarker {
+    std::string_view type;
+    std::string_view value;
+};
+inline constexpr std::array<ClipboardMarker, 2> TRANSIENT_MARKERS = {{
+    {"x-kde-passwordManagerHint", "secret"},
+    {"application/x-copyq-hidden", "1"},
+}};
+
+// The system pasteboard that copy and paste go through (the CLIPBOARD selection on Linux), or,
+// as a second instance, X11's PRIMARY selection (the text selected last, which some terminals
+// paste).
 //
 // Main thread only: implementations talk to the interface toolkit, which lives there. Snapshots
 // are capped in size and stop reading after a time budget, so an application that owns the
@@ -39,8 +63,8 @@ class Pasteboard {
     // The plain-text string, when the pasteboard has one.
     virtual std::optional<std::string> text() = 0;
     virtual void clear() = 0;
-    // Replaces the contents by `text` (UTF-8) as plain text, marked as transient so clipboard
-    // managers and history tools leave it out.
+    // Replaces the contents by `text` (UTF-8) as plain text, with the TRANSIENT_MARKERS so
+    // clipboard managers and history tools leave it out.
     virtual void setText(std::string_view text) = 0;
     // Replaces the contents by the items of `snapshot`.
     virtual void write(const PasteboardSnapshot& snapshot) = 0;
@@ -49,5 +73,10 @@ class Pasteboard {
 // The process's pasteboard. Until one is installed: always empty, writes go nowhere.
 std::shared_ptr<Pasteboard> pasteboard();
 void installPasteboard(std::shared_ptr<Pasteboard> board);
+
+// The PRIMARY selection, where the platform has one. Until one is installed (and on macOS):
+// always empty, writes go nowhere.
+std::shared_ptr<Pasteboard> primarySelection();
+void installPrimarySelection(std::shared_ptr<Pasteboard> selection);
 
 } // namespace vak

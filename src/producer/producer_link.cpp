@@ -65,8 +65,12 @@ void runTool(std::string_view path, const std::vector<std::string>& arguments,
     });
 }
 
+bool producerToolsInstalled() {
+    return isExecutableFile(expandHome(PRODUCER_CTL_TOOL, processValues().HOME));
+}
+
 void producerWake() {
-    globalQueue(QoS::Utility).async([] { runTool("~/.local/bin/producer-wake", {}); });
+    globalQueue(QoS::Utility).async([] { runTool(PRODUCER_WAKE_TOOL, {}); });
 }
 
 std::vector<ProducerEntry> producerTail(const std::string& path, bool isOutbox) {

@@ -18,12 +18,20 @@ std::string producerOutboxPath();
 void producerInboxEvent(std::string_view event);
 void producerInboxEvent(const std::string& inboxPath, std::string_view event, double nowSeconds);
 
+// The sibling producer's tools ("~" is the home folder).
+inline constexpr std::string_view PRODUCER_CTL_TOOL = "~/.local/bin/producer-ctl";
+inline constexpr std::string_view PRODUCER_WAKE_TOOL = "~/.local/bin/producer-wake";
+
+// Whether the producer's control tool is installed (an executable PRODUCER_CTL_TOOL): without
+// it a producer session has nobody to talk to.
+bool producerToolsInstalled();
+
 // Starts a tool (a leading "~" is the home folder) and returns at once. The child is reaped in
 // the background and stopped if it runs longer than `timeLimitSeconds`; a failure to start is
 // ignored.
 void runTool(std::string_view path, const std::vector<std::string>& arguments,
              double timeLimitSeconds = 30);
-// Starts ~/.local/bin/producer-wake from a background queue.
+// Starts PRODUCER_WAKE_TOOL from a background queue.
 void producerWake();
 
 // One line of the live panel, with the record's time.

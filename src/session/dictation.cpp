@@ -6,8 +6,10 @@
 #include "base/log.h"
 #include "base/main_queue.h"
 #include "base/numbers.h"
+#include "base/serial_queue.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "foundation/trigger_keys.h"
 #include "history/history.h"
 #include "platform/audio_backend.h"
 #include "platform/sound_player.h"
@@ -27,27 +29,50 @@ namespace vak {
 
 namespace {
 
-// Where the user fixes microphone access. On Linux "access" is a running sound server.
+// Where the user fixes microphone access and picks a working input. On Linux "access" is a
+// sound server answering for this session.
 #ifdef __APPLE__
-constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; grant "
-                                          "vak-dictate in System Settings ▸ Privacy & "
-                                          "Security ▸ Microphone, then tap Right ⌘ again";
+std::string micNotAuthorized(std::uint16_t hotkey) {
+    return "mic not authorized — requesting access; grant vak-dictate in System Settings ▸ "
+           "Privacy & Security ▸ Microphone, then tap " +
+           triggerKeyShortName(hotkey) + " again";
+}
 constexpr const char* kMicDenied =
     "Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
     "Microphone";
+constexpr const char* kSoundInput = "System Settings ▸ Sound ▸ Input";
+constexpr const char* kCaptureName = "AVCapture";
 #else
-constexpr const char* kMicNotAuthorized = "mic not authorized — requesting access; start the "
-                                          "sound server (PulseAudio or PipeWire) "
-                                          "▸ Input for vak-dictate, then tap Right ⌘ again";
+std::string micNotAuthorized(std::uint16_t hotkey) {
+    return "mic not authorized — no sound server answers; start PipeWire or PulseAudio for this "
+           "session, then tap " +
+           triggerKeyShortName(hotkey) + " again";
+}
 constexpr const char* kMicDenied =
-    "Microphone DENIED — start the sound server (PulseAudio or PipeWire) ▸ Input for "
-    "vak-dictate";
+    "Microphone DENIED — no sound server answers (start PipeWire or PulseAudio for this "
+    "session)";
+constexpr const char* kSoundInput = "Settings ▸ Sound ▸ Input (or pavucontrol ▸ Input Devices)";
+constexpr const char* kCaptureName = "capture";
 #endif
+
+// What the user is told when a text could not be typed into a window; empty when it was.
+std::string caveatFor(InsertOutcome outcome) {
+    switch (outcome) {
+    case InsertOutcome::Pasted:
+        return {};
+    case InsertOutcome::NothingFocused:
+        return "Nothing had the focus — your text is on the clipboard";
+    case InsertOutcome::KeysFailed:
+        return "The paste key could not be typed — your text is on the clipboard";
+    }
+    return {};
+}
 
 } // namespace
 
 DictationSettings DictationSettings::from(const Config& config, const ScratchFiles& scratch) {
     DictationSettings settings;
+    settings.hotkey = config.hotkey;
     settings.inputDevice = config.inputDevice;
     settings.maxRecordSeconds = config.maxRecordSeconds;
     settings.polish = config.polish;
@@ -68,11 +93,11 @@ ProducerTools ProducerTools::installed() {
     tools.sessionStarted = [] {
         runTool("/usr/bin/pkill", {"-x", "say"});
         producerInboxEvent("session-start");
-        runTool("~/.local/bin/producer-ctl", {"ears-on"});
+        runTool(PRODUCER_CTL_TOOL, {"ears-on"});
         producerWake();
     };
     tools.sessionEnded = [] {
-        runTool("~/.local/bin/producer-ctl", {"ears-off"});
+        runTool(PRODUCER_CTL_TOOL, {"ears-off"});
         producerInboxEvent("session-end");
     };
     return tools;
@@ -95,9 +120,9 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
         return vak::commandEdit(selection, instruction, localCommandEdit);
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
-    services.logTranscript = [](std::string_view text, std::string_view tag) {
-        vak::logTranscript(text, tag);
-    };
+    services.logTranscript = [](std::string_view text, std::string_view tag,
+                                std::string_view caveat) { vak::logTranscript(text, tag, caveat); };
+    services.history = std::make_shared<SerialQueue>("vak.history");
     return services;
 }
 
@@ -147,20 +172,27 @@ void Dictation::finishInstantly() {
     stopAndTranscribe();
 }
 
-void Dictation::insert(const std::string& text) {
-    inserter_->insert(text);
+std::string Dictation::insert(const std::string& text) {
+    std::string caveat = caveatFor(inserter_->insert(text));
+    if (!caveat.empty()) ui_.showNotice(caveat);
+    return caveat;
+}
+
+void Dictation::record(const std::string& text, const std::string& tag, const std::string& caveat) {
+    services_.history->async(
+        [log = services_.logTranscript, text, tag, caveat] { log(text, tag, caveat); });
 }
 
 void Dictation::startRecording() {
     if (recording_) return;
     if (!services_.microphoneAvailable()) {
-        log(LogLevel::warning, kMicNotAuthorized);
+        log(LogLevel::warning, micNotAuthorized(settings_.hotkey));
         play("Basso");
         // Asking again is all there is to requesting access here; the tap is not remembered.
         auto available = services_.microphoneAvailable;
-        services_.background->async([available] {
+        services_.background->async([available, key = triggerKeyShortName(settings_.hotkey)] {
             if (available()) {
-                log(LogLevel::ok, "Microphone granted — tap Right ⌘ to dictate");
+                log(LogLevel::ok, "Microphone granted — tap " + key + " to dictate");
             } else {
                 log(LogLevel::warning, kMicDenied);
             }
@@ -180,11 +212,10 @@ void Dictation::startRecording() {
             log(LogLevel::warning, "first input produced no audio — switched to " + device);
         },
         [weak] {
-            log(LogLevel::serious,
-                "no audio from any microphone — open System Settings ▸ Sound ▸ Input, "
-                "pick "
-                "a "
-                "working mic, and confirm vak-dictate has Microphone access");
+            log(LogLevel::serious, std::string("no audio from any microphone — open ") +
+                                       kSoundInput +
+                                       ", pick a working mic, and confirm vak-dictate has "
+                                       "Microphone access");
             if (auto self = weak.lock()) {
                 self->play("Basso");
                 self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
@@ -195,8 +226,7 @@ void Dictation::startRecording() {
         play("Basso");
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
         log(LogLevel::serious,
-            "AVCapture couldn't start on any input — check System Settings ▸ Sound ▸ "
-            "Input");
+            std::string(kCaptureName) + " couldn't start on any input — check " + kSoundInput);
         return;
     }
 
@@ -206,7 +236,8 @@ void Dictation::startRecording() {
     play("Tink");
     ui_.recordingStarted();
     services_.captions->start(currentWav_);
-    services_.chunks->start(currentWav_, n);
+    currentTrail_ = std::make_shared<DecodeTrail>();
+    services_.chunks->start(currentWav_, n, currentTrail_);
     autoStop_.cancel();
     const double limit = settings_.maxRecordSeconds;
     autoStop_ = services_.main->after(limit, [weak, limit] {
@@ -269,13 +300,15 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     const int n = request.session;
     MainQueue* main = services_.main;
     const auto decodeFailed = std::make_shared<std::atomic<bool>>(false);
+    const auto trail = currentTrail_ ? currentTrail_ : std::make_shared<DecodeTrail>();
 
     RouteServices route;
-    route.finish = [weak, main, n, wav, decodeFailed](std::string text, std::string label) {
-        main->post([weak, n, wav, decodeFailed, text = std::move(text),
+    route.finish = [weak, main, n, wav, decodeFailed, trail](std::string text, std::string label) {
+        main->post([weak, n, wav, decodeFailed, trail, text = std::move(text),
                     label = std::move(label)]() mutable {
             if (auto self = weak.lock()) {
-                self->finish(n, wav, std::move(text), std::move(label), decodeFailed->load());
+                self->finish(n, wav, std::move(text), std::move(label), decodeFailed->load(),
+                             *trail);
             }
         });
     };
@@ -290,7 +323,11 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     };
     route.learnedMode = services_.learnedMode;
     route.commandEdit = services_.commandEdit;
-    route.logTranscript = services_.logTranscript;
+    route.logTranscript = [history = services_.history, log = services_.logTranscript](
+                              std::string_view text, std::string_view tag) {
+        history->async(
+            [log, text = std::string(text), tag = std::string(tag)] { log(text, tag, {}); });
+    };
     route.background = services_.background;
     route.main = main;
 
@@ -300,16 +337,16 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     auto background = services_.background;
     const std::string base = settings_.scratch.recordingTextBase(n);
     services_.chunks->finish([request = std::move(request), settings, route, format, decode,
-                              background, wav, base,
-                              decodeFailed](std::optional<std::string> chunked) mutable {
+                              background, wav, base, decodeFailed,
+                              trail](std::optional<std::string> chunked) mutable {
         if (chunked && !chunked->empty()) {
             request.text = format(*chunked);
             routeTranscript(std::move(request), settings, route);
             return;
         }
         background->async([request = std::move(request), settings, route, format, decode, wav, base,
-                           decodeFailed]() mutable {
-            const auto raw = decode({wav, base, DecodeRoute::Auto});
+                           decodeFailed, trail]() mutable {
+            const auto raw = decode({wav, base, DecodeRoute::Auto, trail});
             if (!raw) decodeFailed->store(true);
             request.text = raw ? format(*raw) : std::string();
             routeTranscript(std::move(request), settings, route);
@@ -318,12 +355,18 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
 }
 
 void Dictation::finish(int n, const std::string& wav, std::string text, std::string label,
-                       bool decodeFailed) {
+                       bool decodeFailed, const DecodeTrail& trail) {
     if (!text.empty()) {
-        insert(text);
-        services_.logTranscript(text, label);
-        play("Glass");
-        ui_.explainAfterFirstDictation();
+        const std::string caveat = insert(text);
+        record(text, label, caveat);
+        if (caveat.empty()) {
+            play("Glass");
+            // Any of its words through the cloud counts: the note must not promise otherwise.
+            ui_.explainAfterFirstDictation(trail.cloud.load() ? TranscribedOn::CloudEngine
+                                                              : TranscribedOn::ThisComputer);
+        } else {
+            play("Basso");
+        }
     } else {
         log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
         play("Basso");
@@ -374,13 +417,14 @@ void Dictation::startCommandMode() {
         auto self = weak.lock();
         if (!self || self->recording_) return;
         if (!selection) {
-            log(LogLevel::abandoned, "command mode: no text selected — highlight text, then "
-                                     "Option+Right ⌘");
+            log(LogLevel::abandoned, "command mode: no text selected — highlight text, then " +
+                                         commandChordName(self->settings_.hotkey));
             self->play("Basso");
             return;
         }
         log(LogLevel::command, "command mode: " + std::to_string(graphemeCount(*selection)) +
-                                   " chars selected — speak the edit, tap Right ⌘ to apply");
+                                   " chars selected — speak the edit, tap " +
+                                   triggerKeyShortName(self->settings_.hotkey) + " to apply");
         self->commandSelection_ = std::move(selection);
         self->startRecording();
         if (self->recording_) {

@@ -24,6 +24,7 @@ class MainQueue;
 
 // The settings the session controller reads.
 struct DictationSettings {
+    std::uint16_t hotkey{}; // named in the hints the log gives
     std::string inputDevice;
     double maxRecordSeconds{};
     bool polish{};
@@ -65,7 +66,11 @@ struct DictationServices {
                                              std::string_view instruction)>
         commandEdit;
     std::function<std::optional<DeliverMode>(std::string_view app)> learnedMode;
-    std::function<void(std::string_view text, std::string_view tag)> logTranscript;
+    // The per-dictation log line and history record (history.h); may wait for the secret store,
+    // so it runs on `history`, in the order of the calls.
+    std::function<void(std::string_view text, std::string_view tag, std::string_view caveat)>
+        logTranscript;
+    std::shared_ptr<Executor> history;
 
     // The process's engines, desktop services and tools, reporting on `main`.
     static DictationServices fromProcess(MainQueue& main);
@@ -102,8 +107,10 @@ class Dictation final : public KeyActions,
     void resumeCapture() override { services_.capturer->resumeCapture(); }
     bool isCapturePaused() const override { return services_.capturer->isPaused(); }
 
-    // Pastes `text` into the focused application (the SIGUSR2 check uses it directly).
-    void insert(const std::string& text);
+    // Pastes `text` into the focused application (the SIGUSR2 check uses it directly). When it
+    // could not be typed, says so in the log and on the pill, and returns what to put in the
+    // log line instead of "✓"; empty when it was pasted.
+    std::string insert(const std::string& text);
 
     int sessionN() const { return sessionN_; }
     const std::string& currentWav() const { return currentWav_; }
@@ -115,8 +122,10 @@ class Dictation final : public KeyActions,
     void transcribeAndRoute(RouteRequest request, const std::string& wav);
     // The end of every delivery path, on the main queue.
     void finish(int n, const std::string& wav, std::string text, std::string label,
-                bool decodeFailed);
+                bool decodeFailed, const DecodeTrail& trail);
     void keepLastClip(int n, const std::string& wav);
+    // The log line and history record of a delivered text, off the main thread.
+    void record(const std::string& text, const std::string& tag, const std::string& caveat);
     void play(std::string_view sound) const;
 
     SessionUi& ui_;
@@ -127,6 +136,7 @@ class Dictation final : public KeyActions,
     bool recording_ = false;
     int sessionN_ = 0;
     std::string currentWav_;
+    std::shared_ptr<DecodeTrail> currentTrail_; // the engines that decode the latest session
     int lastSavedN_ = 0;
     TimerHandle autoStop_;
     std::optional<std::string> commandSelection_;

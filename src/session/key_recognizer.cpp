@@ -25,8 +25,9 @@ bool has(std::uint64_t flags, std::uint64_t mask) {
 
 } // namespace
 
-TriggerSettings TriggerSettings::fromConfig(const Config& config) {
-    return {config.hotkey, config.producerKey, config.talkMode, config.holdSeconds};
+TriggerSettings TriggerSettings::fromConfig(const Config& config, bool producerToolsInstalled) {
+    return {config.hotkey, config.producerKey, config.talkMode, config.holdSeconds,
+            producerToolsInstalled};
 }
 
 KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now,
@@ -76,11 +77,13 @@ void KeyRecognizer::otherKeyActivity() {
 void KeyRecognizer::triggerKeyDown(std::uint64_t flags) {
     triggerDown_ = true;
     if (producerTriggerDown_) producerSolo_ = false;
-    const bool plain = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK);
-    // Right Command with Left Command held is a chord, unless Left Command is the trigger.
-    const bool leftCommandFree = settings_.hotkey == 55 || !has(flags, LEFT_CMD_BIT);
+    // The trigger's own modifier is not "another key held": a Shift or Option trigger taps too.
+    const std::uint64_t others = flagsBesides(triggerKey(settings_.hotkey), flags);
+    const bool plain = !has(others, SHIFT_MASK) && !has(others, CONTROL_MASK);
+    // With Left Command held it is a chord (a Left Command trigger's own bit is not in `others`).
+    const bool leftCommandFree = !has(others, LEFT_CMD_BIT);
     if (plain && leftCommandFree) {
-        if (!has(flags, OPTION_MASK)) {
+        if (!has(others, OPTION_MASK)) {
             soloCandidate_ = true;
             cmdCandidate_ = false;
         } else {
@@ -123,8 +126,9 @@ void KeyRecognizer::producerKeyDown(std::uint64_t flags) {
         cmdCandidate_ = false;
         hold_.vetoed();
     }
-    producerSolo_ = !has(flags, SHIFT_MASK) && !has(flags, CONTROL_MASK) &&
-                    !has(flags, OPTION_MASK) && !has(flags, triggerKey(settings_.hotkey).bit);
+    const std::uint64_t others = flagsBesides(triggerKey(settings_.producerKey), flags);
+    producerSolo_ = !has(others, SHIFT_MASK) && !has(others, CONTROL_MASK) &&
+                    !has(others, OPTION_MASK) && !has(others, triggerKey(settings_.hotkey).bit);
 }
 
 void KeyRecognizer::producerKeyUp() {

@@ -28,16 +28,19 @@ class KeyActions {
     virtual void endProducerSession() = 0;
 };
 
-// Which keys are watched: the trigger key, and the producer key unless it is 0 or the trigger;
-// and how the trigger key talks.
+// Which keys are watched: the trigger key, and the producer key unless it is 0 or the trigger,
+// or the producer's tools are not installed (a tap would then start a session of nobody); and
+// how the trigger key talks.
 struct TriggerSettings {
     std::uint16_t hotkey{};
     std::uint16_t producerKey{};
     TalkMode talkMode{};
     double holdSeconds{};
+    bool producerToolsInstalled = true;
 
-    static TriggerSettings fromConfig(const Config& config);
-    bool watchesProducerKey() const { return producerKey != 0 && producerKey != hotkey; }
+    static TriggerSettings fromConfig(const Config& config, bool producerToolsInstalled);
+    bool producerKeySet() const { return producerKey != 0 && producerKey != hotkey; }
+    bool watchesProducerKey() const { return producerKeySet() && producerToolsInstalled; }
 };
 
 // Turns the global monitor's events into taps. A press of the trigger key counts only when it

@@ -49,7 +49,7 @@ void recordModePick(const std::string& path, std::string_view app, DeliverMode m
     line += '\n';
     if (!appendToFile(path, line, 0600)) return;
 
-    const auto text = readTextFile(path);
+    const auto text = readUserText(path);
     if (!text) return;
     const auto lines = nonEmptyLines(*text);
     if (lines.size() <= kTrimAbove) return;
@@ -58,7 +58,7 @@ void recordModePick(const std::string& path, std::string_view app, DeliverMode m
         kept += lines[i];
         kept += '\n';
     }
-    writeFileAtomic(path, kept, 0600);
+    saveUserFile(path, kept);
 }
 
 std::optional<DeliverMode> learnedModeFor(std::string_view app) {
@@ -67,7 +67,7 @@ std::optional<DeliverMode> learnedModeFor(std::string_view app) {
 
 std::optional<DeliverMode> learnedModeFor(const std::string& path, std::string_view app) {
     if (app.empty()) return std::nullopt;
-    const auto text = readTextFile(path);
+    const auto text = readUserText(path);
     if (!text) return std::nullopt;
     const auto lines = nonEmptyLines(*text);
     const std::size_t first = lines.size() > kDecisionWindow ? lines.size() - kDecisionWindow : 0;

@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/main_queue.h"
 #include "foundation/trigger_keys.h"
+#include "producer/producer_link.h"
 
 #include <string>
 
@@ -39,9 +40,12 @@ MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler
     : settings_(settings), handler_(std::move(handler)), queue_(queue) {}
 
 bool MonitorArming::ensureAccessibility() {
-    const bool trusted = keyMonitor()->isTrusted(true);
+    const auto monitor = keyMonitor();
+    const bool trusted = monitor->isTrusted(true);
     if (trusted) {
         log(LogLevel::ok, "Accessibility granted");
+    } else if (const std::string help = monitor->accessHelp(); !help.empty()) {
+        log(LogLevel::warning, "Accessibility NOT granted — " + help);
     } else {
         log(LogLevel::warning, kNotGranted);
     }
@@ -50,10 +54,16 @@ bool MonitorArming::ensureAccessibility() {
 
 void MonitorArming::armWhenTrusted() {
     if (armed_) return;
-    if (keyMonitor()->isTrusted(false) && installMonitor()) return;
+    const auto monitor = keyMonitor();
+    if (monitor->isTrusted(false) && installMonitor()) return;
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
-        log(LogLevel::warning, kWaiting);
+        const std::string help = monitor->accessHelp();
+        log(LogLevel::warning,
+            help.empty()
+                ? std::string(kWaiting)
+                : "waiting for Accessibility — trigger key DISARMED until granted (" + help + ")");
+        if (onDisarmed_) onDisarmed_(help);
     }
     std::weak_ptr<MonitorArming> weak = weak_from_this();
     queue_.after(kTrustPollSeconds, [weak] {
@@ -70,13 +80,27 @@ bool MonitorArming::installMonitor() {
         return false;
     }
     armed_ = true;
-    std::string line =
-        "key monitor armed — " + std::string(triggerKey(settings_.hotkey).name) + " = dictation";
+    if (axWaitLogged_ && onDisarmed_) onDisarmed_({});
+    std::string line = "key monitor armed — " + triggerKeyName(settings_.hotkey) + " = dictation";
     if (settings_.watchesProducerKey()) {
-        line += ", " + std::string(triggerKey(settings_.producerKey).name) + " = producer talk";
+        line += ", " + triggerKeyName(settings_.producerKey) + " = producer talk";
     }
     log(LogLevel::ok, line);
+    if (settings_.producerKeySet() && !settings_.producerToolsInstalled) {
+        log(LogLevel::info, "producer key not watched — the producer tools are not installed (" +
+                                std::string(PRODUCER_CTL_TOOL) + ")");
+    }
+    warnAboutLauncherKey("HOTKEY", settings_.hotkey);
+    if (settings_.watchesProducerKey()) warnAboutLauncherKey("PRODUCER_KEY", settings_.producerKey);
     return true;
+}
+
+void MonitorArming::warnAboutLauncherKey(std::string_view setting, std::uint16_t code) {
+    if (code == 0 || code != DESKTOP_LAUNCHER_KEY) return;
+    log(LogLevel::warning, std::string(setting) + " " + std::to_string(code) + " (" +
+                               triggerKeyName(code) +
+                               ") is the key most desktops open their launcher with — each tap "
+                               "may open it too; another key can be set in the settings window");
 }
 
 } // namespace vak

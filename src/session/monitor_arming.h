@@ -3,7 +3,11 @@
 #include "platform/key_monitor.h"
 #include "session/key_recognizer.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace vak {
 
@@ -24,14 +28,23 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     // Installs the monitor now when trusted, else logs once that the trigger is disarmed and
     // tries again in 3 s, for as long as it takes.
     void armWhenTrusted();
-    // Starts the monitor and logs which keys it listens to; false (logged) when it cannot run.
+    // Starts the monitor and logs which keys it listens to, and when a key is one the desktop
+    // also uses (its launcher key); false (logged) when it cannot run.
     bool installMonitor();
+
+    // Told, once, that the trigger key waits for the permission, with what the user does about
+    // it (empty where the platform's standing words say it), and told again with an empty text
+    // once the monitor is armed after all.
+    void setOnDisarmed(std::function<void(const std::string& help)> onDisarmed) {
+        onDisarmed_ = std::move(onDisarmed);
+    }
 
     bool armed() const { return armed_; }
     bool axWaitLogged() const { return axWaitLogged_; }
 
   private:
     MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue);
+    static void warnAboutLauncherKey(std::string_view setting, std::uint16_t code);
 
     TriggerSettings settings_;
     InputEventHandler handler_;
@@ -39,6 +52,7 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     bool axWaitLogged_ = false;
     bool armed_ = false;
     bool startFailureLogged_ = false;
+    std::function<void(const std::string&)> onDisarmed_;
 };
 
 } // namespace vak

@@ -7,6 +7,9 @@
 
 namespace vak {
 
+// Where a dictation's words were turned into text, for the note that tells the user.
+enum class TranscribedOn { ThisComputer, CloudEngine };
+
 // What the session controller shows through the interface: the recording pill, the status item
 // and the panels. Every call comes on the main thread.
 class SessionUi {
@@ -32,8 +35,11 @@ class SessionUi {
     virtual void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                                std::function<void()> onProfessional,
                                std::function<void()> onKeep) = 0;
-    // The one-time note after the first successful dictation.
-    virtual void explainAfterFirstDictation() = 0;
+    // The one-time note after the first successful dictation, saying where it was transcribed.
+    virtual void explainAfterFirstDictation(TranscribedOn where) = 0;
+    // A short message for the user after the recording has ended (a text that could not be
+    // pasted and waits on the clipboard).
+    virtual void showNotice(const std::string& message) = 0;
 
     // The producer link's live panel.
     virtual void showProducerPanel() = 0;

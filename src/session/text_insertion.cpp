@@ -1,6 +1,7 @@
 #include "session/text_insertion.h"
 
 #include "base/main_queue.h"
+#include "platform/paste_style.h"
 #include "text/typography.h"
 
 #include <string>
@@ -12,7 +13,7 @@ PasteboardSnapshot snapshotPasteboard(Pasteboard& board) {
 }
 
 TextInserter::Services TextInserter::Services::installed() {
-    return {vak::pasteboard(), keySynth(), frontmostApp()};
+    return {vak::pasteboard(), keySynth(), frontmostApp(), primarySelection()};
 }
 
 std::shared_ptr<TextInserter> TextInserter::create(MainQueue& queue, Services services) {
@@ -22,32 +23,52 @@ std::shared_ptr<TextInserter> TextInserter::create(MainQueue& queue, Services se
 TextInserter::TextInserter(MainQueue& queue, Services services)
     : queue_(queue), services_(std::move(services)) {}
 
-void TextInserter::insert(std::string_view text) {
-    Pasteboard& board = *services_.pasteboard;
-    const std::string bundle = services_.frontmost->identifier();
-    const std::string out = smartTypography(text, bundle);
-    // An unchanged count means the pasteboard still holds our previous paste: the snapshot
-    // taken before it is still the user's.
-    if (board.changeCount() != lastInsertChangeCount_) savedItems_ = snapshotPasteboard(board);
+long TextInserter::lend(Pasteboard& board, Borrowed& borrowed, const std::string& text) {
+    // An unchanged count means the board still holds our previous paste: the snapshot taken
+    // before it is still the user's.
+    if (board.changeCount() != borrowed.lastChangeCount) borrowed.saved = snapshotPasteboard(board);
     board.clear();
-    board.setText(out);
-    const long changeCount = board.changeCount();
-    lastInsertChangeCount_ = changeCount;
-    services_.keys->send(SyntheticShortcut::Paste, bundle);
-    std::weak_ptr<TextInserter> weak = weak_from_this();
-    queue_.after(kRestoreDelaySeconds, [weak, board = services_.pasteboard, changeCount] {
-        // Someone copied after our paste: the newer contents win.
-        if (board->changeCount() != changeCount) return;
-        if (const auto self = weak.lock()) self->restore();
-    });
+    board.setText(text);
+    return board.changeCount();
 }
 
-void TextInserter::restore() {
-    // Nothing saved (the pasteboard was empty): our text stays.
-    if (savedItems_.empty()) return;
-    Pasteboard& board = *services_.pasteboard;
-    board.clear();
-    board.write(savedItems_);
+InsertOutcome TextInserter::insert(std::string_view text) {
+    const FocusedApp focus = services_.frontmost->focused();
+    const std::string out = smartTypography(text, focus.identifier);
+    const long changeCount = lend(*services_.pasteboard, clipboard_, out);
+    if (!focus.anyWindow) {
+        // Left for the user: from now on it is their contents, which a later paste gives back.
+        clipboard_.lastChangeCount = -1;
+        return InsertOutcome::NothingFocused;
+    }
+    const PasteStyle& style = pasteStyleFor(focus.identifier);
+    if (style.pastesPrimary && services_.selection) {
+        primary_.lastChangeCount = lend(*services_.selection, primary_, out);
+        restoreLater(services_.selection, true, primary_.lastChangeCount);
+    }
+    if (!services_.keys->send(style.paste)) {
+        clipboard_.lastChangeCount = -1;
+        return InsertOutcome::KeysFailed;
+    }
+    clipboard_.lastChangeCount = changeCount;
+    restoreLater(services_.pasteboard, false, changeCount);
+    return InsertOutcome::Pasted;
+}
+
+void TextInserter::restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount) {
+    std::weak_ptr<TextInserter> weak = weak_from_this();
+    queue_.after(kRestoreDelaySeconds, [weak, board, primary, changeCount] {
+        // Someone copied (or selected) after our paste: the newer contents win.
+        if (board->changeCount() != changeCount) return;
+        const auto self = weak.lock();
+        if (!self) return;
+        const PasteboardSnapshot& saved = (primary ? self->primary_ : self->clipboard_).saved;
+        // Nothing saved: the clipboard keeps our text (the user may want it again), while
+        // PRIMARY, which the user never asked us to fill, goes back to empty.
+        if (saved.empty() && !primary) return;
+        board->clear();
+        if (!saved.empty()) board->write(saved);
+    });
 }
 
 } // namespace vak

@@ -14,13 +14,25 @@ class MainQueue;
 // A deep copy of everything `board` holds (every item, every readable type).
 PasteboardSnapshot snapshotPasteboard(Pasteboard& board);
 
+// What became of a text handed to TextInserter::insert.
+enum class InsertOutcome {
+    Pasted,         // the paste key went to the focused window
+    NothingFocused, // no window had the focus: the text stays on the pasteboard, nothing typed
+    KeysFailed,     // the paste key could not be typed: the text stays on the pasteboard
+};
+
 // Types text into the focused application by borrowing the pasteboard: it keeps what the
-// pasteboard held, puts the text there, sends the paste shortcut, and 1.5 s later puts the
-// user's contents back, unless someone wrote to the pasteboard in the meantime. Pastes in quick
-// succession keep the snapshot taken before the first, so the user's contents come back, never
-// an intermediate paste of ours. An empty pasteboard before the paste leaves the text there.
+// pasteboard held, puts the text there, sends the application's paste shortcut (paste_style.h),
+// and 1.5 s later puts the user's contents back, unless someone wrote to the pasteboard in the
+// meantime. Pastes in quick succession keep the snapshot taken before the first, so the user's
+// contents come back, never an intermediate paste of ours. An empty pasteboard before the paste
+// leaves the text there. Where the paste key reads the PRIMARY selection (xterm), the text goes
+// there too and PRIMARY is given back the same way.
 //
-// Main thread only. The restore timer holds the inserter weakly.
+// When the text cannot be typed (no window has the focus, or no key could be sent) it stays on
+// the pasteboard for the user to paste, and counts as theirs: a later paste gives it back.
+//
+// Main thread only. The restore timers hold the inserter weakly.
 class TextInserter final : public std::enable_shared_from_this<TextInserter> {
   public:
     static constexpr double kRestoreDelaySeconds = 1.5;
@@ -29,6 +41,8 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
         std::shared_ptr<Pasteboard> pasteboard;
         std::shared_ptr<KeySynth> keys;
         std::shared_ptr<FrontmostApp> frontmost;
+        // The PRIMARY selection; without one, text is pasted through the pasteboard only.
+        std::shared_ptr<Pasteboard> selection;
 
         // The process's installed services.
         static Services installed();
@@ -40,21 +54,32 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
     TextInserter& operator=(const TextInserter&) = delete;
 
     // Pastes `text`, adapted to the focused application's typography, and arranges the restore.
-    void insert(std::string_view text);
+    InsertOutcome insert(std::string_view text);
 
     // The pasteboard as it was before our first paste in a row.
-    const PasteboardSnapshot& savedItems() const { return savedItems_; }
-    // The pasteboard's change count right after our last write; -1 before the first.
-    long lastInsertChangeCount() const { return lastInsertChangeCount_; }
+    const PasteboardSnapshot& savedItems() const { return clipboard_.saved; }
+    // The pasteboard's change count right after our last paste; -1 before the first, and after
+    // a text that could not be typed.
+    long lastInsertChangeCount() const { return clipboard_.lastChangeCount; }
 
   private:
+    // One borrowed board: what it held before our first write in a row, and our last write.
+    struct Borrowed {
+        PasteboardSnapshot saved;
+        long lastChangeCount = -1;
+    };
+
     TextInserter(MainQueue& queue, Services services);
-    void restore();
+    // Puts `text` on `board`, keeping a snapshot of the user's contents in `borrowed` first;
+    // returns the change count of our write.
+    static long lend(Pasteboard& board, Borrowed& borrowed, const std::string& text);
+    // Gives `board` (PRIMARY when `primary`) back after the delay, unless it changed since.
+    void restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount);
 
     MainQueue& queue_;
     Services services_;
-    PasteboardSnapshot savedItems_;
-    long lastInsertChangeCount_ = -1;
+    Borrowed clipboard_;
+    Borrowed primary_;
 };
 
 } // namespace vak

@@ -50,7 +50,9 @@ CaptionSettings CaptionSettings::from(const Config& config, const std::string& w
 
 CaptionSettings CaptionSettings::fromProcess() {
     const ProcessValues& values = processValues();
-    return from(values.cfg, values.WHISPER, values.scratch);
+    CaptionSettings s = from(values.cfg, values.WHISPER, values.scratch);
+    if (values.cfg.useServer) s.serverUrl = captionServerUrl();
+    return s;
 }
 
 std::uint64_t captionWindowBytes(double windowSeconds) {
@@ -197,9 +199,51 @@ std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from
     const std::string txt = settings_.scratchBase + ".txt";
     copyWavRange(fd, *dataOffset_, from, to, wav);
     removeFile(txt);
+    const double limit = settings_.scaled(std::max(4 * settings_.intervalSeconds, 10.0));
+    bool answered = false;
+    auto text = settings_.serverUrl.empty() ? std::nullopt : viaServer(wav, limit, answered);
+    if (!answered) text = viaCli(wav, txt, limit);
+    // The clip and its words are the user's; nothing of them stays behind between passes.
+    removeFile(wav);
+    removeFile(txt);
+    if (!text) return std::nullopt;
+    return cleanCaptionText(*text);
+}
+
+std::optional<std::string> CaptionEngine::viaServer(const std::string& wav, double limitSeconds,
+                                                    bool& answered) {
+    CurlOptions options;
+    options.maxTimeSeconds = limitSeconds;
+    options.backstopSeconds = settings_.scaled(2) + 1;
+    options.killGraceSeconds = settings_.scaled(2);
+    const ServerReply reply = askWhisperServer(
+        captionServerArguments(settings_.curl, settings_.serverUrl, wav, limitSeconds), options);
+    answered = reply.text || reply.timedOut;
+    if (reply.text) return reply.text;
+    if (reply.timedOut) {
+        // whisper-cli would be slower still: the next pass is made shorter instead.
+        overran_ = true;
+        logOnce("caption pass: no answer from the caption server within " +
+                std::to_string(static_cast<long long>(limitSeconds)) +
+                "s — the next one decodes only the last CAPTION_WINDOW");
+    } else if (reply.status.empty()) {
+        if (!serverMissLogged_) {
+            serverMissLogged_ = true;
+            log(LogLevel::info, "caption server not answering at " + settings_.serverUrl +
+                                    " — captions through whisper-cli (a model load per pass)");
+        }
+    } else {
+        logOnce("caption server answered HTTP " + reply.status + " (" + reply.message +
+                ") — this pass through whisper-cli");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CaptionEngine::viaCli(const std::string& wav, const std::string& txt,
+                                                 double limitSeconds) {
     RunOptions options;
     options.captureOutput = false;
-    options.timeoutSeconds = settings_.scaled(std::max(4 * settings_.intervalSeconds, 10.0));
+    options.timeoutSeconds = limitSeconds;
     options.killGraceSeconds = settings_.scaled(2);
     options.errorTailBytes = kToolErrorTailBytes;
     const auto result = runProcess(
@@ -209,24 +253,25 @@ std::optional<std::string> CaptionEngine::decodeRange(int fd, std::uint64_t from
     if (result && !result->status.signaled() && result->status.success())
         text = readTextFile(txt, nullptr, Links::refuse);
     if (result && result->timedOut) overran_ = true;
-    // Once per recording: a caption decoder that fails fails every two seconds.
-    if (!text && !failureLogged_) {
-        failureLogged_ = true;
+    if (!text) {
         const auto seconds = std::to_string(static_cast<long long>(options.timeoutSeconds));
-        log(LogLevel::warning,
-            !result ? std::string("caption pass: whisper-cli could not start")
-            : result->timedOut
-                ? "caption pass killed after " + seconds +
-                      "s — the next one decodes only the last CAPTION_WINDOW"
-                : "caption pass: whisper-cli " +
-                      std::string(result->status.signaled() ? "signal " : "exit ") +
-                      std::to_string(result->status.code) + ": " + failureCause(result->errorTail));
+        logOnce(!result ? std::string("caption pass: whisper-cli could not start")
+                : result->timedOut
+                    ? "caption pass killed after " + seconds +
+                          "s — the next one decodes only the last CAPTION_WINDOW"
+                    : "caption pass: whisper-cli " +
+                          std::string(result->status.signaled() ? "signal " : "exit ") +
+                          std::to_string(result->status.code) + ": " +
+                          failureCause(result->errorTail));
     }
-    // The clip and its words are the user's; nothing of them stays behind between passes.
-    removeFile(wav);
-    removeFile(txt);
-    if (!text) return std::nullopt;
-    return cleanCaptionText(*text);
+    return text;
+}
+
+void CaptionEngine::logOnce(const std::string& line) {
+    // A caption decoder that fails fails every two seconds.
+    if (failureLogged_) return;
+    failureLogged_ = true;
+    log(LogLevel::warning, line);
 }
 
 } // namespace vak

@@ -15,12 +15,16 @@
 namespace vak {
 
 // What the caption engine reads: LIVE_CAPTIONS, CAPTION_INTERVAL, CAPTION_WINDOW, CAPTION_MODEL,
-// the whisper-cli path and its scratch files.
+// the caption server, the whisper-cli path and its scratch files.
 struct CaptionSettings {
     bool liveCaptions{};
     double intervalSeconds{};
     double windowSeconds{};
-    std::string model;       // CAPTION_MODEL
+    std::string model; // CAPTION_MODEL
+    // A resident whisper-server holding the caption model: no model load per pass. Empty, or
+    // not answering: each pass runs whisper-cli.
+    std::string serverUrl;
+    std::string curl = "/usr/bin/curl";
     std::string whisperCli;  // WHISPER
     std::string scratchBase; // the decoder's clip is base + ".wav", its output base + ".txt"
     // Multiplies the timer interval and the decoder's time limits (fast tests).
@@ -30,6 +34,7 @@ struct CaptionSettings {
 
     static CaptionSettings from(const Config& config, const std::string& whisperCli,
                                 const ScratchFiles& scratch);
+    // With SERVER on, the caption server's address too.
     static CaptionSettings fromProcess();
 };
 
@@ -44,7 +49,8 @@ std::string cleanCaptionText(std::string_view raw);
 // Running captions of a growing recording. Every interval it decodes the newest audio with the
 // small caption model and shows committed text plus a live tail: audio before a pause is
 // committed once and never decoded again, so each decode stays short however long the dictation
-// runs. Display only; the final transcript is decoded separately.
+// runs. Display only; the final transcript is decoded separately. Decodes go to the caption
+// server when one answers, else to a whisper-cli run.
 //
 // All work runs on one serial queue ("vak.captions" in the daemon; a replay's virtual clock), so
 // passes never overlap. stop()
@@ -84,6 +90,12 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     void reset(const std::string& wav);
     void pass(int generation);
     std::optional<std::string> decodeRange(int fd, std::uint64_t from, std::uint64_t to);
+    // A pass's decode by each engine; `answered` false when the server was not there to ask.
+    std::optional<std::string> viaServer(const std::string& wav, double limitSeconds,
+                                         bool& answered);
+    std::optional<std::string> viaCli(const std::string& wav, const std::string& txt,
+                                      double limitSeconds);
+    void logOnce(const std::string& line); // a failing decoder is logged once per recording
 
     const CaptionSettings settings_;
     const std::shared_ptr<TimedQueue> queue_;
@@ -95,8 +107,9 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     std::optional<std::uint64_t> dataOffset_;
     std::string committed_;
     std::uint64_t committedByte_ = 0;
-    bool overran_ = false;       // the last decode ran out of time
-    bool failureLogged_ = false; // a failing decoder is logged once per recording
+    bool overran_ = false; // the last decode ran out of time
+    bool failureLogged_ = false;
+    bool serverMissLogged_ = false; // once for the engine: a server that is not there
     Display display_;
 };
 

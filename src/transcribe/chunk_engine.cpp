@@ -84,14 +84,15 @@ ChunkEngine::ChunkEngine(ChunkSettings settings, std::shared_ptr<TimedQueue> que
     : settings_(std::move(settings)), queue_(std::move(queue)),
       transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
 
-void ChunkEngine::start(const std::string& wav, int session) {
+void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail) {
     if (!enabled()) return;
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
-    queue_->async([weak, wav, session] {
+    queue_->async([weak, wav, session, trail = std::move(trail)] {
         const auto self = weak.lock();
         if (!self) return;
         const int generation = ++self->generation_;
         self->reset(wav, session);
+        self->trail_ = trail;
         // Stale firings (after finish, cancel or a newer start) and firings after a failed
         // chunk do nothing.
         const auto current = [weak, generation]() -> std::shared_ptr<ChunkEngine> {
@@ -181,6 +182,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
     stopTimers();
     wavPath_ = wav;
     sessionN_ = session;
+    trail_.reset();
     dataOffset_.reset();
     lastCutByte_ = 0;
     texts_.clear();
@@ -217,7 +219,7 @@ std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::
     const double start = queue_->now();
     std::optional<std::string> text;
     try {
-        if (transcribe_) text = transcribe_({wav, base, route});
+        if (transcribe_) text = transcribe_({wav, base, route, trail_});
     } catch (...) {
         // A decoder that throws counts as one that failed.
     }

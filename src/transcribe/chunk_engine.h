@@ -65,8 +65,9 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
 
     bool enabled() const { return settings_.enabled(); }
 
-    // Starts on the growing recording `wav` of session `session`; nothing unless enabled.
-    void start(const std::string& wav, int session);
+    // Starts on the growing recording `wav` of session `session`; nothing unless enabled. The
+    // engines that decode its chunks are noted on `trail`.
+    void start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail = nullptr);
     // Stops the timers and calls `completion` exactly once, on the engine's queue, with the
     // transcript, or with nothing when the caller must decode the whole recording itself.
     void finish(Completion completion);
@@ -108,6 +109,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     int generation_ = 0;
     std::string wavPath_;
     int sessionN_ = 0;
+    std::shared_ptr<DecodeTrail> trail_;
     std::optional<std::uint64_t> dataOffset_;
     std::uint64_t lastCutByte_ = 0;
     std::vector<std::string> texts_;

@@ -100,15 +100,25 @@ class RemoveOnExit {
     std::optional<std::string> path_;
 };
 
-std::optional<std::string> cloudThenLocal(const std::string& file, const std::string& txtBase,
+// `text`, with its engine noted on the request's trail when there is text.
+std::optional<std::string> noted(const DecodeRequest& request, std::optional<std::string> text,
+                                 bool cloud) {
+    if (text && request.trail) (cloud ? request.trail->cloud : request.trail->local).store(true);
+    return text;
+}
+
+std::optional<std::string> cloudThenLocal(const DecodeRequest& request, const std::string& file,
                                           const DecodeLimits& limits, double duration,
                                           const DecodeSettings& settings) {
     if (auto text = runWhisperViaCloud(file, limits.cloudSeconds, settings)) {
         log(LogLevel::cloud, "cloud engine decode");
-        return text;
+        return noted(request, std::move(text), true);
     }
     log(LogLevel::warning, "cloud engine not answering — using local decode");
-    return runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings);
+    return noted(
+        request,
+        runWhisperLocalPath(file, request.textBase, limits.localSeconds, duration, settings),
+        false);
 }
 
 } // namespace
@@ -162,6 +172,16 @@ std::optional<std::string> runWhisper(const DecodeRequest& request) {
     return runWhisper(request, DecodeSettings::fromProcess());
 }
 
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
+                    std::function<DecodeSettings()> settings) {
+    return
+        [choice = std::move(choice), settings = std::move(settings)](const DecodeRequest& request) {
+            DecodeSettings now = settings();
+            now.model = choice->path();
+            return runWhisper(request, now);
+        };
+}
+
 std::optional<std::string> runWhisper(const DecodeRequest& request,
                                       const DecodeSettings& settings) {
     const std::string& wav = request.wav;
@@ -200,17 +220,19 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
                 },
                 limits.localSeconds + settings.scaled(5));
             if (outcome.text) log(LogLevel::fast, raceLogLine(outcome));
-            return outcome.text;
+            return noted(request, outcome.text, outcome.winner == "cloud");
         }
         if (askCloud && route == DecodeRoute::CloudPreferred)
-            return cloudThenLocal(file, txtBase, limits, duration, settings);
-        return runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings);
+            return cloudThenLocal(request, file, limits, duration, settings);
+        return noted(request,
+                     runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings),
+                     false);
     }
 
     if (cloud) {
         if (auto text = runWhisperViaCloud(file, limits.cloudSeconds, settings)) {
             log(LogLevel::cloud, "cloud engine decode");
-            return text;
+            return noted(request, std::move(text), true);
         }
         log(LogLevel::serious, "engine did not answer within " + wholeSeconds(limits.cloudSeconds) +
                                    "s and there is no local model to fall back to");

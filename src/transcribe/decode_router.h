@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,11 +14,20 @@ namespace vak {
 // keeps speculative tails local; everything else races both engines when it can.
 enum class DecodeRoute { Auto, CloudPreferred, LocalOnly };
 
-// One decode: the clip, whisper-cli's output base (it writes textBase + ".txt") and the route.
+// Which engines produced the text of a recording's decodes (its whole-file decode, or its
+// chunks): runWhisper notes the engine whose text it returns. Safe from any thread.
+struct DecodeTrail {
+    std::atomic<bool> cloud{false};
+    std::atomic<bool> local{false};
+};
+
+// One decode: the clip, whisper-cli's output base (it writes textBase + ".txt"), the route, and
+// where to note the engine that answered (optional).
 struct DecodeRequest {
     std::string wav;
     std::string textBase;
     DecodeRoute route = DecodeRoute::Auto;
+    std::shared_ptr<DecodeTrail> trail = nullptr;
 };
 
 struct DecodeLimits {
@@ -33,6 +43,12 @@ DecodeLimits decodeLimits(double durationSeconds);
 // calling thread; safe on several threads at once. The first form uses the process's settings.
 std::optional<std::string> runWhisper(const DecodeRequest& request);
 std::optional<std::string> runWhisper(const DecodeRequest& request, const DecodeSettings& settings);
+
+// runWhisper with the settings `settings` makes (the process's by default) but the model
+// `choice` holds, both as each decode starts.
+using Decoder = std::function<std::optional<std::string>(const DecodeRequest& request)>;
+Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
+                    std::function<DecodeSettings()> settings = DecodeSettings::fromProcess);
 
 // The race itself, for any two engines.
 using EngineCall = std::function<std::optional<std::string>()>;

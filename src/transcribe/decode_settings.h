@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vak {
@@ -18,6 +19,26 @@ struct ServerMemory {
 };
 
 class CloudReachability;
+
+// The decode model of a running daemon: DECODE_MODEL's file at start, another once the user
+// picks one in the settings window. Decodes read it as they start, so a switch applies from the
+// next one. Any thread.
+class DecodeModelChoice {
+  public:
+    explicit DecodeModelChoice(std::string path) : path_(std::move(path)) {}
+    std::string path() const {
+        std::lock_guard lock(mutex_);
+        return path_;
+    }
+    void set(std::string path) {
+        std::lock_guard lock(mutex_);
+        path_ = std::move(path);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::string path_;
+};
 
 // Everything a decode reads: tool and model paths, endpoints and the settings of the
 // configuration that steer it. Built from the process-wide values for each decode; tests and

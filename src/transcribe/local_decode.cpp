@@ -17,34 +17,22 @@ std::string wholeSeconds(double seconds) {
     return std::to_string(static_cast<long long>(seconds));
 }
 
-struct ServerReply {
-    std::optional<std::string> text;
-    std::string status;  // the HTTP status; empty when curl failed
-    std::string message; // an error reply's "error", else its first line
-
-    ServerAnswer answer() const {
-        if (text) return {text, ""};
-        if (status.empty()) return {std::nullopt, "not answering"};
-        return {std::nullopt, "answered HTTP " + status + " (" +
-                                  (message.empty() ? std::string("no message") : message) + ")"};
-    }
-};
+ServerAnswer answerOf(const ServerReply& reply) {
+    if (reply.text) return {reply.text, ""};
+    if (reply.status.empty()) return {std::nullopt, "not answering"};
+    return {std::nullopt, "answered HTTP " + reply.status + " (" +
+                              (reply.message.empty() ? std::string("no message") : reply.message) +
+                              ")"};
+}
 
 ServerReply askServer(const DecodeSettings& settings, const std::string& wav, double timeoutSeconds,
                       bool withVad) {
-    const auto reply = curlRequest(
-        settings, serverRequestArguments(settings, wav, timeoutSeconds, withVad), timeoutSeconds);
-    ServerReply result;
-    if (!reply) return result;
-    const auto split = reply->rfind('\n');
-    const std::string body = split == std::string::npos ? "" : reply->substr(0, split);
-    result.status = reply->substr(split == std::string::npos ? 0 : split + 1);
-    if (result.status == "200") result.text = jsonStringMember(body, "text");
-    if (!result.text) {
-        const std::string message = jsonStringMember(body, "error").value_or(body);
-        result.message = message.substr(0, std::min<std::size_t>(message.find('\n'), 200));
-    }
-    return result;
+    CurlOptions options;
+    options.maxTimeSeconds = timeoutSeconds;
+    options.backstopSeconds = settings.scaled(2) + 1;
+    options.killGraceSeconds = settings.scaled(2);
+    return askWhisperServer(serverRequestArguments(settings, wav, timeoutSeconds, withVad),
+                            options);
 }
 
 } // namespace
@@ -91,7 +79,7 @@ ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
     const auto reply = askServer(settings, wav, timeoutSeconds, withVad);
     if (reply.text || !withVad || reply.status != "500" ||
         reply.message != "failed to process audio")
-        return reply.answer();
+        return answerOf(reply);
     const auto again = askServer(settings, wav, timeoutSeconds, false);
     if (again.text && !settings.server->lacksVad.exchange(true)) {
         log(LogLevel::warning, "whisper-server has no VAD model (with VAD on it answered HTTP 500 "
@@ -99,7 +87,7 @@ ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
                                "now on; start it with -vm " +
                                    settings.vadModel);
     }
-    return again.text ? again.answer() : reply.answer();
+    return answerOf(again.text ? again : reply);
 }
 
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,

@@ -49,10 +49,11 @@ struct Head {
     std::optional<std::int64_t> length;
 };
 
-Head askHead(const std::string& url) {
+Head askHead(const std::string& url, const std::atomic<bool>* cancel) {
     RunOptions run;
     run.timeoutSeconds = kHeadSeconds + 5;
     run.errorTailBytes = 4096;
+    run.cancel = cancel;
     Head head;
     const auto result =
         runProcess({kCurl, "-sS", "-L", "-I", "--max-time", "30", "--url", url}, run, &head.error);
@@ -104,9 +105,12 @@ std::string mebibytes(std::int64_t bytes) {
 } // namespace
 
 DownloadResult downloadFile(const std::string& url, const std::string& path,
-                            const ExpectedFile& expected, const ProgressSink& progress) {
+                            const ExpectedFile& expected, const ProgressSink& progress,
+                            const std::atomic<bool>* cancel) {
     using Outcome = DownloadResult::Outcome;
-    const Head head = askHead(url);
+    const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
+    const Head head = askHead(url, cancel);
+    if (cancelled()) return result(Outcome::Cancelled, "stopped before it began");
     if (head.curlExit != 0 || head.status.empty()) {
         if (head.curlExit > 0 && unreachable(head.curlExit))
             return result(Outcome::Unreachable, head.error);
@@ -132,6 +136,7 @@ DownloadResult downloadFile(const std::string& url, const std::string& path,
         run.timeoutSeconds = kTransferSeconds;
         run.captureOutput = false;
         run.errorTailBytes = 4096;
+        run.cancel = cancel;
 
         std::atomic<bool> running{true};
         std::thread watcher([&] {
@@ -154,6 +159,11 @@ DownloadResult downloadFile(const std::string& url, const std::string& path,
         running.store(false);
         watcher.join();
         if (!run1) return result(Outcome::Failed, error, resumed);
+        if (run1->cancelled) {
+            return result(Outcome::Cancelled,
+                          mebibytes(fileSize(part).value_or(0)) + " MiB kept for the next try",
+                          resumed);
+        }
         const int code = run1->status.exited() ? run1->status.code : -1;
         if (code != 0) {
             const std::string why = lastLine(run1->errorTail);
@@ -187,6 +197,19 @@ DownloadResult downloadFile(const std::string& url, const std::string& path,
     return result(Outcome::Done, "", resumed);
 }
 
+std::string progressText(const DownloadProgress& progress) {
+    std::string text = mebibytes(progress.bytes);
+    if (progress.total) text += " / " + mebibytes(*progress.total);
+    text += " MiB  " + mebibytes(static_cast<std::int64_t>(progress.bytesPerSecond)) + " MiB/s";
+    if (progress.secondsLeft) {
+        const auto left = static_cast<long long>(std::ceil(*progress.secondsLeft));
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "  %lld:%02lld left", left / 60, left % 60);
+        text += buffer;
+    }
+    return text;
+}
+
 std::string progressBarText(const DownloadProgress& progress, int width) {
     std::string text = "[";
     const double share =
@@ -197,16 +220,7 @@ std::string progressBarText(const DownloadProgress& progress, int width) {
     const int filled = static_cast<int>(std::lround(share * width));
     text += std::string(static_cast<std::size_t>(filled), '#');
     text += std::string(static_cast<std::size_t>(width - filled), '-');
-    text += "]  " + mebibytes(progress.bytes);
-    if (progress.total) text += " / " + mebibytes(*progress.total);
-    text += " MiB  " + mebibytes(static_cast<std::int64_t>(progress.bytesPerSecond)) + " MiB/s";
-    if (progress.secondsLeft) {
-        const auto left = static_cast<long long>(std::ceil(*progress.secondsLeft));
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "  %lld:%02lld left", left / 60, left % 60);
-        text += buffer;
-    }
-    return text;
+    return text + "]  " + progressText(progress);
 }
 
 } // namespace vak

@@ -2,6 +2,7 @@
 
 #include "transcribe/model_catalog.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,6 +30,7 @@ struct DownloadResult {
         Interrupted, // the transfer broke off; the partial file is kept for the next try
         Mismatch,    // the file is not what it should be; it was removed
         Failed,      // curl could not run, or the file could not be put in place
+        Cancelled,   // stopped on request; the partial file is kept for the next try
     };
     Outcome outcome = Outcome::Failed;
     std::string detail; // what went wrong, in a few words
@@ -39,10 +41,14 @@ struct DownloadResult {
 
 // Downloads `url` to `path`. `progress` is told every quarter second while bytes arrive (from
 // another thread). Blocks until done; every curl run is bounded in time and by a stall limit.
+// Setting `cancel` (from another thread) stops it within a moment.
 DownloadResult downloadFile(const std::string& url, const std::string& path,
-                            const ExpectedFile& expected, const ProgressSink& progress);
+                            const ExpectedFile& expected, const ProgressSink& progress,
+                            const std::atomic<bool>* cancel = nullptr);
 
-// "[#########---------]  312.4 / 547.0 MiB  12.3 MiB/s  0:19 left" in `width` bar cells.
+// "312.4 / 547.0 MiB  12.3 MiB/s  0:19 left"
+std::string progressText(const DownloadProgress& progress);
+// The same behind a bar of `width` cells: "[#########---------]  312.4 / 547.0 MiB  …".
 std::string progressBarText(const DownloadProgress& progress, int width = 24);
 
 } // namespace vak

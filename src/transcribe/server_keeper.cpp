@@ -54,6 +54,11 @@ int serverThreads() {
     return static_cast<int>(std::clamp<long>(cores - 1, 1, 8));
 }
 
+int captionServerThreads() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return static_cast<int>(std::clamp<long>(cores, 1, 4));
+}
+
 bool serverAnswers(const std::string& curl, int port) {
     RunOptions run;
     run.timeoutSeconds = 4;
@@ -109,10 +114,31 @@ int ServerKeeper::pid() const {
     return pid_;
 }
 
+std::string ServerKeeper::model() const {
+    std::lock_guard lock(mutex_);
+    return settings_.model;
+}
+
+void ServerKeeper::useModel(const std::string& model) {
+    std::shared_ptr<Subprocess> child;
+    {
+        std::lock_guard lock(mutex_);
+        if (settings_.model == model || stopping_) return;
+        settings_.model = model;
+        switching_ = true;
+        child = child_;
+    }
+    log(LogLevel::info, settings_.name + " restarting with " + model);
+    // SIGTERM: a request in flight is answered first.
+    if (child) child->terminate();
+    wake_.notify_all();
+}
+
 bool ServerKeeper::pause(double seconds) {
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
-    return !stopping_;
+    wake_.wait_for(lock, std::chrono::duration<double>(seconds),
+                   [this] { return stopping_ || switching_; });
+    return !stopping_ && !switching_;
 }
 
 void ServerKeeper::run() {
@@ -124,7 +150,13 @@ void ServerKeeper::run() {
             if (stopping_) return;
         }
         SpawnOptions options;
-        options.argv = serverArguments(settings_);
+        std::string model;
+        {
+            std::lock_guard lock(mutex_);
+            switching_ = false;
+            model = settings_.model;
+            options.argv = serverArguments(settings_);
+        }
         options.pipeStderr = true;
         std::string error;
         auto child = Subprocess::spawn(options, &error);
@@ -136,7 +168,8 @@ void ServerKeeper::run() {
             std::lock_guard lock(mutex_);
             child_ = child;
             pid_ = child->pid();
-            if (stopping_) child->terminate();
+            // Stopped or switched while it was being spawned.
+            if (stopping_ || switching_) child->terminate();
         }
         const auto started = SteadyClock::now();
         // The model loads before the port opens: connections are refused until then.
@@ -150,7 +183,7 @@ void ServerKeeper::run() {
         }
         if (ready) {
             log(LogLevel::ok, settings_.name + " started (pid " + std::to_string(child->pid()) +
-                                  ", " + settings_.model +
+                                  ", " + model +
                                   (settings_.vadModel.empty() ? ", no VAD" : ", VAD") + ", " +
                                   std::to_string(settings_.threads) + " threads) on " + where +
                                   " in " + oneDecimal(secondsSince(started)) + " s");
@@ -185,13 +218,18 @@ void ServerKeeper::run() {
             child_.reset();
             pid_ = 0;
             if (stopping_) return;
+            if (switching_) continue; // on to the new model, at once
         }
         if (secondsSince(started) > kSteadySeconds) pauseSeconds = settings_.firstPauseSeconds;
         log(LogLevel::warning, settings_.name + " ended (" +
                                    (status.signaled() ? "signal " : "exit ") +
                                    std::to_string(status.code) + ": " + failureCause(tail) +
                                    ") — starting it again in " + oneDecimal(pauseSeconds) + " s");
-        if (!pause(pauseSeconds)) return;
+        if (!pause(pauseSeconds)) {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            continue; // a new model came in during the pause
+        }
         pauseSeconds = std::min(pauseSeconds * 2, settings_.longestPauseSeconds);
         // Someone may have started one meanwhile (it would share the port with ours).
         if (serverAnswers(settings_.curl, settings_.port)) {

@@ -33,6 +33,9 @@ std::vector<std::string> serverArguments(const ServerKeeperSettings& settings);
 
 // Threads for a server: all cores but one, at most 8, at least 1, so the desktop stays usable.
 int serverThreads();
+// Threads for the caption server: what whisper-cli takes by itself (all cores, up to 4). With
+// fewer, a pass on two cores took longer than the whisper-cli run it replaces.
+int captionServerThreads();
 
 // Whether something answers GET /health on the loopback port with 200.
 bool serverAnswers(const std::string& curl, int port);
@@ -49,15 +52,22 @@ class ServerKeeper {
     // The server process now running (0 when none), for tests.
     int pid() const;
 
+    // Restarts the server with another model: the running one finishes the request in flight
+    // and ends, and the next starts at once with `model` (decodes meanwhile find it not
+    // answering and fall back). Nothing happens when it has that model already.
+    void useModel(const std::string& model);
+    std::string model() const;
+
   private:
     explicit ServerKeeper(ServerKeeperSettings settings);
     void run();
-    bool pause(double seconds); // false when stopping
+    bool pause(double seconds); // false when stopping or switching models
 
-    const ServerKeeperSettings settings_;
+    ServerKeeperSettings settings_; // its model under mutex_; the rest never changes
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    bool switching_ = false; // the server ends for a new model, not by accident
     int pid_ = 0;
     std::shared_ptr<Subprocess> child_;
     std::thread thread_;

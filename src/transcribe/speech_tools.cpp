@@ -1,5 +1,6 @@
 #include "transcribe/speech_tools.h"
 
+#include "base/json.h"
 #include "transcribe/tool_report.h"
 
 #include <algorithm>
@@ -13,6 +14,15 @@ std::string localServerUrl() {
         const char* over = std::getenv("VAK_WHISPER_SERVER_URL");
         return over != nullptr && *over != '\0' ? std::string(over)
                                                 : std::string(kDefaultServerUrl);
+    }();
+    return url;
+}
+
+std::string captionServerUrl() {
+    static const std::string url = [] {
+        const char* over = std::getenv("VAK_CAPTION_SERVER_URL");
+        return over != nullptr && *over != '\0' ? std::string(over)
+                                                : std::string(kDefaultCaptionServerUrl);
     }();
     return url;
 }
@@ -78,6 +88,21 @@ std::vector<std::string> captionCliArguments(const std::string& whisperCli,
                                              const std::string& txtBase) {
     return {whisperCli, "-m",  model,   "-f",  wav, "-l",  "en", "-nt",
             "-otxt",    "-of", txtBase, "-bs", "1", "-bo", "1"};
+}
+
+std::vector<std::string> captionServerArguments(const std::string& curl, const std::string& url,
+                                                const std::string& wav, double timeoutSeconds) {
+    std::vector<std::string> args = {curl,          "-s",
+                                     "--max-time",  curlMaxTime(timeoutSeconds),
+                                     "--url",       url,
+                                     "--write-out", "\\n%{http_code}",
+                                     "-F",          curlFileField("file", wav)};
+    // captionCliArguments' decode; the server's start-up values (no prompt, no voice gate) do
+    // the rest.
+    for (const char* field :
+         {"response_format=json", "language=en", "no_timestamps=true", "beam_size=1", "best_of=1"})
+        args.insert(args.end(), {"--form-string", field});
+    return args;
 }
 
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
@@ -149,14 +174,27 @@ std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const s
             "file:" + output};
 }
 
-std::optional<std::string> curlRequest(const DecodeSettings& settings,
-                                       const std::vector<std::string>& arguments,
-                                       double timeoutSeconds) {
-    CurlOptions options;
-    options.maxTimeSeconds = timeoutSeconds;
-    options.backstopSeconds = settings.scaled(2) + 1;
-    options.killGraceSeconds = settings.scaled(2);
-    return runCurl(arguments, options);
+ServerReply askWhisperServer(const std::vector<std::string>& arguments,
+                             const CurlOptions& options) {
+    ServerReply reply;
+    const auto run = runCurlProcess(arguments, options);
+    if (!run) return reply;
+    if (!run->status.success()) {
+        // 28: curl's own time limit; the backstop stops only a curl that overruns it.
+        reply.timedOut = run->timedOut || (run->status.exited() && run->status.code == 28);
+        return reply;
+    }
+    // The status follows the body on a line of its own (--write-out).
+    const std::string& output = run->output;
+    const auto split = output.rfind('\n');
+    const std::string body = split == std::string::npos ? "" : output.substr(0, split);
+    reply.status = output.substr(split == std::string::npos ? 0 : split + 1);
+    if (reply.status == "200") reply.text = jsonStringMember(body, "text");
+    if (!reply.text) {
+        const std::string message = jsonStringMember(body, "error").value_or(body);
+        reply.message = message.substr(0, std::min<std::size_t>(message.find('\n'), 200));
+    }
+    return reply;
 }
 
 } // namespace vak

@@ -15,10 +15,14 @@ namespace vak {
 // transcription service (both through curl) and ffmpeg. Argument lists only; no shell anywhere.
 
 inline constexpr std::string_view kDefaultServerUrl = "http://127.0.0.1:8977/inference";
+inline constexpr std::string_view kDefaultCaptionServerUrl = "http://127.0.0.1:8978/inference";
 
 // The local server's endpoint: $VAK_WHISPER_SERVER_URL when set (tests), else the loopback
 // default. Read once.
 std::string localServerUrl();
+// The live captions' own server, holding the caption model: $VAK_CAPTION_SERVER_URL when set,
+// else the loopback default. Read once.
+std::string captionServerUrl();
 
 // The "platform" form field of cloud requests.
 std::string_view platformName();
@@ -41,6 +45,9 @@ std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, con
 std::vector<std::string> captionCliArguments(const std::string& whisperCli,
                                              const std::string& model, const std::string& wav,
                                              const std::string& txtBase);
+// The same decode asked of a resident server that holds the caption model.
+std::vector<std::string> captionServerArguments(const std::string& curl, const std::string& url,
+                                                const std::string& wav, double timeoutSeconds);
 // The server request: the fields of whisper-cli's decode; with `withVad` the voice gate too.
 std::vector<std::string> serverRequestArguments(const DecodeSettings& settings,
                                                 const std::string& wav, double timeoutSeconds,
@@ -50,10 +57,15 @@ std::vector<std::string> cloudRequestArguments(const DecodeSettings& settings,
 std::vector<std::string> ffmpegArguments(const DecodeSettings& settings, const std::string& input,
                                          const std::string& output);
 
-// Runs curl with `arguments` (its --max-time taken from `timeoutSeconds`) under a backstop
-// watchdog. The response body when curl exits with status 0, else nothing.
-std::optional<std::string> curlRequest(const DecodeSettings& settings,
-                                       const std::vector<std::string>& arguments,
-                                       double timeoutSeconds);
+// What a whisper-server made of one request.
+struct ServerReply {
+    std::optional<std::string> text; // "text" of a 200 answer, possibly empty
+    std::string status;              // the HTTP status; empty when nothing answered
+    std::string message;             // an error answer's "error", else its first line
+    bool timedOut = false;           // curl stopped waiting: the server is there but slow
+};
+// Runs a request made by serverRequestArguments or captionServerArguments (its --max-time is
+// options.maxTimeSeconds) under a backstop watchdog.
+ServerReply askWhisperServer(const std::vector<std::string>& arguments, const CurlOptions& options);
 
 } // namespace vak

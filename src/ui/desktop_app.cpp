@@ -1,5 +1,6 @@
 #include "ui/desktop_app.h"
 
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "ui/qt_main_queue.h"
 
@@ -15,8 +16,8 @@ namespace vak {
 
 namespace {
 
-// The test signals arrive on whatever thread; their handler only writes the signal's number to
-// a pipe that the main loop watches, which is all a handler may safely do.
+// The test signals and the ending ones arrive on whatever thread; their handler only writes the
+// signal's number to a pipe that the main loop watches, which is all a handler may safely do.
 int signalPipe[2] = {-1, -1};
 
 void onTestSignal(int signo) {
@@ -36,8 +37,14 @@ bool installTestSignals() {
     action.sa_handler = onTestSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGUSR1, &action, nullptr) == 0 &&
-           ::sigaction(SIGUSR2, &action, nullptr) == 0;
+    for (const int signo : {SIGUSR1, SIGUSR2, SIGTERM, SIGINT, SIGHUP}) {
+        if (::sigaction(signo, &action, nullptr) != 0) return false;
+    }
+    return true;
+}
+
+bool endsTheProgram(int signo) {
+    return signo == SIGTERM || signo == SIGINT || signo == SIGHUP;
 }
 
 // Qt's arguments must outlive the application object.
@@ -84,12 +91,20 @@ MainQueue& DesktopApp::mainQueue() {
 bool DesktopApp::watchTestSignals(std::function<void(int signo)> onSignal) {
     if (!installTestSignals()) return false;
     state_->signalWatcher = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(state_->signalWatcher.get(), &QSocketNotifier::activated,
-                     [onSignal = std::move(onSignal)] {
-                         char byte = 0;
-                         while (::read(signalPipe[0], &byte, 1) == 1)
-                             onSignal(byte);
-                     });
+    QObject::connect(
+        state_->signalWatcher.get(), &QSocketNotifier::activated, [onSignal = std::move(onSignal)] {
+            char byte = 0;
+            while (::read(signalPipe[0], &byte, 1) == 1) {
+                if (!endsTheProgram(byte)) {
+                    onSignal(byte);
+                    continue;
+                }
+                // As Quit does: what the daemon started (its servers) stops with it.
+                log(LogLevel::info,
+                    "signal " + std::to_string(static_cast<int>(byte)) + " — quitting");
+                QCoreApplication::exit(0);
+            }
+        });
     return true;
 }
 

@@ -21,8 +21,9 @@ class DesktopApp {
 
     MainQueue& mainQueue();
 
-    // SIGUSR1 and SIGUSR2 call `onSignal(signo)` on the main thread from now on. False when the
-    // signals cannot be watched (they are then ignored).
+    // SIGUSR1 and SIGUSR2 call `onSignal(signo)` on the main thread from now on, and SIGTERM,
+    // SIGINT and SIGHUP end the event loop as Quit does (so what the daemon started stops with
+    // it). False when the signals cannot be watched.
     bool watchTestSignals(std::function<void(int signo)> onSignal);
 
     // Runs the event loop until Quit; returns its exit status.

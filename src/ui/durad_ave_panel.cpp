@@ -28,11 +28,13 @@ QRect at(double x, double y, double w, double h) {
 
 } // namespace
 
-DuradAvePanel::DuradAvePanel(MainQueue& main)
-    : DuradAvePanel(main, producerInboxPath(), producerOutboxPath()) {}
+DuradAvePanel::DuradAvePanel(MainQueue& main, std::uint16_t producerKey)
+    : DuradAvePanel(main, producerKey, producerInboxPath(), producerOutboxPath()) {}
 
-DuradAvePanel::DuradAvePanel(MainQueue& main, std::string inboxPath, std::string outboxPath)
-    : main_(main), inboxPath_(std::move(inboxPath)), outboxPath_(std::move(outboxPath)) {
+DuradAvePanel::DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
+                             std::string outboxPath)
+    : main_(main), producerKey_(producerKey), inboxPath_(std::move(inboxPath)),
+      outboxPath_(std::move(outboxPath)) {
     timer_.setInterval(kRefreshMilliseconds);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { refresh(); });
 }
@@ -50,8 +52,8 @@ void DuradAvePanel::hide() {
 void DuradAvePanel::build() {
     panel_ = std::make_unique<FloatingPanel>(QSize(kWidth, kHeight),
                                              FloatingPanel::Look{ui::grey(0.05, 0.94), 16, {}, 0});
-    ui::label(panel_.get(), ui::qstr(ui_text::producerTitle()), ui::font(12, QFont::DemiBold),
-              ui::grey(0.7), at(16, 206, 628, 16));
+    ui::label(panel_.get(), ui::qstr(ui_text::producerTitle(producerKey_)),
+              ui::font(12, QFont::DemiBold), ui::grey(0.7), at(16, 206, 628, 16));
     body_ =
         ui::label(panel_.get(), {}, ui::monospaceFont(11.5), ui::grey(0.92), at(16, 10, 628, 188));
     body_->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -3,6 +3,7 @@
 #include "ui/lifetime.h"
 
 #include <QTimer>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -17,9 +18,11 @@ class MainQueue;
 // (inbox and outbox) since the session began, refreshed every 0.8 s while shown.
 class DuradAvePanel {
   public:
-    // The conversation files; the producer folder's inbox and outbox by default.
-    explicit DuradAvePanel(MainQueue& main);
-    DuradAvePanel(MainQueue& main, std::string inboxPath, std::string outboxPath);
+    // The conversation files; the producer folder's inbox and outbox by default. The title says
+    // that a tap of `producerKey` ends the session.
+    DuradAvePanel(MainQueue& main, std::uint16_t producerKey);
+    DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
+                  std::string outboxPath);
     ~DuradAvePanel();
     DuradAvePanel(const DuradAvePanel&) = delete;
     DuradAvePanel& operator=(const DuradAvePanel&) = delete;
@@ -40,6 +43,7 @@ class DuradAvePanel {
     void hideNow();
 
     MainQueue& main_;
+    std::uint16_t producerKey_;
     std::string inboxPath_;
     std::string outboxPath_;
     std::unique_ptr<FloatingPanel> panel_;

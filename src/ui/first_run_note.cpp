@@ -16,18 +16,18 @@ constexpr double kDelaySeconds = 1.2;
 
 } // namespace
 
-void explainAfterFirstDictation(MainQueue& main) {
+void explainAfterFirstDictation(MainQueue& main, std::string text) {
     const std::string& marker = processValues().FIRST_RUN_MARKER;
     if (pathExists(marker)) return;
     writeFileAtomic(marker, "", 0600);
-    main.after(kDelaySeconds, [] { showFirstRunAlert(); });
+    main.after(kDelaySeconds, [text = std::move(text)] { showFirstRunAlert(text); });
 }
 
-QMessageBox* showFirstRunAlert() {
+QMessageBox* showFirstRunAlert(const std::string& text) {
     auto* alert = new QMessageBox(QMessageBox::Information, QStringLiteral("vak-dictate"),
                                   ui::qstr(ui_text::FIRST_RUN_MESSAGE));
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setInformativeText(ui::qstr(ui_text::firstRunText()));
+    alert->setInformativeText(ui::qstr(text));
     alert->setTextFormat(Qt::PlainText);
     alert->addButton(ui::qstr(ui_text::FIRST_RUN_BUTTON), QMessageBox::AcceptRole);
     alert->setModal(false);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class QMessageBox;
 
 namespace vak {
@@ -7,10 +9,11 @@ namespace vak {
 class MainQueue;
 
 // After a dictation has been pasted: the first time ever (no ~/.dictation/.explained yet), marks
-// it and shows a short note 1.2 s later on `main`; afterwards nothing.
-void explainAfterFirstDictation(MainQueue& main);
+// it and shows a short note with `text` (ui_text::firstRunText) 1.2 s later on `main`;
+// afterwards nothing.
+void explainAfterFirstDictation(MainQueue& main, std::string text);
 
 // The note itself, shown at once without blocking; it deletes itself when dismissed.
-QMessageBox* showFirstRunAlert();
+QMessageBox* showFirstRunAlert(const std::string& text);
 
 } // namespace vak

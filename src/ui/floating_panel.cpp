@@ -1,6 +1,9 @@
 #include "ui/floating_panel.h"
 
+#include "platform/panel_placement.h"
 #include "ui/pill_layout.h"
+#include "ui/ui_style.h"
+#include "ui/ui_texts.h"
 #include "ui/x11_window_hints.h"
 
 #include <QCursor>
@@ -15,14 +18,22 @@ FloatingPanel::FloatingPanel(QSize size, Look look)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
       look_(look) {
+    // Outside the window manager's care (override-redirect on X11) unless its rules keep our
+    // panels (sway): a window manager stacks the focused full-screen window above every window it
+    // manages, whatever its type or state, but never above this one; and it never gives this one
+    // the focus.
+    if (!panelPlacement()->windowManagerKeepsPanels())
+        setWindowFlag(Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
     setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(ui::qstr(ui_text::PANEL_WINDOW_TITLE));
     resize(size);
 }
 
 void FloatingPanel::orderFront() {
+    panelPlacement()->prepare(ui::str(windowTitle()));
     markFloatingPanel(this);
     clipCorners();
     show();

@@ -7,9 +7,10 @@ class QScreen;
 
 namespace vak {
 
-// A borderless panel that floats above every window on every workspace and never takes the
-// keyboard focus from the application the user is working in: shown without activating, not
-// focusable, left out of the task bar. Its background is a translucent rounded rectangle.
+// A borderless panel that floats above every window on every workspace, full-screen ones
+// included, and never takes the keyboard focus from the application the user is working in:
+// shown without activating, not focusable, left out of the task bar. Its background is a
+// translucent rounded rectangle.
 class FloatingPanel : public QWidget {
   public:
     struct Look {

@@ -3,12 +3,14 @@
 #include "foundation/config.h"
 #include "ui/choice_panel.h"
 #include "ui/first_run_note.h"
+#include "ui/ui_texts.h"
 
 namespace vak {
 
 Panels::Panels(const Config& config, MainQueue& main, const UiServices& services,
                SessionLink& session)
-    : config_(config), main_(main), settings_(config, main, services, session), producer_(main) {}
+    : config_(config), main_(main), settings_(config, main, services, session),
+      producer_(main, config.producerKey), notice_(main) {}
 
 void Panels::presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                            std::function<void()> onProfessional, std::function<void()> onKeep) {
@@ -16,8 +18,13 @@ void Panels::presentChoice(const std::string& transcript, std::function<void()> 
                       std::move(onKeep), config_.polishAskTimeout);
 }
 
-void Panels::explainAfterFirstDictation() {
-    vak::explainAfterFirstDictation(main_);
+void Panels::explainAfterFirstDictation(TranscribedOn where) {
+    vak::explainAfterFirstDictation(
+        main_, ui_text::firstRunText(config_.hotkey, where, !config_.privacyMode));
+}
+
+void Panels::showNotice(const std::string& message) {
+    notice_.show(message, ui_text::NOTICE_SECONDS);
 }
 
 } // namespace vak

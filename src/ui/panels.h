@@ -1,7 +1,9 @@
 #pragma once
 
+#include "session/session_ui.h"
 #include "ui/durad_ave_panel.h"
 #include "ui/mode_info_panel.h"
+#include "ui/notice_panel.h"
 #include "ui/settings_window.h"
 
 #include <functional>
@@ -31,7 +33,11 @@ class Panels {
     // Summarize / Professional / Keep for an ask-mode transcript; Keep after POLISH_ASK_TIMEOUT.
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep);
-    void explainAfterFirstDictation();
+    // The first-run note, saying where the words were transcribed.
+    void explainAfterFirstDictation(TranscribedOn where);
+    // `message` for a few seconds, floating where the pill was.
+    void showNotice(const std::string& message);
+    NoticePanel& notice() { return notice_; }
 
   private:
     const Config& config_;
@@ -39,6 +45,7 @@ class Panels {
     SettingsWindow settings_;
     ModeInfoPanel modeInfo_;
     DuradAvePanel producer_;
+    NoticePanel notice_;
 };
 
 } // namespace vak

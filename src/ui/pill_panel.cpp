@@ -2,6 +2,7 @@
 
 #include "ui/pill_layout.h"
 #include "ui/ui_style.h"
+#include "ui/ui_texts.h"
 
 #include <QMouseEvent>
 
@@ -11,6 +12,7 @@ PillPanel::PillPanel()
     : FloatingPanel(QSize(pill::kWidth, pill::kHeight),
                     Look{ui::grey(0.05, 0.92), 24, ui::grey(1.0, 0.1), 1}) {
     setMinimumSize(pill::kMinWidth, pill::kMinHeight);
+    setWindowTitle(ui::qstr(ui_text::PILL_WINDOW_TITLE));
 }
 
 void PillPanel::mousePressEvent(QMouseEvent* event) {

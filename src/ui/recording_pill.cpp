@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "platform/panel_placement.h"
 #include "ui/click_through_button.h"
 #include "ui/floating_panel.h"
 #include "ui/pill_layout.h"
@@ -23,6 +24,10 @@ namespace {
 constexpr int kTickMilliseconds = 500;
 // How long the window system may take to report our own placement of the pill back.
 constexpr double kOwnPlacementSeconds = 0.25;
+// How often, and how many times, the pill asks to be placed while the window system does not
+// know its window yet.
+constexpr double kPlacementRetrySeconds = 0.05;
+constexpr int kPlacementAttempts = 20;
 
 QColor modeButtonBackground(DeliverMode mode) {
     return ui::grey(1.0, mode == DeliverMode::ask ? 0.14 : 0.3);
@@ -30,8 +35,9 @@ QColor modeButtonBackground(DeliverMode mode) {
 
 } // namespace
 
-RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actions actions)
-    : main_(main), now_(std::move(now)), actions_(std::move(actions)) {
+RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
+                             std::uint16_t hotkey)
+    : main_(main), now_(std::move(now)), actions_(std::move(actions)), hotkey_(hotkey) {
     build();
     clock_.setInterval(kTickMilliseconds);
     QObject::connect(&clock_, &QTimer::timeout, &clock_, [this] { tick(); });
@@ -65,7 +71,7 @@ void RecordingPill::build() {
         });
         return view;
     };
-    finishButton_ = button(ui_text::DONE_TITLE, ui_text::doneTooltip(),
+    finishButton_ = button(ui_text::DONE_TITLE, ui_text::doneTooltip(hotkey_),
                            QColor::fromRgbF(0.13f, 0.55f, 0.28f, 0.95f), 15, actions_.finish);
     cancelButton_ = button(ui_text::CANCEL_BUTTON, ui_text::CANCEL_TOOLTIP,
                            QColor::fromRgbF(0.62f, 0.16f, 0.16f, 0.95f), 13, actions_.cancel);
@@ -86,7 +92,7 @@ void RecordingPill::build() {
     captionField_->setAutoFillBackground(false); // setWidget turns it on
 
     hintField_ =
-        ui::label(content, ui::qstr(ui_text::hint()), ui::font(11), ui::grey(1.0, 0.55), {});
+        ui::label(content, ui::qstr(ui_text::hint(hotkey_)), ui::font(11), ui::grey(1.0, 0.55), {});
     hintField_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     for (std::size_t i = 0; i < pill::kGripEdges.size(); ++i) {
@@ -159,11 +165,23 @@ void RecordingPill::show(std::string_view caption) {
     panel_->setGeometry(frame);
     layout();
     panel_->orderFront();
+    keepPlaced(frame, kPlacementAttempts);
     waveform_->start();
     main_.after(kOwnPlacementSeconds, lifetime_.guard([this] { suppressFrameTracking_ = false; }));
     log(LogLevel::info, "pill frame " + std::to_string(frame.x()) + "," +
                             std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "×" +
                             std::to_string(frame.height()));
+}
+
+void RecordingPill::keepPlaced(QRect frame, int attempts) {
+    if (!panel_->isVisible() || attempts <= 0) return;
+    if (panelPlacement()->place(ui_text::PILL_WINDOW_TITLE, frame.x(), frame.y())) return;
+    main_.after(kPlacementRetrySeconds,
+                lifetime_.guard([this, frame, attempts] { keepPlaced(frame, attempts - 1); }));
+}
+
+void RecordingPill::setHint(std::string_view text) {
+    hintField_->setText(ui::qstr(text.empty() ? ui_text::hint(hotkey_) : std::string(text)));
 }
 
 void RecordingPill::hide() {
@@ -213,6 +231,10 @@ std::string RecordingPill::captionText() const {
 
 std::string RecordingPill::elapsedText() const {
     return ui::str(elapsedField_->text());
+}
+
+std::string RecordingPill::hintText() const {
+    return ui::str(hintField_->text());
 }
 
 } // namespace vak

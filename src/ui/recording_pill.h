@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +40,9 @@ class RecordingPill {
         std::function<void(std::string_view elapsed)> elapsed;
     };
 
-    RecordingPill(MainQueue& main, std::function<double()> now, Actions actions);
+    // `hotkey` is named in the hint and the Done button's tooltip.
+    RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
+                  std::uint16_t hotkey);
     ~RecordingPill();
     RecordingPill(const RecordingPill&) = delete;
     RecordingPill& operator=(const RecordingPill&) = delete;
@@ -59,6 +62,8 @@ class RecordingPill {
     // start. Resuming starts both again with the pause left out of the time.
     void pause(std::string_view reason);
     void resume();
+    // The line under the captions: how to finish; `text` in its place while not empty.
+    void setHint(std::string_view text);
 
     // What is on screen, for tests, demos and screenshots.
     PillPanel* panel() const { return panel_.get(); }
@@ -68,16 +73,21 @@ class RecordingPill {
     ClickThroughButton* modeButton() const { return modeButton_; }
     std::string captionText() const;
     std::string elapsedText() const;
+    std::string hintText() const;
     // The frame the user last gave the pill.
     std::optional<QRect> customFrame() const { return customFrame_; }
 
   private:
     void build();
     void rememberFrame();
+    // Asks the window system to put the shown pill at `frame`'s corner, again and again for a
+    // moment while it does not know the window yet.
+    void keepPlaced(QRect frame, int attempts);
 
     MainQueue& main_;
     std::function<double()> now_;
     Actions actions_;
+    std::uint16_t hotkey_;
 
     std::unique_ptr<PillPanel> panel_;
     QScrollArea* captionScroll_ = nullptr;

@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/process_values.h"
@@ -11,6 +12,8 @@
 #include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
+#include "transcribe/model_download.h"
+#include "transcribe/model_install.h"
 #include "ui/pill_layout.h"
 #include "ui/session_link.h"
 #include "ui/ui_services.h"
@@ -25,10 +28,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -41,7 +46,7 @@ namespace vak {
 namespace {
 
 constexpr int kWidth = 520;
-constexpr int kHeight = 470;
+constexpr int kHeight = 500;
 constexpr double kRestartDelaySeconds = 0.6;
 
 QRect at(double x, double y, double w, double h) {
@@ -62,19 +67,30 @@ std::optional<std::uint16_t> triggerCodeFor(std::uint32_t keysym) {
     return std::nullopt;
 }
 
-// The window, telling its owner when it closes.
+// The window, telling its owner when it closes and when Return reaches it. Return reaches it
+// only when no control took it: the one that picks an entry in an open list never saves (and
+// restarts the program) as well, which a shortcut would.
 class Window final : public QWidget {
   public:
-    explicit Window(std::function<void()> onClose) : onClose_(std::move(onClose)) {}
+    Window(std::function<void()> onClose, std::function<void()> onReturn)
+        : onClose_(std::move(onClose)), onReturn_(std::move(onReturn)) {}
 
   protected:
     void closeEvent(QCloseEvent* event) override {
         QWidget::closeEvent(event);
         if (onClose_) onClose_();
     }
+    void keyPressEvent(QKeyEvent* event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onReturn_) {
+            onReturn_();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
 
   private:
     std::function<void()> onClose_;
+    std::function<void()> onReturn_;
 };
 
 // Watches the application's key presses while the trigger key is being chosen; every event goes
@@ -112,9 +128,12 @@ QPushButton* pushButton(QWidget* parent, std::string_view title, QRect frame) {
 
 SettingsWindow::SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
                                SessionLink& session)
-    : config_(config), main_(main), services_(services), session_(session) {}
+    : config_(config), main_(main), services_(services), session_(session),
+      activeModel_(config.decodeModel) {}
 
 SettingsWindow::~SettingsWindow() {
+    // A download still running stops here; what it reports afterwards finds no window.
+    installer_.reset();
     stopListening();
 }
 
@@ -131,7 +150,7 @@ const std::vector<std::pair<std::string, std::string>>& SettingsWindow::language
 }
 
 void SettingsWindow::build() {
-    window_ = std::make_unique<Window>([this] { windowWillClose(); });
+    window_ = std::make_unique<Window>([this] { windowWillClose(); }, [this] { saveClicked(); });
     window_->setWindowTitle(ui::qstr(ui_text::SETTINGS_WINDOW_TITLE));
     window_->resize(kWidth, kHeight);
     auto* scroll = new QScrollArea(window_.get());
@@ -146,18 +165,31 @@ void SettingsWindow::build() {
 
     const QColor text = content->palette().color(QPalette::WindowText);
     ui::label(content, ui::qstr(ui_text::SETTINGS_HEADING), ui::font(20, QFont::Bold), text,
-              at(24, 410, 300, 26));
+              at(24, 440, 300, 26));
     const QFont sectionFont = ui::font(13, QFont::DemiBold);
-    for (const auto& [title, y] :
-         {std::pair<std::string_view, double>{ui_text::HOTKEY_SECTION, 294},
-          {ui_text::MIC_SECTION, 222},
-          {ui_text::LANGUAGE_SECTION, 150}}) {
+    for (const auto& [title, y] : {std::pair<std::string_view, double>{ui_text::MODEL_SECTION, 406},
+                                   {ui_text::HOTKEY_SECTION, 294},
+                                   {ui_text::MIC_SECTION, 222},
+                                   {ui_text::LANGUAGE_SECTION, 150}}) {
         const int fitting = QFontMetrics(sectionFont).horizontalAdvance(ui::qstr(title));
         ui::label(content, ui::qstr(title), sectionFont, text,
                   at(24, y, std::clamp(fitting + 4, 200, 460), 18));
     }
     ui::label(content, ui::qstr(ui_text::TALK_MODE_SECTION), sectionFont, text,
               at(264, 150, 232, 18));
+
+    modelPopup_ = new QComboBox(content);
+    modelPopup_->setGeometry(at(24, 376, 472, 26));
+    QObject::connect(modelPopup_, &QComboBox::activated, content,
+                     [this](int index) { modelPicked(index); });
+    modelProgress_ = new QProgressBar(content);
+    modelProgress_->setGeometry(at(24, 358, 472, 12));
+    modelProgress_->setTextVisible(false);
+    modelProgress_->hide();
+    QColor noteColour = text;
+    noteColour.setAlphaF(0.7f);
+    modelStatus_ = ui::label(content, {}, ui::font(11), noteColour, at(24, 336, 472, 18));
+    installer_ = std::make_unique<ModelInstaller>(processValues().HOME);
 
     hotkeyButton_ = pushButton(content, "", at(24, 266, 220, 26));
     QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
@@ -182,15 +214,17 @@ void SettingsWindow::build() {
     whisperToggle_ = new QCheckBox(ui::qstr(ui_text::WHISPER_TOGGLE), content);
     whisperToggle_->setGeometry(at(24, 82, 472, 20));
 
+    loginToggle_ = new QCheckBox(ui::qstr(ui_text::LOGIN_TOGGLE), content);
+    loginToggle_->setGeometry(at(24, 356, 472, 20));
+    QObject::connect(loginToggle_, &QCheckBox::toggled, content,
+                     [this](bool on) { loginToggled(on); });
+
     QObject::connect(pushButton(content, ui_text::ADVANCED_BUTTON, at(24, 36, 170, 26)),
                      &QPushButton::clicked, content, [this] { openAdvanced(); });
     QObject::connect(pushButton(content, ui_text::DICTIONARY_BUTTON, at(204, 36, 170, 26)),
                      &QPushButton::clicked, content, [this] { openDictionary(); });
     QPushButton* save = pushButton(content, ui_text::SAVE_BUTTON, at(396, 36, 100, 28));
     QObject::connect(save, &QPushButton::clicked, content, [this] { saveClicked(); });
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        new QShortcut(QKeySequence(key), window_.get(), [this] { saveClicked(); });
-    }
 
     // Between the check box and the buttons, so the message never covers them.
     QColor statusColour = text;
@@ -215,12 +249,30 @@ void SettingsWindow::fillMicrophones() {
     }
 }
 
+void SettingsWindow::fillModels() {
+    modelPopup_->clear();
+    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_))
+        modelPopup_->addItem(
+            ui::qstr(ui_text::modelItem(option.name, option.mebibytes, option.installed)),
+            ui::qstr(option.name));
+    modelPopup_->setCurrentIndex(std::max(modelPopup_->findData(ui::qstr(activeModel_)), 0));
+}
+
 void SettingsWindow::show() {
     if (!window_) build();
+    if (!installer_->downloading()) {
+        fillModels();
+        modelStatus_->setText(ui::qstr(ui_text::MODEL_HINT));
+    }
     pendingHotkey_ = config_.hotkey;
     styleField_->setText(ui::qstr(config_.style));
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(pendingHotkey_)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(pendingHotkey_)));
     whisperToggle_->setChecked(config_.whisperMode);
+    {
+        // What the entry says now, which is not a switch of the user's.
+        const QSignalBlocker quiet(loginToggle_);
+        loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+    }
     talkModePopup_->setCurrentIndex(
         std::max(talkModePopup_->findData(ui::qstr(talkModeName(config_.talkMode))), 0));
 
@@ -276,7 +328,7 @@ bool SettingsWindow::keyPressed(std::uint32_t keysym) {
     const auto code = triggerCodeFor(keysym);
     if (!code) return false; // letters and other keys leave it listening
     pendingHotkey_ = *code;
-    hotkeyButton_->setText(ui::qstr(ui_text::triggerKeyName(*code)));
+    hotkeyButton_->setText(ui::qstr(triggerKeyName(*code)));
     hotkeyArmed_ = false;
     // Removed once the key event has been passed on.
     QObject* monitor = captureMonitor_.release();
@@ -325,6 +377,21 @@ void SettingsWindow::saveClicked() {
         });
 }
 
+void SettingsWindow::loginToggled(bool on) {
+    std::string problem;
+    if (setAutostart(services_.autostartEntry, on, services_.program, &problem)) {
+        statusLabel_->setText(ui::qstr(on ? ui_text::LOGIN_ON_STATUS : ui_text::LOGIN_OFF_STATUS));
+        log(LogLevel::info,
+            std::string(on ? "start at login on: wrote " : "start at login off: removed ") +
+                services_.autostartEntry);
+        return;
+    }
+    log(LogLevel::warning, services_.autostartEntry + " " + problem);
+    statusLabel_->setText(ui::qstr(std::string(ui_text::LOGIN_FAILED_STATUS) + problem));
+    const QSignalBlocker quiet(loginToggle_);
+    loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+}
+
 void SettingsWindow::openAdvanced() {
     services_.files->open(processValues().CONFIG_PATH);
 }
@@ -335,7 +402,95 @@ void SettingsWindow::openDictionary() {
     services_.files->open(path);
 }
 
+std::optional<std::string> SettingsWindow::downloadingModel() const {
+    return installer_ ? installer_->downloading() : std::nullopt;
+}
+
+void SettingsWindow::modelPicked(int index) {
+    if (!window_ || index < 0 || index >= modelPopup_->count()) return;
+    modelPopup_->setCurrentIndex(index); // as a click leaves it
+    const std::string name = ui::str(modelPopup_->itemData(index).toString());
+    if (installer_->downloading() == name) return;
+    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_)) {
+        if (option.name != name) continue;
+        if (option.installed) {
+            // A download of another one is no longer wanted; what it received is kept.
+            installer_->cancel();
+            modelProgress_->hide();
+            if (name != activeModel_) useModel(name);
+            modelStatus_->setText(ui::qstr(ui_text::modelInUse(name)));
+        } else if (!option.mebibytes) {
+            modelStatus_->setText(ui::qstr(ui_text::modelNotDownloadable(name)));
+        } else {
+            startDownload(name);
+        }
+        return;
+    }
+}
+
+void SettingsWindow::startDownload(const std::string& name) {
+    // Made here, on the main thread: the download's threads only post them.
+    auto onProgress =
+        lifetime_.guard([this, name](const DownloadProgress& p) { showDownloadProgress(name, p); });
+    auto onDone =
+        lifetime_.guard([this, name](const DownloadResult& r) { downloadEnded(name, r); });
+    MainQueue* main = &main_;
+    installer_->start(
+        name,
+        [main, onProgress](const DownloadProgress& p) {
+            main->post([onProgress, p] { onProgress(p); });
+        },
+        [main, onDone](const DownloadResult& r) { main->post([onDone, r] { onDone(r); }); });
+    modelProgress_->setRange(0, 1000);
+    modelProgress_->setValue(0);
+    modelProgress_->show();
+    modelStatus_->setText(ui::qstr(ui_text::modelDownloading(name, "starting…")));
+    log(LogLevel::info, "downloading the model " + name + " from the settings window");
+}
+
+void SettingsWindow::showDownloadProgress(const std::string& name,
+                                          const DownloadProgress& progress) {
+    if (installer_->downloading() != name) return; // a report that came after its end
+    if (progress.total && *progress.total > 0) {
+        modelProgress_->setRange(0, 1000);
+        modelProgress_->setValue(static_cast<int>(
+            std::clamp<std::int64_t>(progress.bytes * 1000 / *progress.total, 0, 1000)));
+    } else {
+        modelProgress_->setRange(0, 0); // a size not given: a busy bar
+    }
+    modelStatus_->setText(ui::qstr(ui_text::modelDownloading(name, progressText(progress))));
+}
+
+void SettingsWindow::downloadEnded(const std::string& name, const DownloadResult& result) {
+    // Stopped for another pick (which reports for itself) or by closing the window.
+    if (installer_->downloading()) return;
+    modelProgress_->hide();
+    if (result.outcome == DownloadResult::Outcome::Cancelled) return;
+    const std::string outcome = downloadOutcomeText(name, result);
+    if (result.ok()) {
+        useModel(name);
+        modelStatus_->setText(ui::qstr(outcome + " " + ui_text::modelInUse(name)));
+        return;
+    }
+    log(LogLevel::warning, "model download from the settings window: " + outcome);
+    fillModels(); // back to the model in use
+    modelStatus_->setText(ui::qstr(outcome));
+}
+
+void SettingsWindow::useModel(const std::string& name) {
+    services_.writeConfig("DECODE_MODEL", name);
+    activeModel_ = name;
+    if (services_.useDecodeModel) services_.useDecodeModel(name);
+    log(LogLevel::info, "decode model " + name + " picked in the settings window");
+    fillModels();
+}
+
 void SettingsWindow::windowWillClose() {
+    if (const auto name = installer_ ? installer_->downloading() : std::nullopt) {
+        log(LogLevel::info, "the download of " + *name +
+                                " stops with the settings window (the part received is kept)");
+        installer_->cancel();
+    }
     stopListening();
     hotkeyArmed_ = false;
     if (session_.resume()) log(LogLevel::info, "recording resumed after settings closed");

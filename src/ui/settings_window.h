@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,21 +15,30 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QObject;
+class QProgressBar;
 class QPushButton;
 class QWidget;
 
 namespace vak {
 
 struct Config;
+struct DownloadProgress;
+struct DownloadResult;
 class MainQueue;
+class ModelInstaller;
 class SessionLink;
 struct UiServices;
 
-// The small preferences window: trigger key, microphone, language and whisper mode, with buttons
-// that open the configuration file and the learned-words file. Save writes the values into the
-// configuration file and restarts the program, which reads its configuration only at start. A
-// recording running while the window is open is paused. Built on first show; main thread, the
-// restart on `main`.
+// The small preferences window: the decode model, trigger key, microphone, language and whisper
+// mode, with buttons that open the configuration file and the learned-words file. Save writes
+// the values into the configuration file and restarts the program, which reads its
+// configuration only at start. Two controls need no restart: a decode model picked is saved and
+// used from the next decode at once, and one not installed is downloaded first, with its
+// progress in the window (stopped when the window closes; the part received is kept for the
+// next try); "Start at login" writes or removes the user's autostart entry when it is switched,
+// and shows whether that entry is on each time the window opens. A recording running while the
+// window is open is paused. Built on first show; main thread, the restart and the download's
+// reports on `main`.
 class SettingsWindow {
   public:
     SettingsWindow(const Config& config, MainQueue& main, const UiServices& services,
@@ -45,6 +55,10 @@ class SettingsWindow {
     void saveClicked();
     void openAdvanced();
     void openDictionary();
+    // The model list's entry `index` was picked.
+    void modelPicked(int index);
+    // "Start at login" switched: the autostart entry is written or removed at once.
+    void loginToggled(bool on);
     // The window is closing: stops listening for a key and resumes a paused recording.
     void windowWillClose();
 
@@ -61,12 +75,23 @@ class SettingsWindow {
     QComboBox* languagePopup() const { return languagePopup_; }
     QComboBox* talkModePopup() const { return talkModePopup_; }
     QCheckBox* whisperToggle() const { return whisperToggle_; }
+    QCheckBox* loginToggle() const { return loginToggle_; }
     QLabel* statusLabel() const { return statusLabel_; }
+    QComboBox* modelPopup() const { return modelPopup_; }
+    QProgressBar* modelProgress() const { return modelProgress_; }
+    QLabel* modelStatus() const { return modelStatus_; }
+    // The model being downloaded; none when idle.
+    std::optional<std::string> downloadingModel() const;
 
   private:
     void build();
     void fillMicrophones();
+    void fillModels();
     void stopListening();
+    void startDownload(const std::string& name);
+    void showDownloadProgress(const std::string& name, const DownloadProgress& progress);
+    void downloadEnded(const std::string& name, const DownloadResult& result);
+    void useModel(const std::string& name);
 
     const Config& config_;
     MainQueue& main_;
@@ -78,7 +103,14 @@ class SettingsWindow {
     QComboBox* languagePopup_ = nullptr;
     QComboBox* talkModePopup_ = nullptr;
     QCheckBox* whisperToggle_ = nullptr;
+    QCheckBox* loginToggle_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QComboBox* modelPopup_ = nullptr;
+    QProgressBar* modelProgress_ = nullptr;
+    QLabel* modelStatus_ = nullptr;
+    // The decode model in use: DECODE_MODEL at start, then the last one picked.
+    std::string activeModel_;
+    std::unique_ptr<ModelInstaller> installer_;
     // Filled and read by Save but not shown: the house style and the default mode are edited in
     // the configuration file ("Advanced settings…").
     QLineEdit* styleField_ = nullptr;

@@ -80,10 +80,15 @@ QAction* item(QMenu& menu, std::string_view title, std::function<void()> action)
 
 } // namespace
 
-StatusItem::StatusItem(Actions actions) {
-    toggle_ = item(menu_, ui_text::startTitle(), std::move(actions.toggle));
+StatusItem::StatusItem(Actions actions, std::uint16_t hotkey) : hotkey_(hotkey) {
+    // A left click on the icon starts or stops a dictation; the menu is on the right button.
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
+                     [toggle = actions.toggle](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && toggle) toggle();
+                     });
+    toggle_ = item(menu_, ui_text::startTitle(hotkey_), std::move(actions.toggle));
     item(menu_, ui_text::CANCEL_TITLE, std::move(actions.cancel));
-    menu_.addSeparator();
+    settingsSeparator_ = menu_.addSeparator();
     item(menu_, ui_text::SETTINGS_TITLE, std::move(actions.settings))
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     item(menu_, ui_text::LOG_TITLE, std::move(actions.openLog));
@@ -112,7 +117,7 @@ void StatusItem::setTitle(std::string_view title) {
 void StatusItem::recordingStarted() {
     recording_ = true;
     showElapsed("0:00");
-    toggle_->setText(ui::qstr(ui_text::stopTitle()));
+    toggle_->setText(ui::qstr(ui_text::stopTitle(hotkey_)));
 }
 
 void StatusItem::showElapsed(std::string_view elapsed) {
@@ -125,13 +130,22 @@ void StatusItem::showPaused() {
 
 void StatusItem::recordingStopped() {
     recording_ = false;
-    toggle_->setText(ui::qstr(ui_text::startTitle()));
+    toggle_->setText(ui::qstr(ui_text::startTitle(hotkey_)));
     showIdleOrBusy();
 }
 
 void StatusItem::setBusy(int delta) {
     busyCount_ = std::max(busyCount_ + delta, 0);
     if (!recording_) showIdleOrBusy();
+}
+
+void StatusItem::addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen) {
+    menu_.insertSeparator(settingsSeparator_);
+    for (QMenu* submenu : submenus)
+        menu_.insertMenu(settingsSeparator_, submenu);
+    QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [onOpen = std::move(onOpen)] {
+        if (onOpen) onOpen();
+    });
 }
 
 void StatusItem::showIdleOrBusy() {

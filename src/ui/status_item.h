@@ -2,15 +2,18 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
 // The status item in the panel's tray: its title tells the state (🎙 idle, ⏳ busy, 🔴 and the
 // time while recording, ⏸ paused) through its icon and tooltip, and its menu starts and stops
-// dictation, cancels, opens the settings and the log, and quits. Main thread.
+// dictation, cancels, offers what can be got back (a section of submenus), opens the settings
+// and the log, and quits. A left click on the icon starts or stops dictation too. Main thread.
 class StatusItem {
   public:
     struct Actions {
@@ -21,7 +24,8 @@ class StatusItem {
         std::function<void()> quit;
     };
 
-    explicit StatusItem(Actions actions);
+    // `hotkey` is named in the start and stop items.
+    StatusItem(Actions actions, std::uint16_t hotkey);
     StatusItem(const StatusItem&) = delete;
     StatusItem& operator=(const StatusItem&) = delete;
 
@@ -37,9 +41,15 @@ class StatusItem {
     // Background jobs in flight: count += delta, never below 0.
     void setBusy(int delta);
 
+    // Puts `submenus` in a section of their own after the recording items; `onOpen` runs each
+    // time the menu is about to show.
+    void addSection(const std::vector<QMenu*>& submenus, std::function<void()> onOpen);
+
     const std::string& title() const { return title_; }
     std::string toggleTitle() const;
     QMenu& menu() { return menu_; }
+    // What the tray reports when the icon is clicked (for tests).
+    void activate(QSystemTrayIcon::ActivationReason reason) { emit tray_.activated(reason); }
 
   private:
     void setTitle(std::string_view title);
@@ -48,6 +58,8 @@ class StatusItem {
     QMenu menu_;
     QSystemTrayIcon tray_;
     QAction* toggle_ = nullptr;
+    QAction* settingsSeparator_ = nullptr;
+    std::uint16_t hotkey_ = 0;
     std::string title_;
     int iconKind_ = -1;
     bool recording_ = false;

@@ -21,11 +21,16 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
                            UiServices services)
     : session_([this](bool paused, std::string_view reason) { showPaused(paused, reason); }),
       main_(main), config_(std::move(config)), services_(std::move(services)),
-      status_(statusActions()), pill_(main, services_.now, pillActions()),
+      status_(statusActions(), config_.hotkey),
+      pill_(main, services_.now, pillActions(), config_.hotkey),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
-                [this](DeliverMode mode) { pill_.showMode(mode); }) {
+                [this](DeliverMode mode) { pill_.showMode(mode); }),
+      recall_(config_, main, services_,
+              {.busy = [this](int delta) { status_.setBusy(delta); },
+               .notify = [this](const std::string& message) { panels_.showNotice(message); }}) {
     session_.set(session);
+    status_.addSection({recall_.recent(), recall_.failed()}, [this] { recall_.refresh(); });
 }
 
 UIController::~UIController() = default;
@@ -49,7 +54,16 @@ void UIController::recordingStarted() {
     modeMenu_.recordingStarted();
     status_.recordingStarted();
     const bool captions = config_.liveCaptions && isRegularFile(config_.captionModel);
-    pill_.show(captions ? ui_text::LISTENING : ui_text::RECORDING);
+    if (triggerNotice_.empty()) {
+        pill_.show(captions ? ui_text::LISTENING : ui_text::RECORDING);
+    } else {
+        pill_.show(std::string(ui_text::DISARMED_CAPTION) + triggerNotice_);
+    }
+}
+
+void UIController::setTriggerNotice(std::string notice) {
+    triggerNotice_ = std::move(notice);
+    pill_.setHint(triggerNotice_.empty() ? std::string_view() : ui_text::DISARMED_HINT);
 }
 
 void UIController::recordingStopped() {
@@ -85,8 +99,12 @@ void UIController::presentChoice(const std::string& transcript, std::function<vo
                           std::move(onKeep));
 }
 
-void UIController::explainAfterFirstDictation() {
-    panels_.explainAfterFirstDictation();
+void UIController::explainAfterFirstDictation(TranscribedOn where) {
+    panels_.explainAfterFirstDictation(where);
+}
+
+void UIController::showNotice(const std::string& message) {
+    panels_.showNotice(message);
 }
 
 void UIController::showProducerPanel() {
@@ -101,6 +119,10 @@ bool UIController::isCapturingHotkey() const {
     return panels_.settings().isListening();
 }
 
+bool UIController::ownsKeyEvent(const InputEvent& event) const {
+    return isCapturingHotkey() || ownKeys_.ours(event);
+}
+
 // ---- The menu items and the pill's buttons
 
 StatusItem::Actions UIController::statusActions() {
@@ -112,7 +134,7 @@ StatusItem::Actions UIController::statusActions() {
                 [this] {
                     if (session_.get() != nullptr) session_.get()->cancelRecording();
                 },
-            .settings = [this] { panels_.settings().show(); },
+            .settings = [this] { openSettings(); },
             .openLog = [this] { services_.files->open(processValues().LOG); },
             .quit = [this] { quit(); }};
 }
@@ -129,8 +151,12 @@ RecordingPill::Actions UIController::pillActions() {
                     if (session_.isRecording()) session_.get()->cancelRecording();
                 },
             .pickMode = [this] { modeMenu_.open(*pill_.modeButton()); },
-            .settings = [this] { panels_.settings().show(); },
+            .settings = [this] { openSettings(); },
             .elapsed = [this](std::string_view elapsed) { status_.showElapsed(elapsed); }};
+}
+
+void UIController::openSettings() {
+    panels_.settings().show();
 }
 
 void UIController::quit() {

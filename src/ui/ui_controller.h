@@ -4,7 +4,9 @@
 #include "session/session_ui.h"
 #include "ui/lifetime.h"
 #include "ui/mode_menu.h"
+#include "ui/own_keys.h"
 #include "ui/panels.h"
+#include "ui/recall_menus.h"
 #include "ui/recording_pill.h"
 #include "ui/session_link.h"
 #include "ui/status_item.h"
@@ -47,33 +49,45 @@ class UIController final : public SessionUi {
     bool modePickedThisRecording() const override { return modeMenu_.pickedThisRecording(); }
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep) override;
-    void explainAfterFirstDictation() override;
+    void explainAfterFirstDictation(TranscribedOn where) override;
+    void showNotice(const std::string& message) override;
     void showProducerPanel() override;
     void hideProducerPanel() override;
 
     // Pauses (with the reason shown as the caption) or resumes the pill's clock and bars; the
     // status item shows the pause.
     void showPaused(bool paused, std::string_view reason = {});
+    // Why the trigger key cannot be watched and what the user does about it, shown on the pill
+    // at every start of a recording until it is cleared (empty).
+    void setTriggerNotice(std::string notice);
     // True while the settings window waits for the new trigger key: a tap of a trigger key
     // then chooses the key and should not also start or stop a dictation.
     bool isCapturingHotkey() const;
+    // Whether the global monitor's `event` went to a window or menu of ours (which is not a
+    // tap, a chord or an Escape for the recogniser).
+    bool ownsKeyEvent(const InputEvent& event) const;
+
+    // What the status menu's Settings… and Quit do (also reached from the command line).
+    void openSettings();
+    void quit();
 
     // The parts, for tests, demos and screenshots.
     StatusItem& statusItem() { return status_; }
     RecordingPill& pill() { return pill_; }
     ModeMenu& modeMenu() { return modeMenu_; }
     Panels& panels() { return panels_; }
+    RecallMenus& recall() { return recall_; }
 
   private:
     StatusItem::Actions statusActions();
     RecordingPill::Actions pillActions();
-    void quit();
 
     SessionLink session_;
     MainQueue& main_;
     const Config config_;
     const UiServices services_;
     bool setUp_ = false;
+    std::string triggerNotice_;
 
     // After the pill and the status item: the panels, which may show a pause on them, are
     // destroyed first.
@@ -81,6 +95,8 @@ class UIController final : public SessionUi {
     RecordingPill pill_;
     Panels panels_;
     ModeMenu modeMenu_;
+    OwnKeys ownKeys_;
+    RecallMenus recall_;
     Lifetime lifetime_;
 };
 

@@ -1,15 +1,21 @@
 #include "ui/ui_services.h"
 
+#include "base/global_queues.h"
 #include "base/unicode.h"
+#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
+#include "platform/pasteboard.h"
+#include "platform/secret_store.h"
 #include "platform/service_control.h"
 #include "session/mode_memory.h"
+#include "session/recall.h"
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstdlib>
 
 namespace vak {
 
@@ -29,6 +35,18 @@ UiServices UiServices::fromProcess() {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
     };
+    services.pasteboard = vak::pasteboard();
+    services.background = &globalQueue(QoS::UserInitiated);
+    services.readHistory = [](std::size_t count) {
+        const auto store = secretStore();
+        return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
+    };
+    services.retryRecording = [](const std::string& wav) {
+        return retryKeptRecording(wav, processValues().scratch.retryTextBase());
+    };
+    const ProcessValues& values = processValues();
+    services.autostartEntry = autostartEntryPath(values.HOME, std::getenv("XDG_CONFIG_HOME"));
+    services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     return services;
 }
 

@@ -1,15 +1,21 @@
 #pragma once
 
 #include "foundation/deliver_mode.h"
+#include "history/history.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace vak {
 
+class Executor;
 class FileOpener;
 class FrontmostApp;
+class Pasteboard;
 class ServiceControl;
 
 // Everything the interface reaches outside itself: the configuration file and the mode memory
@@ -18,6 +24,9 @@ class ServiceControl;
 struct UiServices {
     // Sets one key of the configuration file (it applies at the next start).
     std::function<bool(std::string_view key, std::string_view value)> writeConfig;
+    // Switches the running daemon's decodes to the model `name` (its file is in place); unset
+    // where nothing decodes (demos): DECODE_MODEL then applies at the next start.
+    std::function<void(const std::string& name)> useDecodeModel;
     // Remembers that `mode` was picked on the pill while `app` was in front.
     std::function<void(std::string_view app, DeliverMode mode)> recordModePick;
     std::shared_ptr<FrontmostApp> frontmost;
@@ -30,8 +39,22 @@ struct UiServices {
     // Seconds on a steady clock, for the elapsed time.
     std::function<double()> now;
 
-    // The process's configuration file and mode memory, its installed platform services, the Qt
-    // event loop and the steady clock.
+    // The clipboard the status menu puts a dictation back on, or a retried recording's text.
+    std::shared_ptr<Pasteboard> pasteboard;
+    // Where the work that may block runs: the history waits on the keyring, a retry on the
+    // engines.
+    Executor* background = nullptr;
+    // The last `count` records of the history, opened in memory only. Blocks.
+    std::function<HistoryReading(std::size_t count)> readHistory;
+    // A recording kept after a failed decode, decoded again and formatted. Blocks.
+    std::function<std::optional<std::string>(const std::string& wav)> retryRecording;
+    // The user's autostart entry that "Start at login" writes and removes, and the program it
+    // starts.
+    std::string autostartEntry;
+    std::string program;
+
+    // The process's configuration file, mode memory, history and engines, its installed platform
+    // services, the Qt event loop and the steady clock.
     static UiServices fromProcess();
 };
 

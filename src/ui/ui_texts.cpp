@@ -4,39 +4,39 @@
 
 namespace vak::ui_text {
 
-std::string triggerKeyName(std::uint16_t code) {
-    std::string name(triggerKey(code).name);
-#ifndef __APPLE__
-    // The same keys under the names a PC keyboard gives them.
-    for (const auto& [mac, pc] :
-         {std::pair<std::string_view, std::string_view>{"Command", "Super"}, {"Option", "Alt"}}) {
-        if (const auto at = name.find(mac); at != std::string::npos)
-            name.replace(at, mac.size(), pc);
-    }
-#endif
-    return name;
+std::string startTitle(std::uint16_t hotkey) {
+    return "Start Dictation (" + triggerKeyShortName(hotkey) + ")";
 }
 
-std::string startTitle() {
-    return "Start Dictation (" + std::string(TRIGGER_SHORT) + ")";
+std::string stopTitle(std::uint16_t hotkey) {
+    return "Stop & Transcribe (" + triggerKeyShortName(hotkey) + ")";
 }
 
-std::string stopTitle() {
-    return "Stop & Transcribe (" + std::string(TRIGGER_SHORT) + ")";
+std::string doneTooltip(std::uint16_t hotkey) {
+    return "Finish and paste. The " + triggerKeyName(hotkey) + " key does the same thing.";
 }
 
-std::string doneTooltip() {
-    return "Finish and paste. The " + std::string(TRIGGER_LONG) + " key does the same thing.";
+std::string retriedMessage(std::string_view when) {
+    return "The recording of " + std::string(when) + " is on the clipboard as text.";
 }
 
-std::string hint() {
-    return "Tap " + std::string(TRIGGER_SHORT) + " to finish, or press Done";
+std::string retryFailedMessage(std::string_view when) {
+    return "No engine could transcribe the recording of " + std::string(when) +
+           " this time either; it stays for another try.";
 }
 
-std::string firstRunText() {
-    return "You tapped " + std::string(TRIGGER_LONG) +
-           ", said a sentence, and tapped it again. Your words were written on our servers, "
-           "tidied up, and typed straight into wherever your cursor already was.\n"
+std::string hint(std::uint16_t hotkey) {
+    return "Tap " + triggerKeyShortName(hotkey) + " to finish, or press Done";
+}
+
+std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool historyKept) {
+    const std::string transcribed =
+        where == TranscribedOn::CloudEngine
+            ? "Your words were written down by the cloud engine"
+            : "Your words were written down right here on " + std::string(THIS_COMPUTER);
+    return "You tapped " + triggerKeyName(hotkey) + ", said a sentence, and tapped it again. " +
+           transcribed +
+           ", tidied up, and typed straight into wherever your cursor already was.\n"
            "\n"
            "Two things worth knowing.\n"
            "\n"
@@ -47,11 +47,34 @@ std::string firstRunText() {
            "The red X throws a recording away, and Escape does the same.\n"
            "\n"
            "It works in every app on " +
-           std::string(THIS_COMPUTER) + ", and nothing was saved.";
+           std::string(THIS_COMPUTER) +
+           (historyKept ? ", and what you said was kept in your encrypted history."
+                        : ", and nothing was saved.");
 }
 
-std::string producerTitle() {
-    return "🎛 DURAD AVE — live session · tap " + std::string(PRODUCER_SHORT) + " to end";
+std::string producerTitle(std::uint16_t producerKey) {
+    return "🎛 DURAD AVE — live session · tap " + triggerKeyShortName(producerKey) + " to end";
+}
+
+std::string modelItem(std::string_view name, std::optional<std::int64_t> mebibytes,
+                      bool installed) {
+    std::string item(name);
+    if (installed) return item + " — installed";
+    if (!mebibytes) return item + " — not installed";
+    return item + " — " + std::to_string(*mebibytes) + " MiB download";
+}
+
+std::string modelDownloading(std::string_view name, std::string_view progress) {
+    return "Downloading " + std::string(name) + ":  " + std::string(progress);
+}
+
+std::string modelInUse(std::string_view name) {
+    return "Dictations are decoded with " + std::string(name) + " from now on.";
+}
+
+std::string modelNotDownloadable(std::string_view name) {
+    return std::string(name) + " is not a model it can download: put ggml-" + std::string(name) +
+           ".bin into ~/.whisper-models yourself.";
 }
 
 } // namespace vak::ui_text

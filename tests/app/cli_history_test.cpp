@@ -32,8 +32,8 @@ TEST(HistoryMode, PrintsTheLastRecordsOrSaysWhyItCannot) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, localMinuteText(1700000660) + "  words 11\n" + localMinuteText(1700000720) +
                        "  words 12\n");
-    EXPECT_EQ(err, "1 record could not be opened (damaged, or sealed under another key) and were "
-                   "skipped\n");
+    EXPECT_EQ(err,
+              "1 record could not be opened (damaged, or sealed under another key), skipped\n");
     const std::string tenLines = std::get<1>(run(std::nullopt, settings));
     EXPECT_EQ(std::count(tenLines.begin(), tenLines.end(), '\n'), 9); // the tenth is damaged
 

@@ -25,18 +25,17 @@ TEST(Banner, ReportsEveryFeatureInItsFixedOrder) {
     facts.learnedCount = 12;
     facts.snippetCount = 3;
     facts.micPlan = {"Built-in Audio Analog Stereo"};
-    EXPECT_EQ(
-        bannerLine(config, facts),
-        "Brindle v8.28 (rolling chunks · speculative tail · local writing modes · "
-        "encrypted history · no-click = summarize) up. · "
-        "cloud=brindle@speech.vak-dictate.app(race) · Right ⌘ "
-        "toggles · Option+Right ⌘ edits selection · menu-bar 🎙/🔴 shows state · spec=on "
-        "· "
-        "polish=default-summarize@claude-sonnet-5[terminal,iterm,claude,code,cursor,warp] · "
-        "pro-apps=[mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord] · "
-        "lang=en · learned=12 · snippets=3 · server=on@8977 · chunk=30s · live "
-        "captions=on · VAD=on@0.3 · preprocess=on · call-mode=off · whisper-mode=off · "
-        "mic=builtin [Built-in Audio Analog Stereo] · max 2700s");
+    EXPECT_EQ(bannerLine(config, facts),
+              "Brindle v8.28 (rolling chunks · speculative tail · local writing modes · "
+              "encrypted history · no-click = summarize) up. · "
+              "cloud=brindle@speech.vak-dictate.app(race) · Right Super "
+              "toggles · Alt+Right Super edits selection · tray 🎙/🔴 shows state · spec=on "
+              "· "
+              "polish=default-summarize@claude-sonnet-5[terminal,iterm,claude,code,cursor,warp] · "
+              "pro-apps=[mobilesms,messages,mail,outlook,whatsapp,telegram,slack,discord] · "
+              "lang=en · learned=12 · snippets=3 · server=on@8977 · chunk=30s · live "
+              "captions=on · VAD=on@0.3 · preprocess=on · call-mode=off · whisper-mode=off · "
+              "mic=builtin [Built-in Audio Analog Stereo] · max 2700s");
 
     config.cloud = false;
     config.polish = false;

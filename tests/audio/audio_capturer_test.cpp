@@ -155,6 +155,32 @@ TEST_F(CapturerTest, ASilentDeviceIsSwappedForTheNextCandidate) {
     EXPECT_EQ(fake->openHistory(), (std::vector<std::string>{"usb", "mic"}));
 }
 
+TEST_F(CapturerTest, ASilentButFlowingDeviceIsSwappedWhenAnotherIsLeft) {
+    // An unplugged line input: frames keep coming, all of them silent.
+    FakeAudioBackend::Device lineIn{deviceInfo("line", "Line In", true)};
+    lineIn.feed = [](std::size_t n) {
+        return silentBuffer(SampleFormat::Int16, 16000, 1, n * 320);
+    };
+    FakeAudioBackend::Device working{builtIn};
+    working.feed = [](std::size_t n) {
+        return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, 0.3, n * 320);
+    };
+    fake->setDevices({lineIn, working});
+    ASSERT_TRUE(start("line in"));
+    pump(1.8);
+    EXPECT_EQ(swaps, std::vector<std::string>{"Built-in Mic"});
+    EXPECT_EQ(capturer->stop().device, "Built-in Mic");
+    // With nothing better to try it is reported like a dead one, and goes on recording.
+    swaps.clear();
+    fake->setDevices({lineIn});
+    ASSERT_TRUE(start("line in"));
+    pump(3.0);
+    EXPECT_EQ(deaths, 1);
+    const auto result = capturer->stop();
+    EXPECT_EQ(result.device, "Line In");
+    EXPECT_GT(result.frames, 0u);
+}
+
 TEST_F(CapturerTest, WhenEveryDeviceStaysSilentItReportsNoAudio) {
     fake->setDevices({deviceInfo("usb", "USB Mic", false), builtIn});
     // Only the built-in microphone is a candidate; the swap falls back to the built-in list.

@@ -40,6 +40,47 @@ TEST(InputPreference, ResolvesToTheDevicesToTryInOrder) {
     EXPECT_EQ(names(resolveCandidates(external, airpods, "default")), Names{airpods.name});
 }
 
+TEST(InputPreference, BuiltInMeansAMicrophoneBeforeAnyLineInput) {
+    const auto mic = [](std::uint32_t id, std::string name, bool builtIn, bool microphone) {
+        AudioDeviceInfo d = device(id, std::move(name), builtIn);
+        d.microphone = microphone;
+        return d;
+    };
+    const auto lineIn = mic(1, "Built-in Audio Analog Stereo", true, false);
+    const auto internal = mic(2, "Internal Microphone", true, true);
+    const auto frontMic = mic(3, "Front Microphone", true, true);
+    const auto usb = mic(4, "USB Headset", false, true);
+    const std::vector<AudioDeviceInfo> devices = {lineIn, internal, usb, frontMic};
+    using Names = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        std::optional<AudioDeviceInfo> defaultDevice;
+        std::string preference;
+        Names expected;
+    };
+    for (const Case& c : {
+             Case{"a line input is the default",
+                  lineIn,
+                  "builtin",
+                  {internal.name, frontMic.name, lineIn.name}},
+             Case{"a built-in microphone is the default",
+                  frontMic,
+                  "builtin",
+                  {frontMic.name, internal.name, lineIn.name}},
+             Case{"an outside default does not count",
+                  usb,
+                  "builtin",
+                  {internal.name, frontMic.name, lineIn.name}},
+             Case{"after the default, the same order",
+                  usb,
+                  "default",
+                  {usb.name, internal.name, frontMic.name, lineIn.name}},
+         }) {
+        EXPECT_EQ(names(resolveCandidates(devices, c.defaultDevice, c.preference)), c.expected)
+            << c.what;
+    }
+}
+
 TEST(InputPreference, ListsOnlyDevicesWithInputsFromTheInstalledBackend) {
     auto fake = std::make_shared<FakeAudioBackend>();
     fake->setDevices({{device(7, "Speakers", false, 0)},

@@ -1,5 +1,6 @@
 #include "base/subprocess.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -77,6 +78,38 @@ TEST(Subprocess, WatchdogTerminatesAHungChild) {
     EXPECT_TRUE(result->status.signaled());
     EXPECT_EQ(result->status.code, SIGTERM);
     EXPECT_LT(elapsed, 3.0);
+}
+
+TEST(Subprocess, ACancelledRunStopsSoonWithOrWithoutPipes) {
+    struct Case {
+        const char* program;
+        bool pipes;
+        int signal;
+    };
+    for (const Case& c : {Case{"sleep", true, SIGTERM}, Case{"sleep", false, SIGTERM},
+                          Case{"stubborn", false, SIGKILL}}) {
+        SCOPED_TRACE(std::string(c.program) + (c.pipes ? " with pipes" : " without"));
+        std::atomic<bool> cancel{false};
+        RunOptions options;
+        options.timeoutSeconds = 30;
+        options.killGraceSeconds = 0.3;
+        options.captureOutput = c.pipes;
+        options.cancel = &cancel;
+        std::thread later([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cancel.store(true);
+        });
+        const auto start = Clock::now();
+        auto result = runProcess(child({c.program, "30"}), options);
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        later.join();
+        ASSERT_TRUE(result);
+        EXPECT_TRUE(result->cancelled);
+        EXPECT_FALSE(result->timedOut);
+        EXPECT_TRUE(result->status.signaled());
+        EXPECT_EQ(result->status.code, c.signal);
+        EXPECT_LT(elapsed, 2.0);
+    }
 }
 
 TEST(Subprocess, WatchdogKillsAChildThatIgnoresTermination) {

@@ -1,15 +1,21 @@
-// The daemon end to end: a private Xvfb display, a private PulseAudio server whose pipe source is
-// the microphone, the fake whisper-cli as the only engine, and a paste-target window that
-// records what it receives. The test taps keys through XTest and signals the daemon like a user
-// and an automated check would.
+// The daemon end to end on a desktop: a private Xvfb display with the openbox window manager,
+// a private PulseAudio server whose pipe source is the microphone, the fake whisper-cli as the
+// only engine, and real applications (terminals, editors, the CopyQ clipboard manager) or a
+// paste-target window that records what it receives. The test taps keys through XTest and
+// signals the daemon like a user and an automated check would.
 #include "base/files.h"
+#include "e2e/daemon_fixture.h"
+#include "session/text_insertion.h"
+#include "support/desktop_apps.h"
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
 #include "support/xvfb.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +23,7 @@ namespace vak {
 namespace {
 
 using test::readFixture;
+using test::settle;
 using test::TempDir;
 using test::waitUntil;
 using test::writeFixture;
@@ -26,8 +33,10 @@ class DaemonE2E : public testing::Test {
     static void SetUpTestSuite() {
         xvfb = new test::Xvfb();
         pulse = new test::PulseServer();
+        if (xvfb->running()) windowManager = new test::WindowManager();
     }
     static void TearDownTestSuite() {
+        delete windowManager;
         delete pulse;
         delete xvfb;
     }
@@ -35,62 +44,58 @@ class DaemonE2E : public testing::Test {
     void SetUp() override {
         if (!xvfb->running()) GTEST_SKIP() << "no private X display: " << xvfb->why();
         if (!pulse->running()) GTEST_SKIP() << "no private sound server: " << pulse->why();
-        std::filesystem::create_directories(home.file(".dictation"));
-        std::filesystem::create_directories(home.file(".whisper-models"));
-        std::filesystem::create_directories(home.file("tools"));
-        std::filesystem::create_directories(home.file("scratch"));
-        writeFixture(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"), "model");
-        // One engine only: the fake whisper-cli, answering whatever transcript.txt says.
-        std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home.file("tools/whisper-cli"));
-        writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\n");
-        writeFixture(home.file(".dictation/config"),
-                     "CLOUD=0\nSERVER=0\nPREPROCESS=0\nLIVE_CAPTIONS=0\nCHUNK_SECONDS=0\n"
-                     "INPUT_DEVICE=test pipe\n");
+        if (!windowManager->running())
+            GTEST_SKIP() << "no window manager: " << windowManager->why();
+        test::prepareDaemonHome(home.path());
     }
 
-    void TearDown() override {
-        if (!daemon) return;
-        daemon->terminate();
-        auto watchdog = armWatchdog(daemon, 5);
-        daemon->wait();
-        watchdog.cancel();
-    }
+    void TearDown() override { test::stopDaemon(daemon); }
 
-    void say(const std::string& transcript) {
-        writeFixture(home.file("tools/transcript.txt"), transcript);
-    }
+    void say(const std::string& transcript) { test::say(home.path(), transcript); }
 
     bool startDaemon() {
         SpawnOptions options;
         options.argv = {VAK_BINARY};
-        options.environment = {"HOME=" + home.path(),
-                               "VAK_TOOL_PATH=" + home.file("tools"),
-                               "VAK_TMPDIR=" + home.file("scratch"),
-                               "DISPLAY=" + xvfb->display(),
-                               "PULSE_SERVER=" + pulse->serverAddress(),
-                               "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+        options.environment = test::daemonEnvironment(home.path(), *pulse);
+        options.environment.push_back("DISPLAY=" + xvfb->display());
         daemon = Subprocess::spawn(options);
         return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
     }
 
-    std::string logText() const { return readFixture(home.file(".dictation/vak.log")); }
+    std::string logText() const { return test::daemonLog(home.path()); }
     bool waitForLog(const std::string& line, double seconds = 20) const {
-        return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
+        return test::waitForDaemonLog(home.path(), line, seconds);
     }
 
-    // Half a second of a tone at the microphone, so the recording is not silent.
-    static void speak() {
-        std::vector<std::int16_t> tone(24000);
-        for (std::size_t i = 0; i < tone.size(); ++i) {
-            tone[i] = static_cast<std::int16_t>(
-                8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));
+    // A real application or terminal must be there (./scripts/test installs them); one that is
+    // installed must come up.
+    template <typename App>
+    bool up(const App& app, const std::string& name) {
+        if (app.ready()) return true;
+        if (app.why().find("not installed") != std::string::npos) {
+            std::cerr << "skipped " << name << ": " << app.why() << "\n";
+        } else {
+            ADD_FAILURE() << name << ": " << app.why();
         }
-        pulse->feed(tone);
-        pulse->waitFed();
+        return false;
     }
+    // No dictated text in CopyQ's history (and it did watch: it holds the user's copy).
+    void expectHistoryClean(const test::ClipboardManager& copyq, const std::string& userCopy,
+                            const std::vector<std::string>& dictated) {
+        const auto history = copyq.history();
+        const auto kept = [&](const std::string& text) {
+            return std::find(history.begin(), history.end(), text) != history.end();
+        };
+        EXPECT_TRUE(kept(userCopy)) << testing::PrintToString(history);
+        for (const std::string& text : dictated)
+            EXPECT_FALSE(kept(text)) << testing::PrintToString(history);
+    }
+
+    static void speak() { test::speak(*pulse); }
 
     static test::Xvfb* xvfb;
     static test::PulseServer* pulse;
+    static test::WindowManager* windowManager;
     TempDir home;
     test::Hands hands;
     std::shared_ptr<Subprocess> daemon;
@@ -98,6 +103,7 @@ class DaemonE2E : public testing::Test {
 
 test::Xvfb* DaemonE2E::xvfb = nullptr;
 test::PulseServer* DaemonE2E::pulse = nullptr;
+test::WindowManager* DaemonE2E::windowManager = nullptr;
 
 TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     test::PasteTarget target({"--clipboard", "text/plain", "EARLIER"});
@@ -135,6 +141,12 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     EXPECT_EQ(target.received(), "VAK_TEST_INSERT_OKHello from the daemon test.");
     EXPECT_EQ(logText().find("■ stopped, transcribing… (session 2)"), std::string::npos);
     EXPECT_FALSE(pathExists(home.file("scratch/vak_rec_2.wav")));
+
+    // Ended by a signal (a logout, a kill) it quits as Quit does, so what it started ends too.
+    daemon->terminate();
+    EXPECT_TRUE(daemon->wait().success());
+    EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
+    daemon.reset();
 }
 
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
@@ -154,6 +166,147 @@ TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
     ASSERT_TRUE(waitUntil([&] { return target.received() == "HELLO WORLD"; }))
         << target.received() << logText();
     EXPECT_TRUE(waitForLog("· command edit handled in code (no AI needed)"));
+}
+
+// What a program in a terminal receives from a paste: the text inside bracketed-paste marks,
+// nothing around it.
+std::string bracketed(const std::string& text) {
+    return "\x1b[200~" + text + "\x1b[201~";
+}
+
+TEST_F(DaemonE2E, RealTerminalsOfEveryFamilyGetTheTextOnceAndTheSelectionsComeBack) {
+    test::ClipboardManager copyq;
+    if (!copyq.running()) GTEST_SKIP() << copyq.why();
+    test::UserCopy user({"--clipboard", "text/plain", "EARLIER", "--primary", "SELECTED"});
+    ASSERT_TRUE(user.ready());
+    ASSERT_TRUE(waitUntil([&] { return !copyq.history().empty(); })) << "CopyQ is not watching";
+    ASSERT_TRUE(hands.ready());
+    say("hello from the daemon test");
+    ASSERT_TRUE(startDaemon()) << logText();
+
+    struct Terminal {
+        const char* family;
+        std::vector<std::string> command;
+        const char* wmClass;
+        bool dictate; // also a dictation with real taps of the trigger key
+    };
+    const std::vector<Terminal> terminals = {
+        {"xterm", {"/usr/bin/xterm", "-e"}, "xterm", true},
+        {"xterm", {"/usr/bin/urxvt", "-e"}, "urxvt", false},
+        {"vte", {"/usr/bin/sakura", "-e"}, "sakura", false},
+        {"qt", {"/usr/bin/qterminal", "-e"}, "qterminal", false},
+    };
+    int tried = 0;
+    for (const Terminal& t : terminals) {
+        SCOPED_TRACE(std::string(t.wmClass) + ", " + t.family + " family");
+        test::RealTerminal terminal(t.command, t.wmClass);
+        if (!up(terminal, t.wmClass)) continue;
+        ++tried;
+        ::kill(daemon->pid(), SIGUSR2);
+        std::string expected = bracketed("VAK_TEST_INSERT_OK");
+        EXPECT_TRUE(waitUntil([&] { return terminal.received() == expected; }))
+            << terminal.received();
+        if (t.dictate) {
+            hands.tap(keysym::Super_R);
+            EXPECT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+            speak();
+            hands.tap(keysym::Super_R);
+            expected += bracketed("Hello from the daemon test.");
+            EXPECT_TRUE(waitUntil([&] { return terminal.received() == expected; }))
+                << terminal.received() << logText();
+        }
+        // The clipboard and the selection become the user's again; by then a second paste or
+        // the bytes of a shortcut the terminal does not bind (^V) would have arrived too.
+        EXPECT_TRUE(waitUntil([&] {
+            return test::clipboardFormats()["text/plain"] == "EARLIER" &&
+                   test::primaryFormats()["text/plain"] == "SELECTED";
+        }));
+        EXPECT_EQ(terminal.received(), expected);
+        EXPECT_TRUE(test::heldModifiers(hands.x()).empty());
+    }
+    if (tried == 0) GTEST_SKIP() << "none of the terminals is installed";
+    EXPECT_EQ(logText().find("Nothing had the focus"), std::string::npos);
+    expectHistoryClean(copyq, "EARLIER", {"VAK_TEST_INSERT_OK", "Hello from the daemon test."});
+}
+
+TEST_F(DaemonE2E, EditorsGetTheTextAndWithNothingFocusedItStaysOnTheClipboard) {
+    test::ClipboardManager copyq;
+    if (!copyq.running()) GTEST_SKIP() << copyq.why();
+    test::UserCopy user({"--clipboard", "text/plain", "EARLIER"});
+    ASSERT_TRUE(user.ready());
+    ASSERT_TRUE(waitUntil([&] { return !copyq.history().empty(); })) << "CopyQ is not watching";
+    ASSERT_TRUE(hands.ready());
+    ASSERT_TRUE(startDaemon()) << logText();
+
+    std::vector<std::unique_ptr<test::RealApp>> editors;
+    for (const char* name : {"featherpad", "mousepad"}) {
+        SCOPED_TRACE(name);
+        const std::string file = home.file(std::string(name) + ".txt");
+        writeFixture(file, "");
+        auto editor = std::make_unique<test::RealApp>(
+            std::vector<std::string>{std::string("/usr/bin/") + name, file}, name,
+            std::vector<std::string>{"XDG_CONFIG_HOME=" + home.file(name), "NO_AT_BRIDGE=1"});
+        if (!up(*editor, name)) continue;
+        ::kill(daemon->pid(), SIGUSR2);
+        // Both editors mark a changed document with a star in the title; once the synthetic
+        // keys are over, save: the file holds what arrived (FeatherPad ends it with a line
+        // break).
+        EXPECT_TRUE(waitUntil([&] {
+            return test::windowTitle(hands.x(), editor->window()).starts_with('*') &&
+                   test::heldModifiers(hands.x()).empty();
+        })) << test::windowTitle(hands.x(), editor->window());
+        hands.key(keysym::Control_L, true);
+        hands.tap(0x73 /* s */);
+        hands.key(keysym::Control_L, false);
+        EXPECT_TRUE(waitUntil([&] {
+            const std::string saved = readFixture(file);
+            return saved == "VAK_TEST_INSERT_OK" || saved == "VAK_TEST_INSERT_OK\n";
+        })) << readFixture(file);
+        EXPECT_TRUE(waitUntil([&] { return test::clipboardFormats()["text/plain"] == "EARLIER"; }));
+        editors.push_back(std::move(editor));
+    }
+
+    // Every window minimised: nothing has the focus, so the text waits on the clipboard.
+    for (const auto& editor : editors)
+        test::minimise(hands.x(), editor->window());
+    ASSERT_TRUE(waitUntil([&] { return !test::activeWindow(hands.x()); })) << "still active";
+    ::kill(daemon->pid(), SIGUSR2);
+    EXPECT_TRUE(waitForLog("⚠️ Nothing had the focus — your text is on the clipboard"))
+        << logText();
+    settle(TextInserter::kRestoreDelaySeconds + 0.5);
+    EXPECT_EQ(test::clipboardFormats()["text/plain"], "VAK_TEST_INSERT_OK");
+    expectHistoryClean(copyq, "EARLIER", {"VAK_TEST_INSERT_OK"});
+}
+
+TEST_F(DaemonE2E, ThePillFloatsAboveAFullScreenWindowWhichKeepsTheFocus) {
+    ASSERT_TRUE(hands.ready());
+    test::RealTerminal terminal({"/usr/bin/xterm", "-fullscreen", "-e"}, "xterm");
+    if (!up(terminal, "xterm")) GTEST_SKIP();
+    XcbConnection& x = hands.x();
+    const auto state = x.property32List(terminal.window(), "_NET_WM_STATE");
+    ASSERT_NE(std::find(state.begin(), state.end(), x.atom("_NET_WM_STATE_FULLSCREEN")),
+              state.end());
+    ASSERT_TRUE(startDaemon()) << logText();
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+
+    // Among the top-level windows (bottom first), a mapped one of the daemon's, the pill,
+    // above the frame that holds the full-screen terminal.
+    const std::uint32_t frame = test::topLevelOf(x, terminal.window());
+    const auto pillAboveFrame = [&] {
+        const auto stack = test::topLevelStack(x);
+        const auto at = std::find(stack.begin(), stack.end(), frame);
+        return std::any_of(at, stack.end(), [&](std::uint32_t window) {
+            return window != frame && test::isViewable(x, window) &&
+                   x.property32(window, "_NET_WM_PID") == static_cast<std::uint32_t>(daemon->pid());
+        });
+    };
+    EXPECT_TRUE(waitUntil(pillAboveFrame, 5));
+    settle(0.5); // the window manager may restack after the pill appeared
+    EXPECT_TRUE(pillAboveFrame());
+    EXPECT_EQ(test::activeWindow(x), terminal.window());
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitForLog("✕ recording canceled — nothing transcribed")) << logText();
 }
 
 } // namespace

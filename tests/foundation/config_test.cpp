@@ -1,9 +1,11 @@
 #include "base/files.h"
 #include "base/regex.h"
 #include "foundation/config.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -166,14 +169,39 @@ TEST(ConfigLoad, EmptyFileMeansDefaultsAndStaysEmpty) {
     EXPECT_EQ(readFixture(dir.file("config")), "");
 }
 
-TEST(ConfigLoad, DamagedFileIsKeptAsideNotOverwritten) {
+TEST(ConfigLoad, EachDamagedFileIsKeptUnderANameOfItsOwn) {
     TempDir dir;
     const std::string path = dir.file("config");
-    const std::string damaged = "STYLE=caf\xe9\nCHUNK_SECONDS=45\n";
-    writeFixture(path, damaged);
-    EXPECT_EQ(Config::load(path, kHome), Config::defaults(kHome));
-    EXPECT_EQ(readFixture(path + ".damaged"), damaged);
-    EXPECT_EQ(readFixture(path), defaultConfigText(kHome));
+    const std::string damaged[] = {"STYLE=caf\xe9\n", "CHUNK_SECONDS=45\n\xff"};
+    for (const auto& text : damaged) {
+        writeFixture(path, text);
+        EXPECT_EQ(Config::load(path, kHome), Config::defaults(kHome));
+        EXPECT_EQ(readFixture(path), defaultConfigText(kHome));
+    }
+    EXPECT_EQ(readFixture(path + ".damaged"), damaged[0]);
+    EXPECT_EQ(readFixture(path + ".damaged-2"), damaged[1]);
+}
+
+TEST(ConfigLoad, AFileThatCannotBeOpenedIsLeftAsItIs) {
+    TempDir dir;
+    const std::string folder = dir.file("folder"), fifo = dir.file("fifo");
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [path, kind] : {std::pair{folder, "is a folder"}, {fifo, "is a FIFO"}}) {
+        test::LogCapture log;
+        EXPECT_EQ(Config::load(path, kHome), Config::defaults(kHome));
+        EXPECT_TRUE(log.has(LogLevel::warning, kind)) << path;
+        EXPECT_FALSE(pathExists(path + ".damaged"));
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST(ConfigLoad, AByteOrderMarkIsNotPartOfTheFirstKey) {
+    EXPECT_EQ(loadText("\xEF\xBB\xBF"
+                       "CHUNK_SECONDS=45\n")
+                  .chunkSeconds,
+              45);
 }
 
 TEST(ConfigKeys, EveryKeyIsKnownOnceAndSetsItsField) {
@@ -232,30 +260,47 @@ class WriteConfigValue : public testing::Test {
     std::string path = dir.file("config");
 };
 
-TEST_F(WriteConfigValue, ReplacesExactlyTheKeysLines) {
-    writeFixture(path, "# comment SELECTED_MODE=x\nSELECTED_MODE=ask\n\nSELECTED_MODES=keep\n"
-                       " SELECTED_MODE=indented\nSELECTED_MODE=again\n");
-    EXPECT_TRUE(writeConfigValue(path, "SELECTED_MODE", "professional"));
-    EXPECT_EQ(readFixture(path),
-              "# comment SELECTED_MODE=x\nSELECTED_MODE=professional\n\nSELECTED_MODES=keep\n"
-              " SELECTED_MODE=indented\nSELECTED_MODE=professional\n");
+TEST_F(WriteConfigValue, ChangesEveryLineLoadingReadsAsTheKey) {
+    writeFixture(path,
+                 "\xEF\xBB\xBFVAD_THRESHOLD=0.3\r\n# VAD_THRESHOLD=x\r\nVAD_THRESHOLDS=keep\r\n"
+                 "  VAD_THRESHOLD = 0.5\r\n");
+    EXPECT_TRUE(writeConfigValue(path, "VAD_THRESHOLD", "0.9"));
+    EXPECT_EQ(readFixture(path), "\xEF\xBB\xBFVAD_THRESHOLD=0.9\r\n# VAD_THRESHOLD=x\r\n"
+                                 "VAD_THRESHOLDS=keep\r\nVAD_THRESHOLD=0.9\r\n");
+    EXPECT_DOUBLE_EQ(Config::load(path, kHome).vadThreshold, 0.9);
     EXPECT_EQ(filePermissions(path), 0600u);
 }
 
 TEST_F(WriteConfigValue, AppendsWhenAbsentAndCreatesAMissingFile) {
-    writeFixture(path, "CLOUD=1");
-    EXPECT_TRUE(writeConfigValue(path, "STYLE", "short"));
-    EXPECT_EQ(readFixture(path), "CLOUD=1\nSTYLE=short");
-
-    writeFixture(path, "CLOUD=1\n");
-    EXPECT_TRUE(writeConfigValue(path, "STYLE", "short"));
-    EXPECT_EQ(readFixture(path), "CLOUD=1\n\nSTYLE=short");
-    EXPECT_EQ(Config::load(path, kHome).style, "short");
-
+    for (const std::string text : {"CLOUD=1", "CLOUD=1\n"}) {
+        writeFixture(path, text);
+        EXPECT_TRUE(writeConfigValue(path, "STYLE", "short"));
+        EXPECT_EQ(readFixture(path), "CLOUD=1\nSTYLE=short");
+    }
     const std::string fresh = dir.file("fresh");
     EXPECT_TRUE(writeConfigValue(fresh, "HOTKEY", "61"));
-    EXPECT_EQ(readFixture(fresh), "\nHOTKEY=61");
+    EXPECT_EQ(readFixture(fresh), "HOTKEY=61");
     EXPECT_EQ(filePermissions(fresh), 0600u);
+}
+
+TEST_F(WriteConfigValue, ADotfileLinkStaysALinkAndOtherLinksAreNeverWritten) {
+    const std::string target = dir.file("dotfiles-config");
+    writeFixture(target, "CLOUD=1\n");
+    std::filesystem::create_symlink(target, path);
+    EXPECT_TRUE(writeConfigValue(path, "CLOUD", "0"));
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(readFixture(target), "CLOUD=0\n");
+
+    // A link to another user's file is read, never written.
+    const std::string shared = dir.file("shared-config"), toShared = dir.file("to-shared");
+    writeFixture(shared, "CLOUD=1\n");
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    std::filesystem::create_symlink(shared, toShared);
+    EXPECT_TRUE(Config::load(toShared, kHome).cloud);
+    test::LogCapture log;
+    EXPECT_FALSE(writeConfigValue(toShared, "CLOUD", "0"));
+    EXPECT_TRUE(log.has(LogLevel::warning, "not updated"));
+    EXPECT_EQ(readFixture(shared), "CLOUD=1\n");
 }
 
 TEST_F(WriteConfigValue, LineBreaksInAValueCannotAddOrChangeKeys) {

@@ -24,9 +24,10 @@ TEST(ScratchFiles, TheSweepRemovesWhatARecordingLeftAndOldKeptRecordingsOnly) {
     TempDir dir;
     const ScratchFiles scratch(dir.path() + "/");
     EXPECT_EQ(scratch.dir(), dir.path());
-    const std::string leftovers[] = {scratch.recording(3), scratch.recordingTextBase(3) + ".txt",
-                                     scratch.captionBase() + ".wav",
-                                     scratch.chunkBase(2, "1") + ".wav", scratch.conditionedCopy()};
+    const std::string leftovers[] = {
+        scratch.recording(3),           scratch.recordingTextBase(3) + ".txt",
+        scratch.captionBase() + ".wav", scratch.chunkBase(2, "1") + ".wav",
+        scratch.conditionedCopy(),      scratch.retryTextBase() + ".txt"};
     const std::string kept[] = {scratch.failedRecording(1), scratch.failedRecording(2),
                                 scratch.lastClip(), scratch.path("other.txt"),
                                 scratch.commandLineBase("clitest", true) + ".txt"};
@@ -39,7 +40,7 @@ TEST(ScratchFiles, TheSweepRemovesWhatARecordingLeftAndOldKeptRecordingsOnly) {
     const utimbuf old{now - 9 * 86400, now - 9 * 86400};
     ::utime(scratch.failedRecording(1).c_str(), &old);
 
-    EXPECT_EQ(scratch.sweep(7, now), 6); // the leftovers and the week-old failed recording
+    EXPECT_EQ(scratch.sweep(7, now), 7); // the leftovers and the week-old failed recording
     std::set<std::string> expected;
     for (const auto& file : kept)
         expected.insert(std::filesystem::path(file).filename().string());

@@ -23,8 +23,8 @@ using test::readFixture;
 using test::TempDir;
 using test::writeFixture;
 
-constexpr std::string_view kWarning =
-    "⚠️ could not store the history key in the Keychain, so no history is being kept";
+constexpr std::string_view kWarning = "⚠️ could not store the history key in the login keyring "
+                                      "(Secret Service), so no history is being kept";
 constexpr std::string_view kSaved = " · saved to encrypted history";
 
 TEST(ShortHash, FirstSixHexDigitsOfSha256) {
@@ -57,9 +57,12 @@ class HistoryTest : public testing::Test {
 TEST_F(HistoryTest, PrivacyModeLogsOnlyCountAndHashAndNeverTouchesStoreOrDisk) {
     logTranscript("abc", " raw", {true, historyPath, &store});
     logTranscript("my secret plan", " Professional", {true, historyPath, &store});
-    EXPECT_EQ(logged.messages(), (std::vector<std::string>{"✓ raw 1 words · ba7816",
-                                                           "✓ Professional 3 words · " +
-                                                               shortHash("my secret plan")}));
+    // A text left on the clipboard says so instead of "✓".
+    logTranscript("abc", "", {true, historyPath, &store}, "Nothing had the focus");
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"✓ raw 1 words · ba7816",
+                                        "✓ Professional 3 words · " + shortHash("my secret plan"),
+                                        "⚠️ Nothing had the focus · 1 words · ba7816"}));
     EXPECT_FALSE(pathExists(historyPath));
     EXPECT_EQ(store.counts().reads + store.counts().writes, 0);
 }
@@ -138,11 +141,10 @@ TEST_F(HistoryTest, UnreadableStoreKeepsItsKeyAndKeepsNoHistory) {
     EXPECT_EQ(storedKey(), existing);
     EXPECT_EQ(store.counts().writes + store.counts().removes, 0);
     EXPECT_FALSE(pathExists(historyPath));
-    EXPECT_EQ(
-        logged.messages(),
-        (std::vector<std::string>{
-            "⚠️ could not read the history key from the Keychain, so no history is being kept",
-            "✓ raw 1 words · " + shortHash("words")}));
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"⚠️ could not read the history key from the login "
+                                        "keyring (Secret Service), so no history is being kept",
+                                        "✓ raw 1 words · " + shortHash("words")}));
 }
 
 TEST_F(HistoryTest, RecordAfterACutShortLastLineStartsOnItsOwnLine) {

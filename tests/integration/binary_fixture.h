@@ -45,6 +45,7 @@ class SpeechBinaryTest : public BinaryTest {
         BinaryOptions o = BinaryTest::options();
         o.env["VAK_TOOL_PATH"] = whisper.dir();
         o.env["VAK_WHISPER_SERVER_URL"] = deadUrl("/inference");
+        o.env["VAK_CAPTION_SERVER_URL"] = deadUrl("/inference");
         o.timeoutSeconds = 120;
         return o;
     }

@@ -7,7 +7,9 @@
 #include "base/subprocess.h"
 #include "binary_fixture.h"
 #include "support/expect_contains.h"
+#include "support/log_capture.h"
 #include "support/wait.h"
+#include "transcribe/caption_engine.h"
 #include "transcribe/server_keeper.h"
 
 #include <csignal>
@@ -69,6 +71,7 @@ class RealEngine : public test::BinaryTest {
         auto o = BinaryTest::options();
         o.env["VAK_TOOL_PATH"] = tools.empty() ? bin : tools;
         o.env["VAK_WHISPER_SERVER_URL"] = serverUrl;
+        o.env["VAK_CAPTION_SERVER_URL"] = test::deadUrl("/inference");
         o.timeoutSeconds = 280;
         return o;
     }
@@ -188,7 +191,7 @@ TEST_F(RealEngine, AServerStartedWithoutAVadModelIsUsedWithoutTheGate) {
     EXPECT_EQ(run.err.find("falling back"), std::string::npos) << run.err;
 }
 
-TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillAndStopsWithItsKeeper) {
+TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillSwitchesModelsAndStopsWithItsKeeper) {
     ServerKeeperSettings settings;
     settings.tool = bin + "/whisper-server";
     settings.model = models + "/ggml-large-v3-turbo-q5_0.bin";
@@ -212,9 +215,56 @@ TEST_F(RealEngine, TheKeptServerAnswersComesBackAfterAKillAndStopsWithItsKeeper)
         },
         60));
     const int second = keeper->pid();
+
+    // Another model picked: the server is started again at once, with it.
+    const std::string other = models + "/ggml-base.en-q5_1.bin";
+    keeper->useModel(other);
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            return keeper->pid() != 0 && keeper->pid() != second &&
+                   serverAnswers("/usr/bin/curl", port);
+        },
+        60));
+    const int third = keeper->pid();
+    EXPECT_NE(test::readFixture("/proc/" + std::to_string(third) + "/cmdline").find(other),
+              std::string::npos);
+    EXPECT_NE(::kill(second, 0), 0);
+
     keeper.reset();
     EXPECT_FALSE(serverAnswers("/usr/bin/curl", port));
-    EXPECT_NE(::kill(second, 0), 0); // gone, not orphaned
+    EXPECT_NE(::kill(third, 0), 0); // gone, not orphaned
+}
+
+TEST_F(RealEngine, ACaptionPassIsDecodedByTheCaptionServer) {
+    ServerKeeperSettings captionServer;
+    captionServer.name = "caption whisper-server";
+    captionServer.tool = bin + "/whisper-server";
+    captionServer.model = models + "/ggml-base.en-q5_1.bin";
+    captionServer.port = freePort();
+    captionServer.threads = captionServerThreads();
+    const auto keeper = ServerKeeper::start(captionServer);
+    ASSERT_TRUE(keeper);
+    ASSERT_TRUE(
+        test::waitUntil([&] { return serverAnswers("/usr/bin/curl", captionServer.port); }, 60));
+
+    CaptionSettings settings;
+    settings.liveCaptions = true;
+    settings.intervalSeconds = 2;
+    settings.windowSeconds = 10;
+    settings.model = captionServer.model;
+    settings.serverUrl = "http://127.0.0.1:" + std::to_string(captionServer.port) + "/inference";
+    settings.whisperCli = home.file("no-whisper-cli"); // standing in could only fail, and say so
+    settings.scratchBase = home.file("caption");
+    const auto engine = CaptionEngine::create(settings);
+    engine->simStart(jfk);
+    const test::LogCapture log;
+    engine->simPass();
+    // The real server takes the caption decode's fields and answers with text (empty: the test
+    // model knows no words).
+    for (const std::string& line : log.messages()) {
+        EXPECT_EQ(line.find("caption pass"), std::string::npos) << line;
+        EXPECT_EQ(line.find("caption server "), std::string::npos) << line;
+    }
 }
 
 } // namespace

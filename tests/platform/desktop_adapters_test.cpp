@@ -1,4 +1,4 @@
-// The Linux desktop adapters' logic that needs no display: key translation, terminal detection,
+// The Linux desktop adapters' logic that needs no display: key translation,
 // window-class parsing, the feedback tones, the service control and the file opener.
 #include "base/files.h"
 #include "base/subprocess.h"
@@ -7,7 +7,6 @@
 #include "platform/linux/key_translation.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/systemd_service_control.h"
-#include "platform/linux/terminal_apps.h"
 #include "platform/linux/tones.h"
 #include "platform/linux/x11_frontmost_app.h"
 #include "platform/linux/xcb_connection.h"
@@ -118,15 +117,6 @@ TEST(QtPasteboard, WithoutAnApplicationItIsEmptyAndIgnoresWrites) {
     EXPECT_EQ(board.changeCount(), 0);
 }
 
-TEST(TerminalApps, IdentifiersOfTerminalsAndOthers) {
-    for (const char* id : {"org.gnome.terminal", "konsole", "kitty", "com.mitchellh.ghostty"})
-        EXPECT_TRUE(isTerminalApp(id)) << id;
-    for (const char* id : {"", "firefox", "terminal-notes", "org.example.terminalish", "kittybox"})
-        EXPECT_FALSE(isTerminalApp(id)) << id;
-    for (const std::string_view id : terminalApps())
-        EXPECT_EQ(std::string(id), toLower(id)) << "identifiers are compared lower-cased";
-}
-
 TEST(FrontmostApp, ClassPartOfWmClass) {
     using namespace std::string_literals;
     EXPECT_EQ(wmClassName("gnome-terminal-server\0Gnome-terminal\0"s), "Gnome-terminal");
@@ -202,11 +192,12 @@ TEST(ServiceControl, UnderSystemdStopAndRestartGoThroughSystemctl) {
 }
 
 TEST(ServiceControl, OutsideSystemdARestartReexecutesTheProgramCleanly) {
-    // The helper leaves SIGUSR1 blocked and pending and a descriptor open, then restarts.
+    // The helper leaves SIGUSR1 blocked and pending, a descriptor open and a child running,
+    // then restarts.
     const auto result = runProcess({VAK_TEST_REEXEC, "FIRST"}, RunOptions{});
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->status.success());
-    EXPECT_EQ(result->output, "restarted fd=closed usr1=unblocked\n");
+    EXPECT_EQ(result->output, "restarted fd=closed usr1=unblocked child=gone\n");
     // Not a service: stopping has nothing to do and is no failure.
     SystemdServiceControl control({"x"}, std::string("0::/user.slice/session-2.scope\n"));
     EXPECT_FALSE(control.underSystemd());

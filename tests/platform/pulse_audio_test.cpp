@@ -99,26 +99,33 @@ test::PulseServer* PulseAudioTest::server = nullptr;
 
 TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndKnowsTheDefault) {
     const auto devices = audioBackend()->inputDevices();
-    ASSERT_EQ(devices.size(), 2u);
+    ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0].uniqueId, "vak_pipe");
     EXPECT_EQ(devices[0].name, "Test Pipe Mic");
     EXPECT_FALSE(devices[0].builtIn);
     EXPECT_EQ(devices[0].inputChannels, 1);
+    // A built-in microphone by its form factor; a line input by its bus, not a microphone.
     EXPECT_EQ(devices[1].uniqueId, "vak_silent");
-    EXPECT_TRUE(devices[1].builtIn);
+    EXPECT_TRUE(devices[1].builtIn && devices[1].microphone);
+    EXPECT_EQ(devices[2].uniqueId, "vak_linein");
+    EXPECT_TRUE(devices[2].builtIn && !devices[2].microphone);
     const auto fallback = audioBackend()->defaultInputDevice();
     ASSERT_TRUE(fallback);
     EXPECT_EQ(fallback->uniqueId, "vak_pipe");
     EXPECT_EQ(resolveInputCandidates("pipe"),
               (std::vector<InputDevice>{{devices[0].id, "Test Pipe Mic", false},
-                                        {devices[1].id, "Test Builtin Mic", true}}));
+                                        {devices[1].id, "Test Builtin Mic", true},
+                                        {devices[2].id, "Test Line In", true}}));
     // The "--devices" mode lists the same, and its plan.
     const auto run = test::runVak({"--devices"}, options());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "           id=" + std::to_string(devices[0].id) + "  Test Pipe Mic\n" +
                            "[built-in] id=" + std::to_string(devices[1].id) +
-                           "  Test Builtin Mic\n"
-                           "→ preference \"builtin\" resolves to: Test Builtin Mic\n");
+                           "  Test Builtin Mic\n" +
+                           "[built-in] id=" + std::to_string(devices[2].id) +
+                           "  Test Line In\n"
+                           "→ preference \"builtin\" resolves to: Test Builtin Mic → Test Line "
+                           "In\n");
 }
 
 TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
@@ -146,18 +153,22 @@ TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
     EXPECT_GE(bestCorrelation(recorded, chirp(16000, seconds)), 0.99);
 }
 
-TEST_F(PulseAudioTest, ASourceThatNeverDeliversIsSwappedThenReportedDead) {
+TEST_F(PulseAudioTest, SourcesThatNeverDeliverOrDeliverSilenceAreSwappedThenReportedDead) {
     auto capturer = AudioCapturer::create(main);
     std::vector<std::string> swaps;
     int deaths = 0;
+    // The built-in microphone never delivers; the line input after it delivers silence only.
     ASSERT_TRUE(capturer->start(
         dir.file("vak_rec_8.wav"), "builtin",
         [&](const std::string& name) { swaps.push_back(name); }, [&] { ++deaths; }));
+    EXPECT_EQ(capturer->deviceName(), "Test Builtin Mic");
     pump(1.6);
-    EXPECT_EQ(swaps, std::vector<std::string>{"Test Builtin Mic"});
+    EXPECT_EQ(swaps, std::vector<std::string>{"Test Line In"});
     pump(1.4);
     EXPECT_EQ(deaths, 1);
-    EXPECT_EQ(capturer->stop().frames, 0u);
+    const auto result = capturer->stop();
+    EXPECT_GT(result.frames, 0u);
+    EXPECT_EQ(result.peak, 0);
 }
 
 TEST_F(PulseAudioTest, AvTestCountsDeliveredFrames) {

@@ -146,11 +146,10 @@ TEST_F(LibsecretStoreTest, HungKeyringCostsTheTimeLimitNotTheDictation) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(waited, 3.0);
     // The key could not be read, so it was left alone rather than replaced.
-    EXPECT_EQ(
-        logged.messages(),
-        (std::vector<std::string>{
-            "⚠️ could not read the history key from the Keychain, so no history is being kept",
-            "✓ raw 1 words · " + shortHash("words")}));
+    EXPECT_EQ(logged.messages(),
+              (std::vector<std::string>{"⚠️ could not read the history key from the login "
+                                        "keyring (Secret Service), so no history is being kept",
+                                        "✓ raw 1 words · " + shortHash("words")}));
 
     ::kill(service().keyringPid(), SIGCONT);
     const SecretRead after = quick->read(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);

@@ -1,7 +1,9 @@
 // The session's two trips through the pasteboard, against fakes: pasting text in with the user's
 // contents restored afterwards, and copying the focused application's selection out.
+#include "base/unicode.h"
 #include "platform/fake/fake_desktop.h"
 #include "platform/fake/fake_pasteboard.h"
+#include "platform/paste_style.h"
 #include "session/selection_copy.h"
 #include "session/text_insertion.h"
 #include "support/manual_main_queue.h"
@@ -20,31 +22,36 @@ PasteboardSnapshot richContents() {
     };
 }
 
-// The desktop as the session sees it: a pasteboard, synthetic keys and the focused application.
+constexpr KeyChord kCtrlV{true, false, false, ChordKey::V};
+
+// The desktop as the session sees it: a pasteboard and the PRIMARY selection, synthetic keys
+// and the focused application.
 struct Desk : ::testing::Test {
+    TextInserter::Services services() { return {board, keys, app, primary}; }
+
     test::ManualMainQueue queue;
     std::shared_ptr<FakePasteboard> board = std::make_shared<FakePasteboard>();
+    std::shared_ptr<FakePasteboard> primary = std::make_shared<FakePasteboard>();
     std::shared_ptr<FakeKeySynth> keys = std::make_shared<FakeKeySynth>();
     std::shared_ptr<FakeFrontmostApp> app = std::make_shared<FakeFrontmostApp>();
 };
 
 struct Insertion : Desk {
-    std::shared_ptr<TextInserter> make() { return TextInserter::create(queue, {board, keys, app}); }
+    std::shared_ptr<TextInserter> make() { return TextInserter::create(queue, services()); }
 };
 
 TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     board->copyFromOtherApp(richContents());
     app->id = "org.gnome.texteditor";
     auto inserter = make();
-    keys->onSend = [&](SyntheticShortcut) {
+    keys->onSend = [&](const KeyChord&) {
         // At the moment of the paste the pasteboard holds our text, marked transient.
         EXPECT_EQ(board->text(), "VAK_TEST_INSERT_OK");
         EXPECT_TRUE(board->holdsTransientText());
     };
-    inserter->insert("VAK_TEST_INSERT_OK");
-    ASSERT_EQ(keys->sent.size(), 1u);
-    EXPECT_EQ(keys->sent[0].first, SyntheticShortcut::Paste);
-    EXPECT_EQ(keys->sent[0].second, "org.gnome.texteditor");
+    EXPECT_EQ(inserter->insert("VAK_TEST_INSERT_OK"), InsertOutcome::Pasted);
+    EXPECT_EQ(keys->sent, std::vector<KeyChord>{kCtrlV});
+    EXPECT_EQ(primary->changeCount(), 0); // an editor pastes the clipboard alone
     queue.advance(1.49);
     EXPECT_EQ(board->text(), "VAK_TEST_INSERT_OK");
     queue.advance(0.02);
@@ -102,15 +109,98 @@ TEST_F(Insertion, TheTextFollowsTheReceivingApplicationsTypography) {
     app->id = "org.gnome.terminal";
     inserter->insert("it's done...");
     EXPECT_EQ(board->text(), "it's done...");
-    EXPECT_EQ(keys->sent.back().second, "org.gnome.terminal");
+}
+
+TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
+    constexpr KeyChord kCtrlShiftV{true, true, false, ChordKey::V};
+    constexpr KeyChord kShiftInsert{false, true, false, ChordKey::Insert};
+    struct Case {
+        const char* app;
+        const char* family;
+        KeyChord paste;
+    };
+    for (const Case& c :
+         {Case{"xterm", "xterm", kShiftInsert}, Case{"urxvt", "xterm", kShiftInsert},
+          Case{"xfce4-terminal", "vte", kCtrlShiftV},
+          Case{"org.gnome.terminal", "vte", kCtrlShiftV},
+          Case{"org.kde.konsole", "qt", kCtrlShiftV}, Case{"qterminal", "qt", kCtrlShiftV},
+          Case{"kitty", "standalone", kCtrlShiftV}, Case{"alacritty", "standalone", kCtrlShiftV}}) {
+        SCOPED_TRACE(c.app);
+        board = std::make_shared<FakePasteboard>();
+        primary = std::make_shared<FakePasteboard>();
+        keys = std::make_shared<FakeKeySynth>();
+        board->copyFromOtherApp({plainTextItem("clipboard before")});
+        primary->copyFromOtherApp({plainTextItem("selected before")});
+        app->id = c.app;
+        ASSERT_NE(terminalFamilyOf(c.app), nullptr);
+        EXPECT_EQ(terminalFamilyOf(c.app)->name, c.family);
+        std::optional<std::string> primaryAtPaste;
+        keys->onSend = [&](const KeyChord&) { primaryAtPaste = primary->text(); };
+        auto inserter = make();
+        inserter->insert("ls -la");
+        EXPECT_EQ(keys->sent, std::vector<KeyChord>{c.paste});
+        const bool readsPrimary = c.paste == kShiftInsert;
+        EXPECT_EQ(primaryAtPaste, readsPrimary ? "ls -la" : "selected before");
+        queue.advance(1.6);
+        // Both come back as they were.
+        EXPECT_EQ(board->text(), "clipboard before");
+        EXPECT_EQ(primary->text(), "selected before");
+    }
+    // PRIMARY that was empty goes back to empty; a selection made meanwhile stays.
+    for (const bool selectMeanwhile : {false, true}) {
+        primary = std::make_shared<FakePasteboard>();
+        keys = std::make_shared<FakeKeySynth>();
+        app->id = "xterm";
+        auto inserter = make();
+        inserter->insert("echo hi");
+        if (selectMeanwhile) primary->copyFromOtherApp({plainTextItem("newly selected")});
+        queue.advance(1.6);
+        EXPECT_EQ(primary->text(),
+                  selectMeanwhile ? std::optional<std::string>("newly selected") : std::nullopt);
+    }
+}
+
+TEST_F(Insertion, TextThatCannotBeTypedStaysOnTheClipboardAndCountsAsTheUsers) {
+    for (const bool noFocus : {true, false}) {
+        SCOPED_TRACE(noFocus ? "no window focused" : "no key could be typed");
+        board = std::make_shared<FakePasteboard>();
+        keys = std::make_shared<FakeKeySynth>();
+        board->copyFromOtherApp({plainTextItem("user's own")});
+        app->nothingFocused = noFocus;
+        keys->fails = !noFocus;
+        auto inserter = make();
+        EXPECT_EQ(inserter->insert("lost words"),
+                  noFocus ? InsertOutcome::NothingFocused : InsertOutcome::KeysFailed);
+        EXPECT_EQ(keys->sent.size(), noFocus ? 0u : 1u);
+        queue.advance(5);
+        EXPECT_EQ(board->text(), "lost words");
+        // The next paste keeps it for the user: it is what comes back afterwards.
+        app->nothingFocused = false;
+        keys->fails = false;
+        EXPECT_EQ(inserter->insert("next words"), InsertOutcome::Pasted);
+        queue.advance(1.6);
+        EXPECT_EQ(board->text(), "lost words");
+    }
+}
+
+TEST(PasteStyles, OnlyListedTerminalsDifferAndEachIdBelongsToOneFamily) {
+    for (const char* id : {"", "firefox", "terminal-notes", "org.example.terminalish", "kittybox"})
+        EXPECT_EQ(pasteStyleFor(id), STANDARD_PASTE_STYLE) << id;
+    EXPECT_EQ(terminalFamilyOf("com.mitchellh.ghostty")->name, "standalone");
+    for (const TerminalFamily& family : terminalFamilies()) {
+        for (const std::string_view id : family.apps) {
+            EXPECT_EQ(std::string(id), toLower(id)) << "identifiers are compared lower-cased";
+            EXPECT_EQ(terminalFamilyOf(id), &family) << id;
+        }
+    }
 }
 
 struct SelectionCopy : Desk {
     // The focused application: on Copy it puts `selected` on the pasteboard (unless it has
     // nothing to copy).
     void SetUp() override {
-        keys->onSend = [this](SyntheticShortcut shortcut) {
-            if (shortcut == SyntheticShortcut::Copy && selected) {
+        keys->onSend = [this](const KeyChord& chord) {
+            if (chord.key == ChordKey::C && selected) {
                 board->copyFromOtherApp({plainTextItem(*selected)});
             }
         };
@@ -121,7 +211,7 @@ struct SelectionCopy : Desk {
     std::optional<std::string> copy() {
         bool answered = false;
         std::optional<std::string> result;
-        copySelection(queue, {board, keys, app}, [&](std::optional<std::string> selection) {
+        copySelection(queue, services(), [&](std::optional<std::string> selection) {
             answered = true;
             result = std::move(selection);
         });
@@ -142,9 +232,7 @@ TEST_F(SelectionCopy, ReturnsTheSelectionAsCopiedAndPutsThePasteboardBack) {
     selected = "  make this formal\n";
     EXPECT_EQ(copy(), "  make this formal\n");
     EXPECT_EQ(board->contents(), user);
-    ASSERT_EQ(keys->sent.size(), 1u);
-    EXPECT_EQ(keys->sent[0],
-              std::make_pair(SyntheticShortcut::Copy, std::string("org.gnome.texteditor")));
+    EXPECT_EQ(keys->sent, std::vector<KeyChord>{*STANDARD_PASTE_STYLE.copy});
     // With nothing on the pasteboard before, the copied text stays there.
     board = std::make_shared<FakePasteboard>();
     selected = "words";
@@ -162,6 +250,23 @@ TEST_F(SelectionCopy, NothingSelectedOrOnlyBlanksIsNoSelection) {
     selected = " \n\t ";
     EXPECT_EQ(copy(), std::nullopt);
     EXPECT_EQ(board->text(), "mine");
+}
+
+TEST_F(SelectionCopy, InTerminalsTheCopyKeyIsTheirsAndInXtermTheSelectionIsPrimary) {
+    app->id = "kitty";
+    selected = "rm -rf build";
+    EXPECT_EQ(copy(), "rm -rf build");
+    EXPECT_EQ(keys->sent, (std::vector<KeyChord>{{true, true, false, ChordKey::C}}));
+    // xterm: no key at all (Ctrl+Shift+C would reach the program as ^C).
+    keys->sent.clear();
+    app->id = "xterm";
+    primary->copyFromOtherApp({plainTextItem("git status")});
+    std::optional<std::string> result;
+    copySelection(queue, services(),
+                  [&](std::optional<std::string> selection) { result = std::move(selection); });
+    queue.advance(0);
+    EXPECT_EQ(result, "git status");
+    EXPECT_TRUE(keys->sent.empty());
 }
 
 } // namespace

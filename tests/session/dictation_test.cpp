@@ -2,6 +2,7 @@
 #include "base/global_queues.h"
 #include "base/main_queue.h"
 #include "base/regex.h"
+#include "base/serial_queue.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
 #include "platform/fake/fake_pasteboard.h"
@@ -42,14 +43,20 @@ class FakeUi final : public SessionUi {
                        std::function<void()> onKeep) override {
         onKeep();
     }
-    void explainAfterFirstDictation() override { ++explained; }
+    void explainAfterFirstDictation(TranscribedOn where) override {
+        ++explained;
+        transcribedOn = where;
+    }
+    void showNotice(const std::string& message) override { notices.push_back(message); }
     void showProducerPanel() override { events.push_back("panel shown"); }
     void hideProducerPanel() override { events.push_back("panel hidden"); }
 
     std::vector<std::string> events;
     std::vector<std::string> captions;
+    std::vector<std::string> notices;
     int busy = 0;
     int explained = 0;
+    std::optional<TranscribedOn> transcribedOn;
     DeliverMode mode = DeliverMode::ask;
 };
 
@@ -95,6 +102,7 @@ class DictationTest : public testing::Test {
             {
                 std::lock_guard lock(mutex);
                 decoded.emplace_back(request.wav, request.textBase);
+                if (decodedByCloud && request.trail) request.trail->cloud = true;
                 if (!decodeDelays.empty()) {
                     delay = decodeDelays.front();
                     decodeDelays.erase(decodeDelays.begin());
@@ -111,10 +119,14 @@ class DictationTest : public testing::Test {
             return std::string("EDITED");
         };
         services.learnedMode = [](std::string_view) { return std::nullopt; };
-        services.logTranscript = [this](std::string_view text, std::string_view tag) {
+        services.logTranscript = [this](std::string_view text, std::string_view tag,
+                                        std::string_view caveat) {
             std::lock_guard lock(mutex);
             recorded.emplace_back(text, tag);
+            caveats.emplace_back(caveat);
+            recordedOnMainThread = recordedOnMainThread || std::this_thread::get_id() == mainThread;
         };
+        services.history = history;
         return Dictation::create(ui, settings, std::move(services));
     }
 
@@ -136,9 +148,14 @@ class DictationTest : public testing::Test {
     std::atomic<double> amplitude{0.3};
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
+    bool decodedByCloud = false;
     std::vector<double> decodeDelays;
     std::vector<std::pair<std::string, std::string>> decoded; // wav, base name
     std::vector<std::pair<std::string, std::string>> recorded;
+    std::vector<std::string> caveats;
+    const std::thread::id mainThread = std::this_thread::get_id();
+    bool recordedOnMainThread = false;
+    std::shared_ptr<SerialQueue> history = std::make_shared<SerialQueue>("test.history");
     std::vector<std::pair<std::string, std::string>> edits;
     std::vector<std::string> producerCalls;
 };
@@ -160,13 +177,26 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     ASSERT_EQ(decoded.size(), 1u);
     EXPECT_EQ(decoded[0].second, dir.file("vak_rec_1"));
     EXPECT_EQ(pasteboard->text(), "So hello world"); // three words get no closing period
-    ASSERT_EQ(keys->sent.size(), 1u);
-    EXPECT_EQ(keys->sent[0].first, SyntheticShortcut::Paste);
+    EXPECT_EQ(keys->sent, (std::vector<KeyChord>{{true, false, false, ChordKey::V}}));
     EXPECT_EQ(recorded, (std::vector<std::pair<std::string, std::string>>{{"So hello world", ""}}));
+    // The record (which may wait for the secret store) is written off the main thread.
+    EXPECT_FALSE(recordedOnMainThread);
     EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Glass"}));
     EXPECT_EQ(ui.events, (std::vector<std::string>{"started", "stopped"}));
     EXPECT_EQ(ui.explained, 1);
+    EXPECT_EQ(ui.transcribedOn, TranscribedOn::ThisComputer);
     EXPECT_FALSE(pathExists(wav));
+
+    // Words the cloud engine decoded are said to be.
+    {
+        std::lock_guard lock(mutex);
+        decodedByCloud = true;
+    }
+    dictation->toggle();
+    settle(0.3);
+    dictation->toggle();
+    ASSERT_TRUE(waitUntil([&] { return ui.explained == 2; }));
+    EXPECT_EQ(ui.transcribedOn, TranscribedOn::CloudEngine);
 }
 
 TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheRecording) {
@@ -266,6 +296,23 @@ TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
     EXPECT_FALSE(pathExists(dir.file("vak_rec_2.wav")));
 }
 
+TEST_F(DictationTest, ADictationWithNoWindowFocusedStaysOnTheClipboardAndSaysSo) {
+    frontmost->nothingFocused = true;
+    auto dictation = make();
+    dictation->toggle();
+    settle(0.2);
+    dictation->toggle();
+    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+    const std::string caveat = "Nothing had the focus — your text is on the clipboard";
+    EXPECT_TRUE(keys->sent.empty());
+    EXPECT_EQ(caveats, std::vector<std::string>{caveat});
+    EXPECT_EQ(ui.notices, std::vector<std::string>{caveat});
+    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Basso"}));
+    EXPECT_EQ(ui.explained, 0);
+    settle(TextInserter::kRestoreDelaySeconds + 0.2);
+    EXPECT_EQ(pasteboard->text(), "So hello world");
+}
+
 TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     *micAvailable = false;
     auto dictation = make();
@@ -282,13 +329,13 @@ TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     dictation->startRecording();
     EXPECT_FALSE(dictation->isRecording());
     EXPECT_EQ(dictation->sessionN(), 1);
-    EXPECT_TRUE(contains("‼️ AVCapture couldn't start on any input"));
+    EXPECT_TRUE(contains("‼️ capture couldn't start on any input"));
     EXPECT_EQ(ui.captions.back(), "⚠️ couldn't start mic — check Sound ▸ Input");
 }
 
 TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
-    keys->onSend = [this](SyntheticShortcut shortcut) {
-        if (shortcut == SyntheticShortcut::Copy) {
+    keys->onSend = [this](const KeyChord& chord) {
+        if (chord.key == ChordKey::C) {
             pasteboard->copyFromOtherApp({plainTextItem("hello world")});
         }
     };
@@ -296,7 +343,7 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     auto dictation = make();
     dictation->startCommandMode();
     ASSERT_TRUE(waitUntil([&] { return dictation->isRecording(); }));
-    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right ⌘ to "
+    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right Super to "
                          "apply"));
     EXPECT_EQ(ui.captions.back(), "🎯 Speak the edit for the selected text…");
     settle(0.1);

@@ -3,6 +3,7 @@
 #include "session/key_recognizer.h"
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
+#include "support/recording_key_actions.h"
 
 #include <algorithm>
 #include <string>
@@ -16,36 +17,7 @@ namespace {
 
 using test::LogCapture;
 
-class RecordingActions final : public KeyActions {
-  public:
-    bool isRecording() const override { return recording; }
-    void startRecording() override {
-        calls.push_back("start");
-        recording = true;
-    }
-    void stopAndTranscribe() override {
-        calls.push_back("stop");
-        recording = false;
-    }
-    void cancelRecording() override {
-        calls.push_back("cancel");
-        recording = false;
-    }
-    void startCommandMode() override { calls.push_back("command"); }
-    bool producerSessionOn() const override { return producerOn; }
-    void startProducerSession() override {
-        calls.push_back("producer on");
-        producerOn = true;
-    }
-    void endProducerSession() override {
-        calls.push_back("producer off");
-        producerOn = false;
-    }
-
-    bool recording = false;
-    bool producerOn = false;
-    std::vector<std::string> calls;
-};
+using RecordingActions = test::RecordingKeyActions;
 
 // Events as the monitor reports them: the flags are those after the change.
 InputEvent flags(std::uint16_t code, std::uint64_t after) {
@@ -140,6 +112,45 @@ TEST_F(Recogniser, ModifiersHeldAtThePressDecideWhatItIs) {
         const std::vector<std::string> expected =
             *c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{};
         EXPECT_EQ(local.calls, expected) << c.what;
+    }
+}
+
+// The held flags of `key` pressed alone.
+std::uint64_t alone(const TriggerKey& key) {
+    return key.bit | key.mask;
+}
+// A key of the modifier family `mask` that is not `trigger`.
+const TriggerKey& otherOf(std::uint64_t mask, const TriggerKey& trigger) {
+    return *std::find_if(TRIGGER_KEYS.begin(), TRIGGER_KEYS.end(), [&](const TriggerKey& k) {
+        return k.mask == mask && k.code != trigger.code;
+    });
+}
+
+TEST_F(Recogniser, EveryTriggerKeyTapsChordsAndVetoesAlike) {
+    for (const TriggerKey& trigger : TRIGGER_KEYS) {
+        const auto run = [&](std::uint64_t held, bool withLetter = false) {
+            RecordingActions local;
+            KeyRecognizer r(local, TriggerSettings{trigger.code, 0});
+            r.handle(flags(trigger.code, held | alone(trigger)));
+            if (withLetter) r.handle(key(UNKNOWN_KEY_CODE));
+            r.handle(flags(trigger.code, held));
+            return local.calls;
+        };
+        using Calls = std::vector<std::string>;
+        EXPECT_EQ(run(0), Calls{"start"}) << trigger.name;
+        EXPECT_EQ(run(0, true), Calls{}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(OPTION_MASK, trigger))), Calls{"command"}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(SHIFT_MASK, trigger))), Calls{}) << trigger.name;
+        EXPECT_EQ(run(alone(otherOf(CONTROL_MASK, trigger))), Calls{}) << trigger.name;
+    }
+    // The same for the producer key: its own modifier does not spoil its tap.
+    for (const TriggerKey& producer : TRIGGER_KEYS) {
+        if (producer.code == 54) continue;
+        RecordingActions local;
+        KeyRecognizer r(local, TriggerSettings{54, producer.code});
+        r.handle(flags(producer.code, alone(producer)));
+        r.handle(flags(producer.code, 0));
+        EXPECT_EQ(local.calls, std::vector<std::string>{"producer on"}) << producer.name;
     }
 }
 

@@ -15,7 +15,7 @@ using test::LogCapture;
 using test::ManualMainQueue;
 
 const std::string kArmed =
-    "✓ key monitor armed — Right Command = dictation, Left Command = producer talk";
+    "✓ key monitor armed — Right Super = dictation, Right Control = producer talk";
 const std::string kWaiting =
     "⚠️ waiting for Accessibility — trigger key DISARMED until granted "
     "(X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
@@ -23,7 +23,7 @@ const std::string kWaiting =
 struct Arming : ::testing::Test {
     void SetUp() override { installKeyMonitor(monitor); }
 
-    std::shared_ptr<MonitorArming> make(TriggerSettings settings = {54, 55}) {
+    std::shared_ptr<MonitorArming> make(TriggerSettings settings = {54, 62}) {
         return MonitorArming::create(
             settings, [this](const InputEvent& event) { seen.push_back(event); }, queue);
     }
@@ -82,16 +82,51 @@ TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
                                    kWaiting, kArmed}));
 }
 
-TEST_F(Arming, TheArmedLineNamesTheProducerKeyOnlyWhenItIsWatched) {
-    const std::vector<std::pair<TriggerSettings, std::string>> cases = {
-        {{54, 0}, "✓ key monitor armed — Right Command = dictation"},
-        {{61, 61}, "✓ key monitor armed — Right Option = dictation"},
-        {{62, 56}, "✓ key monitor armed — Right Control = dictation, Left Shift = producer talk"},
+TEST_F(Arming, AMonitorsOwnWordsSayWhatToDoAndTheNoticeEndsWhenArmed) {
+    monitor->setTrusted(false);
+    monitor->setAccessHelp("join the input group");
+    auto arming = make();
+    std::vector<std::string> notices;
+    arming->setOnDisarmed([&](const std::string& help) { notices.push_back(help); });
+    EXPECT_FALSE(arming->ensureAccessibility());
+    arming->armWhenTrusted();
+    queue.advance(6);
+    EXPECT_EQ(notices, std::vector<std::string>{"join the input group"});
+    monitor->setTrusted(true);
+    queue.advance(3);
+    EXPECT_TRUE(arming->armed());
+    EXPECT_EQ(notices, (std::vector<std::string>{"join the input group", ""}));
+    EXPECT_EQ(
+        logs.messages(),
+        (std::vector<std::string>{
+            "⚠️ Accessibility NOT granted — join the input group",
+            "⚠️ waiting for Accessibility — trigger key DISARMED until granted (join the "
+            "input group)",
+            kArmed}));
+}
+
+TEST_F(Arming, TheArmedLinesNameTheWatchedKeysAndTheLauncherKey) {
+    using Lines = std::vector<std::string>;
+    const std::string launcher = " 55 (Left Super) is the key most desktops open their launcher "
+                                 "with — each tap may open it too; another key can be set in the "
+                                 "settings window";
+    const std::vector<std::pair<TriggerSettings, Lines>> cases = {
+        {{54, 0}, {"✓ key monitor armed — Right Super = dictation"}},
+        {{61, 61}, {"✓ key monitor armed — Right Alt = dictation"}},
+        {{62, 56}, {"✓ key monitor armed — Right Control = dictation, Left Shift = producer talk"}},
+        {{54, 55},
+         {"✓ key monitor armed — Right Super = dictation, Left Super = producer talk",
+          "⚠️ PRODUCER_KEY" + launcher}},
+        {{.hotkey = 54, .producerKey = 55, .producerToolsInstalled = false},
+         {"✓ key monitor armed — Right Super = dictation",
+          "· producer key not watched — the producer tools are not installed "
+          "(~/.local/bin/producer-ctl)"}},
+        {{55, 0}, {"✓ key monitor armed — Left Super = dictation", "⚠️ HOTKEY" + launcher}},
     };
-    for (const auto& [settings, line] : cases) {
+    for (const auto& [settings, lines] : cases) {
         LogCapture local;
         EXPECT_TRUE(make(settings)->installMonitor());
-        EXPECT_EQ(local.messages(), std::vector<std::string>{line});
+        EXPECT_EQ(local.messages(), lines);
     }
 }
 

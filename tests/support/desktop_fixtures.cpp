@@ -52,17 +52,20 @@ PasteTarget::~PasteTarget() {
     watchdog.cancel();
 }
 
-std::map<std::string, std::string> clipboardFormats() {
+namespace {
+
+// What `vak-paste-target <flag> FILE` dumps: one line per format, its name, a tab, its bytes in
+// hex.
+std::map<std::string, std::string> dumpedFormats(const char* flag) {
     TempDir dir;
     SpawnOptions options;
-    options.argv = {VAK_PASTE_TARGET, "--dump-clipboard", dir.file("dump")};
+    options.argv = {VAK_PASTE_TARGET, flag, dir.file("dump")};
     auto dumper = Subprocess::spawn(options);
     if (!dumper) return {};
     auto watchdog = armWatchdog(dumper, 20);
     waitUntil([&] { return dumper->hasExited(); }, 25);
     dumper->wait();
     watchdog.cancel();
-    // One line per format: its name, a tab, its bytes in hex.
     std::map<std::string, std::string> formats;
     const std::string text = readFixture(dir.file("dump"));
     std::size_t start = 0;
@@ -79,6 +82,16 @@ std::map<std::string, std::string> clipboardFormats() {
         start = end + 1;
     }
     return formats;
+}
+
+} // namespace
+
+std::map<std::string, std::string> clipboardFormats() {
+    return dumpedFormats("--dump-clipboard");
+}
+
+std::map<std::string, std::string> primaryFormats() {
+    return dumpedFormats("--dump-primary");
 }
 
 } // namespace vak::test

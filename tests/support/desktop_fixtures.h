@@ -56,7 +56,8 @@ class PasteTarget {
     std::uint32_t window_ = 0;
 };
 
-// The clipboard as another program sees it: format → bytes.
+// The clipboard, and the PRIMARY selection, as another program sees them: format → bytes.
 std::map<std::string, std::string> clipboardFormats();
+std::map<std::string, std::string> primaryFormats();
 
 } // namespace vak::test

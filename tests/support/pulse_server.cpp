@@ -42,6 +42,11 @@ PulseServer::PulseServer() {
                         "/silent.fifo format=s16le rate=48000 channels=1"
                         " source_properties=\"device.description='Test Builtin Mic'"
                         " device.form_factor=internal\"\n"
+                        "load-module module-pipe-source source_name=vak_linein file=" +
+                        dir_ +
+                        "/linein.fifo format=s16le rate=48000 channels=1"
+                        " source_properties=\"device.description='Test Line In'"
+                        " device.bus=pci\"\n"
                         "set-default-source vak_pipe\n",
                     0600);
     // The server keeps its runtime files (pid, cookies) in our folder, not the user's.
@@ -72,10 +77,24 @@ PulseServer::PulseServer() {
             // One writer for the server's whole life: a pipe source must never see its
             // writer go away between two feeds.
             fifoWriter_ = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fifoWriter_ >= 0) {
+            const int lineIn =
+                ::open((dir_ + "/linein.fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fifoWriter_ >= 0 && lineIn >= 0) {
+                // The line input hums along in digital silence, 20 ms at a time, for good. What
+                // nobody reads fills the pipe and is dropped.
+                silence_ = std::thread([this, lineIn] {
+                    const std::vector<std::int16_t> zeros(960, 0);
+                    while (!stopping_.load()) {
+                        [[maybe_unused]] const auto written =
+                            ::write(lineIn, zeros.data(), zeros.size() * 2);
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    }
+                    ::close(lineIn);
+                });
                 running_ = true;
                 return;
             }
+            if (lineIn >= 0) ::close(lineIn);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -83,6 +102,8 @@ PulseServer::PulseServer() {
 }
 
 PulseServer::~PulseServer() {
+    stopping_.store(true);
+    if (silence_.joinable()) silence_.join();
     if (feeder_.joinable()) feeder_.join();
     if (fifoWriter_ >= 0) ::close(fifoWriter_);
     if (server_) {

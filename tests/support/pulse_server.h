@@ -10,10 +10,12 @@
 
 namespace vak::test {
 
-// A private PulseAudio server for tests: a null sink and two pipe sources, "vak_pipe" (48 kHz
+// A private PulseAudio server for tests: a null sink, two pipe sources, "vak_pipe" (48 kHz
 // mono 16-bit, fed by the test through feed()) and "vak_silent" (marked as the built-in
-// microphone, never fed, so it never delivers). Nothing of the real user's sound setup is used:
-// the server listens on a socket in a temporary folder and PULSE_SERVER points there.
+// microphone, never fed, so it never delivers), and "vak_linein" on the "pci" bus, fed digital
+// silence without end, like a sound card's unplugged line input (silent, yet flowing). Nothing
+// of the real user's sound setup is used: the server listens on a socket in a temporary folder and
+// PULSE_SERVER points there.
 class PulseServer {
   public:
     PulseServer();
@@ -40,6 +42,8 @@ class PulseServer {
     std::string why_;
     std::thread feeder_;
     int fifoWriter_ = -1;
+    std::thread silence_; // feeds the line input
+    std::atomic<bool> stopping_{false};
 };
 
 } // namespace vak::test

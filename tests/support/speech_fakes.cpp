@@ -1,6 +1,7 @@
 #include "support/speech_fakes.h"
 
 #include "audio/wav.h"
+#include "base/file_digest.h"
 #include "base/subprocess.h"
 #include "foundation/process_values.h"
 
@@ -73,11 +74,20 @@ FakeSpeechServer::FakeSpeechServer() {
     port_ = startAnnouncingServer({VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()}, process_);
 }
 
-ModelHost::ModelHost(long long cutAfterBytes) {
-    port_ = startAnnouncingServer({VAK_MODEL_HOST, "--dir", dir_.path(), "--cut-after",
-                                   std::to_string(cutAfterBytes), "--log",
-                                   logDir_.file("requests.log")},
-                                  process_);
+ModelHost::ModelHost(long long cutAfterBytes, long long bytesPerSecond) {
+    port_ = startAnnouncingServer(
+        {VAK_MODEL_HOST, "--dir", dir_.path(), "--cut-after", std::to_string(cutAfterBytes),
+         "--rate", std::to_string(bytesPerSecond), "--log", logDir_.file("requests.log")},
+        process_);
+}
+
+std::string ModelHost::publish(const std::string& name, std::size_t bytes,
+                               const char* magic) const {
+    std::string body = magic;
+    for (std::size_t i = 0; body.size() < bytes; ++i)
+        body += static_cast<char>((i * 7919 + i / 251) & 0xff);
+    writeFixture(dir_.file(name), body);
+    return fileDigestHex(dir_.file(name), Digest::Sha1).value_or("");
 }
 
 ModelHost::~ModelHost() {

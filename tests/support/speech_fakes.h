@@ -68,10 +68,11 @@ class FakeSpeechServer {
 };
 
 // The model download site's stand-in (tools/model_host.cpp) serving the files of dir(), stopped
-// with the object. With `cutAfterBytes` the first download breaks off after that many bytes.
+// with the object. With `cutAfterBytes` the first download breaks off after that many bytes;
+// with `bytesPerSecond` every download is that slow.
 class ModelHost {
   public:
-    explicit ModelHost(long long cutAfterBytes = -1);
+    explicit ModelHost(long long cutAfterBytes = -1, long long bytesPerSecond = 0);
     ~ModelHost();
     ModelHost(const ModelHost&) = delete;
     ModelHost& operator=(const ModelHost&) = delete;
@@ -80,6 +81,10 @@ class ModelHost {
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // "METHOD PATH RANGE" per request so far.
     std::vector<std::string> requests() const;
+    // Puts a model-shaped file of `bytes` (the ggml header, then bytes that do not repeat)
+    // there as `name`; its SHA-1.
+    std::string publish(const std::string& name, std::size_t bytes,
+                        const char* magic = "lmgg") const;
 
   private:
     TempDir dir_;

@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     setenv("HOME", home.path().c_str(), 1);
     setenv("VAK_TMPDIR", scratch.c_str(), 1);
     unsetenv("VAK_TOOL_PATH");
+    // The autostart entry lives under ~/.config then, in the private HOME.
+    unsetenv("XDG_CONFIG_HOME");
     // No test may reach the session bus of the person running them, and none may make libdbus
     // start one (it forks from a threaded process to do so). Tests that need a bus start their own.
     setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);

@@ -77,6 +77,7 @@ Xvfb::Xvfb() {
     }
     setenv("DISPLAY", display_.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
+    unsetenv("XDG_SESSION_TYPE"); // nothing may take this for a Wayland session
     running_ = true;
 }
 

@@ -271,5 +271,69 @@ TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndTheNextPassDecodesOnlyTheWindow
     EXPECT_EQ(captions()[0], "… " + heard(33, 43));
 }
 
+// The caption server is asked first; whisper-cli stands in when it is not there or fails, but not
+// when it is merely slow (whisper-cli would be slower still).
+TEST_F(CaptionEngineTest, TheCaptionServerDecodesAndWhisperCliStandsInWhenItCannot) {
+    test::FakeSpeechServer server;
+    settings.timeScale = 0.05; // limit 0.5 s: curl's whole second
+    tone::Dictation spoken;
+    spoken.say(words(0, 8));
+    record(std::move(spoken));
+    const std::string fromCli = heard(0, 3);
+    struct Case {
+        const char* what;
+        int status;
+        double delay;
+        bool dead;
+        std::size_t cliCalls;
+        const char* caption; // nullptr: none
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"answers", 200, 0, false, 0, "server words", ""},
+        {"fails", 500, 0, false, 1, nullptr,
+         "⚠️ caption server answered HTTP 500 (no good) — this pass through whisper-cli"},
+        {"slow", 200, 3, false, 0, nullptr,
+         "⚠️ caption pass: no answer from the caption server within 0s — the next one "
+         "decodes "
+         "only the last CAPTION_WINDOW"},
+        {"gone", 200, 0, true, 1, nullptr,
+         "· caption server not answering at http://127.0.0.1:1/inference — captions through "
+         "whisper-cli (a model load per pass)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        settings.serverUrl = c.dead ? "http://127.0.0.1:1/inference" : server.url("/inference");
+        server.answer("inference",
+                      c.status == 200 ? R"({"text":"[BLANK_AUDIO] server words\n"})"
+                                      : R"({"error":"no good"})",
+                      c.delay, c.status);
+        const auto callsBefore = whisper.calls().size();
+        const auto shownBefore = captions().size();
+        test::LogCapture log;
+        simStart();
+        passAt(3);
+        EXPECT_EQ(whisper.calls().size() - callsBefore, c.cliCalls);
+        ASSERT_EQ(captions().size() - shownBefore, c.cliCalls > 0 || c.caption ? 1u : 0u);
+        if (captions().size() > shownBefore) {
+            EXPECT_EQ(captions().back(), c.caption ? c.caption : fromCli);
+        }
+        EXPECT_EQ(log.messages(),
+                  c.logged[0] ? std::vector<std::string>{c.logged} : std::vector<std::string>{});
+        EXPECT_TRUE(scratchIsEmpty());
+    }
+    // The caption decode, greedy and without a prompt, of the clip whisper-cli is given.
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const nlohmann::json fields = {{"response_format", "json"},
+                                   {"language", "en"},
+                                   {"no_timestamps", "true"},
+                                   {"beam_size", "1"},
+                                   {"best_of", "1"}};
+    EXPECT_EQ(requests[0]["fields"], fields);
+    ASSERT_FALSE(clips().empty());
+    EXPECT_EQ(requests[0]["files"]["file"]["size"], 44 + clips()[0] * 32000);
+}
+
 } // namespace
 } // namespace vak

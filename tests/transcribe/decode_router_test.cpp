@@ -71,7 +71,11 @@ TEST_F(DecodeRouting, EachRouteAsksOnlyTheEnginesItShould) {
         const auto localBefore = whisper.calls().size();
         const auto cloudBefore = requestsTo("/transcribe");
         const LogCapture log;
-        EXPECT_EQ(decode(wav, c.route), c.text);
+        const auto trail = std::make_shared<DecodeTrail>();
+        EXPECT_EQ(runWhisper({wav, work.file("out"), c.route, trail}, settings), c.text);
+        // The engine whose text came back is the one noted.
+        EXPECT_EQ(trail->cloud.load(), c.text == "Cloud words.");
+        EXPECT_EQ(trail->local.load(), c.text == "Local words.");
         EXPECT_EQ(whisper.calls().size() - localBefore, c.localCalls);
         EXPECT_EQ(requestsTo("/transcribe") - cloudBefore, c.cloudCalls);
         EXPECT_CONTAINS(log.text(), c.logged);
@@ -167,12 +171,31 @@ TEST_F(DecodeRouting, AChunksRouteStaysWithItsOwnDecode) {
     });
     while (requestsTo("/transcribe") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(runWhisper({fullClip, work.file("full")}, settings), "Local words.");
+    const auto trail = std::make_shared<DecodeTrail>();
+    EXPECT_EQ(runWhisper({fullClip, work.file("full"), DecodeRoute::Auto, trail}, settings),
+              "Local words.");
+    EXPECT_TRUE(trail->local.load() && !trail->cloud.load()); // the race's winner
     chunkDecode.join();
     EXPECT_EQ(chunk, "Cloud words.");
     // The full decode raced (its local engine ran and won); the chunk never asked it.
     ASSERT_EQ(whisper.calls().size(), 1u);
     EXPECT_CONTAINS(log.text(), "⚡ decode race: local won");
+}
+
+TEST_F(DecodeRouting, ADecoderTakesTheModelPickedMeanwhileFromItsNextDecode) {
+    settings.config.cloud = false;
+    writeFixture(work.file("other.bin"), "model");
+    const auto choice = std::make_shared<DecodeModelChoice>(settings.model);
+    const Decoder decode = decoderWith(choice, [this] { return settings; });
+    const std::string wav = clip("a.wav", 1);
+    EXPECT_EQ(decode({wav, work.file("one")}), "Local words.");
+    choice->set(work.file("other.bin"));
+    EXPECT_EQ(decode({wav, work.file("two")}), "Local words.");
+    const auto calls = whisper.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& [call, model] :
+         {std::pair{calls[0], settings.model}, std::pair{calls[1], work.file("other.bin")}})
+        EXPECT_EQ(call.args.at(1), model);
 }
 
 TEST_F(DecodeRouting, AStaleTranscriptIsNeverReadBack) {

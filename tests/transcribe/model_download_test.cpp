@@ -4,8 +4,12 @@
 #include "support/temp_dir.h"
 #include "transcribe/model_catalog.h"
 #include "transcribe/model_download.h"
+#include "transcribe/model_install.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -15,16 +19,11 @@ namespace {
 using Outcome = DownloadResult::Outcome;
 using test::writeFixture;
 
-// A model-shaped file (ggml header, then bytes that do not repeat) on the host's stand-in.
 class ModelDownload : public testing::Test {
   protected:
     void publish(test::ModelHost& host, const std::string& name, std::size_t bytes,
                  const char* magic = "lmgg") {
-        std::string body = magic;
-        for (std::size_t i = 0; body.size() < bytes; ++i)
-            body += static_cast<char>((i * 7919 + i / 251) & 0xff);
-        writeFixture(host.dir() + "/" + name, body);
-        sha1 = fileDigestHex(host.dir() + "/" + name, Digest::Sha1).value_or("");
+        sha1 = host.publish(name, bytes, magic);
     }
 
     test::TempDir models;
@@ -84,6 +83,54 @@ TEST_F(ModelDownload, WhatIsNotTheModelIsRemovedAndTheReasonGiven) {
     const auto offline = downloadFile(test::deadUrl("/ggml-tiny.en.bin"), target, {}, {});
     EXPECT_EQ(offline.outcome, Outcome::Unreachable);
     EXPECT_NE(offline.detail.find("onnect"), std::string::npos) << offline.detail;
+}
+
+TEST_F(ModelDownload, ACancelledDownloadStopsAtOnceAndKeepsWhatArrived) {
+    test::ModelHost host(-1, 200000);
+    publish(host, "ggml-tiny.en.bin", 2000000);
+    std::atomic<bool> cancel{false};
+    std::atomic<std::int64_t> seenBytes{0};
+    const auto start = std::chrono::steady_clock::now();
+    const auto got = downloadFile(
+        host.url() + "/ggml-tiny.en.bin", target, {sha1, ""},
+        [&](const DownloadProgress& p) {
+            seenBytes = p.bytes;
+            if (p.bytes > 100000) cancel = true;
+        },
+        &cancel);
+    EXPECT_EQ(got.outcome, Outcome::Cancelled) << got.detail;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(pathExists(target));
+    const auto kept = fileSize(target + ".part").value_or(0);
+    EXPECT_GE(kept, seenBytes.load());
+    EXPECT_LT(kept, 2000000);
+}
+
+// What the settings window offers: the decode models, each marked installed or not.
+TEST(ModelInstall, OptionsAreTheDecodeModelsAndTheConfiguredOneAfterThem) {
+    test::TempDir home;
+    std::filesystem::create_directories(home.file(".whisper-models"));
+    test::writeFixture(home.file(".whisper-models/ggml-my-own.bin"), "lmgg");
+    test::writeFixture(home.file(".whisper-models/ggml-base.en.bin"), "lmgg");
+
+    const auto options = decodeModelOptions(home.path(), "my-own");
+    ASSERT_GE(options.size(), 2u);
+    EXPECT_EQ(options.front().name, "tiny");
+    EXPECT_EQ(options.back().name, "my-own"); // not in the catalog: last, without a size
+    EXPECT_FALSE(options.back().mebibytes);
+    EXPECT_TRUE(options.back().installed);
+    for (const auto& option : options) {
+        EXPECT_FALSE(option.name.starts_with("silero")) << option.name;
+        EXPECT_EQ(option.installed, option.name == "base.en" || option.name == "my-own")
+            << option.name;
+    }
+    EXPECT_EQ(decodeModelOptions(home.path(), "base.en").size(), options.size() - 1);
+
+    // Only what the catalog can fetch is downloaded.
+    ModelInstaller installer(home.path());
+    EXPECT_FALSE(installer.start("silero-v5.1.2", {}, {}));
+    EXPECT_FALSE(installer.start("my-own", {}, {}));
+    EXPECT_FALSE(installer.downloading());
 }
 
 TEST(ModelCatalog, NamesAddressesAndChecksums) {

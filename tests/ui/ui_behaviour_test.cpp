@@ -1,15 +1,19 @@
 // The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
 // they write and what they ask of the session.
 #include "base/files.h"
+#include "foundation/autostart.h"
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
+#include "platform/panel_placement.h"
 #include "producer/producer_link.h"
 #include "session/mode_memory.h"
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
 #include "support/qt_desktop.h"
+#include "support/speech_fakes.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -19,6 +23,7 @@
 #include "ui/mode_info_panel.h"
 #include "ui/pill_layout.h"
 #include "ui/pill_panel.h"
+#include "ui/qt_main_queue.h"
 #include "ui/recording_pill.h"
 #include "ui/resize_edge_view.h"
 #include "ui/settings_window.h"
@@ -27,16 +32,20 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -71,15 +80,18 @@ class Interface : public ::testing::Test {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
     }
 
-    // The real configuration file and mode memory; a pretend desktop, service and clock.
-    std::unique_ptr<UIController> controller() {
+    // The real configuration file and mode memory; a pretend desktop, service and clock, and the
+    // test's queue unless another is given.
+    std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
         UiServices services = UiServices::fromProcess();
         services.frontmost = desktop.frontmost;
         services.files = desktop.opener;
         services.service = desktop.service;
         services.exit = [this](int code) { exitCode = code; };
         services.now = [this] { return clock; };
-        return std::make_unique<UIController>(&session, queue, config, std::move(services));
+        services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
+        return std::make_unique<UIController>(&session, main != nullptr ? *main : queue, config,
+                                              std::move(services));
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
     // How often `line` was logged.
@@ -95,6 +107,7 @@ class Interface : public ::testing::Test {
     Config config;
     double clock = 100;
     std::optional<int> exitCode;
+    std::vector<std::string> usedModels; // what the daemon was told to decode with
 };
 
 // ---- The pill and the status item
@@ -155,6 +168,42 @@ TEST_F(Interface, ElapsedTimeLeavesOutAPauseAndTheStatusTitleFollowsTheState) {
     EXPECT_EQ(captioned->pill().captionText(), "Listening…");
     captioned->setCaption(std::string(1100, 'a') + std::string(300, 'b'));
     EXPECT_EQ(captioned->pill().captionText(), std::string(900, 'a') + std::string(300, 'b'));
+}
+
+// A window system that knows the pill's window only from its third look on (sway maps it late).
+class LatePlacement final : public PanelPlacement {
+  public:
+    void prepare(std::string_view title) override { prepared.emplace_back(title); }
+    bool place(std::string_view, int x, int y) override {
+        asked.emplace_back(x, y);
+        return asked.size() >= 3;
+    }
+    std::vector<std::string> prepared;
+    std::vector<std::pair<int, int>> asked;
+};
+
+TEST_F(Interface, ThePillSaysTheTriggerKeyIsOffAndAsksToBePlacedUntilItIs) {
+    auto placement = std::make_shared<LatePlacement>();
+    installPanelPlacement(placement);
+    auto ui = controller();
+    RecordingPill& pill = ui->pill();
+    ui->setTriggerNotice("join the input group");
+    session.recording = true;
+    ui->recordingStarted();
+    EXPECT_EQ(pill.captionText(), "Trigger key off — join the input group");
+    EXPECT_EQ(pill.hintText(), "The trigger key is off: press Done to finish");
+    EXPECT_EQ(placement->prepared, std::vector<std::string>{"vak-dictate pill"});
+    queue.advance(2);
+    const QPoint corner = pill.panel()->geometry().topLeft();
+    EXPECT_EQ(placement->asked,
+              (std::vector<std::pair<int, int>>(3, std::pair(corner.x(), corner.y()))));
+
+    ui->recordingStopped();
+    ui->setTriggerNotice({});
+    ui->recordingStarted();
+    EXPECT_EQ(pill.captionText(), "Recording.");
+    EXPECT_EQ(pill.hintText(), "Tap Right Super to finish, or press Done");
+    installPanelPlacement(nullptr);
 }
 
 TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsAsk) {
@@ -246,22 +295,46 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     session.recording = true;
     ui->pill().finishButton()->click();
     ui->pill().cancelButton()->click();
-    // Start/stop, cancel, a separator, settings, the log, quit.
+    // Start/stop, cancel, a separator, the recent dictations and failed recordings, a separator,
+    // settings, the log, quit.
     const QList<QAction*> menu = ui->statusItem().menu().actions();
     menu[0]->trigger();
     menu[1]->trigger();
-    EXPECT_EQ(session.calls, (std::vector<std::string>{"finish", "cancel", "toggle", "cancel"}));
+    // A left click on the tray icon toggles; the right button only opens the menu.
+    ui->statusItem().activate(QSystemTrayIcon::Trigger);
+    ui->statusItem().activate(QSystemTrayIcon::Context);
+    EXPECT_EQ(session.calls,
+              (std::vector<std::string>{"finish", "cancel", "toggle", "cancel", "toggle"}));
     EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
     EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
-    menu[4]->trigger();
+    ASSERT_EQ(menu.size(), 9);
+    EXPECT_EQ(menu[3]->menu(), ui->recall().recent());
+    menu[7]->trigger();
     EXPECT_EQ(desktop.opener->opened(), std::vector<std::string>{processValues().LOG});
-    menu[5]->trigger();
+    menu[8]->trigger();
     EXPECT_EQ(desktop.service->stops, 1);
     queue.advance(1.9);
     EXPECT_FALSE(exitCode);
     queue.advance(0.2);
     EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(Interface, TextsNameTheConfiguredKeyAndANoticeFloatsForAWhile) {
+    config.hotkey = 62;
+    auto ui = controller();
+    ui->setup();
+    EXPECT_EQ(ui->statusItem().toggleTitle(), "Start Dictation (Right Control)");
+    EXPECT_EQ(ui->pill().finishButton()->toolTip().toStdString(),
+              "Finish and paste. The Right Control key does the same thing.");
+    const std::string notice = "Nothing had the focus — your text is on the clipboard";
+    ui->showNotice(notice);
+    EXPECT_TRUE(ui->panels().notice().isVisible());
+    EXPECT_EQ(ui->panels().notice().text(), notice);
+    queue.advance(4.9);
+    EXPECT_TRUE(ui->panels().notice().isVisible());
+    queue.advance(0.2);
+    EXPECT_FALSE(ui->panels().notice().isVisible());
 }
 
 TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
@@ -405,7 +478,18 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     EXPECT_EQ(settings.talkModePopup()->currentText().toStdString(), "Hold while you speak");
     settings.talkModePopup()->setCurrentIndex(1);
 
-    settings.saveClicked();
+    // Return that picks an entry of an open list only picks it; Return elsewhere saves.
+    const auto pressReturn = [](QWidget* to) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &press);
+    };
+    settings.languagePopup()->showPopup();
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    pressReturn(settings.languagePopup()->view());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(settings.statusLabel()->text().isEmpty());
+    pressReturn(settings.whisperToggle());
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
     const std::string text = configText();
     const auto at = [&](const std::string& line) { return text.find("\n" + line + "\n"); };
     EXPECT_NE(at("WHISPER_MODE=1"), std::string::npos);
@@ -466,11 +550,112 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
               (std::vector<std::string>{words, words, processValues().CONFIG_PATH}));
 }
 
+TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
+    // A slow host: every download takes a few seconds.
+    test::ModelHost host(-1, 400000);
+    const std::string sums = processValues().HOME + "/model-sums";
+    writeFixture(sums, host.publish("ggml-base.en.bin", 800000) + "  ggml-base.en.bin\n" +
+                           std::string(40, '0') + "  ggml-small.en.bin\n");
+    host.publish("ggml-small.en.bin", 100000);
+    host.publish("ggml-medium.en.bin", 4000000);
+    setenv("VAK_MODEL_BASE_URL", host.url().c_str(), 1);
+    setenv("VAK_MODEL_SHA1SUMS", sums.c_str(), 1);
+    const std::string models = modelsDirectory(processValues().HOME);
+    std::filesystem::remove_all(models);
+    makeDirectories(models);
+    writeFixture(modelPath(processValues().HOME, "tiny.en"), "lmgg");
+
+    // The download reports from its own thread: a queue that takes posts from there.
+    QtMainQueue main;
+    auto ui = controller(&main);
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    QComboBox* list = settings.modelPopup();
+    const auto row = [&](const char* name) { return list->findData(QString(name)); };
+    const auto item = [&](const char* name) { return list->itemText(row(name)).toStdString(); };
+    const auto status = [&] { return settings.modelStatus()->text().toStdString(); };
+    EXPECT_EQ(list->currentText().toStdString(), "large-v3-turbo-q5_0 — 547 MiB download");
+    EXPECT_EQ(item("tiny.en"), "tiny.en — installed");
+    EXPECT_EQ(item("base.en"), "base.en — 142 MiB download");
+
+    // An installed model is saved and used at once.
+    settings.modelPicked(row("tiny.en"));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=tiny.en\n"), std::string::npos);
+    EXPECT_EQ(usedModels, std::vector<std::string>{"tiny.en"});
+    EXPECT_EQ(status(), "Dictations are decoded with tiny.en from now on.");
+
+    // One that is not there is downloaded first, its progress shown as it goes.
+    settings.modelPicked(row("base.en"));
+    EXPECT_EQ(settings.downloadingModel(), "base.en");
+    EXPECT_TRUE(settings.modelProgress()->isVisible());
+    ASSERT_TRUE(test::waitUntil([&] { return settings.modelProgress()->value() > 0; }));
+    EXPECT_TRUE(status().starts_with("Downloading base.en:  0.")) << status();
+    EXPECT_NE(status().find(" / 0.8 MiB  0."), std::string::npos) << status();
+    EXPECT_TRUE(status().ends_with(" left")) << status();
+    EXPECT_EQ(usedModels.size(), 1u); // not before it is in place
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.modelProgress()->isVisible(); }));
+    EXPECT_EQ(usedModels, (std::vector<std::string>{"tiny.en", "base.en"}));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+    EXPECT_EQ(status(), "base.en downloaded. Dictations are decoded with base.en from now on.");
+    EXPECT_EQ(item("base.en"), "base.en — installed");
+
+    // A file that is not the published one is removed, the reason shown, the model kept.
+    settings.modelPicked(row("small.en"));
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.modelProgress()->isVisible(); }));
+    EXPECT_TRUE(status().starts_with("The download of small.en is not the published file (SHA-1 "))
+        << status();
+    EXPECT_TRUE(status().ends_with(" is published). It was removed.")) << status();
+    EXPECT_FALSE(pathExists(modelPath(processValues().HOME, "small.en") + ".part"));
+    EXPECT_EQ(list->currentText().toStdString(), "base.en — installed");
+    EXPECT_EQ(usedModels.size(), 2u);
+    EXPECT_TRUE(logged("⚠️ model download from the settings window: " + status()));
+
+    // Closing the window stops a download; what arrived stays for the next try.
+    const std::string medium = modelPath(processValues().HOME, "medium.en");
+    settings.modelPicked(row("medium.en"));
+    ASSERT_TRUE(test::waitUntil([&] { return fileSize(medium + ".part").value_or(0) > 0; }));
+    settings.window()->close();
+    ASSERT_TRUE(test::waitUntil([&] { return !settings.downloadingModel(); }, 5));
+    EXPECT_GT(fileSize(medium + ".part").value_or(0), 0);
+    EXPECT_FALSE(pathExists(medium));
+    EXPECT_TRUE(logged("· the download of medium.en stops with the settings window (the part "
+                       "received is kept)"));
+    EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+    unsetenv("VAK_MODEL_BASE_URL");
+    unsetenv("VAK_MODEL_SHA1SUMS");
+}
+
+TEST_F(Interface, StartAtLoginSwitchesTheUserEntryAtOnceAndShowsItWhenTheWindowOpens) {
+    const std::string entry = autostartEntryPath(processValues().HOME, nullptr);
+    removeFile(entry);
+    auto ui = controller();
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_TRUE(autostartEnabled(entry));
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
+              "It starts when you log in from now on.");
+    EXPECT_EQ(desktop.service->restarts, 0); // nothing to restart for
+    settings.window()->close();
+    settings.show();
+    EXPECT_TRUE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_FALSE(pathExists(entry));
+
+    // An entry that cannot be written is said so, and the switch shows what is there.
+    makeDirectories(entry);
+    settings.loginToggle()->click();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
+    ::rmdir(entry.c_str());
+    settings.window()->close();
+}
+
 // ---- First-run note, producer panel, demos
 
-TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
+TEST_F(Interface, TheFirstRunNoteAppearsOnceAndSaysWhereTheWordsWent) {
     const std::string& marker = processValues().FIRST_RUN_MARKER;
-    removeFile(marker);
     const auto alerts = [] {
         std::vector<QMessageBox*> found;
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -479,28 +664,49 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAfterADelay) {
         }
         return found;
     };
-    explainAfterFirstDictation(queue);
-    EXPECT_TRUE(pathExists(marker));
-    queue.advance(1.1);
-    EXPECT_TRUE(alerts().empty());
-    queue.advance(0.2);
-    ASSERT_EQ(alerts().size(), 1u);
-    QMessageBox* box = alerts().front();
-    EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
-    EXPECT_TRUE(box->informativeText().startsWith("You tapped Right Super, said a sentence"));
-    EXPECT_EQ(box->informativeText().count('\n'), 8);
-    box->close();
-    test::settle(0.05);
-    explainAfterFirstDictation(queue);
-    queue.advance(5);
-    EXPECT_TRUE(alerts().empty());
+    struct Case {
+        std::uint16_t hotkey;
+        TranscribedOn where;
+        bool privacyMode;
+        const char* start;
+        const char* transcribed;
+        const char* end;
+    };
+    for (const Case& c :
+         {Case{54, TranscribedOn::ThisComputer, true, "You tapped Right Super, said a sentence",
+               "written down right here on your computer", ", and nothing was saved."},
+          Case{60, TranscribedOn::CloudEngine, false, "You tapped Right Shift, said a sentence",
+               "written down by the cloud engine", "kept in your encrypted history."}}) {
+        removeFile(marker);
+        config.hotkey = c.hotkey;
+        config.privacyMode = c.privacyMode;
+        auto ui = controller();
+        ui->explainAfterFirstDictation(c.where);
+        EXPECT_TRUE(pathExists(marker));
+        queue.advance(1.1);
+        EXPECT_TRUE(alerts().empty());
+        queue.advance(0.2);
+        ASSERT_EQ(alerts().size(), 1u);
+        QMessageBox* box = alerts().front();
+        EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
+        const std::string text = box->informativeText().toStdString();
+        EXPECT_TRUE(text.starts_with(c.start)) << text;
+        EXPECT_NE(text.find(c.transcribed), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(c.end)) << text;
+        EXPECT_EQ(box->informativeText().count('\n'), 8);
+        box->close();
+        test::settle(0.05);
+        ui->explainAfterFirstDictation(c.where);
+        queue.advance(5);
+        EXPECT_TRUE(alerts().empty());
+    }
 }
 
 TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
     test::TempDir dir;
     const std::string outbox = dir.file("outbox.jsonl");
     writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
-    DuradAvePanel panel(queue, dir.file("inbox.jsonl"), outbox);
+    DuradAvePanel panel(queue, 55, dir.file("inbox.jsonl"), outbox);
     panel.show();
     EXPECT_FALSE(panel.isVisible()); // on the main queue
     queue.advance(0);

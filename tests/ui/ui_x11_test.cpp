@@ -1,11 +1,21 @@
 // The interface on a private Xvfb display: the floating panels leave the keyboard focus with
-// the application being dictated into, the pill's buttons act on the first click, the HUD demo
+// the application being dictated into, the pill's buttons act on the first click, the status
+// menu gives dictations and failed recordings back through the real clipboard, the HUD demo
 // runs, and screenshots of every panel go to the build's artifacts folder for a person to see.
 #include "base/files.h"
+#include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "history/history.h"
+#include "platform/fake/fake_secret_store.h"
+#include "platform/linux/qt_pasteboard.h"
+#include "platform/linux/xinput_key_monitor.h"
 #include "producer/producer_link.h"
+#include "session/key_recognizer.h"
+#include "session/recall.h"
 #include "support/desktop_fixtures.h"
 #include "support/qt_desktop.h"
+#include "support/recording_key_actions.h"
+#include "support/speech_fakes.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -16,15 +26,21 @@
 #include "ui/pill_panel.h"
 #include "ui/settings_window.h"
 #include "ui/ui_controller.h"
+#include "ui/ui_texts.h"
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -46,13 +62,48 @@ struct OnScreen : ::testing::Test {
             GTEST_SKIP() << "no private X display: " << why;
         ASSERT_TRUE(hands.ready());
     }
+    UIController controller(const Config& config = cfg()) {
+        UiServices services = UiServices::fromProcess();
+        services.pasteboard = std::make_shared<QtPasteboard>();
+        services.retryRecording = [this](const std::string& wav) { return retry(wav); };
+        return UIController(&session, test::QtDesktop::queue(), config, std::move(services));
+    }
+    // A retry with scripted engines, which give `answer` (when off the main thread).
+    std::optional<std::string> retry(const std::string& wav) {
+        const auto decode = [this](const DecodeRequest&) -> std::optional<std::string> {
+            if (std::this_thread::get_id() == mainThread) return "decoded on the main thread";
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return answer;
+        };
+        return retryKeptRecording(wav, processValues().scratch.retryTextBase(), decode,
+                                  [](std::string_view raw) { return trim(raw); });
+    }
+    // Dictations sealed as the real history seals them, `step` seconds apart from `first`, under
+    // a keyring that then takes its time, as a Secret Service may.
+    void keepHistory(const std::vector<std::string>& texts, double first, double step) {
+        setSecretStore(keyring);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            appendHistory(processValues().HISTORY_PATH, keyring.get(), texts[i], " raw",
+                          static_cast<std::int64_t>(first + step * static_cast<double>(i)));
+        keyring->setReadDelay(0.4);
+    }
+    // A two-second recording that every engine failed on.
+    KeptRecording keepFailed(int number) {
+        test::writeFixture(processValues().scratch.failedRecording(number),
+                           std::string(44 + 64000, '\0'));
+        return processValues().scratch.failedRecordings().front();
+    }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
+        setSecretStore(nullptr);
+        removeFile(processValues().HISTORY_PATH);
+        for (const KeptRecording& recording : processValues().scratch.failedRecordings())
+            removeFile(recording.path);
     }
 
-    UIController controller() {
-        return UIController(&session, test::QtDesktop::queue(), cfg(), UiServices::fromProcess());
-    }
+    std::shared_ptr<FakeSecretStore> keyring = std::make_shared<FakeSecretStore>();
+    std::optional<std::string> answer;
+    const std::thread::id mainThread = std::this_thread::get_id();
     std::optional<std::uint32_t> focus() { return hands.x().inputFocus(); }
     void click(QWidget* widget) {
         const QPoint at = widget->mapToGlobal(widget->rect().center());
@@ -122,6 +173,100 @@ TEST_F(OnScreen, FloatingPanelsLeaveTheFocusAndTheirButtonsWorkOnTheFirstClick) 
     ui.hideProducerPanel();
 }
 
+// The titles of a menu's items ("" for a separator) and the item titled `title`.
+std::vector<std::string> titles(QMenu* menu) {
+    std::vector<std::string> all;
+    for (QAction* action : menu->actions())
+        all.push_back(action->text().toStdString());
+    return all;
+}
+QAction* itemOf(QMenu* menu, std::string_view title) {
+    for (QAction* action : menu->actions())
+        if (action->text().toStdString() == title) return action;
+    ADD_FAILURE() << "no item " << title;
+    return nullptr;
+}
+
+// The clipboard, as another program sees it, holds `text` with the marks our pastes carry for
+// clipboard managers to leave it out.
+void expectOnClipboard(const std::string& text) {
+    auto formats = test::clipboardFormats();
+    EXPECT_EQ(formats["text/plain"], text);
+    for (const ClipboardMarker& marker : TRANSIENT_MARKERS)
+        EXPECT_EQ(formats[std::string(marker.type)], marker.value) << marker.type;
+}
+
+TEST_F(OnScreen, RecentDictationsOpenOffTheMainThreadAndGoBackOnTheClipboardAsAPasteWould) {
+    std::vector<std::string> notes;
+    for (int i = 1; i <= 12; ++i)
+        notes.push_back("note " + std::to_string(i) + " & more");
+    keepHistory(notes, 1700000060, 60);
+    test::writeFixture(processValues().HISTORY_PATH,
+                       test::readFixture(processValues().HISTORY_PATH) + "1700000999\tdamaged\n");
+    Config config = cfg();
+    config.privacyMode = false;
+    UIController ui = controller(config);
+    QMenu* recent = ui.recall().recent();
+    const auto start = SteadyClock::now();
+    emit ui.statusItem().menu().aboutToShow();
+    EXPECT_LT(secondsSince(start), 0.3); // the keyring's wait is not the menu's
+    EXPECT_EQ(titles(recent), std::vector<std::string>{"Opening the history…"});
+    ASSERT_TRUE(waitUntil([&] { return titles(recent).size() > 1; }));
+
+    // The newest ten, newest first (the tenth newest is the damaged one), then the count.
+    const auto shown = titles(recent);
+    ASSERT_EQ(shown.size(), 11u);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(shown[i], localMinuteText(1700000000 + 60 * (12 - i)) + "  note " +
+                                std::to_string(12 - i) + " && more");
+    EXPECT_EQ(shown[10], "1 record could not be opened (damaged, or sealed under another key)");
+
+    recent->actions()[1]->trigger();
+    expectOnClipboard("note 11 & more");
+
+    // With privacy mode on the menu says so, as --history does, and the keyring is not asked.
+    const int reads = keyring->counts().reads;
+    config.privacyMode = true;
+    UIController quiet = controller(config);
+    emit quiet.statusItem().menu().aboutToShow();
+    settle(0.6);
+    EXPECT_EQ(keyring->counts().reads, reads);
+    std::string said;
+    for (const auto& line : titles(quiet.recall().recent()))
+        said += (said.empty() ? "" : " ") + line;
+    EXPECT_EQ(said, HISTORY_OFF_TEXT);
+}
+
+TEST_F(OnScreen, AFailedRecordingIsRetriedOffTheMainThreadUntilItGivesTextAndDeletedOnRequest) {
+    const KeptRecording kept = keepFailed(7);
+    UIController ui = controller();
+    emit ui.statusItem().menu().aboutToShow();
+    QMenu* failed = ui.recall().failed();
+    const std::string title = keptRecordingTitle(kept);
+    const auto retry = [&] {
+        const std::string before = ui.panels().notice().text();
+        itemOf(itemOf(failed, title)->menu(), "Retry")->trigger();
+        EXPECT_EQ(titles(failed), std::vector<std::string>{title + " — retrying…"});
+        EXPECT_EQ(ui.statusItem().title(), "⏳");
+        EXPECT_TRUE(waitUntil([&] { return ui.panels().notice().text() != before; }));
+        EXPECT_EQ(ui.statusItem().title(), "🎙");
+        EXPECT_TRUE(isRegularFile(kept.path)); // kept either way, as --retry-failed keeps it
+    };
+
+    retry(); // no engine answers
+    EXPECT_EQ(ui.panels().notice().text(),
+              ui_text::retryFailedMessage(localMinuteText(kept.modified)));
+    answer = "  Hello again.  ";
+    QtPasteboard().setText("earlier words");
+    retry();
+    EXPECT_EQ(ui.panels().notice().text(), ui_text::retriedMessage(localMinuteText(kept.modified)));
+    expectOnClipboard("Hello again.");
+
+    itemOf(itemOf(failed, title)->menu(), "Delete")->trigger();
+    EXPECT_FALSE(pathExists(kept.path));
+    EXPECT_EQ(titles(failed), std::vector<std::string>{"None kept"});
+}
+
 // Puts a window's picture on a neutral backdrop, so its translucent corners show as they would
 // over a desktop.
 QImage onBackdrop(const QPixmap& picture) {
@@ -132,6 +277,37 @@ QImage onBackdrop(const QPixmap& picture) {
     QPainter painter(&image);
     painter.drawPixmap(kMargin, kMargin, picture);
     return image;
+}
+
+TEST_F(OnScreen, KeysThatGoToOurOwnMenuAreNotGlobalKeys) {
+    PasteTarget target;
+    ASSERT_TRUE(target.ready());
+    UIController ui = controller();
+    session.recording = true;
+    ui.recordingStarted();
+    // The global monitor, as the daemon wires it: what went to us never reaches the recogniser.
+    test::RecordingKeyActions actions;
+    actions.recording = true;
+    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    XInputKeyMonitor monitor;
+    ASSERT_TRUE(monitor.start([&](const InputEvent& event) {
+        if (!ui.ownsKeyEvent(event)) keys.handle(event);
+    }));
+    ui.modeMenu().open(*ui.pill().modeButton());
+    ASSERT_TRUE(waitUntil([&] { return ui.modeMenu().menu()->isVisible(); }));
+    settle(0.2);
+    // Escape closes the menu, and the recording goes on.
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !ui.modeMenu().menu()->isVisible(); }, 5));
+    settle(0.3);
+    EXPECT_TRUE(actions.calls.empty());
+    EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume"}));
+    // The next Escape goes to the window being dictated into: it cancels.
+    ASSERT_TRUE(waitUntil([&] { return focus() == target.window(); }));
+    hands.tap(keysym::Escape);
+    EXPECT_TRUE(waitUntil([&] { return !actions.calls.empty(); }, 5));
+    EXPECT_EQ(actions.calls, std::vector<std::string>{"cancel"});
+    ui.recordingStopped();
 }
 
 TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
@@ -209,11 +385,64 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     ui.hideProducerPanel();
     ChoicePanel::current()->resolve("keep");
 
-    ui.panels().settings().show();
-    save(ui.panels().settings().window(), "settings-window");
-    ui.panels().settings().window()->close();
+    SettingsWindow& settings = ui.panels().settings();
+    settings.show();
+    save(settings.window(), "settings-window");
+    // A model downloading from a slow host, its progress shown; closing the window stops it.
+    {
+        test::ModelHost host(-1, 300000);
+        host.publish("ggml-small.en.bin", 3000000);
+        setenv("VAK_MODEL_BASE_URL", host.url().c_str(), 1);
+        settings.modelPicked(settings.modelPopup()->findData(QString("small.en")));
+        EXPECT_TRUE(waitUntil([&] { return settings.modelProgress()->value() > 200; }));
+        save(settings.window(), "settings-model-download");
+        settings.window()->close();
+        EXPECT_TRUE(waitUntil([&] { return !settings.downloadingModel(); }));
+        unsetenv("VAK_MODEL_BASE_URL");
+    }
+    settings.loginToggle()->click(); // on, with the line that says so
+    save(settings.window(), "settings-start-at-login");
+    settings.loginToggle()->click();
+    settings.window()->close();
 
-    QMessageBox* alert = showFirstRunAlert();
+    // The status menu with the dictations and the failed recordings it gives back.
+    keepHistory({"Thanks, I will send the signed copy tomorrow.",
+                 "Can we move the review to Thursday at ten? The payments team needs two more "
+                 "days for the refund flow.",
+                 "Remind me to book the train for the offsite."},
+                now - 9 * 3600, 4 * 3600);
+    keepFailed(4);
+    Config historyOn = cfg();
+    historyOn.privacyMode = false;
+    UIController withHistory = controller(historyOn);
+    QMenu& menu = withHistory.statusItem().menu();
+    QMenu* recent = withHistory.recall().recent();
+    QMenu* failed = withHistory.recall().failed();
+    menu.popup(QPoint(40, 40));
+    ASSERT_TRUE(waitUntil([&] { return titles(recent).size() > 1; }));
+    // The open menus as the screen shows them.
+    const auto saveOpen = [&](const std::string& name, std::initializer_list<QMenu*> menus) {
+        settle(0.3);
+        QRect area;
+        for (QMenu* open : menus) {
+            EXPECT_TRUE(open->isVisible()) << name;
+            area |= open->geometry();
+        }
+        const std::string path = folder + "/" + name + ".png";
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+            0, area.x() - 12, area.y() - 12, area.width() + 24, area.height() + 24);
+        EXPECT_TRUE(shot.save(QString::fromStdString(path))) << path;
+        written.push_back(path);
+    };
+    menu.setActiveAction(recent->menuAction());
+    saveOpen("status-menu-recent", {&menu, recent});
+    menu.setActiveAction(failed->menuAction());
+    failed->setActiveAction(failed->actions().at(0));
+    saveOpen("status-menu-failed", {&menu, failed, failed->actions().at(0)->menu()});
+    menu.hide();
+
+    QMessageBox* alert =
+        showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
     save(alert, "first-run-alert");
     alert->close();
 

@@ -19,22 +19,23 @@ namespace vak {
 
 class FakeKeySynth final : public KeySynth {
   public:
-    bool send(SyntheticShortcut shortcut, std::string_view appId) override {
-        sent.emplace_back(shortcut, std::string(appId));
-        if (onSend) onSend(shortcut);
+    bool send(const KeyChord& chord) override {
+        sent.push_back(chord);
+        if (onSend) onSend(chord);
         return !fails;
     }
 
-    std::vector<std::pair<SyntheticShortcut, std::string>> sent;
-    // Plays the receiving application (for instance, copying its selection on Copy).
-    std::function<void(SyntheticShortcut)> onSend;
+    std::vector<KeyChord> sent;
+    // Plays the receiving application (for instance, copying its selection on the copy key).
+    std::function<void(const KeyChord&)> onSend;
     bool fails = false;
 };
 
 class FakeFrontmostApp final : public FrontmostApp {
   public:
-    std::string identifier() override { return id; }
+    FocusedApp focused() override { return {!nothingFocused, nothingFocused ? "" : id}; }
     std::string id;
+    bool nothingFocused = false; // every window minimised
 };
 
 class FakeSoundPlayer final : public SoundPlayer {

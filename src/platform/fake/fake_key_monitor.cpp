@@ -22,6 +22,16 @@ bool FakeKeyMonitor::start(InputEventHandler handler) {
     return true;
 }
 
+void FakeKeyMonitor::setAccessHelp(std::string help) {
+    std::lock_guard lock(mutex_);
+    accessHelp_ = std::move(help);
+}
+
+std::string FakeKeyMonitor::accessHelp() {
+    std::lock_guard lock(mutex_);
+    return accessHelp_;
+}
+
 void FakeKeyMonitor::setTrusted(bool trusted) {
     std::lock_guard lock(mutex_);
     trusted_ = trusted;

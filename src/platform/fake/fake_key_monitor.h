@@ -17,6 +17,8 @@ class FakeKeyMonitor final : public KeyMonitor {
     void setTrusted(bool trusted);
     void setSecureInput(bool active);
     void setStartFails(bool fails);
+    void setAccessHelp(std::string help);
+    std::string accessHelp() override;
     // False when no handler has been started.
     bool deliver(const InputEvent& event);
 
@@ -30,6 +32,7 @@ class FakeKeyMonitor final : public KeyMonitor {
     bool trusted_ = true;
     bool secureInput_ = false;
     bool startFails_ = false;
+    std::string accessHelp_;
     int trustQueries_ = 0;
     int promptedQueries_ = 0;
     int starts_ = 0;

@@ -1,8 +1,16 @@
 #include "platform/fake/fake_secret_store.h"
 
+#include <thread>
+
 namespace vak {
 
 SecretRead FakeSecretStore::read(std::string_view service, std::string_view account) {
+    double delay = 0;
+    {
+        std::lock_guard lock(mutex_);
+        delay = readDelay_;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(delay));
     std::lock_guard lock(mutex_);
     ++counts_.reads;
     if (failReads_) return {SecretStatus::Failed, {}};
@@ -59,6 +67,11 @@ void FakeSecretStore::setFailWrites(bool fail) {
 void FakeSecretStore::setFailRemoves(bool fail) {
     std::lock_guard lock(mutex_);
     failRemoves_ = fail;
+}
+
+void FakeSecretStore::setReadDelay(double seconds) {
+    std::lock_guard lock(mutex_);
+    readDelay_ = seconds;
 }
 
 } // namespace vak

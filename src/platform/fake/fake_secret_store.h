@@ -2,6 +2,7 @@
 
 #include "platform/secret_store.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -10,7 +11,8 @@
 
 namespace vak {
 
-// An in-memory secret store for tests, which can be told to refuse each kind of call.
+// An in-memory secret store for tests, which can be told to refuse each kind of call, or to take
+// its time answering reads as a Secret Service may.
 class FakeSecretStore final : public SecretStore {
   public:
     SecretRead read(std::string_view service, std::string_view account) override;
@@ -31,6 +33,7 @@ class FakeSecretStore final : public SecretStore {
     void setFailReads(bool fail);
     void setFailWrites(bool fail);
     void setFailRemoves(bool fail);
+    void setReadDelay(double seconds);
 
   private:
     using Key = std::pair<std::string, std::string>;
@@ -40,6 +43,7 @@ class FakeSecretStore final : public SecretStore {
     bool failReads_ = false;
     bool failWrites_ = false;
     bool failRemoves_ = false;
+    double readDelay_ = 0;
 };
 
 } // namespace vak

@@ -9,9 +9,10 @@ namespace {
 
 constexpr std::uint16_t kCapsLockCode = 57;
 
-// A trigger key's code and its device bit, from the trigger-key table.
-ModifierKeyInfo triggerModifier(std::uint16_t code, std::uint64_t mask) {
-    return ModifierKeyInfo{code, triggerKey(code).bit, mask};
+// A trigger key's code, device bit and mask, from the trigger-key table.
+ModifierKeyInfo triggerModifier(std::uint16_t code) {
+    const TriggerKey& key = triggerKey(code);
+    return ModifierKeyInfo{key.code, key.bit, key.mask};
 }
 
 } // namespace
@@ -19,22 +20,22 @@ ModifierKeyInfo triggerModifier(std::uint16_t code, std::uint64_t mask) {
 std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t sym) {
     switch (sym) {
     case keysym::Super_R:
-        return triggerModifier(54, COMMAND_MASK);
+        return triggerModifier(54);
     case keysym::Super_L:
-        return triggerModifier(55, COMMAND_MASK);
+        return triggerModifier(55);
     case keysym::Alt_R:
     case keysym::ISO_Level3_Shift:
-        return triggerModifier(61, OPTION_MASK);
+        return triggerModifier(61);
     case keysym::Alt_L:
-        return triggerModifier(58, OPTION_MASK);
+        return triggerModifier(58);
     case keysym::Control_R:
-        return triggerModifier(62, CONTROL_MASK);
+        return triggerModifier(62);
     case keysym::Control_L:
-        return triggerModifier(59, CONTROL_MASK);
+        return triggerModifier(59);
     case keysym::Shift_R:
-        return triggerModifier(60, SHIFT_MASK);
+        return triggerModifier(60);
     case keysym::Shift_L:
-        return triggerModifier(56, SHIFT_MASK);
+        return triggerModifier(56);
     case keysym::Caps_Lock:
         return ModifierKeyInfo{kCapsLockCode, 0, 0};
     default:
@@ -64,23 +65,23 @@ std::uint64_t KeyTranslator::flags() const {
     return flags;
 }
 
-std::optional<InputEvent> KeyTranslator::press(std::uint8_t keycode) {
+std::optional<InputEvent> KeyTranslator::press(std::uint8_t keycode, std::uint32_t time) {
     const auto info = modifierForKeysym(keysyms_[keycode]);
     if (!info) {
-        return InputEvent{InputEventKind::KeyDown, virtualCodeForKeysym(keysyms_[keycode]),
-                          flags()};
+        return InputEvent{InputEventKind::KeyDown, virtualCodeForKeysym(keysyms_[keycode]), flags(),
+                          time};
     }
     // A modifier that repeats is still the same press.
     if (held_[keycode]) return std::nullopt;
     held_[keycode] = true;
-    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags(), time};
 }
 
-std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode) {
+std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode, std::uint32_t time) {
     held_[keycode] = false;
     const auto info = modifierForKeysym(keysyms_[keycode]);
     if (!info) return std::nullopt;
-    return InputEvent{InputEventKind::FlagsChanged, info->code, flags()};
+    return InputEvent{InputEventKind::FlagsChanged, info->code, flags(), time};
 }
 
 } // namespace vak

@@ -32,8 +32,9 @@ class KeyTranslator {
     // Marks a key as already held (the state found when the monitor starts).
     void setHeld(std::uint8_t keycode, bool held);
 
-    std::optional<InputEvent> press(std::uint8_t keycode);
-    std::optional<InputEvent> release(std::uint8_t keycode);
+    // `time` is the event's server time, passed on in the event.
+    std::optional<InputEvent> press(std::uint8_t keycode, std::uint32_t time = 0);
+    std::optional<InputEvent> release(std::uint8_t keycode, std::uint32_t time = 0);
     // The modifier flags of the keys held now.
     std::uint64_t flags() const;
 

@@ -1,11 +1,13 @@
 #include "platform/linux/pulse_audio_backend.h"
 
+#include "base/unicode.h"
 #include "platform/linux/pulse_connection.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <pulse/pulseaudio.h>
@@ -24,6 +26,23 @@ bool isBuiltIn(const pa_proplist* props) {
     return bus != nullptr && (std::strcmp(bus, "pci") == 0 || std::strcmp(bus, "platform") == 0);
 }
 
+bool mentionsMic(const char* text) {
+    return text != nullptr && toLower(text).find("mic") != std::string::npos;
+}
+
+// A microphone rather than a line input: its form factor says so, or its name, description or
+// selected port does ("Internal Microphone", "analog-input-mic"). The same sound card's line
+// input (port "analog-input-linein") is usually unplugged: silent, yet delivering frames.
+bool isMicrophone(const pa_source_info& info) {
+    const char* formFactor = pa_proplist_gets(info.proplist, PA_PROP_DEVICE_FORM_FACTOR);
+    for (const char* microphoneLike : {"internal", "microphone", "headset", "handset", "webcam"}) {
+        if (formFactor != nullptr && std::strcmp(formFactor, microphoneLike) == 0) return true;
+    }
+    if (mentionsMic(info.name) || mentionsMic(info.description)) return true;
+    return info.active_port != nullptr &&
+           (mentionsMic(info.active_port->name) || mentionsMic(info.active_port->description));
+}
+
 AudioDeviceInfo deviceFrom(const pa_source_info& info) {
     AudioDeviceInfo device;
     device.id = info.index;
@@ -33,6 +52,7 @@ AudioDeviceInfo deviceFrom(const pa_source_info& info) {
     if (device.name.empty()) device.name = "input";
     device.builtIn = isBuiltIn(info.proplist);
     device.inputChannels = info.sample_spec.channels;
+    device.microphone = isMicrophone(info);
     return device;
 }
 

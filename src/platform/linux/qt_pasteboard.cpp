@@ -13,8 +13,6 @@ namespace vak {
 
 namespace {
 
-constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
-
 // Qt's clipboard, when this thread may use it.
 QClipboard* usableClipboard() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -32,6 +30,7 @@ bool keepFormat(const QString& format) {
 } // namespace
 
 struct QtPasteboard::State {
+    QClipboard::Mode mode = QClipboard::Clipboard;
     Limits limits;
     long changes = 0;
     // Connected on first use, when the application exists.
@@ -43,8 +42,8 @@ struct QtPasteboard::State {
         if (board != nullptr && watched != board) {
             QObject::disconnect(connection);
             connection =
-                QObject::connect(board, &QClipboard::changed, [this](QClipboard::Mode mode) {
-                    if (mode == QClipboard::Clipboard) ++changes;
+                QObject::connect(board, &QClipboard::changed, [this](QClipboard::Mode changed) {
+                    if (changed == mode) ++changes;
                 });
             watched = board;
         }
@@ -52,9 +51,10 @@ struct QtPasteboard::State {
     }
 };
 
-QtPasteboard::QtPasteboard() : QtPasteboard(Limits{}) {}
+QtPasteboard::QtPasteboard(Selection selection) : QtPasteboard(selection, Limits{}) {}
 
-QtPasteboard::QtPasteboard(Limits limits) : state_(std::make_unique<State>()) {
+QtPasteboard::QtPasteboard(Selection selection, Limits limits) : state_(std::make_unique<State>()) {
+    state_->mode = selection == Selection::Primary ? QClipboard::Selection : QClipboard::Clipboard;
     state_->limits = limits;
 }
 
@@ -70,7 +70,7 @@ long QtPasteboard::changeCount() {
 PasteboardSnapshot QtPasteboard::snapshot() {
     QClipboard* board = state_->clipboard();
     if (board == nullptr) return {};
-    const QMimeData* data = board->mimeData(QClipboard::Clipboard);
+    const QMimeData* data = board->mimeData(state_->mode);
     if (data == nullptr) return {};
     const auto start = SteadyClock::now();
     PasteboardItem item;
@@ -91,13 +91,13 @@ PasteboardSnapshot QtPasteboard::snapshot() {
 std::optional<std::string> QtPasteboard::text() {
     QClipboard* board = state_->clipboard();
     if (board == nullptr) return std::nullopt;
-    const QMimeData* data = board->mimeData(QClipboard::Clipboard);
+    const QMimeData* data = board->mimeData(state_->mode);
     if (data == nullptr || !data->hasText()) return std::nullopt;
     return data->text().toStdString();
 }
 
 void QtPasteboard::clear() {
-    if (QClipboard* board = state_->clipboard()) board->clear(QClipboard::Clipboard);
+    if (QClipboard* board = state_->clipboard()) board->clear(state_->mode);
 }
 
 void QtPasteboard::setText(std::string_view text) {
@@ -105,8 +105,12 @@ void QtPasteboard::setText(std::string_view text) {
     if (board == nullptr) return;
     auto* data = new QMimeData();
     data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    data->setData(QString::fromLatin1(kPasswordHint), QByteArrayLiteral("secret"));
-    board->setMimeData(data, QClipboard::Clipboard);
+    for (const ClipboardMarker& marker : TRANSIENT_MARKERS) {
+        data->setData(
+            QString::fromLatin1(marker.type.data(), static_cast<qsizetype>(marker.type.size())),
+            QByteArray(marker.value.data(), static_cast<qsizetype>(marker.value.size())));
+    }
+    board->setMimeData(data, state_->mode);
 }
 
 void QtPasteboard::write(const PasteboardSnapshot& snapshot) {
@@ -122,7 +126,7 @@ void QtPasteboard::write(const PasteboardSnapshot& snapshot) {
             data->setData(format, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
         }
     }
-    board->setMimeData(data, QClipboard::Clipboard);
+    board->setMimeData(data, state_->mode);
 }
 
 } // namespace vak

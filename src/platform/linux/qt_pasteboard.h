@@ -7,25 +7,27 @@
 
 namespace vak {
 
-// The CLIPBOARD selection through Qt's clipboard. Needs a QGuiApplication; until one exists (and
-// on any thread but its own) the pasteboard reads as empty and ignores writes.
+// The CLIPBOARD selection (or, made with Selection::Primary, the PRIMARY selection) through Qt's
+// clipboard. Needs a QGuiApplication; until one exists (and on any thread but its own) the
+// pasteboard reads as empty and ignores writes.
 //
 // The change count counts Qt's change notifications, which cover our writes at once and other
 // programs' writes once the event loop has seen them. A snapshot keeps every MIME format of the
 // current contents whose name starts in lower case (X11 housekeeping targets such as TARGETS
 // and TIMESTAMP are left out), reading until the formats are done, the contents stop fitting in
 // the size cap, or the reads have taken longer than the time cap: an owner that answers slowly
-// gives a partial snapshot rather than a frozen program. Text we set carries the hint
-// "x-kde-passwordManagerHint" = "secret", which clipboard managers take as "do not keep".
+// gives a partial snapshot rather than a frozen program. Text we set carries every one of the
+// TRANSIENT_MARKERS, which clipboard managers take as "do not keep".
 class QtPasteboard final : public Pasteboard {
   public:
     struct Limits {
         std::size_t maxBytes = 64u << 20; // all formats together
         double maxReadSeconds = 2.0;      // all reads together
     };
+    enum class Selection { Clipboard, Primary };
 
-    QtPasteboard();
-    explicit QtPasteboard(Limits limits);
+    explicit QtPasteboard(Selection selection = Selection::Clipboard);
+    QtPasteboard(Selection selection, Limits limits);
     ~QtPasteboard() override;
 
     long changeCount() override;

@@ -102,6 +102,11 @@ void reexecSelf(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // The new program image would inherit our children unwatched (the resident whisper-servers
+    // among them) and never stop them: they end here, as they would at a real exit.
+    if (const int stopped = stopRunningChildren(2.0); stopped > 0)
+        log(LogLevel::info, "restart: stopped " + std::to_string(stopped) + " child process" +
+                                (stopped == 1 ? "" : "es") + " first");
     closeDescriptorsOnExec();
     // A fresh start has nothing blocked (the test signals may be blocked here). A signal still
     // pending would strike the moment it is unblocked: discard it first by ignoring it for an

@@ -3,6 +3,8 @@
 #include "base/unicode.h"
 #include "platform/linux/xcb_connection.h"
 
+#include <algorithm>
+
 namespace vak {
 
 namespace {
@@ -27,6 +29,18 @@ std::string applicationOf(XcbConnection& x, std::optional<std::uint32_t> window)
     return {};
 }
 
+// Whether a window manager runs that keeps _NET_ACTIVE_WINDOW: its check window exists and names
+// itself, and it lists the property as supported. Its word on the active window then counts,
+// including "none" (0, the property absent, or a window that has been destroyed since).
+bool managerTracksActiveWindow(XcbConnection& x) {
+    const auto check = x.property32(x.root(), "_NET_SUPPORTING_WM_CHECK");
+    if (!check || *check == 0 || x.property32(*check, "_NET_SUPPORTING_WM_CHECK") != check)
+        return false;
+    const auto supported = x.property32List(x.root(), "_NET_SUPPORTED");
+    return std::find(supported.begin(), supported.end(), x.atom("_NET_ACTIVE_WINDOW")) !=
+           supported.end();
+}
+
 } // namespace
 
 std::optional<std::string> wmClassName(std::string_view property) {
@@ -41,16 +55,34 @@ std::optional<std::string> wmClassName(std::string_view property) {
 X11FrontmostApp::X11FrontmostApp() = default;
 X11FrontmostApp::~X11FrontmostApp() = default;
 
-std::string X11FrontmostApp::identifier() {
+FocusedApp X11FrontmostApp::focused() {
     std::lock_guard lock(mutex_);
     if (x_ && !x_->healthy()) x_.reset();
     if (!x_) x_ = XcbConnection::open();
     if (!x_) return {};
     XcbConnection& x = *x_;
-    // The window manager's active window, else (no window manager, or a stale id) the window
-    // holding the keyboard focus.
-    for (const auto start : {x.property32(x.root(), "_NET_ACTIVE_WINDOW"), x.inputFocus()}) {
-        if (auto id = applicationOf(x, start); !id.empty()) return id;
+    const auto focus = x.keyboardFocus();
+    if (managerTracksActiveWindow(x)) {
+        const auto active = x.property32(x.root(), "_NET_ACTIVE_WINDOW");
+        if (!active || *active == 0 || !x.windowExists(*active)) return {false, {}};
+        std::string id = applicationOf(x, active);
+        if (id.empty() && focus && focus->kind == XcbConnection::KeyboardFocus::Kind::Window)
+            id = applicationOf(x, focus->window);
+        return {true, id};
+    }
+    // No such window manager: the keyboard focus tells, and where it follows the pointer, the
+    // window under the pointer gets the keys.
+    if (!focus) return {};
+    switch (focus->kind) {
+    case XcbConnection::KeyboardFocus::Kind::Nowhere:
+        return {false, {}};
+    case XcbConnection::KeyboardFocus::Kind::UnderPointer: {
+        const auto under = x.windowUnderPointer();
+        if (!under) return {false, {}};
+        return {true, applicationOf(x, under)};
+    }
+    case XcbConnection::KeyboardFocus::Kind::Window:
+        return {true, applicationOf(x, focus->window)};
     }
     return {};
 }

@@ -15,16 +15,17 @@ class XcbConnection;
 // The class part of a WM_CLASS property ("instance\0Class\0"); nothing when it has none.
 std::optional<std::string> wmClassName(std::string_view property);
 
-// The active application on X11: the window named by the root's _NET_ACTIVE_WINDOW (set by the
-// window manager), or without one the window holding the keyboard focus; then the first of it
-// and its ancestors that carries _GTK_APPLICATION_ID, else the class part of WM_CLASS;
-// lower-cased.
+// The active application on X11: the window named by the root's _NET_ACTIVE_WINDOW when a window
+// manager keeps it (0, the property absent or a destroyed window then mean no window has the
+// focus), else the window holding the keyboard focus (or, where the focus follows the pointer,
+// the window under it); then the first of it and its ancestors that carries
+// _GTK_APPLICATION_ID, else the class part of WM_CLASS; lower-cased.
 class X11FrontmostApp final : public FrontmostApp {
   public:
     X11FrontmostApp();
     ~X11FrontmostApp() override;
 
-    std::string identifier() override;
+    FocusedApp focused() override;
 
   private:
     std::mutex mutex_;

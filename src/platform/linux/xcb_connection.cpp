@@ -113,6 +113,26 @@ std::optional<std::uint32_t> XcbConnection::property32(std::uint32_t window,
     return value;
 }
 
+std::vector<std::uint32_t> XcbConnection::property32List(std::uint32_t window,
+                                                         std::string_view name) {
+    std::vector<std::uint32_t> values;
+    const auto bytes = property(window, name, 4096);
+    // An empty list (no clients yet) has no bytes to copy from.
+    if (!bytes || bytes->size() < 4) return values;
+    values.resize(bytes->size() / 4);
+    std::memcpy(values.data(), bytes->data(), values.size() * 4);
+    return values;
+}
+
+bool XcbConnection::windowExists(std::uint32_t window) {
+    if (window == XCB_WINDOW_NONE) return false;
+    xcb_generic_error_t* rawError = nullptr;
+    const Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, window), &rawError));
+    const Reply<xcb_generic_error_t> failure(rawError);
+    return reply != nullptr;
+}
+
 std::optional<std::uint32_t> XcbConnection::parent(std::uint32_t window) {
     const auto cookie = xcb_query_tree(connection_, window);
     xcb_generic_error_t* rawError = nullptr;
@@ -130,6 +150,23 @@ std::optional<std::uint32_t> XcbConnection::inputFocus() {
         return std::nullopt;
     }
     return reply->focus;
+}
+
+std::optional<XcbConnection::KeyboardFocus> XcbConnection::keyboardFocus() {
+    const Reply<xcb_get_input_focus_reply_t> reply(
+        xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    if (!reply) return std::nullopt;
+    if (reply->focus == XCB_INPUT_FOCUS_NONE) return KeyboardFocus{};
+    if (reply->focus == XCB_INPUT_FOCUS_POINTER_ROOT || reply->focus == root_)
+        return KeyboardFocus{KeyboardFocus::Kind::UnderPointer, 0};
+    return KeyboardFocus{KeyboardFocus::Kind::Window, reply->focus};
+}
+
+std::optional<std::uint32_t> XcbConnection::windowUnderPointer() {
+    const Reply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
+    if (!reply || reply->child == XCB_WINDOW_NONE) return std::nullopt;
+    return reply->child;
 }
 
 std::optional<KeyboardMap> XcbConnection::keyboardMap() {

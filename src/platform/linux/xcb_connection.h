@@ -16,6 +16,7 @@ namespace vak {
 namespace keysym {
 inline constexpr std::uint32_t ISO_Level3_Shift = 0xfe03;
 inline constexpr std::uint32_t Escape = 0xff1b;
+inline constexpr std::uint32_t Insert = 0xff63;
 inline constexpr std::uint32_t Shift_L = 0xffe1;
 inline constexpr std::uint32_t Shift_R = 0xffe2;
 inline constexpr std::uint32_t Control_L = 0xffe3;
@@ -65,10 +66,25 @@ class XcbConnection {
                                         std::size_t maxBytes = 4096);
     // The first 32-bit value of a window property (a window id, a cardinal).
     std::optional<std::uint32_t> property32(std::uint32_t window, std::string_view name);
+    // Every 32-bit value of a window property (a list of atoms or windows), up to 1024.
+    std::vector<std::uint32_t> property32List(std::uint32_t window, std::string_view name);
+    // Whether `window` exists (a window id read from a property may be stale).
+    bool windowExists(std::uint32_t window);
     // The window's parent; nothing at the root or when the window is gone.
     std::optional<std::uint32_t> parent(std::uint32_t window);
     // The window that has the keyboard focus; nothing when focus is none or follows the pointer.
     std::optional<std::uint32_t> inputFocus();
+    // Where key presses go now: to a window, to the window under the pointer (focus
+    // PointerRoot, or the root window), or nowhere (focus None). Nothing when the server does
+    // not answer.
+    struct KeyboardFocus {
+        enum class Kind { Window, UnderPointer, Nowhere };
+        Kind kind = Kind::Nowhere;
+        std::uint32_t window = 0; // for Kind::Window
+    };
+    std::optional<KeyboardFocus> keyboardFocus();
+    // The top-level window under the pointer; nothing when the pointer is over the root alone.
+    std::optional<std::uint32_t> windowUnderPointer();
 
     std::optional<KeyboardMap> keyboardMap();
     // The 256-bit map of keys held down now.

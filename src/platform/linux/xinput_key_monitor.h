@@ -13,7 +13,8 @@ namespace vak {
 //
 // The monitor reads on its own X connection and thread and hands every event to the main queue.
 // When the display goes away it stops and logs once. Trust means: $DISPLAY reachable and
-// XInput 2.2 present; secure input means another client holds a keyboard grab.
+// XInput 2.2 present. Secure input is never reported: X11 cannot tell without grabbing the
+// keyboard, and a grab at every tap disturbs the focused application.
 class XInputKeyMonitor final : public KeyMonitor {
   public:
     XInputKeyMonitor();

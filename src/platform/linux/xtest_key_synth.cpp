@@ -1,9 +1,9 @@
 #include "platform/linux/xtest_key_synth.h"
 
-#include "platform/linux/terminal_apps.h"
 #include "platform/linux/xcb_connection.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -18,12 +18,24 @@ void fakeKey(XcbConnection& x, std::uint8_t keycode, bool press) {
                         XCB_WINDOW_NONE, 0, 0, 0);
 }
 
+std::uint32_t keysymOf(ChordKey key) {
+    switch (key) {
+    case ChordKey::V:
+        return keysym::v;
+    case ChordKey::C:
+        return keysym::c;
+    case ChordKey::Insert:
+        return keysym::Insert;
+    }
+    return keysym::v;
+}
+
 } // namespace
 
 XTestKeySynth::XTestKeySynth() = default;
 XTestKeySynth::~XTestKeySynth() = default;
 
-bool XTestKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
+bool XTestKeySynth::send(const KeyChord& chord) {
     std::lock_guard lock(mutex_);
     if (x_ && !x_->healthy()) x_.reset();
     if (!x_) x_ = XcbConnection::open();
@@ -33,12 +45,17 @@ bool XTestKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
     if (xtest == nullptr || xtest->present == 0) return false;
     const auto map = x.keyboardMap();
     if (!map) return false;
-    const auto control = map->keycodeFor(keysym::Control_L);
-    const auto shift = map->keycodeFor(keysym::Shift_L);
-    const auto letter =
-        map->keycodeFor(shortcut == SyntheticShortcut::Paste ? keysym::v : keysym::c);
-    const bool terminal = isTerminalApp(appId);
-    if (!control || !letter || (terminal && !shift)) return false;
+    std::vector<std::uint8_t> modifiers;
+    for (const auto& [wanted, sym] :
+         {std::pair{chord.control, keysym::Control_L}, std::pair{chord.shift, keysym::Shift_L},
+          std::pair{chord.alt, keysym::Alt_L}}) {
+        if (!wanted) continue;
+        const auto code = map->keycodeFor(sym);
+        if (!code) return false;
+        modifiers.push_back(*code);
+    }
+    const auto key = map->keycodeFor(keysymOf(chord.key));
+    if (!key) return false;
 
     // Modifiers the user still holds (Option after the command-mode chord) would turn the
     // shortcut into another one: lift them for its duration.
@@ -52,12 +69,12 @@ bool XTestKeySynth::send(SyntheticShortcut shortcut, std::string_view appId) {
     }
     for (const std::uint8_t code : lifted)
         fakeKey(x, code, false);
-    fakeKey(x, *control, true);
-    if (terminal) fakeKey(x, *shift, true);
-    fakeKey(x, *letter, true);
-    fakeKey(x, *letter, false);
-    if (terminal) fakeKey(x, *shift, false);
-    fakeKey(x, *control, false);
+    for (const std::uint8_t code : modifiers)
+        fakeKey(x, code, true);
+    fakeKey(x, *key, true);
+    fakeKey(x, *key, false);
+    for (auto code = modifiers.rbegin(); code != modifiers.rend(); ++code)
+        fakeKey(x, *code, false);
     for (const std::uint8_t code : lifted)
         fakeKey(x, code, true);
     return x.sync();

@@ -9,16 +9,15 @@ namespace vak {
 
 class XcbConnection;
 
-// Synthetic shortcuts through the XTest extension: Ctrl+V and Ctrl+C, or Ctrl+Shift+V and
-// Ctrl+Shift+C when the focused application is a terminal (terminal_apps.h). Modifier keys held
-// at that moment are released for the shortcut and pressed again after it. The keys are found
-// in the current keyboard map, so any layout that has a "v" and a "c" works.
+// Synthetic shortcuts through the XTest extension, with the left-hand modifier keys. Modifier
+// keys held at that moment are released for the shortcut and pressed again after it. The keys
+// are found in the current keyboard map, so any layout that has a "v" and a "c" works.
 class XTestKeySynth final : public KeySynth {
   public:
     XTestKeySynth();
     ~XTestKeySynth() override;
 
-    bool send(SyntheticShortcut shortcut, std::string_view appId) override;
+    bool send(const KeyChord& chord) override;
 
   private:
     std::mutex mutex_;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vak {
+
+// "Start at login": the desktop's autostart folders hold a vak-dictate entry installed switched
+// off for everyone (Hidden=true); an entry of the same name in the user's own autostart folder
+// takes its place, and ours is the launcher's entry without those lines, so it starts the
+// program at login. Removing it leaves the installed one, switched off, in charge again.
+
+// $XDG_CONFIG_HOME/autostart/vak-dictate.desktop, where $XDG_CONFIG_HOME is ~/.config when unset
+// or not an absolute path (which the XDG rules say to ignore).
+std::string autostartEntryPath(std::string_view home, const char* xdgConfigHome);
+
+// What the entry's Exec line starts: a program path named with a folder becomes absolute (the
+// session starts it from another folder); a bare name stays bare, found on PATH as it was.
+std::string autostartProgram(std::string_view argv0);
+
+// The launcher's entry (packaging/vak-dictate.desktop.in) with its Exec line starting
+// `program`, quoted as the desktop-entry rules want. Nothing for a path that has a line break.
+std::optional<std::string> autostartEntryText(std::string_view program);
+
+// Whether the entry at `path` starts the program at login: it is there and neither hides itself
+// (Hidden=true) nor is switched off for GNOME (X-GNOME-Autostart-enabled=false).
+bool autostartEnabled(const std::string& path);
+
+// Writes the entry (atomically, its folder made when missing) or removes it. False, with
+// `problem` saying why, when that could not be done; the file is then as it was.
+bool setAutostart(const std::string& path, bool on, std::string_view program,
+                  std::string* problem = nullptr);
+
+} // namespace vak

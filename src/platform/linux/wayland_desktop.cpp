@@ -1,0 +1,193 @@
+#include "platform/linux/wayland_desktop.h"
+
+#include "base/files.h"
+#include "base/log.h"
+#include "foundation/process_values.h"
+#include "platform/desktop_backend.h"
+#include "platform/frontmost_app.h"
+#include "platform/key_monitor.h"
+#include "platform/key_synth.h"
+#include "platform/linux/evdev_devices.h"
+#include "platform/linux/evdev_key_monitor.h"
+#include "platform/linux/input_access.h"
+#include "platform/linux/qt_pasteboard.h"
+#include "platform/linux/sway_ipc.h"
+#include "platform/linux/uinput_key_synth.h"
+#include "platform/linux/wayland_client.h"
+#include "platform/linux/wayland_clipboard.h"
+#include "platform/linux/wayland_toplevels.h"
+#include "platform/linux/wtype_key_synth.h"
+#include "platform/linux/x11_frontmost_app.h"
+#include "platform/linux/xtest_key_synth.h"
+#include "platform/panel_placement.h"
+#include "platform/pasteboard.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace vak {
+
+namespace {
+
+constexpr const char* kVirtualKeyboard = "zwp_virtual_keyboard_manager_v1";
+
+bool haveX11() {
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
+// One line per service: which backend serves it and why; a warning when it serves only part of
+// what it should.
+void report(std::string_view service, std::string_view backend, std::string_view why,
+            bool partial = false) {
+    log(partial ? LogLevel::warning : LogLevel::info,
+        std::string(service) + ": " + std::string(backend) + " — " + std::string(why));
+}
+
+// The first of its synthesisers that can send: a virtual keyboard that becomes writable later
+// (the udev rule installed while the program runs) takes over from XTest from then on.
+class FirstWorkingKeySynth final : public KeySynth {
+  public:
+    explicit FirstWorkingKeySynth(std::vector<std::shared_ptr<KeySynth>> candidates)
+        : candidates_(std::move(candidates)) {}
+    bool send(const KeyChord& chord) override {
+        for (const auto& candidate : candidates_) {
+            if (candidate->send(chord)) return true;
+        }
+        return false;
+    }
+
+  private:
+    std::vector<std::shared_ptr<KeySynth>> candidates_;
+};
+
+void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
+                    const std::shared_ptr<EvdevKeyMonitor>& monitor) {
+    constexpr std::string_view service = "synthetic paste and copy";
+    std::vector<std::shared_ptr<KeySynth>> candidates;
+    const std::string wtype = _which("wtype");
+    const bool protocol = client && client->offers(kVirtualKeyboard);
+    if (protocol && isExecutableFile(wtype))
+        candidates.push_back(std::make_shared<WtypeKeySynth>(wtype));
+    auto uinput = std::make_shared<UinputKeySynth>(
+        createUinputKeyboard, [monitor] { return monitor->heldFlags(); },
+        [](double seconds) { std::this_thread::sleep_for(durationFromSeconds(seconds)); });
+    candidates.push_back(uinput);
+    if (haveX11()) candidates.push_back(std::make_shared<XTestKeySynth>());
+    installKeySynth(std::make_shared<FirstWorkingKeySynth>(candidates));
+
+    if (protocol && isExecutableFile(wtype))
+        return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+    const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
+                                         : "the compositor has no virtual-keyboard protocol";
+    if (uinput->available())
+        return report(service, "kernel virtual keyboard (/dev/uinput)", noWtype);
+    const std::string neither = noWtype + "; " + uinput->why() + " (" + inputAccessHelp() + ")";
+    if (haveX11())
+        return report(service, "XTest through XWayland, which reaches X11 windows only", neither,
+                      true);
+    return report(service, "none, nothing can be pasted", neither, true);
+}
+
+void chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
+    constexpr std::string_view service = "clipboard";
+    // The terminals that paste the selected text (xterm, rxvt) are X11 programs: their PRIMARY
+    // is XWayland's.
+    if (haveX11())
+        installPrimarySelection(std::make_shared<QtPasteboard>(QtPasteboard::Selection::Primary));
+    if (auto board = DataControlPasteboard::create(client)) {
+        installPasteboard(board);
+        return report(service, "data control", "it serves a program without the keyboard focus");
+    }
+    installPasteboard(std::make_shared<QtPasteboard>());
+    if (haveX11()) {
+        return report(service, "Qt's X11 clipboard through XWayland",
+                      "the compositor offers no data control");
+    }
+    return report(service,
+                  "Qt's Wayland clipboard, which the compositor may refuse a program "
+                  "without the keyboard focus",
+                  "no data control and no XWayland", true);
+}
+
+// sway's IPC, when this is sway and it answers: $SWAYSOCK, else (started by systemd, which
+// sway does not tell) the socket sway makes in the runtime folder, sway-ipc.UID.PID.sock.
+std::shared_ptr<SwayIpc> swayIpc() {
+    std::vector<std::string> candidates;
+    if (const char* socket = std::getenv("SWAYSOCK"); socket != nullptr && *socket != '\0') {
+        candidates.emplace_back(socket);
+    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr) {
+        const std::string prefix = "sway-ipc." + std::to_string(::getuid()) + ".";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
+            const std::string name = entry.path().filename();
+            if (name.rfind(prefix, 0) == 0 && entry.is_socket(error))
+                candidates.push_back(entry.path());
+        }
+    }
+    for (const std::string& socket : candidates) {
+        auto ipc = std::make_shared<SwayIpc>(socket);
+        if (ipc->request(SwayIpc::GET_TREE, {})) return ipc;
+    }
+    return nullptr;
+}
+
+void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
+                     const std::shared_ptr<SwayIpc>& sway) {
+    constexpr std::string_view service = "frontmost application";
+    if (sway) {
+        installFrontmostApp(std::make_shared<SwayFrontmostApp>(sway));
+        return report(service, "sway's IPC", "sway answers on its socket");
+    }
+    if (auto toplevels = ForeignToplevelApp::create(client)) {
+        installFrontmostApp(toplevels);
+        return report(service, "foreign toplevel management", "the compositor offers it");
+    }
+    const std::string why = "the compositor tells no program which window is active "
+                            "(mode memory then uses no application)";
+    if (haveX11()) {
+        installFrontmostApp(std::make_shared<X11FrontmostApp>());
+        return report(service, "XWayland's active window, X11 windows only", why, true);
+    }
+    return report(service, "unknown", why, true);
+}
+
+void choosePlacement(const std::shared_ptr<SwayIpc>& sway) {
+    constexpr std::string_view service = "floating panels";
+    if (sway) {
+        installPanelPlacement(std::make_shared<SwayPanelPlacement>(sway));
+        return report(service, "sway rules and moves through its IPC",
+                      "sway tiles, focuses and centres new windows whatever they ask for");
+    }
+    if (haveX11()) {
+        return report(service, "their own X11 hints through XWayland",
+                      "the window manager keeps them above the others, without the focus");
+    }
+    return report(service, "placed by the compositor",
+                  "Wayland lets no program place its windows or keep them above others", true);
+}
+
+} // namespace
+
+void installWaylandDesktop(const DesktopChoice& choice) {
+    std::string error;
+    const auto client = WaylandClient::connect(&error);
+    if (!client) log(LogLevel::warning, "Wayland compositor: " + error);
+
+    auto monitor =
+        std::make_shared<EvdevKeyMonitor>(std::shared_ptr<InputDeviceSource>(makeDevInputSource()));
+    installKeyMonitor(monitor);
+    report("key monitor", "the keyboards under /dev/input", choice.why);
+    chooseKeySynth(client, monitor);
+    chooseClipboard(client);
+    const auto sway = swayIpc();
+    chooseFrontmost(client, sway);
+    choosePlacement(sway);
+}
+
+} // namespace vak

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace vak {
+
+struct DesktopChoice;
+
+// Installs the Wayland session's desktop services, each the first that works here:
+// - key monitor: the keyboards under /dev/input (there is no other way on Wayland);
+// - synthetic paste and copy: the compositor's virtual-keyboard protocol through wtype, else a
+//   kernel virtual keyboard on /dev/uinput, else XTest through XWayland (X11 windows only);
+// - clipboard: data control, else Qt's clipboard (through XWayland when Qt runs there);
+// - frontmost application: sway's IPC, else foreign toplevel management, else XWayland's
+//   active window (X11 windows only), else unknown;
+// - floating panels: sway's rules through its IPC, else the windows' own hints.
+// Logs one line per service: which backend serves it and why.
+void installWaylandDesktop(const DesktopChoice& choice);
+
+} // namespace vak

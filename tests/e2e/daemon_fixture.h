@@ -1,0 +1,75 @@
+#pragma once
+
+// What the end-to-end suites set up alike for the daemon: a home with the fake whisper-cli as
+// its only engine, and a microphone that hears half a second of tone.
+
+#include "base/subprocess.h"
+#include "support/pulse_server.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vak::test {
+
+// HOME for the daemon: its configuration (one local engine, no server, no captions, no chunks,
+// the test's pipe microphone), a model file, and tools/ holding the fake whisper-cli, which
+// answers whatever tools/transcript.txt says (say()).
+inline void prepareDaemonHome(const std::string& home) {
+    for (const char* dir : {".dictation", ".whisper-models", "tools", "scratch"})
+        std::filesystem::create_directories(home + "/" + dir);
+    writeFixture(home + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin", "model");
+    // Not the first dictation: no note comes to the front to take the focus.
+    writeFixture(home + "/.dictation/.explained", "");
+    std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home + "/tools/whisper-cli");
+    writeFixture(home + "/tools/fake-whisper.conf", "mode=write\n");
+    writeFixture(home + "/.dictation/config",
+                 "CLOUD=0\nSERVER=0\nPREPROCESS=0\nLIVE_CAPTIONS=0\nCHUNK_SECONDS=0\n"
+                 "INPUT_DEVICE=test pipe\n");
+}
+
+inline void say(const std::string& home, const std::string& transcript) {
+    writeFixture(home + "/tools/transcript.txt", transcript);
+}
+
+// The daemon's variables for that home and sound server.
+inline std::vector<std::string> daemonEnvironment(const std::string& home,
+                                                  const PulseServer& pulse) {
+    return {"HOME=" + home, "VAK_TOOL_PATH=" + home + "/tools", "VAK_TMPDIR=" + home + "/scratch",
+            "PULSE_SERVER=" + pulse.serverAddress(),
+            "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+}
+
+// Half a second of a tone at the microphone, so the recording is not silent.
+inline void speak(PulseServer& pulse) {
+    std::vector<std::int16_t> tone(24000);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = static_cast<std::int16_t>(
+            8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));
+    }
+    pulse.feed(tone);
+    pulse.waitFed();
+}
+
+// The daemon's log in `home`, and a wait for a line of it.
+inline std::string daemonLog(const std::string& home) {
+    return readFixture(home + "/.dictation/vak.log");
+}
+inline bool waitForDaemonLog(const std::string& home, const std::string& line,
+                             double seconds = 20) {
+    return waitUntil([&] { return daemonLog(home).find(line) != std::string::npos; }, seconds);
+}
+
+// Stops a daemon the test started, if it did: politely, then by force after five seconds.
+inline void stopDaemon(const std::shared_ptr<Subprocess>& daemon) {
+    if (!daemon) return;
+    daemon->terminate();
+    auto watchdog = armWatchdog(daemon, 5);
+    daemon->wait();
+    watchdog.cancel();
+}
+
+} // namespace vak::test

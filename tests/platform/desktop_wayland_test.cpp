@@ -1,0 +1,141 @@
+// The Wayland backends against a real compositor: a private headless sway (support/
+// headless_sway.h) with a foot terminal holding the keyboard focus, wl-clipboard's tools as the
+// other programs on the clipboard, and an xterm on XWayland.
+#include "platform/linux/sway_ipc.h"
+#include "platform/linux/wayland_client.h"
+#include "platform/linux/wayland_clipboard.h"
+#include "platform/linux/wayland_toplevels.h"
+#include "support/headless_sway.h"
+#include "support/wait.h"
+
+#include <gtest/gtest.h>
+
+namespace vak {
+namespace {
+
+using Selection = DataControlPasteboard::Selection;
+
+class WaylandDesktop : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { sway = new test::HeadlessSway(); }
+    static void TearDownTestSuite() {
+        delete sway;
+        sway = nullptr;
+    }
+
+    void SetUp() override {
+        if (!sway->running()) GTEST_SKIP() << "no headless sway: " << sway->why();
+        client = WaylandClient::connect();
+        ASSERT_TRUE(client);
+        if (sway->focusedApp() != "foot") {
+            ASSERT_TRUE(sway->exec("foot"));
+            ASSERT_TRUE(test::waitUntil([] { return sway->focusedApp() == "foot"; }));
+        }
+    }
+
+    // What wl-paste, another program, reads of the clipboard (or the primary selection).
+    static std::string paste(const std::vector<std::string>& args) {
+        std::vector<std::string> command = {"/usr/bin/wl-paste", "--no-newline"};
+        command.insert(command.end(), args.begin(), args.end());
+        const auto result = sway->run(command);
+        return result && result->status.success() ? result->output : "(nothing)";
+    }
+    static void copy(const std::vector<std::string>& args, const std::string& input = {}) {
+        std::vector<std::string> command = {"/usr/bin/wl-copy"};
+        command.insert(command.end(), args.begin(), args.end());
+        ASSERT_TRUE(sway->run(command, input));
+    }
+
+    static test::HeadlessSway* sway;
+    std::shared_ptr<WaylandClient> client;
+};
+
+test::HeadlessSway* WaylandDesktop::sway = nullptr;
+
+TEST_F(WaylandDesktop, RichContentsComeBackWholeWhileAnotherWindowHasTheFocus) {
+    // Another program offers three different payloads, a binary one among them.
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    const PasteboardSnapshot rich = {
+        {{{"text/html", "<b>earlier</b>"}, {"text/plain", "earlier"}, {"image/png", png}}}};
+    auto other = DataControlPasteboard::create(WaylandClient::connect());
+    ASSERT_TRUE(other);
+    other->write(rich);
+
+    auto board = DataControlPasteboard::create(client);
+    ASSERT_TRUE(board);
+    ASSERT_TRUE(test::waitUntil([&] { return board->snapshot() == rich; }));
+    EXPECT_EQ(board->text(), "earlier");
+
+    // Our text: counted the moment the write returns, and readable by everyone.
+    const long before = board->changeCount();
+    board->setText("dictated words");
+    EXPECT_EQ(board->changeCount(), before + 1);
+    EXPECT_EQ(paste({}), "dictated words");
+    const std::string types = paste({"--list-types"});
+    for (const char* type :
+         {"text/plain;charset=utf-8", "UTF8_STRING", "x-kde-passwordManagerHint"})
+        EXPECT_NE(types.find(type), std::string::npos) << types;
+
+    // The restore gives back every type with its own bytes.
+    board->write(rich);
+    EXPECT_EQ(board->changeCount(), before + 2);
+    EXPECT_EQ(paste({"--type", "image/png"}), png);
+    EXPECT_EQ(paste({"--type", "text/html"}), "<b>earlier</b>");
+    EXPECT_EQ(paste({"--type", "text/plain"}), "earlier");
+
+    // A snapshot keeps to its size cap: what does not fit is left out.
+    auto capped = DataControlPasteboard::create(client, Selection::Clipboard, {20, 2.0});
+    ASSERT_TRUE(capped);
+    const PasteboardSnapshot kept = capped->snapshot();
+    ASSERT_EQ(kept.size(), 1u);
+    for (const auto& [type, bytes] : kept.front().types)
+        EXPECT_NE(type, "image/png");
+}
+
+TEST_F(WaylandDesktop, OtherProgramsCopiesAreCountedAndAnEmptyClipboardIsEmpty) {
+    auto board = DataControlPasteboard::create(client);
+    ASSERT_TRUE(board);
+    const long before = board->changeCount();
+    copy({"--type", "text/plain"}, "from wl-copy");
+    ASSERT_TRUE(test::waitUntil([&] { return board->changeCount() > before; }));
+    EXPECT_EQ(board->text(), "from wl-copy");
+
+    copy({"--clear"});
+    ASSERT_TRUE(test::waitUntil([&] { return !board->text(); }));
+    EXPECT_TRUE(board->snapshot().empty());
+
+    // The primary selection is a second one, apart from the clipboard.
+    auto primary = DataControlPasteboard::create(client, Selection::Primary);
+    ASSERT_TRUE(primary);
+    primary->setText("selected words");
+    EXPECT_EQ(paste({"--primary"}), "selected words");
+    EXPECT_FALSE(board->text());
+}
+
+TEST_F(WaylandDesktop, TheFrontmostApplicationNativeXWaylandOrNone) {
+    auto swayApp = SwayFrontmostApp(std::make_shared<SwayIpc>(std::getenv("SWAYSOCK")));
+    auto toplevels = ForeignToplevelApp::create(client);
+    ASSERT_TRUE(toplevels);
+    const std::vector<std::pair<const char*, FrontmostApp*>> backends = {
+        {"sway's IPC", &swayApp}, {"foreign toplevel", toplevels.get()}};
+    const auto expectEverywhere = [&](const std::string& app) {
+        for (const auto& [name, backend] : backends) {
+            EXPECT_TRUE(test::waitUntil([&] { return backend->identifier() == app; }, 5))
+                << name << " reads " << backend->identifier() << ", not " << app;
+        }
+    };
+    expectEverywhere("foot");
+
+    ASSERT_TRUE(sway->exec("xterm -class VakXTerm"));
+    ASSERT_TRUE(test::waitUntil([] { return sway->focusedApp() == "vakxterm"; }, 20));
+    expectEverywhere("vakxterm");
+
+    // An empty workspace: no window is active.
+    ASSERT_TRUE(sway->ipc().command("workspace 2"));
+    expectEverywhere("");
+    ASSERT_TRUE(sway->ipc().command("workspace 1"));
+    ASSERT_TRUE(sway->ipc().command("[class=\"VakXTerm\"] kill"));
+}
+
+} // namespace
+} // namespace vak
