@@ -6,8 +6,10 @@ Usage: make_dictation.py PROSE MINUTES OUT.wav OUT.txt [SEED]
 Each sentence is synthesised on its own (espeak-ng keeps its short pauses at commas), its own
 leading and trailing silence trimmed, and the sentences are joined with pauses drawn from a seeded
 generator: 0.45 to 1.1 s between sentences, 1.6 to 3 s between paragraphs, 0.3 s before the first
-word and 0.8 s after the last (a stop tapped soon after the last word). Whole paragraphs are taken
-until the dictation reaches MINUTES. Writes a 16 kHz mono 16-bit WAV file and the words spoken.
+word and 0.8 s after the last (a stop tapped soon after the last word). A faint noise runs
+under it all, as under any microphone's recording: digital silence would be no recording's, and
+some recognisers lose their footing in it. Whole paragraphs are taken until the dictation reaches
+MINUTES. Writes a 16 kHz mono 16-bit WAV file and the words spoken.
 """
 import array
 import random
@@ -20,6 +22,7 @@ import wave
 RATE_WPM = "155"
 VOICE = "en-us"
 QUIET = 200  # samples quieter than this at either end of a sentence are trimmed
+NOISE = 30  # the room's noise, standard deviation in sample units (about -60 dB)
 
 
 def speak(sentence):
@@ -62,6 +65,9 @@ def main():
             audio.extend(samples)
         spoken.append(" ".join(paragraph))
     audio.extend([0] * int(0.8 * rate))
+    noise = random.Random(0)
+    for i, sample in enumerate(audio):
+        audio[i] = max(-32768, min(32767, sample + round(noise.gauss(0, NOISE))))
 
     with tempfile.NamedTemporaryFile(suffix=".wav") as tmp:
         with wave.open(tmp.name, "wb") as w:

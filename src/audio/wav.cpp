@@ -24,6 +24,7 @@ constexpr std::size_t kRunWindows = 4;            // 320 ms
 constexpr double kQuietFloor = 120.0;
 constexpr std::size_t kShortWindowSamples = 320; // 20 ms
 constexpr std::size_t kShortRunWindows = 3;      // 60 ms
+constexpr std::size_t kMinPauseWindows = 8;      // 160 ms
 constexpr std::uint64_t kCopyBlockBytes = 1 << 20;
 
 std::uint32_t readLe32(const unsigned char* p) {
@@ -248,6 +249,43 @@ std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::u
             bestEnergy = sum;
             best = point;
         }
+    }
+    return best;
+}
+
+std::optional<std::uint64_t> longestPause(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                          std::uint64_t to, std::uint64_t lookback) {
+    if (to <= from) return std::nullopt;
+    const auto [start, bytes] = readLookback(fd, dataOff, from, to, lookback);
+    const std::size_t windows = bytes.size() / 2 / kShortWindowSamples;
+    if (windows < kMinPauseWindows) return std::nullopt;
+    std::vector<double> rms(windows);
+    double total = 0;
+    for (std::size_t w = 0; w < windows; ++w) {
+        rms[w] = std::sqrt(
+            sumOfSquares(bytes.data() + w * kShortWindowSamples * 2, kShortWindowSamples) /
+            static_cast<double>(kShortWindowSamples));
+        total += rms[w];
+    }
+    const double quiet = std::max(total / static_cast<double>(windows) / 6, kQuietFloor);
+
+    std::optional<std::uint64_t> best;
+    std::size_t bestRun = kMinPauseWindows - 1;
+    std::size_t run = 0;
+    for (std::size_t w = 0; w <= windows; ++w) {
+        if (w < windows && rms[w] < quiet) {
+            ++run;
+            continue;
+        }
+        // The run ending before window w; the middle of it, in whole samples.
+        const std::uint64_t point =
+            start +
+            (((w - run) * kShortWindowSamples * 2 + run * kShortWindowSamples) & ~std::uint64_t{1});
+        if (run >= bestRun && from < point && point < to) {
+            bestRun = run;
+            best = point;
+        }
+        run = 0;
     }
     return best;
 }

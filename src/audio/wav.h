@@ -56,6 +56,14 @@ double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t
 std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::uint64_t from,
                                            std::uint64_t to, std::uint64_t lookback);
 
+// The middle of the longest pause in the last `lookback` bytes before `to`, strictly inside
+// (from, to): the longest run of 20 ms windows quieter than a sixth of the stretch's mean level
+// (and than the 120 floor at least), at least 160 ms long, the latest of equally long ones. Where
+// to split speech so that the pieces end with a sentence rather than at a comma. Nothing when
+// the stretch holds no such pause.
+std::optional<std::uint64_t> longestPause(int fd, std::uint64_t dataOff, std::uint64_t from,
+                                          std::uint64_t to, std::uint64_t lookback);
+
 // The middle of the quietest 60 ms of the last `lookback` bytes before `to`, strictly inside
 // (from, to), the latest of equally quiet ones: where to split speech that never pauses, so the
 // split falls between two words rather than through one, or the quietest moment of a pause.

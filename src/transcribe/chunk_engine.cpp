@@ -25,11 +25,12 @@ constexpr std::uint64_t kRecentBytes = 51200;                 // 1.6 s: is the r
 constexpr std::uint64_t kOverallBytes = 10 * kBytesPerSecond; // against the last 10 s
 constexpr std::uint64_t kNegligibleTailBytes = 6400;          // 0.2 s: nothing worth a decode
 constexpr std::uint64_t kSpecFreshBytes = 3 * kBytesPerSecond;
-// Speech not yet pre-decoded is pre-decoded up to its last short pause once it is this long, so
-// that neither the decode left at the stop nor one still running then takes much over a second.
-constexpr std::uint64_t kSpecStretchBytes = 5 * kBytesPerSecond;
-constexpr std::uint64_t kSpecMinPieceBytes = 3 * kBytesPerSecond; // each decode has its cost too
-constexpr std::uint64_t kSpecLatestPauseBytes = 2 * kBytesPerSecond;
+// Speech not yet pre-decoded is pre-decoded up to its longest pause once it is this long, so
+// that the decode left at the stop holds at most this much speech. Pieces are long because
+// whisper's encoder costs as much for 3 s as for 30 s, and a piece cut short hears fewer of the
+// words around it: its words are recognised worse.
+constexpr std::uint64_t kSpecStretchBytes = 12 * kBytesPerSecond;
+constexpr std::uint64_t kSpecMinPieceBytes = 6 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
 // No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
 // clip. A sliver is left to the next piece, or joined to the one before it.
@@ -258,8 +259,9 @@ void ChunkEngine::cut() {
     if (!specTexts_.empty() && specFrom_ == c) {
         parts = specTexts_;
         from = specTo_;
-        // A sliver between the pre-decoded tail and the pause stays for the next chunk.
-        if (*point <= specTo_ || *point - specTo_ < kMinPieceBytes) point = specTo_;
+        // What the pre-decoded tail leaves before the pause stays for the next chunk, unless it
+        // is a stretch of its own: a short piece would cost a decode and be heard worse.
+        if (*point <= specTo_ || *point - specTo_ < kSpecStretchBytes) point = specTo_;
     }
     double seconds = 0;
     if (from < *point) {
@@ -316,18 +318,13 @@ void ChunkEngine::specPass() {
         to = quietestPoint(fd, recording->dataOffset, from, avail, recentBytes).value_or(avail);
     } else {
         specArmed_ = true; // speech goes on; the next pause may be decoded again
-        // A long stretch of speech is pre-decoded up to its last short pause between phrases,
-        // one piece at a time, so no long decode is ever left for the stop.
+        // A long stretch of speech is pre-decoded up to a pause between phrases, one piece at a
+        // time, so no long decode is ever left for the stop: the longest pause of its last
+        // seconds, past the shortest piece, which ends a sentence more often than a comma does.
         if (!stretchPreDecodes_ || avail < from + kSpecStretchBytes) return;
-        // The latest pause is best (it leaves the least for later); quietCutPoint cuts at least a
-        // second after where it may start looking.
-        const std::uint64_t lookFrom = from + kSpecMinPieceBytes - kBytesPerSecond;
-        to = quietCutPoint(fd, recording->dataOffset, lookFrom, avail,
-                           std::min(avail - lookFrom, kSpecLatestPauseBytes));
-        if (!to) {
-            to = quietCutPoint(fd, recording->dataOffset, lookFrom, avail,
-                               std::min(avail - lookFrom, kCutLookbackBytes));
-        }
+        const std::uint64_t lookFrom = from + kSpecMinPieceBytes;
+        to = longestPause(fd, recording->dataOffset, lookFrom, avail,
+                          std::min(avail - lookFrom, kOverallBytes));
         if (!to) return;
     }
     if (*to <= from) return;

@@ -37,10 +37,11 @@ struct ChunkSettings {
 // came after it; when the pause lasted to the stop, no decode is left at all.
 //
 // The speculative tail ends in the middle of the pause it was decoded in, so the words after it
-// never straddle its end; each later pause extends it with only the new audio, and so does every
-// short pause once 5 seconds of speech are not covered yet, so that the decode left at the stop
-// (or still running then) stays short. A chunk takes over the texts the tail holds for its audio
-// and decodes only what they do not cover.
+// never straddle its end; each later pause extends it with only the new audio, and so does the
+// longest pause of a stretch of 12 seconds of speech not covered yet, so that the decode left at
+// the stop stays short. Pieces are long rather than many: whisper pays a whole encoder pass for
+// every piece, and hears a short one worse. A chunk takes over the texts the tail holds for its
+// audio and ends where they end, unless a long stretch is left after them.
 //
 // All work runs on one serial queue ("vak.chunks" in the daemon; a replay's virtual clock): cuts,
 // speculative passes and finish never overlap, and a finish queued behind a running decode waits

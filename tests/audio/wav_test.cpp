@@ -217,6 +217,40 @@ TEST(WavLevels, QuietestPointSplitsSpeechThatNeverPausesBetweenTwoWords) {
     EXPECT_EQ(quietestPoint(evenWav.get(), 44, 10, 10, 64000), std::nullopt);
 }
 
+TEST(WavLevels, LongestPauseIsTheLongestQuietRunNotTheQuietest) {
+    TempDir dir;
+    // A comma's 0.2 s of digital silence, a sentence's 0.6 s of room noise, a 0.1 s dip; then
+    // two equal pauses.
+    const std::string audio = samples(1, 3000) + samples(0.2, 0) + samples(1, 3000) +
+                              samples(0.6, 150) + samples(1, 3000) + samples(0.1, 0) +
+                              samples(1, 3000);
+    const std::string twins =
+        samples(1, 3000) + samples(0.3, 0) + samples(1, 3000) + samples(0.3, 0) + samples(1, 3000);
+    const std::uint64_t sentence = 70400; // 2.2 s: where the 0.6 s pause starts
+    struct Case {
+        const char* name;
+        const std::string& audio;
+        std::uint64_t from;
+        std::uint64_t lookback; // before the end
+        std::optional<std::uint64_t> point;
+    };
+    const Case cases[] = {
+        {"the sentence's middle", audio, 0, audio.size(), sentence + 9600},
+        {"from near its end: too little of it is left, the comma is before", audio, 88000,
+         audio.size(), std::nullopt},
+        {"only the dip looked at", audio, 0, 67200, std::nullopt},
+        {"the latest of equal ones", twins, 0, twins.size(), 73600 + 4800},
+        {"nothing to read", audio, audio.size(), audio.size(), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("pauses.wav");
+        writeWav16kMono(c.audio, path);
+        const auto wav = openWav(path);
+        EXPECT_EQ(longestPause(wav.get(), 44, c.from, c.audio.size(), c.lookback), c.point)
+            << c.name;
+    }
+}
+
 TEST(WavFormat, ARangeCopiedOutIsAWavOfItsOwnCutToWhatIsThere) {
     TempDir dir;
     std::string audio;
