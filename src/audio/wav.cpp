@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include <fcntl.h>
@@ -61,6 +62,18 @@ double sumOfSquares(const unsigned char* p, std::size_t samples) {
         sum += v * v;
     }
     return sum;
+}
+
+// The level of each whole window of `windowSamples` in `bytes`: its RMS, or with `rms` false its
+// sum of squares.
+std::vector<double> windowLevels(const std::vector<unsigned char>& bytes, std::size_t windowSamples,
+                                 bool rms = true) {
+    std::vector<double> levels(bytes.size() / 2 / windowSamples);
+    for (std::size_t w = 0; w < levels.size(); ++w) {
+        const double sum = sumOfSquares(bytes.data() + w * windowSamples * 2, windowSamples);
+        levels[w] = rms ? std::sqrt(sum / static_cast<double>(windowSamples)) : sum;
+    }
+    return levels;
 }
 
 struct Lookback {
@@ -197,13 +210,8 @@ std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::u
 
     const std::size_t windows = bytes.size() / 2 / kWindowSamples;
     if (windows < kRunWindows) return std::nullopt;
-    std::vector<double> rms(windows);
-    double total = 0;
-    for (std::size_t w = 0; w < windows; ++w) {
-        rms[w] = std::sqrt(sumOfSquares(bytes.data() + w * kWindowSamples * 2, kWindowSamples) /
-                           static_cast<double>(kWindowSamples));
-        total += rms[w];
-    }
+    const std::vector<double> rms = windowLevels(bytes, kWindowSamples);
+    const double total = std::accumulate(rms.begin(), rms.end(), 0.0);
     const double mean = total / static_cast<double>(windows);
 
     std::size_t quietest = 0;
@@ -231,9 +239,7 @@ std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::u
     const auto [start, bytes] = readLookback(fd, dataOff, from, to, lookback);
     const std::size_t windows = bytes.size() / 2 / kShortWindowSamples;
     if (windows < kShortRunWindows) return std::nullopt;
-    std::vector<double> energy(windows);
-    for (std::size_t w = 0; w < windows; ++w)
-        energy[w] = sumOfSquares(bytes.data() + w * kShortWindowSamples * 2, kShortWindowSamples);
+    const std::vector<double> energy = windowLevels(bytes, kShortWindowSamples, false);
 
     std::optional<std::uint64_t> best;
     double bestEnergy = std::numeric_limits<double>::infinity();
@@ -259,14 +265,8 @@ std::optional<std::uint64_t> longestPause(int fd, std::uint64_t dataOff, std::ui
     const auto [start, bytes] = readLookback(fd, dataOff, from, to, lookback);
     const std::size_t windows = bytes.size() / 2 / kShortWindowSamples;
     if (windows < kMinPauseWindows) return std::nullopt;
-    std::vector<double> rms(windows);
-    double total = 0;
-    for (std::size_t w = 0; w < windows; ++w) {
-        rms[w] = std::sqrt(
-            sumOfSquares(bytes.data() + w * kShortWindowSamples * 2, kShortWindowSamples) /
-            static_cast<double>(kShortWindowSamples));
-        total += rms[w];
-    }
+    const std::vector<double> rms = windowLevels(bytes, kShortWindowSamples);
+    const double total = std::accumulate(rms.begin(), rms.end(), 0.0);
     const double quiet = std::max(total / static_cast<double>(windows) / 6, kQuietFloor);
 
     std::optional<std::uint64_t> best;
