@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/unicode.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -413,6 +414,21 @@ bool isPatternWordBoundary(std::string_view text, std::size_t offset) {
         end = start;
     }
     return here != before;
+}
+
+std::size_t patternCharStart(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    while (offset > 0 && offset < text.size() &&
+           (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
+        --offset;
+    while (offset > 0 && offset < text.size()) {
+        std::size_t next = 0;
+        if (!attaches(codePointAt(text, offset, next))) break;
+        std::size_t start = offset;
+        codePointBefore(text, offset, start);
+        offset = start;
+    }
+    return offset;
 }
 
 char32_t patternFold(char32_t c) {

@@ -118,6 +118,9 @@ struct RegexRule {
 bool isPatternSpace(char32_t c);
 bool isPatternWordChar(char32_t c);
 bool isPatternWordBoundary(std::string_view text, std::size_t offset);
+// The start of the character holding byte `offset`, with the marks and format characters attached
+// to it: a text cut there reads the same to "\b" as the whole text does.
+std::size_t patternCharStart(std::string_view text, std::size_t offset);
 char32_t patternFold(char32_t c);
 
 } // namespace vak

@@ -185,11 +185,9 @@ class CorrectedText {
     static constexpr std::size_t kTail = 32;
     static constexpr std::size_t kLookBack = 16;
 
-    // The start of the character holding byte `offset`.
+    // A cut never separates a character from its combining marks: "\b" would see a new one.
     static std::size_t charStart(std::string_view text, std::size_t offset) {
-        while (offset > 0 && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
-            --offset;
-        return offset;
+        return patternCharStart(text, offset);
     }
 
     std::string settled_;

@@ -76,6 +76,12 @@ TEST(ResolveSelfCorrections, ShortCorrectionsReplaceWordsLongOnesReplaceTheClaus
                   {"nothing to correct here", "nothing to correct here"},
                   {"snowy wait nothing", "snowy wait nothing"}, // cue words inside other words
               });
+    // A cut keeps a word whole with its combining marks, so the cue glued to it stays no cue.
+    std::string marks;
+    for (int i = 0; i < 40; ++i)
+        marks += "\xcc\x81";
+    EXPECT_EQ(resolveSelfCorrections("longer" + marks + "wait, no, x, no wait, we keep a long one"),
+              "longer" + marks + "wait, no, x, we keep a long one");
 }
 
 TEST(ResolveSelfCorrections, ManyCuesInOneLongRunMatchResolvingOneAtATime) {
