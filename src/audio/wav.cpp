@@ -89,6 +89,18 @@ Lookback readLookback(int fd, std::uint64_t dataOff, std::uint64_t from, std::ui
     return {to - span, readAt(fd, dataOff + to - span, span)};
 }
 
+// The sum of each run of `length` consecutive levels, by where the run starts.
+std::vector<double> runSums(const std::vector<double>& levels, std::size_t length) {
+    std::vector<double> sums;
+    for (std::size_t i = 0; i + length <= levels.size(); ++i) {
+        double sum = 0;
+        for (std::size_t k = 0; k < length; ++k)
+            sum += levels[i + k];
+        sums.push_back(sum);
+    }
+    return sums;
+}
+
 } // namespace
 
 std::string le16(std::uint16_t value) {
@@ -216,11 +228,9 @@ std::optional<std::uint64_t> quietCutPoint(int fd, std::uint64_t dataOff, std::u
 
     std::size_t quietest = 0;
     double quietestAverage = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i + kRunWindows <= windows; ++i) {
-        double sum = 0;
-        for (std::size_t k = 0; k < kRunWindows; ++k)
-            sum += rms[i + k];
-        const double average = sum / kRunWindows;
+    const std::vector<double> sums = runSums(rms, kRunWindows);
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+        const double average = sums[i] / kRunWindows;
         if (average < quietestAverage) { // strict: ties keep the earliest run
             quietestAverage = average;
             quietest = i;
@@ -243,10 +253,9 @@ std::optional<std::uint64_t> quietestPoint(int fd, std::uint64_t dataOff, std::u
 
     std::optional<std::uint64_t> best;
     double bestEnergy = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i + kShortRunWindows <= windows; ++i) {
-        double sum = 0;
-        for (std::size_t k = 0; k < kShortRunWindows; ++k)
-            sum += energy[i + k];
+    const std::vector<double> sums = runSums(energy, kShortRunWindows);
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+        const double sum = sums[i];
         // The middle of the run, in whole samples.
         const std::uint64_t point =
             start + (i * kShortWindowSamples + kShortWindowSamples * kShortRunWindows / 2) * 2;
