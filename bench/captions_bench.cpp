@@ -20,6 +20,7 @@
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
 #include "transcribe/caption_engine.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/server_keeper.h"
 #include "transcribe/speech_tools.h"
 
@@ -274,14 +275,15 @@ int main(int argc, char** argv) {
 
     if (decodeModel) {
         int decodePort = 0;
-        auto decoder = startServer(bin, bigModel, serverThreads(), decodePort);
+        auto decoder = startServer(bin, bigModel, engineThreads(true).decode, decodePort);
         if (!decoder) {
             std::fprintf(stderr, "vak_bench_captions: the decode server did not start\n");
             return 1;
         }
         // A longer limit than a pass has (10 s), to see the whole of it.
-        Path viaDecoder = makePath("decode server, large-v3 shape", std::to_string(serverThreads()),
-                                   "/nonexistent", bigModel, url(decodePort), dir + "/d", 30);
+        Path viaDecoder =
+            makePath("decode server, large-v3 shape", std::to_string(engineThreads(true).decode),
+                     "/nonexistent", bigModel, url(decodePort), dir + "/d", 30);
         std::printf("\n| path | threads | clip | one pass |\n|---|---|---|---|\n");
         std::printf("| %s | %s | 6 s | %.1f s |\n", viaDecoder.label.c_str(),
                     viaDecoder.threads.c_str(), timePass(viaDecoder, clips[6]));
@@ -298,7 +300,7 @@ int main(int argc, char** argv) {
         std::printf("\nWhile the decode server (%d thread%s) decodes:\n\n"
                     "| path | threads | clip | pass: median | fastest | slowest |\n"
                     "|---|---|---|---|---|---|\n",
-                    serverThreads(), serverThreads() == 1 ? "" : "s");
+                    engineThreads(true).decode, engineThreads(true).decode == 1 ? "" : "s");
         for (std::size_t p = 0; p < paths.size(); ++p) {
             const auto& t = busy[p];
             std::printf("| %s | %s | 6 s | %.2f s | %.2f s | %.2f s |\n", paths[p].label.c_str(),

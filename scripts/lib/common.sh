@@ -17,7 +17,8 @@ as_root() {
 }
 
 # Debian packages, by purpose.
-# git, tar and a C++ compiler also build the speech engine (whisper.cpp) when none is installed.
+# git, tar and a C++ compiler also build the speech engine (whisper.cpp, with the OpenMP runtime
+# g++ brings) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
            libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
            libevdev-dev libwayland-dev git tar)

@@ -8,6 +8,7 @@
 #include "foundation/trigger_keys.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/decode_settings.h"
+#include "transcribe/model_catalog.h"
 #include "transcribe/speech_tools.h"
 #include "transcribe/tool_report.h"
 
@@ -48,6 +49,8 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
     check.captionModelFound = isRegularFile(values.cfg.captionModel);
+    check.parakeetModel = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
+    check.parakeetServerFound = isExecutableFile(values.PARAKEET_SERVER);
     return check;
 }
 
@@ -58,7 +61,10 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
         whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
         reportMissingOptions(values.WHISPER, missing);
     }
-    if (check.localDecodeReady()) {
+    if (check.localDecodeReady() && check.parakeetModel) {
+        log(LogLevel::ok, "local engine: Parakeet · vak-parakeet-server " + values.PARAKEET_SERVER +
+                              " · model " + values.MODEL);
+    } else if (check.localDecodeReady()) {
         log(LogLevel::ok, "local engine: whisper-cli " + values.WHISPER + " · whisper-server " +
                               (check.whisperServerFound ? values.WHISPER_SERVER : "missing") +
                               " · model " + values.MODEL + " · VAD " +
@@ -66,8 +72,11 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     }
     if (!check.localDecodeReady()) {
         log(LogLevel::info,
-            std::string("local decode unavailable (whisper-cli: ") +
-                (check.whisperFound ? "found" : "missing") +
+            std::string("local decode unavailable (") +
+                (check.parakeetModel ? "vak-parakeet-server: " : "whisper-cli: ") +
+                ((check.parakeetModel ? check.parakeetServerFound : check.whisperFound)
+                     ? "found"
+                     : "missing") +
                 ", model: " + (check.modelFound ? "found" : "missing") + ") — " +
                 (values.cfg.cloud
                      ? "transcription runs on the cloud engine " + cloudEngineSummary(values.cfg)

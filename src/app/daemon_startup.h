@@ -17,8 +17,12 @@ struct EngineCheck {
     bool vadModelFound = false;
     bool ffmpegFound = false;
     bool captionModelFound = false;
+    bool parakeetModel = false; // the decode model is Parakeet's: its server decodes
+    bool parakeetServerFound = false;
 
-    bool localDecodeReady() const { return whisperFound && modelFound; }
+    bool localDecodeReady() const {
+        return modelFound && (parakeetModel ? parakeetServerFound : whisperFound);
+    }
     static EngineCheck fromProcess(const ProcessValues& values);
 };
 

@@ -1,5 +1,6 @@
 #include "app/engine_setup.h"
 
+#include "app/engine_sources.h"
 #include "base/files.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
@@ -8,10 +9,12 @@
 #include "transcribe/model_download.h"
 #include "transcribe/tool_report.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 #include <thread>
 
 #include <fcntl.h>
@@ -100,8 +103,11 @@ std::optional<std::string> sourceFolder(const std::string& work) {
     return std::nullopt;
 }
 
+// The programs the engine build makes and the set-up installs.
+constexpr const char* kEnginePrograms[] = {"whisper-cli", "whisper-server", "vak-parakeet-server"};
+
 bool install(const std::string& built, const std::string& bin) {
-    for (const char* tool : {"whisper-cli", "whisper-server"}) {
+    for (const char* tool : kEnginePrograms) {
         const std::string target = bin + "/" + tool;
         const std::string fresh = bin + "/." + tool + ".new";
         std::error_code error;
@@ -115,6 +121,62 @@ bool install(const std::string& built, const std::string& bin) {
     return true;
 }
 
+// The CMake options of the build. OpenMP: ggml's own thread pool spins at every barrier, and
+// beside other work a whisper.cpp built without OpenMP took minutes for a VAD pass that takes
+// two seconds with it (its wait policy is set to passive for every engine process the daemon
+// starts). Static libraries otherwise: the programs need only the C library and libgomp.
+// Portable x86-64 code with AVX2 unless the extra options say otherwise (a -march=native build
+// can crash on another CPU).
+std::vector<std::string> buildOptions() {
+    std::vector<std::string> options = {"-DCMAKE_BUILD_TYPE=Release", "-DBUILD_SHARED_LIBS=OFF",
+                                        "-DWHISPER_BUILD_TESTS=OFF",  "-DWHISPER_BUILD_EXAMPLES=ON",
+                                        "-DWHISPER_BUILD_SERVER=ON",  "-DWHISPER_CURL=OFF",
+                                        "-DWHISPER_SDL2=OFF",         "-DWHISPER_ALL_WARNINGS=OFF",
+                                        "-DGGML_CCACHE=OFF",          "-DGGML_OPENMP=ON",
+                                        "-DGGML_NATIVE=OFF"};
+#if defined(__x86_64__)
+    for (const char* option : {"-DGGML_AVX=ON", "-DGGML_AVX2=ON", "-DGGML_FMA=ON", "-DGGML_F16C=ON",
+                               "-DGGML_BMI2=ON", "-DGGML_SSE42=ON"})
+        options.emplace_back(option);
+#endif
+    options.emplace_back("-DCMAKE_EXE_LINKER_FLAGS=-static-libgcc -static-libstdc++");
+    for (auto& extra : words(environmentValue("VAK_WHISPER_CMAKE_ARGS")))
+        options.push_back(std::move(extra));
+    return options;
+}
+
+// FNV-1a: enough to tell one version of the server's source from another.
+std::string sourceDigest(std::string_view text) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return std::to_string(hash);
+}
+
+// What the tools in the engine folder were built from and with, kept beside them: a build with
+// other options (an older set-up's, without OpenMP) or an older Parakeet server is built again.
+std::string buildStamp() {
+    std::string stamp = std::string("whisper.cpp ") + kRelease + "\n";
+    for (const auto& option : buildOptions())
+        stamp += option + "\n";
+    stamp += "vak-parakeet-server " + sourceDigest(kParakeetServerSource) + " " +
+             sourceDigest(kEngineCMakeLists) + "\n";
+    return stamp;
+}
+
+std::string stampPath(const std::string& bin) {
+    return bin + "/.build-options";
+}
+
+bool builtAsWanted(const std::string& bin) {
+    for (const char* tool : kEnginePrograms)
+        if (!isExecutableFile(bin + "/" + tool)) return false;
+    return newEnough(bin + "/whisper-cli") &&
+           readTextFile(stampPath(bin)).value_or("") == buildStamp();
+}
+
 bool buildTools(const ProcessValues& values) {
     const std::string bin = values.ENGINE_DIR + "/bin";
     if (!makeDirectories(bin, 0755)) {
@@ -125,9 +187,11 @@ bool buildTools(const ProcessValues& values) {
     const UniqueFd lock(
         ::open((values.ENGINE_DIR + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock.valid()) ::flock(lock.get(), LOCK_EX);
-    if (isExecutableFile(bin + "/whisper-cli") && isExecutableFile(bin + "/whisper-server") &&
-        newEnough(bin + "/whisper-cli"))
-        return true;
+    if (builtAsWanted(bin)) return true;
+    if (isExecutableFile(bin + "/whisper-cli"))
+        say("· " + bin +
+            " holds an older build (other options, or an older Parakeet server): building it "
+            "again");
 
     std::string pattern = values.scratch.path("vak_whisper_build_XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr) {
@@ -147,54 +211,53 @@ bool buildTools(const ProcessValues& values) {
     if (!source) return false;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     say("· building whisper-cli and whisper-server (whisper.cpp " + std::string(kRelease) +
-        ", CPU) from " + *source + " with " + std::to_string(cores) +
-        " jobs — some minutes on a small machine");
+        ", CPU, OpenMP) from " + *source +
+        ", and vak-parakeet-server against its Parakeet "
+        "library (a resident Parakeet decoder: on a CPU its cost follows the clip, where whisper "
+        "pays for 30 s whatever the clip), with " +
+        std::to_string(cores) + " jobs — some minutes on a small machine");
     const auto start = SteadyClock::now();
     const std::string cmake = _which("cmake");
-    // Static libraries and no OpenMP: the two programs need nothing but the C library. Portable
-    // x86-64 code with AVX2 unless the extra options say otherwise (a -march=native build can
-    // crash on another CPU).
-    std::vector<std::string> configure = {cmake,
-                                          "-S",
-                                          *source,
-                                          "-B",
-                                          work + "/build",
-                                          "-DCMAKE_BUILD_TYPE=Release",
-                                          "-DBUILD_SHARED_LIBS=OFF",
-                                          "-DWHISPER_BUILD_TESTS=OFF",
-                                          "-DWHISPER_BUILD_EXAMPLES=ON",
-                                          "-DWHISPER_BUILD_SERVER=ON",
-                                          "-DWHISPER_CURL=OFF",
-                                          "-DWHISPER_SDL2=OFF",
-                                          "-DWHISPER_ALL_WARNINGS=OFF",
-                                          "-DGGML_CCACHE=OFF",
-                                          "-DGGML_OPENMP=OFF",
-                                          "-DGGML_NATIVE=OFF"};
-#if defined(__x86_64__)
-    for (const char* option : {"-DGGML_AVX=ON", "-DGGML_AVX2=ON", "-DGGML_FMA=ON", "-DGGML_F16C=ON",
-                               "-DGGML_BMI2=ON", "-DGGML_SSE42=ON"})
-        configure.emplace_back(option);
-#endif
-    configure.emplace_back("-DCMAKE_EXE_LINKER_FLAGS=-static-libgcc -static-libstdc++");
-    for (auto& extra : words(environmentValue("VAK_WHISPER_CMAKE_ARGS")))
-        configure.push_back(std::move(extra));
+    // The engine's own project: whisper.cpp's source as a subfolder, and the server beside it.
+    const std::string project = work + "/engine";
+    if (!makeDirectories(project, 0700) ||
+        !writeFileAtomic(project + "/CMakeLists.txt", kEngineCMakeLists, 0600) ||
+        !writeFileAtomic(project + "/vak-parakeet-server.cpp", kParakeetServerSource, 0600)) {
+        std::cerr << "✕ cannot write the engine's build files into " << project << "\n";
+        return false;
+    }
+    std::vector<std::string> configure = {
+        cmake, "-S", project, "-B", work + "/build", "-DWHISPER_SOURCE=" + *source};
+    for (auto& option : buildOptions())
+        configure.push_back(std::move(option));
     if (!step("cmake configure", configure, 900)) return false;
     if (!step("cmake build",
               {cmake, "--build", work + "/build", "-j", std::to_string(cores), "--target",
-               "whisper-cli", "--target", "whisper-server"},
+               "whisper-cli", "--target", "whisper-server", "--target", "vak-parakeet-server"},
               3 * 3600))
         return false;
     if (!install(work + "/build/bin", bin)) return false;
-    say("✓ built and installed whisper-cli and whisper-server in " + bin + " (" +
-        std::to_string(static_cast<long long>(secondsSince(start))) + " s)");
+    if (!writeFileAtomic(stampPath(bin), buildStamp(), 0644)) {
+        std::cerr << "✕ cannot write " << stampPath(bin) << "\n";
+        return false;
+    }
+    say("✓ built and installed whisper-cli, whisper-server and vak-parakeet-server in " + bin +
+        " (" + std::to_string(static_cast<long long>(secondsSince(start))) + " s)");
     return true;
 }
 
 bool ensureTools(const ProcessValues& values) {
     const std::string cli = _which("whisper-cli");
     const std::string server = _which("whisper-server");
-    if (isExecutableFile(cli) && isExecutableFile(server) && newEnough(cli)) {
-        say("✓ whisper-cli: " + cli + " · whisper-server: " + server);
+    const std::string parakeet = _which("vak-parakeet-server");
+    const std::string ours = values.ENGINE_DIR + "/bin/";
+    const bool inEngineFolder = cli == ours + "whisper-cli" || server == ours + "whisper-server";
+    // Tools of the user's own are used as they are; ours are built again when their options
+    // have changed.
+    if (isExecutableFile(cli) && isExecutableFile(server) && isExecutableFile(parakeet) &&
+        newEnough(cli) && (!inEngineFolder || builtAsWanted(values.ENGINE_DIR + "/bin"))) {
+        say("✓ whisper-cli: " + cli + " · whisper-server: " + server +
+            " · vak-parakeet-server: " + parakeet);
         return true;
     }
     if (isExecutableFile(cli) && !newEnough(cli))

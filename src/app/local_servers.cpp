@@ -3,6 +3,8 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "foundation/process_values.h"
+#include "transcribe/engine_threads.h"
+#include "transcribe/model_catalog.h"
 #include "transcribe/speech_tools.h"
 
 #include <cstdlib>
@@ -25,36 +27,58 @@ std::optional<int> loopbackPort(const std::string& url) {
 } // namespace
 
 void LocalServers::start(const ProcessValues& values) {
-    if (!values.cfg.useServer) return;
+    // A Parakeet model has no other local engine than its server: SERVER=0 does not stop it.
+    const bool parakeet = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
+    if (!values.cfg.useServer && !parakeet) return;
+    const EngineThreads threads = engineThreads(values.cfg.liveCaptions);
     if (const auto port = loopbackPort(localServerUrl())) {
         ServerKeeperSettings settings;
-        settings.tool = values.WHISPER_SERVER;
-        settings.model = values.MODEL;
-        if (isRegularFile(values.VAD_MODEL)) settings.vadModel = values.VAD_MODEL;
         settings.port = *port;
-        settings.threads = serverThreads();
-        decodeSettings_ = settings;
-        decode_ = ServerKeeper::start(std::move(settings));
+        settings.threads = threads.decode;
+        whisperServer_ = values.WHISPER_SERVER;
+        parakeetServer_ = values.PARAKEET_SERVER;
+        vadModel_ = isRegularFile(values.VAD_MODEL) ? values.VAD_MODEL : "";
+        decodeSettings_ = decodeServer(settings, values.MODEL);
+        decode_ = ServerKeeper::start(*decodeSettings_);
     }
     const auto captionPort = loopbackPort(captionServerUrl());
-    if (values.cfg.liveCaptions && captionPort && isRegularFile(values.cfg.captionModel)) {
+    if (values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
+        isRegularFile(values.cfg.captionModel)) {
         ServerKeeperSettings settings;
         settings.name = "caption whisper-server";
         settings.tool = values.WHISPER_SERVER;
         settings.model = values.cfg.captionModel;
         settings.port = *captionPort;
-        settings.threads = captionServerThreads();
+        settings.threads = threads.captions;
         captions_ = ServerKeeper::start(std::move(settings));
     }
 }
 
+ServerKeeperSettings LocalServers::decodeServer(ServerKeeperSettings settings,
+                                                const std::string& model) const {
+    settings.model = model;
+    if (engineOfModel(model) == SpeechEngine::Parakeet) {
+        settings.name = "Parakeet server";
+        settings.tool = parakeetServer_;
+        settings.vadModel.clear(); // Parakeet decodes what it is given
+    } else {
+        settings.name = "whisper-server";
+        settings.tool = whisperServer_;
+        settings.vadModel = vadModel_;
+    }
+    return settings;
+}
+
 void LocalServers::useDecodeModel(const std::string& model) {
     if (!decodeSettings_) return;
-    decodeSettings_->model = model;
-    if (decode_) {
+    const bool sameEngine = engineOfModel(model) == engineOfModel(decodeSettings_->model);
+    decodeSettings_ = decodeServer(*decodeSettings_, model);
+    if (decode_ && sameEngine) {
         decode_->useModel(model);
         return;
     }
+    // Another engine: its own program. The old server is stopped first (it holds the port).
+    decode_.reset();
     // Not ours: nothing answered and the model was missing, or someone else's answers (it is
     // then used as it is, and start says so).
     decode_ = ServerKeeper::start(*decodeSettings_);

@@ -15,17 +15,26 @@ struct ProcessValues;
 class LocalServers {
   public:
     LocalServers() = default;
-    // With SERVER on and the servers' addresses on the loopback, starts whisper-server with the
-    // decode model (and the VAD model when it is there), and with live captions on a second one
-    // with the caption model, unless one answers there already.
+    // With the servers' addresses on the loopback, starts the decode model's server (with SERVER
+    // on, whisper-server with the VAD model when it is there; the Parakeet server in any case),
+    // and with SERVER and live captions on a second whisper-server with the caption model,
+    // unless one answers there already.
     void start(const ProcessValues& values);
 
-    // Decodes use `model` from now on: the decode server of our own is restarted with it, or
-    // started now when it could not be before (its model was missing). One that someone else
-    // started keeps its model.
+    // Decodes use `model` from now on: the decode server of our own is restarted with it (the
+    // other engine's server in its place when the model is of the other engine), or started now
+    // when it could not be before (its model was missing). One that someone else started keeps
+    // its model.
     void useDecodeModel(const std::string& model);
 
   private:
+    // The decode server for `model`: whisper-server with the VAD model, or the Parakeet server.
+    ServerKeeperSettings decodeServer(ServerKeeperSettings settings,
+                                      const std::string& model) const;
+
+    std::string whisperServer_;
+    std::string parakeetServer_;
+    std::string vadModel_;                               // empty: none
     std::optional<ServerKeeperSettings> decodeSettings_; // none: no decode server of ours
     std::unique_ptr<ServerKeeper> decode_;
     std::unique_ptr<ServerKeeper> captions_;

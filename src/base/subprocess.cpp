@@ -384,6 +384,7 @@ std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
     spawnOptions.pipeStdin = options.input.has_value();
     spawnOptions.pipeStdout = options.captureOutput;
     spawnOptions.pipeStderr = options.errorTailBytes > 0;
+    spawnOptions.environment = options.environment;
     auto child = Subprocess::spawn(spawnOptions, error);
     if (!child) return std::nullopt;
     TimerHandle watchdog = armWatchdog(child, options.timeoutSeconds, options.killGraceSeconds);

@@ -116,6 +116,8 @@ struct RunOptions {
     // Set from another thread to stop the child early (politely, then by force after the
     // grace), as when the person waiting for it has gone. Looked at every tenth of a second.
     const std::atomic<bool>* cancel = nullptr;
+    // "NAME=value" entries that replace or add to the inherited environment.
+    std::vector<std::string> environment;
 };
 
 // Stops every child this process started that is still running: SIGTERM, then SIGKILL for those

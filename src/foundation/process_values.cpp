@@ -34,6 +34,7 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.ENGINE_DIR = engineDirectory(v.HOME);
     v.WHISPER = _which("whisper-cli");
     v.WHISPER_SERVER = _which("whisper-server");
+    v.PARAKEET_SERVER = _which("vak-parakeet-server");
     v.FFMPEG = _which("ffmpeg");
     v.LEARNED_PATH = v.HOME + "/.dictation/learned-words.txt";
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";

@@ -21,6 +21,7 @@ struct ProcessValues {
     std::string ENGINE_DIR;       // where --setup-engine installs the speech tools
     std::string WHISPER;          // whisper-cli
     std::string WHISPER_SERVER;   // whisper-server
+    std::string PARAKEET_SERVER;  // vak-parakeet-server, the resident Parakeet decoder
     std::string FFMPEG;           // ffmpeg
     std::string LEARNED_PATH;     // ~/.dictation/learned-words.txt
     std::string SNIPPETS_PATH;    // ~/.dictation/snippets

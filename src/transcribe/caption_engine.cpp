@@ -8,6 +8,7 @@
 #include "base/subprocess.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/speech_tools.h"
 #include "transcribe/tool_report.h"
 
@@ -245,6 +246,7 @@ std::optional<std::string> CaptionEngine::viaCli(const std::string& wav, const s
     options.captureOutput = false;
     options.timeoutSeconds = limitSeconds;
     options.killGraceSeconds = settings_.scaled(2);
+    options.environment = engineEnvironment(engineThreads(true).captions);
     options.errorTailBytes = kToolErrorTailBytes;
     const auto result = runProcess(
         captionCliArguments(settings_.whisperCli, settings_.model, wav, settings_.scratchBase),

@@ -239,10 +239,10 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
         return std::nullopt;
     }
     log(LogLevel::serious,
-        "no transcription engine available: the cloud engine is off and local decoding "
-        "needs "
-        "whisper-cli and the model " +
-            settings.model);
+        "no transcription engine available: the cloud engine is off and local decoding needs " +
+            std::string(settings.engine() == SpeechEngine::Parakeet ? "vak-parakeet-server"
+                                                                    : "whisper-cli") +
+            " and the model " + settings.model);
     return std::nullopt;
 }
 

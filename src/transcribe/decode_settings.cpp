@@ -4,12 +4,18 @@
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
 #include "transcribe/cloud_client.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/speech_tools.h"
 
 namespace vak {
 
 bool DecodeSettings::localAvailable() const {
-    return isRegularFile(whisperCli) && isRegularFile(model);
+    const std::string& program = engine() == SpeechEngine::Parakeet ? parakeetServer : whisperCli;
+    return isRegularFile(program) && isRegularFile(model);
+}
+
+SpeechEngine DecodeSettings::engine() const {
+    return engineOfModel(model);
 }
 
 bool DecodeSettings::vadModelPresent() const {
@@ -20,10 +26,12 @@ DecodeSettings DecodeSettings::fromProcess() {
     const ProcessValues& values = processValues();
     DecodeSettings s;
     s.whisperCli = values.WHISPER;
+    s.parakeetServer = values.PARAKEET_SERVER;
     if (isExecutableFile(s.whisperCli)) s.cliOptions = toolOptions(s.whisperCli);
     s.ffmpeg = values.FFMPEG;
     s.model = values.MODEL;
     s.vadModel = values.VAD_MODEL;
+    s.threads = engineThreads(values.cfg.liveCaptions).decode;
     s.serverUrl = localServerUrl();
     static const auto memory = std::make_shared<ServerMemory>();
     s.server = memory;

@@ -2,6 +2,7 @@
 
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
+#include "transcribe/model_catalog.h"
 #include "transcribe/tool_report.h"
 
 #include <atomic>
@@ -44,12 +45,14 @@ class DecodeModelChoice {
 // configuration that steer it. Built from the process-wide values for each decode; tests and
 // benchmarks build their own.
 struct DecodeSettings {
-    std::string whisperCli; // WHISPER
+    std::string whisperCli;     // WHISPER
+    std::string parakeetServer; // PARAKEET_SERVER
     // The options that whisper-cli has, from its --help; none known: every option is passed.
     std::shared_ptr<const ToolOptions> cliOptions;
-    std::string ffmpeg;                 // FFMPEG
-    std::string model;                  // MODEL, the decode model
-    std::string vadModel;               // VAD_MODEL
+    std::string ffmpeg;   // FFMPEG
+    std::string model;    // MODEL, the decode model
+    std::string vadModel; // VAD_MODEL
+    int threads = 0; // the decode engine's share of the cores (engineThreads); 0: the tool's own
     std::string curl = "/usr/bin/curl"; // the HTTP client of both engines
     std::string serverUrl;              // the resident local server's /inference endpoint
     std::shared_ptr<ServerMemory> server = std::make_shared<ServerMemory>();
@@ -65,9 +68,12 @@ struct DecodeSettings {
 
     double scaled(double seconds) const { return seconds * timeScale; }
 
-    // Local decoding is possible: the whisper-cli executable and the decode model both exist.
-    // Checked on every decode, so a model downloaded while running is used at once.
+    // Local decoding is possible: the decode model and its engine's program (whisper-cli, or the
+    // Parakeet server) both exist. Checked on every decode, so a model downloaded while running
+    // is used at once.
     bool localAvailable() const;
+    // The engine of the decode model.
+    SpeechEngine engine() const;
     bool vadModelPresent() const;
 
     // The values of this process: paths, the loaded configuration, VOCAB_PROMPT and the server

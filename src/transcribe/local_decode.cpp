@@ -4,6 +4,7 @@
 #include "base/json.h"
 #include "base/log.h"
 #include "base/subprocess.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/speech_tools.h"
 #include "transcribe/tool_report.h"
 
@@ -90,10 +91,26 @@ ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
     return answerOf(again.text ? again : reply);
 }
 
+namespace {
+
+std::optional<std::string> runParakeet(const std::string& wav, double timeoutSeconds,
+                                       double durationSeconds, const DecodeSettings& settings) {
+    const auto answer = answerOf(askServer(settings, wav, timeoutSeconds, false));
+    if (!answer.text) {
+        log(LogLevel::toolError, "Parakeet server " + answer.problem + " (clip " +
+                                     wholeSeconds(durationSeconds) + "s) — no local decode");
+    }
+    return answer.text;
+}
+
+} // namespace
+
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const std::string& txtBase, double timeoutSeconds,
                                                double durationSeconds,
                                                const DecodeSettings& settings) {
+    if (settings.engine() == SpeechEngine::Parakeet)
+        return runParakeet(decodeWav, timeoutSeconds, durationSeconds, settings);
     const Config& config = settings.config;
     if (config.useServer && !config.callMode && !config.whisperMode) {
         auto answer = runWhisperViaServer(decodeWav, timeoutSeconds, settings);
@@ -107,6 +124,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     options.timeoutSeconds = timeoutSeconds;
     options.killGraceSeconds = settings.scaled(2);
     options.errorTailBytes = kToolErrorTailBytes;
+    options.environment = engineEnvironment(settings.threads);
     std::vector<std::string> missing;
     const auto arguments = whisperCliArguments(settings, decodeWav, txtBase, &missing);
     reportMissingOptions(settings.whisperCli, missing);

@@ -11,8 +11,10 @@ namespace {
 
 // SHA-1s from whisper.cpp's models/README.md. base.en-q5_1 has none there; its SHA-256 is the
 // one the model host lists for the file. The silero models have no published checksum at all:
-// they are checked for their size and their file format only.
-constexpr std::array<ModelInfo, 19> kModels = {{
+// they are checked for their size and their file format only, and so are the Parakeet models,
+// which ggml-org publishes as ggml-parakeet-…-f16.bin (v3: 25 European languages; v2: English).
+constexpr auto kParakeet = SpeechEngine::Parakeet;
+constexpr std::array<ModelInfo, 22> kModels = {{
     {"tiny", "bd577a113a864445d4c299885e0cb97d4ba92b5f", "", 75, false},
     {"tiny.en", "c78c86eb1a8faa21b369bcd33207cc90d64ae9df", "", 75, false},
     {"base", "465707469ff3a37a2b9b8d8f89f2f99de7299dac", "", 142, false},
@@ -31,6 +33,10 @@ constexpr std::array<ModelInfo, 19> kModels = {{
     {"large-v3-turbo", "4af2b29d7ec73d781377bfd1758ca957a807e941", "", 1536, false},
     {"large-v3-turbo-q5_0", "e050f7970618a659205450ad97eb95a18d69c9ee", "", 547, false},
     {"small.en-tdrz", "b6c6e7e89af1a35c08e6de56b66ca6a02a2fdfa1", "", 465, false},
+    {"parakeet-tdt-0.6b-v3", "", "", 1200, false, kParakeet, "ggml-parakeet-tdt-0.6b-v3-f16.bin"},
+    {"parakeet-tdt-0.6b-v3-q8_0", "", "", 650, false, kParakeet,
+     "ggml-parakeet-tdt-0.6b-v3-q8_0.bin"},
+    {"parakeet-tdt-0.6b-v2", "", "", 1200, false, kParakeet, "ggml-parakeet-tdt-0.6b-v2-f16.bin"},
     {"silero-v5.1.2", "", "", 1, true},
     {"silero-v6.2.0", "", "", 1, true},
 }};
@@ -53,6 +59,15 @@ std::optional<ModelInfo> findModel(std::string_view name) {
     return std::nullopt;
 }
 
+SpeechEngine engineOfModel(std::string_view path) {
+    const auto name = modelNameOfFile(path);
+    return name && name->starts_with("parakeet") ? SpeechEngine::Parakeet : SpeechEngine::Whisper;
+}
+
+std::string_view engineName(SpeechEngine engine) {
+    return engine == SpeechEngine::Parakeet ? "Parakeet" : "whisper";
+}
+
 std::optional<std::string> modelNameOfFile(std::string_view path) {
     const auto slash = path.rfind('/');
     const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -62,7 +77,9 @@ std::optional<std::string> modelNameOfFile(std::string_view path) {
 }
 
 std::string modelUrl(const ModelInfo& model) {
-    const std::string file = "/ggml-" + std::string(model.name) + ".bin";
+    const std::string file =
+        "/" + (model.hostFile.empty() ? "ggml-" + std::string(model.name) + ".bin"
+                                      : std::string(model.hostFile));
     std::string base = environmentValue("VAK_MODEL_BASE_URL");
     while (!base.empty() && base.back() == '/')
         base.pop_back();
@@ -71,6 +88,8 @@ std::string modelUrl(const ModelInfo& model) {
         return "https://huggingface.co/akashmjn/tinydiarize-whisper.cpp/resolve/main" + file;
     if (model.voiceActivity)
         return "https://huggingface.co/ggml-org/whisper-vad/resolve/main" + file;
+    if (model.engine == SpeechEngine::Parakeet)
+        return "https://huggingface.co/ggml-org/parakeet-GGUF/resolve/main" + file;
     return "https://huggingface.co/ggerganov/whisper.cpp/resolve/main" + file;
 }
 

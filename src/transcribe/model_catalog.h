@@ -8,24 +8,36 @@
 
 namespace vak {
 
-// The models the engine set-up can download: whisper.cpp's published decode models and the
-// silero voice-activity models, with the checksums their publisher gives.
+// The engine that decodes with a model: whisper.cpp's whisper tools, or the resident Parakeet
+// server built from the same source.
+enum class SpeechEngine { Whisper, Parakeet };
+
+// The models the engine set-up can download: whisper.cpp's published decode models, the
+// Parakeet TDT models and the silero voice-activity models, with the checksums their publisher
+// gives.
 struct ModelInfo {
     std::string_view name;   // "base.en": the file is ggml-NAME.bin
     std::string_view sha1;   // the published SHA-1; empty when none is published
     std::string_view sha256; // the model host's SHA-256, for a model with no published SHA-1
     std::int64_t mebibytes;  // about how big it is, for the settings window
     bool voiceActivity;      // a silero model (another folder of the host)
+    SpeechEngine engine = SpeechEngine::Whisper;
+    std::string_view hostFile = {}; // its name on the host when not ggml-NAME.bin
 };
 
 std::span<const ModelInfo> modelCatalog();
 std::optional<ModelInfo> findModel(std::string_view name);
 
+// The engine of a model file: Parakeet for the names whisper.cpp gives Parakeet models
+// (ggml-parakeet-….bin), whether the catalog knows them or not; whisper for every other.
+SpeechEngine engineOfModel(std::string_view path);
+std::string_view engineName(SpeechEngine engine);
+
 // NAME of a path ".../ggml-NAME.bin"; nothing for any other file name.
 std::optional<std::string> modelNameOfFile(std::string_view path);
 
-// Where the model is downloaded from: $VAK_MODEL_BASE_URL + "/ggml-NAME.bin" when it is set (a
-// mirror, tests), else the publisher's address.
+// Where the model is downloaded from: $VAK_MODEL_BASE_URL + "/" + its file on the host when it
+// is set (a mirror, tests), else the publisher's address.
 std::string modelUrl(const ModelInfo& model);
 
 // What a downloaded file must be.

@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/tool_report.h"
 
 #include <algorithm>
@@ -49,16 +50,6 @@ std::vector<std::string> serverArguments(const ServerKeeperSettings& settings) {
     return args;
 }
 
-int serverThreads() {
-    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return static_cast<int>(std::clamp<long>(cores - 1, 1, 8));
-}
-
-int captionServerThreads() {
-    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return static_cast<int>(std::clamp<long>(cores, 1, 4));
-}
-
 bool serverAnswers(const std::string& curl, int port) {
     RunOptions run;
     run.timeoutSeconds = 4;
@@ -80,7 +71,7 @@ std::unique_ptr<ServerKeeper> ServerKeeper::start(ServerKeeperSettings settings)
         log(LogLevel::warning,
             settings.name + " not started: " +
                 (isExecutableFile(settings.tool) ? "no model at " + settings.model
-                                                 : "no whisper-server found"));
+                                                 : "no " + settings.tool + " found"));
         return nullptr;
     }
     std::unique_ptr<ServerKeeper> keeper(new ServerKeeper(std::move(settings)));
@@ -157,6 +148,7 @@ void ServerKeeper::run() {
             model = settings_.model;
             options.argv = serverArguments(settings_);
         }
+        options.environment = engineEnvironment(settings_.threads);
         options.pipeStderr = true;
         std::string error;
         auto child = Subprocess::spawn(options, &error);

@@ -11,17 +11,18 @@ namespace vak {
 
 class Subprocess;
 
-// Keeps a whisper-server of the daemon's own running: started (argument list, loopback only)
+// Keeps a resident decoder of the daemon's own running (whisper-server, or the Parakeet server,
+// which takes the same arguments and requests): started (argument list, loopback only)
 // when nothing answers on its port, watched, restarted with a growing pause when it dies, and
 // stopped with the keeper. A server that someone else started is used as it is and left alone.
 
 struct ServerKeeperSettings {
     std::string name = "whisper-server"; // in the log
-    std::string tool;                    // the whisper-server executable
+    std::string tool;                    // the server executable
     std::string model;
     std::string vadModel; // empty: none
     int port = 8977;
-    int threads = 1;
+    int threads = 1; // its share of engineThreads()
     std::string curl = "/usr/bin/curl";
     double readySeconds = 180; // a model of gigabytes takes a while to load
     double firstPauseSeconds = 1;
@@ -30,12 +31,6 @@ struct ServerKeeperSettings {
 
 // The argument list that starts the server.
 std::vector<std::string> serverArguments(const ServerKeeperSettings& settings);
-
-// Threads for a server: all cores but one, at most 8, at least 1, so the desktop stays usable.
-int serverThreads();
-// Threads for the caption server: what whisper-cli takes by itself (all cores, up to 4). With
-// fewer, a pass on two cores took longer than the whisper-cli run it replaces.
-int captionServerThreads();
 
 // Whether something answers GET /health on the loopback port with 200.
 bool serverAnswers(const std::string& curl, int port);

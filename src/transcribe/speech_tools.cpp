@@ -1,6 +1,7 @@
 #include "transcribe/speech_tools.h"
 
 #include "base/json.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/tool_report.h"
 
 #include <algorithm>
@@ -74,6 +75,7 @@ std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, con
                                        {"-sns", {}},
                                        {"--prompt", {settings.prompt}},
                                        {"--carry-initial-prompt", {}}};
+    if (settings.threads > 0) groups.push_back({"-t", {std::to_string(settings.threads)}});
     if (settings.vadModelPresent()) {
         groups.push_back(
             {"--vad", {"-vm", settings.vadModel, "-vt", vadThresholdText(settings.config)}});
@@ -86,8 +88,23 @@ std::vector<std::string> whisperCliArguments(const DecodeSettings& settings, con
 std::vector<std::string> captionCliArguments(const std::string& whisperCli,
                                              const std::string& model, const std::string& wav,
                                              const std::string& txtBase) {
-    return {whisperCli, "-m",  model,   "-f",  wav, "-l",  "en", "-nt",
-            "-otxt",    "-of", txtBase, "-bs", "1", "-bo", "1"};
+    return {whisperCli,
+            "-m",
+            model,
+            "-f",
+            wav,
+            "-l",
+            "en",
+            "-nt",
+            "-otxt",
+            "-of",
+            txtBase,
+            "-bs",
+            "1",
+            "-bo",
+            "1",
+            "-t",
+            std::to_string(engineThreads(true).captions)};
 }
 
 std::vector<std::string> captionServerArguments(const std::string& curl, const std::string& url,

@@ -1,7 +1,8 @@
-// The program against the real whisper.cpp: whisper-cli and whisper-server built from the pinned
-// source by ./scripts/test, with whisper.cpp's own test models (the real file format, no trained
-// weights: they decode to empty text), its real VAD model and its jfk.wav. What is checked is
-// that every path runs without falling back and what the log says; words come from the fakes.
+// The program against the real whisper.cpp: whisper-cli, whisper-server and the Parakeet server
+// built from the pinned source by ./scripts/test, with whisper.cpp's own test models (the real
+// file format, no trained weights: they decode to empty text or nonsense), its real VAD model
+// and its jfk.wav. What is checked is that every path runs without falling back and what the log
+// says; words come from the fakes.
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/subprocess.h"
@@ -10,8 +11,10 @@
 #include "support/log_capture.h"
 #include "support/wait.h"
 #include "transcribe/caption_engine.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/server_keeper.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -75,9 +78,10 @@ class RealEngine : public test::BinaryTest {
         o.timeoutSeconds = 280;
         return o;
     }
-    test::BinaryRun transcribe(const std::string& config, const std::string& tools = "") const {
+    test::BinaryRun transcribe(const std::string& config, const std::string& tools = "",
+                               const std::string& clip = "") const {
         userFile("config", "CLOUD=0\n" + config);
-        return runVak({"--transcribe-file", jfk}, options(tools));
+        return runVak({"--transcribe-file", clip.empty() ? jfk : clip}, options(tools));
     }
     // A whisper-server started by hand, as a user would; with or without a VAD model.
     void startServer(bool withVad) {
@@ -241,7 +245,9 @@ TEST_F(RealEngine, ACaptionPassIsDecodedByTheCaptionServer) {
     captionServer.tool = bin + "/whisper-server";
     captionServer.model = models + "/ggml-base.en-q5_1.bin";
     captionServer.port = freePort();
-    captionServer.threads = captionServerThreads();
+    // All cores, not the daemon's share (one of two here): the pass runs alone, and what is
+    // checked is the request, not whether this machine encodes a window within the pass's limit.
+    captionServer.threads = engineThreads(false).decode;
     const auto keeper = ServerKeeper::start(captionServer);
     ASSERT_TRUE(keeper);
     ASSERT_TRUE(
@@ -264,6 +270,161 @@ TEST_F(RealEngine, ACaptionPassIsDecodedByTheCaptionServer) {
     for (const std::string& line : log.messages()) {
         EXPECT_EQ(line.find("caption pass"), std::string::npos) << line;
         EXPECT_EQ(line.find("caption server "), std::string::npos) << line;
+    }
+}
+
+// A busy process on every core, as a build or a browser would be; stopped with the object.
+class CpuHog {
+  public:
+    CpuHog() {
+        const long cores = std::max(::sysconf(_SC_NPROCESSORS_ONLN), 1L);
+        for (long i = 0; i < cores; ++i) {
+            SpawnOptions spawn;
+            spawn.argv = {"/usr/bin/yes"}; // its output goes to /dev/null
+            hogs_.push_back(Subprocess::spawn(spawn));
+        }
+    }
+    ~CpuHog() {
+        for (const auto& hog : hogs_) {
+            if (!hog) continue;
+            hog->kill();
+            hog->wait();
+        }
+    }
+    CpuHog(const CpuHog&) = delete;
+    CpuHog& operator=(const CpuHog&) = delete;
+
+  private:
+    std::vector<std::shared_ptr<Subprocess>> hogs_;
+};
+
+TEST_F(RealEngine, TheVadPathFinishesBesideACpuHog) {
+    // The whole of jfk.wav through whisper-cli with the voice gate, as a dictation without the
+    // server decodes, while every core is taken: a build without OpenMP's passive wait (or with
+    // more threads than cores) spins at its barriers and meets the watchdog.
+    const std::string whole = home.file("jfk.wav");
+    std::filesystem::copy_file(data + "/samples/jfk.wav", whole);
+    const CpuHog hog;
+    const auto start = SteadyClock::now();
+    const auto run = transcribe("SERVER=0\nPREPROCESS=0\n", "", whole);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("watchdog"), std::string::npos) << run.err;
+    // The watchdog's limit for 11 s is 82 s; a stall comes close to it.
+    EXPECT_LT(secondsSince(start), 41) << run.err;
+}
+
+// The Parakeet server built from the pinned source, with whisper.cpp's Parakeet test model as
+// DECODE_MODEL=parakeet-tdt-0.6b-v3, kept by a ServerKeeper as the daemon keeps it.
+class RealParakeet : public RealEngine {
+  protected:
+    void SetUp() override {
+        RealEngine::SetUp();
+        if (IsSkipped()) return;
+        if (!isExecutableFile(bin + "/vak-parakeet-server"))
+            GTEST_SKIP() << "no vak-parakeet-server in " << bin;
+        copy("models/for-tests-ggml-parakeet-tdt.bin", "ggml-parakeet-tdt-0.6b-v3.bin");
+        model = models + "/ggml-parakeet-tdt-0.6b-v3.bin";
+    }
+    std::unique_ptr<ServerKeeper> keep(const std::string& modelFile) {
+        ServerKeeperSettings settings;
+        settings.name = "Parakeet server";
+        settings.tool = bin + "/vak-parakeet-server";
+        settings.model = modelFile;
+        settings.port = freePort();
+        settings.threads = engineThreads(false).decode;
+        settings.firstPauseSeconds = 0.2;
+        serverUrl = "http://127.0.0.1:" + std::to_string(settings.port) + "/inference";
+        port = settings.port;
+        return ServerKeeper::start(settings);
+    }
+    bool answers() const { return serverAnswers("/usr/bin/curl", port); }
+    test::BinaryRun decode(const std::string& config) const {
+        return transcribe("DECODE_MODEL=parakeet-tdt-0.6b-v3\n" + config);
+    }
+
+    std::string model;
+    int port = 0;
+};
+
+TEST_F(RealParakeet, DecodesThroughTheRoutingAndComesBackAfterAKill) {
+    auto keeper = keep(model);
+    ASSERT_TRUE(keeper);
+    ASSERT_TRUE(test::waitUntil([&] { return answers(); }, 60));
+    // Whisper's quiet-voice and call modes decode with whisper-cli; Parakeet has only its
+    // server, in every mode. A language it does not know is no error: it detects its own.
+    const char* configs[] = {"", "WHISPER_MODE=1\n", "CALL_MODE=1\nLANGUAGE=ja\n",
+                             "SERVER=0\nPREPROCESS=0\n"};
+    for (const char* config : configs) {
+        SCOPED_TRACE(config);
+        const auto run = decode(config);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.find("!!"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("whisper"), std::string::npos) << run.err;
+    }
+
+    const int first = keeper->pid();
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return keeper->pid() != 0 && keeper->pid() != first && answers(); }, 60));
+    EXPECT_EQ(decode("").exitCode, 0);
+    const int second = keeper->pid();
+    keeper.reset();
+    EXPECT_FALSE(answers());
+    EXPECT_NE(::kill(second, 0), 0); // gone, not orphaned
+}
+
+TEST_F(RealParakeet, ADamagedModelIsLoggedWithItsCause) {
+    std::string bytes = test::readFixture(model);
+    bytes.replace(0, 4, "JUNK");
+    writeFixture(model, bytes);
+    const test::LogCapture log;
+    auto keeper = keep(model);
+    ASSERT_TRUE(keeper);
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return log.text().find("Parakeet server ended") != std::string::npos; }, 60));
+    EXPECT_CONTAINS(log.text(), "⚠️ Parakeet server ended (exit 3: error: cannot load the "
+                                "Parakeet model " +
+                                    model +
+                                    ": parakeet_model_load: invalid model data (bad magic))");
+    // A decode meanwhile says that the local engine is not there and why it gave up.
+    const auto run = decode("");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_CONTAINS(run.err, "!! Parakeet server not answering (clip 3s) — no local decode");
+}
+
+TEST_F(RealParakeet, RacesTheCloudEngineAndFallsBackToIt) {
+    auto keeper = keep(model);
+    ASSERT_TRUE(keeper);
+    ASSERT_TRUE(test::waitUntil([&] { return answers(); }, 60));
+    const test::FakeSpeechServer cloud;
+    const std::string words = "Ask not what your country can do.";
+    struct Case {
+        double cloudDelay;
+        int cloudStatus;
+        bool parakeetUp;
+        const char* race; // the race's log line
+    };
+    // The test model hears nonsense, but text: it wins when it is first or the cloud fails.
+    const Case cases[] = {
+        {4, 200, true, "decode race: local won (cloud dnf · local "},
+        {0, 500, true, "decode race: local won (cloud "},
+        {0, 200, false, "decode race: cloud won (cloud "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.race);
+        if (!c.parakeetUp) keeper.reset();
+        cloud.answer("transcribe",
+                     c.cloudStatus == 200 ? R"({"text":")" + words + R"("})"
+                                          : R"({"error":"overloaded"})",
+                     c.cloudDelay, c.cloudStatus);
+        const auto run = transcribe("CLOUD=1\nDECODE_MODEL=parakeet-tdt-0.6b-v3\nTRANSCRIBE_URL=" +
+                                    cloud.url("/transcribe") + "\n");
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_CONTAINS(run.err, c.race) << run.err;
+        EXPECT_EQ(run.out == words + "\n", !c.parakeetUp) << run.out;
+        EXPECT_EQ(run.err.find("!! Parakeet server not answering") == std::string::npos,
+                  c.parakeetUp)
+            << run.err;
     }
 }
 

@@ -81,5 +81,17 @@ TEST_F(SetupEngine, OfflineOrAModelItCannotFetchItSaysWhatToDo) {
                                                    "can download");
 }
 
+TEST_F(SetupEngine, AParakeetModelIsFetchedUnderItsHostsNameAndKeptUnderWhisperCppsName) {
+    userFile("config", "DECODE_MODEL=parakeet-tdt-0.6b-v3\nLIVE_CAPTIONS=0\n");
+    const std::string bytes = "lmgg" + std::string(50000, 'p'); // within the first transfer
+    writeFixture(host.dir() + "/ggml-parakeet-tdt-0.6b-v3-f16.bin", bytes);
+    const auto run = setup();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_CONTAINS(run.out, "· downloading parakeet-tdt-0.6b-v3 from " + host.url() +
+                                 "/ggml-parakeet-tdt-0.6b-v3-f16.bin\n  (no checksum is "
+                                 "published for it: its size and file format are checked)\n");
+    EXPECT_EQ(test::readFixture(model("parakeet-tdt-0.6b-v3")), bytes);
+}
+
 } // namespace
 } // namespace vak

@@ -30,9 +30,10 @@ TEST_F(LocalDecode, WhisperCliGetsTheExactArgumentsTheRealToolAccepts) {
     whisper.setTranscript(" Guten Tag.\n");
     settings.config.useServer = false;
     settings.config.language = "de";
+    settings.threads = 2; // the decode engine's share of the cores
     const std::string common = "-m " + settings.model + " -f " + wav + " -l de -nt -otxt -of " +
                                work.file("out") + " -mc 128 -et 2.8 -bs 5 -bo 5 -sns --prompt '" +
-                               settings.prompt + "' --carry-initial-prompt";
+                               settings.prompt + "' --carry-initial-prompt -t 2";
     const std::string vad = " --vad -vm " + settings.vadModel + " -vt ";
     struct Case {
         bool whisperMode;

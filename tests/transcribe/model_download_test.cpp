@@ -145,12 +145,26 @@ TEST(ModelCatalog, NamesAddressesAndChecksums) {
     EXPECT_EQ(modelUrl(*findModel("silero-v5.1.2")),
               "https://huggingface.co/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin");
     EXPECT_FALSE(findModel("../etc"));
+    // Parakeet models: named here as whisper.cpp names them, fetched under the host's name; the
+    // engine follows the file name, for a model the catalog does not know too.
+    const auto parakeet = findModel("parakeet-tdt-0.6b-v3");
+    ASSERT_TRUE(parakeet);
+    EXPECT_EQ(modelUrl(*parakeet), "https://huggingface.co/ggml-org/parakeet-GGUF/resolve/main/"
+                                   "ggml-parakeet-tdt-0.6b-v3-f16.bin");
+    for (const auto& [file, engine] :
+         {std::pair{"/h/.whisper-models/ggml-parakeet-tdt-0.6b-v3-q8_0.bin",
+                    SpeechEngine::Parakeet},
+          std::pair{"/h/.whisper-models/ggml-parakeet-my-own.bin", SpeechEngine::Parakeet},
+          std::pair{"/h/.whisper-models/ggml-base.en.bin", SpeechEngine::Whisper},
+          std::pair{"/h/parakeet/base.bin", SpeechEngine::Whisper}})
+        EXPECT_EQ(engineOfModel(file), engine) << file;
 
     test::TempDir dir;
     writeFixture(dir.file("sums"), std::string(40, 'a') + "  ggml-large-v3-turbo-q5_0.bin\n");
     ::setenv("VAK_MODEL_BASE_URL", "http://127.0.0.1:9/models/", 1);
     ::setenv("VAK_MODEL_SHA1SUMS", dir.file("sums").c_str(), 1);
     EXPECT_EQ(modelUrl(*turbo), "http://127.0.0.1:9/models/ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_EQ(modelUrl(*parakeet), "http://127.0.0.1:9/models/ggml-parakeet-tdt-0.6b-v3-f16.bin");
     EXPECT_EQ(expectedFile(*turbo).sha1, std::string(40, 'a'));
     EXPECT_EQ(expectedFile(*findModel("base.en")).sha1, findModel("base.en")->sha1);
     ::unsetenv("VAK_MODEL_BASE_URL");

@@ -1,4 +1,5 @@
 #include "support/speech_fakes.h"
+#include "transcribe/engine_threads.h"
 #include "transcribe/speech_tools.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,26 @@ namespace vak {
 namespace {
 
 using test::commandLine;
+
+// The engines that run at once never take more threads than there are cores (each has one at
+// least), and decoding, which the user waits for, never has fewer than the captions.
+TEST(EngineThreads, TheEnginesTogetherFitTheCores) {
+    for (const long cores : {-1L, 0L, 1L, 2L, 3L, 4L, 6L, 8L, 12L, 16L, 64L}) {
+        for (const bool captions : {false, true}) {
+            SCOPED_TRACE(std::to_string(cores) + (captions ? " cores, captions" : " cores"));
+            const EngineThreads t = engineThreads(cores, captions);
+            EXPECT_GE(t.decode, 1);
+            EXPECT_EQ(t.captions >= 1, captions);
+            EXPECT_LE(t.decode + t.captions, std::max(cores, captions ? 2L : 1L));
+            EXPECT_GE(t.decode, t.captions);
+            if (cores >= 2 && cores <= 8 && !captions) {
+                EXPECT_EQ(t.decode, cores); // all of them
+            }
+        }
+    }
+    EXPECT_EQ(engineEnvironment(3),
+              (std::vector<std::string>{"OMP_WAIT_POLICY=passive", "OMP_THREAD_LIMIT=3"}));
+}
 
 TEST(SpeechTools, FilterChainFollowsTheModeQuietVoiceFirst) {
     Config config;
