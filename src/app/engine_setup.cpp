@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
+#include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "transcribe/model_catalog.h"
 #include "transcribe/model_download.h"
@@ -265,9 +266,41 @@ bool ensureTools(const ProcessValues& values) {
     return buildTools(values);
 }
 
+// Whether the engine folder's build has a GPU back-end (from its extra CMake options).
+bool engineBuiltForGpu(const ProcessValues& values) {
+    const std::string stamp =
+        readTextFile(stampPath(values.ENGINE_DIR + "/bin")).value_or("") + "\n";
+    for (const char* option : {"-DGGML_VULKAN=ON\n", "-DGGML_CUDA=ON\n", "-DGGML_METAL=ON\n"})
+        if (stamp.find(option) != std::string::npos) return true;
+    return false;
+}
+
+// The decode model's file: DECODE_MODEL's, unless the configuration still names the default
+// and its model is not there (a first set-up): then the model that suits this machine, written
+// into the configuration with the reason. A model the user named, or one already installed,
+// stays.
+std::string decodeModelFile(const ProcessValues& values) {
+    std::string_view byDefault;
+    for (const auto& key : configKeys())
+        if (key.key == "DECODE_MODEL") byDefault = key.defaultText;
+    if (values.cfg.decodeModel != byDefault || isRegularFile(values.MODEL)) return values.MODEL;
+    const auto pick = pickDecodeModel(engineBuiltForGpu(values), values.cfg.language);
+    if (pick.name == values.cfg.decodeModel) return values.MODEL;
+    if (!writeConfigValue(values.CONFIG_PATH, "DECODE_MODEL", pick.name)) {
+        std::cerr << "✕ cannot write DECODE_MODEL=" << pick.name << " into " << values.CONFIG_PATH
+                  << ": keeping " << values.cfg.decodeModel << "\n";
+        return values.MODEL;
+    }
+    say("· DECODE_MODEL=" + pick.name + " chosen for this machine: " + pick.reason +
+        " (written into " + values.CONFIG_PATH +
+        "; a model you pick there or in the settings "
+        "window stays)");
+    return modelPath(values.HOME, pick.name);
+}
+
 // The models to have, by file: the decode model, the caption model, the voice-activity model.
 std::vector<std::string> wantedModels(const ProcessValues& values) {
-    std::vector<std::string> files = {values.MODEL};
+    std::vector<std::string> files = {decodeModelFile(values)};
     if (values.cfg.liveCaptions) files.push_back(values.cfg.captionModel);
     files.push_back(values.VAD_MODEL);
     return files;

@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -57,6 +58,26 @@ std::optional<ModelInfo> findModel(std::string_view name) {
         if (model.name == name) return model;
     }
     return std::nullopt;
+}
+
+bool parakeetKnowsLanguage(std::string_view language) {
+    static constexpr std::array<std::string_view, 26> kKnown = {
+        "auto", "bg", "cs", "da", "de", "el", "en", "es", "et", "fi", "fr", "hr", "hu",
+        "it",   "lt", "lv", "mt", "nl", "pl", "pt", "ro", "ru", "sk", "sl", "sv", "uk"};
+    return std::find(kKnown.begin(), kKnown.end(), language) != kKnown.end();
+}
+
+DecodeModelPick pickDecodeModel(bool gpu, std::string_view language) {
+    if (gpu)
+        return {"large-v3-turbo-q5_0",
+                "the engine is built for a GPU, which makes whisper's 30-second window cheap"};
+    if (parakeetKnowsLanguage(language))
+        return {"parakeet-tdt-0.6b-v3",
+                "no GPU: on a CPU Parakeet's cost follows the clip, where whisper pays for 30 s "
+                "whatever the clip, and LANGUAGE=" +
+                    std::string(language) + " is one of its languages"};
+    return {"base", "no GPU, and Parakeet does not know LANGUAGE=" + std::string(language) +
+                        ": whisper's small multilingual model keeps a CPU's wait short"};
 }
 
 SpeechEngine engineOfModel(std::string_view path) {

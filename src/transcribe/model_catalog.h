@@ -33,6 +33,20 @@ std::optional<ModelInfo> findModel(std::string_view name);
 SpeechEngine engineOfModel(std::string_view path);
 std::string_view engineName(SpeechEngine engine);
 
+// Whether Parakeet TDT v3 knows the LANGUAGE value: its 25 European languages, and "auto" (it
+// detects which of them it hears).
+bool parakeetKnowsLanguage(std::string_view language);
+
+// The decode model for a machine that has none yet, and why.
+struct DecodeModelPick {
+    std::string name;
+    std::string reason;
+};
+// With a GPU back-end whisper's turbo model (a GPU pays little for whisper's 30-second window);
+// on a CPU Parakeet v3 for its languages (its cost follows the clip), else a small multilingual
+// whisper model.
+DecodeModelPick pickDecodeModel(bool gpu, std::string_view language);
+
 // NAME of a path ".../ggml-NAME.bin"; nothing for any other file name.
 std::optional<std::string> modelNameOfFile(std::string_view path);
 

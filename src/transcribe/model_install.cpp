@@ -13,12 +13,14 @@ std::vector<DecodeModelOption> decodeModelOptions(std::string_view home,
     for (const ModelInfo& model : modelCatalog()) {
         if (model.voiceActivity) continue;
         listed = listed || model.name == configured;
-        options.push_back(
-            {std::string(model.name), model.mebibytes, isRegularFile(modelPath(home, model.name))});
+        options.push_back({std::string(model.name), model.mebibytes,
+                           isRegularFile(modelPath(home, model.name)), model.engine});
     }
-    if (!listed && !configured.empty())
+    if (!listed && !configured.empty()) {
+        const std::string path = modelPath(home, configured);
         options.push_back(
-            {std::string(configured), std::nullopt, isRegularFile(modelPath(home, configured))});
+            {std::string(configured), std::nullopt, isRegularFile(path), engineOfModel(path)});
+    }
     return options;
 }
 

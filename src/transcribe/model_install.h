@@ -20,6 +20,7 @@ struct DecodeModelOption {
     std::string name;
     std::optional<std::int64_t> mebibytes; // none: a model the catalog does not know
     bool installed = false;                // its file is in ~/.whisper-models
+    SpeechEngine engine = SpeechEngine::Whisper;
 };
 
 // Every decode model of the catalog (not the voice-activity ones), in the catalog's order, and

@@ -252,9 +252,9 @@ void SettingsWindow::fillMicrophones() {
 void SettingsWindow::fillModels() {
     modelPopup_->clear();
     for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_))
-        modelPopup_->addItem(
-            ui::qstr(ui_text::modelItem(option.name, option.mebibytes, option.installed)),
-            ui::qstr(option.name));
+        modelPopup_->addItem(ui::qstr(ui_text::modelItem(option.name, engineName(option.engine),
+                                                         option.mebibytes, option.installed)),
+                             ui::qstr(option.name));
     modelPopup_->setCurrentIndex(std::max(modelPopup_->findData(ui::qstr(activeModel_)), 0));
 }
 

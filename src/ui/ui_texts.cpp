@@ -56,9 +56,9 @@ std::string producerTitle(std::uint16_t producerKey) {
     return "🎛 DURAD AVE — live session · tap " + triggerKeyShortName(producerKey) + " to end";
 }
 
-std::string modelItem(std::string_view name, std::optional<std::int64_t> mebibytes,
-                      bool installed) {
-    std::string item(name);
+std::string modelItem(std::string_view name, std::string_view engine,
+                      std::optional<std::int64_t> mebibytes, bool installed) {
+    std::string item = std::string(name) + " · " + std::string(engine);
     if (installed) return item + " — installed";
     if (!mebibytes) return item + " — not installed";
     return item + " — " + std::to_string(*mebibytes) + " MiB download";

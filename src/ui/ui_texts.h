@@ -124,8 +124,10 @@ inline constexpr std::string_view DICTIONARY_HEADER =
 inline constexpr std::string_view MODEL_SECTION = "Speech model on this computer";
 inline constexpr std::string_view MODEL_HINT =
     "Smaller models write sooner; one not installed yet downloads when you pick it.";
-// A row of the model list: "small.en — 466 MiB download", "base.en — installed".
-std::string modelItem(std::string_view name, std::optional<std::int64_t> mebibytes, bool installed);
+// A row of the model list: "small.en · whisper — 466 MiB download", "base.en · whisper —
+// installed", "parakeet-tdt-0.6b-v3 · Parakeet — 1200 MiB download".
+std::string modelItem(std::string_view name, std::string_view engine,
+                      std::optional<std::int64_t> mebibytes, bool installed);
 std::string modelDownloading(std::string_view name, std::string_view progress);
 std::string modelInUse(std::string_view name);
 std::string modelNotDownloadable(std::string_view name);

@@ -3,6 +3,8 @@
 #include "binary_fixture.h"
 #include "support/expect_contains.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 namespace vak {
@@ -91,6 +93,55 @@ TEST_F(SetupEngine, AParakeetModelIsFetchedUnderItsHostsNameAndKeptUnderWhisperC
                                  "/ggml-parakeet-tdt-0.6b-v3-f16.bin\n  (no checksum is "
                                  "published for it: its size and file format are checked)\n");
     EXPECT_EQ(test::readFixture(model("parakeet-tdt-0.6b-v3")), bytes);
+}
+
+// A first set-up (the configuration still names the default model, which is not there) picks
+// the model for this machine (no GPU back-end here) and writes it into the configuration; a
+// default model already installed stays.
+TEST_F(SetupEngine, AFirstSetUpPicksTheModelForTheMachineAndSaysWhy) {
+    const std::string parakeet = "lmgg" + std::string(50000, 'p');
+    const std::string base = "lmgg" + std::string(60000, 'b');
+    writeFixture(host.dir() + "/ggml-parakeet-tdt-0.6b-v3-f16.bin", parakeet);
+    writeFixture(host.dir() + "/ggml-base.bin", base);
+    writeFixture(home.file("sums"),
+                 fileDigestHex(host.dir() + "/ggml-base.bin", Digest::Sha1).value_or("") +
+                     "  ggml-base.bin\n");
+    struct Case {
+        const char* language;
+        bool turboInstalled;
+        const char* model; // DECODE_MODEL afterwards
+        const char* said;
+    };
+    const Case cases[] = {
+        {"en", false, "parakeet-tdt-0.6b-v3", "on a CPU Parakeet's cost follows the clip"},
+        {"ja", false, "base", "Parakeet does not know LANGUAGE=ja"},
+        {"en", true, "large-v3-turbo-q5_0", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        std::filesystem::remove_all(home.file(".whisper-models"));
+        if (c.turboInstalled) {
+            std::filesystem::create_directories(home.file(".whisper-models"));
+            writeFixture(model("large-v3-turbo-q5_0"), "lmgg");
+        }
+        userFile("config", std::string("LANGUAGE=") + c.language + "\nLIVE_CAPTIONS=0\n");
+        auto o = options();
+        o.env["VAK_MODEL_BASE_URL"] = host.url();
+        o.env["VAK_MODEL_SHA1SUMS"] = home.file("sums");
+        const auto run = runVak({"--setup-engine", "models"}, o);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(isRegularFile(model(c.model))) << run.out;
+        const std::string config = test::readFixture(home.file(".dictation/config"));
+        if (c.said) {
+            EXPECT_CONTAINS(run.out, std::string("· DECODE_MODEL=") + c.model +
+                                         " chosen for this machine: ");
+            EXPECT_CONTAINS(run.out, c.said);
+            EXPECT_TRUE(config.ends_with(std::string("\nDECODE_MODEL=") + c.model)) << config;
+        } else {
+            EXPECT_EQ(run.out.find("chosen for this machine"), std::string::npos) << run.out;
+            EXPECT_EQ(config.find("DECODE_MODEL"), std::string::npos);
+        }
+    }
 }
 
 } // namespace

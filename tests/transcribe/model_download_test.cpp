@@ -133,6 +133,31 @@ TEST(ModelInstall, OptionsAreTheDecodeModelsAndTheConfiguredOneAfterThem) {
     EXPECT_FALSE(installer.downloading());
 }
 
+// What a machine without a decode model gets: always a model the set-up can download.
+TEST(ModelCatalog, AMachineWithoutAModelGetsTheEngineThatSuitsIt) {
+    struct Case {
+        bool gpu;
+        const char* language;
+        const char* model;
+    };
+    const Case cases[] = {
+        {true, "en", "large-v3-turbo-q5_0"},
+        {true, "ja", "large-v3-turbo-q5_0"},
+        {false, "en", "parakeet-tdt-0.6b-v3"},
+        {false, "auto", "parakeet-tdt-0.6b-v3"},
+        {false, "uk", "parakeet-tdt-0.6b-v3"},
+        {false, "ja", "base"},
+        {false, "zh", "base"},
+        {false, "en-us", "base"},
+    };
+    for (const auto& c : cases) {
+        const auto pick = pickDecodeModel(c.gpu, c.language);
+        EXPECT_EQ(pick.name, c.model) << c.language << (c.gpu ? " with a GPU" : "");
+        EXPECT_TRUE(findModel(pick.name)) << pick.name;
+        EXPECT_FALSE(pick.reason.empty());
+    }
+}
+
 TEST(ModelCatalog, NamesAddressesAndChecksums) {
     EXPECT_EQ(modelNameOfFile("/h/.whisper-models/ggml-base.en-q5_1.bin"), "base.en-q5_1");
     EXPECT_EQ(modelNameOfFile("/h/m/base.bin"), std::nullopt);

@@ -574,9 +574,11 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     const auto row = [&](const char* name) { return list->findData(QString(name)); };
     const auto item = [&](const char* name) { return list->itemText(row(name)).toStdString(); };
     const auto status = [&] { return settings.modelStatus()->text().toStdString(); };
-    EXPECT_EQ(list->currentText().toStdString(), "large-v3-turbo-q5_0 — 547 MiB download");
-    EXPECT_EQ(item("tiny.en"), "tiny.en — installed");
-    EXPECT_EQ(item("base.en"), "base.en — 142 MiB download");
+    EXPECT_EQ(list->currentText().toStdString(),
+              "large-v3-turbo-q5_0 · whisper — 547 MiB download");
+    EXPECT_EQ(item("tiny.en"), "tiny.en · whisper — installed");
+    EXPECT_EQ(item("base.en"), "base.en · whisper — 142 MiB download");
+    EXPECT_EQ(item("parakeet-tdt-0.6b-v3"), "parakeet-tdt-0.6b-v3 · Parakeet — 1200 MiB download");
 
     // An installed model is saved and used at once.
     settings.modelPicked(row("tiny.en"));
@@ -597,7 +599,7 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_EQ(usedModels, (std::vector<std::string>{"tiny.en", "base.en"}));
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
     EXPECT_EQ(status(), "base.en downloaded. Dictations are decoded with base.en from now on.");
-    EXPECT_EQ(item("base.en"), "base.en — installed");
+    EXPECT_EQ(item("base.en"), "base.en · whisper — installed");
 
     // A file that is not the published one is removed, the reason shown, the model kept.
     settings.modelPicked(row("small.en"));
@@ -606,7 +608,7 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
         << status();
     EXPECT_TRUE(status().ends_with(" is published). It was removed.")) << status();
     EXPECT_FALSE(pathExists(modelPath(processValues().HOME, "small.en") + ".part"));
-    EXPECT_EQ(list->currentText().toStdString(), "base.en — installed");
+    EXPECT_EQ(list->currentText().toStdString(), "base.en · whisper — installed");
     EXPECT_EQ(usedModels.size(), 2u);
     EXPECT_TRUE(logged("⚠️ model download from the settings window: " + status()));
 
