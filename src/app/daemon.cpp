@@ -4,6 +4,7 @@
 #include "app/daemon_startup.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
+#include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
@@ -184,16 +185,29 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 int runDaemon(const std::vector<std::string>& args) {
     const auto& values = processValues();
     const std::optional<DemoRunner> demo = args.size() >= 2 ? demoFor(args[1]) : std::nullopt;
+    // Before anything else: a second daemon must not touch what the first one owns.
+    const FileLock lock = lockFile(values.DAEMON_LOCK);
+    if (lock.outcome == LockOutcome::HeldElsewhere && !demo) {
+        log(LogLevel::abandoned, "vak-dictate already runs for this user — reach it with "
+                                 "vak-dictate --toggle, --settings or --quit");
+        return ALREADY_RUNNING_STATUS;
+    }
+    if (lock.outcome == LockOutcome::Failed)
+        log(LogLevel::warning, "no single-daemon lock — " + lock.problem);
+    // A demo beside a running daemon leaves its files (recordings, the log) alone.
+    const bool ownsFiles = lock.outcome != LockOutcome::HeldElsewhere;
+    // The one-time purge of plain-text transcripts runs before this start logs anything of its
+    // own: its "✓" lines look like the transcripts it removes.
+    if (ownsFiles) purgeLegacyPlaintext();
+
     if (!haveDisplay(chooseDesktopBackend(DesktopSession::current(values.cfg)))) return 1;
     startDesktopBackends();
 
     DesktopApp desktop(args);
     const EngineCheck engines = EngineCheck::fromProcess(values);
     logEngineCheck(engines, values);
-    // What crashed runs left behind. The one-time purge of plain-text transcripts runs here too,
-    // before this start logs its own "✓" lines, which it would otherwise take for them.
-    values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
-    purgeLegacyPlaintext();
+    // What crashed runs left behind.
+    if (ownsFiles) values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
 
     // Stopped when the daemon ends, after the event loop and the interface.
     LocalServers servers;

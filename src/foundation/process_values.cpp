@@ -40,8 +40,9 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
     const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
-    v.CONTROL_SOCKET =
-        (runtime.starts_with('/') ? runtime : v.dictationDir()) + "/vak-dictate.sock";
+    const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
+    v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
+    v.DAEMON_LOCK = runtimeDir + "/vak-dictate.lock";
     v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
     v.cliArgs = args;
     return v;

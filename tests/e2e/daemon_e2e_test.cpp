@@ -9,6 +9,7 @@
 #include "support/desktop_apps.h"
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
+#include "support/run_binary.h"
 #include "support/xvfb.h"
 
 #include <algorithm>
@@ -27,6 +28,14 @@ using test::settle;
 using test::TempDir;
 using test::waitUntil;
 using test::writeFixture;
+
+// How often `line` is is in `text`.
+std::size_t countOf(const std::string& text, const std::string& line) {
+    std::size_t count = 0;
+    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++count;
+    return count;
+}
 
 class DaemonE2E : public testing::Test {
   protected:
@@ -58,8 +67,29 @@ class DaemonE2E : public testing::Test {
         options.argv = {VAK_BINARY};
         options.environment = test::daemonEnvironment(home.path(), *pulse);
         options.environment.push_back("DISPLAY=" + xvfb->display());
+        // A restart in the same home: the new daemon's own lines, not the last one's.
+        const std::size_t banners = countOf(logText(), "▶ Brindle v8.28");
+        const std::size_t armed = countOf(logText(), "✓ key monitor armed");
         daemon = Subprocess::spawn(options);
-        return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
+        return daemon && waitUntil(
+                             [&] {
+                                 const std::string text = logText();
+                                 return countOf(text, "▶ Brindle v8.28") > banners &&
+                                        countOf(text, "✓ key monitor armed") > armed;
+                             },
+                             20);
+    }
+
+    // vak-dictate with `args` in the daemon's home and session.
+    test::BinaryRun runVakHere(const std::vector<std::string>& args, double seconds) const {
+        test::BinaryOptions options;
+        for (const std::string& entry : test::daemonEnvironment(home.path(), *pulse)) {
+            const auto equals = entry.find('=');
+            options.env[entry.substr(0, equals)] = entry.substr(equals + 1);
+        }
+        options.env["DISPLAY"] = xvfb->display();
+        options.timeoutSeconds = seconds;
+        return test::runVak(args, options);
     }
 
     std::string logText() const { return test::daemonLog(home.path()); }
@@ -147,6 +177,32 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     EXPECT_TRUE(daemon->wait().success());
     EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
     daemon.reset();
+}
+
+TEST_F(DaemonE2E, OneDaemonPerUserAndTheFirstStartKeepsItsOwnLines) {
+    ASSERT_TRUE(startDaemon()) << logText();
+    // A fresh home: the one-time purge found nothing of earlier versions, and the start's own
+    // lines are all still there.
+    EXPECT_TRUE(waitForLog("privacy migration: removed 0 plaintext transcripts")) << logText();
+    EXPECT_EQ(countOf(logText(), "] ✓ local engine: whisper-cli"), 1u) << logText();
+
+    // A second daemon (the autostart entry's beside the systemd unit's) ends at once and says
+    // how to reach the first; it arms no key of its own.
+    const test::BinaryRun second = runVakHere({}, 10);
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_NE(second.err.find("already runs for this user — reach it with vak-dictate --toggle, "
+                              "--settings or --quit"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(std::count(second.err.begin(), second.err.end(), '\n'), 1) << second.err;
+    EXPECT_EQ(countOf(logText(), "key monitor armed"), 1u) << logText();
+    EXPECT_FALSE(daemon->hasExited());
+
+    // A crash leaves no stale lock: the next daemon starts.
+    daemon->kill();
+    daemon->wait();
+    ASSERT_TRUE(startDaemon()) << logText();
+    EXPECT_EQ(countOf(logText(), "▶ Brindle v8.28"), 2u);
 }
 
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
