@@ -18,6 +18,7 @@
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
 #include "session/monitor_arming.h"
+#include "session/recall.h"
 #include "text/learned_words.h"
 #include "text/snippets.h"
 #include "transcribe/chunk_engine.h"
@@ -149,7 +150,8 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines, LocalServers& servers) {
+                 const EngineCheck& engines, LocalServers& servers,
+                 const std::vector<std::string>& interrupted) {
     const auto& values = processValues();
     servers.start(values);
     reportMicrophone();
@@ -177,7 +179,12 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 
     retentionSweep();
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
-    return desktop.run();
+    for (const std::string& text : interrupted)
+        ui.showNotice(text);
+    const int status = desktop.run();
+    // However it ends, a dictation in progress is kept for a retry.
+    dictation.keepInterrupted();
+    return status;
 }
 
 } // namespace
@@ -206,8 +213,13 @@ int runDaemon(const std::vector<std::string>& args) {
     DesktopApp desktop(args);
     const EngineCheck engines = EngineCheck::fromProcess(values);
     logEngineCheck(engines, values);
-    // What crashed runs left behind.
-    if (ownsFiles) values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
+    // What earlier runs left behind: a recording cut off mid-dictation is kept for a retry (the
+    // user is told once the interface is up), the rest goes.
+    std::vector<std::string> interrupted;
+    if (ownsFiles) {
+        interrupted = keepInterruptedRecordings(values.scratch, values.cfg.historyDays);
+        values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
+    }
 
     // Stopped when the daemon ends, after the event loop and the interface.
     LocalServers servers;
@@ -231,7 +243,7 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines, servers);
+    return runUntilQuit(desktop, ui, *dictation, engines, servers, interrupted);
 }
 
 } // namespace vak

@@ -16,6 +16,7 @@
 #include "producer/producer_link.h"
 #include "rewrite/command_edit.h"
 #include "session/mode_memory.h"
+#include "session/recall.h"
 #include "session/selection_copy.h"
 #include "text/formatting.h"
 #include "text/local_command.h"
@@ -408,6 +409,29 @@ void Dictation::cancelRecording() {
     ui_.recordingStopped();
     log(LogLevel::abandoned, "recording canceled — nothing transcribed");
     play("Bottle");
+}
+
+void Dictation::keepInterrupted() {
+    if (!recording_) return;
+    recording_ = false;
+    autoStop_.cancel();
+    services_.captions->stop();
+    services_.chunks->cancel();
+    const AudioCapturer::Result result = services_.capturer->stop();
+    if (result.bytes == 0) {
+        removeFile(currentWav_);
+        return;
+    }
+    const auto kept = settings_.scratch.keepFailedRecording(currentWav_, sessionN_);
+    if (!kept) {
+        // Left where it is: the next start keeps it.
+        log(LogLevel::serious, "could not keep the interrupted recording " + currentWav_);
+        return;
+    }
+    log(LogLevel::warning,
+        interruptedDictationText(static_cast<double>(result.bytes) / kBytesPerSecond) +
+            " (session " + std::to_string(sessionN_) + ") · " + *kept +
+            " · or vak-dictate --retry-failed");
 }
 
 void Dictation::startCommandMode() {

@@ -107,6 +107,10 @@ class Dictation final : public KeyActions,
     void resumeCapture() override { services_.capturer->resumeCapture(); }
     bool isCapturePaused() const override { return services_.capturer->isPaused(); }
 
+    // The daemon is ending (Quit, or TERM, INT or HUP): a recording in progress is stopped and
+    // kept as a failed recording for a retry, not lost.
+    void keepInterrupted();
+
     // Pastes `text` into the focused application (the SIGUSR2 check uses it directly). When it
     // could not be typed, says so in the log and on the pill, and returns what to put in the
     // log line instead of "✓"; empty when it was pasted.

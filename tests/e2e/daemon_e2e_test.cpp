@@ -205,6 +205,41 @@ TEST_F(DaemonE2E, OneDaemonPerUserAndTheFirstStartKeepsItsOwnLines) {
     EXPECT_EQ(countOf(logText(), "▶ Brindle v8.28"), 2u);
 }
 
+TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
+    say("hello from the daemon test");
+    struct End {
+        int signo;
+        const char* told; // the line that says the recording was kept
+    };
+    // TERM (a logout, systemctl stop): kept before the daemon ends. KILL (a crash, the
+    // out-of-memory killer): kept by the next start, which says so.
+    const End ends[] = {
+        {SIGTERM, " of an interrupted dictation — Retry from the menu (session 1) · "},
+        {SIGKILL, " of an interrupted dictation — Retry from the menu · vak_failed_1-2.wav"},
+    };
+    for (const End& end : ends) {
+        SCOPED_TRACE(end.signo);
+        ASSERT_TRUE(startDaemon()) << logText();
+        ::kill(daemon->pid(), SIGUSR1);
+        ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+        speak();
+        settle(1); // the writer has the tone in the file
+        ::kill(daemon->pid(), end.signo);
+        const ExitStatus status = daemon->wait();
+        EXPECT_EQ(status.signaled(), end.signo == SIGKILL);
+        daemon.reset();
+        ASSERT_TRUE(startDaemon()) << logText();
+        EXPECT_EQ(countOf(logText(), end.told), 1u) << logText();
+        test::stopDaemon(daemon);
+        daemon.reset();
+    }
+    // Both are listed and transcribed again, not swept.
+    const test::BinaryRun retry = runVakHere({"--retry-failed"}, 60);
+    EXPECT_EQ(retry.exitCode, 0) << retry.err;
+    EXPECT_EQ(countOf(retry.out, "\nHello from the daemon test.\n"), 2u) << retry.out;
+    EXPECT_EQ(countOf(retry.out, "vak_failed_1"), 2u) << retry.out;
+}
+
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
     test::PasteTarget target({"--select", "hello world"});
     ASSERT_TRUE(target.ready());
