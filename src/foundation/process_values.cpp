@@ -43,7 +43,8 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
     v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
     v.DAEMON_LOCK = runtimeDir + "/vak-dictate.lock";
-    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
+    // A recording the scratch folder cannot take goes to the user's own folder.
+    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"), v.dictationDir() + "/overflow");
     v.cliArgs = args;
     return v;
 }

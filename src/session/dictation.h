@@ -123,7 +123,8 @@ class Dictation final : public KeyActions,
   private:
     Dictation(SessionUi& ui, DictationSettings settings, DictationServices services);
 
-    void transcribeAndRoute(RouteRequest request, const std::string& wav);
+    // `wav` is the whole recording; `chunked` whether the chunk engine's text covers it.
+    void transcribeAndRoute(RouteRequest request, const std::string& wav, bool chunked);
     // The end of every delivery path, on the main queue.
     void finish(int n, const std::string& wav, std::string text, std::string label,
                 bool decodeFailed, const DecodeTrail& trail);
@@ -138,6 +139,7 @@ class Dictation final : public KeyActions,
     std::shared_ptr<TextInserter> inserter_;
 
     bool recording_ = false;
+    bool writeTrouble_ = false; // the pill says a write failed; captions keep off it
     int sessionN_ = 0;
     std::string currentWav_;
     std::shared_ptr<DecodeTrail> currentTrail_; // the engines that decode the latest session

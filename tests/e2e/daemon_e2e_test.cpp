@@ -19,6 +19,8 @@
 #include <iostream>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -238,6 +240,45 @@ TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
     EXPECT_EQ(retry.exitCode, 0) << retry.err;
     EXPECT_EQ(countOf(retry.out, "\nHello from the daemon test.\n"), 2u) << retry.out;
     EXPECT_EQ(countOf(retry.out, "vak_failed_1"), 2u) << retry.out;
+}
+
+TEST_F(DaemonE2E, AFullScratchFolderLosesNoAudio) {
+    // A scratch folder with room for two seconds of audio.
+    const std::string scratch = home.file("scratch");
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", scratch.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here (needs root)";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{scratch};
+    writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\nkeep_inputs=1\n");
+    say("hello from the daemon test");
+    ASSERT_TRUE(startDaemon()) << logText();
+
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+    test::speak(*pulse, 4);
+    // Said when it happens, with its cause.
+    EXPECT_TRUE(waitForLog("‼️ recording: writing " + scratch +
+                           "/vak_rec_1.wav: No space left on device — holding the audio in memory"))
+        << logText();
+    settle(0.5);
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("■ stopped, transcribing… (session 1)")) << logText();
+    // Transcribed (pasted, or on the clipboard when no window has the focus).
+    EXPECT_TRUE(waitForLog("5 words · ")) << logText();
+    EXPECT_NE(logText().find("s kept in " + home.file(".dictation/overflow/vak_rec_1.wav")),
+              std::string::npos)
+        << logText();
+    // The decoder heard all four seconds, not the two the folder took.
+    std::int64_t heard = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home.file("tools"))) {
+        if (entry.path().filename().string().starts_with("input-"))
+            heard = std::max<std::int64_t>(heard, static_cast<std::int64_t>(entry.file_size()));
+    }
+    EXPECT_GE(heard, 44 + 4 * 32000 * 9 / 10);
+    EXPECT_FALSE(pathExists(home.file(".dictation/overflow/vak_rec_1.wav")));
 }
 
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
