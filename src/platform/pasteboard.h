@@ -68,6 +68,11 @@ class Pasteboard {
     virtual void setText(std::string_view text) = 0;
     // Replaces the contents by the items of `snapshot`.
     virtual void write(const PasteboardSnapshot& snapshot) = 0;
+
+    // How many times the application that had the focus at our last setText has taken that
+    // text since (where the platform cannot tell applications apart: any application); nothing
+    // where reads cannot be seen at all.
+    virtual std::optional<long> readCount() { return std::nullopt; }
 };
 
 // The process's pasteboard. Until one is installed: always empty, writes go nowhere.

@@ -281,6 +281,38 @@ TEST_F(DaemonE2E, AFullScratchFolderLosesNoAudio) {
     EXPECT_FALSE(pathExists(home.file(".dictation/overflow/vak_rec_1.wav")));
 }
 
+TEST_F(DaemonE2E, TheClipboardComesBackOnlyOnceTheFocusedWindowReadThePaste) {
+    ASSERT_TRUE(startDaemon()) << logText();
+    struct Case {
+        double readAfter; // seconds from the paste key to the window's read of the clipboard
+        bool readInTime;  // within the bound of the wait
+    };
+    // At once, late (a busy editor, an Electron program), and never within the bound.
+    const Case cases[] = {{0.2, true}, {2.5, true}, {12, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.readAfter);
+        test::PasteTarget target({"--clipboard", "text/plain", "USER-OLD-CLIP", "--paste-delay",
+                                  std::to_string(c.readAfter)});
+        ASSERT_TRUE(target.ready());
+        const std::size_t unread = countOf(logText(), "clipboard given back without a read");
+        ::kill(daemon->pid(), SIGUSR2);
+        // Our reads from here are another program's: they do not count as the window's.
+        ASSERT_TRUE(waitUntil(
+            [&] { return test::clipboardFormats()["text/plain"] == "VAK_TEST_INSERT_OK"; }, 5));
+        if (c.readInTime) {
+            EXPECT_TRUE(waitUntil([&] { return target.received() == "VAK_TEST_INSERT_OK"; },
+                                  c.readAfter + 3))
+                << target.received();
+        } else {
+            EXPECT_TRUE(waitForLog("clipboard given back without a read", 12)) << logText();
+        }
+        EXPECT_TRUE(waitUntil(
+            [&] { return test::clipboardFormats()["text/plain"] == "USER-OLD-CLIP"; }, 3));
+        EXPECT_EQ(countOf(logText(), "clipboard given back without a read"),
+                  unread + (c.readInTime ? 0 : 1));
+    }
+}
+
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
     test::PasteTarget target({"--select", "hello world"});
     ASSERT_TRUE(target.ready());
