@@ -14,6 +14,7 @@
 #include <sstream>
 #include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -214,6 +215,14 @@ AudioCapturer::Result AudioCapturer::teardown(bool patch) {
         if (!patch) {
             fh_.reset();
             return;
+        }
+        // A file removed while it was written (its folder cleaned up) still holds the audio
+        // until it is closed: it goes to the overflow folder like held audio.
+        struct stat st {};
+        if (fh_.valid() && ::fstat(fh_.get(), &st) == 0 && st.st_nlink == 0) {
+            writeFailed("the file was removed while recording");
+            result.writeProblem = writeProblem_;
+            if (const auto whole = writeOverflow()) result.path = *whole;
         }
         if (!held_.empty()) {
             if (const auto whole = writeOverflow()) {

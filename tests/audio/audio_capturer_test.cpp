@@ -128,6 +128,7 @@ TEST_F(CapturerTest, AFailedWriteIsSaidOnceAndTheWholeRecordingGoesToTheOverflow
         bool overflow;     // an overflow folder to take the recording
         const char* cause; // as the log and the pill say it
         bool needsSmallDisk;
+        bool removedWhileRecording = false;
     };
     const Case cases[] = {
         {"a removed folder", dir.file("gone/vak_rec_1.wav"), true, "No such file or directory",
@@ -135,6 +136,8 @@ TEST_F(CapturerTest, AFailedWriteIsSaidOnceAndTheWholeRecordingGoesToTheOverflow
         {"a full disk", small + "/vak_rec_1.wav", true, "No space left on device", true},
         {"a full disk and nowhere else", small + "/vak_rec_2.wav", false, "No space left on device",
          true},
+        {"a folder removed while recording", dir.file("cleaned/vak_rec_1.wav"), true,
+         "the file was removed while recording", false, true},
     };
     // One second of audio in ten buffers, every sample telling where it belongs.
     std::string spoken;
@@ -152,11 +155,15 @@ TEST_F(CapturerTest, AFailedWriteIsSaidOnceAndTheWholeRecordingGoesToTheOverflow
         if (c.needsSmallDisk && !mounted) continue;
         test::LogCapture log;
         std::vector<std::string> told;
+        if (c.removedWhileRecording) std::filesystem::create_directory(dir.file("cleaned"));
         ASSERT_TRUE(capturer->start(
             c.path, "builtin", [](const std::string&) {}, [] {}, c.overflow ? overflow : "",
             [&told](const std::string& cause) { told.push_back(cause); }));
-        for (const AudioBuffer& buffer : buffers)
+        for (const AudioBuffer& buffer : buffers) {
             deliver("mic", buffer);
+            if (c.removedWhileRecording && &buffer == &buffers[4])
+                std::filesystem::remove_all(dir.file("cleaned"));
+        }
         const auto result = capturer->stop();
         pump(0.05);
         EXPECT_EQ(told, std::vector<std::string>{c.cause});
