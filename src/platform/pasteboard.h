@@ -73,6 +73,9 @@ class Pasteboard {
     // text since (where the platform cannot tell applications apart: any application); nothing
     // where reads cannot be seen at all.
     virtual std::optional<long> readCount() { return std::nullopt; }
+    // Whether readCount counts the focused application's reads alone; where it counts every
+    // reader's, a clipboard manager's read may come first.
+    virtual bool readsOfFocusedAppOnly() { return false; }
 };
 
 // The process's pasteboard. Until one is installed: always empty, writes go nowhere.

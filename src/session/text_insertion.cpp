@@ -5,6 +5,7 @@
 #include "platform/paste_style.h"
 #include "text/typography.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vak {
@@ -84,13 +85,19 @@ void TextInserter::awaitRead(std::shared_ptr<Pasteboard> board, bool primary, lo
         };
         const auto& other = primary ? self->services_.pasteboard : self->services_.selection;
         if (read(board) || (self->lentBoth_ && read(other))) {
-            self->queue_.after(kReadGraceSeconds, [weak, board, primary, changeCount] {
+            // A read by anyone (a clipboard manager, first) is not known to be the paste's: then
+            // no sooner than the fixed delay.
+            const double now = waited + kLook;
+            const double earliest = board->readsOfFocusedAppOnly() ? 0 : kRestoreDelaySeconds;
+            const double delay = std::max(kReadGraceSeconds, earliest - now);
+            self->queue_.after(delay, [weak, board, primary, changeCount] {
                 if (const auto inserter = weak.lock())
                     inserter->restore(*board, primary, changeCount);
             });
             return;
         }
-        if (waited + kLook < kRestoreBoundSeconds) {
+        // Half a look's margin: the sum of the looks is not exact.
+        if (waited + kLook < kRestoreBoundSeconds - kLook / 2) {
             self->awaitRead(board, primary, changeCount, waited + kLook);
             return;
         }

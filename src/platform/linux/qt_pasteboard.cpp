@@ -82,6 +82,7 @@ class SelectionReads final : public QAbstractNativeEventFilter {
         std::free(reply);
     }
     long reads() const { return reads_; }
+    bool knowsReader() const { return reader_ != 0; }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         if (type != "xcb_generic_event_t") return false;
@@ -209,6 +210,10 @@ void QtPasteboard::setText(std::string_view text) {
     }
     if (state_->reads) state_->reads->restart();
     board->setMimeData(data, state_->mode);
+}
+
+bool QtPasteboard::readsOfFocusedAppOnly() {
+    return state_->reads && state_->reads->knowsReader();
 }
 
 std::optional<long> QtPasteboard::readCount() {

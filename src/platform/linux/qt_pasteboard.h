@@ -41,6 +41,7 @@ class QtPasteboard final : public Pasteboard {
     void setText(std::string_view text) override;
     void write(const PasteboardSnapshot& snapshot) override;
     std::optional<long> readCount() override;
+    bool readsOfFocusedAppOnly() override;
 
     struct State;
 
