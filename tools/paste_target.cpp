@@ -6,7 +6,9 @@
 //       keys) the whole text is written to FILE. --select starts with TEXT in the field, all of
 //       it selected (for a synthetic copy). --clipboard takes the clipboard with the given
 //       formats, --primary the PRIMARY selection with TEXT. Once the window is up, has the focus
-//       and owns the clipboard, its X window id is written to the --ready FILE.
+//       and owns the clipboard, its X window id is written to the --ready FILE. With
+//       --paste-delay SECONDS it reads the clipboard that long after Ctrl+V, as a busy
+//       application does.
 //   vak-paste-target --hidden --ready FILE [--clipboard TYPE VALUE]... [--primary TEXT]
 //       Owns the selections without a window (a user's copy in another program); "0" is
 //       written to the --ready FILE.
@@ -16,6 +18,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QSaveFile>
@@ -53,6 +57,23 @@ int usage() {
     return 2;
 }
 
+// Takes Ctrl+V from the editor and pastes `delay` seconds later.
+class LatePaste final : public QObject {
+  public:
+    LatePaste(QPlainTextEdit& editor, double delay) : editor_(editor), delay_(delay) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->matches(QKeySequence::Paste)) return QObject::eventFilter(watched, event);
+        QTimer::singleShot(static_cast<int>(delay_ * 1000), &editor_, [this] { editor_.paste(); });
+        return true;
+    }
+
+  private:
+    QPlainTextEdit& editor_;
+    double delay_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +85,7 @@ int main(int argc, char** argv) {
     QString selected;
     bool select = false;
     bool hidden = false;
+    double pasteDelay = 0;
     std::optional<QString> primary;
     std::vector<std::pair<QString, QByteArray>> clipboard;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -84,6 +106,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--select" && hasValue) {
             selected = args[++i];
             select = true;
+        } else if (arg == "--paste-delay" && hasValue) {
+            pasteDelay = args[++i].toDouble();
         } else if (arg == "--clipboard" && i + 2 < args.size()) {
             clipboard.emplace_back(args[i + 1], args[i + 2].toUtf8());
             i += 2;
@@ -114,6 +138,8 @@ int main(int argc, char** argv) {
     }
     QObject::connect(&editor, &QPlainTextEdit::textChanged,
                      [&] { writeAll(record, editor.toPlainText().toUtf8()); });
+    LatePaste latePaste(editor, pasteDelay);
+    if (pasteDelay > 0) editor.installEventFilter(&latePaste);
     editor.show();
     editor.activateWindow();
     editor.setFocus();

@@ -4,6 +4,7 @@
 #include "app/daemon_startup.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
+#include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
 #include "base/main_queue.h"
@@ -17,6 +18,7 @@
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
 #include "session/monitor_arming.h"
+#include "session/recall.h"
 #include "text/learned_words.h"
 #include "text/snippets.h"
 #include "transcribe/chunk_engine.h"
@@ -148,7 +150,8 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines, LocalServers& servers) {
+                 const EngineCheck& engines, LocalServers& servers,
+                 const std::vector<std::string>& interrupted) {
     const auto& values = processValues();
     servers.start(values);
     reportMicrophone();
@@ -176,7 +179,12 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 
     retentionSweep();
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
-    return desktop.run();
+    for (const std::string& text : interrupted)
+        ui.showNotice(text);
+    const int status = desktop.run();
+    // However it ends, a dictation in progress is kept for a retry.
+    dictation.keepInterrupted();
+    return status;
 }
 
 } // namespace
@@ -184,16 +192,34 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 int runDaemon(const std::vector<std::string>& args) {
     const auto& values = processValues();
     const std::optional<DemoRunner> demo = args.size() >= 2 ? demoFor(args[1]) : std::nullopt;
+    // Before anything else: a second daemon must not touch what the first one owns.
+    const FileLock lock = lockFile(values.DAEMON_LOCK);
+    if (lock.outcome == LockOutcome::HeldElsewhere && !demo) {
+        log(LogLevel::abandoned, "vak-dictate already runs for this user — reach it with "
+                                 "vak-dictate --toggle, --settings or --quit");
+        return ALREADY_RUNNING_STATUS;
+    }
+    if (lock.outcome == LockOutcome::Failed)
+        log(LogLevel::warning, "no single-daemon lock — " + lock.problem);
+    // A demo beside a running daemon leaves its files (recordings, the log) alone.
+    const bool ownsFiles = lock.outcome != LockOutcome::HeldElsewhere;
+    // The one-time purge of plain-text transcripts runs before this start logs anything of its
+    // own: its "✓" lines look like the transcripts it removes.
+    if (ownsFiles) purgeLegacyPlaintext();
+
     if (!haveDisplay(chooseDesktopBackend(DesktopSession::current(values.cfg)))) return 1;
     startDesktopBackends();
 
     DesktopApp desktop(args);
     const EngineCheck engines = EngineCheck::fromProcess(values);
     logEngineCheck(engines, values);
-    // What crashed runs left behind. The one-time purge of plain-text transcripts runs here too,
-    // before this start logs its own "✓" lines, which it would otherwise take for them.
-    values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
-    purgeLegacyPlaintext();
+    // What earlier runs left behind: a recording cut off mid-dictation is kept for a retry (the
+    // user is told once the interface is up), the rest goes.
+    std::vector<std::string> interrupted;
+    if (ownsFiles) {
+        interrupted = keepInterruptedRecordings(values.scratch, values.cfg.historyDays);
+        values.scratch.sweep(values.cfg.historyDays, std::time(nullptr));
+    }
 
     // Stopped when the daemon ends, after the event loop and the interface.
     LocalServers servers;
@@ -217,7 +243,7 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines, servers);
+    return runUntilQuit(desktop, ui, *dictation, engines, servers, interrupted);
 }
 
 } // namespace vak

@@ -6,11 +6,15 @@
 #include "base/log.h"
 #include "base/main_queue.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -100,9 +104,14 @@ std::string AudioCapturer::deviceName() const {
 
 bool AudioCapturer::start(const std::string& path, std::string_view preference,
                           std::function<void(const std::string&)> onSwap,
-                          std::function<void()> onDead) {
+                          std::function<void()> onDead, std::string overflowPath,
+                          std::function<void(const std::string&)> onWriteFailed) {
     onSwap_ = std::move(onSwap);
     onDead_ = std::move(onDead);
+    writer_.sync([&] {
+        overflowPath_ = std::move(overflowPath);
+        onWriteFailed_ = std::move(onWriteFailed);
+    });
     path_ = path;
     swapped_ = false;
     auto candidates = resolveAVDevices(preference);
@@ -122,15 +131,26 @@ bool AudioCapturer::start(const std::string& path, std::string_view preference,
 
 bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::string& path) {
     // The file and its header come first, so the first buffers already have somewhere to go.
+    // A file that cannot be made is the first failed write: the audio is held from the start.
     auto file = createScratchFile(path);
-    if (!file || !writeAll(file->get(), wavHeader(0))) return false;
+    std::string problem;
+    if (!file || !writeAll(file->get(), wavHeader(0))) {
+        problem = std::strerror(errno);
+        file.reset();
+    }
     const auto generation = ++generation_;
     writer_.sync([&] {
-        fh_ = std::move(*file);
+        fh_ = file ? std::move(*file) : UniqueFd();
         writerGeneration_ = generation;
+        writerPath_ = path;
         dataBytes_ = 0;
+        fileBytes_ = 0;
+        held_.clear();
+        writeProblem_.clear();
+        heldFull_ = false;
         framesSeen_ = 0;
         peak_ = 0;
+        if (!problem.empty()) writeFailed(problem);
     });
     sampleQueue_.sync([&] { converter_.reset(); });
     paused_.store(false);
@@ -158,7 +178,10 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
         stream_.reset();
     }
     if (!stream_) {
-        writer_.sync([&] { fh_.reset(); });
+        writer_.sync([&] {
+            fh_.reset();
+            writerGeneration_ = 0;
+        });
         return false;
     }
     active_.store(true);
@@ -187,10 +210,34 @@ AudioCapturer::Result AudioCapturer::teardown(bool patch) {
         result.peak = peak_;
         result.frames = framesSeen_;
         result.device = device;
+        result.path = writerPath_;
+        result.writeProblem = writeProblem_;
+        if (!patch) {
+            fh_.reset();
+            return;
+        }
+        // A file removed while it was written (its folder cleaned up) still holds the audio
+        // until it is closed: it goes to the overflow folder like held audio.
+        struct stat st {};
+        if (fh_.valid() && ::fstat(fh_.get(), &st) == 0 && st.st_nlink == 0) {
+            writeFailed("the file was removed while recording");
+            result.writeProblem = writeProblem_;
+            if (const auto whole = writeOverflow()) result.path = *whole;
+        }
+        if (!held_.empty()) {
+            if (const auto whole = writeOverflow()) {
+                result.path = *whole;
+            } else {
+                result.bytes = fileBytes_;
+            }
+        }
+        held_.clear();
+        held_.shrink_to_fit();
+        writerGeneration_ = 0;
         if (!fh_.valid()) return;
-        if (patch && dataBytes_ + 36 <= std::numeric_limits<std::uint32_t>::max()) {
-            putLe32(fh_.get(), 4, static_cast<std::uint32_t>(dataBytes_ + 36));
-            putLe32(fh_.get(), 40, static_cast<std::uint32_t>(dataBytes_));
+        if (fileBytes_ + 36 <= std::numeric_limits<std::uint32_t>::max()) {
+            putLe32(fh_.get(), 4, static_cast<std::uint32_t>(fileBytes_ + 36));
+            putLe32(fh_.get(), 40, static_cast<std::uint32_t>(fileBytes_));
         }
         fh_.reset();
     });
@@ -199,6 +246,54 @@ AudioCapturer::Result AudioCapturer::teardown(bool patch) {
 
 AudioCapturer::Result AudioCapturer::stop() {
     return teardown(true);
+}
+
+void AudioCapturer::writeFailed(const std::string& cause) {
+    if (!writeProblem_.empty()) return;
+    writeProblem_ = writerPath_ + ": " + cause;
+    log(LogLevel::serious, "recording: writing " + writeProblem_ + " — " +
+                               (overflowPath_.empty() ? std::string("the rest is lost")
+                                                      : "holding the audio in memory"));
+    if (onWriteFailed_)
+        main_.post([onWriteFailed = onWriteFailed_, cause] { onWriteFailed(cause); });
+}
+
+std::optional<std::string> AudioCapturer::writeOverflow() {
+    if (overflowPath_.empty()) return std::nullopt;
+    const auto fail = [this](const std::string& why) -> std::optional<std::string> {
+        log(LogLevel::serious, "recording: could not write " + overflowPath_ + " (" + why +
+                                   ") — only " + std::to_string(fileBytes_ / 32000) +
+                                   " s of it are kept, in " + writerPath_);
+        ::unlink(overflowPath_.c_str());
+        return std::nullopt;
+    };
+    const std::string folder = overflowPath_.substr(0, overflowPath_.rfind('/'));
+    makeDirectories(folder, 0700);
+    const std::uint64_t total = fileBytes_ + held_.size();
+    if (total + 36 > std::numeric_limits<std::uint32_t>::max()) return fail("too long");
+    auto out = createScratchFile(overflowPath_);
+    if (!out) return fail(std::strerror(errno));
+    if (!writeAll(out->get(), wavHeader(static_cast<std::uint32_t>(total))))
+        return fail(std::strerror(errno));
+    // The file's part first, read back in blocks.
+    std::string block(1 << 16, '\0');
+    for (std::uint64_t done = 0; done < fileBytes_;) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), fileBytes_ - done));
+        const ssize_t got =
+            ::pread(fh_.get(), block.data(), want, static_cast<off_t>(kWavHeaderBytes + done));
+        if (got <= 0) return fail("cannot read back " + writerPath_);
+        if (!writeAll(out->get(), std::string_view(block.data(), static_cast<std::size_t>(got))))
+            return fail(std::strerror(errno));
+        done += static_cast<std::uint64_t>(got);
+    }
+    if (!writeAll(out->get(), held_)) return fail(std::strerror(errno));
+    // The partial file goes, which also gives its folder its room back.
+    fh_.reset();
+    ::unlink(writerPath_.c_str());
+    log(LogLevel::ok,
+        "recording: all " + std::to_string(total / 32000) + " s kept in " + overflowPath_);
+    return overflowPath_;
 }
 
 void AudioCapturer::armFlowCheck() {
@@ -326,11 +421,30 @@ void AudioCapturer::writeSamples(std::vector<std::int16_t> samples, std::int16_t
     writer_.async([weak, samples = std::move(samples), chunkPeak, generation] {
         auto self = weak.lock();
         // A buffer of a session that has since ended must not land in the next one's file.
-        if (!self || !self->fh_.valid() || self->writerGeneration_ != generation) return;
+        if (!self || self->writerGeneration_ != generation) return;
         const std::string_view bytes(reinterpret_cast<const char*>(samples.data()),
                                      samples.size() * sizeof(std::int16_t));
         // Little-endian on every platform we build for; the file is little-endian PCM.
-        writeAll(self->fh_.get(), bytes);
+        if (self->writeProblem_.empty()) {
+            if (writeAll(self->fh_.get(), bytes)) {
+                self->fileBytes_ += bytes.size();
+            } else {
+                const std::string cause = std::strerror(errno);
+                // The file keeps whole buffers only; the rest follows in memory, in order.
+                [[maybe_unused]] const int cut = ::ftruncate(
+                    self->fh_.get(), static_cast<off_t>(kWavHeaderBytes + self->fileBytes_));
+                self->writeFailed(cause);
+            }
+        }
+        if (!self->writeProblem_.empty()) {
+            if (self->overflowPath_.empty()) return;
+            if (self->held_.size() + bytes.size() > kMaxHeldBytes) {
+                if (!std::exchange(self->heldFull_, true))
+                    log(LogLevel::serious, "recording: 30 min held in memory — the rest is lost");
+                return;
+            }
+            self->held_.append(bytes);
+        }
         self->dataBytes_ += bytes.size();
         self->framesSeen_ += samples.size();
         if (chunkPeak > self->peak_) self->peak_ = chunkPeak;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,15 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
         std::int16_t peak = 0;    // largest absolute sample
         std::uint64_t frames = 0; // 16 kHz frames
         std::string device;       // name of the device recorded from
+        // Where the recording is now: the path it was started on, or the overflow path when
+        // the first could not take all of it.
+        std::string path;
+        std::string writeProblem; // the first write that failed, and why; empty when none did
     };
+
+    // Audio the file did not take is held in memory up to this much (30 minutes), to be
+    // written out whole to the overflow path at the stop.
+    static constexpr std::size_t kMaxHeldBytes = 30u * 60u * 32000u;
 
     // Seconds a freshly started device may stay silent before it is swapped out.
     static constexpr double kFlowCheckSeconds = 1.3;
@@ -49,8 +58,15 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     // INPUT_DEVICE setting). `onSwap(name)` follows an automatic switch to another device,
     // `onDead()` the discovery that no device delivers sound (the last one keeps recording);
     // both run on the main queue.
+    //
+    // A write that fails (a full disk, a removed folder) is logged with its cause and given to
+    // `onWriteFailed(cause)` on the main queue, once per recording; the audio from there on is
+    // held in memory, and the stop writes the whole recording to `overflowPath` (its folder
+    // made when missing). Without an overflow path what the file did not take is lost.
     bool start(const std::string& path, std::string_view preference,
-               std::function<void(const std::string&)> onSwap, std::function<void()> onDead);
+               std::function<void(const std::string&)> onSwap, std::function<void()> onDead,
+               std::string overflowPath = {},
+               std::function<void(const std::string&)> onWriteFailed = {});
     // Stops, patches the header sizes and closes the file.
     Result stop();
 
@@ -75,6 +91,11 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     void ingest(const AudioBuffer& buffer, std::uint64_t generation);
     void writeSamples(std::vector<std::int16_t> samples, std::int16_t chunkPeak,
                       std::uint64_t generation);
+    // Writer queue: notes the first failed write and says so.
+    void writeFailed(const std::string& cause);
+    // Writer queue, at the stop: the file's samples and the held ones, whole, at the overflow
+    // path. Its path, or nothing (with the cause logged).
+    std::optional<std::string> writeOverflow();
     void diagnostic(int& counter, const std::string& line);
 
     MainQueue& main_;
@@ -95,7 +116,14 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     // Writer queue state.
     UniqueFd fh_;
     std::uint64_t writerGeneration_ = 0; // the session fh_ belongs to
-    std::uint64_t dataBytes_ = 0;
+    std::uint64_t dataBytes_ = 0;        // all of the recording: in the file and held
+    std::uint64_t fileBytes_ = 0;        // in the file
+    std::string held_;                   // after the file's, once a write failed
+    std::string writeProblem_;
+    bool heldFull_ = false;
+    std::string writerPath_; // the file's path
+    std::string overflowPath_;
+    std::function<void(const std::string&)> onWriteFailed_;
     std::uint64_t framesSeen_ = 0;
     std::int16_t peak_ = 0;
 

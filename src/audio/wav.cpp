@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vak {
@@ -204,6 +205,26 @@ std::optional<std::uint64_t> findWavDataOffset(const std::string& path) {
     const auto layout = readWavLayout(path);
     if (!layout) return std::nullopt;
     return layout->dataOffset;
+}
+
+std::optional<std::uint64_t> patchWavSizesFromLength(const std::string& path) {
+    const auto layout = readWavLayout(path);
+    if (!layout || !layout->isRecordingFormat()) return std::nullopt;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const auto length = static_cast<std::uint64_t>(st.st_size);
+    if (length < layout->dataOffset) return std::nullopt;
+    // A sample cut in half by the kill is not a sample.
+    const std::uint64_t data = (length - layout->dataOffset) & ~std::uint64_t{1};
+    if (layout->dataOffset + data > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    const std::string riff = le32(static_cast<std::uint32_t>(layout->dataOffset + data - 8));
+    const std::string size = le32(static_cast<std::uint32_t>(data));
+    const auto sizeAt = static_cast<off_t>(layout->dataOffset - 4);
+    if (::pwrite(fd.get(), riff.data(), 4, 4) != 4 ||
+        ::pwrite(fd.get(), size.data(), 4, sizeAt) != 4)
+        return std::nullopt;
+    return data;
 }
 
 double rangeRMS(int fd, std::uint64_t dataOff, std::uint64_t from, std::uint64_t to) {

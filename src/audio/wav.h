@@ -43,6 +43,11 @@ std::optional<WavLayout> readWavLayout(const std::string& path, std::string* pro
 // readWavLayout's data offset.
 std::optional<std::uint64_t> findWavDataOffset(const std::string& path);
 
+// Sets the size fields of a recording whose writer ended before its stop (a killed daemon) from
+// the file's length, and returns how many sample bytes it holds. Nothing when it is not a
+// recording-format WAV file or cannot be written; a link is never followed.
+std::optional<std::uint64_t> patchWavSizesFromLength(const std::string& path);
+
 // The measurements below read only the bytes they need, at explicit offsets, from a file that
 // may still be growing. `fd` is open for reading; `dataOff` is what findWavDataOffset returned.
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,6 +232,27 @@ std::optional<UniqueFd> createScratchFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid()) return std::nullopt;
     return fd;
+}
+
+FileLock lockFile(const std::string& path) {
+    FileLock lock;
+    // Close-on-exec: a child that outlived us must not keep the lock.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+        lock.problem = path + ": " + std::strerror(errno);
+        return lock;
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            lock.outcome = LockOutcome::HeldElsewhere;
+        } else {
+            lock.problem = path + ": " + std::strerror(errno);
+        }
+        return lock;
+    }
+    lock.outcome = LockOutcome::Taken;
+    lock.fd = std::move(fd);
+    return lock;
 }
 
 std::string expandHome(std::string_view path, std::string_view home) {

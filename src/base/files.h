@@ -101,4 +101,14 @@ bool removeFile(const std::string& path); // false when it was not there either
 bool makeDirectories(const std::string& path, mode_t mode = 0700);
 std::optional<std::int64_t> fileSize(const std::string& path);
 
+// An exclusive lock on the file at `path` (created 0600, never through a link), held while the
+// descriptor stays open and released by the kernel when the holder dies, however it dies.
+enum class LockOutcome { Taken, HeldElsewhere, Failed };
+struct FileLock {
+    LockOutcome outcome = LockOutcome::Failed;
+    UniqueFd fd;         // open while Taken
+    std::string problem; // why, when Failed
+};
+FileLock lockFile(const std::string& path);
+
 } // namespace vak

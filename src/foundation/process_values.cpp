@@ -41,9 +41,11 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
     const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
-    v.CONTROL_SOCKET =
-        (runtime.starts_with('/') ? runtime : v.dictationDir()) + "/vak-dictate.sock";
-    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"));
+    const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
+    v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
+    v.DAEMON_LOCK = runtimeDir + "/vak-dictate.lock";
+    // A recording the scratch folder cannot take goes to the user's own folder.
+    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"), v.dictationDir() + "/overflow");
     v.cliArgs = args;
     return v;
 }

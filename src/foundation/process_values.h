@@ -30,6 +30,7 @@ struct ProcessValues {
     // Where the running daemon takes commands (--toggle, --quit…): $XDG_RUNTIME_DIR when set
     // (the user's own folder for this login), else ~/.dictation.
     std::string CONTROL_SOCKET;       // …/vak-dictate.sock
+    std::string DAEMON_LOCK;          // …/vak-dictate.lock, held by the one running daemon
     ScratchFiles scratch;             // every vak_… scratch file: in $VAK_TMPDIR, else /tmp
     std::vector<std::string> cliArgs; // the process arguments, [0] being the program path
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 
 #include <dirent.h>
@@ -34,12 +35,48 @@ std::string uniqueTag() {
     return processTag() + "_" + std::to_string(++sequence);
 }
 
+// One folder's part of the sweep.
+int sweepFolder(const std::string& dir, int historyDays, std::time_t now) {
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) return 0;
+    int removed = 0;
+    const double maxAge = std::max(historyDays, 0) * 86400.0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        const std::string file = dir + "/" + std::string(name);
+        bool remove =
+            std::any_of(std::begin(kSwept), std::end(kSwept),
+                        [name](std::string_view prefix) { return name.starts_with(prefix); });
+        if (!remove && name.starts_with(kFailed)) {
+            struct stat st {};
+            remove = ::lstat(file.c_str(), &st) == 0 && std::difftime(now, st.st_mtime) >= maxAge;
+        }
+        if (remove && ::unlink(file.c_str()) == 0) ++removed;
+    }
+    ::closedir(folder);
+    return removed;
+}
+
 } // namespace
 
-ScratchFiles::ScratchFiles(std::string dir) : dir_(std::move(dir)) {
-    while (dir_.size() > 1 && dir_.back() == '/')
-        dir_.pop_back();
+ScratchFiles::ScratchFiles(std::string dir, std::string overflowDir)
+    : dir_(std::move(dir)), overflow_(std::move(overflowDir)) {
+    for (std::string* folder : {&dir_, &overflow_}) {
+        while (folder->size() > 1 && folder->back() == '/')
+            folder->pop_back();
+    }
     if (dir_.empty()) dir_ = "/tmp";
+    if (overflow_ == dir_) overflow_.clear();
+}
+
+std::vector<std::string> ScratchFiles::folders() const {
+    if (overflow_.empty()) return {dir_};
+    return {dir_, overflow_};
+}
+
+std::string ScratchFiles::overflowRecording(int session) const {
+    if (overflow_.empty()) return {};
+    return overflow_ + "/" + std::string(kRecording) + std::to_string(session) + ".wav";
 }
 
 std::string ScratchFiles::path(std::string_view name) const {
@@ -61,9 +98,13 @@ std::string ScratchFiles::failedRecording(int session, int copy) const {
 
 std::optional<std::string> ScratchFiles::keepFailedRecording(const std::string& wav,
                                                              int session) const {
+    // Kept in its own folder: a link never crosses file systems.
+    const bool overflowed =
+        !overflow_.empty() && wav.size() > overflow_.size() && wav.starts_with(overflow_ + "/");
+    const ScratchFiles keeper(overflowed ? overflow_ : dir_);
     // link() refuses a name that is taken, where rename() would silently replace it.
     for (int copy = 1; copy <= 1000; ++copy) {
-        const std::string kept = failedRecording(session, copy);
+        const std::string kept = keeper.failedRecording(session, copy);
         if (::link(wav.c_str(), kept.c_str()) == 0) {
             ::unlink(wav.c_str());
             ::chmod(kept.c_str(), 0600);
@@ -76,22 +117,51 @@ std::optional<std::string> ScratchFiles::keepFailedRecording(const std::string& 
 
 std::vector<KeptRecording> ScratchFiles::failedRecordings() const {
     std::vector<KeptRecording> kept;
-    DIR* folder = ::opendir(dir_.c_str());
-    if (folder == nullptr) return kept;
-    while (const dirent* entry = ::readdir(folder)) {
-        const std::string_view name = entry->d_name;
-        if (!name.starts_with(kFailed) || !name.ends_with(".wav")) continue;
-        struct stat st {};
-        const std::string file = path(name);
-        if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        kept.push_back({file, st.st_mtime,
-                        static_cast<double>(std::max<off_t>(st.st_size - 44, 0)) / 32000.0});
+    for (const std::string& dir : folders()) {
+        DIR* folder = ::opendir(dir.c_str());
+        if (folder == nullptr) continue;
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string_view name = entry->d_name;
+            if (!name.starts_with(kFailed) || !name.ends_with(".wav")) continue;
+            struct stat st {};
+            const std::string file = dir + "/" + std::string(name);
+            if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            kept.push_back({file, st.st_mtime,
+                            static_cast<double>(std::max<off_t>(st.st_size - 44, 0)) / 32000.0});
+        }
+        ::closedir(folder);
     }
-    ::closedir(folder);
     std::sort(kept.begin(), kept.end(), [](const KeptRecording& a, const KeptRecording& b) {
         return a.modified != b.modified ? a.modified > b.modified : a.path > b.path;
     });
     return kept;
+}
+
+std::vector<ScratchFiles::StaleRecording> ScratchFiles::staleRecordings() const {
+    std::vector<StaleRecording> stale;
+    for (const std::string& dir : folders()) {
+        DIR* folder = ::opendir(dir.c_str());
+        if (folder == nullptr) continue;
+        while (const dirent* entry = ::readdir(folder)) {
+            std::string_view name = entry->d_name;
+            if (!name.starts_with(kRecording) || !name.ends_with(".wav")) continue;
+            const std::string file = dir + "/" + std::string(name);
+            name.remove_prefix(kRecording.size());
+            name.remove_suffix(4);
+            int session = 0;
+            const auto [end, error] =
+                std::from_chars(name.data(), name.data() + name.size(), session);
+            if (error != std::errc() || end != name.data() + name.size() || session < 0) continue;
+            struct stat st {};
+            if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+                continue;
+            stale.push_back({file, session});
+        }
+        ::closedir(folder);
+    }
+    std::sort(stale.begin(), stale.end(),
+              [](const StaleRecording& a, const StaleRecording& b) { return a.path < b.path; });
+    return stale;
 }
 
 std::string ScratchFiles::retryTextBase() const {
@@ -123,23 +193,9 @@ std::string ScratchFiles::commandLineBase(std::string_view mode, bool perProcess
 }
 
 int ScratchFiles::sweep(int historyDays, std::time_t now) const {
-    DIR* folder = ::opendir(dir_.c_str());
-    if (folder == nullptr) return 0;
     int removed = 0;
-    const double maxAge = std::max(historyDays, 0) * 86400.0;
-    while (const dirent* entry = ::readdir(folder)) {
-        const std::string_view name = entry->d_name;
-        const std::string file = path(name);
-        bool remove =
-            std::any_of(std::begin(kSwept), std::end(kSwept),
-                        [name](std::string_view prefix) { return name.starts_with(prefix); });
-        if (!remove && name.starts_with(kFailed)) {
-            struct stat st {};
-            remove = ::lstat(file.c_str(), &st) == 0 && std::difftime(now, st.st_mtime) >= maxAge;
-        }
-        if (remove && ::unlink(file.c_str()) == 0) ++removed;
-    }
-    ::closedir(folder);
+    for (const std::string& dir : folders())
+        removed += sweepFolder(dir, historyDays, now);
     return removed;
 }
 

@@ -18,11 +18,18 @@ struct KeptRecording {
 // Every scratch file the program makes: one folder ($VAK_TMPDIR, else /tmp), the names built
 // here and nowhere else, and the sweep at start that removes what crashed runs left there.
 // Callers create the files with createScratchFile (never through a link) and remove them.
+//
+// A second folder of the user's, the overflow folder, takes a recording the scratch folder
+// could not (a full disk, a removed folder); its recordings are kept, listed and swept as the
+// scratch folder's are.
 class ScratchFiles {
   public:
-    explicit ScratchFiles(std::string dir = "/tmp");
+    explicit ScratchFiles(std::string dir = "/tmp", std::string overflowDir = {});
 
     const std::string& dir() const { return dir_; }
+    const std::string& overflowDir() const { return overflow_; } // empty: none
+    // Session N's recording moved to the overflow folder; empty without one.
+    std::string overflowRecording(int session) const;
     // dir + "/" + name.
     std::string path(std::string_view name) const;
 
@@ -34,9 +41,17 @@ class ScratchFiles {
     // same session number (from other runs) "vak_failed_N-2.wav", "vak_failed_N-3.wav", ….
     std::string failedRecording(int session, int copy = 1) const;
     // Moves session N's recording `wav` to the first failed-recording name that is free (never
-    // over an earlier run's), 0600. Its path, or nothing when it could not be moved.
+    // over an earlier run's) in its own folder (the scratch or the overflow folder), 0600. Its
+    // path, or nothing when it could not be moved.
     std::optional<std::string> keepFailedRecording(const std::string& wav, int session) const;
-    // The kept recordings there now, newest first.
+    // This user's recordings of earlier runs still there ("vak_rec_N.wav", regular files), with
+    // their session numbers: what a daemon that ended mid-dictation left.
+    struct StaleRecording {
+        std::string path;
+        int session = 0;
+    };
+    std::vector<StaleRecording> staleRecordings() const;
+    // The kept recordings in both folders now, newest first.
     std::vector<KeptRecording> failedRecordings() const;
     // The decoder output base of one more try at a kept recording, unique per call.
     std::string retryTextBase() const;
@@ -61,7 +76,10 @@ class ScratchFiles {
     int sweep(int historyDays, std::time_t now) const;
 
   private:
+    std::vector<std::string> folders() const;
+
     std::string dir_;
+    std::string overflow_;
 };
 
 } // namespace vak

@@ -68,6 +68,14 @@ class Pasteboard {
     virtual void setText(std::string_view text) = 0;
     // Replaces the contents by the items of `snapshot`.
     virtual void write(const PasteboardSnapshot& snapshot) = 0;
+
+    // How many times the application that had the focus at our last setText has taken that
+    // text since (where the platform cannot tell applications apart: any application); nothing
+    // where reads cannot be seen at all.
+    virtual std::optional<long> readCount() { return std::nullopt; }
+    // Whether readCount counts the focused application's reads alone; where it counts every
+    // reader's, a clipboard manager's read may come first.
+    virtual bool readsOfFocusedAppOnly() { return false; }
 };
 
 // The process's pasteboard. Until one is installed: always empty, writes go nowhere.

@@ -16,6 +16,7 @@
 #include "producer/producer_link.h"
 #include "rewrite/command_edit.h"
 #include "session/mode_memory.h"
+#include "session/recall.h"
 #include "session/selection_copy.h"
 #include "text/formatting.h"
 #include "text/local_command.h"
@@ -54,6 +55,11 @@ constexpr const char* kMicDenied =
 constexpr const char* kSoundInput = "Settings ▸ Sound ▸ Input (or pavucontrol ▸ Input Devices)";
 constexpr const char* kCaptureName = "capture";
 #endif
+
+// A recording's decoder output base: its path without ".wav".
+std::string textBaseOf(const std::string& wav) {
+    return wav.ends_with(".wav") ? wav.substr(0, wav.size() - 4) : wav;
+}
 
 // What the user is told when a text could not be typed into a window; empty when it was.
 std::string caveatFor(InsertOutcome outcome) {
@@ -136,7 +142,7 @@ std::shared_ptr<Dictation> Dictation::create(SessionUi& ui, DictationSettings se
     dictation->services_.captions->setDisplay([weak, main](const std::string& caption) {
         main->post([weak, caption] {
             if (auto self = weak.lock()) {
-                if (self->recording_) self->ui_.setCaption(caption);
+                if (self->recording_ && !self->writeTrouble_) self->ui_.setCaption(caption);
             }
         });
     });
@@ -220,6 +226,14 @@ void Dictation::startRecording() {
                 self->play("Basso");
                 self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
             }
+        },
+        settings_.scratch.overflowRecording(n),
+        [weak, n](const std::string& cause) {
+            auto self = weak.lock();
+            if (!self || !self->recording_ || self->sessionN_ != n) return;
+            self->writeTrouble_ = true;
+            self->ui_.setCaption("⚠️ recording can't be saved (" + cause +
+                                 ") — keeping it in memory");
         });
     if (!started) {
         removeFile(currentWav_);
@@ -231,6 +245,7 @@ void Dictation::startRecording() {
     }
 
     recording_ = true;
+    writeTrouble_ = false;
     log(LogLevel::recording,
         "recording… (session " + std::to_string(n) + ") · mic=" + services_.capturer->deviceName());
     play("Tink");
@@ -262,7 +277,8 @@ void Dictation::stopAndTranscribe() {
     ui_.recordingStopped();
 
     const int n = sessionN_;
-    const std::string wav = currentWav_;
+    // Where the whole recording is: its file, or the overflow folder after a failed write.
+    const std::string wav = result.path.empty() ? currentWav_ : result.path;
     const std::string session = std::to_string(n);
     log(LogLevel::stopped,
         "stopped, transcribing… (session " + session + ") · " +
@@ -292,10 +308,11 @@ void Dictation::stopAndTranscribe() {
     request.modePicked = ui_.modePickedThisRecording();
     request.commandSelection = std::exchange(commandSelection_, std::nullopt);
     request.wasInstant = wasInstant;
-    transcribeAndRoute(std::move(request), wav);
+    // After a failed write the chunk engine read only what reached the file.
+    transcribeAndRoute(std::move(request), wav, result.writeProblem.empty());
 }
 
-void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav) {
+void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav, bool chunked) {
     std::weak_ptr<Dictation> weak = weak_from_this();
     const int n = request.session;
     MainQueue* main = services_.main;
@@ -335,22 +352,31 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav)
     auto format = services_.format;
     auto decode = services_.decode;
     auto background = services_.background;
-    const std::string base = settings_.scratch.recordingTextBase(n);
-    services_.chunks->finish([request = std::move(request), settings, route, format, decode,
-                              background, wav, base, decodeFailed,
-                              trail](std::optional<std::string> chunked) mutable {
-        if (chunked && !chunked->empty()) {
-            request.text = format(*chunked);
-            routeTranscript(std::move(request), settings, route);
-            return;
-        }
-        background->async([request = std::move(request), settings, route, format, decode, wav, base,
+    // The decoder's output beside the recording, wherever that is.
+    const std::string base = textBaseOf(wav);
+    auto decodeWhole = [settings, route, format, decode, background, wav, base, decodeFailed,
+                        trail](RouteRequest whole) {
+        background->async([request = std::move(whole), settings, route, format, decode, wav, base,
                            decodeFailed, trail]() mutable {
             const auto raw = decode({wav, base, DecodeRoute::Auto, trail});
             if (!raw) decodeFailed->store(true);
             request.text = raw ? format(*raw) : std::string();
             routeTranscript(std::move(request), settings, route);
         });
+    };
+    if (!chunked) {
+        services_.chunks->cancel();
+        decodeWhole(std::move(request));
+        return;
+    }
+    services_.chunks->finish([request = std::move(request), settings, route, format,
+                              decodeWhole](std::optional<std::string> text) mutable {
+        if (text && !text->empty()) {
+            request.text = format(*text);
+            routeTranscript(std::move(request), settings, route);
+            return;
+        }
+        decodeWhole(std::move(request));
     });
 }
 
@@ -385,7 +411,7 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
         keepLastClip(n, wav);
     }
     removeFile(wav);
-    removeFile(settings_.scratch.recordingTextBase(n) + ".txt");
+    removeFile(textBaseOf(wav) + ".txt");
 }
 
 void Dictation::keepLastClip(int n, const std::string& wav) {
@@ -408,6 +434,29 @@ void Dictation::cancelRecording() {
     ui_.recordingStopped();
     log(LogLevel::abandoned, "recording canceled — nothing transcribed");
     play("Bottle");
+}
+
+void Dictation::keepInterrupted() {
+    if (!recording_) return;
+    recording_ = false;
+    autoStop_.cancel();
+    services_.captions->stop();
+    services_.chunks->cancel();
+    const AudioCapturer::Result result = services_.capturer->stop();
+    if (result.bytes == 0) {
+        removeFile(currentWav_);
+        return;
+    }
+    const auto kept = settings_.scratch.keepFailedRecording(currentWav_, sessionN_);
+    if (!kept) {
+        // Left where it is: the next start keeps it.
+        log(LogLevel::serious, "could not keep the interrupted recording " + currentWav_);
+        return;
+    }
+    log(LogLevel::warning,
+        interruptedDictationText(static_cast<double>(result.bytes) / kBytesPerSecond) +
+            " (session " + std::to_string(sessionN_) + ") · " + *kept +
+            " · or vak-dictate --retry-failed");
 }
 
 void Dictation::startCommandMode() {

@@ -107,6 +107,10 @@ class Dictation final : public KeyActions,
     void resumeCapture() override { services_.capturer->resumeCapture(); }
     bool isCapturePaused() const override { return services_.capturer->isPaused(); }
 
+    // The daemon is ending (Quit, or TERM, INT or HUP): a recording in progress is stopped and
+    // kept as a failed recording for a retry, not lost.
+    void keepInterrupted();
+
     // Pastes `text` into the focused application (the SIGUSR2 check uses it directly). When it
     // could not be typed, says so in the log and on the pill, and returns what to put in the
     // log line instead of "✓"; empty when it was pasted.
@@ -119,7 +123,8 @@ class Dictation final : public KeyActions,
   private:
     Dictation(SessionUi& ui, DictationSettings settings, DictationServices services);
 
-    void transcribeAndRoute(RouteRequest request, const std::string& wav);
+    // `wav` is the whole recording; `chunked` whether the chunk engine's text covers it.
+    void transcribeAndRoute(RouteRequest request, const std::string& wav, bool chunked);
     // The end of every delivery path, on the main queue.
     void finish(int n, const std::string& wav, std::string text, std::string label,
                 bool decodeFailed, const DecodeTrail& trail);
@@ -134,6 +139,7 @@ class Dictation final : public KeyActions,
     std::shared_ptr<TextInserter> inserter_;
 
     bool recording_ = false;
+    bool writeTrouble_ = false; // the pill says a write failed; captions keep off it
     int sessionN_ = 0;
     std::string currentWav_;
     std::shared_ptr<DecodeTrail> currentTrail_; // the engines that decode the latest session

@@ -1,5 +1,6 @@
 #include "session/recall.h"
 
+#include "audio/wav.h"
 #include "base/files.h"
 #include "base/log.h"
 #include "base/numbers.h"
@@ -8,6 +9,7 @@
 #include "text/formatting.h"
 #include "text/words.h"
 
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
@@ -54,6 +56,29 @@ std::string unopenedRecordsText(std::size_t count) {
 std::string historyKeyMissingText(std::size_t count) {
     return "the keyring holds no history key, so none of the " + std::to_string(count) +
            (count == 1 ? " record" : " records") + " can be opened";
+}
+
+std::string interruptedDictationText(double seconds) {
+    // Under ten seconds a tenth matters; above, whole seconds read better.
+    const std::string amount =
+        seconds < 10 ? fixedDecimals(seconds, 1) : std::to_string(std::lround(seconds));
+    return "kept " + amount + " s of an interrupted dictation — Retry from the menu";
+}
+
+std::vector<std::string> keepInterruptedRecordings(const ScratchFiles& scratch, int historyDays) {
+    std::vector<std::string> told;
+    if (historyDays <= 0) return told;
+    for (const auto& stale : scratch.staleRecordings()) {
+        const auto bytes = patchWavSizesFromLength(stale.path);
+        if (!bytes || *bytes == 0) continue;
+        const auto kept = scratch.keepFailedRecording(stale.path, stale.session);
+        if (!kept) continue;
+        const std::string text =
+            interruptedDictationText(static_cast<double>(*bytes) / kBytesPerSecond);
+        log(LogLevel::warning, text + " · " + fileName(*kept) + " · or vak-dictate --retry-failed");
+        told.push_back(text);
+    }
+    return told;
 }
 
 std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vak {
 
@@ -29,6 +30,17 @@ std::string unopenedRecordsText(std::size_t count);
 // Why none of `count` records opens: the keyring holds no key for them.
 std::string historyKeyMissingText(std::size_t count);
 inline constexpr std::string_view NO_DICTATIONS_TEXT = "no dictations in the history yet";
+
+// What the log and the pill say of a recording kept when its dictation was cut off (the daemon
+// stopped or was killed during it): "kept 25 s of an interrupted dictation — Retry from the
+// menu".
+std::string interruptedDictationText(double seconds);
+
+// At start: every recording a daemon that ended mid-dictation left in the scratch folder is kept
+// as a failed recording (its header sizes set from its length), one log line each; empty and
+// unreadable ones, and all of them when `historyDays` is 0 (nothing is to be kept), are left for
+// the sweep. Returns what to tell the user, one text per recording.
+std::vector<std::string> keepInterruptedRecordings(const ScratchFiles& scratch, int historyDays);
 
 using DecodeCall = std::function<std::optional<std::string>(const DecodeRequest& request)>;
 using FormatCall = std::function<std::string(std::string_view raw)>;

@@ -1,9 +1,11 @@
 #include "session/text_insertion.h"
 
+#include "base/log.h"
 #include "base/main_queue.h"
 #include "platform/paste_style.h"
 #include "text/typography.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vak {
@@ -42,7 +44,8 @@ InsertOutcome TextInserter::insert(std::string_view text) {
         return InsertOutcome::NothingFocused;
     }
     const PasteStyle& style = pasteStyleFor(focus.identifier);
-    if (style.pastesPrimary && services_.selection) {
+    lentBoth_ = style.pastesPrimary && services_.selection;
+    if (lentBoth_) {
         primary_.lastChangeCount = lend(*services_.selection, primary_, out);
         restoreLater(services_.selection, true, primary_.lastChangeCount);
     }
@@ -57,18 +60,64 @@ InsertOutcome TextInserter::insert(std::string_view text) {
 
 void TextInserter::restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount) {
     std::weak_ptr<TextInserter> weak = weak_from_this();
+    // A busy application may read the paste seconds after its key: given back earlier, it would
+    // paste the user's old contents instead. Where reads can be seen, wait for one.
+    if (board->readCount()) {
+        awaitRead(std::move(board), primary, changeCount, 0);
+        return;
+    }
     queue_.after(kRestoreDelaySeconds, [weak, board, primary, changeCount] {
-        // Someone copied (or selected) after our paste: the newer contents win.
-        if (board->changeCount() != changeCount) return;
-        const auto self = weak.lock();
-        if (!self) return;
-        const PasteboardSnapshot& saved = (primary ? self->primary_ : self->clipboard_).saved;
-        // Nothing saved: the clipboard keeps our text (the user may want it again), while
-        // PRIMARY, which the user never asked us to fill, goes back to empty.
-        if (saved.empty() && !primary) return;
-        board->clear();
-        if (!saved.empty()) board->write(saved);
+        if (const auto self = weak.lock()) self->restore(*board, primary, changeCount);
     });
+}
+
+void TextInserter::awaitRead(std::shared_ptr<Pasteboard> board, bool primary, long changeCount,
+                             double waited) {
+    constexpr double kLook = 0.1;
+    std::weak_ptr<TextInserter> weak = weak_from_this();
+    queue_.after(kLook, [weak, board, primary, changeCount, waited] {
+        const auto self = weak.lock();
+        // Someone copied (or we pasted again): nothing to wait for.
+        if (!self || board->changeCount() != changeCount) return;
+        // Where the paste key may read either selection (xterm), a read of one is the paste.
+        const auto read = [](const std::shared_ptr<Pasteboard>& lent) {
+            return lent && lent->readCount().value_or(1) > 0;
+        };
+        const auto& other = primary ? self->services_.pasteboard : self->services_.selection;
+        if (read(board) || (self->lentBoth_ && read(other))) {
+            // A read by anyone (a clipboard manager, first) is not known to be the paste's: then
+            // no sooner than the fixed delay.
+            const double now = waited + kLook;
+            const double earliest = board->readsOfFocusedAppOnly() ? 0 : kRestoreDelaySeconds;
+            const double delay = std::max(kReadGraceSeconds, earliest - now);
+            self->queue_.after(delay, [weak, board, primary, changeCount] {
+                if (const auto inserter = weak.lock())
+                    inserter->restore(*board, primary, changeCount);
+            });
+            return;
+        }
+        // Half a look's margin: the sum of the looks is not exact.
+        if (waited + kLook < kRestoreBoundSeconds - kLook / 2) {
+            self->awaitRead(board, primary, changeCount, waited + kLook);
+            return;
+        }
+        log(LogLevel::info, std::string(primary ? "PRIMARY" : "clipboard") +
+                                " given back without a read — the focused window did not take "
+                                "the paste within " +
+                                std::to_string(static_cast<int>(kRestoreBoundSeconds)) + " s");
+        self->restore(*board, primary, changeCount);
+    });
+}
+
+void TextInserter::restore(Pasteboard& board, bool primary, long changeCount) {
+    // Someone copied (or selected) after our paste: the newer contents win.
+    if (board.changeCount() != changeCount) return;
+    const PasteboardSnapshot& saved = (primary ? primary_ : clipboard_).saved;
+    // Nothing saved: the clipboard keeps our text (the user may want it again), while PRIMARY,
+    // which the user never asked us to fill, goes back to empty.
+    if (saved.empty() && !primary) return;
+    board.clear();
+    if (!saved.empty()) board.write(saved);
 }
 
 } // namespace vak

@@ -35,7 +35,12 @@ enum class InsertOutcome {
 // Main thread only. The restore timers hold the inserter weakly.
 class TextInserter final : public std::enable_shared_from_this<TextInserter> {
   public:
+    // Where reads of the pasteboard cannot be seen: the fixed wait before the restore.
     static constexpr double kRestoreDelaySeconds = 1.5;
+    // Where they can: the restore follows the focused application's read by this much (its
+    // transfer ends first), and comes after this long without one.
+    static constexpr double kReadGraceSeconds = 0.3;
+    static constexpr double kRestoreBoundSeconds = 8.0;
 
     struct Services {
         std::shared_ptr<Pasteboard> pasteboard;
@@ -73,13 +78,19 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
     // Puts `text` on `board`, keeping a snapshot of the user's contents in `borrowed` first;
     // returns the change count of our write.
     static long lend(Pasteboard& board, Borrowed& borrowed, const std::string& text);
-    // Gives `board` (PRIMARY when `primary`) back after the delay, unless it changed since.
+    // Gives `board` (PRIMARY when `primary`) back once the focused application has read it (or
+    // after the fixed delay, or the bound), unless it changed since.
     void restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount);
+    // Waits for the read, looking again every tenth of a second.
+    void awaitRead(std::shared_ptr<Pasteboard> board, bool primary, long changeCount,
+                   double waited);
+    void restore(Pasteboard& board, bool primary, long changeCount);
 
     MainQueue& queue_;
     Services services_;
     Borrowed clipboard_;
     Borrowed primary_;
+    bool lentBoth_ = false; // the last paste went through PRIMARY too
 };
 
 } // namespace vak

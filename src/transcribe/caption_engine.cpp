@@ -101,8 +101,10 @@ void CaptionEngine::start(const std::string& wav) {
 }
 
 void CaptionEngine::stop() {
-    // At once, so that a pass decoding right now publishes nothing when it returns.
+    // At once, so that a pass decoding right now publishes nothing when it returns, and its
+    // decoder stops taking the cores the stop's decode needs.
     ++generation_;
+    cancelPass_.store(true);
     std::weak_ptr<CaptionEngine> weak = weak_from_this();
     queue_->async([weak] {
         if (const auto self = weak.lock()) {
@@ -141,6 +143,9 @@ void CaptionEngine::reset(const std::string& wav) {
 }
 
 void CaptionEngine::pass(int generation) {
+    if (generation_.load() != generation) return;
+    cancelPass_.store(false);
+    // A stop between the two lines above must still end this pass's decoder.
     if (generation_.load() != generation) return;
     if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
     const UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -248,9 +253,11 @@ std::optional<std::string> CaptionEngine::viaCli(const std::string& wav, const s
     options.killGraceSeconds = settings_.scaled(2);
     options.environment = engineEnvironment(engineThreads(true).captions);
     options.errorTailBytes = kToolErrorTailBytes;
+    options.cancel = &cancelPass_;
     const auto result = runProcess(
         captionCliArguments(settings_.whisperCli, settings_.model, wav, settings_.scratchBase),
         options);
+    if (result && result->cancelled) return std::nullopt; // stopped: no failure
     std::optional<std::string> text;
     if (result && !result->status.signaled() && result->status.success())
         text = readTextFile(txt, nullptr, Links::refuse);

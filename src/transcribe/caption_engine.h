@@ -101,6 +101,9 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     const std::shared_ptr<TimedQueue> queue_;
     // Bumped by start and stop from any thread; read by passes after every decode.
     std::atomic<int> generation_{0};
+    // Set by stop: the running pass's decoder is ended (its caption would be dropped anyway, and
+    // it would compete with the stop's own decode). Cleared when a pass begins.
+    std::atomic<bool> cancelPass_{false};
     // Touched only on queue_.
     TimerHandle timer_;
     std::string wavPath_;

@@ -9,6 +9,10 @@
 #include "transcribe/tool_report.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace vak {
 
@@ -34,6 +38,20 @@ ServerReply askServer(const DecodeSettings& settings, const std::string& wav, do
     options.killGraceSeconds = settings.scaled(2);
     return askWhisperServer(serverRequestArguments(settings, wav, timeoutSeconds, withVad),
                             options);
+}
+
+// Why nothing can be written at `path` (tried with a page of zeros, then removed); nothing when
+// it can.
+std::optional<std::string> cannotWriteAt(const std::string& path) {
+    auto probe = createScratchFile(path);
+    if (!probe) return std::string(std::strerror(errno));
+    const bool written =
+        writeAll(probe->get(), std::string(4096, '\0')) && ::fsync(probe->get()) == 0;
+    const int error = errno;
+    probe.reset();
+    removeFile(path);
+    if (written) return std::nullopt;
+    return std::string(std::strerror(error));
 }
 
 } // namespace
@@ -149,6 +167,15 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     // whisper-cli exits 0 after an unknown option or language and writes no text; a status other
     // than 0 means it did not finish its work, whatever it wrote.
     auto text = readTextFile(txtBase + ".txt", nullptr, Links::refuse);
+    // whisper-cli says nothing when its text could not be written (a full disk): an empty file
+    // there is a failure, not silence.
+    if (text && text->empty() && result->status.success()) {
+        if (const auto problem = cannotWriteAt(txtBase + ".probe")) {
+            log(LogLevel::toolError, "whisper-cli could not write its text " + txtBase + ".txt (" +
+                                         *problem + ")" + clip);
+            return std::nullopt;
+        }
+    }
     if (!text || !result->status.success()) {
         log(LogLevel::toolError, "whisper-cli exit " + std::to_string(result->status.code) +
                                      (text ? "" : ", no output") + ": " +

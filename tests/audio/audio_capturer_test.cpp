@@ -4,13 +4,17 @@
 #include "base/main_queue.h"
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -102,6 +106,89 @@ TEST_F(CapturerTest, WritesAPrivateWavWhoseHeaderIsPatchedAtTheStop) {
     EXPECT_EQ(u32At(wav, 4), 366u);
     EXPECT_EQ(u32At(wav, 40), 330u);
     EXPECT_EQ(wav.substr(44 + 320), le16(1000) + le16(0xFC18) + le16(500) + le16(0x8000) + le16(7));
+}
+
+TEST_F(CapturerTest, AFailedWriteIsSaidOnceAndTheWholeRecordingGoesToTheOverflowFolder) {
+    fake->setDevices({builtIn});
+    // A file system with room for a quarter of a second (as root: a tmpfs of 8 KB).
+    const std::string small = dir.file("small");
+    std::filesystem::create_directory(small);
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=8k") == 0;
+    struct Unmount {
+        std::string at;
+        bool mounted;
+        ~Unmount() {
+            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } unmount{small, mounted};
+    struct Case {
+        const char* what;
+        std::string path;
+        bool overflow;     // an overflow folder to take the recording
+        const char* cause; // as the log and the pill say it
+        bool needsSmallDisk;
+        bool removedWhileRecording = false;
+    };
+    const Case cases[] = {
+        {"a removed folder", dir.file("gone/vak_rec_1.wav"), true, "No such file or directory",
+         false},
+        {"a full disk", small + "/vak_rec_1.wav", true, "No space left on device", true},
+        {"a full disk and nowhere else", small + "/vak_rec_2.wav", false, "No space left on device",
+         true},
+        {"a folder removed while recording", dir.file("cleaned/vak_rec_1.wav"), true,
+         "the file was removed while recording", false, true},
+    };
+    // One second of audio in ten buffers, every sample telling where it belongs.
+    std::string spoken;
+    std::vector<AudioBuffer> buffers;
+    for (int b = 0; b < 10; ++b) {
+        std::vector<std::int16_t> samples(1600);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<std::int16_t>(b * 1600 + static_cast<int>(i));
+        spoken += std::string(reinterpret_cast<const char*>(samples.data()), 3200);
+        buffers.push_back(int16Buffer(std::move(samples)));
+    }
+    const std::string overflow = dir.file("overflow/vak_rec_1.wav");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsSmallDisk && !mounted) continue;
+        test::LogCapture log;
+        std::vector<std::string> told;
+        if (c.removedWhileRecording) std::filesystem::create_directory(dir.file("cleaned"));
+        ASSERT_TRUE(capturer->start(
+            c.path, "builtin", [](const std::string&) {}, [] {}, c.overflow ? overflow : "",
+            [&told](const std::string& cause) { told.push_back(cause); }));
+        for (const AudioBuffer& buffer : buffers) {
+            deliver("mic", buffer);
+            if (c.removedWhileRecording && &buffer == &buffers[4])
+                std::filesystem::remove_all(dir.file("cleaned"));
+        }
+        const auto result = capturer->stop();
+        pump(0.05);
+        EXPECT_EQ(told, std::vector<std::string>{c.cause});
+        EXPECT_EQ(log.messages().front(),
+                  "‼️ recording: writing " + c.path + ": " + c.cause +
+                      (c.overflow ? " — holding the audio in memory" : " — the rest is lost"));
+        if (c.overflow) {
+            // All of it, in order, and nothing left in the folder that failed.
+            EXPECT_EQ(result.path, overflow);
+            EXPECT_EQ(result.bytes, spoken.size());
+            EXPECT_EQ(readFixture(overflow), wavHeader(32000) + spoken);
+            EXPECT_EQ(filePermissions(overflow), 0600u);
+            EXPECT_FALSE(pathExists(c.path));
+            removeFile(overflow);
+        } else {
+            // What fitted, whole buffers only, under a header that says so.
+            EXPECT_EQ(result.path, c.path);
+            const std::string kept = readFixture(c.path);
+            ASSERT_GE(kept.size(), 44u);
+            EXPECT_EQ(result.bytes, kept.size() - 44);
+            EXPECT_EQ(result.bytes % 3200, 0u);
+            EXPECT_EQ(u32At(kept, 40), result.bytes);
+            EXPECT_EQ(kept.substr(44), spoken.substr(0, result.bytes));
+        }
+    }
 }
 
 TEST_F(CapturerTest, PausedCaptureReportsSilenceAndWritesNothing) {

@@ -9,6 +9,7 @@
 #include "support/desktop_apps.h"
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
+#include "support/run_binary.h"
 #include "support/xvfb.h"
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include <iostream>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -27,6 +30,14 @@ using test::settle;
 using test::TempDir;
 using test::waitUntil;
 using test::writeFixture;
+
+// How often `line` is is in `text`.
+std::size_t countOf(const std::string& text, const std::string& line) {
+    std::size_t count = 0;
+    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++count;
+    return count;
+}
 
 class DaemonE2E : public testing::Test {
   protected:
@@ -58,8 +69,29 @@ class DaemonE2E : public testing::Test {
         options.argv = {VAK_BINARY};
         options.environment = test::daemonEnvironment(home.path(), *pulse);
         options.environment.push_back("DISPLAY=" + xvfb->display());
+        // A restart in the same home: the new daemon's own lines, not the last one's.
+        const std::size_t banners = countOf(logText(), "▶ Brindle v8.28");
+        const std::size_t armed = countOf(logText(), "✓ key monitor armed");
         daemon = Subprocess::spawn(options);
-        return daemon && waitForLog("▶ Brindle v8.28") && waitForLog("✓ key monitor armed");
+        return daemon && waitUntil(
+                             [&] {
+                                 const std::string text = logText();
+                                 return countOf(text, "▶ Brindle v8.28") > banners &&
+                                        countOf(text, "✓ key monitor armed") > armed;
+                             },
+                             20);
+    }
+
+    // vak-dictate with `args` in the daemon's home and session.
+    test::BinaryRun runVakHere(const std::vector<std::string>& args, double seconds) const {
+        test::BinaryOptions options;
+        for (const std::string& entry : test::daemonEnvironment(home.path(), *pulse)) {
+            const auto equals = entry.find('=');
+            options.env[entry.substr(0, equals)] = entry.substr(equals + 1);
+        }
+        options.env["DISPLAY"] = xvfb->display();
+        options.timeoutSeconds = seconds;
+        return test::runVak(args, options);
     }
 
     std::string logText() const { return test::daemonLog(home.path()); }
@@ -147,6 +179,138 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     EXPECT_TRUE(daemon->wait().success());
     EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
     daemon.reset();
+}
+
+TEST_F(DaemonE2E, OneDaemonPerUserAndTheFirstStartKeepsItsOwnLines) {
+    ASSERT_TRUE(startDaemon()) << logText();
+    // A fresh home: the one-time purge found nothing of earlier versions, and the start's own
+    // lines are all still there.
+    EXPECT_TRUE(waitForLog("privacy migration: removed 0 plaintext transcripts")) << logText();
+    EXPECT_EQ(countOf(logText(), "] ✓ local engine: whisper-cli"), 1u) << logText();
+
+    // A second daemon (the autostart entry's beside the systemd unit's) ends at once and says
+    // how to reach the first; it arms no key of its own.
+    const test::BinaryRun second = runVakHere({}, 10);
+    EXPECT_EQ(second.exitCode, 3);
+    EXPECT_NE(second.err.find("already runs for this user — reach it with vak-dictate --toggle, "
+                              "--settings or --quit"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(std::count(second.err.begin(), second.err.end(), '\n'), 1) << second.err;
+    EXPECT_EQ(countOf(logText(), "key monitor armed"), 1u) << logText();
+    EXPECT_FALSE(daemon->hasExited());
+
+    // A crash leaves no stale lock: the next daemon starts.
+    daemon->kill();
+    daemon->wait();
+    ASSERT_TRUE(startDaemon()) << logText();
+    EXPECT_EQ(countOf(logText(), "▶ Brindle v8.28"), 2u);
+}
+
+TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
+    say("hello from the daemon test");
+    struct End {
+        int signo;
+        const char* told; // the line that says the recording was kept
+    };
+    // TERM (a logout, systemctl stop): kept before the daemon ends. KILL (a crash, the
+    // out-of-memory killer): kept by the next start, which says so.
+    const End ends[] = {
+        {SIGTERM, " of an interrupted dictation — Retry from the menu (session 1) · "},
+        {SIGKILL, " of an interrupted dictation — Retry from the menu · vak_failed_1-2.wav"},
+    };
+    for (const End& end : ends) {
+        SCOPED_TRACE(end.signo);
+        ASSERT_TRUE(startDaemon()) << logText();
+        ::kill(daemon->pid(), SIGUSR1);
+        ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+        speak();
+        settle(1); // the writer has the tone in the file
+        ::kill(daemon->pid(), end.signo);
+        const ExitStatus status = daemon->wait();
+        EXPECT_EQ(status.signaled(), end.signo == SIGKILL);
+        daemon.reset();
+        ASSERT_TRUE(startDaemon()) << logText();
+        EXPECT_EQ(countOf(logText(), end.told), 1u) << logText();
+        test::stopDaemon(daemon);
+        daemon.reset();
+    }
+    // Both are listed and transcribed again, not swept.
+    const test::BinaryRun retry = runVakHere({"--retry-failed"}, 60);
+    EXPECT_EQ(retry.exitCode, 0) << retry.err;
+    EXPECT_EQ(countOf(retry.out, "\nHello from the daemon test.\n"), 2u) << retry.out;
+    EXPECT_EQ(countOf(retry.out, "vak_failed_1"), 2u) << retry.out;
+}
+
+TEST_F(DaemonE2E, AFullScratchFolderLosesNoAudio) {
+    // A scratch folder with room for two seconds of audio.
+    const std::string scratch = home.file("scratch");
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", scratch.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here (needs root)";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{scratch};
+    writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\nkeep_inputs=1\n");
+    say("hello from the daemon test");
+    ASSERT_TRUE(startDaemon()) << logText();
+
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+    test::speak(*pulse, 4);
+    // Said when it happens, with its cause.
+    EXPECT_TRUE(waitForLog("‼️ recording: writing " + scratch +
+                           "/vak_rec_1.wav: No space left on device — holding the audio in memory"))
+        << logText();
+    settle(0.5);
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("■ stopped, transcribing… (session 1)")) << logText();
+    // Transcribed (pasted, or on the clipboard when no window has the focus).
+    EXPECT_TRUE(waitForLog("5 words · ")) << logText();
+    EXPECT_NE(logText().find("s kept in " + home.file(".dictation/overflow/vak_rec_1.wav")),
+              std::string::npos)
+        << logText();
+    // The decoder heard all four seconds, not the two the folder took.
+    std::int64_t heard = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home.file("tools"))) {
+        if (entry.path().filename().string().starts_with("input-"))
+            heard = std::max<std::int64_t>(heard, static_cast<std::int64_t>(entry.file_size()));
+    }
+    EXPECT_GE(heard, 44 + 4 * 32000 * 9 / 10);
+    EXPECT_FALSE(pathExists(home.file(".dictation/overflow/vak_rec_1.wav")));
+}
+
+TEST_F(DaemonE2E, TheClipboardComesBackOnlyOnceTheFocusedWindowReadThePaste) {
+    ASSERT_TRUE(startDaemon()) << logText();
+    struct Case {
+        double readAfter; // seconds from the paste key to the window's read of the clipboard
+        bool readInTime;  // within the bound of the wait
+    };
+    // At once, late (a busy editor, an Electron program), and never within the bound.
+    const Case cases[] = {{0.2, true}, {2.5, true}, {12, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.readAfter);
+        test::PasteTarget target({"--clipboard", "text/plain", "USER-OLD-CLIP", "--paste-delay",
+                                  std::to_string(c.readAfter)});
+        ASSERT_TRUE(target.ready());
+        const std::size_t unread = countOf(logText(), "clipboard given back without a read");
+        ::kill(daemon->pid(), SIGUSR2);
+        // Our reads from here are another program's: they do not count as the window's.
+        ASSERT_TRUE(waitUntil(
+            [&] { return test::clipboardFormats()["text/plain"] == "VAK_TEST_INSERT_OK"; }, 5));
+        if (c.readInTime) {
+            EXPECT_TRUE(waitUntil([&] { return target.received() == "VAK_TEST_INSERT_OK"; },
+                                  c.readAfter + 3))
+                << target.received();
+        } else {
+            EXPECT_TRUE(waitForLog("clipboard given back without a read", 12)) << logText();
+        }
+        EXPECT_TRUE(waitUntil(
+            [&] { return test::clipboardFormats()["text/plain"] == "USER-OLD-CLIP"; }, 3));
+        EXPECT_EQ(countOf(logText(), "clipboard given back without a read"),
+                  unread + (c.readInTime ? 0 : 1));
+    }
 }
 
 TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {

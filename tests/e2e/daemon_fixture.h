@@ -43,9 +43,9 @@ inline std::vector<std::string> daemonEnvironment(const std::string& home,
             "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
 }
 
-// Half a second of a tone at the microphone, so the recording is not silent.
-inline void speak(PulseServer& pulse) {
-    std::vector<std::int16_t> tone(24000);
+// Half a second (or `seconds`) of a tone at the microphone, so the recording is not silent.
+inline void speak(PulseServer& pulse, double seconds = 0.5) {
+    std::vector<std::int16_t> tone(static_cast<std::size_t>(seconds * 48000));
     for (std::size_t i = 0; i < tone.size(); ++i) {
         tone[i] = static_cast<std::int16_t>(
             8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));

@@ -59,6 +59,44 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     EXPECT_FALSE(board->holdsTransientText());
 }
 
+TEST_F(Insertion, WhereReadsAreSeenTheRestoreWaitsForTheApplicationsRead) {
+    struct Case {
+        const char* what;
+        bool focusedOnly;             // reads are the focused application's (X11)
+        std::optional<double> readAt; // seconds after the paste; none: never
+        double restoredAt;            // when the user's contents are back
+    };
+    const Case cases[] = {
+        {"a quick read", true, 0.15, 0.5},
+        {"a busy editor reading late", true, 2.45, 2.8},
+        {"anyone's read (a manager) keeps the fixed delay", false, 0.05, 1.5},
+        {"anyone's late read", false, 2.45, 2.8},
+        {"no read: the bound", true, std::nullopt, 8.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        board = std::make_shared<FakePasteboard>();
+        board->copyFromOtherApp({plainTextItem("earlier")});
+        board->seeReads(c.focusedOnly);
+        auto inserter = make();
+        ASSERT_EQ(inserter->insert("dictated"), InsertOutcome::Pasted);
+        double now = 0;
+        const auto advanceTo = [&](double t) {
+            queue.advance(t - now);
+            now = t;
+        };
+        if (c.readAt) {
+            advanceTo(*c.readAt);
+            EXPECT_EQ(board->text(), "dictated");
+            board->readByApp();
+        }
+        advanceTo(c.restoredAt - 0.05);
+        EXPECT_EQ(board->text(), "dictated");
+        advanceTo(c.restoredAt + 0.05);
+        EXPECT_EQ(board->text(), "earlier");
+    }
+}
+
 TEST_F(Insertion, TheRestoreStandsAsideWhenThereIsNothingToRestoreOrTheUserCopied) {
     struct Case {
         const char* what;

@@ -215,7 +215,7 @@ TEST_F(CaptionEngineTest, ABlankAudioTagShowsNoCaption) {
     EXPECT_TRUE(captions().empty());
 }
 
-TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesPublishesNothing) {
+TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesIsEndedAndPublishesNothing) {
     settings.timeScale = 0.1; // a pass every 0.2 s, decoder limit 1 s
     tone::Dictation spoken;
     spoken.say(words(0, 8));
@@ -231,14 +231,19 @@ TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesPublishesNothing) {
     const auto callsBefore = whisper.calls().size();
     const auto captionsBefore = captions().size();
 
-    // …but not the one whose decode was running when it was stopped.
-    whisper.setControl("source=tones\nkeep_inputs=1\ndelay=0.4");
+    // …but not the one whose decode was running when it was stopped; a slow decoder is ended
+    // at once rather than left to compete with the stop's own decode.
+    whisper.setControl("source=tones\nkeep_inputs=1\ndelay=5");
     engine->start(recording->path());
     ASSERT_TRUE(waitFor([&] { return whisper.calls().size() > callsBefore; }));
+    const pid_t decoder = whisper.calls().back().pid;
+    test::LogCapture log;
     engine->stop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitFor([&] { return ::kill(decoder, 0) != 0; }, 0.5)); // before its time limit
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(captions().size(), captionsBefore);
     EXPECT_EQ(whisper.calls().size(), callsBefore + 1); // and no pass after it
+    EXPECT_TRUE(log.messages().empty());                // an ended pass is no failed one
 }
 
 TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndTheNextPassDecodesOnlyTheWindow) {

@@ -10,7 +10,10 @@
 #include <chrono>
 #include <filesystem>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -199,11 +202,31 @@ TEST_F(LocalDecode, AWhisperCliThatWroteNoTextIsLoggedWithItsStatusAndWhy) {
     const std::string wav = clip("a.wav", 1);
     settings.config.useServer = false;
     whisper.setTranscript("Words.");
+    // A file system with no room left for the text (as root: a full tmpfs of one page).
+    const std::string full = work.file("full");
+    std::filesystem::create_directory(full);
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=4k") == 0;
+    struct Unmount {
+        std::string at;
+        bool mounted;
+        ~Unmount() {
+            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } unmount{full, mounted};
+    if (mounted) {
+        const int fd = ::open((full + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string page(4096, 'x');
+        while (::write(fd, page.data(), page.size()) > 0) {
+        }
+        ::close(fd);
+    }
     struct Case {
         const char* control;
         std::string language;
         bool removeModel;
         std::string line;
+        bool fullDisk = false; // the text goes to the full file system
     };
     const Case cases[] = {
         // The real tool exits 0 after these two, and prints its usage after the error.
@@ -215,14 +238,21 @@ TEST_F(LocalDecode, AWhisperCliThatWroteNoTextIsLoggedWithItsStatusAndWhy) {
              settings.model + "' · error: failed to initialize whisper context"},
         // Text, but a status that says the run did not end well.
         {"exit=4", "en", false, "!! whisper-cli exit 4: no message"},
+        // It exits 0 and leaves an empty file: a failure with its cause, not silence.
+        {"", "en", false,
+         "!! whisper-cli could not write its text " + full +
+             "/out.txt (No space left on device) (clip 1s)",
+         true},
     };
     for (const auto& c : cases) {
+        if (c.fullDisk && !mounted) continue;
         whisper.setControl(c.control);
         settings.config.language = c.language;
         if (c.removeModel) removeFile(settings.model);
-        removeFile(work.file("out.txt"));
+        const std::string base = c.fullDisk ? full + "/out" : work.file("out");
+        removeFile(base + ".txt");
         LogCapture log;
-        EXPECT_EQ(local(wav), std::nullopt) << c.line;
+        EXPECT_EQ(runWhisperLocalPath(wav, base, 10, 1, settings), std::nullopt) << c.line;
         EXPECT_EQ(log.messages(), std::vector<std::string>{c.line});
         writeFixture(settings.model, "model");
     }

@@ -28,6 +28,7 @@ void FakePasteboard::clear() {
 void FakePasteboard::setText(std::string_view text) {
     contents_ = {plainTextItem(text)};
     transient_ = true;
+    reads_ = 0;
     ++changeCount_;
 }
 

@@ -17,6 +17,18 @@ class FakePasteboard final : public Pasteboard {
     void clear() override;
     void setText(std::string_view text) override;
     void write(const PasteboardSnapshot& snapshot) override;
+    std::optional<long> readCount() override {
+        return seesReads_ ? std::optional<long>(reads_) : std::nullopt;
+    }
+    bool readsOfFocusedAppOnly() override { return focusedOnly_; }
+
+    // From now on reads are seen: only the focused application's (X11) or anyone's (Wayland).
+    void seeReads(bool focusedOnly) {
+        seesReads_ = true;
+        focusedOnly_ = focusedOnly;
+    }
+    // An application takes the text we set.
+    void readByApp() { ++reads_; }
 
     // Another application copies `contents`.
     void copyFromOtherApp(PasteboardSnapshot contents);
@@ -30,6 +42,9 @@ class FakePasteboard final : public Pasteboard {
     long changeCount_ = 0;
     bool transient_ = false;
     int snapshots_ = 0;
+    bool seesReads_ = false;
+    bool focusedOnly_ = false;
+    long reads_ = 0;
 };
 
 // An item holding plain text only.

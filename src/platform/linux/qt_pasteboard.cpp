@@ -2,12 +2,21 @@
 
 #include "base/time_util.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
 
 namespace vak {
 
@@ -27,6 +36,85 @@ bool keepFormat(const QString& format) {
            format != QLatin1String("application/x-qt-image");
 }
 
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
+    const auto cookie =
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    if (reply == nullptr) return XCB_ATOM_NONE;
+    const xcb_atom_t atom = reply->atom;
+    std::free(reply);
+    return atom;
+}
+
+// Counts the requests for our selection's data on Qt's xcb connection (before Qt answers them).
+class SelectionReads final : public QAbstractNativeEventFilter {
+  public:
+    SelectionReads(xcb_connection_t* connection, QClipboard::Mode mode)
+        : connection_(connection), clientMask_(~xcb_get_setup(connection)->resource_id_mask) {
+        selection_ = mode == QClipboard::Selection ? xcb_atom_t{XCB_ATOM_PRIMARY}
+                                                   : internAtom(connection, "CLIPBOARD");
+        activeWindow_ = internAtom(connection, "_NET_ACTIVE_WINDOW");
+        // The protocol's own targets, and the markers a clipboard manager asks for.
+        const char* housekeeping[] = {"TARGETS",
+                                      "TIMESTAMP",
+                                      "MULTIPLE",
+                                      "SAVE_TARGETS",
+                                      "x-kde-passwordManagerHint",
+                                      "application/x-copyq-hidden"};
+        for (const char* name : housekeeping)
+            housekeeping_.push_back(internAtom(connection, name));
+    }
+
+    // From our next write on: reads of the client whose window is active now.
+    void restart() {
+        reads_ = 0;
+        reader_ = 0;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        if (screen == nullptr || activeWindow_ == XCB_ATOM_NONE) return;
+        const auto cookie =
+            xcb_get_property(connection_, 0, screen->root, activeWindow_, XCB_ATOM_WINDOW, 0, 1);
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+        if (reply == nullptr) return;
+        if (xcb_get_property_value_length(reply) >= 4) {
+            const auto window = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+            reader_ = window & clientMask_;
+        }
+        std::free(reply);
+    }
+    long reads() const { return reads_; }
+    bool knowsReader() const { return reader_ != 0; }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST) return false;
+        const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+        if (request->selection != selection_) return false;
+        for (const xcb_atom_t atom : housekeeping_) {
+            if (request->target == atom) return false;
+        }
+        if (reader_ == 0 || (request->requestor & clientMask_) == reader_) ++reads_;
+        return false; // Qt answers it
+    }
+
+  private:
+    xcb_connection_t* connection_;
+    std::uint32_t clientMask_;
+    xcb_atom_t selection_ = XCB_ATOM_NONE;
+    xcb_atom_t activeWindow_ = XCB_ATOM_NONE;
+    std::vector<xcb_atom_t> housekeeping_;
+    std::uint32_t reader_ = 0; // the client bits of the reader we wait for; 0: anyone
+    long reads_ = 0;
+};
+
+// Qt's xcb connection, when the application runs on X11.
+xcb_connection_t* qtXcbConnection() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (app == nullptr) return nullptr;
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
+
 } // namespace
 
 struct QtPasteboard::State {
@@ -36,10 +124,20 @@ struct QtPasteboard::State {
     // Connected on first use, when the application exists.
     QPointer<QClipboard> watched;
     QMetaObject::Connection connection;
+    std::unique_ptr<SelectionReads> reads; // on X11
+
+    ~State() {
+        if (reads && QCoreApplication::instance() != nullptr)
+            QCoreApplication::instance()->removeNativeEventFilter(reads.get());
+    }
 
     QClipboard* clipboard() {
         QClipboard* board = usableClipboard();
         if (board != nullptr && watched != board) {
+            if (xcb_connection_t* x = qtXcbConnection(); x != nullptr && !reads) {
+                reads = std::make_unique<SelectionReads>(x, mode);
+                QCoreApplication::instance()->installNativeEventFilter(reads.get());
+            }
             QObject::disconnect(connection);
             connection =
                 QObject::connect(board, &QClipboard::changed, [this](QClipboard::Mode changed) {
@@ -110,7 +208,18 @@ void QtPasteboard::setText(std::string_view text) {
             QString::fromLatin1(marker.type.data(), static_cast<qsizetype>(marker.type.size())),
             QByteArray(marker.value.data(), static_cast<qsizetype>(marker.value.size())));
     }
+    if (state_->reads) state_->reads->restart();
     board->setMimeData(data, state_->mode);
+}
+
+bool QtPasteboard::readsOfFocusedAppOnly() {
+    return state_->reads && state_->reads->knowsReader();
+}
+
+std::optional<long> QtPasteboard::readCount() {
+    state_->clipboard();
+    if (!state_->reads) return std::nullopt;
+    return state_->reads->reads();
 }
 
 void QtPasteboard::write(const PasteboardSnapshot& snapshot) {

@@ -18,6 +18,10 @@ namespace vak {
 // the size cap, or the reads have taken longer than the time cap: an owner that answers slowly
 // gives a partial snapshot rather than a frozen program. Text we set carries every one of the
 // TRANSIENT_MARKERS, which clipboard managers take as "do not keep".
+//
+// On X11 it sees the requests for the selection it owns (a filter on Qt's xcb connection), and
+// counts the data requests of the client whose window was active when the text was set: the X
+// resource ids of one client share their high bits.
 class QtPasteboard final : public Pasteboard {
   public:
     struct Limits {
@@ -36,6 +40,8 @@ class QtPasteboard final : public Pasteboard {
     void clear() override;
     void setText(std::string_view text) override;
     void write(const PasteboardSnapshot& snapshot) override;
+    std::optional<long> readCount() override;
+    bool readsOfFocusedAppOnly() override;
 
     struct State;
 

@@ -90,6 +90,9 @@ struct DataControlPasteboard::State {
     std::uint64_t generation = 0;
 
     std::atomic<long> changes{0};
+    // The source of our last setText, and the requests for its text.
+    wl_proxy* textSource = nullptr;
+    std::atomic<long> textReads{0};
 
     static void onDataOffer(void* data, wl_proxy*, wl_proxy* offer);
     static void onSelection(void* data, wl_proxy*, wl_proxy* offer);
@@ -107,9 +110,9 @@ struct DataControlPasteboard::State {
         wl::destroy(offer, wl::request::offer_destroy);
     }
 
-    // Offers `payload` as the selection (an empty one clears it).
-    void select(Payload payload) {
-        if (device == nullptr) return;
+    // Offers `payload` as the selection (an empty one clears it); returns its source.
+    wl_proxy* select(Payload payload) {
+        if (device == nullptr) return nullptr;
         wl_proxy* source = nullptr;
         if (!payload.empty()) {
             source = wl_proxy_marshal_flags(manager, wl::request::manager_create_data_source,
@@ -128,6 +131,7 @@ struct DataControlPasteboard::State {
                                    ? wl::request::device_set_selection
                                    : wl::request::device_set_primary_selection,
                                nullptr, wl_proxy_get_version(device), 0, source);
+        return source;
     }
 };
 
@@ -180,6 +184,9 @@ void DataControlPasteboard::State::onSend(void* data, wl_proxy* source, const ch
     if (found != state->sources.end()) {
         for (const auto& [offered, bytes] : found->second) {
             if (offered == type) {
+                if (source == state->textSource &&
+                    std::find(kTextTypes.begin(), kTextTypes.end(), offered) != kTextTypes.end())
+                    state->textReads.fetch_add(1);
                 state->client->serve(fd, bytes);
                 return;
             }
@@ -315,7 +322,12 @@ std::optional<std::string> DataControlPasteboard::text() {
 }
 
 void DataControlPasteboard::clear() {
-    client_->runAndSync([state = state_] { state->select({}); }, kCallSeconds);
+    client_->runAndSync(
+        [state = state_] {
+            state->select({});
+            state->textSource = nullptr;
+        },
+        kCallSeconds);
 }
 
 void DataControlPasteboard::setText(std::string_view text) {
@@ -329,9 +341,14 @@ void DataControlPasteboard::setText(std::string_view text) {
                              std::make_shared<const std::string>(marker.value));
     client_->runAndSync(
         [state = state_, payload = std::move(payload)]() mutable {
-            state->select(std::move(payload));
+            state->textReads.store(0);
+            state->textSource = state->select(std::move(payload));
         },
         kCallSeconds);
+}
+
+std::optional<long> DataControlPasteboard::readCount() {
+    return state_->textReads.load();
 }
 
 void DataControlPasteboard::write(const PasteboardSnapshot& snapshot) {
@@ -348,6 +365,7 @@ void DataControlPasteboard::write(const PasteboardSnapshot& snapshot) {
     client_->runAndSync(
         [state = state_, payload = std::move(payload)]() mutable {
             state->select(std::move(payload));
+            state->textSource = nullptr;
         },
         kCallSeconds);
 }

@@ -40,6 +40,9 @@ class DataControlPasteboard final : public Pasteboard {
     void clear() override;
     void setText(std::string_view text) override;
     void write(const PasteboardSnapshot& snapshot) override;
+    // The text requests made of our last setText's source, by anyone (the protocol does not
+    // say who asks).
+    std::optional<long> readCount() override;
 
     struct State;
 
