@@ -310,6 +310,10 @@ struct Unpasted {
     const char* caveat;
 };
 
+void PrintTo(const Unpasted& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class UnpastedDictation : public DictationTest, public testing::WithParamInterface<Unpasted> {};
 
 TEST_P(UnpastedDictation, StaysOnTheClipboardAndSaysSoAndWhatToPress) {

@@ -7,9 +7,11 @@
 #include "platform/frontmost_app.h"
 #include "platform/key_monitor.h"
 #include "platform/key_synth.h"
+#include "platform/linux/atspi_frontmost_app.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
+#include "platform/linux/mutter_key_synth.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/sway_ipc.h"
 #include "platform/linux/uinput_key_synth.h"
@@ -110,6 +112,10 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
     const bool protocol = client && client->offers(kVirtualKeyboard);
     if (protocol && isExecutableFile(wtype))
         candidates.push_back(std::make_shared<WtypeKeySynth>(wtype));
+    // GNOME: mutter's remote-desktop keyboard, which asks nothing of the user.
+    auto mutter = std::make_shared<MutterKeySynth>();
+    const bool mutterServes = !protocol && mutter->available();
+    if (mutterServes) candidates.push_back(mutter);
     auto uinput = std::make_shared<UinputKeySynth>(
         createUinputKeyboard, [monitor] { return monitor->heldFlags(); },
         [](double seconds) { std::this_thread::sleep_for(durationFromSeconds(seconds)); });
@@ -119,6 +125,10 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
 
     if (protocol && isExecutableFile(wtype))
         return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+    if (mutterServes) {
+        return report(service, "mutter's remote-desktop keyboard",
+                      "GNOME offers it on the session bus, with no prompt");
+    }
     const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
                                          : "the compositor has no virtual-keyboard protocol";
     if (uinput->available())
@@ -187,6 +197,17 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
             installFrontmostApp(toplevels);
         }
         return report(service, "foreign toplevel management", "the compositor offers it");
+    }
+    if (auto accessible = AtspiFrontmostApp::create()) {
+        if (haveX11()) {
+            installFrontmostApp(std::make_shared<XWaylandTellsX11>(accessible));
+        } else {
+            installFrontmostApp(accessible);
+        }
+        return report(service, "the accessibility bus (AT-SPI)",
+                      "the compositor tells no program which window is active; programs that "
+                      "take no part in accessibility (Qt ones unless it is on) stay unknown",
+                      true);
     }
     const std::string why = "the compositor tells no program which window is active "
                             "(mode memory then uses no application)";
