@@ -88,14 +88,15 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
         }
     }
 
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home, "VAK_TOOL_PATH=" + home + "/tools",
+                "VAK_TMPDIR=" + home + "/scratch", "PULSE_SERVER=" + pulse->serverAddress(),
+                "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+    }
     bool startDaemon(bool sessionBus) {
-        const std::vector<std::string> environment = {
-            "HOME=" + home, "VAK_TOOL_PATH=" + home + "/tools", "VAK_TMPDIR=" + home + "/scratch",
-            "PULSE_SERVER=" + pulse->serverAddress(),
-            "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
         SpawnOptions options;
-        options.argv = sessionBus ? gnome->asUser({VAK_BINARY}, environment)
-                                  : gnome->asUserWithoutBus({VAK_BINARY}, environment);
+        options.argv = sessionBus ? gnome->asUser({VAK_BINARY}, environment())
+                                  : gnome->asUserWithoutBus({VAK_BINARY}, environment());
         daemon = Subprocess::spawn(options);
         return daemon && test::waitForDaemonLog(home, "▶ Brindle v8.28", 40);
     }
@@ -135,7 +136,7 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
 test::HeadlessGnome* GnomeDaemon::gnome = nullptr;
 test::PulseServer* GnomeDaemon::pulse = nullptr;
 
-TEST_P(GnomeDaemon, TheTestPasteArrivesOnceOrStaysOnTheClipboardSaidSo) {
+TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidSo) {
     const GnomeCase& c = GetParam();
     ASSERT_TRUE(startDaemon(c.sessionBus)) << logText();
     ::kill(daemon->pid(), SIGUSR2);
@@ -144,6 +145,28 @@ TEST_P(GnomeDaemon, TheTestPasteArrivesOnceOrStaysOnTheClipboardSaidSo) {
             << readFixture(record) << logText();
         // The user's copy comes back after the paste.
         EXPECT_TRUE(waitUntil([] { return clipboardText() == "earlier"; }, 8)) << clipboardText();
+        // A dictation (SIGUSR1, speech, then --toggle) follows it, the pill leaving the focus
+        // with the window; it is the first, so the first-run note comes after it.
+        std::filesystem::remove(home + "/.dictation/.explained");
+        test::say(home, "hello from the gnome test");
+        ::kill(daemon->pid(), SIGUSR1);
+        ASSERT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
+        test::speak(*pulse);
+        RunOptions control;
+        control.timeoutSeconds = 10;
+        const auto toggled =
+            runProcess(gnome->asUser({VAK_BINARY, "--toggle"}, environment()), control);
+        ASSERT_TRUE(toggled && toggled->status.success()) << (toggled ? toggled->output : "");
+        const std::string both = "VAK_TEST_INSERT_OKHello from the gnome test.";
+        ASSERT_TRUE(waitUntil([&] { return readFixture(record) == both; }))
+            << readFixture(record) << logText();
+        // The note leaves the focus where it was: the next paste goes to the window too.
+        ASSERT_TRUE(
+            waitUntil([&] { return std::filesystem::exists(home + "/.dictation/.explained"); }));
+        test::settle(2.0);
+        ::kill(daemon->pid(), SIGUSR2);
+        EXPECT_TRUE(waitUntil([&] { return readFixture(record) == both + "VAK_TEST_INSERT_OK"; }))
+            << readFixture(record) << logText();
     } else {
         ASSERT_TRUE(test::waitForDaemonLog(home, "⌨︎ simulated insert (SIGUSR2)")) << logText();
         EXPECT_TRUE(waitUntil([] { return clipboardText() == "VAK_TEST_INSERT_OK"; }, 8))
