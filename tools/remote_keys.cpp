@@ -4,8 +4,13 @@
 //       Opens a session of mutter's remote desktop (which gives the headless seat a keyboard),
 //       presses Escape (the shell starts in its Overview, which takes the keys), writes
 //       READY_FILE and keeps the session, and with it the keyboard, until SIGTERM.
+//   vak-remote-keys --keys KEY...
+//       Types the keys (X keysyms, "0x73"; "+0xffe3" holds one down, "-0xffe3" lets it go) into
+//       the focused window and exits.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include <gio/gio.h>
@@ -55,8 +60,9 @@ bool tap(GDBusConnection* bus, const char* session, unsigned keysym) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: vak-remote-keys READY_FILE\n", stderr);
+    const bool typing = argc > 2 && std::strcmp(argv[1], "--keys") == 0;
+    if (argc != 2 && !typing) {
+        std::fputs("usage: vak-remote-keys READY_FILE | --keys KEY...\n", stderr);
         return 2;
     }
     std::signal(SIGTERM, stop);
@@ -71,6 +77,24 @@ int main(int argc, char** argv) {
     // The first event only brings the keyboard to the seat.
     if (!tap(bus, session, kShiftL)) return 1;
     g_usleep(300 * 1000);
+    if (typing) {
+        for (int i = 2; i < argc; ++i) {
+            const char* key = argv[i];
+            const bool down = *key != '-';
+            const bool up = *key != '+';
+            if (!down || !up) ++key;
+            const auto sym = static_cast<unsigned>(std::strtoul(key, nullptr, 0));
+            for (const bool pressed : {true, false}) {
+                if ((pressed ? down : up) &&
+                    !call(bus, session, kSession, "NotifyKeyboardKeysym",
+                          g_variant_new("(ub)", sym, static_cast<gboolean>(pressed))))
+                    return 1;
+            }
+        }
+        g_usleep(200 * 1000);
+        call(bus, session, kSession, "Stop", nullptr);
+        return 0;
+    }
     if (!tap(bus, session, kEscape)) return 1;
     g_usleep(500 * 1000);
     if (FILE* ready = std::fopen(argv[1], "w")) std::fclose(ready);

@@ -1,5 +1,6 @@
 // The daemon end to end on GNOME: a private headless gnome-shell (support/headless_gnome.h) with
-// a native Wayland Qt window holding the focus and recording what it receives, the daemon run as
+// a native Wayland window holding the focus (a Qt one recording what it receives, or GTK's
+// Mousepad, saved to read what it holds), the daemon run as
 // the session's user with a private PulseAudio server and the fake whisper-cli. With the session
 // bus the daemon types through mutter's remote-desktop keyboard and names the window through the
 // accessibility bus; without it only XTest through XWayland is left, which cannot reach the
@@ -19,11 +20,13 @@ namespace vak {
 namespace {
 
 using test::readFixture;
+using test::writeFixture;
 using test::waitUntil;
 
 struct GnomeCase {
     const char* name;
     bool sessionBus;
+    bool gtk; // the window: GTK 3's Mousepad, else a Qt window
     bool pasted;
     std::vector<std::string> logLines;
 };
@@ -67,8 +70,20 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
         owner_ = Subprocess::spawn(owner);
         ASSERT_TRUE(owner_);
         ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(owned); }, 30));
+        if (GetParam().gtk) {
+            // A GTK editor, native on Wayland; what it holds is read by saving it.
+            writeFixture(record, "");
+            gnome->giveToUser(folder);
+            SpawnOptions editor;
+            editor.argv = gnome->asUser({"/usr/bin/mousepad", record},
+                                        {"GDK_BACKEND=wayland", "XDG_CONFIG_HOME=" + folder});
+            target_ = Subprocess::spawn(editor);
+            ASSERT_TRUE(target_);
+            test::settle(5.0); // up, with the focus
+            return;
+        }
         // A native window (Qt on Wayland, taking part in accessibility as GNOME's own programs
-        // do) with the keyboard focus.
+        // do) with the keyboard focus, which writes all it holds to the record on every change.
         SpawnOptions target;
         target.argv =
             gnome->asUser({VAK_PASTE_TARGET, "--record", record, "--ready", ready},
@@ -101,6 +116,16 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
         return daemon && test::waitForDaemonLog(home, "▶ Brindle v8.28", 40);
     }
     std::string logText() const { return test::daemonLog(home); }
+    // What the window holds (the editor saved first, with Ctrl+S).
+    std::string received() const {
+        if (GetParam().gtk) {
+            RunOptions options;
+            options.timeoutSeconds = 10;
+            runProcess(gnome->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
+                       options);
+        }
+        return readFixture(record);
+    }
 
     // The clipboard's plain text as an X11 program on XWayland reads it (mutter keeps the two
     // in step); "(nothing)" when there is none.
@@ -141,7 +166,7 @@ TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidS
     ASSERT_TRUE(startDaemon(c.sessionBus)) << logText();
     ::kill(daemon->pid(), SIGUSR2);
     if (c.pasted) {
-        ASSERT_TRUE(waitUntil([&] { return readFixture(record) == "VAK_TEST_INSERT_OK"; }))
+        ASSERT_TRUE(waitUntil([&] { return received() == "VAK_TEST_INSERT_OK"; }))
             << readFixture(record) << logText();
         // The user's copy comes back after the paste.
         EXPECT_TRUE(waitUntil([] { return clipboardText() == "earlier"; }, 8)) << clipboardText();
@@ -158,14 +183,14 @@ TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidS
             runProcess(gnome->asUser({VAK_BINARY, "--toggle"}, environment()), control);
         ASSERT_TRUE(toggled && toggled->status.success()) << (toggled ? toggled->output : "");
         const std::string both = "VAK_TEST_INSERT_OKHello from the gnome test.";
-        ASSERT_TRUE(waitUntil([&] { return readFixture(record) == both; }))
+        ASSERT_TRUE(waitUntil([&] { return received() == both; }))
             << readFixture(record) << logText();
         // The note leaves the focus where it was: the next paste goes to the window too.
         ASSERT_TRUE(
             waitUntil([&] { return std::filesystem::exists(home + "/.dictation/.explained"); }));
         test::settle(2.0);
         ::kill(daemon->pid(), SIGUSR2);
-        EXPECT_TRUE(waitUntil([&] { return readFixture(record) == both + "VAK_TEST_INSERT_OK"; }))
+        EXPECT_TRUE(waitUntil([&] { return received() == both + "VAK_TEST_INSERT_OK"; }))
             << readFixture(record) << logText();
     } else {
         ASSERT_TRUE(test::waitForDaemonLog(home, "⌨︎ simulated insert (SIGUSR2)")) << logText();
@@ -183,13 +208,20 @@ TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidS
 INSTANTIATE_TEST_SUITE_P(
     Backends, GnomeDaemon,
     testing::Values(
-        GnomeCase{"MuttersKeyboard",
+        GnomeCase{"MuttersKeyboardIntoQt",
                   true,
+                  false,
                   true,
                   {"synthetic paste and copy: mutter's remote-desktop keyboard",
                    "frontmost application: the accessibility bus (AT-SPI)",
                    "⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        GnomeCase{"MuttersKeyboardIntoGtk",
+                  true,
+                  true,
+                  true,
+                  {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
         GnomeCase{"NoBackendReachesTheWindow",
+                  false,
                   false,
                   false,
                   {"synthetic paste and copy: XTest through XWayland",
