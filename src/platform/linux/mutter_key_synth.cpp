@@ -1,9 +1,11 @@
 #include "platform/linux/mutter_key_synth.h"
 
+#include "base/files.h"
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xcb_connection.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <initializer_list>
 #include <thread>
 #include <utility>
@@ -62,6 +64,15 @@ bool MutterKeySynth::ensureSession() {
     if (bus_ && !bus_->session.empty() && !g_dbus_connection_is_closed(bus_->connection))
         return true;
     bus_.reset();
+    // Without a session bus GLib would start one of its own (dbus-launch, where installed),
+    // which no compositor is on.
+    const char* given = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if ((given == nullptr || *given == '\0') &&
+        (runtime == nullptr || !pathExists(std::string(runtime) + "/bus"))) {
+        why_ = "no session bus";
+        return false;
+    }
     GError* error = nullptr;
     // A connection of our own: mutter ties the session to it, so it must outlive the session
     // and no one else's use of the shared bus may end it.
