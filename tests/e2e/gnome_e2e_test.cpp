@@ -20,8 +20,8 @@ namespace vak {
 namespace {
 
 using test::readFixture;
-using test::writeFixture;
 using test::waitUntil;
+using test::writeFixture;
 
 struct GnomeCase {
     const char* name;
