@@ -25,6 +25,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # (libevdev), the clipboard and the active window from the compositor (libwayland-client).
     pkg_check_modules(EVDEV REQUIRED IMPORTED_TARGET libevdev)
     pkg_check_modules(WAYLAND REQUIRED IMPORTED_TARGET wayland-client)
+    # GNOME: mutter's remote-desktop keyboard over the session bus (GDBus; libsecret brings
+    # GLib anyway).
+    pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+    # GNOME: the active application through the accessibility bus.
+    pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2)
 endif()
 
 if(VAK_BUILD_TESTS)

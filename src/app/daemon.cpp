@@ -13,6 +13,7 @@
 #include "history/retention.h"
 #include "platform/audio_backend.h"
 #include "platform/desktop_backend.h"
+#include "platform/frontmost_app.h"
 #include "platform/platform.h"
 #include "producer/producer_link.h"
 #include "session/dictation.h"
@@ -100,7 +101,10 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
             log(LogLevel::testSignal, "simulated tap (SIGUSR1)");
             dictation.toggle();
         } else if (signo == SIGUSR2) {
-            log(LogLevel::testSignal, "simulated insert (SIGUSR2)");
+            // Which application the paste is for tells whether the desktop's window is seen.
+            const std::string app = frontmostApp()->identifier();
+            log(LogLevel::testSignal, "simulated insert (SIGUSR2) — front application: " +
+                                          (app.empty() ? std::string("unknown") : app));
             if (const std::string caveat = dictation.insert("VAK_TEST_INSERT_OK"); !caveat.empty())
                 log(LogLevel::warning, caveat);
         }

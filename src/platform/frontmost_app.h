@@ -5,6 +5,10 @@
 
 namespace vak {
 
+// Which display protocol the focused window speaks: on a Wayland desktop a synthesiser may reach
+// only one kind (XTest types into XWayland's windows alone).
+enum class WindowProtocol { Unknown, X11, Wayland };
+
 // The window that has the keyboard focus, as far as the platform can tell.
 struct FocusedApp {
     // False when no window has the focus (every window minimised or closed): keys typed now go
@@ -12,6 +16,7 @@ struct FocusedApp {
     bool anyWindow = true;
     // Its application's identifier, lower-cased; empty when unknown or there is no window.
     std::string identifier;
+    WindowProtocol protocol = WindowProtocol::Unknown;
 };
 
 // Which application the user is working in: the one whose window is active.

@@ -65,6 +65,9 @@ class KeyMonitor {
     // What the user does so that input may be watched, when the platform's standing words do not
     // say it (a group to join, a rule to install); empty otherwise. Asked after isTrusted().
     virtual std::string accessHelp() { return {}; }
+    // What the platform calls that access, for the log: "Accessibility" on macOS, "keyboard
+    // access" on Linux, where no setting of that name exists.
+    virtual std::string accessName() { return "Accessibility"; }
 };
 
 // The process's monitor. Until one is installed: never trusted, never starts.

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/frontmost_app.h"
+
 #include <memory>
+#include <string>
 
 namespace vak {
 
@@ -33,7 +36,17 @@ class KeySynth {
 
     // Types `chord` into the focused window. False when nothing could be sent.
     virtual bool send(const KeyChord& chord) = 0;
+    // Whether what send() types now would arrive in the window `focus` describes. Keys that
+    // cannot arrive are better not sent: the text then waits on the clipboard, said so.
+    virtual bool reaches(const FocusedApp& /*focus*/) { return true; }
+    // How long a paste key waits after the clipboard was written, with the event loop running
+    // meanwhile: where the compositor asks this program for the new contents before it offers
+    // them to the focused window. 0: at once.
+    virtual double leadSeconds() { return 0; }
 };
+
+// How the user types `chord` ("Ctrl+Shift+V", "Shift+Insert").
+std::string keyChordName(const KeyChord& chord);
 
 // The process's key synthesiser. Until one is installed: sends nothing, returns false.
 std::shared_ptr<KeySynth> keySynth();

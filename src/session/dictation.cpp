@@ -62,14 +62,17 @@ std::string textBaseOf(const std::string& wav) {
 }
 
 // What the user is told when a text could not be typed into a window; empty when it was.
-std::string caveatFor(InsertOutcome outcome) {
-    switch (outcome) {
+std::string caveatFor(const InsertResult& result) {
+    switch (result.outcome) {
     case InsertOutcome::Pasted:
         return {};
     case InsertOutcome::NothingFocused:
         return "Nothing had the focus — your text is on the clipboard";
     case InsertOutcome::KeysFailed:
         return "The paste key could not be typed — your text is on the clipboard";
+    case InsertOutcome::Unreachable:
+        return "The paste cannot reach this window — your text is on the clipboard: press " +
+               keyChordName(result.pasteKey);
     }
     return {};
 }
@@ -169,6 +172,7 @@ void Dictation::toggle() {
         stopAndTranscribe();
     } else {
         startRecording();
+        startedWithKey_ = false;
     }
 }
 
@@ -191,6 +195,8 @@ void Dictation::record(const std::string& text, const std::string& tag, const st
 
 void Dictation::startRecording() {
     if (recording_) return;
+    // The key recognisers start here; toggle() (the signal, --toggle, the tray) says otherwise.
+    startedWithKey_ = true;
     if (!services_.microphoneAvailable()) {
         log(LogLevel::warning, micNotAuthorized(settings_.hotkey));
         play("Basso");
@@ -389,7 +395,8 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
             play("Glass");
             // Any of its words through the cloud counts: the note must not promise otherwise.
             ui_.explainAfterFirstDictation(trail.cloud.load() ? TranscribedOn::CloudEngine
-                                                              : TranscribedOn::ThisComputer);
+                                                              : TranscribedOn::ThisComputer,
+                                           startedWithKey_);
         } else {
             play("Basso");
         }

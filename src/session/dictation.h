@@ -147,6 +147,7 @@ class Dictation final : public KeyActions,
     TimerHandle autoStop_;
     std::optional<std::string> commandSelection_;
     bool instantFinish_ = false;
+    bool startedWithKey_ = false; // the latest recording, for the first-run note
     bool duradAveOn_ = false;
 };
 

@@ -13,20 +13,18 @@ namespace {
 
 constexpr double kTrustPollSeconds = 3.0;
 
-// Where the user grants the permission: System Settings on macOS; on Linux there is nothing to
-// grant, but the program needs an X11 session it can reach.
+// Where the user grants the permission, when the monitor has no words of its own: System
+// Settings on macOS; on Linux there is nothing to grant, but the program needs an X11 session it
+// can reach.
 #ifdef __APPLE__
-constexpr const char* kNotGranted = "Accessibility NOT granted — System Settings ▸ Privacy & "
-                                    "Security ▸ Accessibility, enable 'vak-dictate', then "
-                                    "relaunch.";
-constexpr const char* kWaiting = "waiting for Accessibility — trigger key DISARMED until "
-                                 "granted (System Settings ▸ Privacy & Security ▸ Accessibility "
-                                 "▸ vak-dictate)";
+constexpr const char* kNotGranted = "System Settings ▸ Privacy & Security ▸ Accessibility, "
+                                    "enable 'vak-dictate', then relaunch.";
+constexpr const char* kWaiting = "System Settings ▸ Privacy & Security ▸ Accessibility ▸ "
+                                 "vak-dictate";
 #else
-constexpr const char* kNotGranted = "Accessibility NOT granted — X11 session ▸ DISPLAY ▸ "
-                                    "XInput2, start 'vak-dictate' inside it, then relaunch.";
-constexpr const char* kWaiting = "waiting for Accessibility — trigger key DISARMED until "
-                                 "granted (X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
+constexpr const char* kNotGranted = "X11 session ▸ DISPLAY ▸ XInput2, start 'vak-dictate' "
+                                    "inside it, then relaunch.";
+constexpr const char* kWaiting = "X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate";
 #endif
 
 } // namespace
@@ -42,12 +40,12 @@ MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler
 bool MonitorArming::ensureAccessibility() {
     const auto monitor = keyMonitor();
     const bool trusted = monitor->isTrusted(true);
+    const std::string name = monitor->accessName();
     if (trusted) {
-        log(LogLevel::ok, "Accessibility granted");
-    } else if (const std::string help = monitor->accessHelp(); !help.empty()) {
-        log(LogLevel::warning, "Accessibility NOT granted — " + help);
+        log(LogLevel::ok, name + " granted");
     } else {
-        log(LogLevel::warning, kNotGranted);
+        const std::string help = monitor->accessHelp();
+        log(LogLevel::warning, name + " NOT granted — " + (help.empty() ? kNotGranted : help));
     }
     return trusted;
 }
@@ -59,10 +57,9 @@ void MonitorArming::armWhenTrusted() {
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
         const std::string help = monitor->accessHelp();
-        log(LogLevel::warning,
-            help.empty()
-                ? std::string(kWaiting)
-                : "waiting for Accessibility — trigger key DISARMED until granted (" + help + ")");
+        log(LogLevel::warning, "waiting for " + monitor->accessName() +
+                                   " — trigger key DISARMED until granted (" +
+                                   (help.empty() ? kWaiting : help) + ")");
         if (onDisarmed_) onDisarmed_(help);
     }
     std::weak_ptr<MonitorArming> weak = weak_from_this();

@@ -18,7 +18,8 @@ std::optional<std::string> selectionFrom(std::optional<std::string> text) {
 
 void copySelection(MainQueue& queue, const TextInserter::Services& services,
                    std::function<void(std::optional<std::string> selection)> done) {
-    const PasteStyle& style = pasteStyleFor(services.frontmost->identifier());
+    const FocusedApp focus = services.frontmost->focused();
+    const PasteStyle& style = pasteStyleFor(focus.identifier);
     if (!style.copy) {
         // Selecting is copying there (xterm): the selection is PRIMARY, and no key is sent.
         queue.post([selection = services.selection, done = std::move(done)] {
@@ -29,6 +30,11 @@ void copySelection(MainQueue& queue, const TextInserter::Services& services,
     Pasteboard& board = *services.pasteboard;
     const long before = board.changeCount();
     PasteboardSnapshot saved = snapshotPasteboard(board);
+    // A copy key that cannot arrive would only wait for nothing.
+    if (!services.keys->reaches(focus)) {
+        queue.post([done = std::move(done)] { done(std::nullopt); });
+        return;
+    }
     services.keys->send(*style.copy);
     queue.after(SELECTION_COPY_WAIT_SECONDS, [board = services.pasteboard, before,
                                               saved = std::move(saved), done = std::move(done)] {

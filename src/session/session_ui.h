@@ -35,8 +35,9 @@ class SessionUi {
     virtual void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                                std::function<void()> onProfessional,
                                std::function<void()> onKeep) = 0;
-    // The one-time note after the first successful dictation, saying where it was transcribed.
-    virtual void explainAfterFirstDictation(TranscribedOn where) = 0;
+    // The one-time note after the first successful dictation, saying where it was transcribed
+    // and, when the trigger key started it, naming the key.
+    virtual void explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) = 0;
     // A short message for the user after the recording has ended (a text that could not be
     // pasted and waits on the clipboard).
     virtual void showNotice(const std::string& message) = 0;

@@ -34,28 +34,40 @@ long TextInserter::lend(Pasteboard& board, Borrowed& borrowed, const std::string
     return board.changeCount();
 }
 
-InsertOutcome TextInserter::insert(std::string_view text) {
+InsertResult TextInserter::insert(std::string_view text) {
     const FocusedApp focus = services_.frontmost->focused();
     const std::string out = smartTypography(text, focus.identifier);
-    const long changeCount = lend(*services_.pasteboard, clipboard_, out);
-    if (!focus.anyWindow) {
-        // Left for the user: from now on it is their contents, which a later paste gives back.
-        clipboard_.lastChangeCount = -1;
-        return InsertOutcome::NothingFocused;
-    }
     const PasteStyle& style = pasteStyleFor(focus.identifier);
+    const long changeCount = lend(*services_.pasteboard, clipboard_, out);
+    // Left for the user: from now on it is their contents, which a later paste gives back.
+    const auto leave = [&](InsertOutcome outcome) {
+        clipboard_.lastChangeCount = -1;
+        return InsertResult{outcome, style.paste};
+    };
+    if (!focus.anyWindow) return leave(InsertOutcome::NothingFocused);
+    if (!services_.keys->reaches(focus)) return leave(InsertOutcome::Unreachable);
     lentBoth_ = style.pastesPrimary && services_.selection;
     if (lentBoth_) {
         primary_.lastChangeCount = lend(*services_.selection, primary_, out);
         restoreLater(services_.selection, true, primary_.lastChangeCount);
     }
-    if (!services_.keys->send(style.paste)) {
-        clipboard_.lastChangeCount = -1;
-        return InsertOutcome::KeysFailed;
+    if (const double lead = services_.keys->leadSeconds(); lead > 0) {
+        // The key follows once the loop has handed the compositor our text. Should it fail then,
+        // the text stays on the clipboard as the user's, and the log says so.
+        std::weak_ptr<TextInserter> weak = weak_from_this();
+        queue_.after(lead, [weak, keys = services_.keys, chord = style.paste] {
+            if (keys->send(chord)) return;
+            if (const auto self = weak.lock()) self->clipboard_.lastChangeCount = -1;
+            log(LogLevel::warning, "The paste key could not be typed — your text is on the "
+                                   "clipboard: press " +
+                                       keyChordName(chord));
+        });
+    } else if (!services_.keys->send(style.paste)) {
+        return leave(InsertOutcome::KeysFailed);
     }
     clipboard_.lastChangeCount = changeCount;
     restoreLater(services_.pasteboard, false, changeCount);
-    return InsertOutcome::Pasted;
+    return {InsertOutcome::Pasted, style.paste};
 }
 
 void TextInserter::restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount) {
@@ -112,6 +124,8 @@ void TextInserter::awaitRead(std::shared_ptr<Pasteboard> board, bool primary, lo
 void TextInserter::restore(Pasteboard& board, bool primary, long changeCount) {
     // Someone copied (or selected) after our paste: the newer contents win.
     if (board.changeCount() != changeCount) return;
+    // Our text was left to the user (its paste key failed after all).
+    if (!primary && clipboard_.lastChangeCount != changeCount) return;
     const PasteboardSnapshot& saved = (primary ? primary_ : clipboard_).saved;
     // Nothing saved: the clipboard keeps our text (the user may want it again), while PRIMARY,
     // which the user never asked us to fill, goes back to empty.

@@ -19,6 +19,12 @@ enum class InsertOutcome {
     Pasted,         // the paste key went to the focused window
     NothingFocused, // no window had the focus: the text stays on the pasteboard, nothing typed
     KeysFailed,     // the paste key could not be typed: the text stays on the pasteboard
+    Unreachable,    // no synthesiser reaches the focused window: the text stays, nothing typed
+};
+
+struct InsertResult {
+    InsertOutcome outcome = InsertOutcome::Pasted;
+    KeyChord pasteKey; // what the focused application pastes with, for the user to press
 };
 
 // Types text into the focused application by borrowing the pasteboard: it keeps what the
@@ -29,8 +35,9 @@ enum class InsertOutcome {
 // leaves the text there. Where the paste key reads the PRIMARY selection (xterm), the text goes
 // there too and PRIMARY is given back the same way.
 //
-// When the text cannot be typed (no window has the focus, or no key could be sent) it stays on
-// the pasteboard for the user to paste, and counts as theirs: a later paste gives it back.
+// When the text cannot be typed (no window has the focus, the keys would not reach the focused
+// window, or no key could be sent) it stays on the pasteboard for the user to paste, and counts
+// as theirs: a later paste gives it back.
 //
 // Main thread only. The restore timers hold the inserter weakly.
 class TextInserter final : public std::enable_shared_from_this<TextInserter> {
@@ -59,7 +66,7 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
     TextInserter& operator=(const TextInserter&) = delete;
 
     // Pastes `text`, adapted to the focused application's typography, and arranges the restore.
-    InsertOutcome insert(std::string_view text);
+    InsertResult insert(std::string_view text);
 
     // The pasteboard as it was before our first paste in a row.
     const PasteboardSnapshot& savedItems() const { return clipboard_.saved; }

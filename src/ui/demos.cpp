@@ -57,7 +57,7 @@ int runSettingsDemo(UIController& ui) {
 
 int runExplainDemo(UIController& ui) {
     removeFile(processValues().FIRST_RUN_MARKER);
-    ui.explainAfterFirstDictation(TranscribedOn::ThisComputer);
+    ui.explainAfterFirstDictation(TranscribedOn::ThisComputer, true);
     return runFor(20);
 }
 

@@ -31,10 +31,12 @@ QMessageBox* showFirstRunAlert(const std::string& text) {
     alert->setTextFormat(Qt::PlainText);
     alert->addButton(ui::qstr(ui_text::FIRST_RUN_BUTTON), QMessageBox::AcceptRole);
     alert->setModal(false);
-    // The one window of ours that comes forward on purpose.
+    // It comes forward but leaves the keyboard where the user is typing: the next dictation
+    // must land in their window, not in this note. Its button still takes a click.
+    alert->setAttribute(Qt::WA_ShowWithoutActivating);
+    alert->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
     alert->show();
     alert->raise();
-    alert->activateWindow();
     return alert;
 }
 

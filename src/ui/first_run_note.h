@@ -13,7 +13,8 @@ class MainQueue;
 // afterwards nothing.
 void explainAfterFirstDictation(MainQueue& main, std::string text);
 
-// The note itself, shown at once without blocking; it deletes itself when dismissed.
+// The note itself, shown at once without blocking and without taking the keyboard focus; it
+// deletes itself when dismissed.
 QMessageBox* showFirstRunAlert(const std::string& text);
 
 } // namespace vak

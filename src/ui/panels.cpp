@@ -18,9 +18,10 @@ void Panels::presentChoice(const std::string& transcript, std::function<void()> 
                       std::move(onKeep), config_.polishAskTimeout);
 }
 
-void Panels::explainAfterFirstDictation(TranscribedOn where) {
+void Panels::explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) {
     vak::explainAfterFirstDictation(
-        main_, ui_text::firstRunText(config_.hotkey, where, !config_.privacyMode));
+        main_, ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
+                                     !config_.privacyMode));
 }
 
 void Panels::showNotice(const std::string& message) {

@@ -34,7 +34,7 @@ class Panels {
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep);
     // The first-run note, saying where the words were transcribed.
-    void explainAfterFirstDictation(TranscribedOn where);
+    void explainAfterFirstDictation(TranscribedOn where, bool startedWithKey);
     // `message` for a few seconds, floating where the pill was.
     void showNotice(const std::string& message);
     NoticePanel& notice() { return notice_; }

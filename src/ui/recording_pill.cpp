@@ -124,7 +124,9 @@ void RecordingPill::layout() {
 void RecordingPill::setCaption(const std::string& text) {
     const std::string shown = pill::captionTail(text);
     captionField_->setText(ui::qstr(shown));
-    const QSize clip = captionScroll_->viewport()->size();
+    // The viewport takes its new size only once the pill is shown: the first caption would be
+    // wrapped into its default width, a narrow column.
+    const QSize clip = captionScroll_->maximumViewportSize();
     const int width = std::max(clip.width() - 4, 0);
     const int height = std::max(clip.height(), captionField_->heightForWidth(width) + 6);
     captionField_->setGeometry(0, 0, width, height);

@@ -99,8 +99,8 @@ void UIController::presentChoice(const std::string& transcript, std::function<vo
                           std::move(onKeep));
 }
 
-void UIController::explainAfterFirstDictation(TranscribedOn where) {
-    panels_.explainAfterFirstDictation(where);
+void UIController::explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) {
+    panels_.explainAfterFirstDictation(where, startedWithKey);
 }
 
 void UIController::showNotice(const std::string& message) {

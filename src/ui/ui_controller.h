@@ -49,7 +49,7 @@ class UIController final : public SessionUi {
     bool modePickedThisRecording() const override { return modeMenu_.pickedThisRecording(); }
     void presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                        std::function<void()> onProfessional, std::function<void()> onKeep) override;
-    void explainAfterFirstDictation(TranscribedOn where) override;
+    void explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) override;
     void showNotice(const std::string& message) override;
     void showProducerPanel() override;
     void hideProducerPanel() override;

@@ -34,8 +34,12 @@ std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool history
         where == TranscribedOn::CloudEngine
             ? "Your words were written down by the cloud engine"
             : "Your words were written down right here on " + std::string(THIS_COMPUTER);
-    return "You tapped " + triggerKeyName(hotkey) + ", said a sentence, and tapped it again. " +
-           transcribed +
+    // Only a dictation the key started was one the user tapped for.
+    const std::string started = hotkey != 0 ? "You tapped " + triggerKeyName(hotkey) +
+                                                  ", said a sentence, and tapped it again. "
+                                            : "You started a recording, said a sentence, and "
+                                              "stopped it. ";
+    return started + transcribed +
            ", tidied up, and typed straight into wherever your cursor already was.\n"
            "\n"
            "Two things worth knowing.\n"

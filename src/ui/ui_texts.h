@@ -90,7 +90,8 @@ inline constexpr std::string_view KEEP_BUTTON = "Keep the Same";
 inline constexpr std::string_view FIRST_RUN_MESSAGE = "That is the whole thing";
 inline constexpr std::string_view FIRST_RUN_BUTTON = "Got it";
 // Says where the words were transcribed (on this computer, or by the cloud engine) and whether
-// the history keeps them (privacy mode off).
+// the history keeps them (privacy mode off). `hotkey` is 0 when the key did not start the
+// dictation (the test signal, --toggle, the tray): the text then names no key.
 std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool historyKept);
 // When a dictation could not be pasted (the words wait on the clipboard), for a few seconds.
 inline constexpr double NOTICE_SECONDS = 5.0;

@@ -116,9 +116,10 @@ TEST_F(WaylandDaemon, PastesAndDictatesIntoANativeWindowOnceAndGivesTheClipboard
     user->write({{{{"text/html", "<i>earlier</i>"}, {"text/plain", "earlier"}}}});
     test::say(home, "hello from the daemon test");
     ASSERT_TRUE(startDaemon()) << logText();
-    for (const char* chosen : {"synthetic paste and copy: wtype", "clipboard: data control",
-                               "frontmost application: sway's IPC", "floating panels: sway rules",
-                               "waiting for Accessibility — trigger key DISARMED until granted"}) {
+    for (const char* chosen :
+         {"synthetic paste and copy: wtype", "clipboard: data control",
+          "frontmost application: sway's IPC", "floating panels: sway rules",
+          "waiting for keyboard access — trigger key DISARMED until granted"}) {
         EXPECT_NE(logText().find(chosen), std::string::npos) << chosen << "\n" << logText();
     }
 

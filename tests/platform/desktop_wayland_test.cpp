@@ -6,7 +6,10 @@
 #include "platform/linux/wayland_clipboard.h"
 #include "platform/linux/wayland_toplevels.h"
 #include "platform/linux/x11_frontmost_app.h"
+#include "platform/linux/xtest_key_synth.h"
+#include "session/text_insertion.h"
 #include "support/headless_sway.h"
+#include "support/manual_main_queue.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
@@ -120,25 +123,42 @@ TEST_F(WaylandDesktop, TheFrontmostApplicationNativeXWaylandOrNone) {
     XWaylandFrontmostApp xwayland; // what GNOME and KDE leave: X11 windows only
     const std::vector<std::pair<const char*, FrontmostApp*>> backends = {
         {"sway's IPC", &swayApp}, {"foreign toplevel", toplevels.get()}, {"XWayland", &xwayland}};
+    // XTest through XWayland, as on GNOME and KDE without another synthesiser: only where a
+    // backend tells an X11 window may it type.
+    XTestKeySynth xtest(true);
     // What each backend reads, in that order; XWayland never says that nothing has the focus,
     // as a native window may have it.
-    const auto expect = [&](const std::vector<std::string>& apps) {
+    const auto expect = [&](const std::vector<std::string>& apps, bool x11Window) {
         for (std::size_t i = 0; i < backends.size(); ++i) {
             const auto& [name, backend] = backends[i];
             EXPECT_TRUE(test::waitUntil([&] { return backend->identifier() == apps[i]; }, 5))
                 << name << " reads " << backend->identifier() << ", not " << apps[i];
+            // Foreign toplevels alone cannot tell an X11 window from a native one.
+            if (backend != toplevels.get()) {
+                EXPECT_EQ(xtest.reaches(backend->focused()), x11Window) << name;
+            }
         }
         EXPECT_TRUE(xwayland.focused().anyWindow);
     };
-    expect({"foot", "foot", ""});
+    expect({"foot", "foot", ""}, false);
+
+    // A paste for foot through XTest alone is not sent: the text waits on the clipboard.
+    test::ManualMainQueue queue;
+    auto inserter = TextInserter::create(
+        queue,
+        {DataControlPasteboard::create(client), std::shared_ptr<KeySynth>(&xtest, [](auto*) {}),
+         std::shared_ptr<FrontmostApp>(&swayApp, [](auto*) {}), nullptr});
+    EXPECT_EQ(inserter->insert("kept words").outcome, InsertOutcome::Unreachable);
+    queue.advance(TextInserter::kRestoreDelaySeconds + 1);
+    EXPECT_EQ(paste({}), "kept words");
 
     ASSERT_TRUE(sway->exec("xterm -class VakXTerm"));
     ASSERT_TRUE(test::waitUntil([] { return sway->focusedApp() == "vakxterm"; }, 20));
-    expect({"vakxterm", "vakxterm", "vakxterm"});
+    expect({"vakxterm", "vakxterm", "vakxterm"}, true);
 
     // An empty workspace: no window is active, which sway tells.
     ASSERT_TRUE(sway->ipc().command("workspace 2"));
-    expect({"", "", ""});
+    expect({"", "", ""}, false);
     EXPECT_FALSE(swayApp.focused().anyWindow);
     ASSERT_TRUE(sway->ipc().command("workspace 1"));
     ASSERT_TRUE(sway->ipc().command("[class=\"VakXTerm\"] kill"));

@@ -49,7 +49,7 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
         EXPECT_EQ(board->text(), "VAK_TEST_INSERT_OK");
         EXPECT_TRUE(board->holdsTransientText());
     };
-    EXPECT_EQ(inserter->insert("VAK_TEST_INSERT_OK"), InsertOutcome::Pasted);
+    EXPECT_EQ(inserter->insert("VAK_TEST_INSERT_OK").outcome, InsertOutcome::Pasted);
     EXPECT_EQ(keys->sent, std::vector<KeyChord>{kCtrlV});
     EXPECT_EQ(primary->changeCount(), 0); // an editor pastes the clipboard alone
     queue.advance(1.49);
@@ -79,7 +79,7 @@ TEST_F(Insertion, WhereReadsAreSeenTheRestoreWaitsForTheApplicationsRead) {
         board->copyFromOtherApp({plainTextItem("earlier")});
         board->seeReads(c.focusedOnly);
         auto inserter = make();
-        ASSERT_EQ(inserter->insert("dictated"), InsertOutcome::Pasted);
+        ASSERT_EQ(inserter->insert("dictated").outcome, InsertOutcome::Pasted);
         double now = 0;
         const auto advanceTo = [&](double t) {
             queue.advance(t - now);
@@ -198,24 +198,50 @@ TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
     }
 }
 
-TEST_F(Insertion, TextThatCannotBeTypedStaysOnTheClipboardAndCountsAsTheUsers) {
-    for (const bool noFocus : {true, false}) {
-        SCOPED_TRACE(noFocus ? "no window focused" : "no key could be typed");
+TEST_F(Insertion, TextThatCannotArriveStaysOnTheClipboardUntypedAndCountsAsTheUsers) {
+    using P = WindowProtocol;
+    using O = InsertOutcome;
+    struct Case {
+        const char* name;
+        bool anyWindow;
+        WindowProtocol protocol;
+        bool x11WindowsOnly; // XTest through XWayland
+        bool keysFail;
+        InsertOutcome outcome;
+    };
+    for (const Case& c : {
+             Case{"every window minimised", false, P::Unknown, false, false, O::NothingFocused},
+             Case{"a virtual keyboard, native window", true, P::Wayland, false, false, O::Pasted},
+             Case{"XTest, X11 window", true, P::X11, true, false, O::Pasted},
+             Case{"XTest, native window", true, P::Wayland, true, false, O::Unreachable},
+             Case{"XTest, a window it cannot tell", true, P::Unknown, true, false, O::Unreachable},
+             Case{"keys refused", true, P::X11, false, true, O::KeysFailed},
+         }) {
+        SCOPED_TRACE(c.name);
         board = std::make_shared<FakePasteboard>();
         keys = std::make_shared<FakeKeySynth>();
         board->copyFromOtherApp({plainTextItem("user's own")});
-        app->nothingFocused = noFocus;
-        keys->fails = !noFocus;
+        app->id = "foot";
+        app->nothingFocused = !c.anyWindow;
+        app->protocol = c.protocol;
+        keys->x11WindowsOnly = c.x11WindowsOnly;
+        keys->fails = c.keysFail;
         auto inserter = make();
-        EXPECT_EQ(inserter->insert("lost words"),
-                  noFocus ? InsertOutcome::NothingFocused : InsertOutcome::KeysFailed);
-        EXPECT_EQ(keys->sent.size(), noFocus ? 0u : 1u);
+        const InsertResult result = inserter->insert("lost words");
+        EXPECT_EQ(result.outcome, c.outcome);
+        // What the user presses instead is the application's own paste key (none is known
+        // while nothing has the focus).
+        EXPECT_EQ(result.pasteKey, pasteStyleFor(c.anyWindow ? "foot" : "").paste);
+        const bool typed = c.outcome == O::Pasted || c.outcome == O::KeysFailed;
+        EXPECT_EQ(keys->sent.size(), typed ? 1u : 0u);
         queue.advance(5);
-        EXPECT_EQ(board->text(), "lost words");
-        // The next paste keeps it for the user: it is what comes back afterwards.
+        EXPECT_EQ(board->text(), c.outcome == O::Pasted ? "user's own" : "lost words");
+        if (c.outcome == O::Pasted) continue;
+        // The next paste that arrives keeps it for the user: it is what comes back afterwards.
         app->nothingFocused = false;
+        app->protocol = P::X11;
         keys->fails = false;
-        EXPECT_EQ(inserter->insert("next words"), InsertOutcome::Pasted);
+        EXPECT_EQ(inserter->insert("next words").outcome, O::Pasted);
         queue.advance(1.6);
         EXPECT_EQ(board->text(), "lost words");
     }

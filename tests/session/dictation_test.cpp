@@ -43,9 +43,10 @@ class FakeUi final : public SessionUi {
                        std::function<void()> onKeep) override {
         onKeep();
     }
-    void explainAfterFirstDictation(TranscribedOn where) override {
+    void explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) override {
         ++explained;
         transcribedOn = where;
+        explainedAfterKey = startedWithKey;
     }
     void showNotice(const std::string& message) override { notices.push_back(message); }
     void showProducerPanel() override { events.push_back("panel shown"); }
@@ -56,6 +57,7 @@ class FakeUi final : public SessionUi {
     std::vector<std::string> notices;
     int busy = 0;
     int explained = 0;
+    std::optional<bool> explainedAfterKey;
     std::optional<TranscribedOn> transcribedOn;
     DeliverMode mode = DeliverMode::ask;
 };
@@ -185,6 +187,7 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     EXPECT_EQ(ui.events, (std::vector<std::string>{"started", "stopped"}));
     EXPECT_EQ(ui.explained, 1);
     EXPECT_EQ(ui.transcribedOn, TranscribedOn::ThisComputer);
+    EXPECT_EQ(ui.explainedAfterKey, false); // toggled, as the signal and --toggle do
     EXPECT_FALSE(pathExists(wav));
 
     // Words the cloud engine decoded are said to be.
@@ -192,11 +195,12 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
         std::lock_guard lock(mutex);
         decodedByCloud = true;
     }
-    dictation->toggle();
+    dictation->startRecording(); // the trigger key's way
     settle(0.3);
     dictation->toggle();
     ASSERT_TRUE(waitUntil([&] { return ui.explained == 2; }));
     EXPECT_EQ(ui.transcribedOn, TranscribedOn::CloudEngine);
+    EXPECT_EQ(ui.explainedAfterKey, true);
 }
 
 TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheRecording) {
@@ -296,22 +300,50 @@ TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
     EXPECT_FALSE(pathExists(dir.file("vak_rec_2.wav")));
 }
 
-TEST_F(DictationTest, ADictationWithNoWindowFocusedStaysOnTheClipboardAndSaysSo) {
-    frontmost->nothingFocused = true;
+// A dictation the paste key cannot carry into a window: nothing focused, or a native window
+// while only XTest through XWayland types (it would reach X11 windows alone).
+struct Unpasted {
+    const char* name;
+    bool nothingFocused;
+    bool x11WindowsOnly;
+    const char* app;
+    const char* caveat;
+};
+
+void PrintTo(const Unpasted& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class UnpastedDictation : public DictationTest, public testing::WithParamInterface<Unpasted> {};
+
+TEST_P(UnpastedDictation, StaysOnTheClipboardAndSaysSoAndWhatToPress) {
+    const Unpasted& c = GetParam();
+    frontmost->nothingFocused = c.nothingFocused;
+    frontmost->id = c.app;
+    frontmost->protocol = WindowProtocol::Wayland;
+    keys->x11WindowsOnly = c.x11WindowsOnly;
     auto dictation = make();
     dictation->toggle();
     settle(0.2);
     dictation->toggle();
     ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
-    const std::string caveat = "Nothing had the focus — your text is on the clipboard";
     EXPECT_TRUE(keys->sent.empty());
-    EXPECT_EQ(caveats, std::vector<std::string>{caveat});
-    EXPECT_EQ(ui.notices, std::vector<std::string>{caveat});
+    EXPECT_EQ(caveats, std::vector<std::string>{c.caveat});
+    EXPECT_EQ(ui.notices, std::vector<std::string>{c.caveat});
     EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Basso"}));
     EXPECT_EQ(ui.explained, 0);
     settle(TextInserter::kRestoreDelaySeconds + 0.2);
     EXPECT_EQ(pasteboard->text(), "So hello world");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnpastedDictation,
+    testing::Values(Unpasted{"NothingFocused", true, false, "",
+                             "Nothing had the focus — your text is on the clipboard"},
+                    Unpasted{"NativeTerminalXTestOnly", false, true, "foot",
+                             "The paste cannot reach this window — your text is on the "
+                             "clipboard: press Ctrl+Shift+V"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     *micAvailable = false;

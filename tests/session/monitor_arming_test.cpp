@@ -85,6 +85,7 @@ TEST_F(Arming, AMonitorThatCannotStartKeepsPollingAndSaysSoOnce) {
 TEST_F(Arming, AMonitorsOwnWordsSayWhatToDoAndTheNoticeEndsWhenArmed) {
     monitor->setTrusted(false);
     monitor->setAccessHelp("join the input group");
+    monitor->accessName_ = "keyboard access"; // Linux's words
     auto arming = make();
     std::vector<std::string> notices;
     arming->setOnDisarmed([&](const std::string& help) { notices.push_back(help); });
@@ -99,8 +100,8 @@ TEST_F(Arming, AMonitorsOwnWordsSayWhatToDoAndTheNoticeEndsWhenArmed) {
     EXPECT_EQ(
         logs.messages(),
         (std::vector<std::string>{
-            "⚠️ Accessibility NOT granted — join the input group",
-            "⚠️ waiting for Accessibility — trigger key DISARMED until granted (join the "
+            "⚠️ keyboard access NOT granted — join the input group",
+            "⚠️ waiting for keyboard access — trigger key DISARMED until granted (join the "
             "input group)",
             kArmed}));
 }

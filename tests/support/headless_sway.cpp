@@ -2,14 +2,13 @@
 
 #include "base/files.h"
 #include "platform/linux/sway_ipc.h"
+#include "support/session_user.h"
 #include "support/wait.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +16,6 @@ namespace vak::test {
 
 namespace {
 
-constexpr const char* kTestUser = "vaktest";
 constexpr double kStartSeconds = 15;
 
 constexpr const char* kConfig = "swaybg_command -\n"
@@ -27,60 +25,23 @@ constexpr const char* kConfig = "swaybg_command -\n"
                                 "focus_follows_mouse no\n"
                                 "default_border none\n";
 
-std::string program(const char* name) {
-    for (const char* dir : {"/usr/bin/", "/usr/sbin/", "/bin/", "/sbin/"}) {
-        const std::string path = std::string(dir) + name;
-        if (isExecutableFile(path)) return path;
-    }
-    return {};
-}
-
-// The test user's ids, created first when missing.
-std::optional<std::pair<uid_t, gid_t>> testUser(std::string* why) {
-    if (const passwd* user = ::getpwnam(kTestUser)) return std::pair(user->pw_uid, user->pw_gid);
-    const std::string useradd = program("useradd");
-    RunOptions options;
-    options.timeoutSeconds = 30;
-    const auto result = useradd.empty() ? std::nullopt
-                                        : runProcess({useradd, "--user-group", "--no-create-home",
-                                                      "--shell", "/usr/sbin/nologin", kTestUser},
-                                                     options);
-    if (const passwd* user = ::getpwnam(kTestUser)) return std::pair(user->pw_uid, user->pw_gid);
-    *why = "cannot create the test user " + std::string(kTestUser) +
-           (result ? "" : " (useradd did not run)");
-    return std::nullopt;
-}
-
-bool makeOwnedFolder(const std::string& path, uid_t uid, gid_t gid, mode_t mode) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    return !error && ::chmod(path.c_str(), mode) == 0 && ::chown(path.c_str(), uid, gid) == 0;
-}
-
-std::string readProcEnviron(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 HeadlessSway::HeadlessSway() {
-    const std::string sway = program("sway");
+    const std::string sway = systemProgram("sway");
     if (sway.empty()) {
         why_ = "sway is not installed (Debian package sway)";
         return;
     }
-    dropPrivileges_ = ::geteuid() == 0;
-    if (dropPrivileges_) {
-        const auto ids = testUser(&why_);
-        if (!ids) return;
-        std::tie(uid_, gid_) = *ids;
-        // XWayland, as the test user, needs the shared socket folder.
-        if (!pathExists("/tmp/.X11-unix")) makeOwnedFolder("/tmp/.X11-unix", 0, 0, 01777);
-    } else {
-        uid_ = ::getuid();
-        gid_ = ::getgid();
-    }
+    const auto user = SessionUser::forTests(&why_);
+    if (!user) return;
+    user_ = *user;
+    uid_ = user_.uid;
+    gid_ = user_.gid;
+    dropPrivileges_ = user_.dropPrivileges;
+    // XWayland, as the test user, needs the shared socket folder.
+    if (dropPrivileges_ && !pathExists("/tmp/.X11-unix"))
+        makeOwnedFolder("/tmp/.X11-unix", 0, 0, 01777);
     char pattern[] = "/tmp/vak-sway-XXXXXX";
     if (::mkdtemp(pattern) == nullptr || ::chmod(pattern, 0755) != 0) {
         why_ = "no temporary folder";
@@ -94,7 +55,9 @@ HeadlessSway::HeadlessSway() {
         why_ = "cannot prepare " + state_;
         return;
     }
-    environment_ = {"HOME=" + state_ + "/home", "XDG_RUNTIME_DIR=" + runtime_};
+    // The test user has no login shell: a terminal started without a command would run
+    // nologin and close at once.
+    environment_ = {"HOME=" + state_ + "/home", "XDG_RUNTIME_DIR=" + runtime_, "SHELL=/bin/sh"};
 
     SpawnOptions options;
     options.argv =
@@ -134,12 +97,12 @@ HeadlessSway::HeadlessSway() {
     if (!display.empty()) {
         environment_.push_back("DISPLAY=" + display.substr(0, display.find('\n')));
         // XWayland lets in its own user only; the tests, as root, read it too.
-        const std::string xhost = program("xhost");
+        const std::string xhost = systemProgram("xhost");
         if (dropPrivileges_ && !xhost.empty()) run({xhost, "+si:localuser:root"});
     }
 
     SpawnOptions keyboard;
-    const std::string wtype = program("wtype");
+    const std::string wtype = systemProgram("wtype");
     if (!wtype.empty()) {
         // An empty text typed after an hour's sleep: a keyboard for the session's whole life.
         keyboard.argv = asUser({wtype, "-s", "3600000", "--", ""});
@@ -190,39 +153,12 @@ HeadlessSway::~HeadlessSway() {
 // sway starts programs detached from itself (its `exec` forks twice); what it started is found
 // by the private runtime folder in its environment.
 void HeadlessSway::stopSessionProcesses() {
-    if (runtime_.empty()) return;
-    const std::string marker = "XDG_RUNTIME_DIR=" + runtime_;
-    for (int round = 0; round < 2; ++round) {
-        bool found = false;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            const pid_t pid = static_cast<pid_t>(std::stol(name));
-            const std::string environ = readProcEnviron(pid);
-            if (environ.find(marker + '\0') == std::string::npos) continue;
-            found = true;
-            ::kill(pid, round == 0 ? SIGTERM : SIGKILL);
-        }
-        if (!found) return;
-        settle(0.5);
-    }
+    if (!runtime_.empty()) stopProcessesWith("XDG_RUNTIME_DIR=" + runtime_);
 }
 
 std::vector<std::string> HeadlessSway::asUser(const std::vector<std::string>& command,
                                               const std::vector<std::string>& extra) const {
-    std::vector<std::string> argv;
-    if (dropPrivileges_) {
-        argv = {program("setpriv"), "--reuid=" + std::to_string(uid_),
-                "--regid=" + std::to_string(gid_), "--init-groups"};
-    }
-    const passwd* user = ::getpwuid(uid_);
-    argv.insert(argv.end(),
-                {program("env"), "-i", "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8",
-                 std::string("USER=") + (user != nullptr ? user->pw_name : kTestUser)});
-    argv.insert(argv.end(), environment_.begin(), environment_.end());
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    argv.insert(argv.end(), command.begin(), command.end());
-    return argv;
+    return user_.run(command, environment_, extra);
 }
 
 std::optional<ProcessResult> HeadlessSway::run(const std::vector<std::string>& command,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/subprocess.h"
+#include "support/session_user.h"
 
 #include <memory>
 #include <optional>
@@ -34,8 +35,8 @@ class HeadlessSway {
     bool running() const { return running_; }
     const std::string& why() const { return why_; }
 
-    // The session's variables ("NAME=value"): HOME, XDG_RUNTIME_DIR, WAYLAND_DISPLAY, SWAYSOCK,
-    // DISPLAY.
+    // The session's variables ("NAME=value"): HOME, XDG_RUNTIME_DIR, SHELL, WAYLAND_DISPLAY,
+    // SWAYSOCK, DISPLAY.
     const std::vector<std::string>& environment() const { return environment_; }
     // The argument list that runs `command` as the session's user, with only the session's
     // variables and `extra` ("NAME=value") in its environment.
@@ -65,6 +66,7 @@ class HeadlessSway {
     uid_t uid_ = 0;
     gid_t gid_ = 0;
     bool dropPrivileges_ = false;
+    SessionUser user_;
     std::vector<std::string> environment_;
     std::shared_ptr<Subprocess> sway_;
     std::shared_ptr<Subprocess> keyboard_;

@@ -187,10 +187,20 @@ TEST_F(Interface, ThePillSaysTheTriggerKeyIsOffAndAsksToBePlacedUntilItIs) {
     installPanelPlacement(placement);
     auto ui = controller();
     RecordingPill& pill = ui->pill();
-    ui->setTriggerNotice("join the input group");
+    const std::string notice = "no keyboard under /dev/input — the trigger key arms once one "
+                               "appears";
+    ui->setTriggerNotice(notice);
     session.recording = true;
     ui->recordingStarted();
-    EXPECT_EQ(pill.captionText(), "Trigger key off — join the input group");
+    EXPECT_EQ(pill.captionText(), "Trigger key off — " + notice);
+    // Wrapped across the pill's caption line from its first showing, not into a narrow column.
+    int captions = 0;
+    for (const QLabel* label : pill.panel()->findChildren<QLabel*>()) {
+        if (label->text().toStdString() != pill.captionText()) continue;
+        ++captions;
+        EXPECT_GT(label->width(), pill::layout(pill::kWidth, pill::kHeight).caption.width() - 12);
+    }
+    EXPECT_EQ(captions, 1);
     EXPECT_EQ(pill.hintText(), "The trigger key is off: press Done to finish");
     EXPECT_EQ(placement->prepared, std::vector<std::string>{"vak-dictate pill"});
     queue.advance(2);
@@ -670,20 +680,27 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAndSaysWhereTheWordsWent) {
         std::uint16_t hotkey;
         TranscribedOn where;
         bool privacyMode;
+        bool startedWithKey;
         const char* start;
         const char* transcribed;
         const char* end;
     };
     for (const Case& c :
-         {Case{54, TranscribedOn::ThisComputer, true, "You tapped Right Super, said a sentence",
+         {Case{54, TranscribedOn::ThisComputer, true, true,
+               "You tapped Right Super, said a sentence",
                "written down right here on your computer", ", and nothing was saved."},
-          Case{60, TranscribedOn::CloudEngine, false, "You tapped Right Shift, said a sentence",
-               "written down by the cloud engine", "kept in your encrypted history."}}) {
+          Case{60, TranscribedOn::CloudEngine, false, true,
+               "You tapped Right Shift, said a sentence", "written down by the cloud engine",
+               "kept in your encrypted history."},
+          // Started by the signal, --toggle or the tray: no key was tapped.
+          Case{54, TranscribedOn::ThisComputer, true, false,
+               "You started a recording, said a sentence, and stopped it.",
+               "written down right here on your computer", ", and nothing was saved."}}) {
         removeFile(marker);
         config.hotkey = c.hotkey;
         config.privacyMode = c.privacyMode;
         auto ui = controller();
-        ui->explainAfterFirstDictation(c.where);
+        ui->explainAfterFirstDictation(c.where, c.startedWithKey);
         EXPECT_TRUE(pathExists(marker));
         queue.advance(1.1);
         EXPECT_TRUE(alerts().empty());
@@ -698,7 +715,7 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAndSaysWhereTheWordsWent) {
         EXPECT_EQ(box->informativeText().count('\n'), 8);
         box->close();
         test::settle(0.05);
-        ui->explainAfterFirstDictation(c.where);
+        ui->explainAfterFirstDictation(c.where, c.startedWithKey);
         queue.advance(5);
         EXPECT_TRUE(alerts().empty());
     }

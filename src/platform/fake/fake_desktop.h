@@ -24,18 +24,27 @@ class FakeKeySynth final : public KeySynth {
         if (onSend) onSend(chord);
         return !fails;
     }
+    // As XTest in a Wayland session: only an X11 window is known to get the keys.
+    bool reaches(const FocusedApp& focus) override {
+        return !x11WindowsOnly || focus.protocol == WindowProtocol::X11;
+    }
 
     std::vector<KeyChord> sent;
     // Plays the receiving application (for instance, copying its selection on the copy key).
     std::function<void(const KeyChord&)> onSend;
     bool fails = false;
+    bool x11WindowsOnly = false;
 };
 
 class FakeFrontmostApp final : public FrontmostApp {
   public:
-    FocusedApp focused() override { return {!nothingFocused, nothingFocused ? "" : id}; }
+    FocusedApp focused() override {
+        if (nothingFocused) return {false, {}};
+        return {true, id, protocol};
+    }
     std::string id;
     bool nothingFocused = false; // every window minimised
+    WindowProtocol protocol = WindowProtocol::Unknown;
 };
 
 class FakeSoundPlayer final : public SoundPlayer {

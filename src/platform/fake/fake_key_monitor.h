@@ -19,6 +19,8 @@ class FakeKeyMonitor final : public KeyMonitor {
     void setStartFails(bool fails);
     void setAccessHelp(std::string help);
     std::string accessHelp() override;
+    std::string accessName() override { return accessName_; }
+    std::string accessName_ = "Accessibility";
     // False when no handler has been started.
     bool deliver(const InputEvent& event);
 

@@ -31,6 +31,7 @@ class EvdevKeyMonitor final : public KeyMonitor {
     bool secureInputActive() override { return false; }
     bool start(InputEventHandler handler) override;
     std::string accessHelp() override;
+    std::string accessName() override { return "keyboard access"; }
 
     // The modifier flags of the keys held now on every keyboard (0 before start).
     std::uint64_t heldFlags() const { return flags_->load(); }

@@ -84,4 +84,16 @@ std::optional<InputEvent> KeyTranslator::release(std::uint8_t keycode, std::uint
     return InputEvent{InputEventKind::FlagsChanged, info->code, flags(), time};
 }
 
+std::uint32_t keysymForChordKey(ChordKey key) {
+    switch (key) {
+    case ChordKey::V:
+        return keysym::v;
+    case ChordKey::C:
+        return keysym::c;
+    case ChordKey::Insert:
+        return keysym::Insert;
+    }
+    return keysym::v;
+}
+
 } // namespace vak

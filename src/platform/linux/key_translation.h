@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/key_monitor.h"
+#include "platform/key_synth.h"
 
 #include <array>
 #include <cstdint>
@@ -21,6 +22,8 @@ struct ModifierKeyInfo {
 std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t keysym);
 // The virtual code of a non-modifier key: 53 for Escape, UNKNOWN_KEY_CODE for the rest.
 std::uint16_t virtualCodeForKeysym(std::uint32_t keysym);
+// The keysym a shortcut's key types: v, c or Insert.
+std::uint32_t keysymForChordKey(ChordKey key);
 
 // Turns raw X key presses and releases into monitor events, keeping the set of modifier keys
 // held so that every modifier change carries the complete flags after it. Non-modifier keys

@@ -146,7 +146,12 @@ FocusedApp focusedWindow(std::string_view treeJson) {
         if (properties != focused->end() && properties->is_object())
             id = stringAt(*properties, "class");
     }
-    return {true, toLower(id)};
+    // sway's "shell" tells its own clients from XWayland's.
+    const std::string shell = stringAt(*focused, "shell");
+    const WindowProtocol protocol = shell == "xwayland" ? WindowProtocol::X11
+                                    : shell.empty()     ? WindowProtocol::Unknown
+                                                        : WindowProtocol::Wayland;
+    return {true, toLower(id), protocol};
 }
 
 std::string focusedApplication(std::string_view treeJson) {

@@ -45,6 +45,8 @@ class UinputKeySynth final : public KeySynth {
     const std::string& why() const { return why_; }
 
     bool send(const KeyChord& chord) override;
+    // Every window, once the device exists.
+    bool reaches(const FocusedApp&) override { return available(); }
 
   private:
     bool ensureDevice();

@@ -7,9 +7,11 @@
 #include "platform/frontmost_app.h"
 #include "platform/key_monitor.h"
 #include "platform/key_synth.h"
+#include "platform/linux/atspi_frontmost_app.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
+#include "platform/linux/mutter_key_synth.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/sway_ipc.h"
 #include "platform/linux/uinput_key_synth.h"
@@ -22,6 +24,7 @@
 #include "platform/panel_placement.h"
 #include "platform/pasteboard.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -50,7 +53,8 @@ void report(std::string_view service, std::string_view backend, std::string_view
 }
 
 // The first of its synthesisers that can send: a virtual keyboard that becomes writable later
-// (the udev rule installed while the program runs) takes over from XTest from then on.
+// (the udev rule installed while the program runs) takes over from XTest from then on. The
+// candidates that reach every window come first, so the one that sends is one that reaches.
 class FirstWorkingKeySynth final : public KeySynth {
   public:
     explicit FirstWorkingKeySynth(std::vector<std::shared_ptr<KeySynth>> candidates)
@@ -61,9 +65,43 @@ class FirstWorkingKeySynth final : public KeySynth {
         }
         return false;
     }
+    bool reaches(const FocusedApp& focus) override {
+        for (const auto& candidate : candidates_) {
+            if (candidate->reaches(focus)) return true;
+        }
+        return false;
+    }
+    double leadSeconds() override {
+        double lead = 0;
+        for (const auto& candidate : candidates_)
+            lead = std::max(lead, candidate->leadSeconds());
+        return lead;
+    }
 
   private:
     std::vector<std::shared_ptr<KeySynth>> candidates_;
+};
+
+// A frontmost query that cannot tell native windows from XWayland's, completed by XWayland: an
+// X11 window it names active is one (the compositor clears XWayland's active window whenever a
+// native one takes the focus), and names the application where the query could not.
+class XWaylandTellsX11 final : public FrontmostApp {
+  public:
+    explicit XWaylandTellsX11(std::shared_ptr<FrontmostApp> inner) : inner_(std::move(inner)) {}
+    FocusedApp focused() override {
+        FocusedApp app = inner_->focused();
+        if (!app.anyWindow || app.protocol != WindowProtocol::Unknown) return app;
+        const FocusedApp x11 = x11_.focused();
+        if (x11.protocol == WindowProtocol::X11) {
+            app.protocol = WindowProtocol::X11;
+            if (app.identifier.empty()) app.identifier = x11.identifier;
+        }
+        return app;
+    }
+
+  private:
+    std::shared_ptr<FrontmostApp> inner_;
+    XWaylandFrontmostApp x11_;
 };
 
 void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
@@ -74,15 +112,23 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
     const bool protocol = client && client->offers(kVirtualKeyboard);
     if (protocol && isExecutableFile(wtype))
         candidates.push_back(std::make_shared<WtypeKeySynth>(wtype));
+    // GNOME: mutter's remote-desktop keyboard, which asks nothing of the user.
+    auto mutter = std::make_shared<MutterKeySynth>();
+    const bool mutterServes = !protocol && mutter->available();
+    if (mutterServes) candidates.push_back(mutter);
     auto uinput = std::make_shared<UinputKeySynth>(
         createUinputKeyboard, [monitor] { return monitor->heldFlags(); },
         [](double seconds) { std::this_thread::sleep_for(durationFromSeconds(seconds)); });
     candidates.push_back(uinput);
-    if (haveX11()) candidates.push_back(std::make_shared<XTestKeySynth>());
+    if (haveX11()) candidates.push_back(std::make_shared<XTestKeySynth>(true));
     installKeySynth(std::make_shared<FirstWorkingKeySynth>(candidates));
 
     if (protocol && isExecutableFile(wtype))
         return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+    if (mutterServes) {
+        return report(service, "mutter's remote-desktop keyboard",
+                      "GNOME offers it on the session bus, with no prompt");
+    }
     const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
                                          : "the compositor has no virtual-keyboard protocol";
     if (uinput->available())
@@ -145,8 +191,23 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
         return report(service, "sway's IPC", "sway answers on its socket");
     }
     if (auto toplevels = ForeignToplevelApp::create(client)) {
-        installFrontmostApp(toplevels);
+        if (haveX11()) {
+            installFrontmostApp(std::make_shared<XWaylandTellsX11>(toplevels));
+        } else {
+            installFrontmostApp(toplevels);
+        }
         return report(service, "foreign toplevel management", "the compositor offers it");
+    }
+    if (auto accessible = AtspiFrontmostApp::create()) {
+        if (haveX11()) {
+            installFrontmostApp(std::make_shared<XWaylandTellsX11>(accessible));
+        } else {
+            installFrontmostApp(accessible);
+        }
+        return report(service, "the accessibility bus (AT-SPI)",
+                      "the compositor tells no program which window is active; programs that "
+                      "take no part in accessibility (Qt ones unless it is on) stay unknown",
+                      true);
     }
     const std::string why = "the compositor tells no program which window is active "
                             "(mode memory then uses no application)";

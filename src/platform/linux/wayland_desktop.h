@@ -6,8 +6,9 @@ struct DesktopChoice;
 
 // Installs the Wayland session's desktop services, each the first that works here:
 // - key monitor: the keyboards under /dev/input (there is no other way on Wayland);
-// - synthetic paste and copy: the compositor's virtual-keyboard protocol through wtype, else a
-//   kernel virtual keyboard on /dev/uinput, else XTest through XWayland (X11 windows only);
+// - synthetic paste and copy: the compositor's virtual-keyboard protocol through wtype, else
+//   mutter's remote-desktop keyboard (GNOME), else a kernel virtual keyboard on /dev/uinput,
+//   else XTest through XWayland (X11 windows only: a paste that would not arrive is not sent);
 // - clipboard: data control, else Qt's clipboard (through XWayland when Qt runs there);
 // - frontmost application: sway's IPC, else foreign toplevel management, else XWayland's
 //   active window (X11 windows only), else unknown;

@@ -68,7 +68,7 @@ FocusedApp X11FrontmostApp::focused() {
         std::string id = applicationOf(x, active);
         if (id.empty() && focus && focus->kind == XcbConnection::KeyboardFocus::Kind::Window)
             id = applicationOf(x, focus->window);
-        return {true, id};
+        return {true, id, WindowProtocol::X11};
     }
     // No such window manager: the keyboard focus tells, and where it follows the pointer, the
     // window under the pointer gets the keys.
@@ -79,10 +79,10 @@ FocusedApp X11FrontmostApp::focused() {
     case XcbConnection::KeyboardFocus::Kind::UnderPointer: {
         const auto under = x.windowUnderPointer();
         if (!under) return {false, {}};
-        return {true, applicationOf(x, under)};
+        return {true, applicationOf(x, under), WindowProtocol::X11};
     }
     case XcbConnection::KeyboardFocus::Kind::Window:
-        return {true, applicationOf(x, focus->window)};
+        return {true, applicationOf(x, focus->window), WindowProtocol::X11};
     }
     return {};
 }

@@ -19,7 +19,7 @@ std::optional<std::string> wmClassName(std::string_view property);
 // manager keeps it (0, the property absent or a destroyed window then mean no window has the
 // focus), else the window holding the keyboard focus (or, where the focus follows the pointer,
 // the window under it); then the first of it and its ancestors that carries
-// _GTK_APPLICATION_ID, else the class part of WM_CLASS; lower-cased.
+// _GTK_APPLICATION_ID, else the class part of WM_CLASS; lower-cased. A window found is an X11 one.
 class X11FrontmostApp final : public FrontmostApp {
   public:
     X11FrontmostApp();
@@ -34,7 +34,8 @@ class X11FrontmostApp final : public FrontmostApp {
 
 // The active application in a Wayland session where only XWayland tells it: an X11 window's as
 // above; with no X11 window active a native Wayland window may well have the focus, so the
-// paste still goes out, to an application that is unknown.
+// paste still goes out, to an application that is unknown, through a synthesiser that reaches
+// whatever window it is.
 class XWaylandFrontmostApp final : public FrontmostApp {
   public:
     FocusedApp focused() override;

@@ -23,6 +23,7 @@ class XInputKeyMonitor final : public KeyMonitor {
     bool isTrusted(bool prompt) override;
     bool secureInputActive() override;
     bool start(InputEventHandler handler) override;
+    std::string accessName() override { return "keyboard access"; }
 
     struct Reader;
 

@@ -1,5 +1,6 @@
 #include "platform/linux/xtest_key_synth.h"
 
+#include "platform/linux/key_translation.h"
 #include "platform/linux/xcb_connection.h"
 
 #include <algorithm>
@@ -18,22 +19,14 @@ void fakeKey(XcbConnection& x, std::uint8_t keycode, bool press) {
                         XCB_WINDOW_NONE, 0, 0, 0);
 }
 
-std::uint32_t keysymOf(ChordKey key) {
-    switch (key) {
-    case ChordKey::V:
-        return keysym::v;
-    case ChordKey::C:
-        return keysym::c;
-    case ChordKey::Insert:
-        return keysym::Insert;
-    }
-    return keysym::v;
-}
-
 } // namespace
 
-XTestKeySynth::XTestKeySynth() = default;
+XTestKeySynth::XTestKeySynth(bool throughXWayland) : throughXWayland_(throughXWayland) {}
 XTestKeySynth::~XTestKeySynth() = default;
+
+bool XTestKeySynth::reaches(const FocusedApp& focus) {
+    return !throughXWayland_ || focus.protocol == WindowProtocol::X11;
+}
 
 bool XTestKeySynth::send(const KeyChord& chord) {
     std::lock_guard lock(mutex_);
@@ -54,7 +47,7 @@ bool XTestKeySynth::send(const KeyChord& chord) {
         if (!code) return false;
         modifiers.push_back(*code);
     }
-    const auto key = map->keycodeFor(keysymOf(chord.key));
+    const auto key = map->keycodeFor(keysymForChordKey(chord.key));
     if (!key) return false;
 
     // Modifiers the user still holds (Option after the command-mode chord) would turn the

@@ -1,0 +1,233 @@
+// The daemon end to end on GNOME: a private headless gnome-shell (support/headless_gnome.h) with
+// a native Wayland window holding the focus (a Qt one recording what it receives, or GTK's
+// Mousepad, saved to read what it holds), the daemon run as
+// the session's user with a private PulseAudio server and the fake whisper-cli. With the session
+// bus the daemon types through mutter's remote-desktop keyboard and names the window through the
+// accessibility bus; without it only XTest through XWayland is left, which cannot reach the
+// window, so the text must stay on the clipboard and the log must say so.
+#include "e2e/daemon_fixture.h"
+#include "support/headless_gnome.h"
+#include "support/wait.h"
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace vak {
+namespace {
+
+using test::readFixture;
+using test::waitUntil;
+using test::writeFixture;
+
+struct GnomeCase {
+    const char* name;
+    bool sessionBus;
+    bool gtk; // the window: GTK 3's Mousepad, else a Qt window
+    bool pasted;
+    std::vector<std::string> logLines;
+};
+
+void PrintTo(const GnomeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
+  protected:
+    static void SetUpTestSuite() {
+        pulse = new test::PulseServer();
+        gnome = new test::HeadlessGnome();
+        if (pulse->running()) {
+            const auto folder =
+                std::filesystem::path(pulse->serverAddress().substr(5)).parent_path();
+            ::chmod(folder.c_str(), 0755);
+        }
+    }
+    static void TearDownTestSuite() {
+        delete gnome;
+        delete pulse;
+    }
+
+    void SetUp() override {
+        if (!gnome->running()) GTEST_SKIP() << "no headless gnome-shell: " << gnome->why();
+        if (!pulse->running()) GTEST_SKIP() << "no private sound server: " << pulse->why();
+        home = gnome->userFolder(std::string("home-") + GetParam().name);
+        test::prepareDaemonHome(home);
+        gnome->giveToUser(home);
+        const std::string folder = gnome->userFolder(std::string("target-") + GetParam().name);
+        record = folder + "/record";
+        const std::string ready = folder + "/ready";
+        // The user's earlier copy, in an X11 program (Qt's Wayland clipboard takes no write
+        // from a program that has had no input yet).
+        const std::string owned = folder + "/owned";
+        SpawnOptions owner;
+        owner.argv = gnome->asUser({VAK_PASTE_TARGET, "--hidden", "--ready", owned, "--clipboard",
+                                    "text/plain", "earlier"},
+                                   {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"});
+        owner_ = Subprocess::spawn(owner);
+        ASSERT_TRUE(owner_);
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(owned); }, 30));
+        if (GetParam().gtk) {
+            // A GTK editor, native on Wayland; what it holds is read by saving it.
+            writeFixture(record, "");
+            gnome->giveToUser(folder);
+            SpawnOptions editor;
+            editor.argv = gnome->asUser({"/usr/bin/mousepad", record},
+                                        {"GDK_BACKEND=wayland", "XDG_CONFIG_HOME=" + folder});
+            target_ = Subprocess::spawn(editor);
+            ASSERT_TRUE(target_);
+            test::settle(5.0); // up, with the focus
+            return;
+        }
+        // A native window (Qt on Wayland, taking part in accessibility as GNOME's own programs
+        // do) with the keyboard focus, which writes all it holds to the record on every change.
+        SpawnOptions target;
+        target.argv =
+            gnome->asUser({VAK_PASTE_TARGET, "--record", record, "--ready", ready},
+                          {"QT_QPA_PLATFORM=wayland", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                           "ASAN_OPTIONS=detect_leaks=0"});
+        target_ = Subprocess::spawn(target);
+        ASSERT_TRUE(target_);
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(ready); }, 30));
+    }
+
+    void TearDown() override {
+        test::stopDaemon(daemon);
+        for (const auto& child : {target_, owner_}) {
+            if (!child) continue;
+            child->terminate();
+            child->wait();
+        }
+    }
+
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home, "VAK_TOOL_PATH=" + home + "/tools",
+                "VAK_TMPDIR=" + home + "/scratch", "PULSE_SERVER=" + pulse->serverAddress(),
+                "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
+    }
+    bool startDaemon(bool sessionBus) {
+        SpawnOptions options;
+        options.argv = sessionBus ? gnome->asUser({VAK_BINARY}, environment())
+                                  : gnome->asUserWithoutBus({VAK_BINARY}, environment());
+        daemon = Subprocess::spawn(options);
+        return daemon && test::waitForDaemonLog(home, "▶ Brindle v8.28", 40);
+    }
+    std::string logText() const { return test::daemonLog(home); }
+    // What the window holds (the editor saved first, with Ctrl+S).
+    std::string received() const {
+        if (GetParam().gtk) {
+            RunOptions options;
+            options.timeoutSeconds = 10;
+            runProcess(gnome->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
+                       options);
+        }
+        return readFixture(record);
+    }
+
+    // The clipboard's plain text as an X11 program on XWayland reads it (mutter keeps the two
+    // in step); "(nothing)" when there is none.
+    static std::string clipboardText() {
+        const std::string dump = "/tmp/vak-gnome-clipboard-" + std::to_string(::getpid());
+        RunOptions options;
+        options.timeoutSeconds = 10;
+        const auto result =
+            runProcess(gnome->asUser({VAK_PASTE_TARGET, "--dump-clipboard", dump},
+                                     {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"}),
+                       options);
+        std::istringstream lines(readFixture(dump));
+        std::filesystem::remove(dump);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("text/plain\t", 0) != 0) continue;
+            std::string text;
+            for (std::size_t i = line.find('\t') + 1; i + 1 < line.size(); i += 2)
+                text += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+            return text;
+        }
+        return result ? "(nothing)" : "(no answer)";
+    }
+
+    static test::HeadlessGnome* gnome;
+    static test::PulseServer* pulse;
+    std::string home;
+    std::string record;
+    std::shared_ptr<Subprocess> target_;
+    std::shared_ptr<Subprocess> owner_;
+    std::shared_ptr<Subprocess> daemon;
+};
+
+test::HeadlessGnome* GnomeDaemon::gnome = nullptr;
+test::PulseServer* GnomeDaemon::pulse = nullptr;
+
+TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidSo) {
+    const GnomeCase& c = GetParam();
+    ASSERT_TRUE(startDaemon(c.sessionBus)) << logText();
+    ::kill(daemon->pid(), SIGUSR2);
+    if (c.pasted) {
+        ASSERT_TRUE(waitUntil([&] { return received() == "VAK_TEST_INSERT_OK"; }))
+            << readFixture(record) << logText();
+        // The user's copy comes back after the paste.
+        EXPECT_TRUE(waitUntil([] { return clipboardText() == "earlier"; }, 8)) << clipboardText();
+        // A dictation (SIGUSR1, speech, then --toggle) follows it, the pill leaving the focus
+        // with the window; it is the first, so the first-run note comes after it.
+        std::filesystem::remove(home + "/.dictation/.explained");
+        test::say(home, "hello from the gnome test");
+        ::kill(daemon->pid(), SIGUSR1);
+        ASSERT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
+        test::speak(*pulse);
+        RunOptions control;
+        control.timeoutSeconds = 10;
+        const auto toggled =
+            runProcess(gnome->asUser({VAK_BINARY, "--toggle"}, environment()), control);
+        ASSERT_TRUE(toggled && toggled->status.success()) << (toggled ? toggled->output : "");
+        const std::string both = "VAK_TEST_INSERT_OKHello from the gnome test.";
+        ASSERT_TRUE(waitUntil([&] { return received() == both; }))
+            << readFixture(record) << logText();
+        // The note leaves the focus where it was: the next paste goes to the window too.
+        ASSERT_TRUE(
+            waitUntil([&] { return std::filesystem::exists(home + "/.dictation/.explained"); }));
+        test::settle(2.0);
+        ::kill(daemon->pid(), SIGUSR2);
+        EXPECT_TRUE(waitUntil([&] { return received() == both + "VAK_TEST_INSERT_OK"; }))
+            << readFixture(record) << logText();
+    } else {
+        ASSERT_TRUE(test::waitForDaemonLog(home, "⌨︎ simulated insert (SIGUSR2)")) << logText();
+        EXPECT_TRUE(waitUntil([] { return clipboardText() == "VAK_TEST_INSERT_OK"; }, 8))
+            << clipboardText();
+        // Still there after the restore would have come, and nothing was typed.
+        test::settle(2.0);
+        EXPECT_EQ(clipboardText(), "VAK_TEST_INSERT_OK");
+        EXPECT_FALSE(std::filesystem::exists(record)) << readFixture(record);
+    }
+    for (const std::string& line : c.logLines)
+        EXPECT_NE(logText().find(line), std::string::npos) << line << "\n" << logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backends, GnomeDaemon,
+    testing::Values(
+        GnomeCase{"MuttersKeyboardIntoQt",
+                  true,
+                  false,
+                  true,
+                  {"synthetic paste and copy: mutter's remote-desktop keyboard",
+                   "frontmost application: the accessibility bus (AT-SPI)",
+                   "⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        GnomeCase{"MuttersKeyboardIntoGtk",
+                  true,
+                  true,
+                  true,
+                  {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
+        GnomeCase{"NoBackendReachesTheWindow",
+                  false,
+                  false,
+                  false,
+                  {"synthetic paste and copy: XTest through XWayland",
+                   "⚠️ The paste cannot reach this window — your text is on the clipboard: "
+                   "press Ctrl+V"}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+} // namespace
+} // namespace vak
