@@ -13,7 +13,6 @@
 #include <filesystem>
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace vak {
@@ -112,16 +111,8 @@ TEST_F(CapturerTest, AFailedWriteIsSaidOnceAndTheWholeRecordingGoesToTheOverflow
     fake->setDevices({builtIn});
     // A file system with room for a quarter of a second (as root: a tmpfs of 8 KB).
     const std::string small = dir.file("small");
-    std::filesystem::create_directory(small);
-    const bool mounted =
-        ::geteuid() == 0 && ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=8k") == 0;
-    struct Unmount {
-        std::string at;
-        bool mounted;
-        ~Unmount() {
-            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
-        }
-    } unmount{small, mounted};
+    const test::SmallFileSystem disk(small, 8 * 1024);
+    const bool mounted = disk.mounted();
     struct Case {
         const char* what;
         std::string path;

@@ -10,6 +10,7 @@
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
 #include "support/run_binary.h"
+#include "support/temp_dir.h"
 #include "support/xvfb.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include <iostream>
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace vak {
@@ -27,6 +27,7 @@ namespace {
 
 using test::readFixture;
 using test::settle;
+using test::SmallFileSystem;
 using test::TempDir;
 using test::waitUntil;
 using test::writeFixture;
@@ -245,13 +246,8 @@ TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
 TEST_F(DaemonE2E, AFullScratchFolderLosesNoAudio) {
     // A scratch folder with room for two seconds of audio.
     const std::string scratch = home.file("scratch");
-    if (::geteuid() != 0 ||
-        ::mount("tmpfs", scratch.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
-        GTEST_SKIP() << "no small file system can be mounted here (needs root)";
-    struct Unmount {
-        std::string at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{scratch};
+    const SmallFileSystem disk(scratch, 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "no small file system can be mounted here (needs root)";
     writeFixture(home.file("tools/fake-whisper.conf"), "mode=write\nkeep_inputs=1\n");
     say("hello from the daemon test");
     ASSERT_TRUE(startDaemon()) << logText();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vak::test {
@@ -17,6 +18,25 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// A file system of `bytes` mounted on the folder `at` (created), for what a full disk does;
+// unmounted at the end. Only root can mount: elsewhere mounted() is false and the folder is an
+// ordinary one.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const std::string& at, std::size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    // Writes into it until it is full.
+    void fill() const;
+
+  private:
+    std::string at_;
+    bool mounted_ = false;
 };
 
 // Writes `bytes` to `path`, replacing it (plain write, for setting up fixtures).

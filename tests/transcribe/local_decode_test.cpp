@@ -4,6 +4,7 @@
 #include "base/time_util.h"
 #include "decode_fixture.h"
 #include "support/expect_contains.h"
+#include "support/temp_dir.h"
 #include "transcribe/local_decode.h"
 #include "transcribe/tool_report.h"
 
@@ -12,7 +13,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace vak {
@@ -204,23 +204,9 @@ TEST_F(LocalDecode, AWhisperCliThatWroteNoTextIsLoggedWithItsStatusAndWhy) {
     whisper.setTranscript("Words.");
     // A file system with no room left for the text (as root: a full tmpfs of one page).
     const std::string full = work.file("full");
-    std::filesystem::create_directory(full);
-    const bool mounted =
-        ::geteuid() == 0 && ::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=4k") == 0;
-    struct Unmount {
-        std::string at;
-        bool mounted;
-        ~Unmount() {
-            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
-        }
-    } unmount{full, mounted};
-    if (mounted) {
-        const int fd = ::open((full + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-        const std::string page(4096, 'x');
-        while (::write(fd, page.data(), page.size()) > 0) {
-        }
-        ::close(fd);
-    }
+    const test::SmallFileSystem disk(full, 4096);
+    const bool mounted = disk.mounted();
+    if (mounted) disk.fill();
     struct Case {
         const char* control;
         std::string language;
