@@ -239,22 +239,25 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
         stopLeftoverDecoders();
     }
     if (readFailed) return cannotRead(wav);
+    // Without a cache the daemon decodes the whole recording at the stop; so did the replay.
+    const std::string fellBack =
+        speculative ? ": no cache — fell back"
+                    : ": no cache built (clip shorter than a chunk, or a decode failed)";
     if (!result.text) {
-        std::cout << label
-                  << (speculative ? ": no cache — fell back\n"
-                                  : ": no cache built (clip shorter than a chunk, or a decode "
-                                    "failed)\n");
+        std::cout << label << fellBack
+                  << (result.wholeFile ? ", and the whole-file decode failed too\n" : "\n");
         return 2;
     }
     const double busy = result.busySeconds();
-    std::cout << label << ": wait after stop = " << fixedDecimals(result.wait(), 2) << "s; "
+    std::cout << label << (result.wholeFile ? fellBack + "; whole-file decode:" : ":")
+              << " wait after stop = " << fixedDecimals(result.wait(), 2) << "s; "
               << result.decodes.size() << " decoder calls (" << result.count("chunk") << " chunks, "
-              << result.count("spec") << " pre-decoded, " << result.count("tail")
-              << " at the stop), decoder busy " << fixedDecimals(busy, 1) << "s of "
-              << fixedDecimals(result.stopAt, 1) << "s ("
+              << result.count("spec") << " pre-decoded, " << result.count("tail") << " at the stop"
+              << (result.wholeFile ? ", 1 of the whole recording" : "") << "), decoder busy "
+              << fixedDecimals(busy, 1) << "s of " << fixedDecimals(result.stopAt, 1) << "s ("
               << fixedDecimals(100 * busy / std::max(result.stopAt, 0.1), 0) << " %)\n"
               << formatAndLearn(*result.text) << "\n";
-    return 0;
+    return result.wholeFile ? 2 : 0;
 }
 
 } // namespace

@@ -111,7 +111,8 @@ ServerAnswer runWhisperViaServer(const std::string& wav, double timeoutSeconds,
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const std::string& txtBase, double timeoutSeconds,
                                                double durationSeconds,
-                                               const DecodeSettings& settings) {
+                                               const DecodeSettings& settings,
+                                               const std::atomic<bool>* cancel) {
     const Config& config = settings.config;
     if (config.useServer && !config.callMode && !config.whisperMode) {
         auto answer = runWhisperViaServer(decodeWav, timeoutSeconds, settings);
@@ -125,6 +126,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     options.timeoutSeconds = timeoutSeconds;
     options.killGraceSeconds = settings.scaled(2);
     options.errorTailBytes = kToolErrorTailBytes;
+    options.cancel = cancel;
     std::vector<std::string> missing;
     const auto arguments = whisperCliArguments(settings, decodeWav, txtBase, &missing);
     reportMissingOptions(settings.whisperCli, missing);
@@ -134,6 +136,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
         log(LogLevel::toolError, "whisper error: " + error);
         return std::nullopt;
     }
+    if (result->cancelled) return std::nullopt; // ended on purpose: no failure to report
     const std::string clip = " (clip " + wholeSeconds(durationSeconds) + "s)";
     if (result->status.signaled()) {
         if (result->timedOut) {

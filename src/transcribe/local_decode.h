@@ -2,6 +2,7 @@
 
 #include "transcribe/decode_settings.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -18,11 +19,12 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
 
 // The local transcript: the resident server when it may be used, else (or when it does not
 // answer) a fresh whisper-cli run whose text lands in txtBase + ".txt", stopped by a two-stage
-// watchdog after `timeoutSeconds`. Untrimmed; nothing on failure.
+// watchdog after `timeoutSeconds`, or ended once `cancel` is set. Untrimmed; nothing on failure.
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const std::string& txtBase, double timeoutSeconds,
                                                double durationSeconds,
-                                               const DecodeSettings& settings);
+                                               const DecodeSettings& settings,
+                                               const std::atomic<bool>* cancel = nullptr);
 
 // What the resident server made of one request.
 struct ServerAnswer {
