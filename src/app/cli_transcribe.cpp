@@ -224,6 +224,9 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
     const auto source = openSourceAudio(wav);
     if (!source) return cannotRead(wav);
     ChunkSimResult result;
+    ChunkSimOptions simOptions;
+    // A pre-decode on the resident server is not ended at the stop: the server finishes it.
+    simOptions.decodesEndable = !processValues().cfg.useServer;
     bool readFailed = false;
     {
         ScratchRecording recording(processValues().scratch.commandLineBase(scratchName) + ".wav",
@@ -235,7 +238,7 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
                 if (!recording.growTo(*source, seconds)) readFailed = true;
             },
             [](const DecodeRequest& request) { return runWhisper(request); },
-            std::make_shared<VirtualQueue>(true));
+            std::make_shared<VirtualQueue>(true), simOptions);
         stopLeftoverDecoders();
     }
     if (readFailed) return cannotRead(wav);

@@ -63,27 +63,28 @@ ChunkSimResult simulateChunks(const ChunkSettings& settings, const std::string& 
     auto stopAt = std::make_shared<double>(begin + std::min(options.stopAt, audioSeconds));
     const auto engine = ChunkEngine::create(settings, queue);
     std::weak_ptr<ChunkEngine> weak = engine;
-    engine->setTranscribe([decodes, decoder, queue, weak, stopAt, begin,
-                           &growTo](const DecodeRequest& request) -> std::optional<std::string> {
-        SimDecode decode{kindOf(request.textBase), request.route, clipSeconds(request.wav),
-                         queue->now(), 0};
-        std::optional<std::string> text;
-        if (decoder) text = decoder(request);
-        // The stop came while this decode ran: it happens then, as in the daemon, where the
-        // engine may end the decode's process at once.
-        if (decode.startedAt < *stopAt && queue->now() > *stopAt) {
-            growTo(*stopAt - begin);
-            const auto running = weak.lock();
-            if (running && running->endPreDecodeForStop(*stopAt)) {
-                queue->takeBackTo(*stopAt);
-                text.reset();
-                decode.ended = true;
+    engine->setTranscribe(
+        [decodes, decoder, queue, weak, stopAt, begin, &growTo, endable = options.decodesEndable](
+            const DecodeRequest& request) -> std::optional<std::string> {
+            SimDecode decode{kindOf(request.textBase), request.route, clipSeconds(request.wav),
+                             queue->now(), 0};
+            std::optional<std::string> text;
+            if (decoder) text = decoder(request);
+            // The stop came while this decode ran: it happens then, as in the daemon, where the
+            // engine may end the decode's process at once.
+            if (endable && decode.startedAt < *stopAt && queue->now() > *stopAt) {
+                growTo(*stopAt - begin);
+                const auto running = weak.lock();
+                if (running && running->endPreDecodeForStop(*stopAt)) {
+                    queue->takeBackTo(*stopAt);
+                    text.reset();
+                    decode.ended = true;
+                }
             }
-        }
-        decode.seconds = queue->now() - decode.startedAt;
-        decodes->push_back(std::move(decode));
-        return text;
-    });
+            decode.seconds = queue->now() - decode.startedAt;
+            decodes->push_back(std::move(decode));
+            return text;
+        });
     engine->start(wav, 1);
 
     for (;;) {

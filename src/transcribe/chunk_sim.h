@@ -42,6 +42,9 @@ struct ChunkSimOptions {
     // time has finished, if that comes before stopAt.
     std::optional<double> stopAfterSpeculativeFrom;
     double stopDelay = 0.5;
+    // Whether a decode can be ended at the stop: whisper-cli's process can, a request to the
+    // resident server cannot (the server finishes it).
+    bool decodesEndable = true;
 };
 
 // Replays a recording through the chunk engine as the daemon runs it: the engine's own timers (a
