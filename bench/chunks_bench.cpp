@@ -78,13 +78,14 @@ void detail(const vak::ChunkSimResult& result, const char* what) {
                     d.clipSeconds, d.seconds);
 }
 
-std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, int seeds) {
+std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, bool cli, int seeds) {
     Figures figures;
     for (int seed = 1; seed <= seeds; ++seed) {
         const auto spoken = dictation(minutes, static_cast<std::uint32_t>(seed));
         replay::Options options;
         options.scratchDir = scratchDir();
         options.cost = cost;
+        options.stop.decodesEndable = cli;
         const auto full = replay::run(spoken.samples(), options);
         if (!sameWords(full, spoken)) return std::nullopt;
         detail(full, "after_pause");
@@ -132,7 +133,7 @@ int main() {
         for (const double encoder : {0.5, 2.0, 5.0}) {
             const auto cost = replay::DecoderCost::whisper(encoder, cli);
             for (const int minutes : {1, 5, 20}) {
-                const auto figures = measure(minutes, cost, minutes == 20 ? 2 : 4);
+                const auto figures = measure(minutes, cost, cli, minutes == 20 ? 2 : 4);
                 if (!figures) {
                     allSame = false;
                     std::printf("| %s | %.1f s | %d min | words lost or doubled | | | | |\n",

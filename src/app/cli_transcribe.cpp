@@ -224,6 +224,9 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
     const auto source = openSourceAudio(wav);
     if (!source) return cannotRead(wav);
     ChunkSimResult result;
+    ChunkSimOptions simOptions;
+    // A pre-decode on the resident server is not ended at the stop: the server finishes it.
+    simOptions.decodesEndable = !processValues().cfg.useServer;
     bool readFailed = false;
     {
         ScratchRecording recording(processValues().scratch.commandLineBase(scratchName) + ".wav",
@@ -235,26 +238,29 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
                 if (!recording.growTo(*source, seconds)) readFailed = true;
             },
             [](const DecodeRequest& request) { return runWhisper(request); },
-            std::make_shared<VirtualQueue>(true));
+            std::make_shared<VirtualQueue>(true), simOptions);
         stopLeftoverDecoders();
     }
     if (readFailed) return cannotRead(wav);
+    // Without a cache the daemon decodes the whole recording at the stop; so did the replay.
+    const std::string fellBack =
+        speculative ? ": no cache — fell back"
+                    : ": no cache built (clip shorter than a chunk, or a decode failed)";
     if (!result.text) {
-        std::cout << label
-                  << (speculative ? ": no cache — fell back\n"
-                                  : ": no cache built (clip shorter than a chunk, or a decode "
-                                    "failed)\n");
+        std::cout << label << fellBack
+                  << (result.wholeFile ? ", and the whole-file decode failed too\n" : "\n");
         return 2;
     }
     const double busy = result.busySeconds();
-    std::cout << label << ": wait after stop = " << fixedDecimals(result.wait(), 2) << "s; "
+    std::cout << label << (result.wholeFile ? fellBack + "; whole-file decode:" : ":")
+              << " wait after stop = " << fixedDecimals(result.wait(), 2) << "s; "
               << result.decodes.size() << " decoder calls (" << result.count("chunk") << " chunks, "
-              << result.count("spec") << " pre-decoded, " << result.count("tail")
-              << " at the stop), decoder busy " << fixedDecimals(busy, 1) << "s of "
-              << fixedDecimals(result.stopAt, 1) << "s ("
+              << result.count("spec") << " pre-decoded, " << result.count("tail") << " at the stop"
+              << (result.wholeFile ? ", 1 of the whole recording" : "") << "), decoder busy "
+              << fixedDecimals(busy, 1) << "s of " << fixedDecimals(result.stopAt, 1) << "s ("
               << fixedDecimals(100 * busy / std::max(result.stopAt, 0.1), 0) << " %)\n"
               << formatAndLearn(*result.text) << "\n";
-    return 0;
+    return result.wholeFile ? 2 : 0;
 }
 
 } // namespace

@@ -63,6 +63,16 @@ void VirtualQueue::elapse(double seconds) {
     now_ += durationFromSeconds(seconds);
 }
 
+void VirtualQueue::takeBackTo(double seconds) {
+    std::lock_guard lock(mutex_);
+    if (running_ && countRealTime_) {
+        now_ += Clock::now() - runningSince_;
+        runningSince_ = Clock::now();
+    }
+    now_ =
+        std::max(std::min(now_, Clock::time_point{} + durationFromSeconds(seconds)), runningStart_);
+}
+
 std::optional<double> VirtualQueue::nextStart() {
     std::lock_guard lock(mutex_);
     const auto at = schedule_.nextAt();
@@ -78,6 +88,7 @@ bool VirtualQueue::runNext() {
         if (!at) return false;
         now_ = std::max(now_, *at);
         due = schedule_.popDue(now_);
+        runningStart_ = now_;
         running_ = true;
         runningSince_ = Clock::now();
     }

@@ -31,6 +31,9 @@ class VirtualQueue final : public TimedQueue {
 
     // The task running now takes `seconds` longer.
     void elapse(double seconds);
+    // The clock reads at most `seconds` (never less than when the running task began): the work
+    // the running task has done since is taken back, as when a decode is ended early.
+    void takeBackTo(double seconds);
     // When the next task would begin: its deadline, or now when the queue is behind.
     std::optional<double> nextStart();
     // Runs the next task, the clock moved to its start; false when nothing is queued.
@@ -47,6 +50,7 @@ class VirtualQueue final : public TimedQueue {
     const bool countRealTime_;
     bool running_ = false;
     Clock::time_point runningSince_{}; // real time the running task began
+    Clock::time_point runningStart_{}; // its virtual time
 };
 
 } // namespace vak

@@ -35,6 +35,11 @@ constexpr double kSilentAfterSpecRms = 300;
 // No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
 // clip. A sliver is left to the next piece, or joined to the one before it.
 constexpr std::uint64_t kMinPieceBytes = kBytesPerSecond;
+// Whisper hears 30 s per encoder pass: up to that, decoding a pre-decode's audio again at the stop
+// costs only its words, about a fifth of the pre-decode's own time. So a pre-decode with more than
+// that still to do is ended at the stop rather than waited for.
+constexpr std::uint64_t kWindowBytes = 30 * kBytesPerSecond;
+constexpr double kWorthEndingBefore = 0.75; // of the expected time, done
 
 std::string wholeSeconds(std::uint64_t bytes) {
     return std::to_string(bytes / kBytesPerSecond);
@@ -118,6 +123,7 @@ void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<Dec
 }
 
 void ChunkEngine::finish(Completion completion) {
+    endPreDecodeForStop();
     // Holds the engine until the completion has been called: it is called exactly once.
     queue_->async([self = shared_from_this(), completion = std::move(completion)] {
         ++self->generation_;
@@ -135,6 +141,29 @@ void ChunkEngine::cancel() {
             self->stopTimers();
         }
     });
+}
+
+bool ChunkEngine::endPreDecodeForStop(std::optional<double> stopAt) {
+    std::lock_guard lock(runningMutex_);
+    if (!running_) return false;
+    const double done = stopAt.value_or(queue_->now()) - running_->startedAt;
+    if (running_->expectedSeconds > 0 && done > kWorthEndingBefore * running_->expectedSeconds)
+        return false;
+    const UniqueFd fd(::open(running_->wav.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return false;
+    const auto size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+    const std::uint64_t avail =
+        size > running_->dataOffset ? (size - running_->dataOffset) & ~std::uint64_t{1} : 0;
+    // Its pause lasted to the stop: its text is all the stop needs, the sooner the better.
+    if (avail < running_->seenTo ||
+        (avail - running_->seenTo <= kSpecFreshBytes &&
+         rangeRMS(fd.get(), running_->dataOffset, running_->to, avail) < kSilentAfterSpecRms))
+        return false;
+    // Beyond one window, decoding its audio again costs the stop another encoder pass.
+    if (avail - running_->from > kWindowBytes) return false;
+    abandonRunning_.store(true);
+    return true;
 }
 
 void ChunkEngine::setTranscribe(Transcribe transcribe) {
@@ -191,6 +220,7 @@ void ChunkEngine::reset(const std::string& wav, int session) {
     dropSpeculative();
     specArmed_ = true;
     stretchPreDecodes_ = true;
+    lastPreDecodeSeconds_ = 0;
 }
 
 void ChunkEngine::dropSpeculative() {
@@ -211,7 +241,8 @@ std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
 
 std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::uint64_t from,
                                                std::uint64_t to, const std::string& name,
-                                               DecodeRoute route, double& seconds) {
+                                               DecodeRoute route, double& seconds,
+                                               const std::atomic<bool>* cancel) {
     const std::string base = settings_.scratch.chunkBase(sessionN_, name);
     const std::string wav = base + ".wav";
     copyWavRange(recording.fd.get(), recording.dataOffset, from, to, wav);
@@ -219,7 +250,7 @@ std::optional<std::string> ChunkEngine::decode(const Recording& recording, std::
     const double start = queue_->now();
     std::optional<std::string> text;
     try {
-        if (transcribe_) text = transcribe_({wav, base, route, trail_});
+        if (transcribe_) text = transcribe_({wav, base, route, trail_, cancel});
     } catch (...) {
         // A decoder that throws counts as one that failed.
     }
@@ -338,8 +369,25 @@ void ChunkEngine::specPass() {
     }
 
     if (*to - from < kMinPieceBytes) return; // left to the next piece
+    {
+        std::lock_guard lock(runningMutex_);
+        abandonRunning_.store(false);
+        running_ = RunningPreDecode{wavPath_,      recording->dataOffset, from, *to, avail,
+                                    queue_->now(), lastPreDecodeSeconds_};
+    }
     double seconds = 0;
-    auto text = decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds);
+    auto text =
+        decode(*recording, from, *to, "spec", DecodeRoute::LocalOnly, seconds, &abandonRunning_);
+    {
+        std::lock_guard lock(runningMutex_);
+        running_.reset();
+    }
+    if (text) lastPreDecodeSeconds_ = seconds;
+    if (!text && abandonRunning_.load()) {
+        log(LogLevel::info, "pre-decode of " + wholeSeconds(*to - from) +
+                                "s ended at the stop — the stop decode covers it");
+        return;
+    }
     if (!text) {
         // Not used. A pause stays disarmed until speech resumes; a decoder that fails on a
         // stretch of speech is not asked again every two seconds.

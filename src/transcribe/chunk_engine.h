@@ -5,9 +5,11 @@
 #include "foundation/scratch_files.h"
 #include "transcribe/decode_router.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,7 +47,9 @@ struct ChunkSettings {
 //
 // All work runs on one serial queue ("vak.chunks" in the daemon; a replay's virtual clock): cuts,
 // speculative passes and finish never overlap, and a finish queued behind a running decode waits
-// for it. A chunk decode that fails
+// for it — except a pre-decode whose audio the stop decode will cover within the same encoder
+// window: that one is ended at the stop, so the stop decode starts at once. A chunk decode that
+// fails
 // abandons the whole cache for good (finish then reports nothing and the caller decodes the
 // whole recording).
 class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
@@ -73,6 +77,11 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     void finish(Completion completion);
     // Stops the timers; no completion.
     void cancel();
+    // What finish does first, on the caller's thread: ends a running pre-decode when the stop
+    // decode can cover its audio in the same encoder window and it has most of its work still
+    // ahead of it, rather than waiting for it. True when it ended one. A replay calls it with the
+    // time of its stop on the queue's clock.
+    bool endPreDecodeForStop(std::optional<double> stopAt = std::nullopt);
 
     void setTranscribe(Transcribe transcribe);
     // Told the prospective full text (chunks and speculative tail, one per line) after each
@@ -97,7 +106,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     std::optional<std::string> finishText();
     std::optional<std::string> decode(const Recording& recording, std::uint64_t from,
                                       std::uint64_t to, const std::string& name, DecodeRoute route,
-                                      double& seconds);
+                                      double& seconds, const std::atomic<bool>* cancel = nullptr);
     std::string prospectiveText() const;
     void dropSpeculative();
 
@@ -125,6 +134,21 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     bool stretchPreDecodes_ = true; // off after a failed pre-decode of a stretch of speech
     SpecListener onSpecTranscript_;
     Transcribe transcribe_;
+
+    // The pre-decode running now, for a stop that comes from another thread.
+    struct RunningPreDecode {
+        std::string wav;
+        std::uint64_t dataOffset = 0;
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+        std::uint64_t seenTo = 0;
+        double startedAt = 0;       // on the queue's clock
+        double expectedSeconds = 0; // what the last pre-decode took; 0 before the first
+    };
+    std::mutex runningMutex_;
+    std::optional<RunningPreDecode> running_;
+    double lastPreDecodeSeconds_ = 0; // on queue_
+    std::atomic<bool> abandonRunning_{false};
 };
 
 } // namespace vak

@@ -20,10 +20,12 @@ struct SimDecode {
     double clipSeconds = 0;
     double startedAt = 0; // on the virtual clock
     double seconds = 0;   // how long it took there
+    bool ended = false;   // a pre-decode ended at the stop
 };
 
 struct ChunkSimResult {
-    std::optional<std::string> text; // what finish() delivered
+    std::optional<std::string> text; // what finish() delivered, else the whole-file decode's
+    bool wholeFile = false;          // finish() left the whole recording to decode
     double stopAt = 0;
     double doneAt = 0; // when the transcript was there
     std::vector<SimDecode> decodes;
@@ -40,6 +42,9 @@ struct ChunkSimOptions {
     // time has finished, if that comes before stopAt.
     std::optional<double> stopAfterSpeculativeFrom;
     double stopDelay = 0.5;
+    // Whether a decode can be ended at the stop: whisper-cli's process can, a request to the
+    // resident server cannot (the server finishes it).
+    bool decodesEndable = true;
 };
 
 // Replays a recording through the chunk engine as the daemon runs it: the engine's own timers (a
@@ -47,7 +52,9 @@ struct ChunkSimOptions {
 // recording growing with the clock, and every decode taking the time `decoder` takes on that
 // clock (its real time on a queue that counts it; a modelled decoder elapses the queue itself).
 // So a tick that falls into a decode runs late, and the stop waits for the decode still running
-// and then for the tail, as a user would. `growTo(seconds)` makes the recording at `wav` hold
+// and then for the tail, as a user would; a pre-decode the engine ends at the stop ends there.
+// When finish() delivers nothing, the recording is decoded whole ("whole"), as the daemon
+// does, and the wait includes that. `growTo(seconds)` makes the recording at `wav` hold
 // the audio up to that time.
 ChunkSimResult simulateChunks(const ChunkSettings& settings, const std::string& wav,
                               double audioSeconds, const std::function<void(double)>& growTo,

@@ -225,7 +225,8 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
         if (askCloud && route == DecodeRoute::CloudPreferred)
             return cloudThenLocal(request, file, limits, duration, settings);
         return noted(request,
-                     runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings),
+                     runWhisperLocalPath(file, txtBase, limits.localSeconds, duration, settings,
+                                         request.cancel),
                      false);
     }
 

@@ -28,6 +28,8 @@ struct DecodeRequest {
     std::string textBase;
     DecodeRoute route = DecodeRoute::Auto;
     std::shared_ptr<DecodeTrail> trail = nullptr;
+    // When set while a local whisper-cli decode runs, its process is ended and nothing returned.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct DecodeLimits {

@@ -126,7 +126,8 @@ std::optional<std::string> runParakeet(const std::string& wav, double timeoutSec
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const std::string& txtBase, double timeoutSeconds,
                                                double durationSeconds,
-                                               const DecodeSettings& settings) {
+                                               const DecodeSettings& settings,
+                                               const std::atomic<bool>* cancel) {
     if (settings.engine() == SpeechEngine::Parakeet)
         return runParakeet(decodeWav, timeoutSeconds, durationSeconds, settings);
     const Config& config = settings.config;
@@ -143,6 +144,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
     options.killGraceSeconds = settings.scaled(2);
     options.errorTailBytes = kToolErrorTailBytes;
     options.environment = engineEnvironment(settings.threads);
+    options.cancel = cancel;
     std::vector<std::string> missing;
     const auto arguments = whisperCliArguments(settings, decodeWav, txtBase, &missing);
     reportMissingOptions(settings.whisperCli, missing);
@@ -152,6 +154,7 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
         log(LogLevel::toolError, "whisper error: " + error);
         return std::nullopt;
     }
+    if (result->cancelled) return std::nullopt; // ended on purpose: no failure to report
     const std::string clip = " (clip " + wholeSeconds(durationSeconds) + "s)";
     if (result->status.signaled()) {
         if (result->timedOut) {

@@ -2,6 +2,7 @@
 
 #include "transcribe/decode_settings.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -18,13 +19,15 @@ std::optional<std::string> preprocessAudio(const std::string& wav, double durati
 
 // The local transcript: the resident server when it may be used, else (or when it does not
 // answer) a fresh whisper-cli run whose text lands in txtBase + ".txt", stopped by a two-stage
-// watchdog after `timeoutSeconds`. Untrimmed; nothing on failure. A Parakeet model is decoded by
-// its resident server only (it has no one-shot program that can be trusted: parakeet-cli exits 0
-// when it cannot read its input); its failures are logged with their cause.
+// watchdog after `timeoutSeconds`, or ended once `cancel` is set. Untrimmed; nothing on failure.
+// A Parakeet model is decoded by its resident server only (it has no one-shot program that can be
+// trusted: parakeet-cli exits 0 when it cannot read its input); its failures are logged with
+// their cause.
 std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
                                                const std::string& txtBase, double timeoutSeconds,
                                                double durationSeconds,
-                                               const DecodeSettings& settings);
+                                               const DecodeSettings& settings,
+                                               const std::atomic<bool>* cancel = nullptr);
 
 // What the resident server made of one request.
 struct ServerAnswer {

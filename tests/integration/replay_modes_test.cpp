@@ -90,31 +90,57 @@ TEST_F(ReplayModes, ChunkAndSpecSimRunTheDaemonsTimersWithRealDecodeTimes) {
     EXPECT_TRUE(scratchIsEmpty());
 }
 
-TEST_F(ReplayModes, WithoutACacheTheSimsSayWhy) {
+// Without a cache the daemon decodes the whole recording at the stop: the replays do too and
+// report that wait, or say that it failed as well. 45 s of speech without a pause longer than
+// a word's gap leaves nothing to pre-decode; its whole-file decode takes the slow decoder's 2 s.
+TEST_F(ReplayModes, WithoutACacheTheSimsSayWhyAndWhatTheStopWaited) {
     struct Case {
         const char* mode;
         const char* config;
         const char* control;
         double seconds;
+        bool pauses;
         int exitCode;
-        const char* out;
+        const char* firstLine; // a pattern
+        double minWait;
     };
-    const char* noCache =
-        "CHUNK-SIM: no cache built (clip shorter than a chunk, or a decode failed)\n";
+    const std::string noCache =
+        R"(CHUNK-SIM: no cache built \(clip shorter than a chunk, or a decode failed\))";
+    const std::string whole = R"(; whole-file decode: wait after stop = (\d+\.\d\d)s; 1 decoder )"
+                              R"(calls \(0 chunks, 0 pre-decoded, 0 at the stop, 1 of the whole )"
+                              R"(recording\), decoder busy .*)";
+    const std::string failedToo = ", and the whole-file decode failed too";
+    const std::string shortClip = noCache + whole;
+    const std::string chunkCrash = noCache + failedToo;
+    const std::string specCrash = "SPEC-SIM: no cache — fell back" + failedToo;
+    const std::string monologue = "SPEC-SIM: no cache — fell back" + whole;
     const Case cases[] = {
-        {"--chunk-sim", "CHUNK_SECONDS=15\n", "source=tones", 60, 1,
-         "CHUNK-SIM: chunking disabled (CHUNK_SECONDS < 20)\n"},
-        {"--chunk-sim", "", "source=tones", 15, 2, noCache},
-        {"--chunk-sim", "", "mode=crash", 60, 2, noCache},
-        {"--spec-sim", "", "mode=crash", 20, 2, "SPEC-SIM: no cache — fell back\n"},
+        {"--chunk-sim", "CHUNK_SECONDS=15\n", "source=tones", 60, true, 1,
+         R"(CHUNK-SIM: chunking disabled \(CHUNK_SECONDS < 20\))", 0},
+        {"--chunk-sim", "", "source=tones", 15, true, 2, shortClip.c_str(), 0},
+        {"--chunk-sim", "", "mode=crash", 60, true, 2, chunkCrash.c_str(), 0},
+        {"--spec-sim", "", "mode=crash", 20, true, 2, specCrash.c_str(), 0},
+        {"--spec-sim", "", "source=tones\ndelay=2", 45, false, 2, monologue.c_str(), 2.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.mode << " " << c.config << c.control);
         configure(c.config);
         whisper.setControl(c.control);
-        const auto run = runVak({c.mode, dictationFile(c.seconds, "clip.wav")}, options());
+        tone::DictationPlan plan;
+        plan.seconds = c.seconds;
+        plan.seed = 3;
+        plan.pauses = c.pauses;
+        const auto run =
+            runVak({c.mode, wavFile(tone::makeDictation(plan), "clip.wav")}, options());
         EXPECT_EQ(run.exitCode, c.exitCode);
-        EXPECT_EQ(run.out, c.out);
+        const auto firstLine = run.out.substr(0, run.out.find('\n'));
+        const auto m = regexFirstMatch(firstLine, std::string("^") + c.firstLine + "$");
+        ASSERT_TRUE(m) << run.out;
+        if (c.minWait > 0) {
+            EXPECT_GE(std::stod(m->group(1)), c.minWait);
+            EXPECT_EQ(tone::wordsOf(run.out.substr(firstLine.size())),
+                      tone::wordsOf(spoken.text()));
+        }
         EXPECT_TRUE(scratchIsEmpty());
     }
 }

@@ -8,6 +8,7 @@
 #include "transcribe/chunk_engine.h"
 #include "transcribe/decode_router.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -34,10 +35,22 @@ struct HeardClip {
 };
 
 // Hears the tone words of each clip in this process and notes every call; the chunk decodes
-// whose numbers (from 0) are in `failing` fail.
+// whose numbers (from 0) are in `failing` fail. A pre-decode takes `preDecodeSeconds`, unless
+// it is ended sooner, as the real one's process is: then it gives nothing.
 struct ToneDecoder {
     std::optional<std::string> operator()(const DecodeRequest& request) {
         const std::string& wav = request.wav;
+        if (request.textBase.ends_with("_spec") && preDecodeSeconds > 0) {
+            preDecodeStarted.store(true);
+            const auto start = SteadyClock::now();
+            while (secondsSince(start) < preDecodeSeconds) {
+                if (request.cancel && request.cancel->load()) {
+                    ++preDecodesEnded;
+                    return std::nullopt;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
         const auto samples = tone::readWavSamples(wav);
         HeardClip clip{wav.substr(wav.rfind('/') + 1),
                        request.textBase.substr(request.textBase.rfind('_') + 1), request.route, 0,
@@ -57,6 +70,9 @@ struct ToneDecoder {
     std::vector<HeardClip> heard;
     std::set<int> failing;
     int chunks = 0;
+    double preDecodeSeconds = 0;
+    std::atomic<bool> preDecodeStarted{false};
+    std::atomic<int> preDecodesEnded{0};
 };
 
 // Phrases of the given numbers of words, each followed by its pause, after 0.3 s of silence.
@@ -145,6 +161,8 @@ class ChunkEngineTest : public testing::Test {
     tone::Dictation dictation;
     std::unique_ptr<replay::GrowingRecording> recording;
     LogCapture log;
+
+    void resetEngine() { engine_.reset(); }
 
   private:
     std::shared_ptr<ChunkEngine> engine_;
@@ -359,6 +377,51 @@ TEST_F(ChunkEngineTest, TheTimersCutAndPreDecodeWhileTheRecordingGrows) {
     // Finished: the timers are gone.
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     EXPECT_EQ(decodes().size(), made.size());
+}
+
+// A pre-decode running at the stop is ended when the stop decode covers its audio anyway (words
+// were said after it), so the stop decode starts at once — here, with nothing else cached, the
+// caller's decode of the whole recording; it is waited for when its text is all the stop needs
+// (the pause it decodes lasted to the stop).
+TEST_F(ChunkEngineTest, ThePreDecodeRunningAtTheStopIsEndedOnlyWhenItsTextIsNotNeeded) {
+    struct Case {
+        std::vector<std::pair<int, double>> phrases;
+        bool ended;
+        std::vector<std::string> kinds; // of the decodes that gave text
+    };
+    const Case cases[] = {
+        {{{10, 2.0}, {6, 0.3}}, true, {}},
+        {{{10, 2.0}}, false, {"spec"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phrases.size());
+        decoder = std::make_shared<ToneDecoder>();
+        decoder->preDecodeSeconds = 3;
+        resetEngine();
+        record(speech(c.phrases));
+        at(0.3 + 10 * 0.36 + 1.9); // in the first pause
+        std::thread pass([this] { engine().simSpec(); });
+        while (!decoder->preDecodeStarted.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const auto stop = SteadyClock::now();
+        const auto text = finishAtTheEnd();
+        const double waited = secondsSince(stop);
+        pass.join();
+        if (c.ended) {
+            EXPECT_FALSE(text);
+        } else {
+            expectEveryWord(text);
+        }
+        EXPECT_EQ(decodeKinds(), c.kinds);
+        EXPECT_EQ(decoder->preDecodesEnded.load(), c.ended ? 1 : 0);
+        if (c.ended) {
+            EXPECT_LT(waited, 1.5);
+            EXPECT_CONTAINS(log.text(), "ended at the stop — the stop decode covers it");
+        } else {
+            EXPECT_GT(waited, 2.0);
+        }
+        expectNoScratchLeft();
+    }
 }
 
 TEST_F(ChunkEngineTest, CancelStopsTheTimersWithoutACompletion) {

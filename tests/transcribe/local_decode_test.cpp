@@ -8,6 +8,7 @@
 #include "transcribe/local_decode.h"
 #include "transcribe/tool_report.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 
@@ -23,8 +24,9 @@ using test::writeFixture;
 
 class LocalDecode : public test::DecodeTest {
   protected:
-    std::optional<std::string> local(const std::string& wav, double limit = 10, double clip = 1) {
-        return runWhisperLocalPath(wav, work.file("out"), limit, clip, settings);
+    std::optional<std::string> local(const std::string& wav, double limit = 10, double clip = 1,
+                                     const std::atomic<bool>* cancel = nullptr) {
+        return runWhisperLocalPath(wav, work.file("out"), limit, clip, settings, cancel);
     }
 };
 
@@ -183,6 +185,15 @@ TEST_F(LocalDecode, WhisperCliFailuresGiveNothingAndAHungOneIsKilled) {
     EXPECT_GE(secondsSince(start), 1.15);
     EXPECT_LT(secondsSince(start), 3.0);
     EXPECT_CONTAINS(log.text(), "!! whisper watchdog: killed after 1s (clip 7s)");
+    EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()});
+
+    // Ended on purpose (the stop needs the cores): nothing, at once, and no failure logged.
+    const std::atomic<bool> ended{true};
+    const auto before = log.text().size();
+    const auto stopped = SteadyClock::now();
+    EXPECT_EQ(local(wav, 10, 7.9, &ended), std::nullopt);
+    EXPECT_LT(secondsSince(stopped), 1.0);
+    EXPECT_EQ(log.text().find("!!", before), std::string::npos);
     EXPECT_EQ(test::childProcesses(), std::vector<pid_t>{server.pid()});
 
     whisper.setControl("mode=crash");
