@@ -17,6 +17,7 @@ std::optional<ProcessResult> runCurlProcess(const std::vector<std::string>& argv
     run.timeoutSeconds = std::stod(curlMaxTime(options.maxTimeSeconds)) + options.backstopSeconds;
     run.killGraceSeconds = options.killGraceSeconds;
     run.input = options.stdinConfig;
+    run.cancel = options.cancel;
     return runProcess(argv, run);
 }
 

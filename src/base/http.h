@@ -2,6 +2,7 @@
 
 #include "base/subprocess.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct CurlOptions {
     // A curl configuration written to its standard input, for what must not show in a process
     // list (keys): the argument list then has to hold "--config" "-".
     std::optional<std::string> stdinConfig;
+    // Set from another thread: curl is ended at once and its connection closed (whisper-server
+    // looks for that to give up the request, though not always before it would have finished).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Runs curl (argv[0] is its path). The response body when curl exits with status 0, else

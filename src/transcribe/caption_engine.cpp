@@ -222,9 +222,13 @@ std::optional<std::string> CaptionEngine::viaServer(const std::string& wav, doub
     options.maxTimeSeconds = limitSeconds;
     options.backstopSeconds = settings_.scaled(2) + 1;
     options.killGraceSeconds = settings_.scaled(2);
+    // Stopped: the request is ended (its answer would only be dropped) and its connection closed,
+    // which whisper-server looks for to give the pass up.
+    options.cancel = &cancelPass_;
     const ServerReply reply = askWhisperServer(
         captionServerArguments(settings_.curl, settings_.serverUrl, wav, limitSeconds), options);
-    answered = reply.text || reply.timedOut;
+    answered = reply.text || reply.timedOut || reply.cancelled;
+    if (reply.cancelled) return std::nullopt;
     if (reply.text) return reply.text;
     if (reply.timedOut) {
         // whisper-cli would be slower still: the next pass is made shorter instead.

@@ -196,6 +196,7 @@ ServerReply askWhisperServer(const std::vector<std::string>& arguments,
     ServerReply reply;
     const auto run = runCurlProcess(arguments, options);
     if (!run) return reply;
+    reply.cancelled = run->cancelled;
     if (!run->status.success()) {
         // 28: curl's own time limit; the backstop stops only a curl that overruns it.
         reply.timedOut = run->timedOut || (run->status.exited() && run->status.code == 28);

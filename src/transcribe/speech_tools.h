@@ -63,6 +63,7 @@ struct ServerReply {
     std::string status;              // the HTTP status; empty when nothing answered
     std::string message;             // an error answer's "error", else its first line
     bool timedOut = false;           // curl stopped waiting: the server is there but slow
+    bool cancelled = false;          // ended through CurlOptions::cancel: no answer wanted
 };
 // Runs a request made by serverRequestArguments or captionServerArguments (its --max-time is
 // options.maxTimeSeconds) under a backstop watchdog.

@@ -1,5 +1,6 @@
 #include "base/files.h"
 #include "chunk_replay.h"
+#include "support/log_capture.h"
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
 #include "tone_words.h"
@@ -7,11 +8,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -244,6 +247,45 @@ TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesIsEndedAndPublishesNothing
     EXPECT_EQ(captions().size(), captionsBefore);
     EXPECT_EQ(whisper.calls().size(), callsBefore + 1); // and no pass after it
     EXPECT_TRUE(log.messages().empty());                // an ended pass is no failed one
+}
+
+// How many curl processes this test has running.
+std::size_t curlChildren() {
+    std::size_t count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string stat = test::readFixture(entry.path().string() + "/stat");
+        // "PID (COMM) STATE PPID …"
+        const auto close = stat.rfind(") ");
+        if (close == std::string::npos || stat.find("(curl)") == std::string::npos) continue;
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 2, "%*c %d", &ppid) == 1 && ppid == ::getpid())
+            ++count;
+    }
+    return count;
+}
+
+// At the stop the pass's request is ended at once: nothing waits for it, nothing of it is shown,
+// and its closed connection tells whisper-server to give it up.
+TEST_F(CaptionEngineTest, APassOnTheCaptionServerIsEndedAtTheStop) {
+    test::FakeSpeechServer server;
+    settings.timeScale = 0.5; // a pass every second, limit 5 s
+    settings.serverUrl = server.url("/inference");
+    server.answer("inference", R"({"text":"late words"})", 10);
+    tone::Dictation spoken;
+    spoken.say(words(0, 8));
+    record(std::move(spoken));
+    recording->growTo(3);
+    makeEngine();
+    test::LogCapture log;
+    engine->start(recording->path());
+    ASSERT_TRUE(waitFor([] { return curlChildren() > 0; }));
+    engine->stop();
+    EXPECT_TRUE(waitFor([] { return curlChildren() == 0; }, 1.0)); // well before its limit
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(captions().empty());
+    EXPECT_TRUE(whisper.calls().empty()); // not handed to whisper-cli instead
+    EXPECT_TRUE(log.messages().empty());  // an ended pass is no failed one
 }
 
 TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndTheNextPassDecodesOnlyTheWindow) {
