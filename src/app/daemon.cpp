@@ -105,8 +105,9 @@ void watchTestSignals(DesktopApp& desktop, Dictation& dictation) {
             const std::string app = frontmostApp()->identifier();
             log(LogLevel::testSignal, "simulated insert (SIGUSR2) — front application: " +
                                           (app.empty() ? std::string("unknown") : app));
-            if (const std::string caveat = dictation.insert("VAK_TEST_INSERT_OK"); !caveat.empty())
-                log(LogLevel::warning, caveat);
+            dictation.insert("VAK_TEST_INSERT_OK", [](const std::string& caveat) {
+                if (!caveat.empty()) log(LogLevel::warning, caveat);
+            });
         }
     });
     if (!watching) log(LogLevel::warning, "test signals unavailable — SIGUSR1/SIGUSR2 are ignored");

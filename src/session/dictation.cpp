@@ -73,6 +73,8 @@ std::string caveatFor(const InsertResult& result) {
     case InsertOutcome::Unreachable:
         return "The paste cannot reach this window — your text is on the clipboard: press " +
                keyChordName(result.pasteKey);
+    case InsertOutcome::Pending: // never handed on: the outcome comes when the key is sent
+        return {};
     }
     return {};
 }
@@ -182,10 +184,16 @@ void Dictation::finishInstantly() {
     stopAndTranscribe();
 }
 
-std::string Dictation::insert(const std::string& text) {
-    std::string caveat = caveatFor(inserter_->insert(text));
-    if (!caveat.empty()) ui_.showNotice(caveat);
-    return caveat;
+void Dictation::insert(const std::string& text,
+                       std::function<void(const std::string& caveat)> then) {
+    std::weak_ptr<Dictation> weak = weak_from_this();
+    inserter_->insert(text, [weak, then = std::move(then)](const InsertResult& result) {
+        const auto self = weak.lock();
+        if (!self) return;
+        const std::string caveat = caveatFor(result);
+        if (!caveat.empty()) self->ui_.showNotice(caveat);
+        if (then) then(caveat);
+    });
 }
 
 void Dictation::record(const std::string& text, const std::string& tag, const std::string& caveat) {
@@ -389,17 +397,20 @@ void Dictation::transcribeAndRoute(RouteRequest request, const std::string& wav,
 void Dictation::finish(int n, const std::string& wav, std::string text, std::string label,
                        bool decodeFailed, const DecodeTrail& trail) {
     if (!text.empty()) {
-        const std::string caveat = insert(text);
-        record(text, label, caveat);
-        if (caveat.empty()) {
-            play("Glass");
-            // Any of its words through the cloud counts: the note must not promise otherwise.
-            ui_.explainAfterFirstDictation(trail.cloud.load() ? TranscribedOn::CloudEngine
-                                                              : TranscribedOn::ThisComputer,
-                                           startedWithKey_);
-        } else {
-            play("Basso");
-        }
+        // Any of its words through the cloud counts: the note must not promise otherwise.
+        const TranscribedOn where =
+            trail.cloud.load() ? TranscribedOn::CloudEngine : TranscribedOn::ThisComputer;
+        // What the log, the sound and the note say waits for the paste key's fate.
+        insert(text,
+               [this, text, label, where, withKey = startedWithKey_](const std::string& caveat) {
+                   record(text, label, caveat);
+                   if (caveat.empty()) {
+                       play("Glass");
+                       ui_.explainAfterFirstDictation(where, withKey);
+                   } else {
+                       play("Basso");
+                   }
+               });
     } else {
         log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
         play("Basso");

@@ -112,9 +112,10 @@ class Dictation final : public KeyActions,
     void keepInterrupted();
 
     // Pastes `text` into the focused application (the SIGUSR2 check uses it directly). When it
-    // could not be typed, says so in the log and on the pill, and returns what to put in the
-    // log line instead of "✓"; empty when it was pasted.
-    std::string insert(const std::string& text);
+    // could not be typed, says so on the pill. `then` hears, once the paste key was sent or could
+    // not be (at once, or after the keys' lead), what to put in the log line instead of "✓";
+    // empty when it was pasted.
+    void insert(const std::string& text, std::function<void(const std::string& caveat)> then);
 
     int sessionN() const { return sessionN_; }
     const std::string& currentWav() const { return currentWav_; }

@@ -35,6 +35,14 @@ long TextInserter::lend(Pasteboard& board, Borrowed& borrowed, const std::string
 }
 
 InsertResult TextInserter::insert(std::string_view text) {
+    // Shared: with a lead, `done` runs after this returns.
+    auto result = std::make_shared<InsertResult>(InsertResult{InsertOutcome::Pending, {}});
+    insert(text, [result](const InsertResult& outcome) { *result = outcome; });
+    return *result;
+}
+
+void TextInserter::insert(std::string_view text, Done done) {
+    if (!done) done = [](const InsertResult&) {};
     const FocusedApp focus = services_.frontmost->focused();
     const std::string out = smartTypography(text, focus.identifier);
     const PasteStyle& style = pasteStyleFor(focus.identifier);
@@ -42,7 +50,7 @@ InsertResult TextInserter::insert(std::string_view text) {
     // Left for the user: from now on it is their contents, which a later paste gives back.
     const auto leave = [&](InsertOutcome outcome) {
         clipboard_.lastChangeCount = -1;
-        return InsertResult{outcome, style.paste};
+        done(InsertResult{outcome, style.paste});
     };
     if (!focus.anyWindow) return leave(InsertOutcome::NothingFocused);
     if (!services_.keys->reaches(focus)) return leave(InsertOutcome::Unreachable);
@@ -51,23 +59,24 @@ InsertResult TextInserter::insert(std::string_view text) {
         primary_.lastChangeCount = lend(*services_.selection, primary_, out);
         restoreLater(services_.selection, true, primary_.lastChangeCount);
     }
-    if (const double lead = services_.keys->leadSeconds(); lead > 0) {
-        // The key follows once the loop has handed the compositor our text. Should it fail then,
-        // the text stays on the clipboard as the user's, and the log says so.
+    const double lead = services_.keys->leadSeconds();
+    if (lead > 0) {
+        // The key follows once the loop has handed the compositor our text; only then is it
+        // known whether the paste went out. Should it fail, the text stays as the user's.
         std::weak_ptr<TextInserter> weak = weak_from_this();
-        queue_.after(lead, [weak, keys = services_.keys, chord = style.paste] {
-            if (keys->send(chord)) return;
-            if (const auto self = weak.lock()) self->clipboard_.lastChangeCount = -1;
-            log(LogLevel::warning, "The paste key could not be typed — your text is on the "
-                                   "clipboard: press " +
-                                       keyChordName(chord));
-        });
+        queue_.after(
+            lead, [weak, keys = services_.keys, chord = style.paste, done = std::move(done)] {
+                const bool sent = keys->send(chord);
+                if (const auto self = weak.lock(); self && !sent)
+                    self->clipboard_.lastChangeCount = -1;
+                done(InsertResult{sent ? InsertOutcome::Pasted : InsertOutcome::KeysFailed, chord});
+            });
     } else if (!services_.keys->send(style.paste)) {
         return leave(InsertOutcome::KeysFailed);
     }
     clipboard_.lastChangeCount = changeCount;
     restoreLater(services_.pasteboard, false, changeCount);
-    return {InsertOutcome::Pasted, style.paste};
+    if (lead <= 0) done(InsertResult{InsertOutcome::Pasted, style.paste});
 }
 
 void TextInserter::restoreLater(std::shared_ptr<Pasteboard> board, bool primary, long changeCount) {

@@ -4,6 +4,7 @@
 #include "platform/key_synth.h"
 #include "platform/pasteboard.h"
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -20,6 +21,7 @@ enum class InsertOutcome {
     NothingFocused, // no window had the focus: the text stays on the pasteboard, nothing typed
     KeysFailed,     // the paste key could not be typed: the text stays on the pasteboard
     Unreachable,    // no synthesiser reaches the focused window: the text stays, nothing typed
+    Pending,        // the paste key follows after the keys' lead: the outcome is still to come
 };
 
 struct InsertResult {
@@ -66,6 +68,11 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
     TextInserter& operator=(const TextInserter&) = delete;
 
     // Pastes `text`, adapted to the focused application's typography, and arranges the restore.
+    // `done` hears what became of it once the paste key was sent or could not be: at once, or,
+    // where the keys need a lead (KeySynth::leadSeconds), that much later on the main queue.
+    using Done = std::function<void(const InsertResult&)>;
+    void insert(std::string_view text, Done done);
+    // The same where the outcome is wanted at once: Pending while a lead's key is still to come.
     InsertResult insert(std::string_view text);
 
     // The pasteboard as it was before our first paste in a row.

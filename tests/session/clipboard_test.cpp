@@ -8,6 +8,8 @@
 #include "session/text_insertion.h"
 #include "support/manual_main_queue.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 namespace vak {
@@ -57,6 +59,37 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     queue.advance(0.02);
     EXPECT_EQ(board->contents(), richContents());
     EXPECT_FALSE(board->holdsTransientText());
+}
+
+// Where the key follows the clipboard write after a lead, the outcome is told only once the key
+// was sent: a key that fails then is no paste, and the text stays for the user.
+TEST_F(Insertion, WithALeadTheOutcomeWaitsForThePasteKey) {
+    struct Case {
+        const char* what;
+        bool fails;
+        InsertOutcome outcome;
+        const char* clipboardAfter;
+    };
+    for (const Case& c : {Case{"sent", false, InsertOutcome::Pasted, "earlier"},
+                          Case{"refused", true, InsertOutcome::KeysFailed, "dictated"}}) {
+        SCOPED_TRACE(c.what);
+        board = std::make_shared<FakePasteboard>();
+        board->copyFromOtherApp({plainTextItem("earlier")});
+        keys = std::make_shared<FakeKeySynth>();
+        keys->lead = 0.15;
+        keys->fails = c.fails;
+        auto inserter = make();
+        std::optional<InsertOutcome> told;
+        inserter->insert("dictated", [&](const InsertResult& result) { told = result.outcome; });
+        EXPECT_FALSE(told);
+        EXPECT_TRUE(keys->sent.empty());
+        queue.advance(0.2);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(*told, c.outcome);
+        EXPECT_EQ(keys->sent.size(), 1u);
+        queue.advance(TextInserter::kRestoreBoundSeconds + 1);
+        EXPECT_EQ(board->text(), c.clipboardAfter);
+    }
 }
 
 TEST_F(Insertion, WhereReadsAreSeenTheRestoreWaitsForTheApplicationsRead) {

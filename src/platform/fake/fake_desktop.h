@@ -28,12 +28,14 @@ class FakeKeySynth final : public KeySynth {
     bool reaches(const FocusedApp& focus) override {
         return !x11WindowsOnly || focus.protocol == WindowProtocol::X11;
     }
+    double leadSeconds() override { return lead; }
 
     std::vector<KeyChord> sent;
     // Plays the receiving application (for instance, copying its selection on the copy key).
     std::function<void(const KeyChord&)> onSend;
     bool fails = false;
     bool x11WindowsOnly = false;
+    double lead = 0; // as mutter's keyboard: the key follows the clipboard write by this much
 };
 
 class FakeFrontmostApp final : public FrontmostApp {
