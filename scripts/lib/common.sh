@@ -166,8 +166,7 @@ run_fuzzer() {
 # machines without internet. Prints nothing when there is none (the set-up then clones the tag).
 whisper_source() {
     local candidate
-    for candidate in "${VAK_WHISPER_SRC:-}" "$ROOT_DIR/../shared/deps/whisper.cpp-v1.9.3.tar.gz" \
-        /work/shared/deps/whisper.cpp-v1.9.3.tar.gz; do
+    for candidate in "${VAK_WHISPER_SRC:-}" "$ROOT_DIR/../shared/deps/whisper.cpp-v1.9.3.tar.gz"; do
         if [ -n "$candidate" ] && [ -e "$candidate" ]; then
             printf '%s\n' "$candidate"
             return 0
