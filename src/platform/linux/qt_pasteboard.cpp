@@ -1,6 +1,7 @@
 #include "platform/linux/qt_pasteboard.h"
 
 #include "base/time_util.h"
+#include "platform/linux/xcb_connection.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QClipboard>
@@ -34,16 +35,6 @@ QClipboard* usableClipboard() {
 bool keepFormat(const QString& format) {
     return !format.isEmpty() && format.at(0).isLower() &&
            format != QLatin1String("application/x-qt-image");
-}
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const auto cookie =
-        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (reply == nullptr) return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
 }
 
 // Counts the requests for our selection's data on Qt's xcb connection (before Qt answers them).

@@ -75,15 +75,19 @@ bool XcbConnection::healthy() const {
     return xcb_connection_has_error(connection_) == 0;
 }
 
+std::uint32_t internAtom(xcb_connection_t* connection, std::string_view name) {
+    const auto cookie =
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data());
+    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
+    return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
+}
+
 std::uint32_t XcbConnection::atom(std::string_view name) {
     const std::string key(name);
     if (const auto found = atoms_.find(key); found != atoms_.end()) return found->second;
-    const auto cookie =
-        xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(key.size()), key.data());
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
-    if (!reply) return XCB_ATOM_NONE;
-    atoms_.emplace(key, reply->atom);
-    return reply->atom;
+    const std::uint32_t interned = internAtom(connection_, key);
+    if (interned != XCB_ATOM_NONE) atoms_.emplace(key, interned);
+    return interned;
 }
 
 std::optional<std::string> XcbConnection::property(std::uint32_t window, std::string_view name,

@@ -12,6 +12,10 @@ struct xcb_connection_t;
 
 namespace vak {
 
+// The atom named `name` on `connection` (a round trip); 0 when it cannot be had. For a
+// connection that is not ours (Qt's); XcbConnection::atom keeps what it interned.
+std::uint32_t internAtom(xcb_connection_t* connection, std::string_view name);
+
 // X keysyms the adapters need by value.
 namespace keysym {
 inline constexpr std::uint32_t ISO_Level3_Shift = 0xfe03;
