@@ -7,6 +7,7 @@
 #include "app/cli_transcribe.h"
 #include "app/control_socket.h"
 #include "app/engine_setup.h"
+#include "base/environment.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
@@ -69,23 +70,6 @@ constexpr auto kModes = std::to_array<CliModeInfo>({
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
 });
 
-constexpr std::string_view kEnvironmentHelp =
-    "Environment:\n"
-    "  HOME                    home folder; every user path follows it\n"
-    "  VAK_TMPDIR              folder for scratch files (default /tmp)\n"
-    "  VAK_TOOL_PATH           colon-separated folders searched first for outside tools\n"
-    "  VAK_ENGINE_DIR          where --setup-engine installs the speech tools\n"
-    "  VAK_WHISPER_SRC         whisper.cpp source folder or tarball for --setup-engine\n"
-    "  VAK_WHISPER_CMAKE_ARGS  extra CMake options of that build (e.g. -DGGML_VULKAN=ON)\n"
-    "  VAK_MODEL_BASE_URL      where models are downloaded from (a mirror)\n"
-    "  VAK_MODEL_SHA1SUMS      sha1sum-format file replacing the models' published SHA-1s\n"
-    "  VAK_WHISPER_SERVER_URL  local speech server (default http://127.0.0.1:8977/inference)\n"
-    "  VAK_CAPTION_SERVER_URL  live captions' server (default http://127.0.0.1:8978/inference)\n"
-    "  VAK_ANTHROPIC_URL       Anthropic Messages endpoint\n"
-    "  VAK_GROQ_URL            Groq chat-completions endpoint\n"
-    "  VAK_DEMO_SECS           length of --hud-demo in seconds\n"
-    "  VAK_CAPDEBUG            dump captured audio at each stage for debugging\n";
-
 DaemonRunner daemonRunner = nullptr;
 
 std::string_view flagOf(CliMode mode) {
@@ -136,7 +120,7 @@ std::string helpText() {
         text += left + std::string(info.summary) + "\n";
     }
     text += "\n";
-    text += kEnvironmentHelp;
+    text += "Environment:\n" + environmentHelpText();
     text += "\nSettings (~/.dictation/config, KEY=VALUE; read at start):\n";
     text += configHelpText();
     return text;

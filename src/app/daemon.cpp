@@ -4,6 +4,7 @@
 #include "app/daemon_startup.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/log.h"
@@ -44,31 +45,26 @@ constexpr const char* kMicNotGranted =
     "session).";
 #endif
 
-bool isSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 // A desktop session to show the interface in. The interface runs on X11 (under Wayland through
 // XWayland, where the window manager keeps the pill above other windows and out of the focus)
 // and natively on Wayland only without XWayland.
 bool haveDisplay(const DesktopChoice& desktop) {
-    const bool x11 = isSet("DISPLAY");
+    const bool x11 = envValue(Env::Display).has_value();
     if (desktop.backend == DesktopBackend::X11 && !x11) {
         log(LogLevel::serious,
             "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
             "session");
         return false;
     }
-    if (!x11 && !isSet("WAYLAND_DISPLAY")) {
+    if (!x11 && !envValue(Env::WaylandDisplay)) {
         log(LogLevel::serious, "no display (neither WAYLAND_DISPLAY nor DISPLAY is set) — start "
                                "vak-dictate inside the desktop session");
         return false;
     }
-    if (!isSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland", 1);
-    log(LogLevel::info, "interface: Qt's " + std::string(std::getenv("QT_QPA_PLATFORM")) +
-                            " platform — " +
-                            (x11 ? "DISPLAY=" + std::string(std::getenv("DISPLAY"))
+    if (!envValue(Env::QtPlatform))
+        ::setenv(std::string(envName(Env::QtPlatform)).c_str(), x11 ? "xcb" : "wayland", 1);
+    log(LogLevel::info, "interface: Qt's " + envValueOr(Env::QtPlatform, "") + " platform — " +
+                            (x11 ? "DISPLAY=" + envValueOr(Env::Display, "")
                                  : std::string("no XWayland (DISPLAY unset)")));
     return true;
 }

@@ -1,6 +1,7 @@
 #include "app/engine_setup.h"
 
 #include "app/engine_sources.h"
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
@@ -30,11 +31,6 @@ constexpr const char* kRelease = "v1.9.3";
 constexpr const char* kRepository = "https://github.com/ggml-org/whisper.cpp";
 // The newest option the decodes pass; a tool without it is older than they need.
 constexpr const char* kNewestOption = "--carry-initial-prompt";
-
-std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
 
 void say(const std::string& line) {
     std::cout << line << std::endl;
@@ -78,7 +74,7 @@ bool step(const std::string& what, const std::vector<std::string>& argv, double 
 }
 
 std::optional<std::string> sourceFolder(const std::string& work) {
-    const std::string source = environmentValue("VAK_WHISPER_SRC");
+    const std::string source = envValueOr(Env::WhisperSource, "");
     if (!source.empty() && std::filesystem::is_directory(source)) return source;
     if (!source.empty()) {
         if (!isRegularFile(source)) {
@@ -141,7 +137,7 @@ std::vector<std::string> buildOptions() {
         options.emplace_back(option);
 #endif
     options.emplace_back("-DCMAKE_EXE_LINKER_FLAGS=-static-libgcc -static-libstdc++");
-    for (auto& extra : words(environmentValue("VAK_WHISPER_CMAKE_ARGS")))
+    for (auto& extra : words(envValueOr(Env::WhisperCmakeArgs, "")))
         options.push_back(std::move(extra));
     return options;
 }

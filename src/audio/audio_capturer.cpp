@@ -3,6 +3,7 @@
 #include "audio/input_devices.h"
 #include "audio/sample_converter.h"
 #include "audio/wav.h"
+#include "base/environment.h"
 #include "base/log.h"
 #include "base/main_queue.h"
 
@@ -83,10 +84,7 @@ std::shared_ptr<AudioCapturer> AudioCapturer::create(MainQueue& main) {
 }
 
 AudioCapturer::AudioCapturer(MainQueue& main)
-    : main_(main), capDebug_([] {
-          const char* value = std::getenv("VAK_CAPDEBUG");
-          return value != nullptr && std::string_view(value) == "1";
-      }()) {}
+    : main_(main), capDebug_(envValue(Env::CaptureDebug) == "1") {}
 
 AudioCapturer::~AudioCapturer() {
     if (stream_) stream_->stop();

@@ -1,5 +1,6 @@
 #include "foundation/process_values.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/log.h"
 
@@ -14,11 +15,6 @@
 namespace vak {
 
 namespace {
-
-std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
 
 ProcessValues buildValues(const std::vector<std::string>& args) {
     ProcessValues v;
@@ -40,12 +36,12 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
-    const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
+    const std::string runtime = envValueOr(Env::RuntimeDir, "");
     const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
     v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
     v.DAEMON_LOCK = runtimeDir + "/vak-dictate.lock";
     // A recording the scratch folder cannot take goes to the user's own folder.
-    v.scratch = ScratchFiles(environmentValue("VAK_TMPDIR"), v.dictationDir() + "/overflow");
+    v.scratch = ScratchFiles(envValueOr(Env::TmpDir, ""), v.dictationDir() + "/overflow");
     v.cliArgs = args;
     return v;
 }
@@ -57,7 +53,7 @@ std::atomic<const ProcessValues*> values{nullptr};
 } // namespace
 
 std::string homeDirectory() {
-    std::string home = environmentValue("HOME");
+    std::string home = envValueOr(Env::Home, "");
     if (!home.empty()) return home;
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
@@ -89,14 +85,14 @@ std::string modelPath(std::string_view home, std::string_view name) {
 }
 
 std::string engineDirectory(std::string_view home) {
-    const std::string over = environmentValue("VAK_ENGINE_DIR");
+    const std::string over = envValueOr(Env::EngineDir, "");
     return over.empty() ? std::string(home) + "/.local/share/vak-dictate/engine" : over;
 }
 
 std::string _which(std::string_view name) {
     // The speech tools that --setup-engine installs come right after the caller's own folders.
-    return _which(name, environmentValue("VAK_TOOL_PATH") + ":" + engineDirectory(homeDirectory()) +
-                            "/bin");
+    return _which(name,
+                  envValueOr(Env::ToolPath, "") + ":" + engineDirectory(homeDirectory()) + "/bin");
 }
 
 std::string _which(std::string_view name, std::string_view toolPath) {

@@ -1,5 +1,6 @@
 #include "platform/desktop_backend.h"
 
+#include "base/environment.h"
 #include "base/unicode.h"
 #include "foundation/config.h"
 
@@ -9,11 +10,6 @@
 namespace vak {
 
 namespace {
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 std::optional<DesktopBackend> named(std::string_view value) {
     const std::string lower = toLower(value);
@@ -25,9 +21,9 @@ std::optional<DesktopBackend> named(std::string_view value) {
 } // namespace
 
 DesktopSession DesktopSession::current(const Config& config) {
-    return DesktopSession{environment("VAK_DESKTOP_BACKEND"), config.desktopBackend,
-                          environment("WAYLAND_DISPLAY"), environment("XDG_SESSION_TYPE"),
-                          environment("DISPLAY")};
+    return DesktopSession{envValueOr(Env::DesktopBackend, ""), config.desktopBackend,
+                          envValueOr(Env::WaylandDisplay, ""), envValueOr(Env::SessionType, ""),
+                          envValueOr(Env::Display, "")};
 }
 
 DesktopChoice chooseDesktopBackend(const DesktopSession& session) {

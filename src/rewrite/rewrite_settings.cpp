@@ -1,5 +1,6 @@
 #include "rewrite/rewrite_settings.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/log.h"
 #include "base/unicode.h"
@@ -11,15 +12,6 @@
 #include <unistd.h>
 
 namespace vak {
-
-namespace {
-
-std::string endpoint(const char* variable, std::string_view fallback) {
-    const char* over = std::getenv(variable);
-    return over != nullptr && *over != '\0' ? std::string(over) : std::string(fallback);
-}
-
-} // namespace
 
 std::string proxyTokenPath(std::string_view home) {
     return std::string(home) + "/.dictation/proxy-token";
@@ -57,8 +49,8 @@ RewriteSettings RewriteSettings::fromProcess() {
     RewriteSettings settings;
     settings.proxyUrl = values.cfg.polishProxyUrl;
     settings.proxyToken = readProxyToken(proxyTokenPath(values.HOME));
-    settings.anthropicUrl = endpoint("VAK_ANTHROPIC_URL", DEFAULT_ANTHROPIC_URL);
-    settings.groqUrl = endpoint("VAK_GROQ_URL", DEFAULT_GROQ_URL);
+    settings.anthropicUrl = envValueOr(Env::AnthropicUrl, DEFAULT_ANTHROPIC_URL);
+    settings.groqUrl = envValueOr(Env::GroqUrl, DEFAULT_GROQ_URL);
     settings.claudeTool = values.HOME + "/.local/bin/claude";
     settings.polishKey = values.cfg.polishKey;
     settings.polishModel = values.cfg.polishModel;

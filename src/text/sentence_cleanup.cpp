@@ -1,5 +1,6 @@
 #include "text/sentence_cleanup.h"
 
+#include "base/environment.h"
 #include "base/regex.h"
 #include "base/unicode.h"
 #include "text/words.h"
@@ -315,10 +316,10 @@ std::string collapseStutters(std::string_view text) {
 }
 
 std::string numberLocaleName() {
-    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value == nullptr || *value == '\0') continue;
-        std::string name(value);
+    for (const Env variable : {Env::LocaleAll, Env::LocaleNumeric, Env::Language}) {
+        const auto value = envValue(variable);
+        if (!value) continue;
+        std::string name = *value;
         // "de_DE.UTF-8@euro" → "de_DE"
         name = name.substr(0, name.find_first_of(".@"));
         // The POSIX locale names no grouping of its own; treat it as none set.

@@ -1,5 +1,6 @@
 #include "transcribe/model_catalog.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 
 #include <algorithm>
@@ -41,11 +42,6 @@ constexpr std::array<ModelInfo, 22> kModels = {{
     {"silero-v5.1.2", "", "", 1, true},
     {"silero-v6.2.0", "", "", 1, true},
 }};
-
-std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
 
 } // namespace
 
@@ -101,7 +97,7 @@ std::string modelUrl(const ModelInfo& model) {
     const std::string file =
         "/" + (model.hostFile.empty() ? "ggml-" + std::string(model.name) + ".bin"
                                       : std::string(model.hostFile));
-    std::string base = environmentValue("VAK_MODEL_BASE_URL");
+    std::string base = envValueOr(Env::ModelBaseUrl, "");
     while (!base.empty() && base.back() == '/')
         base.pop_back();
     if (!base.empty()) return base + file;
@@ -116,7 +112,7 @@ std::string modelUrl(const ModelInfo& model) {
 
 ExpectedFile expectedFile(const ModelInfo& model) {
     ExpectedFile expected{std::string(model.sha1), std::string(model.sha256)};
-    const std::string list = environmentValue("VAK_MODEL_SHA1SUMS");
+    const std::string list = envValueOr(Env::ModelSha1Sums, "");
     if (list.empty()) return expected;
     const std::string file = "ggml-" + std::string(model.name) + ".bin";
     const std::string text = readTextFile(list).value_or("");

@@ -1,5 +1,6 @@
 #include "transcribe/speech_tools.h"
 
+#include "base/environment.h"
 #include "base/json.h"
 #include "transcribe/engine_threads.h"
 #include "transcribe/tool_report.h"
@@ -11,20 +12,12 @@
 namespace vak {
 
 std::string localServerUrl() {
-    static const std::string url = [] {
-        const char* over = std::getenv("VAK_WHISPER_SERVER_URL");
-        return over != nullptr && *over != '\0' ? std::string(over)
-                                                : std::string(kDefaultServerUrl);
-    }();
+    static const std::string url = envValueOr(Env::WhisperServerUrl, kDefaultServerUrl);
     return url;
 }
 
 std::string captionServerUrl() {
-    static const std::string url = [] {
-        const char* over = std::getenv("VAK_CAPTION_SERVER_URL");
-        return over != nullptr && *over != '\0' ? std::string(over)
-                                                : std::string(kDefaultCaptionServerUrl);
-    }();
+    static const std::string url = envValueOr(Env::CaptionServerUrl, kDefaultCaptionServerUrl);
     return url;
 }
 

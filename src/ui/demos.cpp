@@ -1,5 +1,6 @@
 #include "ui/demos.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "foundation/process_values.h"
 #include "ui/ui_controller.h"
@@ -75,7 +76,8 @@ double hudDemoSeconds(const char* value) {
 }
 
 int runHudDemo(UIController& ui) {
-    HudDemo demo(ui, hudDemoSeconds(std::getenv("VAK_DEMO_SECS")),
+    const auto seconds = envValue(Env::DemoSeconds);
+    HudDemo demo(ui, hudDemoSeconds(seconds ? seconds->c_str() : nullptr),
                  [] { QCoreApplication::exit(0); });
     return QApplication::exec();
 }

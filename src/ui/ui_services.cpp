@@ -1,5 +1,6 @@
 #include "ui/ui_services.h"
 
+#include "base/environment.h"
 #include "base/global_queues.h"
 #include "base/unicode.h"
 #include "foundation/autostart.h"
@@ -45,7 +46,9 @@ UiServices UiServices::fromProcess() {
         return retryKeptRecording(wav, processValues().scratch.retryTextBase());
     };
     const ProcessValues& values = processValues();
-    services.autostartEntry = autostartEntryPath(values.HOME, std::getenv("XDG_CONFIG_HOME"));
+    const auto configHome = envValue(Env::ConfigHome);
+    services.autostartEntry =
+        autostartEntryPath(values.HOME, configHome ? configHome->c_str() : nullptr);
     services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     return services;
 }

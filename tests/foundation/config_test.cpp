@@ -1,5 +1,5 @@
+#include "base/environment.h"
 #include "base/files.h"
-#include "base/regex.h"
 #include "foundation/config.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -223,35 +224,75 @@ TEST(ConfigKeys, EveryKeyIsKnownOnceAndSetsItsField) {
     }
 }
 
-// The README's configuration table is the user's reference: a row missing, left over or stale
-// (default or meaning) fails here.
-TEST(ConfigKeys, TheReadmeTableMatchesTheKeyTable) {
-    const std::string readme = readFixture(std::string(VAK_SOURCE_DIR) + "/README.md");
-    const auto start = readme.find("| key | default | meaning |");
-    ASSERT_NE(start, std::string::npos);
-    std::map<std::string, std::pair<std::string, std::string>> rows;
+// The README's tables of settings and of environment variables are the user's reference: a row
+// missing, left over or stale (default or meaning) fails here.
+using ReadmeRows = std::map<std::string, std::vector<std::string>>;
+
+// The rows under `header`, by the name in their first cell; a row's other cells, the last one
+// taking whatever is left, so that a meaning may hold a "|".
+ReadmeRows readmeRows(const std::string& readme, const std::string& header, std::size_t cells) {
+    ReadmeRows rows;
+    const auto start = readme.find(header);
+    if (start == std::string::npos) return rows;
     std::istringstream table(readme.substr(start));
     std::string line;
     std::getline(table, line); // header
     std::getline(table, line); // rule
-    while (std::getline(table, line) && line.starts_with("| `")) {
-        const auto cells = regexFirstMatch(line, R"(^\| `([A-Z_]+)` \| (.*?) \| (.*) \|$)");
-        ASSERT_TRUE(cells) << line;
-        std::string shown = cells->group(2);
-        std::erase(shown, '`');
-        if (shown == "(empty)") shown.clear();
-        rows[cells->group(1)] = {shown, cells->group(3)};
+    while (std::getline(table, line) && line.starts_with("| `") && line.ends_with(" |")) {
+        std::vector<std::string> row;
+        std::string rest = line.substr(2, line.size() - 4);
+        for (std::size_t i = 0; i < cells; ++i) {
+            const auto bar = rest.find(" | ");
+            if (bar == std::string::npos) break;
+            row.push_back(rest.substr(0, bar));
+            rest.erase(0, bar + 3);
+        }
+        row.push_back(rest);
+        std::string name = row.front();
+        std::erase(name, '`');
+        row.erase(row.begin());
+        rows[name] = row;
     }
+    return rows;
+}
+
+TEST(ReadmeTables, MatchTheTablesOfSettingsAndEnvironmentVariables) {
+    ReadmeRows settings;
     for (const ConfigKey& key : configKeys()) {
-        const std::string k(key.key);
-        const auto row = rows.find(k);
-        ASSERT_NE(row, rows.end()) << "README has no row for " << k;
-        EXPECT_EQ(row->second.first, key.defaultText) << k;
-        EXPECT_EQ(row->second.second, key.meaning) << k;
-        rows.erase(row);
+        const std::string shown =
+            key.defaultText.empty() ? "(empty)" : std::string(key.defaultText);
+        settings[std::string(key.key)] = {shown, std::string(key.meaning)};
     }
-    for (const auto& [key, _] : rows)
-        ADD_FAILURE() << "README lists " << key << ", which the program does not know";
+    ReadmeRows environment;
+    for (const EnvVariable& variable : environmentVariables()) {
+        if (variable.kind == EnvKind::Option)
+            environment[std::string(variable.name)] = {std::string(variable.meaning)};
+    }
+    const std::string readme = readFixture(std::string(VAK_SOURCE_DIR) + "/README.md");
+    const struct {
+        std::string header;
+        const ReadmeRows& expected;
+    } tables[] = {{"| key | default | meaning |", settings},
+                  {"| variable | effect |", environment}};
+    for (const auto& [header, expected] : tables) {
+        SCOPED_TRACE(header);
+        ReadmeRows rows = readmeRows(readme, header, expected.begin()->second.size());
+        ASSERT_FALSE(rows.empty()) << "README has no table " << header;
+        for (auto& [name, row] : rows) {
+            if (row.size() > 1) std::erase(row.front(), '`'); // the default's code marks
+        }
+        for (const auto& [name, cells] : expected) {
+            const auto row = rows.find(name);
+            if (row == rows.end()) {
+                ADD_FAILURE() << "README has no row for " << name;
+                continue;
+            }
+            EXPECT_EQ(row->second, cells) << name;
+            rows.erase(row);
+        }
+        for (const auto& [name, _] : rows)
+            ADD_FAILURE() << "README lists " << name << ", which the program does not know";
+    }
 }
 
 class WriteConfigValue : public testing::Test {

@@ -1,5 +1,6 @@
 #include "platform/linux/mutter_key_synth.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xcb_connection.h"
@@ -66,10 +67,8 @@ bool MutterKeySynth::ensureSession() {
     bus_.reset();
     // Without a session bus GLib would start one of its own (dbus-launch, where installed),
     // which no compositor is on.
-    const char* given = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if ((given == nullptr || *given == '\0') &&
-        (runtime == nullptr || !pathExists(std::string(runtime) + "/bus"))) {
+    const auto runtime = envValue(Env::RuntimeDir);
+    if (!envValue(Env::SessionBus) && (!runtime || !pathExists(*runtime + "/bus"))) {
         why_ = "no session bus";
         return false;
     }

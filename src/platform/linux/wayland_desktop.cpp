@@ -1,5 +1,6 @@
 #include "platform/linux/wayland_desktop.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/log.h"
 #include "foundation/process_values.h"
@@ -40,8 +41,7 @@ namespace {
 constexpr const char* kVirtualKeyboard = "zwp_virtual_keyboard_manager_v1";
 
 bool haveX11() {
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
+    return envValue(Env::Display).has_value();
 }
 
 // One line per service: which backend serves it and why; a warning when it serves only part of
@@ -165,12 +165,12 @@ void chooseClipboard(const std::shared_ptr<WaylandClient>& client) {
 // sway does not tell) the socket sway makes in the runtime folder, sway-ipc.UID.PID.sock.
 std::shared_ptr<SwayIpc> swayIpc() {
     std::vector<std::string> candidates;
-    if (const char* socket = std::getenv("SWAYSOCK"); socket != nullptr && *socket != '\0') {
-        candidates.emplace_back(socket);
-    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr) {
+    if (const auto socket = envValue(Env::SwaySocket)) {
+        candidates.push_back(*socket);
+    } else if (const auto runtime = envValue(Env::RuntimeDir)) {
         const std::string prefix = "sway-ipc." + std::to_string(::getuid()) + ".";
         std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
+        for (const auto& entry : std::filesystem::directory_iterator(*runtime, error)) {
             const std::string name = entry.path().filename();
             if (name.rfind(prefix, 0) == 0 && entry.is_socket(error))
                 candidates.push_back(entry.path());

@@ -1,5 +1,7 @@
 #include "platform/linux/xcb_connection.h"
 
+#include "base/environment.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -41,16 +43,16 @@ std::optional<std::uint8_t> KeyboardMap::keycodeFor(std::uint32_t sym) const {
 }
 
 std::unique_ptr<XcbConnection> XcbConnection::open(std::string* error) {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
+    const auto display = envValue(Env::Display);
+    if (!display) {
         if (error != nullptr) *error = "DISPLAY is not set";
         return nullptr;
     }
     int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(display, &screenNumber);
+    xcb_connection_t* connection = xcb_connect(display->c_str(), &screenNumber);
     if (connection == nullptr || xcb_connection_has_error(connection) != 0) {
         if (connection != nullptr) xcb_disconnect(connection);
-        if (error != nullptr) *error = std::string("cannot connect to X display ") + display;
+        if (error != nullptr) *error = std::string("cannot connect to X display ") + *display;
         return nullptr;
     }
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
