@@ -9,7 +9,7 @@ namespace {
 // Stands in until a player is installed: silence.
 class NoSoundPlayer final : public SoundPlayer {
   public:
-    void play(std::string_view) override {}
+    void play(Sound) override {}
 };
 
 } // namespace
@@ -26,8 +26,8 @@ void installSoundPlayer(std::shared_ptr<SoundPlayer> service) {
 
 namespace vak {
 
-void playSound(std::string_view name) {
-    soundPlayer()->play(name);
+void playSound(Sound sound) {
+    soundPlayer()->play(sound);
 }
 
 } // namespace vak

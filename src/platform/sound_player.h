@@ -6,9 +6,28 @@
 
 namespace vak {
 
-// The short sounds of the program's feedback: start, stop, pasted, failure, auto-stop, cancel.
-inline constexpr std::array<std::string_view, 6> SOUND_NAMES = {"Tink",  "Pop",       "Glass",
-                                                                "Basso", "Submarine", "Bottle"};
+// The short sounds of the program's feedback (sounds.def).
+enum class Sound {
+#define SOUND(id, name, when) id,
+#include "platform/sounds.def"
+#undef SOUND
+};
+
+inline constexpr auto kSounds = std::to_array<Sound>({
+#define SOUND(id, name, when) Sound::id,
+#include "platform/sounds.def"
+#undef SOUND
+});
+
+// The sound's name (the macOS system sound it plays there), for the log and the tones' cache.
+constexpr std::string_view soundName(Sound sound) {
+    constexpr auto names = std::to_array<std::string_view>({
+#define SOUND(id, name, when) name,
+#include "platform/sounds.def"
+#undef SOUND
+    });
+    return names[static_cast<std::size_t>(sound)];
+}
 
 // Plays named feedback sounds.
 //
@@ -21,16 +40,15 @@ class SoundPlayer {
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
 
-    // Starts playing the sound `name` (one of SOUND_NAMES) and returns at once. An unknown name
-    // or an unreachable sound system plays nothing.
-    virtual void play(std::string_view name) = 0;
+    // Starts playing the sound and returns at once. An unreachable sound system plays nothing.
+    virtual void play(Sound sound) = 0;
 };
 
 // The process's player. Until one is installed: silence.
 std::shared_ptr<SoundPlayer> soundPlayer();
 void installSoundPlayer(std::shared_ptr<SoundPlayer> player);
 
-// Plays `name` through the process's player without waiting.
-void playSound(std::string_view name);
+// Plays the sound through the process's player without waiting.
+void playSound(Sound sound);
 
 } // namespace vak

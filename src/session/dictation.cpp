@@ -165,7 +165,7 @@ Dictation::~Dictation() {
     autoStop_.cancel();
 }
 
-void Dictation::play(std::string_view sound) const {
+void Dictation::play(Sound sound) const {
     if (services_.sounds) services_.sounds->play(sound);
 }
 
@@ -207,7 +207,7 @@ void Dictation::startRecording() {
     startedWithKey_ = true;
     if (!services_.microphoneAvailable()) {
         log(LogLevel::warning, micNotAuthorized(settings_.hotkey));
-        play("Basso");
+        play(Sound::Failure);
         // Asking again is all there is to requesting access here; the tap is not remembered.
         auto available = services_.microphoneAvailable;
         services_.background->async([available, key = triggerKeyShortName(settings_.hotkey)] {
@@ -237,7 +237,7 @@ void Dictation::startRecording() {
                                        ", pick a working mic, and confirm vak-dictate has "
                                        "Microphone access");
             if (auto self = weak.lock()) {
-                self->play("Basso");
+                self->play(Sound::Failure);
                 self->ui_.setCaption("⚠️ no mic audio — check Sound ▸ Input");
             }
         },
@@ -251,7 +251,7 @@ void Dictation::startRecording() {
         });
     if (!started) {
         removeFile(currentWav_);
-        play("Basso");
+        play(Sound::Failure);
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
         log(LogLevel::serious,
             std::string(kCaptureName) + " couldn't start on any input — check " + kSoundInput);
@@ -262,7 +262,7 @@ void Dictation::startRecording() {
     writeTrouble_ = false;
     log(LogLevel::recording,
         "recording… (session " + std::to_string(n) + ") · mic=" + services_.capturer->deviceName());
-    play("Tink");
+    play(Sound::Start);
     ui_.recordingStarted();
     services_.captions->start(currentWav_);
     currentTrail_ = std::make_shared<DecodeTrail>();
@@ -274,7 +274,7 @@ void Dictation::startRecording() {
         if (!self || !self->recording_) return;
         log(LogLevel::timer, "auto-stop after " + std::to_string(static_cast<long long>(limit)) +
                                  "s — mic was left on");
-        self->play("Submarine");
+        self->play(Sound::AutoStop);
         self->stopAndTranscribe();
     });
 }
@@ -298,7 +298,7 @@ void Dictation::stopAndTranscribe() {
         "stopped, transcribing… (session " + session + ") · " +
             fixedDecimals(static_cast<double>(result.bytes) / kBytesPerSecond, 1) +
             "s captured, peak " + std::to_string(result.peak));
-    play("Pop");
+    play(Sound::Stop);
     if (result.frames == 0) {
         log(LogLevel::warning,
             "session " + session +
@@ -405,15 +405,15 @@ void Dictation::finish(int n, const std::string& wav, std::string text, std::str
                [this, text, label, where, withKey = startedWithKey_](const std::string& caveat) {
                    record(text, label, caveat);
                    if (caveat.empty()) {
-                       play("Glass");
+                       play(Sound::Pasted);
                        ui_.explainAfterFirstDictation(where, withKey);
                    } else {
-                       play("Basso");
+                       play(Sound::Failure);
                    }
                });
     } else {
         log(LogLevel::nothing, "empty transcription (session " + std::to_string(n) + ")");
-        play("Basso");
+        play(Sound::Failure);
     }
     ui_.setBusy(-1);
 
@@ -451,7 +451,7 @@ void Dictation::cancelRecording() {
     commandSelection_.reset();
     ui_.recordingStopped();
     log(LogLevel::abandoned, "recording canceled — nothing transcribed");
-    play("Bottle");
+    play(Sound::Cancel);
 }
 
 void Dictation::keepInterrupted() {
@@ -486,7 +486,7 @@ void Dictation::startCommandMode() {
         if (!selection) {
             log(LogLevel::abandoned, "command mode: no text selected — highlight text, then " +
                                          commandChordName(self->settings_.hotkey));
-            self->play("Basso");
+            self->play(Sound::Failure);
             return;
         }
         log(LogLevel::command, "command mode: " + std::to_string(graphemeCount(*selection)) +
@@ -507,7 +507,7 @@ void Dictation::startProducerSession() {
     if (services_.producer.sessionStarted) services_.producer.sessionStarted();
     ui_.showProducerPanel();
     log(LogLevel::producer, "Durad Ave session ON");
-    play("Tink");
+    play(Sound::Start);
 }
 
 void Dictation::endProducerSession() {
@@ -515,7 +515,7 @@ void Dictation::endProducerSession() {
     if (services_.producer.sessionEnded) services_.producer.sessionEnded();
     ui_.hideProducerPanel();
     log(LogLevel::producer, "Durad Ave session OFF");
-    play("Bottle");
+    play(Sound::Cancel);
 }
 
 } // namespace vak

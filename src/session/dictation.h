@@ -132,7 +132,7 @@ class Dictation final : public KeyActions,
     void keepLastClip(int n, const std::string& wav);
     // The log line and history record of a delivered text, off the main thread.
     void record(const std::string& text, const std::string& tag, const std::string& caveat);
-    void play(std::string_view sound) const;
+    void play(Sound sound) const;
 
     SessionUi& ui_;
     const DictationSettings settings_;

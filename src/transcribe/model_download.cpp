@@ -2,6 +2,7 @@
 
 #include "base/file_digest.h"
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "base/unicode.h"
@@ -97,9 +98,7 @@ DownloadResult result(DownloadResult::Outcome outcome, std::string detail, bool 
 }
 
 std::string mebibytes(std::int64_t bytes) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", static_cast<double>(bytes) / (1 << 20));
-    return buffer;
+    return fixedDecimals(static_cast<double>(bytes) / (1 << 20), 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "base/time_util.h"
 #include "transcribe/engine_threads.h"
@@ -23,12 +24,6 @@ namespace {
 // short again).
 constexpr double kSteadySeconds = 60;
 constexpr double kStopGraceSeconds = 5;
-
-std::string oneDecimal(double seconds) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
-    return buffer;
-}
 
 } // namespace
 
@@ -178,7 +173,7 @@ void ServerKeeper::run() {
                                   ", " + model +
                                   (settings_.vadModel.empty() ? ", no VAD" : ", VAD") + ", " +
                                   std::to_string(settings_.threads) + " threads) on " + where +
-                                  " in " + oneDecimal(secondsSince(started)) + " s");
+                                  " in " + fixedDecimals(secondsSince(started), 1) + " s");
         }
         // Its standard error until it ends: the last lines tell why it did.
         std::string tail;
@@ -198,7 +193,7 @@ void ServerKeeper::run() {
             }
             if (!ready && secondsSince(started) >= settings_.readySeconds) {
                 log(LogLevel::toolError, settings_.name + " did not answer within " +
-                                             oneDecimal(settings_.readySeconds) +
+                                             fixedDecimals(settings_.readySeconds, 1) +
                                              " s — stopping it");
                 child->terminate();
                 ready = true; // said once
@@ -213,10 +208,10 @@ void ServerKeeper::run() {
             if (switching_) continue; // on to the new model, at once
         }
         if (secondsSince(started) > kSteadySeconds) pauseSeconds = settings_.firstPauseSeconds;
-        log(LogLevel::warning, settings_.name + " ended (" +
-                                   (status.signaled() ? "signal " : "exit ") +
-                                   std::to_string(status.code) + ": " + failureCause(tail) +
-                                   ") — starting it again in " + oneDecimal(pauseSeconds) + " s");
+        log(LogLevel::warning,
+            settings_.name + " ended (" + (status.signaled() ? "signal " : "exit ") +
+                std::to_string(status.code) + ": " + failureCause(tail) +
+                ") — starting it again in " + fixedDecimals(pauseSeconds, 1) + " s");
         if (!pause(pauseSeconds)) {
             std::lock_guard lock(mutex_);
             if (stopping_) return;

@@ -187,9 +187,8 @@ TEST(PulseSounds, EveryNamedSoundPlaysOutWithoutTheCallerWaiting) {
     if (!server.running()) GTEST_SKIP() << server.why();
     PulseSoundPlayer player;
     const auto start = SteadyClock::now();
-    for (const std::string_view name : SOUND_NAMES)
-        player.play(name);
-    player.play("NoSuchSound");
+    for (const Sound sound : kSounds)
+        player.play(sound);
     EXPECT_LT(secondsSince(start), 0.1);
     // The six together last about two seconds if played one after another; they overlap.
     EXPECT_TRUE(player.waitIdle(10));
@@ -199,8 +198,8 @@ TEST(PulseSounds, NoSoundServerMeansSilenceNotAHang) {
     setenv("PULSE_SERVER", "unix:/nonexistent/vak-no-server", 1);
     PulseSoundPlayer player;
     const auto start = SteadyClock::now();
-    player.play("Glass");
-    player.play("Basso");
+    player.play(Sound::Pasted);
+    player.play(Sound::Failure);
     EXPECT_LT(secondsSince(start), 0.1);
     EXPECT_TRUE(player.waitIdle(10));
 }

@@ -183,7 +183,7 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     EXPECT_EQ(recorded, (std::vector<std::pair<std::string, std::string>>{{"So hello world", ""}}));
     // The record (which may wait for the secret store) is written off the main thread.
     EXPECT_FALSE(recordedOnMainThread);
-    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Glass"}));
+    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Stop, Sound::Pasted}));
     EXPECT_EQ(ui.events, (std::vector<std::string>{"started", "stopped"}));
     EXPECT_EQ(ui.explained, 1);
     EXPECT_EQ(ui.transcribedOn, TranscribedOn::ThisComputer);
@@ -213,7 +213,7 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     EXPECT_TRUE(contains("⚠️ session 1 captured 0 audio frames — mic/permission problem, not "
                          "your speech"));
     EXPECT_EQ(decoded.size(), 1u);
-    EXPECT_EQ(sounds->played().back(), "Basso");
+    EXPECT_EQ(sounds->played().back(), Sound::Failure);
     EXPECT_FALSE(pathExists(dir.file("vak_rec_1.wav")));
     EXPECT_FALSE(pathExists(dir.file("vak_failed_1.wav")));
 
@@ -247,7 +247,7 @@ TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {
     dictation->startRecording();
     ASSERT_TRUE(waitUntil([&] { return !dictation->isRecording(); }, 3));
     EXPECT_TRUE(contains("⏱ auto-stop after 1s — mic was left on"));
-    EXPECT_EQ(sounds->played()[1], "Submarine");
+    EXPECT_EQ(sounds->played()[1], Sound::AutoStop);
     ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
 
     dictation->startRecording();
@@ -268,7 +268,7 @@ TEST_F(DictationTest, CancelDiscardsTheRecordingWithoutTranscribing) {
     EXPECT_FALSE(contains("■ stopped"));
     settle(0.2);
     EXPECT_TRUE(decoded.empty());
-    EXPECT_EQ(sounds->played().back(), "Bottle");
+    EXPECT_EQ(sounds->played().back(), Sound::Cancel);
     dictation->cancelRecording(); // idle: nothing
 }
 
@@ -330,7 +330,7 @@ TEST_P(UnpastedDictation, StaysOnTheClipboardAndSaysSoAndWhatToPress) {
     EXPECT_TRUE(keys->sent.empty());
     EXPECT_EQ(caveats, std::vector<std::string>{c.caveat});
     EXPECT_EQ(ui.notices, std::vector<std::string>{c.caveat});
-    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Pop", "Basso"}));
+    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Stop, Sound::Failure}));
     EXPECT_EQ(ui.explained, 0);
     settle(TextInserter::kRestoreDelaySeconds + 0.2);
     EXPECT_EQ(pasteboard->text(), "So hello world");
@@ -352,7 +352,7 @@ TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
     EXPECT_FALSE(dictation->isRecording());
     EXPECT_EQ(dictation->sessionN(), 0);
     EXPECT_TRUE(contains("⚠️ mic not authorized"));
-    EXPECT_EQ(sounds->played(), std::vector<std::string>{"Basso"});
+    EXPECT_EQ(sounds->played(), std::vector<Sound>{Sound::Failure});
 
     *micAvailable = true;
     FakeAudioBackend::Device broken(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
@@ -401,7 +401,7 @@ TEST_F(DictationTest, ProducerSessionsAnnounceThemselves) {
     EXPECT_EQ(producerCalls, (std::vector<std::string>{"started", "ended"}));
     EXPECT_TRUE(contains("🎛 Durad Ave session ON"));
     EXPECT_TRUE(contains("🎛 Durad Ave session OFF"));
-    EXPECT_EQ(sounds->played(), (std::vector<std::string>{"Tink", "Bottle"}));
+    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Cancel}));
 }
 
 } // namespace

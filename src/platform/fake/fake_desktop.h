@@ -51,18 +51,18 @@ class FakeFrontmostApp final : public FrontmostApp {
 
 class FakeSoundPlayer final : public SoundPlayer {
   public:
-    void play(std::string_view name) override {
+    void play(Sound sound) override {
         std::lock_guard lock(mutex_);
-        played_.emplace_back(name);
+        played_.push_back(sound);
     }
-    std::vector<std::string> played() const {
+    std::vector<Sound> played() const {
         std::lock_guard lock(mutex_);
         return played_;
     }
 
   private:
     mutable std::mutex mutex_;
-    std::vector<std::string> played_;
+    std::vector<Sound> played_;
 };
 
 class FakeServiceControl final : public ServiceControl {

@@ -18,7 +18,7 @@ struct PulseSoundPlayer::State {
     PulseConnection connection;
     std::set<pa_stream*> live;   // streams still playing; guarded by the loop lock
     std::atomic<int> pending{0}; // sounds asked for and not yet played out or dropped
-    std::map<std::string, std::vector<std::int16_t>, std::less<>> tones; // queue only
+    std::map<Sound, std::vector<std::int16_t>> tones; // queue only
     std::unique_ptr<SerialQueue> queue = std::make_unique<SerialQueue>("vak.sounds");
 
     ~State() {
@@ -86,13 +86,13 @@ PulseSoundPlayer::PulseSoundPlayer() : state_(std::make_shared<State>()) {}
 
 PulseSoundPlayer::~PulseSoundPlayer() = default;
 
-void PulseSoundPlayer::play(std::string_view name) {
+void PulseSoundPlayer::play(Sound sound) {
     state_->pending.fetch_add(1);
     State* state = state_.get(); // the queue dies first in ~State, so tasks never outlive it
-    state_->queue->async([state, name = std::string(name)] {
-        auto found = state->tones.find(name);
+    state_->queue->async([state, sound] {
+        auto found = state->tones.find(sound);
         if (found == state->tones.end())
-            found = state->tones.emplace(name, toneSamples(name)).first;
+            found = state->tones.emplace(sound, toneSamples(sound)).first;
         if (!state->start(found->second)) state->pending.fetch_sub(1);
     });
 }

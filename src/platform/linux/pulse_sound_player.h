@@ -15,7 +15,7 @@ class PulseSoundPlayer final : public SoundPlayer {
     PulseSoundPlayer();
     ~PulseSoundPlayer() override;
 
-    void play(std::string_view name) override;
+    void play(Sound sound) override;
 
     // Waits until every sound asked for so far has been played out or dropped, for at most
     // `timeoutSeconds`; true when none is left. For tests and for a clean exit.

@@ -64,24 +64,22 @@ std::vector<std::int16_t> render(const ToneShape& shape) {
 
 } // namespace
 
-std::vector<std::int16_t> toneSamples(std::string_view name) {
-    ToneShape shape;
-    if (name == "Tink") {
-        shape = {0.12, 0.03, {{2200, 2200, 1.0}, {4400, 4400, 0.3}}};
-    } else if (name == "Pop") {
-        shape = {0.08, 0.025, {{520, 260, 1.0}, {1040, 520, 0.2}}};
-    } else if (name == "Glass") {
-        shape = {0.45, 0.15, {{1568, 1568, 1.0}, {2093, 2093, 0.7}, {3136, 3136, 0.2}}};
-    } else if (name == "Basso") {
-        shape = {0.4, 0.2, {{110, 110, 1.0}, {330, 330, 0.33}, {550, 550, 0.2}}};
-    } else if (name == "Submarine") {
-        shape = {0.6, 0.25, {{700, 640, 1.0}, {1400, 1280, 0.15}}, 6.0, 0.01};
-    } else if (name == "Bottle") {
-        shape = {0.25, 0.09, {{330, 330, 1.0}, {660, 660, 0.25}}, 0, 0, 0.15};
-    } else {
-        return {};
+std::vector<std::int16_t> toneSamples(Sound sound) {
+    switch (sound) {
+    case Sound::Start:
+        return render({0.12, 0.03, {{2200, 2200, 1.0}, {4400, 4400, 0.3}}});
+    case Sound::Stop:
+        return render({0.08, 0.025, {{520, 260, 1.0}, {1040, 520, 0.2}}});
+    case Sound::Pasted:
+        return render({0.45, 0.15, {{1568, 1568, 1.0}, {2093, 2093, 0.7}, {3136, 3136, 0.2}}});
+    case Sound::Failure:
+        return render({0.4, 0.2, {{110, 110, 1.0}, {330, 330, 0.33}, {550, 550, 0.2}}});
+    case Sound::AutoStop:
+        return render({0.6, 0.25, {{700, 640, 1.0}, {1400, 1280, 0.15}}, 6.0, 0.01});
+    case Sound::Cancel:
+        return render({0.25, 0.09, {{330, 330, 1.0}, {660, 660, 0.25}}, 0, 0, 0.15});
     }
-    return render(shape);
+    return {};
 }
 
 } // namespace vak
