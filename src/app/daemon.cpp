@@ -15,6 +15,7 @@
 #include "platform/audio_backend.h"
 #include "platform/desktop_backend.h"
 #include "platform/frontmost_app.h"
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "producer/producer_link.h"
 #include "session/dictation.h"
@@ -35,15 +36,6 @@
 namespace vak {
 
 namespace {
-
-#ifdef __APPLE__
-constexpr const char* kMicNotGranted =
-    "Microphone NOT granted — System Settings ▸ Privacy & Security ▸ Microphone.";
-#else
-constexpr const char* kMicNotGranted =
-    "Microphone NOT granted — no sound server answers (start PipeWire or PulseAudio for this "
-    "session).";
-#endif
 
 // A desktop session to show the interface in. The interface runs on X11 (under Wayland through
 // XWayland, where the window manager keeps the pill above other windows and out of the focus)
@@ -75,7 +67,8 @@ void reportMicrophone() {
         if (audioBackend()->available()) {
             log(LogLevel::ok, "Microphone granted");
         } else {
-            log(LogLevel::warning, kMicNotGranted);
+            log(LogLevel::warning,
+                "Microphone NOT granted — " + std::string(host().microphoneHelp) + ".");
         }
     });
 }

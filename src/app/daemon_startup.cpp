@@ -6,6 +6,8 @@
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
 #include "foundation/trigger_keys.h"
+#include "platform/host.h"
+#include "platform/key_names.h"
 #include "transcribe/cloud_client.h"
 #include "transcribe/decode_settings.h"
 #include "transcribe/model_catalog.h"
@@ -25,15 +27,6 @@ namespace {
 const char* onOff(bool on) {
     return on ? "on" : "off";
 }
-
-#ifdef __APPLE__
-constexpr const char* kWhisperMissing = "whisper-cli not found in any Homebrew prefix";
-constexpr const char* kStatusPlace = "menu-bar";
-#else
-constexpr const char* kWhisperMissing =
-    "whisper-cli not found (VAK_TOOL_PATH, /usr/local/bin, /usr/bin)";
-constexpr const char* kStatusPlace = "tray";
-#endif
 
 std::string whole(double value) {
     return std::to_string(static_cast<long long>(std::trunc(value)));
@@ -85,7 +78,7 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     }
     if (!check.whisperFound) {
         log(LogLevel::warning,
-            std::string(kWhisperMissing) + " — live captions and local fallback are off");
+            std::string(host().toolsMissing) + " — live captions and local fallback are off");
     }
     if (!check.vadModelFound) {
         log(LogLevel::warning, "VAD model missing at " + values.VAD_MODEL +
@@ -101,7 +94,8 @@ std::string bannerLine(const Config& config, const BannerFacts& facts) {
                        std::string(configValue(config.defaultMode)) + ") up.";
     line += " · cloud=" + (config.cloud ? cloudEngineSummary(config) + "(race)" : "off(local)");
     line += " · " + triggerKeyShortName(config.hotkey) + " toggles · " +
-            commandChordName(config.hotkey) + " edits selection · " + kStatusPlace +
+            commandChordName(config.hotkey) + " edits selection · " +
+            std::string(host().statusPlace) +
             " 🎙/🔴 shows state · spec=" + onOff(config.speculative);
     line +=
         " · polish=" + (config.polish ? "default-" + std::string(configValue(config.defaultMode)) +

@@ -6,6 +6,7 @@
 #include "base/environment.h"
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "platform/host.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,12 +22,6 @@
 namespace vak {
 
 namespace {
-
-#ifdef __APPLE__
-constexpr std::string_view kCaptureName = "AVCapture";
-#else
-constexpr std::string_view kCaptureName = "capture";
-#endif
 
 // CoreAudio-style format flags, so diagnostic lines read the same on every platform.
 int formatFlags(SampleFormat format) {
@@ -168,10 +163,10 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
         },
         &error);
     if (!stream_) {
-        log(LogLevel::info, std::string(kCaptureName) + ": cannot open " + device.name);
+        log(LogLevel::info, std::string(host().captureName) + ": cannot open " + device.name);
     } else if (!stream_->isRunning()) {
         log(LogLevel::info,
-            std::string(kCaptureName) + ": session failed to start on " + device.name);
+            std::string(host().captureName) + ": session failed to start on " + device.name);
         stream_->stop();
         stream_.reset();
     }

@@ -48,7 +48,8 @@ bool liftAboveStandard(int& fd) {
 }
 
 bool makePipe(int fds[2]) {
-#ifdef __linux__
+#ifdef VAK_HAVE_PIPE2
+    // Close-on-exec from the start: a child forked by another thread meanwhile gets no copy.
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
 #else
     if (pipe(fds) != 0) return false;

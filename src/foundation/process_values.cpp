@@ -3,6 +3,7 @@
 #include "base/environment.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "foundation/user_files.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -19,9 +20,9 @@ namespace {
 ProcessValues buildValues(const std::vector<std::string>& args) {
     ProcessValues v;
     v.HOME = homeDirectory();
-    v.LOG = v.HOME + "/.dictation/vak.log";
+    v.LOG = userFilePath(v.HOME, UserFile::Log);
     setLogPath(v.LOG);
-    v.CONFIG_PATH = v.HOME + "/.dictation/config";
+    v.CONFIG_PATH = userFilePath(v.HOME, UserFile::Config);
     makeDirectories(v.dictationDir(), 0700); // a failure shows up later as failed writes
     // Before the model paths: DECODE_MODEL names the decode model.
     v.cfg = Config::load(v.CONFIG_PATH, v.HOME);
@@ -32,16 +33,16 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.WHISPER_SERVER = _which("whisper-server");
     v.PARAKEET_SERVER = _which("vak-parakeet-server");
     v.FFMPEG = _which("ffmpeg");
-    v.LEARNED_PATH = v.HOME + "/.dictation/learned-words.txt";
-    v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
-    v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
-    v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
+    v.LEARNED_PATH = userFilePath(v.HOME, UserFile::LearnedWords);
+    v.SNIPPETS_PATH = userFilePath(v.HOME, UserFile::Snippets);
+    v.FIRST_RUN_MARKER = userFilePath(v.HOME, UserFile::FirstRunMarker);
+    v.HISTORY_PATH = userFilePath(v.HOME, UserFile::History);
     const std::string runtime = envValueOr(Env::RuntimeDir, "");
     const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
     v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
     v.DAEMON_LOCK = runtimeDir + "/vak-dictate.lock";
     // A recording the scratch folder cannot take goes to the user's own folder.
-    v.scratch = ScratchFiles(envValueOr(Env::TmpDir, ""), v.dictationDir() + "/overflow");
+    v.scratch = ScratchFiles(envValueOr(Env::TmpDir, ""), userFilePath(v.HOME, UserFile::Overflow));
     v.cliArgs = args;
     return v;
 }

@@ -2,6 +2,7 @@
 
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
+#include "foundation/user_files.h"
 
 #include <string>
 #include <string_view>
@@ -34,7 +35,8 @@ struct ProcessValues {
     ScratchFiles scratch;             // every vak_… scratch file: in $VAK_TMPDIR, else /tmp
     std::vector<std::string> cliArgs; // the process arguments, [0] being the program path
 
-    std::string dictationDir() const { return HOME + "/.dictation"; }
+    std::string dictationDir() const { return dictationDirectory(HOME); }
+    std::string file(UserFile file) const { return userFilePath(HOME, file); }
 };
 
 // Builds the values from the environment (HOME, else the password database; VAK_TMPDIR;

@@ -40,22 +40,6 @@ inline constexpr std::array<TriggerKey, 8> TRIGGER_KEYS = {{
 // The row of TRIGGER_KEYS with `code`; Right Command when no row has it.
 const TriggerKey& triggerKey(std::uint16_t code);
 
-// The key's name as this platform's keyboard labels it: on Linux "Right Command" is
-// "Right Super" and "Left Option" is "Left Alt" (the codes keep their meaning).
-std::string triggerKeyName(std::uint16_t code);
-// The form hints and log lines use: "Right ⌘" on macOS, the name itself elsewhere.
-std::string triggerKeyShortName(std::uint16_t code);
-// The chord that starts command mode with that trigger: "Option+Right ⌘", "Alt+Right Super".
-std::string commandChordName(std::uint16_t code);
-
-// The key most desktops open their launcher with on a tap of its own, 0 where there is none:
-// Left Super on Linux (GNOME, KDE Plasma, Cinnamon, Budgie). A trigger there does both.
-#ifdef __APPLE__
-inline constexpr std::uint16_t DESKTOP_LAUNCHER_KEY = 0;
-#else
-inline constexpr std::uint16_t DESKTOP_LAUNCHER_KEY = 55;
-#endif
-
 // What `flags` say is held besides `key` itself: without its own bit, and without its mask
 // unless the modifier's other key holds it too (Right Shift held through a Left Shift tap).
 std::uint64_t flagsBesides(const TriggerKey& key, std::uint64_t flags);

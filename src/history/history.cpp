@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "platform/host.h"
 #include "platform/secret_store.h"
 #include "text/words.h"
 
@@ -20,18 +21,15 @@ namespace vak {
 
 namespace {
 
-#ifdef __APPLE__
-constexpr std::string_view kStoreRefused =
-    "could not store the history key in the Keychain, so no history is being kept";
-constexpr std::string_view kStoreUnreadable =
-    "could not read the history key from the Keychain, so no history is being kept";
-#else
-constexpr std::string_view kStoreRefused = "could not store the history key in the login keyring "
-                                           "(Secret Service), so no history is being kept";
-constexpr std::string_view kStoreUnreadable = "could not read the history key from the login "
-                                              "keyring (Secret Service), so no history is being "
-                                              "kept";
-#endif
+std::string storeRefused() {
+    return "could not store the history key in " + std::string(host().keyStore) +
+           ", so no history is being kept";
+}
+
+std::string storeUnreadable() {
+    return "could not read the history key from " + std::string(host().keyStore) +
+           ", so no history is being kept";
+}
 
 std::int64_t currentUnixSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -131,27 +129,27 @@ HistoryReading readHistory(const std::string& historyPath, SecretStore* store, s
 
 std::optional<AesKey> historyKey(SecretStore* store) {
     if (store == nullptr) {
-        log(LogLevel::warning, kStoreRefused);
+        log(LogLevel::warning, storeRefused());
         return std::nullopt;
     }
     SecretStatus status = SecretStatus::Failed;
     if (auto key = storedKey(*store, status)) return key;
     if (status == SecretStatus::Failed) {
         // Replacing a key we merely could not read would orphan every record sealed under it.
-        log(LogLevel::warning, kStoreUnreadable);
+        log(LogLevel::warning, storeUnreadable());
         return std::nullopt;
     }
 
     auto key = randomAesKey();
     if (!key) {
-        log(LogLevel::warning, kStoreRefused);
+        log(LogLevel::warning, storeRefused());
         return std::nullopt;
     }
     store->remove(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT);
     const std::string_view bytes(reinterpret_cast<const char*>(key->bytes.data()),
                                  key->bytes.size());
     if (!store->write(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, bytes)) {
-        log(LogLevel::warning, kStoreRefused);
+        log(LogLevel::warning, storeRefused());
         return std::nullopt;
     }
     return key;

@@ -28,7 +28,7 @@ bool holdsPlaintext(std::string_view line) {
 void purgeLegacyPlaintext() {
     const auto& values = processValues();
     purgeLegacyPlaintext(
-        {values.LOG, values.dictationDir() + "/.privacy_migrated", values.scratch.lastClip()});
+        {values.LOG, values.file(UserFile::PrivacyMigrated), values.scratch.lastClip()});
 }
 
 void purgeLegacyPlaintext(const LegacyPurgeFiles& files) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vak {
@@ -68,6 +69,12 @@ class KeyMonitor {
     // What the platform calls that access, for the log: "Accessibility" on macOS, "keyboard
     // access" on Linux, where no setting of that name exists.
     virtual std::string accessName() { return "Accessibility"; }
+    // The trigger-key code of the modifier key an interface key event names by its native
+    // virtual key (a keysym on Linux); nothing for any other key.
+    virtual std::optional<std::uint16_t> triggerCodeForKey(std::uint32_t nativeKey) {
+        (void)nativeKey;
+        return std::nullopt;
+    }
 };
 
 // The process's monitor. Until one is installed: never trusted, never starts.

@@ -28,10 +28,10 @@ double unixNow() {
 }
 
 std::string producerInboxPath() {
-    return processValues().dictationDir() + "/producer/inbox.jsonl";
+    return processValues().file(UserFile::ProducerInbox);
 }
 std::string producerOutboxPath() {
-    return processValues().dictationDir() + "/producer/outbox.jsonl";
+    return processValues().file(UserFile::ProducerOutbox);
 }
 
 void producerInboxEvent(std::string_view event) {

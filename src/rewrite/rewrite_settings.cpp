@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "foundation/user_files.h"
 
 #include <cstdlib>
 
@@ -14,7 +15,7 @@
 namespace vak {
 
 std::string proxyTokenPath(std::string_view home) {
-    return std::string(home) + "/.dictation/proxy-token";
+    return userFilePath(home, UserFile::ProxyToken);
 }
 
 std::string readProxyToken(const std::string& path) {

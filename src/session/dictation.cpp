@@ -12,6 +12,8 @@
 #include "foundation/trigger_keys.h"
 #include "history/history.h"
 #include "platform/audio_backend.h"
+#include "platform/host.h"
+#include "platform/key_names.h"
 #include "platform/sound_player.h"
 #include "producer/producer_link.h"
 #include "rewrite/command_edit.h"
@@ -32,29 +34,10 @@ namespace {
 
 // Where the user fixes microphone access and picks a working input. On Linux "access" is a
 // sound server answering for this session.
-#ifdef __APPLE__
 std::string micNotAuthorized(std::uint16_t hotkey) {
-    return "mic not authorized — requesting access; grant vak-dictate in System Settings ▸ "
-           "Privacy & Security ▸ Microphone, then tap " +
+    return "mic not authorized — " + std::string(host().microphoneHelp) + ", then tap " +
            triggerKeyShortName(hotkey) + " again";
 }
-constexpr const char* kMicDenied =
-    "Microphone DENIED — enable vak-dictate in System Settings ▸ Privacy & Security ▸ "
-    "Microphone";
-constexpr const char* kSoundInput = "System Settings ▸ Sound ▸ Input";
-constexpr const char* kCaptureName = "AVCapture";
-#else
-std::string micNotAuthorized(std::uint16_t hotkey) {
-    return "mic not authorized — no sound server answers; start PipeWire or PulseAudio for this "
-           "session, then tap " +
-           triggerKeyShortName(hotkey) + " again";
-}
-constexpr const char* kMicDenied =
-    "Microphone DENIED — no sound server answers (start PipeWire or PulseAudio for this "
-    "session)";
-constexpr const char* kSoundInput = "Settings ▸ Sound ▸ Input (or pavucontrol ▸ Input Devices)";
-constexpr const char* kCaptureName = "capture";
-#endif
 
 // A recording's decoder output base: its path without ".wav".
 std::string textBaseOf(const std::string& wav) {
@@ -214,7 +197,7 @@ void Dictation::startRecording() {
             if (available()) {
                 log(LogLevel::ok, "Microphone granted — tap " + key + " to dictate");
             } else {
-                log(LogLevel::warning, kMicDenied);
+                log(LogLevel::warning, "Microphone DENIED — " + std::string(host().microphoneHelp));
             }
         });
         return;
@@ -233,7 +216,7 @@ void Dictation::startRecording() {
         },
         [weak] {
             log(LogLevel::serious, std::string("no audio from any microphone — open ") +
-                                       kSoundInput +
+                                       std::string(host().soundInput) +
                                        ", pick a working mic, and confirm vak-dictate has "
                                        "Microphone access");
             if (auto self = weak.lock()) {
@@ -253,8 +236,9 @@ void Dictation::startRecording() {
         removeFile(currentWav_);
         play(Sound::Failure);
         ui_.setCaption("⚠️ couldn't start mic — check Sound ▸ Input");
-        log(LogLevel::serious,
-            std::string(kCaptureName) + " couldn't start on any input — check " + kSoundInput);
+        log(LogLevel::serious, std::string(host().captureName) +
+                                   " couldn't start on any input — check " +
+                                   std::string(host().soundInput));
         return;
     }
 

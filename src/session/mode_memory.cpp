@@ -32,7 +32,7 @@ std::vector<std::string_view> nonEmptyLines(std::string_view text) {
 } // namespace
 
 std::string modeUsagePath() {
-    return processValues().dictationDir() + "/mode-usage";
+    return processValues().file(UserFile::ModeUsage);
 }
 
 void recordModePick(std::string_view app, DeliverMode mode) {

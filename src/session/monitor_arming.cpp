@@ -3,6 +3,8 @@
 #include "base/log.h"
 #include "base/main_queue.h"
 #include "foundation/trigger_keys.h"
+#include "platform/host.h"
+#include "platform/key_names.h"
 #include "producer/producer_link.h"
 
 #include <string>
@@ -16,16 +18,6 @@ constexpr double kTrustPollSeconds = 3.0;
 // Where the user grants the permission, when the monitor has no words of its own: System
 // Settings on macOS; on Linux there is nothing to grant, but the program needs an X11 session it
 // can reach.
-#ifdef __APPLE__
-constexpr const char* kNotGranted = "System Settings ▸ Privacy & Security ▸ Accessibility, "
-                                    "enable 'vak-dictate', then relaunch.";
-constexpr const char* kWaiting = "System Settings ▸ Privacy & Security ▸ Accessibility ▸ "
-                                 "vak-dictate";
-#else
-constexpr const char* kNotGranted = "X11 session ▸ DISPLAY ▸ XInput2, start 'vak-dictate' "
-                                    "inside it, then relaunch.";
-constexpr const char* kWaiting = "X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate";
-#endif
 
 } // namespace
 
@@ -45,7 +37,8 @@ bool MonitorArming::ensureAccessibility() {
         log(LogLevel::ok, name + " granted");
     } else {
         const std::string help = monitor->accessHelp();
-        log(LogLevel::warning, name + " NOT granted — " + (help.empty() ? kNotGranted : help));
+        log(LogLevel::warning,
+            name + " NOT granted — " + (help.empty() ? std::string(host().keyAccessHelp) : help));
     }
     return trusted;
 }
@@ -57,9 +50,9 @@ void MonitorArming::armWhenTrusted() {
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
         const std::string help = monitor->accessHelp();
-        log(LogLevel::warning, "waiting for " + monitor->accessName() +
-                                   " — trigger key DISARMED until granted (" +
-                                   (help.empty() ? kWaiting : help) + ")");
+        log(LogLevel::warning,
+            "waiting for " + monitor->accessName() + " — trigger key DISARMED until granted (" +
+                (help.empty() ? std::string(host().keyAccessWaiting) : help) + ")");
         if (onDisarmed_) onDisarmed_(help);
     }
     std::weak_ptr<MonitorArming> weak = weak_from_this();
@@ -93,7 +86,7 @@ bool MonitorArming::installMonitor() {
 }
 
 void MonitorArming::warnAboutLauncherKey(std::string_view setting, std::uint16_t code) {
-    if (code == 0 || code != DESKTOP_LAUNCHER_KEY) return;
+    if (code == 0 || code != host().desktopLauncherKey) return;
     log(LogLevel::warning, std::string(setting) + " " + std::to_string(code) + " (" +
                                triggerKeyName(code) +
                                ") is the key most desktops open their launcher with — each tap "

@@ -131,7 +131,7 @@ std::optional<std::vector<std::string>> readCandidates(const std::string& path) 
 
 LearnedFiles LearnedFiles::standard() {
     const ProcessValues& values = processValues();
-    return {values.LEARNED_PATH, values.dictationDir() + "/.variant-candidates"};
+    return {values.LEARNED_PATH, values.file(UserFile::VariantCandidates)};
 }
 
 std::vector<LearnedWord> parseLearnedWords(std::string_view content) {

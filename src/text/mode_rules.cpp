@@ -63,7 +63,7 @@ std::optional<CueSection> sectionFromName(std::string_view name) {
 }
 
 std::string modeRulesPath() {
-    return processValues().dictationDir() + "/mode-rules";
+    return processValues().file(UserFile::ModeRules);
 }
 
 std::vector<ModeRule> parseModeRules(std::string_view content) {

@@ -2,6 +2,7 @@
 
 #include "base/environment.h"
 #include "base/json.h"
+#include "platform/host.h"
 #include "transcribe/engine_threads.h"
 #include "transcribe/tool_report.h"
 
@@ -22,11 +23,7 @@ std::string captionServerUrl() {
 }
 
 std::string_view platformName() {
-#ifdef __APPLE__
-    return "mac";
-#else
-    return "linux";
-#endif
+    return host().requestPlatform;
 }
 
 std::string_view preprocessFilterChain(const Config& config) {

@@ -11,6 +11,7 @@
 #include "foundation/talk_mode.h"
 #include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
+#include "platform/key_names.h"
 #include "platform/service_control.h"
 #include "transcribe/model_download.h"
 #include "transcribe/model_install.h"
@@ -37,10 +38,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#ifdef __linux__
-#include "platform/linux/key_translation.h"
-#endif
-
 namespace vak {
 
 namespace {
@@ -51,20 +48,6 @@ constexpr double kRestartDelaySeconds = 0.6;
 
 QRect at(double x, double y, double w, double h) {
     return ui::whole(pill::fromBottomLeft(QRectF(x, y, w, h), kHeight));
-}
-
-// The trigger-key code of a modifier key, by its keysym; nothing for any other key.
-std::optional<std::uint16_t> triggerCodeFor(std::uint32_t keysym) {
-#ifdef __linux__
-    const auto modifier = modifierForKeysym(keysym);
-    if (!modifier) return std::nullopt;
-    for (const TriggerKey& key : TRIGGER_KEYS) {
-        if (key.code == modifier->code) return key.code;
-    }
-#else
-    (void)keysym;
-#endif
-    return std::nullopt;
 }
 
 // The window, telling its owner when it closes and when Return reaches it. Return reaches it
@@ -325,7 +308,8 @@ void SettingsWindow::hotkeyClicked() {
 
 bool SettingsWindow::keyPressed(std::uint32_t keysym) {
     if (!captureMonitor_) return false;
-    const auto code = triggerCodeFor(keysym);
+    const auto code =
+        services_.triggerCodeForKey ? services_.triggerCodeForKey(keysym) : std::nullopt;
     if (!code) return false; // letters and other keys leave it listening
     pendingHotkey_ = *code;
     hotkeyButton_->setText(ui::qstr(triggerKeyName(*code)));
@@ -346,24 +330,24 @@ void SettingsWindow::stopListening() {
 
 void SettingsWindow::saveClicked() {
     if (!window_) return;
-    services_.writeConfig("STYLE", ui::str(styleField_->text()));
-    services_.writeConfig("HOTKEY", std::to_string(pendingHotkey_));
-    services_.writeConfig("WHISPER_MODE", whisperToggle_->isChecked() ? "1" : "0");
+    services_.writeConfig(config_key::style, ui::str(styleField_->text()));
+    services_.writeConfig(config_key::hotkey, std::to_string(pendingHotkey_));
+    services_.writeConfig(config_key::whisperMode, whisperToggle_->isChecked() ? "1" : "0");
     // The default mode is not in the window; one the list cannot show (such as "ask") is
     // written back as it was instead of turning into the list's first entry.
     const auto modes = deliver_mode::settingsModes();
     const int modeIndex =
         std::clamp(modePopup_->currentIndex(), 0, static_cast<int>(modes.size()) - 1);
     const bool listed = std::find(modes.begin(), modes.end(), loadedDefaultMode_) != modes.end();
-    services_.writeConfig("DEFAULT_MODE",
+    services_.writeConfig(config_key::defaultMode,
                           configValue(listed || modeIndex != 0
                                           ? modes[static_cast<std::size_t>(modeIndex)]
                                           : loadedDefaultMode_));
-    services_.writeConfig("LANGUAGE", ui::str(languagePopup_->currentData().toString()));
-    services_.writeConfig("TALK_MODE", ui::str(talkModePopup_->currentData().toString()));
-    services_.writeConfig("INPUT_DEVICE", micPopup_->currentIndex() <= 0
-                                              ? "builtin"
-                                              : ui::str(micPopup_->currentText()));
+    services_.writeConfig(config_key::language, ui::str(languagePopup_->currentData().toString()));
+    services_.writeConfig(config_key::talkMode, ui::str(talkModePopup_->currentData().toString()));
+    services_.writeConfig(config_key::inputDevice, micPopup_->currentIndex() <= 0
+                                                       ? "builtin"
+                                                       : ui::str(micPopup_->currentText()));
     statusLabel_->setText(ui::qstr(ui_text::SAVED_STATUS));
     log(LogLevel::info, "settings saved from the settings window");
 
@@ -478,7 +462,7 @@ void SettingsWindow::downloadEnded(const std::string& name, const DownloadResult
 }
 
 void SettingsWindow::useModel(const std::string& name) {
-    services_.writeConfig("DECODE_MODEL", name);
+    services_.writeConfig(config_key::decodeModel, name);
     activeModel_ = name;
     if (services_.useDecodeModel) services_.useDecodeModel(name);
     log(LogLevel::info, "decode model " + name + " picked in the settings window");

@@ -8,6 +8,7 @@
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
+#include "platform/key_monitor.h"
 #include "platform/pasteboard.h"
 #include "platform/secret_store.h"
 #include "platform/service_control.h"
@@ -22,8 +23,8 @@ namespace vak {
 
 UiServices UiServices::fromProcess() {
     UiServices services;
-    services.writeConfig = [](std::string_view key, std::string_view value) {
-        return writeConfigValue(processValues().CONFIG_PATH, key, value);
+    services.writeConfig = [](ConfigKeyName key, std::string_view value) {
+        return writeConfigValue(processValues().CONFIG_PATH, key.text, value);
     };
     services.recordModePick = [](std::string_view app, DeliverMode mode) {
         vak::recordModePick(app, mode);
@@ -50,11 +51,14 @@ UiServices UiServices::fromProcess() {
     services.autostartEntry =
         autostartEntryPath(values.HOME, configHome ? configHome->c_str() : nullptr);
     services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
+    services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
+        return monitor->triggerCodeForKey(nativeKey);
+    };
     return services;
 }
 
 void rememberModePick(const UiServices& services, DeliverMode mode) {
-    services.writeConfig("SELECTED_MODE", configValue(mode));
+    services.writeConfig(config_key::selectedMode, configValue(mode));
     if (mode != DeliverMode::ask) {
         services.recordModePick(toLower(services.frontmost->identifier()), mode);
     }

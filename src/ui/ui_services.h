@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/config_key_names.h"
 #include "foundation/deliver_mode.h"
 #include "history/history.h"
 
@@ -23,7 +24,7 @@ class ServiceControl;
 // and the clock it reads. The running program's come from fromProcess(); tests put in their own.
 struct UiServices {
     // Sets one key of the configuration file (it applies at the next start).
-    std::function<bool(std::string_view key, std::string_view value)> writeConfig;
+    std::function<bool(ConfigKeyName key, std::string_view value)> writeConfig;
     // Switches the running daemon's decodes to the model `name` (its file is in place); unset
     // where nothing decodes (demos): DECODE_MODEL then applies at the next start.
     std::function<void(const std::string& name)> useDecodeModel;
@@ -52,6 +53,9 @@ struct UiServices {
     // starts.
     std::string autostartEntry;
     std::string program;
+    // The trigger key an interface key event names by its native key, as the key monitor
+    // reads it; nothing for keys that cannot be one.
+    std::function<std::optional<std::uint16_t>(std::uint32_t nativeKey)> triggerCodeForKey;
 
     // The process's configuration file, mode memory, history and engines, its installed platform
     // services, the Qt event loop and the steady clock.

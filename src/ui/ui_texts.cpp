@@ -1,6 +1,8 @@
 #include "ui/ui_texts.h"
 
 #include "foundation/trigger_keys.h"
+#include "platform/host.h"
+#include "platform/key_names.h"
 
 namespace vak::ui_text {
 
@@ -33,7 +35,7 @@ std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool history
     const std::string transcribed =
         where == TranscribedOn::CloudEngine
             ? "Your words were written down by the cloud engine"
-            : "Your words were written down right here on " + std::string(THIS_COMPUTER);
+            : "Your words were written down right here on " + std::string(host().computer);
     // Only a dictation the key started was one the user tapped for.
     const std::string started = hotkey != 0 ? "You tapped " + triggerKeyName(hotkey) +
                                                   ", said a sentence, and tapped it again. "
@@ -51,7 +53,7 @@ std::string firstRunText(std::uint16_t hotkey, TranscribedOn where, bool history
            "The red X throws a recording away, and Escape does the same.\n"
            "\n"
            "It works in every app on " +
-           std::string(THIS_COMPUTER) +
+           std::string(host().computer) +
            (historyKept ? ", and what you said was kept in your encrypted history."
                         : ", and nothing was saved.");
 }

@@ -14,12 +14,6 @@ namespace vak::ui_text {
 // Mac, "Right Super" on Linux. Where a text points at a place that only exists on a Mac, the
 // Linux build names what the user has there.
 
-#ifdef __APPLE__
-inline constexpr std::string_view THIS_COMPUTER = "your Mac";
-#else
-inline constexpr std::string_view THIS_COMPUTER = "your computer";
-#endif
-
 // Status menu.
 std::string startTitle(std::uint16_t hotkey); // "Start Dictation (Right ⌘)"
 std::string stopTitle(std::uint16_t hotkey);  // "Stop & Transcribe (Right ⌘)"

@@ -5,6 +5,7 @@
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
+#include "platform/linux/key_translation.h"
 #include "platform/panel_placement.h"
 #include "producer/producer_link.h"
 #include "session/mode_memory.h"
@@ -90,6 +91,7 @@ class Interface : public ::testing::Test {
         services.exit = [this](int code) { exitCode = code; };
         services.now = [this] { return clock; };
         services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
+        services.triggerCodeForKey = triggerCodeForKeysym; // Qt's native keys here: keysyms
         return std::make_unique<UIController>(&session, main != nullptr ? *main : queue, config,
                                               std::move(services));
     }

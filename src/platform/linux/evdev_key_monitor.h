@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/key_monitor.h"
+#include "platform/linux/key_translation.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,6 +33,9 @@ class EvdevKeyMonitor final : public KeyMonitor {
     bool start(InputEventHandler handler) override;
     std::string accessHelp() override;
     std::string accessName() override { return "keyboard access"; }
+    std::optional<std::uint16_t> triggerCodeForKey(std::uint32_t nativeKey) override {
+        return triggerCodeForKeysym(nativeKey);
+    }
 
     // The modifier flags of the keys held now on every keyboard (0 before start).
     std::uint64_t heldFlags() const { return flags_->load(); }

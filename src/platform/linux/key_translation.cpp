@@ -96,4 +96,13 @@ std::uint32_t keysymForChordKey(ChordKey key) {
     return keysym::v;
 }
 
+std::optional<std::uint16_t> triggerCodeForKeysym(std::uint32_t keysym) {
+    const auto modifier = modifierForKeysym(keysym);
+    if (!modifier) return std::nullopt;
+    for (const TriggerKey& key : TRIGGER_KEYS) {
+        if (key.code == modifier->code) return key.code;
+    }
+    return std::nullopt;
+}
+
 } // namespace vak

@@ -20,6 +20,8 @@ struct ModifierKeyInfo {
 // Option (61), Alt_L → Left Option (58), Control_R/L → 62/59, Shift_R/L → 60/56, Caps_Lock → 57.
 // Nothing for every other keysym.
 std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t keysym);
+// The trigger key (a row of TRIGGER_KEYS) of a modifier keysym; nothing for every other keysym.
+std::optional<std::uint16_t> triggerCodeForKeysym(std::uint32_t keysym);
 // The virtual code of a non-modifier key: 53 for Escape, UNKNOWN_KEY_CODE for the rest.
 std::uint16_t virtualCodeForKeysym(std::uint32_t keysym);
 // The keysym a shortcut's key types: v, c or Insert.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/key_monitor.h"
+#include "platform/linux/key_translation.h"
 
 #include <memory>
 
@@ -24,6 +25,9 @@ class XInputKeyMonitor final : public KeyMonitor {
     bool secureInputActive() override;
     bool start(InputEventHandler handler) override;
     std::string accessName() override { return "keyboard access"; }
+    std::optional<std::uint16_t> triggerCodeForKey(std::uint32_t nativeKey) override {
+        return triggerCodeForKeysym(nativeKey);
+    }
 
     struct Reader;
 
