@@ -1,17 +1,21 @@
-// The daemon end to end on GNOME: a private headless gnome-shell (support/headless_gnome.h) with
-// a native Wayland window holding the focus (a Qt one recording what it receives, or GTK's
-// Mousepad, saved to read what it holds), the daemon run as
-// the session's user with a private PulseAudio server and the fake whisper-cli. With the session
-// bus the daemon types through mutter's remote-desktop keyboard and names the window through the
-// accessibility bus; without it only XTest through XWayland is left, which cannot reach the
-// window, so the text must stay on the clipboard and the log must say so.
+// The daemon end to end on GNOME and KDE Plasma: a private headless gnome-shell or KWin
+// (support/headless_gnome.h, headless_kwin.h) with a window holding the focus (a Qt one recording
+// what it receives, native or through XWayland, or GTK's Mousepad, saved to read what it holds),
+// the daemon run as the session's user with a private PulseAudio server and the fake
+// whisper-cli. On GNOME the daemon types through mutter's remote-desktop keyboard and names the
+// window through the accessibility bus; on KWin through its fake input, which its desktop entry
+// lets it use, and a KWin script. Without those (no session bus on GNOME, a daemon no desktop
+// entry names on KWin) only XTest through XWayland is left, which cannot reach a native window,
+// so the text must stay on the clipboard and the log must say so.
 #include "e2e/daemon_fixture.h"
 #include "support/headless_gnome.h"
+#include "support/headless_kwin.h"
 #include "support/wait.h"
 
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,23 +27,26 @@ using test::readFixture;
 using test::waitUntil;
 using test::writeFixture;
 
-struct GnomeCase {
+enum class Window { Qt, QtThroughXWayland, Gtk };
+
+struct DesktopCase {
     const char* name;
-    bool sessionBus;
-    bool gtk; // the window: GTK 3's Mousepad, else a Qt window
+    bool listed; // with the session bus (GNOME), run from the path its desktop entry names (KWin)
+    Window window;
     bool pasted;
     std::vector<std::string> logLines;
 };
 
-void PrintTo(const GnomeCase& c, std::ostream* out) {
+void PrintTo(const DesktopCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
+template <typename Desktop>
+class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
   protected:
     static void SetUpTestSuite() {
         pulse = new test::PulseServer();
-        gnome = new test::HeadlessGnome();
+        desktop = new Desktop();
         if (pulse->running()) {
             const auto folder =
                 std::filesystem::path(pulse->serverAddress().substr(5)).parent_path();
@@ -47,48 +54,56 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
         }
     }
     static void TearDownTestSuite() {
-        delete gnome;
+        delete desktop;
         delete pulse;
     }
 
     void SetUp() override {
-        if (!gnome->running()) GTEST_SKIP() << "no headless gnome-shell: " << gnome->why();
+        if (!desktop->running()) GTEST_SKIP() << "no headless desktop: " << desktop->why();
         if (!pulse->running()) GTEST_SKIP() << "no private sound server: " << pulse->why();
-        home = gnome->userFolder(std::string("home-") + GetParam().name);
+        home = desktop->userFolder(std::string("home-") + GetParam().name);
         test::prepareDaemonHome(home);
-        gnome->giveToUser(home);
-        const std::string folder = gnome->userFolder(std::string("target-") + GetParam().name);
+        desktop->giveToUser(home);
+        const std::string folder = desktop->userFolder(std::string("target-") + GetParam().name);
         record = folder + "/record";
         const std::string ready = folder + "/ready";
-        // The user's earlier copy, in an X11 program (Qt's Wayland clipboard takes no write
-        // from a program that has had no input yet).
+        // The user's earlier copy: on KWin through data control (wl-copy), as KWin hands the
+        // Wayland clipboard an X11 program's copy only while an X11 window has the focus; on
+        // GNOME in an X11 program (Qt's Wayland clipboard takes no write from a program that has
+        // had no input yet).
         const std::string owned = folder + "/owned";
         SpawnOptions owner;
-        owner.argv = gnome->asUser({VAK_PASTE_TARGET, "--hidden", "--ready", owned, "--clipboard",
-                                    "text/plain", "earlier"},
-                                   {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"});
+        if constexpr (std::is_same_v<Desktop, test::HeadlessKwin>) {
+            owner.argv = desktop->asUser({"/usr/bin/wl-copy", "--foreground", "earlier"});
+        } else {
+            owner.argv = desktop->asUser({VAK_PASTE_TARGET, "--hidden", "--ready", owned,
+                                          "--clipboard", "text/plain", "earlier"},
+                                         {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"});
+        }
         owner_ = Subprocess::spawn(owner);
         ASSERT_TRUE(owner_);
-        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(owned); }, 30));
-        if (GetParam().gtk) {
+        ASSERT_TRUE(waitUntil(
+            [&] { return std::filesystem::exists(owned) || clipboardText() == "earlier"; }, 30));
+        if (GetParam().window == Window::Gtk) {
             // A GTK editor, native on Wayland; what it holds is read by saving it.
             writeFixture(record, "");
-            gnome->giveToUser(folder);
+            desktop->giveToUser(folder);
             SpawnOptions editor;
-            editor.argv = gnome->asUser({"/usr/bin/mousepad", record},
-                                        {"GDK_BACKEND=wayland", "XDG_CONFIG_HOME=" + folder});
+            editor.argv = desktop->asUser({"/usr/bin/mousepad", record},
+                                          {"GDK_BACKEND=wayland", "XDG_CONFIG_HOME=" + folder});
             target_ = Subprocess::spawn(editor);
             ASSERT_TRUE(target_);
             test::settle(5.0); // up, with the focus
             return;
         }
-        // A native window (Qt on Wayland, taking part in accessibility as GNOME's own programs
-        // do) with the keyboard focus, which writes all it holds to the record on every change.
+        // A Qt window (taking part in accessibility as GNOME's own programs do) with the keyboard
+        // focus, which writes all it holds to the record on every change.
+        const bool native = GetParam().window == Window::Qt;
         SpawnOptions target;
         target.argv =
-            gnome->asUser({VAK_PASTE_TARGET, "--record", record, "--ready", ready},
-                          {"QT_QPA_PLATFORM=wayland", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
-                           "ASAN_OPTIONS=detect_leaks=0"});
+            desktop->asUser({VAK_PASTE_TARGET, "--record", record, "--ready", ready},
+                            {native ? "QT_QPA_PLATFORM=wayland" : "QT_QPA_PLATFORM=xcb",
+                             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "ASAN_OPTIONS=detect_leaks=0"});
         target_ = Subprocess::spawn(target);
         ASSERT_TRUE(target_);
         ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(ready); }, 30));
@@ -108,34 +123,50 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
                 "VAK_TMPDIR=" + home + "/scratch", "PULSE_SERVER=" + pulse->serverAddress(),
                 "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
     }
-    bool startDaemon(bool sessionBus) {
+    bool startDaemon(bool listed) {
         SpawnOptions options;
-        options.argv = sessionBus ? gnome->asUser({VAK_BINARY}, environment())
-                                  : gnome->asUserWithoutBus({VAK_BINARY}, environment());
+        if constexpr (std::is_same_v<Desktop, test::HeadlessKwin>) {
+            options.argv =
+                desktop->asUser({listed ? VAK_BINARY : desktop->unlistedDaemon()}, environment());
+        } else {
+            options.argv = listed ? desktop->asUser({VAK_BINARY}, environment())
+                                  : desktop->asUserWithoutBus({VAK_BINARY}, environment());
+        }
         daemon = Subprocess::spawn(options);
         return daemon && test::waitForDaemonLog(home, "▶ Brindle v8.28", 40);
     }
     std::string logText() const { return test::daemonLog(home); }
     // What the window holds (the editor saved first, with Ctrl+S).
     std::string received() const {
-        if (GetParam().gtk) {
+        if (GetParam().window == Window::Gtk) {
             RunOptions options;
             options.timeoutSeconds = 10;
-            runProcess(gnome->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
+            runProcess(desktop->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
                        options);
         }
         return readFixture(record);
     }
 
-    // The clipboard's plain text as an X11 program on XWayland reads it (mutter keeps the two
-    // in step); "(nothing)" when there is none.
+    // The clipboard's plain text; "(nothing)" when there is none. On KWin as wl-paste reads it
+    // through data control (KWin hands XWayland the Wayland clipboard only while an X11 window
+    // has the focus); on GNOME as an X11 program on XWayland reads it (mutter keeps the two in
+    // step, and wl-paste would take the focus for a moment).
     static std::string clipboardText() {
-        const std::string dump = "/tmp/vak-gnome-clipboard-" + std::to_string(::getpid());
+        if constexpr (std::is_same_v<Desktop, test::HeadlessKwin>) {
+            RunOptions options;
+            options.timeoutSeconds = 10;
+            const auto result = runProcess(
+                desktop->asUser({"/usr/bin/wl-paste", "--no-newline", "--type", "text/plain"}),
+                options);
+            if (!result) return "(no answer)";
+            return result->status.success() ? result->output : "(nothing)";
+        }
+        const std::string dump = "/tmp/vak-desktop-clipboard-" + std::to_string(::getpid());
         RunOptions options;
         options.timeoutSeconds = 10;
         const auto result =
-            runProcess(gnome->asUser({VAK_PASTE_TARGET, "--dump-clipboard", dump},
-                                     {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"}),
+            runProcess(desktop->asUser({VAK_PASTE_TARGET, "--dump-clipboard", dump},
+                                       {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"}),
                        options);
         std::istringstream lines(readFixture(dump));
         std::filesystem::remove(dump);
@@ -149,7 +180,9 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
         return result ? "(nothing)" : "(no answer)";
     }
 
-    static test::HeadlessGnome* gnome;
+    void pastesOnceOrLeavesTheClipboard();
+
+    static Desktop* desktop;
     static test::PulseServer* pulse;
     std::string home;
     std::string record;
@@ -158,31 +191,35 @@ class GnomeDaemon : public testing::TestWithParam<GnomeCase> {
     std::shared_ptr<Subprocess> daemon;
 };
 
-test::HeadlessGnome* GnomeDaemon::gnome = nullptr;
-test::PulseServer* GnomeDaemon::pulse = nullptr;
+template <typename Desktop>
+Desktop* DesktopDaemon<Desktop>::desktop = nullptr;
+template <typename Desktop>
+test::PulseServer* DesktopDaemon<Desktop>::pulse = nullptr;
 
-TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidSo) {
-    const GnomeCase& c = GetParam();
-    ASSERT_TRUE(startDaemon(c.sessionBus)) << logText();
+template <typename Desktop>
+void DesktopDaemon<Desktop>::pastesOnceOrLeavesTheClipboard() {
+    const DesktopCase& c = GetParam();
+    ASSERT_TRUE(startDaemon(c.listed)) << logText();
     ::kill(daemon->pid(), SIGUSR2);
     if (c.pasted) {
         ASSERT_TRUE(waitUntil([&] { return received() == "VAK_TEST_INSERT_OK"; }))
             << readFixture(record) << logText();
         // The user's copy comes back after the paste.
-        EXPECT_TRUE(waitUntil([] { return clipboardText() == "earlier"; }, 8)) << clipboardText();
+        EXPECT_TRUE(waitUntil([] { return clipboardText() == "earlier"; }, 8))
+            << clipboardText() << logText();
         // A dictation (SIGUSR1, speech, then --toggle) follows it, the pill leaving the focus
         // with the window; it is the first, so the first-run note comes after it.
         std::filesystem::remove(home + "/.dictation/.explained");
-        test::say(home, "hello from the gnome test");
+        test::say(home, "hello from the desktop test");
         ::kill(daemon->pid(), SIGUSR1);
         ASSERT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
         test::speak(*pulse);
         RunOptions control;
         control.timeoutSeconds = 10;
         const auto toggled =
-            runProcess(gnome->asUser({VAK_BINARY, "--toggle"}, environment()), control);
+            runProcess(desktop->asUser({VAK_BINARY, "--toggle"}, environment()), control);
         ASSERT_TRUE(toggled && toggled->status.success()) << (toggled ? toggled->output : "");
-        const std::string both = "VAK_TEST_INSERT_OKHello from the gnome test.";
+        const std::string both = "VAK_TEST_INSERT_OKHello from the desktop test.";
         ASSERT_TRUE(waitUntil([&] { return received() == both; }))
             << readFixture(record) << logText();
         // The note leaves the focus where it was: the next paste goes to the window too.
@@ -205,28 +242,62 @@ TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidS
         EXPECT_NE(logText().find(line), std::string::npos) << line << "\n" << logText();
 }
 
+using GnomeDaemon = DesktopDaemon<test::HeadlessGnome>;
+using KwinDaemon = DesktopDaemon<test::HeadlessKwin>;
+
+TEST_P(GnomeDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidSo) {
+    pastesOnceOrLeavesTheClipboard();
+}
+TEST_P(KwinDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSaidSo) {
+    pastesOnceOrLeavesTheClipboard();
+}
+
+const std::string kCannotReach =
+    "⚠️ The paste cannot reach this window — your text is on the clipboard: press Ctrl+V";
+
 INSTANTIATE_TEST_SUITE_P(
     Backends, GnomeDaemon,
     testing::Values(
-        GnomeCase{"MuttersKeyboardIntoQt",
-                  true,
-                  false,
-                  true,
-                  {"synthetic paste and copy: mutter's remote-desktop keyboard",
-                   "frontmost application: the accessibility bus (AT-SPI)",
-                   "⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
-        GnomeCase{"MuttersKeyboardIntoGtk",
-                  true,
-                  true,
-                  true,
-                  {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
-        GnomeCase{"NoBackendReachesTheWindow",
-                  false,
-                  false,
-                  false,
-                  {"synthetic paste and copy: XTest through XWayland",
-                   "⚠️ The paste cannot reach this window — your text is on the clipboard: "
-                   "press Ctrl+V"}}),
+        DesktopCase{"MuttersKeyboardIntoQt",
+                    true,
+                    Window::Qt,
+                    true,
+                    {"synthetic paste and copy: mutter's remote-desktop keyboard",
+                     "frontmost application: the accessibility bus (AT-SPI)",
+                     "⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        DesktopCase{"MuttersKeyboardIntoGtk",
+                    true,
+                    Window::Gtk,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
+        DesktopCase{"NoBackendReachesTheWindow",
+                    false,
+                    Window::Qt,
+                    false,
+                    {"synthetic paste and copy: XTest through XWayland", kCannotReach}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Backends, KwinDaemon,
+    testing::Values(
+        DesktopCase{"FakeInputIntoQt",
+                    true,
+                    Window::Qt,
+                    true,
+                    {"synthetic paste and copy: KWin's fake-input keyboard",
+                     "frontmost application: a KWin script",
+                     "⌨︎ simulated insert (SIGUSR2) — front application: vak-paste-target"}},
+        DesktopCase{"FakeInputIntoX11",
+                    true,
+                    Window::QtThroughXWayland,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        DesktopCase{"UnlistedDaemonCannotReachTheWindow",
+                    false,
+                    Window::Qt,
+                    false,
+                    {"X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input: install the package",
+                     kCannotReach}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -107,4 +107,26 @@ std::string processEnvironmentValue(pid_t pid, const std::string& name) {
     return {};
 }
 
+std::string commandLineOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::optional<pid_t> findSessionProcess(const std::string& runtimeEntry,
+                                        const std::string& program) {
+    std::error_code error;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = process.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        const std::string command = commandLineOf(pid);
+        const std::string first = command.substr(0, command.find('\0'));
+        if (first != program && std::filesystem::path(first).filename() != program) continue;
+        if (processEnvironmentValue(pid, "XDG_RUNTIME_DIR") ==
+            runtimeEntry.substr(runtimeEntry.find('=') + 1))
+            return pid;
+    }
+    return std::nullopt;
+}
+
 } // namespace vak::test
