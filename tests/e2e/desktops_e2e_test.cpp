@@ -1,12 +1,13 @@
 // The daemon end to end on GNOME and KDE Plasma: a private headless gnome-shell or KWin
 // (support/headless_gnome.h, headless_kwin.h) with a window holding the focus (a Qt one recording
-// what it receives, native or through XWayland, or GTK's Mousepad, saved to read what it holds),
-// the daemon run as the session's user with a private PulseAudio server and the fake
-// whisper-cli. On GNOME the daemon types through mutter's remote-desktop keyboard and names the
-// window through the accessibility bus; on KWin through its fake input, which its desktop entry
-// lets it use, and a KWin script. Without those (no session bus on GNOME, a daemon no desktop
-// entry names on KWin) only XTest through XWayland is left, which cannot reach a native window,
-// so the text must stay on the clipboard and the log must say so.
+// what it receives, native or through XWayland, GTK's Mousepad, saved to read what it holds, or a
+// native terminal recording every byte), the daemon run as the session's user with a private
+// PulseAudio server and the fake whisper-cli. On GNOME the daemon types through mutter's
+// remote-desktop keyboard and names the window through the accessibility bus; on KWin through
+// its fake input, which its desktop entry lets it use, and names it through a KWin script.
+// Without those (no session bus on GNOME, a daemon no desktop entry names on KWin) only XTest
+// through XWayland is left, which cannot reach a native window, so the text must stay on the
+// clipboard and the log must say so.
 #include "e2e/daemon_fixture.h"
 #include "support/headless_gnome.h"
 #include "support/headless_kwin.h"
@@ -27,7 +28,7 @@ using test::readFixture;
 using test::waitUntil;
 using test::writeFixture;
 
-enum class Window { Qt, QtThroughXWayland, Gtk };
+enum class Window { Qt, QtThroughXWayland, Gtk, Terminal };
 
 struct DesktopCase {
     const char* name;
@@ -96,6 +97,19 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
             test::settle(5.0); // up, with the focus
             return;
         }
+        if (GetParam().window == Window::Terminal) {
+            // QTerminal, native on Wayland (foot 1.13 stops with a division by zero on KWin's
+            // virtual output), running a program that records every byte it reads; the record
+            // appears once bracketed paste is on.
+            SpawnOptions terminal;
+            terminal.argv = desktop->asUser(
+                {"/usr/bin/qterminal", "-e", std::string(VAK_TTY_RECORD) + " " + record},
+                {"QT_QPA_PLATFORM=wayland", "XDG_CONFIG_HOME=" + folder});
+            target_ = Subprocess::spawn(terminal);
+            ASSERT_TRUE(target_);
+            ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(record); }, 30));
+            return;
+        }
         // A Qt window (taking part in accessibility as GNOME's own programs do) with the keyboard
         // focus, which writes all it holds to the record on every change.
         const bool native = GetParam().window == Window::Qt;
@@ -136,15 +150,29 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
         return daemon && test::waitForDaemonLog(home, "▶ Brindle v8.28", 40);
     }
     std::string logText() const { return test::daemonLog(home); }
-    // What the window holds (the editor saved first, with Ctrl+S).
+    // What the window holds (the editor saved first, with Ctrl+S; a terminal's pastes without
+    // their brackets, which say they came as pastes).
     std::string received() const {
-        if (GetParam().window == Window::Gtk) {
-            RunOptions options;
-            options.timeoutSeconds = 10;
-            runProcess(desktop->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
-                       options);
+        if constexpr (std::is_same_v<Desktop, test::HeadlessGnome>) {
+            if (GetParam().window == Window::Gtk) {
+                RunOptions options;
+                options.timeoutSeconds = 10;
+                runProcess(
+                    desktop->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffe3", "0x73", "-0xffe3"}),
+                    options);
+            }
         }
-        return readFixture(record);
+        std::string text = readFixture(record);
+        if (GetParam().window != Window::Terminal) return text;
+        std::string unbracketed;
+        for (std::size_t at = 0; at < text.size();) {
+            if (text.compare(at, 6, "\x1b[200~") == 0 || text.compare(at, 6, "\x1b[201~") == 0) {
+                at += 6;
+            } else {
+                unbracketed += text[at++];
+            }
+        }
+        return unbracketed;
     }
 
     // The clipboard's plain text; "(nothing)" when there is none. On KWin as wl-paste reads it
@@ -292,6 +320,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Window::QtThroughXWayland,
                     true,
                     {"⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        DesktopCase{"FakeInputIntoANativeTerminal",
+                    true,
+                    Window::Terminal,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: qterminal"}},
         DesktopCase{"UnlistedDaemonCannotReachTheWindow",
                     false,
                     Window::Qt,
