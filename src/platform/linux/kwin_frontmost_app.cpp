@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -64,18 +65,31 @@ struct KwinFrontmostApp::Bus {
     std::string kwinName; // KWin's unique name: only its calls are believed
     std::string scriptPath;
     bool loaded = false;
+    std::mutex unloading;
     std::mutex mutex;
     std::condition_variable reported;
     std::optional<Report> last;
 
     ~Bus() {
         if (connection == nullptr) return;
-        if (loaded) call(kScriptingPath, kScripting, "unloadScript", g_variant_new("(s)", kPlugin));
+        unload();
         if (filter != 0) g_dbus_connection_remove_filter(connection, filter);
         // Closing waits for GDBus's thread, which may be in the filter still.
         g_dbus_connection_close_sync(connection, nullptr, nullptr);
         g_object_unref(connection);
+    }
+
+    // The script goes, and its file with it; once.
+    void unload() {
+        std::lock_guard lock(unloading);
+        if (loaded) {
+            if (GVariant* reply =
+                    call(kScriptingPath, kScripting, "unloadScript", g_variant_new("(s)", kPlugin)))
+                g_variant_unref(reply);
+        }
+        loaded = false;
         if (!scriptPath.empty()) removeFile(scriptPath);
+        scriptPath.clear();
     }
 
     // Calls KWin's `method` with `parameters` (floating, consumed); the reply, or nothing with
@@ -198,6 +212,14 @@ std::shared_ptr<KwinFrontmostApp> KwinFrontmostApp::create(std::string* why) {
     }
     std::shared_ptr<KwinFrontmostApp> app(new KwinFrontmostApp());
     app->bus_ = std::move(bus);
+    // The installed query lives as long as the process; KWin would keep a script of a daemon
+    // that has ended running (and calling a name that is gone) until the next start.
+    static std::weak_ptr<KwinFrontmostApp> current;
+    static const bool atExit = std::atexit([] {
+                                   if (const auto last = current.lock()) last->bus_->unload();
+                               }) == 0;
+    static_cast<void>(atExit);
+    current = app;
     return app;
 }
 
