@@ -21,7 +21,7 @@ as_root() {
 # g++ brings) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
            libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
-           libevdev-dev libwayland-dev libatspi2.0-dev git tar)
+           libevdev-dev libwayland-dev libatspi2.0-dev plasma-wayland-protocols git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
@@ -41,11 +41,13 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # compositor, foot their native window and xterm their XWayland one, wl-clipboard the other
 # program on the clipboard; xhost (x11-xserver-utils) opens XWayland to the tests run as root.
 # gnome-shell (headless, with mutter's remote desktop as its keyboard) is the GNOME tests'
-# compositor, at-spi2-core its accessibility bus.
+# compositor, at-spi2-core its accessibility bus; kwin-wayland (headless) the KDE Plasma tests',
+# where qtwayland5 runs QTerminal (Qt 5) as a native window.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
-          xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core)
+          xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core
+          kwin-wayland qtwayland5)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its

@@ -12,6 +12,8 @@
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
+#include "platform/linux/kwin_frontmost_app.h"
+#include "platform/linux/kwin_key_synth.h"
 #include "platform/linux/mutter_key_synth.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/sway_ipc.h"
@@ -112,9 +114,14 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
     const bool protocol = client && client->offers(kVirtualKeyboard);
     if (protocol && isExecutableFile(wtype))
         candidates.push_back(std::make_shared<WtypeKeySynth>(wtype));
+    // KDE Plasma: KWin's fake input, offered to the program its desktop entry names.
+    std::string kwinWhy;
+    const bool kwin = client && isKwin(*client);
+    auto fakeInput = kwin ? KwinKeySynth::create(client, &kwinWhy) : nullptr;
+    if (fakeInput) candidates.push_back(fakeInput);
     // GNOME: mutter's remote-desktop keyboard, which asks nothing of the user.
     auto mutter = std::make_shared<MutterKeySynth>();
-    const bool mutterServes = !protocol && mutter->available();
+    const bool mutterServes = !protocol && !kwin && mutter->available();
     if (mutterServes) candidates.push_back(mutter);
     auto uinput = std::make_shared<UinputKeySynth>(
         createUinputKeyboard, [monitor] { return monitor->heldFlags(); },
@@ -125,11 +132,16 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
 
     if (protocol && isExecutableFile(wtype))
         return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+    if (fakeInput) {
+        return report(service, "KWin's fake-input keyboard",
+                      "KWin offers it to the program its desktop entry names, with no prompt");
+    }
     if (mutterServes) {
         return report(service, "mutter's remote-desktop keyboard",
                       "GNOME offers it on the session bus, with no prompt");
     }
     const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
+                                : kwin   ? kwinWhy
                                          : "the compositor has no virtual-keyboard protocol";
     if (uinput->available())
         return report(service, "kernel virtual keyboard (/dev/uinput)", noWtype);
@@ -198,7 +210,16 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
         }
         return report(service, "foreign toplevel management", "the compositor offers it");
     }
-    if (auto accessible = AtspiFrontmostApp::create()) {
+    std::string kwinWhy;
+    if (auto kwin = client && isKwin(*client) ? KwinFrontmostApp::create(&kwinWhy) : nullptr) {
+        if (haveX11()) {
+            installFrontmostApp(std::make_shared<XWaylandTellsX11>(kwin));
+        } else {
+            installFrontmostApp(kwin);
+        }
+        return report(service, "a KWin script", "KWin tells it which window is active");
+    }
+    if (auto accessible = kwinWhy.empty() ? AtspiFrontmostApp::create() : nullptr) {
         if (haveX11()) {
             installFrontmostApp(std::make_shared<XWaylandTellsX11>(accessible));
         } else {
@@ -209,8 +230,10 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
                       "take no part in accessibility (Qt ones unless it is on) stay unknown",
                       true);
     }
-    const std::string why = "the compositor tells no program which window is active "
-                            "(mode memory then uses no application)";
+    const std::string why = (kwinWhy.empty() ? "the compositor tells no program which window is "
+                                               "active"
+                                             : "KWin's script: " + kwinWhy) +
+                            " (mode memory then uses no application)";
     if (haveX11()) {
         installFrontmostApp(std::make_shared<XWaylandFrontmostApp>());
         return report(service, "XWayland's active window, X11 windows only", why, true);
