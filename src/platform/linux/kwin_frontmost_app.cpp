@@ -1,7 +1,9 @@
 #include "platform/linux/kwin_frontmost_app.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/unicode.h"
+#include "platform/linux/session_bus.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -96,15 +98,8 @@ struct KwinFrontmostApp::Bus {
     // `why`.
     GVariant* call(const char* path, const char* interface, const char* method,
                    GVariant* parameters, std::string* why = nullptr, const char* service = kKwin) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(connection, service, path, interface, method,
-                                                      parameters, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                                      kCallTimeoutMs, nullptr, &error);
-        if (reply == nullptr && why != nullptr) {
-            *why = std::string(method) + ": " + (error != nullptr ? error->message : "no reply");
-        }
-        if (error != nullptr) g_error_free(error);
-        return reply;
+        return callBus(connection, service, path, interface, method, parameters, nullptr,
+                       kCallTimeoutMs, why);
     }
 
     // On GDBus's own thread, for every message that comes in: our method is answered here.
@@ -138,31 +133,14 @@ struct KwinFrontmostApp::Bus {
 };
 
 std::shared_ptr<KwinFrontmostApp> KwinFrontmostApp::create(std::string* why) {
-    // Without a session bus GLib would start one of its own, which no KWin is on.
-    const char* given = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0' ||
-        ((given == nullptr || *given == '\0') && !pathExists(std::string(runtime) + "/bus"))) {
-        *why = "no session bus";
+    // The script is handed to KWin as a file in the user's runtime folder.
+    const auto runtime = envValue(Env::RuntimeDir);
+    if (!runtime) {
+        *why = "no XDG_RUNTIME_DIR for the script";
         return nullptr;
     }
-    GError* error = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    GDBusConnection* connection =
-        address == nullptr
-            ? nullptr
-            : g_dbus_connection_new_for_address_sync(
-                  address,
-                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                  nullptr, nullptr, &error);
-    g_free(address);
-    if (connection == nullptr) {
-        *why = std::string("no session bus: ") + (error != nullptr ? error->message : "");
-        if (error != nullptr) g_error_free(error);
-        return nullptr;
-    }
-    g_dbus_connection_set_exit_on_close(connection, FALSE);
+    GDBusConnection* connection = openSessionBus(why);
+    if (connection == nullptr) return nullptr;
     auto bus = std::make_unique<Bus>();
     bus->connection = connection;
 
@@ -178,7 +156,7 @@ std::shared_ptr<KwinFrontmostApp> KwinFrontmostApp::create(std::string* why) {
     g_variant_unref(owner);
     bus->filter = g_dbus_connection_add_filter(connection, Bus::onMessage, bus.get(), nullptr);
 
-    bus->scriptPath = std::string(runtime) + "/vak-dictate-kwin-focus.js";
+    bus->scriptPath = *runtime + "/vak-dictate-kwin-focus.js";
     if (!writeFileAtomic(bus->scriptPath,
                          scriptText(g_dbus_connection_get_unique_name(connection)))) {
         *why = "cannot write " + bus->scriptPath;

@@ -1,8 +1,8 @@
 #include "platform/linux/mutter_key_synth.h"
 
-#include "base/environment.h"
 #include "base/files.h"
 #include "platform/linux/key_translation.h"
+#include "platform/linux/session_bus.h"
 #include "platform/linux/xcb_connection.h"
 
 #include <chrono>
@@ -44,16 +44,8 @@ struct MutterKeySynth::Bus {
     // Calls `method` with `parameters` (floating, consumed); the reply, or nothing with `why`.
     GVariant* call(const std::string& path, const char* interface, const char* method,
                    GVariant* parameters, const char* replyType, std::string* why) const {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(
-            connection, kService, path.c_str(), interface, method, parameters,
-            replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NONE,
-            kCallTimeoutMs, nullptr, &error);
-        if (reply == nullptr && why != nullptr) {
-            *why = std::string(method) + ": " + (error != nullptr ? error->message : "no reply");
-        }
-        if (error != nullptr) g_error_free(error);
-        return reply;
+        return callBus(connection, kService, path.c_str(), interface, method, parameters, replyType,
+                       kCallTimeoutMs, why);
     }
 };
 
@@ -65,33 +57,10 @@ bool MutterKeySynth::ensureSession() {
     if (bus_ && !bus_->session.empty() && !g_dbus_connection_is_closed(bus_->connection))
         return true;
     bus_.reset();
-    // Without a session bus GLib would start one of its own (dbus-launch, where installed),
-    // which no compositor is on.
-    const auto runtime = envValue(Env::RuntimeDir);
-    if (!envValue(Env::SessionBus) && (!runtime || !pathExists(*runtime + "/bus"))) {
-        why_ = "no session bus";
-        return false;
-    }
-    GError* error = nullptr;
     // A connection of our own: mutter ties the session to it, so it must outlive the session
     // and no one else's use of the shared bus may end it.
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    GDBusConnection* connection =
-        address == nullptr
-            ? nullptr
-            : g_dbus_connection_new_for_address_sync(
-                  address,
-                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                  nullptr, nullptr, &error);
-    g_free(address);
-    if (connection == nullptr) {
-        why_ = std::string("no session bus: ") + (error != nullptr ? error->message : "");
-        if (error != nullptr) g_error_free(error);
-        return false;
-    }
-    // Our own ending is not the process's.
-    g_dbus_connection_set_exit_on_close(connection, FALSE);
+    GDBusConnection* connection = openSessionBus(&why_);
+    if (connection == nullptr) return false;
     auto bus = std::make_unique<Bus>();
     bus->connection = connection;
     GVariant* created = bus->call(kPath, kService, "CreateSession", nullptr, "(o)", &why_);
