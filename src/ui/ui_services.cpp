@@ -47,6 +47,9 @@ UiServices UiServices::fromProcess() {
     const ProcessValues& values = processValues();
     services.autostartEntry = autostartEntryPath(values.HOME, std::getenv("XDG_CONFIG_HOME"));
     services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
+    services.addToggleShortcut = [program = services.program] {
+        return offerToggleShortcut(program, processValues().cfg.shortcutChord);
+    };
     return services;
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/deliver_mode.h"
 #include "history/history.h"
+#include "platform/desktop_shortcut.h"
 
 #include <cstddef>
 #include <functional>
@@ -52,6 +53,9 @@ struct UiServices {
     // starts.
     std::string autostartEntry;
     std::string program;
+    // Adds the desktop's shortcut that runs `program --toggle` (SHORTCUT_CHORD), for where the
+    // trigger key cannot be watched. Blocks for as long as the desktop's settings take.
+    std::function<ShortcutOffer()> addToggleShortcut;
 
     // The process's configuration file, mode memory, history and engines, its installed platform
     // services, the Qt event loop and the steady clock.

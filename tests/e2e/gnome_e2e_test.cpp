@@ -4,7 +4,9 @@
 // the session's user with a private PulseAudio server and the fake whisper-cli. With the session
 // bus the daemon types through mutter's remote-desktop keyboard and names the window through the
 // accessibility bus; without it only XTest through XWayland is left, which cannot reach the
-// window, so the text must stay on the clipboard and the log must say so.
+// window, so the text must stay on the clipboard and the log must say so. Where the trigger key
+// cannot be watched (no /dev/input here), the desktop's own shortcut that the daemon adds runs
+// vak-dictate --toggle when pressed.
 #include "e2e/daemon_fixture.h"
 #include "support/headless_gnome.h"
 #include "support/wait.h"
@@ -228,6 +230,132 @@ INSTANTIATE_TEST_SUITE_P(
                    "⚠️ The paste cannot reach this window — your text is on the clipboard: "
                    "press Ctrl+V"}}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// What gsettings prints for `key` of `schema`, as the session's user (whose settings database the
+// desktop's daemons read).
+std::string gsettingsValue(const test::HeadlessGnome& gnome, const std::string& schema,
+                           const std::string& key) {
+    RunOptions options;
+    options.timeoutSeconds = 10;
+    const auto result =
+        runProcess(gnome.asUser({"/usr/bin/gsettings", "get", schema, key}), options);
+    return result && result->status.success() ? result->output : "(no answer)";
+}
+
+// `vak-dictate --add-shortcut` as the session's user in its own home, with `chord`: its exit
+// status and log line.
+std::pair<int, std::string> addShortcut(const test::HeadlessGnome& gnome,
+                                        const std::string& chord) {
+    std::string home;
+    for (const std::string& entry : gnome.environment()) {
+        if (entry.rfind("HOME=", 0) == 0) home = entry.substr(5);
+    }
+    std::filesystem::create_directories(home + "/.dictation");
+    writeFixture(home + "/.dictation/config", "SHORTCUT_CHORD=" + chord + "\n");
+    std::filesystem::remove(home + "/.dictation/vak.log");
+    gnome.giveToUser(home);
+    RunOptions options;
+    options.timeoutSeconds = 60;
+    const auto result = runProcess(
+        gnome.asUser({VAK_BINARY, "--add-shortcut"}, {"ASAN_OPTIONS=detect_leaks=0"}), options);
+    return {result && result->status.exited() ? result->status.code : -1,
+            readFixture(home + "/.dictation/vak.log")};
+}
+
+constexpr const char* kMediaKeys = "org.gnome.settings-daemon.plugins.media-keys";
+constexpr const char* kCustom = "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:";
+constexpr const char* kFolder = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+
+struct ShortcutOffer {
+    const char* chord;
+    int status;
+    const char* logLine;
+};
+
+// The same desktop, where the daemon's desktop shortcut is the trigger key.
+class GnomeShortcut : public GnomeDaemon {};
+
+TEST_P(GnomeShortcut, TheDesktopShortcutItAddsStartsAndStopsADictation) {
+    const std::string users = std::string(kFolder) + "custom0/";
+    // The user's own shortcut, which must survive ours.
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(kCustom) + users + " name", "'Terminal'"},
+             {std::string(kCustom) + users + " binding", "'<Control><Alt>t'"},
+             {std::string(kCustom) + users + " command", "'true'"},
+             {std::string(kMediaKeys) + " custom-keybindings", "['" + users + "']"}}) {
+        const std::string schema = key.substr(0, key.find(' '));
+        RunOptions options;
+        options.timeoutSeconds = 10;
+        const auto set = runProcess(gnome->asUser({"/usr/bin/gsettings", "set", schema,
+                                                   key.substr(key.find(' ') + 1), value}),
+                                    options);
+        ASSERT_TRUE(set && set->status.success()) << key;
+    }
+    // GNOME's daemon that runs custom shortcuts, as a GNOME session starts it.
+    ASSERT_TRUE(gnome->start({"/usr/libexec/gsd-media-keys"}));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            RunOptions options;
+            options.timeoutSeconds = 5;
+            const auto owner = runProcess(
+                gnome->asUser({"/usr/bin/gdbus", "call", "--session", "--dest",
+                               "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                               "--method", "org.freedesktop.DBus.NameHasOwner",
+                               "org.gnome.SettingsDaemon.MediaKeys"}),
+                options);
+            return owner && owner->output.find("true") != std::string::npos;
+        },
+        30));
+
+    ASSERT_TRUE(startDaemon(true)) << logText();
+    EXPECT_TRUE(test::waitForDaemonLog(
+        home, "· the trigger key can be a GNOME shortcut instead: Settings ▸ Add shortcut: "
+              "Super+Alt+Space"))
+        << logText();
+
+    // A chord GNOME itself binds is refused; the default is added once.
+    for (const ShortcutOffer& offer :
+         {ShortcutOffer{"Super+Space", 1,
+                        "⚠️ Super+Space is taken by GNOME's switch-input-source "
+                        "(org.gnome.desktop.wm.keybindings)"},
+          ShortcutOffer{"Ctrl+Alt+T", 1, "is taken by the custom shortcut \"Terminal\""},
+          ShortcutOffer{"Super+Alt+Space", 0,
+                        "✓ Super+Alt+Space now starts and stops dictation (a GNOME shortcut)"},
+          ShortcutOffer{"super+alt+space", 0, "✓ Super+Alt+Space already starts and stops"}}) {
+        const auto [status, log] = addShortcut(*gnome, offer.chord);
+        EXPECT_EQ(status, offer.status) << offer.chord << "\n" << log;
+        EXPECT_NE(log.find(offer.logLine), std::string::npos) << offer.chord << "\n" << log;
+    }
+    const std::string ours = std::string(kFolder) + "vak-dictate-toggle/";
+    EXPECT_EQ(gsettingsValue(*gnome, kMediaKeys, "custom-keybindings"),
+              "['" + users + "', '" + ours + "']\n");
+    EXPECT_EQ(gsettingsValue(*gnome, kCustom + users, "binding"), "'<Control><Alt>t'\n");
+    EXPECT_EQ(gsettingsValue(*gnome, kCustom + ours, "binding"), "'<Super><Alt>space'\n");
+    EXPECT_EQ(gsettingsValue(*gnome, kCustom + ours, "command"),
+              "'" + std::string(VAK_BINARY) + " --toggle'\n");
+
+    // The chord, pressed on the seat's keyboard, starts a dictation and then stops it.
+    const auto pressChord = [&] {
+        RunOptions options;
+        options.timeoutSeconds = 10;
+        const auto pressed = runProcess(gnome->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffeb",
+                                                       "+0xffe9", "0x20", "-0xffe9", "-0xffeb"}),
+                                        options);
+        return pressed && pressed->status.success();
+    };
+    test::say(home, "hello from the shortcut");
+    ASSERT_TRUE(pressChord());
+    ASSERT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
+    test::speak(*pulse);
+    ASSERT_TRUE(pressChord());
+    EXPECT_TRUE(waitUntil([&] { return received() == "Hello from the shortcut."; }))
+        << readFixture(record) << logText();
+    EXPECT_NE(logText().find("· control: toggle"), std::string::npos) << logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Shortcut, GnomeShortcut,
+                         testing::Values(GnomeCase{"ShortcutIntoQt", true, false, true, {}}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace
 } // namespace vak
