@@ -42,12 +42,13 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # program on the clipboard; xhost (x11-xserver-utils) opens XWayland to the tests run as root.
 # gnome-shell (headless, with mutter's remote desktop as its keyboard) is the GNOME tests'
 # compositor, at-spi2-core its accessibility bus, gnome-settings-daemon's media-keys daemon what
-# runs the desktop shortcut the daemon adds.
+# runs the desktop shortcut the daemon adds. xdg-desktop-portal with its KDE back end serves the
+# trigger key's GlobalShortcuts test on a private session bus.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
           xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core
-          gnome-settings-daemon)
+          gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its
