@@ -5,6 +5,7 @@
 #include "base/main_queue.h"
 #include "platform/desktop_backend.h"
 #include "platform/desktop_shortcut.h"
+#include "platform/linux/atspi_frontmost_app.h"
 #include "platform/linux/evdev_decoder.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
@@ -12,9 +13,11 @@
 #include "platform/linux/input_access.h"
 #include "platform/linux/uinput_key_synth.h"
 #include "platform/paste_style.h"
+#include "support/temp_dir.h"
 #include "support/wait.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include <fcntl.h>
@@ -22,6 +25,8 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vak {
@@ -90,6 +95,28 @@ TEST(DesktopShortcut, GsettingsValuesAreReadAndWrittenWithTheirQuotes) {
               "'/opt/My Apps/vak-dictate' --toggle");
     EXPECT_EQ(gnome_keys::commandLine({"/usr/bin/vak-dictate", "--toggle"}),
               "/usr/bin/vak-dictate --toggle");
+}
+
+// ---- The accessibility bus
+
+// A bus that takes the connection and never says a word (a hung bus daemon) is given up on in
+// about a second, before the accessibility library would wait on it for good.
+TEST(AccessibilityBus, AHungBusIsNotWaitedFor) {
+    test::TempDir dir;
+    const std::string path = dir.file("hung-bus");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::setenv("AT_SPI_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(AtspiFrontmostApp::create(), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ::unsetenv("AT_SPI_BUS_ADDRESS");
+    ::close(listener);
 }
 
 // ---- The backend choice
