@@ -30,6 +30,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
     # GNOME: the active application through the accessibility bus.
     pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2)
+    # KDE Plasma: KWin's fake-input keyboard, its client code made by wayland-scanner from the
+    # protocol's description.
+    find_package(PlasmaWaylandProtocols REQUIRED)
+    pkg_get_variable(WAYLAND_SCANNER wayland-scanner wayland_scanner)
+    if(NOT WAYLAND_SCANNER)
+        message(FATAL_ERROR "wayland-scanner not found (Debian package libwayland-bin)")
+    endif()
 endif()
 
 if(VAK_BUILD_TESTS)

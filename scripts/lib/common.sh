@@ -21,7 +21,7 @@ as_root() {
 # g++ brings) when none is installed.
 DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl-dev libsecret-1-dev
            libsoxr-dev libpulse-dev qt6-base-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
-           libevdev-dev libwayland-dev libatspi2.0-dev git tar)
+           libevdev-dev libwayland-dev libatspi2.0-dev plasma-wayland-protocols git tar)
 # curl carries every request to the speech engines; ffmpeg conditions audio before decoding;
 # /usr/share/dict/words (wamerican) holds the ordinary words a sound-alike fix leaves alone.
 # libqt6gui6 carries the X11 (xcb) and offscreen platform plugins the interface runs on.
@@ -42,13 +42,14 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # program on the clipboard; xhost (x11-xserver-utils) opens XWayland to the tests run as root.
 # gnome-shell (headless, with mutter's remote desktop as its keyboard) is the GNOME tests'
 # compositor, at-spi2-core its accessibility bus, gnome-settings-daemon's media-keys daemon what
-# runs the desktop shortcut the daemon adds. xdg-desktop-portal with its KDE back end serves the
-# trigger key's GlobalShortcuts test on a private session bus.
+# runs the desktop shortcut the daemon adds; kwin-wayland (headless) the KDE Plasma tests',
+# where qtwayland5 runs QTerminal (Qt 5) as a native window. xdg-desktop-portal with its KDE back
+# end serves the trigger key's GlobalShortcuts test on a private session bus.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
           xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core
-          gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde)
+          gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde kwin-wayland qtwayland5)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its

@@ -4,7 +4,6 @@
 #include "support/wait.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,28 +39,6 @@ std::string systemBusConfig(const std::string& socket) {
            "    <allow receive_type=\"error\"/>\n"
            "  </policy>\n"
            "</busconfig>\n";
-}
-
-std::string commandOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The process of the session whose command line starts with `program` (a path or a name).
-std::optional<pid_t> sessionProcess(const std::string& runtimeEntry, const std::string& program) {
-    std::error_code error;
-    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string name = process.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const pid_t pid = static_cast<pid_t>(std::stol(name));
-        const std::string command = commandOf(pid);
-        const std::string first = command.substr(0, command.find('\0'));
-        if (first != program && std::filesystem::path(first).filename() != program) continue;
-        if (processEnvironmentValue(pid, "XDG_RUNTIME_DIR") ==
-            runtimeEntry.substr(runtimeEntry.find('=') + 1))
-            return pid;
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -118,8 +95,8 @@ HeadlessGnome::HeadlessGnome() {
     const bool up = waitUntil(
         [&] {
             if (shell_->hasExited()) return true;
-            if (!shellPid) shellPid = sessionProcess(marker, "gnome-shell");
-            if (!xwayland) xwayland = sessionProcess(marker, "/usr/bin/Xwayland");
+            if (!shellPid) shellPid = findSessionProcess(marker, "gnome-shell");
+            if (!xwayland) xwayland = findSessionProcess(marker, "/usr/bin/Xwayland");
             return shellPid && xwayland && pathExists(runtime_ + "/wayland-0");
         },
         kStartSeconds);
@@ -128,7 +105,7 @@ HeadlessGnome::HeadlessGnome() {
         return;
     }
     const std::string busAddress = processEnvironmentValue(*shellPid, "DBUS_SESSION_BUS_ADDRESS");
-    const std::string xCommand = commandOf(*xwayland);
+    const std::string xCommand = commandLineOf(*xwayland);
     const std::string display =
         xCommand.substr(xCommand.find('\0') + 1,
                         xCommand.find('\0', xCommand.find('\0') + 1) - xCommand.find('\0') - 1);

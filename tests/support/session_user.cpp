@@ -6,8 +6,8 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +18,13 @@ namespace {
 
 constexpr const char* kTestUser = "vaktest";
 
-std::string readProcEnviron(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A file of /proc/PID/; empty when the process is gone, even halfway through the read (where a
+// stream would throw).
+std::string readProcFile(pid_t pid, const char* name) {
+    const UniqueFd fd(
+        ::open(("/proc/" + std::to_string(pid) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return {};
+    return readAll(fd.get()).value_or("");
 }
 
 } // namespace
@@ -85,7 +89,7 @@ void stopProcessesWith(const std::string& entry) {
             const std::string name = process.path().filename();
             if (name.find_first_not_of("0123456789") != std::string::npos) continue;
             const pid_t pid = static_cast<pid_t>(std::stol(name));
-            if (readProcEnviron(pid).find(entry + '\0') == std::string::npos) continue;
+            if (readProcFile(pid, "environ").find(entry + '\0') == std::string::npos) continue;
             found = true;
             ::kill(pid, round == 0 ? SIGTERM : SIGKILL);
         }
@@ -95,7 +99,7 @@ void stopProcessesWith(const std::string& entry) {
 }
 
 std::string processEnvironmentValue(pid_t pid, const std::string& name) {
-    const std::string environ = readProcEnviron(pid);
+    const std::string environ = readProcFile(pid, "environ");
     const std::string prefix = name + "=";
     for (std::size_t at = 0; at < environ.size();) {
         const std::size_t end = environ.find('\0', at);
@@ -105,6 +109,27 @@ std::string processEnvironmentValue(pid_t pid, const std::string& name) {
         at = end + 1;
     }
     return {};
+}
+
+std::string commandLineOf(pid_t pid) {
+    return readProcFile(pid, "cmdline");
+}
+
+std::optional<pid_t> findSessionProcess(const std::string& runtimeEntry,
+                                        const std::string& program) {
+    std::error_code error;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = process.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        const std::string command = commandLineOf(pid);
+        const std::string first = command.substr(0, command.find('\0'));
+        if (first != program && std::filesystem::path(first).filename() != program) continue;
+        if (processEnvironmentValue(pid, "XDG_RUNTIME_DIR") ==
+            runtimeEntry.substr(runtimeEntry.find('=') + 1))
+            return pid;
+    }
+    return std::nullopt;
 }
 
 } // namespace vak::test

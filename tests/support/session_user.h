@@ -39,4 +39,11 @@ void stopProcessesWith(const std::string& entry);
 // A process's environment variable, empty when it has none or cannot be read.
 std::string processEnvironmentValue(pid_t pid, const std::string& name);
 
+// A process's command line, its arguments separated by NULs.
+std::string commandLineOf(pid_t pid);
+// The process of the session whose runtime folder `runtimeEntry` names ("XDG_RUNTIME_DIR=…")
+// and whose command line starts with `program` (a path or a name).
+std::optional<pid_t> findSessionProcess(const std::string& runtimeEntry,
+                                        const std::string& program);
+
 } // namespace vak::test

@@ -198,7 +198,14 @@ bool PortalShortcutMonitor::isTrusted(bool) {
         kCallTimeoutMs, nullptr, &error);
     g_object_unref(bus);
     if (reply == nullptr) {
-        why_ = "the desktop's portal has no GlobalShortcuts (" + errorText(error) + ")";
+        // A portal still starting (at login, or started by this very call) is asked again at
+        // the next poll; one that answers without the interface has none.
+        const bool late =
+            error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+        if (late) asked_ = false;
+        why_ = (late ? "the desktop's portal did not answer in time ("
+                     : "the desktop's portal has no GlobalShortcuts (") +
+               errorText(error) + ")";
         return false;
     }
     GVariant* value = nullptr;

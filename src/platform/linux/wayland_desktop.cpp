@@ -12,6 +12,8 @@
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/input_access.h"
+#include "platform/linux/kwin_frontmost_app.h"
+#include "platform/linux/kwin_key_synth.h"
 #include "platform/linux/mutter_key_synth.h"
 #include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_pasteboard.h"
@@ -115,39 +117,43 @@ class KeyboardsOrPortal final : public KeyMonitor {
         : keyboards_(std::move(keyboards)), portal_(std::move(portal)) {}
     bool isTrusted(bool prompt) override {
         if (keyboards_->isTrusted(prompt)) return true;
-        if (portal_->isTrusted(false)) return true;
+        if (!portalRefused_ && portal_->isTrusted(false)) return true;
         // Once: why the desktop cannot watch chords for us either.
-        if (!portalLogged_) log(LogLevel::info, "GlobalShortcuts portal: " + portal_->why());
-        portalLogged_ = true;
+        if (!whyLogged_) log(LogLevel::info, "GlobalShortcuts portal: " + portal_->why());
+        whyLogged_ = true;
         return false;
     }
     bool secureInputActive() override { return false; }
     bool start(InputEventHandler handler) override {
         if (keyboards_->isTrusted(false)) return keyboards_->start(std::move(handler));
-        if (portal_->start(std::move(handler))) {
-            if (!portalLogged_) {
+        if (!portalRefused_ && portal_->start(std::move(handler))) {
+            if (!startLogged_) {
                 report("key monitor",
                        "the GlobalShortcuts portal (version " + std::to_string(portal_->version()) +
                            "): " + portal_->triggers(),
                        "no keyboard under /dev/input can be read; the desktop watches the chords");
             }
-            portalLogged_ = true;
+            startLogged_ = true;
             return true;
         }
-        if (!portalLogged_) log(LogLevel::warning, "GlobalShortcuts portal: " + portal_->why());
-        portalLogged_ = true;
+        // A portal that refused is not asked again: the key waits for /dev/input.
+        log(LogLevel::warning, "GlobalShortcuts portal: " + portal_->why());
+        portalRefused_ = true;
         return false;
     }
     std::string accessHelp() override { return keyboards_->accessHelp(); }
     std::string accessName() override {
-        return keyboards_->isTrusted(false) || !portal_->isTrusted(false) ? keyboards_->accessName()
-                                                                          : portal_->accessName();
+        return keyboards_->isTrusted(false) || portalRefused_ || !portal_->isTrusted(false)
+                   ? keyboards_->accessName()
+                   : portal_->accessName();
     }
 
   private:
     std::shared_ptr<EvdevKeyMonitor> keyboards_;
     std::shared_ptr<PortalShortcutMonitor> portal_;
-    bool portalLogged_ = false;
+    bool whyLogged_ = false;
+    bool startLogged_ = false;
+    bool portalRefused_ = false;
 };
 
 void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
@@ -158,9 +164,14 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
     const bool protocol = client && client->offers(kVirtualKeyboard);
     if (protocol && isExecutableFile(wtype))
         candidates.push_back(std::make_shared<WtypeKeySynth>(wtype));
+    // KDE Plasma: KWin's fake input, offered to the program its desktop entry names.
+    std::string kwinWhy;
+    const bool kwin = client && isKwin(*client);
+    auto fakeInput = kwin ? KwinKeySynth::create(client, &kwinWhy) : nullptr;
+    if (fakeInput) candidates.push_back(fakeInput);
     // GNOME: mutter's remote-desktop keyboard, which asks nothing of the user.
     auto mutter = std::make_shared<MutterKeySynth>();
-    const bool mutterServes = !protocol && mutter->available();
+    const bool mutterServes = !protocol && !kwin && mutter->available();
     if (mutterServes) candidates.push_back(mutter);
     auto uinput = std::make_shared<UinputKeySynth>(
         createUinputKeyboard, [monitor] { return monitor->heldFlags(); },
@@ -171,11 +182,16 @@ void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
 
     if (protocol && isExecutableFile(wtype))
         return report(service, "wtype", "the compositor offers its virtual-keyboard protocol");
+    if (fakeInput) {
+        return report(service, "KWin's fake-input keyboard",
+                      "KWin offers it to the program its desktop entry names, with no prompt");
+    }
     if (mutterServes) {
         return report(service, "mutter's remote-desktop keyboard",
                       "GNOME offers it on the session bus, with no prompt");
     }
     const std::string noWtype = protocol ? "wtype is not installed (Debian package wtype)"
+                                : kwin   ? kwinWhy
                                          : "the compositor has no virtual-keyboard protocol";
     if (uinput->available())
         return report(service, "kernel virtual keyboard (/dev/uinput)", noWtype);
@@ -244,7 +260,16 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
         }
         return report(service, "foreign toplevel management", "the compositor offers it");
     }
-    if (auto accessible = AtspiFrontmostApp::create()) {
+    std::string kwinWhy;
+    if (auto kwin = client && isKwin(*client) ? KwinFrontmostApp::create(&kwinWhy) : nullptr) {
+        if (haveX11()) {
+            installFrontmostApp(std::make_shared<XWaylandTellsX11>(kwin));
+        } else {
+            installFrontmostApp(kwin);
+        }
+        return report(service, "a KWin script", "KWin tells it which window is active");
+    }
+    if (auto accessible = kwinWhy.empty() ? AtspiFrontmostApp::create() : nullptr) {
         if (haveX11()) {
             installFrontmostApp(std::make_shared<XWaylandTellsX11>(accessible));
         } else {
@@ -255,8 +280,10 @@ void chooseFrontmost(const std::shared_ptr<WaylandClient>& client,
                       "take no part in accessibility (Qt ones unless it is on) stay unknown",
                       true);
     }
-    const std::string why = "the compositor tells no program which window is active "
-                            "(mode memory then uses no application)";
+    const std::string why = (kwinWhy.empty() ? "the compositor tells no program which window is "
+                                               "active"
+                                             : "KWin's script: " + kwinWhy) +
+                            " (mode memory then uses no application)";
     if (haveX11()) {
         installFrontmostApp(std::make_shared<XWaylandFrontmostApp>());
         return report(service, "XWayland's active window, X11 windows only", why, true);
