@@ -104,7 +104,8 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
             SpawnOptions terminal;
             terminal.argv = desktop->asUser(
                 {"/usr/bin/qterminal", "-e", std::string(VAK_TTY_RECORD) + " " + record},
-                {"QT_QPA_PLATFORM=wayland", "XDG_CONFIG_HOME=" + folder});
+                {"QT_QPA_PLATFORM=wayland", "XDG_CONFIG_HOME=" + folder,
+                 "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
             target_ = Subprocess::spawn(terminal);
             ASSERT_TRUE(target_);
             ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(record); }, 30));
@@ -298,6 +299,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Window::Gtk,
                     true,
                     {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
+        DesktopCase{"MuttersKeyboardIntoANativeTerminal",
+                    true,
+                    Window::Terminal,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: qterminal"}},
         DesktopCase{"NoBackendReachesTheWindow",
                     false,
                     Window::Qt,
