@@ -8,9 +8,11 @@
 #include "app/control_socket.h"
 #include "app/engine_setup.h"
 #include "base/environment.h"
+#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
+#include "platform/desktop_shortcut.h"
 
 #include <array>
 #include <cstdio>
@@ -66,6 +68,8 @@ constexpr auto kModes = std::to_array<CliModeInfo>({
     {CliMode::Settings, "--settings", CliArgument::None, "",
      "open the running daemon's settings window"},
     {CliMode::Quit, "--quit", CliArgument::None, "", "quit the running daemon"},
+    {CliMode::AddShortcut, "--add-shortcut", CliArgument::None, "",
+     "add the desktop's keyboard shortcut SHORTCUT_CHORD that runs --toggle (GNOME)"},
     {CliMode::Help, "--help", CliArgument::None, "", "show this help"},
     {CliMode::Version, "--version", CliArgument::None, "", "print the version"},
 });
@@ -171,6 +175,13 @@ int runCommandLine(const CliInvocation& invocation) {
         // The flag is the command's word: "--toggle" sends "toggle".
         return sendControlCommand(processValues().CONTROL_SOCKET,
                                   *controlCommandFor(flagOf(invocation.mode).substr(2)), std::cerr);
+    case CliMode::AddShortcut: {
+        const auto& values = processValues();
+        const ShortcutOffer offer = offerToggleShortcut(
+            autostartProgram(values.cliArgs.empty() ? APP_NAME : values.cliArgs[0]),
+            values.cfg.shortcutChord);
+        return offer.bound ? 0 : 1;
+    }
     case CliMode::Daemon:
     case CliMode::SettingsDemo:
     case CliMode::ExplainDemo:

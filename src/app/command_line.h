@@ -32,6 +32,7 @@ enum class CliMode {
     Cancel,
     Settings,
     Quit,
+    AddShortcut,
     Help,
     Version,
     Daemon, // no mode flag (or an unknown one)

@@ -14,6 +14,7 @@
 #include "history/retention.h"
 #include "platform/audio_backend.h"
 #include "platform/desktop_backend.h"
+#include "platform/desktop_shortcut.h"
 #include "platform/frontmost_app.h"
 #include "platform/host.h"
 #include "platform/platform.h"
@@ -29,6 +30,7 @@
 #include "ui/demos.h"
 #include "ui/desktop_app.h"
 #include "ui/ui_controller.h"
+#include "ui/ui_texts.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -160,8 +162,23 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
             if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
         desktop.mainQueue());
-    // Until the trigger key works, the pill says why and what to do.
-    arming->setOnDisarmed([&ui](const std::string& help) { ui.setTriggerNotice(help); });
+    // Until the trigger key works, the pill says why and what to do; where the desktop takes a
+    // shortcut from us, adding one comes first (asked once, at the disarm: a few child processes
+    // with a time limit each).
+    arming->setOnDisarmed([&ui, &values, self = arming.get()](const std::string& help) {
+        ui.setTriggerNotice(help);
+        if (self->armed()) return;
+        const std::string offeredBy = desktopShortcuts()->desktop();
+        if (offeredBy.empty()) return;
+        const auto chord = parseShortcutChord(values.cfg.shortcutChord);
+        log(LogLevel::info, "the trigger key can be a " + offeredBy +
+                                " shortcut instead: Settings ▸ " +
+                                ui_text::shortcutButton(values.cfg.shortcutChord) +
+                                ", or vak-dictate --add-shortcut (" +
+                                (chord ? chordText(*chord) : values.cfg.shortcutChord) +
+                                " runs vak-dictate --toggle)");
+        ui.offerShortcut(offeredBy);
+    });
     arming->ensureAccessibility();
 
     ui.setup();

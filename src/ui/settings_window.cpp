@@ -178,8 +178,11 @@ void SettingsWindow::build() {
     QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
     QColor hintColour = text;
     hintColour.setAlphaF(0.45f);
-    ui::label(content, ui::qstr(ui_text::HOTKEY_HINT), ui::font(11), hintColour,
-              at(252, 270, 250, 18));
+    hotkeyHint_ = ui::label(content, ui::qstr(ui_text::HOTKEY_HINT), ui::font(11), hintColour,
+                            at(252, 270, 250, 18));
+    shortcutButton_ = pushButton(content, "", at(252, 266, 244, 26));
+    QObject::connect(shortcutButton_, &QPushButton::clicked, content,
+                     [this] { shortcutClicked(); });
 
     micPopup_ = new QComboBox(content);
     micPopup_->setGeometry(at(24, 194, 472, 26));
@@ -279,6 +282,10 @@ void SettingsWindow::show() {
     }
     micPopup_->setCurrentIndex(mic);
     statusLabel_->clear();
+    shortcutButton_->setText(ui::qstr(ui_text::shortcutButton(config_.shortcutChord)));
+    shortcutButton_->setEnabled(true);
+    shortcutButton_->setVisible(!shortcutDesktop_.empty());
+    hotkeyHint_->setVisible(shortcutDesktop_.empty());
 
     if (session_.pause(ui_text::PAUSED_FOR_SETTINGS)) {
         log(LogLevel::info, "recording paused while settings are open");
@@ -374,6 +381,18 @@ void SettingsWindow::loginToggled(bool on) {
     statusLabel_->setText(ui::qstr(std::string(ui_text::LOGIN_FAILED_STATUS) + problem));
     const QSignalBlocker quiet(loginToggle_);
     loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+}
+
+void SettingsWindow::offerShortcut(const std::string& desktop) {
+    shortcutDesktop_ = desktop;
+}
+
+void SettingsWindow::shortcutClicked() {
+    if (!window_ || !services_.addToggleShortcut) return;
+    const ShortcutOffer offer = services_.addToggleShortcut();
+    statusLabel_->setText(ui::qstr(offer.text));
+    // Once bound there is nothing more to add.
+    shortcutButton_->setEnabled(!offer.bound);
 }
 
 void SettingsWindow::openAdvanced() {

@@ -59,6 +59,11 @@ class SettingsWindow {
     void modelPicked(int index);
     // "Start at login" switched: the autostart entry is written or removed at once.
     void loginToggled(bool on);
+    // Where the trigger key cannot be watched and `desktop` ("GNOME") takes shortcuts from us:
+    // the window offers to add one (the button beside the trigger key, in place of its hint).
+    void offerShortcut(const std::string& desktop);
+    // The offer's button: adds the shortcut and says what happened.
+    void shortcutClicked();
     // The window is closing: stops listening for a key and resumes a paused recording.
     void windowWillClose();
 
@@ -77,6 +82,7 @@ class SettingsWindow {
     QCheckBox* whisperToggle() const { return whisperToggle_; }
     QCheckBox* loginToggle() const { return loginToggle_; }
     QLabel* statusLabel() const { return statusLabel_; }
+    QPushButton* shortcutButton() const { return shortcutButton_; }
     QComboBox* modelPopup() const { return modelPopup_; }
     QProgressBar* modelProgress() const { return modelProgress_; }
     QLabel* modelStatus() const { return modelStatus_; }
@@ -105,6 +111,10 @@ class SettingsWindow {
     QCheckBox* whisperToggle_ = nullptr;
     QCheckBox* loginToggle_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QLabel* hotkeyHint_ = nullptr;
+    QPushButton* shortcutButton_ = nullptr;
+    // The desktop that takes a shortcut from us; empty while the trigger key works.
+    std::string shortcutDesktop_;
     QComboBox* modelPopup_ = nullptr;
     QProgressBar* modelProgress_ = nullptr;
     QLabel* modelStatus_ = nullptr;

@@ -66,6 +66,12 @@ void UIController::setTriggerNotice(std::string notice) {
     pill_.setHint(triggerNotice_.empty() ? std::string_view() : ui_text::DISARMED_HINT);
 }
 
+void UIController::offerShortcut(const std::string& desktop) {
+    panels_.settings().offerShortcut(desktop);
+    if (!triggerNotice_.empty() && !triggerNotice_.starts_with(ui_text::SHORTCUT_NOTICE))
+        triggerNotice_ = std::string(ui_text::SHORTCUT_NOTICE) + triggerNotice_;
+}
+
 void UIController::recordingStopped() {
     pill_.hide();
     status_.recordingStopped();

@@ -60,6 +60,9 @@ class UIController final : public SessionUi {
     // Why the trigger key cannot be watched and what the user does about it, shown on the pill
     // at every start of a recording until it is cleared (empty).
     void setTriggerNotice(std::string notice);
+    // The trigger key is off and `desktop` takes a shortcut from us: the settings window offers
+    // to add one, and the pill's notice says so first.
+    void offerShortcut(const std::string& desktop);
     // True while the settings window waits for the new trigger key: a tap of a trigger key
     // then chooses the key and should not also start or stop a dictation.
     bool isCapturingHotkey() const;

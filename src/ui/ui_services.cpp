@@ -54,6 +54,9 @@ UiServices UiServices::fromProcess() {
     services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
         return monitor->triggerCodeForKey(nativeKey);
     };
+    services.addToggleShortcut = [program = services.program] {
+        return offerToggleShortcut(program, processValues().cfg.shortcutChord);
+    };
     return services;
 }
 

@@ -3,6 +3,7 @@
 #include "foundation/config_key_names.h"
 #include "foundation/deliver_mode.h"
 #include "history/history.h"
+#include "platform/desktop_shortcut.h"
 
 #include <cstddef>
 #include <functional>
@@ -56,6 +57,9 @@ struct UiServices {
     // The trigger key an interface key event names by its native key, as the key monitor
     // reads it; nothing for keys that cannot be one.
     std::function<std::optional<std::uint16_t>(std::uint32_t nativeKey)> triggerCodeForKey;
+    // Adds the desktop's shortcut that runs `program --toggle` (SHORTCUT_CHORD), for where the
+    // trigger key cannot be watched. Blocks for as long as the desktop's settings take.
+    std::function<ShortcutOffer()> addToggleShortcut;
 
     // The process's configuration file, mode memory, history and engines, its installed platform
     // services, the Qt event loop and the steady clock.

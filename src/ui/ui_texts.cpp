@@ -3,6 +3,7 @@
 #include "foundation/trigger_keys.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
+#include "platform/desktop_shortcut.h"
 
 namespace vak::ui_text {
 
@@ -25,6 +26,11 @@ std::string retriedMessage(std::string_view when) {
 std::string retryFailedMessage(std::string_view when) {
     return "No engine could transcribe the recording of " + std::string(when) +
            " this time either; it stays for another try.";
+}
+
+std::string shortcutButton(std::string_view chord) {
+    const auto parsed = parseShortcutChord(chord);
+    return "Add shortcut: " + (parsed ? chordText(*parsed) : std::string(chord));
 }
 
 std::string hint(std::uint16_t hotkey) {

@@ -101,6 +101,10 @@ inline constexpr std::string_view MIC_SECTION = "Microphone";
 inline constexpr std::string_view LANGUAGE_SECTION = "Language";
 inline constexpr std::string_view TALK_MODE_SECTION = "How the key talks";
 inline constexpr std::string_view HOTKEY_HINT = "Click twice, then press the key you want.";
+// Where the trigger key cannot be watched: the button that adds the desktop's own shortcut, and
+// the words the pill's notice starts with then.
+std::string shortcutButton(std::string_view chord); // "Add shortcut: Super+Alt+Space"
+inline constexpr std::string_view SHORTCUT_NOTICE = "add a desktop shortcut in Settings (⚙), or ";
 inline constexpr std::string_view HOTKEY_ARMED = "Click once more to change";
 inline constexpr std::string_view HOTKEY_LISTENING = "Press any modifier key now";
 inline constexpr std::string_view BUILT_IN_MIC = "Built in microphone";

@@ -106,7 +106,8 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
             SpawnOptions terminal;
             terminal.argv = desktop->asUser(
                 {"/usr/bin/qterminal", "-e", std::string(VAK_TTY_RECORD) + " " + record},
-                {"QT_QPA_PLATFORM=wayland", "XDG_CONFIG_HOME=" + folder});
+                {"QT_QPA_PLATFORM=wayland", "XDG_CONFIG_HOME=" + folder,
+                 "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
             target_ = Subprocess::spawn(terminal);
             ASSERT_TRUE(target_);
             ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(record); }, 30));
@@ -300,6 +301,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Window::Gtk,
                     true,
                     {"⌨︎ simulated insert (SIGUSR2) — front application: mousepad"}},
+        DesktopCase{"MuttersKeyboardIntoANativeTerminal",
+                    true,
+                    Window::Terminal,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: qterminal"}},
         DesktopCase{"NoBackendReachesTheWindow",
                     false,
                     Window::Qt,
@@ -339,6 +345,162 @@ INSTANTIATE_TEST_SUITE_P(
                     {"X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input: install the package",
                      kCannotReach}}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// What gsettings prints for `key` of `schema`, as the session's user (whose settings database the
+// desktop's daemons read).
+std::string gsettingsValue(const test::HeadlessGnome& gnome, const std::string& schema,
+                           const std::string& key) {
+    RunOptions options;
+    options.timeoutSeconds = 10;
+    const auto result =
+        runProcess(gnome.asUser({"/usr/bin/gsettings", "get", schema, key}), options);
+    return result && result->status.success() ? result->output : "(no answer)";
+}
+
+// `vak-dictate --add-shortcut` as the session's user in its own home, with `chord`: its exit
+// status and log line.
+std::pair<int, std::string> addShortcut(const test::HeadlessGnome& gnome,
+                                        const std::string& chord) {
+    std::string home;
+    for (const std::string& entry : gnome.environment()) {
+        if (entry.rfind("HOME=", 0) == 0) home = entry.substr(5);
+    }
+    std::filesystem::create_directories(home + "/.dictation");
+    writeFixture(home + "/.dictation/config", "SHORTCUT_CHORD=" + chord + "\n");
+    std::filesystem::remove(home + "/.dictation/vak.log");
+    gnome.giveToUser(home);
+    RunOptions options;
+    options.timeoutSeconds = 60;
+    const auto result = runProcess(
+        gnome.asUser({VAK_BINARY, "--add-shortcut"}, {"ASAN_OPTIONS=detect_leaks=0"}), options);
+    return {result && result->status.exited() ? result->status.code : -1,
+            readFixture(home + "/.dictation/vak.log")};
+}
+
+constexpr const char* kMediaKeys = "org.gnome.settings-daemon.plugins.media-keys";
+constexpr const char* kCustom = "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:";
+constexpr const char* kFolder = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+
+struct ShortcutOffer {
+    const char* chord;
+    int status;
+    const char* logLine;
+};
+
+// The same desktop, where the daemon's desktop shortcut is the trigger key.
+class GnomeShortcut : public GnomeDaemon {};
+
+TEST_P(GnomeShortcut, TheDesktopShortcutItAddsStartsAndStopsADictation) {
+    const std::string users = std::string(kFolder) + "custom0/";
+    // The user's own shortcut, which must survive ours.
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(kCustom) + users + " name", "'Terminal'"},
+             {std::string(kCustom) + users + " binding", "'<Control><Alt>t'"},
+             {std::string(kCustom) + users + " command", "'true'"},
+             {std::string(kMediaKeys) + " custom-keybindings", "['" + users + "']"}}) {
+        const std::string schema = key.substr(0, key.find(' '));
+        RunOptions options;
+        options.timeoutSeconds = 10;
+        const auto set = runProcess(desktop->asUser({"/usr/bin/gsettings", "set", schema,
+                                                     key.substr(key.find(' ') + 1), value}),
+                                    options);
+        ASSERT_TRUE(set && set->status.success()) << key;
+    }
+    // GNOME's daemon that runs custom shortcuts, as a GNOME session starts it.
+    ASSERT_TRUE(desktop->start({"/usr/libexec/gsd-media-keys"}));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            RunOptions options;
+            options.timeoutSeconds = 5;
+            const auto owner = runProcess(
+                desktop->asUser({"/usr/bin/gdbus", "call", "--session", "--dest",
+                                 "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                                 "--method", "org.freedesktop.DBus.NameHasOwner",
+                                 "org.gnome.SettingsDaemon.MediaKeys"}),
+                options);
+            return owner && owner->output.find("true") != std::string::npos;
+        },
+        30));
+
+    ASSERT_TRUE(startDaemon(true)) << logText();
+    EXPECT_TRUE(test::waitForDaemonLog(
+        home, "· the trigger key can be a GNOME shortcut instead: Settings ▸ Add shortcut: "
+              "Super+Alt+Space"))
+        << logText();
+
+    // A chord GNOME itself binds is refused; the default is added once.
+    for (const ShortcutOffer& offer :
+         {ShortcutOffer{"Super+Space", 1,
+                        "⚠️ Super+Space is taken by GNOME's switch-input-source "
+                        "(org.gnome.desktop.wm.keybindings)"},
+          ShortcutOffer{"Ctrl+Alt+T", 1, "is taken by the custom shortcut \"Terminal\""},
+          ShortcutOffer{"Super+Alt+Space", 0,
+                        "✓ Super+Alt+Space now starts and stops dictation (a GNOME shortcut)"},
+          ShortcutOffer{"super+alt+space", 0, "✓ Super+Alt+Space already starts and stops"}}) {
+        const auto [status, log] = addShortcut(*desktop, offer.chord);
+        EXPECT_EQ(status, offer.status) << offer.chord << "\n" << log;
+        EXPECT_NE(log.find(offer.logLine), std::string::npos) << offer.chord << "\n" << log;
+    }
+    const std::string ours = std::string(kFolder) + "vak-dictate-toggle/";
+    EXPECT_EQ(gsettingsValue(*desktop, kMediaKeys, "custom-keybindings"),
+              "['" + users + "', '" + ours + "']\n");
+    EXPECT_EQ(gsettingsValue(*desktop, kCustom + users, "binding"), "'<Control><Alt>t'\n");
+    EXPECT_EQ(gsettingsValue(*desktop, kCustom + ours, "binding"), "'<Super><Alt>space'\n");
+    EXPECT_EQ(gsettingsValue(*desktop, kCustom + ours, "command"),
+              "'" + std::string(VAK_BINARY) + " --toggle'\n");
+
+    // The chord, pressed on the seat's keyboard, starts a dictation and then stops it.
+    const auto pressChord = [&] {
+        RunOptions options;
+        options.timeoutSeconds = 10;
+        const auto pressed = runProcess(desktop->asUser({VAK_REMOTE_KEYS, "--keys", "+0xffeb",
+                                                         "+0xffe9", "0x20", "-0xffe9", "-0xffeb"}),
+                                        options);
+        return pressed && pressed->status.success();
+    };
+    test::say(home, "hello from the shortcut");
+    ASSERT_TRUE(pressChord());
+    ASSERT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
+    test::speak(*pulse);
+    ASSERT_TRUE(pressChord());
+    EXPECT_TRUE(waitUntil([&] { return received() == "Hello from the shortcut."; }))
+        << readFixture(record) << logText();
+    EXPECT_NE(logText().find("· control: toggle"), std::string::npos) << logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Shortcut, GnomeShortcut,
+                         testing::Values(DesktopCase{"ShortcutIntoQt", true, Window::Qt, true, {}}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// KDE Plasma without /dev/input: the desktop's GlobalShortcuts portal holds the trigger's
+// shortcuts in KWin's global-shortcut service. This KWin has no keyboard to press them with, so
+// the service presses the dictation shortcut itself, as a held key: held past HOLD_SECONDS, it
+// records.
+class KwinPortal : public KwinDaemon {};
+
+TEST_P(KwinPortal, TheDictationShortcutHeldDownRecords) {
+    RunOptions options;
+    options.timeoutSeconds = 15;
+    const auto gdbus = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv = {"/usr/bin/gdbus", "call", "--session"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        const auto result = runProcess(desktop->asUser(argv), options);
+        return result && result->status.success();
+    };
+    ASSERT_TRUE(startDaemon(true)) << logText();
+    ASSERT_TRUE(test::waitForDaemonLog(home,
+                                       "· key monitor: the GlobalShortcuts portal (version 1): "
+                                       "dictation=Meta+Alt+Space, command=Meta+Alt+Shift+Space",
+                                       30))
+        << logText();
+    ASSERT_TRUE(gdbus({"--dest", "org.kde.kglobalaccel", "--object-path", "/component/vak_dictate",
+                       "--method", "org.kde.kglobalaccel.Component.invokeShortcut", "dictation"}));
+    EXPECT_TRUE(test::waitForDaemonLog(home, "● recording… (session 1)")) << logText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Portal, KwinPortal,
+                         testing::Values(DesktopCase{"PortalShortcut", true, Window::Qt, true, {}}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace
 } // namespace vak

@@ -4,15 +4,20 @@
 #include "base/files.h"
 #include "base/main_queue.h"
 #include "platform/desktop_backend.h"
+#include "platform/desktop_shortcut.h"
+#include "platform/linux/atspi_frontmost_app.h"
 #include "platform/linux/evdev_decoder.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
+#include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/input_access.h"
 #include "platform/linux/uinput_key_synth.h"
 #include "platform/paste_style.h"
+#include "support/temp_dir.h"
 #include "support/wait.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include <fcntl.h>
@@ -20,10 +25,99 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vak {
 namespace {
+
+// ---- Desktop shortcuts
+
+// A chord as the user writes it, as we show it, as GNOME binds it, and the same chord as GNOME
+// may already hold it in its own settings.
+TEST(DesktopShortcut, ChordsAreReadAndMatchedAsGnomeWritesThem) {
+    struct Case {
+        std::string written;
+        std::optional<std::string> shown; // nothing: not a chord a desktop binds
+        std::string accelerator;
+        std::string heldByGnome;
+    };
+    const std::vector<Case> cases = {
+        {"Super+Alt+Space", "Super+Alt+Space", "<Super><Alt>space", "<Alt><Super>space"},
+        {" meta + ctrl + d ", "Super+Ctrl+D", "<Super><Control>d", "<Primary><Super>D"},
+        {"Ctrl+Shift+F9", "Ctrl+Shift+F9", "<Control><Shift>F9", "<Shift><Ctrl>F9"},
+        {"Alt+PageDown", "Alt+PageDown", "<Alt>Page_Down", "<Mod1>Page_Down"},
+        {"Super", std::nullopt, "", ""},     // a modifier alone
+        {"Space", std::nullopt, "", ""},     // a key alone
+        {"Shift+A", std::nullopt, "", ""},   // typing
+        {"Super+Alt", std::nullopt, "", ""}, // no key
+        {"Super+Space+Alt", std::nullopt, "", ""},
+        {"Super+Super+A", std::nullopt, "", ""},
+        {"Hyper+A", std::nullopt, "", ""},
+        {"Ctrl+F25", std::nullopt, "", ""},
+    };
+    for (const Case& c : cases) {
+        const auto chord = parseShortcutChord(c.written);
+        ASSERT_EQ(chord.has_value(), c.shown.has_value()) << c.written;
+        if (!chord) continue;
+        EXPECT_EQ(chordText(*chord), *c.shown) << c.written;
+        EXPECT_EQ(gnome_keys::accelerator(*chord), c.accelerator) << c.written;
+        const auto held = gnome_keys::parseAccelerator(c.heldByGnome);
+        ASSERT_TRUE(held) << c.heldByGnome;
+        EXPECT_EQ(gnome_keys::accelerator(*held), c.accelerator) << c.heldByGnome;
+    }
+}
+
+// What gsettings prints, read back; and what we write, read as gsettings would.
+TEST(DesktopShortcut, GsettingsValuesAreReadAndWrittenWithTheirQuotes) {
+    struct Case {
+        std::string printed;
+        std::optional<std::vector<std::string>> items;
+    };
+    const std::vector<Case> cases = {
+        {"@as []\n", std::vector<std::string>{}},
+        {"['/a/custom0/', '/a/custom1/']\n",
+         std::vector<std::string>{"/a/custom0/", "/a/custom1/"}},
+        {"'<Super><Alt>space'", std::vector<std::string>{"<Super><Alt>space"}},
+        {R"(["it's", 'back\\slash'])", std::vector<std::string>{"it's", "back\\slash"}},
+        {"['unterminated", std::nullopt},
+        {"true", std::nullopt},
+        {"uint32 5", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(gnome_keys::parseStrings(c.printed), c.items) << c.printed;
+    const std::vector<std::string> odd = {"it's", "a\\b", "plain"};
+    EXPECT_EQ(gnome_keys::parseStrings(gnome_keys::quotedList(odd)), odd);
+    EXPECT_EQ(gnome_keys::parseStrings(gnome_keys::quotedList({})), std::vector<std::string>{});
+    // The command is split as a shell would, without one.
+    EXPECT_EQ(gnome_keys::commandLine({"/opt/My Apps/vak-dictate", "--toggle"}),
+              "'/opt/My Apps/vak-dictate' --toggle");
+    EXPECT_EQ(gnome_keys::commandLine({"/usr/bin/vak-dictate", "--toggle"}),
+              "/usr/bin/vak-dictate --toggle");
+}
+
+// ---- The accessibility bus
+
+// A bus that takes the connection and never says a word (a hung bus daemon) is given up on in
+// about a second, before the accessibility library would wait on it for good.
+TEST(AccessibilityBus, AHungBusIsNotWaitedFor) {
+    test::TempDir dir;
+    const std::string path = dir.file("hung-bus");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::setenv("AT_SPI_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(AtspiFrontmostApp::create(), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ::unsetenv("AT_SPI_BUS_ADDRESS");
+    ::close(listener);
+}
 
 // ---- The backend choice
 

@@ -76,7 +76,10 @@ HeadlessKwin::HeadlessKwin() {
         why_ = "cannot copy kwin_wayland or the daemon into " + state_;
         return;
     }
-    environment_ = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime_, "SHELL=/bin/sh"};
+    // As a Plasma session says which desktop it is: the portal the session's bus starts picks
+    // its KDE back end by it.
+    environment_ = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime_, "SHELL=/bin/sh",
+                    "XDG_CURRENT_DESKTOP=KDE"};
 
     SpawnOptions options;
     options.argv = user_.run({session, "--", copy, "--virtual", "--xwayland", "--width", "1280",
@@ -126,6 +129,16 @@ HeadlessKwin::HeadlessKwin() {
         why_ = "KWin did not come onto its session bus";
         return;
     }
+    // What Plasma's start tells the bus, so that the services it starts (the desktop's portal
+    // and its KDE back end) find the display and know the desktop.
+    RunOptions run;
+    run.timeoutSeconds = 5;
+    runProcess(asUser({systemProgram("gdbus"), "call", "--session", "--dest",
+                       "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus", "--method",
+                       "org.freedesktop.DBus.UpdateActivationEnvironment",
+                       "{'WAYLAND_DISPLAY': 'wayland-0', 'DISPLAY': '" + display +
+                           "', 'XDG_CURRENT_DESKTOP': 'KDE'}"}),
+               run);
     running_ = true;
 }
 

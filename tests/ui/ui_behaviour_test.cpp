@@ -92,6 +92,10 @@ class Interface : public ::testing::Test {
         services.now = [this] { return clock; };
         services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
         services.triggerCodeForKey = triggerCodeForKeysym; // Qt's native keys here: keysyms
+        services.addToggleShortcut = [this] {
+            ++shortcutOffers;
+            return ShortcutOffer{true, "Super+Alt+Space now starts and stops dictation"};
+        };
         return std::make_unique<UIController>(&session, main != nullptr ? *main : queue, config,
                                               std::move(services));
     }
@@ -110,6 +114,7 @@ class Interface : public ::testing::Test {
     double clock = 100;
     std::optional<int> exitCode;
     std::vector<std::string> usedModels; // what the daemon was told to decode with
+    int shortcutOffers = 0;              // desktop shortcuts the settings window asked for
 };
 
 // ---- The pill and the status item
@@ -467,6 +472,28 @@ TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
     EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Alt");
     press(Qt::Key_Shift, 0xffe1); // no longer listening
     EXPECT_EQ(settings.pendingHotkey(), 61);
+    settings.window()->close();
+}
+
+// Where the trigger key is off and the desktop takes a shortcut, the window offers one in place
+// of the key's hint, and says what adding it did; elsewhere it offers nothing.
+TEST_F(Interface, TheDesktopShortcutIsOfferedOnlyWhileTheTriggerKeyIsOff) {
+    auto ui = controller();
+    SettingsWindow& settings = ui->panels().settings();
+    settings.show();
+    EXPECT_FALSE(settings.shortcutButton()->isVisible());
+    settings.window()->close();
+
+    ui->setTriggerNotice("no keyboard under /dev/input");
+    ui->offerShortcut("GNOME");
+    settings.show();
+    ASSERT_TRUE(settings.shortcutButton()->isVisible());
+    EXPECT_EQ(settings.shortcutButton()->text().toStdString(), "Add shortcut: Super+Alt+Space");
+    settings.shortcutButton()->click();
+    EXPECT_EQ(shortcutOffers, 1);
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
+              "Super+Alt+Space now starts and stops dictation");
+    EXPECT_FALSE(settings.shortcutButton()->isEnabled());
     settings.window()->close();
 }
 

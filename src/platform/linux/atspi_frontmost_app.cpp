@@ -1,12 +1,19 @@
 #include "platform/linux/atspi_frontmost_app.h"
 
+#include "base/environment.h"
+#include "base/files.h"
 #include "base/unicode.h"
+#include "platform/linux/session_bus.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <atspi/atspi.h>
+#include <gio/gio.h>
 
 namespace vak {
 
@@ -55,9 +62,70 @@ std::string nameOf(AtspiAccessible* accessible) {
     return result;
 }
 
+// The accessibility bus's address: the one the session gives (AT_SPI_BUS_ADDRESS), else what
+// its launcher on the session bus says. Empty when neither answers in time.
+std::string accessibilityBusAddress() {
+    if (auto given = envValue(Env::AccessibilityBus)) return *given;
+    if (!haveSessionBus()) return {};
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) return {};
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kStartupTimeoutMs, nullptr, nullptr);
+    g_object_unref(bus);
+    if (reply == nullptr) return {};
+    const gchar* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    std::string result = address != nullptr ? address : "";
+    g_variant_unref(reply);
+    return result;
+}
+
+// Whether a connection to the bus at `address` is made, and the bus greets it, in time: a bus
+// that takes the connection and never answers would hold atspi_init() for good.
+bool busAnswers(const std::string& address) {
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    GCancellable* cancellable = g_cancellable_new();
+    struct Outcome {
+        bool done = false;
+        GDBusConnection* connection = nullptr;
+    } outcome;
+    g_dbus_connection_new_for_address(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, cancellable,
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            auto* o = static_cast<Outcome*>(data);
+            o->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+            o->done = true;
+        },
+        &outcome);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartupTimeoutMs);
+    while (!outcome.done) {
+        if (std::chrono::steady_clock::now() >= deadline) g_cancellable_cancel(cancellable);
+        if (!g_main_context_iteration(context, FALSE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool answered = outcome.connection != nullptr;
+    if (answered) {
+        g_dbus_connection_close_sync(outcome.connection, nullptr, nullptr);
+        g_object_unref(outcome.connection);
+    }
+    g_object_unref(cancellable);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    return answered;
+}
+
 } // namespace
 
 std::shared_ptr<AtspiFrontmostApp> AtspiFrontmostApp::create() {
+    // atspi_init() finds and joins the bus with no time limit of its own: the bus is asked first.
+    const std::string address = accessibilityBusAddress();
+    if (address.empty() || !busAnswers(address)) return nullptr;
     // 0 the first time, 1 when already done; anything else is no bus.
     if (atspi_init() > 1) return nullptr;
     atspi_set_timeout(kCallTimeoutMs, kStartupTimeoutMs);

@@ -1,6 +1,8 @@
 #include "base/log.h"
 #include "foundation/process_values.h"
 #include "platform/desktop_backend.h"
+#include "platform/desktop_shortcut.h"
+#include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/pulse_audio_backend.h"
 #include "platform/linux/pulse_sound_player.h"
 #include "platform/linux/qt_pasteboard.h"
@@ -39,6 +41,8 @@ void installPlatformBackends() {
     installSoundPlayer(std::make_shared<PulseSoundPlayer>());
     installServiceControl(std::make_shared<SystemdServiceControl>(processValues().cliArgs));
     installFileOpener(std::make_shared<XdgFileOpener>());
+    // Asks the desktop only when a shortcut is offered.
+    installDesktopShortcuts(std::make_shared<GnomeShortcuts>());
 }
 
 void startDesktopBackends() {

@@ -5,9 +5,13 @@
 
 namespace vak {
 
-GDBusConnection* openSessionBus(std::string* why) {
+bool haveSessionBus() {
     const auto runtime = envValue(Env::RuntimeDir);
-    if (!envValue(Env::SessionBus) && (!runtime || !pathExists(*runtime + "/bus"))) {
+    return envValue(Env::SessionBus) || (runtime && pathExists(*runtime + "/bus"));
+}
+
+GDBusConnection* openSessionBus(std::string* why) {
+    if (!haveSessionBus()) {
         *why = "no session bus";
         return nullptr;
     }

@@ -6,6 +6,11 @@
 
 namespace vak {
 
+// Whether the user's session bus is there to ask: its address is given, or its socket is in the
+// runtime folder. Without one GLib would start a bus of its own (dbus-launch), which no desktop
+// is on.
+bool haveSessionBus();
+
 // A connection of our own to the user's session bus (close-on-exit off), or nothing with `why`.
 // Not GLib's shared one, which a desktop may tie state to and anyone in the process may end;
 // and never a bus GLib would start by itself, which no desktop is on.

@@ -3,6 +3,7 @@
 #include "base/environment.h"
 #include "base/files.h"
 #include "base/log.h"
+#include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "platform/desktop_backend.h"
 #include "platform/frontmost_app.h"
@@ -15,6 +16,7 @@
 #include "platform/linux/kwin_frontmost_app.h"
 #include "platform/linux/kwin_key_synth.h"
 #include "platform/linux/mutter_key_synth.h"
+#include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/sway_ipc.h"
 #include "platform/linux/uinput_key_synth.h"
@@ -104,6 +106,54 @@ class XWaylandTellsX11 final : public FrontmostApp {
   private:
     std::shared_ptr<FrontmostApp> inner_;
     XWaylandFrontmostApp x11_;
+};
+
+// The keyboards under /dev/input while they can be read; else the desktop's GlobalShortcuts
+// portal, where it has one: chords the desktop watches instead of the key.
+class KeyboardsOrPortal final : public KeyMonitor {
+  public:
+    KeyboardsOrPortal(std::shared_ptr<EvdevKeyMonitor> keyboards,
+                      std::shared_ptr<PortalShortcutMonitor> portal)
+        : keyboards_(std::move(keyboards)), portal_(std::move(portal)) {}
+    bool isTrusted(bool prompt) override {
+        if (keyboards_->isTrusted(prompt)) return true;
+        if (!portalRefused_ && portal_->isTrusted(false)) return true;
+        // Once: why the desktop cannot watch chords for us either.
+        if (!whyLogged_) log(LogLevel::info, "GlobalShortcuts portal: " + portal_->why());
+        whyLogged_ = true;
+        return false;
+    }
+    bool secureInputActive() override { return false; }
+    bool start(InputEventHandler handler) override {
+        if (keyboards_->isTrusted(false)) return keyboards_->start(std::move(handler));
+        if (!portalRefused_ && portal_->start(std::move(handler))) {
+            if (!startLogged_) {
+                report("key monitor",
+                       "the GlobalShortcuts portal (version " + std::to_string(portal_->version()) +
+                           "): " + portal_->triggers(),
+                       "no keyboard under /dev/input can be read; the desktop watches the chords");
+            }
+            startLogged_ = true;
+            return true;
+        }
+        // A portal that refused is not asked again: the key waits for /dev/input.
+        log(LogLevel::warning, "GlobalShortcuts portal: " + portal_->why());
+        portalRefused_ = true;
+        return false;
+    }
+    std::string accessHelp() override { return keyboards_->accessHelp(); }
+    std::string accessName() override {
+        return keyboards_->isTrusted(false) || portalRefused_ || !portal_->isTrusted(false)
+                   ? keyboards_->accessName()
+                   : portal_->accessName();
+    }
+
+  private:
+    std::shared_ptr<EvdevKeyMonitor> keyboards_;
+    std::shared_ptr<PortalShortcutMonitor> portal_;
+    bool whyLogged_ = false;
+    bool startLogged_ = false;
+    bool portalRefused_ = false;
 };
 
 void chooseKeySynth(const std::shared_ptr<WaylandClient>& client,
@@ -265,8 +315,11 @@ void installWaylandDesktop(const DesktopChoice& choice) {
 
     auto monitor =
         std::make_shared<EvdevKeyMonitor>(std::shared_ptr<InputDeviceSource>(makeDevInputSource()));
-    installKeyMonitor(monitor);
-    report("key monitor", "the keyboards under /dev/input", choice.why);
+    const Config& config = processValues().cfg;
+    installKeyMonitor(std::make_shared<KeyboardsOrPortal>(
+        monitor, std::make_shared<PortalShortcutMonitor>(config.hotkey, config.shortcutChord)));
+    report("key monitor", "the keyboards under /dev/input, else the GlobalShortcuts portal",
+           choice.why);
     chooseKeySynth(client, monitor);
     chooseClipboard(client);
     const auto sway = swayIpc();
