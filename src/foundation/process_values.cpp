@@ -40,6 +40,7 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.SNIPPETS_PATH = v.HOME + "/.dictation/snippets";
     v.FIRST_RUN_MARKER = v.HOME + "/.dictation/.explained";
     v.HISTORY_PATH = v.HOME + "/.dictation/history.enc";
+    v.MODEL_SPEEDS_PATH = v.HOME + "/.dictation/model-speeds";
     const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
     const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
     v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";
