@@ -322,6 +322,9 @@ int runDaemon(const std::vector<std::string>& args) {
             measureWhenUnknown(name, servers.holdsDecodeModel() ? localServerUrl() : std::string());
         };
     uiServices.useDecodeModel = useModel;
+    uiServices.decodeModelInUse = [decodeModel] {
+        return modelNameOfFile(decodeModel->path()).value_or(processValues().cfg.decodeModel);
+    };
     // The model chosen for this machine at a first start; stopped before the servers.
     ModelInstaller installer(values.HOME);
 

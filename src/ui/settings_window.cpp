@@ -265,6 +265,7 @@ void SettingsWindow::fillModels() {
 void SettingsWindow::show() {
     if (!window_) build();
     if (!installer_->downloading()) {
+        if (services_.decodeModelInUse) activeModel_ = services_.decodeModelInUse();
         fillModels();
         modelStatus_->setText(ui::qstr(ui_text::MODEL_HINT));
     }

@@ -90,7 +90,11 @@ class Interface : public ::testing::Test {
         services.service = desktop.service;
         services.exit = [this](int code) { exitCode = code; };
         services.now = [this] { return clock; };
-        services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
+        services.useDecodeModel = [this](const std::string& name) {
+            usedModels.push_back(name);
+            modelInUse = name;
+        };
+        services.decodeModelInUse = [this] { return modelInUse; };
         return std::make_unique<UIController>(&session, main != nullptr ? *main : queue, config,
                                               std::move(services));
     }
@@ -109,6 +113,7 @@ class Interface : public ::testing::Test {
     double clock = 100;
     std::optional<int> exitCode;
     std::vector<std::string> usedModels; // what the daemon was told to decode with
+    std::string modelInUse = "large-v3-turbo-q5_0";
 };
 
 // ---- The pill and the status item
@@ -638,6 +643,13 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_TRUE(logged("· the download of medium.en stops with the settings window (the part "
                        "received is kept)"));
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+
+    // The window opens on the model the daemon decodes with now, though another start (a first
+    // one, choosing for the machine) may have switched it.
+    modelInUse = "tiny.en";
+    settings.show();
+    EXPECT_TRUE(list->currentText().startsWith("tiny.en · whisper"))
+        << list->currentText().toStdString();
     unsetenv("VAK_MODEL_BASE_URL");
     unsetenv("VAK_MODEL_SHA1SUMS");
 }
