@@ -170,16 +170,46 @@ void measureWhenUnknown(const std::string& name, const std::string& serverUrl) {
     });
 }
 
+// Downloads the decode model `name` in the background (`what` says how) and switches the
+// daemon's decodes to it once it is in place.
+void fetchAndUse(MainQueue& main, ModelInstaller& installer,
+                 const std::function<void(const std::string&)>& useModel, const std::string& name,
+                 const std::string& what) {
+    const auto model = findModel(name);
+    log(LogLevel::info, what + " " + name + " (" + std::to_string(model ? model->mebibytes : 0) +
+                            " MiB) — until it is in place, dictations use the engines there are");
+    installer.start(name, {}, [&main, useModel, name](const DownloadResult& result) {
+        const std::string outcome = downloadOutcomeText(name, result);
+        main.post(
+            [useModel, name, outcome, done = result.outcome == DownloadResult::Outcome::Done] {
+                if (!done) {
+                    log(LogLevel::warning,
+                        "model download at start: " + outcome + " (the next start resumes it)");
+                    return;
+                }
+                log(LogLevel::ok, outcome);
+                useModel(name);
+            });
+    });
+}
+
 // At a first start (the configuration leaves the decode model open), the model for this machine:
 // chosen off the main thread (the GPU probe runs child processes), downloaded by `installer`
-// when it is not there, then used by `useModel` and timed. At any other start the configured
-// model is timed once. The daemon is up all the while; dictations use what there is.
+// when it is not there, then used by `useModel` (which times it). At a later start a download of
+// the decode model that broke off goes on, and a model whose speed is not known is timed once.
+// The daemon is up all the while; dictations use what there is.
 void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
                        std::function<void(const std::string&)> useModel,
-                       std::function<std::string()> ownServerUrl) {
+                       const std::string& ownServerUrl) {
     const auto& values = processValues();
     if (!decodeModelLeftToChoose(values.cfg.decodeModel, values.MODEL)) {
-        measureWhenUnknown(values.cfg.decodeModel, ownServerUrl());
+        if (!isRegularFile(values.MODEL) && pathExists(values.MODEL + ".part") &&
+            findModel(values.cfg.decodeModel)) {
+            fetchAndUse(main, installer, useModel, values.cfg.decodeModel,
+                        "resuming the download of");
+        } else {
+            measureWhenUnknown(values.cfg.decodeModel, ownServerUrl);
+        }
         return;
     }
     log(LogLevel::info, "no decode model installed: choosing one for this machine (probing for "
@@ -196,26 +226,11 @@ void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
                                 "; written into the configuration, where a model you pick "
                                 "stays)");
         main.post([&main, &installer, useModel, name = choice->model] {
-            const auto use = [useModel, name] { useModel(name); };
             if (isRegularFile(modelPath(processValues().HOME, name))) {
-                use();
-                return;
+                useModel(name);
+            } else {
+                fetchAndUse(main, installer, useModel, name, "downloading");
             }
-            const auto model = findModel(name);
-            log(LogLevel::info,
-                "downloading " + name + " (" + std::to_string(model ? model->mebibytes : 0) +
-                    " MiB) — until it is in place, dictations use the engines there are");
-            installer.start(name, {}, [&main, use, name](const DownloadResult& result) {
-                const std::string outcome = downloadOutcomeText(name, result);
-                main.post([use, outcome, done = result.outcome == DownloadResult::Outcome::Done] {
-                    if (!done) {
-                        log(LogLevel::warning, "model download at start: " + outcome);
-                        return;
-                    }
-                    log(LogLevel::ok, outcome);
-                    use();
-                });
-            });
         });
     });
 }
@@ -239,9 +254,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const auto& values = processValues();
     servers.start(values);
     reportMicrophone();
-    settleDecodeModel(desktop.mainQueue(), installer, useModel, [&servers] {
-        return servers.holdsDecodeModel() ? localServerUrl() : std::string();
-    });
+    settleDecodeModel(desktop.mainQueue(), installer, useModel,
+                      servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
     const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());

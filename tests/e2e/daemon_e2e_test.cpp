@@ -479,9 +479,10 @@ TEST_F(DaemonE2E, ThePillFloatsAboveAFullScreenWindowWhichKeepsTheFocus) {
 }
 
 // A first start with no decode model on a machine without a GPU, the real engine built from the
-// pinned source on the tool path: the daemon comes up at once, chooses Parakeet, fetches it from
-// the download site's stand-in, switches to it and times it; then a dictation of jfk.wav is
-// decoded by the Parakeet server (the only local engine of a Parakeet model, the cloud off).
+// pinned source on the tool path: the daemon comes up at once, chooses Parakeet and fetches it
+// from the download site's stand-in, which breaks the transfer off; the next start resumes it,
+// switches to it and times it; then a dictation of jfk.wav is decoded by the Parakeet server
+// (the only local engine of a Parakeet model, the cloud off).
 TEST_F(DaemonE2E, AFirstStartChoosesParakeetFetchesItAndDictatesWithIt) {
     const char* bin = std::getenv("VAK_REAL_WHISPER_BIN");
     const char* data = std::getenv("VAK_REAL_WHISPER_DATA");
@@ -489,7 +490,7 @@ TEST_F(DaemonE2E, AFirstStartChoosesParakeetFetchesItAndDictatesWithIt) {
         !isExecutableFile(std::string(bin) + "/vak-parakeet-server"))
         GTEST_SKIP() << "no real engine build (./scripts/test makes one from the pinned source)";
     removeFile(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"));
-    const test::ModelHost host;
+    const test::ModelHost host(8000);
     std::filesystem::copy_file(std::string(data) + "/models/for-tests-ggml-parakeet-tdt.bin",
                                host.dir() + "/ggml-parakeet-tdt-0.6b-v3-f16.bin");
     environment = {{"VAK_TOOL_PATH", bin},
@@ -499,13 +500,19 @@ TEST_F(DaemonE2E, AFirstStartChoosesParakeetFetchesItAndDictatesWithIt) {
 
     ASSERT_TRUE(startDaemon()) << logText();
     EXPECT_TRUE(waitForLog("· no decode model installed: choosing one for this machine"));
+    ASSERT_TRUE(waitForLog("⚠️ model download at start: The download of parakeet-tdt-0.6b-v3 "
+                           "broke off"))
+        << logText();
+    test::stopDaemon(daemon);
+    ASSERT_TRUE(startDaemon()) << logText();
+    EXPECT_TRUE(waitForLog("· resuming the download of parakeet-tdt-0.6b-v3 (1200 MiB)"));
     ASSERT_TRUE(waitForLog("✓ parakeet-tdt-0.6b-v3 (Parakeet) decodes 6 s of audio in ", 90))
         << logText();
     const std::string started = logText();
     const std::string said[] = {"· DECODE_MODEL=parakeet-tdt-0.6b-v3 chosen for this machine: ",
                                 "on a CPU Parakeet's cost follows the clip",
                                 "(GPU probe: Vulkan: ",
-                                "✓ parakeet-tdt-0.6b-v3 downloaded.",
+                                "✓ parakeet-tdt-0.6b-v3 downloaded (resumed).",
                                 "✓ decode model now " +
                                     home.file(".whisper-models/ggml-parakeet-tdt-0.6b-v3.bin"),
                                 "· timing one decode of a short clip with parakeet-tdt-0.6b-v3"};
