@@ -34,6 +34,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 
 namespace vak {
 
@@ -193,15 +194,32 @@ void fetchAndUse(MainQueue& main, ModelInstaller& installer,
     });
 }
 
+// The main queue for work that may outlive it: a background task posts through the gate, which
+// the daemon closes once its event loop has ended (the queue goes with it).
+struct MainGate {
+    explicit MainGate(MainQueue& queue) : main(&queue) {}
+    void post(Task task) {
+        std::lock_guard lock(mutex);
+        if (main != nullptr) main->post(std::move(task));
+    }
+    void close() {
+        std::lock_guard lock(mutex);
+        main = nullptr;
+    }
+    std::mutex mutex;
+    MainQueue* main;
+};
+
 // At a first start (the configuration leaves the decode model open), the model for this machine:
 // chosen off the main thread (the GPU probe runs child processes), downloaded by `installer`
 // when it is not there, then used by `useModel` (which times it). At a later start a download of
 // the decode model that broke off goes on, and a model whose speed is not known is timed once.
 // The daemon is up all the while; dictations use what there is.
-void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
-                       std::function<void(const std::string&)> useModel,
-                       const std::string& ownServerUrl) {
+std::shared_ptr<MainGate> settleDecodeModel(MainQueue& main, ModelInstaller& installer,
+                                            std::function<void(const std::string&)> useModel,
+                                            const std::string& ownServerUrl) {
     const auto& values = processValues();
+    auto gate = std::make_shared<MainGate>(main);
     if (!decodeModelLeftToChoose(values.cfg.decodeModel, values.MODEL)) {
         if (!isRegularFile(values.MODEL) && pathExists(values.MODEL + ".part") &&
             findModel(values.cfg.decodeModel)) {
@@ -210,11 +228,11 @@ void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
         } else {
             measureWhenUnknown(values.cfg.decodeModel, ownServerUrl);
         }
-        return;
+        return gate;
     }
     log(LogLevel::info, "no decode model installed: choosing one for this machine (probing for "
                         "a GPU)…");
-    globalQueue(QoS::Utility).async([&main, &installer, useModel] {
+    globalQueue(QoS::Utility).async([gate, &main, &installer, useModel] {
         std::string problem;
         const auto choice = chooseModelForMachine(processValues(), &problem);
         if (!choice) {
@@ -225,7 +243,8 @@ void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
                                 choice->reason + " (GPU probe: " + choice->gpuNotes +
                                 "; written into the configuration, where a model you pick "
                                 "stays)");
-        main.post([&main, &installer, useModel, name = choice->model] {
+        // The probe may outlast the daemon (a quit within seconds of the start).
+        gate->post([&main, &installer, useModel, name = choice->model] {
             if (isRegularFile(modelPath(processValues().HOME, name))) {
                 useModel(name);
             } else {
@@ -233,6 +252,7 @@ void settleDecodeModel(MainQueue& main, ModelInstaller& installer,
             }
         });
     });
+    return gate;
 }
 
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
@@ -254,8 +274,9 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const auto& values = processValues();
     servers.start(values);
     reportMicrophone();
-    settleDecodeModel(desktop.mainQueue(), installer, useModel,
-                      servers.holdsDecodeModel() ? localServerUrl() : std::string());
+    const auto gate =
+        settleDecodeModel(desktop.mainQueue(), installer, useModel,
+                          servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
     const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
@@ -283,6 +304,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     for (const std::string& text : interrupted)
         ui.showNotice(text);
     const int status = desktop.run();
+    gate->close();
     // However it ends, a dictation in progress is kept for a retry.
     dictation.keepInterrupted();
     return status;
