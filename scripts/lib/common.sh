@@ -28,8 +28,9 @@ DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl
 # xdg-utils opens files with the desktop's default application. The interface's texts need a
 # font with its symbols (DejaVu) and one with its emoji (🎙 🎛). On Wayland, qt6-wayland carries
 # the interface where there is no XWayland, and wtype types the paste on wlroots compositors.
+# vulkaninfo (vulkan-tools) tells the engine set-up whether a Vulkan GPU is there.
 DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dejavu-core
-             fonts-noto-color-emoji qt6-wayland wtype)
+             fonts-noto-color-emoji qt6-wayland wtype vulkan-tools)
 # dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.

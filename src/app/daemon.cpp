@@ -2,6 +2,7 @@
 
 #include "app/control_socket.h"
 #include "app/daemon_startup.h"
+#include "app/engine_choice.h"
 #include "app/local_servers.h"
 #include "audio/input_devices.h"
 #include "base/environment.h"
@@ -27,6 +28,8 @@
 #include "text/snippets.h"
 #include "transcribe/chunk_engine.h"
 #include "transcribe/decode_router.h"
+#include "transcribe/model_install.h"
+#include "transcribe/speech_tools.h"
 #include "ui/demos.h"
 #include "ui/desktop_app.h"
 #include "ui/ui_controller.h"
@@ -34,6 +37,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 
 namespace vak {
 
@@ -133,6 +138,114 @@ std::unique_ptr<ControlSocket> listenForControl(DesktopApp& desktop, UIControlle
     return socket;
 }
 
+// Times one decode with the installed model `name` when its speed is not known yet, off the main
+// thread; dictations go on meanwhile. `serverUrl`: the daemon's server that holds it, if any.
+void measureWhenUnknown(const std::string& name, const std::string& serverUrl) {
+    const auto& values = processValues();
+    const std::string model = modelPath(values.HOME, name);
+    const bool parakeet = engineOfModel(model) == SpeechEngine::Parakeet;
+    // Without a server of ours, one is started for the timing: not when there is no such
+    // program (a whisper-cli only install), which is nothing to warn about at every start.
+    if (!isRegularFile(model) || loadModelSpeeds(values.MODEL_SPEEDS_PATH).contains(name) ||
+        (serverUrl.empty() &&
+         !isExecutableFile(parakeet ? values.PARAKEET_SERVER : values.WHISPER_SERVER)))
+        return;
+    globalQueue(QoS::Utility).async([name, serverUrl] {
+        log(LogLevel::info, "timing one decode of a short clip with " + name +
+                                " on this machine, once (dictations go on meanwhile)");
+        std::string problem;
+        if (const auto speed = measureModelSpeed(processValues(), name, serverUrl, &problem)) {
+            log(LogLevel::ok, speedLine(name, *speed));
+        } else {
+            log(LogLevel::warning, "could not time a decode with " + name + " — " + problem);
+        }
+    });
+}
+
+// Downloads the decode model `name` in the background (`what` says how) and switches the
+// daemon's decodes to it once it is in place.
+void fetchAndUse(MainQueue& main, ModelInstaller& installer,
+                 const std::function<void(const std::string&)>& useModel, const std::string& name,
+                 const std::string& what) {
+    const auto model = findModel(name);
+    log(LogLevel::info, what + " " + name + " (" + std::to_string(model ? model->mebibytes : 0) +
+                            " MiB) — until it is in place, dictations use the engines there are");
+    installer.start(name, {}, [&main, useModel, name](const DownloadResult& result) {
+        const std::string outcome = downloadOutcomeText(name, result);
+        main.post(
+            [useModel, name, outcome, done = result.outcome == DownloadResult::Outcome::Done] {
+                if (!done) {
+                    log(LogLevel::warning,
+                        "model download at start: " + outcome + " (the next start resumes it)");
+                    return;
+                }
+                log(LogLevel::ok, outcome);
+                useModel(name);
+            });
+    });
+}
+
+// The main queue for work that may outlive it: a background task posts through the gate, which
+// the daemon closes once its event loop has ended (the queue goes with it).
+struct MainGate {
+    explicit MainGate(MainQueue& queue) : main(&queue) {}
+    void post(Task task) {
+        std::lock_guard lock(mutex);
+        if (main != nullptr) main->post(std::move(task));
+    }
+    void close() {
+        std::lock_guard lock(mutex);
+        main = nullptr;
+    }
+    std::mutex mutex;
+    MainQueue* main;
+};
+
+// At a first start (the configuration leaves the decode model open), the model for this machine:
+// chosen off the main thread (the GPU probe runs child processes), downloaded by `installer`
+// when it is not there, then used by `useModel` (which times it). At a later start a download of
+// the decode model that broke off goes on, and a model whose speed is not known is timed once.
+// The daemon is up all the while; dictations use what there is.
+std::shared_ptr<MainGate> settleDecodeModel(MainQueue& main, ModelInstaller& installer,
+                                            std::function<void(const std::string&)> useModel,
+                                            const std::string& ownServerUrl) {
+    const auto& values = processValues();
+    auto gate = std::make_shared<MainGate>(main);
+    if (!decodeModelLeftToChoose(values.cfg.decodeModel, values.MODEL)) {
+        if (!isRegularFile(values.MODEL) && pathExists(values.MODEL + ".part") &&
+            findModel(values.cfg.decodeModel)) {
+            fetchAndUse(main, installer, useModel, values.cfg.decodeModel,
+                        "resuming the download of");
+        } else {
+            measureWhenUnknown(values.cfg.decodeModel, ownServerUrl);
+        }
+        return gate;
+    }
+    log(LogLevel::info, "no decode model installed: choosing one for this machine (probing for "
+                        "a GPU)…");
+    globalQueue(QoS::Utility).async([gate, &main, &installer, useModel] {
+        std::string problem;
+        const auto choice = chooseModelForMachine(processValues(), &problem);
+        if (!choice) {
+            if (!problem.empty()) log(LogLevel::warning, problem);
+            return;
+        }
+        log(LogLevel::info, "DECODE_MODEL=" + choice->model + " chosen for this machine: " +
+                                choice->reason + " (GPU probe: " + choice->gpuNotes +
+                                "; written into the configuration, where a model you pick "
+                                "stays)");
+        // The probe may outlast the daemon (a quit within seconds of the start).
+        gate->post([&main, &installer, useModel, name = choice->model] {
+            if (isRegularFile(modelPath(processValues().HOME, name))) {
+                useModel(name);
+            } else {
+                fetchAndUse(main, installer, useModel, name, "downloading");
+            }
+        });
+    });
+    return gate;
+}
+
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
     BannerFacts facts;
     facts.engines = engines;
@@ -146,11 +259,15 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
 int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines, LocalServers& servers,
+                 const EngineCheck& engines, LocalServers& servers, ModelInstaller& installer,
+                 const std::function<void(const std::string&)>& useModel,
                  const std::vector<std::string>& interrupted) {
     const auto& values = processValues();
     servers.start(values);
     reportMicrophone();
+    const auto gate =
+        settleDecodeModel(desktop.mainQueue(), installer, useModel,
+                          servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
     const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
@@ -193,6 +310,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     for (const std::string& text : interrupted)
         ui.showNotice(text);
     const int status = desktop.run();
+    gate->close();
     // However it ends, a dictation in progress is kept for a retry.
     dictation.keepInterrupted();
     return status;
@@ -237,12 +355,20 @@ int runDaemon(const std::vector<std::string>& args) {
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
     UiServices uiServices = UiServices::fromProcess();
-    uiServices.useDecodeModel = [&servers, decodeModel](const std::string& name) {
-        const std::string path = modelPath(processValues().HOME, name);
-        decodeModel->set(path);
-        servers.useDecodeModel(path);
-        log(LogLevel::ok, "decode model now " + path + ", from the next decode");
+    const std::function<void(const std::string&)> useModel =
+        [&servers, decodeModel](const std::string& name) {
+            const std::string path = modelPath(processValues().HOME, name);
+            decodeModel->set(path);
+            servers.useDecodeModel(path);
+            log(LogLevel::ok, "decode model now " + path + ", from the next decode");
+            measureWhenUnknown(name, servers.holdsDecodeModel() ? localServerUrl() : std::string());
+        };
+    uiServices.useDecodeModel = useModel;
+    uiServices.decodeModelInUse = [decodeModel] {
+        return modelNameOfFile(decodeModel->path()).value_or(processValues().cfg.decodeModel);
     };
+    // The model chosen for this machine at a first start; stopped before the servers.
+    ModelInstaller installer(values.HOME);
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
@@ -254,7 +380,8 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines, servers, interrupted);
+    return runUntilQuit(desktop, ui, *dictation, engines, servers, installer, useModel,
+                        interrupted);
 }
 
 } // namespace vak

@@ -1,5 +1,6 @@
 #include "app/engine_setup.h"
 
+#include "app/engine_choice.h"
 #include "app/engine_sources.h"
 #include "base/environment.h"
 #include "base/files.h"
@@ -7,6 +8,7 @@
 #include "base/time_util.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
+#include "transcribe/gpu_probe.h"
 #include "transcribe/model_catalog.h"
 #include "transcribe/model_download.h"
 #include "transcribe/tool_report.h"
@@ -118,6 +120,12 @@ bool install(const std::string& built, const std::string& bin) {
     return true;
 }
 
+// What the GPU probe finds, looked for once per run.
+const GpuFinding& machineGpu() {
+    static const GpuFinding finding = probeGpu(GpuProbeTools::fromProcess());
+    return finding;
+}
+
 // The CMake options of the build. OpenMP: ggml's own thread pool spins at every barrier, and
 // beside other work a whisper.cpp built without OpenMP took minutes for a VAD pass that takes
 // two seconds with it (its wait policy is set to passive for every engine process the daemon
@@ -137,8 +145,17 @@ std::vector<std::string> buildOptions() {
         options.emplace_back(option);
 #endif
     options.emplace_back("-DCMAKE_EXE_LINKER_FLAGS=-static-libgcc -static-libstdc++");
-    for (auto& extra : words(envValueOr(Env::WhisperCmakeArgs, "")))
-        options.push_back(std::move(extra));
+    const auto extras = words(envValueOr(Env::WhisperCmakeArgs, ""));
+    bool backendNamed = false;
+    for (const auto& extra : extras)
+        backendNamed = backendNamed || extra.starts_with("-DGGML_VULKAN") ||
+                       extra.starts_with("-DGGML_CUDA") || extra.starts_with("-DGGML_METAL");
+    // A GPU the machine has and can build for, unless the options name a back-end themselves.
+    if (!backendNamed)
+        if (const auto backend = machineGpu().usable())
+            options.emplace_back(gpuBuildOption(*backend));
+    for (const auto& extra : extras)
+        options.push_back(extra);
     return options;
 }
 
@@ -262,36 +279,21 @@ bool ensureTools(const ProcessValues& values) {
     return buildTools(values);
 }
 
-// Whether the engine folder's build has a GPU back-end (from its extra CMake options).
-bool engineBuiltForGpu(const ProcessValues& values) {
-    const std::string stamp =
-        readTextFile(stampPath(values.ENGINE_DIR + "/bin")).value_or("") + "\n";
-    for (const char* option : {"-DGGML_VULKAN=ON\n", "-DGGML_CUDA=ON\n", "-DGGML_METAL=ON\n"})
-        if (stamp.find(option) != std::string::npos) return true;
-    return false;
-}
-
-// The decode model's file: DECODE_MODEL's, unless the configuration still names the default
-// and its model is not there (a first set-up): then the model that suits this machine, written
-// into the configuration with the reason. A model the user named, or one already installed,
-// stays.
+// The decode model's file: DECODE_MODEL's, unless the configuration leaves it open (a first
+// set-up): then the model that suits this machine, written into the configuration with the
+// reason. A model the user named, or one already installed, stays.
 std::string decodeModelFile(const ProcessValues& values) {
-    std::string_view byDefault;
-    for (const auto& key : configKeys())
-        if (key.key == "DECODE_MODEL") byDefault = key.defaultText;
-    if (values.cfg.decodeModel != byDefault || isRegularFile(values.MODEL)) return values.MODEL;
-    const auto pick = pickDecodeModel(engineBuiltForGpu(values), values.cfg.language);
-    if (pick.name == values.cfg.decodeModel) return values.MODEL;
-    if (!writeConfigValue(values.CONFIG_PATH, "DECODE_MODEL", pick.name)) {
-        std::cerr << "✕ cannot write DECODE_MODEL=" << pick.name << " into " << values.CONFIG_PATH
-                  << ": keeping " << values.cfg.decodeModel << "\n";
+    std::string problem;
+    const auto choice = chooseModelForMachine(values, &problem);
+    if (!choice) {
+        if (!problem.empty()) std::cerr << "✕ " << problem << "\n";
         return values.MODEL;
     }
-    say("· DECODE_MODEL=" + pick.name + " chosen for this machine: " + pick.reason +
+    say("· GPU probe: " + choice->gpuNotes);
+    say("· DECODE_MODEL=" + choice->model + " chosen for this machine: " + choice->reason +
         " (written into " + values.CONFIG_PATH +
-        "; a model you pick there or in the settings "
-        "window stays)");
-    return modelPath(values.HOME, pick.name);
+        "; a model you pick there or in the settings window stays)");
+    return modelPath(values.HOME, choice->model);
 }
 
 // The models to have, by file: the decode model, the caption model, the voice-activity model.
@@ -356,10 +358,34 @@ bool fetchModel(const std::string& path) {
     return false;
 }
 
-bool ensureModels(const ProcessValues& values) {
+// The decode model's speed on this machine: measured once (a decode of a short clip on its
+// resident server), then read from the speeds file. A model that does not decode is said, and
+// left to the daemon's own checks.
+void reportDecodeSpeed(const ProcessValues& values, const std::string& modelFile) {
+    const auto name = modelNameOfFile(modelFile);
+    if (!name) return;
+    const auto speeds = loadModelSpeeds(values.MODEL_SPEEDS_PATH);
+    if (const auto known = speeds.find(*name); known != speeds.end()) {
+        say("✓ " + speedLine(*name, known->second));
+        return;
+    }
+    say("· timing one decode of a short clip with " + *name +
+        " on this machine (its server on a free loopback port)…");
+    std::string problem;
+    if (const auto speed = measureModelSpeed(values, *name, "", &problem)) {
+        say("✓ " + speedLine(*name, *speed) + " (kept in " + values.MODEL_SPEEDS_PATH + ")");
+        if (!problem.empty()) std::cerr << "⚠️ " << problem << "\n";
+    } else {
+        std::cerr << "⚠️ could not time a decode with " << *name << ": " << problem << "\n";
+    }
+}
+
+bool ensureModels(const ProcessValues& values, std::string* decodeModel) {
     makeDirectories(modelsDirectory(values.HOME), 0755);
     bool ok = true;
-    for (const auto& path : wantedModels(values)) {
+    const auto wanted = wantedModels(values);
+    *decodeModel = wanted.front();
+    for (const auto& path : wanted) {
         if (isRegularFile(path)) {
             say("✓ " + path);
         } else if (!fetchModel(path)) {
@@ -379,7 +405,10 @@ int runSetupEngine(const std::optional<std::string>& what) {
     }
     bool ok = true;
     if (!what || *what == "tools") ok = ensureTools(values) && ok;
-    if (!what || *what == "models") ok = ensureModels(values) && ok;
+    std::string decodeModel;
+    if (!what || *what == "models") ok = ensureModels(values, &decodeModel) && ok;
+    // With the tools and the models in place, the wait a dictation can expect.
+    if (!what && ok) reportDecodeSpeed(values, decodeModel);
     if (!ok) std::cerr << "✕ the local speech engine is not complete (see above)\n";
     return ok ? 0 : 1;
 }

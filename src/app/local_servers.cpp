@@ -26,20 +26,24 @@ std::optional<int> loopbackPort(const std::string& url) {
 
 } // namespace
 
-void LocalServers::start(const ProcessValues& values) {
+bool LocalServers::wanted(const std::string& model) const {
     // A Parakeet model has no other local engine than its server: SERVER=0 does not stop it.
-    const bool parakeet = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
-    if (!values.cfg.useServer && !parakeet) return;
+    return useServer_ || engineOfModel(model) == SpeechEngine::Parakeet;
+}
+
+void LocalServers::start(const ProcessValues& values) {
     const EngineThreads threads = engineThreads(values.cfg.liveCaptions);
     if (const auto port = loopbackPort(localServerUrl())) {
+        // Kept even when no server is wanted now: a model picked later may want one.
         ServerKeeperSettings settings;
         settings.port = *port;
         settings.threads = threads.decode;
+        useServer_ = values.cfg.useServer;
         whisperServer_ = values.WHISPER_SERVER;
         parakeetServer_ = values.PARAKEET_SERVER;
         vadModel_ = isRegularFile(values.VAD_MODEL) ? values.VAD_MODEL : "";
         decodeSettings_ = decodeServer(settings, values.MODEL);
-        decode_ = ServerKeeper::start(*decodeSettings_);
+        if (wanted(values.MODEL)) decode_ = ServerKeeper::start(*decodeSettings_);
     }
     const auto captionPort = loopbackPort(captionServerUrl());
     if (values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
@@ -73,6 +77,10 @@ void LocalServers::useDecodeModel(const std::string& model) {
     if (!decodeSettings_) return;
     const bool sameEngine = engineOfModel(model) == engineOfModel(decodeSettings_->model);
     decodeSettings_ = decodeServer(*decodeSettings_, model);
+    if (!wanted(model)) {
+        decode_.reset(); // whisper-cli decodes it (SERVER=0)
+        return;
+    }
     if (decode_ && sameEngine) {
         decode_->useModel(model);
         return;

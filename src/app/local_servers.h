@@ -23,15 +23,23 @@ class LocalServers {
 
     // Decodes use `model` from now on: the decode server of our own is restarted with it (the
     // other engine's server in its place when the model is of the other engine), or started now
-    // when it could not be before (its model was missing). One that someone else started keeps
-    // its model.
+    // when it could not be before (its model was missing, or SERVER=0 and the model is
+    // Parakeet's); with SERVER=0 a whisper model needs none (whisper-cli decodes it) and ours
+    // stops. One that someone else started keeps its model.
     void useDecodeModel(const std::string& model);
+
+    // Whether a decode server of ours runs (or is starting) with the decode model.
+    bool holdsDecodeModel() const { return decode_ != nullptr; }
 
   private:
     // The decode server for `model`: whisper-server with the VAD model, or the Parakeet server.
     ServerKeeperSettings decodeServer(ServerKeeperSettings settings,
                                       const std::string& model) const;
 
+    // Whether the model's decodes go to a server of ours: with SERVER on, or a Parakeet model.
+    bool wanted(const std::string& model) const;
+
+    bool useServer_ = true;
     std::string whisperServer_;
     std::string parakeetServer_;
     std::string vadModel_;                               // empty: none

@@ -37,6 +37,7 @@ ProcessValues buildValues(const std::vector<std::string>& args) {
     v.SNIPPETS_PATH = userFilePath(v.HOME, UserFile::Snippets);
     v.FIRST_RUN_MARKER = userFilePath(v.HOME, UserFile::FirstRunMarker);
     v.HISTORY_PATH = userFilePath(v.HOME, UserFile::History);
+    v.MODEL_SPEEDS_PATH = userFilePath(v.HOME, UserFile::ModelSpeeds);
     const std::string runtime = envValueOr(Env::RuntimeDir, "");
     const std::string runtimeDir = runtime.starts_with('/') ? runtime : v.dictationDir();
     v.CONTROL_SOCKET = runtimeDir + "/vak-dictate.sock";

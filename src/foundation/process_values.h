@@ -13,21 +13,22 @@ namespace vak {
 // Values every part of the program reads, created once at start in this order (later ones use
 // earlier ones) and never changed afterwards.
 struct ProcessValues {
-    std::string HOME;             // the user's home folder
-    std::string LOG;              // ~/.dictation/vak.log
-    std::string CONFIG_PATH;      // ~/.dictation/config
-    Config cfg;                   // loaded once; later writes to the file apply at the next start
-    std::string MODEL;            // local decode model: DECODE_MODEL's file
-    std::string VAD_MODEL;        // voice-activity model
-    std::string ENGINE_DIR;       // where --setup-engine installs the speech tools
-    std::string WHISPER;          // whisper-cli
-    std::string WHISPER_SERVER;   // whisper-server
-    std::string PARAKEET_SERVER;  // vak-parakeet-server, the resident Parakeet decoder
-    std::string FFMPEG;           // ffmpeg
-    std::string LEARNED_PATH;     // ~/.dictation/learned-words.txt
-    std::string SNIPPETS_PATH;    // ~/.dictation/snippets
-    std::string FIRST_RUN_MARKER; // ~/.dictation/.explained
-    std::string HISTORY_PATH;     // ~/.dictation/history.enc
+    std::string HOME;              // the user's home folder
+    std::string LOG;               // ~/.dictation/vak.log
+    std::string CONFIG_PATH;       // ~/.dictation/config
+    Config cfg;                    // loaded once; later writes to the file apply at the next start
+    std::string MODEL;             // local decode model: DECODE_MODEL's file
+    std::string VAD_MODEL;         // voice-activity model
+    std::string ENGINE_DIR;        // where --setup-engine installs the speech tools
+    std::string WHISPER;           // whisper-cli
+    std::string WHISPER_SERVER;    // whisper-server
+    std::string PARAKEET_SERVER;   // vak-parakeet-server, the resident Parakeet decoder
+    std::string FFMPEG;            // ffmpeg
+    std::string LEARNED_PATH;      // ~/.dictation/learned-words.txt
+    std::string SNIPPETS_PATH;     // ~/.dictation/snippets
+    std::string FIRST_RUN_MARKER;  // ~/.dictation/.explained
+    std::string HISTORY_PATH;      // ~/.dictation/history.enc
+    std::string MODEL_SPEEDS_PATH; // ~/.dictation/model-speeds: each model's measured speed
     // Where the running daemon takes commands (--toggle, --quit…): $XDG_RUNTIME_DIR when set
     // (the user's own folder for this login), else ~/.dictation.
     std::string CONTROL_SOCKET;       // …/vak-dictate.sock

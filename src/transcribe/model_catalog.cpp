@@ -2,6 +2,8 @@
 
 #include "base/environment.h"
 #include "base/files.h"
+#include "foundation/config.h"
+#include "transcribe/gpu_probe.h"
 
 #include <algorithm>
 #include <array>
@@ -63,16 +65,49 @@ bool parakeetKnowsLanguage(std::string_view language) {
     return std::find(kKnown.begin(), kKnown.end(), language) != kKnown.end();
 }
 
+bool engineUsesGpu(std::string_view buildStamp, const GpuFinding& finding, std::string* why) {
+    const std::string stamp = "\n" + std::string(buildStamp) + "\n";
+    const auto built = [&](std::string_view option) {
+        return stamp.find("\n" + std::string(option) + "\n") != std::string::npos;
+    };
+    const auto say = [why](std::string text) {
+        if (why) *why = std::move(text);
+    };
+    if (built("-DGGML_METAL=ON")) {
+        say("the engine is built for Metal");
+        return true;
+    }
+    for (const auto backend : {GpuBackend::Cuda, GpuBackend::Vulkan}) {
+        const auto& device =
+            backend == GpuBackend::Cuda ? finding.cudaDevice : finding.vulkanDevice;
+        if (built(gpuBuildOption(backend)) && device) {
+            say("the engine is built for " + std::string(gpuBackendName(backend)) + " and " +
+                *device + " is there");
+            return true;
+        }
+    }
+    const auto& device = finding.cudaDevice ? finding.cudaDevice : finding.vulkanDevice;
+    say(device ? *device + " is there, but the engine is built for the CPU" : "no GPU found");
+    return false;
+}
+
+bool decodeModelLeftToChoose(std::string_view configured, std::string_view modelFile) {
+    std::string_view byDefault;
+    for (const auto& key : configKeys())
+        if (key.key == "DECODE_MODEL") byDefault = key.defaultText;
+    return configured == byDefault && !isRegularFile(std::string(modelFile));
+}
+
 DecodeModelPick pickDecodeModel(bool gpu, std::string_view language) {
     if (gpu)
         return {"large-v3-turbo-q5_0",
-                "the engine is built for a GPU, which makes whisper's 30-second window cheap"};
+                "on a GPU whisper's 30-second window is cheap, and turbo is its best model"};
     if (parakeetKnowsLanguage(language))
         return {"parakeet-tdt-0.6b-v3",
-                "no GPU: on a CPU Parakeet's cost follows the clip, where whisper pays for 30 s "
+                "on a CPU Parakeet's cost follows the clip, where whisper pays for 30 s "
                 "whatever the clip, and LANGUAGE=" +
                     std::string(language) + " is one of its languages"};
-    return {"base", "no GPU, and Parakeet does not know LANGUAGE=" + std::string(language) +
+    return {"base", "Parakeet does not know LANGUAGE=" + std::string(language) +
                         ": whisper's small multilingual model keeps a CPU's wait short"};
 }
 

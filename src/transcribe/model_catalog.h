@@ -42,6 +42,17 @@ struct DecodeModelPick {
     std::string name;
     std::string reason;
 };
+// Whether the GPU the engine is built for is there: the build stamp of the engine folder (its
+// CMake options, one a line) names a GPU back-end and the probe found a device of it (Metal is
+// always there on a Mac). Says which in `why`.
+struct GpuFinding;
+bool engineUsesGpu(std::string_view buildStamp, const GpuFinding& finding, std::string* why);
+
+// Whether the configuration leaves the decode model to the program: it names the built-in
+// default and that model is not installed (a first set-up or start). A model the user named, or
+// the default one installed, stays.
+bool decodeModelLeftToChoose(std::string_view configured, std::string_view modelFile);
+
 // With a GPU back-end whisper's turbo model (a GPU pays little for whisper's 30-second window);
 // on a CPU Parakeet v3 for its languages (its cost follows the clip), else a small multilingual
 // whisper model.

@@ -7,19 +7,26 @@
 namespace vak {
 
 std::vector<DecodeModelOption> decodeModelOptions(std::string_view home,
-                                                  std::string_view configured) {
+                                                  std::string_view configured,
+                                                  const std::string& speedsFile) {
+    const auto speeds = loadModelSpeeds(speedsFile);
+    const auto speedOf = [&speeds](std::string_view name) -> std::optional<ModelSpeed> {
+        const auto found = speeds.find(name);
+        return found == speeds.end() ? std::nullopt : std::optional(found->second);
+    };
     std::vector<DecodeModelOption> options;
     bool listed = false;
     for (const ModelInfo& model : modelCatalog()) {
         if (model.voiceActivity) continue;
         listed = listed || model.name == configured;
         options.push_back({std::string(model.name), model.mebibytes,
-                           isRegularFile(modelPath(home, model.name)), model.engine});
+                           isRegularFile(modelPath(home, model.name)), model.engine,
+                           speedOf(model.name)});
     }
     if (!listed && !configured.empty()) {
         const std::string path = modelPath(home, configured);
-        options.push_back(
-            {std::string(configured), std::nullopt, isRegularFile(path), engineOfModel(path)});
+        options.push_back({std::string(configured), std::nullopt, isRegularFile(path),
+                           engineOfModel(path), speedOf(configured)});
     }
     return options;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transcribe/model_download.h"
+#include "transcribe/model_speed.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,13 +22,15 @@ struct DecodeModelOption {
     std::optional<std::int64_t> mebibytes; // none: a model the catalog does not know
     bool installed = false;                // its file is in ~/.whisper-models
     SpeechEngine engine = SpeechEngine::Whisper;
+    std::optional<ModelSpeed> speed; // as measured on this machine; none: not measured
 };
 
 // Every decode model of the catalog (not the voice-activity ones), in the catalog's order, and
 // the configured one after them when the catalog does not know it; installed or not in the
-// models folder of the home folder `home`.
+// models folder of the home folder `home`, with the speeds the file `speedsFile` holds.
 std::vector<DecodeModelOption> decodeModelOptions(std::string_view home,
-                                                  std::string_view configured);
+                                                  std::string_view configured,
+                                                  const std::string& speedsFile);
 
 // One line on how a model download ended, for a person looking at the window.
 std::string downloadOutcomeText(std::string_view name, const DownloadResult& result);

@@ -237,16 +237,21 @@ void SettingsWindow::fillMicrophones() {
 
 void SettingsWindow::fillModels() {
     modelPopup_->clear();
-    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_))
-        modelPopup_->addItem(ui::qstr(ui_text::modelItem(option.name, engineName(option.engine),
-                                                         option.mebibytes, option.installed)),
-                             ui::qstr(option.name));
+    const auto& values = processValues();
+    for (const DecodeModelOption& option :
+         decodeModelOptions(values.HOME, activeModel_, values.MODEL_SPEEDS_PATH))
+        modelPopup_->addItem(
+            ui::qstr(ui_text::modelItem(
+                option.name, engineName(option.engine), option.mebibytes, option.installed,
+                option.speed ? std::optional(speedText(*option.speed)) : std::nullopt)),
+            ui::qstr(option.name));
     modelPopup_->setCurrentIndex(std::max(modelPopup_->findData(ui::qstr(activeModel_)), 0));
 }
 
 void SettingsWindow::show() {
     if (!window_) build();
     if (!installer_->downloading()) {
+        if (services_.decodeModelInUse) activeModel_ = services_.decodeModelInUse();
         fillModels();
         modelStatus_->setText(ui::qstr(ui_text::MODEL_HINT));
     }
@@ -414,7 +419,8 @@ void SettingsWindow::modelPicked(int index) {
     modelPopup_->setCurrentIndex(index); // as a click leaves it
     const std::string name = ui::str(modelPopup_->itemData(index).toString());
     if (installer_->downloading() == name) return;
-    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_)) {
+    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_,
+                                                              processValues().MODEL_SPEEDS_PATH)) {
         if (option.name != name) continue;
         if (option.installed) {
             // A download of another one is no longer wanted; what it received is kept.

@@ -29,6 +29,9 @@ struct UiServices {
     // Switches the running daemon's decodes to the model `name` (its file is in place); unset
     // where nothing decodes (demos): DECODE_MODEL then applies at the next start.
     std::function<void(const std::string& name)> useDecodeModel;
+    // The model the running daemon decodes with now (a first start may have chosen one since the
+    // configuration was read); unset: DECODE_MODEL as read at start.
+    std::function<std::string()> decodeModelInUse;
     // Remembers that `mode` was picked on the pill while `app` was in front.
     std::function<void(std::string_view app, DeliverMode mode)> recordModePick;
     std::shared_ptr<FrontmostApp> frontmost;

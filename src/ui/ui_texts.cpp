@@ -69,11 +69,12 @@ std::string producerTitle(std::uint16_t producerKey) {
 }
 
 std::string modelItem(std::string_view name, std::string_view engine,
-                      std::optional<std::int64_t> mebibytes, bool installed) {
+                      std::optional<std::int64_t> mebibytes, bool installed,
+                      std::optional<std::string> speed) {
     std::string item = std::string(name) + " · " + std::string(engine);
-    if (installed) return item + " — installed";
-    if (!mebibytes) return item + " — not installed";
-    return item + " — " + std::to_string(*mebibytes) + " MiB download";
+    if (mebibytes) item += " · " + std::to_string(*mebibytes) + " MiB";
+    item += installed ? " — installed" : mebibytes ? " — download" : " — not installed";
+    return item + " · " + speed.value_or("not measured");
 }
 
 std::string modelDownloading(std::string_view name, std::string_view progress) {

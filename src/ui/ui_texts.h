@@ -123,10 +123,12 @@ inline constexpr std::string_view DICTIONARY_HEADER =
 inline constexpr std::string_view MODEL_SECTION = "Speech model on this computer";
 inline constexpr std::string_view MODEL_HINT =
     "Smaller models write sooner; one not installed yet downloads when you pick it.";
-// A row of the model list: "small.en · whisper — 466 MiB download", "base.en · whisper —
-// installed", "parakeet-tdt-0.6b-v3 · Parakeet — 1200 MiB download".
+// A row of the model list: its engine, size and speed here, as in "small.en · whisper · 466 MiB
+// — download · not measured", "parakeet-tdt-0.6b-v3 · Parakeet · 1200 MiB — installed · 6 s of
+// audio in 0.9 s".
 std::string modelItem(std::string_view name, std::string_view engine,
-                      std::optional<std::int64_t> mebibytes, bool installed);
+                      std::optional<std::int64_t> mebibytes, bool installed,
+                      std::optional<std::string> speed);
 std::string modelDownloading(std::string_view name, std::string_view progress);
 std::string modelInUse(std::string_view name);
 std::string modelNotDownloadable(std::string_view name);

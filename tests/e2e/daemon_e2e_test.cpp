@@ -3,6 +3,7 @@
 // only engine, and real applications (terminals, editors, the CopyQ clipboard manager) or a
 // paste-target window that records what it receives. The test taps keys through XTest and
 // signals the daemon like a user and an automated check would.
+#include "audio/wav.h"
 #include "base/files.h"
 #include "e2e/daemon_fixture.h"
 #include "session/text_insertion.h"
@@ -10,6 +11,7 @@
 #include "support/desktop_fixtures.h"
 #include "support/pulse_server.h"
 #include "support/run_binary.h"
+#include "support/speech_fakes.h"
 #include "support/temp_dir.h"
 #include "support/xvfb.h"
 
@@ -18,6 +20,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -70,6 +73,11 @@ class DaemonE2E : public testing::Test {
         options.argv = {VAK_BINARY};
         options.environment = test::daemonEnvironment(home.path(), *pulse);
         options.environment.push_back("DISPLAY=" + xvfb->display());
+        for (const auto& [name, value] : environment) {
+            std::erase_if(options.environment,
+                          [&](const std::string& entry) { return entry.starts_with(name + "="); });
+            options.environment.push_back(name + "=" + value);
+        }
         // A restart in the same home: the new daemon's own lines, not the last one's.
         const std::size_t banners = countOf(logText(), "▶ Brindle v8.28");
         const std::size_t armed = countOf(logText(), "✓ key monitor armed");
@@ -132,6 +140,7 @@ class DaemonE2E : public testing::Test {
     TempDir home;
     test::Hands hands;
     std::shared_ptr<Subprocess> daemon;
+    std::map<std::string, std::string> environment; // the daemon's, over daemonEnvironment's
 };
 
 test::Xvfb* DaemonE2E::xvfb = nullptr;
@@ -467,6 +476,73 @@ TEST_F(DaemonE2E, ThePillFloatsAboveAFullScreenWindowWhichKeepsTheFocus) {
     EXPECT_EQ(test::activeWindow(x), terminal.window());
     hands.tap(keysym::Escape);
     EXPECT_TRUE(waitForLog("✕ recording canceled — nothing transcribed")) << logText();
+}
+
+// A first start with no decode model on a machine without a GPU, the real engine built from the
+// pinned source on the tool path: the daemon comes up at once, chooses Parakeet and fetches it
+// from the download site's stand-in, which breaks the transfer off; the next start resumes it,
+// switches to it and times it; then a dictation of jfk.wav is decoded by the Parakeet server
+// (the only local engine of a Parakeet model, the cloud off).
+TEST_F(DaemonE2E, AFirstStartChoosesParakeetFetchesItAndDictatesWithIt) {
+    const char* bin = std::getenv("VAK_REAL_WHISPER_BIN");
+    const char* data = std::getenv("VAK_REAL_WHISPER_DATA");
+    if (bin == nullptr || data == nullptr ||
+        !isExecutableFile(std::string(bin) + "/vak-parakeet-server"))
+        GTEST_SKIP() << "no real engine build (./scripts/test makes one from the pinned source)";
+    removeFile(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"));
+    const test::ModelHost host(8000);
+    std::filesystem::copy_file(std::string(data) + "/models/for-tests-ggml-parakeet-tdt.bin",
+                               host.dir() + "/ggml-parakeet-tdt-0.6b-v3-f16.bin");
+    environment = {{"VAK_TOOL_PATH", bin},
+                   {"VAK_MODEL_BASE_URL", host.url()},
+                   // The daemon's own decode server, on a port no one else's answers.
+                   {"VAK_WHISPER_SERVER_URL", test::deadUrl("/inference")}};
+
+    ASSERT_TRUE(startDaemon()) << logText();
+    EXPECT_TRUE(waitForLog("· no decode model installed: choosing one for this machine"));
+    ASSERT_TRUE(waitForLog("⚠️ model download at start: The download of parakeet-tdt-0.6b-v3 "
+                           "broke off"))
+        << logText();
+    test::stopDaemon(daemon);
+    ASSERT_TRUE(startDaemon()) << logText();
+    EXPECT_TRUE(waitForLog("· resuming the download of parakeet-tdt-0.6b-v3 (1200 MiB)"));
+    ASSERT_TRUE(waitForLog("✓ parakeet-tdt-0.6b-v3 (Parakeet) decodes 6 s of audio in ", 90))
+        << logText();
+    const std::string started = logText();
+    const std::string said[] = {"· DECODE_MODEL=parakeet-tdt-0.6b-v3 chosen for this machine: ",
+                                "on a CPU Parakeet's cost follows the clip",
+                                "(GPU probe: Vulkan: ",
+                                "✓ parakeet-tdt-0.6b-v3 downloaded (resumed).",
+                                "✓ decode model now " +
+                                    home.file(".whisper-models/ggml-parakeet-tdt-0.6b-v3.bin"),
+                                "· timing one decode of a short clip with parakeet-tdt-0.6b-v3"};
+    for (const std::string& line : said)
+        EXPECT_NE(started.find(line), std::string::npos) << line << "\n" << started;
+    EXPECT_NE(readFixture(home.file(".dictation/config")).find("DECODE_MODEL=parakeet-tdt-0.6b-v3"),
+              std::string::npos);
+
+    // jfk.wav at the microphone's 48 kHz.
+    const std::string wav = std::string(data) + "/samples/jfk.wav";
+    const std::string bytes = readFixture(wav);
+    const auto offset = findWavDataOffset(wav).value_or(44);
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = offset; at + 1 < bytes.size(); at += 2) {
+        const auto sample = static_cast<std::int16_t>(
+            static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+        samples.insert(samples.end(), 3, sample);
+    }
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+    pulse->feed(samples);
+    pulse->waitFed();
+    ::kill(daemon->pid(), SIGUSR1);
+    ASSERT_TRUE(waitForLog("■ stopped, transcribing… (session 1)")) << logText();
+    // The test model hears nonsense, but words.
+    EXPECT_TRUE(waitForLog(" words · ", 60)) << logText();
+    const std::string after = logText().substr(started.size());
+    EXPECT_EQ(after.find("!! Parakeet server"), std::string::npos) << after;
+    EXPECT_EQ(after.find("empty transcription"), std::string::npos) << after;
+    EXPECT_EQ(after.find("no transcription engine"), std::string::npos) << after;
 }
 
 } // namespace

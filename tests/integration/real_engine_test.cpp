@@ -12,6 +12,7 @@
 #include "support/wait.h"
 #include "transcribe/caption_engine.h"
 #include "transcribe/engine_threads.h"
+#include "transcribe/model_speed.h"
 #include "transcribe/server_keeper.h"
 
 #include <algorithm>
@@ -429,6 +430,54 @@ TEST_F(RealParakeet, RacesTheCloudEngineAndFallsBackToIt) {
                   c.parakeetUp)
             << run.err;
     }
+}
+
+// A first set-up on this machine (no GPU whisper.cpp can use): Parakeet chosen and fetched from
+// the download site's stand-in, one decode timed on its real server and kept; the next set-up
+// reads the speed instead of timing again, and a model the user named is timed as it is.
+TEST_F(RealParakeet, AFirstSetUpChoosesParakeetAndTimesADecodeOnce) {
+    removeFile(models + "/ggml-large-v3-turbo-q5_0.bin");
+    removeFile(model);
+    const test::ModelHost host;
+    std::filesystem::copy_file(data + "/models/for-tests-ggml-parakeet-tdt.bin",
+                               host.dir() + "/ggml-parakeet-tdt-0.6b-v3-f16.bin");
+    const std::string speeds = home.file(".dictation/model-speeds");
+    struct Case {
+        const char* config;
+        const char* said;  // on standard output
+        const char* timed; // the model whose speed is said
+    };
+    const Case cases[] = {
+        {"", "· DECODE_MODEL=parakeet-tdt-0.6b-v3 chosen for this machine: ",
+         "· timing one decode of a short clip with parakeet-tdt-0.6b-v3 on this machine"},
+        {"", "✓ parakeet-tdt-0.6b-v3 (Parakeet) decodes 6 s of audio in ", nullptr},
+        {"DECODE_MODEL=large-v3-turbo-q5_0\n",
+         "✓ large-v3-turbo-q5_0 (whisper) decodes 6 s of audio",
+         "· timing one decode of a short clip with large-v3-turbo-q5_0"},
+    };
+    userFile("config", "LANGUAGE=en\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        if (*c.config) {
+            userFile("config", c.config);
+            copy("models/for-tests-ggml-tiny.en.bin", "ggml-large-v3-turbo-q5_0.bin");
+        }
+        auto o = options();
+        o.env["VAK_MODEL_BASE_URL"] = host.url();
+        const auto run = runVak({"--setup-engine"}, o);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_CONTAINS(run.out, c.said);
+        EXPECT_EQ(run.out.find("· timing one decode") != std::string::npos, c.timed != nullptr)
+            << run.out;
+        if (c.timed) {
+            EXPECT_CONTAINS(run.out, c.timed);
+        }
+        EXPECT_CONTAINS(run.out, "here: after the stop a typical dictation waits about ");
+    }
+    EXPECT_EQ(loadModelSpeeds(speeds).size(), 2u);
+    EXPECT_EQ(filePermissions(speeds), 0600);
+    EXPECT_CONTAINS(test::readFixture(home.file(".dictation/config")),
+                    "DECODE_MODEL=large-v3-turbo-q5_0");
 }
 
 } // namespace

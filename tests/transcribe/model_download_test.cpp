@@ -2,9 +2,11 @@
 #include "base/files.h"
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
+#include "transcribe/gpu_probe.h"
 #include "transcribe/model_catalog.h"
 #include "transcribe/model_download.h"
 #include "transcribe/model_install.h"
+#include "transcribe/model_speed.h"
 
 #include <atomic>
 #include <chrono>
@@ -113,7 +115,9 @@ TEST(ModelInstall, OptionsAreTheDecodeModelsAndTheConfiguredOneAfterThem) {
     test::writeFixture(home.file(".whisper-models/ggml-my-own.bin"), "lmgg");
     test::writeFixture(home.file(".whisper-models/ggml-base.en.bin"), "lmgg");
 
-    const auto options = decodeModelOptions(home.path(), "my-own");
+    const std::string speeds = home.file("speeds");
+    ASSERT_TRUE(recordModelSpeed(speeds, "base.en", {6, 1.25}));
+    const auto options = decodeModelOptions(home.path(), "my-own", speeds);
     ASSERT_GE(options.size(), 2u);
     EXPECT_EQ(options.front().name, "tiny");
     EXPECT_EQ(options.back().name, "my-own"); // not in the catalog: last, without a size
@@ -123,8 +127,9 @@ TEST(ModelInstall, OptionsAreTheDecodeModelsAndTheConfiguredOneAfterThem) {
         EXPECT_FALSE(option.name.starts_with("silero")) << option.name;
         EXPECT_EQ(option.installed, option.name == "base.en" || option.name == "my-own")
             << option.name;
+        EXPECT_EQ(option.speed.has_value(), option.name == "base.en") << option.name;
     }
-    EXPECT_EQ(decodeModelOptions(home.path(), "base.en").size(), options.size() - 1);
+    EXPECT_EQ(decodeModelOptions(home.path(), "base.en", speeds).size(), options.size() - 1);
 
     // Only what the catalog can fetch is downloaded.
     ModelInstaller installer(home.path());
@@ -156,6 +161,123 @@ TEST(ModelCatalog, AMachineWithoutAModelGetsTheEngineThatSuitsIt) {
         EXPECT_TRUE(findModel(pick.name)) << pick.name;
         EXPECT_FALSE(pick.reason.empty());
     }
+}
+
+// The speeds file keeps one line per model through rewrites, and a line it cannot read measures
+// nothing rather than a wrong speed; the wait a speed promises follows each engine's cost.
+TEST(ModelSpeeds, KeptPerModelAndReadIntoTheWaitOfEachEngine) {
+    test::TempDir home;
+    const std::string file = home.file("model-speeds");
+    struct Case {
+        const char* written; // the file before (nullptr: none)
+        const char* model;
+        ModelSpeed speed;
+        std::vector<std::string> measured; // the models the file then holds
+    };
+    const Case cases[] = {
+        {nullptr, "parakeet-tdt-0.6b-v3", {6, 0.9}, {"parakeet-tdt-0.6b-v3"}},
+        {"base 6 2.5\ntiny 6 0.4\n", "base", {6, 2.0}, {"base", "tiny"}},
+        {"# a comment\nbase 6\nsmall six 2\nmedium 6 -1\ntiny 6 0.4 extra\nbase.en 6 nan\n",
+         "tiny.en",
+         {6, 0.3},
+         {"tiny.en"}},
+        {"\xff\xfe not text", "base", {6, 2.0}, {"base"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        removeFile(file);
+        if (c.written) test::writeFixture(file, c.written);
+        ASSERT_TRUE(recordModelSpeed(file, c.model, c.speed));
+        const auto speeds = loadModelSpeeds(file);
+        std::vector<std::string> names;
+        for (const auto& [name, speed] : speeds)
+            names.push_back(name);
+        EXPECT_EQ(names, c.measured);
+        EXPECT_DOUBLE_EQ(speeds.at(c.model).computeSeconds, c.speed.computeSeconds);
+        EXPECT_EQ(filePermissions(file), 0600);
+    }
+    EXPECT_FALSE(recordModelSpeed(file, "two words", {6, 1}));
+    EXPECT_FALSE(recordModelSpeed(file, "", {6, 1}));
+
+    // Parakeet: the typical tail at the measured rate; whisper: a whole window per decode.
+    const ModelSpeed speed{6, 1.2};
+    EXPECT_DOUBLE_EQ(expectedWaitSeconds(SpeechEngine::Parakeet, speed),
+                     1.2 / 6 * kTypicalTailSeconds);
+    EXPECT_DOUBLE_EQ(expectedWaitSeconds(SpeechEngine::Whisper, speed), 1.2);
+    EXPECT_EQ(speedText(speed), "6 s of audio in 1.2 s");
+}
+
+// What vulkaninfo and nvidia-smi print: a device counts only when a driver lists a GPU.
+TEST(GpuProbe, AGpuIsWhatADriverListsAndNotACpuRasteriser) {
+    const std::string llvmpipe = "GPU0:\n\tapiVersion = 1.3.255\n\tdeviceType = "
+                                 "PHYSICAL_DEVICE_TYPE_CPU\n\tdeviceName = llvmpipe (LLVM 15.0.6, "
+                                 "256 bits)\n";
+    const std::string radeon = "GPU1:\n\tdeviceType         = "
+                               "PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU\n\tdeviceName         = AMD "
+                               "Radeon Graphics (RADV RENOIR)\n";
+    struct Case {
+        std::string vulkan;
+        std::optional<std::string> device;
+    };
+    const Case vulkanCases[] = {
+        {"Devices:\n========\n" + llvmpipe + radeon, "AMD Radeon Graphics (RADV RENOIR)"},
+        {"Devices:\n" + llvmpipe, std::nullopt},
+        {"GPU0:\n\tdeviceName = NVIDIA GeForce RTX 3060\n\tdeviceType = "
+         "PHYSICAL_DEVICE_TYPE_DISCRETE_GPU\n",
+         "NVIDIA GeForce RTX 3060"},
+        {"", std::nullopt},
+    };
+    for (const auto& c : vulkanCases)
+        EXPECT_EQ(vulkanGpuOf(c.vulkan), c.device) << c.vulkan;
+    EXPECT_EQ(nvidiaGpuOf("NVIDIA GeForce RTX 4090\nNVIDIA A100\n"), "NVIDIA GeForce RTX 4090");
+    EXPECT_EQ(nvidiaGpuOf("No devices were found\n"), std::nullopt);
+
+    // Probe tools that hang, fail or list a GPU; the build tools there or not.
+    test::TempDir dir;
+    const auto tool = [&](const std::string& name, const std::string& body) {
+        const std::string path = dir.file(name);
+        test::writeFixture(path, "#!/bin/sh\n" + body + "\n");
+        setPermissions(path, 0755);
+        return path;
+    };
+    std::filesystem::create_directories(dir.file("include/vulkan"));
+    test::writeFixture(dir.file("include/vulkan/vulkan.h"), "");
+    GpuProbeTools tools;
+    tools.vulkaninfo = tool("vulkaninfo", "exec sleep 30");
+    tools.nvidiaSmi = tool("nvidia-smi", "echo 'NVIDIA A100'");
+    tools.glslc = tool("glslc", "true");
+    tools.nvcc = dir.file("no-nvcc");
+    tools.includeDirs = {dir.file("include")};
+    tools.limitSeconds = 0.5;
+    const auto start = std::chrono::steady_clock::now();
+    auto found = probeGpu(tools);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(found.vulkanDevice);
+    EXPECT_TRUE(found.vulkanBuildable);
+    EXPECT_EQ(found.cudaDevice, "NVIDIA A100");
+    EXPECT_FALSE(found.cudaBuildable);
+    EXPECT_FALSE(found.usable()); // a GPU without its build tools, and one that did not answer
+    EXPECT_NE(found.notes.find("Vulkan: no GPU (no answer within 0.5 s, stopped)"),
+              std::string::npos)
+        << found.notes;
+
+    // Which engine build counts as using the GPU it finds.
+    tools.vulkaninfo = tool("vulkaninfo", "printf '" + radeon + "'");
+    found = probeGpu(tools);
+    EXPECT_EQ(found.usable(), GpuBackend::Vulkan);
+    struct Build {
+        const char* stamp;
+        bool gpu;
+    };
+    const Build builds[] = {{"-DGGML_OPENMP=ON\n-DGGML_VULKAN=ON\n", true},
+                            {"-DGGML_CUDA=ON\n", true},
+                            {"-DGGML_METAL=ON\n", true},
+                            {"-DGGML_OPENMP=ON\n", false},
+                            {"-DGGML_VULKAN=OFF\n", false}};
+    for (const auto& build : builds)
+        EXPECT_EQ(engineUsesGpu(build.stamp, found, nullptr), build.gpu) << build.stamp;
+    found.cudaDevice.reset();
+    EXPECT_FALSE(engineUsesGpu("-DGGML_CUDA=ON\n", found, nullptr));
 }
 
 TEST(ModelCatalog, NamesAddressesAndChecksums) {

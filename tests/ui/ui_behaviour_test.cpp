@@ -15,6 +15,7 @@
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+#include "transcribe/model_speed.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
@@ -90,7 +91,11 @@ class Interface : public ::testing::Test {
         services.service = desktop.service;
         services.exit = [this](int code) { exitCode = code; };
         services.now = [this] { return clock; };
-        services.useDecodeModel = [this](const std::string& name) { usedModels.push_back(name); };
+        services.useDecodeModel = [this](const std::string& name) {
+            usedModels.push_back(name);
+            modelInUse = name;
+        };
+        services.decodeModelInUse = [this] { return modelInUse; };
         services.triggerCodeForKey = triggerCodeForKeysym; // Qt's native keys here: keysyms
         services.addToggleShortcut = [this] {
             ++shortcutOffers;
@@ -115,6 +120,7 @@ class Interface : public ::testing::Test {
     std::optional<int> exitCode;
     std::vector<std::string> usedModels; // what the daemon was told to decode with
     int shortcutOffers = 0;              // desktop shortcuts the settings window asked for
+    std::string modelInUse = "large-v3-turbo-q5_0";
 };
 
 // ---- The pill and the status item
@@ -603,6 +609,8 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     std::filesystem::remove_all(models);
     makeDirectories(models);
     writeFixture(modelPath(processValues().HOME, "tiny.en"), "lmgg");
+    // Each row shows the speed measured here, when there is one.
+    ASSERT_TRUE(recordModelSpeed(processValues().MODEL_SPEEDS_PATH, "tiny.en", {6, 0.42}));
 
     // The download reports from its own thread: a queue that takes posts from there.
     QtMainQueue main;
@@ -614,10 +622,11 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     const auto item = [&](const char* name) { return list->itemText(row(name)).toStdString(); };
     const auto status = [&] { return settings.modelStatus()->text().toStdString(); };
     EXPECT_EQ(list->currentText().toStdString(),
-              "large-v3-turbo-q5_0 · whisper — 547 MiB download");
-    EXPECT_EQ(item("tiny.en"), "tiny.en · whisper — installed");
-    EXPECT_EQ(item("base.en"), "base.en · whisper — 142 MiB download");
-    EXPECT_EQ(item("parakeet-tdt-0.6b-v3"), "parakeet-tdt-0.6b-v3 · Parakeet — 1200 MiB download");
+              "large-v3-turbo-q5_0 · whisper · 547 MiB — download · not measured");
+    EXPECT_EQ(item("tiny.en"), "tiny.en · whisper · 75 MiB — installed · 6 s of audio in 0.4 s");
+    EXPECT_EQ(item("base.en"), "base.en · whisper · 142 MiB — download · not measured");
+    EXPECT_EQ(item("parakeet-tdt-0.6b-v3"),
+              "parakeet-tdt-0.6b-v3 · Parakeet · 1200 MiB — download · not measured");
 
     // An installed model is saved and used at once.
     settings.modelPicked(row("tiny.en"));
@@ -638,7 +647,7 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_EQ(usedModels, (std::vector<std::string>{"tiny.en", "base.en"}));
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
     EXPECT_EQ(status(), "base.en downloaded. Dictations are decoded with base.en from now on.");
-    EXPECT_EQ(item("base.en"), "base.en · whisper — installed");
+    EXPECT_EQ(item("base.en"), "base.en · whisper · 142 MiB — installed · not measured");
 
     // A file that is not the published one is removed, the reason shown, the model kept.
     settings.modelPicked(row("small.en"));
@@ -647,7 +656,8 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
         << status();
     EXPECT_TRUE(status().ends_with(" is published). It was removed.")) << status();
     EXPECT_FALSE(pathExists(modelPath(processValues().HOME, "small.en") + ".part"));
-    EXPECT_EQ(list->currentText().toStdString(), "base.en · whisper — installed");
+    EXPECT_EQ(list->currentText().toStdString(),
+              "base.en · whisper · 142 MiB — installed · not measured");
     EXPECT_EQ(usedModels.size(), 2u);
     EXPECT_TRUE(logged("⚠️ model download from the settings window: " + status()));
 
@@ -662,6 +672,13 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_TRUE(logged("· the download of medium.en stops with the settings window (the part "
                        "received is kept)"));
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
+
+    // The window opens on the model the daemon decodes with now, though another start (a first
+    // one, choosing for the machine) may have switched it.
+    modelInUse = "tiny.en";
+    settings.show();
+    EXPECT_TRUE(list->currentText().startsWith("tiny.en · whisper"))
+        << list->currentText().toStdString();
     unsetenv("VAK_MODEL_BASE_URL");
     unsetenv("VAK_MODEL_SHA1SUMS");
 }
