@@ -23,6 +23,7 @@
 #include "text/learned_words.h"
 #include "text/snippets.h"
 #include "transcribe/chunk_engine.h"
+#include "transcribe/decode_cost.h"
 #include "transcribe/decode_router.h"
 #include "ui/demos.h"
 #include "ui/desktop_app.h"
@@ -230,17 +231,19 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
+    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
     UiServices uiServices = UiServices::fromProcess();
-    uiServices.useDecodeModel = [&servers, decodeModel](const std::string& name) {
+    uiServices.useDecodeModel = [&servers, decodeModel,
+                                 chunks = services.chunks](const std::string& name) {
         const std::string path = modelPath(processValues().HOME, name);
         decodeModel->set(path);
         servers.useDecodeModel(path);
+        chunks->useCostShape(decodeCostShape(engineOfModel(path)));
         log(LogLevel::ok, "decode model now " + path + ", from the next decode");
     };
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
-    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
     services.decode = decoderWith(decodeModel);
     services.chunks->setTranscribe(decoderWith(decodeModel));
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));

@@ -30,7 +30,8 @@ void LocalServers::start(const ProcessValues& values) {
     // A Parakeet model has no other local engine than its server: SERVER=0 does not stop it.
     const bool parakeet = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
     if (!values.cfg.useServer && !parakeet) return;
-    const EngineThreads threads = engineThreads(values.cfg.liveCaptions);
+    // With Parakeet the decode server serves the captions too, from the same resident model.
+    const EngineThreads threads = engineThreads(values.cfg.liveCaptions, parakeet);
     if (const auto port = loopbackPort(localServerUrl())) {
         ServerKeeperSettings settings;
         settings.port = *port;
@@ -42,7 +43,7 @@ void LocalServers::start(const ProcessValues& values) {
         decode_ = ServerKeeper::start(*decodeSettings_);
     }
     const auto captionPort = loopbackPort(captionServerUrl());
-    if (values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
+    if (!parakeet && values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
         isRegularFile(values.cfg.captionModel)) {
         ServerKeeperSettings settings;
         settings.name = "caption whisper-server";
