@@ -11,6 +11,14 @@
 //   after_pause  the dictation ends with a 3 s pause, five more words and the stop 0.3 s later;
 //   busy         the stop comes 1 s after the longest decode of the dictation began.
 // Prints one table row per case. VAK_BENCH_DETAIL=1 lists every decode of every run.
+//
+// With arguments, the decoder's cost is a real engine's, measured (bench/engine_latency.sh):
+//   vak_bench_chunks ENGINE FIXED PER_SECOND [LABEL]
+// ENGINE is whisper (FIXED a call's time, one encoder pass a 30 s window, on the resident server)
+// or parakeet (FIXED a call's time, PER_SECOND a second of audio's, no window); the schedule is
+// that engine's. Prints rows for 1, 5 and 20 minutes, and the captions' lag: a caption pass
+// waits up to one interval (2 s) for its tick and then decodes up to 10 s of audio at the same
+// cost.
 #include "chunk_replay.h"
 #include "tone_words.h"
 
@@ -78,13 +86,16 @@ void detail(const vak::ChunkSimResult& result, const char* what) {
                     d.clipSeconds, d.seconds);
 }
 
-std::optional<Figures> measure(int minutes, const replay::DecoderCost& cost, bool cli, int seeds) {
+std::optional<Figures>
+measure(int minutes, const replay::DecoderCost& cost, bool cli, int seeds,
+        const vak::DecodeCostShape& shape = vak::decodeCostShape(vak::SpeechEngine::Whisper)) {
     Figures figures;
     for (int seed = 1; seed <= seeds; ++seed) {
         const auto spoken = dictation(minutes, static_cast<std::uint32_t>(seed));
         replay::Options options;
         options.scratchDir = scratchDir();
         options.cost = cost;
+        options.shape = shape;
         options.stop.decodesEndable = cli;
         const auto full = replay::run(spoken.samples(), options);
         if (!sameWords(full, spoken)) return std::nullopt;
@@ -118,12 +129,53 @@ double median(std::vector<double> values) {
 
 } // namespace
 
-int main() {
+namespace {
+
+// The rows for one measured engine; false when a replay lost or doubled words.
+bool measuredRows(int argc, char** argv) {
+    const std::string engine = argv[1];
+    const double fixed = std::atof(argv[2]);
+    const double perSecond = std::atof(argv[3]);
+    const std::string label = argc > 4 ? argv[4] : engine;
+    const bool parakeet = engine == "parakeet";
+    const auto cost = parakeet ? replay::DecoderCost::followingClip(fixed, perSecond)
+                               : replay::DecoderCost::whisper(fixed, false);
+    const auto shape =
+        vak::decodeCostShape(parakeet ? vak::SpeechEngine::Parakeet : vak::SpeechEngine::Whisper);
+    const double captionLag = 2 + cost.of(10, 25);
+    bool allSame = true;
+    for (const int minutes : {1, 5, 20}) {
+        const auto figures = measure(minutes, cost, false, minutes == 20 ? 2 : 4, shape);
+        if (!figures) {
+            allSame = false;
+            std::printf("| %s | %d min | words lost or doubled | | | | |\n", label.c_str(),
+                        minutes);
+            continue;
+        }
+        std::printf("| %s | %d min | %.2f s | %.2f s | %.1f | %.0f %% | %.1f s |\n", label.c_str(),
+                    minutes, median(figures->afterPause),
+                    *std::max_element(figures->worst.begin(), figures->worst.end()),
+                    figures->calls / (figures->audio / 60), 100 * figures->busy / figures->audio,
+                    captionLag);
+        std::fflush(stdout);
+    }
+    return allSame;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
     // The engine logs a line per decode; keep them out of the table.
     const int null = ::open("/dev/null", O_WRONLY);
     const int out = ::dup(STDERR_FILENO);
     ::dup2(null, STDERR_FILENO);
     ::close(null);
+    if (argc >= 4) {
+        const bool same = measuredRows(argc, argv);
+        ::dup2(out, STDERR_FILENO);
+        std::filesystem::remove_all(scratchDir());
+        return same ? 0 : 1;
+    }
     std::printf("| path | encoder pass | dictation | wait after stop: median (last pause < 3 s) "
                 "| worst (also: stop 1 s into the longest decode) | decoder calls per minute "
                 "| decoder busy, share of the recording | full decode |\n"
