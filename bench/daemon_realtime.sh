@@ -103,5 +103,6 @@ for _ in $(seq 60000); do
 done
 done=$(date +%s.%N)
 touch "$work/stopped"
+sleep 1 # the lines that follow the end (a failed decode's kept recording)
 echo "$stop $done" | awk '{printf "wait after the stop: %.2f s\n", $2 - $1}'
 grep -E "pre-decoded|chunk [0-9]+ cached|tail decoded|tail was pre-decoded|stopped|transcription|caption|Parakeet" "$log" | tail -n 60
