@@ -12,12 +12,18 @@
 namespace replay {
 
 double DecoderCost::of(double clipSeconds, std::size_t words) const {
-    const double windows = std::max(1.0, std::ceil(clipSeconds / 30.0 - 1e-9));
-    return loadSeconds + encoderSeconds * windows + perWordSeconds * static_cast<double>(words);
+    const double windows =
+        windowSeconds > 0 ? std::max(1.0, std::ceil(clipSeconds / windowSeconds - 1e-9)) : 1.0;
+    return loadSeconds + encoderSeconds * windows + perAudioSecond * clipSeconds +
+           perWordSeconds * static_cast<double>(words);
+}
+
+DecoderCost DecoderCost::followingClip(double perCallSeconds, double perAudioSecond) {
+    return {0, perCallSeconds, 0, perAudioSecond, 0};
 }
 
 DecoderCost DecoderCost::whisper(double encoderSeconds, bool viaCli) {
-    return {viaCli ? encoderSeconds * 0.5 : 0.0, encoderSeconds, encoderSeconds / 50};
+    return {viaCli ? encoderSeconds * 0.5 : 0.0, encoderSeconds, encoderSeconds / 50, 0, 30};
 }
 
 GrowingRecording::GrowingRecording(std::string path, std::span<const std::int16_t> samples)
@@ -54,6 +60,8 @@ vak::ChunkSimResult run(std::span<const std::int16_t> samples, const Options& op
     config.chunkSeconds = options.chunkSeconds;
     config.speculative = options.speculative;
     // Only the modelled decode time moves the clock: the replay's own work is not the engine's.
+    auto settings = vak::ChunkSettings::from(config, scratch);
+    settings.cost = options.shape;
     const auto queue = std::make_shared<vak::VirtualQueue>(false);
     const auto decoder = [queue, cost = options.cost](
                              const vak::DecodeRequest& request) -> std::optional<std::string> {
@@ -65,8 +73,7 @@ vak::ChunkSimResult run(std::span<const std::int16_t> samples, const Options& op
         return text;
     };
     return vak::simulateChunks(
-        vak::ChunkSettings::from(config, scratch), recording.path(),
-        static_cast<double>(samples.size()) / tone::kSampleRate,
+        settings, recording.path(), static_cast<double>(samples.size()) / tone::kSampleRate,
         [&recording](double seconds) { recording.growTo(seconds); }, decoder, queue, options.stop);
 }
 

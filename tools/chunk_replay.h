@@ -38,26 +38,34 @@ class GrowingRecording {
     std::size_t written_ = 0;
 };
 
-// What one decode costs, shaped like whisper's: a model load per call on the whisper-cli path
-// (none on the resident server), one encoder pass for every 30-second window the clip starts
-// (whisper pads every clip to a whole window, so 3 s cost what 30 s cost), and the decoder's
-// steps, a cost per word.
+// What one decode costs: a model load per call on the whisper-cli path (none on a resident
+// server), an encoder pass for every window the clip starts (whisper pads every clip to a whole
+// 30-second window, so 3 s cost what 30 s cost; with no window, one fixed part per call), a cost
+// per second of audio (an encoder that runs over the clip only) and the decoder's steps, a cost
+// per word.
 struct DecoderCost {
     double loadSeconds = 0;
     double encoderSeconds = 2;
     double perWordSeconds = 0.04;
+    double perAudioSecond = 0;
+    double windowSeconds = 30; // 0: no window
 
     double of(double clipSeconds, std::size_t words) const;
-    // The model behind the figures: an encoder pass of `encoderSeconds`; per word a fiftieth of
-    // it (a beam of 5 over the model's decoder); on the whisper-cli path a load of half an
-    // encoder pass (the file read from the page cache, the context built).
+    // The model behind whisper's figures: an encoder pass of `encoderSeconds`; per word a
+    // fiftieth of it (a beam of 5 over the model's decoder); on the whisper-cli path a load of
+    // half an encoder pass (the file read from the page cache, the context built).
     static DecoderCost whisper(double encoderSeconds, bool viaCli);
+    // An engine whose cost follows the clip, in a resident process: `perCallSeconds` a call and
+    // `perAudioSecond` a second of audio.
+    static DecoderCost followingClip(double perCallSeconds, double perAudioSecond);
 };
 
 struct Options {
     double chunkSeconds = 30;
     bool speculative = true;
     DecoderCost cost;
+    // What the chunk engine cuts its pieces to: the shape of the engine the cost stands for.
+    vak::DecodeCostShape shape = vak::decodeCostShape(vak::SpeechEngine::Whisper);
     std::string scratchDir; // the growing recording and the engine's clips
     vak::ChunkSimOptions stop;
 };

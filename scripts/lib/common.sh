@@ -54,8 +54,9 @@ DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyri
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its
-# helpers. Only ./scripts/bench installs them.
-DEB_BENCH=(espeak-ng pocketsphinx pocketsphinx-en-us sox python3)
+# helpers (python3-numpy: bench/write_random_models.py, the full-size models with random
+# weights). Only ./scripts/bench installs them.
+DEB_BENCH=(espeak-ng pocketsphinx pocketsphinx-en-us sox python3 python3-numpy)
 
 BREW_BUILD=(cmake ninja pkg-config icu4c nlohmann-json openssl@3 libsoxr qt)
 BREW_RUNTIME=(ffmpeg)

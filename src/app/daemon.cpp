@@ -27,6 +27,7 @@
 #include "text/learned_words.h"
 #include "text/snippets.h"
 #include "transcribe/chunk_engine.h"
+#include "transcribe/decode_cost.h"
 #include "transcribe/decode_router.h"
 #include "transcribe/model_install.h"
 #include "transcribe/speech_tools.h"
@@ -354,12 +355,14 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
+    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
     UiServices uiServices = UiServices::fromProcess();
     const std::function<void(const std::string&)> useModel =
-        [&servers, decodeModel](const std::string& name) {
+        [&servers, decodeModel, chunks = services.chunks](const std::string& name) {
             const std::string path = modelPath(processValues().HOME, name);
             decodeModel->set(path);
             servers.useDecodeModel(path);
+            chunks->useCostShape(decodeCostShape(engineOfModel(path)));
             log(LogLevel::ok, "decode model now " + path + ", from the next decode");
             measureWhenUnknown(name, servers.holdsDecodeModel() ? localServerUrl() : std::string());
         };
@@ -372,7 +375,6 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
-    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
     services.decode = decoderWith(decodeModel);
     services.chunks->setTranscribe(decoderWith(decodeModel));
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));

@@ -41,8 +41,9 @@ EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     check.modelFound = isRegularFile(values.MODEL);
     check.vadModelFound = isRegularFile(values.VAD_MODEL);
     check.ffmpegFound = isExecutableFile(values.FFMPEG);
-    check.captionModelFound = isRegularFile(values.cfg.captionModel);
     check.parakeetModel = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
+    // The Parakeet server captions with the decode model: no caption model is needed.
+    check.captionModelFound = isRegularFile(values.cfg.captionModel) || check.parakeetModel;
     check.parakeetServerFound = isExecutableFile(values.PARAKEET_SERVER);
     return check;
 }

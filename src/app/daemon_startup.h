@@ -16,8 +16,8 @@ struct EngineCheck {
     bool modelFound = false;
     bool vadModelFound = false;
     bool ffmpegFound = false;
-    bool captionModelFound = false;
-    bool parakeetModel = false; // the decode model is Parakeet's: its server decodes
+    bool captionModelFound = false; // or none needed: the Parakeet server captions
+    bool parakeetModel = false;     // the decode model is Parakeet's: its server decodes
     bool parakeetServerFound = false;
 
     bool localDecodeReady() const {

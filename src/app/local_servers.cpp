@@ -32,7 +32,9 @@ bool LocalServers::wanted(const std::string& model) const {
 }
 
 void LocalServers::start(const ProcessValues& values) {
-    const EngineThreads threads = engineThreads(values.cfg.liveCaptions);
+    const bool parakeet = engineOfModel(values.MODEL) == SpeechEngine::Parakeet;
+    // With Parakeet the decode server serves the captions too, from the same resident model.
+    const EngineThreads threads = engineThreads(values.cfg.liveCaptions, parakeet);
     if (const auto port = loopbackPort(localServerUrl())) {
         // Kept even when no server is wanted now: a model picked later may want one.
         ServerKeeperSettings settings;
@@ -46,7 +48,7 @@ void LocalServers::start(const ProcessValues& values) {
         if (wanted(values.MODEL)) decode_ = ServerKeeper::start(*decodeSettings_);
     }
     const auto captionPort = loopbackPort(captionServerUrl());
-    if (values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
+    if (!parakeet && values.cfg.useServer && values.cfg.liveCaptions && captionPort &&
         isRegularFile(values.cfg.captionModel)) {
         ServerKeeperSettings settings;
         settings.name = "caption whisper-server";

@@ -18,7 +18,8 @@ class LocalServers {
     // With the servers' addresses on the loopback, starts the decode model's server (with SERVER
     // on, whisper-server with the VAD model when it is there; the Parakeet server in any case),
     // and with SERVER and live captions on a second whisper-server with the caption model,
-    // unless one answers there already.
+    // unless one answers there already. The Parakeet server captions with its own model: no
+    // second server, and each of its requests gets half the cores when captions are on.
     void start(const ProcessValues& values);
 
     // Decodes use `model` from now on: the decode server of our own is restarted with it (the

@@ -9,6 +9,7 @@
 #include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "transcribe/engine_threads.h"
+#include "transcribe/model_catalog.h"
 #include "transcribe/speech_tools.h"
 #include "transcribe/tool_report.h"
 
@@ -52,7 +53,13 @@ CaptionSettings CaptionSettings::from(const Config& config, const std::string& w
 CaptionSettings CaptionSettings::fromProcess() {
     const ProcessValues& values = processValues();
     CaptionSettings s = from(values.cfg, values.WHISPER, values.scratch);
-    if (values.cfg.useServer) s.serverUrl = captionServerUrl();
+    // A Parakeet decode server, which runs whatever SERVER says, captions with its own model: one
+    // model in memory, and passes that cost what their audio costs rather than a whole window.
+    if (engineOfModel(values.MODEL) == SpeechEngine::Parakeet) {
+        s.serverUrl = localServerUrl();
+        s.serverHasOwnModel = true;
+    } else if (values.cfg.useServer)
+        s.serverUrl = captionServerUrl();
     return s;
 }
 
@@ -79,7 +86,7 @@ CaptionEngine::CaptionEngine(CaptionSettings settings, std::shared_ptr<TimedQueu
     : settings_(std::move(settings)), queue_(std::move(queue)) {}
 
 bool CaptionEngine::modelAvailable() const {
-    return isRegularFile(settings_.model);
+    return settings_.serverHasOwnModel || isRegularFile(settings_.model);
 }
 
 void CaptionEngine::start(const std::string& wav) {

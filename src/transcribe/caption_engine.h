@@ -24,6 +24,9 @@ struct CaptionSettings {
     // A resident whisper-server holding the caption model: no model load per pass. Empty, or
     // not answering: each pass runs whisper-cli.
     std::string serverUrl;
+    // The server is the decode server, with a model of its own (Parakeet): captions run without
+    // the caption model, which only a whisper-cli pass needs.
+    bool serverHasOwnModel = false;
     std::string curl = "/usr/bin/curl";
     std::string whisperCli;  // WHISPER
     std::string scratchBase; // the decoder's clip is base + ".wav", its output base + ".txt"
@@ -68,7 +71,7 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     CaptionEngine(const CaptionEngine&) = delete;
     CaptionEngine& operator=(const CaptionEngine&) = delete;
 
-    // The caption model file exists.
+    // The caption model file exists, or the server captions with a model of its own.
     bool modelAvailable() const;
 
     // Begins captioning the recording at `wav`; does nothing unless live captions are on and

@@ -25,20 +25,13 @@ constexpr std::uint64_t kRecentBytes = 51200;                 // 1.6 s: is the r
 constexpr std::uint64_t kOverallBytes = 10 * kBytesPerSecond; // against the last 10 s
 constexpr std::uint64_t kNegligibleTailBytes = 6400;          // 0.2 s: nothing worth a decode
 constexpr std::uint64_t kSpecFreshBytes = 3 * kBytesPerSecond;
-// Speech not yet pre-decoded is pre-decoded up to its longest pause once it is this long, so
-// that the decode left at the stop holds at most this much speech. Pieces are long because
-// whisper's encoder costs as much for 3 s as for 30 s, and a piece cut short hears fewer of the
-// words around it: its words are recognised worse.
-constexpr std::uint64_t kSpecStretchBytes = 12 * kBytesPerSecond;
-constexpr std::uint64_t kSpecMinPieceBytes = 6 * kBytesPerSecond;
 constexpr double kSilentAfterSpecRms = 300;
 // No piece shorter than this is decoded: whisper makes up words ("Thank you.") for a near-empty
 // clip. A sliver is left to the next piece, or joined to the one before it.
 constexpr std::uint64_t kMinPieceBytes = kBytesPerSecond;
-// Whisper hears 30 s per encoder pass: up to that, decoding a pre-decode's audio again at the stop
-// costs only its words, about a fifth of the pre-decode's own time. So a pre-decode with more than
-// that still to do is ended at the stop rather than waited for.
-constexpr std::uint64_t kWindowBytes = 30 * kBytesPerSecond;
+// Where the engine's fixed part covers a pre-decode's audio, decoding it again at the stop costs
+// only its words, about a fifth of the pre-decode's own time. So a pre-decode with more than that
+// still to do is ended at the stop rather than waited for.
 constexpr double kWorthEndingBefore = 0.75; // of the expected time, done
 
 std::string wholeSeconds(std::uint64_t bytes) {
@@ -76,7 +69,9 @@ ChunkSettings ChunkSettings::from(const Config& config, const ScratchFiles& scra
 
 ChunkSettings ChunkSettings::fromProcess() {
     const ProcessValues& values = processValues();
-    return from(values.cfg, values.scratch);
+    ChunkSettings s = from(values.cfg, values.scratch);
+    s.cost = decodeCostShape(engineOfModel(values.MODEL));
+    return s;
 }
 
 std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings,
@@ -87,6 +82,7 @@ std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings,
 
 ChunkEngine::ChunkEngine(ChunkSettings settings, std::shared_ptr<TimedQueue> queue)
     : settings_(std::move(settings)), queue_(std::move(queue)),
+      schedule_(pieceSchedule(settings_.cost)),
       transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
 
 void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail) {
@@ -160,8 +156,8 @@ bool ChunkEngine::endPreDecodeForStop(std::optional<double> stopAt) {
         (avail - running_->seenTo <= kSpecFreshBytes &&
          rangeRMS(fd.get(), running_->dataOffset, running_->to, avail) < kSilentAfterSpecRms))
         return false;
-    // Beyond one window, decoding its audio again costs the stop another encoder pass.
-    if (avail - running_->from > kWindowBytes) return false;
+    // Beyond the fixed part's reach, decoding its audio again costs the stop more than its words.
+    if (avail - running_->from > running_->endWithinBytes) return false;
     abandonRunning_.store(true);
     return true;
 }
@@ -170,6 +166,13 @@ void ChunkEngine::setTranscribe(Transcribe transcribe) {
     std::weak_ptr<ChunkEngine> weak = weak_from_this();
     queue_->async([weak, transcribe = std::move(transcribe)]() mutable {
         if (const auto self = weak.lock()) self->transcribe_ = std::move(transcribe);
+    });
+}
+
+void ChunkEngine::useCostShape(const DecodeCostShape& cost) {
+    std::weak_ptr<ChunkEngine> weak = weak_from_this();
+    queue_->async([weak, schedule = pieceSchedule(cost)] {
+        if (const auto self = weak.lock()) self->schedule_ = schedule;
     });
 }
 
@@ -292,7 +295,8 @@ void ChunkEngine::cut() {
         from = specTo_;
         // What the pre-decoded tail leaves before the pause stays for the next chunk, unless it
         // is a stretch of its own: a short piece would cost a decode and be heard worse.
-        if (*point <= specTo_ || *point - specTo_ < kSpecStretchBytes) point = specTo_;
+        if (*point <= specTo_ || *point - specTo_ < evenBytes(schedule_.stretchSeconds))
+            point = specTo_;
     }
     double seconds = 0;
     if (from < *point) {
@@ -352,8 +356,8 @@ void ChunkEngine::specPass() {
         // A long stretch of speech is pre-decoded up to a pause between phrases, one piece at a
         // time, so no long decode is ever left for the stop: the longest pause of its last
         // seconds, past the shortest piece, which ends a sentence more often than a comma does.
-        if (!stretchPreDecodes_ || avail < from + kSpecStretchBytes) return;
-        const std::uint64_t lookFrom = from + kSpecMinPieceBytes;
+        if (!stretchPreDecodes_ || avail < from + evenBytes(schedule_.stretchSeconds)) return;
+        const std::uint64_t lookFrom = from + evenBytes(schedule_.minPieceSeconds);
         to = longestPause(fd, recording->dataOffset, lookFrom, avail,
                           std::min(avail - lookFrom, kOverallBytes));
         if (!to) return;
@@ -372,8 +376,14 @@ void ChunkEngine::specPass() {
     {
         std::lock_guard lock(runningMutex_);
         abandonRunning_.store(false);
-        running_ = RunningPreDecode{wavPath_,      recording->dataOffset, from, *to, avail,
-                                    queue_->now(), lastPreDecodeSeconds_};
+        running_ = RunningPreDecode{wavPath_,
+                                    recording->dataOffset,
+                                    from,
+                                    *to,
+                                    avail,
+                                    queue_->now(),
+                                    lastPreDecodeSeconds_,
+                                    evenBytes(schedule_.endAtStopWithinSeconds)};
     }
     double seconds = 0;
     auto text =

@@ -3,6 +3,7 @@
 #include "base/timed_queue.h"
 #include "foundation/config.h"
 #include "foundation/scratch_files.h"
+#include "transcribe/decode_cost.h"
 #include "transcribe/decode_router.h"
 
 #include <atomic>
@@ -23,6 +24,9 @@ struct ChunkSettings {
     ScratchFiles scratch;
     // Multiplies the timer periods (fast tests); decodes are not affected.
     double timeScale = 1.0;
+    // The decode engine's cost shape, which the pieces are cut to; the process's decode model's
+    // engine in fromProcess.
+    DecodeCostShape cost = decodeCostShape(SpeechEngine::Whisper);
 
     // Below 20 seconds rolling transcription is off.
     bool enabled() const { return chunkSeconds >= 20; }
@@ -40,10 +44,12 @@ struct ChunkSettings {
 //
 // The speculative tail ends in the middle of the pause it was decoded in, so the words after it
 // never straddle its end; each later pause extends it with only the new audio, and so does the
-// longest pause of a stretch of 12 seconds of speech not covered yet, so that the decode left at
-// the stop stays short. Pieces are long rather than many: whisper pays a whole encoder pass for
-// every piece, and hears a short one worse. A chunk takes over the texts the tail holds for its
-// audio and ends where they end, unless a long stretch is left after them.
+// longest pause of a stretch of speech not covered yet, so that the decode left at the stop stays
+// short. How long that stretch is follows the engine's cost shape (decode_cost.h): for whisper,
+// which pays a whole encoder pass for every piece and hears a short one worse, 12 seconds; for
+// an engine whose cost follows the clip, a few seconds, so that the stop is left only the words
+// after the last pause. A chunk takes over the texts the tail holds for its audio and ends where
+// they end, unless a long stretch is left after them.
 //
 // All work runs on one serial queue ("vak.chunks" in the daemon; a replay's virtual clock): cuts,
 // speculative passes and finish never overlap, and a finish queued behind a running decode waits
@@ -84,6 +90,9 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     bool endPreDecodeForStop(std::optional<double> stopAt = std::nullopt);
 
     void setTranscribe(Transcribe transcribe);
+    // Cuts the pieces from the next pass on to another engine's cost shape (the decode model was
+    // switched).
+    void useCostShape(const DecodeCostShape& cost);
     // Told the prospective full text (chunks and speculative tail, one per line) after each
     // speculative decode; called on the engine's queue.
     void setOnSpecTranscript(SpecListener listener);
@@ -132,6 +141,7 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     std::uint64_t specSeenTo_ = 0; // how far the recording reached at the last speculative decode
     bool specArmed_ = true;
     bool stretchPreDecodes_ = true; // off after a failed pre-decode of a stretch of speech
+    PieceSchedule schedule_;
     SpecListener onSpecTranscript_;
     Transcribe transcribe_;
 
@@ -142,8 +152,9 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
         std::uint64_t from = 0;
         std::uint64_t to = 0;
         std::uint64_t seenTo = 0;
-        double startedAt = 0;       // on the queue's clock
-        double expectedSeconds = 0; // what the last pre-decode took; 0 before the first
+        double startedAt = 0;             // on the queue's clock
+        double expectedSeconds = 0;       // what the last pre-decode took; 0 before the first
+        std::uint64_t endWithinBytes = 0; // PieceSchedule::endAtStopWithinSeconds
     };
     std::mutex runningMutex_;
     std::optional<RunningPreDecode> running_;

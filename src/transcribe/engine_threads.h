@@ -14,9 +14,12 @@ struct EngineThreads {
     int decode = 1;
     int captions = 0; // 0: no caption engine runs
 };
-EngineThreads engineThreads(long cores, bool captions);
+// `sharedServer`: one resident process decodes and captions with one model (Parakeet), and a
+// caption pass and a decode may run in it at once, each with the process's thread count: each
+// gets half the cores.
+EngineThreads engineThreads(long cores, bool captions, bool sharedServer = false);
 // The same for this machine's cores.
-EngineThreads engineThreads(bool captions);
+EngineThreads engineThreads(bool captions, bool sharedServer = false);
 
 // The environment of an engine process that may use `threads` threads: waiting threads sleep
 // instead of spinning (a spinning one takes the core a sibling engine needs), and no parallel

@@ -6,6 +6,7 @@
 #include "support/temp_dir.h"
 #include "tone_words.h"
 #include "transcribe/chunk_engine.h"
+#include "transcribe/decode_cost.h"
 #include "transcribe/decode_router.h"
 
 #include <atomic>
@@ -243,34 +244,52 @@ TEST_F(ChunkEngineTest, ChunksAreCutInPausesAndEveryDecodeHasItsRoute) {
     expectNoScratchLeft();
 }
 
-// Speech with only short pauses between phrases is pre-decoded in long pieces, each ending in a
-// pause between phrases, so the decode left at the stop stays short without a decode every few
-// seconds; a chunk then takes those texts over and ends where they end, decoding nothing itself.
-TEST_F(ChunkEngineTest, LongSpeechIsPreDecodedInLongPiecesAtItsPausesAndChunksReuseThem) {
+// Speech with only short pauses between phrases is pre-decoded in pieces cut to the engine's cost,
+// each ending in a pause between phrases: long ones for whisper, which pays a whole window per
+// call, short ones for an engine whose cost follows the clip, so the decode left at the stop stays
+// short either way; a chunk then takes those texts over and ends where they end, decoding nothing.
+TEST_F(ChunkEngineTest, SpeechIsPreDecodedAtItsPausesInPiecesCutToTheEngineAndChunksReuseThem) {
+    struct Case {
+        SpeechEngine engine;
+        double shortest; // of the pieces
+        double longest;
+        long pieces; // at least
+    };
+    const Case cases[] = {
+        {SpeechEngine::Whisper, 6.0, 15.0, 2},
+        {SpeechEngine::Parakeet, 2.0, 8.0, 6},
+    };
     std::vector<std::pair<int, double>> phrases;
     for (int i = 0; i < 14; ++i)
         phrases.push_back({5 + i % 4, 0.7});
-    record(speech(phrases));
-    const double end = dictation.seconds();
-    ASSERT_GT(end, 38.0);
-    for (double t = 2; t < end; t += 2) {
-        if (t == 30) fireAt(t);
-        specAt(t);
-    }
-    expectEveryWord(finishAtTheEnd());
-    EXPECT_CONTAINS(log.text(), "s pre-decoded)\n"); // the chunk took the texts over
-    const auto kinds = decodeKinds();
-    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "chunk"), 0);
-    EXPECT_GE(std::count(kinds.begin(), kinds.end(), "spec"), 2);
-    // Long pieces, but none so long that the stop would wait for it; each ends between words.
-    for (const auto& clip : decodes()) {
-        if (clip.kind == "spec") {
-            EXPECT_GE(clip.seconds, 6.0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(engineName(c.engine)));
+        settings.cost = decodeCostShape(c.engine);
+        decoder = std::make_shared<ToneDecoder>();
+        resetEngine();
+        const LogCapture caseLog;
+        record(speech(phrases));
+        const double end = dictation.seconds();
+        ASSERT_GT(end, 38.0);
+        for (double t = 2; t < end; t += 2) {
+            if (t == 30) fireAt(t);
+            specAt(t);
         }
-        EXPECT_LT(clip.seconds, 15.0) << clip.kind;
-        EXPECT_EQ(clip.text.find('~'), std::string::npos) << "a word was cut: " << clip.text;
+        expectEveryWord(finishAtTheEnd());
+        EXPECT_CONTAINS(caseLog.text(), "s pre-decoded)\n"); // the chunk took the texts over
+        const auto kinds = decodeKinds();
+        EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "chunk"), 0);
+        EXPECT_GE(std::count(kinds.begin(), kinds.end(), "spec"), c.pieces);
+        // None so long that the stop would wait for it; each ends between words.
+        for (const auto& clip : decodes()) {
+            if (clip.kind == "spec") {
+                EXPECT_GE(clip.seconds, c.shortest);
+            }
+            EXPECT_LT(clip.seconds, c.longest) << clip.kind;
+            EXPECT_EQ(clip.text.find('~'), std::string::npos) << "a word was cut: " << clip.text;
+        }
+        expectNoScratchLeft();
     }
-    expectNoScratchLeft();
 }
 
 TEST_F(ChunkEngineTest, APreDecoderThatFailsOnSpeechIsNotAskedAgainEveryTwoSeconds) {
@@ -434,26 +453,61 @@ TEST_F(ChunkEngineTest, CancelStopsTheTimersWithoutACompletion) {
     EXPECT_TRUE(decodes().empty());
 }
 
-// A whole dictation on the daemon's timer schedule, each decode taking as long as a real decoder
-// would (ticks that fall into a decode run late): every word comes back, and a stop in the pause
-// after the pre-decode waits for no decode.
-TEST(ChunkReplay, ADictationComesBackWordForWordAndAStopInThePauseWaitsForNoDecode) {
+// Whole dictations on the daemon's timer schedule, each decode taking as long as a real decoder
+// would (ticks that fall into a decode run late): every word comes back; a stop in the pause
+// after the pre-decode waits for no decode; words after a short last pause leave the stop only
+// what the engine's pieces had not reached, and the wait is that decode's alone.
+TEST(ChunkReplay, DictationsComeBackWordForWordAndTheStopDecodesOnlyWhatThePiecesLeft) {
+    struct Case {
+        const char* name;
+        SpeechEngine engine;
+        replay::DecoderCost cost;
+        double lastPause;   // before the last words
+        bool stopInPause;   // stop after the pre-decode of that pause, before the last words
+        double longestTail; // of the decode at the stop, in seconds of audio
+        double busiest;     // decoder seconds per second of recording
+    };
+    const Case cases[] = {
+        {"whisper, stop in the pause", SpeechEngine::Whisper, {}, 4, true, 0, 1},
+        {"whisper, words after a short pause", SpeechEngine::Whisper,
+         replay::DecoderCost::whisper(2, false), 0.7, false, 16, 0.5},
+        {"cost follows the clip, words after a short pause", SpeechEngine::Parakeet,
+         replay::DecoderCost::followingClip(0.2, 0.2), 0.7, false, 8, 0.5},
+    };
     test::TempDir scratch;
-    auto spoken = natural(120, 4);
-    spoken.silence(4);
-    spoken.say(std::vector<std::size_t>{1, 2, 3, 4, 5, 6});
-    replay::Options options;
-    options.scratchDir = scratch.path();
-    options.stop.stopAfterSpeculativeFrom = spoken.seconds();
-    spoken.silence(6);
-    LogCapture log;
-    const auto result = replay::run(spoken.samples(), options);
-    ASSERT_TRUE(result.text);
-    EXPECT_EQ(tone::wordsOf(*result.text), tone::wordsOf(spoken.text()));
-    EXPECT_CONTAINS(log.text(), "· chunk 3 cached · ");
-    EXPECT_LT(result.stopAt, spoken.seconds());
-    EXPECT_EQ(result.count("tail"), 0u);
-    EXPECT_CONTAINS(log.text(), "⚡ tail was pre-decoded");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto spoken = natural(120, 4);
+        spoken.silence(c.lastPause);
+        spoken.say(std::vector<std::size_t>{1, 2, 3, 4, 5, 6});
+        replay::Options options;
+        options.scratchDir = scratch.path();
+        options.cost = c.cost;
+        options.shape = decodeCostShape(c.engine);
+        if (c.stopInPause) {
+            options.stop.stopAfterSpeculativeFrom = spoken.seconds();
+            spoken.silence(6);
+        } else {
+            spoken.silence(0.3);
+        }
+        const LogCapture log;
+        const auto result = replay::run(spoken.samples(), options);
+        ASSERT_TRUE(result.text);
+        EXPECT_EQ(tone::wordsOf(*result.text), tone::wordsOf(spoken.text()));
+        EXPECT_CONTAINS(log.text(), "· chunk 3 cached · ");
+        EXPECT_LE(result.busySeconds(), c.busiest * result.stopAt);
+        if (c.stopInPause) {
+            EXPECT_LT(result.stopAt, spoken.seconds());
+            EXPECT_EQ(result.count("tail"), 0u);
+            EXPECT_CONTAINS(log.text(), "⚡ tail was pre-decoded");
+            continue;
+        }
+        ASSERT_EQ(result.count("tail"), 1u);
+        const auto& tail = result.decodes.back();
+        EXPECT_LE(tail.clipSeconds, c.longestTail);
+        // Nothing else was left running at the stop: the wait is the tail's own decode.
+        EXPECT_NEAR(result.wait(), tail.seconds, 0.01);
+    }
 }
 
 } // namespace

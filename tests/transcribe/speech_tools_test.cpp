@@ -13,9 +13,12 @@ using test::commandLine;
 // least), and decoding, which the user waits for, never has fewer than the captions.
 TEST(EngineThreads, TheEnginesTogetherFitTheCores) {
     for (const long cores : {-1L, 0L, 1L, 2L, 3L, 4L, 6L, 8L, 12L, 16L, 64L}) {
-        for (const bool captions : {false, true}) {
-            SCOPED_TRACE(std::to_string(cores) + (captions ? " cores, captions" : " cores"));
-            const EngineThreads t = engineThreads(cores, captions);
+        for (const auto& [captions, shared] : {std::pair{false, false}, std::pair{true, false},
+                                               std::pair{false, true}, std::pair{true, true}}) {
+            SCOPED_TRACE(std::to_string(cores) + (captions ? " cores, captions" : " cores") +
+                         (shared ? " from the decode server" : ""));
+            // A shared server runs a decode and a caption pass at once, each with its count.
+            const EngineThreads t = engineThreads(cores, captions, shared);
             EXPECT_GE(t.decode, 1);
             EXPECT_EQ(t.captions >= 1, captions);
             EXPECT_LE(t.decode + t.captions, std::max(cores, captions ? 2L : 1L));
