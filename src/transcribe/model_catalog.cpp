@@ -3,6 +3,7 @@
 #include "base/environment.h"
 #include "base/files.h"
 #include "foundation/config.h"
+#include "foundation/languages.h"
 #include "transcribe/gpu_probe.h"
 
 #include <algorithm>
@@ -59,10 +60,9 @@ std::optional<ModelInfo> findModel(std::string_view name) {
 }
 
 bool parakeetKnowsLanguage(std::string_view language) {
-    static constexpr std::array<std::string_view, 26> kKnown = {
-        "auto", "bg", "cs", "da", "de", "el", "en", "es", "et", "fi", "fr", "hr", "hu",
-        "it",   "lt", "lv", "mt", "nl", "pl", "pt", "ro", "ru", "sk", "sl", "sv", "uk"};
-    return std::find(kKnown.begin(), kKnown.end(), language) != kKnown.end();
+    return std::any_of(kLanguages.begin(), kLanguages.end(), [language](const Language& known) {
+        return known.parakeet && known.code == language;
+    });
 }
 
 bool engineUsesGpu(std::string_view buildStamp, const GpuFinding& finding, std::string* why) {

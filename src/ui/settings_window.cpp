@@ -7,6 +7,7 @@
 #include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
+#include "foundation/languages.h"
 #include "foundation/process_values.h"
 #include "foundation/talk_mode.h"
 #include "foundation/trigger_keys.h"
@@ -120,18 +121,6 @@ SettingsWindow::~SettingsWindow() {
     stopListening();
 }
 
-const std::vector<std::pair<std::string, std::string>>& SettingsWindow::languages() {
-    static const std::vector<std::pair<std::string, std::string>> list = {
-        {"English", "en"},    {"Detect automatically", "auto"},
-        {"Spanish", "es"},    {"French", "fr"},
-        {"German", "de"},     {"Italian", "it"},
-        {"Portuguese", "pt"}, {"Dutch", "nl"},
-        {"Polish", "pl"},     {"Hindi", "hi"},
-        {"Japanese", "ja"},   {"Korean", "ko"},
-        {"Chinese", "zh"}};
-    return list;
-}
-
 void SettingsWindow::build() {
     window_ = std::make_unique<Window>([this] { windowWillClose(); }, [this] { saveClicked(); });
     window_->setWindowTitle(ui::qstr(ui_text::SETTINGS_WINDOW_TITLE));
@@ -189,8 +178,8 @@ void SettingsWindow::build() {
 
     languagePopup_ = new QComboBox(content);
     languagePopup_->setGeometry(at(24, 122, 220, 26));
-    for (const auto& [name, code] : languages())
-        languagePopup_->addItem(ui::qstr(name), ui::qstr(code));
+    for (const Language& language : kLanguages)
+        languagePopup_->addItem(ui::qstr(language.name), ui::qstr(language.code));
 
     talkModePopup_ = new QComboBox(content);
     talkModePopup_->setGeometry(at(264, 122, 232, 26));

@@ -47,9 +47,6 @@ class SettingsWindow {
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
 
-    // The languages offered: display name and code.
-    static const std::vector<std::pair<std::string, std::string>>& languages();
-
     void show();
     void hotkeyClicked();
     void saveClicked();
