@@ -44,7 +44,10 @@ InsertResult TextInserter::insert(std::string_view text) {
 void TextInserter::insert(std::string_view text, Done done) {
     if (!done) done = [](const InsertResult&) {};
     const FocusedApp focus = services_.frontmost->focused();
-    const std::string out = smartTypography(text, focus.identifier);
+    // A terminal gets the text as typed whether POLISH_APPS names it or not: a curly apostrophe
+    // or an ellipsis in a command line makes it another command.
+    const bool terminal = terminalFamilyOf(focus.identifier) != nullptr;
+    const std::string out = terminal ? std::string(text) : smartTypography(text, focus.identifier);
     const PasteStyle& style = pasteStyleFor(focus.identifier);
     const long changeCount = lend(*services_.pasteboard, clipboard_, out);
     // Left for the user: from now on it is their contents, which a later paste gives back.

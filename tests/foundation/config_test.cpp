@@ -96,6 +96,9 @@ TEST(ConfigParse, ValueRulesAndClamps) {
         {"VAD_THRESHOLD 0.1", [](C c) { return c.vadThreshold == 0.3; }, "no ="},
         {"vad_threshold=0.1", [](C c) { return c.vadThreshold == 0.3; }, "keys are case-sensitive"},
         {"VAD_THRESHOLD=0.5\r", [](C c) { return c.vadThreshold == 0.5; }, "CRLF line"},
+        {"\xEF\xBB\xBF"
+         "CHUNK_SECONDS=45",
+         [](C c) { return c.chunkSeconds == 45; }, "byte-order mark"},
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(c.holds(loadText(c.line + "\n"))) << c.line << " (" << c.what << ")";
@@ -196,13 +199,6 @@ TEST(ConfigLoad, AFileThatCannotBeOpenedIsLeftAsItIs) {
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
-}
-
-TEST(ConfigLoad, AByteOrderMarkIsNotPartOfTheFirstKey) {
-    EXPECT_EQ(loadText("\xEF\xBB\xBF"
-                       "CHUNK_SECONDS=45\n")
-                  .chunkSeconds,
-              45);
 }
 
 TEST(ConfigKeys, EveryKeyIsKnownOnceAndSetsItsField) {

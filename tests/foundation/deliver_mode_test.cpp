@@ -1,5 +1,7 @@
 #include "foundation/deliver_mode.h"
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -8,32 +10,30 @@
 namespace vak {
 namespace {
 
-TEST(DeliverMode, TagsConfigValuesAndLabelsLeadBackToTheirMode) {
-    struct Expected {
-        DeliverMode mode;
-        int tag;
-        const char* configValue;
-        const char* label;
-    };
-    const Expected table[] = {
-        {DeliverMode::ask, 0, "ask", "Ask"},
-        {DeliverMode::summarize, 1, "summarize", "Summarize"},
-        {DeliverMode::raw, 2, "normal", "Normal"},
-        {DeliverMode::professional, 3, "professional", "Professional"},
-        {DeliverMode::agent, 4, "agent", "AI Agent"},
-        {DeliverMode::expand, 5, "expand", "AI Extend"},
-    };
-    for (const Expected& e : table) {
-        SCOPED_TRACE(e.label);
-        EXPECT_EQ(tag(e.mode), e.tag);
-        EXPECT_EQ(configValue(e.mode), e.configValue);
-        EXPECT_EQ(label(e.mode), e.label);
-        EXPECT_EQ(deliver_mode::fromLabel(e.label), e.mode);
-        EXPECT_EQ(deliver_mode::fromName(e.configValue), e.mode);
-        if (e.mode != DeliverMode::ask) {
-            EXPECT_EQ(deliver_mode::fromConfigValue(e.configValue), e.mode);
+TEST(DeliverMode, EachNameLeadsBackToItsModeAndEachExampleHasTheExplainersLayout) {
+    std::set<int> tags;
+    for (const DeliverModeInfo& info : deliverModes()) {
+        SCOPED_TRACE(info.label);
+        EXPECT_TRUE(tags.insert(tag(info.mode)).second);
+        EXPECT_EQ(deliver_mode::fromLabel(info.label), info.mode);
+        EXPECT_EQ(deliver_mode::fromName(info.configValue), info.mode);
+        // The mode memory never stores "ask".
+        const bool stored = info.mode != DeliverMode::ask;
+        EXPECT_EQ(deliver_mode::fromConfigValue(info.configValue),
+                  stored ? std::optional(info.mode) : std::nullopt);
+        // What it does, what you say (quoted), what you get; "ask" says only what it does.
+        const std::string text(info.example);
+        const auto say = text.find("\n\nYou say: \"");
+        const auto get = text.find("\"\n\nYou get: ");
+        EXPECT_EQ(say != std::string::npos, stored);
+        EXPECT_EQ(get != std::string::npos, stored);
+        if (stored) {
+            EXPECT_LT(say, get);
         }
+        EXPECT_EQ(text.find("\n\n", stored ? get + 3 : 0), std::string::npos);
     }
+    // Users' files have always said "normal" for the mode that pastes words as spoken.
+    EXPECT_EQ(configValue(DeliverMode::raw), "normal");
     EXPECT_EQ(deliver_mode::fromLabel("Raw"), std::nullopt);
     EXPECT_EQ(deliver_mode::fromLabel("Ask me after I stop"), std::nullopt);
     // What the program wrote itself compares exactly; what a person wrote may use any case and
@@ -45,30 +45,22 @@ TEST(DeliverMode, TagsConfigValuesAndLabelsLeadBackToTheirMode) {
     EXPECT_EQ(deliver_mode::fromName("polish"), std::nullopt);
 }
 
+// Each list holds every mode with a place in it, in the order of those places.
 TEST(DeliverMode, ThePillAndTheSettingsWindowOfferTheirModesInTheirOrder) {
-    using M = DeliverMode;
-    EXPECT_EQ(deliver_mode::pickable(),
-              (std::vector{M::professional, M::summarize, M::raw, M::agent, M::expand}));
-    EXPECT_EQ(deliver_mode::settingsModes(),
-              (std::vector{M::summarize, M::professional, M::raw, M::agent, M::expand}));
-}
-
-TEST(DeliverMode, ExplanationsAsShownInTheMenus) {
-    EXPECT_EQ(example(DeliverMode::ask), "Asks you which mode to use after you stop.");
-    EXPECT_EQ(example(DeliverMode::professional),
-              "Polished prose ready to send as a text or email.\n\nYou say: \"tell mike cant make "
-              "it tuesday, maybe thursday, ask him\"\n\nYou get: \"Hi Mike, I can't make "
-              "Tuesday. Would Thursday work for you?\"");
-    // The others share the layout: what it does, what you say (quoted), what you get.
-    for (DeliverMode mode :
-         {DeliverMode::summarize, DeliverMode::raw, DeliverMode::agent, DeliverMode::expand}) {
-        const std::string text(example(mode));
-        const auto say = text.find("\n\nYou say: \"");
-        const auto get = text.find("\"\n\nYou get: ");
-        EXPECT_NE(say, std::string::npos) << label(mode);
-        EXPECT_NE(get, std::string::npos) << label(mode);
-        EXPECT_LT(say, get);
-        EXPECT_EQ(text.find("\n\n", get + 3), std::string::npos);
+    using Position = int DeliverModeInfo::*;
+    const std::pair<std::vector<DeliverMode>, Position> lists[] = {
+        {deliver_mode::pickable(), &DeliverModeInfo::pillPosition},
+        {deliver_mode::settingsModes(), &DeliverModeInfo::settingsPosition}};
+    for (const auto& [modes, position] : lists) {
+        int last = 0;
+        for (const DeliverMode mode : modes) {
+            EXPECT_GT(modeInfo(mode).*position, last) << label(mode);
+            last = modeInfo(mode).*position;
+        }
+        const auto placed =
+            std::count_if(deliverModes().begin(), deliverModes().end(),
+                          [&](const DeliverModeInfo& info) { return info.*position > 0; });
+        EXPECT_EQ(static_cast<std::ptrdiff_t>(modes.size()), placed);
     }
 }
 

@@ -47,15 +47,16 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     app->id = "org.gnome.texteditor";
     auto inserter = make();
     keys->onSend = [&](const KeyChord&) {
-        // At the moment of the paste the pasteboard holds our text, marked transient.
-        EXPECT_EQ(board->text(), "VAK_TEST_INSERT_OK");
+        // At the moment of the paste the pasteboard holds our text, in the editor's typography
+        // and marked transient.
+        EXPECT_EQ(board->text(), "it\u2019s done\u2026");
         EXPECT_TRUE(board->holdsTransientText());
     };
-    EXPECT_EQ(inserter->insert("VAK_TEST_INSERT_OK").outcome, InsertOutcome::Pasted);
+    EXPECT_EQ(inserter->insert("it's done...").outcome, InsertOutcome::Pasted);
     EXPECT_EQ(keys->sent, std::vector<KeyChord>{kCtrlV});
     EXPECT_EQ(primary->changeCount(), 0); // an editor pastes the clipboard alone
     queue.advance(1.49);
-    EXPECT_EQ(board->text(), "VAK_TEST_INSERT_OK");
+    EXPECT_EQ(board->text(), "it\u2019s done\u2026");
     queue.advance(0.02);
     EXPECT_EQ(board->contents(), richContents());
     EXPECT_FALSE(board->holdsTransientText());
@@ -172,30 +173,18 @@ TEST_F(Insertion, QuickPastesRestoreTheContentsFromBeforeTheFirst) {
     EXPECT_EQ(board->text(), "newer");
 }
 
-TEST_F(Insertion, TheTextFollowsTheReceivingApplicationsTypography) {
-    auto inserter = make();
-    app->id = "org.gnome.texteditor";
-    inserter->insert("it's done...");
-    EXPECT_EQ(board->text(), "it\u2019s done\u2026");
-    app->id = "org.gnome.terminal";
-    inserter->insert("it's done...");
-    EXPECT_EQ(board->text(), "it's done...");
-}
-
 TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
     constexpr KeyChord kCtrlShiftV{true, true, false, ChordKey::V};
     constexpr KeyChord kShiftInsert{false, true, false, ChordKey::Insert};
+    // A terminal of each family (rxvt pastes as xterm does); the text as typed, in plain quotes.
+    const std::string command = "echo 'it's done...'";
     struct Case {
         const char* app;
-        const char* family;
         KeyChord paste;
     };
-    for (const Case& c :
-         {Case{"xterm", "xterm", kShiftInsert}, Case{"urxvt", "xterm", kShiftInsert},
-          Case{"xfce4-terminal", "vte", kCtrlShiftV},
-          Case{"org.gnome.terminal", "vte", kCtrlShiftV},
-          Case{"org.kde.konsole", "qt", kCtrlShiftV}, Case{"qterminal", "qt", kCtrlShiftV},
-          Case{"kitty", "standalone", kCtrlShiftV}, Case{"alacritty", "standalone", kCtrlShiftV}}) {
+    for (const Case& c : {Case{"xterm", kShiftInsert}, Case{"urxvt", kShiftInsert},
+                          Case{"org.gnome.terminal", kCtrlShiftV},
+                          Case{"org.kde.konsole", kCtrlShiftV}, Case{"kitty", kCtrlShiftV}}) {
         SCOPED_TRACE(c.app);
         board = std::make_shared<FakePasteboard>();
         primary = std::make_shared<FakePasteboard>();
@@ -203,15 +192,17 @@ TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
         board->copyFromOtherApp({plainTextItem("clipboard before")});
         primary->copyFromOtherApp({plainTextItem("selected before")});
         app->id = c.app;
-        ASSERT_NE(terminalFamilyOf(c.app), nullptr);
-        EXPECT_EQ(terminalFamilyOf(c.app)->name, c.family);
-        std::optional<std::string> primaryAtPaste;
-        keys->onSend = [&](const KeyChord&) { primaryAtPaste = primary->text(); };
+        std::optional<std::string> boardAtPaste, primaryAtPaste;
+        keys->onSend = [&](const KeyChord&) {
+            boardAtPaste = board->text();
+            primaryAtPaste = primary->text();
+        };
         auto inserter = make();
-        inserter->insert("ls -la");
+        inserter->insert(command);
         EXPECT_EQ(keys->sent, std::vector<KeyChord>{c.paste});
+        EXPECT_EQ(boardAtPaste, command);
         const bool readsPrimary = c.paste == kShiftInsert;
-        EXPECT_EQ(primaryAtPaste, readsPrimary ? "ls -la" : "selected before");
+        EXPECT_EQ(primaryAtPaste, readsPrimary ? command : "selected before");
         queue.advance(1.6);
         // Both come back as they were.
         EXPECT_EQ(board->text(), "clipboard before");

@@ -329,14 +329,6 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
     ui.recordingStarted();
     ui.setCaption("Listening…");
     const QImage idle = save(ui.pill().panel(), "pill-idle");
-    // The pill is dark and rounded: a corner shows through, the middle does not.
-    EXPECT_EQ(idle.pixelColor(1, 1).alpha(), 0);
-    const QColor middle = idle.pixelColor(idle.width() / 2, idle.height() / 2);
-    EXPECT_GT(middle.alpha(), 200);
-    EXPECT_LT(middle.lightness(), 60);
-    const QPoint doneAt = ui.pill().finishButton()->geometry().center();
-    const QColor done = idle.pixelColor(doneAt.x() - 30, doneAt.y() - 12);
-    EXPECT_GT(done.green(), done.red() + 40); // the green Done button
 
     ui.modeMenu().select(DeliverMode::professional);
     ui.setCaption(std::string(HudDemo::sampleSentence()));
