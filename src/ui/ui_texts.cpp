@@ -1,9 +1,9 @@
 #include "ui/ui_texts.h"
 
 #include "foundation/trigger_keys.h"
+#include "platform/desktop_shortcut.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
-#include "platform/desktop_shortcut.h"
 
 namespace vak::ui_text {
 
