@@ -3,6 +3,8 @@
 #include "foundation/trigger_keys.h"
 #include "platform/linux/xcb_connection.h"
 
+#include <linux/input-event-codes.h>
+
 namespace vak {
 
 namespace {
@@ -103,6 +105,17 @@ std::optional<std::uint16_t> triggerCodeForKeysym(std::uint32_t keysym) {
         if (key.code == modifier->code) return key.code;
     }
     return std::nullopt;
+}
+
+std::vector<std::uint16_t> evdevKeysOf(const KeyChord& chord) {
+    std::vector<std::uint16_t> keys;
+    if (chord.control) keys.push_back(KEY_LEFTCTRL);
+    if (chord.shift) keys.push_back(KEY_LEFTSHIFT);
+    if (chord.alt) keys.push_back(KEY_LEFTALT);
+    keys.push_back(chord.key == ChordKey::V   ? KEY_V
+                   : chord.key == ChordKey::C ? KEY_C
+                                              : KEY_INSERT);
+    return keys;
 }
 
 } // namespace vak

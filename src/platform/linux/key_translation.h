@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace vak {
 
@@ -22,6 +23,9 @@ struct ModifierKeyInfo {
 std::optional<ModifierKeyInfo> modifierForKeysym(std::uint32_t keysym);
 // The trigger key (a row of TRIGGER_KEYS) of a modifier keysym; nothing for every other keysym.
 std::optional<std::uint16_t> triggerCodeForKeysym(std::uint32_t keysym);
+// The kernel's key codes (linux/input-event-codes.h) a chord presses, modifiers first, in the
+// order a keyboard sends them down: for the keyboards that type key positions.
+std::vector<std::uint16_t> evdevKeysOf(const KeyChord& chord);
 // The virtual code of a non-modifier key: 53 for Escape, UNKNOWN_KEY_CODE for the rest.
 std::uint16_t virtualCodeForKeysym(std::uint32_t keysym);
 // The keysym a shortcut's key types: v, c or Insert.

@@ -1,5 +1,6 @@
 #include "platform/linux/kwin_key_synth.h"
 
+#include "platform/linux/key_translation.h"
 #include "platform/linux/wayland_client.h"
 
 #include <filesystem>
@@ -90,20 +91,14 @@ bool KwinKeySynth::reaches(const FocusedApp& /*focus*/) {
 }
 
 bool KwinKeySynth::send(const KeyChord& chord) {
-    std::vector<std::uint32_t> keys;
-    if (chord.control) keys.push_back(KEY_LEFTCTRL);
-    if (chord.shift) keys.push_back(KEY_LEFTSHIFT);
-    if (chord.alt) keys.push_back(KEY_LEFTALT);
-    keys.push_back(chord.key == ChordKey::V   ? KEY_V
-                   : chord.key == ChordKey::C ? KEY_C
-                                              : KEY_INSERT);
+    const std::vector<std::uint16_t> keys = evdevKeysOf(chord);
     // The round trip: the keys are KWin's, in the focused window's queue, when this returns.
     auto sent = std::make_shared<bool>(false);
     return client_->runAndSync(
                [state = state_, keys, sent] {
                    if (state->input == nullptr) return;
                    *sent = true;
-                   for (const std::uint32_t key : keys)
+                   for (const std::uint16_t key : keys)
                        org_kde_kwin_fake_input_keyboard_key(state->input, key,
                                                             WL_KEYBOARD_KEY_STATE_PRESSED);
                    for (auto it = keys.rbegin(); it != keys.rend(); ++it)

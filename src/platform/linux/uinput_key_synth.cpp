@@ -3,6 +3,7 @@
 #include "base/time_util.h"
 #include "platform/key_monitor.h"
 #include "platform/linux/evdev_devices.h"
+#include "platform/linux/key_translation.h"
 
 #include <array>
 #include <cerrno>
@@ -95,13 +96,7 @@ bool UinputKeySynth::send(const KeyChord& chord) {
          waited += kModifierPollSeconds) {
         sleep_(kModifierPollSeconds);
     }
-    std::vector<std::uint16_t> keys;
-    if (chord.control) keys.push_back(KEY_LEFTCTRL);
-    if (chord.shift) keys.push_back(KEY_LEFTSHIFT);
-    if (chord.alt) keys.push_back(KEY_LEFTALT);
-    keys.push_back(chord.key == ChordKey::V   ? KEY_V
-                   : chord.key == ChordKey::C ? KEY_C
-                                              : KEY_INSERT);
+    const std::vector<std::uint16_t> keys = evdevKeysOf(chord);
     // Each change is its own report, as a real keyboard sends it: down in order, up in reverse.
     bool ok = true;
     const auto key = [&](std::uint16_t code, std::int32_t value) {
