@@ -44,13 +44,15 @@ DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dej
 # gnome-shell (headless, with mutter's remote desktop as its keyboard) is the GNOME tests'
 # compositor, at-spi2-core its accessibility bus, gnome-settings-daemon's media-keys daemon what
 # runs the desktop shortcut the daemon adds; kwin-wayland (headless) the KDE Plasma tests',
-# where qtwayland5 runs QTerminal (Qt 5) as a native window. xdg-desktop-portal with its KDE back
+# where qtwayland5 runs QTerminal (Qt 5) as a native window and python3-gi with GTK 3's
+# introspection data the native GTK window (tools/gtk_paste_target.py). xdg-desktop-portal with its KDE back
 # end serves the trigger key's GlobalShortcuts test on a private session bus.
 DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyring pulseaudio
           pulseaudio-utils xvfb x11-utils clang-14 libclang-rt-14-dev dpkg-dev desktop-file-utils
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
           xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core
-          gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde kwin-wayland qtwayland5)
+          gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde kwin-wayland qtwayland5
+          python3-gi gir1.2-gtk-3.0)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its

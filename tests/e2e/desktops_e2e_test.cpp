@@ -87,6 +87,19 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
         // over.
         ASSERT_TRUE(waitUntil(
             [&] { return std::filesystem::exists(owned) || clipboardText() == "earlier"; }, 60));
+        if constexpr (std::is_same_v<Desktop, test::HeadlessKwin>) {
+            if (GetParam().window == Window::Gtk) {
+                // A GTK text view, native on Wayland, that records all it holds on every change.
+                SpawnOptions gtk;
+                gtk.argv = desktop->asUser(
+                    {"/usr/bin/python3", VAK_GTK_TARGET, "--record", record, "--ready", ready},
+                    {"GDK_BACKEND=wayland"});
+                target_ = Subprocess::spawn(gtk);
+                ASSERT_TRUE(target_);
+                ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(ready); }, 30));
+                return;
+            }
+        }
         if (GetParam().window == Window::Gtk) {
             // A GTK editor, native on Wayland; what it holds is read by saving it.
             writeFixture(record, "");
@@ -328,6 +341,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Window::QtThroughXWayland,
                     true,
                     {"⌨︎ simulated insert (SIGUSR2) — front application: paste-target"}},
+        DesktopCase{"FakeInputIntoGtk",
+                    true,
+                    Window::Gtk,
+                    true,
+                    {"⌨︎ simulated insert (SIGUSR2) — front application: vak-gtk-target"}},
         DesktopCase{"FakeInputIntoANativeTerminal",
                     true,
                     Window::Terminal,
