@@ -1,6 +1,7 @@
 #include "platform/desktop_shortcut.h"
 
 #include "base/log.h"
+#include "base/unicode.h"
 #include "platform/service_slot.h"
 
 #include <array>
@@ -20,13 +21,6 @@ class NoDesktopShortcuts final : public DesktopShortcuts {
     }
 };
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // The named keys a chord may end with: the name the user writes and reads, and its keysym.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kNamedKeys = {{
     {"Space", "space"},
@@ -43,8 +37,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kNamedKe
 
 // The keysym of the key `word` names: a letter or digit, F1…F24, or one of the named keys.
 std::optional<std::string> keysymOf(std::string_view word) {
-    if (word.size() == 1 && std::isalnum(static_cast<unsigned char>(word[0]))) return lower(word);
-    const std::string name = lower(word);
+    if (word.size() == 1 && std::isalnum(static_cast<unsigned char>(word[0]))) return toLower(word);
+    const std::string name = toLower(word);
     if (name.size() >= 2 && name.size() <= 3 && name[0] == 'f') {
         int number = 0;
         for (const char c : name.substr(1)) {
@@ -55,7 +49,7 @@ std::optional<std::string> keysymOf(std::string_view word) {
         return std::nullopt;
     }
     for (const auto& [display, keysym] : kNamedKeys) {
-        if (lower(display) == name) return std::string(keysym);
+        if (toLower(display) == name) return std::string(keysym);
     }
     return std::nullopt;
 }
@@ -75,7 +69,7 @@ std::optional<ShortcutChord> parseShortcutChord(std::string_view text) {
         while (!word.empty() && word.back() == ' ')
             word.remove_suffix(1);
         if (key) return std::nullopt; // the key comes last
-        const std::string name = lower(word);
+        const std::string name = toLower(word);
         bool* modifier = nullptr;
         if (name == "super" || name == "meta" || name == "win") modifier = &chord.super;
         if (name == "ctrl" || name == "control") modifier = &chord.control;

@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 #include "base/subprocess.h"
+#include "base/unicode.h"
 #include "foundation/process_values.h"
 #include "platform/linux/session_bus.h"
 
@@ -30,16 +31,9 @@ constexpr std::array<std::string_view, 5> kBindingSchemas = {
 // not waited for.
 constexpr double kToolSeconds = 5;
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool sameChord(const ShortcutChord& a, const ShortcutChord& b) {
     return a.super == b.super && a.control == b.control && a.alt == b.alt && a.shift == b.shift &&
-           lower(a.keysym) == lower(b.keysym);
+           toLower(a.keysym) == toLower(b.keysym);
 }
 
 std::optional<std::string> runTool(const std::vector<std::string>& argv) {
@@ -133,7 +127,7 @@ std::optional<ShortcutChord> parseAccelerator(std::string_view text) {
     while (!text.empty() && text.front() == '<') {
         const auto end = text.find('>');
         if (end == std::string_view::npos) return std::nullopt;
-        const std::string name = lower(text.substr(1, end - 1));
+        const std::string name = toLower(text.substr(1, end - 1));
         text.remove_prefix(end + 1);
         if (name == "super" || name == "meta" || name == "mod4") {
             chord.super = true;
@@ -148,7 +142,7 @@ std::optional<ShortcutChord> parseAccelerator(std::string_view text) {
         }
     }
     if (text.empty()) return std::nullopt;
-    chord.keysym = text.size() == 1 ? lower(text) : std::string(text);
+    chord.keysym = text.size() == 1 ? toLower(text) : std::string(text);
     return chord;
 }
 
