@@ -28,6 +28,10 @@
 #include <vector>
 
 #include <pthread.h>
+#include <unistd.h>
+#if __has_include(<sys/prctl.h>)
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -319,6 +323,12 @@ int serve(parakeet_context* context, const Options& options, sigset_t& stopSigna
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef PR_SET_PDEATHSIG
+    // Ended with the process that started it, even one that crashed or was killed: a resident
+    // server left behind would keep its memory, its port and, mid-request, a core.
+    const pid_t starter = getppid();
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != starter) return 4;
+#endif
     const Options options = parse(argc, argv);
     // SIGTERM and SIGINT end the server after the requests in flight: a thread of its own waits
     // for them (the mask is inherited by every thread started from here on).

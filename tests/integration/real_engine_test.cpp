@@ -377,6 +377,33 @@ TEST_F(RealParakeet, DecodesThroughTheRoutingAndComesBackAfterAKill) {
     EXPECT_NE(::kill(second, 0), 0); // gone, not orphaned
 }
 
+// A daemon that dies without stopping its server (a crash, KILL, its display gone) leaves no
+// server behind: `timeout` stands in for it as the server's parent.
+TEST_F(RealParakeet, EndsWithTheProcessThatStartedIt) {
+    port = freePort();
+    SpawnOptions options;
+    options.argv = {
+        "/usr/bin/timeout", "300",    bin + "/vak-parakeet-server", "-m", model, "--host",
+        "127.0.0.1",        "--port", std::to_string(port)};
+    auto starter = Subprocess::spawn(options);
+    ASSERT_TRUE(starter);
+    ASSERT_TRUE(test::waitUntil([&] { return answers(); }, 60));
+    const std::string children =
+        test::readFixture("/proc/" + std::to_string(starter->pid()) + "/task/" +
+                          std::to_string(starter->pid()) + "/children");
+    const int orphan = std::atoi(children.c_str());
+    ASSERT_GT(orphan, 0) << children;
+    starter->kill();
+    starter->wait();
+    // Gone, or a zombie nobody here reaps.
+    const auto ended = [orphan] {
+        const std::string stat = test::readFixture("/proc/" + std::to_string(orphan) + "/stat");
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    EXPECT_TRUE(test::waitUntil(ended, 10));
+    if (!ended()) ::kill(orphan, SIGKILL);
+}
+
 TEST_F(RealParakeet, ADamagedModelIsLoggedWithItsCause) {
     std::string bytes = test::readFixture(model);
     bytes.replace(0, 4, "JUNK");
