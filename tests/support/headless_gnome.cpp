@@ -176,11 +176,7 @@ std::vector<std::string> HeadlessGnome::asUser(const std::vector<std::string>& c
 std::vector<std::string>
 HeadlessGnome::asUserWithoutBus(const std::vector<std::string>& command,
                                 const std::vector<std::string>& extra) const {
-    std::vector<std::string> environment;
-    for (const std::string& entry : environment_) {
-        if (entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) != 0) environment.push_back(entry);
-    }
-    return user_.run(command, environment, extra);
+    return user_.runWithoutBus(command, environment_, extra);
 }
 
 bool HeadlessGnome::start(const std::vector<std::string>& command,
@@ -193,10 +189,7 @@ bool HeadlessGnome::start(const std::vector<std::string>& command,
 }
 
 void HeadlessGnome::giveToUser(const std::string& path) const {
-    ::lchown(path.c_str(), user_.uid, user_.gid);
-    std::error_code error;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error))
-        ::lchown(entry.path().c_str(), user_.uid, user_.gid);
+    user_.own(path);
 }
 
 std::string HeadlessGnome::userFolder(const std::string& name) const {

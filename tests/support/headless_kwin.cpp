@@ -164,18 +164,11 @@ std::vector<std::string> HeadlessKwin::asUser(const std::vector<std::string>& co
 std::vector<std::string>
 HeadlessKwin::asUserWithoutBus(const std::vector<std::string>& command,
                                const std::vector<std::string>& extra) const {
-    std::vector<std::string> environment;
-    for (const std::string& entry : environment_) {
-        if (entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) != 0) environment.push_back(entry);
-    }
-    return user_.run(command, environment, extra);
+    return user_.runWithoutBus(command, environment_, extra);
 }
 
 void HeadlessKwin::giveToUser(const std::string& path) const {
-    ::lchown(path.c_str(), user_.uid, user_.gid);
-    std::error_code error;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error))
-        ::lchown(entry.path().c_str(), user_.uid, user_.gid);
+    user_.own(path);
 }
 
 std::string HeadlessKwin::userFolder(const std::string& name) const {

@@ -175,10 +175,7 @@ std::string HeadlessSway::userFolder(const std::string& name) const {
 }
 
 void HeadlessSway::giveToUser(const std::string& path) const {
-    ::lchown(path.c_str(), uid_, gid_);
-    std::error_code error;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error))
-        ::lchown(entry.path().c_str(), uid_, gid_);
+    user_.own(path);
 }
 
 bool HeadlessSway::exec(const std::string& command) {

@@ -132,4 +132,21 @@ std::optional<pid_t> findSessionProcess(const std::string& runtimeEntry,
     return std::nullopt;
 }
 
+std::vector<std::string> SessionUser::runWithoutBus(const std::vector<std::string>& command,
+                                                    const std::vector<std::string>& environment,
+                                                    const std::vector<std::string>& extra) const {
+    std::vector<std::string> kept;
+    for (const std::string& entry : environment) {
+        if (entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) != 0) kept.push_back(entry);
+    }
+    return run(command, kept, extra);
+}
+
+void SessionUser::own(const std::string& path) const {
+    ::lchown(path.c_str(), uid, gid);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error))
+        ::lchown(entry.path().c_str(), uid, gid);
+}
+
 } // namespace vak::test

@@ -27,6 +27,12 @@ struct SessionUser {
     std::vector<std::string> run(const std::vector<std::string>& command,
                                  const std::vector<std::string>& environment,
                                  const std::vector<std::string>& extra = {}) const;
+    // The same without the session bus's address: a program that finds no bus.
+    std::vector<std::string> runWithoutBus(const std::vector<std::string>& command,
+                                           const std::vector<std::string>& environment,
+                                           const std::vector<std::string>& extra = {}) const;
+    // Makes `path` and everything under it this user's.
+    void own(const std::string& path) const;
 };
 
 // Creates `path` (and its parents) owned by uid:gid with `mode`.
