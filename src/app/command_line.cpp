@@ -8,11 +8,11 @@
 #include "app/control_socket.h"
 #include "app/engine_setup.h"
 #include "base/environment.h"
-#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/constants.h"
 #include "foundation/process_values.h"
 #include "platform/desktop_shortcut.h"
+#include "platform/login_item.h"
 
 #include <array>
 #include <cstdio>
@@ -178,7 +178,7 @@ int runCommandLine(const CliInvocation& invocation) {
     case CliMode::AddShortcut: {
         const auto& values = processValues();
         const ShortcutOffer offer = offerToggleShortcut(
-            autostartProgram(values.cliArgs.empty() ? APP_NAME : values.cliArgs[0]),
+            startableProgram(values.cliArgs.empty() ? APP_NAME : values.cliArgs[0]),
             values.cfg.shortcutChord);
         return offer.bound ? 0 : 1;
     }

@@ -14,7 +14,6 @@
 #include "history/legacy_purge.h"
 #include "history/retention.h"
 #include "platform/audio_backend.h"
-#include "platform/desktop_backend.h"
 #include "platform/desktop_shortcut.h"
 #include "platform/frontmost_app.h"
 #include "platform/host.h"
@@ -44,30 +43,6 @@
 namespace vak {
 
 namespace {
-
-// A desktop session to show the interface in. The interface runs on X11 (under Wayland through
-// XWayland, where the window manager keeps the pill above other windows and out of the focus)
-// and natively on Wayland only without XWayland.
-bool haveDisplay(const DesktopChoice& desktop) {
-    const bool x11 = envValue(Env::Display).has_value();
-    if (desktop.backend == DesktopBackend::X11 && !x11) {
-        log(LogLevel::serious,
-            "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
-            "session");
-        return false;
-    }
-    if (!x11 && !envValue(Env::WaylandDisplay)) {
-        log(LogLevel::serious, "no display (neither WAYLAND_DISPLAY nor DISPLAY is set) — start "
-                               "vak-dictate inside the desktop session");
-        return false;
-    }
-    if (!envValue(Env::QtPlatform))
-        ::setenv(std::string(envName(Env::QtPlatform)).c_str(), x11 ? "xcb" : "wayland", 1);
-    log(LogLevel::info, "interface: Qt's " + envValueOr(Env::QtPlatform, "") + " platform — " +
-                            (x11 ? "DISPLAY=" + envValueOr(Env::Display, "")
-                                 : std::string("no XWayland (DISPLAY unset)")));
-    return true;
-}
 
 // The microphone answers when a sound server does; asked off the main thread.
 void reportMicrophone() {
@@ -337,7 +312,7 @@ int runDaemon(const std::vector<std::string>& args) {
     // own: its "✓" lines look like the transcripts it removes.
     if (ownsFiles) purgeLegacyPlaintext();
 
-    if (!haveDisplay(chooseDesktopBackend(DesktopSession::current(values.cfg)))) return 1;
+    if (!prepareInterfaceDisplay()) return 1;
     startDesktopBackends();
 
     DesktopApp desktop(args);

@@ -16,6 +16,8 @@ struct KeyChord {
     bool shift = false;
     bool alt = false;
     ChordKey key = ChordKey::V;
+    // Command on macOS, where its shortcuts live; the logo (Super) key elsewhere.
+    bool command = false;
 
     bool operator==(const KeyChord&) const = default;
 };

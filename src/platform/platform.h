@@ -15,4 +15,8 @@ void installPlatformBackends();
 // use none of them, never reach the desktop.
 void startDesktopBackends();
 
+// Picks the display the interface is drawn on and sets the toolkit up for it, logging which and
+// why. False, with one serious log line saying what is missing, when there is none.
+bool prepareInterfaceDisplay();
+
 } // namespace vak

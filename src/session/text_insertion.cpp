@@ -46,7 +46,7 @@ void TextInserter::insert(std::string_view text, Done done) {
     const FocusedApp focus = services_.frontmost->focused();
     // A terminal gets the text as typed whether POLISH_APPS names it or not: a curly apostrophe
     // or an ellipsis in a command line makes it another command.
-    const bool terminal = terminalFamilyOf(focus.identifier) != nullptr;
+    const bool terminal = isTerminal(focus.identifier);
     const std::string out = terminal ? std::string(text) : smartTypography(text, focus.identifier);
     const PasteStyle& style = pasteStyleFor(focus.identifier);
     const long changeCount = lend(*services_.pasteboard, clipboard_, out);

@@ -1,10 +1,10 @@
 #include "ui/floating_panel.h"
 
 #include "platform/panel_placement.h"
+#include "platform/panel_window.h"
 #include "ui/pill_layout.h"
 #include "ui/ui_style.h"
 #include "ui/ui_texts.h"
-#include "ui/x11_window_hints.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -34,7 +34,7 @@ FloatingPanel::FloatingPanel(QSize size, Look look)
 
 void FloatingPanel::orderFront() {
     panelPlacement()->prepare(ui::str(windowTitle()));
-    markFloatingPanel(this);
+    markFloatingPanel(static_cast<std::uintptr_t>(winId())); // winId() creates the native window
     clipCorners();
     show();
     raise();

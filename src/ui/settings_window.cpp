@@ -4,7 +4,6 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
-#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/languages.h"
@@ -251,7 +250,7 @@ void SettingsWindow::show() {
     {
         // What the entry says now, which is not a switch of the user's.
         const QSignalBlocker quiet(loginToggle_);
-        loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+        loginToggle_->setChecked(services_.login->enabled());
     }
     talkModePopup_->setCurrentIndex(
         std::max(talkModePopup_->findData(ui::qstr(talkModeName(config_.talkMode))), 0));
@@ -364,17 +363,17 @@ void SettingsWindow::saveClicked() {
 
 void SettingsWindow::loginToggled(bool on) {
     std::string problem;
-    if (setAutostart(services_.autostartEntry, on, services_.program, &problem)) {
+    if (services_.login->set(on, &problem)) {
         statusLabel_->setText(ui::qstr(on ? ui_text::LOGIN_ON_STATUS : ui_text::LOGIN_OFF_STATUS));
         log(LogLevel::info,
             std::string(on ? "start at login on: wrote " : "start at login off: removed ") +
-                services_.autostartEntry);
+                services_.login->where());
         return;
     }
-    log(LogLevel::warning, services_.autostartEntry + " " + problem);
+    log(LogLevel::warning, services_.login->where() + " " + problem);
     statusLabel_->setText(ui::qstr(std::string(ui_text::LOGIN_FAILED_STATUS) + problem));
     const QSignalBlocker quiet(loginToggle_);
-    loginToggle_->setChecked(autostartEnabled(services_.autostartEntry));
+    loginToggle_->setChecked(services_.login->enabled());
 }
 
 void SettingsWindow::offerShortcut(const std::string& desktop) {

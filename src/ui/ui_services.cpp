@@ -3,12 +3,12 @@
 #include "base/environment.h"
 #include "base/global_queues.h"
 #include "base/unicode.h"
-#include "foundation/autostart.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
 #include "platform/key_monitor.h"
+#include "platform/login_item.h"
 #include "platform/pasteboard.h"
 #include "platform/secret_store.h"
 #include "platform/service_control.h"
@@ -47,10 +47,8 @@ UiServices UiServices::fromProcess() {
         return retryKeptRecording(wav, processValues().scratch.retryTextBase());
     };
     const ProcessValues& values = processValues();
-    const auto configHome = envValue(Env::ConfigHome);
-    services.autostartEntry =
-        autostartEntryPath(values.HOME, configHome ? configHome->c_str() : nullptr);
-    services.program = autostartProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
+    services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
+    services.login = makeLoginItem(values.HOME, services.program);
     services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
         return monitor->triggerCodeForKey(nativeKey);
     };

@@ -4,6 +4,7 @@
 #include "foundation/deliver_mode.h"
 #include "history/history.h"
 #include "platform/desktop_shortcut.h"
+#include "platform/login_item.h"
 
 #include <cstddef>
 #include <functional>
@@ -53,9 +54,8 @@ struct UiServices {
     std::function<HistoryReading(std::size_t count)> readHistory;
     // A recording kept after a failed decode, decoded again and formatted. Blocks.
     std::function<std::optional<std::string>(const std::string& wav)> retryRecording;
-    // The user's autostart entry that "Start at login" writes and removes, and the program it
-    // starts.
-    std::string autostartEntry;
+    // "Start at login", and the program it and the toggle shortcut start.
+    std::shared_ptr<LoginItem> login;
     std::string program;
     // The trigger key an interface key event names by its native key, as the key monitor
     // reads it; nothing for keys that cannot be one.

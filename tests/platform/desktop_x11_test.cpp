@@ -2,10 +2,10 @@
 // shortcuts, the clipboard and the frontmost application, with a paste-target window from
 // tools/ on the receiving side.
 #include "platform/linux/qt_pasteboard.h"
+#include "platform/linux/terminal_families.h"
 #include "platform/linux/x11_frontmost_app.h"
 #include "platform/linux/xinput_key_monitor.h"
 #include "platform/linux/xtest_key_synth.h"
-#include "platform/paste_style.h"
 #include "session/key_recognizer.h"
 #include "session/text_insertion.h"
 #include "support/desktop_fixtures.h"

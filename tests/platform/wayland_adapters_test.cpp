@@ -3,16 +3,16 @@
 // layer that issues its calls.
 #include "base/files.h"
 #include "base/main_queue.h"
-#include "platform/desktop_backend.h"
 #include "platform/desktop_shortcut.h"
 #include "platform/linux/atspi_frontmost_app.h"
+#include "platform/linux/desktop_backend.h"
 #include "platform/linux/evdev_decoder.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/input_access.h"
+#include "platform/linux/terminal_families.h"
 #include "platform/linux/uinput_key_synth.h"
-#include "platform/paste_style.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 

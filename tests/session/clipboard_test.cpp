@@ -3,7 +3,7 @@
 #include "base/unicode.h"
 #include "platform/fake/fake_desktop.h"
 #include "platform/fake/fake_pasteboard.h"
-#include "platform/paste_style.h"
+#include "platform/linux/terminal_families.h"
 #include "session/selection_copy.h"
 #include "session/text_insertion.h"
 #include "support/manual_main_queue.h"

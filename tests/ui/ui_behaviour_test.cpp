@@ -1,11 +1,11 @@
 // The pill, the panels and the settings window on Qt's offscreen platform: what they show, what
 // they write and what they ask of the session.
 #include "base/files.h"
-#include "foundation/autostart.h"
 #include "foundation/process_values.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
 #include "platform/linux/key_translation.h"
+#include "platform/linux/xdg_autostart.h"
 #include "platform/panel_placement.h"
 #include "producer/producer_link.h"
 #include "session/mode_memory.h"

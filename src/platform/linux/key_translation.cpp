@@ -112,6 +112,7 @@ std::vector<std::uint16_t> evdevKeysOf(const KeyChord& chord) {
     if (chord.control) keys.push_back(KEY_LEFTCTRL);
     if (chord.shift) keys.push_back(KEY_LEFTSHIFT);
     if (chord.alt) keys.push_back(KEY_LEFTALT);
+    if (chord.command) keys.push_back(KEY_LEFTMETA);
     keys.push_back(chord.key == ChordKey::V   ? KEY_V
                    : chord.key == ChordKey::C ? KEY_C
                                               : KEY_INSERT);

@@ -102,6 +102,7 @@ bool MutterKeySynth::send(const KeyChord& chord) {
         if (chord.control) keys.push_back(keysym::Control_L);
         if (chord.shift) keys.push_back(keysym::Shift_L);
         if (chord.alt) keys.push_back(keysym::Alt_L);
+        if (chord.command) keys.push_back(keysym::Super_L);
         keys.push_back(keysymForChordKey(chord.key));
         bool ok = true;
         const auto key = [&](std::uint32_t sym, bool pressed) {

@@ -1,7 +1,8 @@
+#include "base/environment.h"
 #include "base/log.h"
 #include "foundation/process_values.h"
-#include "platform/desktop_backend.h"
 #include "platform/desktop_shortcut.h"
+#include "platform/linux/desktop_backend.h"
 #include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/pulse_audio_backend.h"
 #include "platform/linux/pulse_sound_player.h"
@@ -15,6 +16,9 @@
 #include "platform/linux/xtest_key_synth.h"
 #include "platform/platform.h"
 
+#include <cstdlib>
+#include <string>
+
 namespace vak {
 
 namespace {
@@ -23,7 +27,35 @@ DesktopChoice desktopChoice() {
     return chooseDesktopBackend(DesktopSession::current(processValues().cfg));
 }
 
+// A desktop session to show the interface in. The interface runs on X11 (under Wayland through
+// XWayland, where the window manager keeps the pill above other windows and out of the focus)
+// and natively on Wayland only without XWayland.
+bool haveDisplay(const DesktopChoice& desktop) {
+    const bool x11 = envValue(Env::Display).has_value();
+    if (desktop.backend == DesktopBackend::X11 && !x11) {
+        log(LogLevel::serious,
+            "no X11 display (DISPLAY is not set) — vak-dictate needs an X11 or XWayland "
+            "session");
+        return false;
+    }
+    if (!x11 && !envValue(Env::WaylandDisplay)) {
+        log(LogLevel::serious, "no display (neither WAYLAND_DISPLAY nor DISPLAY is set) — start "
+                               "vak-dictate inside the desktop session");
+        return false;
+    }
+    if (!envValue(Env::QtPlatform))
+        ::setenv(std::string(envName(Env::QtPlatform)).c_str(), x11 ? "xcb" : "wayland", 1);
+    log(LogLevel::info, "interface: Qt's " + envValueOr(Env::QtPlatform, "") + " platform — " +
+                            (x11 ? "DISPLAY=" + envValueOr(Env::Display, "")
+                                 : std::string("no XWayland (DISPLAY unset)")));
+    return true;
+}
+
 } // namespace
+
+bool prepareInterfaceDisplay() {
+    return haveDisplay(desktopChoice());
+}
 
 void installPlatformBackends() {
     installAudioBackend(std::make_shared<PulseAudioBackend>());

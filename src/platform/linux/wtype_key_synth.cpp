@@ -29,6 +29,7 @@ std::vector<std::string> wtypeArguments(const KeyChord& chord) {
     if (chord.control) modifiers.emplace_back("ctrl");
     if (chord.shift) modifiers.emplace_back("shift");
     if (chord.alt) modifiers.emplace_back("alt");
+    if (chord.command) modifiers.emplace_back("logo");
     std::vector<std::string> args;
     for (const std::string& modifier : modifiers) {
         args.emplace_back("-M");

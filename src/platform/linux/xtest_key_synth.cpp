@@ -41,7 +41,7 @@ bool XTestKeySynth::send(const KeyChord& chord) {
     std::vector<std::uint8_t> modifiers;
     for (const auto& [wanted, sym] :
          {std::pair{chord.control, keysym::Control_L}, std::pair{chord.shift, keysym::Shift_L},
-          std::pair{chord.alt, keysym::Alt_L}}) {
+          std::pair{chord.alt, keysym::Alt_L}, std::pair{chord.command, keysym::Super_L}}) {
         if (!wanted) continue;
         const auto code = map->keycodeFor(sym);
         if (!code) return false;

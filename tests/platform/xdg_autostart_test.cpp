@@ -1,6 +1,6 @@
 #include "base/files.h"
 #include "base/subprocess.h"
-#include "foundation/autostart.h"
+#include "platform/linux/xdg_autostart.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -31,8 +31,8 @@ TEST(Autostart, TheUserEntryStartsTheProgramAsTheDesktopReadsItAndGoesWhenSwitch
     EXPECT_EQ(autostartEntryPath("/home/u", "/cfg"), "/cfg/autostart/vak-dictate.desktop");
     EXPECT_EQ(autostartEntryPath("/home/u", "cfg"), // not absolute: ignored
               "/home/u/.config/autostart/vak-dictate.desktop");
-    EXPECT_EQ(autostartProgram("vak-dictate"), "vak-dictate");
-    EXPECT_EQ(autostartProgram("./build/../build/vak-dictate"),
+    EXPECT_EQ(startableProgram("vak-dictate"), "vak-dictate");
+    EXPECT_EQ(startableProgram("./build/../build/vak-dictate"),
               (std::filesystem::current_path() / "build/vak-dictate").string());
 
     TempDir home;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/login_item.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,10 +17,6 @@ namespace vak {
 // or not an absolute path (which the XDG rules say to ignore).
 std::string autostartEntryPath(std::string_view home, const char* xdgConfigHome);
 
-// What the entry's Exec line starts: a program path named with a folder becomes absolute (the
-// session starts it from another folder); a bare name stays bare, found on PATH as it was.
-std::string autostartProgram(std::string_view argv0);
-
 // The launcher's entry (packaging/vak-dictate.desktop.in) with its Exec line starting
 // `program`, quoted as the desktop-entry rules want. Nothing for a path that has a line break.
 std::optional<std::string> autostartEntryText(std::string_view program);
@@ -31,5 +29,21 @@ bool autostartEnabled(const std::string& path);
 // `problem` saying why, when that could not be done; the file is then as it was.
 bool setAutostart(const std::string& path, bool on, std::string_view program,
                   std::string* problem = nullptr);
+
+// The login item as the user's autostart entry at `path`, starting `program`.
+class XdgAutostart final : public LoginItem {
+  public:
+    XdgAutostart(std::string path, std::string program)
+        : path_(std::move(path)), program_(std::move(program)) {}
+    bool enabled() const override { return autostartEnabled(path_); }
+    bool set(bool on, std::string* problem) override {
+        return setAutostart(path_, on, program_, problem);
+    }
+    std::string where() const override { return path_; }
+
+  private:
+    std::string path_;
+    std::string program_;
+};
 
 } // namespace vak

@@ -1,8 +1,9 @@
-#include "foundation/autostart.h"
+#include "platform/linux/xdg_autostart.h"
 
+#include "base/environment.h"
 #include "base/files.h"
 #include "base/unicode.h"
-#include "foundation/launcher_entry.h"
+#include "platform/linux/launcher_entry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -57,13 +58,6 @@ std::string autostartEntryPath(std::string_view home, const char* xdgConfigHome)
     return config + "/autostart/" + std::string(DESKTOP_ENTRY_NAME);
 }
 
-std::string autostartProgram(std::string_view argv0) {
-    if (argv0.find('/') == std::string_view::npos) return std::string(argv0);
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(std::filesystem::path(argv0), error);
-    return error ? std::string(argv0) : absolute.lexically_normal().string();
-}
-
 std::optional<std::string> autostartEntryText(std::string_view program) {
     const auto exec = execArgument(program);
     if (!exec) return std::nullopt;
@@ -106,6 +100,12 @@ bool setAutostart(const std::string& path, bool on, std::string_view program,
     }
     if (problem != nullptr) *problem = why;
     return done;
+}
+
+std::shared_ptr<LoginItem> makeLoginItem(std::string_view home, std::string_view program) {
+    const auto configHome = envValue(Env::ConfigHome);
+    return std::make_shared<XdgAutostart>(
+        autostartEntryPath(home, configHome ? configHome->c_str() : nullptr), std::string(program));
 }
 
 } // namespace vak

@@ -1,4 +1,4 @@
-#include "platform/desktop_backend.h"
+#include "platform/linux/desktop_backend.h"
 
 #include "base/environment.h"
 #include "base/unicode.h"

@@ -1,7 +1,6 @@
-#include "ui/x11_window_hints.h"
+#include "platform/panel_window.h"
 
 #include <QGuiApplication>
-#include <QWidget>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -35,10 +34,12 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
 
 } // namespace
 
-void markFloatingPanel(QWidget* window) {
+// X11's window-manager hints (Qt's own flags already say "never give it the focus" and "do not
+// activate it when shown"); off X11 the compositor's rules keep the panel where it is.
+void markFloatingPanel(std::uintptr_t nativeWindow) {
     xcb_connection_t* c = x11Connection();
-    if (c == nullptr || window == nullptr) return;
-    const auto id = static_cast<xcb_window_t>(window->winId()); // creates the native window
+    if (c == nullptr || nativeWindow == 0) return;
+    const auto id = static_cast<xcb_window_t>(nativeWindow);
     const xcb_atom_t state = atom(c, "_NET_WM_STATE");
     const xcb_atom_t desktop = atom(c, "_NET_WM_DESKTOP");
 

@@ -1,4 +1,4 @@
-#include "platform/paste_style.h"
+#include "platform/linux/terminal_families.h"
 
 #include <algorithm>
 #include <array>
@@ -107,6 +107,10 @@ const TerminalFamily* terminalFamilyOf(std::string_view appId) {
 const PasteStyle& pasteStyleFor(std::string_view appId) {
     const TerminalFamily* family = terminalFamilyOf(appId);
     return family != nullptr ? family->style : STANDARD_PASTE_STYLE;
+}
+
+bool isTerminal(std::string_view appId) {
+    return terminalFamilyOf(appId) != nullptr;
 }
 
 } // namespace vak
