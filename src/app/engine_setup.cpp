@@ -60,6 +60,10 @@ bool step(const std::string& what, const std::vector<std::string>& argv, double 
     run.timeoutSeconds = limitSeconds;
     run.maxOutputBytes = 64 * 1024;
     run.errorTailBytes = 8 * 1024;
+    if (argv.empty() || argv[0].empty()) {
+        std::cerr << "✕ " << what << " failed: its program is not installed\n";
+        return false;
+    }
     std::string error;
     const auto result = runProcess(argv, run, &error);
     if (result && result->status.success()) return true;

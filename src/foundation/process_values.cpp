@@ -118,7 +118,7 @@ std::string _which(std::string_view name, std::string_view toolPath) {
         const std::string candidate = folder + "/" + std::string(name);
         if (isExecutableFile(candidate)) return candidate;
     }
-    return "/opt/homebrew/bin/" + std::string(name);
+    return {};
 }
 
 } // namespace vak

@@ -63,8 +63,7 @@ std::string engineDirectory(std::string_view home);
 
 // Full path of an outside tool: the folders of $VAK_TOOL_PATH (colon-separated) first, then the
 // engine folder's bin/, then /opt/homebrew/bin, /usr/local/bin, /usr/bin, /opt/local/bin; the
-// first executable file wins.
-// When there is none, the /opt/homebrew/bin path (callers test whether it exists).
+// first executable file wins. Empty when there is none.
 std::string _which(std::string_view name);
 // The same with an explicit search list in front of the standard prefixes.
 std::string _which(std::string_view name, std::string_view toolPath);
