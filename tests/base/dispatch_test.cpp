@@ -1,5 +1,6 @@
 #include "base/global_queues.h"
 #include "base/main_queue.h"
+#include "base/poll_thread.h"
 #include "base/serial_queue.h"
 #include "base/virtual_queue.h"
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -23,6 +25,73 @@ using Clock = std::chrono::steady_clock;
 
 double secondsBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
+}
+
+// The loop the control socket, the key monitors and the Wayland connection share: work handed
+// over with a wake-up is always seen (the thread waits with no time limit, so a lost wake-up
+// hangs it), a stop ends a thread that waits forever, a hook can end it, and nothing is left open.
+TEST(PollThread, SeesEveryWakeUpStopsPromptlyAndLeavesNoDescriptor) {
+    const auto lowestFreeFd = [] {
+        const int fd = ::dup(0);
+        ::close(fd);
+        return fd;
+    };
+    const int freeBefore = lowestFreeFd();
+    for (const bool hookEnds : {false, true}) {
+        SCOPED_TRACE(hookEnds ? "a hook ends it" : "stopped");
+        std::mutex mutex;
+        int posted = 0;
+        int taken = 0;
+        std::atomic<int> finished{0};
+        auto poller = PollThread::start({
+            .prepare =
+                [&](std::vector<pollfd>&, int& timeoutMs) {
+                    std::lock_guard lock(mutex);
+                    taken = posted;
+                    timeoutMs = -1;
+                    return !(hookEnds && taken == 400);
+                },
+            .dispatch = [](const std::vector<pollfd>&) { return true; },
+            .finish = [&] { ++finished; },
+        });
+        ASSERT_TRUE(poller);
+        std::vector<std::thread> posters;
+        for (int t = 0; t < 2; ++t) {
+            posters.emplace_back([&] {
+                for (int i = 0; i < 200; ++i) {
+                    {
+                        std::lock_guard lock(mutex);
+                        ++posted;
+                    }
+                    poller->wake();
+                }
+            });
+        }
+        for (auto& poster : posters)
+            poster.join();
+        const auto deadline = Clock::now() + 5s;
+        while (Clock::now() < deadline) {
+            {
+                std::lock_guard lock(mutex);
+                if (taken == 400) break;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        {
+            std::lock_guard lock(mutex);
+            EXPECT_EQ(taken, 400);
+        }
+        const auto stopAsked = Clock::now();
+        if (hookEnds) {
+            while (poller->running() && Clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+            EXPECT_FALSE(poller->running());
+        }
+        poller.reset();
+        EXPECT_LT(secondsBetween(stopAsked, Clock::now()), 1.0);
+        EXPECT_EQ(finished.load(), 1);
+    }
+    EXPECT_EQ(lowestFreeFd(), freeBefore);
 }
 
 TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
