@@ -1,18 +1,17 @@
 #include "app/control_socket.h"
 
 #include "base/main_queue.h"
+#include "base/poll_thread.h"
 #include "base/unicode.h"
+#include "platform/peer_credentials.h"
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ostream>
-#include <thread>
 #include <utility>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -105,21 +104,16 @@ struct ControlSocket::State {
     MainQueue* main = nullptr;
     Handler handler;
     int listenFd = -1;
-    int wakeFd = -1;
     ino_t inode = 0; // of the socket we made, so only ours is ever removed
-    std::atomic<bool> stopping{false};
-    std::thread thread;
+    std::unique_ptr<PollThread> poller;
 
     ~State() {
+        poller.reset();
         if (listenFd >= 0) ::close(listenFd);
-        if (wakeFd >= 0) ::close(wakeFd);
     }
 
     void serve(int fd) {
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
-            peer.uid != ::geteuid()) {
+        if (peerUserId(fd) != ::geteuid()) {
             sendLine(fd, "refused: this daemon belongs to another user\n");
             return;
         }
@@ -133,20 +127,24 @@ struct ControlSocket::State {
         sendLine(fd, "ok\n");
     }
 
-    void run() {
-        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        while (!stopping.load()) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
-            }
-            if ((fds[1].revents & POLLIN) != 0) return;
-            if ((fds[0].revents & POLLIN) == 0) continue;
-            const int client = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            serve(client);
-            ::close(client);
-        }
+    PollThread::Hooks hooks() {
+        return {
+            .prepare =
+                [this](std::vector<pollfd>& fds, int&) {
+                    fds.push_back({listenFd, POLLIN, 0});
+                    return true;
+                },
+            .dispatch =
+                [this](const std::vector<pollfd>& fds) {
+                    if ((fds[0].revents & POLLIN) == 0) return true;
+                    const int client = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (client < 0) return true;
+                    serve(client);
+                    ::close(client);
+                    return true;
+                },
+            .finish = {},
+        };
     }
 };
 
@@ -173,8 +171,7 @@ std::unique_ptr<ControlSocket> ControlSocket::listen(const std::string& path, Ma
     state->main = &main;
     state->handler = std::move(handler);
     state->listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    state->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (state->listenFd < 0 || state->wakeFd < 0) return fail(std::strerror(errno));
+    if (state->listenFd < 0) return fail(std::strerror(errno));
     // Private from the moment it exists, whatever the process's umask.
     const mode_t before = ::umask(0177);
     const int bound =
@@ -187,17 +184,19 @@ std::unique_ptr<ControlSocket> ControlSocket::listen(const std::string& path, Ma
         ::unlink(path.c_str());
         return fail(std::string("cannot listen: ") + std::strerror(errno));
     }
-    state->thread = std::thread([raw = state.get()] { raw->run(); });
+    std::string why;
+    state->poller = PollThread::start(state->hooks(), &why);
+    if (!state->poller) {
+        ::unlink(path.c_str());
+        return fail(why);
+    }
     return std::unique_ptr<ControlSocket>(new ControlSocket(std::move(state)));
 }
 
 ControlSocket::ControlSocket(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
 ControlSocket::~ControlSocket() {
-    state_->stopping.store(true);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(state_->wakeFd, &one, sizeof one);
-    if (state_->thread.joinable()) state_->thread.join();
+    state_->poller.reset();
     struct stat info {};
     if (::lstat(state_->path.c_str(), &info) == 0 && info.st_ino == state_->inode)
         ::unlink(state_->path.c_str());

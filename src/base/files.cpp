@@ -299,4 +299,37 @@ std::optional<std::int64_t> fileSize(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+namespace {
+
+// Moves a descriptor above the standard three so dup2 onto 0/1 really clears close-on-exec.
+bool liftAboveStandard(int& fd) {
+    if (fd > 2) return true;
+    const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (lifted < 0) return false;
+    ::close(fd);
+    fd = lifted;
+    return true;
+}
+
+} // namespace
+
+bool makePipe(int fds[2]) {
+#ifdef VAK_HAVE_PIPE2
+    // Close-on-exec from the start: a child forked by another thread meanwhile gets no copy.
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+#else
+    if (pipe(fds) != 0) return false;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#endif
+    if (!liftAboveStandard(fds[0]) || !liftAboveStandard(fds[1])) {
+        for (int end = 0; end < 2; ++end) {
+            if (fds[end] >= 0) ::close(fds[end]);
+            fds[end] = -1;
+        }
+        return false;
+    }
+    return true;
+}
+
 } // namespace vak

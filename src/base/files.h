@@ -83,6 +83,11 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
 bool appendToFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
 bool writeAll(int fd, std::string_view bytes);
 
+// A pipe (read end first) whose ends are close-on-exec from the start and above the standard
+// three descriptors, so a child spawned meanwhile gets no copy and dup2 onto 0-2 clears the flag.
+// False when none can be made.
+bool makePipe(int fds[2]);
+
 bool setPermissions(const std::string& path, mode_t mode);
 std::optional<mode_t> filePermissions(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "base/subprocess.h"
 
+#include "base/files.h"
 #include "base/global_queues.h"
 #include "base/time_util.h"
 
@@ -35,33 +36,6 @@ void ignoreSigpipeOnce() {
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
-}
-
-// Moves a descriptor above the standard three so dup2 onto 0/1 really clears close-on-exec.
-bool liftAboveStandard(int& fd) {
-    if (fd > 2) return true;
-    const int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (lifted < 0) return false;
-    ::close(fd);
-    fd = lifted;
-    return true;
-}
-
-bool makePipe(int fds[2]) {
-#ifdef VAK_HAVE_PIPE2
-    // Close-on-exec from the start: a child forked by another thread meanwhile gets no copy.
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-#else
-    if (pipe(fds) != 0) return false;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#endif
-    if (!liftAboveStandard(fds[0]) || !liftAboveStandard(fds[1])) {
-        closeFd(fds[0]);
-        closeFd(fds[1]);
-        return false;
-    }
-    return true;
 }
 
 ExitStatus decodeStatus(int raw) {
@@ -378,125 +352,180 @@ int stopRunningChildren(double killGraceSeconds) {
     return static_cast<int>(running.size());
 }
 
-std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
-                                        const RunOptions& options, std::string* error) {
+namespace {
+
+void setNonBlocking(int fd) {
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// One stream runProcess reads: standard output up to its limit, or standard error's last bytes.
+struct StreamReader {
+    int fd;
+    bool open;
+    std::string* sink;
+    std::size_t limit;
+    bool keepTail;
+};
+
+// Reads what is there; false at end of file or on an error.
+bool readAvailable(StreamReader& reader) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(reader.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            const auto size = static_cast<std::size_t>(n);
+            if (reader.keepTail) {
+                reader.sink->append(buffer, size);
+                if (reader.sink->size() > 2 * reader.limit)
+                    reader.sink->erase(0, reader.sink->size() - reader.limit);
+            } else {
+                const auto room = reader.limit - reader.sink->size();
+                reader.sink->append(buffer, std::min(size, room));
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && errno == EAGAIN;
+    }
+}
+
+// Stops the child once RunOptions::cancel is set: SIGTERM at once, SIGKILL after the grace.
+class CancelWatch {
+  public:
+    CancelWatch(const RunOptions& options, Subprocess& child, ProcessResult& result)
+        : options_(options), child_(child), result_(result) {}
+    bool watching() const { return options_.cancel != nullptr; }
+    void check() {
+        if (options_.cancel == nullptr || !options_.cancel->load()) return;
+        if (!seen_) {
+            seen_ = SteadyClock::now();
+            result_.cancelled = true;
+            child_.terminate();
+        } else if (secondsSince(*seen_) > options_.killGraceSeconds) {
+            child_.kill();
+        }
+    }
+
+  private:
+    const RunOptions& options_;
+    Subprocess& child_;
+    ProcessResult& result_;
+    std::optional<SteadyClock::time_point> seen_;
+};
+
+// The child's standard streams while it runs: `input` fed to its standard input, which is
+// closed once all of it is taken (or at once when there is none), its output and error read.
+class StreamPump {
+  public:
+    StreamPump(Subprocess& child, const RunOptions& options, ProcessResult& result)
+        : child_(child), pending_(options.input ? std::string_view(*options.input) : ""),
+          inFd_(child.stdinFd()), readers_{
+                                      {child.stdoutFd(), child.stdoutFd() >= 0, &result.output,
+                                       options.maxOutputBytes, false},
+                                      {child.stderrFd(), child.stderrFd() >= 0, &result.errorTail,
+                                       options.errorTailBytes, true},
+                                  } {
+        for (int fd : {inFd_, child.stdoutFd(), child.stderrFd()})
+            setNonBlocking(fd);
+        if (inFd_ >= 0 && pending_.empty()) closeInput();
+    }
+
+    // Until the child has closed its streams (or has ended and left them to a grandchild).
+    void run(CancelWatch& cancel) {
+        while (inFd_ >= 0 || readers_[0].open || readers_[1].open) {
+            cancel.check();
+            const int ready = waitForStreams();
+            if (ready < 0 && errno != EINTR) break;
+            if (ready <= 0) {
+                if (childGoneQuiet(ready)) break;
+                continue;
+            }
+            if (inputSlot_ >= 0 && fds_[inputSlot_].revents != 0) feedInput();
+            for (int r = 0; r < 2; ++r) {
+                if (readerSlot_[r] >= 0 && fds_[readerSlot_[r]].revents != 0)
+                    readers_[r].open = readAvailable(readers_[r]);
+            }
+        }
+        child_.closeStdin();
+    }
+
+  private:
+    // Polls the open streams for a tenth of a second; poll's answer.
+    int waitForStreams() {
+        nfds_t count = 0;
+        inputSlot_ = -1;
+        if (inFd_ >= 0) {
+            fds_[count] = pollfd{inFd_, POLLOUT, 0};
+            inputSlot_ = static_cast<int>(count++);
+        }
+        for (int r = 0; r < 2; ++r) {
+            readerSlot_[r] = -1;
+            if (!readers_[r].open) continue;
+            fds_[count] = pollfd{readers_[r].fd, POLLIN, 0};
+            readerSlot_[r] = static_cast<int>(count++);
+        }
+        return ::poll(fds_, count, 100);
+    }
+
+    // A grandchild may hold the pipes open after the child is gone: once the child has ended,
+    // stop at the first quiet moment or after a second at most.
+    bool childGoneQuiet(int ready) {
+        if (!child_.hasExited()) return false;
+        if (!exitSeen_) exitSeen_ = SteadyClock::now();
+        for (auto& reader : readers_) {
+            if (reader.open) readAvailable(reader);
+        }
+        return ready == 0 || secondsSince(*exitSeen_) > 1.0;
+    }
+
+    void feedInput() {
+        const ssize_t n = ::write(inFd_, pending_.data(), pending_.size());
+        if (n > 0) pending_.remove_prefix(static_cast<std::size_t>(n));
+        if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending_.empty()) closeInput();
+    }
+
+    void closeInput() {
+        child_.closeStdin();
+        inFd_ = -1;
+    }
+
+    Subprocess& child_;
+    std::string_view pending_;
+    int inFd_;
+    StreamReader readers_[2];
+    pollfd fds_[3] = {};
+    int inputSlot_ = -1;
+    int readerSlot_[2] = {-1, -1};
+    std::optional<SteadyClock::time_point> exitSeen_;
+};
+
+SpawnOptions spawnOptionsFor(const std::vector<std::string>& argv, const RunOptions& options) {
     SpawnOptions spawnOptions;
     spawnOptions.argv = argv;
     spawnOptions.pipeStdin = options.input.has_value();
     spawnOptions.pipeStdout = options.captureOutput;
     spawnOptions.pipeStderr = options.errorTailBytes > 0;
     spawnOptions.environment = options.environment;
-    auto child = Subprocess::spawn(spawnOptions, error);
+    return spawnOptions;
+}
+
+} // namespace
+
+std::optional<ProcessResult> runProcess(const std::vector<std::string>& argv,
+                                        const RunOptions& options, std::string* error) {
+    auto child = Subprocess::spawn(spawnOptionsFor(argv, options), error);
     if (!child) return std::nullopt;
     TimerHandle watchdog = armWatchdog(child, options.timeoutSeconds, options.killGraceSeconds);
 
     ProcessResult result;
-    std::string_view pending = options.input ? std::string_view(*options.input) : "";
-    int inFd = child->stdinFd();
-    for (int fd : {inFd, child->stdoutFd(), child->stderrFd()}) {
-        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    if (inFd >= 0 && pending.empty()) {
-        child->closeStdin();
-        inFd = -1;
-    }
-
-    // The two streams read: standard output up to its limit, standard error's last bytes.
-    struct Reader {
-        int fd;
-        bool open;
-        std::string* sink;
-        std::size_t limit;
-        bool keepTail;
-    };
-    Reader readers[2] = {
-        {child->stdoutFd(), child->stdoutFd() >= 0, &result.output, options.maxOutputBytes, false},
-        {child->stderrFd(), child->stderrFd() >= 0, &result.errorTail, options.errorTailBytes,
-         true},
-    };
-    char buffer[65536];
-    // Reads what is there; false at end of file or on an error.
-    auto readSome = [&buffer](Reader& reader) {
-        for (;;) {
-            const ssize_t n = ::read(reader.fd, buffer, sizeof buffer);
-            if (n > 0) {
-                const auto size = static_cast<std::size_t>(n);
-                if (reader.keepTail) {
-                    reader.sink->append(buffer, size);
-                    if (reader.sink->size() > 2 * reader.limit)
-                        reader.sink->erase(0, reader.sink->size() - reader.limit);
-                } else {
-                    const auto room = reader.limit - reader.sink->size();
-                    reader.sink->append(buffer, std::min(size, room));
-                }
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            return n < 0 && errno == EAGAIN;
-        }
-    };
-    const auto anyOpen = [&readers] { return readers[0].open || readers[1].open; };
-    // Once cancelled: SIGTERM at once, SIGKILL after the grace.
-    std::optional<SteadyClock::time_point> cancelSeen;
-    const auto checkCancel = [&] {
-        if (options.cancel == nullptr || !options.cancel->load()) return;
-        if (!cancelSeen) {
-            cancelSeen = SteadyClock::now();
-            result.cancelled = true;
-            child->terminate();
-        } else if (secondsSince(*cancelSeen) > options.killGraceSeconds) {
-            child->kill();
-        }
-    };
-    std::optional<SteadyClock::time_point> exitSeen;
-    while (inFd >= 0 || anyOpen()) {
-        checkCancel();
-        pollfd fds[3];
-        nfds_t count = 0;
-        int index[3] = {-1, -1, -1}; // stdin, stdout, stderr
-        if (inFd >= 0) {
-            fds[count] = pollfd{inFd, POLLOUT, 0};
-            index[0] = static_cast<int>(count++);
-        }
-        for (int r = 0; r < 2; ++r) {
-            if (!readers[r].open) continue;
-            fds[count] = pollfd{readers[r].fd, POLLIN, 0};
-            index[r + 1] = static_cast<int>(count++);
-        }
-        const int ready = ::poll(fds, count, 100);
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) {
-            // A grandchild may hold the pipes open after the child is gone: once the child has
-            // ended, stop at the first quiet moment or after a second at most.
-            if (child->hasExited()) {
-                if (!exitSeen) exitSeen = SteadyClock::now();
-                for (auto& reader : readers) {
-                    if (reader.open) readSome(reader);
-                }
-                if (ready == 0 || secondsSince(*exitSeen) > 1.0) break;
-            }
-            continue;
-        }
-        if (index[0] >= 0 && fds[index[0]].revents != 0) {
-            const ssize_t n = ::write(inFd, pending.data(), pending.size());
-            if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
-                child->closeStdin();
-                inFd = -1;
-            }
-        }
-        for (int r = 0; r < 2; ++r) {
-            if (index[r + 1] >= 0 && fds[index[r + 1]].revents != 0)
-                readers[r].open = readSome(readers[r]);
-        }
-    }
-    child->closeStdin();
+    CancelWatch cancel(options, *child, result);
+    StreamPump(*child, options, result).run(cancel);
     if (result.errorTail.size() > options.errorTailBytes)
         result.errorTail.erase(0, result.errorTail.size() - options.errorTailBytes);
 
     // Without pipes to watch, the wait itself looks at the flag.
-    while (options.cancel != nullptr && !child->hasExited()) {
-        checkCancel();
+    while (cancel.watching() && !child->hasExited()) {
+        cancel.check();
         ::usleep(20000);
     }
     result.status = child->wait();

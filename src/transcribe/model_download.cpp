@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -101,78 +102,104 @@ std::string mebibytes(std::int64_t bytes) {
     return fixedDecimals(static_cast<double>(bytes) / (1 << 20), 1);
 }
 
-} // namespace
-
-DownloadResult downloadFile(const std::string& url, const std::string& path,
-                            const ExpectedFile& expected, const ProgressSink& progress,
-                            const std::atomic<bool>* cancel) {
+// What the answer to the first request says against going on; nothing when it is a 200.
+std::optional<DownloadResult> headProblem(const Head& head) {
     using Outcome = DownloadResult::Outcome;
-    const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
-    const Head head = askHead(url, cancel);
-    if (cancelled()) return result(Outcome::Cancelled, "stopped before it began");
     if (head.curlExit != 0 || head.status.empty()) {
         if (head.curlExit > 0 && unreachable(head.curlExit))
             return result(Outcome::Unreachable, head.error);
         return result(Outcome::Failed, head.error.empty() ? "curl did not run" : head.error);
     }
     if (head.status != "200") return result(Outcome::Refused, "HTTP " + head.status);
+    return std::nullopt;
+}
 
-    const std::string part = path + ".part";
-    std::int64_t have = fileSize(part).value_or(0);
-    // A partial file longer than the whole one belongs to another version: start again.
+// The bytes of `part` to resume from. A partial file longer than the whole one belongs to
+// another version: it is removed and the download starts again.
+std::int64_t resumableBytes(const std::string& part, const Head& head) {
+    const std::int64_t have = fileSize(part).value_or(0);
     if (head.length && have > *head.length) {
         removeFile(part);
-        have = 0;
+        return 0;
     }
-    const bool resumed = have > 0;
-    if (!head.length || have < *head.length) {
-        std::vector<std::string> args = {kCurl,          "-sS",           "-f",
-                                         "-L",           "--speed-limit", kStallBytesPerSecond,
-                                         "--speed-time", kStallSeconds};
-        if (resumed) args.insert(args.end(), {"-C", "-"});
-        args.insert(args.end(), {"-o", part, "--url", url});
-        RunOptions run;
-        run.timeoutSeconds = kTransferSeconds;
-        run.captureOutput = false;
-        run.errorTailBytes = 4096;
-        run.cancel = cancel;
+    return have;
+}
 
-        std::atomic<bool> running{true};
-        std::thread watcher([&] {
-            const auto start = SteadyClock::now();
-            while (running.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(250));
-                if (!progress) continue;
-                DownloadProgress p;
-                p.bytes = fileSize(part).value_or(0);
-                p.total = head.length;
-                const double seconds = std::max(secondsSince(start), 0.001);
-                p.bytesPerSecond = static_cast<double>(p.bytes - have) / seconds;
-                if (p.total && p.bytesPerSecond > 0)
-                    p.secondsLeft = static_cast<double>(*p.total - p.bytes) / p.bytesPerSecond;
-                progress(p);
-            }
-        });
-        std::string error;
-        const auto run1 = runProcess(args, run, &error);
-        running.store(false);
-        watcher.join();
-        if (!run1) return result(Outcome::Failed, error, resumed);
-        if (run1->cancelled) {
-            return result(Outcome::Cancelled,
-                          mebibytes(fileSize(part).value_or(0)) + " MiB kept for the next try",
-                          resumed);
+std::vector<std::string> transferArguments(const std::string& url, const std::string& part,
+                                           bool resume) {
+    std::vector<std::string> args = {kCurl,          "-sS",           "-f",
+                                     "-L",           "--speed-limit", kStallBytesPerSecond,
+                                     "--speed-time", kStallSeconds};
+    if (resume) args.insert(args.end(), {"-C", "-"});
+    args.insert(args.end(), {"-o", part, "--url", url});
+    return args;
+}
+
+// Tells `progress` every quarter second how far `part` has grown, until `running` is cleared.
+std::thread watchProgress(const std::string& part, std::optional<std::int64_t> total,
+                          std::int64_t had, const ProgressSink& progress,
+                          const std::atomic<bool>& running) {
+    return std::thread([&part, total, had, &progress, &running] {
+        const auto start = SteadyClock::now();
+        while (running.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            if (!progress) continue;
+            DownloadProgress p;
+            p.bytes = fileSize(part).value_or(0);
+            p.total = total;
+            const double seconds = std::max(secondsSince(start), 0.001);
+            p.bytesPerSecond = static_cast<double>(p.bytes - had) / seconds;
+            if (p.total && p.bytesPerSecond > 0)
+                p.secondsLeft = static_cast<double>(*p.total - p.bytes) / p.bytesPerSecond;
+            progress(p);
         }
-        const int code = run1->status.exited() ? run1->status.code : -1;
-        if (code != 0) {
-            const std::string why = lastLine(run1->errorTail);
-            if (code > 0 && unreachable(code)) return result(Outcome::Unreachable, why, resumed);
-            if (code == 22) return result(Outcome::Refused, why, resumed);
-            return result(Outcome::Interrupted,
-                          why.empty() ? "curl exit " + std::to_string(code) : why, resumed);
-        }
+    });
+}
+
+// What a transfer that ended says against going on; nothing when curl succeeded.
+std::optional<DownloadResult> transferProblem(const std::optional<ProcessResult>& run,
+                                              const std::string& error, const std::string& part,
+                                              bool resumed) {
+    using Outcome = DownloadResult::Outcome;
+    if (!run) return result(Outcome::Failed, error, resumed);
+    if (run->cancelled) {
+        return result(Outcome::Cancelled,
+                      mebibytes(fileSize(part).value_or(0)) + " MiB kept for the next try",
+                      resumed);
     }
+    const int code = run->status.exited() ? run->status.code : -1;
+    if (code == 0) return std::nullopt;
+    const std::string why = lastLine(run->errorTail);
+    if (code > 0 && unreachable(code)) return result(Outcome::Unreachable, why, resumed);
+    if (code == 22) return result(Outcome::Refused, why, resumed);
+    return result(Outcome::Interrupted, why.empty() ? "curl exit " + std::to_string(code) : why,
+                  resumed);
+}
 
+// Fetches the rest of the file into `part`, from byte `have` on; nothing when that went well.
+std::optional<DownloadResult> transfer(const std::string& url, const std::string& part,
+                                       const Head& head, std::int64_t have,
+                                       const ProgressSink& progress,
+                                       const std::atomic<bool>* cancel) {
+    RunOptions run;
+    run.timeoutSeconds = kTransferSeconds;
+    run.captureOutput = false;
+    run.errorTailBytes = 4096;
+    run.cancel = cancel;
+    std::atomic<bool> running{true};
+    std::thread watcher = watchProgress(part, head.length, have, progress, running);
+    std::string error;
+    const auto ran = runProcess(transferArguments(url, part, have > 0), run, &error);
+    running.store(false);
+    watcher.join();
+    return transferProblem(ran, error, part, have > 0);
+}
+
+// Whether the whole of `part` is the file expected: its length, a model file's header, the
+// published checksums. A wrong file is removed (a partial one is kept to resume).
+std::optional<DownloadResult> checkProblem(const std::string& part, const Head& head,
+                                           const ExpectedFile& expected, bool resumed) {
+    using Outcome = DownloadResult::Outcome;
     const std::int64_t got = fileSize(part).value_or(0);
     if (head.length && got != *head.length) {
         return result(Outcome::Interrupted,
@@ -191,6 +218,28 @@ DownloadResult downloadFile(const std::string& url, const std::string& path,
         if (actual != want)
             return reject(std::string(label) + " " + actual + " where " + want + " is published");
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+DownloadResult downloadFile(const std::string& url, const std::string& path,
+                            const ExpectedFile& expected, const ProgressSink& progress,
+                            const std::atomic<bool>* cancel) {
+    using Outcome = DownloadResult::Outcome;
+    const Head head = askHead(url, cancel);
+    if (cancel != nullptr && cancel->load())
+        return result(Outcome::Cancelled, "stopped before it began");
+    if (auto problem = headProblem(head)) return *problem;
+
+    const std::string part = path + ".part";
+    const std::int64_t have = resumableBytes(part, head);
+    const bool resumed = have > 0;
+    if (!head.length || have < *head.length) {
+        if (auto problem = transfer(url, part, head, have, progress, cancel)) return *problem;
+    }
+    if (auto problem = checkProblem(part, head, expected, resumed)) return *problem;
+    // Only a checked, whole file ever stands at `path`: the rename replaces it at once.
     if (std::rename(part.c_str(), path.c_str()) != 0)
         return result(Outcome::Failed, "cannot rename " + part, resumed);
     return result(Outcome::Done, "", resumed);

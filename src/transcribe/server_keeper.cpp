@@ -127,103 +127,120 @@ bool ServerKeeper::pause(double seconds) {
     return !stopping_ && !switching_;
 }
 
-void ServerKeeper::run() {
+std::shared_ptr<Subprocess> ServerKeeper::launch(std::string& model) {
+    SpawnOptions options;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return nullptr;
+        switching_ = false;
+        model = settings_.model;
+        options.argv = serverArguments(settings_);
+    }
+    options.environment = engineEnvironment(settings_.threads);
+    options.pipeStderr = true;
+    std::string error;
+    auto child = Subprocess::spawn(options, &error);
+    if (!child) {
+        log(LogLevel::toolError, settings_.name + " could not start: " + error);
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    child_ = child;
+    pid_ = child->pid();
+    // Stopped or switched while it was being spawned.
+    if (stopping_ || switching_) child->terminate();
+    return child;
+}
+
+bool ServerKeeper::awaitHealthy(Subprocess& child, SteadyClock::time_point started) {
+    // The model loads before the port opens: connections are refused until then.
+    while (!child.hasExited() && secondsSince(started) < settings_.readySeconds) {
+        if (serverAnswers(settings_.curl, settings_.port)) return true;
+        if (!pause(0.1)) return false;
+    }
+    return false;
+}
+
+std::string ServerKeeper::stderrUntilEnd(Subprocess& child, SteadyClock::time_point started,
+                                         bool ready) {
+    std::string tail;
+    const int fd = child.stderrFd();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    char buffer[4096];
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        ::poll(&pfd, 1, 500);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            tail.append(buffer, static_cast<std::size_t>(n));
+            if (tail.size() > 2 * kToolErrorTailBytes)
+                tail.erase(0, tail.size() - kToolErrorTailBytes);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return tail;
+        }
+        if (!ready && secondsSince(started) >= settings_.readySeconds) {
+            log(LogLevel::toolError, settings_.name + " did not answer within " +
+                                         fixedDecimals(settings_.readySeconds, 1) +
+                                         " s — stopping it");
+            child.terminate();
+            ready = true; // said once
+        }
+    }
+}
+
+ServerKeeper::Next ServerKeeper::release() {
+    std::lock_guard lock(mutex_);
+    child_.reset();
+    pid_ = 0;
+    if (stopping_) return Next::Stop;
+    return switching_ ? Next::StartNow : Next::Restart;
+}
+
+ServerKeeper::Next ServerKeeper::waitToRestart(const ExitStatus& status, const std::string& tail,
+                                               double& pauseSeconds) {
     const std::string where = "127.0.0.1:" + std::to_string(settings_.port);
+    log(LogLevel::warning, settings_.name + " ended (" + (status.signaled() ? "signal " : "exit ") +
+                               std::to_string(status.code) + ": " + failureCause(tail) +
+                               ") — starting it again in " + fixedDecimals(pauseSeconds, 1) + " s");
+    if (!pause(pauseSeconds)) {
+        std::lock_guard lock(mutex_);
+        return stopping_ ? Next::Stop : Next::StartNow; // a new model came in during the pause
+    }
+    pauseSeconds = std::min(pauseSeconds * 2, settings_.longestPauseSeconds);
+    // Someone may have started one meanwhile (it would share the port with ours).
+    if (serverAnswers(settings_.curl, settings_.port)) {
+        log(LogLevel::info, settings_.name + " answering on " + where +
+                                " again, started elsewhere — using it as it is");
+        return Next::Stop;
+    }
+    return Next::Restart;
+}
+
+void ServerKeeper::run() {
     double pauseSeconds = settings_.firstPauseSeconds;
     for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) return;
-        }
-        SpawnOptions options;
         std::string model;
-        {
-            std::lock_guard lock(mutex_);
-            switching_ = false;
-            model = settings_.model;
-            options.argv = serverArguments(settings_);
-        }
-        options.environment = engineEnvironment(settings_.threads);
-        options.pipeStderr = true;
-        std::string error;
-        auto child = Subprocess::spawn(options, &error);
-        if (!child) {
-            log(LogLevel::toolError, settings_.name + " could not start: " + error);
-            return;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            child_ = child;
-            pid_ = child->pid();
-            // Stopped or switched while it was being spawned.
-            if (stopping_ || switching_) child->terminate();
-        }
+        const auto child = launch(model);
+        if (!child) return;
         const auto started = SteadyClock::now();
-        // The model loads before the port opens: connections are refused until then.
-        bool ready = false;
-        while (!child->hasExited() && secondsSince(started) < settings_.readySeconds) {
-            if (serverAnswers(settings_.curl, settings_.port)) {
-                ready = true;
-                break;
-            }
-            if (!pause(0.1)) break;
-        }
+        const bool ready = awaitHealthy(*child, started);
         if (ready) {
             log(LogLevel::ok, settings_.name + " started (pid " + std::to_string(child->pid()) +
                                   ", " + model +
                                   (settings_.vadModel.empty() ? ", no VAD" : ", VAD") + ", " +
-                                  std::to_string(settings_.threads) + " threads) on " + where +
+                                  std::to_string(settings_.threads) +
+                                  " threads) on 127.0.0.1:" + std::to_string(settings_.port) +
                                   " in " + fixedDecimals(secondsSince(started), 1) + " s");
         }
         // Its standard error until it ends: the last lines tell why it did.
-        std::string tail;
-        const int fd = child->stderrFd();
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        char buffer[4096];
-        for (;;) {
-            pollfd pfd{fd, POLLIN, 0};
-            ::poll(&pfd, 1, 500);
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                tail.append(buffer, static_cast<std::size_t>(n));
-                if (tail.size() > 2 * kToolErrorTailBytes)
-                    tail.erase(0, tail.size() - kToolErrorTailBytes);
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                break;
-            }
-            if (!ready && secondsSince(started) >= settings_.readySeconds) {
-                log(LogLevel::toolError, settings_.name + " did not answer within " +
-                                             fixedDecimals(settings_.readySeconds, 1) +
-                                             " s — stopping it");
-                child->terminate();
-                ready = true; // said once
-            }
-        }
+        const std::string tail = stderrUntilEnd(*child, started, ready);
         const ExitStatus status = child->wait();
-        {
-            std::lock_guard lock(mutex_);
-            child_.reset();
-            pid_ = 0;
-            if (stopping_) return;
-            if (switching_) continue; // on to the new model, at once
+        Next next = release();
+        if (next == Next::Restart) {
+            if (secondsSince(started) > kSteadySeconds) pauseSeconds = settings_.firstPauseSeconds;
+            next = waitToRestart(status, tail, pauseSeconds);
         }
-        if (secondsSince(started) > kSteadySeconds) pauseSeconds = settings_.firstPauseSeconds;
-        log(LogLevel::warning,
-            settings_.name + " ended (" + (status.signaled() ? "signal " : "exit ") +
-                std::to_string(status.code) + ": " + failureCause(tail) +
-                ") — starting it again in " + fixedDecimals(pauseSeconds, 1) + " s");
-        if (!pause(pauseSeconds)) {
-            std::lock_guard lock(mutex_);
-            if (stopping_) return;
-            continue; // a new model came in during the pause
-        }
-        pauseSeconds = std::min(pauseSeconds * 2, settings_.longestPauseSeconds);
-        // Someone may have started one meanwhile (it would share the port with ours).
-        if (serverAnswers(settings_.curl, settings_.port)) {
-            log(LogLevel::info, settings_.name + " answering on " + where +
-                                    " again, started elsewhere — using it as it is");
-            return;
-        }
+        if (next == Next::Stop) return;
     }
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/subprocess.h"
+#include "base/time_util.h"
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -8,8 +11,6 @@
 #include <vector>
 
 namespace vak {
-
-class Subprocess;
 
 // Keeps a resident decoder of the daemon's own running (whisper-server, or the Parakeet server,
 // which takes the same arguments and requests): started (argument list, loopback only)
@@ -54,8 +55,22 @@ class ServerKeeper {
     std::string model() const;
 
   private:
+    enum class Next { Stop, StartNow, Restart };
+
     explicit ServerKeeper(ServerKeeperSettings settings);
-    void run();
+    void run(); // the keeper's thread: start, watch, restart, until stopped
+    // Spawns the server with the model now chosen (into `model`); nothing when stopping or
+    // when it cannot start (logged).
+    std::shared_ptr<Subprocess> launch(std::string& model);
+    // Whether it answers its health check before the ready time runs out.
+    bool awaitHealthy(Subprocess& child, SteadyClock::time_point started);
+    // Its standard error's end once it has ended; stops one not `ready` by the ready time.
+    std::string stderrUntilEnd(Subprocess& child, SteadyClock::time_point started, bool ready);
+    // Forgets the ended server and says what comes next.
+    Next release();
+    // Logs the end and waits the growing pause; Stop when the keeper ends meanwhile or another
+    // server took the port.
+    Next waitToRestart(const ExitStatus& status, const std::string& tail, double& pauseSeconds);
     bool pause(double seconds); // false when stopping or switching models
 
     ServerKeeperSettings settings_; // its model under mutex_; the rest never changes

@@ -1,5 +1,6 @@
 #include "base/global_queues.h"
 #include "base/main_queue.h"
+#include "base/poll_thread.h"
 #include "base/serial_queue.h"
 #include "base/virtual_queue.h"
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vak {
 namespace {
@@ -23,6 +25,60 @@ using Clock = std::chrono::steady_clock;
 
 double secondsBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
+}
+
+// The loop the control socket, the key monitors and the Wayland connection share. Work handed
+// over with a wake-up just after the thread looked for work (here: by the thread itself, each
+// round) must still be seen: the thread waits with no time limit, so a lost wake-up hangs it. A
+// stop ends a thread that waits forever, a hook can end it, and nothing is left open.
+TEST(PollThread, SeesEveryWakeUpStopsPromptlyAndLeavesNoDescriptor) {
+    const auto lowestFreeFd = [] {
+        const int fd = ::dup(0);
+        ::close(fd);
+        return fd;
+    };
+    const int freeBefore = lowestFreeFd();
+    constexpr int kRounds = 200;
+    for (const bool hookEnds : {false, true}) {
+        SCOPED_TRACE(hookEnds ? "a hook ends it" : "stopped");
+        std::atomic<int> posted{0};
+        std::atomic<int> taken{0};
+        std::atomic<int> finished{0};
+        std::atomic<PollThread*> self{nullptr};
+        auto poller = PollThread::start({
+            .prepare =
+                [&](std::vector<pollfd>&, int& timeoutMs) {
+                    taken = posted.load();
+                    timeoutMs = -1;
+                    if (hookEnds && taken == kRounds) return false;
+                    if (PollThread* thread = self.load(); thread && taken < kRounds) {
+                        ++posted;
+                        thread->wake();
+                    }
+                    return true;
+                },
+            .dispatch = [](const std::vector<pollfd>&) { return true; },
+            .finish = [&] { ++finished; },
+        });
+        ASSERT_TRUE(poller);
+        self = poller.get();
+        ++posted;
+        std::thread([&] { poller->wake(); }).join();
+        const auto deadline = Clock::now() + 5s;
+        while (taken < kRounds && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(taken.load(), kRounds);
+        const auto stopAsked = Clock::now();
+        if (hookEnds) {
+            while (poller->running() && Clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+            EXPECT_FALSE(poller->running());
+        }
+        poller.reset();
+        EXPECT_LT(secondsBetween(stopAsked, Clock::now()), 1.0);
+        EXPECT_EQ(finished.load(), 1);
+    }
+    EXPECT_EQ(lowestFreeFd(), freeBefore);
 }
 
 TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {

@@ -2,17 +2,16 @@
 
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/poll_thread.h"
 #include "platform/linux/evdev_decoder.h"
 #include "platform/linux/evdev_devices.h"
 #include "platform/linux/input_access.h"
 
 #include <cerrno>
 #include <mutex>
-#include <thread>
 
 #include <linux/input.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace vak {
@@ -31,22 +30,15 @@ struct EvdevKeyMonitor::Reader {
     std::shared_ptr<const InputEventHandler> handler;
     std::size_t deniedCount = 0;
     bool foundKeyboard = false;
-    std::thread thread;
     std::atomic<bool> running{false};
-    std::atomic<bool> stopping{false};
-    int wakeFd = -1;
+    // The devices open now and their decoder: the reading thread's alone.
+    std::vector<OpenedInputDevice> devices;
+    EvdevDecoder decoder;
+    std::unique_ptr<PollThread> poller; // its hooks use everything above
 
-    ~Reader() {
-        stopping.store(true);
-        if (wakeFd >= 0) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
-        }
-        if (thread.joinable()) thread.join();
-        if (wakeFd >= 0) ::close(wakeFd);
-    }
+    ~Reader() { poller.reset(); }
 
-    void deliver(const std::vector<InputEvent>& events, const EvdevDecoder& decoder) {
+    void deliver(const std::vector<InputEvent>& events) {
         flags->store(decoder.flags());
         if (events.empty()) return;
         std::shared_ptr<const InputEventHandler> current;
@@ -70,48 +62,54 @@ struct EvdevKeyMonitor::Reader {
         }
     }
 
-    void run(std::vector<OpenedInputDevice> devices) {
-        EvdevDecoder decoder;
-        logDevices(devices);
-        while (!stopping.load()) {
-            std::vector<pollfd> fds = {{wakeFd, POLLIN, 0}, {source->changes(), POLLIN, 0}};
-            for (const OpenedInputDevice& device : devices)
-                fds.push_back({device.fd.get(), POLLIN, 0});
-            if (::poll(fds.data(), fds.size(), -1) < 0) {
-                if (errno == EINTR) continue;
-                break;
+    PollThread::Hooks hooks() {
+        return {
+            .prepare =
+                [this](std::vector<pollfd>& fds, int&) {
+                    fds.push_back({source->changes(), POLLIN, 0});
+                    for (const OpenedInputDevice& device : devices)
+                        fds.push_back({device.fd.get(), POLLIN, 0});
+                    return true;
+                },
+            .dispatch =
+                [this](const std::vector<pollfd>& fds) {
+                    readDevices(fds);
+                    if (fds[0].fd >= 0 && (fds[0].revents & POLLIN)) addDevices();
+                    return true;
+                },
+            .finish = [this] { running.store(false); },
+        };
+    }
+
+    // Reads every device that has events (fds[1 + i] is devices[i]); drops the ones gone.
+    void readDevices(const std::vector<pollfd>& fds) {
+        std::vector<OpenedInputDevice> kept;
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            OpenedInputDevice& device = devices[i];
+            if (!readDevice(device, fds[i + 1].revents)) {
+                deliver(decoder.remove(device.fd.get()));
+                log(LogLevel::info, "key monitor lost \"" + device.name + "\"");
+                continue;
             }
-            if (fds[0].revents & POLLIN) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto n = ::read(wakeFd, &count, sizeof count);
-            }
-            std::vector<OpenedInputDevice> kept;
-            for (std::size_t i = 0; i < devices.size(); ++i) {
-                OpenedInputDevice& device = devices[i];
-                if (!readDevice(device, fds[i + 2].revents, decoder)) {
-                    deliver(decoder.remove(device.fd.get()), decoder);
-                    log(LogLevel::info, "key monitor lost \"" + device.name + "\"");
-                    continue;
-                }
-                kept.push_back(std::move(device));
-            }
-            devices = std::move(kept);
-            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN)) {
-                source->drainChanges();
-                std::vector<std::string> open;
-                for (const OpenedInputDevice& device : devices)
-                    open.push_back(device.path);
-                InputDeviceScan added = source->scan(open);
-                logDevices(added.devices);
-                for (OpenedInputDevice& device : added.devices)
-                    devices.push_back(std::move(device));
-            }
+            kept.push_back(std::move(device));
         }
-        running.store(false);
+        devices = std::move(kept);
+    }
+
+    // Opens the devices that came since the last scan.
+    void addDevices() {
+        source->drainChanges();
+        std::vector<std::string> open;
+        for (const OpenedInputDevice& device : devices)
+            open.push_back(device.path);
+        InputDeviceScan added = source->scan(open);
+        logDevices(added.devices);
+        for (OpenedInputDevice& device : added.devices)
+            devices.push_back(std::move(device));
     }
 
     // Reads what `device` has; false when it has gone away.
-    bool readDevice(OpenedInputDevice& device, short revents, EvdevDecoder& decoder) {
+    bool readDevice(OpenedInputDevice& device, short revents) {
         if (revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
         if (!(revents & POLLIN)) return true;
         char buffer[kRecordsPerRead * sizeof(input_event)];
@@ -119,8 +117,8 @@ struct EvdevKeyMonitor::Reader {
         if (n < 0) return errno == EAGAIN || errno == EINTR;
         if (n == 0) return false;
         const int id = device.fd.get();
-        deliver(decoder.feed(id, std::string_view(buffer, static_cast<std::size_t>(n))), decoder);
-        if (decoder.needsResync(id)) deliver(decoder.resync(id, source->heldKeys(id)), decoder);
+        deliver(decoder.feed(id, std::string_view(buffer, static_cast<std::size_t>(n))));
+        if (decoder.needsResync(id)) deliver(decoder.resync(id, source->heldKeys(id)));
         return true;
     }
 };
@@ -129,7 +127,6 @@ EvdevKeyMonitor::EvdevKeyMonitor(std::shared_ptr<InputDeviceSource> source)
     : flags_(std::make_shared<std::atomic<std::uint64_t>>(0)), reader_(std::make_unique<Reader>()) {
     reader_->source = std::move(source);
     reader_->flags = flags_;
-    reader_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 EvdevKeyMonitor::~EvdevKeyMonitor() = default;
@@ -156,17 +153,23 @@ bool EvdevKeyMonitor::start(InputEventHandler handler) {
     std::lock_guard lock(reader_->mutex);
     reader_->handler = std::make_shared<const InputEventHandler>(std::move(handler));
     if (reader_->running.load()) return true;
-    if (reader_->thread.joinable()) reader_->thread.join();
-    if (reader_->wakeFd < 0) return false;
+    reader_->poller.reset(); // a reader that ended
     InputDeviceScan scan = reader_->source->scan({});
     reader_->deniedCount = scan.denied.size();
     reader_->foundKeyboard = scan.keyboards() > 0;
     if (!reader_->foundKeyboard) return false;
+    Reader::logDevices(scan.devices);
+    reader_->devices = std::move(scan.devices);
+    reader_->decoder = EvdevDecoder();
     reader_->running.store(true);
-    reader_->thread =
-        std::thread([reader = reader_.get(), devices = std::move(scan.devices)]() mutable {
-            reader->run(std::move(devices));
-        });
+    std::string error;
+    reader_->poller = PollThread::start(reader_->hooks(), &error);
+    if (!reader_->poller) {
+        reader_->running.store(false);
+        reader_->devices.clear();
+        log(LogLevel::warning, "key monitor cannot read: " + error);
+        return false;
+    }
     return true;
 }
 

@@ -1,21 +1,18 @@
 #include "platform/linux/wayland_client.h"
 
+#include "base/poll_thread.h"
 #include "base/time_util.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <csignal>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -57,15 +54,11 @@ struct WaylandClient::Loop {
     std::deque<std::function<void()>> tasks;
     std::vector<Writer> writers; // added under the mutex, owned by the thread once taken
     std::vector<Writer> incoming;
-    std::atomic<bool> stopping{false};
     std::atomic<bool> broken{false};
-    int wakeFd = -1;
-    std::thread thread;
+    bool reading = false; // a read of the display prepared and not yet done or cancelled
+    std::unique_ptr<PollThread> poller;
 
-    void wake() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write(wakeFd, &one, sizeof one);
-    }
+    void wake() { poller->wake(); }
 
     void post(std::function<void()> task) {
         {
@@ -125,46 +118,41 @@ struct WaylandClient::Loop {
         });
     }
 
-    void run() {
-        // A reader that closes its pipe early must give us EPIPE, not a signal that ends us.
-        sigset_t pipeSignal;
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-
-        const int displayFd = wl_display_get_fd(display);
-        while (!stopping.load()) {
-            runTasks();
-            while (wl_display_prepare_read(display) != 0)
-                wl_display_dispatch_pending(display);
-            short displayEvents = POLLIN;
-            if (wl_display_flush(display) < 0 && errno == EAGAIN) displayEvents |= POLLOUT;
-
-            std::vector<pollfd> fds = {{displayFd, displayEvents, 0}, {wakeFd, POLLIN, 0}};
-            int timeout = -1;
-            for (const Writer& writer : writers) {
-                fds.push_back({writer.fd, POLLOUT, 0});
-                const int left = millisecondsUntil(writer.deadline);
-                timeout = timeout < 0 ? left : std::min(timeout, left);
-            }
-            const int ready = ::poll(fds.data(), fds.size(), timeout);
-            if (ready < 0 && errno != EINTR) {
-                wl_display_cancel_read(display);
-                break;
-            }
-            if (ready > 0 && (fds[0].revents & POLLIN)) {
-                if (wl_display_read_events(display) < 0) break;
-            } else {
-                wl_display_cancel_read(display);
-            }
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto n = ::read(wakeFd, &count, sizeof count);
-            }
-            if (wl_display_dispatch_pending(display) < 0) break;
-            if (fds[0].revents & (POLLERR | POLLHUP)) break;
-            serveWriters(fds, 2);
+    // Runs the tasks handed over, sends what is queued and prepares to read the display.
+    bool prepare(std::vector<pollfd>& fds, int& timeoutMs) {
+        runTasks();
+        while (wl_display_prepare_read(display) != 0)
+            wl_display_dispatch_pending(display);
+        reading = true;
+        short displayEvents = POLLIN;
+        if (wl_display_flush(display) < 0 && errno == EAGAIN) displayEvents |= POLLOUT;
+        fds.push_back({wl_display_get_fd(display), displayEvents, 0});
+        for (const Writer& writer : writers) {
+            fds.push_back({writer.fd, POLLOUT, 0});
+            const int left = millisecondsUntil(writer.deadline);
+            timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
         }
+        return true;
+    }
+
+    // Reads and dispatches the display's events and feeds the readers of our clipboard data.
+    bool dispatch(const std::vector<pollfd>& fds) {
+        reading = false;
+        if (fds[0].revents & POLLIN) {
+            if (wl_display_read_events(display) < 0) return false;
+        } else {
+            wl_display_cancel_read(display);
+        }
+        if (wl_display_dispatch_pending(display) < 0) return false;
+        if (fds[0].revents & (POLLERR | POLLHUP)) return false;
+        serveWriters(fds, 1);
+        return true;
+    }
+
+    // The connection is done with: every writer closed, every waiting caller told.
+    void finish() {
+        if (reading) wl_display_cancel_read(display);
+        reading = false;
         for (Writer& writer : writers)
             ::close(writer.fd);
         writers.clear();
@@ -176,6 +164,15 @@ struct WaylandClient::Loop {
             incoming.clear();
         }
         changed.notify_all();
+    }
+
+    PollThread::Hooks hooks() {
+        return {
+            .prepare = [this](std::vector<pollfd>& fds,
+                              int& timeoutMs) { return prepare(fds, timeoutMs); },
+            .dispatch = [this](const std::vector<pollfd>& fds) { return dispatch(fds); },
+            .finish = [this] { finish(); },
+        };
     }
 };
 
@@ -235,21 +232,14 @@ std::shared_ptr<WaylandClient> WaylandClient::connect(std::string* error) {
     }
     client->loop_ = std::make_unique<Loop>();
     client->loop_->display = display;
-    client->loop_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (client->loop_->wakeFd < 0) {
-        if (error != nullptr) *error = "no event descriptor";
-        return nullptr;
-    }
-    client->loop_->thread = std::thread([loop = client->loop_.get()] { loop->run(); });
+    client->loop_->poller = PollThread::start(client->loop_->hooks(), error);
+    if (!client->loop_->poller) return nullptr;
     return client;
 }
 
 WaylandClient::~WaylandClient() {
     if (loop_) {
-        loop_->stopping.store(true);
-        if (loop_->wakeFd >= 0) loop_->wake();
-        if (loop_->thread.joinable()) loop_->thread.join();
-        if (loop_->wakeFd >= 0) ::close(loop_->wakeFd);
+        loop_->poller.reset();
     }
     if (seat_ != nullptr) wl_seat_destroy(seat_);
     if (registry_ != nullptr) wl_registry_destroy(registry_);

@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "base/main_queue.h"
+#include "base/poll_thread.h"
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xcb_connection.h"
 
@@ -10,10 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -66,23 +65,17 @@ std::array<std::uint32_t, 256> primaryKeysyms(XcbConnection& x) {
 } // namespace
 
 struct XInputKeyMonitor::Reader {
-    std::mutex mutex; // guards everything below but the thread's own connection
+    std::mutex mutex; // guards the handler and the query connection
     std::shared_ptr<const InputEventHandler> handler;
-    std::thread thread;
     std::atomic<bool> running{false};
-    std::atomic<bool> stopping{false};
-    int wakeFd = -1;
     std::unique_ptr<XcbConnection> query; // for the trust question
+    // The reading thread's own connection and key state.
+    std::unique_ptr<XcbConnection> events;
+    KeyTranslator keys;
+    std::uint8_t xinputOpcode = 0;
+    std::unique_ptr<PollThread> poller; // its hooks use everything above
 
-    ~Reader() {
-        stopping.store(true);
-        if (wakeFd >= 0) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
-        }
-        if (thread.joinable()) thread.join();
-        if (wakeFd >= 0) ::close(wakeFd);
-    }
+    ~Reader() { poller.reset(); }
 
     // The query connection, reopened when the last one failed. Called with the mutex held.
     XcbConnection* queryConnection() {
@@ -101,11 +94,10 @@ struct XInputKeyMonitor::Reader {
         mainQueue().post([current, event] { (*current)(event); });
     }
 
-    void handle(XcbConnection& x, KeyTranslator& keys, std::uint8_t xinputOpcode,
-                const xcb_generic_event_t* event) {
+    void handle(const xcb_generic_event_t* event) {
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == XCB_MAPPING_NOTIFY) {
-            keys.setKeysyms(primaryKeysyms(x));
+            keys.setKeysyms(primaryKeysyms(*events));
             return;
         }
         if (type != XCB_GE_GENERIC) return;
@@ -135,28 +127,39 @@ struct XInputKeyMonitor::Reader {
         }
     }
 
-    void run(std::unique_ptr<XcbConnection> x, KeyTranslator keys) {
-        const std::uint8_t opcode = xcb_get_extension_data(x->raw(), &xcb_input_id)->major_opcode;
-        pollfd fds[2] = {{xcb_get_file_descriptor(x->raw()), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        while (!stopping.load()) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(x->raw())) {
-                handle(*x, keys, opcode, event);
-                std::free(event);
-            }
-            if (!x->healthy()) {
-                log(LogLevel::warning, "key monitor lost the X display — trigger key DISARMED");
-                break;
-            }
-            xcb_flush(x->raw());
-            if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    // Handles what has arrived, then waits for more; false once the display has gone.
+    bool handleArrived() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(events->raw())) {
+            handle(event);
+            std::free(event);
         }
-        running.store(false);
+        if (!events->healthy()) {
+            log(LogLevel::warning, "key monitor lost the X display — trigger key DISARMED");
+            return false;
+        }
+        xcb_flush(events->raw());
+        return true;
+    }
+
+    PollThread::Hooks hooks() {
+        return {
+            .prepare =
+                [this](std::vector<pollfd>& fds, int&) {
+                    if (!handleArrived()) return false;
+                    fds.push_back({xcb_get_file_descriptor(events->raw()), POLLIN, 0});
+                    return true;
+                },
+            .dispatch = [](const std::vector<pollfd>&) { return true; },
+            .finish =
+                [this] {
+                    events.reset();
+                    running.store(false);
+                },
+        };
     }
 };
 
-XInputKeyMonitor::XInputKeyMonitor() : reader_(std::make_unique<Reader>()) {
-    reader_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+XInputKeyMonitor::XInputKeyMonitor() : reader_(std::make_unique<Reader>()) {}
 
 XInputKeyMonitor::~XInputKeyMonitor() = default;
 
@@ -178,8 +181,7 @@ bool XInputKeyMonitor::start(InputEventHandler handler) {
     std::lock_guard lock(reader_->mutex);
     reader_->handler = std::make_shared<const InputEventHandler>(std::move(handler));
     if (reader_->running.load()) return true;
-    if (reader_->thread.joinable()) reader_->thread.join(); // a reader whose display went away
-    if (reader_->wakeFd < 0) return false;
+    reader_->poller.reset(); // a reader whose display went away
     std::string error;
     auto x = XcbConnection::open(&error);
     if (!x || !hasXInput22(*x) || !selectRawEvents(*x)) return false;
@@ -191,10 +193,17 @@ bool XInputKeyMonitor::start(InputEventHandler handler) {
             if ((*held)[code]) keys.setHeld(static_cast<std::uint8_t>(code), true);
         }
     }
+    reader_->xinputOpcode = xcb_get_extension_data(x->raw(), &xcb_input_id)->major_opcode;
+    reader_->events = std::move(x);
+    reader_->keys = keys;
     reader_->running.store(true);
-    reader_->thread = std::thread([reader = reader_.get(), x = std::move(x), keys]() mutable {
-        reader->run(std::move(x), keys);
-    });
+    reader_->poller = PollThread::start(reader_->hooks(), &error);
+    if (!reader_->poller) {
+        reader_->running.store(false);
+        reader_->events.reset();
+        log(LogLevel::warning, "key monitor cannot read: " + error);
+        return false;
+    }
     return true;
 }
 
