@@ -32,16 +32,6 @@ TEST(EngineThreads, TheEnginesTogetherFitTheCores) {
               (std::vector<std::string>{"OMP_WAIT_POLICY=passive", "OMP_THREAD_LIMIT=3"}));
 }
 
-TEST(SpeechTools, FilterChainFollowsTheModeQuietVoiceFirst) {
-    Config config;
-    EXPECT_EQ(preprocessFilterChain(config),
-              "highpass=f=70,afftdn=nf=-25:tn=1,dynaudnorm=f=200:g=15:p=0.9:m=10");
-    config.callMode = true; // the call chain alone is pinned by the ffmpeg list below
-    config.whisperMode = true;
-    EXPECT_EQ(preprocessFilterChain(config),
-              "highpass=f=80,afftdn=nf=-20:tn=1,speechnorm=e=25:r=0.0002:l=1");
-}
-
 TEST(SpeechTools, CurlGetsWholeSecondsAndFilePathsItCannotSplit) {
     EXPECT_EQ(curlMaxTime(29.9), "29");
     EXPECT_EQ(curlMaxTime(0.4), "1"); // "0" would switch curl's limit off
