@@ -280,6 +280,12 @@ TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     ASSERT_TRUE(start("usb"));
     EXPECT_EQ(capturer->deviceName(), "Built-in Mic");
     capturer->stop();
+    // No built-in microphone to fall back on: the system's default input is tried.
+    fake->setDevices({{deviceInfo("usb", "USB Mic", false)}});
+    fake->setDefault("usb");
+    ASSERT_TRUE(start("builtin"));
+    EXPECT_EQ(capturer->deviceName(), "USB Mic");
+    capturer->stop();
 
     FakeAudioBackend::Device brokenToo{builtIn};
     brokenToo.failsToOpen = true;

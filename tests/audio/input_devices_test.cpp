@@ -17,30 +17,9 @@ std::vector<std::string> names(const std::vector<AudioDeviceInfo>& list) {
     return out;
 }
 
+// A preference is trimmed and case-blind; a substring picks the first match in system order;
+// the built-in microphones follow (before any built-in line input), each device once.
 TEST(InputPreference, ResolvesToTheDevicesToTryInOrder) {
-    const auto builtIn = device(1, "MacBook Pro Microphone", true);
-    const auto airpods = device(2, "Ann's AirPods Pro", false);
-    const auto usb = device(3, "USB AirPods Adapter", false);
-    const std::vector<AudioDeviceInfo> devices = {builtIn, airpods, usb};
-    using Names = std::vector<std::string>;
-
-    EXPECT_EQ(names(resolveCandidates(devices, airpods, "  Built-In \n")), Names{builtIn.name});
-    EXPECT_EQ(names(resolveCandidates(devices, airpods, "")), Names{builtIn.name});
-    // A substring picks the first match in system order, then the built-in one.
-    EXPECT_EQ(names(resolveCandidates(devices, std::nullopt, "airpods")),
-              (Names{airpods.name, builtIn.name}));
-    EXPECT_EQ(names(resolveCandidates(devices, std::nullopt, "headset")), Names{builtIn.name});
-    EXPECT_EQ(names(resolveCandidates(devices, usb, "SYSTEM")), (Names{usb.name, builtIn.name}));
-    // The default being the built-in microphone lists it once.
-    EXPECT_EQ(names(resolveCandidates(devices, builtIn, "default")), Names{builtIn.name});
-    EXPECT_EQ(names(resolveCandidates(devices, std::nullopt, "default")), Names{builtIn.name});
-    // Without a built-in microphone nothing is appended.
-    const std::vector<AudioDeviceInfo> external = {airpods};
-    EXPECT_TRUE(resolveCandidates(external, std::nullopt, "builtin").empty());
-    EXPECT_EQ(names(resolveCandidates(external, airpods, "default")), Names{airpods.name});
-}
-
-TEST(InputPreference, BuiltInMeansAMicrophoneBeforeAnyLineInput) {
     const auto mic = [](std::uint32_t id, std::string name, bool builtIn, bool microphone) {
         AudioDeviceInfo d = device(id, std::move(name), builtIn);
         d.microphone = microphone;
@@ -50,34 +29,40 @@ TEST(InputPreference, BuiltInMeansAMicrophoneBeforeAnyLineInput) {
     const auto internal = mic(2, "Internal Microphone", true, true);
     const auto frontMic = mic(3, "Front Microphone", true, true);
     const auto usb = mic(4, "USB Headset", false, true);
-    const std::vector<AudioDeviceInfo> devices = {lineIn, internal, usb, frontMic};
-    using Names = std::vector<std::string>;
+    const auto airpods = mic(5, "Ann's AirPods Pro", false, true);
+    const auto adapter = mic(6, "USB AirPods Adapter", false, true);
+    const std::vector<AudioDeviceInfo> devices = {lineIn,   internal, usb,
+                                                  frontMic, airpods,  adapter};
+    const std::vector<AudioDeviceInfo> external = {airpods};
+    const std::vector<std::string> builtIns = {internal.name, frontMic.name, lineIn.name};
     struct Case {
-        const char* what;
+        const std::vector<AudioDeviceInfo>& devices;
         std::optional<AudioDeviceInfo> defaultDevice;
         std::string preference;
-        Names expected;
+        std::vector<std::string> first; // before the built-in ones
+        bool builtInsFollow = true;
     };
-    for (const Case& c : {
-             Case{"a line input is the default",
-                  lineIn,
-                  "builtin",
-                  {internal.name, frontMic.name, lineIn.name}},
-             Case{"a built-in microphone is the default",
-                  frontMic,
-                  "builtin",
-                  {frontMic.name, internal.name, lineIn.name}},
-             Case{"an outside default does not count",
-                  usb,
-                  "builtin",
-                  {internal.name, frontMic.name, lineIn.name}},
-             Case{"after the default, the same order",
-                  usb,
-                  "default",
-                  {usb.name, internal.name, frontMic.name, lineIn.name}},
-         }) {
-        EXPECT_EQ(names(resolveCandidates(devices, c.defaultDevice, c.preference)), c.expected)
-            << c.what;
+    const Case cases[] = {
+        {devices, airpods, "  Built-In \n", {}},
+        {devices, airpods, "", {}},
+        {devices, lineIn, "builtin", {}}, // a line input as the default does not come first
+        {devices, frontMic, "builtin", {frontMic.name, internal.name, lineIn.name}, false},
+        {devices, std::nullopt, "airpods", {airpods.name}},
+        {devices, std::nullopt, "headset", {usb.name}},
+        {devices, std::nullopt, "webcam", {}},
+        {devices, usb, "SYSTEM", {usb.name}},
+        {devices, usb, "default", {usb.name}},
+        {devices, frontMic, "default", {frontMic.name, internal.name, lineIn.name}, false},
+        {devices, std::nullopt, "default", {}},
+        // Without a built-in microphone nothing is appended.
+        {external, std::nullopt, "builtin", {}, false},
+        {external, airpods, "default", {airpods.name}, false},
+    };
+    for (const auto& c : cases) {
+        auto expected = c.first;
+        if (c.builtInsFollow) expected.insert(expected.end(), builtIns.begin(), builtIns.end());
+        EXPECT_EQ(names(resolveCandidates(c.devices, c.defaultDevice, c.preference)), expected)
+            << c.preference << " (" << c.devices.size() << " devices)";
     }
 }
 

@@ -96,13 +96,5 @@ TEST(SampleConverter, ClipsInsteadOfWrappingAndRefusesMismatchedBuffers) {
     EXPECT_FALSE(SampleConverter(0, 1).valid());
 }
 
-// Peaks of 0, 1000 and -32768 and their levels are checked through the capturer.
-TEST(Levels, PeakAndMeterRules) {
-    EXPECT_EQ(peakOf({}), 0);
-    EXPECT_EQ(peakOf({-1200, 1000}), 1200);
-    EXPECT_EQ(levelForPeak(103), 0.0f);  // below -50 dBFS
-    EXPECT_EQ(levelForPeak(5828), 1.0f); // above -15 dBFS
-}
-
 } // namespace
 } // namespace vak

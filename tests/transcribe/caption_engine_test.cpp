@@ -3,12 +3,12 @@
 #include "support/log_capture.h"
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "tone_words.h"
 #include "transcribe/caption_engine.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -27,16 +27,6 @@ std::vector<std::size_t> words(std::size_t first, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         list.push_back((first + i) % tone::vocabulary().size());
     return list;
-}
-
-template <typename Done>
-bool waitFor(Done done, double seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // The caption engine over a recording that grows as the test says, decoding with the fake
@@ -228,7 +218,7 @@ TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesIsEndedAndPublishesNothing
 
     // Running on its timer, the engine shows captions…
     engine->start(recording->path());
-    ASSERT_TRUE(waitFor([&] { return !captions().empty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !captions().empty(); }));
     engine->stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto callsBefore = whisper.calls().size();
@@ -238,31 +228,16 @@ TEST_F(CaptionEngineTest, APassDecodingWhenStopArrivesIsEndedAndPublishesNothing
     // at once rather than left to compete with the stop's own decode.
     whisper.setControl("source=tones\nkeep_inputs=1\ndelay=5");
     engine->start(recording->path());
-    ASSERT_TRUE(waitFor([&] { return whisper.calls().size() > callsBefore; }));
+    ASSERT_TRUE(test::waitUntil([&] { return whisper.calls().size() > callsBefore; }));
     const pid_t decoder = whisper.calls().back().pid;
     test::LogCapture log;
     engine->stop();
-    EXPECT_TRUE(waitFor([&] { return ::kill(decoder, 0) != 0; }, 0.5)); // before its time limit
+    EXPECT_TRUE(
+        test::waitUntil([&] { return ::kill(decoder, 0) != 0; }, 0.5)); // before its time limit
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(captions().size(), captionsBefore);
     EXPECT_EQ(whisper.calls().size(), callsBefore + 1); // and no pass after it
     EXPECT_TRUE(log.messages().empty());                // an ended pass is no failed one
-}
-
-// How many curl processes this test has running.
-std::size_t curlChildren() {
-    std::size_t count = 0;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string stat = test::readFixture(entry.path().string() + "/stat");
-        // "PID (COMM) STATE PPID …"
-        const auto close = stat.rfind(") ");
-        if (close == std::string::npos || stat.find("(curl)") == std::string::npos) continue;
-        int ppid = 0;
-        if (std::sscanf(stat.c_str() + close + 2, "%*c %d", &ppid) == 1 && ppid == ::getpid())
-            ++count;
-    }
-    return count;
 }
 
 // At the stop the pass's request is ended at once: nothing waits for it, nothing of it is shown,
@@ -279,9 +254,11 @@ TEST_F(CaptionEngineTest, APassOnTheCaptionServerIsEndedAtTheStop) {
     makeEngine();
     test::LogCapture log;
     engine->start(recording->path());
-    ASSERT_TRUE(waitFor([] { return curlChildren() > 0; }));
+    // The pass's curl is this test's only child beside the server.
+    const auto onlyServer = [&] { return test::childProcesses() == std::vector{server.pid()}; };
+    ASSERT_TRUE(test::waitUntil([&] { return !onlyServer(); }));
     engine->stop();
-    EXPECT_TRUE(waitFor([] { return curlChildren() == 0; }, 1.0)); // well before its limit
+    EXPECT_TRUE(test::waitUntil(onlyServer, 1.0)); // well before its limit
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(captions().empty());
     EXPECT_TRUE(whisper.calls().empty()); // not handed to whisper-cli instead
