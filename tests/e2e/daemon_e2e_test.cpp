@@ -28,20 +28,14 @@
 namespace vak {
 namespace {
 
+using test::bracketed;
+using test::countOf;
 using test::readFixture;
 using test::settle;
 using test::SmallFileSystem;
 using test::TempDir;
 using test::waitUntil;
 using test::writeFixture;
-
-// How often `line` is is in `text`.
-std::size_t countOf(const std::string& text, const std::string& line) {
-    std::size_t count = 0;
-    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++count;
-    return count;
-}
 
 class DaemonE2E : public testing::Test {
   protected:
@@ -134,25 +128,27 @@ class DaemonE2E : public testing::Test {
 
     static void speak() { test::speak(*pulse); }
 
-    static test::Xvfb* xvfb;
-    static test::PulseServer* pulse;
-    static test::WindowManager* windowManager;
+    static inline test::Xvfb* xvfb = nullptr;
+    static inline test::PulseServer* pulse = nullptr;
+    static inline test::WindowManager* windowManager = nullptr;
     TempDir home;
     test::Hands hands;
     std::shared_ptr<Subprocess> daemon;
     std::map<std::string, std::string> environment; // the daemon's, over daemonEnvironment's
 };
 
-test::Xvfb* DaemonE2E::xvfb = nullptr;
-test::PulseServer* DaemonE2E::pulse = nullptr;
-test::WindowManager* DaemonE2E::windowManager = nullptr;
-
+// One start: the ways in, the clipboard given back, a cancel, command mode, a second daemon
+// refused, and the end by a signal.
 TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     test::PasteTarget target({"--clipboard", "text/plain", "EARLIER"});
     ASSERT_TRUE(target.ready());
     ASSERT_TRUE(hands.ready());
     say("hello from the daemon test");
     ASSERT_TRUE(startDaemon()) << logText();
+    // A fresh home: the one-time purge found nothing of earlier versions, and the start's own
+    // lines are all still there.
+    EXPECT_TRUE(waitForLog("privacy migration: removed 0 plaintext transcripts")) << logText();
+    EXPECT_EQ(countOf(logText(), "] ✓ local engine: whisper-cli"), 1u) << logText();
 
     // The automated check's way in: SIGUSR2 pastes the marker.
     ::kill(daemon->pid(), SIGUSR2);
@@ -184,19 +180,20 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowAndGivesTheClipboardBack) {
     EXPECT_EQ(logText().find("■ stopped, transcribing… (session 2)"), std::string::npos);
     EXPECT_FALSE(pathExists(home.file("scratch/vak_rec_2.wav")));
 
-    // Ended by a signal (a logout, a kill) it quits as Quit does, so what it started ends too.
-    daemon->terminate();
-    EXPECT_TRUE(daemon->wait().success());
-    EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
-    daemon.reset();
-}
-
-TEST_F(DaemonE2E, OneDaemonPerUserAndTheFirstStartKeepsItsOwnLines) {
-    ASSERT_TRUE(startDaemon()) << logText();
-    // A fresh home: the one-time purge found nothing of earlier versions, and the start's own
-    // lines are all still there.
-    EXPECT_TRUE(waitForLog("privacy migration: removed 0 plaintext transcripts")) << logText();
-    EXPECT_EQ(countOf(logText(), "] ✓ local engine: whisper-cli"), 1u) << logText();
+    // Command mode (Option with the trigger) rewrites the selection of the focused window.
+    test::PasteTarget selected({"--select", "hello world"});
+    ASSERT_TRUE(selected.ready());
+    say("make it all caps");
+    hands.key(keysym::Alt_L, true);
+    hands.tap(keysym::Super_R);
+    hands.key(keysym::Alt_L, false);
+    ASSERT_TRUE(waitForLog("🎯 command mode: 11 chars selected")) << logText();
+    ASSERT_TRUE(waitForLog("● recording… (session 3)"));
+    speak();
+    hands.tap(keysym::Super_R);
+    ASSERT_TRUE(waitUntil([&] { return selected.received() == "HELLO WORLD"; }))
+        << selected.received() << logText();
+    EXPECT_TRUE(waitForLog("· command edit handled in code (no AI needed)"));
 
     // A second daemon (the autostart entry's beside the systemd unit's) ends at once and says
     // how to reach the first; it arms no key of its own.
@@ -210,11 +207,11 @@ TEST_F(DaemonE2E, OneDaemonPerUserAndTheFirstStartKeepsItsOwnLines) {
     EXPECT_EQ(countOf(logText(), "key monitor armed"), 1u) << logText();
     EXPECT_FALSE(daemon->hasExited());
 
-    // A crash leaves no stale lock: the next daemon starts.
-    daemon->kill();
-    daemon->wait();
-    ASSERT_TRUE(startDaemon()) << logText();
-    EXPECT_EQ(countOf(logText(), "▶ Brindle v8.28"), 2u);
+    // Ended by a signal (a logout, a kill) it quits as Quit does, so what it started ends too.
+    daemon->terminate();
+    EXPECT_TRUE(daemon->wait().success());
+    EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
+    daemon.reset();
 }
 
 TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
@@ -224,7 +221,8 @@ TEST_F(DaemonE2E, ADictationCutOffByTheDaemonsEndIsKeptAndRetried) {
         const char* told; // the line that says the recording was kept
     };
     // TERM (a logout, systemctl stop): kept before the daemon ends. KILL (a crash, the
-    // out-of-memory killer): kept by the next start, which says so.
+    // out-of-memory killer): kept by the next start, which says so (and a crash leaves no stale
+    // lock).
     const End ends[] = {
         {SIGTERM, " of an interrupted dictation — Retry from the menu (session 1) · "},
         {SIGKILL, " of an interrupted dictation — Retry from the menu · vak_failed_1-2.wav"},
@@ -316,31 +314,6 @@ TEST_F(DaemonE2E, TheClipboardComesBackOnlyOnceTheFocusedWindowReadThePaste) {
         EXPECT_EQ(countOf(logText(), "clipboard given back without a read"),
                   unread + (c.readInTime ? 0 : 1));
     }
-}
-
-TEST_F(DaemonE2E, CommandModeRewritesTheSelectedText) {
-    test::PasteTarget target({"--select", "hello world"});
-    ASSERT_TRUE(target.ready());
-    ASSERT_TRUE(hands.ready());
-    say("make it all caps");
-    ASSERT_TRUE(startDaemon()) << logText();
-
-    hands.key(keysym::Alt_L, true);
-    hands.tap(keysym::Super_R);
-    hands.key(keysym::Alt_L, false);
-    ASSERT_TRUE(waitForLog("🎯 command mode: 11 chars selected")) << logText();
-    ASSERT_TRUE(waitForLog("● recording… (session 1)"));
-    speak();
-    hands.tap(keysym::Super_R);
-    ASSERT_TRUE(waitUntil([&] { return target.received() == "HELLO WORLD"; }))
-        << target.received() << logText();
-    EXPECT_TRUE(waitForLog("· command edit handled in code (no AI needed)"));
-}
-
-// What a program in a terminal receives from a paste: the text inside bracketed-paste marks,
-// nothing around it.
-std::string bracketed(const std::string& text) {
-    return "\x1b[200~" + text + "\x1b[201~";
 }
 
 TEST_F(DaemonE2E, RealTerminalsOfEveryFamilyGetTheTextOnceAndTheSelectionsComeBack) {

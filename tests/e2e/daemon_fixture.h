@@ -63,6 +63,19 @@ inline bool waitForDaemonLog(const std::string& home, const std::string& line,
     return waitUntil([&] { return daemonLog(home).find(line) != std::string::npos; }, seconds);
 }
 
+// How often `part` is in `text`.
+inline std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// What a program in a terminal receives from a paste: the text inside bracketed-paste marks.
+inline std::string bracketed(const std::string& text) {
+    return "\x1b[200~" + text + "\x1b[201~";
+}
+
 // Stops a daemon the test started, if it did: politely, then by force after five seconds.
 inline void stopDaemon(const std::shared_ptr<Subprocess>& daemon) {
     if (!daemon) return;

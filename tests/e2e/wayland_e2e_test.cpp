@@ -6,7 +6,7 @@
 #include "e2e/daemon_fixture.h"
 #include "platform/linux/wayland_client.h"
 #include "platform/linux/wayland_clipboard.h"
-#include "support/headless_sway.h"
+#include "support/headless_desktop.h"
 #include "support/wait.h"
 
 #include <csignal>
@@ -19,19 +19,9 @@
 namespace vak {
 namespace {
 
+using test::bracketed;
 using test::readFixture;
 using test::waitUntil;
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
-std::string bracketed(const std::string& paste) {
-    return "\x1b[200~" + paste + "\x1b[201~";
-}
 
 // The recording pill's node in sway's tree, null when it is not shown.
 nlohmann::json pillNode(const std::string& tree) {
@@ -159,7 +149,7 @@ TEST_F(WaylandDaemon, PastesAndDictatesIntoANativeWindowOnceAndGivesTheClipboard
     test::settle(1.0);
     EXPECT_EQ(readFixture(record), marker + dictated);
     EXPECT_TRUE(waitUntil([] { return clipboard("text/html") == "<i>earlier</i>"; }, 8));
-    EXPECT_EQ(occurrences(logText(), "⌨︎ simulated insert (SIGUSR2)"), 1u);
+    EXPECT_EQ(test::countOf(logText(), "⌨︎ simulated insert (SIGUSR2)"), 1u);
 }
 
 } // namespace

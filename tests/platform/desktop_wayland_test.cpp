@@ -1,5 +1,5 @@
 // The Wayland backends against a real compositor: a private headless sway (support/
-// headless_sway.h) with a foot terminal holding the keyboard focus, wl-clipboard's tools as the
+// headless_desktop.h) with a foot terminal holding the keyboard focus, wl-clipboard's tools as the
 // other programs on the clipboard, and an xterm on XWayland.
 #include "platform/linux/sway_ipc.h"
 #include "platform/linux/wayland_client.h"
@@ -8,7 +8,7 @@
 #include "platform/linux/x11_frontmost_app.h"
 #include "platform/linux/xtest_key_synth.h"
 #include "session/text_insertion.h"
-#include "support/headless_sway.h"
+#include "support/headless_desktop.h"
 #include "support/manual_main_queue.h"
 #include "support/wait.h"
 

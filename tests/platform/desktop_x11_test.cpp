@@ -1,6 +1,6 @@
-// The X11 desktop adapters end to end on a private Xvfb display: the key monitor, synthetic
-// shortcuts, the clipboard and the frontmost application, with a paste-target window from
-// tools/ on the receiving side.
+// The X11 desktop adapters end to end on a private Xvfb display: the key
+// monitor, synthetic shortcuts, the clipboard and the frontmost application,
+// with a paste-target window from tools/ on the receiving side.
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/terminal_families.h"
 #include "platform/linux/x11_frontmost_app.h"
@@ -13,6 +13,7 @@
 #include "support/recording_key_actions.h"
 
 #include <cstdlib>
+#include <map>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -77,24 +78,11 @@ TEST_F(DesktopX11, TheKeyMonitorSeesModifierTapsKeysAndTheMouse) {
 
 // The key a PC keyboard has for each trigger code.
 std::uint32_t keysymFor(std::uint16_t code) {
-    switch (code) {
-    case 54:
-        return keysym::Super_R;
-    case 55:
-        return keysym::Super_L;
-    case 61:
-        return keysym::Alt_R;
-    case 58:
-        return keysym::Alt_L;
-    case 62:
-        return keysym::Control_R;
-    case 59:
-        return keysym::Control_L;
-    case 60:
-        return keysym::Shift_R;
-    default:
-        return keysym::Shift_L;
-    }
+    const std::map<std::uint16_t, std::uint32_t> keys = {
+        {54, keysym::Super_R}, {55, keysym::Super_L},   {61, keysym::Alt_R},
+        {58, keysym::Alt_L},   {62, keysym::Control_R}, {59, keysym::Control_L},
+        {60, keysym::Shift_R}, {56, keysym::Shift_L}};
+    return keys.at(code);
 }
 
 TEST_F(DesktopX11, EveryTriggerKeyTappedOnTheDisplayTogglesChordsAndVetoes) {
@@ -220,7 +208,8 @@ TEST_F(DesktopX11, ASnapshotKeepsWhatFitsTheSizeCap) {
     EXPECT_EQ(kept.count("text/html"), 0u);
     EXPECT_EQ(kept["text/plain"], "small");
     EXPECT_EQ(kept["application/x-vak-test"], "also small");
-    EXPECT_EQ(bytesOf(QtPasteboard().snapshot())["text/html"], big); // uncapped, the whole of it
+    EXPECT_EQ(bytesOf(QtPasteboard().snapshot())["text/html"],
+              big); // uncapped, the whole of it
 }
 
 TEST_F(DesktopX11, CopyTakesTheSelectionOfTheFocusedWindow) {
@@ -247,7 +236,8 @@ TEST_F(DesktopX11, ChordsAreTypedAsGivenAndWithoutTheUsersModifiers) {
     XTestKeySynth keys;
     ASSERT_TRUE(keys.send(pasteStyleFor("org.gnome.terminal").paste));
     ASSERT_TRUE(keys.send(*pasteStyleFor("firefox").copy));
-    // Option still held from a chord: lifted for the shortcut, pressed again after it.
+    // Option still held from a chord: lifted for the shortcut, pressed again
+    // after it.
     hands.key(keysym::Alt_L, true);
     ASSERT_TRUE(keys.send(*pasteStyleFor("firefox").copy));
     hands.key(keysym::Alt_L, false);
@@ -287,7 +277,8 @@ TEST_F(DesktopX11, FrontmostApplicationAndWhetherAnythingHasTheFocus) {
     const auto setActive = [&](std::uint32_t active) {
         hands.setProperty(root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, 32, &active, 1);
     };
-    // No window manager: the focus tells, and a stray _NET_ACTIVE_WINDOW is not believed.
+    // No window manager: the focus tells, and a stray _NET_ACTIVE_WINDOW is not
+    // believed.
     EXPECT_EQ(frontmost.identifier(), "paste-target");
     setActive(0);
     EXPECT_TRUE(frontmost.focused().anyWindow);
@@ -297,8 +288,9 @@ TEST_F(DesktopX11, FrontmostApplicationAndWhetherAnythingHasTheFocus) {
                       gtkId.data(), static_cast<std::uint32_t>(gtkId.size()));
     EXPECT_EQ(frontmost.identifier(), "org.example.pastetarget");
 
-    // A window manager that keeps the active window (here the target plays its check window):
-    // its word counts, and 0, a destroyed window or no property at all mean no focus.
+    // A window manager that keeps the active window (here the target plays its
+    // check window): its word counts, and 0, a destroyed window or no property at
+    // all mean no focus.
     const std::uint32_t check = target.window();
     hands.setProperty(root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, 32, &check, 1);
     hands.setProperty(check, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, 32, &check, 1);

@@ -7,7 +7,7 @@
 #include "base/subprocess.h"
 #include "foundation/trigger_keys.h"
 #include "platform/linux/portal_shortcuts.h"
-#include "support/session_user.h"
+#include "support/headless_desktop.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 

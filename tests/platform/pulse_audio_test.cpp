@@ -1,7 +1,9 @@
 // The capture path and the sounds against a real PulseAudio server that the test starts itself.
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
+#include "base/files.h"
 #include "base/main_queue.h"
+#include "base/regex.h"
 #include "base/serial_queue.h"
 #include "base/time_util.h"
 #include "platform/linux/pulse_audio_backend.h"
@@ -180,6 +182,42 @@ TEST_F(PulseAudioTest, AvTestCountsDeliveredFrames) {
     EXPECT_NE(run.out.find("AVTEST: session running=true — capturing 2s…\n"), std::string::npos);
     EXPECT_NE(run.out.find("-> ✓ AVCaptureSession WORKS while AVAudioEngine is wedged"),
               std::string::npos);
+}
+
+// --mic-check: three seconds from the pipe source, a voice and a quiet but working microphone
+// (a peak under 80, but not the silence of a dead input, which would be swapped out).
+TEST_F(PulseAudioTest, MicCheckRecordsThreeSecondsAndWarnsOfANearSilentMicrophone) {
+    std::vector<std::int16_t> voice(48000 * 5 / 2); // all of it fits in the 3 s window
+    for (std::size_t i = 0; i < voice.size(); ++i) {
+        voice[i] = static_cast<std::int16_t>(
+            9000 * std::sin(2 * M_PI * 220 * static_cast<double>(i) / 48000));
+    }
+    struct Case {
+        std::vector<std::int16_t> microphone;
+        bool quiet;
+    };
+    for (const Case& c :
+         {Case{voice, false}, Case{std::vector<std::int16_t>(voice.size(), 40), true}}) {
+        SCOPED_TRACE(c.quiet ? "near-silent" : "voice");
+        makeDirectories(dir.file(".dictation"));
+        test::writeFixture(dir.file(".dictation/config"), "CLOUD=0\n");
+        test::BinaryOptions o = options();
+        o.env["VAK_TMPDIR"] = dir.path();
+        server->feed(c.microphone);
+        const auto run = test::runVak({"--mic-check", "test pipe"}, o);
+        server->waitFed();
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_TRUE(regexSearch(run.out, "^device=Test Pipe Mic  frames=\\d+  peak=\\d+/32767  "
+                                         "captured=[23]\\.\\ds\\n"))
+            << run.out;
+        EXPECT_EQ(
+            run.out.find("RESULT: ⚠️ frames flowed but near-silent — speak louder / check "
+                         "input level\n") != std::string::npos,
+            c.quiet)
+            << run.out;
+        EXPECT_TRUE(run.out.ends_with("RESULT: ✓ capture path works\n")) << run.out;
+        EXPECT_NE(run.err.find("recording 3s — say something…"), std::string::npos);
+    }
 }
 
 TEST(PulseSounds, EveryNamedSoundPlaysOutWithoutTheCallerWaiting) {

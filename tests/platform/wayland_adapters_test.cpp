@@ -155,18 +155,12 @@ struct Record {
 std::vector<Record> key(std::uint16_t code, std::int32_t value) {
     return {{EV_MSC, MSC_SCAN, 458752 + code}, {EV_KEY, code, value}, {EV_SYN, SYN_REPORT, 0}};
 }
-std::vector<Record> down(std::uint16_t code) {
-    return key(code, 1);
-}
-std::vector<Record> up(std::uint16_t code) {
-    return key(code, 0);
-}
-std::vector<Record> repeat(std::uint16_t code) {
-    return key(code, 2);
-}
-std::vector<Record> wheel(std::uint16_t axis) {
-    return {{EV_REL, axis, -1}, {EV_SYN, SYN_REPORT, 0}};
-}
+const auto down = [](std::uint16_t code) { return key(code, 1); };
+const auto up = [](std::uint16_t code) { return key(code, 0); };
+const auto repeat = [](std::uint16_t code) { return key(code, 2); };
+const auto wheel = [](std::uint16_t axis) {
+    return std::vector<Record>{{EV_REL, axis, -1}, {EV_SYN, SYN_REPORT, 0}};
+};
 
 // The bytes read() gives for `parts`, in the kernel's input_event layout.
 std::string stream(const std::vector<std::vector<Record>>& parts) {
@@ -186,12 +180,12 @@ std::string stream(const std::vector<std::vector<Record>>& parts) {
     return bytes;
 }
 
-InputEvent flagsChanged(std::uint16_t code, std::uint64_t flags) {
-    return {InputEventKind::FlagsChanged, code, flags};
-}
-InputEvent keyDown(std::uint16_t code, std::uint64_t flags) {
-    return {InputEventKind::KeyDown, code, flags};
-}
+const auto flagsChanged = [](std::uint16_t code, std::uint64_t flags) {
+    return InputEvent{InputEventKind::FlagsChanged, code, flags};
+};
+const auto keyDown = [](std::uint16_t code, std::uint64_t flags) {
+    return InputEvent{InputEventKind::KeyDown, code, flags};
+};
 
 constexpr std::uint64_t kRightSuper = 0x0010 | COMMAND_MASK;
 constexpr std::uint64_t kLeftAlt = 0x0020 | OPTION_MASK;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -245,22 +246,12 @@ std::optional<std::string> ClipboardManager::ask(const std::vector<std::string>&
 }
 
 std::vector<std::string> ClipboardManager::history() const {
-    // One item a line, its text in JSON so that line breaks cannot split it.
+    // One JSON array, so that line breaks cannot split an item.
     const auto out = ask({"eval", "--",
-                          "for (var i = 0; i < size(); ++i) print(JSON.stringify(str(read(i))) + "
-                          "'\\n')"});
-    std::vector<std::string> items;
-    if (!out) return items;
-    std::size_t start = 0;
-    while (start < out->size()) {
-        const auto end = out->find('\n', start);
-        std::string line = out->substr(start, end - start);
-        if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
-            items.push_back(line.substr(1, line.size() - 2));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return items;
+                          "var items = []; for (var i = 0; i < size(); ++i) "
+                          "items.push(str(read(i))); print(JSON.stringify(items))"});
+    const auto items = nlohmann::json::parse(out.value_or(""), nullptr, false);
+    return items.is_array() ? items.get<std::vector<std::string>>() : std::vector<std::string>{};
 }
 
 UserCopy::UserCopy(std::vector<std::string> options) {

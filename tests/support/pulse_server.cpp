@@ -4,6 +4,7 @@
 #include "foundation/process_values.h"
 #include "platform/linux/pulse_audio_backend.h"
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -29,26 +30,20 @@ PulseServer::PulseServer() {
     socket_ = dir_ + "/native";
     fifo_ = dir_ + "/mic.fifo";
     const std::string config = dir_ + "/server.pa";
-    writeFileAtomic(config,
-                    "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_ +
-                        "\n"
-                        "load-module module-null-sink sink_name=vak_null\n"
-                        "load-module module-pipe-source source_name=vak_pipe file=" +
-                        fifo_ +
-                        " format=s16le rate=48000 channels=1"
-                        " source_properties=\"device.description='Test Pipe Mic'\"\n"
-                        "load-module module-pipe-source source_name=vak_silent file=" +
-                        dir_ +
-                        "/silent.fifo format=s16le rate=48000 channels=1"
-                        " source_properties=\"device.description='Test Builtin Mic'"
-                        " device.form_factor=internal\"\n"
-                        "load-module module-pipe-source source_name=vak_linein file=" +
-                        dir_ +
-                        "/linein.fifo format=s16le rate=48000 channels=1"
-                        " source_properties=\"device.description='Test Line In'"
-                        " device.bus=pci\"\n"
-                        "set-default-source vak_pipe\n",
-                    0600);
+    // The microphone the test feeds, a built-in one that never delivers, a line input.
+    std::string script =
+        "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_ +
+        "\nload-module module-null-sink sink_name=vak_null\n";
+    const std::vector<std::array<std::string, 3>> sources = {
+        {"vak_pipe", fifo_, "device.description='Test Pipe Mic'"},
+        {"vak_silent", dir_ + "/silent.fifo",
+         "device.description='Test Builtin Mic' device.form_factor=internal"},
+        {"vak_linein", dir_ + "/linein.fifo", "device.description='Test Line In' device.bus=pci"}};
+    for (const auto& [name, file, properties] : sources) {
+        script += "load-module module-pipe-source source_name=" + name + " file=" + file +
+                  " format=s16le rate=48000 channels=1 source_properties=\"" + properties + "\"\n";
+    }
+    writeFileAtomic(config, script + "set-default-source vak_pipe\n", 0600);
     // The server keeps its runtime files (pid, cookies) in our folder, not the user's.
     setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
     SpawnOptions options;
