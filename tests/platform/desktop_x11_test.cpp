@@ -242,7 +242,9 @@ TEST_F(DesktopX11, ChordsAreTypedAsGivenAndWithoutTheUsersModifiers) {
     ASSERT_TRUE(keys.send(*pasteStyleFor("firefox").copy));
     hands.key(keysym::Alt_L, false);
     ASSERT_TRUE(keys.send(pasteStyleFor("xterm").paste));
+    ASSERT_TRUE(keys.send(KeyChord{.key = ChordKey::V, .command = true}));
     constexpr std::uint64_t kCtrl = 0x01 | CONTROL_MASK;
+    constexpr std::uint64_t kCommand = 0x08 | COMMAND_MASK;
     constexpr std::uint64_t kOption = 0x20 | OPTION_MASK;
     const std::vector<InputEvent> expected = {
         {InputEventKind::FlagsChanged, 59, kCtrl},
@@ -263,6 +265,9 @@ TEST_F(DesktopX11, ChordsAreTypedAsGivenAndWithoutTheUsersModifiers) {
         {InputEventKind::FlagsChanged, 56, 0x02 | SHIFT_MASK},
         {InputEventKind::KeyDown, UNKNOWN_KEY_CODE, 0x02 | SHIFT_MASK}, // Insert
         {InputEventKind::FlagsChanged, 56, 0},
+        {InputEventKind::FlagsChanged, 55, kCommand}, // the logo key
+        {InputEventKind::KeyDown, UNKNOWN_KEY_CODE, kCommand},
+        {InputEventKind::FlagsChanged, 55, 0},
     };
     waitUntil([&] { return events.size() >= expected.size(); }, 5);
     EXPECT_EQ(events, expected);
