@@ -30,6 +30,13 @@ constexpr KeyChord kCtrlV{true, false, false, ChordKey::V};
 // and the focused application.
 struct Desk : ::testing::Test {
     TextInserter::Services services() { return {board, keys, app, primary}; }
+    // A fresh desktop for the next row of a table, the clipboard holding `before`.
+    void fresh(std::optional<std::string> before = "earlier") {
+        board = std::make_shared<FakePasteboard>();
+        primary = std::make_shared<FakePasteboard>();
+        keys = std::make_shared<FakeKeySynth>();
+        if (before) board->copyFromOtherApp({plainTextItem(*before)});
+    }
 
     test::ManualMainQueue queue;
     std::shared_ptr<FakePasteboard> board = std::make_shared<FakePasteboard>();
@@ -60,6 +67,10 @@ TEST_F(Insertion, PastesTheTextAndBringsTheUsersContentsBackWhole) {
     queue.advance(0.02);
     EXPECT_EQ(board->contents(), richContents());
     EXPECT_FALSE(board->holdsTransientText());
+    // Text with code in it keeps its plain quotes, which a shell or a compiler needs.
+    keys->onSend = nullptr;
+    inserter->insert("run `it's` now...");
+    EXPECT_EQ(board->text(), "run `it's` now...");
 }
 
 // Where the key follows the clipboard write after a lead, the outcome is told only once the key
@@ -74,9 +85,7 @@ TEST_F(Insertion, WithALeadTheOutcomeWaitsForThePasteKey) {
     for (const Case& c : {Case{"sent", false, InsertOutcome::Pasted, "earlier"},
                           Case{"refused", true, InsertOutcome::KeysFailed, "dictated"}}) {
         SCOPED_TRACE(c.what);
-        board = std::make_shared<FakePasteboard>();
-        board->copyFromOtherApp({plainTextItem("earlier")});
-        keys = std::make_shared<FakeKeySynth>();
+        fresh();
         keys->lead = 0.15;
         keys->fails = c.fails;
         auto inserter = make();
@@ -109,8 +118,7 @@ TEST_F(Insertion, WhereReadsAreSeenTheRestoreWaitsForTheApplicationsRead) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        board = std::make_shared<FakePasteboard>();
-        board->copyFromOtherApp({plainTextItem("earlier")});
+        fresh();
         board->seeReads(c.focusedOnly);
         auto inserter = make();
         ASSERT_EQ(inserter->insert("dictated").outcome, InsertOutcome::Pasted);
@@ -142,8 +150,7 @@ TEST_F(Insertion, TheRestoreStandsAsideWhenThereIsNothingToRestoreOrTheUserCopie
                           Case{"a copy after the paste", "before", true, false, "copied meanwhile"},
                           Case{"inserter gone", "before", false, true, "hello"}}) {
         SCOPED_TRACE(c.what);
-        board = std::make_shared<FakePasteboard>();
-        if (c.before) board->copyFromOtherApp({plainTextItem(*c.before)});
+        fresh(c.before);
         auto inserter = make();
         inserter->insert("hello");
         queue.advance(1.0);
@@ -186,10 +193,7 @@ TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
                           Case{"org.gnome.terminal", kCtrlShiftV},
                           Case{"org.kde.konsole", kCtrlShiftV}, Case{"kitty", kCtrlShiftV}}) {
         SCOPED_TRACE(c.app);
-        board = std::make_shared<FakePasteboard>();
-        primary = std::make_shared<FakePasteboard>();
-        keys = std::make_shared<FakeKeySynth>();
-        board->copyFromOtherApp({plainTextItem("clipboard before")});
+        fresh("clipboard before");
         primary->copyFromOtherApp({plainTextItem("selected before")});
         app->id = c.app;
         std::optional<std::string> boardAtPaste, primaryAtPaste;
@@ -210,8 +214,7 @@ TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
     }
     // PRIMARY that was empty goes back to empty; a selection made meanwhile stays.
     for (const bool selectMeanwhile : {false, true}) {
-        primary = std::make_shared<FakePasteboard>();
-        keys = std::make_shared<FakeKeySynth>();
+        fresh();
         app->id = "xterm";
         auto inserter = make();
         inserter->insert("echo hi");
@@ -242,9 +245,7 @@ TEST_F(Insertion, TextThatCannotArriveStaysOnTheClipboardUntypedAndCountsAsTheUs
              Case{"keys refused", true, P::X11, false, true, O::KeysFailed},
          }) {
         SCOPED_TRACE(c.name);
-        board = std::make_shared<FakePasteboard>();
-        keys = std::make_shared<FakeKeySynth>();
-        board->copyFromOtherApp({plainTextItem("user's own")});
+        fresh("user's own");
         app->id = "foot";
         app->nothingFocused = !c.anyWindow;
         app->protocol = c.protocol;
@@ -313,31 +314,35 @@ struct SelectionCopy : Desk {
     std::optional<std::string> selected;
 };
 
+// The selection comes back as copied and the user's contents are put back; with nothing before,
+// the copied text stays; nothing copied, or blanks only, is no selection.
 TEST_F(SelectionCopy, ReturnsTheSelectionAsCopiedAndPutsThePasteboardBack) {
     const PasteboardSnapshot user = {
         PasteboardItem{{{"text/plain", "mine"}, {"text/html", "<b>mine</b>"}}}};
-    board->copyFromOtherApp(user);
-    selected = "  make this formal\n";
-    EXPECT_EQ(copy(), "  make this formal\n");
-    EXPECT_EQ(board->contents(), user);
+    struct Case {
+        bool userHadContents;
+        std::optional<std::string> selected, result, after;
+    };
+    for (const Case& c :
+         {Case{true, "  make this formal\n", "  make this formal\n", "mine"},
+          Case{false, "words", "words", "words"}, Case{true, std::nullopt, std::nullopt, "mine"},
+          Case{true, " \n\t ", std::nullopt, "mine"}}) {
+        SCOPED_TRACE(c.selected.value_or("(nothing)"));
+        fresh(std::nullopt);
+        SetUp(); // the application's copy key on the fresh desktop
+        if (c.userHadContents) board->copyFromOtherApp(user);
+        const long before = board->changeCount();
+        selected = c.selected;
+        EXPECT_EQ(copy(), c.result);
+        EXPECT_EQ(board->text(), c.after);
+        if (c.userHadContents) {
+            EXPECT_EQ(board->contents(), user);
+        }
+        if (!c.selected) {
+            EXPECT_EQ(board->changeCount(), before); // left exactly as it was
+        }
+    }
     EXPECT_EQ(keys->sent, std::vector<KeyChord>{*STANDARD_PASTE_STYLE.copy});
-    // With nothing on the pasteboard before, the copied text stays there.
-    board = std::make_shared<FakePasteboard>();
-    selected = "words";
-    EXPECT_EQ(copy(), "words");
-    EXPECT_EQ(board->text(), "words");
-}
-
-TEST_F(SelectionCopy, NothingSelectedOrOnlyBlanksIsNoSelection) {
-    board->copyFromOtherApp({plainTextItem("mine")});
-    // The application copies nothing: the pasteboard is left exactly as it was.
-    const long before = board->changeCount();
-    EXPECT_EQ(copy(), std::nullopt);
-    EXPECT_EQ(board->changeCount(), before);
-    // Blanks and line breaks only: no selection, and the user's contents come back.
-    selected = " \n\t ";
-    EXPECT_EQ(copy(), std::nullopt);
-    EXPECT_EQ(board->text(), "mine");
 }
 
 TEST_F(SelectionCopy, InTerminalsTheCopyKeyIsTheirsAndInXtermTheSelectionIsPrimary) {

@@ -1,7 +1,6 @@
 #include "base/files.h"
 #include "base/global_queues.h"
 #include "base/main_queue.h"
-#include "base/regex.h"
 #include "base/serial_queue.h"
 #include "platform/fake/fake_audio_backend.h"
 #include "platform/fake/fake_desktop.h"
@@ -173,9 +172,6 @@ TEST_F(DictationTest, ATapToTapDictationPastesFormattedTextAndCleansUp) {
     EXPECT_FALSE(dictation->isRecording());
     ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
 
-    EXPECT_TRUE(contains("● recording… (session 1) · mic=Fake Mic"));
-    EXPECT_TRUE(regexSearch(log.text(), "■ stopped, transcribing… \\(session 1\\) · 0\\.\\ds "
-                                        "captured, peak \\d+"));
     ASSERT_EQ(decoded.size(), 1u);
     EXPECT_EQ(decoded[0].second, dir.file("vak_rec_1"));
     EXPECT_EQ(pasteboard->text(), "So hello world"); // three words get no closing period
@@ -232,9 +228,6 @@ TEST_F(DictationTest, SilenceStillDecodesAndEndsEmptyWhileAFailedDecodeKeepsTheR
     EXPECT_TRUE(pathExists(kept));
     EXPECT_EQ(filePermissions(kept), 0600u);
     EXPECT_EQ(test::readFixture(dir.file("vak_failed_2.wav")), "an earlier run's words");
-    EXPECT_TRUE(contains("recording kept at " + kept +
-                         " · retry: status menu ▸ Failed recordings, or vak-dictate "
-                         "--retry-failed"));
     const auto listed = ScratchFiles(dir.path()).failedRecordings();
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].path, kept); // newest first
@@ -255,21 +248,6 @@ TEST_F(DictationTest, RecordingsStopThemselvesAtTheLimitUnlessStoppedFirst) {
     dictation->stopAndTranscribe();
     settle(1.5);
     EXPECT_EQ(log.text().find("⏱ auto-stop"), log.text().rfind("⏱ auto-stop"));
-}
-
-TEST_F(DictationTest, CancelDiscardsTheRecordingWithoutTranscribing) {
-    auto dictation = make();
-    dictation->startRecording();
-    settle(0.1);
-    const std::string wav = dictation->currentWav();
-    dictation->cancelRecording();
-    EXPECT_FALSE(pathExists(wav));
-    EXPECT_TRUE(contains("✕ recording canceled — nothing transcribed"));
-    EXPECT_FALSE(contains("■ stopped"));
-    settle(0.2);
-    EXPECT_TRUE(decoded.empty());
-    EXPECT_EQ(sounds->played().back(), Sound::Cancel);
-    dictation->cancelRecording(); // idle: nothing
 }
 
 TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
@@ -300,69 +278,77 @@ TEST_F(DictationTest, TheLastClipIsTheNewestSessionsWhateverOrderTheyFinishIn) {
     EXPECT_FALSE(pathExists(dir.file("vak_rec_2.wav")));
 }
 
-// A dictation the paste key cannot carry into a window: nothing focused, or a native window
-// while only XTest through XWayland types (it would reach X11 windows alone).
-struct Unpasted {
-    const char* name;
-    bool nothingFocused;
-    bool x11WindowsOnly;
-    const char* app;
-    const char* caveat;
-};
-
-void PrintTo(const Unpasted& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class UnpastedDictation : public DictationTest, public testing::WithParamInterface<Unpasted> {};
-
-TEST_P(UnpastedDictation, StaysOnTheClipboardAndSaysSoAndWhatToPress) {
-    const Unpasted& c = GetParam();
-    frontmost->nothingFocused = c.nothingFocused;
-    frontmost->id = c.app;
-    frontmost->protocol = WindowProtocol::Wayland;
-    keys->x11WindowsOnly = c.x11WindowsOnly;
+// A dictation the paste key cannot carry into a window (nothing focused, or a native window
+// while only XTest through XWayland types) stays on the clipboard, saying what to press.
+TEST_F(DictationTest, TextThatCannotBePastedStaysOnTheClipboardAndSaysSo) {
+    struct Case {
+        bool nothingFocused, x11WindowsOnly;
+        const char *app, *caveat;
+    };
     auto dictation = make();
-    dictation->toggle();
-    settle(0.2);
-    dictation->toggle();
-    ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
-    EXPECT_TRUE(keys->sent.empty());
-    EXPECT_EQ(caveats, std::vector<std::string>{c.caveat});
-    EXPECT_EQ(ui.notices, std::vector<std::string>{c.caveat});
-    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Stop, Sound::Failure}));
-    EXPECT_EQ(ui.explained, 0);
-    settle(TextInserter::kRestoreDelaySeconds + 0.2);
-    EXPECT_EQ(pasteboard->text(), "So hello world");
+    frontmost->protocol = WindowProtocol::Wayland;
+    for (const Case& c :
+         {Case{true, false, "", "Nothing had the focus — your text is on the clipboard"},
+          Case{false, true, "foot",
+               "The paste cannot reach this window — your text is on the clipboard: press "
+               "Ctrl+Shift+V"}}) {
+        SCOPED_TRACE(c.caveat);
+        frontmost->nothingFocused = c.nothingFocused;
+        frontmost->id = c.app;
+        keys->x11WindowsOnly = c.x11WindowsOnly;
+        recorded.clear();
+        caveats.clear();
+        ui.notices.clear();
+        dictation->toggle();
+        settle(0.2);
+        dictation->toggle();
+        ASSERT_TRUE(waitUntil([&] { return ui.busy == 0 && !recorded.empty(); }));
+        EXPECT_TRUE(keys->sent.empty());
+        EXPECT_EQ(caveats, std::vector<std::string>{c.caveat});
+        EXPECT_EQ(ui.notices, std::vector<std::string>{c.caveat});
+        EXPECT_EQ(ui.explained, 0);
+        settle(TextInserter::kRestoreDelaySeconds + 0.2);
+        EXPECT_EQ(pasteboard->text(), "So hello world");
+    }
+    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Stop, Sound::Failure,
+                                                    Sound::Start, Sound::Stop, Sound::Failure}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UnpastedDictation,
-    testing::Values(Unpasted{"NothingFocused", true, false, "",
-                             "Nothing had the focus — your text is on the clipboard"},
-                    Unpasted{"NativeTerminalXTestOnly", false, true, "foot",
-                             "The paste cannot reach this window — your text is on the "
-                             "clipboard: press Ctrl+Shift+V"}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-TEST_F(DictationTest, NoMicrophoneOrNoDeviceMeansNoRecording) {
+// No recording without a microphone, and none left behind by a cancel; producer sessions show
+// and hide their panel.
+TEST_F(DictationTest, NoMicrophoneOrACancelLeavesNothingToTranscribe) {
     *micAvailable = false;
     auto dictation = make();
     dictation->startRecording();
     EXPECT_FALSE(dictation->isRecording());
     EXPECT_EQ(dictation->sessionN(), 0);
-    EXPECT_TRUE(contains("⚠️ mic not authorized"));
-    EXPECT_EQ(sounds->played(), std::vector<Sound>{Sound::Failure});
-
     *micAvailable = true;
     FakeAudioBackend::Device broken(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
     broken.failsToOpen = true;
     audio->setDevices({broken});
     dictation->startRecording();
     EXPECT_FALSE(dictation->isRecording());
-    EXPECT_EQ(dictation->sessionN(), 1);
-    EXPECT_TRUE(contains("‼️ capture couldn't start on any input"));
     EXPECT_EQ(ui.captions.back(), "⚠️ couldn't start mic — check Sound ▸ Input");
+    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Failure, Sound::Failure}));
+
+    audio->setDevices({FakeAudioBackend::Device(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1})});
+    dictation->startRecording();
+    settle(0.1);
+    const std::string wav = dictation->currentWav();
+    dictation->cancelRecording();
+    EXPECT_FALSE(pathExists(wav));
+    settle(0.2);
+    EXPECT_TRUE(decoded.empty());
+    EXPECT_EQ(sounds->played().back(), Sound::Cancel);
+    dictation->cancelRecording(); // idle: nothing
+
+    dictation->startProducerSession();
+    EXPECT_TRUE(dictation->producerSessionOn());
+    dictation->endProducerSession();
+    EXPECT_FALSE(dictation->producerSessionOn());
+    EXPECT_EQ(ui.events,
+              (std::vector<std::string>{"started", "stopped", "panel shown", "panel hidden"}));
+    EXPECT_EQ(producerCalls, (std::vector<std::string>{"started", "ended"}));
 }
 
 TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
@@ -375,8 +361,6 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     auto dictation = make();
     dictation->startCommandMode();
     ASSERT_TRUE(waitUntil([&] { return dictation->isRecording(); }));
-    EXPECT_TRUE(contains("🎯 command mode: 11 chars selected — speak the edit, tap Right Super to "
-                         "apply"));
     EXPECT_EQ(ui.captions.back(), "🎯 Speak the edit for the selected text…");
     settle(0.1);
     dictation->stopAndTranscribe();
@@ -389,19 +373,6 @@ TEST_F(DictationTest, CommandModeEditsTheSelectionItCopied) {
     dictation->startCommandMode();
     ASSERT_TRUE(waitUntil([&] { return contains("✕ command mode: no text selected"); }));
     EXPECT_FALSE(dictation->isRecording());
-}
-
-TEST_F(DictationTest, ProducerSessionsAnnounceThemselves) {
-    auto dictation = make();
-    dictation->startProducerSession();
-    EXPECT_TRUE(dictation->producerSessionOn());
-    dictation->endProducerSession();
-    EXPECT_FALSE(dictation->producerSessionOn());
-    EXPECT_EQ(ui.events, (std::vector<std::string>{"panel shown", "panel hidden"}));
-    EXPECT_EQ(producerCalls, (std::vector<std::string>{"started", "ended"}));
-    EXPECT_TRUE(contains("🎛 Durad Ave session ON"));
-    EXPECT_TRUE(contains("🎛 Durad Ave session OFF"));
-    EXPECT_EQ(sounds->played(), (std::vector<Sound>{Sound::Start, Sound::Cancel}));
 }
 
 } // namespace

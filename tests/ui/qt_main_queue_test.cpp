@@ -78,6 +78,7 @@ TEST_F(QtQueue, TimedWorkRunsAtItsDeadlineInDeadlineOrder) {
     queue.after(0.10, note("early"));
     queue.post(note("now"));
     queue.after(-1, note("negative"));
+    queue.post([] { throw std::runtime_error("boom"); }); // does not stop the loop
     ASSERT_TRUE(waitUntil([&] { return order.size() == 4; }, 5));
     EXPECT_EQ(order, (std::vector<std::string>{"now", "negative", "early", "late"}));
     EXPECT_GE(at["early"], 0.10);
@@ -129,14 +130,6 @@ TEST_F(QtQueue, TimersFromOtherThreadsCountFromTheCall) {
     EXPECT_TRUE(onLoop.load());
     EXPECT_GE(secondsSince(start), 0.2);
     EXPECT_LT(secondsSince(start), 0.35);
-}
-
-TEST_F(QtQueue, AThrowingTaskDoesNotStopTheLoop) {
-    QtMainQueue queue;
-    bool after = false;
-    queue.post([] { throw std::runtime_error("boom"); });
-    queue.post([&] { after = true; });
-    EXPECT_TRUE(waitUntil([&] { return after; }, 5));
 }
 
 } // namespace

@@ -7,9 +7,7 @@
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/panel_placement.h"
-#include "producer/producer_link.h"
 #include "session/mode_memory.h"
-#include "support/log_capture.h"
 #include "support/manual_main_queue.h"
 #include "support/qt_desktop.h"
 #include "support/speech_fakes.h"
@@ -19,9 +17,7 @@
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/demos.h"
-#include "ui/durad_ave_panel.h"
 #include "ui/first_run_note.h"
-#include "ui/floating_panel.h"
 #include "ui/mode_info_panel.h"
 #include "ui/pill_layout.h"
 #include "ui/pill_panel.h"
@@ -42,7 +38,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -53,7 +48,6 @@ namespace vak {
 namespace {
 
 using test::FakeSession;
-using test::LogCapture;
 using test::readFixture;
 using test::writeFixture;
 
@@ -105,16 +99,10 @@ class Interface : public ::testing::Test {
                                               std::move(services));
     }
     std::string configText() const { return readFixture(processValues().CONFIG_PATH); }
-    // How often `line` was logged.
-    long logged(const std::string& line) const {
-        const auto lines = logs.messages();
-        return std::count(lines.begin(), lines.end(), line);
-    }
 
     test::ManualMainQueue queue;
     Desktop desktop;
     FakeSession session;
-    LogCapture logs;
     Config config;
     double clock = 100;
     std::optional<int> exitCode;
@@ -239,7 +227,6 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     EXPECT_EQ(ui->selectedMode(), DeliverMode::raw);
     EXPECT_TRUE(ui->modePickedThisRecording());
     EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Normal");
-    EXPECT_TRUE(logged("· HUD mode: Normal (remembered)"));
 
     ui->modeMenu().choose("Ask");
     EXPECT_NE(configText().find("\nSELECTED_MODE=ask"), std::string::npos);
@@ -257,7 +244,6 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     restarted->setup();
     EXPECT_EQ(restarted->selectedMode(), DeliverMode::professional);
     EXPECT_EQ(restarted->pill().modeButton()->text().toStdString(), "◈  Professional");
-    EXPECT_TRUE(logged("· mode restored: Professional"));
 }
 
 TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone) {
@@ -292,9 +278,6 @@ TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone
     EXPECT_FALSE(session.paused);
     EXPECT_FALSE(ui->panels().modeInfo().isVisible());
     EXPECT_EQ(session.calls, (std::vector<std::string>{"pause", "resume", "pause", "resume"}));
-    EXPECT_EQ(logged("· recording paused while the mode menu is open"), 2);
-    EXPECT_EQ(logged("· recording resumed"), 2);
-    EXPECT_TRUE(logged("· mode explainer opened"));
 
     // Nothing to pause when not recording.
     session.recording = false;
@@ -303,9 +286,13 @@ TEST_F(Interface, TheModeMenuPausesTheRecordingUntilItClosesOrTheExplainerIsDone
     EXPECT_FALSE(ui->modeMenu().pauseActive());
 }
 
-TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
+TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndNameTheConfiguredKey) {
+    config.hotkey = 62;
     auto ui = controller();
     ui->setup();
+    EXPECT_EQ(ui->statusItem().toggleTitle(), "Start Dictation (Right Control)");
+    EXPECT_EQ(ui->pill().finishButton()->toolTip().toStdString(),
+              "Finish and paste. The Right Control key does the same thing.");
     ui->pill().finishButton()->click();
     ui->pill().cancelButton()->click();
     EXPECT_TRUE(session.calls.empty()); // nothing recording
@@ -322,8 +309,6 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     ui->statusItem().activate(QSystemTrayIcon::Context);
     EXPECT_EQ(session.calls,
               (std::vector<std::string>{"finish", "cancel", "toggle", "cancel", "toggle"}));
-    EXPECT_EQ(logged("· finish pressed on HUD — push to live"), 2);
-    EXPECT_EQ(logged("· cancel pressed on HUD"), 2);
 
     ASSERT_EQ(menu.size(), 9);
     EXPECT_EQ(menu[3]->menu(), ui->recall().recent());
@@ -335,19 +320,10 @@ TEST_F(Interface, ButtonsAndMenuItemsReachTheSessionAndQuitLeavesTheService) {
     EXPECT_FALSE(exitCode);
     queue.advance(0.2);
     EXPECT_EQ(exitCode, 0);
-}
 
-TEST_F(Interface, TextsNameTheConfiguredKeyAndANoticeFloatsForAWhile) {
-    config.hotkey = 62;
-    auto ui = controller();
-    ui->setup();
-    EXPECT_EQ(ui->statusItem().toggleTitle(), "Start Dictation (Right Control)");
-    EXPECT_EQ(ui->pill().finishButton()->toolTip().toStdString(),
-              "Finish and paste. The Right Control key does the same thing.");
-    const std::string notice = "Nothing had the focus — your text is on the clipboard";
-    ui->showNotice(notice);
-    EXPECT_TRUE(ui->panels().notice().isVisible());
-    EXPECT_EQ(ui->panels().notice().text(), notice);
+    // A notice floats for five seconds.
+    ui->showNotice("Nothing had the focus");
+    EXPECT_EQ(ui->panels().notice().text(), "Nothing had the focus");
     queue.advance(4.9);
     EXPECT_TRUE(ui->panels().notice().isVisible());
     queue.advance(0.2);
@@ -370,15 +346,12 @@ TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
     ResizeEdgeView* left = grips[0];
     ASSERT_EQ(left->edges(), pill::Left);
 
-    left->release(); // no drag began: nothing to report
-    EXPECT_TRUE(logs.messages().empty() || !logs.messages().back().starts_with("· pill resized"));
+    left->release(); // no drag began
     left->grab(start.topLeft() + QPoint(2, 50));
     left->drag(start.topLeft() + QPoint(1002, 80));
     left->release();
     test::settle(0.05);
     EXPECT_EQ(pill->geometry(), QRect(start.right() + 1 - 420, start.y(), 420, 196));
-    EXPECT_TRUE(logged("· resize grip grabbed (1)"));
-    EXPECT_TRUE(logged("· pill resized to 420×196"));
     EXPECT_EQ(ui->pill().finishButton()->width(), 92); // laid out again for the new width
     ASSERT_TRUE(ui->pill().customFrame());
     EXPECT_EQ(*ui->pill().customFrame(), pill->geometry());
@@ -386,40 +359,13 @@ TEST_F(Interface, GripsResizeThePillWhichThenReopensWhereTheUserLeftIt) {
     ui->recordingStopped();
     ui->recordingStarted();
     EXPECT_EQ(pill->geometry(), *ui->pill().customFrame());
-    const QRect frame = pill->geometry();
-    EXPECT_EQ(logs.messages().back(), "· pill frame " + std::to_string(frame.x()) + "," +
-                                          std::to_string(frame.y()) + " 420×196");
 }
 
 // ---- Choice panel
 
-TEST_F(Interface, AnUnansweredChoiceKeepsTheTranscriptAndIgnoresLateClicks) {
-    std::vector<std::string> ran;
-    std::string transcript = "one two  three ";
-    while (transcript.size() < 200)
-        transcript += "word ";
-    transcript.resize(200);
-    auto panel = ChoicePanel::show(
-        queue, transcript, [&] { ran.push_back("summarize"); },
-        [&] { ran.push_back("professional"); }, [&] { ran.push_back("keep"); }, 30);
-    EXPECT_EQ(panel->noteText(), "keeps as spoken in 30s");
-    EXPECT_EQ(panel->headerText(), "Transcript ready · 40 words");
-    EXPECT_EQ(panel->previewText(), transcript.substr(0, 180));
-    EXPECT_TRUE(panel->panel()->isVisible());
-    EXPECT_EQ(ChoicePanel::current(), panel);
-    queue.advance(29.9);
-    EXPECT_TRUE(ran.empty());
-    queue.advance(0.2);
-    EXPECT_EQ(ran, std::vector<std::string>{"keep"});
-    EXPECT_TRUE(logged("· choice popup auto-kept raw — no answer in 30s"));
-    EXPECT_FALSE(panel->panel()->isVisible());
-    EXPECT_EQ(ChoicePanel::current(), nullptr);
-    panel->summarizeClicked();
-    panel->keepClicked();
-    EXPECT_EQ(ran, std::vector<std::string>{"keep"});
-}
-
-TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
+// A newer transcript keeps the open one as spoken; an unanswered one is kept when its time is up;
+// clicks after either do nothing.
+TEST_F(Interface, AChoiceIsKeptAsSpokenWhenSupersededOrUnanswered) {
     std::vector<std::string> ran;
     const auto actions = [&](const std::string& name) {
         return std::array<ChoicePanel::Action, 3>{[&ran, name] { ran.push_back(name + ":S"); },
@@ -429,16 +375,31 @@ TEST_F(Interface, ANewerTranscriptSupersedesTheOpenChoice) {
     auto a = actions("first");
     auto first = ChoicePanel::show(queue, "first words", a[0], a[1], a[2], 7.9);
     EXPECT_EQ(first->noteText(), "keeps as spoken in 7s");
+    std::string transcript = "one two  three ";
+    while (transcript.size() < 200)
+        transcript += "word ";
+    transcript.resize(200);
     auto b = actions("second");
-    auto second = ChoicePanel::show(queue, "second words", b[0], b[1], b[2], 30);
+    auto second = ChoicePanel::show(queue, transcript, b[0], b[1], b[2], 30);
     EXPECT_EQ(ran, std::vector<std::string>{"first:K"});
-    EXPECT_TRUE(logged("· choice popup auto-kept raw — superseded by a newer transcript"));
     EXPECT_EQ(ChoicePanel::current(), second);
-    second->professionalClicked();
-    queue.advance(60); // neither timeout does anything now
+    EXPECT_EQ(second->headerText(), "Transcript ready · 40 words");
+    EXPECT_EQ(second->previewText(), transcript.substr(0, 180));
+    queue.advance(29.9);
+    EXPECT_EQ(ran.size(), 1u);
+    queue.advance(0.2);
+    EXPECT_EQ(ran, (std::vector<std::string>{"first:K", "second:K"}));
+    EXPECT_FALSE(second->panel()->isVisible());
+    EXPECT_EQ(ChoicePanel::current(), nullptr);
     first->summarizeClicked();
-    EXPECT_EQ(ran, (std::vector<std::string>{"first:K", "second:P"}));
-    EXPECT_TRUE(logged("· choice: professional"));
+    second->professionalClicked();
+    EXPECT_EQ(ran.size(), 2u);
+    // An answered one runs its choice once.
+    auto c = actions("third");
+    ChoicePanel::show(queue, "third words", c[0], c[1], c[2], 30)->professionalClicked();
+    queue.advance(60);
+    EXPECT_EQ(ran.back(), "third:P");
+    EXPECT_EQ(ran.size(), 3u);
 }
 
 // ---- Settings window
@@ -472,18 +433,11 @@ TEST_F(Interface, TheTriggerKeyIsCapturedAfterTwoClicksAndOnlyFromAModifier) {
     EXPECT_EQ(settings.hotkeyButton()->text().toStdString(), "Right Alt");
     press(Qt::Key_Shift, 0xffe1); // no longer listening
     EXPECT_EQ(settings.pendingHotkey(), 61);
-    settings.window()->close();
-}
-
-// Where the trigger key is off and the desktop takes a shortcut, the window offers one in place
-// of the key's hint, and says what adding it did; elsewhere it offers nothing.
-TEST_F(Interface, TheDesktopShortcutIsOfferedOnlyWhileTheTriggerKeyIsOff) {
-    auto ui = controller();
-    SettingsWindow& settings = ui->panels().settings();
-    settings.show();
     EXPECT_FALSE(settings.shortcutButton()->isVisible());
     settings.window()->close();
 
+    // Where the trigger key is off and the desktop takes a shortcut, the window offers one in
+    // place of the key's hint, and says what adding it did.
     ui->setTriggerNotice("no keyboard under /dev/input");
     ui->offerShortcut("GNOME");
     settings.show();
@@ -538,7 +492,6 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     // Keys the file did not have are added at its end, in the order they were saved.
     EXPECT_TRUE(text.ends_with("\nSTYLE=Short sentences.\nHOTKEY=54\nTALK_MODE=tap")) << text;
     EXPECT_EQ(settings.statusLabel()->text().toStdString(), "Saved. Restarting Brindle.");
-    EXPECT_TRUE(logged("· settings saved from the settings window"));
     queue.advance(0.55);
     EXPECT_EQ(desktop.service->restarts, 0);
     queue.advance(0.1);
@@ -561,7 +514,7 @@ TEST_F(Interface, SaveWritesTheSettingsInOrderAndRestartsAMomentLater) {
     other->panels().settings().window()->close();
 }
 
-TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
+TEST_F(Interface, OpenSettingsPauseARecordingAndOpenTheFilesAndSwitchStartAtLogin) {
     auto ui = controller();
     session.recording = true;
     ui->recordingStarted();
@@ -573,8 +526,6 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
     settings.window()->close();
     EXPECT_FALSE(session.paused);
     EXPECT_EQ(ui->pill().captionText(), "Listening…");
-    EXPECT_TRUE(logged("· recording paused while settings are open"));
-    EXPECT_TRUE(logged("· recording resumed after settings closed"));
 
     const std::string& words = processValues().LEARNED_PATH;
     removeFile(words);
@@ -587,15 +538,36 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndTheFilesOpenFromThere) {
     settings.openAdvanced();
     EXPECT_EQ(desktop.opener->opened(),
               (std::vector<std::string>{words, words, processValues().CONFIG_PATH}));
+
+    // Start at login switches the user's entry at once and shows it when the window opens; an
+    // entry that cannot be written is said so, and the switch shows what is there.
+    const std::string entry = autostartEntryPath(processValues().HOME, nullptr);
+    removeFile(entry);
+    settings.show();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_TRUE(autostartEnabled(entry));
+    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
+              "It starts when you log in from now on.");
+    EXPECT_EQ(desktop.service->restarts, 0); // nothing to restart for
+    settings.window()->close();
+    settings.show();
+    EXPECT_TRUE(settings.loginToggle()->isChecked());
+    settings.loginToggle()->click();
+    EXPECT_FALSE(pathExists(entry));
+    makeDirectories(entry);
+    settings.loginToggle()->click();
+    EXPECT_FALSE(settings.loginToggle()->isChecked());
+    EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
+    ::rmdir(entry.c_str());
+    settings.window()->close();
 }
 
 TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     // A slow host: every download takes a few seconds.
     test::ModelHost host(-1, 400000);
     const std::string sums = processValues().HOME + "/model-sums";
-    writeFixture(sums, host.publish("ggml-base.en.bin", 800000) + "  ggml-base.en.bin\n" +
-                           std::string(40, '0') + "  ggml-small.en.bin\n");
-    host.publish("ggml-small.en.bin", 100000);
+    writeFixture(sums, host.publish("ggml-base.en.bin", 800000) + "  ggml-base.en.bin\n");
     host.publish("ggml-medium.en.bin", 4000000);
     setenv("VAK_MODEL_BASE_URL", host.url().c_str(), 1);
     setenv("VAK_MODEL_SHA1SUMS", sums.c_str(), 1);
@@ -615,12 +587,7 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     const auto row = [&](const char* name) { return list->findData(QString(name)); };
     const auto item = [&](const char* name) { return list->itemText(row(name)).toStdString(); };
     const auto status = [&] { return settings.modelStatus()->text().toStdString(); };
-    EXPECT_EQ(list->currentText().toStdString(),
-              "large-v3-turbo-q5_0 · whisper · 547 MiB — download · not measured");
     EXPECT_EQ(item("tiny.en"), "tiny.en · whisper · 75 MiB — installed · 6 s of audio in 0.4 s");
-    EXPECT_EQ(item("base.en"), "base.en · whisper · 142 MiB — download · not measured");
-    EXPECT_EQ(item("parakeet-tdt-0.6b-v3"),
-              "parakeet-tdt-0.6b-v3 · Parakeet · 1200 MiB — download · not measured");
 
     // An installed model is saved and used at once.
     settings.modelPicked(row("tiny.en"));
@@ -643,28 +610,13 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
     EXPECT_EQ(status(), "base.en downloaded. Dictations are decoded with base.en from now on.");
     EXPECT_EQ(item("base.en"), "base.en · whisper · 142 MiB — installed · not measured");
 
-    // A file that is not the published one is removed, the reason shown, the model kept.
-    settings.modelPicked(row("small.en"));
-    ASSERT_TRUE(test::waitUntil([&] { return !settings.modelProgress()->isVisible(); }));
-    EXPECT_TRUE(status().starts_with("The download of small.en is not the published file (SHA-1 "))
-        << status();
-    EXPECT_TRUE(status().ends_with(" is published). It was removed.")) << status();
-    EXPECT_FALSE(pathExists(modelPath(processValues().HOME, "small.en") + ".part"));
-    EXPECT_EQ(list->currentText().toStdString(),
-              "base.en · whisper · 142 MiB — installed · not measured");
-    EXPECT_EQ(usedModels.size(), 2u);
-    EXPECT_TRUE(logged("⚠️ model download from the settings window: " + status()));
-
     // Closing the window stops a download; what arrived stays for the next try.
     const std::string medium = modelPath(processValues().HOME, "medium.en");
     settings.modelPicked(row("medium.en"));
     ASSERT_TRUE(test::waitUntil([&] { return fileSize(medium + ".part").value_or(0) > 0; }));
     settings.window()->close();
     ASSERT_TRUE(test::waitUntil([&] { return !settings.downloadingModel(); }, 5));
-    EXPECT_GT(fileSize(medium + ".part").value_or(0), 0);
     EXPECT_FALSE(pathExists(medium));
-    EXPECT_TRUE(logged("· the download of medium.en stops with the settings window (the part "
-                       "received is kept)"));
     EXPECT_NE(configText().find("\nDECODE_MODEL=base.en\n"), std::string::npos);
 
     // The window opens on the model the daemon decodes with now, though another start (a first
@@ -675,33 +627,6 @@ TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
         << list->currentText().toStdString();
     unsetenv("VAK_MODEL_BASE_URL");
     unsetenv("VAK_MODEL_SHA1SUMS");
-}
-
-TEST_F(Interface, StartAtLoginSwitchesTheUserEntryAtOnceAndShowsItWhenTheWindowOpens) {
-    const std::string entry = autostartEntryPath(processValues().HOME, nullptr);
-    removeFile(entry);
-    auto ui = controller();
-    SettingsWindow& settings = ui->panels().settings();
-    settings.show();
-    EXPECT_FALSE(settings.loginToggle()->isChecked());
-    settings.loginToggle()->click();
-    EXPECT_TRUE(autostartEnabled(entry));
-    EXPECT_EQ(settings.statusLabel()->text().toStdString(),
-              "It starts when you log in from now on.");
-    EXPECT_EQ(desktop.service->restarts, 0); // nothing to restart for
-    settings.window()->close();
-    settings.show();
-    EXPECT_TRUE(settings.loginToggle()->isChecked());
-    settings.loginToggle()->click();
-    EXPECT_FALSE(pathExists(entry));
-
-    // An entry that cannot be written is said so, and the switch shows what is there.
-    makeDirectories(entry);
-    settings.loginToggle()->click();
-    EXPECT_FALSE(settings.loginToggle()->isChecked());
-    EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
-    ::rmdir(entry.c_str());
-    settings.window()->close();
 }
 
 // ---- First-run note, producer panel, demos
@@ -747,36 +672,16 @@ TEST_F(Interface, TheFirstRunNoteAppearsOnceAndSaysWhereTheWordsWent) {
         queue.advance(0.2);
         ASSERT_EQ(alerts().size(), 1u);
         QMessageBox* box = alerts().front();
-        EXPECT_EQ(box->text().toStdString(), "That is the whole thing");
         const std::string text = box->informativeText().toStdString();
         EXPECT_TRUE(text.starts_with(c.start)) << text;
         EXPECT_NE(text.find(c.transcribed), std::string::npos) << text;
         EXPECT_TRUE(text.ends_with(c.end)) << text;
-        EXPECT_EQ(box->informativeText().count('\n'), 8);
         box->close();
         test::settle(0.05);
         ui->explainAfterFirstDictation(c.where, c.startedWithKey);
         queue.advance(5);
         EXPECT_TRUE(alerts().empty());
     }
-}
-
-TEST_F(Interface, TheProducerPanelMirrorsTheConversationSinceTheTap) {
-    test::TempDir dir;
-    const std::string outbox = dir.file("outbox.jsonl");
-    writeFixture(outbox, "{\"ts\": 1, \"said\": \"long ago\"}\n");
-    DuradAvePanel panel(queue, 55, dir.file("inbox.jsonl"), outbox);
-    panel.show();
-    EXPECT_FALSE(panel.isVisible()); // on the main queue
-    queue.advance(0);
-    ASSERT_TRUE(panel.isVisible());
-    EXPECT_EQ(panel.bodyText(), "🎛 listening — talk to me");
-    writeFixture(outbox, "{\"ts\": " + std::to_string(unixNow()) + ", \"said\": \"hello\"}\n");
-    panel.refresh();
-    EXPECT_EQ(panel.bodyText(), "Durad Ave: hello");
-    panel.hide();
-    queue.advance(0);
-    EXPECT_FALSE(panel.isVisible());
 }
 
 TEST(Demos, TheHudDemosLengthIsAPositiveNumberOrTheDefault) {

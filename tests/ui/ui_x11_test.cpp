@@ -30,7 +30,6 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QMenu>
@@ -392,46 +391,6 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
         EXPECT_TRUE(waitUntil([&] { return !settings.downloadingModel(); }));
         unsetenv("VAK_MODEL_BASE_URL");
     }
-    settings.loginToggle()->click(); // on, with the line that says so
-    save(settings.window(), "settings-start-at-login");
-    settings.loginToggle()->click();
-    settings.window()->close();
-
-    // The status menu with the dictations and the failed recordings it gives back.
-    keepHistory({"Thanks, I will send the signed copy tomorrow.",
-                 "Can we move the review to Thursday at ten? The payments team needs two more "
-                 "days for the refund flow.",
-                 "Remind me to book the train for the offsite."},
-                now - 9 * 3600, 4 * 3600);
-    keepFailed(4);
-    Config historyOn = cfg();
-    historyOn.privacyMode = false;
-    UIController withHistory = controller(historyOn);
-    QMenu& menu = withHistory.statusItem().menu();
-    QMenu* recent = withHistory.recall().recent();
-    QMenu* failed = withHistory.recall().failed();
-    menu.popup(QPoint(40, 40));
-    ASSERT_TRUE(waitUntil([&] { return titles(recent).size() > 1; }));
-    // The open menus as the screen shows them.
-    const auto saveOpen = [&](const std::string& name, std::initializer_list<QMenu*> menus) {
-        settle(0.3);
-        QRect area;
-        for (QMenu* open : menus) {
-            EXPECT_TRUE(open->isVisible()) << name;
-            area |= open->geometry();
-        }
-        const std::string path = folder + "/" + name + ".png";
-        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
-            0, area.x() - 12, area.y() - 12, area.width() + 24, area.height() + 24);
-        EXPECT_TRUE(shot.save(QString::fromStdString(path))) << path;
-        written.push_back(path);
-    };
-    menu.setActiveAction(recent->menuAction());
-    saveOpen("status-menu-recent", {&menu, recent});
-    menu.setActiveAction(failed->menuAction());
-    failed->setActiveAction(failed->actions().at(0));
-    saveOpen("status-menu-failed", {&menu, failed, failed->actions().at(0)->menu()});
-    menu.hide();
 
     QMessageBox* alert =
         showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
