@@ -44,14 +44,14 @@ TEST(CollapseRepeats, ThresholdsDependOnPhraseLength) {
         {repeat("to be", 50000), "to be"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(collapseRepeats(c.input), c.expected) << c.input.substr(0, 80);
+        EXPECT_EQ(collapseRepeats(c.input, Repeats::loops), c.expected) << c.input.substr(0, 80);
 }
 
 TEST(CollapseRepeats, LogsOnlyWhenItCollapsed) {
     test::LogCapture log;
-    collapseRepeats("one two three four");
+    collapseRepeats("one two three four", Repeats::loops);
     EXPECT_EQ(log.text(), "");
-    collapseRepeats(repeat("loop", 7));
+    collapseRepeats(repeat("loop", 7), Repeats::loops);
     EXPECT_EQ(log.messages(),
               std::vector<std::string>{"⚠️ collapsed a repetition loop in the transcript"});
 }
