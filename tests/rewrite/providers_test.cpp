@@ -117,6 +117,7 @@ TEST_F(Providers, OnlyTheDocumentedAnswerShapesYieldText) {
         {api, "messages", "Internal Server Error", {}},
         {groq, "chat", R"({"choices":[{"message":{"content":"Done."}},{"message":{}}]})", "Done."},
         {groq, "chat", R"({"error":{"message":"Invalid API Key"}})", {}},
+        {groq, "chat", R"({"choices":[]})", {}},
         {groq, "chat", R"({"choices":[{"text":"Done."}]})", {}},
         {groq, "chat", R"({"choices":[{"message":{"content":null}}]})", {}},
         {groq, "chat", R"({"choices":{"message":{"content":"Done."}}})", {}},
