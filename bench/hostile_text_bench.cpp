@@ -9,9 +9,13 @@
 #include "text/learned_words.h"
 #include "text/local_command.h"
 #include "text/local_modes.h"
+#include "text/self_corrections.h"
 #include "text/sentence_cleanup.h"
 #include "text/snippets.h"
 #include "text/sound_alike.h"
+#include "text/spoken_filler.h"
+#include "text/spoken_units.h"
+#include "text/word_forms.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +117,8 @@ const std::vector<Stage>& stages() {
     static const auto* list = new std::vector<Stage>{
         {"formatTranscript",
          [](const std::string& t) { return vak::formatTranscript(t, home().sources()).text; }},
-        {"collapseRepeats", [](const std::string& t) { return vak::collapseRepeats(t); }},
+        {"collapseRepeats",
+         [](const std::string& t) { return vak::collapseRepeats(t, vak::Repeats::loops); }},
         {"soundAlike",
          [](const std::string& t) {
              static const vak::SoundAlikeCorrector corrector(

@@ -1,9 +1,10 @@
 // The sentence clean-up stages that do their work without a pattern, against what the patterns
 // themselves do: self-corrections resolved in one pass against the cue pattern applied from the
-// start after every cut, and collapseStutters against the stutter pattern.
+// start after every cut, and the stutter collapser against the stutter pattern.
 #include "base/regex.h"
 #include "base/unicode.h"
-#include "text/sentence_cleanup.h"
+#include "text/collapse_repeats.h"
+#include "text/self_corrections.h"
 #include "text/words.h"
 
 #include <cstdint>
@@ -72,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(vak::resolveSelfCorrections(text) == resolveOneAtATime(text), "self-corrections", text);
     static const vak::Regex stutter(
         R"((?i)\b(the|a|an|to|of|in|on|at|and|but|or|we|i|it|is|was|for|with)(?:\s+\1\b)+)");
-    check(vak::collapseStutters(text) == stutter.replace(text, "$1"), "stutters", text);
+    check(vak::collapseRepeats(text, vak::Repeats::stutters) == stutter.replace(text, "$1"),
+          "stutters", text);
     return 0;
 }

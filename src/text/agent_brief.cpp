@@ -3,6 +3,7 @@
 #include "base/files.h"
 #include "base/unicode.h"
 #include "text/local_modes.h"
+#include "text/sentence_casing.h"
 #include "text/sentence_cleanup.h"
 #include "text/words.h"
 
@@ -124,7 +125,7 @@ AgentBrief layoutBrief(const std::vector<std::string>& clauses,
                 best = static_cast<std::size_t>(other);
         }
         const bool placed = score[best] >= threshold && score[best] > score[goal];
-        sections[placed ? best : goal].push_back(sentenceCased(clauses[i]));
+        sections[placed ? best : goal].push_back(capitalizeSentences(clauses[i], Closing::period));
     }
 
     std::vector<std::string> blocks;

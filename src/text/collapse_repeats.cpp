@@ -1,6 +1,7 @@
 #include "text/collapse_repeats.h"
 
 #include "base/log.h"
+#include "base/regex.h"
 #include "base/unicode.h"
 
 #include <vector>
@@ -40,9 +41,91 @@ std::size_t copyLimit(std::size_t phraseWords) {
     return 3;
 }
 
-} // namespace
+// The byte length of `word` (ASCII letters) at `at`, matched with the patterns' case folding;
+// 0 when it is not there.
+std::size_t foldedWordAt(std::string_view text, std::size_t at, std::string_view word) {
+    std::size_t pos = at;
+    for (char letter : word) {
+        if (pos >= text.size()) return 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(text, pos, next)) != static_cast<char32_t>(letter)) return 0;
+        pos = next;
+    }
+    return pos - at;
+}
 
-std::string collapseRepeats(std::string_view text) {
+// Whether `copy` (a word as written) appears at `at`, compared with the patterns' case folding.
+std::size_t foldedCopyAt(std::string_view text, std::size_t at, std::string_view copy) {
+    std::size_t pos = at;
+    for (std::size_t k = 0; k < copy.size();) {
+        if (pos >= text.size()) return 0;
+        std::size_t nextInCopy = 0;
+        std::size_t next = 0;
+        if (patternFold(codePointAt(copy, k, nextInCopy)) !=
+            patternFold(codePointAt(text, pos, next)))
+            return 0;
+        k = nextInCopy;
+        pos = next;
+    }
+    return pos - at;
+}
+
+std::size_t skipPatternSpace(std::string_view text, std::size_t at) {
+    while (at < text.size()) {
+        std::size_t next = 0;
+        if (!isPatternSpace(codePointAt(text, at, next))) break;
+        at = next;
+    }
+    return at;
+}
+
+// Where the run of copies of the word at [start, end) ends, or `end` when no copy follows.
+std::size_t stutterRunEnd(std::string_view text, std::size_t start, std::size_t end) {
+    const std::string_view word = text.substr(start, end - start);
+    for (;;) {
+        const std::size_t copyStart = skipPatternSpace(text, end);
+        if (copyStart == end) return end;
+        const std::size_t length = foldedCopyAt(text, copyStart, word);
+        if (length == 0 || !isPatternWordBoundary(text, copyStart + length)) return end;
+        end = copyStart + length;
+    }
+}
+
+std::string collapseStutters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t next = 0;
+        codePointAt(text, pos, next);
+        if (!isPatternWordBoundary(text, pos)) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        std::size_t runEnd = 0;
+        std::size_t wordEnd = 0;
+        for (std::string_view word : STUTTER_WORDS) {
+            const std::size_t length = foldedWordAt(text, pos, word);
+            if (length == 0) continue;
+            const std::size_t end = stutterRunEnd(text, pos, pos + length);
+            if (end == pos + length) continue; // no copy: the next word may still stutter
+            wordEnd = pos + length;
+            runEnd = end;
+            break;
+        }
+        if (runEnd == 0) {
+            out.append(text, pos, next - pos);
+            pos = next;
+            continue;
+        }
+        out.append(text, pos, wordEnd - pos);
+        pos = runEnd;
+    }
+    return out;
+}
+
+std::string collapseLoops(std::string_view text) {
     const std::vector<std::string_view> words = splitOnSpaces(text);
     if (words.size() < 4) return std::string(text);
 
@@ -90,6 +173,12 @@ std::string collapseRepeats(std::string_view text) {
     }
     if (collapsed) log(LogLevel::warning, "collapsed a repetition loop in the transcript");
     return out;
+}
+
+} // namespace
+
+std::string collapseRepeats(std::string_view text, Repeats kind) {
+    return kind == Repeats::loops ? collapseLoops(text) : collapseStutters(text);
 }
 
 } // namespace vak

@@ -231,7 +231,7 @@ FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSourc
     if (text.empty()) return result;
     text = rules.upperCaseTag.apply(text);
     text = removeSoundTags(text, rules.soundTagOpening);
-    text = collapseRepeats(text);
+    text = collapseRepeats(text, Repeats::loops);
     text = rules.hesitationBetweenCommas.apply(text);
     text = rules.freeHesitation.apply(text);
     text = applyAll(std::move(text), rules.layout);

@@ -3,6 +3,7 @@
 #include "base/regex.h"
 #include "base/unicode.h"
 #include "text/agent_brief.h"
+#include "text/sentence_casing.h"
 #include "text/sentence_cleanup.h"
 #include "text/words.h"
 
@@ -198,7 +199,7 @@ SignoffSplit splitSignoff(std::vector<std::string> sentences) {
     const std::string& last = sentences.back();
     if (hasAtLeastWords(last, 5) || !rules().signoff.fullMatch(last))
         return {std::move(sentences), std::nullopt};
-    std::string signoff = sentenceCased(last);
+    std::string signoff = capitalizeSentences(last, Closing::period);
     sentences.pop_back();
     return {std::move(sentences), std::move(signoff)};
 }
@@ -209,7 +210,7 @@ namespace {
 std::string professionalOf(const std::vector<std::string>& rendered) {
     std::vector<std::string> sentences;
     for (const std::string& part : rendered) {
-        const std::string sentence = sentenceCased(part);
+        const std::string sentence = capitalizeSentences(part, Closing::period);
         if (sentence.empty()) continue; // an empty piece would leave a doubled blank
         sentences.push_back(inferQuestion(sentence));
     }
@@ -256,26 +257,28 @@ std::string summaryOf(const std::vector<std::string>& sentences) {
     for (const std::string& s : sentences) {
         if (collect && !hasAtLeastWords(s, 21)) {
             if (r.decision.search(s)) {
-                decisions.push_back(sentenceCased(s));
+                decisions.push_back(capitalizeSentences(s, Closing::period));
                 continue;
             }
             if (r.action.search(s)) {
-                actions.push_back(sentenceCased(s));
+                actions.push_back(capitalizeSentences(s, Closing::period));
                 continue;
             }
         }
         if (const auto cue = r.listItem.firstMatch(s)) {
             flushParagraph();
-            list.push_back(sentenceCased(std::string_view(s).substr(cue->end)));
+            list.push_back(
+                capitalizeSentences(std::string_view(s).substr(cue->end), Closing::period));
             continue;
         }
         flushList();
         if (const auto shift = r.topicShift.firstMatch(s)) {
             flushParagraph();
-            paragraph.push_back(sentenceCased(std::string_view(s).substr(shift->end)));
+            paragraph.push_back(
+                capitalizeSentences(std::string_view(s).substr(shift->end), Closing::period));
             continue;
         }
-        paragraph.push_back(sentenceCased(s));
+        paragraph.push_back(capitalizeSentences(s, Closing::period));
         if (paragraph.size() == 3) flushParagraph();
     }
     flushList();

@@ -1,6 +1,7 @@
 #include "text/sentence_casing.h"
 
 #include "base/unicode.h"
+#include "text/words.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -35,7 +36,10 @@ bool isAbbreviation(std::string_view letters) {
 
 } // namespace
 
-std::string capitalizeSentences(std::string_view text) {
+std::string capitalizeSentences(std::string_view input, Closing closing) {
+    const std::string trimmed =
+        closing == Closing::period ? trim(input, CharClass::Blanks) : std::string();
+    const std::string_view text = closing == Closing::period ? trimmed : input;
     std::vector<std::size_t> bounds;
     graphemeBoundaries(text, bounds);
     const std::size_t count = bounds.empty() ? 0 : bounds.size() - 1;
@@ -88,6 +92,12 @@ std::string capitalizeSentences(std::string_view text) {
             capitalizeNext = false;
         }
     }
+    if (closing == Closing::asWritten || out.empty() || endsWithAnyOf(out, ".?!:")) return out;
+    // A trailing comma or semicolon gives way to the period rather than standing before it.
+    if (endsWithAnyOf(out, ",;"))
+        out.back() = '.';
+    else
+        out += '.';
     return out;
 }
 

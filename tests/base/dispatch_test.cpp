@@ -81,7 +81,7 @@ TEST(PollThread, SeesEveryWakeUpStopsPromptlyAndLeavesNoDescriptor) {
     EXPECT_EQ(lowestFreeFd(), freeBefore);
 }
 
-TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
+TEST(SerialQueue, RunsWorkInOrderOnOneThreadAndSyncWaitsForIt) {
     SerialQueue queue("test.order");
     std::vector<int> seen;
     std::set<std::thread::id> threads;
@@ -97,10 +97,8 @@ TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
         EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
     EXPECT_EQ(threads.size(), 1u);
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
-}
 
-TEST(SerialQueue, SyncFromOtherThreadsWaitsForTheWorkAndFromItselfRunsInline) {
-    SerialQueue queue("test.sync");
+    // Sync from other threads waits for the work, and from the queue itself runs inline.
     std::atomic<int> counter{0};
     std::vector<std::thread> callers;
     for (int t = 0; t < 4; ++t) {
@@ -123,28 +121,13 @@ TEST(SerialQueue, SyncFromOtherThreadsWaitsForTheWorkAndFromItselfRunsInline) {
     });
     EXPECT_TRUE(inner);
     EXPECT_FALSE(queue.isCurrent());
-}
 
-TEST(SerialQueue, SyncPassesTheTasksExceptionToTheCaller) {
-    SerialQueue queue("test.throw");
+    // A task's exception reaches the caller of sync; the queue survives one that throws.
     EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
-    // The queue survives a task that throws.
     queue.async([] { throw std::runtime_error("ignored"); });
     bool ran = false;
     queue.sync([&] { ran = true; });
     EXPECT_TRUE(ran);
-}
-
-TEST(SerialQueue, DelayedWorkFiresNoEarlierThanAsked) {
-    SerialQueue queue("test.after");
-    std::promise<Clock::time_point> fired;
-    const auto start = Clock::now();
-    queue.after(0.15, [&] { fired.set_value(Clock::now()); });
-    auto future = fired.get_future();
-    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-    const double elapsed = secondsBetween(start, future.get());
-    EXPECT_GE(elapsed, 0.15);
-    EXPECT_LT(elapsed, 1.0);
 }
 
 TEST(SerialQueue, RepeatingTimerKeepsItsScheduleWhenPassesAreSlow) {
@@ -169,8 +152,11 @@ TEST(SerialQueue, RepeatingTimerKeepsItsScheduleWhenPassesAreSlow) {
     EXPECT_LT(fifth, 0.63); // drifting from the end of each pass would give 0.66
 }
 
-TEST(SerialQueue, CancelledTimersNeverFireAgain) {
+TEST(SerialQueue, DelayedWorkFiresNoEarlierThanAskedAndCancelledTimersNeverAgain) {
     SerialQueue queue("test.cancel");
+    std::promise<Clock::time_point> fired;
+    const auto start = Clock::now();
+    queue.after(0.15, [&] { fired.set_value(Clock::now()); });
     std::atomic<int> oneShot{0};
     std::atomic<int> repeats{0};
     TimerHandle single = queue.after(0.1, [&] { ++oneShot; });
@@ -185,6 +171,9 @@ TEST(SerialQueue, CancelledTimersNeverFireAgain) {
     EXPECT_GT(atCancel, 0);
     EXPECT_EQ(repeats.load(), atCancel);
     EXPECT_TRUE(repeating.isCancelled());
+    auto future = fired.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_GE(secondsBetween(start, future.get()), 0.15);
 }
 
 TEST(SerialQueue, CanBeReleasedFromOneOfItsOwnTasks) {
@@ -212,15 +201,12 @@ TEST(GlobalQueues, WorkBlockedOnLaterWorkOfTheSameQueueStillFinishes) {
     auto future = result.get_future();
     ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(future.get(), 3);
-}
 
-TEST(GlobalQueues, DelayedWorkRunsUnlessCancelled) {
-    Executor& queue = globalQueue(QoS::Default);
+    // Delayed work runs unless cancelled.
     std::atomic<bool> cancelledRan{false};
     std::promise<void> fired;
-    queue.after(0.05, [&] { fired.set_value(); });
-    TimerHandle cancelled = queue.after(0.05, [&] { cancelledRan = true; });
-    cancelled.cancel();
+    globalQueue(QoS::Default).after(0.05, [&] { fired.set_value(); });
+    globalQueue(QoS::Default).after(0.05, [&] { cancelledRan = true; }).cancel();
     EXPECT_EQ(fired.get_future().wait_for(5s), std::future_status::ready);
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(cancelledRan.load());

@@ -128,7 +128,7 @@ TEST_F(LogTest, LinesFromManyThreadsNeverInterleave) {
     }
 }
 
-TEST_F(LogTest, EditingTheLogLosesNoLineLoggedMeanwhile) {
+TEST_F(LogTest, EditingTheLogLosesNoLineLoggedMeanwhileAndADeclinedEditChangesNothing) {
     constexpr int kLines = 3000;
     std::atomic<bool> writing{true};
     std::thread writer([&] {
@@ -154,9 +154,8 @@ TEST_F(LogTest, EditingTheLogLosesNoLineLoggedMeanwhile) {
     }
     EXPECT_EQ(expected, kLines);
     EXPECT_EQ(filePermissions(logPath), 0600u);
-}
 
-TEST_F(LogTest, EditThatDeclinesLeavesTheFileAsItIs) {
+    // An edit that declines leaves the file as it is.
     writeFixture(logPath, "kept\n");
     bool sawNothing = false;
     EXPECT_FALSE(editLogFile(dir.file("absent.log"), [&](const std::optional<std::string>& bytes) {

@@ -41,58 +41,35 @@ struct ParseCase {
 TEST(ConfigParse, ValueRulesAndClamps) {
     const std::vector<ParseCase> cases = {
         {"VAD_THRESHOLD=1.7", [](C c) { return c.vadThreshold == 1.0; }, "clamped to 1"},
-        {"VAD_THRESHOLD=-1", [](C c) { return c.vadThreshold == 0.0; }, "clamped to 0"},
         {"VAD_THRESHOLD=abc", [](C c) { return c.vadThreshold == 0.3; }, "kept"},
         {"VAD_THRESHOLD=nan", [](C c) { return c.vadThreshold == 0.3; }, "NaN kept out"},
         {"VAD_THRESHOLD=+0.25", [](C c) { return c.vadThreshold == 0.25; }, "plus sign"},
         {"VAD_THRESHOLD=0.4 # comment", [](C c) { return c.vadThreshold == 0.3; }, "no comments"},
-        {"CAPTION_WINDOW=1", [](C c) { return c.captionWindow == 2; }, "window ≥ 2"},
-        {"CAPTION_WINDOW=45", [](C c) { return c.captionWindow == 30; }, "window ≤ 30"},
-        {"CAPTION_INTERVAL=0.1", [](C c) { return c.captionInterval == 0.5; }, "interval ≥ 0.5"},
-        {"MAX_RECORD_SECONDS=3", [](C c) { return c.maxRecordSeconds == 10; }, "≥ 10 s"},
         {"MAX_RECORD_SECONDS=inf", [](C c) { return c.maxRecordSeconds == 2700; }, "not endless"},
         {"MAX_RECORD_SECONDS=1e4", [](C c) { return c.maxRecordSeconds == 10000; }, "exponent"},
-        {"CHUNK_SECONDS=900", [](C c) { return c.chunkSeconds == 600; }, "chunk ≤ 600"},
-        {"POLISH_ASK_TIMEOUT=1", [](C c) { return c.polishAskTimeout == 5; }, "timeout ≥ 5"},
-        {"POLISH_MIN_WORDS=0", [](C c) { return c.polishMinWords == 1; }, "min words ≥ 1"},
         {"POLISH_MIN_WORDS=7.9", [](C c) { return c.polishMinWords == 7; }, "truncated"},
         {"POLISH_MIN_WORDS=1e30", [](C c) { return c.polishMinWords == 12; }, "too big"},
-        {"HISTORY_DAYS=1000", [](C c) { return c.historyDays == 365; }, "days ≤ 365"},
-        {"HISTORY_DAYS=-3", [](C c) { return c.historyDays == 0; }, "days ≥ 0"},
         {"HISTORY_DAYS=-0.5", [](C c) { return c.historyDays == 0; }, "truncated toward zero"},
         {"LIVE_CAPTIONS=TRUE", [](C c) { return c.liveCaptions; }, "TRUE"},
         {"LIVE_CAPTIONS=yes", [](C c) { return !c.liveCaptions; }, "yes is false"},
-        {"LIVE_CAPTIONS=", [](C c) { return !c.liveCaptions; }, "empty is false"},
-        {"CALL_MODE=1", [](C c) { return c.callMode; }, "1"},
         {"DEFAULT_MODE=RAW", [](C c) { return c.defaultMode == DeliverMode::raw; }, "raw"},
         {"DEFAULT_MODE=fancy", [](C c) { return c.defaultMode == DeliverMode::summarize; }, "kept"},
         {"SELECTED_MODE=Agent", [](C c) { return c.selectedMode == DeliverMode::agent; },
          "any case"},
         {"TALK_MODE=HOLD", [](C c) { return c.talkMode == TalkMode::Hold; }, "any case"},
         {"TALK_MODE=push", [](C c) { return c.talkMode == TalkMode::Auto; }, "unknown kept"},
-        {"HOLD_SECONDS=0", [](C c) { return c.holdSeconds == 0.1; }, "hold ≥ 0.1"},
         {"HOTKEY=57", [](C c) { return c.hotkey == 54; }, "caps lock refused"},
-        {"HOTKEY=100", [](C c) { return c.hotkey == 54; }, "not a modifier"},
         {"HOTKEY=61", [](C c) { return c.hotkey == 61; }, "right option"},
-        {"HOTKEY=+62", [](C c) { return c.hotkey == 62; }, "plus sign"},
         {"HOTKEY=61.0", [](C c) { return c.hotkey == 54; }, "not an integer"},
         {"HOTKEY=65597", [](C c) { return c.hotkey == 54; }, "beyond 16 bits"},
-        {"PRODUCER_KEY=56", [](C c) { return c.producerKey == 56; }, "left shift"},
         {"INPUT_DEVICE=", [](C c) { return c.inputDevice == "builtin"; }, "empty kept"},
-        {"PRO_APPS=", [](C c) { return c.proApps.empty(); }, "empty allowed"},
-        {"STYLE=", [](C c) { return c.style.empty(); }, "empty note"},
         {"STYLE=a=b # c", [](C c) { return c.style == "a=b # c"; }, "rest of line is the value"},
         {"  LANGUAGE = DE  ", [](C c) { return c.language == "de"; }, "trimmed, lower-cased"},
-        {"LANGUAGE=", [](C c) { return c.language == "en"; }, "empty kept"},
         {"CAPTION_MODEL=~/m/b", [](C c) { return c.captionModel == kHome + "/m/b"; }, "tilde"},
         {"CAPTION_MODEL=/abs/~x", [](C c) { return c.captionModel == "/abs/~x"; }, "inner tilde"},
         {"DECODE_MODEL=Base.EN", [](C c) { return c.decodeModel == "base.en"; }, "a model name"},
         {"DECODE_MODEL=../../x", [](C c) { return c.decodeModel == "large-v3-turbo-q5_0"; },
          "never a path"},
-        {"DECODE_MODEL=a/b", [](C c) { return c.decodeModel == "large-v3-turbo-q5_0"; }, "no /"},
-        {"POLISH_KEY=gsk_abc", [](C c) { return c.polishKey == "gsk_abc"; }, "key"},
-        {"TRANSCRIBE_URL=", [](C c) { return c.transcribeUrl == Config{}.transcribeUrl; }, "kept"},
-        {"#VAD_THRESHOLD=0.1", [](C c) { return c.vadThreshold == 0.3; }, "comment"},
         {"VAD_THRESHOLD 0.1", [](C c) { return c.vadThreshold == 0.3; }, "no ="},
         {"vad_threshold=0.1", [](C c) { return c.vadThreshold == 0.3; }, "keys are case-sensitive"},
         {"VAD_THRESHOLD=0.5\r", [](C c) { return c.vadThreshold == 0.5; }, "CRLF line"},
@@ -155,27 +132,17 @@ TEST(ConfigLoad, AMissingFileGetsTheCommentedDefaultsOfEveryFileKeyInTableOrder)
         if (line.starts_with("CAPTION_MODEL=")) line = expandedModel;
     }
     EXPECT_EQ(lines, expected);
-    // The written forms of the numbers, as the users' files have always had them.
-    for (const char* line :
-         {"VAD_THRESHOLD=0.3", "MAX_RECORD_SECONDS=2700", "LIVE_CAPTIONS=1", "CAPTION_INTERVAL=2.0",
-          "CAPTION_WINDOW=10", "POLISH_KEY=", "SELECTED_MODE=ask", expandedModel.c_str()}) {
-        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
-    }
     EXPECT_EQ(text.find("HOTKEY="), std::string::npos); // keys set by hand stay out
     // Reading the written default file gives the defaults again.
     EXPECT_EQ(Config::load(path, "/Users/ann"), Config::defaults("/Users/ann"));
 }
 
-TEST(ConfigLoad, EmptyFileMeansDefaultsAndStaysEmpty) {
-    TempDir dir;
-    writeFixture(dir.file("config"), "");
-    EXPECT_EQ(Config::load(dir.file("config"), kHome), Config::defaults(kHome));
-    EXPECT_EQ(readFixture(dir.file("config")), "");
-}
-
-TEST(ConfigLoad, EachDamagedFileIsKeptUnderANameOfItsOwn) {
+TEST(ConfigLoad, AnEmptyFileStaysEmptyAndEachDamagedOneIsKeptUnderANameOfItsOwn) {
     TempDir dir;
     const std::string path = dir.file("config");
+    writeFixture(path, "");
+    EXPECT_EQ(Config::load(path, kHome), Config::defaults(kHome));
+    EXPECT_EQ(readFixture(path), "");
     const std::string damaged[] = {"STYLE=caf\xe9\n", "CHUNK_SECONDS=45\n\xff"};
     for (const auto& text : damaged) {
         writeFixture(path, text);
@@ -297,7 +264,7 @@ class WriteConfigValue : public testing::Test {
     std::string path = dir.file("config");
 };
 
-TEST_F(WriteConfigValue, ChangesEveryLineLoadingReadsAsTheKey) {
+TEST_F(WriteConfigValue, ChangesEveryLineLoadingReadsAsTheKeyOrAppendsOne) {
     writeFixture(path,
                  "\xEF\xBB\xBFVAD_THRESHOLD=0.3\r\n# VAD_THRESHOLD=x\r\nVAD_THRESHOLDS=keep\r\n"
                  "  VAD_THRESHOLD = 0.5\r\n");
@@ -306,9 +273,6 @@ TEST_F(WriteConfigValue, ChangesEveryLineLoadingReadsAsTheKey) {
                                  "VAD_THRESHOLDS=keep\r\nVAD_THRESHOLD=0.9\r\n");
     EXPECT_DOUBLE_EQ(Config::load(path, kHome).vadThreshold, 0.9);
     EXPECT_EQ(filePermissions(path), 0600u);
-}
-
-TEST_F(WriteConfigValue, AppendsWhenAbsentAndCreatesAMissingFile) {
     for (const std::string text : {"CLOUD=1", "CLOUD=1\n"}) {
         writeFixture(path, text);
         EXPECT_TRUE(writeConfigValue(path, "STYLE", "short"));
@@ -352,9 +316,8 @@ TEST_F(WriteConfigValue, LineBreaksInAValueCannotAddOrChangeKeys) {
     EXPECT_FALSE(writeConfigValue(path, "A=B", "0"));
     EXPECT_FALSE(writeConfigValue(path, "", "0"));
     EXPECT_TRUE(Config::load(path, kHome).cloud);
-}
 
-TEST_F(WriteConfigValue, RefusesToWipeAFileItCannotRead) {
+    // A file it cannot read is never wiped.
     const std::string damaged = "STYLE=caf\xe9\nCLOUD=0\n";
     writeFixture(path, damaged);
     EXPECT_FALSE(writeConfigValue(path, "SELECTED_MODE", "agent"));

@@ -15,8 +15,7 @@ using test::expectAll;
 
 TEST(LocalModeTransform, ThePlainAndAskModesLeaveTheTextAsItIs) {
     const std::string text = "Hi sarah. Can you send the report by friday. Thanks.";
-    EXPECT_EQ(localModeTransform(text, DeliverMode::professional),
-              "Hi Sarah,\n\nCan you send the report by Friday?\n\nThanks.");
+    EXPECT_EQ(localModeTransform(text, DeliverMode::professional), localProfessional(text));
     for (DeliverMode other : {DeliverMode::raw, DeliverMode::ask})
         EXPECT_EQ(localModeTransform(text, other), text) << configValue(other);
     EXPECT_EQ(localModeTransform("", DeliverMode::professional), "");
