@@ -357,8 +357,9 @@ void DataControlPasteboard::write(const PasteboardSnapshot& snapshot) {
     Payload payload;
     for (const PasteboardItem& item : snapshot) {
         for (const auto& [type, bytes] : item.types) {
-            const bool seen = std::any_of(payload.begin(), payload.end(),
-                                          [&](const auto& entry) { return entry.first == type; });
+            const bool seen =
+                std::any_of(payload.begin(), payload.end(),
+                            [&name = type](const auto& entry) { return entry.first == name; });
             if (!seen) payload.emplace_back(type, std::make_shared<const std::string>(bytes));
         }
     }
