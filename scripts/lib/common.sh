@@ -139,35 +139,69 @@ build() {
     cmake --build "$1" --parallel "$(jobs_count)" || die "build failed in $1"
 }
 
-# The fuzz targets of fuzz/, built with clang in build-fuzz/ (only they and the core they test).
+# The fuzz targets of fuzz/ (libFuzzer) need clang; scripts/fuzz builds them optimised in
+# build-fuzz/, scripts/test in its own build.
 FUZZ_DIR="$ROOT_DIR/build-fuzz"
+FUZZ_CC=clang-14
+FUZZ_CXX=clang++-14
+can_fuzz() { command -v "$FUZZ_CXX" >/dev/null 2>&1; }
+
 build_fuzzers() {
-    CC=clang-14 CXX=clang++-14 configure_build "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    CC=$FUZZ_CC CXX=$FUZZ_CXX configure_build "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVAK_BUILD_FUZZ=ON -DVAK_BUILD_TESTS=OFF -DVAK_BUILD_BENCH=OFF
     cmake --build "$FUZZ_DIR" --parallel "$(jobs_count)" --target fuzzers ||
         die "fuzz build failed in $FUZZ_DIR"
 }
 
-# The names of the built targets (vak_fuzz_NAME).
+# fuzz_targets DIR: the names of the fuzz targets built in DIR (vak_fuzz_NAME).
 fuzz_targets() {
     local program
-    for program in "$FUZZ_DIR"/fuzz/vak_fuzz_*; do
+    for program in "$1"/fuzz/vak_fuzz_*; do
         [ -x "$program" ] && basename "$program" | sed 's/^vak_fuzz_//'
     done
 }
 
-# run_fuzzer NAME SECONDS: fuzzes from the seeds in fuzz/corpus/NAME (read, never written) and
-# what earlier runs found in build-fuzz/corpus/NAME. Non-zero on a finding, whose input is kept
-# in build-fuzz/findings/.
+# run_fuzzer DIR NAME SECONDS: fuzzes from the seeds in fuzz/corpus/NAME (read, never written)
+# and what earlier runs found in DIR/corpus/NAME, its report in DIR/fuzz-logs/NAME.log. Says one
+# line; non-zero on a finding, whose input is kept in DIR/findings/ and whose report is shown.
 run_fuzzer() {
-    local name=$1 seconds=$2
-    mkdir -p "$FUZZ_DIR/corpus/$name" "$FUZZ_DIR/findings"
-    say "== fuzz $name (${seconds} s)"
+    local dir=$1 name=$2 seconds=$3 log
+    mkdir -p "$dir/corpus/$name" "$dir/findings" "$dir/fuzz-logs"
+    log="$dir/fuzz-logs/$name.log"
     # The stages log to standard error; the fuzzer's own report goes to a copy of it.
-    ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        "$FUZZ_DIR/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$FUZZ_DIR/findings/$name-" \
-        "$FUZZ_DIR/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name"
+    if ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$dir/fuzz/vak_fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$dir/findings/$name-" \
+        "$dir/corpus/$name" "$ROOT_DIR/fuzz/corpus/$name" >"$log" 2>&1; then
+        say "== fuzz $name (${seconds} s): $(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$log" |
+            grep -o '[0-9]*$') runs, nothing found"
+        return 0
+    fi
+    say "== fuzz $name (${seconds} s): FOUND A FAULT (input in $dir/findings/, report below)"
+    tail -n 60 "$log" >&2
+    return 1
+}
+
+# run_fuzzers DIR SECONDS [NAME]: every target built in DIR (or the one named), one per core at
+# a time. Non-zero when any found a fault.
+run_fuzzers() {
+    local dir=$1 seconds=$2 only=${3:-} name running=0 failed=0 found=0
+    for name in $(fuzz_targets "$dir"); do
+        [ -z "$only" ] || [ "$name" = "$only" ] || continue
+        found=1
+        if [ "$running" -ge "$(jobs_count)" ]; then
+            wait -n || failed=1
+            running=$((running - 1))
+        fi
+        run_fuzzer "$dir" "$name" "$seconds" &
+        running=$((running + 1))
+    done
+    while [ "$running" -gt 0 ]; do
+        wait -n || failed=1
+        running=$((running - 1))
+    done
+    [ "$found" -eq 1 ] || die "no fuzz target${only:+ named $only} in $dir (see fuzz/CMakeLists.txt)"
+    return "$failed"
 }
 
 # The pinned whisper.cpp source: $VAK_WHISPER_SRC, else the tarball kept beside the project for

@@ -68,8 +68,9 @@ class DaemonE2E : public testing::Test {
         options.environment = test::daemonEnvironment(home.path(), *pulse);
         options.environment.push_back("DISPLAY=" + xvfb->display());
         for (const auto& [name, value] : environment) {
-            std::erase_if(options.environment,
-                          [&](const std::string& entry) { return entry.starts_with(name + "="); });
+            std::erase_if(options.environment, [&key = name](const std::string& entry) {
+                return entry.starts_with(key + "=");
+            });
             options.environment.push_back(name + "=" + value);
         }
         // A restart in the same home: the new daemon's own lines, not the last one's.

@@ -57,9 +57,9 @@ TEST(DeliverMode, ThePillAndTheSettingsWindowOfferTheirModesInTheirOrder) {
             EXPECT_GT(modeInfo(mode).*position, last) << label(mode);
             last = modeInfo(mode).*position;
         }
-        const auto placed =
-            std::count_if(deliverModes().begin(), deliverModes().end(),
-                          [&](const DeliverModeInfo& info) { return info.*position > 0; });
+        const auto placed = std::count_if(
+            deliverModes().begin(), deliverModes().end(),
+            [field = position](const DeliverModeInfo& info) { return info.*field > 0; });
         EXPECT_EQ(static_cast<std::ptrdiff_t>(modes.size()), placed);
     }
 }

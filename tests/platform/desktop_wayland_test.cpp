@@ -131,7 +131,8 @@ TEST_F(WaylandDesktop, TheFrontmostApplicationNativeXWaylandOrNone) {
     const auto expect = [&](const std::vector<std::string>& apps, bool x11Window) {
         for (std::size_t i = 0; i < backends.size(); ++i) {
             const auto& [name, backend] = backends[i];
-            EXPECT_TRUE(test::waitUntil([&] { return backend->identifier() == apps[i]; }, 5))
+            EXPECT_TRUE(test::waitUntil(
+                [&, reader = backend] { return reader->identifier() == apps[i]; }, 5))
                 << name << " reads " << backend->identifier() << ", not " << apps[i];
             // Foreign toplevels alone cannot tell an X11 window from a native one.
             if (backend != toplevels.get()) {
