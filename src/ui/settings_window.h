@@ -17,6 +17,7 @@ class QLineEdit;
 class QObject;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 namespace vak {
@@ -88,6 +89,8 @@ class SettingsWindow {
 
   private:
     void build();
+    // Sizes the window to its content within the screen.
+    void fitToScreen(QScrollArea* scroll);
     void fillMicrophones();
     void fillModels();
     void stopListening();
