@@ -297,15 +297,15 @@ void SettingsWindow::build() {
         modePopup_->addItem(ui::qstr(modeInfo(mode).settingsTitle));
 
     scroll->setWidget(content);
-    fitToScreen(scroll);
+    scroll_ = scroll;
 }
 
-void SettingsWindow::fitToScreen(QScrollArea* scroll) {
-    QWidget* content = scroll->widget();
+void SettingsWindow::fitToScreen() {
+    QWidget* content = scroll_->widget();
     content->adjustSize();
     // Never narrower than the content (nothing is cut at the side); as tall as it where the
     // screen allows, scrolling the rest.
-    const int scroller = scroll->verticalScrollBar()->sizeHint().width();
+    const int scroller = scroll_->verticalScrollBar()->sizeHint().width();
     const QRect area = QGuiApplication::primaryScreen() != nullptr
                            ? QGuiApplication::primaryScreen()->availableGeometry()
                            : QRect(0, 0, 1024, 768);
@@ -391,6 +391,7 @@ void SettingsWindow::show() {
         log(LogLevel::info, "recording paused while settings are open");
     }
 
+    fitToScreen(); // with the hint or the shortcut offer, whichever shows
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));

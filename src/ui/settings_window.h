@@ -90,7 +90,7 @@ class SettingsWindow {
   private:
     void build();
     // Sizes the window to its content within the screen.
-    void fitToScreen(QScrollArea* scroll);
+    void fitToScreen();
     void fillMicrophones();
     void fillModels();
     void stopListening();
@@ -104,6 +104,7 @@ class SettingsWindow {
     const UiServices& services_;
     SessionLink& session_;
     std::unique_ptr<QWidget> window_;
+    QScrollArea* scroll_ = nullptr;
     QPushButton* hotkeyButton_ = nullptr;
     QComboBox* micPopup_ = nullptr;
     QComboBox* languagePopup_ = nullptr;
