@@ -15,7 +15,6 @@
 #include "platform/service_control.h"
 #include "transcribe/model_download.h"
 #include "transcribe/model_install.h"
-#include "ui/pill_layout.h"
 #include "ui/session_link.h"
 #include "ui/ui_services.h"
 #include "ui/ui_style.h"
@@ -25,7 +24,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,22 +34,25 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <initializer_list>
 
 namespace vak {
 
 namespace {
 
+// The width the window opens at when its content needs no more; it grows past it for larger
+// fonts and, like the height, stays within the screen.
 constexpr int kWidth = 520;
-constexpr int kHeight = 500;
 constexpr double kRestartDelaySeconds = 0.6;
-
-QRect at(double x, double y, double w, double h) {
-    return ui::whole(pill::fromBottomLeft(QRectF(x, y, w, h), kHeight));
-}
+// The pop-ups whose entries can be long (a model's details, a device's name) do not widen the
+// window past this many characters; the list shows them whole.
+constexpr int kPopupCharacters = 28;
 
 // The window, telling its owner when it closes and when Return reaches it. Return reaches it
 // only when no control took it: the one that picks an entry in an open list never saves (and
@@ -100,12 +104,66 @@ class HotkeyCapture final : public QObject {
     std::function<void(std::uint32_t)> onPress_;
 };
 
-QPushButton* pushButton(QWidget* parent, std::string_view title, QRect frame) {
+QPushButton* pushButton(QWidget* parent, std::string_view title) {
     auto* button = new QPushButton(ui::qstr(title), parent);
-    button->setGeometry(frame);
     button->setAutoDefault(false);
     return button;
 }
+
+// A button with room around its title, as wide as its title needs and more.
+QPushButton* roomyButton(QWidget* parent, std::string_view title) {
+    QPushButton* button = pushButton(parent, title);
+    button->setMinimumWidth(button->sizeHint().width() + ui::spacing::margin);
+    return button;
+}
+
+// A pop-up whose width does not follow its longest entry.
+QComboBox* popup(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(kPopupCharacters);
+    return box;
+}
+
+// A note that wraps, one line high when empty so a message does not move what is below it.
+QLabel* note(QWidget* parent, const QFont& font, const QColor& colour) {
+    QLabel* view = ui::label(parent, {}, font, colour);
+    view->setWordWrap(true);
+    view->setMinimumHeight(QFontMetrics(font).height());
+    return view;
+}
+
+// The window's content, top to bottom, in a grid of two equal columns.
+class Rows {
+  public:
+    explicit Rows(QWidget* content) : grid_(new QGridLayout(content)) {
+        const int m = ui::spacing::margin;
+        grid_->setContentsMargins(m, m, m, m);
+        grid_->setHorizontalSpacing(ui::spacing::columns);
+        grid_->setVerticalSpacing(0); // each gap is its own row, so they can differ
+        grid_->setColumnStretch(0, 1);
+        grid_->setColumnStretch(1, 1);
+    }
+    void gap(int pixels) {
+        grid_->addItem(new QSpacerItem(0, pixels, QSizePolicy::Minimum, QSizePolicy::Fixed), row_++,
+                       0);
+    }
+    void whole(QWidget* widget) { grid_->addWidget(widget, row_++, 0, 1, 2); }
+    void whole(QLayout* layout) { grid_->addLayout(layout, row_++, 0, 1, 2); }
+    // `right` may hold several widgets sharing the place, one shown at a time.
+    void pair(QWidget* left, std::initializer_list<QWidget*> right) {
+        grid_->addWidget(left, row_, 0);
+        for (QWidget* widget : right)
+            grid_->addWidget(widget, row_, 1, Qt::AlignVCenter);
+        ++row_;
+    }
+    // What is left of the window's height goes here.
+    void stretch() { grid_->setRowStretch(row_++, 1); }
+
+  private:
+    QGridLayout* grid_;
+    int row_ = 0;
+};
 
 } // namespace
 
@@ -123,87 +181,113 @@ SettingsWindow::~SettingsWindow() {
 void SettingsWindow::build() {
     window_ = std::make_unique<Window>([this] { windowWillClose(); }, [this] { saveClicked(); });
     window_->setWindowTitle(ui::qstr(ui_text::SETTINGS_WINDOW_TITLE));
-    window_->resize(kWidth, kHeight);
     auto* scroll = new QScrollArea(window_.get());
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
     auto* content = new QWidget;
-    content->setFixedSize(kWidth, kHeight);
+    Rows rows(content);
 
     const QColor text = content->palette().color(QPalette::WindowText);
-    ui::label(content, ui::qstr(ui_text::SETTINGS_HEADING), ui::font(20, QFont::Bold), text,
-              at(24, 440, 300, 26));
     const QFont sectionFont = ui::font(13, QFont::DemiBold);
-    for (const auto& [title, y] : {std::pair<std::string_view, double>{ui_text::MODEL_SECTION, 406},
-                                   {ui_text::HOTKEY_SECTION, 294},
-                                   {ui_text::MIC_SECTION, 222},
-                                   {ui_text::LANGUAGE_SECTION, 150}}) {
-        const int fitting = QFontMetrics(sectionFont).horizontalAdvance(ui::qstr(title));
-        ui::label(content, ui::qstr(title), sectionFont, text,
-                  at(24, y, std::clamp(fitting + 4, 200, 460), 18));
-    }
-    ui::label(content, ui::qstr(ui_text::TALK_MODE_SECTION), sectionFont, text,
-              at(264, 150, 232, 18));
-
-    modelPopup_ = new QComboBox(content);
-    modelPopup_->setGeometry(at(24, 376, 472, 26));
-    QObject::connect(modelPopup_, &QComboBox::activated, content,
-                     [this](int index) { modelPicked(index); });
-    modelProgress_ = new QProgressBar(content);
-    modelProgress_->setGeometry(at(24, 358, 472, 12));
-    modelProgress_->setTextVisible(false);
-    modelProgress_->hide();
+    const auto section = [&](std::string_view title) {
+        return ui::label(content, ui::qstr(title), sectionFont, text);
+    };
     QColor noteColour = text;
     noteColour.setAlphaF(0.7f);
-    modelStatus_ = ui::label(content, {}, ui::font(11), noteColour, at(24, 336, 472, 18));
-    installer_ = std::make_unique<ModelInstaller>(processValues().HOME);
-
-    hotkeyButton_ = pushButton(content, "", at(24, 266, 220, 26));
-    QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
     QColor hintColour = text;
     hintColour.setAlphaF(0.45f);
-    hotkeyHint_ = ui::label(content, ui::qstr(ui_text::HOTKEY_HINT), ui::font(11), hintColour,
-                            at(252, 270, 250, 18));
-    shortcutButton_ = pushButton(content, "", at(252, 266, 244, 26));
+
+    rows.whole(
+        ui::label(content, ui::qstr(ui_text::SETTINGS_HEADING), ui::font(20, QFont::Bold), text));
+    rows.gap(ui::spacing::group);
+
+    rows.whole(section(ui_text::MODEL_SECTION));
+    rows.gap(ui::spacing::title);
+    modelPopup_ = popup(content);
+    QObject::connect(modelPopup_, &QComboBox::activated, content,
+                     [this](int index) { modelPicked(index); });
+    rows.whole(modelPopup_);
+    rows.gap(ui::spacing::related);
+    modelProgress_ = new QProgressBar(content);
+    modelProgress_->setTextVisible(false);
+    modelProgress_->setFixedHeight(QFontMetrics(ui::font(11)).height() / 2 + 4);
+    // Its place is kept while hidden, so a download starting does not move the window's content.
+    QSizePolicy keepPlace = modelProgress_->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    modelProgress_->setSizePolicy(keepPlace);
+    modelProgress_->hide();
+    rows.whole(modelProgress_);
+    rows.gap(ui::spacing::title);
+    modelStatus_ = note(content, ui::font(11), noteColour);
+    rows.whole(modelStatus_);
+    installer_ = std::make_unique<ModelInstaller>(processValues().HOME);
+    rows.gap(ui::spacing::group);
+
+    rows.whole(section(ui_text::HOTKEY_SECTION));
+    rows.gap(ui::spacing::title);
+    hotkeyButton_ = pushButton(content, "");
+    QObject::connect(hotkeyButton_, &QPushButton::clicked, content, [this] { hotkeyClicked(); });
+    hotkeyHint_ = note(content, ui::font(11), hintColour);
+    hotkeyHint_->setText(ui::qstr(ui_text::HOTKEY_HINT));
+    // The offer of a desktop shortcut takes the hint's place.
+    shortcutButton_ = pushButton(content, "");
     QObject::connect(shortcutButton_, &QPushButton::clicked, content,
                      [this] { shortcutClicked(); });
+    rows.pair(hotkeyButton_, {hotkeyHint_, shortcutButton_});
+    rows.gap(ui::spacing::group);
 
-    micPopup_ = new QComboBox(content);
-    micPopup_->setGeometry(at(24, 194, 472, 26));
+    rows.whole(section(ui_text::MIC_SECTION));
+    rows.gap(ui::spacing::title);
+    micPopup_ = popup(content);
+    rows.whole(micPopup_);
+    rows.gap(ui::spacing::group);
 
+    QLabel* languageTitle = section(ui_text::LANGUAGE_SECTION);
+    QLabel* talkModeTitle = section(ui_text::TALK_MODE_SECTION);
+    rows.pair(languageTitle, {talkModeTitle});
+    rows.gap(ui::spacing::title);
     languagePopup_ = new QComboBox(content);
-    languagePopup_->setGeometry(at(24, 122, 220, 26));
     for (const Language& language : kLanguages)
         languagePopup_->addItem(ui::qstr(language.name), ui::qstr(language.code));
-
     talkModePopup_ = new QComboBox(content);
-    talkModePopup_->setGeometry(at(264, 122, 232, 26));
     for (const TalkModeName& row : TALK_MODES)
         talkModePopup_->addItem(ui::qstr(row.label), ui::qstr(row.name));
+    rows.pair(languagePopup_, {talkModePopup_});
+    rows.gap(ui::spacing::group);
 
     whisperToggle_ = new QCheckBox(ui::qstr(ui_text::WHISPER_TOGGLE), content);
-    whisperToggle_->setGeometry(at(24, 82, 472, 20));
-
+    rows.whole(whisperToggle_);
+    rows.gap(ui::spacing::related);
     loginToggle_ = new QCheckBox(ui::qstr(ui_text::LOGIN_TOGGLE), content);
-    loginToggle_->setGeometry(at(24, 356, 472, 20));
     QObject::connect(loginToggle_, &QCheckBox::toggled, content,
                      [this](bool on) { loginToggled(on); });
+    rows.whole(loginToggle_);
+    rows.gap(ui::spacing::related);
 
-    QObject::connect(pushButton(content, ui_text::ADVANCED_BUTTON, at(24, 36, 170, 26)),
-                     &QPushButton::clicked, content, [this] { openAdvanced(); });
-    QObject::connect(pushButton(content, ui_text::DICTIONARY_BUTTON, at(204, 36, 170, 26)),
-                     &QPushButton::clicked, content, [this] { openDictionary(); });
-    QPushButton* save = pushButton(content, ui_text::SAVE_BUTTON, at(396, 36, 100, 28));
+    // Between the check boxes and the buttons, so the message never covers them.
+    statusLabel_ = note(content, ui::font(11), noteColour);
+    rows.whole(statusLabel_);
+    rows.stretch();
+    rows.gap(ui::spacing::related);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(ui::spacing::related);
+    QPushButton* advanced = roomyButton(content, ui_text::ADVANCED_BUTTON);
+    QObject::connect(advanced, &QPushButton::clicked, content, [this] { openAdvanced(); });
+    QPushButton* dictionary = roomyButton(content, ui_text::DICTIONARY_BUTTON);
+    QObject::connect(dictionary, &QPushButton::clicked, content, [this] { openDictionary(); });
+    QPushButton* save = roomyButton(content, ui_text::SAVE_BUTTON);
     QObject::connect(save, &QPushButton::clicked, content, [this] { saveClicked(); });
-
-    // Between the check box and the buttons, so the message never covers them.
-    QColor statusColour = text;
-    statusColour.setAlphaF(0.7f);
-    statusLabel_ = ui::label(content, {}, ui::font(11), statusColour, at(24, 63, 472, 18));
+    buttons->addWidget(advanced);
+    buttons->addWidget(dictionary);
+    buttons->addStretch(1);
+    buttons->addWidget(save);
+    rows.whole(buttons);
 
     styleField_ = new QLineEdit(content);
     styleField_->hide();
@@ -213,6 +297,29 @@ void SettingsWindow::build() {
         modePopup_->addItem(ui::qstr(modeInfo(mode).settingsTitle));
 
     scroll->setWidget(content);
+    scroll_ = scroll;
+}
+
+void SettingsWindow::fitToScreen() {
+    QWidget* content = scroll_->widget();
+    content->adjustSize();
+    // Never narrower than the content (nothing is cut at the side); as tall as it where the
+    // screen allows, scrolling the rest.
+    const int scroller = scroll_->verticalScrollBar()->sizeHint().width();
+    const QRect area = QGuiApplication::primaryScreen() != nullptr
+                           ? QGuiApplication::primaryScreen()->availableGeometry()
+                           : QRect(0, 0, 1024, 768);
+    const int least = std::min(content->minimumSizeHint().width() + scroller, area.width());
+    const int width =
+        std::clamp(std::max(kWidth, content->sizeHint().width()), least, area.width());
+    // As tall as the content's own height or its least, which a wrapping note can put above its
+    // height at this width; the scroll area scrolls below either.
+    const int height =
+        std::min(std::max({content->heightForWidth(width), content->sizeHint().height(),
+                           content->minimumSizeHint().height()}),
+                 area.height() * 9 / 10);
+    window_->setMinimumWidth(least);
+    window_->resize(width, height);
 }
 
 void SettingsWindow::fillMicrophones() {
@@ -284,6 +391,7 @@ void SettingsWindow::show() {
         log(LogLevel::info, "recording paused while settings are open");
     }
 
+    fitToScreen(); // with the hint or the shortcut offer, whichever shows
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));

@@ -17,6 +17,7 @@ class QLineEdit;
 class QObject;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 namespace vak {
@@ -88,6 +89,8 @@ class SettingsWindow {
 
   private:
     void build();
+    // Sizes the window to its content within the screen.
+    void fitToScreen();
     void fillMicrophones();
     void fillModels();
     void stopListening();
@@ -101,6 +104,7 @@ class SettingsWindow {
     const UiServices& services_;
     SessionLink& session_;
     std::unique_ptr<QWidget> window_;
+    QScrollArea* scroll_ = nullptr;
     QPushButton* hotkeyButton_ = nullptr;
     QComboBox* micPopup_ = nullptr;
     QComboBox* languagePopup_ = nullptr;

@@ -67,7 +67,7 @@ QLabel* label(QWidget* parent, const QString& text, const QFont& font, const QCo
     QPalette palette = view->palette();
     palette.setColor(QPalette::WindowText, colour);
     view->setPalette(palette);
-    view->setGeometry(frame);
+    if (frame.isValid()) view->setGeometry(frame);
     view->setFocusPolicy(Qt::NoFocus);
     return view;
 }

@@ -30,6 +30,7 @@
 #include "ui/waveform_view.h"
 #include "ui_fixture.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,6 +39,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <cstdlib>
 #include <filesystem>
 
@@ -561,6 +565,77 @@ TEST_F(Interface, OpenSettingsPauseARecordingAndOpenTheFilesAndSwitchStartAtLogi
     EXPECT_TRUE(settings.statusLabel()->text().startsWith("Could not change the login start: "));
     ::rmdir(entry.c_str());
     settings.window()->close();
+}
+
+// Whatever the controls' font, whichever of the hint or the shortcut offer is shown and however
+// long a device's name, nothing in the settings window is cut or covers another (a download's
+// progress bar once covered Start at login), and the window stays within the screen.
+TEST_F(Interface, TheSettingsWindowFitsItsTextsAndTheScreenAtAnyFontSize) {
+    struct Case {
+        int pixels; // the controls' font; 0 leaves the usual one
+        std::string microphone;
+        bool offer;
+    };
+    const std::vector<Case> cases = {
+        {0, "Webcam Mic", false},
+        {26, "Webcam Mic", true},
+        {0, "USB Audio Device Conference Speakerphone with Echo Cancelling, analogue stereo input",
+         true},
+    };
+    const QFont usual = QApplication::font();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.microphone + " at " + std::to_string(row.pixels) + " px");
+        QFont font = usual;
+        if (row.pixels > 0) font.setPixelSize(row.pixels);
+        QApplication::setFont(font);
+        desktop.audio->setDevices({AudioDeviceInfo{2, "usb-1", row.microphone, false, 1}});
+        config.inputDevice = row.microphone;
+        auto ui = controller();
+        if (row.offer) ui->offerShortcut("GNOME");
+        SettingsWindow& settings = ui->panels().settings();
+        settings.show();
+        settings.modelProgress()->show(); // as while a model downloads
+        QCoreApplication::processEvents();
+
+        QWidget* window = settings.window();
+        EXPECT_LE(window->width(), screen.width());
+        EXPECT_LE(window->height(), screen.height());
+        QWidget* content = settings.micPopup()->parentWidget();
+        const auto* scroll = qobject_cast<QScrollArea*>(content->parentWidget()->parentWidget());
+        ASSERT_NE(scroll, nullptr);
+        // What the window cannot show can be scrolled to.
+        EXPECT_TRUE(content->width() <= scroll->viewport()->width() ||
+                    scroll->horizontalScrollBar()->isVisibleTo(scroll));
+        EXPECT_TRUE(content->height() <= scroll->viewport()->height() ||
+                    scroll->verticalScrollBar()->isVisibleTo(scroll));
+        std::vector<QWidget*> shown;
+        for (QWidget* widget : content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (widget->isVisibleTo(content)) shown.push_back(widget);
+        for (const QWidget* control : std::initializer_list<const QWidget*>{
+                 settings.modelProgress(), settings.loginToggle()})
+            ASSERT_NE(std::find(shown.begin(), shown.end(), control), shown.end());
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            const QWidget* widget = shown[i];
+            SCOPED_TRACE(std::string(widget->metaObject()->className()) + " #" + std::to_string(i));
+            EXPECT_TRUE(content->rect().contains(widget->geometry()));
+            QSize need;
+            if (const auto* label = qobject_cast<const QLabel*>(widget))
+                need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
+                                         : label->sizeHint();
+            else if (qobject_cast<const QAbstractButton*>(widget))
+                need = widget->sizeHint(); // the whole title
+            else if (qobject_cast<const QComboBox*>(widget))
+                need = widget->minimumSizeHint();
+            EXPECT_GE(widget->width(), need.width());
+            EXPECT_GE(widget->height(), need.height());
+            for (std::size_t j = i + 1; j < shown.size(); ++j)
+                EXPECT_FALSE(widget->geometry().intersects(shown[j]->geometry()))
+                    << shown[j]->metaObject()->className();
+        }
+        settings.window()->close();
+    }
+    QApplication::setFont(usual);
 }
 
 TEST_F(Interface, AModelPickedIsUsedAtOnceAndOneNotInstalledIsDownloadedFirst) {
