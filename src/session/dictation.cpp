@@ -142,7 +142,7 @@ std::shared_ptr<Dictation> Dictation::create(SessionUi& ui, DictationSettings se
 
 Dictation::Dictation(SessionUi& ui, DictationSettings settings, DictationServices services)
     : ui_(ui), settings_(std::move(settings)), services_(std::move(services)),
-      inserter_(TextInserter::create(*services_.main, services_.desktop)) {}
+      inserter_(TextInserter::create(*services_.main, services_.desktop, {settings_.polishApps})) {}
 
 Dictation::~Dictation() {
     autoStop_.cancel();
