@@ -330,7 +330,7 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
-    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
+    DictationServices services = DictationServices::from(desktop.mainQueue(), values);
     UiServices uiServices = UiServices::fromProcess();
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {

@@ -97,7 +97,7 @@ ProducerTools ProducerTools::installed() {
     return tools;
 }
 
-DictationServices DictationServices::fromProcess(MainQueue& main) {
+DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values) {
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
@@ -110,8 +110,9 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
     services.format = [](std::string_view raw) { return formatAndLearn(raw); };
-    services.commandEdit = [](std::string_view selection, std::string_view instruction) {
-        return vak::commandEdit(selection, instruction, localCommandEdit);
+    services.commandEdit = [&values](std::string_view selection, std::string_view instruction) {
+        return vak::commandEdit(selection, instruction, localCommandEdit,
+                                RewriteSettings::from(values));
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
     services.logTranscript = [](std::string_view text, std::string_view tag,
