@@ -281,7 +281,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     watchTestSignals(desktop, dictation);
     const auto control = listenForControl(desktop, ui, dictation);
 
-    retentionSweep();
+    retentionSweep(values);
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
     for (const std::string& text : interrupted)
         ui.showNotice(text);
@@ -310,7 +310,7 @@ int runDaemon(const std::vector<std::string>& args) {
     const bool ownsFiles = lock.outcome != LockOutcome::HeldElsewhere;
     // The one-time purge of plain-text transcripts runs before this start logs anything of its
     // own: its "✓" lines look like the transcripts it removes.
-    if (ownsFiles) purgeLegacyPlaintext();
+    if (ownsFiles) purgeLegacyPlaintext(LegacyPurgeFiles::from(values));
 
     if (!prepareInterfaceDisplay()) return 1;
     startDesktopBackends();

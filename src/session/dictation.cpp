@@ -14,6 +14,7 @@
 #include "platform/audio_backend.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
+#include "platform/secret_store.h"
 #include "platform/sound_player.h"
 #include "producer/producer_link.h"
 #include "rewrite/command_edit.h"
@@ -115,8 +116,12 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
                                 RewriteSettings::from(values));
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
-    services.logTranscript = [](std::string_view text, std::string_view tag,
-                                std::string_view caveat) { vak::logTranscript(text, tag, caveat); };
+    services.logTranscript = [&values](std::string_view text, std::string_view tag,
+                                       std::string_view caveat) {
+        const auto store = secretStore();
+        vak::logTranscript(text, tag, {values.cfg.privacyMode, values.HISTORY_PATH, store.get()},
+                           caveat);
+    };
     services.history = std::make_shared<SerialQueue>("vak.history");
     return services;
 }
