@@ -245,7 +245,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
         settleDecodeModel(desktop.mainQueue(), installer, useModel,
                           servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
-    const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
+    const auto triggers =
+        TriggerSettings::fromConfig(values.cfg, producerToolsInstalled(values.HOME));
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
     auto arming = MonitorArming::create(
         triggers,

@@ -83,17 +83,19 @@ DictationSettings DictationSettings::fromProcess() {
     return from(cfg(), processValues().scratch);
 }
 
-ProducerTools ProducerTools::installed() {
+ProducerTools ProducerTools::from(const ProcessValues& values) {
     ProducerTools tools;
-    tools.sessionStarted = [] {
+    const std::string ctl = expandHome(PRODUCER_CTL_TOOL, values.HOME);
+    const std::string inbox = values.file(UserFile::ProducerInbox);
+    tools.sessionStarted = [ctl, inbox, home = values.HOME] {
         runTool("/usr/bin/pkill", {"-x", "say"});
-        producerInboxEvent("session-start");
-        runTool(PRODUCER_CTL_TOOL, {"ears-on"});
-        producerWake();
+        producerInboxEvent(inbox, "session-start", unixNow());
+        runTool(ctl, {"ears-on"});
+        producerWake(home);
     };
-    tools.sessionEnded = [] {
-        runTool(PRODUCER_CTL_TOOL, {"ears-off"});
-        producerInboxEvent("session-end");
+    tools.sessionEnded = [ctl, inbox] {
+        runTool(ctl, {"ears-off"});
+        producerInboxEvent(inbox, "session-end", unixNow());
     };
     return tools;
 }
@@ -107,7 +109,7 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.chunks = ChunkEngine::create();
     services.desktop = TextInserter::Services::installed();
     services.sounds = soundPlayer();
-    services.producer = ProducerTools::installed();
+    services.producer = ProducerTools::from(values);
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
     services.format = [](std::string_view raw) { return formatAndLearn(raw); };

@@ -44,8 +44,8 @@ struct ProducerTools {
     std::function<void()> sessionStarted;
     std::function<void()> sessionEnded;
 
-    // The sibling producer's tools in ~/.local/bin and its inbox.
-    static ProducerTools installed();
+    // The sibling producer's tools in ~/.local/bin and its inbox, of the home folder of `values`.
+    static ProducerTools from(const ProcessValues& values);
 };
 
 // Everything the controller works with.

@@ -47,6 +47,8 @@ UiServices UiServices::fromProcess() {
         return retryKeptRecording(wav, processValues().scratch.retryTextBase());
     };
     const ProcessValues& values = processValues();
+    services.producerInbox = values.file(UserFile::ProducerInbox);
+    services.producerOutbox = values.file(UserFile::ProducerOutbox);
     services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     services.login = makeLoginItem(values.HOME, services.program);
     services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
