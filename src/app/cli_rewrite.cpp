@@ -13,7 +13,7 @@ namespace vak {
 int runPolishStdin(std::istream& in, std::ostream& out, CliRewrite kind) {
     std::string input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (!isValidUtf8(input)) input.clear();
-    const std::string text = formatAndLearn(input);
+    const std::string text = formatAndLearn(input, TranscriptSources::from(processValues()));
     const RewriteSettings settings = RewriteSettings::from(processValues());
     const auto rewrite =
         kind == CliRewrite::ForAI ? polishForAI(text, settings) : polishForText(text, settings);

@@ -227,8 +227,8 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
     facts.engines = engines;
     for (const auto& device : resolveInputCandidates(values.cfg.inputDevice))
         facts.micPlan.push_back(device.name);
-    facts.learnedCount = loadLearnedWords().size();
-    facts.snippetCount = loadSnippets().size();
+    facts.learnedCount = loadLearnedWords(values.LEARNED_PATH).size();
+    facts.snippetCount = loadSnippets(values.SNIPPETS_PATH).size();
     return facts;
 }
 

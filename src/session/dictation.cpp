@@ -112,7 +112,9 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.producer = ProducerTools::from(values);
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
-    services.format = [](std::string_view raw) { return formatAndLearn(raw); };
+    services.format = [&values](std::string_view raw) {
+        return formatAndLearn(raw, TranscriptSources::from(values));
+    };
     services.commandEdit = [&values](std::string_view selection, std::string_view instruction) {
         return vak::commandEdit(selection, instruction, localCommandEdit,
                                 RewriteSettings::from(values));

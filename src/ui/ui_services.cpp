@@ -44,7 +44,9 @@ UiServices UiServices::fromProcess() {
         return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
     };
     services.retryRecording = [](const std::string& wav) {
-        return retryKeptRecording(wav, processValues().scratch.retryTextBase());
+        const ProcessValues& values = processValues();
+        return retryKeptRecording(wav, values.scratch.retryTextBase(),
+                                  TranscriptSources::from(values));
     };
     const ProcessValues& values = processValues();
     services.producerInbox = values.file(UserFile::ProducerInbox);
