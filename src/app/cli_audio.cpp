@@ -106,7 +106,9 @@ int runMicCheckMode(const CliInvocation& invocation) {
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);
-    if (text) std::cout << "transcript: " << formatAndLearn(*text) << "\n";
+    if (text)
+        std::cout << "transcript: "
+                  << formatAndLearn(*text, TranscriptSources::from(processValues())) << "\n";
     removeFile(textBase + ".txt");
     std::cout << "RESULT: ✓ capture path works\n";
     return 0;

@@ -1,6 +1,7 @@
 #include "app/cli_text.h"
 
 #include "base/unicode.h"
+#include "foundation/process_values.h"
 #include "text/formatting.h"
 #include "text/local_command.h"
 #include "text/local_modes.h"
@@ -24,7 +25,7 @@ std::string readInput(std::istream& in) {
 } // namespace
 
 int runFormatStdin(std::istream& in, std::ostream& out) {
-    out << formatAndLearn(readInput(in)) << "\n";
+    out << formatAndLearn(readInput(in), TranscriptSources::from(processValues())) << "\n";
     out.flush();
     return 0;
 }
@@ -34,7 +35,9 @@ int runLocalMode(std::string_view modeName, std::istream& in, std::ostream& out)
     if (!mode) {
         std::cerr << "unknown writing mode '" << modeName << "' — printed as spoken\n";
     }
-    out << localModeTransform(formatAndLearn(readInput(in)), mode.value_or(DeliverMode::raw))
+    out << localModeTransform(
+               formatAndLearn(readInput(in), TranscriptSources::from(processValues())),
+               mode.value_or(DeliverMode::raw))
         << "\n";
     out.flush();
     return 0;

@@ -129,7 +129,7 @@ std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
     // Deleted only now: the loser could otherwise write the transcript file after it was gone.
     removeFile(txtBase + ".txt");
     if (!text) return std::nullopt;
-    return formatAndLearn(*text);
+    return formatAndLearn(*text, TranscriptSources::from(processValues()));
 }
 
 } // namespace
@@ -161,7 +161,8 @@ int runRetryFailed() {
     for (const KeptRecording& recording : kept) {
         std::cout << recording.path << " (" << keptRecordingTitle(recording) << ")\n";
         const std::string textBase = scratch.retryTextBase();
-        const auto text = retryKeptRecording(recording.path, textBase);
+        const auto text =
+            retryKeptRecording(recording.path, textBase, TranscriptSources::from(processValues()));
         stopLeftoverDecoders();
         // Once more: the loser could otherwise write the transcript file after it was gone.
         removeFile(textBase + ".txt");
@@ -259,7 +260,7 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
               << (result.wholeFile ? ", 1 of the whole recording" : "") << "), decoder busy "
               << fixedDecimals(busy, 1) << "s of " << fixedDecimals(result.stopAt, 1) << "s ("
               << fixedDecimals(100 * busy / std::max(result.stopAt, 0.1), 0) << " %)\n"
-              << formatAndLearn(*result.text) << "\n";
+              << formatAndLearn(*result.text, TranscriptSources::from(processValues())) << "\n";
     return result.wholeFile ? 2 : 0;
 }
 

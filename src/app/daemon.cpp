@@ -227,8 +227,8 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
     facts.engines = engines;
     for (const auto& device : resolveInputCandidates(values.cfg.inputDevice))
         facts.micPlan.push_back(device.name);
-    facts.learnedCount = loadLearnedWords().size();
-    facts.snippetCount = loadSnippets().size();
+    facts.learnedCount = loadLearnedWords(values.LEARNED_PATH).size();
+    facts.snippetCount = loadSnippets(values.SNIPPETS_PATH).size();
     return facts;
 }
 
@@ -245,7 +245,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
         settleDecodeModel(desktop.mainQueue(), installer, useModel,
                           servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
-    const auto triggers = TriggerSettings::fromConfig(values.cfg, producerToolsInstalled());
+    const auto triggers =
+        TriggerSettings::fromConfig(values.cfg, producerToolsInstalled(values.HOME));
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
     auto arming = MonitorArming::create(
         triggers,
@@ -281,7 +282,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     watchTestSignals(desktop, dictation);
     const auto control = listenForControl(desktop, ui, dictation);
 
-    retentionSweep();
+    retentionSweep(values);
     log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
     for (const std::string& text : interrupted)
         ui.showNotice(text);
@@ -310,7 +311,7 @@ int runDaemon(const std::vector<std::string>& args) {
     const bool ownsFiles = lock.outcome != LockOutcome::HeldElsewhere;
     // The one-time purge of plain-text transcripts runs before this start logs anything of its
     // own: its "✓" lines look like the transcripts it removes.
-    if (ownsFiles) purgeLegacyPlaintext();
+    if (ownsFiles) purgeLegacyPlaintext(LegacyPurgeFiles::from(values));
 
     if (!prepareInterfaceDisplay()) return 1;
     startDesktopBackends();
@@ -330,7 +331,7 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
-    DictationServices services = DictationServices::fromProcess(desktop.mainQueue());
+    DictationServices services = DictationServices::from(desktop.mainQueue(), values);
     UiServices uiServices = UiServices::fromProcess();
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {

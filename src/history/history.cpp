@@ -3,7 +3,6 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "foundation/constants.h"
-#include "foundation/process_values.h"
 #include "platform/host.h"
 #include "platform/secret_store.h"
 #include "text/words.h"
@@ -168,10 +167,9 @@ std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view
     return std::to_string(unixSeconds) + "\t" + base64Encode(*box) + "\n";
 }
 
-bool appendHistory(std::string_view text, std::string_view tag) {
+bool appendHistory(const std::string& historyPath, std::string_view text, std::string_view tag) {
     const auto store = secretStore();
-    return appendHistory(processValues().HISTORY_PATH, store.get(), text, tag,
-                         currentUnixSeconds());
+    return appendHistory(historyPath, store.get(), text, tag, currentUnixSeconds());
 }
 
 bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
@@ -189,12 +187,6 @@ bool appendHistory(const std::string& historyPath, SecretStore* store, std::stri
     const bool written = writeAll(fd.get(), *line);
     ::fchmod(fd.get(), 0600);
     return written;
-}
-
-void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat) {
-    const auto store = secretStore();
-    logTranscript(text, tag, {cfg().privacyMode, processValues().HISTORY_PATH, store.get()},
-                  caveat);
 }
 
 void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,

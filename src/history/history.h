@@ -31,7 +31,8 @@ std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view
 // Appends one sealed record to the history file (created 0600, kept 0600) and reports whether it
 // was written; without a key nothing is. A file whose last line was cut short
 // keeps that line to itself: the new record starts on a line of its own.
-bool appendHistory(std::string_view text, std::string_view tag);
+// The first form seals with the installed secret store.
+bool appendHistory(const std::string& historyPath, std::string_view text, std::string_view tag);
 bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
                    std::string_view tag, std::int64_t unixSeconds);
 
@@ -69,10 +70,8 @@ struct HistorySettings {
 // privacy mode off, a sealed history record first; the line then ends in
 // " · saved to encrypted history" when the record was made. A text that did not reach its
 // window has a `caveat` saying where it is instead: the line is then a warning starting with it.
-// The text itself never reaches the log. The first form uses the process's configuration,
-// history file and secret store; both may wait for the secret store (keep them off the main
+// The text itself never reaches the log. May wait for the secret store (keep it off the main
 // thread).
-void logTranscript(std::string_view text, std::string_view tag, std::string_view caveat = {});
 void logTranscript(std::string_view text, std::string_view tag, const HistorySettings& settings,
                    std::string_view caveat = {});
 

@@ -25,10 +25,8 @@ bool holdsPlaintext(std::string_view line) {
 
 } // namespace
 
-void purgeLegacyPlaintext() {
-    const auto& values = processValues();
-    purgeLegacyPlaintext(
-        {values.LOG, values.file(UserFile::PrivacyMigrated), values.scratch.lastClip()});
+LegacyPurgeFiles LegacyPurgeFiles::from(const ProcessValues& values) {
+    return {values.LOG, values.file(UserFile::PrivacyMigrated), values.scratch.lastClip()};
 }
 
 void purgeLegacyPlaintext(const LegacyPurgeFiles& files) {

@@ -84,8 +84,7 @@ void capLog(const std::string& logPath) {
 
 } // namespace
 
-void retentionSweep() {
-    const auto& values = processValues();
+void retentionSweep(const ProcessValues& values) {
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     retentionSweep({values.HISTORY_PATH, values.LOG}, values.cfg.historyDays, now);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/process_values.h"
+
 #include <cstddef>
 #include <string>
 
@@ -14,8 +16,9 @@ struct RetentionFiles {
 // Otherwise history records dated before now − days are removed (and lines whose time field is
 // damaged), with one log line when any went; then a log of more than 4000 lines is cut to its
 // last 2000. Records are never decrypted: the clear time field decides. A log that is not valid
-// UTF-8 is left exactly as it is. The first form uses the process's files and configuration.
-void retentionSweep();
+// UTF-8 is left exactly as it is. The first form sweeps the files and keeps the days of `values`
+// at the current time.
+void retentionSweep(const ProcessValues& values);
 void retentionSweep(const RetentionFiles& files, int historyDays, double nowSeconds);
 
 // The log cap: more than this many lines are cut to the last kLogLinesKept.

@@ -4,7 +4,6 @@
 #include "base/global_queues.h"
 #include "base/subprocess.h"
 #include "base/unicode.h"
-#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,17 +26,6 @@ double unixNow() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string producerInboxPath() {
-    return processValues().file(UserFile::ProducerInbox);
-}
-std::string producerOutboxPath() {
-    return processValues().file(UserFile::ProducerOutbox);
-}
-
-void producerInboxEvent(std::string_view event) {
-    producerInboxEvent(producerInboxPath(), event, unixNow());
-}
-
 void producerInboxEvent(const std::string& inboxPath, std::string_view event, double nowSeconds) {
     const auto slash = inboxPath.rfind('/');
     if (slash != std::string::npos && !isRegularFile(inboxPath)) {
@@ -53,7 +41,7 @@ void producerInboxEvent(const std::string& inboxPath, std::string_view event, do
 void runTool(std::string_view path, const std::vector<std::string>& arguments,
              double timeLimitSeconds) {
     SpawnOptions options;
-    options.argv.push_back(expandHome(path, processValues().HOME));
+    options.argv.emplace_back(path);
     options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
     auto child = Subprocess::spawn(options);
     if (!child) return;
@@ -65,12 +53,14 @@ void runTool(std::string_view path, const std::vector<std::string>& arguments,
     });
 }
 
-bool producerToolsInstalled() {
-    return isExecutableFile(expandHome(PRODUCER_CTL_TOOL, processValues().HOME));
+bool producerToolsInstalled(std::string_view home) {
+    return isExecutableFile(expandHome(PRODUCER_CTL_TOOL, home));
 }
 
-void producerWake() {
-    globalQueue(QoS::Utility).async([] { runTool(PRODUCER_WAKE_TOOL, {}); });
+void producerWake(std::string_view home) {
+    globalQueue(QoS::Utility).async([tool = expandHome(PRODUCER_WAKE_TOOL, home)] {
+        runTool(tool, {});
+    });
 }
 
 std::vector<ProducerEntry> producerTail(const std::string& path, bool isOutbox) {

@@ -8,31 +8,27 @@ namespace vak {
 
 // The files and tools shared with the sibling producer process. Both files are JSON lines in
 // ~/.dictation/producer/: inbox.jsonl (we append session events) and outbox.jsonl (the producer
-// writes what it said and heard).
+// writes what it said and heard); their paths are UserFile::ProducerInbox and ProducerOutbox.
 
-std::string producerInboxPath();
-std::string producerOutboxPath();
-
-// Appends {"ts": now, "event": event} to the inbox. Nothing is written when the producer folder
-// does not exist.
-void producerInboxEvent(std::string_view event);
+// Appends {"ts": nowSeconds, "event": event} to the inbox. Nothing is written when the producer
+// folder does not exist.
 void producerInboxEvent(const std::string& inboxPath, std::string_view event, double nowSeconds);
 
 // The sibling producer's tools ("~" is the home folder).
 inline constexpr std::string_view PRODUCER_CTL_TOOL = "~/.local/bin/producer-ctl";
 inline constexpr std::string_view PRODUCER_WAKE_TOOL = "~/.local/bin/producer-wake";
 
-// Whether the producer's control tool is installed (an executable PRODUCER_CTL_TOOL): without
-// it a producer session has nobody to talk to.
-bool producerToolsInstalled();
+// Whether the producer's control tool is installed (an executable PRODUCER_CTL_TOOL in the home
+// folder `home`): without it a producer session has nobody to talk to.
+bool producerToolsInstalled(std::string_view home);
 
-// Starts a tool (a leading "~" is the home folder) and returns at once. The child is reaped in
+// Starts the tool at `path` and returns at once. The child is reaped in
 // the background and stopped if it runs longer than `timeLimitSeconds`; a failure to start is
 // ignored.
 void runTool(std::string_view path, const std::vector<std::string>& arguments,
              double timeLimitSeconds = 30);
-// Starts PRODUCER_WAKE_TOOL from a background queue.
-void producerWake();
+// Starts PRODUCER_WAKE_TOOL of the home folder `home` from a background queue.
+void producerWake(std::string_view home);
 
 // One line of the live panel, with the record's time.
 struct ProducerEntry {

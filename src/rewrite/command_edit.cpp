@@ -36,9 +36,4 @@ std::optional<std::string> commandEdit(std::string_view selection, std::string_v
     return acceptedAnswer(*result, kRefusals);
 }
 
-std::optional<std::string> commandEdit(std::string_view selection, std::string_view instruction,
-                                       const LocalCommandEditor& localEditor) {
-    return commandEdit(selection, instruction, localEditor, RewriteSettings::fromProcess());
-}
-
 } // namespace vak

@@ -18,8 +18,6 @@ using LocalCommandEditor = std::function<std::optional<std::string>(std::string_
 // `localEditor`. The trimmed edited text, or nothing: every path failed, the answer was empty,
 // or the model refused. Blocks for up to the time limit: call it off the main thread.
 std::optional<std::string> commandEdit(std::string_view selection, std::string_view instruction,
-                                       const LocalCommandEditor& localEditor);
-std::optional<std::string> commandEdit(std::string_view selection, std::string_view instruction,
                                        const LocalCommandEditor& localEditor,
                                        const RewriteSettings& settings);
 

@@ -71,16 +71,8 @@ std::optional<std::string> polishForAI(std::string_view text, const RewriteSetti
     return polish(text, PolishKind::ForAI, settings);
 }
 
-std::optional<std::string> polishForAI(std::string_view text) {
-    return polishForAI(text, RewriteSettings::fromProcess());
-}
-
 std::optional<std::string> polishForText(std::string_view text, const RewriteSettings& settings) {
     return polish(text, PolishKind::ForText, settings);
-}
-
-std::optional<std::string> polishForText(std::string_view text) {
-    return polishForText(text, RewriteSettings::fromProcess());
 }
 
 } // namespace vak

@@ -16,11 +16,9 @@ namespace vak {
 // without asking any provider.
 
 // Restructures a ramble into a complete document for an AI assistant (proxy mode "summarize").
-std::optional<std::string> polishForAI(std::string_view text);
 std::optional<std::string> polishForAI(std::string_view text, const RewriteSettings& settings);
 
 // Removes speech noise and keeps the speaker's words (proxy mode "professional").
-std::optional<std::string> polishForText(std::string_view text);
 std::optional<std::string> polishForText(std::string_view text, const RewriteSettings& settings);
 
 // Trims `answer` (blanks and line breaks); nothing when that leaves it empty, when it starts

@@ -1,7 +1,5 @@
 #include "rewrite/prompts.h"
 
-#include "foundation/process_values.h"
-
 namespace vak {
 
 const std::string_view POLISH_INSTRUCTION =
@@ -58,10 +56,6 @@ std::string contextSuffix(std::string_view style) {
     if (style.empty()) return {};
     return "\nHouse style, always apply: " + std::string(style) +
            ". Keep this voice in every sentence without mentioning it.";
-}
-
-std::string contextSuffix() {
-    return contextSuffix(cfg().style);
 }
 
 } // namespace vak

@@ -18,7 +18,5 @@ extern const std::string_view COMMAND_INSTRUCTION;
 // What a rewrite prompt gets appended for the house style `style` (STYLE): nothing when it is
 // empty.
 std::string contextSuffix(std::string_view style);
-// The same for the configured STYLE.
-std::string contextSuffix();
 
 } // namespace vak

@@ -45,8 +45,7 @@ std::string readProxyToken(const std::string& path) {
     return text && isValidUtf8(*text) ? trim(*text) : std::string();
 }
 
-RewriteSettings RewriteSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+RewriteSettings RewriteSettings::from(const ProcessValues& values) {
     RewriteSettings settings;
     settings.proxyUrl = values.cfg.polishProxyUrl;
     settings.proxyToken = readProxyToken(proxyTokenPath(values.HOME));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/process_values.h"
 #include "foundation/scratch_files.h"
 
 #include <string>
@@ -28,8 +29,8 @@ struct RewriteSettings {
     std::string style;        // STYLE, the house-style note
     ScratchFiles scratch;     // where request bodies are written
 
-    // The values of this process, with the proxy credential read afresh from its file.
-    static RewriteSettings fromProcess();
+    // The settings of `values`, with the proxy credential read afresh from its file.
+    static RewriteSettings from(const ProcessValues& values);
 };
 
 // Where the rewrite proxy's credential lives: ~/.dictation/proxy-token.

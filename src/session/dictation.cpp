@@ -14,6 +14,7 @@
 #include "platform/audio_backend.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
+#include "platform/secret_store.h"
 #include "platform/sound_player.h"
 #include "producer/producer_link.h"
 #include "rewrite/command_edit.h"
@@ -82,22 +83,24 @@ DictationSettings DictationSettings::fromProcess() {
     return from(cfg(), processValues().scratch);
 }
 
-ProducerTools ProducerTools::installed() {
+ProducerTools ProducerTools::from(const ProcessValues& values) {
     ProducerTools tools;
-    tools.sessionStarted = [] {
+    const std::string ctl = expandHome(PRODUCER_CTL_TOOL, values.HOME);
+    const std::string inbox = values.file(UserFile::ProducerInbox);
+    tools.sessionStarted = [ctl, inbox, home = values.HOME] {
         runTool("/usr/bin/pkill", {"-x", "say"});
-        producerInboxEvent("session-start");
-        runTool(PRODUCER_CTL_TOOL, {"ears-on"});
-        producerWake();
+        producerInboxEvent(inbox, "session-start", unixNow());
+        runTool(ctl, {"ears-on"});
+        producerWake(home);
     };
-    tools.sessionEnded = [] {
-        runTool(PRODUCER_CTL_TOOL, {"ears-off"});
-        producerInboxEvent("session-end");
+    tools.sessionEnded = [ctl, inbox] {
+        runTool(ctl, {"ears-off"});
+        producerInboxEvent(inbox, "session-end", unixNow());
     };
     return tools;
 }
 
-DictationServices DictationServices::fromProcess(MainQueue& main) {
+DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values) {
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
@@ -106,16 +109,23 @@ DictationServices DictationServices::fromProcess(MainQueue& main) {
     services.chunks = ChunkEngine::create();
     services.desktop = TextInserter::Services::installed();
     services.sounds = soundPlayer();
-    services.producer = ProducerTools::installed();
+    services.producer = ProducerTools::from(values);
     services.microphoneAvailable = [] { return audioBackend()->available(); };
     services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
-    services.format = [](std::string_view raw) { return formatAndLearn(raw); };
-    services.commandEdit = [](std::string_view selection, std::string_view instruction) {
-        return vak::commandEdit(selection, instruction, localCommandEdit);
+    services.format = [&values](std::string_view raw) {
+        return formatAndLearn(raw, TranscriptSources::from(values));
+    };
+    services.commandEdit = [&values](std::string_view selection, std::string_view instruction) {
+        return vak::commandEdit(selection, instruction, localCommandEdit,
+                                RewriteSettings::from(values));
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
-    services.logTranscript = [](std::string_view text, std::string_view tag,
-                                std::string_view caveat) { vak::logTranscript(text, tag, caveat); };
+    services.logTranscript = [&values](std::string_view text, std::string_view tag,
+                                       std::string_view caveat) {
+        const auto store = secretStore();
+        vak::logTranscript(text, tag, {values.cfg.privacyMode, values.HISTORY_PATH, store.get()},
+                           caveat);
+    };
     services.history = std::make_shared<SerialQueue>("vak.history");
     return services;
 }
@@ -142,7 +152,7 @@ std::shared_ptr<Dictation> Dictation::create(SessionUi& ui, DictationSettings se
 
 Dictation::Dictation(SessionUi& ui, DictationSettings settings, DictationServices services)
     : ui_(ui), settings_(std::move(settings)), services_(std::move(services)),
-      inserter_(TextInserter::create(*services_.main, services_.desktop)) {}
+      inserter_(TextInserter::create(*services_.main, services_.desktop, {settings_.polishApps})) {}
 
 Dictation::~Dictation() {
     autoStop_.cancel();

@@ -3,6 +3,7 @@
 #include "audio/audio_capturer.h"
 #include "base/executor.h"
 #include "foundation/config.h"
+#include "foundation/process_values.h"
 #include "foundation/scratch_files.h"
 #include "platform/sound_player.h"
 #include "session/delivery_routing.h"
@@ -43,8 +44,8 @@ struct ProducerTools {
     std::function<void()> sessionStarted;
     std::function<void()> sessionEnded;
 
-    // The sibling producer's tools in ~/.local/bin and its inbox.
-    static ProducerTools installed();
+    // The sibling producer's tools in ~/.local/bin and its inbox, of the home folder of `values`.
+    static ProducerTools from(const ProcessValues& values);
 };
 
 // Everything the controller works with.
@@ -72,8 +73,9 @@ struct DictationServices {
         logTranscript;
     std::shared_ptr<Executor> history;
 
-    // The process's engines, desktop services and tools, reporting on `main`.
-    static DictationServices fromProcess(MainQueue& main);
+    // The process's engines, desktop services and tools, reporting on `main`; `values` (the
+    // process's) outlive the services.
+    static DictationServices from(MainQueue& main, const ProcessValues& values);
 };
 
 // The one session controller: turns taps into recording sessions, obtains and routes each

@@ -97,10 +97,11 @@ std::optional<std::string> retryKeptRecording(const std::string& wav, const std:
     return text;
 }
 
-std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase) {
+std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
+                                              const TranscriptSources& sources) {
     return retryKeptRecording(
         wav, textBase, [](const DecodeRequest& request) { return runWhisper(request); },
-        [](std::string_view raw) { return formatAndLearn(raw); });
+        [&sources](std::string_view raw) { return formatAndLearn(raw, sources); });
 }
 
 } // namespace vak

@@ -2,6 +2,7 @@
 
 #include "foundation/scratch_files.h"
 #include "history/history.h"
+#include "text/formatting.h"
 #include "transcribe/decode_router.h"
 
 #include <cstddef>
@@ -51,7 +52,8 @@ using FormatCall = std::function<std::string(std::string_view raw)>;
 // is removed. One log line, without the words. Blocks the calling thread.
 std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
                                               const DecodeCall& decode, const FormatCall& format);
-// With the process's engines and formatting (learned words included).
-std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase);
+// With the process's engines and the formatting of `sources` (learned words included).
+std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
+                                              const TranscriptSources& sources);
 
 } // namespace vak

@@ -18,12 +18,14 @@ TextInserter::Services TextInserter::Services::installed() {
     return {vak::pasteboard(), keySynth(), frontmostApp(), primarySelection()};
 }
 
-std::shared_ptr<TextInserter> TextInserter::create(MainQueue& queue, Services services) {
-    return std::shared_ptr<TextInserter>(new TextInserter(queue, std::move(services)));
+std::shared_ptr<TextInserter> TextInserter::create(MainQueue& queue, Services services,
+                                                   Settings settings) {
+    return std::shared_ptr<TextInserter>(
+        new TextInserter(queue, std::move(services), std::move(settings)));
 }
 
-TextInserter::TextInserter(MainQueue& queue, Services services)
-    : queue_(queue), services_(std::move(services)) {}
+TextInserter::TextInserter(MainQueue& queue, Services services, Settings settings)
+    : queue_(queue), services_(std::move(services)), settings_(std::move(settings)) {}
 
 long TextInserter::lend(Pasteboard& board, Borrowed& borrowed, const std::string& text) {
     // An unchanged count means the board still holds our previous paste: the snapshot taken
@@ -47,7 +49,8 @@ void TextInserter::insert(std::string_view text, Done done) {
     // A terminal gets the text as typed whether POLISH_APPS names it or not: a curly apostrophe
     // or an ellipsis in a command line makes it another command.
     const bool terminal = isTerminal(focus.identifier);
-    const std::string out = terminal ? std::string(text) : smartTypography(text, focus.identifier);
+    const std::string out =
+        terminal ? std::string(text) : smartTypography(text, focus.identifier, settings_.codeApps);
     const PasteStyle& style = pasteStyleFor(focus.identifier);
     const long changeCount = lend(*services_.pasteboard, clipboard_, out);
     // Left for the user: from now on it is their contents, which a later paste gives back.

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace vak {
@@ -62,8 +63,13 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
         static Services installed();
     };
 
-    static std::shared_ptr<TextInserter> create(MainQueue& queue,
-                                                Services services = Services::installed());
+    struct Settings {
+        // POLISH_APPS: applications that get straight quotes and dots (typography.h).
+        std::string codeApps;
+    };
+
+    static std::shared_ptr<TextInserter>
+    create(MainQueue& queue, Services services = Services::installed(), Settings settings = {});
     TextInserter(const TextInserter&) = delete;
     TextInserter& operator=(const TextInserter&) = delete;
 
@@ -88,7 +94,7 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
         long lastChangeCount = -1;
     };
 
-    TextInserter(MainQueue& queue, Services services);
+    TextInserter(MainQueue& queue, Services services, Settings settings);
     // Puts `text` on `board`, keeping a snapshot of the user's contents in `borrowed` first;
     // returns the change count of our write.
     static long lend(Pasteboard& board, Borrowed& borrowed, const std::string& text);
@@ -102,6 +108,7 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
 
     MainQueue& queue_;
     Services services_;
+    const Settings settings_;
     Borrowed clipboard_;
     Borrowed primary_;
     bool lentBoth_ = false; // the last paste went through PRIMARY too

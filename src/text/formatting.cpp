@@ -214,8 +214,8 @@ std::string closeSentence(std::string text) {
 
 } // namespace
 
-TranscriptSources TranscriptSources::standard() {
-    return {LearnedFiles::standard(), processValues().SNIPPETS_PATH, nullptr};
+TranscriptSources TranscriptSources::from(const ProcessValues& values) {
+    return {LearnedFiles::from(values), values.SNIPPETS_PATH, nullptr};
 }
 
 const SystemWords& TranscriptSources::common() const {
@@ -253,8 +253,7 @@ FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSourc
     return result;
 }
 
-std::string formatAndLearn(std::string_view raw) {
-    const TranscriptSources sources = TranscriptSources::standard();
+std::string formatAndLearn(std::string_view raw, const TranscriptSources& sources) {
     FormattedTranscript formatted = formatTranscript(raw, sources);
     recordVariantNotes(formatted.notes, sources.learned);
     return std::move(formatted.text);

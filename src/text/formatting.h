@@ -15,8 +15,8 @@ struct TranscriptSources {
     std::string snippets;
     const SystemWords* commonWords = nullptr; // null: the system's word list
 
-    // The process's files under ~/.dictation.
-    static TranscriptSources standard();
+    // The files of `values` under ~/.dictation.
+    static TranscriptSources from(const ProcessValues& values);
     const SystemWords& common() const;
 };
 
@@ -33,8 +33,8 @@ struct FormattedTranscript {
 // user's files and writes none.
 FormattedTranscript formatTranscript(std::string_view raw, const TranscriptSources& sources);
 
-// formatTranscript with the process's files, then recordVariantNotes: how the daemon and the
-// command-line modes format, so the dictionary keeps teaching itself.
-std::string formatAndLearn(std::string_view raw);
+// formatTranscript, then recordVariantNotes: how the daemon and the command-line modes format, so
+// the dictionary keeps teaching itself.
+std::string formatAndLearn(std::string_view raw, const TranscriptSources& sources);
 
 } // namespace vak

@@ -129,8 +129,7 @@ std::optional<std::vector<std::string>> readCandidates(const std::string& path) 
 
 } // namespace
 
-LearnedFiles LearnedFiles::standard() {
-    const ProcessValues& values = processValues();
+LearnedFiles LearnedFiles::from(const ProcessValues& values) {
     return {values.LEARNED_PATH, values.file(UserFile::VariantCandidates)};
 }
 
@@ -163,10 +162,6 @@ std::vector<LearnedWord> parseLearnedWords(std::string_view content) {
 std::vector<LearnedWord> loadLearnedWords(const std::string& path) {
     const auto content = readUserText(path);
     return content ? parseLearnedWords(*content) : std::vector<LearnedWord>{};
-}
-
-std::vector<LearnedWord> loadLearnedWords() {
-    return loadLearnedWords(processValues().LEARNED_PATH);
 }
 
 void recordVariantNotes(const std::vector<VariantNote>& notes, const LearnedFiles& files) {

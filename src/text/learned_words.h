@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/process_values.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,8 +24,8 @@ struct LearnedFiles {
     std::string words;
     std::string candidates;
 
-    // The process's files: ~/.dictation/learned-words.txt and ~/.dictation/.variant-candidates.
-    static LearnedFiles standard();
+    // The files of `values`: ~/.dictation/learned-words.txt and ~/.dictation/.variant-candidates.
+    static LearnedFiles from(const ProcessValues& values);
 };
 
 // Entries in file order. Blank lines and "#" comments are skipped; a line without "|" is an
@@ -31,7 +33,6 @@ struct LearnedFiles {
 std::vector<LearnedWord> parseLearnedWords(std::string_view content);
 // The dictionary at `path`, read afresh; empty when missing or not readable as UTF-8.
 std::vector<LearnedWord> loadLearnedWords(const std::string& path);
-std::vector<LearnedWord> loadLearnedWords();
 
 // A misheard form the sound-alike stage corrected, seen once or (at most counted) twice in one
 // transcript.

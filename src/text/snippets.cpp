@@ -2,7 +2,6 @@
 
 #include "base/files.h"
 #include "base/unicode.h"
-#include "foundation/process_values.h"
 
 #include <algorithm>
 
@@ -51,10 +50,6 @@ SnippetMap parseSnippets(std::string_view content) {
 SnippetMap loadSnippets(const std::string& path) {
     const auto content = readUserText(path);
     return content ? parseSnippets(*content) : SnippetMap{};
-}
-
-SnippetMap loadSnippets() {
-    return loadSnippets(processValues().SNIPPETS_PATH);
 }
 
 SnippetExpander::SnippetExpander(const SnippetMap& snippets) {

@@ -19,8 +19,6 @@ using SnippetMap = std::map<std::string, std::string>;
 SnippetMap parseSnippets(std::string_view content);
 // The snippets file at `path`; empty when it is missing or unreadable.
 SnippetMap loadSnippets(const std::string& path);
-// The process's snippets file, ~/.dictation/snippets.
-SnippetMap loadSnippets();
 
 // Replaces "snippet TRIGGER" (also "insert snippet TRIGGER" and "snippet, TRIGGER") by the
 // trigger's text, inserted literally and once: a trigger named inside an inserted text stays as

@@ -2,7 +2,6 @@
 
 #include "base/regex.h"
 #include "base/unicode.h"
-#include "foundation/process_values.h"
 
 namespace vak {
 
@@ -45,10 +44,6 @@ std::string smartTypography(std::string_view text, std::string_view bundleId,
     if (text.find('`') != std::string_view::npos) return std::string(text);
     static const Regex apostrophe("(?<=[A-Za-z])'(?=[A-Za-z])");
     return replaceAllOf(apostrophe.replace(text, "\u2019"), "...", "\u2026");
-}
-
-std::string smartTypography(std::string_view text, std::string_view bundleId) {
-    return smartTypography(text, bundleId, cfg().polishApps);
 }
 
 } // namespace vak

@@ -28,9 +28,6 @@ QRect at(double x, double y, double w, double h) {
 
 } // namespace
 
-DuradAvePanel::DuradAvePanel(MainQueue& main, std::uint16_t producerKey)
-    : DuradAvePanel(main, producerKey, producerInboxPath(), producerOutboxPath()) {}
-
 DuradAvePanel::DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
                              std::string outboxPath)
     : main_(main), producerKey_(producerKey), inboxPath_(std::move(inboxPath)),

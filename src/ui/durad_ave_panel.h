@@ -18,9 +18,8 @@ class MainQueue;
 // (inbox and outbox) since the session began, refreshed every 0.8 s while shown.
 class DuradAvePanel {
   public:
-    // The conversation files; the producer folder's inbox and outbox by default. The title says
+    // The conversation files: the producer folder's inbox and outbox. The title says
     // that a tap of `producerKey` ends the session.
-    DuradAvePanel(MainQueue& main, std::uint16_t producerKey);
     DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
                   std::string outboxPath);
     ~DuradAvePanel();

@@ -3,6 +3,7 @@
 #include "foundation/config.h"
 #include "ui/choice_panel.h"
 #include "ui/first_run_note.h"
+#include "ui/ui_services.h"
 #include "ui/ui_texts.h"
 
 namespace vak {
@@ -10,7 +11,8 @@ namespace vak {
 Panels::Panels(const Config& config, MainQueue& main, const UiServices& services,
                SessionLink& session)
     : config_(config), main_(main), settings_(config, main, services, session),
-      producer_(main, config.producerKey), notice_(main) {}
+      producer_(main, config.producerKey, services.producerInbox, services.producerOutbox),
+      notice_(main) {}
 
 void Panels::presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                            std::function<void()> onProfessional, std::function<void()> onKeep) {

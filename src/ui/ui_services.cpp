@@ -44,9 +44,13 @@ UiServices UiServices::fromProcess() {
         return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
     };
     services.retryRecording = [](const std::string& wav) {
-        return retryKeptRecording(wav, processValues().scratch.retryTextBase());
+        const ProcessValues& values = processValues();
+        return retryKeptRecording(wav, values.scratch.retryTextBase(),
+                                  TranscriptSources::from(values));
     };
     const ProcessValues& values = processValues();
+    services.producerInbox = values.file(UserFile::ProducerInbox);
+    services.producerOutbox = values.file(UserFile::ProducerOutbox);
     services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     services.login = makeLoginItem(values.HOME, services.program);
     services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {

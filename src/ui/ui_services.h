@@ -63,6 +63,9 @@ struct UiServices {
     // Adds the desktop's shortcut that runs `program --toggle` (SHORTCUT_CHORD), for where the
     // trigger key cannot be watched. Blocks for as long as the desktop's settings take.
     std::function<ShortcutOffer()> addToggleShortcut;
+    // The sibling producer's files, which its panel shows.
+    std::string producerInbox;
+    std::string producerOutbox;
 
     // The process's configuration file, mode memory, history and engines, its installed platform
     // services, the Qt event loop and the steady clock.

@@ -211,7 +211,7 @@ TEST_F(HistoryTest, ProcessWideCallsUseTheInstalledStoreAndTheHomeHistory) {
     const std::string key(32, 'z');
     installed->put(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, key);
     setSecretStore(installed);
-    const bool appended = appendHistory("from the daemon", " raw");
+    const bool appended = appendHistory(homeHistory, "from the daemon", " raw");
     setSecretStore(nullptr);
     ASSERT_TRUE(appended);
     EXPECT_EQ(test::openHistoryLine(key, readFixture(homeHistory)), " raw\tfrom the daemon");

@@ -113,7 +113,9 @@ class DictationTest : public testing::Test {
             std::this_thread::sleep_for(std::chrono::duration<double>(delay));
             return result;
         };
-        services.format = [](std::string_view raw) { return formatAndLearn(raw); };
+        services.format = [](std::string_view raw) {
+            return formatAndLearn(raw, TranscriptSources::from(processValues()));
+        };
         services.commandEdit = [this](std::string_view selection,
                                       std::string_view instruction) -> std::optional<std::string> {
             edits.emplace_back(selection, instruction);

@@ -362,9 +362,9 @@ TEST_F(OnScreen, ScreenshotsOfEveryPanel) {
 
     makeDirectories(processValues().dictationDir() + "/producer");
     const double now = unixNow();
-    producerInboxEvent(producerInboxPath(), "session-start", now);
+    producerInboxEvent(processValues().file(UserFile::ProducerInbox), "session-start", now);
     test::writeFixture(
-        producerOutboxPath(),
+        processValues().file(UserFile::ProducerOutbox),
         "{\"ts\": " + std::to_string(now + 0.5) +
             ", \"heard\": \"what is on the list for today\"}\n{\"ts\": " + std::to_string(now + 1) +
             ", \"said\": \"Three things: the launch note, the refund flow, and "
