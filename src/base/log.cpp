@@ -18,23 +18,59 @@ struct LogState {
     bool refusalReported = false; // once per process: the path holds something else
 };
 
-struct LevelGlyph {
-    LogLevel level;
-    std::string_view glyph;
-};
+constexpr std::string_view severityGlyph(Severity severity) {
+    switch (severity) {
+    case Severity::ok:
+        return "✓";
+    case Severity::warning:
+        return "⚠️";
+    case Severity::serious:
+        return "‼️";
+    case Severity::abandoned:
+        return "✕";
+    case Severity::info:
+        break;
+    }
+    return "·";
+}
 
-constexpr LevelGlyph kGlyphs[] = {
-    {LogLevel::ok, "✓"},           {LogLevel::warning, "⚠️"},
-    {LogLevel::serious, "‼️"}, {LogLevel::toolError, "!!"},
-    {LogLevel::abandoned, "✕"},    {LogLevel::info, "·"},
-    {LogLevel::recording, "●"},    {LogLevel::stopped, "■"},
-    {LogLevel::timer, "⏱"},        {LogLevel::fast, "⚡"},
-    {LogLevel::cloud, "☁"},        {LogLevel::audio, "♪"},
-    {LogLevel::soundAlike, "≈"},   {LogLevel::command, "🎯"},
-    {LogLevel::banner, "▶"},       {LogLevel::testSignal, "⌨︎"},
-    {LogLevel::question, "?"},     {LogLevel::nothing, "…"},
-    {LogLevel::producer, "🎛"},  {LogLevel::privacy, "🔒"},
-};
+constexpr std::string_view topicGlyph(LogTopic topic) {
+    switch (topic) {
+    case LogTopic::tool:
+        return "!!";
+    case LogTopic::recording:
+        return "●";
+    case LogTopic::stopped:
+        return "■";
+    case LogTopic::timer:
+        return "⏱";
+    case LogTopic::fast:
+        return "⚡";
+    case LogTopic::cloud:
+        return "☁";
+    case LogTopic::audio:
+        return "♪";
+    case LogTopic::soundAlike:
+        return "≈";
+    case LogTopic::command:
+        return "🎯";
+    case LogTopic::banner:
+        return "▶";
+    case LogTopic::testSignal:
+        return "⌨︎";
+    case LogTopic::question:
+        return "?";
+    case LogTopic::nothing:
+        return "…";
+    case LogTopic::producer:
+        return "🎛";
+    case LogTopic::privacy:
+        return "🔒";
+    case LogTopic::none:
+        break;
+    }
+    return {};
+}
 
 LogState& logState() {
     // Never destroyed: threads may log while the process exits.
@@ -77,10 +113,8 @@ bool editLogFile(
 }
 
 std::string_view logGlyph(LogLevel level) {
-    for (const auto& row : kGlyphs) {
-        if (row.level == level) return row.glyph;
-    }
-    return "·";
+    const std::string_view topic = topicGlyph(level.topic);
+    return topic.empty() ? severityGlyph(level.severity) : topic;
 }
 
 void log(LogLevel level, std::string_view words) {

@@ -8,15 +8,19 @@
 
 namespace vak {
 
-// What a log line reports; each level has the glyph the line starts with, so a reader (or grep)
-// tells a failure from an event at a glance.
-enum class LogLevel {
-    ok,         // "✓" success
-    warning,    // "⚠️" recoverable problem
-    serious,    // "‼️" serious problem
-    toolError,  // "!!" an outside tool failed
-    abandoned,  // "✕" given up or cancelled
-    info,       // "·" information
+// How bad what a log line reports is.
+enum class Severity {
+    ok,        // "✓" success
+    info,      // "·" information
+    warning,   // "⚠️" recoverable problem
+    serious,   // "‼️" serious problem
+    abandoned, // "✕" given up or cancelled
+};
+
+// What a line is about, where its glyph says so at a glance.
+enum class LogTopic {
+    none,
+    tool,       // "!!" an outside tool
     recording,  // "●" recording started
     stopped,    // "■" recording stopped
     timer,      // "⏱" a timer fired
@@ -32,6 +36,41 @@ enum class LogLevel {
     producer,   // "🎛" the producer link
     privacy,    // "🔒" privacy housekeeping
 };
+
+// A log line's severity and topic; the line starts with its topic's glyph, or its severity's
+// when it has no topic, so a reader (or grep) tells a failure from an event. The named kinds
+// below are the ones the program logs.
+struct LogLevel {
+    Severity severity = Severity::info;
+    LogTopic topic = LogTopic::none;
+
+    bool operator==(const LogLevel&) const = default;
+
+    static const LogLevel ok, warning, serious, toolError, abandoned, info, recording, stopped,
+        timer, fast, cloud, audio, soundAlike, command, banner, testSignal, question, nothing,
+        producer, privacy;
+};
+
+inline constexpr LogLevel LogLevel::ok{Severity::ok, LogTopic::none};
+inline constexpr LogLevel LogLevel::warning{Severity::warning, LogTopic::none};
+inline constexpr LogLevel LogLevel::serious{Severity::serious, LogTopic::none};
+inline constexpr LogLevel LogLevel::toolError{Severity::serious, LogTopic::tool};
+inline constexpr LogLevel LogLevel::abandoned{Severity::abandoned, LogTopic::none};
+inline constexpr LogLevel LogLevel::info{Severity::info, LogTopic::none};
+inline constexpr LogLevel LogLevel::recording{Severity::info, LogTopic::recording};
+inline constexpr LogLevel LogLevel::stopped{Severity::info, LogTopic::stopped};
+inline constexpr LogLevel LogLevel::timer{Severity::info, LogTopic::timer};
+inline constexpr LogLevel LogLevel::fast{Severity::info, LogTopic::fast};
+inline constexpr LogLevel LogLevel::cloud{Severity::info, LogTopic::cloud};
+inline constexpr LogLevel LogLevel::audio{Severity::info, LogTopic::audio};
+inline constexpr LogLevel LogLevel::soundAlike{Severity::info, LogTopic::soundAlike};
+inline constexpr LogLevel LogLevel::command{Severity::info, LogTopic::command};
+inline constexpr LogLevel LogLevel::banner{Severity::info, LogTopic::banner};
+inline constexpr LogLevel LogLevel::testSignal{Severity::info, LogTopic::testSignal};
+inline constexpr LogLevel LogLevel::question{Severity::info, LogTopic::question};
+inline constexpr LogLevel LogLevel::nothing{Severity::info, LogTopic::nothing};
+inline constexpr LogLevel LogLevel::producer{Severity::info, LogTopic::producer};
+inline constexpr LogLevel LogLevel::privacy{Severity::info, LogTopic::privacy};
 
 // The glyph a line of `level` starts with.
 std::string_view logGlyph(LogLevel level);

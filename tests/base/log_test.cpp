@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -67,6 +68,26 @@ TEST_F(LogTest, WritesTheSameBytesToFileAndStderrAndCreatesTheFilePrivate) {
     setLogPath(dir.file("missing-folder/vak.log"));
     log(LogLevel::warning, "still visible");
     EXPECT_NE(readFixture(stderrPath).find("] ⚠️ still visible\n"), std::string::npos);
+}
+
+// The glyphs are the log file's format (readers grep for them): a line shows its topic's glyph,
+// else its severity's, and an outside tool's failure is a serious one that keeps its own.
+TEST(LogGlyphs, EachKindStartsWithItsGlyph) {
+    const std::pair<LogLevel, std::string_view> rows[] = {
+        {LogLevel::ok, "✓"},           {LogLevel::warning, "⚠️"},
+        {LogLevel::serious, "‼️"}, {LogLevel::toolError, "!!"},
+        {LogLevel::abandoned, "✕"},    {LogLevel::info, "·"},
+        {LogLevel::recording, "●"},    {LogLevel::stopped, "■"},
+        {LogLevel::timer, "⏱"},        {LogLevel::fast, "⚡"},
+        {LogLevel::cloud, "☁"},        {LogLevel::audio, "♪"},
+        {LogLevel::soundAlike, "≈"},   {LogLevel::command, "🎯"},
+        {LogLevel::banner, "▶"},       {LogLevel::testSignal, "⌨︎"},
+        {LogLevel::question, "?"},     {LogLevel::nothing, "…"},
+        {LogLevel::producer, "🎛"},  {LogLevel::privacy, "🔒"},
+    };
+    for (const auto& [level, glyph] : rows)
+        EXPECT_EQ(logGlyph(level), glyph);
+    EXPECT_EQ(LogLevel::toolError.severity, Severity::serious);
 }
 
 TEST_F(LogTest, ALinkOrFifoAtTheLogPathIsNeverWrittenThrough) {
