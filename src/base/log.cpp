@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 
+#include <iterator>
 #include <mutex>
 
 #include <fcntl.h>
@@ -18,59 +19,12 @@ struct LogState {
     bool refusalReported = false; // once per process: the path holds something else
 };
 
-constexpr std::string_view severityGlyph(Severity severity) {
-    switch (severity) {
-    case Severity::ok:
-        return "✓";
-    case Severity::warning:
-        return "⚠️";
-    case Severity::serious:
-        return "‼️";
-    case Severity::abandoned:
-        return "✕";
-    case Severity::info:
-        break;
-    }
-    return "·";
-}
-
-constexpr std::string_view topicGlyph(LogTopic topic) {
-    switch (topic) {
-    case LogTopic::tool:
-        return "!!";
-    case LogTopic::recording:
-        return "●";
-    case LogTopic::stopped:
-        return "■";
-    case LogTopic::timer:
-        return "⏱";
-    case LogTopic::fast:
-        return "⚡";
-    case LogTopic::cloud:
-        return "☁";
-    case LogTopic::audio:
-        return "♪";
-    case LogTopic::soundAlike:
-        return "≈";
-    case LogTopic::command:
-        return "🎯";
-    case LogTopic::banner:
-        return "▶";
-    case LogTopic::testSignal:
-        return "⌨︎";
-    case LogTopic::question:
-        return "?";
-    case LogTopic::nothing:
-        return "…";
-    case LogTopic::producer:
-        return "🎛";
-    case LogTopic::privacy:
-        return "🔒";
-    case LogTopic::none:
-        break;
-    }
-    return {};
-}
+// Indexed by the enumerations, in their order (base/log.h).
+constexpr std::string_view kSeverityGlyphs[] = {"✓", "·", "⚠️", "‼️", "✕"};
+constexpr std::string_view kTopicGlyphs[] = {"",  "!!", "●", "■",      "⏱", "⚡", "☁",    "♪",
+                                             "≈", "🎯",  "▶", "⌨︎", "?", "…", "🎛", "🔒"};
+static_assert(std::size(kSeverityGlyphs) == static_cast<std::size_t>(Severity::abandoned) + 1);
+static_assert(std::size(kTopicGlyphs) == static_cast<std::size_t>(LogTopic::privacy) + 1);
 
 LogState& logState() {
     // Never destroyed: threads may log while the process exits.
@@ -113,8 +67,8 @@ bool editLogFile(
 }
 
 std::string_view logGlyph(LogLevel level) {
-    const std::string_view topic = topicGlyph(level.topic);
-    return topic.empty() ? severityGlyph(level.severity) : topic;
+    const std::string_view topic = kTopicGlyphs[static_cast<std::size_t>(level.topic)];
+    return topic.empty() ? kSeverityGlyphs[static_cast<std::size_t>(level.severity)] : topic;
 }
 
 void log(LogLevel level, std::string_view words) {
