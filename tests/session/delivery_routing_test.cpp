@@ -33,12 +33,9 @@ class Routing : public testing::Test {
         s.finish = [this](std::string text, std::string label) {
             finished.emplace_back(std::move(text), std::move(label));
         };
-        s.presentChoice = [this](const std::string& transcript, std::function<void()> summarize,
-                                 std::function<void()> professional, std::function<void()> keep) {
+        s.presentChoice = [this](const std::string& transcript, auto, auto, auto keep) {
             choices.push_back(transcript);
-            onSummarize = std::move(summarize);
-            onProfessional = std::move(professional);
-            onKeep = std::move(keep);
+            keep();
         };
         s.learnedMode = [this](std::string_view app) -> std::optional<DeliverMode> {
             auto it = learned.find(std::string(app));
@@ -58,27 +55,14 @@ class Routing : public testing::Test {
         return s;
     }
 
-    void route(RouteRequest request) {
-        routeTranscript(std::move(request), settings, services());
-        main.advance(0);
-    }
-    // Routes `request` and returns the one delivery it made: text and label.
     Delivery delivered(RouteRequest request) {
         finished.clear();
-        route(std::move(request));
+        routeTranscript(std::move(request), settings, services());
+        main.advance(0);
         EXPECT_EQ(finished.size(), 1u);
         return finished.empty() ? Delivery{} : finished.back();
     }
-    std::string label(RouteRequest request) { return delivered(std::move(request)).second; }
     bool logged(const std::string& line) { return log.text().find(line) != std::string::npos; }
-
-    static RouteRequest askIn(std::string bundle, std::string text = kTwentyWords) {
-        RouteRequest r;
-        r.session = 4;
-        r.text = std::move(text);
-        r.bundle = std::move(bundle);
-        return r;
-    }
 
     RouteSettings settings = RouteSettings::fromConfig(Config{});
     InlineExecutor background;
@@ -88,102 +72,79 @@ class Routing : public testing::Test {
     std::vector<Delivery> recorded; // text, tag
     std::vector<Delivery> edits;    // selection, instruction
     std::vector<std::string> choices;
-    std::function<void()> onSummarize, onProfessional, onKeep;
-    std::map<std::string, DeliverMode> learned;
+    std::map<std::string, DeliverMode> learned = {{"com.apple.mail", DeliverMode::professional}};
     std::optional<std::string> editResult;
 };
 
-TEST_F(Routing, ChosenModesRewriteLocallyAndLabelTheResultUnlessVerbatim) {
-    for (auto mode : {DeliverMode::professional, DeliverMode::summarize, DeliverMode::agent,
-                      DeliverMode::expand}) {
-        auto request = askIn("org.gnome.terminal");
-        request.selectedMode = mode;
+TEST_F(Routing, TheModeFollowsThePickTheAppTheLengthAndTheDefault) {
+    using enum DeliverMode;
+    struct Case {
+        const char* traits; // of the request, or "no polish"
+        DeliverMode picked, fallback;
+        std::optional<DeliverMode> rewrite; // none: pasted as spoken
+    };
+    const Case cases[] = {
+        {"", professional, ask, professional},
+        {"", summarize, ask, summarize},
+        {"", agent, ask, agent},
+        {"", expand, ask, expand},
+        {"", raw, summarize, std::nullopt},
+        {"short messaging", ask, summarize, std::nullopt},
+        {"short code", ask, summarize, std::nullopt},
+        {"messaging", ask, ask, professional},
+        {"", ask, summarize, summarize},
+        {"", ask, agent, agent},
+        {"", ask, expand, expand},
+        {"", ask, raw, std::nullopt},
+        {"no polish", ask, summarize, std::nullopt},
+        {"", ask, ask, std::nullopt},     // not a code tool: as spoken
+        {"code", ask, ask, std::nullopt}, // the panel, and Keep
+        {"code instant", ask, ask, summarize},
+        {"mail", summarize, ask, professional}, // the usual mode here
+        {"mail picked", summarize, ask, summarize},
+    };
+    for (const Case& c : cases) {
+        const std::string traits = c.traits;
+        SCOPED_TRACE(traits + " " + std::string(configValue(c.picked)) + " " +
+                     std::string(configValue(c.fallback)));
+        const auto has = [&](const char* trait) { return traits.find(trait) != std::string::npos; };
+        RouteRequest request;
+        request.text = has("short") ? "see you at five then" : kTwentyWords;
+        request.bundle = has("mail") ? "com.apple.mail" : "gedit";
+        request.isProApp = has("messaging");
+        request.isPolishApp = has("code");
+        request.wasInstant = has("instant");
+        request.modePicked = has("picked");
+        request.selectedMode = c.picked;
+        settings.defaultMode = c.fallback;
+        settings.polish = !has("no polish");
         const auto [text, label] = delivered(request);
-        EXPECT_EQ(text, localModeTransform(kTwentyWords, mode));
-        EXPECT_TRUE(regexFullMatch(label, " ⌁\\d+\\.\\d\\ds " + std::string(configValue(mode))))
+        if (!c.rewrite) {
+            EXPECT_EQ(label, "");
+            EXPECT_EQ(text, request.text);
+            continue;
+        }
+        EXPECT_EQ(text, localModeTransform(kTwentyWords, *c.rewrite));
+        EXPECT_TRUE(
+            regexFullMatch(label, " ⌁\\d+\\.\\d\\ds " + std::string(configValue(*c.rewrite))))
             << label;
+        EXPECT_EQ(recorded.back(), (Delivery{kTwentyWords, " raw"}));
     }
-    EXPECT_EQ(recorded.back(), (Delivery{kTwentyWords, " raw"}));
-    auto raw = askIn("org.gnome.terminal");
-    raw.selectedMode = DeliverMode::raw;
-    EXPECT_EQ(delivered(raw), (Delivery{kTwentyWords, ""}));
+    EXPECT_EQ(choices, std::vector<std::string>{kTwentyWords});
+    EXPECT_TRUE(logged("? transcript ready (session 0) — Summarize / Professional / Keep?"));
+    EXPECT_TRUE(logged("· learned mode for com.apple.mail: Professional (your usual pick here)"));
 
     recorded.clear();
-    auto verbatim = askIn("com.apple.mail", "Verbatim, ship it as is");
-    verbatim.selectedMode = DeliverMode::professional;
+    RouteRequest verbatim;
+    verbatim.text = "Verbatim, ship it as is";
+    verbatim.selectedMode = professional;
     EXPECT_EQ(delivered(verbatim), (Delivery{"ship it as is", ""}));
     EXPECT_TRUE(recorded.empty());
 }
 
-TEST_F(Routing, AskModeFollowsLengthAppListsAndDefaultMode) {
-    // Short transcripts are pasted as spoken everywhere.
-    for (const std::string app : {"com.whatsapp", "org.gnome.terminal", "gedit"}) {
-        auto request = askIn(app, "see you at five then");
-        request.isProApp = app == "com.whatsapp";
-        request.isPolishApp = app == "org.gnome.terminal";
-        EXPECT_EQ(label(request), "") << app;
-    }
-    // A messaging application gets the professional mode by itself.
-    auto pro = askIn("com.whatsapp");
-    pro.isProApp = true;
-    EXPECT_TRUE(label(pro).ends_with("s professional"));
-    EXPECT_TRUE(logged("· auto-professional (com.whatsapp)"));
-
-    struct Case {
-        DeliverMode defaultMode;
-        std::string logLine, labelEnd;
-    };
-    for (const Case& c :
-         {Case{DeliverMode::summarize, "· default mode: summarize", "s summarize"},
-          Case{DeliverMode::professional, "· default mode: professional", "s professional"},
-          Case{DeliverMode::agent, "· default mode: agent brief", "s agent"},
-          Case{DeliverMode::expand, "· default mode: extend", "s expand"},
-          Case{DeliverMode::raw, "", ""}}) {
-        settings.defaultMode = c.defaultMode;
-        const std::string got = label(askIn("gedit"));
-        if (c.labelEnd.empty()) {
-            EXPECT_EQ(got, "");
-        } else {
-            EXPECT_TRUE(got.ends_with(c.labelEnd)) << c.logLine;
-            EXPECT_TRUE(logged(c.logLine)) << c.logLine;
-        }
-    }
-    // With POLISH off nothing is rewritten in the ask mode.
-    settings.polish = false;
-    settings.defaultMode = DeliverMode::summarize;
-    EXPECT_EQ(label(askIn("gedit")), "");
-}
-
-TEST_F(Routing, AskDefaultOpensThePanelInCodeToolsOnlyAndNotAfterDone) {
-    settings.defaultMode = DeliverMode::ask;
-    auto terminal = askIn("org.gnome.terminal");
-    terminal.isPolishApp = true;
-    route(terminal);
-    EXPECT_TRUE(finished.empty());
-    ASSERT_EQ(choices, std::vector<std::string>{kTwentyWords});
-    EXPECT_TRUE(logged("? transcript ready (session 4) — Summarize / Professional / Keep?"));
-    onProfessional();
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_TRUE(finished[0].second.ends_with("s professional"));
-
-    terminal.wasInstant = true;
-    EXPECT_TRUE(label(terminal).ends_with("s summarize"));
-    EXPECT_EQ(label(askIn("gedit")), ""); // not a code tool: as spoken
-    EXPECT_EQ(choices.size(), 1u);
-}
-
-TEST_F(Routing, TheUsualModeHereAppliesOnlyWhenNothingWasPicked) {
-    learned["com.apple.mail"] = DeliverMode::professional;
-    auto request = askIn("com.apple.mail");
-    request.selectedMode = DeliverMode::summarize;
-    EXPECT_TRUE(label(request).ends_with("s professional"));
-    EXPECT_TRUE(logged("· learned mode for com.apple.mail: Professional (your usual pick here)"));
-    request.modePicked = true;
-    EXPECT_TRUE(label(request).ends_with("s summarize"));
-}
-
 TEST_F(Routing, CommandSessionsEditTheSelection) {
-    auto request = askIn("gedit", "make it all caps");
+    RouteRequest request;
+    request.text = "make it all caps";
     request.commandSelection = "hello world";
     editResult = "HELLO WORLD";
     const auto [text, label] = delivered(request);
@@ -199,12 +160,6 @@ TEST_F(Routing, CommandSessionsEditTheSelection) {
     EXPECT_EQ(delivered(request).first, "");
     EXPECT_TRUE(logged("✕ command mode: empty instruction — selection left untouched"));
     EXPECT_EQ(edits.size(), 2u);
-}
-
-TEST(BundleLists, FragmentsAreTrimmedLowerCasedAndNeverEmpty) {
-    EXPECT_TRUE(bundleMatchesList("org.gnome.terminal", "iterm, Terminal ,code"));
-    EXPECT_FALSE(bundleMatchesList("org.gnome.gedit", "iterm,,code, "));
-    EXPECT_FALSE(bundleMatchesList("", "terminal"));
 }
 
 } // namespace

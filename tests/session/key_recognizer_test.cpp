@@ -1,7 +1,6 @@
 #include "foundation/trigger_keys.h"
 #include "platform/fake/fake_key_monitor.h"
 #include "session/key_recognizer.h"
-#include "support/log_capture.h"
 #include "support/manual_main_queue.h"
 #include "support/recording_key_actions.h"
 
@@ -15,11 +14,9 @@
 namespace vak {
 namespace {
 
-using test::LogCapture;
+using Calls = std::vector<std::string>;
+using Step = std::variant<InputEvent, double>; // an event, or seconds passing
 
-using RecordingActions = test::RecordingKeyActions;
-
-// Events as the monitor reports them: the flags are those after the change.
 InputEvent flags(std::uint16_t code, std::uint64_t after) {
     return {InputEventKind::FlagsChanged, code, after};
 }
@@ -30,234 +27,128 @@ InputEvent key(std::uint16_t code) {
 constexpr std::uint64_t kRightCmd = 0x10 | COMMAND_MASK;
 constexpr std::uint64_t kLeftCmd = 0x08 | COMMAND_MASK;
 constexpr std::uint64_t kLeftOption = 0x20 | OPTION_MASK;
+constexpr std::uint64_t kLeftShift = 0x04 | SHIFT_MASK;
 
 struct Recogniser : ::testing::Test {
-    void SetUp() override {
-        installKeyMonitor(monitor);
-        recogniser = std::make_unique<KeyRecognizer>(actions, TriggerSettings{54, 55},
-                                                     [this] { return now; });
+    void SetUp() override { installKeyMonitor(monitor); }
+    // The calls a recogniser makes for `steps` (Right Command, 54, the trigger key by default).
+    Calls run(const std::vector<Step>& steps, bool recording = false,
+              TalkMode mode = TalkMode::Auto, std::uint16_t hotkey = 54,
+              std::uint16_t producer = 55) {
+        test::ManualMainQueue main;
+        test::RecordingKeyActions actions;
+        actions.recording = recording;
+        KeyRecognizer recogniser(
+            actions, TriggerSettings{hotkey, producer, mode, 0.35},
+            [&] { return 1000 + main.now(); }, &main);
+        for (const Step& step : steps) {
+            if (const auto* event = std::get_if<InputEvent>(&step)) {
+                recogniser.handle(*event);
+            } else {
+                main.advance(std::get<double>(step));
+            }
+        }
+        main.advance(5);
+        return actions.calls;
     }
-    void feed(std::initializer_list<InputEvent> events) {
-        for (const InputEvent& event : events)
-            recogniser->handle(event);
-    }
-    void tapTrigger() { feed({flags(54, kRightCmd), flags(54, 0)}); }
-    void tapProducer() { feed({flags(55, kLeftCmd), flags(55, 0)}); }
 
     std::shared_ptr<FakeKeyMonitor> monitor = std::make_shared<FakeKeyMonitor>();
-    RecordingActions actions;
-    std::unique_ptr<KeyRecognizer> recogniser;
-    double now = 1'000'000;
 };
 
-TEST(TriggerKeys, LookUpByCodeFallsBackToTheFirstKey) {
-    EXPECT_EQ(triggerKey(61).name, "Right Option");
-    EXPECT_EQ(triggerKey(0), TRIGGER_KEYS.front());
-    // Every row's bit is its own: a flag set by one key can never look like another.
-    for (const TriggerKey& a : TRIGGER_KEYS) {
-        EXPECT_EQ(std::count_if(TRIGGER_KEYS.begin(), TRIGGER_KEYS.end(),
-                                [&](const TriggerKey& b) { return (a.bit & b.bit) != 0; }),
-                  1)
-            << a.name;
-    }
-}
-
-TEST_F(Recogniser, SoloTapsToggleRecordingAndActivityDuringThePressVetoesThem) {
-    const std::vector<std::pair<const char*, InputEvent>> vetoes = {
-        {"letter", key(UNKNOWN_KEY_CODE)},
-        {"mouse press", {InputEventKind::MouseDown, UNKNOWN_KEY_CODE, kRightCmd}},
-        {"scroll", {InputEventKind::Scroll, UNKNOWN_KEY_CODE, kRightCmd}},
-        {"Escape while idle", key(ESCAPE_KEY_CODE)},
-        {"another modifier", flags(60, kRightCmd | 0x04 | SHIFT_MASK)},
-    };
-    for (const auto& [what, event] : vetoes) {
-        actions.calls.clear();
-        feed({flags(54, kRightCmd), event, flags(54, 0)});
-        EXPECT_TRUE(actions.calls.empty()) << what;
-        EXPECT_FALSE(recogniser->triggerDown()) << what;
-    }
-    // Activity before or after the press does not count against it.
-    feed({key(UNKNOWN_KEY_CODE), flags(54, kRightCmd), flags(54, 0), key(UNKNOWN_KEY_CODE)});
-    tapTrigger();
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start", "stop"}));
-}
-
-// Beyond what every key shares (below): the other Command key, and Option with a recording or with
-// Shift.
-TEST_F(Recogniser, ModifiersHeldAtThePressDecideWhatItIs) {
+TEST_F(Recogniser, TapsHoldsChordsAndVetoes) {
+    const InputEvent down = flags(54, kRightCmd), up = flags(54, 0);
+    const InputEvent producerDown = flags(55, kLeftCmd), producerUp = flags(55, 0);
+    const InputEvent letter = key(UNKNOWN_KEY_CODE), escape = key(ESCAPE_KEY_CODE);
+    const InputEvent option = flags(54, kRightCmd | kLeftOption), optionUp = flags(54, kLeftOption);
+    const InputEvent mouse{InputEventKind::MouseDown, UNKNOWN_KEY_CODE, kRightCmd};
+    // Left Command pressed and released while Right Command is down.
+    const InputEvent leftIn = flags(55, kRightCmd | kLeftCmd), leftOut = flags(55, kRightCmd);
+    const std::vector<Step> both = {down, leftIn, leftOut, up, producerDown, producerUp};
+    const std::vector<Step> leftTap = {flags(55, kLeftCmd | kRightCmd), flags(55, kRightCmd)};
     struct Case {
         const char* what;
-        std::uint16_t hotkey;
-        std::uint64_t downFlags;
-        bool recording;
-        const char* expected; // "" for nothing
+        std::vector<Step> steps;
+        Calls calls;
+        bool recording = false;
+        TalkMode mode = TalkMode::Auto;
+        std::uint16_t hotkey = 54, producer = 55;
     };
-    const std::vector<Case> cases = {
-        {"Left Command held", 54, kRightCmd | kLeftCmd, false, ""},
-        {"Left Command trigger with Right Command held", 55, kLeftCmd | kRightCmd, false, "start"},
-        {"Option held while recording", 54, kRightCmd | kLeftOption, true, ""},
-        {"Option and Shift held", 54, kRightCmd | kLeftOption | SHIFT_MASK, false, ""},
+    using enum TalkMode;
+    const Case cases[] = {
+        {"activity around taps", {letter, down, up, letter, down, up}, {"start", "stop"}},
+        {"a letter in the press", {down, letter, up}, {}},
+        {"a mouse press", {down, mouse, up}, {}},
+        {"Escape while idle", {down, escape, up}, {}},
+        {"another modifier", {down, flags(60, kRightCmd | kLeftShift), up}, {}},
+        {"Left Command held", {flags(54, kRightCmd | kLeftCmd), flags(54, kLeftCmd)}, {}},
+        {"Left Command trigger, Right Command held", leftTap, {"start"}, false, Auto, 55, 0},
+        {"Option held while recording", {option, optionUp}, {}, true},
+        {"Option and Shift held",
+         {flags(54, kRightCmd | kLeftOption | kLeftShift), flags(54, kLeftOption | kLeftShift)},
+         {}},
+        {"Option chord is no hold", {option, 1.0, optionUp}, {"command"}},
+        {"short press toggles", {down, 0.34, up}, {"start"}},
+        {"held press records while held", {down, 0.35, up}, {"start", "stop"}},
+        {"chord in the hold drops it", {down, 0.5, letter, 1.0, up}, {"start", "cancel"}},
+        {"Escape during the hold", {down, 0.5, escape, up}, {"start", "cancel"}},
+        {"held while recording stops", {down, 1.0, up}, {"stop"}, true},
+        {"Escape cancels a recording", {escape}, {"cancel"}, true},
+        // Held through Escape: the recording is cancelled and no new one starts.
+        {"tap through Escape", {down, escape, up}, {"cancel"}, true},
+        {"tap mode never holds", {down, 1.0, up}, {"start"}, false, Tap},
+        {"hold mode ignores taps", {down, 0.2, up}, {}, false, Hold},
+        {"hold mode holds", {down, 0.4, up}, {"start", "stop"}, false, Hold},
+        // The debounce counts from the last toggle, not from an ignored tap.
+        {"producer taps 1.5 s apart",
+         {producerDown, producerUp, 1.2, producerDown, producerUp, 0.4, producerDown, producerUp,
+          1.4, producerDown, producerUp},
+         {"producer on", "producer off"}},
+        {"producer with a modifier held",
+         {flags(55, kLeftCmd | kLeftShift), flags(55, kLeftShift),
+          flags(55, kLeftCmd | kLeftOption), flags(55, kLeftOption)},
+         {}},
+        {"both keys, trigger first", {down, leftIn, leftOut, up}, {}},
+        {"both keys, producer first",
+         {producerDown, flags(54, kLeftCmd | kRightCmd), flags(54, kLeftCmd), producerUp},
+         {}},
+        // An unwatched producer key is just another modifier.
+        {"no producer key", both, {}, false, Auto, 54, 0},
+        {"producer key = trigger", both, {}, false, Auto, 54, 54},
+        {"producer key = trigger taps dictate", {down, up}, {"start"}, false, Auto, 54, 54},
     };
-    for (const Case& c : cases) {
-        RecordingActions local;
-        local.recording = c.recording;
-        KeyRecognizer r(local, TriggerSettings{c.hotkey, 0});
-        const std::uint64_t own = triggerKey(c.hotkey).bit;
-        r.handle(flags(c.hotkey, c.downFlags));
-        r.handle(flags(c.hotkey, c.downFlags & ~own));
-        const std::vector<std::string> expected =
-            *c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{};
-        EXPECT_EQ(local.calls, expected) << c.what;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(run(c.steps, c.recording, c.mode, c.hotkey, c.producer), c.calls) << c.what;
 }
 
-// The held flags of `key` pressed alone.
 std::uint64_t alone(const TriggerKey& key) {
     return key.bit | key.mask;
 }
-// A key of the modifier family `mask` that is not `trigger`.
 const TriggerKey& otherOf(std::uint64_t mask, const TriggerKey& trigger) {
     return *std::find_if(TRIGGER_KEYS.begin(), TRIGGER_KEYS.end(), [&](const TriggerKey& k) {
         return k.mask == mask && k.code != trigger.code;
     });
 }
 
+// A key's own modifier does not count as another one held, for the trigger and the producer key.
 TEST_F(Recogniser, EveryTriggerKeyTapsChordsAndVetoesAlike) {
     for (const TriggerKey& trigger : TRIGGER_KEYS) {
-        const auto run = [&](std::uint64_t held, bool withLetter = false) {
-            RecordingActions local;
-            KeyRecognizer r(local, TriggerSettings{trigger.code, 0});
-            r.handle(flags(trigger.code, held | alone(trigger)));
-            if (withLetter) r.handle(key(UNKNOWN_KEY_CODE));
-            r.handle(flags(trigger.code, held));
-            return local.calls;
+        SCOPED_TRACE(trigger.name);
+        const auto tap = [&](std::uint64_t held, bool withLetter = false) {
+            std::vector<Step> steps = {flags(trigger.code, held | alone(trigger))};
+            if (withLetter) steps.push_back(key(UNKNOWN_KEY_CODE));
+            steps.push_back(flags(trigger.code, held));
+            return run(steps, false, TalkMode::Tap, trigger.code, 0);
         };
-        using Calls = std::vector<std::string>;
-        EXPECT_EQ(run(0), Calls{"start"}) << trigger.name;
-        EXPECT_EQ(run(0, true), Calls{}) << trigger.name;
-        EXPECT_EQ(run(alone(otherOf(OPTION_MASK, trigger))), Calls{"command"}) << trigger.name;
-        EXPECT_EQ(run(alone(otherOf(SHIFT_MASK, trigger))), Calls{}) << trigger.name;
-        EXPECT_EQ(run(alone(otherOf(CONTROL_MASK, trigger))), Calls{}) << trigger.name;
+        EXPECT_EQ(tap(0), Calls{"start"});
+        EXPECT_EQ(tap(0, true), Calls{});
+        EXPECT_EQ(tap(alone(otherOf(OPTION_MASK, trigger))), Calls{"command"});
+        EXPECT_EQ(tap(alone(otherOf(SHIFT_MASK, trigger))), Calls{});
+        EXPECT_EQ(tap(alone(otherOf(CONTROL_MASK, trigger))), Calls{});
+        if (trigger.code == 54) continue;
+        const std::vector<Step> producerTap = {flags(trigger.code, alone(trigger)),
+                                               flags(trigger.code, 0)};
+        EXPECT_EQ(run(producerTap, false, TalkMode::Auto, 54, trigger.code), Calls{"producer on"});
     }
-    // The same for the producer key: its own modifier does not spoil its tap.
-    for (const TriggerKey& producer : TRIGGER_KEYS) {
-        if (producer.code == 54) continue;
-        RecordingActions local;
-        KeyRecognizer r(local, TriggerSettings{54, producer.code});
-        r.handle(flags(producer.code, alone(producer)));
-        r.handle(flags(producer.code, 0));
-        EXPECT_EQ(local.calls, std::vector<std::string>{"producer on"}) << producer.name;
-    }
-}
-
-TEST_F(Recogniser, SecureInputIsLoggedAndTheTapStillToggles) {
-    LogCapture logs;
-    monitor->setSecureInput(true);
-    tapTrigger();
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"start"}));
-    EXPECT_EQ(logs.messages(),
-              (std::vector<std::string>{"· secure input active — keyboard-chord veto degraded, "
-                                        "toggling anyway"}));
-}
-
-TEST_F(Recogniser, ProducerKeyTogglesItsSessionOnSoloTapsWithADebounce) {
-    LogCapture logs;
-    tapProducer();
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"producer on"}));
-    now += 1.2;
-    tapProducer();
-    EXPECT_EQ(actions.calls.size(), 1u);
-    EXPECT_EQ(logs.messages(), (std::vector<std::string>{"· session toggle debounced"}));
-    // The debounce counts from the last toggle, not from the ignored tap.
-    now += 0.4;
-    tapProducer();
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"producer on", "producer off"}));
-    // With a modifier held it is no tap at all.
-    now += 5;
-    feed({flags(55, kLeftCmd | 0x04 | SHIFT_MASK), flags(55, 0x04 | SHIFT_MASK)});
-    feed({flags(55, kLeftCmd | kLeftOption), flags(55, kLeftOption)});
-    EXPECT_EQ(actions.calls.size(), 2u);
-}
-
-TEST_F(Recogniser, HoldingBothKeysVetoesBoth) {
-    // Trigger first, then the producer key.
-    feed({flags(54, kRightCmd), flags(55, kRightCmd | kLeftCmd), flags(55, kRightCmd),
-          flags(54, 0)});
-    // Producer key first, then the trigger.
-    feed({flags(55, kLeftCmd), flags(54, kLeftCmd | kRightCmd), flags(54, kLeftCmd), flags(55, 0)});
-    EXPECT_TRUE(actions.calls.empty());
-    EXPECT_FALSE(recogniser->producerTriggerDown());
-}
-
-TEST_F(Recogniser, APressHeldPastTheThresholdRecordsUntilTheRelease) {
-    using Step = std::variant<InputEvent, double>; // an event, or seconds passing
-    const InputEvent down = flags(54, kRightCmd), up = flags(54, 0);
-    const InputEvent letter = key(UNKNOWN_KEY_CODE), escape = key(ESCAPE_KEY_CODE);
-    struct Case {
-        const char* what;
-        TalkMode mode;
-        bool recording;
-        std::vector<Step> steps;
-        std::vector<std::string> calls;
-    };
-    using enum TalkMode;
-    const InputEvent option = flags(54, kRightCmd | kLeftOption), optionUp = flags(54, kLeftOption);
-    const std::vector<Case> cases = {
-        {"short press toggles", Auto, false, {down, 0.34, up}, {"start"}},
-        {"held press records while held", Auto, false, {down, 0.35, up}, {"start", "stop"}},
-        {"chord in the hold drops it",
-         Auto,
-         false,
-         {down, 0.5, letter, 1.0, up},
-         {"start", "cancel"}},
-        {"chord before the threshold", Auto, false, {down, 0.1, letter, 1.0, up}, {}},
-        {"Escape during the hold", Auto, false, {down, 0.5, escape, up}, {"start", "cancel"}},
-        {"held while recording stops", Auto, true, {down, 1.0, up}, {"stop"}},
-        {"Escape cancels a recording", Auto, true, {escape}, {"cancel"}},
-        // Held through Escape: the recording is cancelled and no new one starts.
-        {"tap through Escape", Auto, true, {down, escape, up}, {"cancel"}},
-        {"command chord is no hold", Auto, false, {option, 1.0, optionUp}, {"command"}},
-        {"tap mode never holds", Tap, false, {down, 1.0, up}, {"start"}},
-        {"hold mode ignores taps", Hold, false, {down, 0.2, up}, {}},
-        {"hold mode holds", Hold, false, {down, 0.4, up}, {"start", "stop"}},
-    };
-    for (const Case& c : cases) {
-        test::ManualMainQueue main;
-        RecordingActions local;
-        local.recording = c.recording;
-        KeyRecognizer r(local, TriggerSettings{54, 55, c.mode, 0.35}, {}, &main);
-        for (const Step& step : c.steps) {
-            if (const auto* event = std::get_if<InputEvent>(&step)) {
-                r.handle(*event);
-            } else {
-                main.advance(std::get<double>(step));
-            }
-        }
-        main.advance(5);
-        EXPECT_EQ(local.calls, c.calls) << c.what;
-    }
-}
-
-TEST_F(Recogniser, AProducerKeyOfZeroOrEqualToTheTriggerIsNotWatched) {
-    for (const std::uint16_t producer : {std::uint16_t{0}, std::uint16_t{54}}) {
-        RecordingActions local;
-        KeyRecognizer r(local, TriggerSettings{54, producer});
-        EXPECT_FALSE(r.settings().watchesProducerKey());
-        // Left Command then counts as just another modifier, vetoing a held trigger.
-        r.handle(flags(54, kRightCmd));
-        r.handle(flags(55, kRightCmd | kLeftCmd));
-        r.handle(flags(55, kRightCmd));
-        r.handle(flags(54, 0));
-        r.handle(flags(55, kLeftCmd));
-        r.handle(flags(55, 0));
-        EXPECT_TRUE(local.calls.empty()) << producer;
-    }
-    // With producer = trigger, taps of that key are dictation taps.
-    RecordingActions local;
-    KeyRecognizer r(local, TriggerSettings{54, 54});
-    r.handle(flags(54, kRightCmd));
-    r.handle(flags(54, 0));
-    EXPECT_EQ(local.calls, (std::vector<std::string>{"start"}));
 }
 
 } // namespace
