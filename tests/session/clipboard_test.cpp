@@ -133,7 +133,7 @@ TEST_F(Insertion, EachTerminalFamilyGetsItsOwnPasteKeyAndXtermsReadPrimaryToo) {
     // Found by the whole id or its last part; the text goes as typed, in plain quotes.
     const std::string command = "echo 'it's done...'";
     for (const auto& [id, paste] :
-         {std::pair{"xterm", kShiftInsert}, std::pair{"org.gnome.terminal", kCtrlShiftV}}) {
+         {std::pair{"xterm", kShiftInsert}, std::pair{"org.kde.konsole", kCtrlShiftV}}) {
         SCOPED_TRACE(id);
         fresh("clipboard before");
         primary->copyFromOtherApp({plainTextItem("selected before")});
