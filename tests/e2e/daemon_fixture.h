@@ -1,8 +1,5 @@
 #pragma once
 
-// What the end-to-end suites set up alike for the daemon: a home with the fake whisper-cli as
-// its only engine, and a microphone that hears half a second of tone.
-
 #include "base/subprocess.h"
 #include "support/pulse_server.h"
 #include "support/temp_dir.h"
@@ -15,14 +12,13 @@
 
 namespace vak::test {
 
-// HOME for the daemon: its configuration (one local engine, no server, no captions, no chunks,
-// the test's pipe microphone), a model file, and tools/ holding the fake whisper-cli, which
-// answers whatever tools/transcript.txt says (say()).
+// HOME for the daemon: one local engine (the fake whisper-cli in tools/, which answers what
+// tools/transcript.txt says), no server, no captions, no chunks, the test's pipe microphone, and
+// not the first dictation (no note comes to the front to take the focus).
 inline void prepareDaemonHome(const std::string& home) {
     for (const char* dir : {".dictation", ".whisper-models", "tools", "scratch"})
         std::filesystem::create_directories(home + "/" + dir);
     writeFixture(home + "/.whisper-models/ggml-large-v3-turbo-q5_0.bin", "model");
-    // Not the first dictation: no note comes to the front to take the focus.
     writeFixture(home + "/.dictation/.explained", "");
     std::filesystem::create_symlink(VAK_FAKE_WHISPER_CLI, home + "/tools/whisper-cli");
     writeFixture(home + "/tools/fake-whisper.conf", "mode=write\n");
@@ -35,7 +31,6 @@ inline void say(const std::string& home, const std::string& transcript) {
     writeFixture(home + "/tools/transcript.txt", transcript);
 }
 
-// The daemon's variables for that home and sound server.
 inline std::vector<std::string> daemonEnvironment(const std::string& home,
                                                   const PulseServer& pulse) {
     return {"HOME=" + home, "VAK_TOOL_PATH=" + home + "/tools", "VAK_TMPDIR=" + home + "/scratch",
@@ -43,18 +38,15 @@ inline std::vector<std::string> daemonEnvironment(const std::string& home,
             "ASAN_OPTIONS=detect_leaks=0:strict_string_checks=0"};
 }
 
-// Half a second (or `seconds`) of a tone at the microphone, so the recording is not silent.
+// A tone at the microphone, so the recording is not silent.
 inline void speak(PulseServer& pulse, double seconds = 0.5) {
     std::vector<std::int16_t> tone(static_cast<std::size_t>(seconds * 48000));
-    for (std::size_t i = 0; i < tone.size(); ++i) {
-        tone[i] = static_cast<std::int16_t>(
-            8000 * std::sin(2 * M_PI * 300 * static_cast<double>(i) / 48000.0));
-    }
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<std::int16_t>(8000 * std::sin(M_PI * static_cast<double>(i) / 80));
     pulse.feed(tone);
     pulse.waitFed();
 }
 
-// The daemon's log in `home`, and a wait for a line of it.
 inline std::string daemonLog(const std::string& home) {
     return readFixture(home + "/.dictation/vak.log");
 }
@@ -63,7 +55,6 @@ inline bool waitForDaemonLog(const std::string& home, const std::string& line,
     return waitUntil([&] { return daemonLog(home).find(line) != std::string::npos; }, seconds);
 }
 
-// How often `part` is in `text`.
 inline std::size_t countOf(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -71,18 +62,9 @@ inline std::size_t countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
-// What a program in a terminal receives from a paste: the text inside bracketed-paste marks.
+// What a program in a terminal receives from a paste.
 inline std::string bracketed(const std::string& text) {
     return "\x1b[200~" + text + "\x1b[201~";
-}
-
-// Stops a daemon the test started, if it did: politely, then by force after five seconds.
-inline void stopDaemon(const std::shared_ptr<Subprocess>& daemon) {
-    if (!daemon) return;
-    daemon->terminate();
-    auto watchdog = armWatchdog(daemon, 5);
-    daemon->wait();
-    watchdog.cancel();
 }
 
 } // namespace vak::test

@@ -27,7 +27,6 @@ class Hands {
         key(sym, false);
     }
     void button(std::uint8_t number);
-    // Moves the pointer to (x, y) on the root window and clicks the first button there.
     void click(int x, int y);
     void setProperty(std::uint32_t window, const char* name, std::uint32_t type,
                      std::uint8_t format, const void* data, std::uint32_t count);
@@ -37,13 +36,12 @@ class Hands {
     std::optional<KeyboardMap> map_;
 };
 
-// A running paste-target window (tools/paste_target.cpp) that records everything it receives.
+// A running paste-target window (tools/paste_target.cpp) that records everything it receives;
+// with "--hidden", another program's copy without a window.
 class PasteTarget {
   public:
     explicit PasteTarget(std::vector<std::string> extra = {});
-    ~PasteTarget();
-    PasteTarget(const PasteTarget&) = delete;
-    PasteTarget& operator=(const PasteTarget&) = delete;
+    ~PasteTarget() { stopChild(process_); }
 
     bool ready() const { return ready_; }
     std::uint32_t window() const { return window_; }
@@ -59,5 +57,59 @@ class PasteTarget {
 // The clipboard, and the PRIMARY selection, as another program sees them: format → bytes.
 std::map<std::string, std::string> clipboardFormats();
 std::map<std::string, std::string> primaryFormats();
+// What `vak-paste-target --dump-clipboard FILE` wrote: one "TYPE<TAB>HEX" line per format.
+std::map<std::string, std::string> dumpedFormats(const std::string& dump);
+
+// A real program on the display with a home and settings of its own, stopped at the end; why()
+// says what kept it from running (./scripts/test installs them all).
+class DesktopProgram {
+  public:
+    ~DesktopProgram() { stopChild(process_); }
+    bool running() const { return why_.empty(); }
+    const std::string& why() const { return why_; }
+
+  protected:
+    bool start(std::vector<std::string> argv);
+    std::vector<std::string> settings() const; // its variables: home, settings folders
+
+    TempDir dir_;
+    std::shared_ptr<Subprocess> process_;
+    std::string why_;
+};
+
+// openbox with its stock settings, as the desktop's window manager.
+struct WindowManager : DesktopProgram {
+    WindowManager();
+};
+
+// The window the window manager names active (_NET_ACTIVE_WINDOW), when it names one.
+std::optional<std::uint32_t> activeWindow(XcbConnection& x);
+// A modifier key held down now (none once every synthetic shortcut is over).
+bool modifierHeld(XcbConnection& x);
+
+// A real application, running once the window manager has mapped a new window of its class
+// (WM_CLASS, compared lower-cased) and made it the active one.
+class RealApp : public DesktopProgram {
+  public:
+    RealApp(std::vector<std::string> argv, const std::string& wmClass);
+    std::uint32_t window() const { return window_; }
+
+  private:
+    std::uint32_t window_ = 0;
+};
+
+// CopyQ watching the clipboard, in a session of its own; its history holds a probe once it runs.
+class ClipboardManager : public DesktopProgram {
+  public:
+    ClipboardManager();
+    ~ClipboardManager();
+    // The texts it keeps, newest first.
+    std::vector<std::string> history() const;
+
+  private:
+    std::optional<std::string> ask(const std::vector<std::string>& args) const;
+
+    std::string session_;
+};
 
 } // namespace vak::test

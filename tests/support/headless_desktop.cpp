@@ -32,29 +32,25 @@ constexpr const char* kSwayConfig = "swaybg_command -\n"
 // A system bus that lets everyone do everything: the shell asks it for a login manager and
 // other system services, which are absent and answer as such.
 std::string systemBusConfig(const std::string& socket) {
-    std::string allow;
-    for (const char* rule : {"user=\"*\"", "own=\"*\""})
-        allow += std::string("    <allow ") + rule + "/>\n";
+    std::string allow = "<allow user=\"*\"/><allow own=\"*\"/>";
     for (const char* kind : {"send", "receive"}) {
         for (const char* type : {"method_call", "signal", "method_return", "error"})
-            allow += std::string("    <allow ") + kind + "_type=\"" + type + "\"/>\n";
+            allow += std::string("<allow ") + kind + "_type=\"" + type + "\"/>";
     }
     return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig>\n  <type>system</type>\n  <listen>unix:path=" +
-           socket + "</listen>\n  <auth>EXTERNAL</auth>\n  <policy context=\"default\">\n" + allow +
-           "  </policy>\n</busconfig>\n";
+           "<busconfig><type>system</type><listen>unix:path=" +
+           socket + "</listen><auth>EXTERNAL</auth><policy context=\"default\">" + allow +
+           "</policy></busconfig>\n";
 }
 
-// A file of /proc/PID/; empty when the process is gone, even halfway through the read (where a
-// stream would throw).
+// Empty when the process is gone, even halfway through the read (where a stream would throw).
 std::string readProcFile(pid_t pid, const char* name) {
     const UniqueFd fd(
         ::open(("/proc/" + std::to_string(pid) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
     return fd.get() < 0 ? std::string() : readAll(fd.get()).value_or("");
 }
 
-// The NUL-separated entries of a /proc file.
 std::vector<std::string> procEntries(pid_t pid, const char* name) {
     std::vector<std::string> entries;
     std::istringstream text(readProcFile(pid, name));
@@ -74,7 +70,6 @@ std::vector<pid_t> processes() {
     return pids;
 }
 
-// A process's environment variable, empty when it has none or cannot be read.
 std::string environmentValue(pid_t pid, const std::string& name) {
     for (const std::string& entry : procEntries(pid, "environ")) {
         if (entry.starts_with(name + "=")) return entry.substr(name.size() + 1);
@@ -82,15 +77,15 @@ std::string environmentValue(pid_t pid, const std::string& name) {
     return {};
 }
 
-// The process whose runtime folder is `runtime` and whose command line starts with `program`
-// (a path or a name).
+// The process of the session with this runtime folder whose program is named so.
 std::optional<pid_t> findSessionProcess(const std::string& runtime, const std::string& program) {
     for (const pid_t pid : processes()) {
         const auto command = procEntries(pid, "cmdline");
-        if (command.empty() ||
-            (command[0] != program && std::filesystem::path(command[0]).filename() != program))
-            continue;
-        if (environmentValue(pid, "XDG_RUNTIME_DIR") == runtime) return pid;
+        if (!command.empty() &&
+            std::filesystem::path(command[0]).filename() ==
+                std::filesystem::path(program).filename() &&
+            environmentValue(pid, "XDG_RUNTIME_DIR") == runtime)
+            return pid;
     }
     return std::nullopt;
 }
@@ -101,7 +96,6 @@ bool makeOwnedFolder(const std::string& path, uid_t uid, gid_t gid, mode_t mode)
     return !error && ::chmod(path.c_str(), mode) == 0 && ::chown(path.c_str(), uid, gid) == 0;
 }
 
-// The package's desktop entry with Exec naming `binary`.
 std::optional<std::string> desktopEntryFor(const std::string& binary) {
     std::istringstream lines(readTextFile(VAK_DESKTOP_ENTRY).value_or(""));
     std::string entry;
@@ -136,70 +130,35 @@ void stopProcessesWith(const std::string& entry) {
     }
 }
 
-std::optional<SessionUser> SessionUser::forTests(std::string* why) {
-    if (::geteuid() != 0) return SessionUser{::getuid(), ::getgid(), false};
-    const auto found = [] {
-        const passwd* user = ::getpwnam(kTestUser);
-        return user != nullptr ? std::optional(SessionUser{user->pw_uid, user->pw_gid, true})
-                               : std::nullopt;
-    };
-    if (auto user = found()) return user;
-    const std::string useradd = systemProgram("useradd");
-    RunOptions options;
-    const auto result = useradd.empty() ? std::nullopt
-                                        : runProcess({useradd, "--user-group", "--no-create-home",
-                                                      "--shell", "/usr/sbin/nologin", kTestUser},
-                                                     options);
-    if (auto user = found()) return user;
-    *why = "cannot create the test user " + std::string(kTestUser) +
-           (result ? "" : " (useradd did not run)");
-    return std::nullopt;
-}
-
-std::vector<std::string> SessionUser::run(const std::vector<std::string>& command,
-                                          const std::vector<std::string>& environment,
-                                          const std::vector<std::string>& extra) const {
-    std::vector<std::string> argv;
-    if (dropPrivileges) {
-        argv = {systemProgram("setpriv"), "--reuid=" + std::to_string(uid),
-                "--regid=" + std::to_string(gid), "--init-groups"};
-    }
-    const passwd* user = ::getpwuid(uid);
-    argv.insert(argv.end(),
-                {systemProgram("env"), "-i", "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8",
-                 std::string("USER=") + (user != nullptr ? user->pw_name : kTestUser)});
-    argv.insert(argv.end(), environment.begin(), environment.end());
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    argv.insert(argv.end(), command.begin(), command.end());
-    return argv;
-}
-
 HeadlessDesktop::HeadlessDesktop(Compositor compositor) {
-    struct Row {
-        const char* program;
-        const char* package;
-        std::string (HeadlessDesktop::*start)(const std::string&);
-    };
-    const Row row = compositor == Compositor::Sway
-                        ? Row{"sway", "sway", &HeadlessDesktop::startSway}
-                    : compositor == Compositor::Gnome
-                        ? Row{"gnome-shell", "gnome-shell", &HeadlessDesktop::startGnome}
-                        : Row{"kwin_wayland", "kwin-wayland", &HeadlessDesktop::startKwin};
-    const std::string program = systemProgram(row.program);
-    if (program.empty()) {
-        why_ = std::string(row.program) + " is not installed (Debian package " + row.package + ")";
+    const std::string name = compositor == Compositor::Sway    ? "sway"
+                             : compositor == Compositor::Gnome ? "gnome-shell"
+                                                               : "kwin_wayland";
+    const std::string program = systemProgram(name.c_str());
+    const std::string bus = compositor == Compositor::Sway ? "env" : "dbus-run-session";
+    if (program.empty() || systemProgram(bus.c_str()).empty()) {
+        why_ = name + " or " + bus + " is not installed";
         return;
     }
-    if (compositor != Compositor::Sway && systemProgram("dbus-run-session").empty()) {
-        why_ = "dbus-run-session is not installed (Debian package dbus-daemon)";
-        return;
+    uid_ = ::getuid();
+    gid_ = ::getgid();
+    dropPrivileges_ = ::geteuid() == 0;
+    if (dropPrivileges_) {
+        if (::getpwnam(kTestUser) == nullptr) {
+            runProcess({systemProgram("useradd"), "--user-group", "--no-create-home", "--shell",
+                        "/usr/sbin/nologin", kTestUser},
+                       RunOptions{});
+        }
+        const passwd* user = ::getpwnam(kTestUser);
+        if (user == nullptr) {
+            why_ = "cannot create the test user " + std::string(kTestUser);
+            return;
+        }
+        uid_ = user->pw_uid;
+        gid_ = user->pw_gid;
+        // XWayland, as the test user, needs the shared socket folder.
+        if (!pathExists("/tmp/.X11-unix")) makeOwnedFolder("/tmp/.X11-unix", 0, 0, 01777);
     }
-    const auto user = SessionUser::forTests(&why_);
-    if (!user) return;
-    user_ = *user;
-    // XWayland, as the test user, needs the shared socket folder.
-    if (user_.dropPrivileges && !pathExists("/tmp/.X11-unix"))
-        makeOwnedFolder("/tmp/.X11-unix", 0, 0, 01777);
     char pattern[] = "/tmp/vak-desktop-XXXXXX";
     if (::mkdtemp(pattern) == nullptr || ::chmod(pattern, 0755) != 0) {
         why_ = "no temporary folder";
@@ -207,16 +166,16 @@ HeadlessDesktop::HeadlessDesktop(Compositor compositor) {
     }
     state_ = pattern;
     runtime_ = state_ + "/runtime";
-    if (!makeOwnedFolder(runtime_, user_.uid, user_.gid, 0700) ||
-        !makeOwnedFolder(state_ + "/home", user_.uid, user_.gid, 0700)) {
+    if (!makeOwnedFolder(runtime_, uid_, gid_, 0700) ||
+        !makeOwnedFolder(state_ + "/home", uid_, gid_, 0700)) {
         why_ = "cannot prepare " + state_;
         return;
     }
-    // The test user has no login shell: a terminal started without a command would run
-    // nologin and close at once.
+    // Without a login shell, a terminal started without a command would close at once.
     environment_ = {"HOME=" + state_ + "/home", "XDG_RUNTIME_DIR=" + runtime_, "SHELL=/bin/sh"};
-    why_ = (this->*row.start)(program);
-    running_ = why_.empty();
+    why_ = compositor == Compositor::Sway    ? startSway(program)
+           : compositor == Compositor::Gnome ? startGnome(program)
+                                             : startKwin(program);
 }
 
 std::string HeadlessDesktop::startSway(const std::string& sway) {
@@ -227,7 +186,7 @@ std::string HeadlessDesktop::startSway(const std::string& sway) {
                {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"});
     compositor_ = Subprocess::spawn(options);
     if (!compositor_) return "cannot start sway";
-    const std::string socket = runtime_ + "/sway-ipc." + std::to_string(user_.uid) + "." +
+    const std::string socket = runtime_ + "/sway-ipc." + std::to_string(uid_) + "." +
                                std::to_string(compositor_->pid()) + ".sock";
     std::string waylandDisplay;
     const bool up = waitUntil(
@@ -256,7 +215,7 @@ std::string HeadlessDesktop::startSway(const std::string& sway) {
         environment_.push_back("DISPLAY=" + display.substr(0, display.find('\n')));
         // XWayland lets in its own user only; the tests, as root, read it too.
         const std::string xhost = systemProgram("xhost");
-        if (user_.dropPrivileges && !xhost.empty()) run({xhost, "+si:localuser:root"});
+        if (dropPrivileges_ && !xhost.empty()) run({xhost, "+si:localuser:root"});
     }
     const std::string wtype = systemProgram("wtype");
     // An empty text typed after an hour's sleep: a keyboard for the session's whole life.
@@ -281,19 +240,17 @@ std::string HeadlessDesktop::startSway(const std::string& sway) {
 std::string HeadlessDesktop::startGnome(const std::string& shell) {
     const std::string daemon = systemProgram("dbus-daemon");
     const std::string systemSocket = runtime_ + "/system_bus";
-    if (daemon.empty()) return "dbus-daemon is not installed (Debian package dbus-daemon)";
     if (!writeFileAtomic(state_ + "/system.conf", systemBusConfig(systemSocket), 0644))
         return "cannot prepare " + state_;
     SpawnOptions bus;
-    bus.argv =
-        user_.run({daemon, "--config-file=" + state_ + "/system.conf", "--nofork"}, environment_);
+    bus.argv = asUser({daemon, "--config-file=" + state_ + "/system.conf", "--nofork"});
     systemBus_ = Subprocess::spawn(bus);
     if (!systemBus_ || !waitUntil([&] { return pathExists(systemSocket); }))
         return "the private system bus did not start";
     SpawnOptions options;
-    options.argv = user_.run({systemProgram("dbus-run-session"), "--", shell, "--headless",
-                              "--wayland", "--virtual-monitor", "1280x720"},
-                             environment_, {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + systemSocket});
+    options.argv = asUser({systemProgram("dbus-run-session"), "--", shell, "--headless",
+                           "--wayland", "--virtual-monitor", "1280x720"},
+                          {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + systemSocket});
     compositor_ = Subprocess::spawn(options);
     if (const std::string problem = findDisplayAndBus("gnome-shell"); !problem.empty())
         return problem;
@@ -309,11 +266,9 @@ std::string HeadlessDesktop::startGnome(const std::string& shell) {
     const bool keyboard = waitUntil(
         [&] {
             if (!start({VAK_REMOTE_KEYS, ready})) return false;
-            const auto& child = started_.back();
-            waitUntil([&] { return pathExists(ready) || child->hasExited(); }, 20);
-            if (pathExists(ready)) return true;
-            settle(1.0);
-            return false;
+            waitUntil([&] { return pathExists(ready) || started_.back()->hasExited(); }, 20);
+            if (!pathExists(ready)) settle(1.0);
+            return pathExists(ready);
         },
         kStartSeconds);
     return keyboard ? "" : "mutter's remote desktop gave no keyboard";
@@ -325,7 +280,7 @@ std::string HeadlessDesktop::startKwin(const std::string& kwin) {
     std::error_code error;
     const std::string daemon = std::filesystem::canonical(VAK_BINARY, error).string();
     const auto entry = desktopEntryFor(daemon);
-    if (!makeOwnedFolder(applications, user_.uid, user_.gid, 0755) || !entry ||
+    if (!makeOwnedFolder(applications, uid_, gid_, 0755) || !entry ||
         !writeFileAtomic(applications + "/vak-dictate.desktop", *entry, 0644))
         return "cannot prepare " + state_;
     giveToUser(home);
@@ -342,37 +297,26 @@ std::string HeadlessDesktop::startKwin(const std::string& kwin) {
     // its KDE back end by it.
     environment_.push_back("XDG_CURRENT_DESKTOP=KDE");
     SpawnOptions options;
-    options.argv =
-        user_.run({systemProgram("dbus-run-session"), "--", copy, "--virtual", "--xwayland",
-                   "--width", "1280", "--height", "720", "--no-lockscreen"},
-                  environment_);
+    options.argv = asUser({systemProgram("dbus-run-session"), "--", copy, "--virtual", "--xwayland",
+                           "--width", "1280", "--height", "720", "--no-lockscreen"});
     compositor_ = Subprocess::spawn(options);
     if (const std::string problem = findDisplayAndBus(copy); !problem.empty()) return problem;
     // KWin is on the bus a little after its display is up.
-    const auto gdbus = [&](const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv = {systemProgram("gdbus")};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        RunOptions run;
-        run.timeoutSeconds = 5;
-        const auto result = runProcess(asUser(argv), run);
+    const auto gdbus = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), systemProgram("gdbus"));
+        const auto result = run(arguments);
         return result && result->status.success();
     };
-    if (!waitUntil(
-            [&] {
-                return gdbus({"introspect", "--session", "--dest", "org.kde.KWin", "--object-path",
-                              "/Scripting"});
-            },
-            kStartSeconds))
+    const std::vector<std::string> kwinUp = {"introspect",   "--session",     "--dest",
+                                             "org.kde.KWin", "--object-path", "/Scripting"};
+    if (!waitUntil([&] { return gdbus(kwinUp); }, kStartSeconds))
         return "KWin did not come onto its session bus";
     // What Plasma's start tells the bus, so that the services it starts (the desktop's portal
     // and its KDE back end) find the display and know the desktop.
-    std::string display;
-    for (const std::string& variable : environment_) {
-        if (variable.starts_with("DISPLAY=")) display = variable.substr(8);
-    }
+    const std::string display = environment_.at(environment_.size() - 2); // DISPLAY=…
     gdbus({"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
            "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.UpdateActivationEnvironment",
-           "{'WAYLAND_DISPLAY': 'wayland-0', 'DISPLAY': '" + display +
+           "{'WAYLAND_DISPLAY': 'wayland-0', 'DISPLAY': '" + display.substr(8) +
                "', 'XDG_CURRENT_DESKTOP': 'KDE'}"});
     return {};
 }
@@ -401,49 +345,45 @@ std::string HeadlessDesktop::findDisplayAndBus(const std::string& program) {
 }
 
 HeadlessDesktop::~HeadlessDesktop() {
-    for (const auto& [name, value] : savedEnvironment_) {
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
+    for (const auto& [name, value] : savedEnvironment_)
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     for (const auto& child : started_)
-        child->terminate();
-    for (const auto& child : started_)
-        child->wait();
-    if (compositor_ && !compositor_->hasExited()) {
-        if (!ipc_ || !ipc_->command("exit")) compositor_->terminate();
-        auto watchdog = armWatchdog(compositor_, 5);
-        compositor_->wait();
-        watchdog.cancel();
-    }
+        stopChild(child);
+    if (ipc_) ipc_->command("exit");
+    stopChild(compositor_);
     // What the session started, however detached (sway's `exec` forks twice), is found by the
     // private runtime folder in its environment.
     if (!runtime_.empty()) stopProcessesWith("XDG_RUNTIME_DIR=" + runtime_);
-    if (systemBus_) {
-        systemBus_->terminate();
-        systemBus_->wait();
-    }
-    if (!state_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(state_, ignored);
-    }
+    stopChild(systemBus_);
+    std::error_code ignored;
+    if (!state_.empty()) std::filesystem::remove_all(state_, ignored);
 }
 
 std::vector<std::string> HeadlessDesktop::asUser(const std::vector<std::string>& command,
                                                  const std::vector<std::string>& extra) const {
-    return user_.run(command, environment_, extra);
+    std::vector<std::string> argv;
+    if (dropPrivileges_) {
+        argv = {systemProgram("setpriv"), "--reuid=" + std::to_string(uid_),
+                "--regid=" + std::to_string(gid_), "--init-groups"};
+    }
+    const passwd* user = ::getpwuid(uid_);
+    argv.insert(argv.end(),
+                {systemProgram("env"), "-i", "PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C.UTF-8",
+                 std::string("USER=") + (user != nullptr ? user->pw_name : kTestUser)});
+    argv.insert(argv.end(), environment_.begin(), environment_.end());
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), command.begin(), command.end());
+    return argv;
 }
 
 std::vector<std::string>
 HeadlessDesktop::asUserWithoutBus(const std::vector<std::string>& command,
                                   const std::vector<std::string>& extra) const {
-    std::vector<std::string> kept;
-    for (const std::string& entry : environment_) {
-        if (!entry.starts_with("DBUS_SESSION_BUS_ADDRESS=")) kept.push_back(entry);
-    }
-    return user_.run(command, kept, extra);
+    auto argv = asUser(command, extra);
+    std::erase_if(argv, [](const std::string& entry) {
+        return entry.starts_with("DBUS_SESSION_BUS_ADDRESS=");
+    });
+    return argv;
 }
 
 std::optional<ProcessResult> HeadlessDesktop::run(const std::vector<std::string>& command,
@@ -465,26 +405,22 @@ bool HeadlessDesktop::start(const std::vector<std::string>& command,
 
 std::string HeadlessDesktop::userFolder(const std::string& name) const {
     const std::string path = state_ + "/" + name;
-    return makeOwnedFolder(path, user_.uid, user_.gid, 0755) ? path : std::string();
+    return makeOwnedFolder(path, uid_, gid_, 0755) ? path : std::string();
 }
 
 void HeadlessDesktop::giveToUser(const std::string& path) const {
-    ::lchown(path.c_str(), user_.uid, user_.gid);
+    ::lchown(path.c_str(), uid_, gid_);
     std::error_code error;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path, error))
-        ::lchown(entry.path().c_str(), user_.uid, user_.gid);
+        ::lchown(entry.path().c_str(), uid_, gid_);
 }
 
 bool HeadlessDesktop::exec(const std::string& command) {
     return ipc_ && ipc_->command("exec " + command);
 }
 
-std::string HeadlessDesktop::tree() {
-    return ipc_ ? ipc_->request(SwayIpc::GET_TREE, {}).value_or("") : std::string();
-}
-
 std::string HeadlessDesktop::focusedApp() {
-    return focusedApplication(tree());
+    return ipc_ ? focusedApplication(ipc_->request(SwayIpc::GET_TREE, {}).value_or("")) : "";
 }
 
 } // namespace vak::test

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "base/subprocess.h"
 #include "base/time_util.h"
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace vak::test {
@@ -32,6 +34,15 @@ bool waitUntil(Done done, double seconds = 10) {
 // Lets `seconds` pass (running the event loop, if there is one).
 inline void settle(double seconds) {
     waitUntil([] { return false; }, seconds);
+}
+
+// Stops a program the test started, if it did: politely, then by force after five seconds.
+inline void stopChild(const std::shared_ptr<Subprocess>& child) {
+    if (!child) return;
+    child->terminate();
+    auto watchdog = armWatchdog(child, 5);
+    child->wait();
+    watchdog.cancel();
 }
 
 } // namespace vak::test

@@ -3,6 +3,7 @@
 #include "base/subprocess.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vak::test {
@@ -18,10 +19,8 @@ class Xvfb {
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
 
-    // False (with the reason in why()) when no server could be started on this machine.
-    bool running() const { return running_; }
+    bool running() const { return why_.empty(); }
     const std::string& why() const { return why_; }
-    // ":N"
     const std::string& display() const { return display_; }
     // The server's process, for measuring what drawing costs it; -1 when none runs.
     pid_t serverPid() const { return server_ ? server_->pid() : -1; }
@@ -29,10 +28,8 @@ class Xvfb {
   private:
     std::shared_ptr<Subprocess> server_;
     std::string display_;
-    std::string previousDisplay_;
-    bool hadDisplay_ = false;
-    bool running_ = false;
-    std::string why_;
+    std::optional<std::string> previousDisplay_;
+    std::string why_ = "not started";
 };
 
 } // namespace vak::test
