@@ -1,6 +1,6 @@
-// The daemon's control socket: the command-line end (the built program's --toggle and the
-// others) against the daemon's end, a dead daemon's socket, a live one's, and another user.
+// The daemon's control socket against the built program's --toggle and the others.
 #include "app/control_socket.h"
+#include "base/files.h"
 #include "base/main_queue.h"
 #include "support/run_binary.h"
 #include "support/temp_dir.h"
@@ -23,7 +23,6 @@ struct Control : ::testing::Test {
         return ControlSocket::listen(
             path, loop, [this](ControlCommand command) { received.push_back(command); }, error);
     }
-    // The built program, pointed at this socket.
     test::BinaryRun run(const std::string& flag) {
         test::BinaryOptions options;
         options.env["HOME"] = dir.path();
@@ -37,48 +36,31 @@ struct Control : ::testing::Test {
     std::vector<ControlCommand> received;
 };
 
-TEST_F(Control, EachFlagReachesTheRunningDaemonAsItsCommand) {
-    const auto socket = listen();
+// Without a daemon a flag fails and says where it looked; a dead daemon's socket is replaced and
+// a live one's left alone; each flag reaches the daemon as its command; the socket goes with it.
+TEST_F(Control, EachFlagReachesTheDaemonThroughItsOwnSocket) {
+    const auto alone = run("--toggle");
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_NE(alone.err.find("no running daemon answers at " + path), std::string::npos);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0); // bound, and nobody listens
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    auto socket = listen();
     ASSERT_TRUE(socket);
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    for (const char* flag : {"--toggle", "--cancel", "--settings", "--quit"}) {
-        const auto result = run(flag);
-        EXPECT_EQ(result.exitCode, 0) << flag << ": " << result.err;
-    }
+    std::string error;
+    EXPECT_FALSE(listen(&error));
+    EXPECT_NE(error.find("another vak-dictate already answers"), std::string::npos) << error;
+    EXPECT_EQ(filePermissions(path), 0600u);
+    for (const char* flag : {"--toggle", "--cancel", "--settings", "--quit"})
+        EXPECT_EQ(run(flag).exitCode, 0) << flag;
     loop.runFor(0.2);
     EXPECT_EQ(received,
               (std::vector<ControlCommand>{ControlCommand::Toggle, ControlCommand::Cancel,
                                            ControlCommand::Settings, ControlCommand::Quit}));
-}
-
-TEST_F(Control, WithoutADaemonTheCommandFailsAndSaysWhere) {
-    const auto result = run("--toggle");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("no running daemon answers at " + path), std::string::npos)
-        << result.err;
-}
-
-TEST_F(Control, ADeadDaemonsSocketIsReplacedAndALiveOneIsLeftAlone) {
-    // What a daemon that crashed leaves behind: a socket file nobody listens on.
-    {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
-    }
-    auto first = listen();
-    ASSERT_TRUE(first);
-    std::string error;
-    EXPECT_FALSE(listen(&error));
-    EXPECT_NE(error.find("another vak-dictate already answers"), std::string::npos) << error;
-    // The one that lost does not take the winner's socket away with it.
-    std::ostringstream err;
-    EXPECT_EQ(sendControlCommand(path, ControlCommand::Toggle, err), 0) << err.str();
-    first.reset();
+    socket.reset();
     EXPECT_EQ(::access(path.c_str(), F_OK), -1);
 }
 
@@ -90,13 +72,11 @@ TEST_F(Control, AnotherUserIsRefusedEvenWhereTheSocketLetsThemIn) {
     ::chmod(dir.path().c_str(), 0755);
     const pid_t child = ::fork();
     if (child == 0) {
-        // nobody
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3); // nobody
         std::ostringstream err;
-        ::_exit(sendControlCommand(path, ControlCommand::Quit, err) == 1 &&
-                        err.str().find("refused") != std::string::npos
-                    ? 0
-                    : 1);
+        const bool refused = sendControlCommand(path, ControlCommand::Quit, err) == 1 &&
+                             err.str().find("refused") != std::string::npos;
+        ::_exit(refused ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -1,38 +1,34 @@
 #include "base/files.h"
 #include "producer/producer_link.h"
 #include "support/temp_dir.h"
-#include "support/wait.h"
 
 #include <filesystem>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace vak {
 namespace {
 
 using test::readFixture;
-using test::TempDir;
 using test::writeFixture;
 
-TEST(ProducerInbox, FirstEventCreatesTheInboxWithOneLineAndLaterOnesAppend) {
-    TempDir dir;
+// The inbox is written only where a producer listens, for its user alone. The panel shows the
+// records of both files in time order, damaged and unfinished lines skipped, from the last 8192
+// bytes (which may start inside a character) and the last eight lines only.
+TEST(Producer, TheInboxIsWrittenWhereAProducerListensAndThePanelShowsItsNewestWholeRecords) {
+    test::TempDir dir;
     const std::string inbox = dir.file("producer/inbox.jsonl");
+    const std::string outbox = dir.file("producer/outbox.jsonl");
+    EXPECT_EQ(producerPanelText(inbox, outbox, 0), "🎛 listening — talk to me");
     producerInboxEvent(inbox, "session-start", 100.5);
-    EXPECT_FALSE(pathExists(inbox)); // no producer folder: nobody to tell
-
+    EXPECT_FALSE(pathExists(inbox));
     std::filesystem::create_directory(dir.file("producer"));
     producerInboxEvent(inbox, "session-start", 100.5);
     producerInboxEvent(inbox, "session-end", 160.25);
     EXPECT_EQ(readFixture(inbox), "{\"event\":\"session-start\",\"ts\":100.5}\n"
                                   "{\"event\":\"session-end\",\"ts\":160.25}\n");
     EXPECT_EQ(filePermissions(inbox), 0600u);
-}
 
-TEST(ProducerPanel, ShowsRecentRecordsOfBothFilesInTimeOrder) {
-    TempDir dir;
-    const std::string inbox = dir.file("inbox.jsonl");
-    const std::string outbox = dir.file("outbox.jsonl");
     writeFixture(inbox, "{\"ts\":1000,\"event\":\"session-start\"}\n");
     writeFixture(outbox, "{\"ts\":990,\"said\":\"too old\"}\n"
                          "{\"ts\":1002,\"said\":\"hello\"}\n"
@@ -44,41 +40,17 @@ TEST(ProducerPanel, ShowsRecentRecordsOfBothFilesInTimeOrder) {
                          "{\"ts\":1006,\"said\":\"partial");
     EXPECT_EQ(producerPanelText(inbox, outbox, 997),
               "· session-start\nMe: hi there\nDurad Ave: hello\n· thinking");
-    EXPECT_EQ(producerPanelText(dir.file("none"), dir.file("none2"), 997),
-              "🎛 listening — talk to me");
-}
 
-TEST(ProducerPanel, ReadsOnlyTheLast8192BytesAndShowsAtMost8Lines) {
-    TempDir dir;
-    const std::string outbox = dir.file("outbox.jsonl");
     std::string text;
-    for (int i = 0; i < 400; ++i) {
-        // Multi-byte characters, so the window is likely to start inside one.
+    for (int i = 0; i < 400; ++i)
         text += "{\"ts\":" + std::to_string(2000 + i) + ",\"said\":\"line " + std::to_string(i) +
                 " ✓ ééé\"}\n";
-    }
     writeFixture(outbox, text);
-    ASSERT_GT(text.size(), 8192u);
-    const auto entries = producerTail(outbox, true);
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(entries.back().line, "Durad Ave: line 399 ✓ ééé");
-    EXPECT_LT(entries.size(), 400u);
-    std::size_t windowBytes = 0;
-    for (const auto& e : entries)
-        windowBytes += e.line.size();
-    EXPECT_LE(windowBytes, 8192u);
-
+    EXPECT_LT(producerTail(outbox, true).size(), 8192u / 30);
     const std::string panel = producerPanelText(dir.file("none"), outbox, 0);
     EXPECT_EQ(std::count(panel.begin(), panel.end(), '\n'), 7);
-    EXPECT_EQ(panel.substr(0, 23), "Durad Ave: line 392 ✓");
-}
-
-TEST(ProducerTools, AToolRunsInTheBackgroundAndIsReaped) {
-    TempDir dir;
-    const std::string marker = dir.file("ran");
-    runTool("/usr/bin/touch", {marker});
-    EXPECT_TRUE(test::waitUntil([&] { return pathExists(marker); }, 2));
-    runTool("/nonexistent/producer-ctl", {"ears-on"}); // ignored
+    EXPECT_TRUE(panel.starts_with("Durad Ave: line 392 ✓ ééé\n")) << panel;
+    EXPECT_TRUE(panel.ends_with("Durad Ave: line 399 ✓ ééé")) << panel;
 }
 
 } // namespace

@@ -4,7 +4,8 @@
 #include "foundation/process_values.h"
 #include "support/temp_dir.h"
 
-#include <optional>
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,6 @@ class LogCapture {
   public:
     LogCapture() { setLogPath(path_); }
     ~LogCapture() { setLogPath(processValues().LOG); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     const std::string& path() const { return path_; }
     // Everything logged since the capture began, time stamps included.
@@ -25,15 +24,10 @@ class LogCapture {
 
     std::vector<std::string> messages() const {
         std::vector<std::string> result;
-        const std::string text = readFixture(path_);
-        std::size_t start = 0;
-        while (start < text.size()) {
-            auto end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(start, end - start);
+        std::istringstream lines(readFixture(path_));
+        for (std::string line; std::getline(lines, line);) {
             const auto stamp = line.find("] ");
             result.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-            start = end + 1;
         }
         return result;
     }
@@ -41,13 +35,11 @@ class LogCapture {
     // Whether a line of `level` holding `words` was logged.
     bool has(LogLevel level, std::string_view words) const {
         const std::string prefix = std::string(logGlyph(level)) + " ";
-        for (const auto& message : messages()) {
-            if (message.rfind(prefix, 0) == 0 &&
-                message.find(words, prefix.size()) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        const auto all = messages();
+        return std::any_of(all.begin(), all.end(), [&](const std::string& message) {
+            return message.starts_with(prefix) &&
+                   message.find(words, prefix.size()) != std::string::npos;
+        });
     }
 
   private:

@@ -2,10 +2,9 @@
 
 #include "base/main_queue.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <map>
 #include <memory>
-#include <utility>
 
 namespace vak::test {
 
@@ -17,23 +16,21 @@ class ManualMainQueue final : public MainQueue {
 
     TimerHandle after(double seconds, Task task) override {
         auto cancelled = std::make_shared<std::atomic<bool>>(false);
-        tasks_.emplace(std::make_pair(now_ + (seconds > 0 ? seconds : 0), next_++),
-                       Entry{std::move(task), cancelled});
+        tasks_.emplace(now_ + std::max(seconds, 0.0), Entry{std::move(task), cancelled});
         return TimerHandle(cancelled);
     }
 
     // Moves the clock on by `seconds`, running what falls due on the way.
     void advance(double seconds) {
         const double until = now_ + seconds;
-        while (!tasks_.empty() && tasks_.begin()->first.first <= until) {
+        while (!tasks_.empty() && tasks_.begin()->first <= until) {
             auto node = tasks_.extract(tasks_.begin());
-            now_ = node.key().first;
+            now_ = node.key();
             if (!node.mapped().cancelled->load()) node.mapped().task();
         }
         now_ = until;
     }
 
-    double now() const { return now_; }
     std::size_t pending() const { return tasks_.size(); }
 
   private:
@@ -42,8 +39,7 @@ class ManualMainQueue final : public MainQueue {
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
     double now_ = 0;
-    std::uint64_t next_ = 0;
-    std::map<std::pair<double, std::uint64_t>, Entry> tasks_;
+    std::multimap<double, Entry> tasks_; // equal deadlines in the order they came
 };
 
 } // namespace vak::test

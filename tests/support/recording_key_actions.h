@@ -7,8 +7,7 @@
 
 namespace vak::test {
 
-// The session's side of the recogniser, noting each call by name ("start", "stop", "cancel",
-// "command", "producer on", "producer off") and keeping the two states those calls change.
+// The session's side of the recogniser: each call noted by name, and the two states they change.
 class RecordingKeyActions final : public KeyActions {
   public:
     bool isRecording() const override { return recording; }

@@ -14,7 +14,6 @@
 namespace vak {
 namespace {
 
-using test::settle;
 using test::waitUntil;
 
 // One application object for the whole program, as in the daemon; waits run its loop.
@@ -27,25 +26,21 @@ struct QtQueue : ::testing::Test {
         test::eventPump() = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); };
         (void)app;
     }
+    QtMainQueue queue;
+    const QThread* loopThread = QThread::currentThread();
 };
 
 TEST_F(QtQueue, PostedWorkRunsOnTheLoopThreadInOrderFromEveryThread) {
-    QtMainQueue queue;
     installMainQueue(&queue); // half the posters reach it as the process-wide main queue
-    constexpr int kThreads = 4;
-    constexpr int kEach = 300;
-    std::vector<std::vector<int>> seen(kThreads);
-    std::atomic<int> offThread{0};
+    std::vector<std::vector<int>> seen(4); // -1 for a task run off the loop's thread
     std::atomic<int> ran{0};
-    const auto loopThread = QThread::currentThread();
     std::vector<std::thread> posters;
-    for (int t = 0; t < kThreads; ++t) {
+    for (std::size_t t = 0; t < seen.size(); ++t) {
         posters.emplace_back([&, t] {
             MainQueue& target = t % 2 ? mainQueue() : queue;
-            for (int i = 0; i < kEach; ++i) {
+            for (int i = 0; i < 300; ++i) {
                 target.post([&, t, i] {
-                    if (QThread::currentThread() != loopThread) ++offThread;
-                    seen[static_cast<std::size_t>(t)].push_back(i);
+                    seen[t].push_back(QThread::currentThread() == loopThread ? i : -1);
                     ++ran;
                 });
             }
@@ -54,20 +49,18 @@ TEST_F(QtQueue, PostedWorkRunsOnTheLoopThreadInOrderFromEveryThread) {
     for (auto& poster : posters)
         poster.join();
     EXPECT_EQ(ran.load(), 0); // nothing runs until the loop does
-    ASSERT_TRUE(waitUntil([&] { return ran.load() == kThreads * kEach; }, 5));
+    ASSERT_TRUE(waitUntil([&] { return ran.load() == 1200; }, 5));
     installMainQueue(nullptr);
-    EXPECT_EQ(offThread.load(), 0);
-    for (const auto& order : seen) {
-        ASSERT_EQ(order.size(), static_cast<std::size_t>(kEach));
-        EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
-    }
+    for (const auto& order : seen)
+        EXPECT_TRUE(order.front() == 0 && std::is_sorted(order.begin(), order.end()));
 }
 
-TEST_F(QtQueue, TimedWorkRunsAtItsDeadlineInDeadlineOrder) {
-    QtMainQueue queue;
+// Timers run in deadline order, counted from the call even when another thread makes it while
+// the loop is busy; a cancelled one never runs, nor what a destroyed queue still held.
+TEST_F(QtQueue, TimersRunAtTheirDeadlinesUnlessCancelled) {
+    const auto start = SteadyClock::now();
     std::vector<std::string> order;
     std::map<std::string, double> at;
-    const auto start = SteadyClock::now();
     auto note = [&](std::string name) {
         return [&, name] {
             order.push_back(name);
@@ -79,57 +72,25 @@ TEST_F(QtQueue, TimedWorkRunsAtItsDeadlineInDeadlineOrder) {
     queue.post(note("now"));
     queue.after(-1, note("negative"));
     queue.post([] { throw std::runtime_error("boom"); }); // does not stop the loop
-    ASSERT_TRUE(waitUntil([&] { return order.size() == 4; }, 5));
-    EXPECT_EQ(order, (std::vector<std::string>{"now", "negative", "early", "late"}));
-    EXPECT_GE(at["early"], 0.10);
-    EXPECT_GE(at["late"], 0.30);
-    EXPECT_LT(at["late"], 0.30 + 0.25);
-}
-
-TEST_F(QtQueue, CancelledOrDroppedWorkNeverRuns) {
-    QtMainQueue queue;
-    bool ran = false;
-    bool other = false;
-    TimerHandle handle = queue.after(0.05, [&] { ran = true; });
-    queue.after(0.1, [&] { other = true; });
-    handle.cancel();
-    ASSERT_TRUE(waitUntil([&] { return other; }, 5));
-    EXPECT_FALSE(ran);
-    // Cancelling after the timer was started on the loop works too.
-    TimerHandle started = queue.after(0.1, [&] { ran = true; });
-    settle(0.03);
-    started.cancel();
-    settle(0.15);
-    EXPECT_FALSE(ran);
-    // Destroying a queue drops its pending work.
+    queue.after(0.05, note("cancelled")).cancel();
     {
         QtMainQueue doomed;
-        doomed.post([&] { ran = true; });
-        doomed.after(0.01, [&] { ran = true; });
+        doomed.post(note("dropped"));
+        doomed.after(0.01, note("dropped"));
     }
-    settle(0.1);
-    EXPECT_FALSE(ran);
-}
-
-TEST_F(QtQueue, TimersFromOtherThreadsCountFromTheCall) {
-    QtMainQueue queue;
-    std::atomic<bool> ran{false};
-    std::atomic<bool> onLoop{false};
-    const auto loopThread = QThread::currentThread();
-    const auto start = SteadyClock::now();
-    std::thread([&] {
-        queue.after(0.2, [&] {
-            onLoop = QThread::currentThread() == loopThread;
-            ran = true;
-        });
-    }).join();
-    // The loop is busy for most of the delay; the timer still fires at 0.2 s, not 0.2 s after
-    // the loop got to it.
+    TimerHandle started = queue.after(0.12, note("cancelled once started"));
+    test::settle(0.03);
+    started.cancel();
+    std::thread([&] { queue.after(0.2, note("from a thread")); }).join();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ASSERT_TRUE(waitUntil([&] { return ran.load(); }, 5));
-    EXPECT_TRUE(onLoop.load());
-    EXPECT_GE(secondsSince(start), 0.2);
-    EXPECT_LT(secondsSince(start), 0.35);
+    ASSERT_TRUE(waitUntil([&] { return order.size() >= 5; }, 5));
+    test::settle(0.1);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"now", "negative", "early", "from a thread", "late"}));
+    EXPECT_GE(at["from a thread"], 0.2);
+    EXPECT_LT(at["from a thread"], 0.35); // not 0.2 s after the loop got to it
+    EXPECT_GE(at["late"], 0.30);
+    EXPECT_LT(at["late"], 0.30 + 0.25);
 }
 
 } // namespace

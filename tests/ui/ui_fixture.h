@@ -1,17 +1,26 @@
 #pragma once
 
-// Shared by the interface tests: a scripted session.
+// Shared by the interface tests: what both use, and a scripted session.
+#include "base/files.h"
+#include "foundation/process_values.h"
+#include "support/qt_desktop.h"
+#include "ui/choice_panel.h"
+#include "ui/demos.h"
+#include "ui/pill_panel.h"
+#include "ui/ui_controller.h"
+#include "ui/waveform_view.h"
 
-#include "session/session_ui.h"
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <filesystem>
 
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 namespace vak::test {
 
 // The session controller as the interface sees it, recording what it is asked to do.
-class FakeSession final : public SessionControl {
-  public:
+struct FakeSession final : SessionControl {
     bool isRecording() const override { return recording; }
     void toggle() override { calls.emplace_back("toggle"); }
     void cancelRecording() override { calls.emplace_back("cancel"); }
