@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -243,8 +244,15 @@ TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     EXPECT_FALSE(AudioCapturer::create(main)->start(path, "usb", nullptr, nullptr));
 }
 
+// A silence check that came due just before the stop acts neither on the stopped session nor on
+// the next one.
 TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
     fake->setDevices({builtIn});
+    ASSERT_TRUE(start("builtin"));
+    // The check runs on the writer's queue at 1.3 s; the swap it asks for waits for the main one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    capturer->stop();
+    pump(0.2);
     ASSERT_TRUE(start("builtin"));
     pump(0.8);
     capturer->stop();
