@@ -3,7 +3,6 @@
 #include "audio/wav.h"
 #include "base/file_digest.h"
 #include "base/subprocess.h"
-#include "foundation/process_values.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -13,7 +12,6 @@
 #include <stdexcept>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,38 +45,44 @@ std::vector<FakeWhisperCall> FakeWhisper::calls() const {
     return calls;
 }
 
-namespace {
-
-// Starts a loopback server that announces "PORT <n>" on its first line; returns the port.
-int startAnnouncingServer(const std::vector<std::string>& argv,
-                          std::shared_ptr<Subprocess>& process) {
+void LoopbackServer::start(const std::vector<std::string>& argv) {
     SpawnOptions options;
     options.argv = argv;
     options.pipeStdout = true;
-    process = Subprocess::spawn(options);
-    if (!process) throw std::runtime_error("cannot start " + argv[0]);
+    process_ = Subprocess::spawn(options);
+    if (!process_) throw std::runtime_error("cannot start " + argv[0]);
     std::string line;
     char c = 0;
-    pollfd pfd{process->stdoutFd(), POLLIN, 0};
+    pollfd pfd{process_->stdoutFd(), POLLIN, 0};
     while (line.find('\n') == std::string::npos && ::poll(&pfd, 1, 5000) > 0 &&
-           ::read(process->stdoutFd(), &c, 1) == 1) {
+           ::read(process_->stdoutFd(), &c, 1) == 1) {
         line += c;
     }
     if (line.rfind("PORT ", 0) != 0) throw std::runtime_error(argv[0] + ": " + line);
-    return std::atoi(line.c_str() + 5);
+    port_ = std::atoi(line.c_str() + 5);
 }
 
-} // namespace
+LoopbackServer::~LoopbackServer() {
+    if (!process_) return;
+    process_->kill();
+    process_->wait();
+}
+
+pid_t LoopbackServer::pid() const {
+    return process_->pid();
+}
+
+std::string LoopbackServer::url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
 
 FakeSpeechServer::FakeSpeechServer() {
-    port_ = startAnnouncingServer({VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()}, process_);
+    start({VAK_FAKE_SPEECH_SERVER, "--dir", dir_.path()});
 }
 
 ModelHost::ModelHost(long long cutAfterBytes, long long bytesPerSecond) {
-    port_ = startAnnouncingServer(
-        {VAK_MODEL_HOST, "--dir", dir_.path(), "--cut-after", std::to_string(cutAfterBytes),
-         "--rate", std::to_string(bytesPerSecond), "--log", logDir_.file("requests.log")},
-        process_);
+    start({VAK_MODEL_HOST, "--dir", dir_.path(), "--cut-after", std::to_string(cutAfterBytes),
+           "--rate", std::to_string(bytesPerSecond), "--log", logDir_.file("requests.log")});
 }
 
 std::string ModelHost::publish(const std::string& name, std::size_t bytes,
@@ -90,26 +94,8 @@ std::string ModelHost::publish(const std::string& name, std::size_t bytes,
     return fileDigestHex(dir_.file(name), Digest::Sha1).value_or("");
 }
 
-ModelHost::~ModelHost() {
-    process_->kill();
-    process_->wait();
-}
-
 std::vector<std::string> ModelHost::requests() const {
     return splitText(readFixture(logDir_.file("requests.log")), '\n');
-}
-
-FakeSpeechServer::~FakeSpeechServer() {
-    process_->kill();
-    process_->wait();
-}
-
-pid_t FakeSpeechServer::pid() const {
-    return process_->pid();
-}
-
-std::string FakeSpeechServer::url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 void FakeSpeechServer::answer(const std::string& route, const std::string& body,
@@ -123,12 +109,6 @@ void FakeSpeechServer::answer(const std::string& route, const std::string& body,
 void FakeSpeechServer::streamGarbage(const std::string& route, double seconds) const {
     answer(route, "{}");
     writeFixture(dir_.file(route + ".garbage"), std::to_string(seconds));
-}
-
-void FakeSpeechServer::answerByField(const std::string& route, const std::string& field,
-                                     const std::string& body, int status) const {
-    writeFixture(dir_.file(route + ".if-" + field + ".status"), std::to_string(status));
-    writeFixture(dir_.file(route + ".if-" + field + ".body"), body);
 }
 
 std::vector<nlohmann::json> FakeSpeechServer::requests() const {
@@ -160,15 +140,11 @@ std::string toneWav(double seconds) {
 
 std::vector<pid_t> childProcesses() {
     std::vector<pid_t> children;
-    const pid_t self = ::getpid();
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return children;
-    while (const dirent* entry = ::readdir(proc)) {
-        const pid_t pid = std::atoi(entry->d_name);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
         if (pid <= 0) continue;
-        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
         std::string line;
-        std::getline(stat, line);
+        std::getline(std::ifstream(entry.path() / "stat"), line);
         // "pid (comm) state ppid …"; comm may hold blanks, so read after the last ')'.
         const auto close = line.rfind(')');
         if (close == std::string::npos) continue;
@@ -176,17 +152,9 @@ std::vector<pid_t> childProcesses() {
         char state = 0;
         pid_t parent = 0;
         rest >> state >> parent;
-        if (parent == self && state != 'Z') children.push_back(pid);
+        if (parent == ::getpid() && state != 'Z') children.push_back(pid);
     }
-    ::closedir(proc);
     return children;
-}
-
-std::set<int> openDescriptors() {
-    std::set<int> fds;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        fds.insert(std::atoi(entry.path().filename().c_str()));
-    return fds;
 }
 
 std::string commandLine(const std::vector<std::string>& args) {

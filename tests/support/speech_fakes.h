@@ -4,7 +4,6 @@
 #include "support/temp_dir.h"
 
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,45 +39,47 @@ class FakeWhisper {
     TempDir dir_;
 };
 
-// The fake speech server on an ephemeral loopback port, stopped with the object.
-class FakeSpeechServer {
+// A stand-in server on an ephemeral loopback port it announces, stopped with the object.
+class LoopbackServer {
+  public:
+    LoopbackServer() = default;
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    pid_t pid() const;
+    std::string url(std::string_view path = "") const;
+
+  protected:
+    void start(const std::vector<std::string>& argv);
+
+  private:
+    std::shared_ptr<Subprocess> process_;
+    int port_ = 0;
+};
+
+// The fake speech server.
+class FakeSpeechServer : public LoopbackServer {
   public:
     FakeSpeechServer();
-    ~FakeSpeechServer();
-    FakeSpeechServer(const FakeSpeechServer&) = delete;
-    FakeSpeechServer& operator=(const FakeSpeechServer&) = delete;
-
-    int port() const { return port_; }
-    pid_t pid() const;
-    std::string url(std::string_view path) const;
     // How "inference" or "transcribe" answers from now on.
     void answer(const std::string& route, const std::string& body, double delaySeconds = 0,
                 int status = 200) const;
-    // How "inference" (or another route) answers a request holding the form field `field`.
-    void answerByField(const std::string& route, const std::string& field, const std::string& body,
-                       int status) const;
     // Makes "route" stream bytes that are no answer for `seconds` (until answer() again).
     void streamGarbage(const std::string& route, double seconds) const;
     std::vector<nlohmann::json> requests() const;
 
   private:
     TempDir dir_;
-    std::shared_ptr<Subprocess> process_;
-    int port_ = 0;
 };
 
-// The model download site's stand-in (tools/model_host.cpp) serving the files of dir(), stopped
-// with the object. With `cutAfterBytes` the first download breaks off after that many bytes;
-// with `bytesPerSecond` every download is that slow.
-class ModelHost {
+// The model download site's stand-in (tools/model_host.cpp) serving the files of dir(). With
+// `cutAfterBytes` the first download breaks off after that many bytes; with `bytesPerSecond`
+// every download is that slow.
+class ModelHost : public LoopbackServer {
   public:
     explicit ModelHost(long long cutAfterBytes = -1, long long bytesPerSecond = 0);
-    ~ModelHost();
-    ModelHost(const ModelHost&) = delete;
-    ModelHost& operator=(const ModelHost&) = delete;
-
     const std::string& dir() const { return dir_.path(); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // "METHOD PATH RANGE" per request so far.
     std::vector<std::string> requests() const;
     // Puts a model-shaped file of `bytes` (the ggml header, then bytes that do not repeat)
@@ -89,8 +90,6 @@ class ModelHost {
   private:
     TempDir dir_;
     TempDir logDir_;
-    std::shared_ptr<Subprocess> process_;
-    int port_ = 0;
 };
 
 // A loopback URL on which nothing listens.
@@ -99,9 +98,8 @@ std::string deadUrl(std::string_view path);
 // A 16 kHz mono WAV of `seconds` of a 440 Hz tone.
 std::string toneWav(double seconds);
 
-// Live child processes of this process, and its open descriptors.
+// Live child processes of this process.
 std::vector<pid_t> childProcesses();
-std::set<int> openDescriptors();
 
 // An argument list as one line: arguments joined by blanks, those holding a blank in single
 // quotes. Exact, and far easier to read in a test than a column of strings.

@@ -31,7 +31,6 @@ class DecodeTest : public testing::Test {
     }
     ~DecodeTest() override { waitForDecodeEngines(30); }
 
-    void addVadModel() const { writeFixture(settings.vadModel, "vad"); }
     std::string clip(const std::string& name, double seconds) const {
         writeFixture(work.file(name), toneWav(seconds));
         return work.file(name);

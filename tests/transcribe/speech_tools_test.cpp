@@ -25,32 +25,21 @@ TEST(EngineThreads, TheEnginesTogetherFitTheCores) {
             EXPECT_EQ(t.captions >= 1, captions);
             EXPECT_LE(t.decode + t.captions, std::max(cores, captions ? 2L : 1L));
             EXPECT_GE(t.decode, t.captions);
-            if (cores >= 2 && cores <= 8 && !captions) {
-                EXPECT_EQ(t.decode, cores); // all of them
-            }
+            EXPECT_TRUE(cores < 2 || cores > 8 || captions || t.decode == cores); // all of them
         }
     }
-    EXPECT_EQ(engineEnvironment(3),
-              (std::vector<std::string>{"OMP_WAIT_POLICY=passive", "OMP_THREAD_LIMIT=3"}));
 }
 
-TEST(SpeechTools, CurlGetsWholeSecondsAndFilePathsItCannotSplit) {
+// "0" would switch curl's limit off. Text goes in --form-string fields, which curl never reads
+// as "@file" or "<file"; only the clip is a file, quoted where curl would split its path.
+TEST(SpeechTools, CurlGetsWholeSecondsAndOnlyTheClipAsAFile) {
     EXPECT_EQ(curlMaxTime(29.9), "29");
-    EXPECT_EQ(curlMaxTime(0.4), "1"); // "0" would switch curl's limit off
-    EXPECT_EQ(curlMaxTime(-3), "1");
-    EXPECT_EQ(curlFileField("file", "/tmp/vak_rec_3.wav"), "file=@/tmp/vak_rec_3.wav");
+    EXPECT_EQ(curlMaxTime(0.4), "1");
     EXPECT_EQ(curlFileField("file", "/d/a;type=text/x.wav"), "file=@\"/d/a;type=text/x.wav\"");
     EXPECT_EQ(curlFileField("file", "/d/a,b\"c\\.wav"), "file=@\"/d/a,b\\\"c\\\\.wav\"");
-}
-
-// Text goes in --form-string fields, which curl never reads as "@file" or "<file"; only the clip
-// is a file. The copy for the decoder is 16 kHz mono whatever the recording.
-TEST(SpeechTools, OnlyTheClipIsAFileFieldAndTheConditionedCopyIs16kMono) {
     DecodeSettings s;
-    s.ffmpeg = "/tools/ffmpeg";
     s.prompt = "@names.txt";
     s.config = Config::defaults("/home/u");
-    s.config.callMode = true;
     for (const auto& args : {cloudRequestArguments(s, "/tmp/a.wav", 29.9),
                              serverRequestArguments(s, "/tmp/a.wav", 60, true)}) {
         for (std::size_t i = 0; i + 1 < args.size(); ++i) {
@@ -60,10 +49,6 @@ TEST(SpeechTools, OnlyTheClipIsAFileFieldAndTheConditionedCopyIs16kMono) {
         }
         EXPECT_NE(std::find(args.begin(), args.end(), "prompt=@names.txt"), args.end());
     }
-    EXPECT_EQ(commandLine(ffmpegArguments(s, "/tmp/a.wav", "/tmp/a.wav.pp.wav")),
-              "/tools/ffmpeg -hide_banner -loglevel error -y -i file:/tmp/a.wav "
-              "-af highpass=f=80,afftdn=nf=-20:tn=1,dynaudnorm=f=150:g=21:p=0.95:m=20 "
-              "-ar 16000 -ac 1 -c:a pcm_s16le file:/tmp/a.wav.pp.wav");
 }
 
 } // namespace
