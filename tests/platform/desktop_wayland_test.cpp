@@ -19,7 +19,6 @@ namespace {
 
 using Selection = DataControlPasteboard::Selection;
 
-// One compositor for everything: the clipboard, then the frontmost application.
 TEST(WaylandDesktop, ClipboardAndFrontmostApplicationWhileAnotherWindowHasTheFocus) {
     test::HeadlessSway sway;
     if (!sway.running()) GTEST_SKIP() << "no headless sway: " << sway.why();

@@ -8,6 +8,7 @@
 #include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/terminal_families.h"
 #include "platform/linux/uinput_key_synth.h"
+#include "platform/linux/xcb_connection.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -175,6 +176,8 @@ TEST(EvdevDecoder, StreamsBecomeTheEventsTheRecogniserKnows) {
          {click, click, scroll, scroll}},
         {"a release never pressed is nothing", {up(KEY_RIGHTMETA), up(KEY_A)}, {}},
     };
+    // The key table it shares with X11 is indexed as X's evdev map is: the kernel's code + 8.
+    EXPECT_EQ(evdevKeysyms()[KEY_RIGHTMETA + 8], keysym::Super_R);
     for (const Case& c : cases) {
         EvdevDecoder whole;
         EXPECT_EQ(whole.feed(1, stream(c.parts)), c.events) << c.name;
