@@ -31,7 +31,8 @@ DEB_BUILD=(g++ cmake ninja-build pkg-config libicu-dev nlohmann-json3-dev libssl
 # vulkaninfo (vulkan-tools) tells the engine set-up whether a Vulkan GPU is there.
 DEB_RUNTIME=(curl ffmpeg wamerican libqt6gui6 libqt6widgets6 xdg-utils fonts-dejavu-core
              fonts-noto-color-emoji qt6-wayland wtype vulkan-tools)
-# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service; pulseaudio
+# dbus-daemon and gnome-keyring give the key-store tests a private Secret Service (gdbus, of
+# libglib2.0-bin, asks it and the shortcuts portal what any other client would); pulseaudio
 # gives the capture tests a private sound server; xvfb gives the desktop tests a private display.
 # clang-14 with its runtime libraries (libFuzzer, the sanitizers) builds and runs the fuzz targets.
 # The package test builds a .deb (dpkg-dev finds its library dependencies) and checks its
@@ -52,7 +53,7 @@ DEB_TEST=(libgtest-dev libbenchmark-dev clang-format git dbus-daemon gnome-keyri
           appstream openbox xterm rxvt-unicode sakura qterminal mousepad featherpad copyq sway
           xwayland foot wl-clipboard x11-xserver-utils gnome-shell mutter at-spi2-core
           gnome-settings-daemon xdg-desktop-portal xdg-desktop-portal-kde kwin-wayland qtwayland5
-          python3-gi gir1.2-gtk-3.0)
+          python3-gi gir1.2-gtk-3.0 libglib2.0-bin)
 
 # The speech benchmark (bench/speech_bench.sh.in) speaks prose with espeak-ng and decodes it with
 # pocketsphinx and its US English model; sox cuts and converts the audio, python3 runs its

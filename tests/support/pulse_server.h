@@ -10,12 +10,12 @@
 
 namespace vak::test {
 
-// A private PulseAudio server for tests: a null sink, two pipe sources, "vak_pipe" (48 kHz
-// mono 16-bit, fed by the test through feed()) and "vak_silent" (marked as the built-in
-// microphone, never fed, so it never delivers), and "vak_linein" on the "pci" bus, fed digital
-// silence without end, like a sound card's unplugged line input (silent, yet flowing). Nothing
-// of the real user's sound setup is used: the server listens on a socket in a temporary folder and
-// PULSE_SERVER points there.
+// A private PulseAudio server for tests, on a socket in a temporary folder that PULSE_SERVER
+// points at (nothing of the user's sound setup is used): a null sink and three pipe sources at
+// 48 kHz mono 16-bit. "vak_pipe" (the default, "Test Pipe Mic") is fed by the test through
+// feed(); "vak_silent" ("Test Builtin Mic", the built-in microphone) is never fed, so it never
+// delivers; "vak_linein" ("Test Line In", on the "pci" bus) is fed digital silence without end,
+// like a sound card's unplugged line input.
 class PulseServer {
   public:
     PulseServer();
@@ -24,25 +24,21 @@ class PulseServer {
     // False (with the reason in why()) when no server could be started on this machine.
     bool running() const { return running_; }
     const std::string& why() const { return why_; }
-    // The PULSE_SERVER value of this server, for child processes.
-    std::string serverAddress() const { return "unix:" + socket_; }
+    // The PULSE_SERVER value, for child processes.
+    std::string serverAddress() const { return "unix:" + dir_ + "/native"; }
 
-    // Writes 48 kHz mono 16-bit samples into the pipe source at the pace of a real microphone,
-    // on a thread of its own; returns at once.
+    // Writes samples into "vak_pipe" at a microphone's pace, on a thread; waitFed() waits for it.
     void feed(std::vector<std::int16_t> samples);
-    // Waits until everything handed to feed() has been written.
     void waitFed();
 
   private:
     std::string dir_;
-    std::string socket_;
-    std::string fifo_;
     std::shared_ptr<Subprocess> server_;
     bool running_ = false;
     std::string why_;
+    int microphone_ = -1; // open for good: a pipe source must not lose its writer between feeds
     std::thread feeder_;
-    int fifoWriter_ = -1;
-    std::thread silence_; // feeds the line input
+    std::thread silence_;
     std::atomic<bool> stopping_{false};
 };
 

@@ -26,11 +26,10 @@ inline QApplication& qtApplication() {
 }
 
 // A private Xvfb display with the application on it and Qt's main queue installed, for the whole
-// program; under ctest every test is a program of its own, so each gets a fresh display. A test
-// program registers one with ::testing::AddGlobalTestEnvironment.
+// test program (::testing::AddGlobalTestEnvironment); under ctest each test gets a fresh one.
 class QtDesktop final : public ::testing::Environment {
   public:
-    QtDesktop() { instance() = this; }
+    QtDesktop() { instance = this; }
     void SetUp() override {
         xvfb_ = std::make_unique<Xvfb>();
         if (!xvfb_->running()) return;
@@ -47,16 +46,12 @@ class QtDesktop final : public ::testing::Environment {
 
     // Why there is no display; empty when there is one.
     static std::string missing() {
-        const Xvfb& xvfb = *instance()->xvfb_;
-        return xvfb.running() ? "" : xvfb.why();
+        return instance->xvfb_->running() ? "" : instance->xvfb_->why();
     }
-    static QtMainQueue& queue() { return *instance()->queue_; }
+    static QtMainQueue& queue() { return *instance->queue_; }
 
   private:
-    static QtDesktop*& instance() {
-        static QtDesktop* desktop = nullptr;
-        return desktop;
-    }
+    static inline QtDesktop* instance = nullptr;
     std::unique_ptr<Xvfb> xvfb_;
     std::unique_ptr<QtMainQueue> queue_;
 };
