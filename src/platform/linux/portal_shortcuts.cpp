@@ -296,11 +296,6 @@ bool PortalShortcutMonitor::start(InputEventHandler handler) {
             bindToken, &why);
         g_variant_unref(wanted);
         if (bound == nullptr) return fail(why);
-        {
-            gchar* dbg = g_variant_print(bound, TRUE);
-            fprintf(stderr, "DBG bound %s\n", dbg);
-            g_free(dbg);
-        }
         // The chords the desktop gave, in our order (the portal's is its own).
         std::map<std::string, std::string> given;
         if (GVariant* list =
