@@ -16,17 +16,11 @@ TEST(Json, StringMemberOnlyFromATopLevelObject) {
     };
     const std::vector<Case> cases = {
         {R"({"text":"Hello world."})", "Hello world."},
-        {R"({"text":""})", ""},
         {R"(  {"other":1,"text":"caf\u00e9 \ud83d\udc4d"}  )", "caf\xc3\xa9 \xf0\x9f\x91\x8d"},
         {R"({"text":42})", std::nullopt},
         {R"({"text":null})", std::nullopt},
-        {R"({"error":"quota"})", std::nullopt},
         {R"([{"text":"in an array"}])", std::nullopt},
-        {R"("text")", std::nullopt},
-        {R"({"text":"unterminated)", std::nullopt},
         {R"({"text":"a"} trailing)", std::nullopt},
-        {"", std::nullopt},
-        {"<html>502 Bad Gateway</html>", std::nullopt},
         {"{\"text\":\"\xff\"}", std::nullopt}, // not UTF-8
     };
     for (const auto& c : cases)

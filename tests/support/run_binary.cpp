@@ -4,14 +4,13 @@
 
 namespace vak::test {
 
-BinaryRun runBinary(const std::string& program, const std::vector<std::string>& args,
-                    const BinaryOptions& options) {
+BinaryRun runVak(const std::vector<std::string>& args, const BinaryOptions& options) {
     // A variable to drop is dropped by env(1), which then runs the program.
     std::vector<std::string> argv;
     if (!options.unsetEnv.empty()) argv.push_back("/usr/bin/env");
     for (const std::string& name : options.unsetEnv)
         argv.insert(argv.end(), {"-u", name});
-    argv.push_back(program);
+    argv.push_back(VAK_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     RunOptions run;
     run.timeoutSeconds = options.timeoutSeconds;
@@ -25,10 +24,6 @@ BinaryRun runBinary(const std::string& program, const std::vector<std::string>& 
     if (!result) return {-1, "", "spawn failed: " + error};
     const bool exited = result->status.exited() && !result->timedOut;
     return {exited ? result->status.code : -1, result->output, result->errorTail};
-}
-
-BinaryRun runVak(const std::vector<std::string>& args, const BinaryOptions& options) {
-    return runBinary(VAK_BINARY, args, options);
 }
 
 } // namespace vak::test

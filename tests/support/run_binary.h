@@ -1,7 +1,6 @@
 #pragma once
 
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +19,8 @@ struct BinaryOptions {
     double timeoutSeconds = 60;
 };
 
-// Runs a program with the given arguments, feeding `input` from a file and collecting its
-// standard output and error in files (so a chatty stderr cannot block it).
-BinaryRun runBinary(const std::string& program, const std::vector<std::string>& args,
-                    const BinaryOptions& options = {});
-
-// The vak-dictate binary under test.
+// Runs the vak-dictate binary under test with `input` on its standard input, and collects its
+// standard output and error.
 BinaryRun runVak(const std::vector<std::string>& args, const BinaryOptions& options = {});
 
 } // namespace vak::test

@@ -20,9 +20,8 @@ class TempDir {
     std::string path_;
 };
 
-// A file system of `bytes` mounted on the folder `at` (created), for what a full disk does;
-// unmounted at the end. Only root can mount: elsewhere mounted() is false and the folder is an
-// ordinary one.
+// A file system of `bytes` mounted on the folder `at` (created) for what a full disk does, until
+// the end; only root can mount, elsewhere the folder is an ordinary one.
 class SmallFileSystem {
   public:
     SmallFileSystem(const std::string& at, std::size_t bytes);

@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     unsetenv("VAK_TOOL_PATH");
     // The autostart entry lives under ~/.config then, in the private HOME.
     unsetenv("XDG_CONFIG_HOME");
-    // No test may reach the session bus of the person running them, and none may make libdbus
-    // start one (it forks from a threaded process to do so). Tests that need a bus start their own.
+    // No test may reach the person's session bus, nor make libdbus start one (it forks from a
+    // threaded process); tests that need a bus start their own.
     setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     vak::initProcessValues({argc > 0 ? argv[0] : "test"});
     return RUN_ALL_TESTS();
