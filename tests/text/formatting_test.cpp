@@ -43,8 +43,8 @@ TEST_F(Formatting, EveryStageOnOneTable) {
         {"", ""},
         {"[BLANK_AUDIO]\n(wind blowing)\n  \n", ""},
         {"keep [this one] please now", "Keep [this one] please now."}, // not upper case
-        {"that was (laughs) really funny", "That was really funny."},
         {"a (laugh b (sigh) c", "A c"}, // a tag ends at the first closing bracket
+        {"a (laughing b c d", "A (laughing b c d."},
         {"so, um, we start today", "So, we start today."},
         {"the umbrella is here today", "The umbrella is here today."},
         {"hello\r\n[BLANK_AUDIO]\r\nworld", "Hello world"},

@@ -112,7 +112,6 @@ TEST(LocalCommandEdit, InstructionsPickTheFirstMatchingRowByWholeWords) {
               "STRASSE \xc3\x89T\xc3\x89");
 }
 
-// What every mode keeps on realistic transcripts, each formatted first as a dictation would be.
 TEST(ModeProperties, EveryModeKeepsTheNumbersAndACleanLayout) {
     test::TempDir dir;
     SystemWords none;
