@@ -1,8 +1,7 @@
+#include "rewrite/command_edit.h"
 #include "rewrite/polish.h"
 #include "rewrite/prompts.h"
 #include "rewrite_fixture.h"
-
-#include <array>
 
 namespace vak {
 namespace {
@@ -18,6 +17,14 @@ std::string repeat(std::string_view piece, std::size_t count) {
 
 class Polish : public test::RewriteTest {
   protected:
+    // A local command editor that records its calls and answers `answer`.
+    LocalCommandEditor localEditor(std::optional<std::string> answer) {
+        return [this, answer](std::string_view selection, std::string_view instruction) {
+            localCalls.emplace_back(selection, instruction);
+            return answer;
+        };
+    }
+    std::vector<std::pair<std::string, std::string>> localCalls;
     const std::string transcript = "ship the fix today."; // 19 characters: floors of 11 and 9
 };
 
@@ -25,6 +32,11 @@ TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
     const std::string proxy = "/api/polish", anthropic = "/v1/messages";
     const std::string groq = "/openai/v1/chat/completions", local = "/v1/chat/completions";
     const std::string byTool = "Rewritten: ship the fix today."; // the fake tool's own answer
+    const char* routes[] = {"polish", "completions", "messages", "chat"};
+    const char* good[] = {R"({"text":"By the proxy."})",
+                          R"({"choices":[{"message":{"content":"From the local model."}}]})",
+                          R"({"content":[{"text":"By Anthropic."}]})",
+                          R"({"choices":[{"message":{"content":"From Groq now."}}]})"};
     struct Case {
         std::string proxyToken, key;
         bool toolInstalled, proxyAnswers, keyedAnswers;
@@ -49,108 +61,99 @@ TEST_F(Polish, TheChainAsksProvidersInOrderAndStopsAtTheFirstText) {
         SCOPED_TRACE("case " + std::to_string(i));
         test::FakeSpeechServer fresh;
         test::TempDir toolHome;
-        std::unique_ptr<test::FakeClaude> tool;
-        if (c.toolInstalled) tool = std::make_unique<test::FakeClaude>(toolHome.path());
+        std::optional<test::FakeClaude> tool;
+        if (c.toolInstalled) tool.emplace(toolHome.path());
         RewriteSettings s = settings;
-        s.proxyUrl = fresh.url(proxy);
-        s.anthropicUrl = fresh.url(anthropic);
-        s.groqUrl = fresh.url(groq);
+        test::pointAt(s, fresh);
         s.claudeTool = toolHome.file(".local/bin/claude");
         s.proxyToken = c.proxyToken;
         s.polishKey = c.key;
         if (c.localAnswers) s.localUrl = fresh.url(local);
-        const std::string failed = R"({"type":"error"})";
-        fresh.answer("polish", c.proxyAnswers ? R"({"text":"By the proxy."})" : R"({"error":"x"})");
-        fresh.answer("completions",
-                     c.localAnswers.value_or(false)
-                         ? R"({"choices":[{"message":{"content":"From the local model."}}]})"
-                         : failed);
-        fresh.answer("messages",
-                     c.keyedAnswers ? R"({"content":[{"text":"By Anthropic."}]})" : failed);
-        fresh.answer("chat", c.keyedAnswers
-                                 ? R"({"choices":[{"message":{"content":"From Groq now."}}]})"
-                                 : failed);
-
+        const bool answers[] = {c.proxyAnswers, c.localAnswers.value_or(false), c.keyedAnswers,
+                                c.keyedAnswers};
+        for (std::size_t p = 0; p < 4; ++p)
+            fresh.answer(routes[p], answers[p] ? good[p] : R"({"type":"error"})");
         EXPECT_EQ(polishForAI(transcript, s), c.expected);
-        EXPECT_EQ(test::providerCalls(fresh, tool.get()), c.expectedCalls);
+        EXPECT_EQ(test::providerCalls(fresh, tool ? &*tool : nullptr), c.expectedCalls);
     }
 }
 
+// The local model server is asked first, then the proxy with a mode, then Groq with the
+// instruction: the house style rides along with the rewrites but not with a command edit.
 TEST_F(Polish, EachRewriteSendsItsModeAndInstructionWithTheHouseStyle) {
     settings.proxyToken = "cred";
     settings.polishKey = "gsk_1";
     settings.style = "plain words";
+    settings.localUrl = server.url("/v1/chat/completions");
+    server.answer("completions", R"({"error":{"message":"model not loaded"}})");
     server.answer("polish", R"({"error":"down"})");
-    server.answer("chat", R"({"choices":[{"message":{"content":"A long enough answer."}}]})");
-
+    server.answer("chat", R"({"choices":[{"message":{"content":"A long enough answer."}}]})", 0.3);
     EXPECT_TRUE(polishForAI(transcript, settings));
     EXPECT_TRUE(polishForText(transcript, settings));
+    test::CommandLineWatch watch;
+    EXPECT_EQ(commandEdit("Dear Sam", "all caps", localEditor("unused"), settings),
+              "A long enough answer.");
+    watch.stop();
+    EXPECT_TRUE(localCalls.empty());
+    EXPECT_EQ(test::maxTimeFor(watch, settings.groqUrl), "30");
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 4u);
+    ASSERT_EQ(requests.size(), 9u);
     const auto body = [&](std::size_t i) { return test::bodyOf(requests[i]); };
     const std::string style = contextSuffix("plain words");
-    EXPECT_EQ(body(0)["mode"], "summarize");
-    EXPECT_EQ(body(0)["text"], transcript);
-    EXPECT_EQ(body(1)["messages"][0]["content"], std::string(POLISH_INSTRUCTION) + style);
-    EXPECT_EQ(body(1)["messages"][1]["content"], transcript);
-    EXPECT_EQ(body(2)["mode"], "professional");
-    EXPECT_EQ(body(3)["messages"][0]["content"], std::string(POLISH_TEXT_INSTRUCTION) + style);
-
-    EXPECT_EQ(style, "\nHouse style, always apply: plain words. Keep this voice in every "
-                     "sentence without mentioning it.");
-
-    // The claude tool gets the same instruction as its prompt; no style, no suffix.
-    settings.polishKey.clear();
-    settings.proxyToken.clear();
-    settings.style.clear();
-    auto& tool = installClaude();
-    tool.answer("A long enough answer.");
-    EXPECT_TRUE(polishForText(transcript, settings));
-    ASSERT_EQ(tool.calls().size(), 1u);
-    EXPECT_EQ(tool.calls()[0]["args"][3], std::string(POLISH_TEXT_INSTRUCTION));
-    EXPECT_EQ(tool.calls()[0]["stdin"], transcript);
+    const std::string prompt = "SELECTED TEXT:\nDear Sam\n\nINSTRUCTION:\nall caps";
+    EXPECT_EQ(body(1), json({{"mode", "summarize"}, {"text", transcript}, {"token", "cred"}}));
+    EXPECT_EQ(body(2)["messages"][0]["content"], std::string(POLISH_INSTRUCTION) + style);
+    EXPECT_EQ(body(2)["messages"][1]["content"], transcript);
+    EXPECT_EQ(body(4)["mode"], "professional");
+    EXPECT_EQ(body(5)["messages"][0]["content"], std::string(POLISH_TEXT_INSTRUCTION) + style);
+    EXPECT_EQ(body(7), json({{"mode", "command"}, {"text", prompt}, {"token", "cred"}}));
+    for (const std::size_t local : {0u, 3u, 6u})
+        EXPECT_EQ(body(local)["messages"], body(local + 2)["messages"]) << local;
+    EXPECT_EQ(body(8)["messages"][0]["content"], COMMAND_INSTRUCTION);
+    EXPECT_EQ(body(8)["messages"][1]["content"], prompt);
+    // One second per 40 characters as the user sees them: 2,000 accented letters are 2,000.
+    EXPECT_DOUBLE_EQ(commandEditTimeoutSeconds(std::string(2039, 'x')), 50.975);
+    EXPECT_DOUBLE_EQ(commandEditTimeoutSeconds(repeat("e\u0301", 2000)), 50);
 }
 
 TEST_F(Polish, TheTimeLimitGrowsWithTheWordCount) {
     settings.proxyToken = "cred";
-    struct Case {
-        bool forAI;
-        std::size_t words;
-        const char* maxTime;
-    };
-    const std::array<Case, 5> cases = {{
-        {true, 12, "30"},   // 12 × 0.25 = 3, raised to 30
-        {true, 200, "50"},  // 200 × 0.25
-        {true, 201, "50"},  // 50.25, whole seconds
-        {false, 100, "25"}, // 100 ÷ 5 = 20, raised to 25
-        {false, 200, "40"}, // 200 ÷ 5
-    }};
-    for (const auto& c : cases) {
-        SCOPED_TRACE((c.forAI ? "for AI, " : "for text, ") + std::to_string(c.words) + " words");
-        const std::string text = repeat(" word", c.words).substr(1);
+    // For AI a quarter second a word, at least 30; for text a fifth, at least 25. Whole seconds.
+    const std::tuple<bool, std::size_t, const char*> cases[] = {
+        {true, 12, "30"}, {true, 201, "50"}, {false, 100, "25"}, {false, 200, "40"}};
+    for (const auto& [forAI, words, maxTime] : cases) {
+        const std::string text = repeat(" word", words).substr(1);
         server.answer("polish", json({{"text", text}}).dump(), 0.3);
         test::CommandLineWatch watch;
-        EXPECT_EQ(c.forAI ? polishForAI(text, settings) : polishForText(text, settings), text);
+        EXPECT_EQ(forAI ? polishForAI(text, settings) : polishForText(text, settings), text);
         watch.stop();
-        EXPECT_EQ(test::maxTimeFor(watch, settings.proxyUrl), c.maxTime);
+        EXPECT_EQ(test::maxTimeFor(watch, settings.proxyUrl), maxTime) << words;
     }
 }
 
-TEST_F(Polish, RefusalsAndPreamblesAreRejectedWholeInAnyLetterCase) {
+// The floors are three fifths of the input for AI and half for text, in characters as the user
+// sees them: "é" written as e + U+0301 is one character of three bytes.
+TEST_F(Polish, RefusalsPreamblesAndShortAnswersAreRejected) {
     auto& tool = installClaude();
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
-        {"HeRe'S tHe ReWrItTeN transcript:\nShip the fix today.", std::nullopt},
-        {"\n here is the rewritten text: ship the fix today.", std::nullopt},
-        {"I CANNOT do that, it is against the rules.", std::nullopt},
-        {"I\u2019m sorry, that is against the rules.", std::nullopt},
-        {"   \n\n\t  ", std::nullopt},
-        {"\n\nShip the fix today, please.\n", "Ship the fix today, please."},
-        {"Sorry: here's the rewritten plan.", "Sorry: here's the rewritten plan."},
+    const std::string hundred = repeat("a", 100), accent = "e\u0301";
+    const std::tuple<bool, std::string, std::string, std::optional<std::string>> cases[] = {
+        {true, transcript, "HeRe'S tHe ReWrItTeN transcript:\nShip the fix today.", {}},
+        {false, transcript, "I\u2019m sorry, that is against the rules.", {}},
+        {false, transcript, "\n\nShip the fix today, please.\n", "Ship the fix today, please."},
+        {true, transcript, "Sorry: here's the rewritten plan.",
+         "Sorry: here's the rewritten plan."},
+        {true, hundred, repeat("b", 59), {}},
+        {true, hundred, repeat("b", 60), repeat("b", 60)},
+        {true, hundred, repeat(accent, 59), {}},
+        {true, hundred, "   " + repeat("b", 58) + "\n\n\n", {}},
+        {false, hundred, repeat("b", 49), {}},
+        {false, hundred, repeat("b", 50), repeat("b", 50)},
+        {true, repeat(accent, 100), repeat("b", 60), repeat("b", 60)},
     };
-    for (const auto& [answer, expected] : cases) {
+    for (const auto& [forAI, input, answer, expected] : cases) {
         tool.answer(answer);
-        EXPECT_EQ(polishForAI(transcript, settings), expected) << answer;
-        EXPECT_EQ(polishForText(transcript, settings), expected) << answer;
+        EXPECT_EQ(forAI ? polishForAI(input, settings) : polishForText(input, settings), expected)
+            << answer;
     }
     // Empty input asks no provider at all.
     const std::size_t asked = tool.calls().size();
@@ -159,30 +162,27 @@ TEST_F(Polish, RefusalsAndPreamblesAreRejectedWholeInAnyLetterCase) {
     EXPECT_EQ(tool.calls().size(), asked);
 }
 
-TEST_F(Polish, TheLengthFloorCountsUserPerceivedCharacters) {
+TEST_F(Polish, ACommandEditRefusalIsNotPastedAndNoModelLeavesItToTheLocalEditor) {
     auto& tool = installClaude();
-    const std::string input = repeat("a", 100);
-    // "é" as e + U+0301: one character, three bytes.
-    const std::string accent = "e\u0301";
-    const std::vector<std::tuple<bool, std::string, bool>> cases = {
-        {true, repeat("b", 59), false},
-        {true, repeat("b", 60), true},
-        {true, repeat(accent, 59), false},
-        {true, repeat(accent, 60), true},
-        {false, repeat("b", 49), false},
-        {false, repeat("b", 50), true},
-        // Padding does not count: the answer is trimmed first.
-        {true, "   " + repeat("b", 58) + "\n\n\n", false},
-    };
-    for (const auto& [forAI, answer, accepted] : cases) {
+    for (const char* answer : {"I'm sorry, I can't edit that.", "I can\u2019t do that.", " \n "}) {
         tool.answer(answer);
-        const auto result = forAI ? polishForAI(input, settings) : polishForText(input, settings);
-        EXPECT_EQ(result.has_value(), accepted)
-            << (forAI ? "for AI: " : "for text: ") << answer.size() << " bytes";
+        EXPECT_EQ(commandEdit("Dear Sam", "rewrite", localEditor("local"), settings), std::nullopt)
+            << answer;
     }
-    // The input is measured the same way: 100 accented characters need 60 back.
-    tool.answer(repeat("b", 60));
-    EXPECT_TRUE(polishForAI(repeat(accent, 100), settings));
+    // A model answer, even a refusal, is final: the local editor only stands in for no answer.
+    EXPECT_TRUE(localCalls.empty());
+    tool.answer("Here is the rewritten text");
+    EXPECT_EQ(commandEdit("Dear Sam", "rewrite", nullptr, settings), "Here is the rewritten text");
+
+    // A failing keyed provider falls to the tool, then the local editor, which says so.
+    settings.polishKey = "sk-ant-1";
+    server.answer("messages", R"({"content":[]})");
+    tool.setControl("exit=1");
+    test::LogCapture log;
+    EXPECT_EQ(commandEdit("Dear Sam", "all caps", localEditor("DEAR SAM\n"), settings), "DEAR SAM");
+    EXPECT_EQ(server.requests().at(0)["path"], "/v1/messages");
+    EXPECT_EQ(localCalls, (decltype(localCalls){{"Dear Sam", "all caps"}}));
+    EXPECT_TRUE(log.has(LogLevel::info, "command edit handled in code (no AI needed)"));
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,41 +19,36 @@ inline std::vector<std::string> providerCalls(const FakeSpeechServer& server,
     std::vector<std::string> calls;
     for (const auto& request : server.requests())
         calls.push_back(request["path"]);
-    for (std::size_t i = 0; claude && i < claude->calls().size(); ++i)
-        calls.emplace_back("claude");
+    calls.resize(calls.size() + (claude ? claude->calls().size() : 0), "claude");
     return calls;
 }
 
-// A recorded request's body, parsed.
 inline nlohmann::json bodyOf(const nlohmann::json& request) {
     return nlohmann::json::parse(request["body"].get<std::string>());
 }
 
-// Settings pointing every provider at one fake server; no proxy credential, no key and no claude
-// tool unless a test adds them. Every test ends with the scratch folder empty: no request body
-// may outlive its call.
+inline void pointAt(RewriteSettings& settings, const FakeSpeechServer& server) {
+    settings.proxyUrl = server.url("/api/polish");
+    settings.anthropicUrl = server.url("/v1/messages");
+    settings.groqUrl = server.url("/openai/v1/chat/completions");
+}
+
+// Every provider pointed at one fake server, without a credential, key or claude tool unless a
+// test adds them. No request body may outlive its call.
 class RewriteTest : public testing::Test {
   protected:
     RewriteTest() {
         std::filesystem::create_directories(scratch.file("bodies"));
-        settings.proxyUrl = server.url("/api/polish");
-        settings.anthropicUrl = server.url("/v1/messages");
-        settings.groqUrl = server.url("/openai/v1/chat/completions");
+        pointAt(settings, server);
         settings.claudeTool = home.file(".local/bin/claude");
         settings.polishModel = "claude-test-model";
         settings.scratch = ScratchFiles(scratch.file("bodies"));
     }
-    void TearDown() override { EXPECT_EQ(scratchFiles(), std::vector<std::string>{}); }
+    void TearDown() override { EXPECT_TRUE(std::filesystem::is_empty(settings.scratch.dir())); }
 
     FakeClaude& installClaude() {
         claude = std::make_unique<FakeClaude>(home.path());
         return *claude;
-    }
-    std::vector<std::string> scratchFiles() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(settings.scratch.dir()))
-            names.push_back(entry.path().filename());
-        return names;
     }
     std::vector<std::string> providerCalls() const {
         return test::providerCalls(server, claude.get());

@@ -13,10 +13,9 @@
 
 namespace vak::test {
 
-FakeClaude::FakeClaude(const std::string& home)
-    : dir_(home + "/.local/bin"), path_(dir_ + "/claude") {
+FakeClaude::FakeClaude(const std::string& home) : dir_(home + "/.local/bin") {
     std::filesystem::create_directories(dir_);
-    std::filesystem::create_symlink(VAK_FAKE_CLAUDE, path_);
+    std::filesystem::create_symlink(VAK_FAKE_CLAUDE, dir_ + "/claude");
 }
 
 void FakeClaude::answer(const std::string& bytes) const {
@@ -80,14 +79,11 @@ CommandLineWatch::commandsContaining(std::string_view needle) const {
     return found;
 }
 
-std::string argumentAfter(const std::vector<std::string>& args, std::string_view option) {
-    const auto at = std::find(args.begin(), args.end(), option);
-    return at == args.end() || at + 1 == args.end() ? std::string() : *(at + 1);
-}
-
 std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url) {
     const auto curls = watch.commandsContaining(url);
-    return curls.size() == 1 ? argumentAfter(curls[0], "--max-time") : "";
+    if (curls.size() != 1) return "";
+    const auto at = std::find(curls[0].begin(), curls[0].end(), "--max-time");
+    return at == curls[0].end() || at + 1 == curls[0].end() ? "" : *(at + 1);
 }
 
 } // namespace vak::test

@@ -17,7 +17,6 @@ namespace vak::test {
 class FakeClaude {
   public:
     explicit FakeClaude(const std::string& home);
-    const std::string& path() const { return path_; }
 
     // What it prints from now on (any bytes).
     void answer(const std::string& bytes) const;
@@ -28,7 +27,6 @@ class FakeClaude {
 
   private:
     std::string dir_;
-    std::string path_;
 };
 
 // Reads every process's command line, over and over, from construction until stop(): what a
@@ -52,9 +50,6 @@ class CommandLineWatch {
     std::set<std::string> seen_; // raw /proc/PID/cmdline contents
     std::thread thread_;
 };
-
-// The argument that follows `option` in `args`, or "" when there is none.
-std::string argumentAfter(const std::vector<std::string>& args, std::string_view option);
 
 // The "--max-time" argument of the one curl command seen for `url`; "" unless there was one.
 std::string maxTimeFor(const CommandLineWatch& watch, std::string_view url);
