@@ -111,7 +111,7 @@ std::set<std::string> tableRows(const std::string& readme, const std::string& he
     return rows;
 }
 
-TEST(ReadmeTables, MatchTheTablesOfSettingsAndEnvironmentVariables) {
+TEST(ReadmeTables, MatchTheTablesOfSettingsEnvironmentVariablesAndFiles) {
     std::set<std::string> settings;
     std::set<std::string> options;
     const auto row = [](std::set<std::string>& rows, std::string text) {
@@ -127,9 +127,14 @@ TEST(ReadmeTables, MatchTheTablesOfSettingsAndEnvironmentVariables) {
         if (variable.kind == EnvKind::Option)
             row(options, std::string(variable.name) + " | " + std::string(variable.meaning));
     }
+    std::set<std::string> files;
+#define USER_FILE(id, name, what) row(files, std::string(name) + " | " + what);
+#include "foundation/user_files.def"
+#undef USER_FILE
     const std::string readme = readFixture(std::string(VAK_SOURCE_DIR) + "/README.md");
     EXPECT_EQ(tableRows(readme, "| key | default | meaning |"), settings);
     EXPECT_EQ(tableRows(readme, "| variable | effect |"), options);
+    EXPECT_EQ(tableRows(readme, "| file | what it holds |"), files);
 }
 
 // Line breaks in a value cannot add or change keys; a file it cannot read is never wiped.
