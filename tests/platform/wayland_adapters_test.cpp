@@ -1,22 +1,30 @@
 // The Wayland backends' logic that needs no compositor and no device node: GNOME's shortcut
-// values, the backend choice, the evdev reader on recorded event streams, and the virtual
-// keyboard through the layer that issues its calls.
+// values, the backend choice, the evdev reader on recorded event streams and on pipes standing
+// in for the event nodes, device kinds, and the virtual keyboard.
+#include "base/main_queue.h"
 #include "platform/desktop_shortcut.h"
 #include "platform/linux/atspi_frontmost_app.h"
 #include "platform/linux/desktop_backend.h"
 #include "platform/linux/evdev_decoder.h"
+#include "platform/linux/evdev_devices.h"
+#include "platform/linux/evdev_key_monitor.h"
 #include "platform/linux/gnome_shortcuts.h"
 #include "platform/linux/terminal_families.h"
 #include "platform/linux/uinput_key_synth.h"
 #include "platform/linux/xcb_connection.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <mutex>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -219,6 +227,96 @@ TEST(EvdevDecoder, KeysHeldAreCountedPerKeyboard) {
     EXPECT_EQ(decoder.flags(), 0u);
 }
 
+// Our own virtual keyboard is never read: its pastes would come back as the user's keys.
+TEST(InputDevices, KeyboardsAndPointersAreReadOthersAndOurOwnAreNot) {
+    const std::vector<std::tuple<const char*, Records, InputDeviceKind>> cases = {
+        {"AT keyboard", {{EV_KEY, KEY_A, 0}}, InputDeviceKind::Keyboard},
+        {"mouse", {{EV_KEY, BTN_LEFT, 0}, {EV_REL, REL_X, 0}}, InputDeviceKind::Pointer},
+        {"Power Button", {{EV_KEY, KEY_POWER, 0}}, InputDeviceKind::Other},
+        {VIRTUAL_KEYBOARD_NAME,
+         {{EV_KEY, KEY_LEFTCTRL, 0}, {EV_KEY, KEY_V, 0}},
+         InputDeviceKind::Other},
+    };
+    for (const auto& [name, codes, kind] : cases) {
+        libevdev* device = libevdev_new();
+        libevdev_set_name(device, name);
+        for (const Record& code : codes)
+            libevdev_enable_event_code(device, code.type, code.code, nullptr);
+        EXPECT_EQ(classifyInputDevice(device), kind) << name;
+        libevdev_free(device);
+    }
+}
+
+// Pipes standing in for the event nodes: a look opens (duplicates) those plugged in, and
+// plugging one in wakes the monitor as inotify would; unplugging closes the writing end.
+struct PipeDevices final : InputDeviceSource {
+    struct Node {
+        std::string path;
+        UniqueFd reader, writer;
+    };
+    std::mutex mutex;
+    std::vector<Node> present;
+    UniqueFd changed{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+
+    int plugIn(const std::string& path) {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+        std::lock_guard lock(mutex);
+        present.push_back({path, UniqueFd(fds[0]), UniqueFd(fds[1])});
+        EXPECT_EQ(::eventfd_write(changed.get(), 1), 0);
+        return fds[1];
+    }
+    void unplug(int writer) {
+        std::lock_guard lock(mutex);
+        std::erase_if(present, [writer](const Node& n) { return n.writer.get() == writer; });
+    }
+    InputDeviceScan scan(const std::vector<std::string>& skip) override {
+        std::lock_guard lock(mutex);
+        InputDeviceScan result;
+        for (const Node& n : present) {
+            if (std::ranges::find(skip, n.path) != skip.end()) continue;
+            result.devices.push_back({n.path, n.path, InputDeviceKind::Keyboard,
+                                      UniqueFd(::fcntl(n.reader.get(), F_DUPFD_CLOEXEC, 0))});
+        }
+        return result;
+    }
+    int changes() override { return changed.get(); }
+    void drainChanges() override {
+        eventfd_t count = 0;
+        ::eventfd_read(changed.get(), &count);
+    }
+    std::vector<std::uint16_t> heldKeys(int) override { return {}; }
+};
+
+// A keyboard plugged in while it runs is read; one unplugged with a key down lets go of it (a
+// trigger key left held would start a dictation nobody asked for).
+TEST(EvdevMonitor, ReadsKeyboardsPluggedInLaterAndReleasesWhatAnUnpluggedOneHeld) {
+    std::vector<InputEvent> received;
+    const auto devices = std::make_shared<PipeDevices>();
+    EvdevKeyMonitor monitor(devices);
+    const auto press = [](int keyboard, std::uint16_t code) {
+        const std::string bytes = stream({down(code)});
+        EXPECT_EQ(::write(keyboard, bytes.data(), bytes.size()), std::ssize(bytes));
+    };
+    const auto receive = [&](std::size_t count) {
+        return test::waitUntil([&] {
+            defaultRunLoop().runFor(0.01);
+            return received.size() >= count;
+        });
+    };
+    const int first = devices->plugIn("/dev/input/event4");
+    ASSERT_TRUE(monitor.start([&](const InputEvent& event) { received.push_back(event); }));
+    press(first, KEY_LEFTALT);
+    ASSERT_TRUE(receive(1));
+    press(devices->plugIn("/dev/input/event9"), KEY_ESC);
+    ASSERT_TRUE(receive(2));
+    EXPECT_EQ(received[1], keyDown(ESCAPE_KEY_CODE, kLeftAlt));
+    devices->unplug(first);
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(received[2], flagsChanged(58, 0));
+    EXPECT_EQ(monitor.heldFlags(), 0u);
+}
+
 struct RecordingUinput final : UinputDevice {
     explicit RecordingUinput(Records& w) : written(w) {}
     bool write(std::uint16_t type, std::uint16_t code, std::int32_t value) override {
@@ -276,6 +374,16 @@ TEST(VirtualKeyboard, TypesTheShortcutOnOneDeviceOnceTheUsersModifiersAreUp) {
     EXPECT_NEAR(slept, 0.5, 0.011);
     EXPECT_EQ(keys().size(), 4u);
     EXPECT_EQ(created, 1);
+}
+
+// Without /dev/uinput (as here) the real virtual keyboard says why and types nothing.
+TEST(VirtualKeyboard, WithoutUinputNothingIsSentAndTheReasonKept) {
+    if (::access("/dev/uinput", W_OK) == 0) GTEST_SKIP() << "/dev/uinput is writable here";
+    UinputKeySynth synth(
+        createUinputKeyboard, [] { return 0; }, [](double) {});
+    EXPECT_FALSE(synth.available());
+    EXPECT_NE(synth.why().find("/dev/uinput"), std::string::npos) << synth.why();
+    EXPECT_FALSE(synth.send(STANDARD_PASTE_STYLE.paste));
 }
 
 } // namespace
