@@ -1,19 +1,24 @@
 // The daemon end to end on a private Xvfb display with openbox, real terminals and editors and the
 // CopyQ clipboard manager, a private sound server as the microphone and the fake whisper-cli as
 // the engine; keys are tapped through XTest, and signals sent as an automated check would.
+#include "audio/wav.h"
 #include "base/files.h"
 #include "e2e/daemon_fixture.h"
 #include "session/text_insertion.h"
 #include "support/desktop_fixtures.h"
 #include "support/run_binary.h"
+#include "support/speech_fakes.h"
 #include "support/xvfb.h"
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <span>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace vak {
 namespace {
@@ -24,6 +29,27 @@ using test::readFixture;
 using test::settle;
 using test::waitUntil;
 using test::writeFixture;
+
+// A mapped window of process `pid` above the top-level window holding `window` in the stack.
+bool shownAbove(XcbConnection& x, std::uint32_t window, pid_t pid) {
+    while (const auto parent = x.parent(window)) {
+        if (*parent == x.root()) break;
+        window = *parent;
+    }
+    const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(x.raw(), xcb_query_tree(x.raw(), x.root()), nullptr), &std::free);
+    if (!tree) return false;
+    const std::span stack(xcb_query_tree_children(tree.get()),
+                          static_cast<std::size_t>(xcb_query_tree_children_length(tree.get())));
+    return std::any_of(std::ranges::find(stack, window), stack.end(), [&](xcb_window_t above) {
+        const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> state(
+            xcb_get_window_attributes_reply(x.raw(), xcb_get_window_attributes(x.raw(), above),
+                                            nullptr),
+            &std::free);
+        return state && state->map_state == XCB_MAP_STATE_VIEWABLE &&
+               x.property32(above, "_NET_WM_PID") == static_cast<std::uint32_t>(pid);
+    });
+}
 
 constexpr const char* kMarker = "VAK_TEST_INSERT_OK";
 constexpr const char* kSaid = "Hello from the daemon test.";
@@ -56,6 +82,12 @@ class DaemonE2E : public testing::Test {
         SpawnOptions options;
         options.argv = {VAK_BINARY};
         options.environment = test::daemonEnvironment(home.path(), *pulse);
+        for (const std::string& entry : overrides) {
+            std::erase_if(options.environment, [&](const std::string& inherited) {
+                return inherited.starts_with(entry.substr(0, entry.find('=') + 1));
+            });
+            options.environment.push_back(entry);
+        }
         // A restart in the same home: the new daemon's own line, not the last one's.
         const std::size_t armed = countOf(logText(), "✓ key monitor armed");
         daemon = Subprocess::spawn(options);
@@ -86,6 +118,7 @@ class DaemonE2E : public testing::Test {
     test::TempDir home;
     test::Hands hands;
     std::shared_ptr<Subprocess> daemon;
+    std::vector<std::string> overrides; // over daemonEnvironment's
 };
 
 // A recording is not lost to the daemon's end (kept before a TERM ends it, by the next start
@@ -248,7 +281,10 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowOfRealTerminalsAndEditorsAndGivesT
             dictated = true;
             hands.tap(keysym::Super_R);
             ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
-            settle(0.5); // the pill is up: the full-screen window keeps the focus
+            // The pill floats above the full-screen window, which keeps the focus.
+            EXPECT_TRUE(waitUntil([&] { return shownAbove(x, window.window(), daemon->pid()); }));
+            settle(0.5); // the window manager may restack after the pill appeared
+            EXPECT_TRUE(shownAbove(x, window.window(), daemon->pid()));
             EXPECT_EQ(test::activeWindow(x), window.window());
             test::speak(*pulse);
             hands.tap(keysym::Super_R);
@@ -281,6 +317,58 @@ TEST_F(DaemonE2E, DictatesIntoTheFocusedWindowOfRealTerminalsAndEditorsAndGivesT
     daemon->terminate();
     EXPECT_TRUE(daemon->wait().success());
     EXPECT_TRUE(waitForLog("· signal 15 — quitting"));
+}
+
+// A first start with no decode model on a machine without a GPU, the real engines on the tool
+// path: the daemon chooses Parakeet and fetches it from the download site's stand-in, which breaks
+// the transfer off; the next start resumes it from where it broke, switches to it, and decodes a
+// dictation of jfk.wav with the Parakeet server (the only local engine of that model).
+TEST_F(DaemonE2E, AFirstStartChoosesParakeetResumesItsDownloadAndDictatesWithIt) {
+    const char* bin = std::getenv("VAK_REAL_WHISPER_BIN");
+    const char* data = std::getenv("VAK_REAL_WHISPER_DATA");
+    if (bin == nullptr || data == nullptr ||
+        !isExecutableFile(std::string(bin) + "/vak-parakeet-server"))
+        GTEST_SKIP() << "no real engine build (./scripts/test makes one from the pinned source)";
+    removeFile(home.file(".whisper-models/ggml-large-v3-turbo-q5_0.bin"));
+    const test::ModelHost host(8000);
+    const std::string file = "ggml-parakeet-tdt-0.6b-v3-f16.bin";
+    std::filesystem::copy_file(std::string(data) + "/models/for-tests-ggml-parakeet-tdt.bin",
+                               host.dir() + "/" + file);
+    overrides = {std::string("VAK_TOOL_PATH=") + bin, "VAK_MODEL_BASE_URL=" + host.url(),
+                 "VAK_WHISPER_SERVER_URL=" + test::deadUrl("/inference")};
+    ASSERT_TRUE(startDaemon()) << logText();
+    ASSERT_TRUE(waitForLog("⚠️ model download at start: The download of parakeet-tdt-0.6b-v3 "
+                           "broke off"))
+        << logText();
+    test::stopChild(daemon);
+    ASSERT_TRUE(startDaemon()) << logText();
+    ASSERT_TRUE(waitForLog("✓ parakeet-tdt-0.6b-v3 (Parakeet) decodes 6 s of audio in ", 90))
+        << logText();
+    const auto requests = host.requests();
+    EXPECT_EQ(std::ranges::count(requests, "GET /" + file + " bytes=8000-"), 1)
+        << testing::PrintToString(requests);
+    EXPECT_NE(readFixture(home.file(".dictation/config")).find("DECODE_MODEL=parakeet-tdt-0.6b-v3"),
+              std::string::npos);
+
+    // jfk.wav at the microphone's 48 kHz.
+    const std::string wav = std::string(data) + "/samples/jfk.wav";
+    const std::string bytes = readFixture(wav);
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = findWavDataOffset(wav).value_or(44); at + 1 < bytes.size(); at += 2)
+        samples.insert(samples.end(), 3,
+                       static_cast<std::int16_t>(static_cast<unsigned char>(bytes[at]) |
+                                                 static_cast<unsigned char>(bytes[at + 1]) << 8));
+    const std::size_t started = logText().size();
+    signal(SIGUSR1);
+    ASSERT_TRUE(waitForLog("● recording… (session 1)")) << logText();
+    pulse->feed(samples);
+    pulse->waitFed();
+    signal(SIGUSR1);
+    // The test model hears nonsense, but words, and from the Parakeet server.
+    EXPECT_TRUE(waitForLog(" words · ", 60)) << logText();
+    const std::string after = logText().substr(started);
+    for (const char* fault : {"!! Parakeet server", "empty transcription", "no transcription"})
+        EXPECT_EQ(after.find(fault), std::string::npos) << after;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "support/desktop_fixtures.h"
 #include "support/headless_desktop.h"
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 
@@ -158,6 +159,62 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
         return formats.contains("text/plain") ? formats.at("text/plain") : "(nothing)";
     }
 
+    // `vak-dictate --add-shortcut` in the session's home, beside the user's own shortcut and
+    // GNOME's daemon that runs custom shortcuts: it refuses chords GNOME or the user already
+    // binds, and the chord it adds, pressed on the seat's keyboard, toggles a dictation.
+    void gnomeShortcutDictates() {
+        const std::string media = "org.gnome.settings-daemon.plugins.media-keys";
+        const std::string users =
+            "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
+        const std::string custom = media + ".custom-keybinding:" + users;
+        for (const auto& [schema, key, value] :
+             {std::array<std::string, 3>{media, "custom-keybindings", "['" + users + "']"},
+              {custom, "name", "'Terminal'"},
+              {custom, "binding", "'<Control><Alt>t'"},
+              {custom, "command", "'true'"}})
+            ASSERT_TRUE(run({"/usr/bin/gsettings", "set", schema, key, value}).first) << key;
+        ASSERT_TRUE(desktop->start({"/usr/libexec/gsd-media-keys"}));
+        std::string sessionHome;
+        for (const std::string& entry : desktop->environment())
+            if (entry.starts_with("HOME=")) sessionHome = entry.substr(5);
+        const std::pair<std::string, std::string> offers[] = {
+            {"Super+Space", "⚠️ Super+Space is taken by GNOME's switch-input-source"},
+            {"Ctrl+Alt+T", "⚠️ Ctrl+Alt+T is taken by the custom shortcut \"Terminal\""},
+            {"Super+Alt+Space", "✓ Super+Alt+Space now starts and stops dictation"}};
+        for (const auto& [chord, said] : offers) {
+            std::filesystem::create_directories(sessionHome + "/.dictation");
+            test::writeFixture(sessionHome + "/.dictation/config",
+                               "SHORTCUT_CHORD=" + chord + "\n");
+            desktop->giveToUser(sessionHome);
+            // Again until it says so: the media-keys daemon may not own its name yet.
+            bool added = false;
+            const auto log = [&] { return readFixture(sessionHome + "/.dictation/vak.log"); };
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    added = run({VAK_BINARY, "--add-shortcut"}, {}, 60).first;
+                    return log().find(said) != std::string::npos;
+                },
+                30))
+                << log();
+            EXPECT_EQ(added, chord == "Super+Alt+Space") << chord;
+        }
+        EXPECT_EQ(run({"/usr/bin/gsettings", "get", custom, "binding"}).second,
+                  "'<Control><Alt>t'\n");
+        const std::string before = received();
+        test::say(home, "hello from the shortcut");
+        const auto pressChord = [&] {
+            return run({VAK_REMOTE_KEYS, "--keys", "+0xffeb", "+0xffe9", "0x20", "-0xffe9",
+                        "-0xffeb"})
+                .first;
+        };
+        ASSERT_TRUE(pressChord());
+        ASSERT_TRUE(waitForLog("● recording… (session 2)")) << logText();
+        test::speak(pulse);
+        ASSERT_TRUE(pressChord());
+        EXPECT_TRUE(waitUntil([&] { return received() == before + "Hello from the shortcut."; }))
+            << readFixture(record) << logText();
+    }
+
     test::PulseServer pulse;
     std::unique_ptr<test::HeadlessDesktop> desktop;
     bool gnome = false;
@@ -216,6 +273,7 @@ TEST_P(DesktopDaemon, TheTestPasteAndADictationArriveOnceOrStayOnTheClipboardSai
         ::kill(daemon->pid(), SIGUSR2);
         EXPECT_TRUE(waitUntil([&] { return received() == both + kMarker; }))
             << readFixture(record) << logText();
+        if (gnome) gnomeShortcutDictates();
     }
 }
 
