@@ -1,7 +1,9 @@
 #include "base/regex.h"
 #include "session/delivery_routing.h"
+#include "session/mode_memory.h"
 #include "support/log_capture.h"
 #include "support/manual_main_queue.h"
+#include "support/temp_dir.h"
 #include "text/local_modes.h"
 
 #include <map>
@@ -160,6 +162,34 @@ TEST_F(Routing, CommandSessionsEditTheSelection) {
     EXPECT_EQ(delivered(request).first, "");
     EXPECT_TRUE(logged("✕ command mode: empty instruction — selection left untouched"));
     EXPECT_EQ(edits.size(), 2u);
+}
+
+// The file behind learnedMode: three picks of which 60 % agree, and no app name that would add or
+// forge a line.
+TEST(ModeMemory, ThreePicksOfWhichSixtyPercentAgreeAndNoNameBreaksTheFile) {
+    using enum DeliverMode;
+    test::TempDir dir;
+    const std::string path = dir.file("mode-usage");
+    struct Case {
+        const char* app;
+        std::vector<DeliverMode> picks;
+        std::optional<DeliverMode> learned;
+    };
+    const Case cases[] = {
+        {"two", {professional, professional}, std::nullopt},
+        {"two of three", {professional, summarize, professional}, professional},
+        {"three of five", {raw, agent, raw, summarize, raw}, raw},
+        {"two of five", {raw, agent, raw, summarize, agent}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        for (const DeliverMode mode : c.picks)
+            recordModePick(path, c.app, mode);
+        EXPECT_EQ(learnedModeFor(path, c.app), c.learned) << c.app;
+    }
+    const std::string before = test::readFixture(path);
+    for (const char* forged : {"two\tagent", "x\ntwo", "two\r"})
+        recordModePick(path, forged, agent);
+    EXPECT_EQ(test::readFixture(path), before);
 }
 
 } // namespace

@@ -61,8 +61,9 @@ class DictationTest : public testing::Test {
         test::eventPump() = nullptr;
         installAudioBackend(nullptr);
     }
-    void useMicrophone(bool feeds = true) {
+    void useMicrophone(bool feeds = true, bool opens = true) {
         FakeAudioBackend::Device mic(AudioDeviceInfo{1, "mic", "Fake Mic", true, 1});
+        mic.failsToOpen = !opens;
         if (feeds) {
             mic.feed = [](std::size_t n) {
                 return sineBuffer(SampleFormat::Int16, 16000, 1, 320, 440, 0.3, n * 320);
@@ -84,7 +85,7 @@ class DictationTest : public testing::Test {
         services.sounds = sounds;
         services.producer = {[] {}, [] {}};
         services.desktop = {pasteboard, keys, frontmost, nullptr};
-        services.microphoneAvailable = [] { return true; };
+        services.microphoneAvailable = [allowed = micAllowed] { return allowed; };
         services.decode = [this](const DecodeRequest& request) {
             std::lock_guard lock(mutex);
             decoded.push_back(request.textBase);
@@ -126,6 +127,7 @@ class DictationTest : public testing::Test {
     std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
     std::shared_ptr<FakeKeySynth> keys = std::make_shared<FakeKeySynth>();
     std::shared_ptr<FakeFrontmostApp> frontmost = std::make_shared<FakeFrontmostApp>();
+    bool micAllowed = true;
     std::mutex mutex;
     std::optional<std::string> transcript = "so um hello world";
     std::vector<std::string> decoded; // base names
@@ -190,6 +192,49 @@ TEST_F(DictationTest, TextThatCannotBePastedStaysOnTheClipboardAndSaysSo) {
     settle(TextInserter::kRestoreDelaySeconds + 0.2);
     EXPECT_EQ(pasteboard->text(), "So hello world");
     EXPECT_EQ(sounds->played(), (Sounds{Sound::Start, Sound::Stop, Sound::Failure}));
+}
+
+// A missing or failing microphone is told and records nothing; a recording left on stops itself
+// at the limit, and one stopped first is not stopped again by a stale timer.
+TEST_F(DictationTest, NoMicrophoneRecordsNothingAndTheLimitStopsARecordingLeftOn) {
+    struct Case {
+        bool allowed, opens;
+        double stopAfter; // < 0: left on
+        const char* told;
+        Sounds sounds;
+    };
+    const Case cases[] = {
+        {false, true, -1, "mic not authorized", {Sound::Failure}},
+        {true, false, -1, "couldn't start on any input", {Sound::Failure}},
+        {true,
+         true,
+         -1,
+         "⏱ auto-stop after 1s — mic was left on",
+         {Sound::Start, Sound::AutoStop, Sound::Stop, Sound::Pasted}},
+        {true, true, 0.2, "", {Sound::Start, Sound::Stop, Sound::Pasted}},
+    };
+    settings.maxRecordSeconds = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.told);
+        micAllowed = c.allowed;
+        useMicrophone(true, c.opens);
+        sounds = std::make_shared<FakeSoundPlayer>();
+        recorded.clear();
+        const bool records = c.allowed && c.opens;
+        auto dictation = make();
+        dictation->startRecording();
+        EXPECT_EQ(dictation->isRecording(), records);
+        if (c.stopAfter >= 0) {
+            settle(c.stopAfter);
+            dictation->stopAndTranscribe();
+        }
+        ASSERT_TRUE(waitUntil([&] { return !dictation->isRecording() && ui.busy == 0; }, 3));
+        settle(1.2); // past the limit
+        EXPECT_EQ(recorded.size(), records ? 1u : 0u);
+        EXPECT_TRUE(contains(c.told));
+        EXPECT_EQ(sounds->played(), c.sounds);
+    }
+    EXPECT_EQ(ui.caption, "⚠️ couldn't start mic — check Sound ▸ Input");
 }
 
 } // namespace

@@ -32,6 +32,7 @@ class ManualMainQueue final : public MainQueue {
     }
 
     std::size_t pending() const { return tasks_.size(); }
+    double now() const { return now_; }
 
   private:
     struct Entry {

@@ -9,6 +9,7 @@
 #include "transcribe/caption_engine.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -144,6 +145,45 @@ TEST_F(CaptionEngineTest, TheFirstSecondDecodesNothingAndTheWindowDecidesWhatIsC
     EXPECT_LT(seen[1], 5.6);
     EXPECT_NEAR(seen[1] + seen[2], 7.5, 1e-9);
     EXPECT_EQ(captions().back(), firstPhrase + " " + heard(seen[1], 7.5));
+}
+
+TEST_F(CaptionEngineTest, NothingStartsWithoutLiveCaptionsOrTheModel) {
+    settings.timeScale = 0.05; // passes would come every 0.1 s
+    for (const bool modelThere : {true, false}) {
+        settings.liveCaptions = !modelThere;
+        if (!modelThere) removeFile(settings.model);
+        startOnTimer();
+        EXPECT_EQ(engine->modelAvailable(), modelThere);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        engine->stop();
+    }
+    EXPECT_TRUE(whisper.calls().empty());
+    EXPECT_TRUE(captions().empty());
+}
+
+// A decoder that hangs is killed at the pass's limit; the next pass decodes the last window
+// rather than all the audio since, which would overrun again.
+TEST_F(CaptionEngineTest, AHungDecoderIsKilledAndTheNextPassDecodesOnlyTheWindow) {
+    settings.timeScale = 0.05; // limit max(4 × 2, 10) × 0.05 = 0.5 s, then 0.1 s grace
+    whisper.setControl("mode=hang\nkeep_inputs=1");
+    tone::DictationPlan plan;
+    plan.seconds = 60;
+    record(tone::makeDictation(plan));
+    simStart();
+    test::LogCapture log;
+    passAt(3);
+    ASSERT_EQ(whisper.calls().size(), 1u);
+    EXPECT_NE(::kill(whisper.calls()[0].pid, 0), 0);
+    EXPECT_TRUE(captions().empty());
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"⚠️ caption pass killed after 0s — the "
+                                       "next one decodes only the last "
+                                       "CAPTION_WINDOW"});
+    whisper.setControl("source=tones\nkeep_inputs=1");
+    passAt(43);
+    ASSERT_EQ(clips().size(), 2u);
+    EXPECT_NEAR(clips()[1], 10, 0.01);
+    EXPECT_EQ(captions(), std::vector<std::string>{"… " + heard(33, 43)});
 }
 
 // At the stop the running pass is ended at once rather than left to compete with the stop's own

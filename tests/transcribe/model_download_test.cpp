@@ -73,6 +73,20 @@ TEST(GpuProbe, AGpuIsWhatADriverListsAndNotACpuRasteriser) {
     EXPECT_EQ(vulkanGpuOf("Devices:\n" + llvmpipe + radeon), "AMD Radeon Graphics (RADV RENOIR)");
     EXPECT_EQ(vulkanGpuOf("Devices:\n" + llvmpipe), std::nullopt);
     EXPECT_EQ(nvidiaGpuOf("NVIDIA GeForce RTX 4090\nNVIDIA A100\n"), "NVIDIA GeForce RTX 4090");
+
+    // A wedged driver costs the probe its time limit, not the start.
+    test::TempDir dir;
+    GpuProbeTools tools;
+    tools.vulkaninfo = dir.file("vulkaninfo");
+    writeFixture(tools.vulkaninfo, "#!/bin/sh\nexec sleep 30\n");
+    setPermissions(tools.vulkaninfo, 0755);
+    tools.limitSeconds = 0.5;
+    const auto start = std::chrono::steady_clock::now();
+    const auto found = probeGpu(tools);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_NE(found.notes.find("Vulkan: no GPU (no answer within 0.5 s, stopped)"),
+              std::string::npos)
+        << found.notes;
 }
 
 } // namespace
