@@ -1,15 +1,18 @@
 #pragma once
 
 // The loop of the tools' loopback servers: listen on 127.0.0.1:PORT (0: a free one), say
-// "PORT <n>" on a line of its own, then serve every connection on a thread of its own, for ever.
+// "PORT <n>" on a line of its own, then serve every connection on a thread of its own until the
+// reader of that line goes away: a test that crashed or was killed leaves no server behind.
 
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +37,14 @@ int serveOnLoopback(int port, Serve serve) {
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     std::printf("PORT %d\n", ntohs(address.sin_port));
     std::fflush(stdout);
+    // A pipe's writing end reports an error once nobody holds its reading end; a terminal or a
+    // file never does, so a server started by hand runs on.
+    std::thread([] {
+        pollfd out{STDOUT_FILENO, 0, 0};
+        while (::poll(&out, 1, -1) < 0) {
+        }
+        std::_Exit(0);
+    }).detach();
     for (;;) {
         const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client >= 0) std::thread(serve, client).detach();
