@@ -190,7 +190,7 @@ class DesktopDaemon : public testing::TestWithParam<DesktopCase> {
             bool added = false;
             const auto log = [&] { return readFixture(sessionHome + "/.dictation/vak.log"); };
             EXPECT_TRUE(waitUntil(
-                [&] {
+                [&, &said = said] {
                     added = run({VAK_BINARY, "--add-shortcut"}, {}, 60).first;
                     return log().find(said) != std::string::npos;
                 },
