@@ -80,7 +80,10 @@ DictationSettings DictationSettings::from(const Config& config, const ScratchFil
 }
 
 DictationSettings DictationSettings::fromProcess() {
-    return from(cfg(), processValues().scratch);
+    const ProcessValues& values = processValues();
+    DictationSettings settings = from(values.cfg, values.scratch);
+    settings.route.modeRulesPath = values.file(UserFile::ModeRules);
+    return settings;
 }
 
 ProducerTools ProducerTools::from(const ProcessValues& values) {
@@ -116,8 +119,11 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
         return formatAndLearn(raw, TranscriptSources::from(values));
     };
     services.commandEdit = [&values](std::string_view selection, std::string_view instruction) {
-        return vak::commandEdit(selection, instruction, localCommandEdit,
-                                RewriteSettings::from(values));
+        const std::string rules = values.file(UserFile::ModeRules);
+        const auto local = [&rules](std::string_view text, std::string_view spoken) {
+            return localCommandEdit(text, spoken, rules);
+        };
+        return vak::commandEdit(selection, instruction, local, RewriteSettings::from(values));
     };
     services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
     services.logTranscript = [&values](std::string_view text, std::string_view tag,

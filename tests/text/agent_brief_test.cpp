@@ -140,16 +140,5 @@ TEST_F(AgentBriefTest, UserCuesFromTheModeRulesFile) {
     EXPECT_EQ(agentCueTable(dir.file("mode-rules")).size(), 12u);
 }
 
-TEST_F(AgentBriefTest, TheDefaultsSaveAndReadTheRulesInTheUsersFolder) {
-    EXPECT_EQ(modeRulesPath(), processValues().HOME + "/.dictation/mode-rules");
-    ASSERT_TRUE(saveCustomRules({{CueSection::context, "flux capacitor", 3}}));
-    EXPECT_EQ(loadCustomRules(),
-              (std::vector<ModeRule>{{CueSection::context, "flux capacitor", 3}}));
-    EXPECT_EQ(localAgentBrief("Fix the time machine. The flux capacitor overheats."),
-              "Goal\nFix the time machine.\n\nContext\n- The flux capacitor overheats.");
-    std::remove(modeRulesPath().c_str());
-    EXPECT_EQ(agentCueTable().size(), 12u);
-}
-
 } // namespace
 } // namespace vak
