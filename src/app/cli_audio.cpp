@@ -102,7 +102,8 @@ int runMicCheckMode(const CliInvocation& invocation) {
             << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
             << std::endl;
     }
-    const auto text = runWhisper({wav, textBase, DecodeRoute::Auto});
+    const auto text =
+        runWhisper({wav, textBase, DecodeRoute::Auto}, DecodeSettings::from(processValues()));
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);

@@ -351,8 +351,9 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
-    services.decode = decoderWith(decodeModel);
-    services.chunks->setTranscribe(decoderWith(decodeModel));
+    const auto decodeSettings = [&values] { return DecodeSettings::from(values); };
+    services.decode = decoderWith(decodeModel, decodeSettings);
+    services.chunks->setTranscribe(decoderWith(decodeModel, decodeSettings));
     auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));
     ui.setSession(dictation.get());
 

@@ -52,7 +52,7 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     if (check.whisperFound) {
         // Its --help, read now: the options it lacks are named at start, not at the first decode.
         std::vector<std::string> missing;
-        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        whisperCliArguments(DecodeSettings::from(values), "clip.wav", "clip", &missing);
         reportMissingOptions(values.WHISPER, missing);
     }
     if (check.localDecodeReady() && check.parakeetModel) {

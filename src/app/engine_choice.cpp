@@ -39,7 +39,7 @@ std::optional<ModelSpeed> measureModelSpeed(const ProcessValues& values, const s
         if (problem) *problem = "cannot write the clip " + clip;
         return std::nullopt;
     }
-    DecodeSettings settings = DecodeSettings::fromProcess();
+    DecodeSettings settings = DecodeSettings::from(values);
     settings.model = model;
     settings.config.preprocess = false;
     std::optional<ModelSpeed> speed;

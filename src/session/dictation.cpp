@@ -108,13 +108,15 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
     services.capturer = AudioCapturer::create(main);
-    services.captions = CaptionEngine::create();
-    services.chunks = ChunkEngine::create();
+    services.captions = CaptionEngine::create(CaptionSettings::from(values));
+    services.chunks = ChunkEngine::create(ChunkSettings::from(values));
     services.desktop = TextInserter::Services::installed();
     services.sounds = soundPlayer();
     services.producer = ProducerTools::from(values);
     services.microphoneAvailable = [] { return audioBackend()->available(); };
-    services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
+    services.decode = [&values](const DecodeRequest& request) {
+        return runWhisper(request, DecodeSettings::from(values));
+    };
     services.format = [&values](std::string_view raw) {
         return formatAndLearn(raw, TranscriptSources::from(values));
     };

@@ -22,8 +22,7 @@ bool DecodeSettings::vadModelPresent() const {
     return isRegularFile(vadModel);
 }
 
-DecodeSettings DecodeSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+DecodeSettings DecodeSettings::from(const ProcessValues& values) {
     DecodeSettings s;
     s.whisperCli = values.WHISPER;
     s.parakeetServer = values.PARAKEET_SERVER;

@@ -12,6 +12,8 @@
 
 namespace vak {
 
+struct ProcessValues;
+
 // What decodes have learnt about the resident server, shared by every decode of the process.
 struct ServerMemory {
     // It answered a request with the voice gate by failing and one without it by decoding: it
@@ -76,9 +78,9 @@ struct DecodeSettings {
     SpeechEngine engine() const;
     bool vadModelPresent() const;
 
-    // The values of this process: paths, the loaded configuration, VOCAB_PROMPT and the server
+    // The process's `values`: paths, the loaded configuration, VOCAB_PROMPT and the server
     // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default).
-    static DecodeSettings fromProcess();
+    static DecodeSettings from(const ProcessValues& values);
 };
 
 } // namespace vak

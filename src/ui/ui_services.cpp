@@ -45,7 +45,7 @@ UiServices UiServices::fromProcess() {
     };
     services.retryRecording = [](const std::string& wav) {
         const ProcessValues& values = processValues();
-        return retryKeptRecording(wav, values.scratch.retryTextBase(),
+        return retryKeptRecording(wav, values.scratch.retryTextBase(), DecodeSettings::from(values),
                                   TranscriptSources::from(values));
     };
     const ProcessValues& values = processValues();
