@@ -354,7 +354,7 @@ int runDaemon(const std::vector<std::string>& args) {
     const auto decodeSettings = [&values] { return DecodeSettings::from(values); };
     services.decode = decoderWith(decodeModel, decodeSettings);
     services.chunks->setTranscribe(decoderWith(decodeModel, decodeSettings));
-    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));
+    auto dictation = Dictation::create(ui, DictationSettings::from(values), std::move(services));
     ui.setSession(dictation.get());
 
     // A demo runs in place of the rest.

@@ -79,8 +79,7 @@ DictationSettings DictationSettings::from(const Config& config, const ScratchFil
     return settings;
 }
 
-DictationSettings DictationSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+DictationSettings DictationSettings::from(const ProcessValues& values) {
     DictationSettings settings = from(values.cfg, values.scratch);
     settings.route.modeRulesPath = values.file(UserFile::ModeRules);
     return settings;
@@ -127,7 +126,9 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
         };
         return vak::commandEdit(selection, instruction, local, RewriteSettings::from(values));
     };
-    services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
+    services.learnedMode = [path = values.file(UserFile::ModeUsage)](std::string_view app) {
+        return learnedModeFor(path, app);
+    };
     services.logTranscript = [&values](std::string_view text, std::string_view tag,
                                        std::string_view caveat) {
         const auto store = secretStore();

@@ -36,7 +36,8 @@ struct DictationSettings {
     RouteSettings route;
 
     static DictationSettings from(const Config& config, const ScratchFiles& scratch);
-    static DictationSettings fromProcess();
+    // The process's: its configuration, scratch files and the user's mode-rules file.
+    static DictationSettings from(const ProcessValues& values);
 };
 
 // What a producer session starts and stops besides the panel: the producer's own tools.

@@ -26,9 +26,10 @@ UiServices UiServices::fromProcess() {
     services.writeConfig = [](ConfigKeyName key, std::string_view value) {
         return writeConfigValue(processValues().CONFIG_PATH, key.text, value);
     };
-    services.recordModePick = [](std::string_view app, DeliverMode mode) {
-        vak::recordModePick(app, mode);
-    };
+    services.recordModePick =
+        [path = processValues().file(UserFile::ModeUsage)](std::string_view app, DeliverMode mode) {
+            vak::recordModePick(path, app, mode);
+        };
     services.frontmost = frontmostApp();
     services.files = fileOpener();
     services.service = serviceControl();

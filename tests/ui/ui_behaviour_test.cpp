@@ -73,7 +73,7 @@ class Interface : public ::testing::Test {
         installAudioBackend(desktop.audio);
         // Every test starts from the default configuration file and no mode picks.
         writeFixture(processValues().CONFIG_PATH, defaultConfigText(processValues().HOME));
-        removeFile(modeUsagePath());
+        removeFile(processValues().file(UserFile::ModeUsage));
         config = Config::defaults(processValues().HOME);
     }
     void TearDown() override {
@@ -227,7 +227,7 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Mode");
     ui->modeMenu().choose("Normal");
     EXPECT_NE(configText().find("\nSELECTED_MODE=normal"), std::string::npos);
-    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n");
+    EXPECT_EQ(readFixture(processValues().file(UserFile::ModeUsage)), "org.example.mail\tnormal\n");
     EXPECT_EQ(ui->selectedMode(), DeliverMode::raw);
     EXPECT_TRUE(ui->modePickedThisRecording());
     EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Normal");
@@ -235,7 +235,8 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     ui->modeMenu().choose("Ask");
     EXPECT_NE(configText().find("\nSELECTED_MODE=ask"), std::string::npos);
     EXPECT_EQ(configText().find("SELECTED_MODE=normal"), std::string::npos);
-    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n"); // nothing recorded
+    EXPECT_EQ(readFixture(processValues().file(UserFile::ModeUsage)),
+              "org.example.mail\tnormal\n"); // nothing recorded
     EXPECT_EQ(ui->pill().modeButton()->text().toStdString(), "◈  Mode");
     ui->modeMenu().choose("Fancy");
     EXPECT_EQ(ui->selectedMode(), DeliverMode::ask);
