@@ -78,7 +78,8 @@ BENCHMARK(BM_WaveformFrame);
 
 void BM_InterfaceIdle(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
+        vak::UIController ui(nullptr, *queue, vak::cfg(),
+                             vak::UiServices::from(vak::processValues()));
         ui.setup();
         runEventLoop(1); // settle
         measure(state, static_cast<double>(state.range(0)));
@@ -88,7 +89,8 @@ BENCHMARK(BM_InterfaceIdle)->Arg(60)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_PillAnimating(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
+        vak::UIController ui(nullptr, *queue, vak::cfg(),
+                             vak::UiServices::from(vak::processValues()));
         ui.setup();
         ui.recordingStarted();
         // A microphone's level every 20 ms and a caption every 2 s, as in a dictation.

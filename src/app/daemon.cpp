@@ -332,7 +332,7 @@ int runDaemon(const std::vector<std::string>& args) {
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
     DictationServices services = DictationServices::from(desktop.mainQueue(), values);
-    UiServices uiServices = UiServices::fromProcess();
+    UiServices uiServices = UiServices::from(values);
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {
             const std::string path = modelPath(processValues().HOME, name);

@@ -10,7 +10,8 @@ namespace vak {
 
 Panels::Panels(const Config& config, MainQueue& main, const UiServices& services,
                SessionLink& session)
-    : config_(config), main_(main), settings_(config, main, services, session),
+    : config_(config), main_(main), firstRunMarker_(services.paths.firstRunMarker),
+      settings_(config, main, services, session),
       producer_(main, config.producerKey, services.producerInbox, services.producerOutbox),
       notice_(main) {}
 
@@ -22,8 +23,9 @@ void Panels::presentChoice(const std::string& transcript, std::function<void()> 
 
 void Panels::explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) {
     vak::explainAfterFirstDictation(
-        main_, ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
-                                     !config_.privacyMode));
+        main_, firstRunMarker_,
+        ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
+                              !config_.privacyMode));
 }
 
 void Panels::showNotice(const std::string& message) {

@@ -42,6 +42,7 @@ class Panels {
   private:
     const Config& config_;
     MainQueue& main_;
+    const std::string firstRunMarker_;
     SettingsWindow settings_;
     ModeInfoPanel modeInfo_;
     DuradAvePanel producer_;

@@ -3,7 +3,6 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
-#include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
 #include "ui/click_through_button.h"
@@ -141,7 +140,7 @@ StatusItem::Actions UIController::statusActions() {
                     if (session_.get() != nullptr) session_.get()->cancelRecording();
                 },
             .settings = [this] { openSettings(); },
-            .openLog = [this] { services_.files->open(processValues().LOG); },
+            .openLog = [this] { services_.files->open(services_.paths.log); },
             .quit = [this] { quit(); }};
 }
 

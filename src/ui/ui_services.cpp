@@ -21,15 +21,15 @@
 
 namespace vak {
 
-UiServices UiServices::fromProcess() {
+UiServices UiServices::from(const ProcessValues& values) {
     UiServices services;
-    services.writeConfig = [](ConfigKeyName key, std::string_view value) {
-        return writeConfigValue(processValues().CONFIG_PATH, key.text, value);
+    services.writeConfig = [&values](ConfigKeyName key, std::string_view value) {
+        return writeConfigValue(values.CONFIG_PATH, key.text, value);
     };
-    services.recordModePick =
-        [path = processValues().file(UserFile::ModeUsage)](std::string_view app, DeliverMode mode) {
-            vak::recordModePick(path, app, mode);
-        };
+    services.recordModePick = [path = values.file(UserFile::ModeUsage)](std::string_view app,
+                                                                        DeliverMode mode) {
+        vak::recordModePick(path, app, mode);
+    };
     services.frontmost = frontmostApp();
     services.files = fileOpener();
     services.service = serviceControl();
@@ -40,16 +40,14 @@ UiServices UiServices::fromProcess() {
     };
     services.pasteboard = vak::pasteboard();
     services.background = &globalQueue(QoS::UserInitiated);
-    services.readHistory = [](std::size_t count) {
+    services.readHistory = [&values](std::size_t count) {
         const auto store = secretStore();
-        return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
+        return vak::readHistory(values.HISTORY_PATH, store.get(), count);
     };
-    services.retryRecording = [](const std::string& wav) {
-        const ProcessValues& values = processValues();
+    services.retryRecording = [&values](const std::string& wav) {
         return retryKeptRecording(wav, values.scratch.retryTextBase(), DecodeSettings::from(values),
                                   TranscriptSources::from(values));
     };
-    const ProcessValues& values = processValues();
     services.producerInbox = values.file(UserFile::ProducerInbox);
     services.producerOutbox = values.file(UserFile::ProducerOutbox);
     services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
@@ -57,9 +55,13 @@ UiServices UiServices::fromProcess() {
     services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
         return monitor->triggerCodeForKey(nativeKey);
     };
-    services.addToggleShortcut = [program = services.program] {
-        return offerToggleShortcut(program, processValues().cfg.shortcutChord);
+    services.addToggleShortcut = [program = services.program, chord = values.cfg.shortcutChord] {
+        return offerToggleShortcut(program, chord);
     };
+    services.paths = {values.HOME,         values.CONFIG_PATH,
+                      values.LEARNED_PATH, values.MODEL_SPEEDS_PATH,
+                      values.LOG,          values.FIRST_RUN_MARKER};
+    services.scratch = values.scratch;
     return services;
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/config_key_names.h"
 #include "foundation/deliver_mode.h"
+#include "foundation/scratch_files.h"
 #include "history/history.h"
 #include "platform/desktop_shortcut.h"
 #include "platform/login_item.h"
@@ -20,10 +21,22 @@ class FileOpener;
 class FrontmostApp;
 class Pasteboard;
 class ServiceControl;
+struct ProcessValues;
+
+// The user's files the interface opens or shows.
+struct UiPaths {
+    std::string home;           // the models folder is found from it
+    std::string configFile;     // opened by the settings window's advanced button
+    std::string learnedWords;   // opened by its dictionary button
+    std::string modelSpeeds;    // each model's measured speed, shown in the model list
+    std::string log;            // opened from the status menu
+    std::string firstRunMarker; // present once the first-run note has been shown
+};
 
 // Everything the interface reaches outside itself: the configuration file and the mode memory
 // it writes to, the desktop it asks, the service it stops and restarts, the event loop it ends
-// and the clock it reads. The running program's come from fromProcess(); tests put in their own.
+// and the clock it reads. The running program's come from from(ProcessValues); tests put in
+// their own.
 struct UiServices {
     // Sets one key of the configuration file (it applies at the next start).
     std::function<bool(ConfigKeyName key, std::string_view value)> writeConfig;
@@ -66,10 +79,13 @@ struct UiServices {
     // The sibling producer's files, which its panel shows.
     std::string producerInbox;
     std::string producerOutbox;
+    UiPaths paths;
+    // Where the recordings kept after a failed decode are listed from.
+    ScratchFiles scratch;
 
-    // The process's configuration file, mode memory, history and engines, its installed platform
-    // services, the Qt event loop and the steady clock.
-    static UiServices fromProcess();
+    // The configuration file, mode memory, history and engines of `values` (which outlive the
+    // services), the installed platform services, the Qt event loop and the steady clock.
+    static UiServices from(const ProcessValues& values);
 };
 
 // A mode picked on the pill: it becomes SELECTED_MODE and, unless it is "ask", counts for the

@@ -83,7 +83,7 @@ class Interface : public ::testing::Test {
     // The real configuration file and mode memory; a pretend desktop, service and clock, and the
     // test's queue unless another is given.
     std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
-        UiServices services = UiServices::fromProcess();
+        UiServices services = UiServices::from(processValues());
         services.frontmost = desktop.frontmost;
         services.files = desktop.opener;
         services.service = desktop.service;
