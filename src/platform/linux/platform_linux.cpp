@@ -80,7 +80,7 @@ void installPlatformBackends() {
 void startDesktopBackends() {
     const DesktopChoice choice = desktopChoice();
     if (choice.backend == DesktopBackend::Wayland) {
-        installWaylandDesktop(choice);
+        installWaylandDesktop(choice, processValues().cfg);
         return;
     }
     for (const char* service : {"key monitor: XInput2 raw events",
