@@ -201,22 +201,5 @@ TEST_F(HistoryTest, ReadingBackOpensTheLastRecordsAndSkipsDamagedOnesWithoutWrit
     EXPECT_TRUE(readHistory(dir.file("none.enc"), &store, 10).records.empty());
 }
 
-TEST_F(HistoryTest, ProcessWideCallsUseTheInstalledStoreAndTheHomeHistory) {
-    const std::string homeHistory = processValues().HISTORY_PATH;
-    removeFile(homeHistory);
-    EXPECT_FALSE(historyKey()); // nothing installed: refused, never a real keyring
-    EXPECT_EQ(logged.messages(), std::vector<std::string>{std::string(kWarning)});
-
-    auto installed = std::make_shared<FakeSecretStore>();
-    const std::string key(32, 'z');
-    installed->put(KEYCHAIN_SERVICE, KEYCHAIN_ACCOUNT, key);
-    setSecretStore(installed);
-    const bool appended = appendHistory(homeHistory, "from the daemon", " raw");
-    setSecretStore(nullptr);
-    ASSERT_TRUE(appended);
-    EXPECT_EQ(test::openHistoryLine(key, readFixture(homeHistory)), " raw\tfrom the daemon");
-    removeFile(homeHistory);
-}
-
 } // namespace
 } // namespace vak
