@@ -80,7 +80,7 @@ struct OnScreen : ::testing::Test {
     // Dictations sealed as the real history seals them, `step` seconds apart from `first`, under
     // a keyring that then takes its time, as a Secret Service may.
     void keepHistory(const std::vector<std::string>& texts, double first, double step) {
-        setSecretStore(keyring);
+        installSecretStore(keyring);
         for (std::size_t i = 0; i < texts.size(); ++i)
             appendHistory(processValues().HISTORY_PATH, keyring.get(), texts[i], " raw",
                           static_cast<std::int64_t>(first + step * static_cast<double>(i)));
@@ -94,7 +94,7 @@ struct OnScreen : ::testing::Test {
     }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
-        setSecretStore(nullptr);
+        installSecretStore(nullptr);
         removeFile(processValues().HISTORY_PATH);
         for (const KeptRecording& recording : processValues().scratch.failedRecordings())
             removeFile(recording.path);
