@@ -28,12 +28,12 @@ void runMainLoopFor(RunLoopMainQueue& loop, double seconds) {
 } // namespace
 
 int runDevicesMode(const CliInvocation&) {
-    for (const auto& device : allInputDevices()) {
+    for (const auto& device : allInputDevices(*audioBackend())) {
         std::cout << (device.builtIn ? "[built-in]" : "          ") << " id=" << device.id << "  "
                   << device.name << "\n";
     }
     std::string plan;
-    for (const auto& device : resolveInputCandidates(cfg().inputDevice)) {
+    for (const auto& device : resolveInputCandidates(*audioBackend(), cfg().inputDevice)) {
         if (!plan.empty()) plan += " → ";
         plan += device.name;
     }
@@ -78,7 +78,7 @@ int runMicCheckMode(const CliInvocation& invocation) {
     const std::string textBase = values.scratch.commandLineBase("miccheck");
     const std::string wav = textBase + ".wav";
     RunLoopMainQueue loop;
-    auto capturer = AudioCapturer::create(loop);
+    auto capturer = AudioCapturer::create(loop, audioBackend());
     const bool started = capturer->start(
         wav, preference,
         [](const std::string& name) { std::cerr << "· switched to " << name << std::endl; },

@@ -225,7 +225,7 @@ std::shared_ptr<MainGate> settleDecodeModel(MainQueue& main, ModelInstaller& ins
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
     BannerFacts facts;
     facts.engines = engines;
-    for (const auto& device : resolveInputCandidates(values.cfg.inputDevice))
+    for (const auto& device : resolveInputCandidates(*audioBackend(), values.cfg.inputDevice))
         facts.micPlan.push_back(device.name);
     facts.learnedCount = loadLearnedWords(values.LEARNED_PATH).size();
     facts.snippetCount = loadSnippets(values.SNIPPETS_PATH).size();

@@ -106,7 +106,7 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.capturer = AudioCapturer::create(main);
+    services.capturer = AudioCapturer::create(main, audioBackend());
     services.captions = CaptionEngine::create(CaptionSettings::from(values));
     services.chunks = ChunkEngine::create(ChunkSettings::from(values));
     services.desktop = TextInserter::Services::installed();
@@ -116,6 +116,8 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.decode = [&values](const DecodeRequest& request) {
         return runWhisper(request, DecodeSettings::from(values));
     };
+    // The chunks decode as the whole recordings do, unless the entry says otherwise.
+    services.chunks->setTranscribe(services.decode);
     services.format = [&values](std::string_view raw) {
         return formatAndLearn(raw, TranscriptSources::from(values));
     };

@@ -39,9 +39,6 @@ AudioDeviceInfo deviceInfo(const std::string& id, const std::string& name, bool 
 
 class CapturerTest : public testing::Test {
   protected:
-    void SetUp() override { installAudioBackend(fake); }
-    void TearDown() override { installAudioBackend(nullptr); }
-
     // Runs the main queue (where levels, swaps and deaths are reported) for a while.
     void pump(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -64,7 +61,7 @@ class CapturerTest : public testing::Test {
     std::shared_ptr<FakeAudioBackend> fake = std::make_shared<FakeAudioBackend>();
     const AudioDeviceInfo builtIn = deviceInfo("mic", "Built-in Mic", true);
     RunLoopMainQueue main;
-    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create(main);
+    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create(main, fake);
     test::TempDir dir;
     std::string path = dir.file("vak_rec_1.wav");
     std::vector<float> levels;
@@ -290,7 +287,7 @@ TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     FakeAudioBackend::Device brokenToo{builtIn};
     brokenToo.failsToOpen = true;
     fake->setDevices({broken, brokenToo});
-    EXPECT_FALSE(AudioCapturer::create(main)->start(path, "usb", nullptr, nullptr));
+    EXPECT_FALSE(AudioCapturer::create(main, fake)->start(path, "usb", nullptr, nullptr));
 }
 
 TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
@@ -309,7 +306,7 @@ TEST_F(CapturerTest, AStoppedSessionsLateCheckDoesNotTouchTheNextOne) {
 
 TEST_F(CapturerTest, DiagnosticsStopAfterThreeLines) {
     setenv("VAK_CAPDEBUG", "1", 1);
-    capturer = AudioCapturer::create(main);
+    capturer = AudioCapturer::create(main, fake);
     unsetenv("VAK_CAPDEBUG");
     fake->setDevices({builtIn});
     const std::string logPath = processValues().LOG;

@@ -72,12 +72,10 @@ TEST(InputPreference, ListsOnlyDevicesWithInputsFromTheInstalledBackend) {
                       {device(8, "Built-in Mic", true, 2)},
                       {device(9, "Webcam", false, 1)}});
     fake->setDefault("uid-9");
-    installAudioBackend(fake);
-    EXPECT_EQ(allInputDevices(),
+    EXPECT_EQ(allInputDevices(*fake),
               (std::vector<InputDevice>{{8, "Built-in Mic", true}, {9, "Webcam", false}}));
-    EXPECT_EQ(resolveInputCandidates("default"),
+    EXPECT_EQ(resolveInputCandidates(*fake, "default"),
               (std::vector<InputDevice>{{9, "Webcam", false}, {8, "Built-in Mic", true}}));
-    installAudioBackend(nullptr);
 }
 
 } // namespace

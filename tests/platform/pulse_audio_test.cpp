@@ -114,7 +114,7 @@ TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndKnowsTheDefault) {
     const auto fallback = audioBackend()->defaultInputDevice();
     ASSERT_TRUE(fallback);
     EXPECT_EQ(fallback->uniqueId, "vak_pipe");
-    EXPECT_EQ(resolveInputCandidates("pipe"),
+    EXPECT_EQ(resolveInputCandidates(*audioBackend(), "pipe"),
               (std::vector<InputDevice>{{devices[0].id, "Test Pipe Mic", false},
                                         {devices[1].id, "Test Builtin Mic", true},
                                         {devices[2].id, "Test Line In", true}}));
@@ -137,7 +137,7 @@ TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
     for (std::size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<std::int16_t>(std::lround(source[i] * 32767));
 
-    auto capturer = AudioCapturer::create(main);
+    auto capturer = AudioCapturer::create(main, audioBackend());
     const std::string path = dir.file("vak_rec_7.wav");
     ASSERT_TRUE(capturer->start(path, "test pipe", nullptr, nullptr));
     EXPECT_EQ(capturer->deviceName(), "Test Pipe Mic");
@@ -156,7 +156,7 @@ TEST_F(PulseAudioTest, RecordsWhatTheMicrophoneHearsAt16k) {
 }
 
 TEST_F(PulseAudioTest, SourcesThatNeverDeliverOrDeliverSilenceAreSwappedThenReportedDead) {
-    auto capturer = AudioCapturer::create(main);
+    auto capturer = AudioCapturer::create(main, audioBackend());
     std::vector<std::string> swaps;
     int deaths = 0;
     // The built-in microphone never delivers; the line input after it delivers silence only.
