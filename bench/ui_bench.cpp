@@ -6,6 +6,7 @@
 #include "foundation/process_values.h"
 #include "process_stats.h"
 #include "support/xvfb.h"
+#include "transcribe/decode_settings.h"
 #include "ui/qt_main_queue.h"
 #include "ui/ui_controller.h"
 #include "ui/waveform_view.h"
@@ -78,8 +79,9 @@ BENCHMARK(BM_WaveformFrame);
 
 void BM_InterfaceIdle(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(),
-                             vak::UiServices::from(vak::processValues()));
+        vak::UIController ui(
+            nullptr, *queue, vak::cfg(),
+            vak::UiServices::from(vak::processValues(), vak::DecodeMemory::fresh()));
         ui.setup();
         runEventLoop(1); // settle
         measure(state, static_cast<double>(state.range(0)));
@@ -89,8 +91,9 @@ BENCHMARK(BM_InterfaceIdle)->Arg(60)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_PillAnimating(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(),
-                             vak::UiServices::from(vak::processValues()));
+        vak::UIController ui(
+            nullptr, *queue, vak::cfg(),
+            vak::UiServices::from(vak::processValues(), vak::DecodeMemory::fresh()));
         ui.setup();
         ui.recordingStarted();
         // A microphone's level every 20 ms and a caption every 2 s, as in a dictation.

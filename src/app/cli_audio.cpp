@@ -1,5 +1,6 @@
 #include "app/cli_audio.h"
 
+#include "app/daemon_startup.h"
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
 #include "base/files.h"
@@ -102,8 +103,8 @@ int runMicCheckMode(const CliInvocation& invocation) {
             << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
             << std::endl;
     }
-    const auto text =
-        runWhisper({wav, textBase, DecodeRoute::Auto}, DecodeSettings::from(processValues()));
+    const auto text = runWhisper({wav, textBase, DecodeRoute::Auto},
+                                 DecodeSettings::from(processValues(), processDecodeMemory()));
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);

@@ -1,5 +1,6 @@
 #include "app/cli_transcribe.h"
 
+#include "app/daemon_startup.h"
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/numbers.h"
@@ -124,8 +125,8 @@ void stopLeftoverDecoders() {
 // One decode of a file through the normal routing, formatted; nothing when no engine gave text.
 std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
     const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
-    const auto text =
-        runWhisper({wav, txtBase, DecodeRoute::Auto}, DecodeSettings::from(processValues()));
+    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto},
+                                 DecodeSettings::from(processValues(), processDecodeMemory()));
     stopLeftoverDecoders();
     // Deleted only now: the loser could otherwise write the transcript file after it was gone.
     removeFile(txtBase + ".txt");
@@ -162,9 +163,9 @@ int runRetryFailed() {
     for (const KeptRecording& recording : kept) {
         std::cout << recording.path << " (" << keptRecordingTitle(recording) << ")\n";
         const std::string textBase = scratch.retryTextBase();
-        const auto text =
-            retryKeptRecording(recording.path, textBase, DecodeSettings::from(processValues()),
-                               TranscriptSources::from(processValues()));
+        const auto text = retryKeptRecording(
+            recording.path, textBase, DecodeSettings::from(processValues(), processDecodeMemory()),
+            TranscriptSources::from(processValues()));
         stopLeftoverDecoders();
         // Once more: the loser could otherwise write the transcript file after it was gone.
         removeFile(textBase + ".txt");
@@ -241,7 +242,8 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
                 if (!recording.growTo(*source, seconds)) readFailed = true;
             },
             [](const DecodeRequest& request) {
-                return runWhisper(request, DecodeSettings::from(processValues()));
+                return runWhisper(request,
+                                  DecodeSettings::from(processValues(), processDecodeMemory()));
             },
             std::make_shared<VirtualQueue>(true), simOptions);
         stopLeftoverDecoders();

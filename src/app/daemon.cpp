@@ -331,8 +331,9 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
-    DictationServices services = DictationServices::from(desktop.mainQueue(), values);
-    UiServices uiServices = UiServices::from(values);
+    DictationServices services =
+        DictationServices::from(desktop.mainQueue(), values, processDecodeMemory());
+    UiServices uiServices = UiServices::from(values, processDecodeMemory());
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {
             const std::string path = modelPath(processValues().HOME, name);
@@ -351,7 +352,9 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
-    const auto decodeSettings = [&values] { return DecodeSettings::from(values); };
+    const auto decodeSettings = [&values] {
+        return DecodeSettings::from(values, processDecodeMemory());
+    };
     services.decode = decoderWith(decodeModel, decodeSettings);
     services.chunks->setTranscribe(decoderWith(decodeModel, decodeSettings));
     auto dictation = Dictation::create(ui, DictationSettings::from(values), std::move(services));

@@ -102,7 +102,8 @@ ProducerTools ProducerTools::from(const ProcessValues& values) {
     return tools;
 }
 
-DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values) {
+DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values,
+                                          const DecodeMemory& decodes) {
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
@@ -113,8 +114,8 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.sounds = soundPlayer();
     services.producer = ProducerTools::from(values);
     services.microphoneAvailable = [] { return audioBackend()->available(); };
-    services.decode = [&values](const DecodeRequest& request) {
-        return runWhisper(request, DecodeSettings::from(values));
+    services.decode = [&values, decodes](const DecodeRequest& request) {
+        return runWhisper(request, DecodeSettings::from(values, decodes));
     };
     // The chunks decode as the whole recordings do, unless the entry says otherwise.
     services.chunks->setTranscribe(services.decode);

@@ -75,8 +75,9 @@ struct DictationServices {
     std::shared_ptr<Executor> history;
 
     // The process's engines, desktop services and tools, reporting on `main`; `values` (the
-    // process's) outlive the services.
-    static DictationServices from(MainQueue& main, const ProcessValues& values);
+    // process's) outlive the services, and the decodes share `decodes`.
+    static DictationServices from(MainQueue& main, const ProcessValues& values,
+                                  const DecodeMemory& decodes);
 };
 
 // The one session controller: turns taps into recording sessions, obtains and routes each

@@ -23,6 +23,16 @@ struct ServerMemory {
 
 class CloudReachability;
 
+// What every decode of a process shares: what decodes learnt about the resident server, and
+// whether the cloud engine answered lately. The entry makes one and hands it to each
+// DecodeSettings it makes.
+struct DecodeMemory {
+    std::shared_ptr<ServerMemory> server;
+    std::shared_ptr<CloudReachability> cloudReachability;
+
+    static DecodeMemory fresh();
+};
+
 // The decode model of a running daemon: DECODE_MODEL's file at start, another once the user
 // picks one in the settings window. Decodes read it as they start, so a switch applies from the
 // next one. Any thread.
@@ -79,8 +89,9 @@ struct DecodeSettings {
     bool vadModelPresent() const;
 
     // The process's `values`: paths, the loaded configuration, VOCAB_PROMPT and the server
-    // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default).
-    static DecodeSettings from(const ProcessValues& values);
+    // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default); what the process's decodes
+    // share from `memory`.
+    static DecodeSettings from(const ProcessValues& values, const DecodeMemory& memory);
 };
 
 } // namespace vak

@@ -21,7 +21,7 @@
 
 namespace vak {
 
-UiServices UiServices::from(const ProcessValues& values) {
+UiServices UiServices::from(const ProcessValues& values, const DecodeMemory& decodes) {
     UiServices services;
     services.writeConfig = [&values](ConfigKeyName key, std::string_view value) {
         return writeConfigValue(values.CONFIG_PATH, key.text, value);
@@ -44,8 +44,9 @@ UiServices UiServices::from(const ProcessValues& values) {
         const auto store = secretStore();
         return vak::readHistory(values.HISTORY_PATH, store.get(), count);
     };
-    services.retryRecording = [&values](const std::string& wav) {
-        return retryKeptRecording(wav, values.scratch.retryTextBase(), DecodeSettings::from(values),
+    services.retryRecording = [&values, decodes](const std::string& wav) {
+        return retryKeptRecording(wav, values.scratch.retryTextBase(),
+                                  DecodeSettings::from(values, decodes),
                                   TranscriptSources::from(values));
     };
     services.producerInbox = values.file(UserFile::ProducerInbox);

@@ -21,6 +21,7 @@ class FileOpener;
 class FrontmostApp;
 class Pasteboard;
 class ServiceControl;
+struct DecodeMemory;
 struct ProcessValues;
 
 // The user's files the interface opens or shows.
@@ -84,8 +85,9 @@ struct UiServices {
     ScratchFiles scratch;
 
     // The configuration file, mode memory, history and engines of `values` (which outlive the
-    // services), the installed platform services, the Qt event loop and the steady clock.
-    static UiServices from(const ProcessValues& values);
+    // services), the decodes' shared `decodes`, the installed platform services, the Qt event
+    // loop and the steady clock.
+    static UiServices from(const ProcessValues& values, const DecodeMemory& decodes);
 };
 
 // A mode picked on the pill: it becomes SELECTED_MODE and, unless it is "ask", counts for the

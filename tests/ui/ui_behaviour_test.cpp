@@ -13,6 +13,7 @@
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+#include "transcribe/decode_settings.h"
 #include "transcribe/model_speed.h"
 #include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
@@ -83,7 +84,7 @@ class Interface : public ::testing::Test {
     // The real configuration file and mode memory; a pretend desktop, service and clock, and the
     // test's queue unless another is given.
     std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
-        UiServices services = UiServices::from(processValues());
+        UiServices services = UiServices::from(processValues(), DecodeMemory::fresh());
         services.frontmost = desktop.frontmost;
         services.files = desktop.opener;
         services.service = desktop.service;

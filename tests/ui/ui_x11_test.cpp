@@ -62,7 +62,7 @@ struct OnScreen : ::testing::Test {
         ASSERT_TRUE(hands.ready());
     }
     UIController controller(const Config& config = cfg()) {
-        UiServices services = UiServices::from(processValues());
+        UiServices services = UiServices::from(processValues(), DecodeMemory::fresh());
         services.pasteboard = std::make_shared<QtPasteboard>();
         services.retryRecording = [this](const std::string& wav) { return retry(wav); };
         return UIController(&session, test::QtDesktop::queue(), config, std::move(services));
