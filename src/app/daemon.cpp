@@ -18,6 +18,7 @@
 #include "platform/frontmost_app.h"
 #include "platform/host.h"
 #include "platform/platform.h"
+#include "platform/platform_services.h"
 #include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
@@ -247,7 +248,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 
     const auto triggers =
         TriggerSettings::fromConfig(values.cfg, producerToolsInstalled(values.HOME));
-    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
+    const auto monitor = keyMonitor();
+    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue(), monitor);
     auto arming = MonitorArming::create(
         triggers,
         [&recognizer, &ui](const InputEvent& event) {
@@ -255,7 +257,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
             // chosen in the settings window) are not global keys.
             if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
-        desktop.mainQueue());
+        desktop.mainQueue(), monitor);
     // Until the trigger key works, the pill says why and what to do; where the desktop takes a
     // shortcut from us, adding one comes first (asked once, at the disarm: a few child processes
     // with a time limit each).
@@ -331,8 +333,10 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
+    // The platform services as the desktop's back ends left them, for everything below.
+    const PlatformServices platform = PlatformServices::installed();
     DictationServices services =
-        DictationServices::from(desktop.mainQueue(), values, processDecodeMemory());
+        DictationServices::from(desktop.mainQueue(), values, platform, processDecodeMemory());
     UiServices uiServices = UiServices::from(values, processDecodeMemory());
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {

@@ -14,6 +14,7 @@
 #include "platform/audio_backend.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
+#include "platform/platform_services.h"
 #include "platform/secret_store.h"
 #include "platform/sound_player.h"
 #include "producer/producer_link.h"
@@ -103,17 +104,19 @@ ProducerTools ProducerTools::from(const ProcessValues& values) {
 }
 
 DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values,
+                                          const PlatformServices& platform,
                                           const DecodeMemory& decodes) {
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.capturer = AudioCapturer::create(main, audioBackend());
+    services.capturer = AudioCapturer::create(main, platform.audio);
     services.captions = CaptionEngine::create(CaptionSettings::from(values));
     services.chunks = ChunkEngine::create(ChunkSettings::from(values));
-    services.desktop = TextInserter::Services::installed();
-    services.sounds = soundPlayer();
+    services.desktop = {platform.pasteboard, platform.keys, platform.frontmost,
+                        platform.primarySelection};
+    services.sounds = platform.sounds;
     services.producer = ProducerTools::from(values);
-    services.microphoneAvailable = [] { return audioBackend()->available(); };
+    services.microphoneAvailable = [audio = platform.audio] { return audio->available(); };
     services.decode = [&values, decodes](const DecodeRequest& request) {
         return runWhisper(request, DecodeSettings::from(values, decodes));
     };
@@ -132,9 +135,9 @@ DictationServices DictationServices::from(MainQueue& main, const ProcessValues& 
     services.learnedMode = [path = values.file(UserFile::ModeUsage)](std::string_view app) {
         return learnedModeFor(path, app);
     };
-    services.logTranscript = [&values](std::string_view text, std::string_view tag,
-                                       std::string_view caveat) {
-        const auto store = secretStore();
+    services.logTranscript = [&values, store = platform.secrets](std::string_view text,
+                                                                 std::string_view tag,
+                                                                 std::string_view caveat) {
         vak::logTranscript(text, tag, {values.cfg.privacyMode, values.HISTORY_PATH, store.get()},
                            caveat);
     };

@@ -22,6 +22,7 @@ namespace vak {
 class CaptionEngine;
 class ChunkEngine;
 class MainQueue;
+struct PlatformServices;
 
 // The settings the session controller reads.
 struct DictationSettings {
@@ -74,10 +75,10 @@ struct DictationServices {
         logTranscript;
     std::shared_ptr<Executor> history;
 
-    // The process's engines, desktop services and tools, reporting on `main`; `values` (the
-    // process's) outlive the services, and the decodes share `decodes`.
+    // The process's engines and tools, the platform services `platform`, reporting on `main`;
+    // `values` (the process's) outlive the services, and the decodes share `decodes`.
     static DictationServices from(MainQueue& main, const ProcessValues& values,
-                                  const DecodeMemory& decodes);
+                                  const PlatformServices& platform, const DecodeMemory& decodes);
 };
 
 // The one session controller: turns taps into recording sessions, obtains and routes each

@@ -131,11 +131,10 @@ TEST_F(DesktopX11, EveryTriggerKeyTappedOnTheDisplayTogglesChordsAndVetoes) {
 TEST_F(DesktopX11, ATapLeavesTheFocusedWindowsFocusAlone) {
     PasteTarget target;
     ASSERT_TRUE(target.ready());
-    // The recogniser asks the installed monitor about secure input at every tap.
+    // The recogniser asks the monitor about secure input at every tap.
     auto shared = std::make_shared<XInputKeyMonitor>();
-    installKeyMonitor(shared);
     test::RecordingKeyActions actions;
-    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    KeyRecognizer keys(actions, TriggerSettings{54, 0}, {}, nullptr, shared);
     ASSERT_TRUE(shared->start([&](const InputEvent& event) { keys.handle(event); }));
     const auto watcher = XcbConnection::open();
     ASSERT_TRUE(watcher);
@@ -154,7 +153,6 @@ TEST_F(DesktopX11, ATapLeavesTheFocusedWindowsFocusAlone) {
     EXPECT_EQ(actions.calls, std::vector<std::string>{"start"});
     // A keyboard grab would have sent it a focus-out and a focus-in.
     EXPECT_EQ(focusEvents, 0);
-    installKeyMonitor(nullptr);
 }
 
 TEST_F(DesktopX11, InsertPastesIntoTheFocusedWindowAndRestoresRichClipboardContents) {

@@ -33,9 +33,8 @@ constexpr std::uint64_t kLeftOption = 0x20 | OPTION_MASK;
 
 struct Recogniser : ::testing::Test {
     void SetUp() override {
-        installKeyMonitor(monitor);
-        recogniser = std::make_unique<KeyRecognizer>(actions, TriggerSettings{54, 55},
-                                                     [this] { return now; });
+        recogniser = std::make_unique<KeyRecognizer>(
+            actions, TriggerSettings{54, 55}, [this] { return now; }, nullptr, monitor);
     }
     void feed(std::initializer_list<InputEvent> events) {
         for (const InputEvent& event : events)

@@ -19,10 +19,9 @@ const std::string kWaiting =
     "(X11 session ▸ DISPLAY ▸ XInput2 ▸ vak-dictate)";
 
 struct Arming : ::testing::Test {
-    void SetUp() override { installKeyMonitor(monitor); }
     std::shared_ptr<MonitorArming> make(TriggerSettings settings = {54, 62}) {
         return MonitorArming::create(
-            settings, [this](const InputEvent& event) { seen.push_back(event); }, queue);
+            settings, [this](const InputEvent& event) { seen.push_back(event); }, queue, monitor);
     }
 
     std::shared_ptr<FakeKeyMonitor> monitor = std::make_shared<FakeKeyMonitor>();
@@ -60,7 +59,6 @@ TEST_F(Arming, ArmsOnceTheMonitorIsTrustedAndStartsAndSaysTheWaitOnce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         monitor = std::make_shared<FakeKeyMonitor>();
-        installKeyMonitor(monitor);
         monitor->setTrusted(c.trusted);
         monitor->setStartFails(c.startFails);
         monitor->setAccessHelp(c.help);
