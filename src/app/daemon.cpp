@@ -337,7 +337,7 @@ int runDaemon(const std::vector<std::string>& args) {
     const PlatformServices platform = PlatformServices::installed();
     DictationServices services =
         DictationServices::from(desktop.mainQueue(), values, platform, processDecodeMemory());
-    UiServices uiServices = UiServices::from(values, processDecodeMemory());
+    UiServices uiServices = UiServices::from(values, platform, processDecodeMemory());
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {
             const std::string path = modelPath(processValues().HOME, name);

@@ -13,6 +13,7 @@ namespace vak {
 
 struct Config;
 class MainQueue;
+class PanelPlacement;
 class SessionLink;
 struct UiServices;
 
@@ -43,6 +44,7 @@ class Panels {
     const Config& config_;
     MainQueue& main_;
     const std::string firstRunMarker_;
+    const std::shared_ptr<PanelPlacement> placement_;
     SettingsWindow settings_;
     ModeInfoPanel modeInfo_;
     DuradAvePanel producer_;

@@ -324,7 +324,7 @@ void SettingsWindow::fitToScreen() {
 void SettingsWindow::fillMicrophones() {
     micPopup_->clear();
     micPopup_->addItem(ui::qstr(ui_text::BUILT_IN_MIC));
-    for (const InputDevice& device : allInputDevices(*audioBackend())) {
+    for (const InputDevice& device : allInputDevices(*services_.audio)) {
         if (!device.builtIn) micPopup_->addItem(ui::qstr(device.name));
     }
 }

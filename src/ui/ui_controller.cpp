@@ -21,7 +21,7 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
     : session_([this](bool paused, std::string_view reason) { showPaused(paused, reason); }),
       main_(main), config_(std::move(config)), services_(std::move(services)),
       status_(statusActions(), config_.hotkey),
-      pill_(main, services_.now, pillActions(), config_.hotkey),
+      pill_(main, services_.now, pillActions(), config_.hotkey, services_.placement),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
                 [this](DeliverMode mode) { pill_.showMode(mode); }),

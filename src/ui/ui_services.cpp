@@ -5,13 +5,10 @@
 #include "base/unicode.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
-#include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
 #include "platform/key_monitor.h"
 #include "platform/login_item.h"
-#include "platform/pasteboard.h"
-#include "platform/secret_store.h"
-#include "platform/service_control.h"
+#include "platform/platform_services.h"
 #include "session/mode_memory.h"
 #include "session/recall.h"
 
@@ -21,7 +18,8 @@
 
 namespace vak {
 
-UiServices UiServices::from(const ProcessValues& values, const DecodeMemory& decodes) {
+UiServices UiServices::from(const ProcessValues& values, const PlatformServices& platform,
+                            const DecodeMemory& decodes) {
     UiServices services;
     services.writeConfig = [&values](ConfigKeyName key, std::string_view value) {
         return writeConfigValue(values.CONFIG_PATH, key.text, value);
@@ -30,18 +28,19 @@ UiServices UiServices::from(const ProcessValues& values, const DecodeMemory& dec
                                                                         DeliverMode mode) {
         vak::recordModePick(path, app, mode);
     };
-    services.frontmost = frontmostApp();
-    services.files = fileOpener();
-    services.service = serviceControl();
+    services.frontmost = platform.frontmost;
+    services.files = platform.files;
+    services.service = platform.service;
     services.exit = [](int status) { QCoreApplication::exit(status); };
     services.now = [] {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
     };
-    services.pasteboard = vak::pasteboard();
+    services.pasteboard = platform.pasteboard;
+    services.placement = platform.placement;
+    services.audio = platform.audio;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.readHistory = [&values](std::size_t count) {
-        const auto store = secretStore();
+    services.readHistory = [&values, store = platform.secrets](std::size_t count) {
         return vak::readHistory(values.HISTORY_PATH, store.get(), count);
     };
     services.retryRecording = [&values, decodes](const std::string& wav) {
@@ -53,7 +52,7 @@ UiServices UiServices::from(const ProcessValues& values, const DecodeMemory& dec
     services.producerOutbox = values.file(UserFile::ProducerOutbox);
     services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     services.login = makeLoginItem(values.HOME, services.program);
-    services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
+    services.triggerCodeForKey = [monitor = platform.keyMonitor](std::uint32_t nativeKey) {
         return monitor->triggerCodeForKey(nativeKey);
     };
     services.addToggleShortcut = [program = services.program, chord = values.cfg.shortcutChord] {

@@ -16,12 +16,15 @@
 
 namespace vak {
 
+class AudioBackend;
 class Executor;
 class FileOpener;
 class FrontmostApp;
+class PanelPlacement;
 class Pasteboard;
 class ServiceControl;
 struct DecodeMemory;
+struct PlatformServices;
 struct ProcessValues;
 
 // The user's files the interface opens or shows.
@@ -61,6 +64,10 @@ struct UiServices {
 
     // The clipboard the status menu puts a dictation back on, or a retried recording's text.
     std::shared_ptr<Pasteboard> pasteboard;
+    // How the desktop keeps the floating panels above other windows.
+    std::shared_ptr<PanelPlacement> placement;
+    // The sound system whose microphones the settings window lists.
+    std::shared_ptr<AudioBackend> audio;
     // Where the work that may block runs: the history waits on the keyring, a retry on the
     // engines.
     Executor* background = nullptr;
@@ -85,9 +92,10 @@ struct UiServices {
     ScratchFiles scratch;
 
     // The configuration file, mode memory, history and engines of `values` (which outlive the
-    // services), the decodes' shared `decodes`, the installed platform services, the Qt event
+    // services), the platform services `platform`, the decodes' shared `decodes`, the Qt event
     // loop and the steady clock.
-    static UiServices from(const ProcessValues& values, const DecodeMemory& decodes);
+    static UiServices from(const ProcessValues& values, const PlatformServices& platform,
+                           const DecodeMemory& decodes);
 };
 
 // A mode picked on the pill: it becomes SELECTED_MODE and, unless it is "ask", counts for the

@@ -7,6 +7,7 @@
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/panel_placement.h"
+#include "platform/platform_services.h"
 #include "session/mode_memory.h"
 #include "support/manual_main_queue.h"
 #include "support/qt_desktop.h"
@@ -84,7 +85,8 @@ class Interface : public ::testing::Test {
     // The real configuration file and mode memory; a pretend desktop, service and clock, and the
     // test's queue unless another is given.
     std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
-        UiServices services = UiServices::from(processValues(), DecodeMemory::fresh());
+        UiServices services =
+            UiServices::from(processValues(), PlatformServices::installed(), DecodeMemory::fresh());
         services.frontmost = desktop.frontmost;
         services.files = desktop.opener;
         services.service = desktop.service;
@@ -379,14 +381,14 @@ TEST_F(Interface, AChoiceIsKeptAsSpokenWhenSupersededOrUnanswered) {
                                                   [&ran, name] { ran.push_back(name + ":K"); }};
     };
     auto a = actions("first");
-    auto first = ChoicePanel::show(queue, "first words", a[0], a[1], a[2], 7.9);
+    auto first = ChoicePanel::show(queue, "first words", a[0], a[1], a[2], 7.9, panelPlacement());
     EXPECT_EQ(first->noteText(), "keeps as spoken in 7s");
     std::string transcript = "one two  three ";
     while (transcript.size() < 200)
         transcript += "word ";
     transcript.resize(200);
     auto b = actions("second");
-    auto second = ChoicePanel::show(queue, transcript, b[0], b[1], b[2], 30);
+    auto second = ChoicePanel::show(queue, transcript, b[0], b[1], b[2], 30, panelPlacement());
     EXPECT_EQ(ran, std::vector<std::string>{"first:K"});
     EXPECT_EQ(ChoicePanel::current(), second);
     EXPECT_EQ(second->headerText(), "Transcript ready · 40 words");
@@ -402,7 +404,8 @@ TEST_F(Interface, AChoiceIsKeptAsSpokenWhenSupersededOrUnanswered) {
     EXPECT_EQ(ran.size(), 2u);
     // An answered one runs its choice once.
     auto c = actions("third");
-    ChoicePanel::show(queue, "third words", c[0], c[1], c[2], 30)->professionalClicked();
+    ChoicePanel::show(queue, "third words", c[0], c[1], c[2], 30, panelPlacement())
+        ->professionalClicked();
     queue.advance(60);
     EXPECT_EQ(ran.back(), "third:P");
     EXPECT_EQ(ran.size(), 3u);

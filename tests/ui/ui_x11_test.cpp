@@ -9,6 +9,7 @@
 #include "platform/fake/fake_secret_store.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/xinput_key_monitor.h"
+#include "platform/platform_services.h"
 #include "producer/producer_link.h"
 #include "session/key_recognizer.h"
 #include "session/recall.h"
@@ -62,7 +63,8 @@ struct OnScreen : ::testing::Test {
         ASSERT_TRUE(hands.ready());
     }
     UIController controller(const Config& config = cfg()) {
-        UiServices services = UiServices::from(processValues(), DecodeMemory::fresh());
+        UiServices services =
+            UiServices::from(processValues(), PlatformServices::installed(), DecodeMemory::fresh());
         services.pasteboard = std::make_shared<QtPasteboard>();
         services.retryRecording = [this](const std::string& wav) { return retry(wav); };
         return UIController(&session, test::QtDesktop::queue(), config, std::move(services));
