@@ -56,7 +56,7 @@ void BM_CapturePathOneSecond(benchmark::State& state) {
             vak::sineBuffer(vak::SampleFormat::Float32, 48000, 2, 480, 440, 0.3, i * 480));
     }
     for (auto _ : state) {
-        auto capturer = vak::AudioCapturer::create(vak::defaultRunLoop());
+        auto capturer = vak::AudioCapturer::create(vak::defaultRunLoop(), vak::audioBackend());
         capturer->start(path, "builtin", nullptr, nullptr);
         timespec before{};
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
@@ -92,7 +92,7 @@ void BM_StartToFirstSample(benchmark::State& state) {
     const std::string path =
         (std::filesystem::temp_directory_path() / "vak_bench_first_sample.wav").string();
     for (auto _ : state) {
-        auto capturer = vak::AudioCapturer::create(vak::defaultRunLoop());
+        auto capturer = vak::AudioCapturer::create(vak::defaultRunLoop(), vak::audioBackend());
         if (!capturer->start(path, "test pipe", nullptr, nullptr)) {
             state.SkipWithError("capture did not start");
             break;

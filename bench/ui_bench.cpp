@@ -4,8 +4,10 @@
 // (Qt's offscreen platform when Xvfb is missing); the X server's own CPU time is reported apart.
 #include "base/main_queue.h"
 #include "foundation/process_values.h"
+#include "platform/platform_services.h"
 #include "process_stats.h"
 #include "support/xvfb.h"
+#include "transcribe/decode_settings.h"
 #include "ui/qt_main_queue.h"
 #include "ui/ui_controller.h"
 #include "ui/waveform_view.h"
@@ -78,7 +80,10 @@ BENCHMARK(BM_WaveformFrame);
 
 void BM_InterfaceIdle(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
+        vak::UIController ui(nullptr, *queue, vak::cfg(),
+                             vak::UiServices::from(vak::processValues(),
+                                                   vak::PlatformServices::installed(),
+                                                   vak::DecodeMemory::fresh()));
         ui.setup();
         runEventLoop(1); // settle
         measure(state, static_cast<double>(state.range(0)));
@@ -88,7 +93,10 @@ BENCHMARK(BM_InterfaceIdle)->Arg(60)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_PillAnimating(benchmark::State& state) {
     for (auto _ : state) {
-        vak::UIController ui(nullptr, *queue, vak::cfg(), vak::UiServices::fromProcess());
+        vak::UIController ui(nullptr, *queue, vak::cfg(),
+                             vak::UiServices::from(vak::processValues(),
+                                                   vak::PlatformServices::installed(),
+                                                   vak::DecodeMemory::fresh()));
         ui.setup();
         ui.recordingStarted();
         // A microphone's level every 20 ms and a caption every 2 s, as in a dictation.

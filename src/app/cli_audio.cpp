@@ -1,5 +1,6 @@
 #include "app/cli_audio.h"
 
+#include "app/daemon_startup.h"
 #include "audio/audio_capturer.h"
 #include "audio/input_devices.h"
 #include "base/files.h"
@@ -28,12 +29,12 @@ void runMainLoopFor(RunLoopMainQueue& loop, double seconds) {
 } // namespace
 
 int runDevicesMode(const CliInvocation&) {
-    for (const auto& device : allInputDevices()) {
+    for (const auto& device : allInputDevices(*audioBackend())) {
         std::cout << (device.builtIn ? "[built-in]" : "          ") << " id=" << device.id << "  "
                   << device.name << "\n";
     }
     std::string plan;
-    for (const auto& device : resolveInputCandidates(cfg().inputDevice)) {
+    for (const auto& device : resolveInputCandidates(*audioBackend(), cfg().inputDevice)) {
         if (!plan.empty()) plan += " → ";
         plan += device.name;
     }
@@ -78,7 +79,7 @@ int runMicCheckMode(const CliInvocation& invocation) {
     const std::string textBase = values.scratch.commandLineBase("miccheck");
     const std::string wav = textBase + ".wav";
     RunLoopMainQueue loop;
-    auto capturer = AudioCapturer::create(loop);
+    auto capturer = AudioCapturer::create(loop, audioBackend());
     const bool started = capturer->start(
         wav, preference,
         [](const std::string& name) { std::cerr << "· switched to " << name << std::endl; },
@@ -102,7 +103,8 @@ int runMicCheckMode(const CliInvocation& invocation) {
             << "RESULT: ⚠️ frames flowed but near-silent — speak louder / check input level"
             << std::endl;
     }
-    const auto text = runWhisper({wav, textBase, DecodeRoute::Auto});
+    const auto text = runWhisper({wav, textBase, DecodeRoute::Auto},
+                                 DecodeSettings::from(processValues(), processDecodeMemory()));
     // A race's loser may still be decoding; it must not outlive this process unwatched.
     stopRunningChildren(0.5);
     waitForDecodeEngines(2.0);

@@ -35,16 +35,17 @@ int runLocalMode(std::string_view modeName, std::istream& in, std::ostream& out)
     if (!mode) {
         std::cerr << "unknown writing mode '" << modeName << "' — printed as spoken\n";
     }
-    out << localModeTransform(
-               formatAndLearn(readInput(in), TranscriptSources::from(processValues())),
-               mode.value_or(DeliverMode::raw))
+    const ProcessValues& values = processValues();
+    out << localModeTransform(formatAndLearn(readInput(in), TranscriptSources::from(values)),
+                              mode.value_or(DeliverMode::raw), values.file(UserFile::ModeRules))
         << "\n";
     out.flush();
     return 0;
 }
 
 int runLocalCommand(std::string_view instruction, std::istream& in, std::ostream& out) {
-    const auto edited = localCommandEdit(trim(readInput(in)), instruction);
+    const auto edited = localCommandEdit(trim(readInput(in)), instruction,
+                                         processValues().file(UserFile::ModeRules));
     if (!edited) return 1;
     out << *edited << "\n";
     out.flush();

@@ -1,5 +1,6 @@
 #include "app/cli_transcribe.h"
 
+#include "app/daemon_startup.h"
 #include "audio/wav.h"
 #include "base/files.h"
 #include "base/numbers.h"
@@ -124,7 +125,8 @@ void stopLeftoverDecoders() {
 // One decode of a file through the normal routing, formatted; nothing when no engine gave text.
 std::optional<std::string> transcribeForCommandLine(const std::string& wav) {
     const std::string txtBase = processValues().scratch.commandLineBase("clitest", true);
-    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto});
+    const auto text = runWhisper({wav, txtBase, DecodeRoute::Auto},
+                                 DecodeSettings::from(processValues(), processDecodeMemory()));
     stopLeftoverDecoders();
     // Deleted only now: the loser could otherwise write the transcript file after it was gone.
     removeFile(txtBase + ".txt");
@@ -161,8 +163,9 @@ int runRetryFailed() {
     for (const KeptRecording& recording : kept) {
         std::cout << recording.path << " (" << keptRecordingTitle(recording) << ")\n";
         const std::string textBase = scratch.retryTextBase();
-        const auto text =
-            retryKeptRecording(recording.path, textBase, TranscriptSources::from(processValues()));
+        const auto text = retryKeptRecording(
+            recording.path, textBase, DecodeSettings::from(processValues(), processDecodeMemory()),
+            TranscriptSources::from(processValues()));
         stopLeftoverDecoders();
         // Once more: the loser could otherwise write the transcript file after it was gone.
         removeFile(textBase + ".txt");
@@ -181,7 +184,7 @@ int runCaptionSim(const std::string& wav) {
     if (!source) return cannotRead(wav);
     // The engine's own timer on a virtual clock; each pass takes its real time on it.
     const auto queue = std::make_shared<VirtualQueue>(true);
-    CaptionSettings settings = CaptionSettings::fromProcess();
+    CaptionSettings settings = CaptionSettings::from(processValues());
     settings.liveCaptions = true; // a replay of them is asked for
     const auto engine = CaptionEngine::create(settings, queue);
     if (!engine->modelAvailable()) {
@@ -216,7 +219,7 @@ namespace {
 // waited and what the decoder did, then the transcript.
 int replayThroughChunks(const std::string& wav, bool speculative, const std::string& label,
                         const std::string& scratchName) {
-    ChunkSettings settings = ChunkSettings::fromProcess();
+    ChunkSettings settings = ChunkSettings::from(processValues());
     if (!settings.enabled()) {
         std::cout << label << ": chunking disabled (CHUNK_SECONDS < 20)\n";
         return 1;
@@ -238,7 +241,10 @@ int replayThroughChunks(const std::string& wav, bool speculative, const std::str
             [&](double seconds) {
                 if (!recording.growTo(*source, seconds)) readFailed = true;
             },
-            [](const DecodeRequest& request) { return runWhisper(request); },
+            [](const DecodeRequest& request) {
+                return runWhisper(request,
+                                  DecodeSettings::from(processValues(), processDecodeMemory()));
+            },
             std::make_shared<VirtualQueue>(true), simOptions);
         stopLeftoverDecoders();
     }

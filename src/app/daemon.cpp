@@ -18,6 +18,7 @@
 #include "platform/frontmost_app.h"
 #include "platform/host.h"
 #include "platform/platform.h"
+#include "platform/platform_services.h"
 #include "producer/producer_link.h"
 #include "session/dictation.h"
 #include "session/key_recognizer.h"
@@ -225,7 +226,7 @@ std::shared_ptr<MainGate> settleDecodeModel(MainQueue& main, ModelInstaller& ins
 BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
     BannerFacts facts;
     facts.engines = engines;
-    for (const auto& device : resolveInputCandidates(values.cfg.inputDevice))
+    for (const auto& device : resolveInputCandidates(*audioBackend(), values.cfg.inputDevice))
         facts.micPlan.push_back(device.name);
     facts.learnedCount = loadLearnedWords(values.LEARNED_PATH).size();
     facts.snippetCount = loadSnippets(values.SNIPPETS_PATH).size();
@@ -247,7 +248,8 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
 
     const auto triggers =
         TriggerSettings::fromConfig(values.cfg, producerToolsInstalled(values.HOME));
-    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue());
+    const auto monitor = keyMonitor();
+    KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue(), monitor);
     auto arming = MonitorArming::create(
         triggers,
         [&recognizer, &ui](const InputEvent& event) {
@@ -255,7 +257,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
             // chosen in the settings window) are not global keys.
             if (!ui.ownsKeyEvent(event)) recognizer.handle(event);
         },
-        desktop.mainQueue());
+        desktop.mainQueue(), monitor);
     // Until the trigger key works, the pill says why and what to do; where the desktop takes a
     // shortcut from us, adding one comes first (asked once, at the disarm: a few child processes
     // with a time limit each).
@@ -331,8 +333,11 @@ int runDaemon(const std::vector<std::string>& args) {
     LocalServers servers;
     // The model the settings window picks is used from the next decode on.
     const auto decodeModel = std::make_shared<DecodeModelChoice>(values.MODEL);
-    DictationServices services = DictationServices::from(desktop.mainQueue(), values);
-    UiServices uiServices = UiServices::fromProcess();
+    // The platform services as the desktop's back ends left them, for everything below.
+    const PlatformServices platform = PlatformServices::installed();
+    DictationServices services =
+        DictationServices::from(desktop.mainQueue(), values, platform, processDecodeMemory());
+    UiServices uiServices = UiServices::from(values, platform, processDecodeMemory());
     const std::function<void(const std::string&)> useModel =
         [&servers, decodeModel, chunks = services.chunks](const std::string& name) {
             const std::string path = modelPath(processValues().HOME, name);
@@ -351,9 +356,12 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // The session controller and the interface, which refer to each other.
     UIController ui(nullptr, desktop.mainQueue(), values.cfg, std::move(uiServices));
-    services.decode = decoderWith(decodeModel);
-    services.chunks->setTranscribe(decoderWith(decodeModel));
-    auto dictation = Dictation::create(ui, DictationSettings::fromProcess(), std::move(services));
+    const auto decodeSettings = [&values] {
+        return DecodeSettings::from(values, processDecodeMemory());
+    };
+    services.decode = decoderWith(decodeModel, decodeSettings);
+    services.chunks->setTranscribe(decoderWith(decodeModel, decodeSettings));
+    auto dictation = Dictation::create(ui, DictationSettings::from(values), std::move(services));
     ui.setSession(dictation.get());
 
     // A demo runs in place of the rest.

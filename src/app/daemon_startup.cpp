@@ -34,6 +34,12 @@ std::string whole(double value) {
 
 } // namespace
 
+const DecodeMemory& processDecodeMemory() {
+    // Never destroyed: a decode may still run on another thread while the process exits.
+    static const auto* memory = new DecodeMemory(DecodeMemory::fresh());
+    return *memory;
+}
+
 EngineCheck EngineCheck::fromProcess(const ProcessValues& values) {
     EngineCheck check;
     check.whisperFound = isExecutableFile(values.WHISPER);
@@ -52,7 +58,8 @@ bool logEngineCheck(const EngineCheck& check, const ProcessValues& values) {
     if (check.whisperFound) {
         // Its --help, read now: the options it lacks are named at start, not at the first decode.
         std::vector<std::string> missing;
-        whisperCliArguments(DecodeSettings::fromProcess(), "clip.wav", "clip", &missing);
+        whisperCliArguments(DecodeSettings::from(values, processDecodeMemory()), "clip.wav", "clip",
+                            &missing);
         reportMissingOptions(values.WHISPER, missing);
     }
     if (check.localDecodeReady() && check.parakeetModel) {

@@ -7,7 +7,12 @@
 namespace vak {
 
 struct Config;
+struct DecodeMemory;
 struct ProcessValues;
+
+// What every decode of this process shares (DecodeMemory): one for the whole process, handed to
+// each DecodeSettings the entry makes.
+const DecodeMemory& processDecodeMemory();
 
 // What the daemon found at start, for its log lines and banner.
 struct EngineCheck {

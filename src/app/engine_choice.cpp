@@ -1,5 +1,6 @@
 #include "app/engine_choice.h"
 
+#include "app/daemon_startup.h"
 #include "base/files.h"
 #include "base/numbers.h"
 #include "foundation/config_key_names.h"
@@ -39,7 +40,7 @@ std::optional<ModelSpeed> measureModelSpeed(const ProcessValues& values, const s
         if (problem) *problem = "cannot write the clip " + clip;
         return std::nullopt;
     }
-    DecodeSettings settings = DecodeSettings::fromProcess();
+    DecodeSettings settings = DecodeSettings::from(values, processDecodeMemory());
     settings.model = model;
     settings.config.preprocess = false;
     std::optional<ModelSpeed> speed;

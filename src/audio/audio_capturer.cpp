@@ -74,12 +74,13 @@ void putLe32(int fd, off_t offset, std::uint32_t value) {
 
 } // namespace
 
-std::shared_ptr<AudioCapturer> AudioCapturer::create(MainQueue& main) {
-    return std::shared_ptr<AudioCapturer>(new AudioCapturer(main));
+std::shared_ptr<AudioCapturer> AudioCapturer::create(MainQueue& main,
+                                                     std::shared_ptr<AudioBackend> backend) {
+    return std::shared_ptr<AudioCapturer>(new AudioCapturer(main, std::move(backend)));
 }
 
-AudioCapturer::AudioCapturer(MainQueue& main)
-    : main_(main), capDebug_(envValue(Env::CaptureDebug) == "1") {}
+AudioCapturer::AudioCapturer(MainQueue& main, std::shared_ptr<AudioBackend> backend)
+    : main_(main), backend_(std::move(backend)), capDebug_(envValue(Env::CaptureDebug) == "1") {}
 
 AudioCapturer::~AudioCapturer() {
     if (stream_) stream_->stop();
@@ -107,9 +108,9 @@ bool AudioCapturer::start(const std::string& path, std::string_view preference,
     });
     path_ = path;
     swapped_ = false;
-    auto candidates = resolveAVDevices(preference);
+    auto candidates = resolveAVDevices(*backend_, preference);
     if (candidates.empty()) {
-        if (auto fallback = audioBackend()->defaultInputDevice()) candidates.push_back(*fallback);
+        if (auto fallback = backend_->defaultInputDevice()) candidates.push_back(*fallback);
     }
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         if (startSession(candidates[i], path)) {
@@ -154,7 +155,7 @@ bool AudioCapturer::startSession(const AudioDeviceInfo& device, const std::strin
 
     std::weak_ptr<AudioCapturer> weak = weak_from_this();
     std::string error;
-    stream_ = audioBackend()->openCapture(
+    stream_ = backend_->openCapture(
         device, sampleQueue_,
         [weak, generation](AudioBuffer buffer) {
             auto self = weak.lock();
@@ -314,7 +315,7 @@ void AudioCapturer::swapDevice() {
     std::vector<AudioDeviceInfo> candidates;
     candidates.swap(leftover_);
     // A preference of one device: the built-in ones are worth a try after it.
-    if (candidates.empty() && !swapped_) candidates = resolveAVDevices("builtin");
+    if (candidates.empty() && !swapped_) candidates = resolveAVDevices(*backend_, "builtin");
     swapped_ = true;
     if (candidates.empty()) {
         if (onDead_) onDead_();

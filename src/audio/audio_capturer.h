@@ -49,7 +49,9 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     // own noise is louder even in a quiet room.
     static constexpr std::int16_t kSilentPeak = 16;
 
-    static std::shared_ptr<AudioCapturer> create(MainQueue& main);
+    // Records from the devices of `backend`.
+    static std::shared_ptr<AudioCapturer> create(MainQueue& main,
+                                                 std::shared_ptr<AudioBackend> backend);
     ~AudioCapturer();
     AudioCapturer(const AudioCapturer&) = delete;
     AudioCapturer& operator=(const AudioCapturer&) = delete;
@@ -80,7 +82,7 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     std::string deviceName() const;
 
   private:
-    explicit AudioCapturer(MainQueue& main);
+    AudioCapturer(MainQueue& main, std::shared_ptr<AudioBackend> backend);
     bool startSession(const AudioDeviceInfo& device, const std::string& path);
     Result teardown(bool patch);
     void armFlowCheck();
@@ -99,6 +101,7 @@ class AudioCapturer final : public std::enable_shared_from_this<AudioCapturer> {
     void diagnostic(int& counter, const std::string& line);
 
     MainQueue& main_;
+    const std::shared_ptr<AudioBackend> backend_; // outlives the stream it opened
     SerialQueue sampleQueue_{"vak.audio.capture"};
     SerialQueue writer_{"vak.audio.writer"};
 

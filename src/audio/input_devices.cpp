@@ -14,9 +14,9 @@ InputDevice toInputDevice(const AudioDeviceInfo& device) {
 
 } // namespace
 
-std::vector<InputDevice> allInputDevices() {
+std::vector<InputDevice> allInputDevices(AudioBackend& backend) {
     std::vector<InputDevice> out;
-    for (const auto& device : audioBackend()->inputDevices()) {
+    for (const auto& device : backend.inputDevices()) {
         if (device.inputChannels > 0) out.push_back(toInputDevice(device));
     }
     return out;
@@ -85,18 +85,18 @@ std::vector<AudioDeviceInfo> resolveCandidates(const std::vector<AudioDeviceInfo
     return list;
 }
 
-std::vector<AudioDeviceInfo> resolveAVDevices(std::string_view preference) {
-    const auto backend = audioBackend();
+std::vector<AudioDeviceInfo> resolveAVDevices(AudioBackend& backend, std::string_view preference) {
     std::vector<AudioDeviceInfo> devices;
-    for (auto& device : backend->inputDevices()) {
+    for (auto& device : backend.inputDevices()) {
         if (device.inputChannels > 0) devices.push_back(std::move(device));
     }
-    return resolveCandidates(devices, backend->defaultInputDevice(), preference);
+    return resolveCandidates(devices, backend.defaultInputDevice(), preference);
 }
 
-std::vector<InputDevice> resolveInputCandidates(std::string_view preference) {
+std::vector<InputDevice> resolveInputCandidates(AudioBackend& backend,
+                                                std::string_view preference) {
     std::vector<InputDevice> out;
-    for (const auto& device : resolveAVDevices(preference))
+    for (const auto& device : resolveAVDevices(backend, preference))
         out.push_back(toInputDevice(device));
     return out;
 }

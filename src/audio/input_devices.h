@@ -19,17 +19,17 @@ struct InputDevice {
     bool operator==(const InputDevice&) const = default;
 };
 
-// Every device with at least one input channel, in the system's order.
-std::vector<InputDevice> allInputDevices();
+// Every device of `backend` with at least one input channel, in the system's order.
+std::vector<InputDevice> allInputDevices(AudioBackend& backend);
 
 // The devices to try for an INPUT_DEVICE preference, in order: "builtin" (or "built-in", or
 // empty) the built-in devices only (builtInCandidates); "default" or "system" the system
 // default, then the built-in ones; anything else the first device whose name contains it
 // (case-insensitive), then the built-in ones. A device is never listed twice. The capturer
 // moves down the list while a device delivers nothing or only silence.
-std::vector<InputDevice> resolveInputCandidates(std::string_view preference);
+std::vector<InputDevice> resolveInputCandidates(AudioBackend& backend, std::string_view preference);
 // The same list as capture devices.
-std::vector<AudioDeviceInfo> resolveAVDevices(std::string_view preference);
+std::vector<AudioDeviceInfo> resolveAVDevices(AudioBackend& backend, std::string_view preference);
 
 // The machine's own inputs, the likeliest to carry the user's voice first: the default device
 // when it is a built-in microphone, the other built-in microphones, then the built-in line

@@ -3,7 +3,6 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/unicode.h"
-#include "foundation/process_values.h"
 #include "foundation/trigger_keys.h"
 
 #include <algorithm>
@@ -220,11 +219,6 @@ std::string configHelpText() {
         text += "      " + meaning + "\n";
     }
     return text;
-}
-
-Config Config::load() {
-    const auto& values = processValues();
-    return load(values.CONFIG_PATH, values.HOME);
 }
 
 namespace {

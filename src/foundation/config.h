@@ -97,8 +97,6 @@ struct Config {
 
     // The built-in defaults, paths expanded under `home`.
     static Config defaults(std::string_view home);
-    // Reads the process's configuration file (see the overload) with the process's home.
-    static Config load();
     // Reads `path` (a leading byte-order mark ignored). A missing file is replaced by the
     // commented default file and the defaults are returned. A file that is not UTF-8 text is kept
     // aside under a name no earlier copy holds (path + ".damaged", ".damaged-2", …) before the

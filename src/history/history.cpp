@@ -52,11 +52,6 @@ std::string shortHash(std::string_view text) {
     return sha256Hex(text).substr(0, 6);
 }
 
-std::optional<AesKey> historyKey() {
-    const auto store = secretStore();
-    return historyKey(store.get());
-}
-
 namespace {
 
 // The stored key when the item holds exactly 32 bytes; the read's status either way.
@@ -165,11 +160,6 @@ std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view
     OPENSSL_cleanse(plaintext.data(), plaintext.size());
     if (!box) return std::nullopt;
     return std::to_string(unixSeconds) + "\t" + base64Encode(*box) + "\n";
-}
-
-bool appendHistory(const std::string& historyPath, std::string_view text, std::string_view tag) {
-    const auto store = secretStore();
-    return appendHistory(historyPath, store.get(), text, tag, currentUnixSeconds());
 }
 
 bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,

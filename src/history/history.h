@@ -20,7 +20,6 @@ std::string shortHash(std::string_view text);
 // exactly 32 bytes; otherwise (no item, or one of the wrong length) a fresh random key replaces
 // it. Nothing, after one warning line, when the store has no usable answer or refuses the new
 // key. A store that cannot be read at all is never overwritten: its key may be fine.
-std::optional<AesKey> historyKey();
 std::optional<AesKey> historyKey(SecretStore* store);
 
 // One history line: whole seconds since 1970, a tab, the Base64 of the AES-256-GCM box (nonce,
@@ -31,8 +30,6 @@ std::optional<std::string> sealHistoryRecord(const AesKey& key, std::string_view
 // Appends one sealed record to the history file (created 0600, kept 0600) and reports whether it
 // was written; without a key nothing is. A file whose last line was cut short
 // keeps that line to itself: the new record starts on a line of its own.
-// The first form seals with the installed secret store.
-bool appendHistory(const std::string& historyPath, std::string_view text, std::string_view tag);
 bool appendHistory(const std::string& historyPath, SecretStore* store, std::string_view text,
                    std::string_view tag, std::int64_t unixSeconds);
 

@@ -1,28 +1,25 @@
 #include "platform/secret_store.h"
 
-#include <mutex>
+#include "platform/service_slot.h"
 
 namespace vak {
 
 namespace {
 
-std::mutex storeMutex;
-std::shared_ptr<SecretStore>& installedStore() {
-    // Never destroyed: a background thread may still ask for the store while the process exits.
-    static auto* store = new std::shared_ptr<SecretStore>();
-    return *store;
+// No stand-in: without an installed store there is none (see the header).
+ServiceSlot<SecretStore>& slot() {
+    static auto* slot = new ServiceSlot<SecretStore>(nullptr);
+    return *slot;
 }
 
 } // namespace
 
-void setSecretStore(std::shared_ptr<SecretStore> store) {
-    std::lock_guard lock(storeMutex);
-    installedStore() = std::move(store);
+std::shared_ptr<SecretStore> secretStore() {
+    return slot().get();
 }
 
-std::shared_ptr<SecretStore> secretStore() {
-    std::lock_guard lock(storeMutex);
-    return installedStore();
+void installSecretStore(std::shared_ptr<SecretStore> store) {
+    slot().set(std::move(store));
 }
 
 } // namespace vak

@@ -39,7 +39,7 @@ class SecretStore {
 // The process's store, installed once at start-up by the entry (or by a test). Until one is
 // installed there is none, and everything that needs a secret treats the store as refusing: a
 // test that forgets to install a fake can never reach the user's real keyring.
-void setSecretStore(std::shared_ptr<SecretStore> store);
 std::shared_ptr<SecretStore> secretStore();
+void installSecretStore(std::shared_ptr<SecretStore> store);
 
 } // namespace vak

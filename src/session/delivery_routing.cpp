@@ -46,14 +46,20 @@ void commandBranch(const RouteRequest& request, const RouteServices& services) {
     });
 }
 
-void offerChoice(const RouteRequest& request, const RouteServices& services) {
-    services.main->post([request, services] {
+void offerChoice(const RouteRequest& request, const RouteSettings& settings,
+                 const RouteServices& services) {
+    services.main->post([request, settings, services] {
         log(LogLevel::question, "transcript ready (session " + std::to_string(request.session) +
                                     ") — Summarize / Professional / Keep?");
         const std::string text = request.text;
         services.presentChoice(
-            text, [text, services] { deliverLocal(text, DeliverMode::summarize, services); },
-            [text, services] { deliverLocal(text, DeliverMode::professional, services); },
+            text,
+            [text, settings, services] {
+                deliverLocal(text, DeliverMode::summarize, settings, services);
+            },
+            [text, settings, services] {
+                deliverLocal(text, DeliverMode::professional, settings, services);
+            },
             [text, services] { services.finish(text, ""); });
     });
 }
@@ -64,7 +70,7 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
     const bool longEnough = hasAtLeastWords(request.text, minimum);
     if (!request.isPolishApp && request.isProApp && longEnough) {
         log(LogLevel::info, "auto-professional (" + request.bundle + ")");
-        deliverLocal(request.text, DeliverMode::professional, services);
+        deliverLocal(request.text, DeliverMode::professional, settings, services);
         return;
     }
     if (!settings.polish || !longEnough) {
@@ -78,15 +84,15 @@ void askRules(const RouteRequest& request, const RouteSettings& settings,
     }
     if (mode != DeliverMode::ask) {
         log(LogLevel::info, "default mode: " + std::string(defaultModeName(mode)));
-        deliverLocal(request.text, mode, services);
+        deliverLocal(request.text, mode, settings, services);
         return;
     }
     if (!request.isPolishApp) {
         services.finish(request.text, ""); // "ask" outside terminals and code tools
     } else if (!request.wasInstant && settings.polishAsk) {
-        offerChoice(request, services);
+        offerChoice(request, settings, services);
     } else {
-        deliverLocal(request.text, DeliverMode::summarize, services);
+        deliverLocal(request.text, DeliverMode::summarize, settings, services);
     }
 }
 
@@ -112,14 +118,16 @@ bool bundleMatchesList(std::string_view bundle, std::string_view list) {
     return false;
 }
 
-void deliverLocal(std::string text, DeliverMode mode, const RouteServices& services) {
-    services.background->async([text = std::move(text), mode, services] {
-        const auto start = SteadyClock::now();
-        services.logTranscript(text, " raw");
-        std::string out = localModeTransform(text, mode);
-        services.finish(std::move(out), " ⌁" + fixedDecimals(secondsSince(start), 2) + "s " +
-                                            std::string(configValue(mode)));
-    });
+void deliverLocal(std::string text, DeliverMode mode, const RouteSettings& settings,
+                  const RouteServices& services) {
+    services.background->async(
+        [text = std::move(text), mode, rules = settings.modeRulesPath, services] {
+            const auto start = SteadyClock::now();
+            services.logTranscript(text, " raw");
+            std::string out = localModeTransform(text, mode, rules);
+            services.finish(std::move(out), " ⌁" + fixedDecimals(secondsSince(start), 2) + "s " +
+                                                std::string(configValue(mode)));
+        });
 }
 
 void routeTranscript(RouteRequest request, const RouteSettings& settings,
@@ -150,7 +158,7 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
     } else if (mode == DeliverMode::raw) {
         services.finish(std::move(request.text), "");
     } else {
-        deliverLocal(std::move(request.text), mode, services);
+        deliverLocal(std::move(request.text), mode, settings, services);
     }
 }
 

@@ -33,6 +33,8 @@ struct RouteSettings {
     int polishMinWords{};
     DeliverMode defaultMode{};
     bool polishAsk{};
+    // The mode-rules file the agent brief adds the user's cues from; empty: the built-in ones.
+    std::string modeRulesPath;
 
     static RouteSettings fromConfig(const Config& config);
 };
@@ -63,7 +65,8 @@ void routeTranscript(RouteRequest request, const RouteSettings& settings,
 
 // Rewrites `text` with the local transform of `mode` on the background queue and finishes with
 // it; the words as spoken are recorded first.
-void deliverLocal(std::string text, DeliverMode mode, const RouteServices& services);
+void deliverLocal(std::string text, DeliverMode mode, const RouteSettings& settings,
+                  const RouteServices& services);
 
 // Whether `bundle` contains one of the comma-separated application fragments of `list`
 // (lower-cased, blanks trimmed, empty entries skipped).

@@ -14,6 +14,7 @@
 #include "platform/audio_backend.h"
 #include "platform/host.h"
 #include "platform/key_names.h"
+#include "platform/platform_services.h"
 #include "platform/secret_store.h"
 #include "platform/sound_player.h"
 #include "producer/producer_link.h"
@@ -79,8 +80,10 @@ DictationSettings DictationSettings::from(const Config& config, const ScratchFil
     return settings;
 }
 
-DictationSettings DictationSettings::fromProcess() {
-    return from(cfg(), processValues().scratch);
+DictationSettings DictationSettings::from(const ProcessValues& values) {
+    DictationSettings settings = from(values.cfg, values.scratch);
+    settings.route.modeRulesPath = values.file(UserFile::ModeRules);
+    return settings;
 }
 
 ProducerTools ProducerTools::from(const ProcessValues& values) {
@@ -100,29 +103,41 @@ ProducerTools ProducerTools::from(const ProcessValues& values) {
     return tools;
 }
 
-DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values) {
+DictationServices DictationServices::from(MainQueue& main, const ProcessValues& values,
+                                          const PlatformServices& platform,
+                                          const DecodeMemory& decodes) {
     DictationServices services;
     services.main = &main;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.capturer = AudioCapturer::create(main);
-    services.captions = CaptionEngine::create();
-    services.chunks = ChunkEngine::create();
-    services.desktop = TextInserter::Services::installed();
-    services.sounds = soundPlayer();
+    services.capturer = AudioCapturer::create(main, platform.audio);
+    services.captions = CaptionEngine::create(CaptionSettings::from(values));
+    services.chunks = ChunkEngine::create(ChunkSettings::from(values));
+    services.desktop = {platform.pasteboard, platform.keys, platform.frontmost,
+                        platform.primarySelection};
+    services.sounds = platform.sounds;
     services.producer = ProducerTools::from(values);
-    services.microphoneAvailable = [] { return audioBackend()->available(); };
-    services.decode = [](const DecodeRequest& request) { return runWhisper(request); };
+    services.microphoneAvailable = [audio = platform.audio] { return audio->available(); };
+    services.decode = [&values, decodes](const DecodeRequest& request) {
+        return runWhisper(request, DecodeSettings::from(values, decodes));
+    };
+    // The chunks decode as the whole recordings do, unless the entry says otherwise.
+    services.chunks->setTranscribe(services.decode);
     services.format = [&values](std::string_view raw) {
         return formatAndLearn(raw, TranscriptSources::from(values));
     };
     services.commandEdit = [&values](std::string_view selection, std::string_view instruction) {
-        return vak::commandEdit(selection, instruction, localCommandEdit,
-                                RewriteSettings::from(values));
+        const std::string rules = values.file(UserFile::ModeRules);
+        const auto local = [&rules](std::string_view text, std::string_view spoken) {
+            return localCommandEdit(text, spoken, rules);
+        };
+        return vak::commandEdit(selection, instruction, local, RewriteSettings::from(values));
     };
-    services.learnedMode = [](std::string_view app) { return learnedModeFor(app); };
-    services.logTranscript = [&values](std::string_view text, std::string_view tag,
-                                       std::string_view caveat) {
-        const auto store = secretStore();
+    services.learnedMode = [path = values.file(UserFile::ModeUsage)](std::string_view app) {
+        return learnedModeFor(path, app);
+    };
+    services.logTranscript = [&values, store = platform.secrets](std::string_view text,
+                                                                 std::string_view tag,
+                                                                 std::string_view caveat) {
         vak::logTranscript(text, tag, {values.cfg.privacyMode, values.HISTORY_PATH, store.get()},
                            caveat);
     };

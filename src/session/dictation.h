@@ -22,6 +22,7 @@ namespace vak {
 class CaptionEngine;
 class ChunkEngine;
 class MainQueue;
+struct PlatformServices;
 
 // The settings the session controller reads.
 struct DictationSettings {
@@ -36,7 +37,8 @@ struct DictationSettings {
     RouteSettings route;
 
     static DictationSettings from(const Config& config, const ScratchFiles& scratch);
-    static DictationSettings fromProcess();
+    // The process's: its configuration, scratch files and the user's mode-rules file.
+    static DictationSettings from(const ProcessValues& values);
 };
 
 // What a producer session starts and stops besides the panel: the producer's own tools.
@@ -73,9 +75,10 @@ struct DictationServices {
         logTranscript;
     std::shared_ptr<Executor> history;
 
-    // The process's engines, desktop services and tools, reporting on `main`; `values` (the
-    // process's) outlive the services.
-    static DictationServices from(MainQueue& main, const ProcessValues& values);
+    // The process's engines and tools, the platform services `platform`, reporting on `main`;
+    // `values` (the process's) outlive the services, and the decodes share `decodes`.
+    static DictationServices from(MainQueue& main, const ProcessValues& values,
+                                  const PlatformServices& platform, const DecodeMemory& decodes);
 };
 
 // The one session controller: turns taps into recording sessions, obtains and routes each

@@ -31,9 +31,9 @@ TriggerSettings TriggerSettings::fromConfig(const Config& config, bool producerT
 }
 
 KeyRecognizer::KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now,
-                             MainQueue* main)
+                             MainQueue* main, std::shared_ptr<KeyMonitor> monitor)
     : actions_(actions), settings_(settings), now_(now ? std::move(now) : secondsSince1970),
-      hold_(actions, main, settings.talkMode, settings.holdSeconds) {}
+      hold_(actions, main, settings.talkMode, settings.holdSeconds), monitor_(std::move(monitor)) {}
 
 void KeyRecognizer::handle(const InputEvent& event) {
     const bool flagsChanged = event.kind == InputEventKind::FlagsChanged;
@@ -106,7 +106,7 @@ void KeyRecognizer::triggerKeyUp() {
     if (wasCommand) {
         actions_.startCommandMode();
     } else if (wasSolo && !hold_.released()) {
-        if (keyMonitor()->secureInputActive()) {
+        if (monitor_ && monitor_->secureInputActive()) {
             log(LogLevel::info,
                 "secure input active — keyboard-chord veto degraded, toggling anyway");
         }

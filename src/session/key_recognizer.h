@@ -54,9 +54,10 @@ class KeyRecognizer {
     // Seconds since 1970, for the producer-key debounce.
     using WallClock = std::function<double()>;
 
-    // `main` runs the hold timer; without it every press is a tap.
+    // `main` runs the hold timer; without it every press is a tap. A tap asks `monitor` whether
+    // secure input blunts the chord veto, to say so; without one nothing is asked.
     KeyRecognizer(KeyActions& actions, TriggerSettings settings, WallClock now = {},
-                  MainQueue* main = nullptr);
+                  MainQueue* main = nullptr, std::shared_ptr<KeyMonitor> monitor = nullptr);
     KeyRecognizer(const KeyRecognizer&) = delete;
     KeyRecognizer& operator=(const KeyRecognizer&) = delete;
 
@@ -88,6 +89,7 @@ class KeyRecognizer {
     bool producerSolo_ = false;
     double lastMicToggle_ = 0;
     HoldToTalk hold_;
+    std::shared_ptr<KeyMonitor> monitor_;
 };
 
 } // namespace vak

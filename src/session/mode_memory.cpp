@@ -1,7 +1,6 @@
 #include "session/mode_memory.h"
 
 #include "base/files.h"
-#include "foundation/process_values.h"
 
 #include <algorithm>
 #include <map>
@@ -31,14 +30,6 @@ std::vector<std::string_view> nonEmptyLines(std::string_view text) {
 
 } // namespace
 
-std::string modeUsagePath() {
-    return processValues().file(UserFile::ModeUsage);
-}
-
-void recordModePick(std::string_view app, DeliverMode mode) {
-    recordModePick(modeUsagePath(), app, mode);
-}
-
 void recordModePick(const std::string& path, std::string_view app, DeliverMode mode) {
     if (app.empty()) return;
     // A tab or line break inside the app would make the line unreadable or forge others.
@@ -59,10 +50,6 @@ void recordModePick(const std::string& path, std::string_view app, DeliverMode m
         kept += '\n';
     }
     saveUserFile(path, kept);
-}
-
-std::optional<DeliverMode> learnedModeFor(std::string_view app) {
-    return learnedModeFor(modeUsagePath(), app);
 }
 
 std::optional<DeliverMode> learnedModeFor(const std::string& path, std::string_view app) {

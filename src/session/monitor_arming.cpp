@@ -22,15 +22,19 @@ constexpr double kTrustPollSeconds = 3.0;
 } // namespace
 
 std::shared_ptr<MonitorArming> MonitorArming::create(TriggerSettings settings,
-                                                     InputEventHandler handler, MainQueue& queue) {
-    return std::shared_ptr<MonitorArming>(new MonitorArming(settings, std::move(handler), queue));
+                                                     InputEventHandler handler, MainQueue& queue,
+                                                     std::shared_ptr<KeyMonitor> monitor) {
+    return std::shared_ptr<MonitorArming>(
+        new MonitorArming(settings, std::move(handler), queue, std::move(monitor)));
 }
 
-MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue)
-    : settings_(settings), handler_(std::move(handler)), queue_(queue) {}
+MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue,
+                             std::shared_ptr<KeyMonitor> monitor)
+    : settings_(settings), handler_(std::move(handler)), queue_(queue),
+      monitor_(std::move(monitor)) {}
 
 bool MonitorArming::ensureAccessibility() {
-    const auto monitor = keyMonitor();
+    const auto& monitor = monitor_;
     const bool trusted = monitor->isTrusted(true);
     const std::string name = monitor->accessName();
     if (trusted) {
@@ -45,7 +49,7 @@ bool MonitorArming::ensureAccessibility() {
 
 void MonitorArming::armWhenTrusted() {
     if (armed_) return;
-    const auto monitor = keyMonitor();
+    const auto& monitor = monitor_;
     if (monitor->isTrusted(false) && installMonitor()) return;
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
@@ -62,7 +66,7 @@ void MonitorArming::armWhenTrusted() {
 }
 
 bool MonitorArming::installMonitor() {
-    if (!keyMonitor()->start(handler_)) {
+    if (!monitor_->start(handler_)) {
         // Logged once: the poll comes back here every few seconds.
         if (!startFailureLogged_)
             log(LogLevel::warning, "key monitor could not start — trigger key DISARMED");

@@ -18,9 +18,10 @@ class MainQueue;
 // weakly. Main thread only.
 class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
   public:
-    // `handler` gets every event once the monitor runs (normally KeyRecognizer::handle).
+    // `handler` gets every event once `monitor` runs (normally KeyRecognizer::handle).
     static std::shared_ptr<MonitorArming> create(TriggerSettings settings,
-                                                 InputEventHandler handler, MainQueue& queue);
+                                                 InputEventHandler handler, MainQueue& queue,
+                                                 std::shared_ptr<KeyMonitor> monitor);
 
     // Asks whether input may be watched (showing the platform's prompt where there is one),
     // logs the answer and returns it.
@@ -43,12 +44,14 @@ class MonitorArming final : public std::enable_shared_from_this<MonitorArming> {
     bool axWaitLogged() const { return axWaitLogged_; }
 
   private:
-    MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue);
+    MonitorArming(TriggerSettings settings, InputEventHandler handler, MainQueue& queue,
+                  std::shared_ptr<KeyMonitor> monitor);
     static void warnAboutLauncherKey(std::string_view setting, std::uint16_t code);
 
     TriggerSettings settings_;
     InputEventHandler handler_;
     MainQueue& queue_;
+    std::shared_ptr<KeyMonitor> monitor_;
     bool axWaitLogged_ = false;
     bool armed_ = false;
     bool startFailureLogged_ = false;

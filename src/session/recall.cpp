@@ -98,9 +98,11 @@ std::optional<std::string> retryKeptRecording(const std::string& wav, const std:
 }
 
 std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
+                                              const DecodeSettings& decode,
                                               const TranscriptSources& sources) {
     return retryKeptRecording(
-        wav, textBase, [](const DecodeRequest& request) { return runWhisper(request); },
+        wav, textBase,
+        [&decode](const DecodeRequest& request) { return runWhisper(request, decode); },
         [&sources](std::string_view raw) { return formatAndLearn(raw, sources); });
 }
 

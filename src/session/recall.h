@@ -52,8 +52,9 @@ using FormatCall = std::function<std::string(std::string_view raw)>;
 // is removed. One log line, without the words. Blocks the calling thread.
 std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
                                               const DecodeCall& decode, const FormatCall& format);
-// With the process's engines and the formatting of `sources` (learned words included).
+// With the engines of `decode` and the formatting of `sources` (learned words included).
 std::optional<std::string> retryKeptRecording(const std::string& wav, const std::string& textBase,
+                                              const DecodeSettings& decode,
                                               const TranscriptSources& sources);
 
 } // namespace vak

@@ -14,10 +14,6 @@ PasteboardSnapshot snapshotPasteboard(Pasteboard& board) {
     return board.snapshot();
 }
 
-TextInserter::Services TextInserter::Services::installed() {
-    return {vak::pasteboard(), keySynth(), frontmostApp(), primarySelection()};
-}
-
 std::shared_ptr<TextInserter> TextInserter::create(MainQueue& queue, Services services,
                                                    Settings settings) {
     return std::shared_ptr<TextInserter>(

@@ -58,9 +58,6 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
         std::shared_ptr<FrontmostApp> frontmost;
         // The PRIMARY selection; without one, text is pasted through the pasteboard only.
         std::shared_ptr<Pasteboard> selection;
-
-        // The process's installed services.
-        static Services installed();
     };
 
     struct Settings {
@@ -68,8 +65,8 @@ class TextInserter final : public std::enable_shared_from_this<TextInserter> {
         std::string codeApps;
     };
 
-    static std::shared_ptr<TextInserter>
-    create(MainQueue& queue, Services services = Services::installed(), Settings settings = {});
+    static std::shared_ptr<TextInserter> create(MainQueue& queue, Services services,
+                                                Settings settings = {});
     TextInserter(const TextInserter&) = delete;
     TextInserter& operator=(const TextInserter&) = delete;
 

@@ -193,14 +193,11 @@ std::vector<std::string> taskClauses(std::string_view text) {
 
 std::vector<AgentCue> agentCueTable(const std::string& rulesPath) {
     std::vector<AgentCue> cues = builtInCues();
+    if (rulesPath.empty()) return cues;
     std::vector<AgentCue> own = userCues(rulesPath);
     cues.insert(cues.end(), std::make_move_iterator(own.begin()),
                 std::make_move_iterator(own.end()));
     return cues;
-}
-
-std::vector<AgentCue> agentCueTable() {
-    return agentCueTable(modeRulesPath());
 }
 
 AgentBrief buildAgentBrief(const std::vector<std::string>& clauses,
@@ -225,10 +222,6 @@ std::string localAgentBrief(std::string_view text, const std::vector<AgentCue>& 
     const std::vector<std::string> sentences = cleanedSentences(text);
     if (auto brief = agentBriefOf(sentences, cues)) return std::move(*brief);
     return localProfessional(text);
-}
-
-std::string localAgentBrief(std::string_view text) {
-    return localAgentBrief(text, agentCueTable());
 }
 
 } // namespace vak

@@ -32,9 +32,8 @@ std::vector<std::string> taskClauses(std::string_view text);
 // The same from sentences cleanedSentences has already made.
 std::vector<std::string> taskClausesOf(const std::vector<std::string>& cleanedSentences);
 
-// The built-in cues, then the user's from the mode-rules file (read on every call), each
-// user phrase matched literally as whole words.
-std::vector<AgentCue> agentCueTable();
+// The built-in cues, then the user's from the mode-rules file `rulesPath` (read on every call;
+// none when the path is empty), each user phrase matched literally as whole words.
 std::vector<AgentCue> agentCueTable(const std::string& rulesPath);
 // The cue for one of the user's rules.
 AgentCue userCue(const ModeRule& rule);
@@ -53,7 +52,7 @@ std::optional<std::string> agentBriefOf(const std::vector<std::string>& cleanedS
 
 // The brief for a coding agent (agentBriefOf); the professional text when there is nothing to
 // brief.
-std::string localAgentBrief(std::string_view text);
-std::string localAgentBrief(std::string_view text, const std::vector<AgentCue>& cues);
+std::string localAgentBrief(std::string_view text,
+                            const std::vector<AgentCue>& cues = agentCueTable({}));
 
 } // namespace vak

@@ -320,7 +320,8 @@ std::string factGuardrail(std::string_view cleaned, std::string_view candidate) 
     return std::string(candidate);
 }
 
-std::string localModeTransform(std::string_view text, DeliverMode mode) {
+std::string localModeTransform(std::string_view text, DeliverMode mode,
+                               const std::string& modeRulesPath) {
     switch (mode) {
     case DeliverMode::ask:
     case DeliverMode::raw:
@@ -343,7 +344,7 @@ std::string localModeTransform(std::string_view text, DeliverMode mode) {
     case DeliverMode::summarize:
         return factGuardrail(cleaned, summaryOf(rendered));
     case DeliverMode::agent: {
-        const auto brief = agentBriefOf(sentences, agentCueTable());
+        const auto brief = agentBriefOf(sentences, agentCueTable(modeRulesPath));
         return brief ? factGuardrail(cleaned, *brief) : cleaned;
     }
     case DeliverMode::expand:

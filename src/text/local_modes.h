@@ -11,8 +11,10 @@ namespace vak {
 
 // The offline renderer of every writing mode. The summary, brief and expanded texts fall back to
 // the professional text when they would lose one of its numbers (factGuardrail); the plain and
-// ask modes return the text unchanged.
-std::string localModeTransform(std::string_view text, DeliverMode mode);
+// ask modes return the text unchanged. The agent brief adds the user's cues from the mode-rules
+// file `modeRulesPath` (agentCueTable); without a path, only the built-in ones.
+std::string localModeTransform(std::string_view text, DeliverMode mode,
+                               const std::string& modeRulesPath = {});
 
 // A clean message: sentences tidied, run-ons split, questions marked, a spoken greeting and
 // sign-off on their own lines, the body in paragraphs of three sentences.

@@ -2,7 +2,6 @@
 
 #include "base/files.h"
 #include "base/unicode.h"
-#include "foundation/process_values.h"
 
 #include <charconv>
 #include <cmath>
@@ -62,10 +61,6 @@ std::optional<CueSection> sectionFromName(std::string_view name) {
     return std::nullopt;
 }
 
-std::string modeRulesPath() {
-    return processValues().file(UserFile::ModeRules);
-}
-
 std::vector<ModeRule> parseModeRules(std::string_view content) {
     const std::string text = isValidUtf8(content) ? std::string(content) : sanitizeUtf8(content);
     std::vector<ModeRule> rules;
@@ -107,10 +102,6 @@ std::vector<ModeRule> loadCustomRules(const std::string& path) {
     return bytes ? parseModeRules(*bytes) : std::vector<ModeRule>{};
 }
 
-std::vector<ModeRule> loadCustomRules() {
-    return loadCustomRules(modeRulesPath());
-}
-
 std::string modeRulesText(const std::vector<ModeRule>& rules) {
     std::string text(kHeader);
     for (const ModeRule& rule : rules) {
@@ -126,10 +117,6 @@ bool saveCustomRules(const std::vector<ModeRule>& rules, const std::string& path
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirectories(path.substr(0, slash));
     return saveUserFile(path, modeRulesText(rules));
-}
-
-bool saveCustomRules(const std::vector<ModeRule>& rules) {
-    return saveCustomRules(rules, modeRulesPath());
 }
 
 } // namespace vak

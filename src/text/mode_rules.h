@@ -27,15 +27,12 @@ struct ModeRule {
     bool operator==(const ModeRule&) const = default;
 };
 
-// ~/.dictation/mode-rules: one "section: phrase = weight" per line, "#" comments.
-std::string modeRulesPath();
-
 // The rules of the file's content. Lines without a ":", with an unknown section or an empty
 // phrase are skipped; a missing or unreadable weight is 2.
 std::vector<ModeRule> parseModeRules(std::string_view content);
-// The rules of a file; none when it is missing or unreadable.
+// The rules of a file (~/.dictation/mode-rules: one "section: phrase = weight" per line, "#"
+// comments); none when it is missing or unreadable.
 std::vector<ModeRule> loadCustomRules(const std::string& path);
-std::vector<ModeRule> loadCustomRules();
 
 // The file's content for these rules: two header lines, then one line per rule with its weight
 // as a whole number. Rules that could not be read back as written (no phrase left) are left
@@ -43,6 +40,5 @@ std::vector<ModeRule> loadCustomRules();
 std::string modeRulesText(const std::vector<ModeRule>& rules);
 // Replaces the file at once (0600). False, with one log line, when it could not be written.
 bool saveCustomRules(const std::vector<ModeRule>& rules, const std::string& path);
-bool saveCustomRules(const std::vector<ModeRule>& rules);
 
 } // namespace vak

@@ -50,8 +50,7 @@ CaptionSettings CaptionSettings::from(const Config& config, const std::string& w
     return s;
 }
 
-CaptionSettings CaptionSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+CaptionSettings CaptionSettings::from(const ProcessValues& values) {
     CaptionSettings s = from(values.cfg, values.WHISPER, values.scratch);
     // A Parakeet decode server, which runs whatever SERVER says, captions with its own model: one
     // model in memory, and passes that cost what their audio costs rather than a whole window.

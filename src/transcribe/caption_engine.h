@@ -14,6 +14,8 @@
 
 namespace vak {
 
+struct ProcessValues;
+
 // What the caption engine reads: LIVE_CAPTIONS, CAPTION_INTERVAL, CAPTION_WINDOW, CAPTION_MODEL,
 // the caption server, the whisper-cli path and its scratch files.
 struct CaptionSettings {
@@ -37,8 +39,8 @@ struct CaptionSettings {
 
     static CaptionSettings from(const Config& config, const std::string& whisperCli,
                                 const ScratchFiles& scratch);
-    // With SERVER on, the caption server's address too.
-    static CaptionSettings fromProcess();
+    // The process's: with SERVER on, the caption server's address too.
+    static CaptionSettings from(const ProcessValues& values);
 };
 
 // Bytes of trailing audio one caption pass decodes before it commits: the window clamped to
@@ -65,9 +67,6 @@ class CaptionEngine final : public std::enable_shared_from_this<CaptionEngine> {
     // Runs on `queue`, or on a serial queue of its own when none is given.
     static std::shared_ptr<CaptionEngine> create(CaptionSettings settings,
                                                  std::shared_ptr<TimedQueue> queue = nullptr);
-    static std::shared_ptr<CaptionEngine> create() {
-        return create(CaptionSettings::fromProcess());
-    }
     CaptionEngine(const CaptionEngine&) = delete;
     CaptionEngine& operator=(const CaptionEngine&) = delete;
 

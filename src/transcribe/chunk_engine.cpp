@@ -67,8 +67,7 @@ ChunkSettings ChunkSettings::from(const Config& config, const ScratchFiles& scra
     return s;
 }
 
-ChunkSettings ChunkSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+ChunkSettings ChunkSettings::from(const ProcessValues& values) {
     ChunkSettings s = from(values.cfg, values.scratch);
     s.cost = decodeCostShape(engineOfModel(values.MODEL));
     return s;
@@ -82,8 +81,7 @@ std::shared_ptr<ChunkEngine> ChunkEngine::create(ChunkSettings settings,
 
 ChunkEngine::ChunkEngine(ChunkSettings settings, std::shared_ptr<TimedQueue> queue)
     : settings_(std::move(settings)), queue_(std::move(queue)),
-      schedule_(pieceSchedule(settings_.cost)),
-      transcribe_([](const DecodeRequest& request) { return runWhisper(request); }) {}
+      schedule_(pieceSchedule(settings_.cost)) {}
 
 void ChunkEngine::start(const std::string& wav, int session, std::shared_ptr<DecodeTrail> trail) {
     if (!enabled()) return;

@@ -17,6 +17,8 @@
 
 namespace vak {
 
+struct ProcessValues;
+
 // What the chunk engine reads: CHUNK_SECONDS, SPECULATIVE and where its clips go.
 struct ChunkSettings {
     double chunkSeconds{};
@@ -25,14 +27,14 @@ struct ChunkSettings {
     // Multiplies the timer periods (fast tests); decodes are not affected.
     double timeScale = 1.0;
     // The decode engine's cost shape, which the pieces are cut to; the process's decode model's
-    // engine in fromProcess.
+    // engine in from(ProcessValues).
     DecodeCostShape cost = decodeCostShape(SpeechEngine::Whisper);
 
     // Below 20 seconds rolling transcription is off.
     bool enabled() const { return chunkSeconds >= 20; }
 
     static ChunkSettings from(const Config& config, const ScratchFiles& scratch);
-    static ChunkSettings fromProcess();
+    static ChunkSettings from(const ProcessValues& values);
 };
 
 // Transcribes a recording while it is still being made, so a long dictation pastes seconds
@@ -60,8 +62,9 @@ struct ChunkSettings {
 // whole recording).
 class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
   public:
-    // The decoder; by default runWhisper. Chunks ask for the cloud first, speculative pieces
-    // for the local engine only, the tail at the stop for either.
+    // The decoder, given by setTranscribe; until then every decode gives nothing. Chunks ask for
+    // the cloud first, speculative pieces for the local engine only, the tail at the stop for
+    // either.
     using Transcribe = std::function<std::optional<std::string>(const DecodeRequest& request)>;
     using SpecListener = std::function<void(const std::string& prospectiveText)>;
     using Completion = std::function<void(std::optional<std::string> text)>;
@@ -69,7 +72,6 @@ class ChunkEngine final : public std::enable_shared_from_this<ChunkEngine> {
     // Runs on `queue`, or on a serial queue of its own when none is given.
     static std::shared_ptr<ChunkEngine> create(ChunkSettings settings,
                                                std::shared_ptr<TimedQueue> queue = nullptr);
-    static std::shared_ptr<ChunkEngine> create() { return create(ChunkSettings::fromProcess()); }
     ChunkEngine(const ChunkEngine&) = delete;
     ChunkEngine& operator=(const ChunkEngine&) = delete;
 

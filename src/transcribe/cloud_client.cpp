@@ -62,11 +62,6 @@ void CloudReachability::answered() {
     pausedUntil_.reset();
 }
 
-std::shared_ptr<CloudReachability> processCloudReachability() {
-    static const auto reachability = std::make_shared<CloudReachability>();
-    return reachability;
-}
-
 bool cloudWorthAsking(const DecodeSettings& settings) {
     return settings.config.cloud &&
            (!settings.cloudReachability || settings.cloudReachability->worthAsking());

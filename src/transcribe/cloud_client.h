@@ -45,9 +45,6 @@ class CloudReachability {
     std::optional<double> pausedUntil_;
 };
 
-// The process's record, handed to every decode by DecodeSettings::fromProcess.
-std::shared_ptr<CloudReachability> processCloudReachability();
-
 // Whether a decode that has a local engine should ask the cloud: CLOUD on, and no pause after
 // the engine could not be reached.
 bool cloudWorthAsking(const DecodeSettings& settings);

@@ -168,10 +168,6 @@ bool waitForDecodeEngines(double maxSeconds) {
                                    [&] { return tracker.running == 0; });
 }
 
-std::optional<std::string> runWhisper(const DecodeRequest& request) {
-    return runWhisper(request, DecodeSettings::fromProcess());
-}
-
 Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
                     std::function<DecodeSettings()> settings) {
     return

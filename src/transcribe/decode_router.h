@@ -42,15 +42,14 @@ DecodeLimits decodeLimits(double durationSeconds);
 // produced any. A stale textBase + ".txt" is deleted first. Conditions the audio, then routes by
 // engine availability and the request's route: local only, cloud first with local fall-back, or
 // a race whose first non-empty answer wins (the loser runs on to its own end). Blocks the
-// calling thread; safe on several threads at once. The first form uses the process's settings.
-std::optional<std::string> runWhisper(const DecodeRequest& request);
+// calling thread; safe on several threads at once.
 std::optional<std::string> runWhisper(const DecodeRequest& request, const DecodeSettings& settings);
 
-// runWhisper with the settings `settings` makes (the process's by default) but the model
-// `choice` holds, both as each decode starts.
+// runWhisper with the settings `settings` makes but the model `choice` holds, both as each
+// decode starts.
 using Decoder = std::function<std::optional<std::string>(const DecodeRequest& request)>;
 Decoder decoderWith(std::shared_ptr<const DecodeModelChoice> choice,
-                    std::function<DecodeSettings()> settings = DecodeSettings::fromProcess);
+                    std::function<DecodeSettings()> settings);
 
 // The race itself, for any two engines.
 using EngineCall = std::function<std::optional<std::string>()>;

@@ -22,8 +22,11 @@ bool DecodeSettings::vadModelPresent() const {
     return isRegularFile(vadModel);
 }
 
-DecodeSettings DecodeSettings::fromProcess() {
-    const ProcessValues& values = processValues();
+DecodeMemory DecodeMemory::fresh() {
+    return {std::make_shared<ServerMemory>(), std::make_shared<CloudReachability>()};
+}
+
+DecodeSettings DecodeSettings::from(const ProcessValues& values, const DecodeMemory& memory) {
     DecodeSettings s;
     s.whisperCli = values.WHISPER;
     s.parakeetServer = values.PARAKEET_SERVER;
@@ -33,12 +36,11 @@ DecodeSettings DecodeSettings::fromProcess() {
     s.vadModel = values.VAD_MODEL;
     s.threads = engineThreads(values.cfg.liveCaptions).decode;
     s.serverUrl = localServerUrl();
-    static const auto memory = std::make_shared<ServerMemory>();
-    s.server = memory;
+    s.server = memory.server;
     s.prompt = std::string(VOCAB_PROMPT);
     s.config = values.cfg;
     s.scratch = values.scratch;
-    s.cloudReachability = processCloudReachability();
+    s.cloudReachability = memory.cloudReachability;
     return s;
 }
 

@@ -12,6 +12,8 @@
 
 namespace vak {
 
+struct ProcessValues;
+
 // What decodes have learnt about the resident server, shared by every decode of the process.
 struct ServerMemory {
     // It answered a request with the voice gate by failing and one without it by decoding: it
@@ -20,6 +22,16 @@ struct ServerMemory {
 };
 
 class CloudReachability;
+
+// What every decode of a process shares: what decodes learnt about the resident server, and
+// whether the cloud engine answered lately. The entry makes one and hands it to each
+// DecodeSettings it makes.
+struct DecodeMemory {
+    std::shared_ptr<ServerMemory> server;
+    std::shared_ptr<CloudReachability> cloudReachability;
+
+    static DecodeMemory fresh();
+};
 
 // The decode model of a running daemon: DECODE_MODEL's file at start, another once the user
 // picks one in the settings window. Decodes read it as they start, so a switch applies from the
@@ -76,9 +88,10 @@ struct DecodeSettings {
     SpeechEngine engine() const;
     bool vadModelPresent() const;
 
-    // The values of this process: paths, the loaded configuration, VOCAB_PROMPT and the server
-    // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default).
-    static DecodeSettings fromProcess();
+    // The process's `values`: paths, the loaded configuration, VOCAB_PROMPT and the server
+    // endpoint (VAK_WHISPER_SERVER_URL, else the loopback default); what the process's decodes
+    // share from `memory`.
+    static DecodeSettings from(const ProcessValues& values, const DecodeMemory& memory);
 };
 
 } // namespace vak

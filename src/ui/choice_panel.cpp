@@ -44,14 +44,15 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
 
 std::shared_ptr<ChoicePanel> ChoicePanel::show(MainQueue& main, const std::string& transcript,
                                                Action onSummarize, Action onProfessional,
-                                               Action onKeep, double timeoutSeconds) {
+                                               Action onKeep, double timeoutSeconds,
+                                               std::shared_ptr<PanelPlacement> placement) {
     if (auto earlier = currentPanel()) {
         earlier->resolve("keep", std::string("superseded by a newer transcript"));
     }
     std::shared_ptr<ChoicePanel> panel(
         new ChoicePanel(std::move(onSummarize), std::move(onProfessional), std::move(onKeep)));
     currentPanel() = panel;
-    panel->build(main, transcript, timeoutSeconds);
+    panel->build(main, transcript, timeoutSeconds, std::move(placement));
     return panel;
 }
 
@@ -68,10 +69,12 @@ ChoicePanel::~ChoicePanel() {
     if (panel_ != nullptr) panel_->deleteLater();
 }
 
-void ChoicePanel::build(MainQueue& main, const std::string& transcript, double timeoutSeconds) {
+void ChoicePanel::build(MainQueue& main, const std::string& transcript, double timeoutSeconds,
+                        std::shared_ptr<PanelPlacement> placement) {
     const long seconds = static_cast<long>(timeoutSeconds);
     panel_ = new FloatingPanel(QSize(kWidth, kHeight),
-                               FloatingPanel::Look{ui::grey(0.07, 0.92), 16, {}, 0});
+                               FloatingPanel::Look{ui::grey(0.07, 0.92), 16, {}, 0},
+                               std::move(placement));
     header_ = ui::label(
         panel_, ui::qstr("Transcript ready · " + std::to_string(countWords(transcript)) + " words"),
         ui::font(13, QFont::DemiBold), ui::grey(0.85), at(18, 88, 340, 18));

@@ -12,6 +12,7 @@ class QLabel;
 namespace vak {
 
 class FloatingPanel;
+class PanelPlacement;
 class MainQueue;
 
 // After an ask-mode stop: a floating panel offering Summarize, Professional or Keep the Same for
@@ -22,10 +23,12 @@ class ChoicePanel final : public std::enable_shared_from_this<ChoicePanel> {
     using Action = std::function<void()>;
 
     // Resolves the current panel, if any, as Keep ("superseded by a newer transcript"), then
-    // presents a new one that keeps the transcript as spoken after `timeoutSeconds` on `main`.
+    // presents a new one that keeps the transcript as spoken after `timeoutSeconds` on `main`,
+    // kept above the other windows by `placement`.
     static std::shared_ptr<ChoicePanel> show(MainQueue& main, const std::string& transcript,
                                              Action onSummarize, Action onProfessional,
-                                             Action onKeep, double timeoutSeconds);
+                                             Action onKeep, double timeoutSeconds,
+                                             std::shared_ptr<PanelPlacement> placement);
     // The panel waiting for an answer, if any.
     static std::shared_ptr<ChoicePanel> current();
 
@@ -48,7 +51,8 @@ class ChoicePanel final : public std::enable_shared_from_this<ChoicePanel> {
 
   private:
     ChoicePanel(Action onSummarize, Action onProfessional, Action onKeep);
-    void build(MainQueue& main, const std::string& transcript, double timeoutSeconds);
+    void build(MainQueue& main, const std::string& transcript, double timeoutSeconds,
+               std::shared_ptr<PanelPlacement> placement);
 
     FloatingPanel* panel_ = nullptr; // deleted later than the click that may resolve it
     QLabel* header_ = nullptr;

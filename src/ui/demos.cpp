@@ -2,7 +2,6 @@
 
 #include "base/environment.h"
 #include "base/files.h"
-#include "foundation/process_values.h"
 #include "ui/ui_controller.h"
 
 #include <QApplication>
@@ -57,7 +56,7 @@ int runSettingsDemo(UIController& ui) {
 }
 
 int runExplainDemo(UIController& ui) {
-    removeFile(processValues().FIRST_RUN_MARKER);
+    removeFile(ui.services().paths.firstRunMarker);
     ui.explainAfterFirstDictation(TranscribedOn::ThisComputer, true);
     return runFor(20);
 }

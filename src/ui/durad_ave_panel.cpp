@@ -29,9 +29,9 @@ QRect at(double x, double y, double w, double h) {
 } // namespace
 
 DuradAvePanel::DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
-                             std::string outboxPath)
+                             std::string outboxPath, std::shared_ptr<PanelPlacement> placement)
     : main_(main), producerKey_(producerKey), inboxPath_(std::move(inboxPath)),
-      outboxPath_(std::move(outboxPath)) {
+      outboxPath_(std::move(outboxPath)), placement_(std::move(placement)) {
     timer_.setInterval(kRefreshMilliseconds);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { refresh(); });
 }
@@ -47,8 +47,8 @@ void DuradAvePanel::hide() {
 }
 
 void DuradAvePanel::build() {
-    panel_ = std::make_unique<FloatingPanel>(QSize(kWidth, kHeight),
-                                             FloatingPanel::Look{ui::grey(0.05, 0.94), 16, {}, 0});
+    panel_ = std::make_unique<FloatingPanel>(
+        QSize(kWidth, kHeight), FloatingPanel::Look{ui::grey(0.05, 0.94), 16, {}, 0}, placement_);
     ui::label(panel_.get(), ui::qstr(ui_text::producerTitle(producerKey_)),
               ui::font(12, QFont::DemiBold), ui::grey(0.7), at(16, 206, 628, 16));
     body_ =

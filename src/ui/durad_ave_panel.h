@@ -12,6 +12,7 @@ class QLabel;
 namespace vak {
 
 class FloatingPanel;
+class PanelPlacement;
 class MainQueue;
 
 // The live producer session's floating panel: the newest lines of the conversation files
@@ -19,9 +20,9 @@ class MainQueue;
 class DuradAvePanel {
   public:
     // The conversation files: the producer folder's inbox and outbox. The title says
-    // that a tap of `producerKey` ends the session.
+    // that a tap of `producerKey` ends the session; `placement` keeps it above the others.
     DuradAvePanel(MainQueue& main, std::uint16_t producerKey, std::string inboxPath,
-                  std::string outboxPath);
+                  std::string outboxPath, std::shared_ptr<PanelPlacement> placement);
     ~DuradAvePanel();
     DuradAvePanel(const DuradAvePanel&) = delete;
     DuradAvePanel& operator=(const DuradAvePanel&) = delete;
@@ -45,6 +46,7 @@ class DuradAvePanel {
     std::uint16_t producerKey_;
     std::string inboxPath_;
     std::string outboxPath_;
+    std::shared_ptr<PanelPlacement> placement_;
     std::unique_ptr<FloatingPanel> panel_;
     QLabel* body_ = nullptr;
     std::string bodyText_;

@@ -2,7 +2,6 @@
 
 #include "base/files.h"
 #include "base/main_queue.h"
-#include "foundation/process_values.h"
 #include "ui/ui_style.h"
 #include "ui/ui_texts.h"
 
@@ -16,8 +15,7 @@ constexpr double kDelaySeconds = 1.2;
 
 } // namespace
 
-void explainAfterFirstDictation(MainQueue& main, std::string text) {
-    const std::string& marker = processValues().FIRST_RUN_MARKER;
+void explainAfterFirstDictation(MainQueue& main, const std::string& marker, std::string text) {
     if (pathExists(marker)) return;
     writeFileAtomic(marker, "", 0600);
     main.after(kDelaySeconds, [text = std::move(text)] { showFirstRunAlert(text); });

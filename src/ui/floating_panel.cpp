@@ -14,16 +14,15 @@
 
 namespace vak {
 
-FloatingPanel::FloatingPanel(QSize size, Look look)
+FloatingPanel::FloatingPanel(QSize size, Look look, std::shared_ptr<PanelPlacement> placement)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus),
-      look_(look) {
+      look_(look), placement_(std::move(placement)) {
     // Outside the window manager's care (override-redirect on X11) unless its rules keep our
     // panels (sway): a window manager stacks the focused full-screen window above every window it
     // manages, whatever its type or state, but never above this one; and it never gives this one
     // the focus.
-    if (!panelPlacement()->windowManagerKeepsPanels())
-        setWindowFlag(Qt::X11BypassWindowManagerHint);
+    if (!placement_->windowManagerKeepsPanels()) setWindowFlag(Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
@@ -33,7 +32,7 @@ FloatingPanel::FloatingPanel(QSize size, Look look)
 }
 
 void FloatingPanel::orderFront() {
-    panelPlacement()->prepare(ui::str(windowTitle()));
+    placement_->prepare(ui::str(windowTitle()));
     markFloatingPanel(static_cast<std::uintptr_t>(winId())); // winId() creates the native window
     clipCorners();
     show();

@@ -2,10 +2,13 @@
 
 #include <QColor>
 #include <QWidget>
+#include <memory>
 
 class QScreen;
 
 namespace vak {
+
+class PanelPlacement;
 
 // A borderless panel that floats above every window on every workspace, full-screen ones
 // included, and never takes the keyboard focus from the application the user is working in:
@@ -20,7 +23,8 @@ class FloatingPanel : public QWidget {
         double borderWidth = 0;
     };
 
-    FloatingPanel(QSize size, Look look);
+    // `placement` is how the desktop keeps it above the others.
+    FloatingPanel(QSize size, Look look, std::shared_ptr<PanelPlacement> placement);
 
     // Shows the panel above everything without activating it.
     void orderFront();
@@ -36,6 +40,7 @@ class FloatingPanel : public QWidget {
   private:
     void clipCorners();
     Look look_;
+    std::shared_ptr<PanelPlacement> placement_;
 };
 
 // The screen under the pointer, else the primary screen.

@@ -25,14 +25,15 @@ QRect at(double x, double y, double w, double h) {
 
 } // namespace
 
-ModeInfoPanel::ModeInfoPanel() = default;
+ModeInfoPanel::ModeInfoPanel(std::shared_ptr<PanelPlacement> placement)
+    : placement_(std::move(placement)) {}
 
 ModeInfoPanel::~ModeInfoPanel() = default;
 
 void ModeInfoPanel::build() {
     panel_ = std::make_unique<FloatingPanel>(
         QSize(kWidth, kHeight),
-        FloatingPanel::Look{ui::grey(0.05, 0.95), 20, ui::grey(1.0, 0.1), 1});
+        FloatingPanel::Look{ui::grey(0.05, 0.95), 20, ui::grey(1.0, 0.1), 1}, placement_);
     FloatingPanel* content = panel_.get();
     ui::label(content, ui::qstr(ui_text::EXPLAINER_TITLE), ui::font(16, QFont::DemiBold), Qt::white,
               at(24, 516, 572, 22));

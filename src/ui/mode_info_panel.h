@@ -6,12 +6,13 @@
 namespace vak {
 
 class FloatingPanel;
+class PanelPlacement;
 
 // The floating explainer of the writing modes, opened from the pill's mode menu: every mode
 // with what it does, and a Done button. Built on first show, kept afterwards.
 class ModeInfoPanel {
   public:
-    ModeInfoPanel();
+    explicit ModeInfoPanel(std::shared_ptr<PanelPlacement> placement);
     ~ModeInfoPanel();
     ModeInfoPanel(const ModeInfoPanel&) = delete;
     ModeInfoPanel& operator=(const ModeInfoPanel&) = delete;
@@ -26,6 +27,7 @@ class ModeInfoPanel {
   private:
     void build();
 
+    std::shared_ptr<PanelPlacement> placement_;
     std::unique_ptr<FloatingPanel> panel_;
     std::function<void()> onClose_;
 };

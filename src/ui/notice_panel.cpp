@@ -16,7 +16,8 @@ constexpr int kBottomMargin = 28;
 
 } // namespace
 
-NoticePanel::NoticePanel(MainQueue& main) : main_(main) {}
+NoticePanel::NoticePanel(MainQueue& main, std::shared_ptr<PanelPlacement> placement)
+    : main_(main), placement_(std::move(placement)) {}
 
 NoticePanel::~NoticePanel() {
     hideLater_.cancel();
@@ -26,7 +27,7 @@ void NoticePanel::show(const std::string& message, double seconds) {
     if (!panel_) {
         panel_ = std::make_unique<FloatingPanel>(
             QSize(kWidth, kHeight),
-            FloatingPanel::Look{ui::grey(0.05, 0.92), 18, ui::grey(1.0, 0.1), 1});
+            FloatingPanel::Look{ui::grey(0.05, 0.92), 18, ui::grey(1.0, 0.1), 1}, placement_);
         label_ = ui::label(panel_.get(), {}, ui::font(14, QFont::Medium), Qt::white,
                            QRect(20, 0, kWidth - 40, kHeight));
         label_->setAlignment(Qt::AlignCenter);

@@ -11,6 +11,7 @@ class QLabel;
 namespace vak {
 
 class FloatingPanel;
+class PanelPlacement;
 class MainQueue;
 
 // A short message floating at the bottom of the screen for a few seconds, where the pill was,
@@ -18,7 +19,7 @@ class MainQueue;
 // Shown without taking the focus; a newer message replaces the one shown. Main thread.
 class NoticePanel {
   public:
-    explicit NoticePanel(MainQueue& main);
+    NoticePanel(MainQueue& main, std::shared_ptr<PanelPlacement> placement);
     ~NoticePanel();
     NoticePanel(const NoticePanel&) = delete;
     NoticePanel& operator=(const NoticePanel&) = delete;
@@ -31,6 +32,7 @@ class NoticePanel {
 
   private:
     MainQueue& main_;
+    std::shared_ptr<PanelPlacement> placement_;
     std::unique_ptr<FloatingPanel> panel_;
     QLabel* label_ = nullptr;
     TimerHandle hideLater_;

@@ -10,20 +10,23 @@ namespace vak {
 
 Panels::Panels(const Config& config, MainQueue& main, const UiServices& services,
                SessionLink& session)
-    : config_(config), main_(main), settings_(config, main, services, session),
-      producer_(main, config.producerKey, services.producerInbox, services.producerOutbox),
-      notice_(main) {}
+    : config_(config), main_(main), firstRunMarker_(services.paths.firstRunMarker),
+      placement_(services.placement), settings_(config, main, services, session),
+      modeInfo_(services.placement), producer_(main, config.producerKey, services.producerInbox,
+                                               services.producerOutbox, services.placement),
+      notice_(main, services.placement) {}
 
 void Panels::presentChoice(const std::string& transcript, std::function<void()> onSummarize,
                            std::function<void()> onProfessional, std::function<void()> onKeep) {
     ChoicePanel::show(main_, transcript, std::move(onSummarize), std::move(onProfessional),
-                      std::move(onKeep), config_.polishAskTimeout);
+                      std::move(onKeep), config_.polishAskTimeout, placement_);
 }
 
 void Panels::explainAfterFirstDictation(TranscribedOn where, bool startedWithKey) {
     vak::explainAfterFirstDictation(
-        main_, ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
-                                     !config_.privacyMode));
+        main_, firstRunMarker_,
+        ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
+                              !config_.privacyMode));
 }
 
 void Panels::showNotice(const std::string& message) {

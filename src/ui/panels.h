@@ -13,6 +13,7 @@ namespace vak {
 
 struct Config;
 class MainQueue;
+class PanelPlacement;
 class SessionLink;
 struct UiServices;
 
@@ -42,6 +43,8 @@ class Panels {
   private:
     const Config& config_;
     MainQueue& main_;
+    const std::string firstRunMarker_;
+    const std::shared_ptr<PanelPlacement> placement_;
     SettingsWindow settings_;
     ModeInfoPanel modeInfo_;
     DuradAvePanel producer_;

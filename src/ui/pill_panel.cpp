@@ -8,9 +8,9 @@
 
 namespace vak {
 
-PillPanel::PillPanel()
+PillPanel::PillPanel(std::shared_ptr<PanelPlacement> placement)
     : FloatingPanel(QSize(pill::kWidth, pill::kHeight),
-                    Look{ui::grey(0.05, 0.92), 24, ui::grey(1.0, 0.1), 1}) {
+                    Look{ui::grey(0.05, 0.92), 24, ui::grey(1.0, 0.1), 1}, std::move(placement)) {
     setMinimumSize(pill::kMinWidth, pill::kMinHeight);
     setWindowTitle(ui::qstr(ui_text::PILL_WINDOW_TITLE));
 }

@@ -11,7 +11,7 @@ namespace vak {
 // tells its owner when it moved or changed size.
 class PillPanel final : public FloatingPanel {
   public:
-    PillPanel();
+    explicit PillPanel(std::shared_ptr<PanelPlacement> placement);
 
     std::function<void()> onMoved;
     std::function<void()> onResized;

@@ -7,7 +7,6 @@
 #include "base/time_util.h"
 #include "base/unicode.h"
 #include "foundation/config.h"
-#include "foundation/process_values.h"
 #include "platform/pasteboard.h"
 #include "session/recall.h"
 #include "ui/ui_services.h"
@@ -91,7 +90,7 @@ void RecallMenus::fillFailed() {
     for (QMenu* old : failed_.findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
         old->deleteLater();
     failed_.clear();
-    const auto kept = processValues().scratch.failedRecordings();
+    const auto kept = services_.scratch.failedRecordings();
     if (kept.empty()) note(failed_, ui_text::NO_FAILED_RECORDINGS);
     for (const KeptRecording& recording : kept) {
         const bool running = retrying_.count(recording.path) > 0;

@@ -36,8 +36,9 @@ QColor modeButtonBackground(DeliverMode mode) {
 } // namespace
 
 RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
-                             std::uint16_t hotkey)
-    : main_(main), now_(std::move(now)), actions_(std::move(actions)), hotkey_(hotkey) {
+                             std::uint16_t hotkey, std::shared_ptr<PanelPlacement> placement)
+    : main_(main), now_(std::move(now)), actions_(std::move(actions)), hotkey_(hotkey),
+      placement_(std::move(placement)) {
     build();
     clock_.setInterval(kTickMilliseconds);
     QObject::connect(&clock_, &QTimer::timeout, &clock_, [this] { tick(); });
@@ -47,7 +48,7 @@ RecordingPill::RecordingPill(MainQueue& main, std::function<double()> now, Actio
 RecordingPill::~RecordingPill() = default;
 
 void RecordingPill::build() {
-    panel_ = std::make_unique<PillPanel>();
+    panel_ = std::make_unique<PillPanel>(placement_);
     PillPanel* content = panel_.get();
     content->onMoved = [this] { rememberFrame(); };
     content->onResized = [this] {
@@ -177,7 +178,7 @@ void RecordingPill::show(std::string_view caption) {
 
 void RecordingPill::keepPlaced(QRect frame, int attempts) {
     if (!panel_->isVisible() || attempts <= 0) return;
-    if (panelPlacement()->place(ui_text::PILL_WINDOW_TITLE, frame.x(), frame.y())) return;
+    if (placement_->place(ui_text::PILL_WINDOW_TITLE, frame.x(), frame.y())) return;
     main_.after(kPlacementRetrySeconds,
                 lifetime_.guard([this, frame, attempts] { keepPlaced(frame, attempts - 1); }));
 }

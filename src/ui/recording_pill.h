@@ -20,6 +20,7 @@ namespace vak {
 
 class ClickThroughButton;
 class MainQueue;
+class PanelPlacement;
 class PillPanel;
 class ResizeEdgeView;
 class WaveformView;
@@ -40,9 +41,10 @@ class RecordingPill {
         std::function<void(std::string_view elapsed)> elapsed;
     };
 
-    // `hotkey` is named in the hint and the Done button's tooltip.
+    // `hotkey` is named in the hint and the Done button's tooltip; `placement` keeps the pill
+    // where it is shown.
     RecordingPill(MainQueue& main, std::function<double()> now, Actions actions,
-                  std::uint16_t hotkey);
+                  std::uint16_t hotkey, std::shared_ptr<PanelPlacement> placement);
     ~RecordingPill();
     RecordingPill(const RecordingPill&) = delete;
     RecordingPill& operator=(const RecordingPill&) = delete;
@@ -88,6 +90,7 @@ class RecordingPill {
     std::function<double()> now_;
     Actions actions_;
     std::uint16_t hotkey_;
+    std::shared_ptr<PanelPlacement> placement_;
 
     std::unique_ptr<PillPanel> panel_;
     QScrollArea* captionScroll_ = nullptr;

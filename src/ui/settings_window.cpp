@@ -7,7 +7,6 @@
 #include "foundation/config.h"
 #include "foundation/deliver_mode.h"
 #include "foundation/languages.h"
-#include "foundation/process_values.h"
 #include "foundation/talk_mode.h"
 #include "foundation/trigger_keys.h"
 #include "platform/file_opener.h"
@@ -225,7 +224,7 @@ void SettingsWindow::build() {
     rows.gap(ui::spacing::title);
     modelStatus_ = note(content, ui::font(11), noteColour);
     rows.whole(modelStatus_);
-    installer_ = std::make_unique<ModelInstaller>(processValues().HOME);
+    installer_ = std::make_unique<ModelInstaller>(services_.paths.home);
     rows.gap(ui::spacing::group);
 
     rows.whole(section(ui_text::HOTKEY_SECTION));
@@ -325,16 +324,15 @@ void SettingsWindow::fitToScreen() {
 void SettingsWindow::fillMicrophones() {
     micPopup_->clear();
     micPopup_->addItem(ui::qstr(ui_text::BUILT_IN_MIC));
-    for (const InputDevice& device : allInputDevices()) {
+    for (const InputDevice& device : allInputDevices(*services_.audio)) {
         if (!device.builtIn) micPopup_->addItem(ui::qstr(device.name));
     }
 }
 
 void SettingsWindow::fillModels() {
     modelPopup_->clear();
-    const auto& values = processValues();
     for (const DecodeModelOption& option :
-         decodeModelOptions(values.HOME, activeModel_, values.MODEL_SPEEDS_PATH))
+         decodeModelOptions(services_.paths.home, activeModel_, services_.paths.modelSpeeds))
         modelPopup_->addItem(
             ui::qstr(ui_text::modelItem(
                 option.name, engineName(option.engine), option.mebibytes, option.installed,
@@ -497,11 +495,11 @@ void SettingsWindow::shortcutClicked() {
 }
 
 void SettingsWindow::openAdvanced() {
-    services_.files->open(processValues().CONFIG_PATH);
+    services_.files->open(services_.paths.configFile);
 }
 
 void SettingsWindow::openDictionary() {
-    const std::string& path = processValues().LEARNED_PATH;
+    const std::string& path = services_.paths.learnedWords;
     if (!pathExists(path)) writeFileAtomic(path, ui_text::DICTIONARY_HEADER, 0600);
     services_.files->open(path);
 }
@@ -515,8 +513,8 @@ void SettingsWindow::modelPicked(int index) {
     modelPopup_->setCurrentIndex(index); // as a click leaves it
     const std::string name = ui::str(modelPopup_->itemData(index).toString());
     if (installer_->downloading() == name) return;
-    for (const DecodeModelOption& option : decodeModelOptions(processValues().HOME, activeModel_,
-                                                              processValues().MODEL_SPEEDS_PATH)) {
+    for (const DecodeModelOption& option :
+         decodeModelOptions(services_.paths.home, activeModel_, services_.paths.modelSpeeds)) {
         if (option.name != name) continue;
         if (option.installed) {
             // A download of another one is no longer wanted; what it received is kept.

@@ -3,7 +3,6 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/main_queue.h"
-#include "foundation/process_values.h"
 #include "platform/file_opener.h"
 #include "platform/service_control.h"
 #include "ui/click_through_button.h"
@@ -22,7 +21,7 @@ UIController::UIController(SessionControl* session, MainQueue& main, Config conf
     : session_([this](bool paused, std::string_view reason) { showPaused(paused, reason); }),
       main_(main), config_(std::move(config)), services_(std::move(services)),
       status_(statusActions(), config_.hotkey),
-      pill_(main, services_.now, pillActions(), config_.hotkey),
+      pill_(main, services_.now, pillActions(), config_.hotkey, services_.placement),
       panels_(config_, main, services_, session_),
       modeMenu_(main, services_, session_, panels_.modeInfo(),
                 [this](DeliverMode mode) { pill_.showMode(mode); }),
@@ -141,7 +140,7 @@ StatusItem::Actions UIController::statusActions() {
                     if (session_.get() != nullptr) session_.get()->cancelRecording();
                 },
             .settings = [this] { openSettings(); },
-            .openLog = [this] { services_.files->open(processValues().LOG); },
+            .openLog = [this] { services_.files->open(services_.paths.log); },
             .quit = [this] { quit(); }};
 }
 

@@ -79,6 +79,7 @@ class UIController final : public SessionUi {
     RecordingPill& pill() { return pill_; }
     ModeMenu& modeMenu() { return modeMenu_; }
     Panels& panels() { return panels_; }
+    const UiServices& services() const { return services_; }
     RecallMenus& recall() { return recall_; }
 
   private:

@@ -5,13 +5,10 @@
 #include "base/unicode.h"
 #include "foundation/config.h"
 #include "foundation/process_values.h"
-#include "platform/file_opener.h"
 #include "platform/frontmost_app.h"
 #include "platform/key_monitor.h"
 #include "platform/login_item.h"
-#include "platform/pasteboard.h"
-#include "platform/secret_store.h"
-#include "platform/service_control.h"
+#include "platform/platform_services.h"
 #include "session/mode_memory.h"
 #include "session/recall.h"
 
@@ -21,44 +18,50 @@
 
 namespace vak {
 
-UiServices UiServices::fromProcess() {
+UiServices UiServices::from(const ProcessValues& values, const PlatformServices& platform,
+                            const DecodeMemory& decodes) {
     UiServices services;
-    services.writeConfig = [](ConfigKeyName key, std::string_view value) {
-        return writeConfigValue(processValues().CONFIG_PATH, key.text, value);
+    services.writeConfig = [&values](ConfigKeyName key, std::string_view value) {
+        return writeConfigValue(values.CONFIG_PATH, key.text, value);
     };
-    services.recordModePick = [](std::string_view app, DeliverMode mode) {
-        vak::recordModePick(app, mode);
+    services.recordModePick = [path = values.file(UserFile::ModeUsage)](std::string_view app,
+                                                                        DeliverMode mode) {
+        vak::recordModePick(path, app, mode);
     };
-    services.frontmost = frontmostApp();
-    services.files = fileOpener();
-    services.service = serviceControl();
+    services.frontmost = platform.frontmost;
+    services.files = platform.files;
+    services.service = platform.service;
     services.exit = [](int status) { QCoreApplication::exit(status); };
     services.now = [] {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
     };
-    services.pasteboard = vak::pasteboard();
+    services.pasteboard = platform.pasteboard;
+    services.placement = platform.placement;
+    services.audio = platform.audio;
     services.background = &globalQueue(QoS::UserInitiated);
-    services.readHistory = [](std::size_t count) {
-        const auto store = secretStore();
-        return vak::readHistory(processValues().HISTORY_PATH, store.get(), count);
+    services.readHistory = [&values, store = platform.secrets](std::size_t count) {
+        return vak::readHistory(values.HISTORY_PATH, store.get(), count);
     };
-    services.retryRecording = [](const std::string& wav) {
-        const ProcessValues& values = processValues();
+    services.retryRecording = [&values, decodes](const std::string& wav) {
         return retryKeptRecording(wav, values.scratch.retryTextBase(),
+                                  DecodeSettings::from(values, decodes),
                                   TranscriptSources::from(values));
     };
-    const ProcessValues& values = processValues();
     services.producerInbox = values.file(UserFile::ProducerInbox);
     services.producerOutbox = values.file(UserFile::ProducerOutbox);
     services.program = startableProgram(values.cliArgs.empty() ? "vak-dictate" : values.cliArgs[0]);
     services.login = makeLoginItem(values.HOME, services.program);
-    services.triggerCodeForKey = [monitor = keyMonitor()](std::uint32_t nativeKey) {
+    services.triggerCodeForKey = [monitor = platform.keyMonitor](std::uint32_t nativeKey) {
         return monitor->triggerCodeForKey(nativeKey);
     };
-    services.addToggleShortcut = [program = services.program] {
-        return offerToggleShortcut(program, processValues().cfg.shortcutChord);
+    services.addToggleShortcut = [program = services.program, chord = values.cfg.shortcutChord] {
+        return offerToggleShortcut(program, chord);
     };
+    services.paths = {values.HOME,         values.CONFIG_PATH,
+                      values.LEARNED_PATH, values.MODEL_SPEEDS_PATH,
+                      values.LOG,          values.FIRST_RUN_MARKER};
+    services.scratch = values.scratch;
     return services;
 }
 

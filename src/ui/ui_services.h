@@ -2,6 +2,7 @@
 
 #include "foundation/config_key_names.h"
 #include "foundation/deliver_mode.h"
+#include "foundation/scratch_files.h"
 #include "history/history.h"
 #include "platform/desktop_shortcut.h"
 #include "platform/login_item.h"
@@ -15,15 +16,31 @@
 
 namespace vak {
 
+class AudioBackend;
 class Executor;
 class FileOpener;
 class FrontmostApp;
+class PanelPlacement;
 class Pasteboard;
 class ServiceControl;
+struct DecodeMemory;
+struct PlatformServices;
+struct ProcessValues;
+
+// The user's files the interface opens or shows.
+struct UiPaths {
+    std::string home;           // the models folder is found from it
+    std::string configFile;     // opened by the settings window's advanced button
+    std::string learnedWords;   // opened by its dictionary button
+    std::string modelSpeeds;    // each model's measured speed, shown in the model list
+    std::string log;            // opened from the status menu
+    std::string firstRunMarker; // present once the first-run note has been shown
+};
 
 // Everything the interface reaches outside itself: the configuration file and the mode memory
 // it writes to, the desktop it asks, the service it stops and restarts, the event loop it ends
-// and the clock it reads. The running program's come from fromProcess(); tests put in their own.
+// and the clock it reads. The running program's come from from(ProcessValues); tests put in
+// their own.
 struct UiServices {
     // Sets one key of the configuration file (it applies at the next start).
     std::function<bool(ConfigKeyName key, std::string_view value)> writeConfig;
@@ -47,6 +64,10 @@ struct UiServices {
 
     // The clipboard the status menu puts a dictation back on, or a retried recording's text.
     std::shared_ptr<Pasteboard> pasteboard;
+    // How the desktop keeps the floating panels above other windows.
+    std::shared_ptr<PanelPlacement> placement;
+    // The sound system whose microphones the settings window lists.
+    std::shared_ptr<AudioBackend> audio;
     // Where the work that may block runs: the history waits on the keyring, a retry on the
     // engines.
     Executor* background = nullptr;
@@ -66,10 +87,15 @@ struct UiServices {
     // The sibling producer's files, which its panel shows.
     std::string producerInbox;
     std::string producerOutbox;
+    UiPaths paths;
+    // Where the recordings kept after a failed decode are listed from.
+    ScratchFiles scratch;
 
-    // The process's configuration file, mode memory, history and engines, its installed platform
-    // services, the Qt event loop and the steady clock.
-    static UiServices fromProcess();
+    // The configuration file, mode memory, history and engines of `values` (which outlive the
+    // services), the platform services `platform`, the decodes' shared `decodes`, the Qt event
+    // loop and the steady clock.
+    static UiServices from(const ProcessValues& values, const PlatformServices& platform,
+                           const DecodeMemory& decodes);
 };
 
 // A mode picked on the pill: it becomes SELECTED_MODE and, unless it is "ask", counts for the

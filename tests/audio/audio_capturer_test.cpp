@@ -46,9 +46,7 @@ Device feeding(Device device, double level) {
 
 class CapturerTest : public testing::Test {
   protected:
-    void SetUp() override { installAudioBackend(fake); }
-    void TearDown() override { installAudioBackend(nullptr); }
-
+    // Runs the main queue (where levels, swaps and deaths are reported) for a while.
     void pump(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < end)
@@ -69,7 +67,7 @@ class CapturerTest : public testing::Test {
     std::shared_ptr<FakeAudioBackend> fake = std::make_shared<FakeAudioBackend>();
     const Device builtIn = device("mic", "Built-in Mic", true);
     RunLoopMainQueue main;
-    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create(main);
+    std::shared_ptr<AudioCapturer> capturer = AudioCapturer::create(main, fake);
     test::TempDir dir;
     std::string path = dir.file("vak_rec_1.wav");
     std::vector<float> levels;
@@ -241,7 +239,7 @@ TEST_F(CapturerTest, StartTriesCandidatesInOrderAndFailsWhenNoneOpens) {
     Device brokenToo = builtIn;
     brokenToo.failsToOpen = true;
     fake->setDevices({broken, brokenToo});
-    EXPECT_FALSE(AudioCapturer::create(main)->start(path, "usb", nullptr, nullptr));
+    EXPECT_FALSE(AudioCapturer::create(main, fake)->start(path, "usb", nullptr, nullptr));
 }
 
 // A silence check that came due just before the stop acts neither on the stopped session nor on

@@ -186,10 +186,5 @@ TEST_F(HistoryTest, ReadingBackOpensTheLastRecordsAndSkipsDamagedOnesWithoutWrit
     EXPECT_EQ(after.back().text, "after the crash");
 }
 
-TEST_F(HistoryTest, WithNoStoreInstalledTheKeyIsRefusedNeverTakenFromARealKeyring) {
-    EXPECT_FALSE(historyKey());
-    EXPECT_EQ(logged.messages(), Lines{std::string(kWarning)});
-}
-
 } // namespace
 } // namespace vak

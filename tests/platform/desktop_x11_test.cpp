@@ -109,15 +109,14 @@ TEST_F(DesktopX11, TheKeyMonitorSeesEveryTriggerKeyTheMouseAndTheShortcutsWeType
     });
 }
 
-// The recogniser asks the installed monitor about secure input at every tap; a keyboard grab
+// The recogniser asks its monitor about secure input at every tap; a keyboard grab
 // there would send the focused window a focus-out and a focus-in.
 TEST_F(DesktopX11, ATapLeavesTheFocusedWindowsFocusAlone) {
     PasteTarget target;
     ASSERT_TRUE(target.ready());
     auto shared = std::make_shared<XInputKeyMonitor>();
-    installKeyMonitor(shared);
     test::RecordingKeyActions actions;
-    KeyRecognizer keys(actions, TriggerSettings{54, 0});
+    KeyRecognizer keys(actions, TriggerSettings{54, 0}, {}, nullptr, shared);
     ASSERT_TRUE(shared->start([&](const InputEvent& event) { keys.handle(event); }));
     const auto watcher = XcbConnection::open();
     ASSERT_TRUE(watcher);
@@ -135,7 +134,6 @@ TEST_F(DesktopX11, ATapLeavesTheFocusedWindowsFocusAlone) {
     }
     EXPECT_EQ(actions.calls, std::vector<std::string>{"start"});
     EXPECT_EQ(focusEvents, 0);
-    installKeyMonitor(nullptr);
 }
 
 // A snapshot keeps what fits its size cap; the paste reaches the focused window and every format

@@ -101,7 +101,7 @@ TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndRecordsWhatTheMicrophoneHear
     for (std::size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<std::int16_t>(std::lround(source[i] * 32767));
 
-    auto capturer = AudioCapturer::create(main);
+    auto capturer = AudioCapturer::create(main, audioBackend());
     const std::string path = dir.file("vak_rec_7.wav");
     ASSERT_TRUE(capturer->start(path, "test pipe", nullptr, nullptr));
     EXPECT_EQ(capturer->deviceName(), "Test Pipe Mic");
@@ -121,7 +121,7 @@ TEST_F(PulseAudioTest, ListsSourcesButNotMonitorsAndRecordsWhatTheMicrophoneHear
 
 // The built-in microphone never delivers; the line input after it delivers silence only.
 TEST_F(PulseAudioTest, SourcesThatNeverDeliverOrDeliverSilenceAreSwappedThenReportedDead) {
-    auto capturer = AudioCapturer::create(main);
+    auto capturer = AudioCapturer::create(main, audioBackend());
     std::vector<std::string> swaps;
     int deaths = 0;
     ASSERT_TRUE(capturer->start(

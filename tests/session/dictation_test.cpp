@@ -76,7 +76,7 @@ class DictationTest : public testing::Test {
         DictationServices services;
         services.main = &loop;
         services.background = &globalQueue(QoS::UserInitiated);
-        services.capturer = AudioCapturer::create(loop);
+        services.capturer = AudioCapturer::create(loop, audio);
         Config config;
         config.liveCaptions = false;
         config.chunkSeconds = 0; // every stop decodes the whole recording

@@ -30,7 +30,6 @@ constexpr std::uint64_t kLeftOption = 0x20 | OPTION_MASK;
 constexpr std::uint64_t kLeftShift = 0x04 | SHIFT_MASK;
 
 struct Recogniser : ::testing::Test {
-    void SetUp() override { installKeyMonitor(monitor); }
     // The calls a recogniser makes for `steps` (Right Command, 54, the trigger key by default).
     Calls run(const std::vector<Step>& steps, bool recording = false,
               TalkMode mode = TalkMode::Auto, std::uint16_t hotkey = 54,
@@ -40,7 +39,7 @@ struct Recogniser : ::testing::Test {
         actions.recording = recording;
         KeyRecognizer recogniser(
             actions, TriggerSettings{hotkey, producer, mode, 0.35},
-            [&] { return 1000 + main.now(); }, &main);
+            [&] { return 1000 + main.now(); }, &main, monitor);
         for (const Step& step : steps) {
             if (const auto* event = std::get_if<InputEvent>(&step)) {
                 recogniser.handle(*event);

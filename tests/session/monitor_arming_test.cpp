@@ -15,10 +15,9 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct Arming : ::testing::Test {
-    void SetUp() override { installKeyMonitor(monitor); }
     std::shared_ptr<MonitorArming> make(TriggerSettings settings = {54, 62}) {
         return MonitorArming::create(
-            settings, [this](const InputEvent& event) { seen.push_back(event); }, queue);
+            settings, [this](const InputEvent& event) { seen.push_back(event); }, queue, monitor);
     }
 
     std::shared_ptr<FakeKeyMonitor> monitor = std::make_shared<FakeKeyMonitor>();
@@ -44,7 +43,6 @@ TEST_F(Arming, ArmsOnceTheMonitorIsTrustedAndStartsAndSaysTheWaitOnce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.trusted << c.startFails << c.help);
         monitor = std::make_shared<FakeKeyMonitor>();
-        installKeyMonitor(monitor);
         monitor->setTrusted(c.trusted);
         monitor->setStartFails(c.startFails);
         monitor->setAccessHelp(c.help);

@@ -5,10 +5,15 @@
 #include "platform/linux/key_translation.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/panel_placement.h"
+#include "platform/platform_services.h"
 #include "session/mode_memory.h"
 #include "support/manual_main_queue.h"
 #include "support/speech_fakes.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
+#include "transcribe/decode_settings.h"
+#include "transcribe/model_speed.h"
+#include "ui/choice_panel.h"
 #include "ui/click_through_button.h"
 #include "ui/pill_layout.h"
 #include "ui_fixture.h"
@@ -41,7 +46,7 @@ class Interface : public ::testing::Test {
                            AudioDeviceInfo{2, "usb-1", "Webcam Mic", false, 1}});
         installAudioBackend(audio);
         writeFixture(processValues().CONFIG_PATH, defaultConfigText(processValues().HOME));
-        removeFile(modeUsagePath());
+        removeFile(processValues().file(UserFile::ModeUsage));
         config = Config::defaults(processValues().HOME);
     }
     void TearDown() override {
@@ -50,7 +55,8 @@ class Interface : public ::testing::Test {
 
     // The real configuration file and mode memory; a pretend desktop, service and clock.
     std::unique_ptr<UIController> controller(MainQueue* main = nullptr) {
-        UiServices services = UiServices::fromProcess();
+        UiServices services =
+            UiServices::from(processValues(), PlatformServices::installed(), DecodeMemory::fresh());
         services.frontmost = frontmost;
         services.service = service;
         services.exit = [this](int code) { exitCode = code; };
@@ -184,11 +190,11 @@ TEST_F(Interface, PickingAModeWritesItAndRemembersItForTheApplicationUnlessItIsA
     ui->setup();
     ui->modeMenu().choose("Normal");
     EXPECT_TRUE(configHas("SELECTED_MODE=normal"));
-    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n");
+    EXPECT_EQ(readFixture(processValues().file(UserFile::ModeUsage)), "org.example.mail\tnormal\n");
     EXPECT_TRUE(ui->modePickedThisRecording());
     ui->modeMenu().choose("Ask");
     EXPECT_TRUE(configHas("SELECTED_MODE=ask"));
-    EXPECT_EQ(readFixture(modeUsagePath()), "org.example.mail\tnormal\n");
+    EXPECT_EQ(readFixture(processValues().file(UserFile::ModeUsage)), "org.example.mail\tnormal\n");
 
     ui->recordingStarted();
     EXPECT_FALSE(ui->modePickedThisRecording());
@@ -204,7 +210,7 @@ TEST_F(Interface, AChoiceIsKeptAsSpokenWhenSupersededOrUnanswered) {
         return ChoicePanel::show(
             queue, text, [&ran, name] { ran.push_back(name + ":S"); },
             [&ran, name] { ran.push_back(name + ":P"); },
-            [&ran, name] { ran.push_back(name + ":K"); }, 30);
+            [&ran, name] { ran.push_back(name + ":K"); }, 30, panelPlacement());
     };
     auto first = show("first", "first words");
     const std::string transcript = "one two  three " + std::string(185, 'x');

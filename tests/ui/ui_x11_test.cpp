@@ -4,18 +4,24 @@
 #include "platform/fake/fake_secret_store.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/xinput_key_monitor.h"
+#include "platform/platform_services.h"
+#include "producer/producer_link.h"
 #include "session/key_recognizer.h"
 #include "session/recall.h"
-#include "support/desktop_apps.h"
 #include "support/desktop_fixtures.h"
 #include "support/recording_key_actions.h"
+#include "transcribe/decode_settings.h"
 #include "ui/click_through_button.h"
 #include "ui/first_run_note.h"
 #include "ui/ui_texts.h"
 #include "ui_fixture.h"
 
 #include <QPainter>
+#include <cstdlib>
+#include <memory>
 #include <thread>
+
+#include <xcb/xcb.h>
 
 namespace vak {
 namespace {
@@ -48,10 +54,11 @@ struct OnScreen : ::testing::Test {
     }
     void TearDown() override {
         if (auto open = ChoicePanel::current()) open->resolve("keep");
-        setSecretStore(nullptr);
+        installSecretStore(nullptr);
     }
     UIController controller(const Config& config = cfg()) {
-        UiServices services = UiServices::fromProcess();
+        UiServices services =
+            UiServices::from(processValues(), PlatformServices::installed(), DecodeMemory::fresh());
         services.pasteboard = std::make_shared<QtPasteboard>();
         // A retry that takes its time and gives `answer`, when off the main thread.
         services.retryRecording = [this](const std::string&) -> std::optional<std::string> {
@@ -67,7 +74,13 @@ struct OnScreen : ::testing::Test {
         hands.click(at.x(), at.y());
     }
     bool viewable(QWidget* window) {
-        return test::isViewable(hands.x(), static_cast<std::uint32_t>(window->winId()));
+        XcbConnection& x = hands.x();
+        const auto id = static_cast<xcb_window_t>(window->winId());
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> reply(
+            xcb_get_window_attributes_reply(x.raw(), xcb_get_window_attributes(x.raw(), id),
+                                            nullptr),
+            &std::free);
+        return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
     }
     // A window's picture on a neutral backdrop (its corners are translucent), for a person.
     void save(QWidget* window, const std::string& name) {
@@ -196,7 +209,7 @@ TEST_F(OnScreen, PanelsLeaveTheFocusActOnTheFirstClickAndKeepTheirKeys) {
 // Recent dictations open off the main thread and one chosen goes back on the clipboard; a failed
 // recording is retried off the main thread until it gives text, and deleted on request.
 TEST_F(OnScreen, TheStatusMenuGivesDictationsAndFailedRecordingsBack) {
-    setSecretStore(keyring);
+    installSecretStore(keyring);
     for (int i = 1; i <= 12; ++i)
         appendHistory(processValues().HISTORY_PATH, keyring.get(),
                       "note " + std::to_string(i) + " & more", " raw", 1700000000 + 60 * i);

@@ -60,7 +60,7 @@ bool prepareInterfaceDisplay() {
 void installPlatformBackends() {
     installAudioBackend(std::make_shared<PulseAudioBackend>());
     // The history key lives in the login keyring; nothing connects to it until it is needed.
-    setSecretStore(makeLibsecretStore());
+    installSecretStore(makeLibsecretStore());
     // The X11 desktop services connect to the display on first use, so the command-line modes
     // that never use them never touch it. The Wayland ones wait for startDesktopBackends().
     if (desktopChoice().backend == DesktopBackend::X11) {
@@ -80,7 +80,7 @@ void installPlatformBackends() {
 void startDesktopBackends() {
     const DesktopChoice choice = desktopChoice();
     if (choice.backend == DesktopBackend::Wayland) {
-        installWaylandDesktop(choice);
+        installWaylandDesktop(choice, processValues().cfg);
         return;
     }
     for (const char* service : {"key monitor: XInput2 raw events",

@@ -308,14 +308,13 @@ void choosePlacement(const std::shared_ptr<SwayIpc>& sway) {
 
 } // namespace
 
-void installWaylandDesktop(const DesktopChoice& choice) {
+void installWaylandDesktop(const DesktopChoice& choice, const Config& config) {
     std::string error;
     const auto client = WaylandClient::connect(&error);
     if (!client) log(LogLevel::warning, "Wayland compositor: " + error);
 
     auto monitor =
         std::make_shared<EvdevKeyMonitor>(std::shared_ptr<InputDeviceSource>(makeDevInputSource()));
-    const Config& config = processValues().cfg;
     installKeyMonitor(std::make_shared<KeyboardsOrPortal>(
         monitor, std::make_shared<PortalShortcutMonitor>(config.hotkey, config.shortcutChord)));
     report("key monitor", "the keyboards under /dev/input, else the GlobalShortcuts portal",

@@ -2,6 +2,7 @@
 
 namespace vak {
 
+struct Config;
 struct DesktopChoice;
 
 // Installs the Wayland session's desktop services, each the first that works here:
@@ -13,7 +14,8 @@ struct DesktopChoice;
 // - frontmost application: sway's IPC, else foreign toplevel management, else XWayland's
 //   active window (X11 windows only), else unknown;
 // - floating panels: sway's rules through its IPC, else the windows' own hints.
-// Logs one line per service: which backend serves it and why.
-void installWaylandDesktop(const DesktopChoice& choice);
+// Logs one line per service: which backend serves it and why. The portal's shortcut is the
+// configuration's trigger key and SHORTCUT_CHORD.
+void installWaylandDesktop(const DesktopChoice& choice, const Config& config);
 
 } // namespace vak
