@@ -24,6 +24,9 @@ class PanelPlacement {
     // system does not have that window yet (the caller tries again a moment later); true once
     // moved, or when the window's own placement stands.
     virtual bool place(std::string_view title, int x, int y) = 0;
+    // Before the first window titled `title` is shown: it does not take the keyboard focus from
+    // the window the user types in, where the window manager ignores the window's own hint.
+    virtual void leaveFocusAlone(std::string_view /*title*/) {}
     // Whether the window manager keeps our panels, by these rules. When not, a panel stays out
     // of its care altogether (override-redirect on X11), so it shows even above a full-screen
     // window, which window managers stack above every window they manage.

@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 #include "base/main_queue.h"
+#include "platform/panel_placement.h"
 #include "ui/ui_style.h"
 #include "ui/ui_texts.h"
 
@@ -15,14 +16,17 @@ constexpr double kDelaySeconds = 1.2;
 
 } // namespace
 
-void explainAfterFirstDictation(MainQueue& main, const std::string& marker, std::string text) {
+void explainAfterFirstDictation(MainQueue& main, const std::string& marker, std::string text,
+                                std::shared_ptr<PanelPlacement> placement) {
     if (pathExists(marker)) return;
     writeFileAtomic(marker, "", 0600);
-    main.after(kDelaySeconds, [text = std::move(text)] { showFirstRunAlert(text); });
+    main.after(kDelaySeconds, [text = std::move(text), placement = std::move(placement)] {
+        showFirstRunAlert(text, *placement);
+    });
 }
 
-QMessageBox* showFirstRunAlert(const std::string& text) {
-    auto* alert = new QMessageBox(QMessageBox::Information, QStringLiteral("vak-dictate"),
+QMessageBox* showFirstRunAlert(const std::string& text, PanelPlacement& placement) {
+    auto* alert = new QMessageBox(QMessageBox::Information, ui::qstr(ui_text::NOTE_WINDOW_TITLE),
                                   ui::qstr(ui_text::FIRST_RUN_MESSAGE));
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setInformativeText(ui::qstr(text));
@@ -33,6 +37,7 @@ QMessageBox* showFirstRunAlert(const std::string& text) {
     // must land in their window, not in this note. Its button still takes a click.
     alert->setAttribute(Qt::WA_ShowWithoutActivating);
     alert->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+    placement.leaveFocusAlone(ui_text::NOTE_WINDOW_TITLE);
     alert->show();
     alert->raise();
     return alert;

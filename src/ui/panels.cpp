@@ -26,7 +26,8 @@ void Panels::explainAfterFirstDictation(TranscribedOn where, bool startedWithKey
     vak::explainAfterFirstDictation(
         main_, firstRunMarker_,
         ui_text::firstRunText(startedWithKey ? config_.hotkey : std::uint16_t{0}, where,
-                              !config_.privacyMode));
+                              !config_.privacyMode),
+        placement_);
 }
 
 void Panels::showNotice(const std::string& message) {

@@ -62,6 +62,7 @@ inline constexpr std::string_view DISARMED_CAPTION = "Trigger key off — ";
 // that need rules for them (sway) find them.
 inline constexpr std::string_view PILL_WINDOW_TITLE = "vak-dictate pill";
 inline constexpr std::string_view PANEL_WINDOW_TITLE = "vak-dictate panel";
+inline constexpr std::string_view NOTE_WINDOW_TITLE = "vak-dictate";
 inline constexpr std::string_view PAUSED_FOR_SETTINGS = "Paused while settings are open.";
 inline constexpr std::string_view PAUSED_FOR_MODE_MENU = "Paused while you pick a mode.";
 inline constexpr std::string_view PAUSED_FOR_EXPLAINER = "Paused while you read about the modes.";

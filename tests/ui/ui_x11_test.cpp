@@ -4,6 +4,7 @@
 #include "platform/fake/fake_secret_store.h"
 #include "platform/linux/qt_pasteboard.h"
 #include "platform/linux/xinput_key_monitor.h"
+#include "platform/panel_placement.h"
 #include "platform/platform_services.h"
 #include "producer/producer_link.h"
 #include "session/key_recognizer.h"
@@ -200,8 +201,8 @@ TEST_F(OnScreen, PanelsLeaveTheFocusActOnTheFirstClickAndKeepTheirKeys) {
     ui.panels().settings().show();
     save(ui.panels().settings().window(), "settings-window");
     ui.panels().settings().window()->close();
-    QMessageBox* alert =
-        showFirstRunAlert(ui_text::firstRunText(54, TranscribedOn::ThisComputer, false));
+    QMessageBox* alert = showFirstRunAlert(
+        ui_text::firstRunText(54, TranscribedOn::ThisComputer, false), *panelPlacement());
     save(alert, "first-run-alert");
     alert->close();
 }

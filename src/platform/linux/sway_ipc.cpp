@@ -177,6 +177,13 @@ void SwayPanelPlacement::prepare(std::string_view title) {
     // whichever window has the focus.
     ipc_->command("for_window " + criteria(title) +
                   " \"floating enable, sticky enable, border none\"");
+    leaveFocusAlone(title);
+}
+
+void SwayPanelPlacement::leaveFocusAlone(std::string_view title) {
+    if (std::find(unfocused_.begin(), unfocused_.end(), title) != unfocused_.end()) return;
+    unfocused_.emplace_back(title);
+    // sway focuses every new window; Qt cannot tell it otherwise over Wayland.
     ipc_->command("no_focus " + criteria(title));
 }
 

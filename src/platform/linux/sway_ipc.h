@@ -69,6 +69,7 @@ class SwayPanelPlacement final : public PanelPlacement {
 
     void prepare(std::string_view title) override;
     bool place(std::string_view title, int x, int y) override;
+    void leaveFocusAlone(std::string_view title) override;
     bool windowManagerKeepsPanels() const override { return true; }
 
   private:
@@ -76,6 +77,7 @@ class SwayPanelPlacement final : public PanelPlacement {
 
     std::shared_ptr<SwayIpc> ipc_;
     std::vector<std::string> prepared_;
+    std::vector<std::string> unfocused_;
 };
 
 } // namespace vak
