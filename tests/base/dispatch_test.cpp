@@ -1,5 +1,6 @@
 #include "base/poll_thread.h"
 #include "base/serial_queue.h"
+#include "base/time_util.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,10 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A wake-up given just after the thread looked for work (here: by itself, each round) must still
 // be seen: it waits with no time limit, so a lost one hangs it. A hook ends it; nothing stays open.

@@ -1,4 +1,5 @@
 #include "base/subprocess.h"
+#include "base/time_util.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,10 +17,6 @@ std::vector<std::string> child(std::initializer_list<std::string> args) {
     std::vector<std::string> argv{VAK_TEST_CHILD};
     argv.insert(argv.end(), args);
     return argv;
-}
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Far more than a pipe holds, both ways at once; output beyond the cap is dropped unblocked.

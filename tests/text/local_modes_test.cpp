@@ -22,7 +22,7 @@ using Stage = std::string (*)(std::string_view);
 TEST(LocalModes, EachModeAndStageOnItsTable) {
     const std::string row1 = "- What should the loading, empty, and error states look like?";
     const std::string row2 = "- What are the auth, rate limit, and error response expectations?";
-    const std::string done = "- What does done look like, concretely?";
+    const std::string doneQuestion = "- What does done look like, concretely?";
     const std::string edge = "- What should happen when the input is empty, missing, or malformed?";
     const std::string keep = "- Is there anything that must not change?";
     const struct {
@@ -57,7 +57,7 @@ TEST(LocalModes, EachModeAndStageOnItsTable) {
          "Fix the crash so that the page does not break; do not touch the api.\n\nOpen "
          "questions:\n" +
              row1 + "\n" + row2},
-        {localExpand, "", "Open questions:\n" + done + "\n" + edge + "\n" + keep},
+        {localExpand, "", "Open questions:\n" + doneQuestion + "\n" + edge + "\n" + keep},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.stage(c.input), c.expected) << c.input;
