@@ -136,8 +136,9 @@ configure_build() {
         die "cmake could not configure $dir"
 }
 
+# One job more than the cores: a compile waiting on the disk or a long link leaves a core idle.
 build() {
-    cmake --build "$1" --parallel "$(jobs_count)" || die "build failed in $1"
+    cmake --build "$1" --parallel "$(($(jobs_count) + 1))" || die "build failed in $1"
 }
 
 # The fuzz targets of fuzz/ (libFuzzer) need clang; scripts/fuzz builds them optimised in
