@@ -397,11 +397,11 @@ class CancelWatch {
     bool watching() const { return options_.cancel != nullptr; }
     void check() {
         if (options_.cancel == nullptr || !options_.cancel->load()) return;
-        if (!seen_) {
+        if (!result_.cancelled) {
             seen_ = SteadyClock::now();
             result_.cancelled = true;
             child_.terminate();
-        } else if (secondsSince(*seen_) > options_.killGraceSeconds) {
+        } else if (secondsSince(seen_) > options_.killGraceSeconds) {
             child_.kill();
         }
     }
@@ -410,7 +410,9 @@ class CancelWatch {
     const RunOptions& options_;
     Subprocess& child_;
     ProcessResult& result_;
-    std::optional<SteadyClock::time_point> seen_;
+    // When the cancel was first seen (result_.cancelled says whether it was). Not an optional:
+    // GCC 12 at -O2 takes an optional time point for uninitialised (GCC bug 80635).
+    SteadyClock::time_point seen_{};
 };
 
 // The child's standard streams while it runs: `input` fed to its standard input, which is
