@@ -42,6 +42,8 @@ struct WavLayout {
 std::optional<WavLayout> readWavLayout(const std::string& path, std::string* problem = nullptr);
 // readWavLayout's data offset.
 std::optional<std::uint64_t> findWavDataOffset(const std::string& path);
+// Where a live recording's samples are assumed to start while its header cannot be read yet.
+inline constexpr std::uint64_t kAssumedDataOffset = 4096;
 
 // Sets the size fields of a recording whose writer ended before its stop (a killed daemon) from
 // the file's length, and returns how many sample bytes it holds. Nothing when it is not a

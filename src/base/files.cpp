@@ -32,7 +32,7 @@ std::string kindOf(mode_t mode) {
     return "a file";
 }
 
-void say(std::string* problem, std::string text) {
+void setProblem(std::string* problem, std::string text) {
     if (problem != nullptr) *problem = std::move(text);
 }
 
@@ -47,23 +47,23 @@ std::string folderOf(const std::string& path) {
 
 std::optional<UniqueFd> openRegularFile(const std::string& path, std::string* problem,
                                         Links links) {
-    say(problem, "");
+    setProblem(problem, "");
     const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::refuse ? O_NOFOLLOW : 0);
     UniqueFd fd(::open(path.c_str(), flags));
     if (!fd.valid()) {
         if (errno == ELOOP && links == Links::refuse)
-            say(problem, "is a link");
+            setProblem(problem, "is a link");
         else if (errno != ENOENT)
-            say(problem, std::string("cannot be opened: ") + std::strerror(errno));
+            setProblem(problem, std::string("cannot be opened: ") + std::strerror(errno));
         return std::nullopt;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        say(problem, std::string("cannot be examined: ") + std::strerror(errno));
+        setProblem(problem, std::string("cannot be examined: ") + std::strerror(errno));
         return std::nullopt;
     }
     if (!S_ISREG(st.st_mode)) {
-        say(problem, "is " + kindOf(st.st_mode));
+        setProblem(problem, "is " + kindOf(st.st_mode));
         return std::nullopt;
     }
     return fd;
@@ -82,7 +82,7 @@ std::optional<std::string> readAll(int fd, std::string* problem) {
         } else if (n == 0) {
             return bytes;
         } else if (errno != EINTR) {
-            say(problem, std::string("cannot be read: ") + std::strerror(errno));
+            setProblem(problem, std::string("cannot be read: ") + std::strerror(errno));
             return std::nullopt;
         }
     }
@@ -100,7 +100,7 @@ std::optional<std::string> readTextFile(const std::string& path, std::string* pr
     auto bytes = readFileBytes(path, problem, links);
     if (!bytes) return std::nullopt;
     if (!isValidUtf8(*bytes)) {
-        say(problem, "is not UTF-8 text");
+        setProblem(problem, "is not UTF-8 text");
         return std::nullopt;
     }
     return bytes;
@@ -113,24 +113,24 @@ std::optional<std::string> describePath(const std::string& path) {
 }
 
 bool replaceUserFile(const std::string& path, std::string_view bytes, std::string* problem) {
-    say(problem, "");
+    setProblem(problem, "");
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
-            say(problem, std::string("cannot be examined: ") + std::strerror(errno));
+            setProblem(problem, std::string("cannot be examined: ") + std::strerror(errno));
             return false;
         }
         return writeFileAtomic(path, bytes, 0600);
     }
     if (S_ISREG(st.st_mode)) return writeFileAtomic(path, bytes, 0600);
     if (!S_ISLNK(st.st_mode)) {
-        say(problem, "is " + kindOf(st.st_mode) + ", not a file: left as it is");
+        setProblem(problem, "is " + kindOf(st.st_mode) + ", not a file: left as it is");
         return false;
     }
     // A link: follow it only to a regular file of this user's, and replace that file.
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
-        say(problem, "is a link to nothing that exists: left as it is");
+        setProblem(problem, "is a link to nothing that exists: left as it is");
         return false;
     }
     const std::string target(resolved);
@@ -138,12 +138,12 @@ bool replaceUserFile(const std::string& path, std::string_view bytes, std::strin
     struct stat targetInfo {};
     if (::stat(target.c_str(), &targetInfo) != 0 || !S_ISREG(targetInfo.st_mode) ||
         targetInfo.st_uid != ::geteuid()) {
-        say(problem,
-            "is a link to " + target + ", which is not a file of this user's: left as it is");
+        setProblem(problem, "is a link to " + target +
+                                ", which is not a file of this user's: left as it is");
         return false;
     }
     if (::access(folderOf(target).c_str(), W_OK) != 0) {
-        say(problem, "is a link to " + target + ", whose folder cannot be written");
+        setProblem(problem, "is a link to " + target + ", whose folder cannot be written");
         return false;
     }
     return writeFileAtomic(target, bytes, 0600);

@@ -1,5 +1,6 @@
 #include "base/numbers.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace vak {
@@ -13,6 +14,11 @@ std::string fixedDecimals(double value, int digits) {
     std::snprintf(out.data(), out.size(), "%.*f", digits, value);
     out.resize(out.size() - 1);
     return out;
+}
+
+// Through the formatter, not an integer cast: a huge or non-finite value has no integer.
+std::string wholeNumber(double value) {
+    return fixedDecimals(std::trunc(value) + 0.0, 0); // + 0.0: no "-0"
 }
 
 } // namespace vak

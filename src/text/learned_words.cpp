@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/unicode.h"
 #include "foundation/process_values.h"
+#include "text/words.h"
 
 #include <algorithm>
 #include <mutex>
@@ -38,15 +39,6 @@ std::vector<std::string_view> splitLines(std::string_view content) {
 std::string_view withoutCarriageReturn(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return line;
-}
-
-std::string joinLines(const std::vector<std::string>& lines) {
-    std::string out;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) out += '\n';
-        out += lines[i];
-    }
-    return out;
 }
 
 // Whether one of the comma-separated variants of `existing`, trimmed and lower-cased, is
@@ -100,7 +92,7 @@ void promoteLocked(const std::vector<const VariantNote*>& notes, const LearnedFi
     for (const VariantNote* note : notes) {
         if (addVariant(lines, note->variant, note->canonical)) taught.push_back(note->canonical);
     }
-    if (taught.empty() || !saveUserFile(files.words, joinLines(lines))) return;
+    if (taught.empty() || !saveUserFile(files.words, join(lines, "\n"))) return;
     for (std::string_view canonical : taught)
         log(LogLevel::info,
             "dictionary taught itself a new spelling for " + std::string(canonical));
@@ -196,7 +188,7 @@ void recordVariantNotes(const std::vector<VariantNote>& notes, const LearnedFile
     if (lines->size() > kMaxVariantCandidates)
         lines->erase(lines->begin(), lines->begin() + static_cast<std::ptrdiff_t>(
                                                           lines->size() - kMaxVariantCandidates));
-    saveUserFile(files.candidates, lines->empty() ? std::string() : joinLines(*lines) + "\n");
+    saveUserFile(files.candidates, lines->empty() ? std::string() : join(*lines, "\n") + "\n");
     promoteLocked(promoted, files);
 }
 

@@ -101,7 +101,7 @@ constexpr std::string_view kEdgeQuestion =
     "- What should happen when the input is empty, missing, or malformed?";
 constexpr std::string_view kConstraintsQuestion = "- Is there anything that must not change?";
 
-const ModeRules& rules() {
+const ModeRules& modeRules() {
     // Never destroyed: background rewrites may still run while the process exits.
     static const ModeRules* compiled = new ModeRules();
     return *compiled;
@@ -142,7 +142,7 @@ std::string dashedList(const std::vector<std::string>& items) {
 }
 
 std::string expandFrom(std::string_view text, std::string base) {
-    const ModeRules& r = rules();
+    const ModeRules& r = modeRules();
     std::vector<std::string> questions;
     std::size_t domainQuestions = 0;
     for (const DomainQuestion& row : r.domain) {
@@ -177,7 +177,7 @@ std::vector<std::string> splitRunOns(std::string_view sentence) {
 
 std::string inferQuestion(std::string_view sentence) {
     std::string out(sentence);
-    if (!out.empty() && out.back() == '.' && rules().question.search(out)) out.back() = '?';
+    if (!out.empty() && out.back() == '.' && modeRules().question.search(out)) out.back() = '?';
     return out;
 }
 
@@ -185,7 +185,7 @@ GreetingSplit splitGreeting(std::vector<std::string> sentences) {
     if (sentences.empty()) return {std::nullopt, std::move(sentences)};
     std::string_view first = sentences.front();
     if (!first.empty() && first.back() == '.') first.remove_suffix(1);
-    if (hasAtLeastWords(first, 5) || !rules().greeting.fullMatch(first))
+    if (hasAtLeastWords(first, 5) || !modeRules().greeting.fullMatch(first))
         return {std::nullopt, std::move(sentences)};
     std::string greeting = upperFirst(first);
     const std::size_t lastWord = greeting.rfind(' ') + 1; // the pattern needs two words
@@ -197,7 +197,7 @@ GreetingSplit splitGreeting(std::vector<std::string> sentences) {
 SignoffSplit splitSignoff(std::vector<std::string> sentences) {
     if (sentences.empty()) return {std::move(sentences), std::nullopt};
     const std::string& last = sentences.back();
-    if (hasAtLeastWords(last, 5) || !rules().signoff.fullMatch(last))
+    if (hasAtLeastWords(last, 5) || !modeRules().signoff.fullMatch(last))
         return {std::move(sentences), std::nullopt};
     std::string signoff = capitalizeSentences(last, Closing::period);
     sentences.pop_back();
@@ -235,7 +235,7 @@ std::string professionalOf(const std::vector<std::string>& rendered) {
 
 // The summary of rendered sentences.
 std::string summaryOf(const std::vector<std::string>& sentences) {
-    const ModeRules& r = rules();
+    const ModeRules& r = modeRules();
     const bool collect = sentences.size() >= 3;
 
     std::vector<std::string> blocks;
@@ -304,7 +304,7 @@ std::string localExpand(std::string_view text) {
 
 std::vector<std::string> numberTokens(std::string_view text) {
     std::vector<std::string> tokens;
-    for (const RegexMatch& match : rules().number.allMatches(text))
+    for (const RegexMatch& match : modeRules().number.allMatches(text))
         tokens.push_back(match.text());
     return tokens;
 }

@@ -22,7 +22,7 @@ std::string stutterPattern() {
     return pattern + ")(?:[\\s]+\\1\\b)+";
 }
 
-std::string collapseStutters(std::string_view text) {
+std::string stuttersWithoutRegex(std::string_view text) {
     return collapseRepeats(text, Repeats::stutters);
 }
 
@@ -36,12 +36,12 @@ struct FillerRules {
          "$1"},
         // The pattern keeps a backtracking frame per repeat; a run of some hundred thousand
         // exhausts ICU's stack, and collapseRepeats takes over.
-        {Regex(stutterPattern()), "$1", collapseStutters},
+        {Regex(stutterPattern()), "$1", stuttersWithoutRegex},
         {Regex(R"([\s][\s]+)"), " "},
     };
 };
 
-const FillerRules& rules() {
+const FillerRules& fillerRules() {
     // Never destroyed: background rewrites may still run while the process exits.
     static const FillerRules* compiled = new FillerRules();
     return *compiled;
@@ -50,7 +50,7 @@ const FillerRules& rules() {
 } // namespace
 
 std::string stripSpokenFiller(std::string_view input) {
-    const FillerRules& r = rules();
+    const FillerRules& r = fillerRules();
     std::string_view rest = input;
     while (const auto opener = r.opener.firstMatch(rest)) {
         if (opener->end == 0) break;

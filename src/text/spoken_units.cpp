@@ -24,7 +24,7 @@ struct UnitRules {
     Regex clock{R"(\b(\d{1,2}(?::\d{2})?)\s?(am|pm)\b)", RegexFlags::CaseInsensitive};
 };
 
-const UnitRules& rules() {
+const UnitRules& unitRules() {
     // Never destroyed: background rewrites may still run while the process exits.
     static const UnitRules* compiled = new UnitRules();
     return *compiled;
@@ -76,7 +76,7 @@ std::string numberLocaleName() {
 }
 
 std::string formatSpokenMoney(std::string_view text) {
-    const Regex& money = rules().money;
+    const Regex& money = unitRules().money;
     if (!money.search(text)) return std::string(text);
     const std::string locale = numberLocaleName();
     return money.replaceEach(text, [&](const RegexMatch& match) {
@@ -92,7 +92,7 @@ std::string formatSpokenMoney(std::string_view text) {
 }
 
 std::string formatSpokenUnits(std::string_view text) {
-    const UnitRules& r = rules();
+    const UnitRules& r = unitRules();
     std::string out = formatSpokenMoney(text);
     out = r.percent.apply(out);
     return r.clock.replaceEach(out, [](const RegexMatch& match) {

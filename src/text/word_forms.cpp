@@ -64,7 +64,7 @@ struct WordRules {
     Regex calendar{calendarPattern()};
 };
 
-const WordRules& rules() {
+const WordRules& wordRules() {
     // Never destroyed: background rewrites may still run while the process exits.
     static const WordRules* compiled = new WordRules();
     return *compiled;
@@ -73,7 +73,7 @@ const WordRules& rules() {
 } // namespace
 
 std::string fixContractions(std::string_view text) {
-    return rules().contractions.replaceEach(text, [](const RegexMatch& match) {
+    return wordRules().contractions.replaceEach(text, [](const RegexMatch& match) {
         const std::size_t group = matchedGroup(match);
         if (group == 0) return match.text();
         if (group <= kContractions.size()) return std::string(kContractions[group - 1].written);
@@ -82,7 +82,7 @@ std::string fixContractions(std::string_view text) {
 }
 
 std::string capitalizeCalendar(std::string_view text) {
-    return rules().calendar.replaceEach(text, [](const RegexMatch& match) {
+    return wordRules().calendar.replaceEach(text, [](const RegexMatch& match) {
         const std::size_t group = matchedGroup(match);
         if (group == 0) return match.text();
         return upperFirst(CALENDAR_WORDS[group - 1]);

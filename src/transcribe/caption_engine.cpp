@@ -23,8 +23,6 @@ namespace vak {
 
 namespace {
 
-// Where the samples are assumed to start when the header cannot be read yet.
-constexpr std::uint64_t kFallbackDataOffset = 4096;
 constexpr std::uint64_t kMaxWindowBytes = 10 * kBytesPerSecond;
 constexpr std::uint64_t kCommitLookbackBytes = 6 * kBytesPerSecond;
 constexpr std::uint64_t kForcedTailBytes = 2 * kBytesPerSecond;
@@ -153,7 +151,7 @@ void CaptionEngine::pass(int generation) {
     cancelPass_.store(false);
     // A stop between the two lines above must still end this pass's decoder.
     if (generation_.load() != generation) return;
-    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
+    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kAssumedDataOffset);
     const UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return;

@@ -6,6 +6,7 @@
 #include "base/numbers.h"
 #include "base/serial_queue.h"
 #include "foundation/process_values.h"
+#include "text/words.h"
 #include "transcribe/decode_router.h"
 
 #include <algorithm>
@@ -17,8 +18,6 @@ namespace vak {
 
 namespace {
 
-// Where the samples are assumed to start when the header cannot be read yet.
-constexpr std::uint64_t kFallbackDataOffset = 4096;
 constexpr double kSpecPeriodSeconds = 2;
 constexpr std::uint64_t kCutLookbackBytes = 8 * kBytesPerSecond;
 constexpr std::uint64_t kRecentBytes = 51200;                 // 1.6 s: is the recording pausing?
@@ -40,15 +39,6 @@ std::string wholeSeconds(std::uint64_t bytes) {
 
 std::uint64_t evenBytes(double seconds) {
     return static_cast<std::uint64_t>(std::max(seconds, 0.0) * kBytesPerSecond) & ~std::uint64_t{1};
-}
-
-std::string joinLines(const std::vector<std::string>& parts) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) text += '\n';
-        text += parts[i];
-    }
-    return text;
 }
 
 } // namespace
@@ -231,7 +221,7 @@ void ChunkEngine::dropSpeculative() {
 }
 
 std::optional<ChunkEngine::Recording> ChunkEngine::openRecording() {
-    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kFallbackDataOffset);
+    if (!dataOffset_) dataOffset_ = findWavDataOffset(wavPath_).value_or(kAssumedDataOffset);
     UniqueFd fd(::open(wavPath_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::nullopt;
@@ -418,7 +408,7 @@ void ChunkEngine::specPass() {
 std::string ChunkEngine::prospectiveText() const {
     std::vector<std::string> parts = texts_;
     parts.insert(parts.end(), specTexts_.begin(), specTexts_.end());
-    return joinLines(parts);
+    return join(parts, "\n");
 }
 
 std::optional<std::string> ChunkEngine::finishText() {
@@ -428,7 +418,7 @@ std::optional<std::string> ChunkEngine::finishText() {
     const std::uint64_t c = lastCutByte_;
     const std::uint64_t avail = recording->avail;
     std::vector<std::string> parts = texts_;
-    if (avail <= c + kNegligibleTailBytes) return joinLines(parts);
+    if (avail <= c + kNegligibleTailBytes) return join(parts, "\n");
 
     std::uint64_t from = c;
     if (!specTexts_.empty() && specFrom_ == c && avail >= specSeenTo_) {
@@ -437,7 +427,7 @@ std::optional<std::string> ChunkEngine::finishText() {
             rangeRMS(recording->fd.get(), recording->dataOffset, specTo_, avail) <
                 kSilentAfterSpecRms) {
             log(LogLevel::fast, "tail was pre-decoded — zero decode wait at stop");
-            return joinLines(parts);
+            return join(parts, "\n");
         }
         from = specTo_; // only the words said after it are left
         // Less than a second of them is decoded together with the last pre-decoded piece.
@@ -454,7 +444,7 @@ std::optional<std::string> ChunkEngine::finishText() {
                             fixedDecimals(seconds, 1) + "s (" + std::to_string(chunkIndex_) +
                             (chunkIndex_ == 1 ? " chunk" : " chunks") + " pre-cached)");
     parts.push_back(std::move(*text));
-    return joinLines(parts);
+    return join(parts, "\n");
 }
 
 } // namespace vak

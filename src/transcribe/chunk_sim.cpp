@@ -11,7 +11,7 @@ namespace vak {
 
 namespace {
 
-std::string kindOf(const std::string& textBase) {
+std::string decodeKind(const std::string& textBase) {
     const auto underscore = textBase.rfind('_');
     const std::string suffix =
         underscore == std::string::npos ? textBase : textBase.substr(underscore + 1);
@@ -66,7 +66,7 @@ ChunkSimResult simulateChunks(const ChunkSettings& settings, const std::string& 
     engine->setTranscribe(
         [decodes, decoder, queue, weak, stopAt, begin, &growTo, endable = options.decodesEndable](
             const DecodeRequest& request) -> std::optional<std::string> {
-            SimDecode decode{kindOf(request.textBase), request.route, clipSeconds(request.wav),
+            SimDecode decode{decodeKind(request.textBase), request.route, clipSeconds(request.wav),
                              queue->now(), 0};
             std::optional<std::string> text;
             if (decoder) text = decoder(request);

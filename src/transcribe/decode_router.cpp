@@ -82,10 +82,6 @@ std::string raceTime(const std::optional<double>& seconds) {
     return fixedDecimals(*seconds, 1) + "s";
 }
 
-std::string wholeSeconds(double seconds) {
-    return std::to_string(static_cast<long long>(seconds));
-}
-
 // Deletes the conditioned copy however runWhisper returns.
 class RemoveOnExit {
   public:
@@ -231,7 +227,7 @@ std::optional<std::string> runWhisper(const DecodeRequest& request,
             log(LogLevel::cloud, "cloud engine decode");
             return noted(request, std::move(text), true);
         }
-        log(LogLevel::serious, "engine did not answer within " + wholeSeconds(limits.cloudSeconds) +
+        log(LogLevel::serious, "engine did not answer within " + wholeNumber(limits.cloudSeconds) +
                                    "s and there is no local model to fall back to");
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #include "base/files.h"
 #include "base/json.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/subprocess.h"
 #include "transcribe/engine_threads.h"
 #include "transcribe/speech_tools.h"
@@ -17,10 +18,6 @@
 namespace vak {
 
 namespace {
-
-std::string wholeSeconds(double seconds) {
-    return std::to_string(static_cast<long long>(seconds));
-}
 
 ServerAnswer answerOf(const ServerReply& reply) {
     if (reply.text) return {reply.text, ""};
@@ -116,7 +113,7 @@ std::optional<std::string> runParakeet(const std::string& wav, double timeoutSec
     const auto answer = answerOf(askServer(settings, wav, timeoutSeconds, false));
     if (!answer.text) {
         log(LogLevel::toolError, "Parakeet server " + answer.problem + " (clip " +
-                                     wholeSeconds(durationSeconds) + "s) — no local decode");
+                                     wholeNumber(durationSeconds) + "s) — no local decode");
     }
     return answer.text;
 }
@@ -155,11 +152,11 @@ std::optional<std::string> runWhisperLocalPath(const std::string& decodeWav,
         return std::nullopt;
     }
     if (result->cancelled) return std::nullopt; // ended on purpose: no failure to report
-    const std::string clip = " (clip " + wholeSeconds(durationSeconds) + "s)";
+    const std::string clip = " (clip " + wholeNumber(durationSeconds) + "s)";
     if (result->status.signaled()) {
         if (result->timedOut) {
             log(LogLevel::toolError,
-                "whisper watchdog: killed after " + wholeSeconds(timeoutSeconds) + "s" + clip);
+                "whisper watchdog: killed after " + wholeNumber(timeoutSeconds) + "s" + clip);
         } else {
             log(LogLevel::toolError, "whisper-cli ended by signal " +
                                          std::to_string(result->status.code) + clip + ": " +

@@ -20,7 +20,7 @@ namespace vak {
 namespace {
 
 // Each call is a round trip to another program; one that hangs is not waited for.
-constexpr int kCallTimeoutMs = 500;
+constexpr int kAtspiCallTimeoutMs = 500;
 constexpr int kStartupTimeoutMs = 1000;
 // More applications or windows than this are not a real desktop's.
 constexpr int kMaxChildren = 256;
@@ -128,7 +128,7 @@ std::shared_ptr<AtspiFrontmostApp> AtspiFrontmostApp::create() {
     if (address.empty() || !busAnswers(address)) return nullptr;
     // 0 the first time, 1 when already done; anything else is no bus.
     if (atspi_init() > 1) return nullptr;
-    atspi_set_timeout(kCallTimeoutMs, kStartupTimeoutMs);
+    atspi_set_timeout(kAtspiCallTimeoutMs, kStartupTimeoutMs);
     const Accessible desktop(atspi_get_desktop(0));
     if (!desktop || childCount(desktop.get()) < 0) return nullptr;
     return std::shared_ptr<AtspiFrontmostApp>(new AtspiFrontmostApp());

@@ -26,7 +26,7 @@ constexpr const char* kPlugin = "vak-dictate-focus";
 constexpr const char* kOurPath = "/com/halden/vak_dictate/Focus";
 constexpr const char* kOurInterface = "com.halden.vak_dictate.Focus";
 // KWin answers within milliseconds; a bus that does not is not waited for.
-constexpr int kCallTimeoutMs = 2000;
+constexpr int kKWinCallTimeoutMs = 2000;
 constexpr std::chrono::seconds kFirstReport{1};
 
 // Reports the active window, now and at every activation: Plasma 6's names first, then
@@ -99,7 +99,7 @@ struct KwinFrontmostApp::Bus {
     GVariant* call(const char* path, const char* interface, const char* method,
                    GVariant* parameters, std::string* why = nullptr, const char* service = kKwin) {
         return callBus(connection, service, path, interface, method, parameters, nullptr,
-                       kCallTimeoutMs, why);
+                       kKWinCallTimeoutMs, why);
     }
 
     // On GDBus's own thread, for every message that comes in: our method is answered here.

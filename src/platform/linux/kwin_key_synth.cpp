@@ -19,7 +19,7 @@ constexpr const char* kFakeInput = "org_kde_kwin_fake_input";
 // keyboard_key came with the fourth version (KWin 5.23).
 constexpr std::uint32_t kKeyboardVersion = 4;
 // KWin answers within milliseconds; a compositor that does not is not waited for.
-constexpr double kCallSeconds = 2;
+constexpr double kKWinRoundTripSeconds = 2;
 
 } // namespace
 
@@ -65,7 +65,7 @@ std::shared_ptr<KwinKeySynth> KwinKeySynth::create(std::shared_ptr<WaylandClient
                                                      "types the paste and copy shortcuts");
             }
         },
-        kCallSeconds);
+        kKWinRoundTripSeconds);
     if (!ran || state->input == nullptr) {
         *why = "KWin did not answer";
         return nullptr;
@@ -83,7 +83,7 @@ KwinKeySynth::~KwinKeySynth() {
                 wl_proxy_destroy(reinterpret_cast<wl_proxy*>(state->input));
             state->input = nullptr;
         },
-        kCallSeconds);
+        kKWinRoundTripSeconds);
 }
 
 bool KwinKeySynth::reaches(const FocusedApp& /*focus*/) {
@@ -105,7 +105,7 @@ bool KwinKeySynth::send(const KeyChord& chord) {
                        org_kde_kwin_fake_input_keyboard_key(state->input, *it,
                                                             WL_KEYBOARD_KEY_STATE_RELEASED);
                },
-               kCallSeconds) &&
+               kKWinRoundTripSeconds) &&
            *sent;
 }
 

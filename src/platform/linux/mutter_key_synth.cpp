@@ -19,10 +19,10 @@ namespace vak {
 namespace {
 
 constexpr const char* kService = "org.gnome.Mutter.RemoteDesktop";
-constexpr const char* kPath = "/org/gnome/Mutter/RemoteDesktop";
+constexpr const char* kMutterPath = "/org/gnome/Mutter/RemoteDesktop";
 constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Session";
 // mutter answers within milliseconds; a bus that does not is not waited for.
-constexpr int kCallTimeoutMs = 2000;
+constexpr int kMutterCallTimeoutMs = 2000;
 constexpr std::chrono::milliseconds kKeyboardSettle{300};
 
 } // namespace
@@ -36,7 +36,7 @@ struct MutterKeySynth::Bus {
         if (!session.empty()) {
             g_dbus_connection_call_sync(connection, kService, session.c_str(), kSessionInterface,
                                         "Stop", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                        kCallTimeoutMs, nullptr, nullptr);
+                                        kMutterCallTimeoutMs, nullptr, nullptr);
         }
         g_object_unref(connection);
     }
@@ -45,7 +45,7 @@ struct MutterKeySynth::Bus {
     GVariant* call(const std::string& path, const char* interface, const char* method,
                    GVariant* parameters, const char* replyType, std::string* why) const {
         return callBus(connection, kService, path.c_str(), interface, method, parameters, replyType,
-                       kCallTimeoutMs, why);
+                       kMutterCallTimeoutMs, why);
     }
 };
 
@@ -63,7 +63,7 @@ bool MutterKeySynth::ensureSession() {
     if (connection == nullptr) return false;
     auto bus = std::make_unique<Bus>();
     bus->connection = connection;
-    GVariant* created = bus->call(kPath, kService, "CreateSession", nullptr, "(o)", &why_);
+    GVariant* created = bus->call(kMutterPath, kService, "CreateSession", nullptr, "(o)", &why_);
     if (created == nullptr) return false;
     const gchar* path = nullptr;
     g_variant_get(created, "(&o)", &path);

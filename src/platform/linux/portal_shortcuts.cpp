@@ -21,14 +21,14 @@ namespace vak {
 namespace {
 
 constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
-constexpr const char* kPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* kDictation = "dictation";
 constexpr const char* kCommand = "command";
 constexpr const char* kSessionToken = "vak_dictate";
 // A portal answers a call at once; its answer to a request (the session, the binding) comes as
 // a signal, which may wait on the desktop's own services.
-constexpr int kCallTimeoutMs = 3000;
+constexpr int kPortalCallTimeoutMs = 3000;
 constexpr std::chrono::seconds kResponseTimeout{10};
 
 std::string errorText(GError* error) {
@@ -89,7 +89,8 @@ struct PortalShortcutMonitor::Session {
                 // Closing the session lets the portal drop it at once.
                 GVariant* reply = g_dbus_connection_call_sync(
                     connection, kPortal, handle.c_str(), "org.freedesktop.portal.Session", "Close",
-                    nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr);
+                    nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, kPortalCallTimeoutMs, nullptr,
+                    nullptr);
                 if (reply != nullptr) g_variant_unref(reply);
             }
             g_object_unref(connection);
@@ -106,7 +107,7 @@ struct PortalShortcutMonitor::Session {
     // waits for that answer on this thread's context. The results, or nothing with `why`.
     GVariant* request(const char* method, GVariant* parameters, const std::string& token,
                       std::string* why) {
-        const std::string path = std::string(kPath) + "/request/" + sender + "/" + token;
+        const std::string path = std::string(kPortalPath) + "/request/" + sender + "/" + token;
         struct Answer {
             bool done = false;
             guint32 code = 2;
@@ -125,8 +126,8 @@ struct PortalShortcutMonitor::Session {
             &answer, nullptr);
         GError* error = nullptr;
         GVariant* reply = g_dbus_connection_call_sync(
-            connection, kPortal, kPath, kInterface, method, parameters, G_VARIANT_TYPE("(o)"),
-            G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &error);
+            connection, kPortal, kPortalPath, kInterface, method, parameters, G_VARIANT_TYPE("(o)"),
+            G_DBUS_CALL_FLAGS_NONE, kPortalCallTimeoutMs, nullptr, &error);
         if (reply == nullptr) {
             g_dbus_connection_signal_unsubscribe(connection, subscription);
             *why = std::string(method) + ": " + errorText(error);
@@ -187,9 +188,9 @@ bool PortalShortcutMonitor::isTrusted(bool) {
         return false;
     }
     GVariant* reply = g_dbus_connection_call_sync(
-        bus, kPortal, kPath, "org.freedesktop.DBus.Properties", "Get",
+        bus, kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", kInterface, "version"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
-        kCallTimeoutMs, nullptr, &error);
+        kPortalCallTimeoutMs, nullptr, &error);
     g_object_unref(bus);
     if (reply == nullptr) {
         // A portal still starting (at login, or started by this very call) is asked again at
@@ -322,7 +323,7 @@ bool PortalShortcutMonitor::start(InputEventHandler handler) {
 
         for (const bool pressed : {true, false}) {
             g_dbus_connection_signal_subscribe(
-                s->connection, kPortal, kInterface, pressed ? "Activated" : "Deactivated", kPath,
+                s->connection, kPortal, kInterface, pressed ? "Activated" : "Deactivated", kPortalPath,
                 nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
                 pressed ? +[](GDBusConnection*, const gchar*, const gchar*, const gchar*,
                               const gchar*, GVariant* parameters, gpointer data) {

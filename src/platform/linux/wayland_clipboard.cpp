@@ -22,7 +22,7 @@ namespace vak {
 namespace {
 
 // How long one exchange with the compositor may take before the clipboard counts as gone.
-constexpr double kCallSeconds = 2.0;
+constexpr double kClipboardCallSeconds = 2.0;
 
 // The types text is offered under, most specific first: what Wayland and X11 programs ask for.
 constexpr std::array<std::string_view, 5> kTextTypes = {"text/plain;charset=utf-8", "text/plain",
@@ -227,7 +227,7 @@ DataControlPasteboard::create(std::shared_ptr<WaylandClient> client, Selection s
             wl::addListener(state->device, listener, state.get());
             *bound = true;
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
     if (!ran || !*bound) return nullptr;
     std::shared_ptr<DataControlPasteboard> board(new DataControlPasteboard());
     board->client_ = std::move(client);
@@ -252,7 +252,7 @@ DataControlPasteboard::~DataControlPasteboard() {
                 wl::destroy(state->manager, wl::request::manager_destroy);
             state->device = state->manager = nullptr;
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
 }
 
 long DataControlPasteboard::changeCount() {
@@ -266,7 +266,7 @@ DataControlPasteboard::Offered DataControlPasteboard::offered() {
             if (state->current != nullptr) offered->types = state->offerTypes[state->current];
             offered->generation = state->generation;
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
     return ran ? *offered : Offered{};
 }
 
@@ -286,7 +286,7 @@ std::optional<std::string> DataControlPasteboard::receive(const Offered& offered
             ::close(fds[1]); // the request carries its own copy
             *readEnd = fds[0];
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
     if (!asked || *readEnd < 0) return std::nullopt;
     const UniqueFd fd(*readEnd);
     return readAll(fd.get(), deadline, limit);
@@ -327,7 +327,7 @@ void DataControlPasteboard::clear() {
             state->select({});
             state->textSource = nullptr;
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
 }
 
 void DataControlPasteboard::setText(std::string_view text) {
@@ -344,7 +344,7 @@ void DataControlPasteboard::setText(std::string_view text) {
             state->textReads.store(0);
             state->textSource = state->select(std::move(payload));
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
 }
 
 std::optional<long> DataControlPasteboard::readCount() {
@@ -368,7 +368,7 @@ void DataControlPasteboard::write(const PasteboardSnapshot& snapshot) {
             state->select(std::move(payload));
             state->textSource = nullptr;
         },
-        kCallSeconds);
+        kClipboardCallSeconds);
 }
 
 } // namespace vak

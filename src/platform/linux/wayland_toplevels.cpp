@@ -15,7 +15,7 @@ namespace vak {
 
 namespace {
 
-constexpr double kCallSeconds = 2.0;
+constexpr double kToplevelsCallSeconds = 2.0;
 
 struct ManagerListener {
     void (*toplevel)(void*, wl_proxy*, wl_proxy*);
@@ -122,7 +122,7 @@ ForeignToplevelApp::create(std::shared_ptr<WaylandClient> client) {
             wl::addListener(state->manager, listener, state.get());
             *bound = true;
         },
-        kCallSeconds);
+        kToplevelsCallSeconds);
     if (!ran || !*bound) return nullptr;
     std::shared_ptr<ForeignToplevelApp> app(new ForeignToplevelApp());
     app->client_ = std::move(client);
@@ -142,7 +142,7 @@ ForeignToplevelApp::~ForeignToplevelApp() {
             if (state->manager != nullptr) wl_proxy_destroy(state->manager);
             state->manager = nullptr;
         },
-        kCallSeconds);
+        kToplevelsCallSeconds);
 }
 
 FocusedApp ForeignToplevelApp::focused() {

@@ -3,23 +3,11 @@
 #include "base/environment.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include <xcb/xcb.h>
 
 namespace vak {
-
-namespace {
-
-// Frees what xcb allocated for a reply or an error.
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-} // namespace
 
 std::uint32_t KeyboardMap::primary(std::uint8_t keycode) const {
     if (perKeycode <= 0 || keycode < minKeycode) return 0;
@@ -80,7 +68,8 @@ bool XcbConnection::healthy() const {
 std::uint32_t internAtom(xcb_connection_t* connection, std::string_view name) {
     const auto cookie =
         xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data());
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr));
+    const XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(connection, cookie, nullptr));
     return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
 }
 
@@ -100,9 +89,9 @@ std::optional<std::string> XcbConnection::property(std::uint32_t window, std::st
     const auto cookie =
         xcb_get_property(connection_, 0, window, which, XCB_GET_PROPERTY_TYPE_ANY, 0, words);
     xcb_generic_error_t* rawError = nullptr;
-    const Reply<xcb_get_property_reply_t> reply(
+    const XcbReply<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(connection_, cookie, &rawError));
-    const Reply<xcb_generic_error_t> failure(rawError);
+    const XcbReply<xcb_generic_error_t> failure(rawError);
     if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
     const int length = xcb_get_property_value_length(reply.get());
     const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply.get()));
@@ -133,23 +122,24 @@ std::vector<std::uint32_t> XcbConnection::property32List(std::uint32_t window,
 bool XcbConnection::windowExists(std::uint32_t window) {
     if (window == XCB_WINDOW_NONE) return false;
     xcb_generic_error_t* rawError = nullptr;
-    const Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
+    const XcbReply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
         connection_, xcb_get_window_attributes(connection_, window), &rawError));
-    const Reply<xcb_generic_error_t> failure(rawError);
+    const XcbReply<xcb_generic_error_t> failure(rawError);
     return reply != nullptr;
 }
 
 std::optional<std::uint32_t> XcbConnection::parent(std::uint32_t window) {
     const auto cookie = xcb_query_tree(connection_, window);
     xcb_generic_error_t* rawError = nullptr;
-    const Reply<xcb_query_tree_reply_t> reply(xcb_query_tree_reply(connection_, cookie, &rawError));
-    const Reply<xcb_generic_error_t> failure(rawError);
+    const XcbReply<xcb_query_tree_reply_t> reply(
+        xcb_query_tree_reply(connection_, cookie, &rawError));
+    const XcbReply<xcb_generic_error_t> failure(rawError);
     if (!reply || reply->parent == XCB_WINDOW_NONE || window == root_) return std::nullopt;
     return reply->parent;
 }
 
 std::optional<std::uint32_t> XcbConnection::inputFocus() {
-    const Reply<xcb_get_input_focus_reply_t> reply(
+    const XcbReply<xcb_get_input_focus_reply_t> reply(
         xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     if (!reply || reply->focus == XCB_INPUT_FOCUS_NONE ||
         reply->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
@@ -159,7 +149,7 @@ std::optional<std::uint32_t> XcbConnection::inputFocus() {
 }
 
 std::optional<XcbConnection::KeyboardFocus> XcbConnection::keyboardFocus() {
-    const Reply<xcb_get_input_focus_reply_t> reply(
+    const XcbReply<xcb_get_input_focus_reply_t> reply(
         xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     if (!reply) return std::nullopt;
     if (reply->focus == XCB_INPUT_FOCUS_NONE) return KeyboardFocus{};
@@ -169,7 +159,7 @@ std::optional<XcbConnection::KeyboardFocus> XcbConnection::keyboardFocus() {
 }
 
 std::optional<std::uint32_t> XcbConnection::windowUnderPointer() {
-    const Reply<xcb_query_pointer_reply_t> reply(
+    const XcbReply<xcb_query_pointer_reply_t> reply(
         xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
     if (!reply || reply->child == XCB_WINDOW_NONE) return std::nullopt;
     return reply->child;
@@ -182,7 +172,7 @@ std::optional<KeyboardMap> XcbConnection::keyboardMap() {
     const int count = setup->max_keycode - setup->min_keycode + 1;
     const auto cookie =
         xcb_get_keyboard_mapping(connection_, setup->min_keycode, static_cast<std::uint8_t>(count));
-    const Reply<xcb_get_keyboard_mapping_reply_t> reply(
+    const XcbReply<xcb_get_keyboard_mapping_reply_t> reply(
         xcb_get_keyboard_mapping_reply(connection_, cookie, nullptr));
     if (!reply) return std::nullopt;
     map.perKeycode = reply->keysyms_per_keycode;
@@ -193,7 +183,7 @@ std::optional<KeyboardMap> XcbConnection::keyboardMap() {
 }
 
 std::optional<std::vector<bool>> XcbConnection::heldKeys() {
-    const Reply<xcb_query_keymap_reply_t> reply(
+    const XcbReply<xcb_query_keymap_reply_t> reply(
         xcb_query_keymap_reply(connection_, xcb_query_keymap(connection_), nullptr));
     if (!reply) return std::nullopt;
     std::vector<bool> held(256, false);
@@ -204,7 +194,7 @@ std::optional<std::vector<bool>> XcbConnection::heldKeys() {
 }
 
 std::vector<std::uint8_t> XcbConnection::modifierKeycodes() {
-    const Reply<xcb_get_modifier_mapping_reply_t> reply(xcb_get_modifier_mapping_reply(
+    const XcbReply<xcb_get_modifier_mapping_reply_t> reply(xcb_get_modifier_mapping_reply(
         connection_, xcb_get_modifier_mapping(connection_), nullptr));
     if (!reply) return {};
     const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
@@ -218,7 +208,7 @@ std::vector<std::uint8_t> XcbConnection::modifierKeycodes() {
 
 bool XcbConnection::sync() {
     // Any request with a reply does: the server answers in order.
-    const Reply<xcb_get_input_focus_reply_t> reply(
+    const XcbReply<xcb_get_input_focus_reply_t> reply(
         xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     return reply != nullptr;
 }

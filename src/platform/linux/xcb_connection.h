@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,13 @@
 struct xcb_connection_t;
 
 namespace vak {
+
+// What xcb allocated for a reply or an error, freed with it.
+struct XcbFree {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, XcbFree>;
 
 // The atom named `name` on `connection` (a round trip); 0 when it cannot be had. For a
 // connection that is not ours (Qt's); XcbConnection::atom keeps what it interned.

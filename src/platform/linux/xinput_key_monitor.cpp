@@ -21,18 +21,13 @@ namespace vak {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 // XInput 2.2 is the first version that reports raw events to every client, even while another
 // one grabs the device.
 bool hasXInput22(XcbConnection& x) {
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(x.raw(), &xcb_input_id);
     if (extension == nullptr || extension->present == 0) return false;
-    const std::unique_ptr<xcb_input_xi_query_version_reply_t, FreeDeleter> reply(
-        xcb_input_xi_query_version_reply(x.raw(), xcb_input_xi_query_version(x.raw(), 2, 2),
-                                         nullptr));
+    const XcbReply<xcb_input_xi_query_version_reply_t> reply(xcb_input_xi_query_version_reply(
+        x.raw(), xcb_input_xi_query_version(x.raw(), 2, 2), nullptr));
     return reply &&
            (reply->major_version > 2 || (reply->major_version == 2 && reply->minor_version >= 2));
 }
@@ -47,8 +42,7 @@ bool selectRawEvents(XcbConnection& x) {
     mask.bits = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
                 XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
     const auto cookie = xcb_input_xi_select_events_checked(x.raw(), x.root(), 1, &mask.head);
-    const std::unique_ptr<xcb_generic_error_t, FreeDeleter> error(
-        xcb_request_check(x.raw(), cookie));
+    const XcbReply<xcb_generic_error_t> error(xcb_request_check(x.raw(), cookie));
     return error == nullptr;
 }
 
