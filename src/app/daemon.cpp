@@ -46,9 +46,9 @@ namespace vak {
 namespace {
 
 // The microphone answers when a sound server does; asked off the main thread.
-void reportMicrophone() {
-    globalQueue(QoS::Utility).async([] {
-        if (audioBackend()->available()) {
+void reportMicrophone(std::shared_ptr<AudioBackend> audio) {
+    globalQueue(QoS::Utility).async([audio = std::move(audio)] {
+        if (audio->available()) {
             log(LogLevel::ok, "Microphone granted");
         } else {
             log(LogLevel::warning,
@@ -223,10 +223,11 @@ std::shared_ptr<MainGate> settleDecodeModel(MainQueue& main, ModelInstaller& ins
     return gate;
 }
 
-BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines) {
+BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines,
+                        AudioBackend& audio) {
     BannerFacts facts;
     facts.engines = engines;
-    for (const auto& device : resolveInputCandidates(*audioBackend(), values.cfg.inputDevice))
+    for (const auto& device : resolveInputCandidates(audio, values.cfg.inputDevice))
         facts.micPlan.push_back(device.name);
     facts.learnedCount = loadLearnedWords(values.LEARNED_PATH).size();
     facts.snippetCount = loadSnippets(values.SNIPPETS_PATH).size();
@@ -235,20 +236,20 @@ BannerFacts bannerFacts(const ProcessValues& values, const EngineCheck& engines)
 
 // Everything after the interface exists, up to the event loop: keys, signals, housekeeping,
 // the banner. Returns the loop's exit status.
-int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
-                 const EngineCheck& engines, LocalServers& servers, ModelInstaller& installer,
-                 const std::function<void(const std::string&)>& useModel,
+int runUntilQuit(DesktopApp& desktop, const PlatformServices& platform, UIController& ui,
+                 Dictation& dictation, const EngineCheck& engines, LocalServers& servers,
+                 ModelInstaller& installer, const std::function<void(const std::string&)>& useModel,
                  const std::vector<std::string>& interrupted) {
     const auto& values = processValues();
     servers.start(values);
-    reportMicrophone();
+    reportMicrophone(platform.audio);
     const auto gate =
         settleDecodeModel(desktop.mainQueue(), installer, useModel,
                           servers.holdsDecodeModel() ? localServerUrl() : std::string());
 
     const auto triggers =
         TriggerSettings::fromConfig(values.cfg, producerToolsInstalled(values.HOME));
-    const auto monitor = keyMonitor();
+    const auto& monitor = platform.keyMonitor;
     KeyRecognizer recognizer(dictation, triggers, {}, &desktop.mainQueue(), monitor);
     auto arming = MonitorArming::create(
         triggers,
@@ -285,7 +286,7 @@ int runUntilQuit(DesktopApp& desktop, UIController& ui, Dictation& dictation,
     const auto control = listenForControl(desktop, ui, dictation);
 
     retentionSweep(values);
-    log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines)));
+    log(LogLevel::banner, bannerLine(values.cfg, bannerFacts(values, engines, *platform.audio)));
     for (const std::string& text : interrupted)
         ui.showNotice(text);
     const int status = desktop.run();
@@ -366,7 +367,7 @@ int runDaemon(const std::vector<std::string>& args) {
 
     // A demo runs in place of the rest.
     if (demo) return (*demo)(ui);
-    return runUntilQuit(desktop, ui, *dictation, engines, servers, installer, useModel,
+    return runUntilQuit(desktop, platform, ui, *dictation, engines, servers, installer, useModel,
                         interrupted);
 }
 
