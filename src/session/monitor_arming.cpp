@@ -34,13 +34,12 @@ MonitorArming::MonitorArming(TriggerSettings settings, InputEventHandler handler
       monitor_(std::move(monitor)) {}
 
 bool MonitorArming::ensureAccessibility() {
-    const auto& monitor = monitor_;
-    const bool trusted = monitor->isTrusted(true);
-    const std::string name = monitor->accessName();
+    const bool trusted = monitor_->isTrusted(true);
+    const std::string name = monitor_->accessName();
     if (trusted) {
         log(LogLevel::ok, name + " granted");
     } else {
-        const std::string help = monitor->accessHelp();
+        const std::string help = monitor_->accessHelp();
         log(LogLevel::warning,
             name + " NOT granted — " + (help.empty() ? std::string(host().keyAccessHelp) : help));
     }
@@ -49,13 +48,12 @@ bool MonitorArming::ensureAccessibility() {
 
 void MonitorArming::armWhenTrusted() {
     if (armed_) return;
-    const auto& monitor = monitor_;
-    if (monitor->isTrusted(false) && installMonitor()) return;
+    if (monitor_->isTrusted(false) && installMonitor()) return;
     if (!axWaitLogged_) {
         axWaitLogged_ = true;
-        const std::string help = monitor->accessHelp();
+        const std::string help = monitor_->accessHelp();
         log(LogLevel::warning,
-            "waiting for " + monitor->accessName() + " — trigger key DISARMED until granted (" +
+            "waiting for " + monitor_->accessName() + " — trigger key DISARMED until granted (" +
                 (help.empty() ? std::string(host().keyAccessWaiting) : help) + ")");
         if (onDisarmed_) onDisarmed_(help);
     }
